@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs every benchmark program of a benchmark build: scripts/bench.sh BUILD_DIR
+set -euo pipefail
+build_dir=${1:?usage: scripts/bench.sh BUILD_DIR}
+for program in "$build_dir"/bench/velk-bench-*; do
+    [ -x "$program" ] || continue
+    echo "== $(basename "$program")"
+    "$program"
+done

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Where VELK keeps things on disk.
+namespace AppPaths {
+
+// $XDG_DATA_HOME/Kelo AI (~/.local/share/Kelo AI). Nothing is created.
+QString dataRoot();
+
+// The folder of read-only resources shipped with the application (the example project,
+// the logo, the pet image): $VELK_RESOURCES when set, else the installed share folder next
+// to the executable (../share/velk), else the build tree's copy beside the executable.
+// Empty when none exists.
+QString resourcesFolder();
+
+}  // namespace AppPaths
