@@ -1,0 +1,5 @@
+#include "SelfTest.h"
+
+std::vector<SelfTestCheck> appearanceChecks() {
+    return {};
+}

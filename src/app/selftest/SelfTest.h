@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class Workspace;
+
+// Built-in end-to-end checks run by `velk --self-test`. Each subsystem contributes a list
+// of checks; a check returns nothing when it passed, or the reason it failed. Checks run
+// on the main thread one after the other and may run the event loop while they wait.
+struct SelfTestContext {
+    Workspace* workspace = nullptr;  // a workspace created with persistence off
+    QString outputFolder;            // scratch folder for this run; checks make sub-folders
+};
+
+using SelfTestResult = std::optional<QString>;
+
+struct SelfTestCheck {
+    QString name;
+    std::function<SelfTestResult(SelfTestContext&)> run;
+};
+
+// One function per subsystem, defined in that subsystem's *Checks.cpp.
+std::vector<SelfTestCheck> assistantsChecks();
+std::vector<SelfTestCheck> appearanceChecks();
+std::vector<SelfTestCheck> platformChecks();
+std::vector<SelfTestCheck> terminalChecks();
+std::vector<SelfTestCheck> workspaceChecks();
+
+// Every check, in run order.
+std::vector<SelfTestCheck> allSelfTestChecks();
+
+// Runs the event loop until the predicate holds or the time-out (ms) passes.
+bool selfTestWaitUntil(const std::function<bool()>& predicate, int timeoutMs);
