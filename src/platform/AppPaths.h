@@ -9,9 +9,9 @@ namespace AppPaths {
 QString dataRoot();
 
 // The folder of read-only resources shipped with the application (the example project,
-// the logo, the pet image): $VELK_RESOURCES when set, else the installed share folder next
-// to the executable (../share/velk), else the build tree's copy beside the executable.
-// Empty when none exists.
+// the logo, the pet image): $VELK_RESOURCES when set, else the installed copy
+// <executable folder>/../share/velk/resources, else the build tree's copy
+// <executable folder>/resources. Empty when none exists.
 QString resourcesFolder();
 
 }  // namespace AppPaths

@@ -50,8 +50,12 @@ public:
     void answerAlert(int buttonIndex) { m_alertAnswers.emplace_back(buttonIndex); }
     // Answers by button title; the alert returns that title's index (-1 when absent).
     void answerAlert(const QString& buttonTitle) { m_alertAnswers.emplace_back(buttonTitle); }
-    void answerOpen(std::optional<QString> location) { m_openAnswers.push_back(std::move(location)); }
-    void answerSave(std::optional<QString> location) { m_saveAnswers.push_back(std::move(location)); }
+    void answerOpen(std::optional<QString> location) {
+        m_openAnswers.push_back(std::move(location));
+    }
+    void answerSave(std::optional<QString> location) {
+        m_saveAnswers.push_back(std::move(location));
+    }
 
     int alert(const Alert& alert) override;
     std::optional<QString> open(const OpenPanel& panel) override;

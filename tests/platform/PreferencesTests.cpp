@@ -1,0 +1,202 @@
+#include "platform/AppPaths.h"
+#include "platform/Preferences.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+// One value of every type the application stores, with awkward contents.
+QVariantMap storedValues() {
+    QByteArray everyByte;
+    for (int byte = 0; byte < 256; ++byte) {
+        everyByte.append(char(byte));
+    }
+    return {
+        {"workspace", QStringLiteral("/home/ana/a b/\"quoted\"=\nnext line é ✓")},
+        {"emptyText", QString()},
+        {"recentFolders", QStringList{"/one", "/two, with comma", "", "/ü"}},
+        {"emptyList", QStringList{}},
+        {"singleList", QStringList{"/only"}},
+        {"providers", QByteArray(R"([{"id":"claude"}])")},
+        {"binary", everyByte},
+        {"keepAwake", true},
+        {"off", false},
+        {"kelo.pet.size", 0.1 + 0.2},
+        {"wholeDouble", 2.0},
+        {"count", qlonglong(1) << 60},
+        {"group/inner key=x", QStringLiteral("nested")},
+    };
+}
+
+void expectSameValueAndType(const QVariant& actual, const QVariant& expected, const QString& key) {
+    SCOPED_TRACE(key.toStdString());
+    ASSERT_TRUE(actual.isValid());
+    EXPECT_EQ(actual.typeId(), expected.typeId());
+    EXPECT_EQ(actual, expected);
+}
+
+// Sets an environment variable for one test and restores the former value afterwards.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const QByteArray& value)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_former(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedEnvironment() {
+        if (m_wasSet) {
+            qputenv(m_name, m_former);
+        } else {
+            qunsetenv(m_name);
+        }
+    }
+
+private:
+    const char* m_name;
+    bool m_wasSet;
+    QByteArray m_former;
+};
+
+}  // namespace
+
+TEST(SettingsPreferences, everyStoredTypeRoundTripsThroughTheFile) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("prefs/VELK.conf");
+    const QVariantMap values = storedValues();
+    {
+        SettingsPreferences preferences(path);
+        for (auto it = values.begin(); it != values.end(); ++it) {
+            preferences.setValue(it.key(), it.value());
+        }
+        preferences.sync();
+    }
+    ASSERT_TRUE(QFileInfo::exists(path));
+
+    SettingsPreferences reread(path);
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        EXPECT_TRUE(reread.contains(it.key()));
+        expectSameValueAndType(reread.value(it.key()), it.value(), it.key());
+    }
+    EXPECT_FALSE(reread.contains("missing"));
+    EXPECT_FALSE(reread.value("missing").isValid());
+}
+
+TEST(SettingsPreferences, removedKeysAndOverwrittenValuesPersist) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("VELK.conf");
+    {
+        SettingsPreferences preferences(path);
+        preferences.setValue("keepAwake", true);
+        preferences.setValue("workspace", "/a");
+        preferences.sync();
+        preferences.setValue("keepAwake", false);
+        preferences.remove("workspace");
+        preferences.sync();
+    }
+    SettingsPreferences reread(path);
+    expectSameValueAndType(reread.value("keepAwake"), false, "keepAwake");
+    EXPECT_FALSE(reread.contains("workspace"));
+}
+
+TEST(SettingsPreferences, aDamagedFileKeepsItsIntactValuesAndHealsOnTheNextWrite) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("VELK.conf");
+    QByteArray garbage;
+    for (int i = 0; i < 300; ++i) {
+        garbage.append(char((i * 37 + 11) % 256));
+    }
+    ASSERT_TRUE(writeFile(path,
+                          "[General]\n"
+                          "keepAwake=true\n"
+                          "workspace=\"/intact\"\n"
+                          "providers={\"bytes\":\"not base64 !!\"}\n"
+                          "history={\"bytes\":\"AAE=\"\n"  // cut short
+                          "recentFolders=[\"/a\", 7]\n"
+                          "broken=@ByteArray(\\0)\n"
+                          "=\"no key\"\n"
+                          "unknownTag={\"colour\":\"red\"}\n" +
+                              garbage + "\nkelo.pet.size=0.5\n"));
+
+    SettingsPreferences preferences(path);
+    expectSameValueAndType(preferences.value("keepAwake"), true, "keepAwake");
+    expectSameValueAndType(preferences.value("workspace"), QStringLiteral("/intact"), "workspace");
+    expectSameValueAndType(preferences.value("kelo.pet.size"), 0.5, "kelo.pet.size");
+    for (const char* damaged : {"providers", "history", "recentFolders", "broken", "unknownTag"}) {
+        EXPECT_FALSE(preferences.contains(damaged)) << damaged;
+    }
+
+    preferences.setValue("history", QByteArray("[]"));
+    preferences.sync();
+    const QByteArray healed = readFile(path);
+    EXPECT_FALSE(healed.contains("not base64"));
+    SettingsPreferences reread(path);
+    expectSameValueAndType(reread.value("history"), QByteArray("[]"), "history");
+    expectSameValueAndType(reread.value("keepAwake"), true, "keepAwake");
+}
+
+TEST(SettingsPreferences, aBinaryFileOfNoiseReadsAsEmpty) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("VELK.conf");
+    QByteArray noise(4096, '\0');
+    for (int i = 0; i < noise.size(); ++i) {
+        noise[i] = char((i * 7919) % 251);
+    }
+    ASSERT_TRUE(writeFile(path, noise));
+    SettingsPreferences preferences(path);
+    EXPECT_FALSE(preferences.value("workspace").isValid());
+    preferences.setValue("workspace", "/fresh");
+    preferences.sync();
+    EXPECT_EQ(SettingsPreferences(path).value("workspace"), QStringLiteral("/fresh"));
+}
+
+TEST(SettingsPreferences, defaultLocationsLiveInTheConfigurationFolder) {
+    QTemporaryDir folder;
+    ScopedEnvironment configHome("XDG_CONFIG_HOME", folder.path().toUtf8());
+    EXPECT_EQ(SettingsPreferences::defaultPath(), folder.filePath("Kelo AI/VELK.conf"));
+    EXPECT_EQ(SettingsPreferences::formerPreferencesPath(), folder.filePath("Kelo AI/Vira.conf"));
+    {
+        SettingsPreferences preferences;
+        EXPECT_EQ(preferences.filePath(), SettingsPreferences::defaultPath());
+        preferences.setValue("keepAwake", true);
+    }
+    EXPECT_TRUE(QFileInfo::exists(folder.filePath("Kelo AI/VELK.conf")));
+}
+
+TEST(MemoryPreferences, countsEveryReadAndWrite) {
+    MemoryPreferences preferences({{"keepAwake", true}});
+    EXPECT_EQ(preferences.reads(), 0);
+    EXPECT_EQ(preferences.writes(), 0);
+
+    EXPECT_TRUE(preferences.value("keepAwake").toBool());
+    EXPECT_FALSE(preferences.contains("workspace"));
+    EXPECT_EQ(preferences.reads(), 2);
+
+    preferences.setValue("workspace", "/a");
+    preferences.remove("keepAwake");
+    EXPECT_EQ(preferences.writes(), 2);
+    EXPECT_EQ(preferences.values(), (QVariantMap{{"workspace", "/a"}}));
+    EXPECT_EQ(preferences.reads(), 2);
+}
+
+TEST(AppPaths, dataRootIsTheKeloFolderOfTheDataHome) {
+    QTemporaryDir folder;
+    ScopedEnvironment dataHome("XDG_DATA_HOME", folder.path().toUtf8());
+    EXPECT_EQ(AppPaths::dataRoot(), folder.filePath("Kelo AI"));
+    EXPECT_FALSE(QFileInfo::exists(AppPaths::dataRoot()));
+}
+
+TEST(AppPaths, resourcesComeFromTheEnvironmentWhenSetAndExisting) {
+    QTemporaryDir folder;
+    {
+        ScopedEnvironment resources("VELK_RESOURCES", folder.path().toUtf8());
+        EXPECT_EQ(AppPaths::resourcesFolder(), QDir(folder.path()).absolutePath());
+    }
+    ScopedEnvironment missing("VELK_RESOURCES", folder.filePath("missing").toUtf8());
+    EXPECT_EQ(AppPaths::resourcesFolder(), QString());
+}
