@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QColor>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QColor>
 #include <QList>
 #include <QString>
 #include <QUrl>
