@@ -3,6 +3,11 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_GEN   = -G Ninja
 
+# Compiler cache keyed on paths relative to the checkout, so a fresh clone in another
+# folder (as CI makes) reuses the objects of earlier builds.
+export CCACHE_BASEDIR   := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+
 .PHONY: all deps build run test test-sanitize test-tsan bench format clean
 
 all: build
@@ -31,7 +36,7 @@ test-sanitize: deps
 # The terminal tests built with ThreadSanitizer.
 test-tsan: deps
 	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELK_SANITIZE=tsan
-	cmake --build $(BUILD)/tsan -j $(JOBS)
+	cmake --build $(BUILD)/tsan -j $(JOBS) --target tsan_tests
 	scripts/test.sh $(BUILD)/tsan -L tsan
 
 bench: deps
