@@ -1,7 +1,10 @@
 #include "SingleInstance.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 
 #include <unistd.h>
 
@@ -16,6 +19,12 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultName() {
+    // The per-user runtime folder is private to the user; the shared temporary folder, where
+    // Qt puts plain names, is the fallback.
+    const QString runtimeFolder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtimeFolder.isEmpty() && QFileInfo(runtimeFolder).isDir()) {
+        return QDir(runtimeFolder).filePath(QStringLiteral("velk.socket"));
+    }
     return QStringLiteral("velk-%1").arg(getuid());
 }
 
@@ -34,14 +43,22 @@ bool SingleInstance::activateRunningInstance() {
 }
 
 bool SingleInstance::listen() {
+    // Qt replaces an existing socket file when it listens, so the socket alone cannot tell
+    // who came first. A lock file held for the life of the listening instance decides; the
+    // lock of a crashed instance is stale (its process is gone) and is taken over.
+    const QString socketPath =
+        m_name.contains('/') ? m_name : QDir(QDir::tempPath()).filePath(m_name);
+    auto lock = std::make_unique<QLockFile>(socketPath + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) {
+        return false;
+    }
+    m_lock = std::move(lock);
+    QLocalServer::removeServer(m_name);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_name)) {
-        // A socket file left by a crashed instance: nobody answered on it, so take it over.
-        QLocalServer::removeServer(m_name);
-        if (!m_server->listen(m_name)) {
-            return false;
-        }
+        return false;
     }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* client = m_server->nextPendingConnection()) {
