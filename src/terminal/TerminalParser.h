@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QStringView>
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+/// One complete control sequence (ESC "[" … final) as the parser read it.
+struct TerminalControlSequence {
+    /// The private marker: the first parameter character when it is one of "<", "=", ">",
+    /// "?"; otherwise 0.
+    char marker = 0;
+    /// True when an intermediate character (0x20-0x2F) appears among the parameters.
+    bool hasIntermediates = false;
+    /// The parameter characters after the marker. Scalars outside ASCII appear as 0xFF.
+    std::string_view parameters;
+    char finalCharacter = 0;
+};
+
+/// Receives what the parser recognised. The parser itself knows only the syntax.
+class TerminalParserHandler {
+public:
+    virtual ~TerminalParserHandler() = default;
+    /// A run of printable ASCII characters (0x20-0x7E) in ground state.
+    virtual void printAscii(const char* text, std::size_t length) = 0;
+    /// Any other printable scalar (0xA0 and above, and 0x80-0x9F, which are printed too).
+    virtual void print(char32_t scalar) = 0;
+    /// A control character below 0x20 (other than ESC) or DEL, in ground state.
+    virtual void control(char32_t character) = 0;
+    /// ESC followed by `finalCharacter`; `intermediate` is the character between them
+    /// ("(" for a G0 designation, "#", "%", …) or 0.
+    virtual void escape(char32_t intermediate, char32_t finalCharacter) = 0;
+    virtual void controlSequence(const TerminalControlSequence& sequence) = 0;
+};
+
+/// The byte- and scalar-level state machine of the terminal: decodes UTF-8 across chunk
+/// boundaries (each maximal invalid subpart becomes one U+FFFD) and splits the scalars into
+/// printable text, controls, escape sequences and control sequences. Strings (OSC, DCS,
+/// PM, APC) are consumed without reaching the handler.
+class TerminalParser {
+public:
+    /// The states, numbered as the screen reports them.
+    enum class State : int {
+        Ground = 0,
+        Escape = 1,
+        ControlSequence = 2,
+        String = 3,
+        StringEscape = 4,
+        EscapeIntermediate = 5,  ///< after ESC "(" / ESC ")" / ESC "#" …: one more scalar ends it
+    };
+
+    /// A control sequence is abandoned when its parameter characters reach this length.
+    static constexpr int kMaxSequenceLength = 512;
+
+    explicit TerminalParser(TerminalParserHandler& handler) : m_handler(handler) {}
+
+    /// Raw output bytes. An incomplete UTF-8 sequence at the end waits for the next call.
+    void feed(QByteArrayView data);
+    /// Already decoded text. Lone surrogates become U+FFFD. Pending UTF-8 bytes of feed(data)
+    /// are left waiting.
+    void feed(QStringView text);
+    /// Back to ground state, dropping any partial sequence (pending UTF-8 bytes are kept).
+    void resetState();
+
+    State state() const { return m_state; }
+    /// The parameter characters of the control sequence being read.
+    std::string_view sequence() const { return {m_sequence.data(), std::size_t(m_sequenceLength)}; }
+    /// Number of bytes of an incomplete UTF-8 sequence waiting for the next chunk.
+    int pendingUtf8Bytes() const { return m_utf8Length; }
+
+private:
+    void scalar(char32_t value);
+    void invalidUtf8();
+
+    TerminalParserHandler& m_handler;
+    State m_state = State::Ground;
+    char32_t m_escapeIntermediate = 0;
+    std::array<char, kMaxSequenceLength> m_sequence{};
+    int m_sequenceLength = 0;
+
+    // UTF-8 decoding between bytes and scalars.
+    char32_t m_utf8Value = 0;
+    int m_utf8Needed = 0;  // continuation bytes still expected
+    int m_utf8Length = 0;  // bytes of the current sequence seen so far
+    std::uint8_t m_utf8Lower = 0x80;
+    std::uint8_t m_utf8Upper = 0xBF;
+};

@@ -1,0 +1,196 @@
+#include "terminal/TerminalScreen.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+namespace {
+
+void feed(TerminalScreen& screen, const char* bytes) {
+    screen.feed(QByteArrayView(bytes));
+}
+
+QString rowText(const TerminalScreen& screen, int row) {
+    QString text;
+    for (int column = 0; column < screen.columns(); ++column) {
+        text += screen.cellText(row, column);
+    }
+    while (text.endsWith(QLatin1Char(' '))) {
+        text.chop(1);
+    }
+    return text;
+}
+
+std::optional<TerminalColor> rgb(std::uint32_t value) {
+    return TerminalColor::fromRgb(value);
+}
+
+// ---- Buffer primitives ----------------------------------------------------------------------
+
+TEST(TerminalScreenBuffer, aFreshScreenIsBlankWithTheCursorHome) {
+    TerminalScreen screen(5, 20);
+    EXPECT_EQ(screen.rows(), 5);
+    EXPECT_EQ(screen.columns(), 20);
+    EXPECT_EQ(screen.plainText(), QString());
+    EXPECT_EQ(screen.cell(4, 19), TerminalCell{});
+    EXPECT_EQ(screen.scrollBottom(), 4);
+    EXPECT_TRUE(screen.cursorVisible());
+    EXPECT_FALSE(screen.bracketedPaste());
+    EXPECT_FALSE(screen.applicationCursor());
+    EXPECT_EQ(screen.invariantViolation(), QString());
+}
+
+TEST(TerminalScreenBuffer, shrinkingKeepsTheCursorLineVisibleAndMovesTheTopIntoHistory) {
+    TerminalScreen screen(5, 20);
+    feed(screen, "one\r\ntwo\r\nthree\r\nfour\r\nfive");
+    screen.resize(3, 20);
+    EXPECT_EQ(screen.plainText(), QStringLiteral("one\ntwo\nthree\nfour\nfive"));
+    EXPECT_EQ(screen.scrollbackSize(), 2);
+    EXPECT_EQ(screen.scrollbackCellText(0, 0), QStringLiteral("o"));
+    EXPECT_EQ(screen.scrollbackCellText(1, 0), QStringLiteral("t"));
+    EXPECT_TRUE(rowText(screen, screen.row()).startsWith(QStringLiteral("five")));
+}
+
+TEST(TerminalScreenBuffer, resizeRaisesSmallSizesAndIgnoresTheCurrentSize) {
+    TerminalScreen screen(5, 20);
+    screen.resize(8, 30);
+    EXPECT_EQ(screen.rows(), 8);
+    EXPECT_EQ(screen.columns(), 30);
+    for (int row = 0; row < 8; ++row) {
+        EXPECT_EQ(screen.lineCells(row).size(), 30u);
+    }
+    screen.resize(2, 5);
+    EXPECT_EQ(screen.rows(), 3);
+    EXPECT_EQ(screen.columns(), 10);
+
+    feed(screen, "0123456789");
+    ASSERT_TRUE(screen.pendingWrap());
+    screen.resize(3, 10);
+    EXPECT_TRUE(screen.pendingWrap());
+    screen.resize(4, 10);
+    EXPECT_FALSE(screen.pendingWrap());
+}
+
+TEST(TerminalScreenBuffer, growingAddsBlankLinesAndNeverPullsBackHistory) {
+    TerminalScreen screen(3, 10);
+    feed(screen, "a\r\nb\r\nc\r\nd");
+    ASSERT_EQ(screen.scrollbackSize(), 1);
+    screen.resize(6, 10);
+    EXPECT_EQ(screen.scrollbackSize(), 1);
+    EXPECT_EQ(rowText(screen, 0), QStringLiteral("b"));
+    EXPECT_EQ(rowText(screen, 2), QStringLiteral("d"));
+    EXPECT_EQ(rowText(screen, 5), QString());
+    EXPECT_EQ(screen.row(), 2);
+}
+
+TEST(TerminalScreenBuffer, narrowingCutsLinesWithoutReflowAndWideningPads) {
+    TerminalScreen screen(3, 12);
+    feed(screen, "abcdefghij\xe4\xb8\xad");  // a CJK character in the last two columns
+    screen.resize(3, 11);
+    EXPECT_EQ(screen.cellText(0, 10), QString::fromUtf8("\xe4\xb8\xad"));
+    EXPECT_EQ(screen.column(), 10);
+    screen.resize(3, 20);
+    EXPECT_EQ(rowText(screen, 0), QString::fromUtf8("abcdefghij\xe4\xb8\xad"));
+    EXPECT_EQ(screen.lineCells(1).size(), 20u);
+}
+
+TEST(TerminalScreenBuffer, historyKeepsExactlyTheNewest2000Lines) {
+    TerminalScreen screen(5, 10);
+    feed(screen, "\x1b[H\x1b[2J1\r\n2\r\n3\r\n4\r\n5\r\n6");
+    ASSERT_EQ(screen.scrollbackSize(), 1);
+    EXPECT_EQ(screen.scrollbackCellText(0, 0), QStringLiteral("1"));
+
+    for (int i = 7; i <= 2600; ++i) {
+        screen.feed(QByteArray("\r\n" + QByteArray::number(i)));
+    }
+    EXPECT_EQ(screen.scrollbackSize(), 2000);
+    // Lines 1 … 2595 have left the 5-line screen; the newest 2000 of them remain.
+    EXPECT_EQ(screen.scrollbackLine(0)[0].text + screen.scrollbackLine(0)[1].text +
+                  screen.scrollbackLine(0)[2].text,
+              QStringLiteral("596"));
+    EXPECT_EQ(screen.scrollbackCellText(1999, 0) + screen.scrollbackCellText(1999, 1) +
+                  screen.scrollbackCellText(1999, 2) + screen.scrollbackCellText(1999, 3),
+              QStringLiteral("2595"));
+    EXPECT_EQ(screen.invariantViolation(), QString());
+}
+
+TEST(TerminalScreenBuffer, linesLeavingARegionOrTheAlternateScreenNeverReachHistory) {
+    TerminalScreen screen(5, 10);
+    feed(screen, "\x1b[2;5r\x1b[5;1H\n\n\nx");
+    EXPECT_EQ(screen.scrollbackSize(), 0);
+    feed(screen, "\x1b[r\x1b[?1049h\x1b[5;1H\n\n\n\x1b[?1049l");
+    EXPECT_EQ(screen.scrollbackSize(), 0);
+}
+
+TEST(TerminalScreenBuffer, historyLinesKeepTheWidthTheyHad) {
+    TerminalScreen screen(3, 10);
+    feed(screen, "a\r\nb\r\nc\r\n");
+    screen.resize(3, 15);
+    feed(screen, "d\r\ne\r\n");
+    ASSERT_EQ(screen.scrollbackSize(), 3);
+    EXPECT_EQ(screen.scrollbackLineCells(0).size(), 10u);
+    EXPECT_EQ(screen.scrollbackLineCells(2).size(), 15u);
+}
+
+TEST(TerminalScreenBuffer, plainTextTrimsLinesAndShowsWideCharactersOnce) {
+    TerminalScreen screen(4, 20);
+    feed(screen, "\r\n  indented   \r\n\r\n\xe4\xb8\xad\xe6\x96\x87 end  ");
+    EXPECT_EQ(screen.plainText(), QString::fromUtf8("indented\n\n\xe4\xb8\xad\xe6\x96\x87 end"));
+}
+
+// ---- Alternate screen -----------------------------------------------------------------------
+
+TEST(TerminalScreenAlternate, theMainScreenReturnsAfterTheAlternateOne) {
+    TerminalScreen screen(5, 20);
+    feed(screen, "hello\x1b[2;3HX\x1b[31mR\x1b[0m");
+    EXPECT_EQ(screen.cellText(1, 2), QStringLiteral("X"));
+    EXPECT_EQ(screen.cell(1, 3).foreground, rgb(0xF4808A));
+    EXPECT_EQ(screen.cell(0, 0).foreground, std::nullopt);
+    feed(screen, "\x1b[?1049hother");
+    EXPECT_TRUE(screen.alternateScreenActive());
+    EXPECT_EQ(rowText(screen, 0), QStringLiteral("other"));
+    feed(screen, "\x1b[?1049l");
+    EXPECT_FALSE(screen.alternateScreenActive());
+    EXPECT_EQ(screen.cellText(0, 0), QStringLiteral("h"));
+    EXPECT_EQ(screen.row(), 1);
+    EXPECT_EQ(screen.column(), 4);
+}
+
+TEST(TerminalScreenAlternate, aSecondSwitchKeepsTheFirstSavedScreen) {
+    TerminalScreen screen(3, 10);
+    feed(screen, "main\x1b[?47hfirst\x1b[?1047hsecond\x1b[?1047l");
+    EXPECT_EQ(rowText(screen, 0), QStringLiteral("main"));
+    feed(screen, "\x1b[?1049l");  // already on the main screen: nothing happens
+    EXPECT_EQ(rowText(screen, 0), QStringLiteral("main"));
+}
+
+TEST(TerminalScreenAlternate, theStyleOfTheAlternateScreenStaysInForceAfterReturning) {
+    TerminalScreen screen(3, 10);
+    feed(screen, "\x1b[?1049h\x1b[1m\x1b[?1049lx");
+    EXPECT_TRUE(screen.cell(0, 0).bold);
+}
+
+TEST(TerminalScreenAlternate, resizingRefitsTheSavedMainScreenToo) {
+    TerminalScreen screen(5, 20);
+    feed(screen, "1\r\n2\r\n3\r\n4\r\n5 and more text\x1b[?1049h");
+    screen.resize(3, 10);
+    EXPECT_EQ(screen.scrollbackSize(), 2);
+    feed(screen, "\x1b[?1049l");
+    EXPECT_EQ(screen.row(), 2);
+    EXPECT_EQ(screen.column(), 9);
+    EXPECT_EQ(rowText(screen, 2), QStringLiteral("5 and more"));
+    EXPECT_EQ(screen.invariantViolation(), QString());
+}
+
+TEST(TerminalScreenAlternate, fullResetDropsTheSavedScreenAndTheModes) {
+    TerminalScreen screen(5, 20);
+    feed(screen,
+         "\x1b[?1h\x1b[?25l\x1b[?2004h\x1b[?1049h\x1b"
+         "cRESET\x1b[?1049l");
+    EXPECT_FALSE(screen.applicationCursor());
+    EXPECT_FALSE(screen.bracketedPaste());
+    EXPECT_TRUE(screen.cursorVisible());
+    EXPECT_TRUE(screen.plainText().endsWith(QStringLiteral("RESET")));
+}
+
+}  // namespace
