@@ -105,8 +105,6 @@ TEST(PrivacySettings, anUnknownDesktopOrAMissingSettingsProgramGivesTheNotice) {
                   LinuxDesktopServices::missingSettingNotice(Pane::Accessibility));
     }
     EXPECT_FALSE(programs.wasCalled("gnome-control-center"));
-    EXPECT_NE(LinuxDesktopServices::missingSettingNotice(Pane::Accessibility),
-              LinuxDesktopServices::missingSettingNotice(Pane::ScreenRecording));
 }
 
 TEST(OpenUrl, foldersAndWebAddressesGoToTheDesktopOpener) {

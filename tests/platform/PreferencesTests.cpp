@@ -1,8 +1,7 @@
-#include "platform/AppPaths.h"
 #include "platform/Preferences.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -140,21 +139,6 @@ TEST(SettingsPreferences, aDamagedFileKeepsItsIntactValuesAndHealsOnTheNextWrite
     expectSameValueAndType(reread.value("keepAwake"), true, "keepAwake");
 }
 
-TEST(SettingsPreferences, aBinaryFileOfNoiseReadsAsEmpty) {
-    QTemporaryDir folder;
-    const QString path = folder.filePath("VELK.conf");
-    QByteArray noise(4096, '\0');
-    for (int i = 0; i < noise.size(); ++i) {
-        noise[i] = char((i * 7919) % 251);
-    }
-    ASSERT_TRUE(writeFile(path, noise));
-    SettingsPreferences preferences(path);
-    EXPECT_FALSE(preferences.value("workspace").isValid());
-    preferences.setValue("workspace", "/fresh");
-    preferences.sync();
-    EXPECT_EQ(SettingsPreferences(path).value("workspace"), QStringLiteral("/fresh"));
-}
-
 TEST(SettingsPreferences, defaultLocationsLiveInTheConfigurationFolder) {
     QTemporaryDir folder;
     ScopedEnvironment configHome("XDG_CONFIG_HOME", folder.path().toUtf8());
@@ -182,21 +166,4 @@ TEST(MemoryPreferences, countsEveryReadAndWrite) {
     EXPECT_EQ(preferences.writes(), 2);
     EXPECT_EQ(preferences.values(), (QVariantMap{{"workspace", "/a"}}));
     EXPECT_EQ(preferences.reads(), 2);
-}
-
-TEST(AppPaths, dataRootIsTheKeloFolderOfTheDataHome) {
-    QTemporaryDir folder;
-    ScopedEnvironment dataHome("XDG_DATA_HOME", folder.path().toUtf8());
-    EXPECT_EQ(AppPaths::dataRoot(), folder.filePath("Kelo AI"));
-    EXPECT_FALSE(QFileInfo::exists(AppPaths::dataRoot()));
-}
-
-TEST(AppPaths, resourcesComeFromTheEnvironmentWhenSetAndExisting) {
-    QTemporaryDir folder;
-    {
-        ScopedEnvironment resources("VELK_RESOURCES", folder.path().toUtf8());
-        EXPECT_EQ(AppPaths::resourcesFolder(), QDir(folder.path()).absolutePath());
-    }
-    ScopedEnvironment missing("VELK_RESOURCES", folder.filePath("missing").toUtf8());
-    EXPECT_EQ(AppPaths::resourcesFolder(), QString());
 }
