@@ -24,6 +24,7 @@ struct SelfTestCheck {
 };
 
 // One function per subsystem, defined in that subsystem's *Checks.cpp.
+std::vector<SelfTestCheck> actionsChecks();
 std::vector<SelfTestCheck> assistantsChecks();
 std::vector<SelfTestCheck> appearanceChecks();
 std::vector<SelfTestCheck> platformChecks();
