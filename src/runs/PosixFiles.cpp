@@ -1,0 +1,385 @@
+#include "runs/PosixFiles.h"
+
+#include <QRandomGenerator>
+
+#include <openssl/evp.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace PosixFiles {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+std::string encode(const QString& path) {
+    return path.toStdString();
+}
+
+QString decode(const std::string& path) {
+    return QString::fromStdString(path);
+}
+
+UniqueFd openFolder(const QString& path) {
+    return UniqueFd(::open(encode(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+namespace {
+
+std::vector<std::string> components(const std::string& relative) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        const size_t slash = relative.find('/', start);
+        const size_t end = slash == std::string::npos ? relative.size() : slash;
+        if (end > start) {
+            parts.push_back(relative.substr(start, end - start));
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+        start = slash + 1;
+    }
+    return parts;
+}
+
+// Distinguishes "a link stands here" from "not a folder" after an O_NOFOLLOW open failed.
+int refineError(int folder, const std::string& name, int error) {
+    struct stat status;
+    if ((error == ENOTDIR || error == ELOOP) &&
+        ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(status.st_mode)) {
+        return ELOOP;
+    }
+    return error;
+}
+
+std::atomic<bool> g_openat2Missing{false};
+
+}  // namespace
+
+UniqueFd openBeneathByWalking(int folder, const std::string& relative, int flags, mode_t mode) {
+    const std::vector<std::string> parts = components(relative);
+    if (parts.empty()) {
+        errno = EINVAL;
+        return {};
+    }
+    for (const std::string& part : parts) {
+        if (part == "." || part == "..") {
+            errno = EXDEV;
+            return {};
+        }
+    }
+    UniqueFd current;
+    int at = folder;
+    for (size_t index = 0; index + 1 < parts.size(); ++index) {
+        UniqueFd next(
+            ::openat(at, parts[index].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid()) {
+            errno = refineError(at, parts[index], errno);
+            return {};
+        }
+        current = std::move(next);
+        at = current.get();
+    }
+    UniqueFd result(::openat(at, parts.back().c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!result.valid()) {
+        errno = refineError(at, parts.back(), errno);
+    }
+    return result;
+}
+
+UniqueFd openBeneath(int folder, const std::string& relative, int flags, mode_t mode) {
+    if (!g_openat2Missing.load(std::memory_order_relaxed)) {
+        open_how how;
+        std::memset(&how, 0, sizeof how);
+        how.flags = unsigned(flags | O_NOFOLLOW | O_CLOEXEC);
+        how.mode = (flags & O_CREAT) ? mode : 0;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            const long fd = ::syscall(SYS_openat2, folder, relative.c_str(), &how, sizeof how);
+            if (fd >= 0) {
+                return UniqueFd(int(fd));
+            }
+            // EAGAIN: a concurrent rename made the kernel give up on the safe lookup.
+            if (errno != EAGAIN) {
+                break;
+            }
+        }
+        // Kernels before 5.6, and sandboxes that filter the call, fall back to the walk.
+        if (errno != ENOSYS && errno != EPERM) {
+            return {};
+        }
+        g_openat2Missing.store(true, std::memory_order_relaxed);
+    }
+    return openBeneathByWalking(folder, relative, flags, mode);
+}
+
+UniqueFd makeFolders(int folder, const std::string& relative, std::vector<std::string>* created) {
+    UniqueFd current(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    if (!current.valid()) {
+        return {};
+    }
+    std::string made;
+    for (const std::string& part : components(relative)) {
+        if (part == "." || part == "..") {
+            errno = EXDEV;
+            return {};
+        }
+        made += made.empty() ? part : "/" + part;
+        const bool madeHere = ::mkdirat(current.get(), part.c_str(), 0777) == 0;
+        if (!madeHere && errno != EEXIST) {
+            return {};
+        }
+        UniqueFd next(
+            ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid()) {
+            errno = refineError(current.get(), part, errno);
+            return {};
+        }
+        if (madeHere && created) {
+            created->push_back(made);
+        }
+        current = std::move(next);
+    }
+    return current;
+}
+
+std::pair<std::string, std::string> splitParent(const std::string& relative) {
+    const size_t slash = relative.rfind('/');
+    if (slash == std::string::npos) {
+        return {std::string(), relative};
+    }
+    return {relative.substr(0, slash), relative.substr(slash + 1)};
+}
+
+bool readAll(int fd, QByteArray& bytes) {
+    bytes.clear();
+    struct stat status;
+    if (::fstat(fd, &status) == 0 && status.st_size > 0) {
+        bytes.reserve(qsizetype(status.st_size));
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (count == 0) {
+            return true;
+        }
+        bytes.append(buffer, qsizetype(count));
+    }
+}
+
+namespace {
+
+struct DigestContextDeleter {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextDeleter>;
+
+DigestContext startSha256() {
+    DigestContext context(EVP_MD_CTX_new());
+    if (context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        context.reset();
+    }
+    return context;
+}
+
+QString finishHex(EVP_MD_CTX* context) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context, digest, &length) != 1) {
+        return {};
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    QString hex(int(length) * 2, Qt::Uninitialized);
+    for (unsigned int index = 0; index < length; ++index) {
+        hex[int(index) * 2] = QLatin1Char(kDigits[digest[index] >> 4]);
+        hex[int(index) * 2 + 1] = QLatin1Char(kDigits[digest[index] & 0xF]);
+    }
+    return hex;
+}
+
+}  // namespace
+
+QString sha256Hex(const QByteArray& bytes) {
+    DigestContext context = startSha256();
+    if (!context || EVP_DigestUpdate(context.get(), bytes.constData(), size_t(bytes.size())) != 1) {
+        return {};
+    }
+    return finishHex(context.get());
+}
+
+bool sha256OfFile(int fd, QString& hex) {
+    DigestContext context = startSha256();
+    if (!context) {
+        errno = ENOMEM;
+        return false;
+    }
+    constexpr size_t kChunk = 256 * 1024;
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer.get(), kChunk);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (count == 0) {
+            break;
+        }
+        if (EVP_DigestUpdate(context.get(), buffer.get(), size_t(count)) != 1) {
+            errno = EIO;
+            return false;
+        }
+    }
+    hex = finishHex(context.get());
+    if (hex.isEmpty()) {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool writeFully(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t count = ::write(fd, data, size);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += count;
+        size -= size_t(count);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool copyContents(int from, int to) {
+    // Both offsets advance, so a fall-back after a partial kernel copy continues where it
+    // stopped.
+    for (;;) {
+        const ssize_t count = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+        if (count > 0) {
+            continue;
+        }
+        if (count == 0) {
+            return true;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        // File systems (and kernels) without an in-kernel copy: copy through a buffer.
+        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+            break;
+        }
+        return false;
+    }
+    constexpr size_t kChunk = 256 * 1024;
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
+    for (;;) {
+        const ssize_t count = ::read(from, buffer.get(), kChunk);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (count == 0) {
+            return true;
+        }
+        if (!writeFully(to, buffer.get(), size_t(count))) {
+            return false;
+        }
+    }
+}
+
+bool copyFile(int from, int toFolder, const std::string& name) {
+    struct stat status;
+    if (::fstat(from, &status) != 0) {
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    UniqueFd to(::openat(toFolder, name.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!to.valid()) {
+        return false;
+    }
+    const timespec times[2] = {status.st_atim, status.st_mtim};
+    if (!copyContents(from, to.get()) || ::fchmod(to.get(), status.st_mode & 07777) != 0 ||
+        ::futimens(to.get(), times) != 0) {
+        const int error = errno;
+        ::unlinkat(toFolder, name.c_str(), 0);
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool writeAtomically(int folder, const std::string& name, const QByteArray& bytes, mode_t mode) {
+    UniqueFd temporary;
+    std::string temporaryName;
+    for (int attempt = 0; attempt < 16 && !temporary.valid(); ++attempt) {
+        temporaryName =
+            ".velk-" +
+            QByteArray::number(QRandomGenerator::global()->generate64(), 16).toStdString() + ".tmp";
+        temporary = UniqueFd(::openat(folder, temporaryName.c_str(),
+                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!temporary.valid() && errno != EEXIST) {
+            return false;
+        }
+    }
+    if (!temporary.valid()) {
+        return false;
+    }
+    const bool written = writeFully(temporary.get(), bytes.constData(), size_t(bytes.size())) &&
+                         ::fchmod(temporary.get(), mode) == 0 && ::fsync(temporary.get()) == 0 &&
+                         ::renameat(folder, temporaryName.c_str(), folder, name.c_str()) == 0;
+    if (!written) {
+        const int error = errno;
+        ::unlinkat(folder, temporaryName.c_str(), 0);
+        errno = error;
+    }
+    return written;
+}
+
+QString errorText(int errorNumber) {
+    return QString::fromLocal8Bit(std::strerror(errorNumber));
+}
+
+}  // namespace PosixFiles

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "runs/FileChange.h"
+
+#include <QSet>
+#include <QString>
+
+#include <exception>
+#include <map>
+#include <vector>
+
+// A failure of a team-run file operation, carrying the message shown to the user. Errors
+// made by the operations themselves have the domain "VELKRuns" and code 1; errors of the
+// file system are passed through with the domain "POSIX" and the errno value as code.
+class RunFilesError : public std::exception {
+public:
+    static constexpr const char* kDomain = "VELKRuns";
+
+    explicit RunFilesError(QString message)
+        : RunFilesError(QString::fromLatin1(kDomain), 1, std::move(message)) {}
+    RunFilesError(QString domain, int code, QString message);
+
+    // A file-system failure: `what` ("Could not read src/a.txt") followed by the system's
+    // description of `errorNumber`.
+    static RunFilesError system(int errorNumber, const QString& what);
+
+    const QString& domain() const { return m_domain; }
+    int code() const { return m_code; }
+    const QString& message() const { return m_message; }
+    const char* what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_domain;
+    int m_code;
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// Orders texts by Unicode code point (UTF-16 order differs above U+FFFF).
+struct CodePointLess {
+    bool operator()(const QString& left, const QString& right) const;
+};
+
+// The file operations of team runs: the filtered listing of a project, snapshots, content
+// hashes, permission modes, safe resolution of relative paths, and the comparison and apply
+// of an assistant's changes. Stateless; every operation is synchronous, throws RunFilesError
+// and may run on any thread.
+namespace RunFiles {
+
+// Relative path ("src/main.txt") -> absolute path of the file, in code-point order.
+using Listing = std::map<QString, QString, CodePointLess>;
+
+// Names never listed nor descended into.
+const QSet<QString>& excluded();
+
+// Every regular file below `root` that passes the filters (excluded names, ".env" files,
+// ".app" and ".framework" bundles; symbolic links are never followed). The listing is
+// complete or an error: it fails beyond 5,000 files or 150,000,000 bytes.
+Listing files(const QString& root);
+
+// Copies the listing of `from` into the folder `to` (created with its parents), keeping
+// permission bits and modification times. Per-assistant copies are snapshots of the baseline.
+void snapshot(const QString& from, const QString& to);
+
+// SHA-256 of a regular file's bytes as 64 lower-case hexadecimal characters.
+QString hash(const QString& file);
+
+// The permission bits of an item (a final symbolic link is not followed), e.g. 493.
+int mode(const QString& item);
+
+// The absolute location of the relative `path` inside `root`, refusing empty, absolute and
+// ".." paths and any path that leaves the root or passes through a symbolic link.
+QString safeURL(const QString& path, const QString& root);
+
+RunFilesError error(const QString& message);
+
+// The changes of `result` against `baseline`, in code-point order of their paths. A change of
+// permission bits alone counts.
+std::vector<FileChange> changes(const QString& baseline, const QString& result);
+
+// The text of `path` inside `root` for display, or a fixed message when the file is absent,
+// not UTF-8 or 2,000,000 bytes or more. Never fails.
+QString preview(const QString& root, const QString& path);
+
+// Copies the reviewed `changes` from `result` into `project`. Validates every change first
+// (the project must still match the baseline, the copy must still match the review), backs
+// up the project files it will replace into `backup`, then writes; a failure while writing
+// restores every file touched so far. Nothing is written when validation or backup fail.
+void apply(const std::vector<FileChange>& changes, const QString& project, const QString& result,
+           const QString& backup);
+
+}  // namespace RunFiles

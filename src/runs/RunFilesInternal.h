@@ -1,0 +1,83 @@
+#pragma once
+
+// Shared by the RunFiles sources only.
+
+#include "runs/PosixFiles.h"
+#include "runs/RunFiles.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace RunFiles::detail {
+
+struct ListedFile {
+    std::string relative;  // UTF-8 bytes; byte order is code-point order
+    off_t size = 0;
+};
+
+// A listed folder, kept open so later reads resolve below the same folder.
+struct ListedTree {
+    QString root;  // standardised absolute path
+    PosixFiles::UniqueFd folder;
+    std::vector<ListedFile> files;  // sorted by `relative`
+};
+
+ListedTree listTree(const QString& root);
+
+// A change path checked by safeURL: the resolved root and the path below it.
+struct SafePath {
+    QString base;
+    QString location;
+    std::string relative;
+};
+
+SafePath resolveSafely(const QString& path, const QString& root);
+
+// Runs job(0) … job(count - 1) on up to four threads (both cores here). The first exception
+// stops the remaining jobs and is rethrown.
+template <typename Job>
+void runInParallel(size_t count, const Job& job) {
+    const size_t threads =
+        std::min<size_t>(count, std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 4));
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr firstError;
+    std::mutex errorMutex;
+    auto worker = [&] {
+        while (!failed.load(std::memory_order_relaxed)) {
+            const size_t index = next.fetch_add(1);
+            if (index >= count) {
+                return;
+            }
+            try {
+                job(index);
+            } catch (...) {
+                std::lock_guard lock(errorMutex);
+                if (!firstError) {
+                    firstError = std::current_exception();
+                }
+                failed.store(true);
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t index = 1; index < threads; ++index) {
+        pool.emplace_back(worker);
+    }
+    worker();
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    if (firstError) {
+        std::rethrow_exception(firstError);
+    }
+}
+
+}  // namespace RunFiles::detail

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+#include <vector>
+
+// One assistant's working copy within a team run.
+struct RunCopy {
+    QUuid id;                      // also names the copy's output file
+    QString provider;              // the assistant's provider id, e.g. "codex"
+    QString directory;             // absolute path of the copy folder
+    std::optional<QUuid> session;  // the terminal session working in the copy, once made
+    std::optional<int> exitCode;   // that session's exit status, once it ended with one
+
+    bool operator==(const RunCopy&) const = default;
+
+    // Optional keys are left out when empty.
+    QJsonObject toJson() const;
+    // Fails (nullopt) when "id", "provider" or "directory" is missing or has the wrong type.
+    static std::optional<RunCopy> fromJson(const QJsonObject& object);
+};
+
+// One task sent to several assistants, each working in its own copy of the project. Stored
+// as "run.json" in the run's folder.
+struct TeamRun {
+    QUuid id;
+    QString prompt;   // the task as the user typed it
+    QString project;  // absolute path of the project folder
+    QString root;     // absolute path of this run's folder
+    QDateTime created;
+    std::vector<RunCopy> copies;  // in the order of the assistants given to the run
+
+    bool operator==(const TeamRun&) const = default;
+
+    // UUIDs as upper-case text, `created` as seconds since 2001-01-01 00:00:00 UTC.
+    QJsonObject toJson() const;
+    // Every key is required; nullopt when one is missing or malformed.
+    static std::optional<TeamRun> fromJson(const QJsonObject& object);
+
+    // The compact JSON text of the record.
+    QByteArray toJsonBytes() const;
+    static std::optional<TeamRun> fromJsonBytes(const QByteArray& bytes);
+};

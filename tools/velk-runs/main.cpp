@@ -1,0 +1,153 @@
+// velk-runs: the team-run file operations from the command line, for scripts, benchmarks
+// and debugging a run. It calls the same code as the application.
+//
+//   velk-runs snapshot SRC DST
+//   velk-runs hash DIR
+//   velk-runs changes BASELINE COPY
+//   velk-runs apply --baseline B --copy C --project P --backup K [PATH...]
+//
+// Paths in the output escape backslashes and control characters (\n, \t, \xHH) so that each
+// entry stays on one line.
+#include "runs/RunFiles.h"
+
+#include <QCoreApplication>
+#include <QSet>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+
+void print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fputc('\n', stream);
+}
+
+QString escaped(const QString& path) {
+    QString text;
+    text.reserve(path.size());
+    for (const QChar character : path) {
+        const char16_t code = character.unicode();
+        if (code == u'\\') {
+            text += QStringLiteral("\\\\");
+        } else if (code == u'\n') {
+            text += QStringLiteral("\\n");
+        } else if (code == u'\t') {
+            text += QStringLiteral("\\t");
+        } else if (code < 0x20 || code == 0x7F) {
+            text += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
+        } else {
+            text += character;
+        }
+    }
+    return text;
+}
+
+int usage() {
+    print(stderr,
+          QStringLiteral("usage: velk-runs snapshot SRC DST\n"
+                         "       velk-runs hash DIR\n"
+                         "       velk-runs changes BASELINE COPY\n"
+                         "       velk-runs apply --baseline B --copy C --project P --backup K "
+                         "[PATH...]"));
+    return kUsage;
+}
+
+int applyCommand(const QStringList& arguments) {
+    QString baseline;
+    QString copy;
+    QString project;
+    QString backup;
+    QStringList paths;
+    for (qsizetype index = 0; index < arguments.size(); ++index) {
+        const QString& argument = arguments[index];
+        QString* option = argument == QStringLiteral("--baseline")  ? &baseline
+                          : argument == QStringLiteral("--copy")    ? &copy
+                          : argument == QStringLiteral("--project") ? &project
+                          : argument == QStringLiteral("--backup")  ? &backup
+                                                                    : nullptr;
+        if (option && index + 1 < arguments.size()) {
+            *option = arguments[++index];
+        } else if (argument == QStringLiteral("--")) {
+            paths += arguments.mid(index + 1);
+            break;
+        } else if (argument.startsWith(QStringLiteral("--"))) {
+            return usage();
+        } else {
+            paths.append(argument);
+        }
+    }
+    if (baseline.isEmpty() || copy.isEmpty() || project.isEmpty() || backup.isEmpty()) {
+        return usage();
+    }
+    const std::vector<FileChange> all = RunFiles::changes(baseline, copy);
+    std::vector<FileChange> selected;
+    if (paths.isEmpty()) {
+        selected = all;
+    } else {
+        QSet<QString> wanted(paths.begin(), paths.end());
+        for (const FileChange& change : all) {
+            if (wanted.remove(change.path)) {
+                selected.push_back(change);
+            }
+        }
+        if (!wanted.isEmpty()) {
+            for (const QString& path : wanted) {
+                print(stderr, QStringLiteral("No change to apply for ") + escaped(path));
+            }
+            return kUsage;
+        }
+    }
+    RunFiles::apply(selected, project, copy, backup);
+    for (const FileChange& change : selected) {
+        print(stdout, change.kind() + QLatin1Char('\t') + escaped(change.path));
+    }
+    print(stdout, QStringLiteral("Applied %1 files. Originals are saved in the run’s backup "
+                                 "folder.")
+                      .arg(selected.size()));
+    return 0;
+}
+
+int run(const QStringList& arguments) {
+    if (arguments.isEmpty()) {
+        return usage();
+    }
+    const QString command = arguments.front();
+    const QStringList rest = arguments.mid(1);
+    if (command == QStringLiteral("snapshot") && rest.size() == 2) {
+        RunFiles::snapshot(rest[0], rest[1]);
+        return 0;
+    }
+    if (command == QStringLiteral("hash") && rest.size() == 1) {
+        for (const auto& [relative, location] : RunFiles::files(rest[0])) {
+            print(stdout, RunFiles::hash(location) + QStringLiteral("  ") + escaped(relative));
+        }
+        return 0;
+    }
+    if (command == QStringLiteral("changes") && rest.size() == 2) {
+        for (const FileChange& change : RunFiles::changes(rest[0], rest[1])) {
+            print(stdout, change.kind() + QLatin1Char('\t') + escaped(change.path));
+        }
+        return 0;
+    }
+    if (command == QStringLiteral("apply")) {
+        return applyCommand(rest);
+    }
+    return usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    try {
+        return run(QCoreApplication::arguments().mid(1));
+    } catch (const RunFilesError& error) {
+        print(stderr, error.message());
+        return kRefused;
+    }
+}
