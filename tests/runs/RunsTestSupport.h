@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <map>
+#include <optional>
+
+// A scratch folder with small helpers to lay out projects, baselines and copies.
+class Scratch {
+public:
+    Scratch();
+
+    QString path(const QString& relative = QString()) const;
+
+    // Writes a file (making its folders) and sets its permission bits.
+    void write(const QString& relative, const QByteArray& bytes, int mode = 0644) const;
+    QByteArray read(const QString& relative) const;
+    bool exists(const QString& relative) const;  // anything, links included
+    int mode(const QString& relative) const;
+    void chmod(const QString& relative, int mode) const;
+    void remove(const QString& relative) const;
+    void makeFolder(const QString& relative) const;
+    void link(const QString& relative, const QString& target) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Every regular file below a folder with its bytes and permission bits, links listed by
+// their target: used to prove that an operation changed nothing (or exactly what it should).
+struct FileState {
+    QByteArray bytes;
+    int mode = 0;
+    bool operator==(const FileState&) const = default;
+};
+using TreeState = std::map<QString, FileState>;
+TreeState treeState(const QString& root);
