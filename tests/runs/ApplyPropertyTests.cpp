@@ -63,7 +63,7 @@ TreeState filesOnly(const TreeState& state) {
 // holding the originals of the replaced and removed files.
 TEST(ApplyProperty, applyingARandomSelectionChangesExactlyTheSelectedFiles) {
     QRandomGenerator random(20261206);
-    for (int round = 0; round < 250; ++round) {
+    for (int round = 0; round < 200; ++round) {
         SCOPED_TRACE(round);
         Scratch scratch;
         TreeState project;

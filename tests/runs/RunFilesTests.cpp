@@ -118,8 +118,16 @@ TEST(RunFilesListing, aMissingProjectFailsInsteadOfBecomingAnEmptySnapshot) {
 
 TEST(RunFilesListing, theLimitsAre5000FilesAnd150MillionBytes) {
     Scratch scratch;
+    for (int folder = 0; folder < 37; ++folder) {
+        scratch.makeFolder(QStringLiteral("many/d%1").arg(folder));
+    }
     for (int index = 0; index < 5000; ++index) {
-        scratch.write(QStringLiteral("many/d%1/f%2.txt").arg(index % 37).arg(index), "x");
+        const QString file =
+            scratch.path(QStringLiteral("many/d%1/f%2.txt").arg(index % 37).arg(index));
+        const int fd = ::open(file.toStdString().c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "x", 1), 1);
+        ::close(fd);
     }
     EXPECT_EQ(RunFiles::files(scratch.path("many")).size(), 5000u);
     scratch.write("many/one-more.txt", "x");
@@ -148,6 +156,7 @@ TEST(RunFilesListing, aNameThatIsNotUtf8StopsTheListingRatherThanBeingRenamed) {
     ASSERT_GE(fd, 0);
     ::close(fd);
     EXPECT_TRUE(failure([&] { RunFiles::files(scratch.path("p")); }).contains("not valid UTF-8"));
+    ::unlink(badName.constData());  // QTemporaryDir cannot remove a name it cannot decode
 }
 
 TEST(RunFilesPaths, safeUrlRefusesEscapesAbsoluteAndEmptyPathsAndLinks) {

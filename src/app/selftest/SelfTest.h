@@ -28,6 +28,7 @@ std::vector<SelfTestCheck> actionsChecks();
 std::vector<SelfTestCheck> assistantsChecks();
 std::vector<SelfTestCheck> appearanceChecks();
 std::vector<SelfTestCheck> platformChecks();
+std::vector<SelfTestCheck> runsChecks();
 std::vector<SelfTestCheck> terminalChecks();
 std::vector<SelfTestCheck> workspaceChecks();
 
