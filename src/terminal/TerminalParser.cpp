@@ -1,5 +1,7 @@
 #include "terminal/TerminalParser.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char32_t kEscape = 0x1B;
@@ -17,14 +19,60 @@ void TerminalParser::feed(QByteArrayView data) {
     const auto* end = bytes + data.size();
     while (bytes < end) {
         if (m_utf8Needed == 0) {
-            // Plain text is most of the output: hand whole runs of it over at once.
-            if (m_state == State::Ground && isPrintableAscii(*bytes)) {
-                const auto* run = bytes;
-                while (bytes < end && isPrintableAscii(*bytes)) {
+            // Plain text and control sequences are most of the output: the two fast paths
+            // below take them a run of bytes at a time instead of scalar by scalar.
+            if (m_state == State::Ground) {
+                if (isPrintableAscii(*bytes)) {
+                    const auto* run = bytes;
+                    while (bytes < end && isPrintableAscii(*bytes)) {
+                        ++bytes;
+                    }
+                    m_handler.printAscii(reinterpret_cast<const char*>(run),
+                                         std::size_t(bytes - run));
+                    continue;
+                }
+                if (*bytes == kEscape && end - bytes >= 2 && bytes[1] == '[') {
+                    bytes += 2;
+                    startControlSequence();
+                }
+            }
+            if (m_state == State::ControlSequence) {
+                // Parameter and intermediate characters, up to the length limit. Plain
+                // numbers are read on the way; locals keep the compiler from reloading the
+                // members after every character stored.
+                int length = m_sequenceLength;
+                int value = m_parameterValue;
+                int count = m_parameterCount;
+                bool unusual = m_sequenceUnusual;
+                char* sequence = m_sequence.data();
+                int* parameters = m_parameters.data();
+                while (bytes < end && length < kMaxSequenceLength) {
+                    const std::uint8_t byte = *bytes;
+                    if (byte >= '0' && byte <= '9') {
+                        value = std::min(value * 10 + (byte - '0'), kMaxParameterValue);
+                    } else if (byte == ';') {
+                        parameters[count++] = value;
+                        value = 0;
+                    } else if (byte >= 0x20 && byte <= 0x3F) {
+                        // A private marker is expected first; anything else needs a closer look.
+                        unusual |= length > 0 || byte < '<';
+                    } else {
+                        break;
+                    }
+                    sequence[length++] = char(byte);
                     ++bytes;
                 }
-                m_handler.printAscii(reinterpret_cast<const char*>(run), std::size_t(bytes - run));
-                continue;
+                m_sequenceLength = length;
+                m_parameterValue = value;
+                m_parameterCount = count;
+                m_sequenceUnusual = unusual;
+                if (bytes == end) {
+                    break;
+                }
+                if (*bytes >= 0x40 && *bytes <= 0x7E) {
+                    finishControlSequence(char(*bytes++));
+                    continue;
+                }
             }
             const std::uint8_t byte = *bytes++;
             if (byte < 0x80) {
@@ -125,8 +173,7 @@ void TerminalParser::scalar(char32_t value) {
         case State::Escape:
             m_state = State::Ground;
             if (value == '[') {
-                m_sequenceLength = 0;
-                m_state = State::ControlSequence;
+                startControlSequence();
             } else if (value == 'P' || value == ']' || value == '^' || value == '_') {
                 m_state = State::String;
             } else if (value >= 0x20 && value <= 0x2F) {
@@ -144,23 +191,7 @@ void TerminalParser::scalar(char32_t value) {
             return;
         case State::ControlSequence:
             if (value >= 0x40 && value <= 0x7E) {
-                TerminalControlSequence sequence;
-                std::string_view parameters(m_sequence.data(), std::size_t(m_sequenceLength));
-                if (!parameters.empty() && parameters.front() >= '<' && parameters.front() <= '?') {
-                    sequence.marker = parameters.front();
-                    parameters.remove_prefix(1);
-                }
-                for (const char character : parameters) {
-                    if (character >= 0x20 && character <= 0x2F) {
-                        sequence.hasIntermediates = true;
-                        break;
-                    }
-                }
-                sequence.parameters = parameters;
-                sequence.finalCharacter = char(value);
-                m_state = State::Ground;
-                m_sequenceLength = 0;
-                m_handler.controlSequence(sequence);
+                finishControlSequence(char(value));
                 return;
             }
             if (m_sequenceLength >= kMaxSequenceLength) {
@@ -169,6 +200,8 @@ void TerminalParser::scalar(char32_t value) {
                 m_sequenceLength = 0;
                 return;
             }
+            // Only the fast path reads numbers on the way: this sequence is read again at its end.
+            m_sequenceUnusual = true;
             m_sequence[std::size_t(m_sequenceLength++)] = value < 0x80 ? char(value) : char(0xFF);
             return;
         case State::String:
@@ -182,4 +215,40 @@ void TerminalParser::scalar(char32_t value) {
             m_state = value == '\\' ? State::Ground : State::String;
             return;
     }
+}
+
+void TerminalParser::startControlSequence() {
+    m_state = State::ControlSequence;
+    m_sequenceLength = 0;
+    m_sequenceUnusual = false;
+    m_parameterValue = 0;
+    m_parameterCount = 0;
+}
+
+void TerminalParser::finishControlSequence(char finalCharacter) {
+    TerminalControlSequence sequence;
+    std::string_view parameters(m_sequence.data(), std::size_t(m_sequenceLength));
+    if (!parameters.empty() && parameters.front() >= '<' && parameters.front() <= '?') {
+        sequence.marker = parameters.front();
+        parameters.remove_prefix(1);
+    }
+    if (m_sequenceUnusual) {
+        sequence.parameterCount = 0;
+        for (const char character : parameters) {
+            if (character >= 0x20 && character <= 0x2F) {
+                sequence.hasIntermediates = true;
+            } else if (character == ':') {
+                sequence.hasSubparameters = true;
+            }
+        }
+    } else {
+        m_parameters[std::size_t(m_parameterCount++)] = m_parameterValue;
+        sequence.parameterValues = m_parameters.data();
+        sequence.parameterCount = m_parameterCount;
+    }
+    sequence.parameters = parameters;
+    sequence.finalCharacter = finalCharacter;
+    m_state = State::Ground;
+    m_sequenceLength = 0;
+    m_handler.controlSequence(sequence);
 }

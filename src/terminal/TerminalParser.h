@@ -14,8 +14,15 @@ struct TerminalControlSequence {
     char marker = 0;
     /// True when an intermediate character (0x20-0x2F) appears among the parameters.
     bool hasIntermediates = false;
+    /// True when a ":" (sub-parameter separator) appears among the parameters.
+    bool hasSubparameters = false;
     /// The parameter characters after the marker. Scalars outside ASCII appear as 0xFF.
     std::string_view parameters;
+    /// When the parameters are only digits and ";", their values (each capped at 1,000,000,
+    /// empty fields 0), already read by the parser; otherwise parameterCount is 0 and the
+    /// text has to be read.
+    const int* parameterValues = nullptr;
+    int parameterCount = 0;
     char finalCharacter = 0;
 };
 
@@ -53,6 +60,8 @@ public:
 
     /// A control sequence is abandoned when its parameter characters reach this length.
     static constexpr int kMaxSequenceLength = 512;
+    /// Numbers in a control sequence are capped here.
+    static constexpr int kMaxParameterValue = 1'000'000;
 
     explicit TerminalParser(TerminalParserHandler& handler) : m_handler(handler) {}
 
@@ -72,6 +81,8 @@ public:
 
 private:
     void scalar(char32_t value);
+    void startControlSequence();
+    void finishControlSequence(char finalCharacter);
     void invalidUtf8();
 
     TerminalParserHandler& m_handler;
@@ -79,6 +90,11 @@ private:
     char32_t m_escapeIntermediate = 0;
     std::array<char, kMaxSequenceLength> m_sequence{};
     int m_sequenceLength = 0;
+    bool m_sequenceUnusual = false;  // holds more than digits and ";" after the marker
+    // 512 parameter characters hold at most 513 fields.
+    std::array<int, kMaxSequenceLength + 1> m_parameters{};
+    int m_parameterCount = 0;
+    int m_parameterValue = 0;
 
     // UTF-8 decoding between bytes and scalars.
     char32_t m_utf8Value = 0;

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr PackedCell kBlankCell{};
-constexpr int kMaxParameterValue = 1'000'000;
+constexpr int kMaxParameterValue = TerminalParser::kMaxParameterValue;
 // 512 parameter characters hold at most 513 fields.
 constexpr int kMaxParameters = TerminalParser::kMaxSequenceLength + 1;
 
@@ -20,12 +20,12 @@ constexpr std::array<std::uint32_t, 16> kPalette = {
 };
 
 // Colour word (see PackedCell) of 256-colour index n; larger numbers give near-white greys.
-std::uint32_t indexedColorWord(int n) {
+constexpr std::uint32_t computeIndexedColorWord(int n) {
     std::uint32_t rgb = 0;
     if (n < 16) {
         rgb = kPalette[std::size_t(std::max(n, 0))];
     } else if (n < 232) {
-        static constexpr std::array<std::uint32_t, 6> levels = {0, 95, 135, 175, 215, 255};
+        constexpr std::array<std::uint32_t, 6> levels = {0, 95, 135, 175, 215, 255};
         const int i = n - 16;
         rgb = (levels[std::size_t(i / 36)] << 16) | (levels[std::size_t(i / 6 % 6)] << 8) |
               levels[std::size_t(i % 6)];
@@ -34,6 +34,18 @@ std::uint32_t indexedColorWord(int n) {
         rgb = (grey << 16) | (grey << 8) | grey;
     }
     return PackedCell::kColorPresent | rgb;
+}
+
+constexpr auto kIndexedColorWords = [] {
+    std::array<std::uint32_t, 256> words{};
+    for (int n = 0; n < 256; ++n) {
+        words[std::size_t(n)] = computeIndexedColorWord(n);
+    }
+    return words;
+}();
+
+std::uint32_t indexedColorWord(int n) {
+    return n >= 0 && n < 256 ? kIndexedColorWords[std::size_t(n)] : computeIndexedColorWord(n);
 }
 
 std::uint32_t rgbColorWord(int red, int green, int blue) {
@@ -184,8 +196,14 @@ const TerminalScreen::Line& TerminalScreen::lineAt(int row) const {
 }
 
 void TerminalScreen::blankLine(Line& line) const {
-    blank(line.cells, m_columns);
+    if (int(line.cells.size()) == m_columns) {
+        std::fill(line.cells.begin(), line.cells.begin() + line.dirty, kBlankCell);
+    } else {
+        blank(line.cells, m_columns);
+    }
     line.marks.clear();
+    line.dirty = 0;
+    line.hasWide = false;
 }
 
 std::span<const PackedCell> TerminalScreen::lineCells(int row) const {
@@ -313,6 +331,9 @@ void TerminalScreen::respond(const QString& reply) {
 // ---- Printing --------------------------------------------------------------------------------
 
 void TerminalScreen::breakWideCharacterAt(Line& line, int column) {
+    if (!line.hasWide) {
+        return;
+    }
     PackedCell* cells = line.cells.data();
     if (cells[column].continuation()) {
         if (column > 0 && !cells[column - 1].continuation()) {
@@ -340,8 +361,10 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
         }
         Line& line = lineAt(m_row);
         const int count = int(std::min<std::size_t>(std::size_t(m_columns - m_column), length));
-        breakWideCharacterAt(line, m_column);
-        breakWideCharacterAt(line, m_column + count - 1);
+        if (line.hasWide) {
+            breakWideCharacterAt(line, m_column);
+            breakWideCharacterAt(line, m_column + count - 1);
+        }
         PackedCell* cell = line.cells.data() + m_column;
         for (int i = 0; i < count; ++i) {
             cell[i].codeAndFlags = static_cast<unsigned char>(text[i]) | flags;
@@ -349,6 +372,7 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
             cell[i].backgroundWord = background;
         }
         m_lastGraphic = static_cast<unsigned char>(text[count - 1]);
+        line.dirty = std::max(line.dirty, m_column + count);
         text += count;
         length -= std::size_t(count);
         m_column += count;
@@ -386,7 +410,9 @@ void TerminalScreen::putCell(char32_t scalar, bool doubleWidth) {
     breakWideCharacterAt(line, m_column);
     line.cells[std::size_t(m_column)] = {scalar | flags, m_style.foregroundWord,
                                          m_style.backgroundWord};
+    line.dirty = std::max(line.dirty, std::min(m_column + (doubleWidth ? 2 : 1), m_columns));
     if (doubleWidth && m_column + 1 < m_columns) {
+        line.hasWide = true;
         breakWideCharacterAt(line, m_column + 1);
         line.cells[std::size_t(m_column + 1)] = {PackedCell::kContinuation | flags,
                                                  m_style.foregroundWord, m_style.backgroundWord};
@@ -421,6 +447,7 @@ void TerminalScreen::addCombining(char32_t scalar) {
         entry->text.clear();  // left over from a character since overwritten
     }
     cell.codeAndFlags |= PackedCell::kHasCombining;
+    line.dirty = std::max(line.dirty, column + 1);
     // Each mark is at most two UTF-16 units; the cap keeps hostile output from growing a cell.
     if (entry->text.size() < 2 * kMaxCombiningPerCell) {
         appendScalar(entry->text, scalar);
@@ -546,23 +573,27 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
         return;  // DECSCUSR, DECSTR, DECRQM and the like: none supported
     }
     const char finalCharacter = sequence.finalCharacter;
-    if (finalCharacter == 'm' && sequence.marker == 0 &&
-        sequence.parameters.find(':') != std::string_view::npos) {
+    if (finalCharacter == 'm' && sequence.marker == 0 && sequence.hasSubparameters) {
         selectGraphicRenditionWithSubparameters(sequence.parameters);
         return;
     }
-    std::array<int, kMaxParameters> parameters;
-    const int count = parseParameters(sequence.parameters, parameters.data(), kMaxParameters);
+    std::array<int, kMaxParameters> parsed;
+    const int* parameters = sequence.parameterValues;
+    int count = sequence.parameterCount;
+    if (count == 0) {
+        count = parseParameters(sequence.parameters, parsed.data(), kMaxParameters);
+        parameters = parsed.data();
+    }
     const int first = parameters[0];
     const int n = std::max(first, 1);
 
     if (sequence.marker == '?') {
         switch (finalCharacter) {
             case 'h':  // DECSET
-                setMode(parameters.data(), count, true);
+                setMode(parameters, count, true);
                 break;
             case 'l':  // DECRST
-                setMode(parameters.data(), count, false);
+                setMode(parameters, count, false);
                 break;
             case 'n':  // DSR, private form: answered like the plain report
                 break;
@@ -664,7 +695,7 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
             repeatLastCharacter(n);
             break;
         case 'm':  // SGR
-            selectGraphicRendition(parameters.data(), count);
+            selectGraphicRendition(parameters, count);
             break;
         case 's':  // SCOSC
             m_savedCursor = {m_row, m_column};
@@ -889,6 +920,9 @@ void TerminalScreen::insertCharacters(int count) {
     auto begin = line.cells.begin() + m_column;
     std::move_backward(begin, line.cells.end() - shift, line.cells.end());
     std::fill(begin, begin + shift, kBlankCell);
+    if (line.dirty > m_column) {
+        line.dirty = std::min(line.dirty + shift, m_columns);
+    }
     for (auto it = line.marks.begin(); it != line.marks.end();) {
         if (it->column >= m_column) {
             it->column += shift;
@@ -1057,6 +1091,7 @@ void TerminalScreen::refit(Grid& grid, int& cursorRow, bool saveHistory, int row
     }
     for (Line& line : grid.lines) {
         line.cells.resize(std::size_t(columns), kBlankCell);
+        line.dirty = std::min(line.dirty, columns);
         std::erase_if(line.marks,
                       [columns](const CombiningMarks& marks) { return marks.column >= columns; });
     }

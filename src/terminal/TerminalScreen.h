@@ -125,6 +125,8 @@ private:
     struct Line {
         std::vector<PackedCell> cells;
         std::vector<CombiningMarks> marks;  // at most one entry per column
+        int dirty = 0;                      // cells from here on are blank, so blanking stops here
+        bool hasWide = false;  // a double-width character was written since the last blank
     };
     /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
     struct Grid {

@@ -1,0 +1,62 @@
+#include "TerminalFuzzHarness.h"
+
+#include "terminal/TerminalScreen.h"
+
+#include <algorithm>
+
+QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) {
+        return {};
+    }
+    // The constructor accepts any size from 1 × 1 on; resize raises to 3 × 10.
+    TerminalScreen screen(1 + data[0] % 60, 1 + data[1] % 140);
+    QString violation;
+    screen.setOnResponse([&violation](const QString& reply) {
+        if (!reply.startsWith(QLatin1String("\x1b[")) && violation.isEmpty()) {
+            violation = QStringLiteral("malformed reply %1").arg(reply);
+        }
+    });
+    std::size_t offset = 2;
+    while (offset < size && violation.isEmpty()) {
+        const std::uint8_t operation = data[offset++];
+        if (operation >= 0xF0 && operation <= 0xF7) {
+            if (offset + 2 > size) {
+                break;
+            }
+            screen.resize(data[offset] % 70, data[offset + 1] % 220);
+            offset += 2;
+        } else {
+            const std::size_t length = std::min<std::size_t>(size - offset, (operation & 0x3F) + 1);
+            const char* chunk = reinterpret_cast<const char*>(data + offset);
+            if (operation >= 0xF8) {
+                screen.feed(QStringView(QString::fromUtf8(chunk, qsizetype(length))));
+            } else {
+                screen.feed(QByteArrayView(chunk, qsizetype(length)));
+            }
+            offset += length;
+        }
+        if (violation.isEmpty()) {
+            violation = screen.invariantViolation();
+        }
+        if (violation.isEmpty() && screen.scrollbackSize() > TerminalScreen::kScrollbackLimit) {
+            violation = QStringLiteral("scrollback over its limit");
+        }
+    }
+    if (violation.isEmpty()) {
+        // Every public view of every cell must be readable.
+        for (int row = 0; row < screen.rows(); ++row) {
+            for (int column = 0; column < screen.columns(); ++column) {
+                const TerminalCell cell = screen.cell(row, column);
+                if (cell.continuation != cell.text.isEmpty()) {
+                    return QStringLiteral("cell (%1, %2) has text '%3' and continuation %4")
+                        .arg(row)
+                        .arg(column)
+                        .arg(cell.text)
+                        .arg(cell.continuation);
+                }
+            }
+        }
+        (void)screen.plainText();
+    }
+    return violation;
+}
