@@ -1,0 +1,317 @@
+#include "actions/ComputerPlanner.h"
+
+#include "actions/PlannerHost.h"
+#include "assistants/Provider.h"
+#include "platform/Dialogs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
+#include <QTimer>
+
+namespace {
+
+const QString kInstallCodex =
+    QStringLiteral("Install and sign in to Codex in Assistants to create a plan.");
+const QString kDrafting =
+    QStringLiteral("Codex is drafting steps. No computer actions run during planning.");
+const QString kPlanningFailed = QStringLiteral(
+    "Planning stopped or failed. Open the planner output to see the provider’s message.");
+const QString kCouldNotUse = QStringLiteral("Could not use this plan: ");
+const QString kTooLarge = QStringLiteral("The plan response was too large.");
+const QString kReview =
+    QStringLiteral("Review the steps below. Run next step performs one action only.");
+const QString kNeedsMore = QStringLiteral("This request needs more information or manual steps.");
+const QString kAllowAccessibility =
+    QStringLiteral("Allow VELK in macOS Accessibility settings, then try this step again.");
+const QString kCouldNotOpen = QStringLiteral("The app could not be opened.");
+const QString kNoLongerActive =
+    QStringLiteral("The target app is no longer active. Nothing was typed. Try this step again.");
+const QString kStepSent = QStringLiteral("Step sent. Check the target app before continuing.");
+
+const QString kCodexOptions = QStringLiteral(
+    " exec --ignore-user-config --ephemeral --skip-git-repo-check --sandbox read-only "
+    "--output-schema ");
+
+bool sendsKeys(const ComputerStep& step) {
+    return step.action == u"type_text" || step.action == u"key";
+}
+
+QString confirmationText(const ComputerStep& step) {
+    return QStringLiteral("App: ") + step.app + QStringLiteral("\nAction: ") + step.action +
+           QStringLiteral("\n\n") +
+           (step.value.isEmpty() ? QStringLiteral("Open this application.") : step.value) +
+           QStringLiteral(
+               "\n\nTyping and keys go to this app’s focused control. Confirm the intended "
+               "document or field before proceeding.");
+}
+
+// Reads at most one byte past the limit: an oversized or endless answer is refused without
+// reading it whole. Only regular files are read, so a pipe cannot stall the main thread.
+PlanResult readAnswer(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return {std::nullopt, QStringLiteral("The assistant did not write a plan.")};
+    }
+    if (!info.isFile()) {
+        return {std::nullopt, QStringLiteral("The plan response is not a regular file.")};
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {std::nullopt, file.errorString()};
+    }
+    const QByteArray data = file.read(ComputerPlanner::kMaximumAnswerBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        return {std::nullopt, file.errorString()};
+    }
+    if (data.size() > ComputerPlanner::kMaximumAnswerBytes) {
+        return {std::nullopt, kTooLarge};
+    }
+    const PlanResult decoded = ComputerPlan::decode(data);
+    return decoded.ok() ? decoded.plan->validated() : decoded;
+}
+
+}  // namespace
+
+ComputerPlanner::ComputerPlanner(PlannerHost& host, StepRunner& runner, Dialogs& dialogs,
+                                 QObject* parent)
+    : QObject(parent), m_host(host), m_runner(runner), m_dialogs(dialogs) {}
+
+void ComputerPlanner::setTask(const QString& task) {
+    if (m_task != task) {
+        m_task = task;
+        Q_EMIT taskChanged();
+    }
+}
+
+void ComputerPlanner::prepare() {
+    if (m_planning || m_executing) {
+        return;
+    }
+    if (m_task.trimmed().isEmpty()) {
+        return;
+    }
+    const QString codex = m_host.availableAssistants().value(QStringLiteral("codex"));
+    if (codex.isEmpty()) {
+        setMessage(kInstallCodex);
+        return;
+    }
+
+    const QString folder =
+        QDir(m_host.plansFolder())
+            .filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    const QString schemaFile = QDir(folder).filePath(QStringLiteral("schema.json"));
+    const QString answerFile = QDir(folder).filePath(QStringLiteral("plan.json"));
+    if (!QDir().mkpath(folder)) {
+        setPlanning(false);
+        setMessage(QStringLiteral("The folder “%1” could not be created.").arg(folder));
+        return;
+    }
+    QSaveFile schema(schemaFile);
+    if (!schema.open(QIODevice::WriteOnly) || schema.write(ComputerPlan::schema().toUtf8()) < 0 ||
+        !schema.commit()) {
+        setPlanning(false);
+        setMessage(schema.errorString());
+        return;
+    }
+    m_planFolder = folder;
+
+    const QString prompt = ComputerPlan::instructions() + m_task;
+    const QString command = shellQuote(codex) + kCodexOptions + shellQuote(schemaFile) +
+                            QStringLiteral(" --output-last-message ") + shellQuote(answerFile) +
+                            u' ' + shellQuote(prompt);
+
+    setPlan(std::nullopt);
+    setCompleted(0);
+    setPlanning(true);
+    setMessage(kDrafting);
+
+    // The id tells this run's completion apart from a late one of an earlier run.
+    const QUuid run = QUuid::createUuid();
+    m_planningRun = run;
+    QPointer<ComputerPlanner> self(this);
+    m_session =
+        m_host.startSession(QStringLiteral("codex"), QStringLiteral("Plan Mac actions"), command,
+                            folder, [self, run, answerFile](std::optional<int> exitCode) {
+                                if (self && self->m_planningRun == run) {
+                                    self->planningFinished(exitCode, answerFile);
+                                }
+                            });
+    m_host.showActionsPage();
+}
+
+void ComputerPlanner::planningFinished(std::optional<int> exitCode, const QString& answerFile) {
+    m_planningRun = QUuid();
+    setPlanning(false);
+    if (!exitCode || *exitCode != 0) {
+        setMessage(kPlanningFailed);
+        return;
+    }
+    const PlanResult result = readAnswer(answerFile);
+    if (!result.ok()) {
+        setMessage(kCouldNotUse + result.error);
+        return;
+    }
+    setPlan(result.plan);
+    setMessage(result.plan->steps.isEmpty() ? kNeedsMore : kReview);
+}
+
+void ComputerPlanner::stopPlanning() {
+    if (m_planning && m_session) {
+        m_host.stopSession(*m_session);
+    }
+}
+
+void ComputerPlanner::showPlannerOutput() {
+    if (m_session) {
+        m_host.showSession(*m_session);
+    }
+}
+
+void ComputerPlanner::runNext() {
+    if (!m_plan || m_completed >= m_plan->steps.size() || m_executing) {
+        return;
+    }
+    const ComputerStep step = m_plan->steps.at(m_completed);
+    const PlanResult check = m_plan->validated();
+    if (!check.ok()) {
+        setMessage(check.error);
+        return;
+    }
+    const std::optional<InstalledApplication> application = m_runner.application(step.app);
+    if (!application) {
+        setMessage(QStringLiteral("The app ") + step.app +
+                   QStringLiteral(" is not installed. Adjust your request and make a new plan."));
+        return;
+    }
+
+    const std::optional<ComputerPlan> planShown = m_plan;
+    const int completedShown = m_completed;
+    const int answer =
+        m_dialogs.alert(Dialogs::Alert{step.title + u'?',
+                                       confirmationText(step),
+                                       {QStringLiteral("Run this step"), QStringLiteral("Cancel")},
+                                       Dialogs::Style::Warning});
+    if (answer != 0) {
+        return;
+    }
+    // The dialog runs its own event loop: run only the step that was confirmed.
+    if (m_executing || m_plan != planShown || m_completed != completedShown) {
+        return;
+    }
+    if (sendsKeys(step) && !m_runner.accessibilityTrusted()) {
+        setMessage(kAllowAccessibility);
+        return;
+    }
+
+    setExecuting(true);
+    QPointer<ComputerPlanner> self(this);
+    if (step.action == u"open_url") {
+        m_runner.openUrl(step.value, *application, [self](std::optional<QString> error) {
+            if (self) {
+                self->finish(error);
+            }
+        });
+        return;
+    }
+    m_runner.openApplication(*application, [self, step](std::optional<RunningApplication> opened,
+                                                        std::optional<QString> error) {
+        if (!self) {
+            return;
+        }
+        // Give the application time to come to the front before checking it is there.
+        QTimer::singleShot(self->m_stepDelayMs, self, [self, step, opened, error] {
+            self->applicationOpened(step, opened, error);
+        });
+    });
+}
+
+void ComputerPlanner::applicationOpened(const ComputerStep& step,
+                                        std::optional<RunningApplication> opened,
+                                        std::optional<QString> error) {
+    if (error) {
+        finish(error);
+        return;
+    }
+    const std::optional<RunningApplication> current =
+        opened ? m_runner.running(*opened) : std::nullopt;
+    if (!current) {
+        setExecuting(false);
+        setMessage(kCouldNotOpen);
+        return;
+    }
+    if (step.action == u"open_app") {
+        stepSent();
+        return;
+    }
+    const std::optional<RunningApplication> front = m_runner.frontApplication();
+    if (!front || !front->sameApplication(*current)) {
+        setExecuting(false);
+        setMessage(kNoLongerActive);
+        return;
+    }
+    QPointer<ComputerPlanner> self(this);
+    m_runner.send(step, *current, [self](std::optional<QString> sendError) {
+        if (!self) {
+            return;
+        }
+        if (sendError) {
+            self->setExecuting(false);
+            self->setMessage(*sendError);
+            return;
+        }
+        self->stepSent();
+    });
+}
+
+void ComputerPlanner::finish(std::optional<QString> error) {
+    if (error) {
+        setExecuting(false);
+        setMessage(*error);
+        return;
+    }
+    stepSent();
+}
+
+void ComputerPlanner::stepSent() {
+    setExecuting(false);
+    setCompleted(m_completed + 1);
+    setMessage(kStepSent);
+}
+
+void ComputerPlanner::setPlan(std::optional<ComputerPlan> plan) {
+    if (m_plan != plan) {
+        m_plan = std::move(plan);
+        Q_EMIT planChanged();
+    }
+}
+
+void ComputerPlanner::setPlanning(bool planning) {
+    if (m_planning != planning) {
+        m_planning = planning;
+        Q_EMIT planningChanged();
+    }
+}
+
+void ComputerPlanner::setExecuting(bool executing) {
+    if (m_executing != executing) {
+        m_executing = executing;
+        Q_EMIT executingChanged();
+    }
+}
+
+void ComputerPlanner::setCompleted(int completed) {
+    if (m_completed != completed) {
+        m_completed = completed;
+        Q_EMIT completedChanged();
+    }
+}
+
+void ComputerPlanner::setMessage(const QString& message) {
+    if (m_message != message) {
+        m_message = message;
+        Q_EMIT messageChanged();
+    }
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+// Stand-ins for the planner's collaborators: a host that runs session commands through the
+// login shell (or answers at once with a chosen file), and a step runner whose desktop is
+// scripted.
+
+#include "actions/PlannerHost.h"
+#include "actions/StepRunner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+struct StartedSession {
+    QString providerID, title, command, directory;
+};
+
+// Runs each session command with `zsh -l -c` in its folder, as terminal sessions do; a
+// process ended by a signal has no exit status.
+class ShellPlannerHost : public PlannerHost {
+    QTemporaryDir m_folder;  // first: the plans folder below lives in it
+
+public:
+    QMap<QString, QString> available;
+    QString plans = m_folder.filePath(QStringLiteral("Computer plans"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    std::vector<StartedSession> started;
+    int actionsPageShown = 0;
+    std::vector<QUuid> shownSessions;
+
+    QMap<QString, QString> availableAssistants() const override { return available; }
+    QString plansFolder() const override { return plans; }
+
+    QUuid startSession(const QString& providerID, const QString& title, const QString& command,
+                       const QString& directory, FinishHandler onFinish) override {
+        started.push_back({providerID, title, command, directory});
+        const QUuid id = QUuid::createUuid();
+        auto process = std::make_shared<QProcess>();
+        process->setProcessEnvironment(environment);
+        process->setWorkingDirectory(directory);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(
+            process.get(), &QProcess::finished,
+            [this, id, onFinish](int code, QProcess::ExitStatus status) {
+                m_processes.erase(id);
+                onFinish(status == QProcess::NormalExit ? std::optional(code) : std::nullopt);
+            });
+        m_processes[id] = process;
+        process->start(QStringLiteral("/bin/zsh"), {"-l", "-c", command});
+        return id;
+    }
+    void stopSession(const QUuid& id) override {
+        if (auto found = m_processes.find(id); found != m_processes.end()) {
+            found->second->terminate();
+        }
+    }
+    void showSession(const QUuid& id) override { shownSessions.push_back(id); }
+    void showActionsPage() override { ++actionsPageShown; }
+
+    bool running() const { return !m_processes.empty(); }
+
+private:
+    std::map<QUuid, std::shared_ptr<QProcess>> m_processes;
+};
+
+// Finishes every session at once (on the next turn of the event loop) after writing the
+// chosen answer into the planning folder, as a successful Codex run would.
+class InstantPlannerHost : public PlannerHost {
+public:
+    QByteArray answer;
+    int exitCode = 0;
+
+    QMap<QString, QString> availableAssistants() const override {
+        return {{QStringLiteral("codex"), QStringLiteral("/usr/bin/codex")}};
+    }
+    QString plansFolder() const override { return m_folder.path(); }
+    QUuid startSession(const QString&, const QString&, const QString&, const QString& directory,
+                       FinishHandler onFinish) override {
+        QFile file(QDir(directory).filePath(QStringLiteral("plan.json")));
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(answer);
+        }
+        QTimer::singleShot(0, [onFinish, code = exitCode] { onFinish(code); });
+        return QUuid::createUuid();
+    }
+    void stopSession(const QUuid&) override {}
+    void showSession(const QUuid&) override {}
+    void showActionsPage() override {}
+
+private:
+    QTemporaryDir m_folder;
+};
+
+// A desktop whose applications, front window and permission are set by the test. Handlers
+// are answered on the next turn of the event loop, like the real desktop's.
+class ScriptedStepRunner : public StepRunner {
+public:
+    QMap<QString, InstalledApplication> installed;
+    bool trusted = true;
+    // What opening answers: the running application, or an error.
+    std::optional<RunningApplication> opens = RunningApplication{100, {"app"}};
+    std::optional<QString> openError;
+    bool stillRunning = true;
+    std::optional<RunningApplication> front = RunningApplication{100, {"app"}};
+    std::optional<QString> sendError;
+
+    std::vector<QString> opened;  // identifiers, in order
+    std::vector<QString> openedUrls;
+    std::vector<std::pair<ComputerStep, qint64>> sent;
+
+    std::optional<InstalledApplication> application(const QString& identifier) override {
+        const auto found = installed.constFind(identifier);
+        return found == installed.constEnd() ? std::nullopt : std::optional(*found);
+    }
+    void openApplication(const InstalledApplication& application, OpenHandler handler) override {
+        opened.push_back(application.identifier);
+        QTimer::singleShot(0, [this, handler] { handler(opens, openError); });
+    }
+    void openUrl(const QString& url, const InstalledApplication&, ErrorHandler handler) override {
+        openedUrls.push_back(url);
+        QTimer::singleShot(0, [this, handler] { handler(openError); });
+    }
+    std::optional<RunningApplication> running(const RunningApplication& app) override {
+        return stillRunning ? std::optional(app) : std::nullopt;
+    }
+    std::optional<RunningApplication> frontApplication() override { return front; }
+    bool accessibilityTrusted() override { return trusted; }
+    void send(const ComputerStep& step, const RunningApplication& target,
+              ErrorHandler handler) override {
+        sent.emplace_back(step, target.pid);
+        QTimer::singleShot(0, [this, handler] { handler(sendError); });
+    }
+};
