@@ -1,5 +1,155 @@
 #include "SelfTest.h"
 
+#include "terminal/TerminalScreen.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+namespace {
+
+// ==== Screen checks: the terminal screen and its escape-sequence interpreter =====================
+
+// The capability `name` of xterm-256color with its parameters, as ncurses' tput prints it.
+std::optional<QByteArray> terminfoString(const QStringList& arguments) {
+    const QString tput = QStandardPaths::findExecutable(QStringLiteral("tput"));
+    if (tput.isEmpty()) {
+        return std::nullopt;
+    }
+    QProcess process;
+    process.start(tput,
+                  QStringList{QStringLiteral("-T"), QStringLiteral("xterm-256color")} + arguments);
+    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit) {
+        return std::nullopt;
+    }
+    return process.readAllStandardOutput();
+}
+
+QString rowText(const TerminalScreen& screen, int row) {
+    QString text;
+    for (int column = 0; column < screen.columns(); ++column) {
+        text += screen.cellText(row, column);
+    }
+    while (text.endsWith(QLatin1Char(' '))) {
+        text.chop(1);
+    }
+    return text;
+}
+
+SelfTestResult screenUnderstandsTerminfoSequences(SelfTestContext&) {
+    const QList<QStringList> capabilities = {
+        {QStringLiteral("clear")},
+        {QStringLiteral("smacs")},
+        {QStringLiteral("rmacs")},
+        {QStringLiteral("setaf"), QStringLiteral("1")},
+        {QStringLiteral("sgr0")},
+        {QStringLiteral("cup"), QStringLiteral("2"), QStringLiteral("3")},
+        {QStringLiteral("rep"), QStringLiteral("61"), QStringLiteral("5")},
+        {QStringLiteral("smcup")},
+        {QStringLiteral("rmcup")},
+    };
+    QHash<QString, QByteArray> sequences;
+    for (const QStringList& capability : capabilities) {
+        const std::optional<QByteArray> sequence = terminfoString(capability);
+        if (!sequence) {
+            return QStringLiteral("tput could not give %1 for xterm-256color")
+                .arg(capability.join(QLatin1Char(' ')));
+        }
+        sequences.insert(capability.first(), *sequence);
+    }
+    TerminalScreen screen(6, 30);
+    screen.feed(QByteArrayView(
+        sequences[QStringLiteral("clear")] + sequences[QStringLiteral("smacs")] + "lqqk" +
+        sequences[QStringLiteral("rmacs")] + sequences[QStringLiteral("setaf")] + "red" +
+        sequences[QStringLiteral("sgr0")] + " \xe2\x9c\x85|" + sequences[QStringLiteral("cup")] +
+        sequences[QStringLiteral("rep")]));
+    if (rowText(screen, 0) != QString::fromUtf8("\xe2\x94\x8c\xe2\x94\x80\xe2\x94\x80\xe2\x94\x90"
+                                                "red \xe2\x9c\x85|")) {
+        return QStringLiteral("line drawing, colour and a wide emoji gave \"%1\"")
+            .arg(rowText(screen, 0));
+    }
+    if (!screen.cell(0, 4).foreground || screen.cell(0, 7).foreground) {
+        return QStringLiteral("the red text or the reset after it was not applied");
+    }
+    if (rowText(screen, 2) != QStringLiteral("   =====")) {
+        return QStringLiteral("cursor position and repeat gave \"%1\"").arg(rowText(screen, 2));
+    }
+    screen.feed(QByteArrayView(sequences[QStringLiteral("smcup")] + "full-screen program"));
+    screen.feed(QByteArrayView(sequences[QStringLiteral("rmcup")]));
+    if (rowText(screen, 2) != QStringLiteral("   =====") || screen.alternateScreenActive()) {
+        return QStringLiteral("leaving the alternate screen did not restore the main one");
+    }
+    return std::nullopt;
+}
+
+SelfTestResult screenAnswersQueriesAndIgnoresKeyboardProtocol(SelfTestContext&) {
+    TerminalScreen screen(24, 80);
+    QStringList replies;
+    screen.setOnResponse([&replies](const QString& reply) { replies.append(reply); });
+    // As an assistant does on start and exit: keyboard protocol push, query, pop and
+    // modifyOtherKeys around a status query; the pop must not restore a saved cursor.
+    screen.feed(
+        QByteArrayView("\x1b[3;1H\x1b[s\x1b[10;5Hout\x1b[>7u\x1b[?u\x1b[>4;1m\x1b[6n"
+                       "\x1b[<u\x1b[c\x1b[5n"));
+    const QStringList expected = {QStringLiteral("\x1b[10;8R"), QStringLiteral("\x1b[?1;2c"),
+                                  QStringLiteral("\x1b[0n")};
+    if (replies != expected) {
+        return QStringLiteral("the replies were %1")
+            .arg(replies.join(QLatin1Char(',')).toHtmlEscaped());
+    }
+    if (screen.row() != 9 || screen.column() != 7 || screen.cell(9, 4).bold) {
+        return QStringLiteral("a keyboard-protocol sequence moved the cursor or changed the style");
+    }
+    return std::nullopt;
+}
+
+SelfTestResult screenKeepsHistoryAndInvariantsUnderRandomOutput(SelfTestContext&) {
+    TerminalScreen screen(24, 80);
+    for (int line = 1; line <= 2500; ++line) {
+        screen.feed(QByteArrayView(QByteArray("line ") + QByteArray::number(line) + "\r\n"));
+    }
+    if (screen.scrollbackSize() != TerminalScreen::kScrollbackLimit) {
+        return QStringLiteral("the scrollback holds %1 lines").arg(screen.scrollbackSize());
+    }
+    if (!screen.plainText().startsWith(QStringLiteral("line 478\nline 479\n"))) {
+        return QStringLiteral("the oldest lines kept are not the newest 2000");
+    }
+    // Random bytes, leaning on escape characters, in random chunks with random resizes.
+    QRandomGenerator random(20261206);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray chunk(int(random.bounded(1, 2048)), Qt::Uninitialized);
+        for (char& byte : chunk) {
+            const quint32 pick = random.bounded(16u);
+            byte = pick == 0   ? '\x1b'
+                   : pick == 1 ? '['
+                   : pick < 4  ? char('0' + random.bounded(10))
+                               : char(random.bounded(256u));
+        }
+        screen.feed(QByteArrayView(chunk));
+        if (round % 37 == 0) {
+            screen.resize(int(random.bounded(1, 70)), int(random.bounded(1, 220)));
+        }
+        if (const QString violation = screen.invariantViolation(); !violation.isEmpty()) {
+            return QStringLiteral("after random output round %1: %2").arg(round).arg(violation);
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<SelfTestCheck> screenChecks() {
+    return {
+        {QStringLiteral("terminal screen understands xterm-256color's own sequences"),
+         screenUnderstandsTerminfoSequences},
+        {QStringLiteral("terminal screen answers queries and ignores keyboard-protocol sequences"),
+         screenAnswersQueriesAndIgnoresKeyboardProtocol},
+        {QStringLiteral("terminal screen keeps 2000 lines of history and its invariants"),
+         screenKeepsHistoryAndInvariantsUnderRandomOutput},
+    };
+}
+
+}  // namespace
+
 std::vector<SelfTestCheck> terminalChecks() {
-    return {};
+    std::vector<SelfTestCheck> checks = screenChecks();
+    return checks;
 }
