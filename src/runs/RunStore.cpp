@@ -34,7 +34,32 @@ std::optional<QByteArray> readRecord(int runFolder) {
     return bytes;
 }
 
+QString freshName() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
 }  // namespace
+
+QString newRunFolder(const QString& storageRoot) {
+    return storageRoot + u'/' + freshName();
+}
+
+QString baselineFolder(const TeamRun& run) {
+    return run.root + QStringLiteral("/baseline");
+}
+
+QString newCopyFolder(const QString& runFolder) {
+    return runFolder + u'/' + freshName();
+}
+
+QString outputFile(const TeamRun& run, const RunCopy& copy) {
+    return run.root + QStringLiteral("/output-") +
+           copy.id.toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".txt");
+}
+
+QString newBackupFolder(const TeamRun& run) {
+    return run.root + QStringLiteral("/backup-") + freshName();
+}
 
 QString defaultRoot() {
     return AppPaths::dataRoot() + QStringLiteral("/Runs");

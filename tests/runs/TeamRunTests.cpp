@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -182,4 +183,24 @@ TEST(RunStorage, aFailedSaveReportsTheNoticeAndKeepsTheFormerRecord) {
         QDir(storage.path("R")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         QStringList{"run.json"})
         << "the temporary file is removed";
+}
+
+TEST(RunStorage, runFolderNamesAreFreshUuidsApartFromTheRecordIds) {
+    const TeamRun run = sampleRun(QStringLiteral("/data/Runs/F"));
+    const QRegularExpression uuid(
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    const QString folder = RunStore::newRunFolder(QStringLiteral("/data/Runs"));
+    EXPECT_TRUE(folder.startsWith("/data/Runs/"));
+    EXPECT_TRUE(uuid.match(folder.mid(11)).hasMatch()) << folder.toStdString();
+    EXPECT_NE(folder, RunStore::newRunFolder(QStringLiteral("/data/Runs")));
+    const QString copyFolder = RunStore::newCopyFolder(run.root);
+    EXPECT_TRUE(uuid.match(copyFolder.mid(run.root.size() + 1)).hasMatch());
+    EXPECT_NE(copyFolder,
+              run.root + u'/' + run.copies[0].id.toString(QUuid::WithoutBraces).toUpper());
+    EXPECT_EQ(RunStore::baselineFolder(run), "/data/Runs/F/baseline");
+    EXPECT_EQ(RunStore::outputFile(run, run.copies[0]),
+              "/data/Runs/F/output-A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D.txt");
+    const QString backup = RunStore::newBackupFolder(run);
+    EXPECT_TRUE(backup.startsWith("/data/Runs/F/backup-"));
+    EXPECT_NE(backup, RunStore::newBackupFolder(run)) << "each apply gets its own backup";
 }
