@@ -115,15 +115,6 @@ TEST_F(RunLayout, applyWritesTheSelectionAndBacksUpWhatItReplaces) {
         << "no temporary file is left behind";
 }
 
-TEST_F(RunLayout, onlyTheSelectedChangesAreApplied) {
-    std::vector<FileChange> changes = review();
-    changes.erase(changes.begin());  // leave main.txt out
-    RunFiles::apply(changes, project(), copy(), backup());
-    EXPECT_EQ(scratch.read("project/main.txt"), "original");
-    EXPECT_TRUE(scratch.exists("project/new.txt"));
-    EXPECT_FALSE(scratch.exists("project/old.txt"));
-}
-
 TEST_F(RunLayout, aPermissionChangeAloneIsAChangeAndApplyingItSetsTheBits) {
     scratch.write("project/tool.sh", "echo", 0644);
     scratch.write("baseline/tool.sh", "echo", 0644);
@@ -184,13 +175,6 @@ TEST_F(RunLayout, assistantChangesAfterTheReviewBlockTheWholeSelection) {
     changes = review();
     scratch.chmod("copy/new.txt", 0700);
     EXPECT_EQ(refusedApply(changes), assistantConflict("new.txt"));
-}
-
-TEST_F(RunLayout, aFileDeletedByTheUserIsNotRecreatedFromAnEditedCopy) {
-    const std::vector<FileChange> changes = review();
-    scratch.remove("project/main.txt");
-    EXPECT_EQ(refusedApply(changes), projectConflict("main.txt"));
-    EXPECT_FALSE(scratch.exists("project/main.txt"));
 }
 
 TEST_F(RunLayout, pathsThatEscapeOrPassThroughLinksAreRefusedOnEitherSide) {

@@ -234,13 +234,3 @@ TEST(RunFilesHashing, modeReportsPermissionBitsOfTheItemItself) {
     EXPECT_EQ(RunFiles::mode(scratch.path("link")), 0777) << "the link's own bits";
     EXPECT_NE(failure([&] { RunFiles::mode(scratch.path("missing")); }), "(no failure)");
 }
-
-TEST(RunFilesErrors, runFileErrorsCarryTheirDomainCodeAndMessage) {
-    const RunFilesError error = RunFiles::error("Invalid change path.");
-    EXPECT_EQ(error.domain(), "VELKRuns");
-    EXPECT_EQ(error.code(), 1);
-    EXPECT_EQ(error.message(), "Invalid change path.");
-    EXPECT_STREQ(error.what(), "Invalid change path.");
-    EXPECT_EQ(RunFiles::excluded().size(), 15);
-    EXPECT_TRUE(RunFiles::excluded().contains(".gnupg"));
-}
