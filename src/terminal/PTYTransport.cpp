@@ -1,0 +1,495 @@
+#include "terminal/PTYTransport.h"
+
+#include "terminal/Pty.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <csignal>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype kReadSize = 16 * 1024;
+constexpr qsizetype kChunkLimit = 1024 * 1024;
+constexpr qsizetype kWritePiece = 16 * 1024;
+constexpr qsizetype kWritePassLimit = 256 * 1024;
+
+void signalEventFd(int descriptor) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(descriptor, &one, sizeof one);
+}
+
+void drainEventFd(int descriptor) {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(descriptor, &count, sizeof count);
+}
+
+// Hands work from the I/O threads to the main thread in order.
+//
+// A hand-over of our own rather than QMetaObject::invokeMethod: every byte that crosses
+// threads goes through a std::mutex, so ThreadSanitizer sees the ordering (Qt's own event
+// queue synchronises inside the uninstrumented Qt library, which it cannot see). An
+// eventfd watched by a QSocketNotifier on the main thread wakes the event loop; each
+// wake-up delivers items for at most a few milliseconds and then returns to the loop, so
+// timers, input and painting keep running between output chunks during a flood.
+class MainThreadQueue {
+public:
+    static MainThreadQueue& instance() {
+        // Never destroyed: I/O threads may still post while the process exits.
+        static auto* queue = new MainThreadQueue;
+        return *queue;
+    }
+
+    // Main thread only: opens the queue for the current application object.
+    void open() {
+        std::lock_guard lock(m_mutex);
+        if (m_notifier != nullptr || QCoreApplication::instance() == nullptr) {
+            return;
+        }
+        m_eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_eventFd < 0) {
+            return;
+        }
+        m_notifier =
+            new QSocketNotifier(m_eventFd, QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier,
+                         [this] { deliver(); });
+        QObject::connect(m_notifier, &QObject::destroyed, [this] { shut(); });
+    }
+
+    // Any thread. Items posted while no application object exists are dropped.
+    void post(std::function<void()> item) {
+        std::unique_lock lock(m_mutex);
+        if (m_notifier == nullptr) {
+            lock.unlock();
+            return;  // `item` is destroyed here, outside the lock
+        }
+        m_items.push_back(std::move(item));
+        if (!m_signalled) {
+            m_signalled = true;
+            signalEventFd(m_eventFd);
+        }
+    }
+
+private:
+    static constexpr qint64 kDeliveryBudgetMs = 4;
+
+    void deliver() {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        do {
+            std::function<void()> item;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_items.empty()) {
+                    break;
+                }
+                item = std::move(m_items.front());
+                m_items.pop_front();
+                if (m_items.empty() && m_signalled) {
+                    // Nothing left: the next post signals again.
+                    drainEventFd(m_eventFd);
+                    m_signalled = false;
+                }
+            }
+            item();
+        } while (elapsed.elapsed() < kDeliveryBudgetMs);
+        // Items still queued keep the eventfd readable, so the notifier fires again on the
+        // next pass of the event loop.
+    }
+
+    void shut() {
+        std::deque<std::function<void()>> dropped;
+        std::lock_guard lock(m_mutex);
+        dropped.swap(m_items);
+        m_notifier = nullptr;
+        ::close(m_eventFd);
+        m_eventFd = -1;
+        m_signalled = false;
+    }
+
+    std::mutex m_mutex;
+    QSocketNotifier* m_notifier = nullptr;
+    int m_eventFd = -1;
+    bool m_signalled = false;
+    std::deque<std::function<void()>> m_items;
+};
+
+struct Callbacks {
+    PTYTransport::Output output;
+    PTYTransport::Completion completion;
+};
+
+}  // namespace
+
+// The state behind a transport. The I/O thread holds it for as long as it runs; its fields
+// under "I/O thread only" are touched only by that thread (or, once it has ended, by
+// whoever holds the core, after seeing `m_ended` under the mutex).
+class PTYTransport::Core : public std::enable_shared_from_this<Core> {
+public:
+    Core(int master, Output output, Completion completion)
+        : m_callbacks(std::make_shared<const Callbacks>(
+              Callbacks{std::move(output), std::move(completion)})),
+          m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          m_master(master) {}
+
+    ~Core() {
+        if (m_master >= 0) {
+            ::close(m_master);
+        }
+        if (m_wakeFd >= 0) {
+            ::close(m_wakeFd);
+        }
+    }
+
+    // Queues a task for the I/O thread; false when the thread has already ended.
+    bool post(std::function<void()> task) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_ended) {
+                return false;
+            }
+            m_tasks.push_back(std::move(task));
+        }
+        signalEventFd(m_wakeFd);
+        return true;
+    }
+
+    void requestQuit() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        signalEventFd(m_wakeFd);
+    }
+
+    void run();
+
+    // I/O thread (or inline once it has ended).
+    void signalGroups(int child) {
+        if (m_master >= 0) {
+            const pid_t foreground = ::tcgetpgrp(m_master);
+            if (foreground >= 1 && foreground != child) {
+                ::kill(-foreground, SIGTERM);
+            }
+        }
+        // Never 0 or 1: kill(0) is our own group and kill(-1) every process we may signal.
+        if (child > 1) {
+            ::kill(-child, SIGTERM);
+        }
+    }
+
+    void queueInput(const QByteArray& bytes) {
+        if (m_master < 0 || bytes.isEmpty()) {
+            return;
+        }
+        // The written front is dropped only now, so a large paste is not moved after every
+        // partial write.
+        if (m_inputOffset > 0) {
+            m_input.remove(0, m_inputOffset);
+            m_inputOffset = 0;
+        }
+        m_input.append(bytes);
+        m_writerActive = true;
+        writeAvailable();
+    }
+
+    void resizeTerminal(int rows, int columns) {
+        if (m_master >= 0) {
+            vira_resize(m_master, rows, columns);
+        }
+    }
+
+    void childExited(int status) {
+        m_status = status;
+        readAvailable();
+    }
+
+    void closeDescriptor() {
+        if (m_master < 0) {
+            return;
+        }
+        // The poll set is rebuilt from m_master on every pass of this thread, so nothing
+        // watches the descriptor any more once it is -1 here.
+        const int descriptor = m_master;
+        m_master = -1;
+        m_input.clear();
+        m_inputOffset = 0;
+        m_writerActive = false;
+        ::close(descriptor);
+    }
+
+private:
+    bool backlogFull() const { return m_backlog.load() >= kOutputBacklogLimit; }
+
+    void readAvailable();
+    void writeAvailable();
+    void finishIfReady();
+    void deliverOutput(QByteArray chunk);
+    void outputTaken(qsizetype size) {
+        if (m_backlog.fetch_sub(size) >= kOutputBacklogLimit) {
+            signalEventFd(m_wakeFd);  // reading was paused; let it resume
+        }
+    }
+
+    const std::shared_ptr<const Callbacks> m_callbacks;
+
+    // Shared with other threads.
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_tasks;  // under m_mutex
+    bool m_ended = false;                       // under m_mutex
+    bool m_quit = false;                        // under m_mutex
+    const int m_wakeFd;
+    std::atomic<qsizetype> m_backlog{0};  // bytes handed to the main thread, not yet taken
+
+    // I/O thread only.
+    int m_master = -1;
+    bool m_writerActive = false;
+    QByteArray m_input;
+    qsizetype m_inputOffset = 0;
+    std::optional<int> m_status;
+    bool m_finished = false;
+    bool m_readAgain = false;    // a pass stopped early; read again without waiting
+    bool m_writeFailed = false;  // the terminal stopped taking input
+};
+
+void PTYTransport::Core::run() {
+    pthread_setname_np(pthread_self(), "kelo.pty");
+    std::deque<std::function<void()>> batch;
+    for (;;) {
+        bool quit = false;
+        {
+            std::lock_guard lock(m_mutex);
+            batch.swap(m_tasks);
+            quit = m_quit;
+        }
+        for (auto& task : batch) {
+            task();
+        }
+        batch.clear();
+        if (quit) {
+            closeDescriptor();
+            break;
+        }
+        if (m_master < 0 && m_finished) {
+            break;  // nothing can happen any more
+        }
+
+        // While the main thread is behind, the descriptor is left out of the poll set
+        // entirely (not just its read interest): a hung-up terminal reports POLLHUP whatever
+        // was asked, and the output still buffered must be read before anything closes.
+        const bool watch = m_master >= 0 && !backlogFull();
+        pollfd descriptors[2] = {{m_wakeFd, POLLIN, 0}, {m_master, POLLIN, 0}};
+        if (m_writerActive) {
+            descriptors[1].events |= POLLOUT;
+        }
+        const int timeout = watch && m_readAgain ? 0 : -1;
+        if (::poll(descriptors, watch ? 2 : 1, timeout) < 0) {
+            continue;  // interrupted
+        }
+        if (descriptors[0].revents & POLLIN) {
+            drainEventFd(m_wakeFd);
+        }
+        if (!watch) {
+            continue;
+        }
+        const short events = descriptors[1].revents;
+        if (m_readAgain || (events & (POLLIN | POLLHUP | POLLERR))) {
+            readAvailable();
+        }
+        if (m_master >= 0 && m_writerActive && (events & (POLLOUT | POLLERR))) {
+            writeAvailable();
+        }
+    }
+
+    // Tasks that raced with the end still run (a stop must signal and release its caller);
+    // with the descriptor closed and completion delivered they do nothing else.
+    {
+        std::lock_guard lock(m_mutex);
+        m_ended = true;
+        batch.swap(m_tasks);
+    }
+    for (auto& task : batch) {
+        task();
+    }
+}
+
+void PTYTransport::Core::readAvailable() {
+    if (m_master < 0) {
+        finishIfReady();
+        return;
+    }
+    if (backlogFull()) {
+        m_readAgain = true;  // resumes when the main thread catches up
+        return;
+    }
+    m_readAgain = false;
+
+    QByteArray chunk;
+    char buffer[kReadSize];
+    bool end = false;
+    while (chunk.size() < kChunkLimit) {
+        const ssize_t count = ::read(m_master, buffer, sizeof buffer);
+        if (count > 0) {
+            if (chunk.isEmpty() && count == kReadSize) {
+                chunk.reserve(kChunkLimit + kReadSize);  // a burst: grow once
+            }
+            chunk.append(buffer, count);
+            continue;
+        }
+        if (count == 0) {
+            end = true;
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            break;
+        }
+        // EIO once the child side of the terminal is gone, or any other failure.
+        end = true;
+        break;
+    }
+    const bool full = chunk.size() >= kChunkLimit;
+    if (!chunk.isEmpty()) {
+        deliverOutput(std::move(chunk));
+    }
+    if (full) {
+        // Deliver big bursts in ~1 MiB pieces and let queued work (writes, resizes, stops)
+        // run in between.
+        m_readAgain = true;
+        return;
+    }
+    if (end || m_status.has_value() || m_writeFailed) {
+        closeDescriptor();
+    }
+    finishIfReady();
+}
+
+void PTYTransport::Core::writeAvailable() {
+    if (m_master < 0) {
+        return;
+    }
+    qsizetype passTotal = 0;
+    while (m_inputOffset < m_input.size() && passTotal < kWritePassLimit) {
+        const qsizetype piece = std::min(m_input.size() - m_inputOffset, kWritePiece);
+        const ssize_t count = ::write(m_master, m_input.constData() + m_inputOffset, piece);
+        if (count > 0) {
+            m_inputOffset += count;
+            passTotal += count;
+            continue;
+        }
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;  // the terminal is full; POLLOUT tells when it takes more
+        }
+        // The terminal takes no more input. Pending input is dropped; the descriptor is
+        // closed by the read side once the output the child already wrote is drained, so
+        // none of it is lost.
+        m_input.clear();
+        m_inputOffset = 0;
+        m_writerActive = false;
+        m_writeFailed = true;
+        readAvailable();
+        return;
+    }
+    if (m_inputOffset >= m_input.size()) {
+        m_input.clear();
+        m_inputOffset = 0;
+        m_writerActive = false;
+    }
+    // Otherwise the pass limit stopped the loop; the writer stays active and the next poll
+    // reports the descriptor writable at once.
+}
+
+void PTYTransport::Core::finishIfReady() {
+    if (m_master >= 0 || !m_status.has_value() || m_finished) {
+        return;
+    }
+    m_finished = true;
+    MainThreadQueue::instance().post(
+        [callbacks = m_callbacks, status = *m_status] { callbacks->completion(status); });
+}
+
+void PTYTransport::Core::deliverOutput(QByteArray chunk) {
+    const qsizetype size = chunk.size();
+    m_backlog.fetch_add(size);
+    MainThreadQueue::instance().post(
+        [callbacks = m_callbacks, core = weak_from_this(), chunk = std::move(chunk), size] {
+            // Counted as taken before the (possibly long) feed, so the next chunk is read
+            // while this one is being interpreted.
+            if (auto alive = core.lock()) {
+                alive->outputTaken(size);
+            }
+            if (callbacks->output) {
+                callbacks->output(chunk);
+            }
+        });
+}
+
+PTYTransport::PTYTransport(int descriptor, Output output, Completion completion)
+    : m_core(std::make_shared<Core>(descriptor, std::move(output), std::move(completion))) {
+    MainThreadQueue::instance().open();
+    m_thread = std::thread([core = m_core] { core->run(); });
+}
+
+PTYTransport::~PTYTransport() {
+    m_core->requestQuit();
+    if (m_thread.get_id() == std::this_thread::get_id()) {
+        m_thread.detach();
+    } else {
+        m_thread.join();
+    }
+}
+
+void PTYTransport::send(QByteArray bytes) {
+    m_core->post([core = m_core.get(), bytes = std::move(bytes)] { core->queueInput(bytes); });
+}
+
+void PTYTransport::resize(int rows, int columns) {
+    m_core->post([core = m_core.get(), rows, columns] { core->resizeTerminal(rows, columns); });
+}
+
+void PTYTransport::childExited(int status) {
+    m_core->post([core = m_core.get(), status] { core->childExited(status); });
+}
+
+void PTYTransport::stop(int child) {
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool done = false;
+    const bool queued = m_core->post([&, core = m_core.get()] {
+        core->signalGroups(child);
+        std::lock_guard lock(mutex);
+        done = true;
+        condition.notify_one();
+    });
+    if (!queued) {
+        // The I/O thread has ended (descriptor closed, completion delivered): only the
+        // child's group is left to signal, and that needs no hop.
+        m_core->signalGroups(child);
+        return;
+    }
+    std::unique_lock lock(mutex);
+    condition.wait(lock, [&] { return done; });
+}
+
+void PTYTransport::close() {
+    m_core->post([core = m_core.get()] { core->closeDescriptor(); });
+}

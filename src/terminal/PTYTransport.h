@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+/// Owns the master side of one pseudo-terminal and moves bytes between it and VELK without
+/// ever blocking the main thread.
+///
+/// Each transport has its own I/O thread (named "kelo.pty") that owns the descriptor and
+/// all reads and writes; the public operations may be called from any thread and hop to it.
+/// Output is read in passes of 16 KiB reads collected into chunks of up to about 1 MiB and
+/// handed to the main thread in order. When the main thread falls behind by a few chunks,
+/// reading pauses until it catches up, so a flood cannot grow memory without bound.
+///
+/// Completion (the child's exit status, from childExited) is delivered exactly once, on the
+/// main thread, after the last output chunk and only once the descriptor is closed, so no
+/// output can follow it. The descriptor closes on end of file, on a read error, on close(),
+/// or when the child's status is known and what it left in the terminal has been drained
+/// (a background process that keeps the terminal open does not delay completion).
+///
+/// Construct on the main thread, which must run a Qt event loop for the deliveries.
+class PTYTransport {
+public:
+    using Output = std::function<void(const QByteArray& chunk)>;
+    using Completion = std::function<void(int status)>;
+
+    /// Takes ownership of `descriptor` (a non-blocking master) and starts reading at once.
+    PTYTransport(int descriptor, Output output, Completion completion);
+    /// Closes the descriptor if still open (no completion is delivered after this) and
+    /// waits for the I/O thread to end, which takes at most one bounded read pass.
+    ~PTYTransport();
+    PTYTransport(const PTYTransport&) = delete;
+    PTYTransport& operator=(const PTYTransport&) = delete;
+
+    /// Queues input for the child; written in order, in pieces, as the terminal accepts it.
+    /// Dropped once the descriptor is closed.
+    void send(QByteArray bytes);
+    /// Sets the pseudo-terminal's window size (ignored once closed).
+    void resize(int rows, int columns);
+    /// Reports the child's exit status; completion follows once the output is drained.
+    void childExited(int status);
+    /// Sends the terminate signal to the terminal's foreground process group (when it
+    /// differs from the child's) and to the child's process group `child`. Returns once the
+    /// signals have been sent.
+    void stop(int child);
+    /// Closes the pseudo-terminal; pending input is dropped. Closing twice does nothing.
+    void close();
+
+    /// Output a transport lets the main thread fall behind by before it pauses reading.
+    static constexpr qsizetype kOutputBacklogLimit = 4 * 1024 * 1024;
+
+private:
+    class Core;
+    std::shared_ptr<Core> m_core;
+    std::thread m_thread;
+};
