@@ -210,6 +210,14 @@ int main(int argc, char** argv) {
     }
     removeTree(copyPeer);
 
+    // The copies must hold the same bytes as the project, checked by a peer.
+    for (const QString& tree : {baseline, copyA, copyB}) {
+        if (QProcess::execute(QStringLiteral("diff"), {"-rq", project, tree}) != 0) {
+            std::fprintf(stderr, "%s differs from the project\n", qPrintable(tree));
+            return 1;
+        }
+    }
+
     // One file in a hundred edited in copy A (some sources, one large binary).
     Random random;
     random.state = 42;
