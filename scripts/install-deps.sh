@@ -19,6 +19,8 @@ packages=(
     zsh
     # tests: unit, X11 display, D-Bus, fake assistants, reference terminal
     libgtest-dev libgmock-dev xvfb xauth dbus python3 tmux
+    # tests: a small EWMH window manager for the desktop-action tests
+    openbox
     # benchmarks and fuzzing
     libbenchmark-dev libvterm-dev clang libclang-rt-14-dev
     # formatting

@@ -4,17 +4,24 @@
 #include <QStringList>
 #include <QTextBoundaryFinder>
 
-#include <clocale>
+#include <algorithm>
 #include <memory>
+
+#include <unistd.h>
 
 // libxdo's header pulls in Xlib; it comes after every Qt header.
 extern "C" {
 #include <xdo.h>
 }
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
 constexpr useconds_t kKeyDelayMicroseconds = 8000;
+// How long clients get to handle keys typed with a binding before it changes.
+constexpr useconds_t kRebindPauseMicroseconds = 500000;
 // Characters typed between two focus checks.
 constexpr int kCharactersPerCheck = 8;
 
@@ -36,26 +43,146 @@ QString displayMissing() {
     return QStringLiteral("Accessibility permission is needed.");
 }
 
-// libxdo decodes text with the C library's multibyte functions; this thread reads UTF-8
-// whatever the process locale is.
-class Utf8ThreadLocale {
+struct DisplayCloser {
+    void operator()(Display* display) const { XCloseDisplay(display); }
+};
+using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
+
+DisplayHandle openDisplay() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        return nullptr;
+    }
+    return DisplayHandle(XOpenDisplay(nullptr));
+}
+
+// Types Unicode text with XTEST key events. Characters the keyboard map lacks are bound to
+// unused keycodes first. Clients look the map up again when it changes, and they do so in
+// order with the key events, so added bindings are safe at once; a binding is only changed
+// or removed after a pause that lets clients handle every key typed with it (libxdo's
+// per-character rebinding loses characters to exactly that race).
+class KeymapTyping {
 public:
-    Utf8ThreadLocale() : m_locale(newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr))) {
-        if (m_locale) {
-            m_previous = uselocale(m_locale);
+    explicit KeymapTyping(Display* display) : m_display(display) {
+        XDisplayKeycodes(m_display, &m_minimum, &m_maximum);
+        KeySym* map = XGetKeyboardMapping(m_display, KeyCode(m_minimum), m_maximum - m_minimum + 1,
+                                          &m_perKeycode);
+        if (map) {
+            m_map.assign(map, map + (m_maximum - m_minimum + 1) * m_perKeycode);
+            XFree(map);
         }
-    }
-    ~Utf8ThreadLocale() {
-        if (m_locale) {
-            uselocale(m_previous);
-            freelocale(m_locale);
+        for (int code = m_minimum; code <= m_maximum; ++code) {
+            bool empty = true;
+            for (int level = 0; level < m_perKeycode; ++level) {
+                empty = empty && symbol(code, level) == NoSymbol;
+            }
+            if (empty) {
+                m_spare.push_back(code);
+            }
         }
+        m_shift = XKeysymToKeycode(m_display, XK_Shift_L);
     }
-    bool active() const { return m_locale != locale_t(nullptr); }
+
+    ~KeymapTyping() { releaseBindings(); }
+
+    // Makes sure every scalar has a key. False when the keyboard has too few free keys.
+    bool prepare(const QList<uint>& scalars) {
+        std::vector<KeySym> missing;
+        for (uint scalar : scalars) {
+            const KeySym sym = keysymFor(scalar);
+            if (!stroke(sym) && std::find(missing.begin(), missing.end(), sym) == missing.end()) {
+                missing.push_back(sym);
+            }
+        }
+        if (missing.empty()) {
+            return true;
+        }
+        if (missing.size() > m_spare.size()) {
+            return false;
+        }
+        if (m_bound.size() + missing.size() > m_spare.size()) {
+            releaseBindings();
+        }
+        for (KeySym sym : missing) {
+            const int code = m_spare[m_bound.size()];
+            bind(code, sym);
+            m_bound.push_back(code);
+        }
+        XSync(m_display, False);
+        return true;
+    }
+
+    void type(uint scalar) {
+        const std::optional<std::pair<int, bool>> key = stroke(keysymFor(scalar));
+        if (!key) {
+            return;
+        }
+        const auto [code, shifted] = *key;
+        if (shifted && m_shift) {
+            XTestFakeKeyEvent(m_display, m_shift, True, 0);
+        }
+        XTestFakeKeyEvent(m_display, code, True, 0);
+        XTestFakeKeyEvent(m_display, code, False, 0);
+        if (shifted && m_shift) {
+            XTestFakeKeyEvent(m_display, m_shift, False, 0);
+        }
+        XSync(m_display, False);
+        usleep(kKeyDelayMicroseconds);
+    }
 
 private:
-    locale_t m_locale = nullptr;
-    locale_t m_previous = nullptr;
+    static KeySym keysymFor(uint scalar) {
+        const bool latin1 =
+            (scalar >= 0x20 && scalar <= 0x7E) || (scalar >= 0xA0 && scalar <= 0xFF);
+        return latin1 ? KeySym(scalar) : KeySym(0x01000000 | scalar);
+    }
+
+    KeySym symbol(int code, int level) const {
+        const size_t index = size_t(code - m_minimum) * m_perKeycode + level;
+        return index < m_map.size() ? m_map[index] : NoSymbol;
+    }
+
+    // The keycode that produces the keysym, and whether Shift is needed.
+    std::optional<std::pair<int, bool>> stroke(KeySym sym) const {
+        for (int level = 0; level < std::min(m_perKeycode, 2); ++level) {
+            for (int code = m_minimum; code <= m_maximum; ++code) {
+                if (symbol(code, level) == sym) {
+                    return std::pair(code, level == 1);
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+    void bind(int code, KeySym sym) {
+        std::vector<KeySym> row(size_t(m_perKeycode), NoSymbol);
+        if (sym != NoSymbol) {
+            row[0] = sym;
+            if (m_perKeycode > 1) {
+                row[1] = sym;
+            }
+        }
+        XChangeKeyboardMapping(m_display, code, m_perKeycode, row.data(), 1);
+        std::copy(row.begin(), row.end(), m_map.begin() + (code - m_minimum) * m_perKeycode);
+    }
+
+    void releaseBindings() {
+        if (m_bound.empty()) {
+            return;
+        }
+        usleep(kRebindPauseMicroseconds);
+        for (int code : m_bound) {
+            bind(code, NoSymbol);
+        }
+        m_bound.clear();
+        XSync(m_display, False);
+    }
+
+    Display* m_display;
+    int m_minimum = 8, m_maximum = 255, m_perKeycode = 1;
+    std::vector<KeySym> m_map;
+    std::vector<int> m_spare;  // keycodes without any symbol
+    std::vector<int> m_bound;  // spare keycodes bound for this text, in m_spare order
+    KeyCode m_shift = 0;
 };
 
 int characterCount(const QString& text) {
@@ -104,17 +231,18 @@ std::optional<QString> keySequence(const QString& keyName) {
 }
 
 std::optional<QString> typeText(const QString& text, const FocusCheck& stillFocused) {
-    const auto xdo = openXdo();
-    if (!xdo) {
+    DisplayHandle display = openDisplay();
+    if (!display) {
         return displayMissing();
     }
-    const Utf8ThreadLocale utf8;
-    if (!utf8.active()) {
-        return QStringLiteral("The UTF-8 character set is not available for typing.");
-    }
+    KeymapTyping typing(display.get());
     const QStringList groups = characterGroups(text);
     int typed = 0;
     for (const QString& group : groups) {
+        const QList<uint> scalars = group.toUcs4();
+        if (!typing.prepare(scalars)) {
+            return QStringLiteral("The keyboard has no free key to type this text.");
+        }
         if (!stillFocused()) {
             if (typed == 0) {
                 return kNoLongerActive;
@@ -125,9 +253,8 @@ std::optional<QString> typeText(const QString& text, const FocusCheck& stillFocu
                 .arg(typed)
                 .arg(characterCount(text));
         }
-        if (xdo_enter_text_window(xdo.get(), CURRENTWINDOW, group.toUtf8().constData(),
-                                  kKeyDelayMicroseconds) != XDO_SUCCESS) {
-            return QStringLiteral("The keyboard input could not be sent.");
+        for (uint scalar : scalars) {
+            typing.type(scalar);
         }
         typed += characterCount(group);
     }

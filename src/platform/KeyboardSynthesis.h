@@ -5,7 +5,8 @@
 #include <functional>
 #include <optional>
 
-// Synthetic keyboard input on X11 through libxdo and the XTEST extension. Input goes to
+// Synthetic keyboard input on X11 through the XTEST extension: shortcuts through libxdo,
+// text through key events of its own that bind missing characters to free keys. Input goes to
 // whichever window holds the keyboard focus, so every call takes a check that the intended
 // window still has it; the check runs before the first key and again between groups of
 // characters, and input stops as soon as it fails. Calls block while typing (about 8 ms per

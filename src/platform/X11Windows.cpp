@@ -138,6 +138,13 @@ std::vector<Window> clientWindows() {
     return windows;
 }
 
+bool windowManagerRunning() {
+    const DisplayHandle display = openDisplay();
+    return display && !cardinals(display.get(), DefaultRootWindow(display.get()),
+                                 "_NET_SUPPORTING_WM_CHECK", XA_WINDOW)
+                           .empty();
+}
+
 bool activate(quint64 window) {
     const DisplayHandle display = openDisplay();
     if (!display) {

@@ -25,6 +25,8 @@ std::optional<Window> activeWindow();
 std::optional<Window> focusedWindow();
 // The managed top-level windows (_NET_CLIENT_LIST), oldest first.
 std::vector<Window> clientWindows();
+// Whether an EWMH window manager runs on the display (_NET_SUPPORTING_WM_CHECK).
+bool windowManagerRunning();
 // Asks the window manager to activate the window (raise it and give it the focus).
 bool activate(quint64 window);
 

@@ -323,7 +323,8 @@ TEST(ComputerPlannerSteps, resultsArrivingAfterThePlannerIsGoneAreDropped) {
     ScriptedStepRunner runner;
     ScriptedDialogs dialogs;
     host.answer = planJson({kOpenEditor});
-    runner.installed = {{"com.apple.TextEdit", InstalledApplication{"com.apple.TextEdit", "", "", {}}}};
+    runner.installed = {
+        {"com.apple.TextEdit", InstalledApplication{"com.apple.TextEdit", "", "", {}}}};
     auto planner = std::make_unique<ComputerPlanner>(host, runner, dialogs);
     planner->setTask("x");
     planner->prepare();

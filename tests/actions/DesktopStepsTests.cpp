@@ -1,0 +1,247 @@
+// Plan steps carried out on a real X11 display with the openbox window manager: a test
+// application registered by a desktop entry is opened, typed into and sent a shortcut, and
+// nothing is typed once another window has taken the front.
+#include "actions/ComputerPlanner.h"
+#include "actions/LinuxStepRunner.h"
+
+#include "PlannerTestKit.h"
+#include "platform/ApplicationResolver.h"
+#include "platform/Dialogs.h"
+#include "platform/KeyboardSynthesis.h"
+#include "platform/LinuxDesktopServices.h"
+#include "platform/X11Windows.h"
+#include "support/TestSupport.h"
+
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using testing_support::readFile;
+using testing_support::waitUntil;
+using testing_support::writeFile;
+
+namespace {
+
+const QString kApp = QStringLiteral("org.velk.TypingTarget");
+const QString kTyped = QString::fromUtf8("Grüße, café — ßø 世界 🙂 ok");
+
+class DesktopSteps : public ::testing::Test {
+protected:
+    // A display of the suite's own, so that windows of other tests running at the same time
+    // cannot take the focus.
+    static void SetUpTestSuite() {
+        s_data = new QTemporaryDir;
+        // Before GIO first looks at the data folders: the entry below is found through them.
+        qputenv("XDG_DATA_HOME", s_data->path().toUtf8());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
+            QStandardPaths::findExecutable("openbox").isEmpty()) {
+            return;
+        }
+        // Xvfb picks a free display itself and reports its number.
+        s_server = new QProcess;
+        s_server->start("Xvfb",
+                        {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        QByteArray number;
+        waitUntil([&] {
+            number += s_server->readAllStandardOutput();
+            return number.endsWith('\n') || s_server->state() == QProcess::NotRunning;
+        });
+        const QString display = ":" + QString::fromLatin1(number.trimmed());
+        qputenv("DISPLAY", display.toUtf8());
+        if (!waitUntil([] { return x11WithXTestReachable(); }, std::chrono::seconds(10))) {
+            s_problem = "Xvfb " + display + " did not answer: " + s_server->readAllStandardError();
+            return;
+        }
+        s_windowManager = new QProcess;
+        s_windowManager->setProcessChannelMode(QProcess::MergedChannels);
+        // openbox now and then fails to open a display that has just started; try again.
+        for (int attempt = 0; attempt < 3 && !X11Windows::windowManagerRunning(); ++attempt) {
+            s_windowManager->start("openbox", {"--sm-disable"});
+            waitUntil([] {
+                return X11Windows::windowManagerRunning() ||
+                       s_windowManager->state() == QProcess::NotRunning;
+            });
+        }
+        if (!X11Windows::windowManagerRunning()) {
+            s_problem = "openbox did not start on " + display + ": " + s_windowManager->readAll();
+        }
+        // The check window appears before the manager has finished starting.
+        testing_support::processEventsFor(std::chrono::milliseconds(500));
+    }
+
+    static void TearDownTestSuite() {
+        for (QProcess* process : {s_windowManager, s_server}) {
+            if (process) {
+                process->terminate();
+                process->waitForFinished(3000);
+                delete process;
+            }
+        }
+        s_windowManager = s_server = nullptr;
+        delete s_data;
+    }
+
+    void SetUp() override {
+        if (!s_windowManager || !X11Windows::windowManagerRunning()) {
+            GTEST_SKIP() << "needs Xvfb with XTEST and openbox. " << s_problem.toStdString();
+        }
+        m_log = m_scratch.filePath("target.log");
+        ASSERT_TRUE(writeFile(
+            QDir(s_data->path()).filePath("applications/" + kApp + ".desktop"),
+            "[Desktop Entry]\nType=Application\nName=Typing Target\nExec=" VELK_TYPING_TARGET " " +
+                m_log.toUtf8() + "\nStartupWMClass=velk-typing-target\n"));
+        host.answer = planJson();
+        planner.setStepDelayMs(ComputerPlanner::kStepDelayMs);
+        planner.setTask("type into the target");
+        planner.prepare();
+        ASSERT_TRUE(waitUntil([&] { return planner.plan().has_value(); }))
+            << planner.message().toStdString();
+    }
+
+    void TearDown() override {
+        for (const X11Windows::Window& window : X11Windows::clientWindows()) {
+            if (window.pid > 0 && (window.windowClasses.contains("velk-typing-target") ||
+                                   window.windowClasses.contains("velk-intruder"))) {
+                ::kill(static_cast<pid_t>(window.pid), SIGTERM);
+            }
+        }
+        waitUntil([] { return X11Windows::clientWindows().empty(); }, std::chrono::seconds(3));
+    }
+
+    QByteArray planJson() const {
+        return ComputerPlan{"Type into the target",
+                            {{1, "Open the target", "open_app", kApp, ""},
+                             {2, "Type the line", "type_text", kApp, kTyped},
+                             {3, "Select everything", "key", kApp, "command+a"}}}
+            .encode();
+    }
+
+    QStringList logLines() const {
+        return QString::fromUtf8(readFile(m_log)).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // Confirms the next step and waits for its outcome.
+    void runStep() {
+        dialogs.answerAlert(0);
+        planner.runNext();
+        ASSERT_TRUE(waitUntil([&] { return !planner.executing(); }, std::chrono::seconds(20)));
+    }
+
+    void openTarget() {
+        runStep();
+        ASSERT_EQ(planner.message(), "Step sent. Check the target app before continuing.");
+        ASSERT_TRUE(waitUntil([&] { return logLines().contains("ready"); }));
+        // Managed by the window manager; the next step raises it.
+        ASSERT_TRUE(waitUntil([] {
+            const std::vector<X11Windows::Window> windows = X11Windows::clientWindows();
+            return std::any_of(windows.begin(), windows.end(), [](const auto& window) {
+                return window.windowClasses.contains("velk-typing-target");
+            });
+        }));
+    }
+
+    static inline QTemporaryDir* s_data = nullptr;
+    static inline QProcess* s_server = nullptr;
+    static inline QString s_problem;
+    static inline QProcess* s_windowManager = nullptr;
+
+    QTemporaryDir m_scratch;
+    QString m_log;
+    LinuxDesktopServices desktop;
+    LinuxStepRunner runner{desktop};
+    InstantPlannerHost host;
+    ScriptedDialogs dialogs;
+    ComputerPlanner planner{host, runner, dialogs};
+};
+
+}  // namespace
+
+TEST_F(DesktopSteps, theOpenedAppReceivesTheTypedLineAndCommandShortcutsAsControl) {
+    const std::optional<InstalledApplication> app = runner.application(kApp);
+    ASSERT_TRUE(app.has_value());
+    EXPECT_TRUE(app->windowClasses.contains("velk-typing-target"));
+
+    openTarget();
+    runStep();
+    EXPECT_EQ(planner.message(), "Step sent. Check the target app before continuing.");
+    EXPECT_TRUE(waitUntil([&] { return logLines().contains("text: " + kTyped); }))
+        << logLines().join('\n').toStdString();
+
+    runStep();
+    EXPECT_EQ(planner.completed(), 3);
+    EXPECT_TRUE(waitUntil([&] { return logLines().contains("selected: " + kTyped); }))
+        << logLines().join('\n').toStdString();
+    EXPECT_TRUE(logLines().contains("control+a"));
+    // The raised window was reused: one target process only.
+    int targets = 0;
+    for (const X11Windows::Window& window : X11Windows::clientWindows()) {
+        targets += window.windowClasses.contains("velk-typing-target");
+    }
+    EXPECT_EQ(targets, 1);
+}
+
+TEST_F(DesktopSteps, nothingIsTypedWhenAnotherWindowTakesTheFrontDuringTheWait) {
+    openTarget();
+
+    QProcess intruder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("RESOURCE_NAME", "velk-intruder");
+    environment.insert("TYPING_TARGET_NAME", "velk-intruder");
+    intruder.setProcessEnvironment(environment);
+    const QString intruderLog = m_scratch.filePath("intruder.log");
+    intruder.start(VELK_TYPING_TARGET, {intruderLog});
+    std::optional<X11Windows::Window> intruderWindow;
+    ASSERT_TRUE(waitUntil([&] {
+        for (const X11Windows::Window& window : X11Windows::clientWindows()) {
+            if (window.windowClasses.contains("velk-intruder")) {
+                intruderWindow = window;
+            }
+        }
+        return intruderWindow.has_value();
+    }));
+
+    dialogs.answerAlert(0);
+    planner.runNext();
+    ASSERT_TRUE(planner.executing());
+    // The runner raises the target first; the intruder takes the front during the wait.
+    testing_support::processEventsFor(std::chrono::milliseconds(250));
+    X11Windows::activate(intruderWindow->id);
+    ASSERT_TRUE(waitUntil([&] { return !planner.executing(); }));
+    EXPECT_EQ(planner.message(),
+              "The target app is no longer active. Nothing was typed. Try this step again.");
+    EXPECT_EQ(planner.completed(), 1);
+    testing_support::processEventsFor(std::chrono::milliseconds(300));
+    for (const QString& line : logLines() + QString::fromUtf8(readFile(intruderLog)).split('\n')) {
+        EXPECT_FALSE(line.startsWith("text: ")) << line.toStdString();
+    }
+    intruder.terminate();
+    intruder.waitForFinished(3000);
+}
+
+TEST_F(DesktopSteps, typingStopsAtTheFirstCheckThatFindsTheFocusElsewhere) {
+    openTarget();
+    for (const X11Windows::Window& window : X11Windows::clientWindows()) {
+        if (window.windowClasses.contains("velk-typing-target")) {
+            X11Windows::activate(window.id);
+        }
+    }
+    ASSERT_TRUE(waitUntil([] {
+        const auto focused = X11Windows::focusedWindow();
+        return focused && focused->windowClasses.contains("velk-typing-target");
+    }));
+    int checks = 0;
+    const std::optional<QString> error = KeyboardSynthesis::typeText(
+        QString::fromUtf8("abcdefgh→ijklmnopqrs"), [&] { return ++checks == 1; });
+    EXPECT_EQ(error,
+              "The target app lost the keyboard focus while typing. Typing stopped after 8 "
+              "of 20 characters.");
+    EXPECT_TRUE(waitUntil([&] { return logLines().contains("text: abcdefgh"); }));
+    testing_support::processEventsFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(logLines().last(), "text: abcdefgh");
+
+    EXPECT_EQ(KeyboardSynthesis::typeText("x", [] { return false; }),
+              "The target app is no longer active. Nothing was typed. Try this step again.");
+}
