@@ -448,8 +448,10 @@ void TerminalScreen::addCombining(char32_t scalar) {
     }
     cell.codeAndFlags |= PackedCell::kHasCombining;
     line.dirty = std::max(line.dirty, column + 1);
-    // Each mark is at most two UTF-16 units; the cap keeps hostile output from growing a cell.
-    if (entry->text.size() < 2 * kMaxCombiningPerCell) {
+    // The cap keeps hostile output from growing a cell without bound.
+    const auto scalars = std::count_if(entry->text.cbegin(), entry->text.cend(),
+                                       [](QChar unit) { return !unit.isLowSurrogate(); });
+    if (scalars < kMaxCombiningPerCell) {
         appendScalar(entry->text, scalar);
     }
 }

@@ -193,4 +193,96 @@ TEST(TerminalScreenAlternate, fullResetDropsTheSavedScreenAndTheModes) {
     EXPECT_TRUE(screen.plainText().endsWith(QStringLiteral("RESET")));
 }
 
+// ---- Primitives called directly ------------------------------------------------------------
+
+TEST(TerminalScreenPrimitives, resetClearsTheGridButKeepsModesHistoryAndSavedCursor) {
+    TerminalScreen screen(3, 10);
+    feed(screen, "1\r\n2\r\n3\r\n4\x1b[?2004h\x1b[?1h\x1b[2;3H\x1b[s\x1b[1;31m\x1b[1;2rx");
+    screen.reset();
+    EXPECT_EQ(screen.plainText(), QStringLiteral("1"));
+    EXPECT_EQ(screen.scrollbackSize(), 1);
+    EXPECT_TRUE(screen.bracketedPaste());
+    EXPECT_TRUE(screen.applicationCursor());
+    EXPECT_EQ(screen.savedCursor(), (TerminalPosition{1, 2}));
+    EXPECT_EQ(screen.style(), TerminalCell{});
+    EXPECT_EQ(screen.scrollBottom(), 2);
+    EXPECT_EQ(screen.row(), 0);
+}
+
+TEST(TerminalScreenPrimitives, eraseWithAReversedRangeDoesNothing) {
+    TerminalScreen screen(3, 10);
+    feed(screen, "abcdef");
+    screen.erase(0, 4, 2);
+    EXPECT_EQ(rowText(screen, 0), QStringLiteral("abcdef"));
+    screen.erase(0, 2, 4);
+    EXPECT_EQ(rowText(screen, 0), QStringLiteral("ab   f"));
+}
+
+TEST(TerminalScreenPrimitives, scrollUpMovesOnlyTheRegionAndLeavesTheCursor) {
+    TerminalScreen screen(4, 10);
+    feed(screen, "a\r\nb\r\nc\r\nd\x1b[2;3r\x1b[4;2H");
+    screen.scrollUp();
+    EXPECT_EQ(rowText(screen, 0), QStringLiteral("a"));
+    EXPECT_EQ(rowText(screen, 1), QStringLiteral("c"));
+    EXPECT_EQ(rowText(screen, 2), QString());
+    EXPECT_EQ(rowText(screen, 3), QStringLiteral("d"));
+    EXPECT_EQ(screen.row(), 3);
+    EXPECT_EQ(screen.column(), 1);
+    EXPECT_EQ(screen.scrollbackSize(), 0);
+}
+
+TEST(TerminalScreenPrimitives, aOneByOneScreenStillTakesEveryKindOfOutput) {
+    TerminalScreen screen(1, 1);
+    feed(screen, "ab\xe4\xb8\xad\u0301\r\n\x1b[5@\x1b[5L\x1b[2b\x1b[?1049h\xe4\xb8\xad\x1b[?1049l");
+    EXPECT_EQ(screen.invariantViolation(), QString());
+    EXPECT_EQ(screen.scrollbackSize(), 4);
+}
+
+// ---- Values and hostile input ---------------------------------------------------------------
+
+TEST(TerminalScreenValues, cellsConvertToJsonAndBack) {
+    TerminalCell cell;
+    cell.text = QStringLiteral("e\u0301");
+    cell.foreground = TerminalColor{255, 0, 20};
+    cell.bold = true;
+    cell.continuation = false;
+    EXPECT_EQ(terminalCellFromJson(toJson(cell)), cell);
+    EXPECT_EQ(toJson(cell).value(QStringLiteral("foreground")).toString(),
+              QStringLiteral("FF0014"));
+    EXPECT_FALSE(toJson(TerminalCell{}).contains(QStringLiteral("background")));
+    EXPECT_EQ(terminalCellFromJson(toJson(TerminalCell{})), TerminalCell{});
+}
+
+TEST(TerminalScreenValues, hexColourTextIgnoresSurroundingCharactersAndKeepsTheLow24Bits) {
+    EXPECT_EQ(TerminalColor::fromHex(u" #f4808a "), (TerminalColor{0xF4, 0x80, 0x8A}));
+    EXPECT_EQ(TerminalColor::fromHex(u"FFF"), (TerminalColor{0, 0x0F, 0xFF}));
+    EXPECT_EQ(TerminalColor::fromHex(u"12F4808A"), (TerminalColor{0xF4, 0x80, 0x8A}));
+    EXPECT_EQ(TerminalColor::fromHex(u"zz"), (TerminalColor{0, 0, 0}));
+}
+
+TEST(TerminalScreenValues, endlessCombiningMarksCannotGrowACellWithoutBound) {
+    TerminalScreen screen(3, 10);
+    QByteArray marks = "a";
+    for (int i = 0; i < 10000; ++i) {
+        marks += "\xcc\x81";  // U+0301
+    }
+    screen.feed(QByteArrayView(marks));
+    EXPECT_EQ(screen.cellText(0, 0).size(), 1 + TerminalScreen::kMaxCombiningPerCell);
+    feed(screen, "\rb\xcc\x82");
+    EXPECT_EQ(screen.cellText(0, 0), QStringLiteral("b\u0302"));
+}
+
+TEST(TerminalScreenValues, thePackedViewAgreesWithTheCellView) {
+    TerminalScreen screen(3, 10);
+    feed(screen, "\x1b[1;7;38;5;196;48;2;1;2;3mX\xe4\xb8\xad");
+    const std::span<const PackedCell> cells = screen.lineCells(0);
+    EXPECT_EQ(cells[0].codePoint(), U'X');
+    EXPECT_TRUE(cells[0].bold());
+    EXPECT_TRUE(cells[0].inverse());
+    EXPECT_EQ(cells[0].foreground(), screen.cell(0, 0).foreground);
+    EXPECT_EQ(cells[0].background(), rgb(0x010203));
+    EXPECT_TRUE(cells[2].continuation());
+    EXPECT_EQ(screen.cell(0, 2).text, QString());
+}
+
 }  // namespace
