@@ -1,0 +1,154 @@
+#include "terminal/TerminalSession.h"
+
+#include "terminal/PTYTransport.h"
+#include "terminal/Pty.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+namespace {
+
+int32_t fitIn32Bits(qint64 value) {
+    return int32_t(std::clamp<qint64>(value, std::numeric_limits<int32_t>::min(),
+                                      std::numeric_limits<int32_t>::max()));
+}
+
+}  // namespace
+
+std::shared_ptr<TerminalSession> TerminalSession::create(QString providerID, QString title,
+                                                         QString command, QString directory) {
+    std::shared_ptr<TerminalSession> session(new TerminalSession(
+        std::move(providerID), std::move(title), std::move(command), std::move(directory)));
+    // Replies to the child's queries (cursor position, device status and attributes) go
+    // back to it during the same feed.
+    session->m_screen.setOnResponse(
+        [weak = std::weak_ptr<TerminalSession>(session)](const QString& reply) {
+            if (auto self = weak.lock()) {
+                self->send(reply);
+            }
+        });
+    return session;
+}
+
+TerminalSession::TerminalSession(QString providerID, QString title, QString command,
+                                 QString directory)
+    : m_providerID(std::move(providerID)),
+      m_title(std::move(title)),
+      m_command(std::move(command)),
+      m_directory(std::move(directory)) {}
+
+TerminalSession::~TerminalSession() {
+    if (m_running && m_pid > 1) {
+        ::kill(-m_pid, SIGTERM);
+    }
+    if (m_transport) {
+        m_transport->close();
+    }
+}
+
+void TerminalSession::setOnFinish(std::function<void(TerminalSession&)> onFinish) {
+    m_onFinish = std::move(onFinish);
+}
+
+void TerminalSession::start() {
+    if (m_pid >= 0) {
+        return;  // a child was already started
+    }
+    // The finish handler may let go of this session; keep it alive until start() returns.
+    const auto self = shared_from_this();
+    const QByteArray commandLine = QByteArray(kPathPrefix) + m_command.toUtf8();
+    const QByteArray directory = m_directory.toUtf8();
+    int32_t master = -1;
+    m_pid = vira_spawn(commandLine.constData(), directory.constData(), fitIn32Bits(m_screen.rows()),
+                       fitIn32Bits(m_screen.columns()), &master);
+    if (m_pid < 1) {
+        const int error = errno;
+        m_screen.feed(QStringView(QStringLiteral("Could not start the terminal: ") +
+                                  QString::fromLocal8Bit(::strerror(error))));
+        m_exitCode = -1;
+        Q_EMIT exitCodeChanged();
+        ++m_revision;
+        Q_EMIT revisionChanged();
+        finish();
+        return;
+    }
+
+    m_running = true;
+    Q_EMIT runningChanged();
+    const std::weak_ptr<TerminalSession> weak = self;
+    m_transport = std::make_shared<PTYTransport>(
+        master,
+        [weak](const QByteArray& chunk) {
+            if (auto session = weak.lock()) {
+                session->outputArrived(chunk);
+            }
+        },
+        [weak](int status) {
+            if (auto session = weak.lock()) {
+                session->completed(status);
+            }
+        });
+    // The wait holds the transport, not the session: the child is reaped and the transport
+    // closed even when the session is let go of first.
+    std::thread([transport = m_transport, pid = m_pid] {
+        transport->childExited(vira_wait(pid));
+    }).detach();
+}
+
+void TerminalSession::send(const QString& text) {
+    if (m_running && m_transport) {
+        m_transport->send(text.toUtf8());
+    }
+}
+
+void TerminalSession::resize(int rows, int columns) {
+    if (std::max(rows, TerminalScreen::kMinimumRows) == m_screen.rows() &&
+        std::max(columns, TerminalScreen::kMinimumColumns) == m_screen.columns()) {
+        return;
+    }
+    m_screen.resize(rows, columns);
+    if (m_running && m_transport) {
+        m_transport->resize(m_screen.rows(), m_screen.columns());
+    }
+}
+
+void TerminalSession::stop() {
+    if (!m_running || m_pid < 1) {
+        return;
+    }
+    if (m_transport) {
+        m_transport->stop(m_pid);
+    }
+    // The session as context object: the check is dropped with the session.
+    QTimer::singleShot(kKillDelayMs, this, [this] {
+        if (m_running && m_pid > 1) {
+            ::kill(-m_pid, SIGKILL);
+        }
+    });
+}
+
+void TerminalSession::outputArrived(const QByteArray& chunk) {
+    m_screen.feed(QByteArrayView(chunk));
+    ++m_revision;
+    Q_EMIT revisionChanged();
+}
+
+void TerminalSession::completed(int status) {
+    m_running = false;
+    Q_EMIT runningChanged();
+    m_exitCode = status;
+    Q_EMIT exitCodeChanged();
+    finish();
+}
+
+void TerminalSession::finish() {
+    if (m_onFinish) {
+        m_onFinish(*this);
+    }
+}
