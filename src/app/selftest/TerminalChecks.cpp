@@ -1,7 +1,9 @@
 #include "SelfTest.h"
 
 #include "terminal/TerminalScreen.h"
+#include "terminal/TerminalSession.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -147,9 +149,90 @@ std::vector<SelfTestCheck> screenChecks() {
     };
 }
 
+// ==== Session checks: real children through /bin/zsh on a pseudo-terminal ======================
+
+struct SessionOutcome {
+    std::optional<int> exitCode;
+    QString text;
+    int finishes = 0;
+};
+
+// Runs `command` in a session in a scratch folder; `input` is sent right after the start.
+// Returns nothing when the session did not finish within a few seconds.
+std::optional<SessionOutcome> runSession(SelfTestContext& context, const QString& command,
+                                         const QString& input = {}) {
+    const QString folder = context.outputFolder + QStringLiteral("/terminal-session");
+    QDir().mkpath(folder);
+    auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("Self-test"),
+                                           command, folder);
+    auto finishes = std::make_shared<int>(0);
+    session->setOnFinish([finishes](TerminalSession&) { ++*finishes; });
+    session->start();
+    if (!input.isEmpty()) {
+        session->send(input);
+    }
+    if (!selfTestWaitUntil([&] { return *finishes > 0; }, 10000)) {
+        session->stop();
+        return std::nullopt;
+    }
+    selfTestWaitUntil([] { return false; }, 50);  // a second finish would show up here
+    return SessionOutcome{session->exitCode(), session->screen().plainText(), *finishes};
+}
+
+SelfTestResult sessionShowsItsOutput(SelfTestContext& context) {
+    const auto outcome = runSession(context, QStringLiteral("print -r -- VELK_SELF_TEST_MARKER"));
+    if (!outcome) {
+        return QStringLiteral("the session printing a marker did not finish");
+    }
+    if (!outcome->text.contains(QStringLiteral("VELK_SELF_TEST_MARKER"))) {
+        return QStringLiteral("the marker is missing from the screen: \"%1\"").arg(outcome->text);
+    }
+    if (outcome->exitCode != 0 || outcome->finishes != 1) {
+        return QStringLiteral("exit code %1 after %2 finish calls")
+            .arg(outcome->exitCode.value_or(-2))
+            .arg(outcome->finishes);
+    }
+    return std::nullopt;
+}
+
+SelfTestResult sessionReportsTheExitCode(SelfTestContext& context) {
+    const auto outcome = runSession(context, QStringLiteral("exit 7"));
+    if (!outcome) {
+        return QStringLiteral("the session running \"exit 7\" did not finish");
+    }
+    if (outcome->exitCode != 7) {
+        return QStringLiteral("\"exit 7\" ended with %1").arg(outcome->exitCode.value_or(-2));
+    }
+    return std::nullopt;
+}
+
+SelfTestResult sessionRoundTripsInput(SelfTestContext& context) {
+    const auto outcome =
+        runSession(context, QStringLiteral("read line; print -r -- \"INPUT:$line\""),
+                   QStringLiteral("hello\r"));
+    if (!outcome) {
+        return QStringLiteral("the session reading a line did not finish");
+    }
+    if (!outcome->text.contains(QStringLiteral("INPUT:hello")) || outcome->exitCode != 0) {
+        return QStringLiteral("the line sent did not come back: \"%1\"").arg(outcome->text);
+    }
+    return std::nullopt;
+}
+
+std::vector<SelfTestCheck> sessionChecks() {
+    return {
+        {QStringLiteral("terminal session shows its command's output"), sessionShowsItsOutput},
+        {QStringLiteral("terminal session reports the exit code"), sessionReportsTheExitCode},
+        {QStringLiteral("terminal session sends input to its command"), sessionRoundTripsInput},
+    };
+}
+
 }  // namespace
 
 std::vector<SelfTestCheck> terminalChecks() {
     std::vector<SelfTestCheck> checks = screenChecks();
+    for (SelfTestCheck& check : sessionChecks()) {
+        checks.push_back(std::move(check));
+    }
     return checks;
 }

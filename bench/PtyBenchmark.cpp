@@ -1,0 +1,220 @@
+// velk-bench-pty: end-to-end terminal throughput. Each corpus of the screen benchmark is
+// written to a file and `cat` through a real pseudo-terminal three ways, in the same run:
+//   velk  a headless TerminalSession (zsh -l -c, transport, screen), timed from start() to
+//         onFinish;
+//   tmux  a detached 80x24 tmux pane running the same cat, timed to its completion;
+//   bare  a bare read loop on the master (poll + 16 KiB reads, bytes thrown away): what the
+//         pseudo-terminal itself can carry.
+// Then a session floods 64 MiB while a 1 ms timer on the main thread records the longest gap
+// between its ticks: the longest main-thread stall.
+//
+// VELK_BENCH_CORPUS_MIB sets the corpus size (default 32).
+#include "ScreenCorpus.h"
+
+#include "terminal/Pty.h"
+#include "terminal/TerminalSession.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray shellQuoted(const QString& text) {
+    QByteArray quoted = text.toUtf8();
+    quoted.replace("'", "'\\''");
+    return "'" + quoted + "'";
+}
+
+// Seconds from start() to onFinish of a session running `command`; nothing on failure.
+std::optional<double> timeSession(const QString& command, const QString& folder,
+                                  const std::function<void()>& whileRunning = {}) {
+    auto session =
+        TerminalSession::create(QStringLiteral("shell"), QStringLiteral("bench"), command, folder);
+    QEventLoop loop;
+    bool finished = false;
+    session->setOnFinish([&](TerminalSession&) {
+        finished = true;
+        loop.quit();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    session->start();
+    if (whileRunning) {
+        whileRunning();
+    }
+    if (!finished) {
+        loop.exec();
+    }
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (session->exitCode() != 0) {
+        std::fprintf(stderr, "session ended with %d\n", session->exitCode().value_or(-2));
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+// Seconds for a bare read loop to drain a child running `command` on a pseudo-terminal.
+std::optional<double> timeBareLoop(const QString& command, const QString& folder) {
+    QElapsedTimer timer;
+    timer.start();
+    int master = -1;
+    const int pid =
+        vira_spawn(command.toUtf8().constData(), folder.toUtf8().constData(), 24, 80, &master);
+    if (pid < 1) {
+        return std::nullopt;
+    }
+    char buffer[16384];
+    for (;;) {
+        pollfd descriptor{master, POLLIN, 0};
+        if (::poll(&descriptor, 1, -1) < 0 && errno != EINTR) {
+            break;
+        }
+        const ssize_t count = ::read(master, buffer, sizeof buffer);
+        if (count > 0 || (count < 0 && (errno == EINTR || errno == EAGAIN))) {
+            continue;
+        }
+        break;  // end of file or EIO: the child side is gone
+    }
+    ::close(master);
+    const int status = vira_wait(pid);
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    return status == 0 ? std::optional<double>(seconds) : std::nullopt;
+}
+
+int runQuietly(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
+        return -1;
+    }
+    return process.exitCode();
+}
+
+// Seconds for a detached 80x24 tmux pane to run `command` to its end, or nothing when tmux
+// is missing or fails. The server is started beforehand with an idle session (so its start
+// is not counted, and it outlives the pane); the pane signals a wait-for channel at its end.
+std::optional<double> timeTmux(const QString& tmux, const QString& command) {
+    const QStringList server = {
+        QStringLiteral("-L"),
+        QStringLiteral("velk-bench-%1").arg(QCoreApplication::applicationPid()),
+        QStringLiteral("-f"), QStringLiteral("/dev/null")};
+    if (runQuietly(tmux, server + QStringList{QStringLiteral("new-session"), QStringLiteral("-d"),
+                                              QStringLiteral("-s"), QStringLiteral("idle"),
+                                              QStringLiteral("sleep 3600")}) != 0) {
+        return std::nullopt;
+    }
+    const QString paneCommand =
+        command + QStringLiteral("; tmux -L velk-bench-%1 wait-for -S velk-bench-done")
+                      .arg(QCoreApplication::applicationPid());
+    QElapsedTimer timer;
+    timer.start();
+    const int started = runQuietly(
+        tmux, server + QStringList{QStringLiteral("new-session"), QStringLiteral("-d"),
+                                   QStringLiteral("-x"), QStringLiteral("80"), QStringLiteral("-y"),
+                                   QStringLiteral("24"), paneCommand});
+    const int waited =
+        started == 0 ? runQuietly(tmux, server + QStringList{QStringLiteral("wait-for"),
+                                                             QStringLiteral("velk-bench-done")})
+                     : -1;
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    runQuietly(tmux, server + QStringList{QStringLiteral("kill-server")});
+    return waited == 0 ? std::optional<double>(seconds) : std::nullopt;
+}
+
+QString rate(qsizetype bytes, std::optional<double> seconds) {
+    return seconds ? QString::number(double(bytes) / 1e6 / *seconds, 'f', 1)
+                   : QStringLiteral("n/a");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    qsizetype mebibytes = 32;
+    if (const char* value = std::getenv("VELK_BENCH_CORPUS_MIB")) {
+        mebibytes = std::max(1, std::atoi(value));
+    }
+    QTemporaryDir folder;
+    const QString tmux = QStandardPaths::findExecutable(QStringLiteral("tmux"));
+    const std::vector<ScreenCorpus> corpora = buildScreenCorpora(mebibytes * 1024 * 1024);
+
+    std::printf("%-10s %10s %12s %12s %12s %10s %10s\n", "corpus", "MiB", "velk MB/s", "tmux MB/s",
+                "bare MB/s", "vs tmux", "vs bare");
+    for (const ScreenCorpus& corpus : corpora) {
+        const QString path = folder.filePath(corpus.name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(corpus.bytes) != corpus.bytes.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        file.close();
+        const QString command = QStringLiteral("cat ") + QString::fromUtf8(shellQuoted(path));
+        const std::optional<double> velk = timeSession(command, folder.path());
+        const std::optional<double> peer = tmux.isEmpty() ? std::nullopt : timeTmux(tmux, command);
+        const std::optional<double> bare = timeBareLoop(command, folder.path());
+        const auto ratio = [&](std::optional<double> other) {
+            return velk && other ? QString::number(*other / *velk, 'f', 2) + QLatin1Char('x')
+                                 : QStringLiteral("n/a");
+        };
+        std::printf("%-10s %10.1f %12s %12s %12s %10s %10s\n", qPrintable(corpus.name),
+                    double(corpus.bytes.size()) / (1024.0 * 1024.0),
+                    qPrintable(rate(corpus.bytes.size(), velk)),
+                    qPrintable(rate(corpus.bytes.size(), peer)),
+                    qPrintable(rate(corpus.bytes.size(), bare)), qPrintable(ratio(peer)),
+                    qPrintable(ratio(bare)));
+        std::fflush(stdout);
+        QFile::remove(path);
+    }
+
+    // The longest stall of the main thread while a session floods 64 MiB: a 1 ms timer
+    // records the longest gap between two of its ticks.
+    const QString flood = folder.filePath(QStringLiteral("flood"));
+    {
+        QFile file(flood);
+        if (!file.open(QIODevice::WriteOnly)) {
+            return 1;
+        }
+        const QByteArray& mixed = corpora.front().bytes;
+        for (qsizetype written = 0; written < 64 * 1024 * 1024;) {
+            const qsizetype piece = std::min<qsizetype>(mixed.size(), 64 * 1024 * 1024 - written);
+            file.write(mixed.constData(), piece);
+            written += piece;
+        }
+    }
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QElapsedTimer sinceTick;
+    qint64 longestGapNs = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+    });
+    const std::optional<double> floodSeconds = timeSession(
+        QStringLiteral("cat ") + QString::fromUtf8(shellQuoted(flood)), folder.path(), [&] {
+            sinceTick.start();
+            ticker.start();
+        });
+    ticker.stop();
+    std::printf(
+        "\nflood of 64 MiB: %s MB/s, longest main-thread stall %.1f ms (timer every 1 ms)\n",
+        qPrintable(rate(64 * 1024 * 1024, floodSeconds)), double(longestGapNs) / 1e6);
+    return 0;
+}
