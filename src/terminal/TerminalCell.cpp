@@ -1,0 +1,54 @@
+#include "terminal/TerminalCell.h"
+
+TerminalColor TerminalColor::fromHex(QStringView text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && !text[start].isLetterOrNumber()) {
+        ++start;
+    }
+    while (end > start && !text[end - 1].isLetterOrNumber()) {
+        --end;
+    }
+    bool ok = false;
+    const qulonglong value = text.mid(start, end - start).toULongLong(&ok, 16);
+    return fromRgb(ok ? std::uint32_t(value & 0xFFFFFF) : 0);
+}
+
+QString TerminalColor::hex() const {
+    return QStringLiteral("%1%2%3")
+        .arg(red, 2, 16, QLatin1Char('0'))
+        .arg(green, 2, 16, QLatin1Char('0'))
+        .arg(blue, 2, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
+QJsonObject toJson(const TerminalCell& cell) {
+    QJsonObject object{{QStringLiteral("text"), cell.text},
+                       {QStringLiteral("bold"), cell.bold},
+                       {QStringLiteral("inverse"), cell.inverse},
+                       {QStringLiteral("continuation"), cell.continuation}};
+    if (cell.foreground) {
+        object.insert(QStringLiteral("foreground"), cell.foreground->hex());
+    }
+    if (cell.background) {
+        object.insert(QStringLiteral("background"), cell.background->hex());
+    }
+    return object;
+}
+
+TerminalCell terminalCellFromJson(const QJsonObject& object) {
+    TerminalCell cell;
+    cell.text = object.value(QStringLiteral("text")).toString(QStringLiteral(" "));
+    if (object.contains(QStringLiteral("foreground"))) {
+        cell.foreground =
+            TerminalColor::fromHex(object.value(QStringLiteral("foreground")).toString());
+    }
+    if (object.contains(QStringLiteral("background"))) {
+        cell.background =
+            TerminalColor::fromHex(object.value(QStringLiteral("background")).toString());
+    }
+    cell.bold = object.value(QStringLiteral("bold")).toBool();
+    cell.inverse = object.value(QStringLiteral("inverse")).toBool();
+    cell.continuation = object.value(QStringLiteral("continuation")).toBool();
+    return cell;
+}
