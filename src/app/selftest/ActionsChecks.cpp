@@ -1,11 +1,19 @@
 #include "SelfTest.h"
 
 #include "actions/ComputerPlan.h"
+#include "actions/ComputerPlanner.h"
+#include "actions/PlannerHost.h"
+#include "actions/StepRunner.h"
+#include "platform/Dialogs.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QProcess>
+
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -45,7 +53,8 @@ SelfTestResult aWrittenPlanDecodesAndValidates(SelfTestContext& context) {
     if (!checked.ok() || *checked.plan != fixed) {
         return QStringLiteral("the plan did not come back unchanged: %1").arg(checked.error);
     }
-    if (plan.validated().error != u"Only ordinary HTTP or HTTPS web addresses are supported.") {
+    // An address in the app field fails the app rule before the action is looked at.
+    if (plan.validated().error != u"The plan contains an invalid app or step title.") {
         return QStringLiteral("a step with its address in the wrong field was accepted");
     }
     return std::nullopt;
@@ -88,6 +97,102 @@ SelfTestResult hostileStepsAreRefusedWithTheirMessages(SelfTestContext&) {
     return std::nullopt;
 }
 
+// Runs planning sessions through the login shell, as terminal sessions do, without a
+// workspace: the check covers the command line, the schema file and the answer handling.
+class ShellHost : public PlannerHost {
+public:
+    ShellHost(QString codex, QString plans)
+        : m_codex(std::move(codex)), m_plans(std::move(plans)) {}
+
+    QMap<QString, QString> availableAssistants() const override {
+        return {{QStringLiteral("codex"), m_codex}};
+    }
+    QString plansFolder() const override { return m_plans; }
+    QUuid startSession(const QString&, const QString&, const QString& command,
+                       const QString& directory, FinishHandler onFinish) override {
+        auto* process = new QProcess(&m_owner);
+        process->setWorkingDirectory(directory);
+        QObject::connect(
+            process, &QProcess::finished,
+            [process, onFinish](int code, QProcess::ExitStatus status) {
+                process->deleteLater();
+                onFinish(status == QProcess::NormalExit ? std::optional(code) : std::nullopt);
+            });
+        process->start(QStringLiteral("/bin/zsh"),
+                       {QStringLiteral("-l"), QStringLiteral("-c"), command});
+        return QUuid::createUuid();
+    }
+    void stopSession(const QUuid&) override {}
+    void showSession(const QUuid&) override {}
+    void showActionsPage() override {}
+
+private:
+    QString m_codex, m_plans;
+    QObject m_owner;
+};
+
+// Planning never reaches the desktop; every desktop operation is refused.
+class NoDesktop : public StepRunner {
+public:
+    std::optional<InstalledApplication> application(const QString&) override {
+        return std::nullopt;
+    }
+    void openApplication(const InstalledApplication&, OpenHandler handler) override {
+        handler(std::nullopt, QStringLiteral("unavailable"));
+    }
+    void openUrl(const QString&, const InstalledApplication&, ErrorHandler handler) override {
+        handler(QStringLiteral("unavailable"));
+    }
+    std::optional<RunningApplication> running(const RunningApplication&) override {
+        return std::nullopt;
+    }
+    std::optional<RunningApplication> frontApplication() override { return std::nullopt; }
+    bool accessibilityTrusted() override { return false; }
+    void send(const ComputerStep&, const RunningApplication&, ErrorHandler handler) override {
+        handler(QStringLiteral("unavailable"));
+    }
+};
+
+// A stand-in Codex that checks it was handed the schema and answers with a plan that
+// repeats the request, so quoting damage shows as a different plan.
+SelfTestResult planningThroughTheLoginShellYieldsTheAnswer(SelfTestContext& context) {
+    const QDir folder(QDir(context.outputFolder).filePath(QStringLiteral("actions-planning")));
+    QDir().mkpath(folder.path());
+    const QString codex = folder.filePath(QStringLiteral("codex"));
+    QFile script(codex);
+    if (!script.open(QIODevice::WriteOnly) ||
+        script.write("#!/bin/sh\n"
+                     "schema=$8; answer=${10}; prompt=${11}\n"
+                     "grep -q '\"type_text\"' \"$schema\" || exit 3\n"
+                     "request=${prompt##*Request: }\n"
+                     "printf '{\"explanation\":\"%s\",\"steps\":[{\"id\":1,\"title\":\"Open\",'"
+                     "'\"action\":\"open_app\",\"app\":\"com.apple.TextEdit\",\"value\":\"\"}]}' "
+                     "\"$request\" > \"$answer\"\n") < 0) {
+        return QStringLiteral("cannot write %1").arg(codex);
+    }
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    ShellHost host(codex, folder.filePath(QStringLiteral("Computer plans")));
+    NoDesktop desktop;
+    ScriptedDialogs dialogs;
+    ComputerPlanner planner(host, desktop, dialogs);
+    const QString request = QStringLiteral("it's $(date) `id` ; done");
+    planner.setTask(request);
+    planner.prepare();
+    if (!planner.planning()) {
+        return QStringLiteral("planning did not start: %1").arg(planner.message());
+    }
+    if (!selfTestWaitUntil([&] { return !planner.planning(); }, 10000)) {
+        return QStringLiteral("planning did not finish");
+    }
+    if (!planner.plan() || planner.plan()->explanation != request ||
+        planner.message() != u"Review the steps below. Run next step performs one action only.") {
+        return QStringLiteral("unexpected outcome: %1").arg(planner.message());
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::vector<SelfTestCheck> actionsChecks() {
@@ -96,5 +201,7 @@ std::vector<SelfTestCheck> actionsChecks() {
          aWrittenPlanDecodesAndValidates},
         {QStringLiteral("actions: hostile steps are refused with their messages"),
          hostileStepsAreRefusedWithTheirMessages},
+        {QStringLiteral("actions: planning through the login shell yields the answer"),
+         planningThroughTheLoginShellYieldsTheAnswer},
     };
 }
