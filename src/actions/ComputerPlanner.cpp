@@ -189,15 +189,17 @@ void ComputerPlanner::runNext() {
 
     const std::optional<ComputerPlan> planShown = m_plan;
     const int completedShown = m_completed;
+    QPointer<ComputerPlanner> self(this);
     const int answer =
         m_dialogs.alert(Dialogs::Alert{step.title + u'?',
                                        confirmationText(step),
                                        {QStringLiteral("Run this step"), QStringLiteral("Cancel")},
                                        Dialogs::Style::Warning});
-    if (answer != 0) {
+    // The dialog runs its own event loop: run only the step that was confirmed, and only if
+    // the planner still exists.
+    if (answer != 0 || !self) {
         return;
     }
-    // The dialog runs its own event loop: run only the step that was confirmed.
     if (m_executing || m_plan != planShown || m_completed != completedShown) {
         return;
     }
@@ -207,7 +209,6 @@ void ComputerPlanner::runNext() {
     }
 
     setExecuting(true);
-    QPointer<ComputerPlanner> self(this);
     if (step.action == u"open_url") {
         m_runner.openUrl(step.value, *application, [self](std::optional<QString> error) {
             if (self) {
