@@ -12,6 +12,8 @@ packages=(
     libgl-dev
     # audio in, speech out, speech in
     qt6-multimedia-dev qt6-speech-dev qt6-speech-flite-plugin
+    # (the speech package's CMake files need QmlIntegration from the declarative package)
+    qt6-declarative-dev
     libpocketsphinx-dev pocketsphinx-en-us
     # digests, desktop applications, keystrokes, X11 queries
     libssl-dev libglib2.0-dev libxdo-dev libx11-dev libxtst-dev
@@ -21,6 +23,8 @@ packages=(
     libgtest-dev libgmock-dev xvfb xauth dbus python3 tmux
     # tests: a small EWMH window manager for the desktop-action tests
     openbox
+    # tests: a sound server with a null sink, and a voice that speaks into it
+    pulseaudio pulseaudio-utils espeak-ng
     # benchmarks and fuzzing
     libbenchmark-dev libvterm-dev clang libclang-rt-14-dev
     # formatting

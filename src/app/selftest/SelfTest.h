@@ -26,6 +26,7 @@ struct SelfTestCheck {
 // One function per subsystem, defined in that subsystem's *Checks.cpp.
 std::vector<SelfTestCheck> actionsChecks();
 std::vector<SelfTestCheck> assistantsChecks();
+std::vector<SelfTestCheck> companionChecks();
 std::vector<SelfTestCheck> appearanceChecks();
 std::vector<SelfTestCheck> platformChecks();
 std::vector<SelfTestCheck> runsChecks();

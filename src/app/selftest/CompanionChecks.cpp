@@ -1,0 +1,74 @@
+#include "SelfTest.h"
+
+#include "companion/BrandAssets.h"
+#include "companion/CompanionModel.h"
+#include "platform/Dialogs.h"
+#include "platform/Preferences.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+
+namespace {
+
+SelfTestResult builtInArtworkIsTransparent(SelfTestContext&) {
+    if (!BrandAssets::logo() || !BrandAssets::defaultPet()) {
+        return QStringLiteral("the built-in logo or pet image is missing");
+    }
+    if (qAlpha(BrandAssets::defaultPet()->pixel(0, 0)) != 0) {
+        return QStringLiteral("the pet's corner pixel is not transparent");
+    }
+    return std::nullopt;
+}
+
+SelfTestResult petImageImportChecksTheFile(SelfTestContext& context) {
+    const QString folder = QDir(context.outputFolder).filePath(QStringLiteral("companion"));
+    QDir().mkpath(folder);
+    const QString goodPath = QDir(folder).filePath(QStringLiteral("pet.png"));
+    const QString widePath = QDir(folder).filePath(QStringLiteral("wide.png"));
+    const QString textPath = QDir(folder).filePath(QStringLiteral("notes.png"));
+    QImage pet(24, 20, QImage::Format_ARGB32);
+    pet.fill(Qt::transparent);
+    QImage wide(8193, 1, QImage::Format_ARGB32);
+    wide.fill(Qt::white);
+    QFile text(textPath);
+    if (!pet.save(goodPath, "PNG") || !wide.save(widePath, "PNG") ||
+        !text.open(QIODevice::WriteOnly) || text.write("not a picture") < 0) {
+        return QStringLiteral("could not write the sample images in %1").arg(folder);
+    }
+    text.close();
+
+    MemoryPreferences preferences;
+    ScriptedDialogs dialogs;
+    CompanionModel model(false, preferences, dialogs, nullptr);
+    if (const std::optional<QString> failure = model.loadCustomImage(goodPath)) {
+        return QStringLiteral("a 24 x 20 PNG was refused: %1").arg(*failure);
+    }
+    if (model.appearance() != QStringLiteral("custom") || !model.displayedImage() ||
+        model.displayedImage()->size() != QSize(24, 20)) {
+        return QStringLiteral("the loaded PNG is not the shown companion");
+    }
+    if (model.loadCustomImage(widePath) !=
+        QStringLiteral("Choose an image no larger than 8192 pixels on either side.")) {
+        return QStringLiteral("an image 8193 pixels wide was not refused by its pixels");
+    }
+    if (model.loadCustomImage(textPath) !=
+        QStringLiteral("This image could not be opened. Try a PNG or JPEG.")) {
+        return QStringLiteral("a text file was not refused as an image");
+    }
+    if (model.displayedImage()->size() != QSize(24, 20) || preferences.writes() != 0) {
+        return QStringLiteral("a refused image changed the companion or the preferences");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<SelfTestCheck> companionChecks() {
+    return {
+        {QStringLiteral("built-in companion artwork is present and transparent"),
+         builtInArtworkIsTransparent},
+        {QStringLiteral("pet image import accepts a PNG and refuses oversized and non-images"),
+         petImageImportChecksTheFile},
+    };
+}

@@ -1,0 +1,245 @@
+#include "FakeSpeechServices.h"
+
+#include "companion/CompanionModel.h"
+#include "platform/Dialogs.h"
+#include "platform/Preferences.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+using testing_support::processEventsFor;
+using testing_support::waitUntil;
+
+namespace {
+
+const QString kMicrophoneOff = QStringLiteral("Microphone off. Your draft is ready to review.");
+
+class CompanionDictationTest : public ::testing::Test {
+protected:
+    CompanionDictationTest() {
+        auto services = std::make_unique<FakeSpeechServices>();
+        speech = services.get();
+        model = std::make_unique<CompanionModel>(false, preferences, dialogs, std::move(services));
+    }
+
+    // Answers are delivered on the model's thread later, as from the platform.
+    static void settle() { QCoreApplication::processEvents(); }
+
+    // Returns whether dictation reached the listening state.
+    bool startListening() {
+        const size_t questionsBefore = speech->recognitionQuestions.size();
+        model->toggleMicrophone();
+        speech->microphoneQuestions.back()(true);
+        settle();
+        if (speech->recognitionQuestions.size() != questionsBefore + 1) {
+            return false;
+        }
+        speech->recognitionQuestions.back()(true);
+        settle();
+        return model->listening() && speech->recognizer();
+    }
+
+    void push(RecognitionUpdate update) {
+        speech->recognizer()->push(update);
+        settle();
+    }
+
+    MemoryPreferences preferences;
+    ScriptedDialogs dialogs;
+    FakeSpeechServices* speech = nullptr;
+    std::unique_ptr<CompanionModel> model;
+};
+
+TEST_F(CompanionDictationTest, stoppingWhileWaitingForPermissionMakesTheLateAnswerHarmless) {
+    EXPECT_TRUE(speech->microphoneQuestions.empty());
+    model->toggleMicrophone();
+    EXPECT_TRUE(model->requestingMicrophone());
+    EXPECT_TRUE(model->voiceBusy());
+    EXPECT_EQ(model->message(), "Waiting for microphone permission…");
+
+    model->toggleMicrophone();  // pressed again: stop
+    EXPECT_FALSE(model->voiceBusy());
+    EXPECT_EQ(model->message(), kMicrophoneOff);
+
+    speech->microphoneQuestions.back()(true);
+    settle();
+    EXPECT_TRUE(speech->recognitionQuestions.empty());
+    EXPECT_FALSE(model->voiceBusy());
+    EXPECT_EQ(model->message(), kMicrophoneOff);
+}
+
+TEST_F(CompanionDictationTest, eachRefusalEndsTheRequestWithItsOwnMessage) {
+    model->toggleMicrophone();
+    speech->microphoneQuestions.back()(false);
+    settle();
+    EXPECT_FALSE(model->voiceBusy());
+    EXPECT_EQ(model->message(),
+              "Microphone access is off. You can enable VELK in System Settings → Privacy & "
+              "Security → Microphone.");
+
+    model->toggleMicrophone();
+    speech->microphoneQuestions.back()(true);
+    settle();
+    EXPECT_EQ(model->message(), "Waiting for speech recognition permission…");
+    speech->recognitionQuestions.back()(false);
+    settle();
+    EXPECT_FALSE(model->voiceBusy());
+    EXPECT_EQ(model->message(),
+              "Speech recognition is off. Enable it for VELK in System Settings → Privacy & "
+              "Security → Speech Recognition.");
+
+    const QString unavailable = QStringLiteral(
+        "Speech recognition is unavailable for this language or connection. You can still "
+        "type your draft.");
+    for (bool exists : {false, true}) {
+        speech->recognizerExists = exists;
+        speech->recognizerAvailable = false;
+        model->toggleMicrophone();
+        speech->microphoneQuestions.back()(true);
+        settle();
+        speech->recognitionQuestions.back()(true);
+        settle();
+        EXPECT_FALSE(model->voiceBusy());
+        EXPECT_EQ(model->message(), unavailable);
+    }
+}
+
+TEST_F(CompanionDictationTest, aMissingOrFailingMicrophoneStopsDictationWithTheReason) {
+    speech->input.format = {0, 1};
+    model->toggleMicrophone();
+    speech->microphoneQuestions.back()(true);
+    settle();
+    speech->recognitionQuestions.back()(true);
+    settle();
+    EXPECT_FALSE(model->voiceBusy());
+    EXPECT_EQ(model->message(), "No microphone input is available.");
+    EXPECT_EQ(speech->recognizer(), nullptr);
+
+    speech->input.format = {44100, 1};
+    speech->input.startFailure = QStringLiteral("The device is busy.");
+    model->toggleMicrophone();
+    speech->microphoneQuestions.back()(true);
+    settle();
+    speech->recognitionQuestions.back()(true);
+    settle();
+    EXPECT_FALSE(model->voiceBusy());
+    EXPECT_EQ(model->message(), "Could not start the microphone: The device is busy.");
+    EXPECT_FALSE(speech->input.tap);
+}
+
+TEST_F(CompanionDictationTest, resultsFollowTheTrimmedDraftAndReplaceEachOther) {
+    model->setDraft(QStringLiteral("  \n Buy milk\t\n"));
+    ASSERT_TRUE(startListening());
+    EXPECT_EQ(model->message(), "Listening… tap the microphone to stop.");
+    EXPECT_FALSE(model->requestingMicrophone());
+
+    speech->input.tap(QByteArray(320, '\1'));
+    EXPECT_EQ(speech->recognizer()->audio.size(), 320);
+
+    push({QStringLiteral("and"), false, std::nullopt});
+    EXPECT_EQ(model->draft(), "Buy milk and");
+    push({QStringLiteral("and bread"), false, std::nullopt});
+    EXPECT_EQ(model->draft(), "Buy milk and bread");
+    EXPECT_TRUE(model->listening());
+    push({QStringLiteral("and bread please"), true, std::nullopt});
+    EXPECT_EQ(model->draft(), "Buy milk and bread please");
+    EXPECT_FALSE(model->listening());
+    EXPECT_EQ(model->message(), "Dictation finished. Review your draft before using it.");
+    EXPECT_FALSE(speech->input.running);
+    EXPECT_FALSE(speech->input.tap);
+    EXPECT_EQ(speech->recognizer(), nullptr);
+
+    // A blank draft is no base: the draft becomes just the words.
+    model->setDraft(QStringLiteral(" \n "));
+    ASSERT_TRUE(startListening());
+    push({QStringLiteral("hello"), false, std::nullopt});
+    EXPECT_EQ(model->draft(), "hello");
+}
+
+TEST_F(CompanionDictationTest, anErrorOrAStopKeepsTheDraftAndLaterResultsAreDropped) {
+    model->setDraft(QStringLiteral("Notes"));
+    ASSERT_TRUE(startListening());
+    push({QStringLiteral("first words"), false, QStringLiteral("The audio stream broke.")});
+    EXPECT_EQ(model->draft(), "Notes first words");
+    EXPECT_FALSE(model->listening());
+    EXPECT_EQ(model->message(),
+              "Dictation ended. Check your microphone, language, and connection; your draft is "
+              "kept.");
+    EXPECT_EQ(speech->cancels, 1);
+    EXPECT_EQ(speech->recognizer(), nullptr);
+
+    ASSERT_TRUE(startListening());
+    push({QStringLiteral("second"), false, std::nullopt});
+    model->setDraft(model->draft() + QStringLiteral(" typed"));
+    model->stopMicrophone();
+    EXPECT_EQ(model->draft(), "Notes first words second typed");
+    EXPECT_EQ(model->message(), kMicrophoneOff);
+    EXPECT_EQ(speech->audioEnds, 2);
+    EXPECT_EQ(speech->recognizer(), nullptr);
+}
+
+TEST_F(CompanionDictationTest, dictationPausesByItselfAfterTheTimeLimit) {
+    model->setDictationLimit(50);
+    model->setDraft(QStringLiteral("kept"));
+    ASSERT_TRUE(startListening());
+    push({QStringLiteral("words"), false, std::nullopt});
+    ASSERT_TRUE(waitUntil([&] { return !model->listening(); }));
+    EXPECT_EQ(model->message(), "Dictation paused after one minute. Your draft is ready.");
+    EXPECT_EQ(model->draft(), "kept words");
+    EXPECT_FALSE(speech->input.running);
+
+    // Once stopped, the limit does not fire again over a later message.
+    model->setDraft(QString());
+    model->speak(QStringLiteral("x"));
+    processEventsFor(std::chrono::milliseconds(120));
+    EXPECT_EQ(model->message(), "Reading aloud… Stop VELK audio ends playback.");
+}
+
+TEST_F(CompanionDictationTest, readingAloudSpeaksTheLastPartAndEndsByItself) {
+    model->speak(QStringLiteral(" \n\t "));
+    EXPECT_EQ(model->message(), "There is no text to read yet.");
+    EXPECT_TRUE(speech->voice.spoken.isEmpty());
+    EXPECT_FALSE(model->speaking());
+
+    QString text;
+    for (int i = 0; i < 10000; ++i) {
+        text.append(QChar(u'a' + i % 26));
+    }
+    model->speak(QStringLiteral("\n") + text + QStringLiteral("  "));
+    ASSERT_EQ(speech->voice.spoken.size(), 1);
+    EXPECT_EQ(speech->voice.spoken[0], text.right(6000));
+    EXPECT_FALSE(speech->voice.languages[0].contains(QLatin1Char('_')));
+    EXPECT_TRUE(model->speaking());
+    EXPECT_EQ(model->message(), "Reading aloud… Stop VELK audio ends playback.");
+
+    speech->voice.finished();
+    settle();
+    EXPECT_FALSE(model->speaking());
+    EXPECT_EQ(model->message(), "Reading aloud… Stop VELK audio ends playback.");
+
+    model->speak(QStringLiteral("again"));
+    model->stopSpeech();
+    EXPECT_FALSE(model->speaking());
+}
+
+TEST_F(CompanionDictationTest, readingAndDictationInterruptEachOther) {
+    ASSERT_TRUE(startListening());
+    model->speak(QStringLiteral("read this"));
+    EXPECT_FALSE(model->listening());
+    EXPECT_FALSE(speech->input.running);
+    EXPECT_TRUE(model->speaking());
+
+    const int stopsBefore = speech->voice.stops;
+    model->toggleMicrophone();
+    EXPECT_FALSE(model->speaking());
+    EXPECT_GT(speech->voice.stops, stopsBefore);
+    EXPECT_TRUE(model->requestingMicrophone());
+
+    model->shutdown();
+    EXPECT_FALSE(model->voiceBusy());
+    EXPECT_FALSE(model->speaking());
+}
+
+}  // namespace

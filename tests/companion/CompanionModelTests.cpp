@@ -1,0 +1,253 @@
+#include "CompanionTestSupport.h"
+
+#include "companion/BrandAssets.h"
+#include "companion/CompanionModel.h"
+#include "platform/Dialogs.h"
+#include "platform/Preferences.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace companion_test;
+
+namespace {
+
+const QString kNotAnImage = QStringLiteral("This image could not be opened. Try a PNG or JPEG.");
+const QString kTooManyPixels =
+    QStringLiteral("Choose an image no larger than 8192 pixels on either side.");
+const QString kTooManyBytes = QStringLiteral("Choose an image smaller than 10 MB.");
+
+// Preferences as a user who has started the companion before.
+QVariantMap afterFirstStart(QVariantMap values) {
+    values.insert(QStringLiteral("kelo.pet.warriorInstalled.v1"), true);
+    return values;
+}
+
+class CompanionModelTest : public ::testing::Test {
+protected:
+    std::unique_ptr<CompanionModel> makeModel(bool persist = true) {
+        return std::make_unique<CompanionModel>(persist, preferences, dialogs, nullptr);
+    }
+
+    QString writeImageFile(const QString& name, const QByteArray& bytes) {
+        const QString path = folder.filePath(name);
+        EXPECT_TRUE(testing_support::writeFile(path, bytes));
+        return path;
+    }
+
+    MemoryPreferences preferences{afterFirstStart({})};
+    ScriptedDialogs dialogs;
+    QTemporaryDir folder;
+};
+
+TEST_F(CompanionModelTest, aModelWithoutPersistenceStartsWithThePixelPetAndTouchesNoPreference) {
+    auto model = makeModel(false);
+    EXPECT_TRUE(model->enabled());
+    EXPECT_EQ(model->appearance(), "default");
+    EXPECT_EQ(model->scale(), 1.0);
+    EXPECT_TRUE(model->animate());
+    EXPECT_FALSE(model->customImage());
+    ASSERT_TRUE(model->displayedImage());
+    EXPECT_EQ(model->displayedImage()->cacheKey(), BrandAssets::defaultPet()->cacheKey());
+    EXPECT_EQ(model->displayName(), "VELK’s pixel companion");
+    EXPECT_FALSE(model->listening() || model->requestingMicrophone() || model->speaking());
+    EXPECT_EQ(model->message(), "Click your companion for a quick draft. Drag to move it.");
+
+    model->setScale(1.2);
+    model->setEnabled(false);
+    ASSERT_FALSE(
+        model->loadCustomImage(writeImageFile("a.png", encodeImage(solidImage(8, 8), "PNG"))));
+    model->removeCustomImage();
+    EXPECT_EQ(preferences.reads(), 0);
+    EXPECT_EQ(preferences.writes(), 0);
+}
+
+TEST_F(CompanionModelTest, theBuiltInArtworkIsPresentWithATransparentCorner) {
+    ASSERT_TRUE(BrandAssets::logo());
+    ASSERT_TRUE(BrandAssets::defaultPet());
+    EXPECT_EQ(qAlpha(BrandAssets::defaultPet()->pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(BrandAssets::logo()->pixel(0, 0)), 0);
+    EXPECT_FALSE(BrandAssets::version().isEmpty());
+}
+
+TEST_F(CompanionModelTest, storedScalesAreClampedAndUnreadableValuesFallBackToDefaults) {
+    struct Case {
+        QVariant stored;
+        double expected;
+    };
+    for (const Case& c :
+         {Case{3.0, 1.5}, Case{0.1, 0.65}, Case{0.8, 0.8}, Case{QStringLiteral("big"), 1.0}}) {
+        preferences = MemoryPreferences(afterFirstStart({{"kelo.pet.scale", c.stored}}));
+        EXPECT_EQ(makeModel()->scale(), c.expected) << c.stored.toString().toStdString();
+    }
+    // A text that reads like a boolean is not a boolean.
+    preferences = MemoryPreferences(afterFirstStart(
+        {{"kelo.pet.enabled", QStringLiteral("false")}, {"kelo.pet.animate", false}}));
+    auto model = makeModel();
+    EXPECT_TRUE(model->enabled());
+    EXPECT_FALSE(model->animate());
+}
+
+TEST_F(CompanionModelTest, onlyACustomAppearanceWithAReadableImageSurvivesTheStart) {
+    const QByteArray png = encodeImage(solidImage(16, 12), "PNG");
+    struct Case {
+        QVariantMap stored;
+        QString expected;
+    };
+    const QList<Case> cases = {
+        {{{"kelo.pet.appearance", "custom"}}, "default"},
+        {{{"kelo.pet.appearance", "custom"}, {"kelo.pet.image", QByteArray("not a picture")}},
+         "default"},
+        {{{"kelo.pet.appearance", "warrior"}, {"kelo.pet.image", png}}, "default"},
+        {{{"kelo.pet.appearance", "custom"}, {"kelo.pet.image", png}}, "custom"},
+    };
+    for (const Case& c : cases) {
+        preferences = MemoryPreferences(afterFirstStart(c.stored));
+        auto model = makeModel();
+        EXPECT_EQ(model->appearance(), c.expected);
+        EXPECT_EQ(preferences.values().value("kelo.pet.appearance"), c.expected);
+    }
+    auto model = makeModel();
+    ASSERT_TRUE(model->customImage());
+    EXPECT_EQ(model->displayedImage()->size(), QSize(16, 12));
+    EXPECT_EQ(model->displayName(), "Your custom companion");
+}
+
+TEST_F(CompanionModelTest, theFirstStartResetsToTheShownPixelPetOnceAndKeepsTheStoredImage) {
+    const QByteArray png = encodeImage(solidImage(16, 12), "PNG");
+    preferences = MemoryPreferences(
+        {{"kelo.pet.appearance", "custom"}, {"kelo.pet.enabled", false}, {"kelo.pet.image", png}});
+    {
+        auto model = makeModel();
+        EXPECT_EQ(model->appearance(), "default");
+        EXPECT_TRUE(model->enabled());
+        EXPECT_TRUE(model->customImage());
+    }
+    EXPECT_EQ(preferences.values().value("kelo.pet.warriorInstalled.v1"), true);
+    EXPECT_EQ(preferences.values().value("kelo.pet.image").toByteArray(), png);
+
+    // Later starts keep what the user chose.
+    preferences.setValue("kelo.pet.appearance", "custom");
+    preferences.setValue("kelo.pet.enabled", false);
+    auto model = makeModel();
+    EXPECT_EQ(model->appearance(), "custom");
+    EXPECT_FALSE(model->enabled());
+}
+
+TEST_F(CompanionModelTest, settingsAreSavedBeforeTheWindowControllerHearsOfThem) {
+    auto model = makeModel();
+    QVariant enabledSeen, scaleSeen;
+    QObject::connect(model.get(), &CompanionModel::visibilityChanged,
+                     [&] { enabledSeen = preferences.value("kelo.pet.enabled"); });
+    QObject::connect(model.get(), &CompanionModel::sizeChanged,
+                     [&] { scaleSeen = preferences.value("kelo.pet.scale"); });
+    model->setEnabled(false);
+    model->setScale(1.25);
+    model->setAnimate(false);
+    EXPECT_EQ(enabledSeen, false);
+    EXPECT_EQ(scaleSeen, 1.25);
+    EXPECT_EQ(preferences.values().value("kelo.pet.animate"), false);
+
+    auto reopened = makeModel();
+    EXPECT_FALSE(reopened->enabled());
+    EXPECT_EQ(reopened->scale(), 1.25);
+    EXPECT_FALSE(reopened->animate());
+}
+
+TEST_F(CompanionModelTest, loadingAValidImageMakesItTheShownCompanionAndStoresItsBytes) {
+    auto model = makeModel();
+    model->setEnabled(false);
+    const QByteArray png = encodeImage(solidImage(30, 20), "PNG");
+    dialogs.answerOpen(writeImageFile("pet.png", png));
+    model->importImage();
+
+    ASSERT_EQ(dialogs.openPanels().size(), 1u);
+    EXPECT_EQ(dialogs.openPanels()[0].message,
+              "Choose a pet image. Transparent PNG images blend into your desktop.");
+    EXPECT_EQ(model->appearance(), "custom");
+    EXPECT_TRUE(model->enabled());
+    EXPECT_EQ(model->displayedImage()->size(), QSize(30, 20));
+    EXPECT_EQ(model->message(), "Your custom companion is ready.");
+    EXPECT_EQ(preferences.values().value("kelo.pet.image").toByteArray(), png);
+
+    // Cancelling the panel changes nothing.
+    model->importImage();
+    EXPECT_EQ(model->message(), "Your custom companion is ready.");
+}
+
+TEST_F(CompanionModelTest, everyRefusedImageLeavesThePreviousImageAppearanceAndBytes) {
+    auto model = makeModel();
+    const QByteArray good = encodeImage(solidImage(30, 20), "PNG");
+    ASSERT_FALSE(model->loadCustomImage(writeImageFile("good.png", good)));
+    const qint64 shownKey = model->customImage()->cacheKey();
+
+    // 10000 x 1 pixels whose resolution makes it 100 x 1 points: still refused by pixels.
+    QImage wideStrip = solidImage(10000, 1);
+    wideStrip.setDotsPerMeterX(283465);  // 7200 dots per inch
+    wideStrip.setDotsPerMeterY(283465);
+    const QByteArray tiff = encodeImage(wideStrip, "TIFF");
+    ASSERT_FALSE(tiff.isEmpty()) << "the TIFF image plugin is missing";
+
+    struct Case {
+        QString name;
+        QByteArray bytes;
+        QString expected;
+    };
+    const QList<Case> cases = {
+        {"notes.png", "just some text, not a picture", kNotAnImage},
+        {"empty.png", "", kNotAnImage},
+        {"wide.tiff", tiff, kTooManyPixels},
+        {"wide.png", encodeImage(solidImage(8193, 1), "PNG"), kTooManyPixels},
+        {"tall.png", encodeImage(solidImage(1, 8193), "PNG"), kTooManyPixels},
+        {"large.png", pngOfExactSize(10'000'001), kTooManyBytes},
+    };
+    model->setDraft("x");  // message changes come only from the caller of loadCustomImage
+    for (const Case& c : cases) {
+        const std::optional<QString> failure =
+            model->loadCustomImage(writeImageFile(c.name, c.bytes));
+        EXPECT_EQ(failure.value_or("accepted"), c.expected) << c.name.toStdString();
+        EXPECT_EQ(model->appearance(), "custom");
+        EXPECT_EQ(model->customImage()->cacheKey(), shownKey);
+        EXPECT_EQ(preferences.values().value("kelo.pet.image").toByteArray(), good);
+    }
+    EXPECT_EQ(model->loadCustomImage(folder.filePath("missing.png")).has_value(), true);
+
+    // A refused import reports through the message line and keeps the selection.
+    dialogs.answerOpen(writeImageFile("notes.txt", "plain text"));
+    model->importImage();
+    EXPECT_EQ(model->message(), kNotAnImage);
+    EXPECT_EQ(model->appearance(), "custom");
+}
+
+TEST_F(CompanionModelTest, imagesAtTheLimitsAreAccepted) {
+    auto model = makeModel();
+    for (const QByteArray& bytes :
+         {pngOfExactSize(10'000'000), encodeImage(solidImage(8192, 1), "PNG"),
+          encodeImage(solidImage(1, 8192), "PNG")}) {
+        EXPECT_EQ(model->loadCustomImage(writeImageFile("limit.png", bytes)), std::nullopt);
+    }
+    EXPECT_EQ(model->customImage()->size(), QSize(1, 8192));
+}
+
+TEST_F(CompanionModelTest, removingTheCustomImageShowsTheBuiltInPetAgain) {
+    auto model = makeModel();
+    ASSERT_FALSE(
+        model->loadCustomImage(writeImageFile("pet.png", encodeImage(solidImage(9, 9), "PNG"))));
+
+    model->restoreDefaultPet();
+    EXPECT_EQ(model->appearance(), "default");
+    EXPECT_TRUE(model->customImage());  // restoring keeps the image for later
+    EXPECT_TRUE(preferences.contains("kelo.pet.image"));
+    EXPECT_EQ(model->message(), "Your default pixel companion is ready.");
+
+    model->setAppearance("custom");
+    model->removeCustomImage();
+    EXPECT_EQ(model->appearance(), "default");
+    EXPECT_FALSE(model->customImage());
+    EXPECT_FALSE(preferences.contains("kelo.pet.image"));
+    EXPECT_EQ(model->displayedImage()->cacheKey(), BrandAssets::defaultPet()->cacheKey());
+}
+
+}  // namespace
