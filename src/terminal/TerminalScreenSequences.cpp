@@ -228,7 +228,7 @@ void TerminalScreen::repeatLastCharacter(int count) {
     const char32_t scalar = m_lastGraphic;
     const bool doubleWidth = terminalCellWidth(scalar) == TerminalCellWidth::Double;
     // Never more than one screenful.
-    const int repeats = std::min(count, m_rows * m_columns);
+    const int repeats = int(std::min<qint64>(count, qint64(m_rows) * m_columns));
     for (int i = 0; i < repeats; ++i) {
         putCell(scalar, doubleWidth);
     }
