@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// Preference keys of the workspace model: plain words without a prefix.
+namespace PreferenceKeys {
+inline const QString workspace = QStringLiteral("workspace");
+inline const QString recentFolders = QStringLiteral("recentFolders");
+inline const QString providers = QStringLiteral("providers");
+inline const QString history = QStringLiteral("history");
+inline const QString keepAwake = QStringLiteral("keepAwake");
+}  // namespace PreferenceKeys

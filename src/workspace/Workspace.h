@@ -1,0 +1,267 @@
+#pragma once
+
+#include "assistants/Provider.h"
+#include "files/FileEntry.h"
+#include "workspace/Destination.h"
+#include "workspace/HistoryEntry.h"
+#include "workspace/RunActivity.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class DesktopServices;
+class Dialogs;
+class Preferences;
+class PowerInhibitor;
+class TerminalSession;
+
+// The platform services a workspace works with. They must outlive the workspace.
+struct WorkspaceServices {
+    Preferences* preferences = nullptr;
+    Dialogs* dialogs = nullptr;
+    PowerInhibitor* inhibitor = nullptr;
+    DesktopServices* desktop = nullptr;
+};
+
+using SessionPointer = std::shared_ptr<TerminalSession>;
+using SessionCallback = std::function<void(TerminalSession&)>;
+
+// The central model: project folder, assistants, terminal sessions, history, files and the
+// editor buffer, notices and keep-awake. One instance lives for the whole process; every
+// field is read and written on the main thread only. Published fields emit their change
+// signal after each change.
+class Workspace : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString folder READ folder NOTIFY folderChanged)
+    Q_PROPERTY(bool keepAwake READ keepAwake WRITE setKeepAwake NOTIFY keepAwakeChanged)
+    Q_PROPERTY(QString prompt READ prompt WRITE setPrompt NOTIFY promptChanged)
+    Q_PROPERTY(QString toast READ toast NOTIFY toastChanged)
+
+public:
+    // With `persist` the workspace loads its preferences now and stores each change; without
+    // it (automation modes, tests) it neither reads nor writes a single key.
+    Workspace(bool persist, WorkspaceServices services, QObject* parent = nullptr);
+    ~Workspace() override;
+
+    bool persist() const { return m_persist; }
+    const WorkspaceServices& services() const { return m_services; }
+
+    // --- Page and view state -------------------------------------------------------------
+    Destination destination() const { return m_destination; }
+    void setDestination(Destination destination);
+    bool focusMode() const { return m_focusMode; }
+    void setFocusMode(bool focusMode);
+    QString prompt() const { return m_prompt; }
+    void setPrompt(const QString& prompt);
+    QSet<QString> selectedProviders() const { return m_selectedProviders; }
+    void setSelectedProviders(const QSet<QString>& ids);
+    bool separateCopies() const { return m_separateCopies; }
+    void setSeparateCopies(bool separateCopies);
+    QString runnerCommand() const { return m_runnerCommand; }
+    void setRunnerCommand(const QString& command);
+
+    // --- Project folder ------------------------------------------------------------------
+    // The open project folder; empty when none is open.
+    QString folder() const { return m_folder; }
+    bool hasFolder() const { return !m_folder.isEmpty(); }
+    QStringList recentFolders() const { return m_recentFolders; }
+    // The folder's last path component, or "Choose a project".
+    QString folderName() const;
+    void setFolder(const QString& path);
+    void chooseFolder();
+    void revealFolder();
+
+    // --- Notices -------------------------------------------------------------------------
+    // The notice shown now; empty when none.
+    QString toast() const { return m_toast; }
+    QUuid toastToken() const { return m_toastToken; }
+    // Shows a notice for noticeDurationMs(); a newer notice replaces it and keeps its own
+    // full duration.
+    void notify(const QString& message);
+    int noticeDurationMs() const { return m_noticeDurationMs; }
+    void setNoticeDurationMs(int ms) { m_noticeDurationMs = ms; }
+
+    // --- Keep-awake and permissions ------------------------------------------------------
+    bool keepAwake() const { return m_keepAwake; }
+    void setKeepAwake(bool keepAwake);
+    // Holds the power assertion while keep-awake is on and a session runs.
+    void updateAwakeState();
+    const RunActivity& activity() const { return m_activity; }
+    bool accessibility() const { return m_accessibility; }
+    void refreshPermissions();
+    void openAccessibility();
+    void openScreenPermission();
+    void openApplication();
+
+    // --- Assistants ----------------------------------------------------------------------
+    const QList<Provider>& providers() const { return m_providers; }
+    const QMap<QString, QString>& available() const { return m_available; }
+    const QMap<QString, QString>& connectionStatus() const { return m_connectionStatus; }
+    bool checkingConnections() const { return m_checkingConnections; }
+    bool presentConnector() const { return m_presentConnector; }
+    void setPresentConnector(bool present);
+    const std::optional<Provider>& editingProvider() const { return m_editingProvider; }
+    void setEditingProvider(const std::optional<Provider>& provider);
+
+    std::optional<QString> executablePath(const QString& name) const;
+    void refreshProviders();
+    Provider provider(const QString& id) const;
+    bool isReady(const Provider& provider) const;
+    int readyCount() const;
+    void checkConnections();
+    QString connectionLabel(const Provider& provider) const;
+    void signIn(const Provider& provider);
+    void resume(const Provider& provider);
+    void saveProvider(const Provider& provider);
+
+    // --- Sessions ------------------------------------------------------------------------
+    const QList<SessionPointer>& sessions() const { return m_sessions; }
+    const QList<SessionPointer>& closingSessions() const { return m_closingSessions; }
+    std::optional<QUuid> activeSessionID() const { return m_activeSessionID; }
+    void setActiveSessionID(const std::optional<QUuid>& id);
+    SessionPointer activeSession() const;
+    SessionPointer startSession(const QString& providerID, const QString& title,
+                                const QString& command, const QString& directory,
+                                const SessionCallback& beforeStart = {},
+                                const SessionCallback& onFinish = {});
+    void launch(const QString& prompt, const Provider& provider);
+    void dispatchPrompt();
+    void closeSession(const SessionPointer& session);
+    void stopAll();
+    void runCommand();
+    void runFile();
+    void exportSession(const TerminalSession& session);
+    void exportText(const QString& text, const QString& name);
+
+    // --- History -------------------------------------------------------------------------
+    const QList<HistoryEntry>& history() const { return m_history; }
+    void saveHistory();
+    void clearHistory();
+    // The History page's list: entries whose title or provider contains the query,
+    // case-insensitively; every entry for an empty query. Newest first.
+    QList<HistoryEntry> filteredHistory(const QString& query) const;
+
+    // --- Files and editor ----------------------------------------------------------------
+    const QList<FileEntry>& files() const { return m_files; }
+    QString browsingFolder() const { return m_browsingFolder; }
+    QString selectedFile() const { return m_selectedFile; }
+    QString editorText() const { return m_editorText; }
+    void setEditorText(const QString& text);
+    QString savedText() const { return m_savedText; }
+    QString search() const { return m_search; }
+    void setSearch(const QString& search);
+    bool fileIsDirty() const { return m_editorText != m_savedText; }
+    // The listing filtered by `search`.
+    QList<FileEntry> filteredFiles() const;
+    // Lists `folder`, else the browsing folder, else the project folder.
+    void refreshFiles(const QString& folder = QString());
+    void openFile(const FileEntry& entry);
+    bool saveFile();
+    void newFile();
+    bool confirmDiscard();
+
+    // --- Team runs (orchestration comes with the team-run feature) ------------------------
+    QString selectedRunID() const { return m_selectedRunID; }
+    bool preparingRun() const { return m_preparingRun; }
+    QUuid preparationID() const { return m_preparationID; }
+
+Q_SIGNALS:
+    void destinationChanged();
+    void focusModeChanged();
+    void promptChanged();
+    void selectedProvidersChanged();
+    void separateCopiesChanged();
+    void runnerCommandChanged();
+    void folderChanged();
+    void recentFoldersChanged();
+    void toastChanged();
+    void keepAwakeChanged();
+    void accessibilityChanged();
+    void providersChanged();
+    void availableChanged();
+    void connectionStatusChanged();
+    void checkingConnectionsChanged();
+    void presentConnectorChanged();
+    void editingProviderChanged();
+    void sessionsChanged();
+    void activeSessionIDChanged();
+    void historyChanged();
+    void filesChanged();
+    void browsingFolderChanged();
+    void selectedFileChanged();
+    void editorTextChanged();
+    void savedTextChanged();
+    void searchChanged();
+    void selectedRunIDChanged();
+    void preparingRunChanged();
+    // A change of the whole model that no single field announces (the closing list).
+    void changed();
+
+private:
+    void loadPreferences();
+    void setFolderField(const QString& path);
+    void setToast(const QString& toast);
+    void setAvailable(const QMap<QString, QString>& available);
+    void setConnectionStatus(const QMap<QString, QString>& status);
+    void setCheckingConnections(bool checking);
+    void setProviders(const QList<Provider>& providers);
+    void setHistory(const QList<HistoryEntry>& history);
+    void setFiles(const QList<FileEntry>& files);
+    void setBrowsingFolder(const QString& folder);
+    void setSelectedFile(const QString& file);
+    void setSavedText(const QString& text);
+    void storeProviders();
+    SessionPointer registerSession(const QString& providerID, const QString& title,
+                                   const QString& command, const QString& directory,
+                                   const SessionCallback& beforeStart,
+                                   const SessionCallback& onFinish);
+    void sessionFinished(TerminalSession& session, const QString& directory,
+                         const SessionCallback& onFinish);
+    void recordHistory(const TerminalSession& session, const QString& directory);
+
+    const bool m_persist;
+    WorkspaceServices m_services;
+
+    Destination m_destination = Destination::Workspace;
+    QString m_folder;
+    QList<Provider> m_providers;
+    QMap<QString, QString> m_available;
+    QMap<QString, QString> m_connectionStatus;
+    bool m_checkingConnections = false;
+    QString m_selectedRunID;
+    bool m_preparingRun = false;
+    QUuid m_preparationID = QUuid::createUuid();
+    bool m_separateCopies = true;
+    bool m_keepAwake = false;
+    RunActivity m_activity;
+    QSet<QString> m_selectedProviders = {QStringLiteral("claude"), QStringLiteral("codex")};
+    QList<SessionPointer> m_sessions;
+    std::optional<QUuid> m_activeSessionID;
+    bool m_focusMode = false;
+    QString m_prompt;
+    QString m_toast;
+    QList<HistoryEntry> m_history;
+    QStringList m_recentFolders;
+    QList<FileEntry> m_files;
+    QString m_browsingFolder;
+    QString m_selectedFile;
+    QString m_editorText;
+    QString m_savedText;
+    QString m_search;
+    bool m_presentConnector = false;
+    std::optional<Provider> m_editingProvider;
+    bool m_accessibility = false;
+    QString m_runnerCommand;
+    QUuid m_toastToken = QUuid::createUuid();
+    QList<SessionPointer> m_closingSessions;
+    int m_noticeDurationMs = 4000;
+};
