@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 

@@ -43,7 +43,7 @@ void Workspace::loadPreferences() {
 
     if (const auto stored =
             Provider::decodeList(preferences.value(PreferenceKeys::providers).toByteArray())) {
-        m_providers = *stored;
+        m_providers = withoutDuplicateIDs(*stored);
     }
 
     m_recentFolders = preferences.value(PreferenceKeys::recentFolders).toStringList();

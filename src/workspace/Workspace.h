@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -107,11 +108,16 @@ public:
     const QMap<QString, QString>& available() const { return m_available; }
     const QMap<QString, QString>& connectionStatus() const { return m_connectionStatus; }
     bool checkingConnections() const { return m_checkingConnections; }
+    // How long each status command of a connection check may take (12 s unless changed).
+    int connectionCheckTimeoutMs() const { return m_connectionCheckTimeoutMs; }
+    void setConnectionCheckTimeoutMs(int ms) { m_connectionCheckTimeoutMs = ms; }
     bool presentConnector() const { return m_presentConnector; }
     void setPresentConnector(bool present);
     const std::optional<Provider>& editingProvider() const { return m_editingProvider; }
     void setEditingProvider(const std::optional<Provider>& provider);
 
+    // The executable a provider names: a path (a leading "~" means the home folder), or a
+    // name searched in PATH and then in the usual tool folders.
     std::optional<QString> executablePath(const QString& name) const;
     void refreshProviders();
     Provider provider(const QString& id) const;
@@ -121,6 +127,8 @@ public:
     QString connectionLabel(const Provider& provider) const;
     void signIn(const Provider& provider);
     void resume(const Provider& provider);
+    // Replaces the provider with the same id in place, or inserts it before the last entry
+    // (the shell); stores the list and refreshes the installed tools.
     void saveProvider(const Provider& provider);
 
     // --- Sessions ------------------------------------------------------------------------
@@ -143,6 +151,8 @@ public:
     void exportText(const QString& text, const QString& name);
 
     // --- History -------------------------------------------------------------------------
+    static constexpr int kHistoryLimit = 50;
+    static constexpr int kHistoryOutputLength = 60000;  // user-perceived characters
     const QList<HistoryEntry>& history() const { return m_history; }
     void saveHistory();
     void clearHistory();
@@ -220,6 +230,10 @@ private:
     void setSelectedFile(const QString& file);
     void setSavedText(const QString& text);
     void storeProviders();
+    // A stored list that repeats an id keeps the first entry with it.
+    static QList<Provider> withoutDuplicateIDs(const QList<Provider>& providers);
+    // Hands a task to separate project copies, one per assistant.
+    void startTeamRun(const QString& prompt, const QList<Provider>& targets, const QString& folder);
     SessionPointer registerSession(const QString& providerID, const QString& title,
                                    const QString& command, const QString& directory,
                                    const SessionCallback& beforeStart,
@@ -264,4 +278,5 @@ private:
     QUuid m_toastToken = QUuid::createUuid();
     QList<SessionPointer> m_closingSessions;
     int m_noticeDurationMs = 4000;
+    int m_connectionCheckTimeoutMs = 12000;
 };
