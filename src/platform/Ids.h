@@ -24,7 +24,7 @@ inline double referenceSeconds(const QDateTime& time) {
 
 inline QDateTime fromReferenceSeconds(double seconds) {
     return QDateTime::fromMSecsSinceEpoch(kReferenceEpochMSecs + qint64(seconds * 1000.0),
-                                          QTimeZone::UTC);
+                                          Qt::UTC);
 }
 
 }  // namespace Ids

@@ -191,7 +191,8 @@ void Workspace::notify(const QString& message) {
     m_toast = message;
     Q_EMIT toastChanged();
     QPointer<Workspace> self(this);
-    QTimer::singleShot(m_noticeDurationMs, this, [self, token] {
+    // Precise: a coarse timer may fire up to 5% early, cutting the notice short.
+    QTimer::singleShot(m_noticeDurationMs, Qt::PreciseTimer, this, [self, token] {
         if (self && self->m_toastToken == token) {
             self->setToast(QString());
         }

@@ -1,5 +1,188 @@
+// End-to-end checks of the workspace: a task dispatched to a stand-in assistant through a
+// real terminal, the history snapshot of a finished session, and an editor save. Each
+// check works on a private, non-persisting workspace with scripted dialogs, in its own
+// folder of the run's output folder, so no real assistant and no window is involved.
+
 #include "SelfTest.h"
 
+#include "platform/Dialogs.h"
+#include "platform/Preferences.h"
+#include "terminal/TerminalSession.h"
+#include "workspace/Workspace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <memory>
+
+namespace {
+
+constexpr int kSessionTimeoutMs = 15000;
+
+// A workspace of its own for one check, on a fresh folder.
+struct CheckWorkspace {
+    MemoryPreferences preferences;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Workspace> workspace;
+    QString folder;
+
+    explicit CheckWorkspace(const SelfTestContext& context, const QString& name) {
+        folder = context.outputFolder + QStringLiteral("/workspace-") + name;
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder + QStringLiteral("/project"));
+        workspace = std::make_unique<Workspace>(
+            false, WorkspaceServices{&preferences, &dialogs, nullptr, nullptr});
+        workspace->setSeparateCopies(false);
+        workspace->setFolder(project());
+    }
+    ~CheckWorkspace() { workspace->stopAll(); }
+
+    QString project() const { return folder + QStringLiteral("/project"); }
+
+    bool waitForSessions() const {
+        return selfTestWaitUntil(
+            [this] {
+                for (const SessionPointer& session : workspace->sessions()) {
+                    if (!session->exitCode()) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            kSessionTimeoutMs);
+    }
+};
+
+bool writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+SelfTestResult dispatchReachesAnAssistantAsOneLiteralArgument(SelfTestContext& context) {
+    CheckWorkspace check(context, QStringLiteral("dispatch"));
+    // A stand-in assistant that records its first argument and how many it got.
+    const QString tool = check.folder + QStringLiteral("/stand-in assistant");
+    if (!writeBytes(tool,
+                    "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > received.txt\n"
+                    "echo STAND_IN_DONE\n") ||
+        !QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+        return QStringLiteral("could not create the stand-in assistant");
+    }
+    Provider standIn;
+    standIn.id = QStringLiteral("self-test");
+    standIn.name = QStringLiteral("Stand-in");
+    standIn.executable = tool;
+    standIn.templateText = shellQuote(tool) + QStringLiteral(" {prompt}");
+    Workspace& workspace = *check.workspace;
+    workspace.saveProvider(standIn);
+    workspace.setSelectedProviders({standIn.id});
+
+    const QString prompt = QStringLiteral("text ' ; $(touch SHOULD_NOT_EXIST) `touch ALSO_NOT`");
+    workspace.setPrompt(prompt);
+    workspace.dispatchPrompt();
+    if (workspace.sessions().size() != 1) {
+        return QStringLiteral("dispatch started %1 sessions: %2")
+            .arg(workspace.sessions().size())
+            .arg(workspace.toast());
+    }
+    if (workspace.toast() != QStringLiteral("Task sent to 1 assistant.")) {
+        return QStringLiteral("unexpected notice: ") + workspace.toast();
+    }
+    if (!check.waitForSessions()) {
+        return QStringLiteral("the assistant session did not finish");
+    }
+    const SessionPointer session = workspace.sessions().first();
+    const QString received =
+        QString::fromUtf8(readBytes(check.project() + QStringLiteral("/received.txt")));
+    if (received != QStringLiteral("1|") + prompt) {
+        return QStringLiteral("the assistant received “%1”; screen: %2")
+            .arg(received, session->screen().plainText().trimmed());
+    }
+    if (QFileInfo::exists(check.project() + QStringLiteral("/SHOULD_NOT_EXIST")) ||
+        QFileInfo::exists(check.project() + QStringLiteral("/ALSO_NOT"))) {
+        return QStringLiteral("the prompt was executed by the shell");
+    }
+    if (session->exitCode() != 0) {
+        return QStringLiteral("the assistant session ended with %1").arg(*session->exitCode());
+    }
+    return std::nullopt;
+}
+
+SelfTestResult finishedSessionsAreRecordedInHistory(SelfTestContext& context) {
+    CheckWorkspace check(context, QStringLiteral("history"));
+    Workspace& workspace = *check.workspace;
+    workspace.setRunnerCommand(QStringLiteral("echo HISTORY_''MARKER; exit 3"));
+    workspace.runCommand();
+    workspace.runCommand();
+    if (!check.waitForSessions()) {
+        return QStringLiteral("the sessions did not finish");
+    }
+    if (workspace.history().size() != 2) {
+        return QStringLiteral("%1 history entries for 2 sessions").arg(workspace.history().size());
+    }
+    const HistoryEntry& newest = workspace.history().first();
+    if (newest.exitCode != 3 || newest.provider != QStringLiteral("shell") ||
+        newest.directory != check.project() ||
+        !newest.output.contains(QStringLiteral("HISTORY_MARKER"))) {
+        return QStringLiteral("unexpected history entry: exit %1, provider %2, output “%3”")
+            .arg(newest.exitCode)
+            .arg(newest.provider, newest.output.trimmed());
+    }
+    if (check.preferences.reads() != 0 || check.preferences.writes() != 0) {
+        return QStringLiteral("a non-persisting workspace touched the preferences");
+    }
+    return std::nullopt;
+}
+
+SelfTestResult savingKeepsPermissionsAndGuardsOtherChanges(SelfTestContext& context) {
+    CheckWorkspace check(context, QStringLiteral("files"));
+    Workspace& workspace = *check.workspace;
+    const QString path = check.project() + QStringLiteral("/run.sh");
+    if (!writeBytes(path, "#!/bin/sh\necho before\n") ||
+        !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                         QFile::ReadGroup | QFile::ExeGroup)) {
+        return QStringLiteral("could not create the file");
+    }
+    workspace.refreshFiles();
+    workspace.openFile(FileEntry{path, false});
+    if (workspace.selectedFile() != path) {
+        return QStringLiteral("the file did not open: ") + workspace.toast();
+    }
+    workspace.setEditorText(QStringLiteral("#!/bin/sh\necho after\n"));
+    if (!workspace.saveFile() || readBytes(path) != "#!/bin/sh\necho after\n") {
+        return QStringLiteral("the save did not write the buffer: ") + workspace.toast();
+    }
+    if (!QFileInfo(path).isExecutable()) {
+        return QStringLiteral("the save lost the executable bit");
+    }
+
+    // Another program changes the file; cancelling the question keeps its version.
+    workspace.setEditorText(QStringLiteral("#!/bin/sh\necho mine\n"));
+    writeBytes(path, "#!/bin/sh\necho theirs\n");
+    check.dialogs.answerAlert(QStringLiteral("Cancel"));
+    if (workspace.saveFile() || readBytes(path) != "#!/bin/sh\necho theirs\n" ||
+        !workspace.fileIsDirty()) {
+        return QStringLiteral("a change made on disk was overwritten");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::vector<SelfTestCheck> workspaceChecks() {
-    return {};
+    return {
+        {QStringLiteral("Dispatch reaches a stand-in assistant as one literal argument"),
+         dispatchReachesAnAssistantAsOneLiteralArgument},
+        {QStringLiteral("Finished sessions are recorded in history"),
+         finishedSessionsAreRecordedInHistory},
+        {QStringLiteral("Saving keeps permissions and guards changes made elsewhere"),
+         savingKeepsPermissionsAndGuardsOtherChanges},
+    };
 }

@@ -1,0 +1,105 @@
+// The local tool runner: capture, limits, environment and time-outs, with real processes.
+
+#include "assistants/LocalTools.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kShell = QStringLiteral("/bin/sh");
+
+ToolResult runShell(const QString& script, int timeoutMs = LocalTools::kDefaultTimeoutMs,
+                    const QString& directory = QString()) {
+    return LocalTools::run(kShell, {QStringLiteral("-c"), script}, directory, timeoutMs);
+}
+
+QStringList captureFilesLeft() {
+    return QDir(QDir::tempPath()).entryList({QStringLiteral("VELK-status-*")}, QDir::Files);
+}
+
+}  // namespace
+
+// Each test gets its own temporary folder, so capture files of other test processes do not
+// count.
+class LocalToolRunner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_temporary.isValid());
+        m_savedTemporary = qgetenv("TMPDIR");
+        qputenv("TMPDIR", m_temporary.path().toLocal8Bit());
+        ASSERT_EQ(QDir::tempPath(), m_temporary.path());
+    }
+    void TearDown() override { qputenv("TMPDIR", m_savedTemporary); }
+
+private:
+    QTemporaryDir m_temporary;
+    QByteArray m_savedTemporary;
+};
+
+TEST_F(LocalToolRunner, bothStreamsArriveInOrderAndTheExitStatusIsKept) {
+    const ToolResult result =
+        runShell(QStringLiteral("echo one; echo two >&2; echo three; exit 7"));
+    EXPECT_EQ(result.code, 7);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.output, QStringLiteral("one\ntwo\nthree\n"));
+}
+
+TEST_F(LocalToolRunner, theCommandSeesNoInputAPrivateCaptureFileAndTheReplacedSearchPath) {
+    QTemporaryDir folder;
+    const ToolResult result = runShell(
+        QStringLiteral("cat; stat -L -c %a /proc/self/fd/1; printf '%s\\n' \"$PATH\"; pwd"), 5000,
+        folder.path());
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.output, QStringLiteral("600\n") + LocalTools::statusSearchPath() +
+                                 QStringLiteral("\n") + folder.path() + QStringLiteral("\n"));
+    EXPECT_TRUE(LocalTools::statusSearchPath().startsWith(QDir::homePath() +
+                                                          QStringLiteral("/.local/bin:")));
+    EXPECT_FALSE(LocalTools::statusSearchPath().contains(QStringLiteral(".cargo")));
+    EXPECT_TRUE(captureFilesLeft().isEmpty());
+}
+
+TEST_F(LocalToolRunner, outputIsCutAtTheFirst256000BytesAndInvalidBytesAreReplaced) {
+    const ToolResult big = runShell(QStringLiteral("head -c 300000 /dev/zero | tr '\\000' x"));
+    EXPECT_EQ(big.code, 0);
+    EXPECT_EQ(big.output.size(), LocalTools::kMaxOutputBytes);
+
+    const ToolResult invalid = runShell(QStringLiteral("printf 'a\\377b'"));
+    EXPECT_EQ(invalid.output, QStringLiteral("a\uFFFDb"));
+}
+
+TEST_F(LocalToolRunner, aCommandThatCannotStartReportsMinusOneWithTheReason) {
+    const ToolResult missing = LocalTools::run(QStringLiteral("/nonexistent/tool"), {});
+    EXPECT_EQ(missing.code, -1);
+    EXPECT_FALSE(missing.timedOut);
+    EXPECT_FALSE(missing.output.isEmpty());
+    EXPECT_TRUE(captureFilesLeft().isEmpty());
+}
+
+TEST_F(LocalToolRunner, aHangingCommandIsStoppedAtTheTimeOutAndKeepsItsOutputSoFar) {
+    QElapsedTimer clock;
+    clock.start();
+    const ToolResult polite = runShell(QStringLiteral("echo started; exec sleep 30"), 300);
+    EXPECT_TRUE(polite.timedOut);
+    EXPECT_EQ(polite.code, 128 + 15);
+    EXPECT_EQ(polite.output, QStringLiteral("started\n"));
+
+    // One that ignores SIGTERM gets SIGKILL 0.2 s later.
+    const ToolResult stubborn =
+        runShell(QStringLiteral("trap '' TERM; echo partial; exec sleep 30"), 300);
+    EXPECT_TRUE(stubborn.timedOut);
+    EXPECT_EQ(stubborn.code, 128 + 9);
+    EXPECT_EQ(stubborn.output, QStringLiteral("partial\n"));
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(captureFilesLeft().isEmpty());
+}
+
+TEST_F(LocalToolRunner, applicationDataIsANamedFolderOfTheDataRootAndIsNotCreated) {
+    const QString runs = LocalTools::applicationData(QStringLiteral("Runs"));
+    EXPECT_TRUE(runs.endsWith(QStringLiteral("/Kelo AI/Runs")));
+    EXPECT_FALSE(QFileInfo::exists(runs));
+}

@@ -1,0 +1,160 @@
+// History snapshots of finished sessions: one per session, newest first, at most 50, the
+// last 60000 characters, and the History page's filter.
+
+#include "WorkspaceTestKit.h"
+
+#include "workspace/Characters.h"
+#include "workspace/PreferenceKeys.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+class WorkspaceHistory : public WorkspaceTest {};
+
+TEST_F(WorkspaceHistory, everyFinishedSessionAddsExactlyOneEntryAlsoWhenManyFinishTogether) {
+    preferences = MemoryPreferences();
+    Workspace& model = openWorkspace(true);
+    // 51 sessions ending at about the same time: the first one's entry falls off the end.
+    for (int i = 0; i < 51; ++i) {
+        model.setRunnerCommand(QStringLiteral("sleep 0.3; exit %1").arg(i % 7));
+        model.runCommand();
+    }
+    ASSERT_TRUE(waitForSessionsToFinish(30s));
+    processEventsFor(100ms);  // nothing more arrives late
+
+    ASSERT_EQ(model.history().size(), Workspace::kHistoryLimit);
+    QSet<QString> ids;
+    for (const HistoryEntry& entry : model.history()) {
+        ids.insert(entry.id);
+        EXPECT_EQ(entry.provider, QStringLiteral("shell"));
+        EXPECT_EQ(entry.directory, project());
+        EXPECT_EQ(entry.exitCode, entry.title.back().digitValue());
+    }
+    EXPECT_EQ(ids.size(), Workspace::kHistoryLimit);
+    // The whole list is stored after every recording.
+    EXPECT_EQ(
+        HistoryEntry::decodeList(preferences.values().value(PreferenceKeys::history).toByteArray()),
+        model.history());
+}
+
+TEST_F(WorkspaceHistory, theNewestEntryIsFirstAndTheOldestIsDroppedPastFifty) {
+    QList<HistoryEntry> stored;
+    for (int i = 0; i < Workspace::kHistoryLimit; ++i) {
+        HistoryEntry entry;
+        entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        entry.provider = QStringLiteral("codex");
+        entry.title = QStringLiteral("stored %1").arg(i);
+        entry.directory = project();
+        entry.started = QDateTime::fromSecsSinceEpoch(1700000000 + i, Qt::UTC);
+        stored.append(entry);
+    }
+    preferences = MemoryPreferences({{PreferenceKeys::history, HistoryEntry::encodeList(stored)}});
+    Workspace& model = openWorkspace(true);
+    ASSERT_EQ(model.history(), stored);
+
+    model.setRunnerCommand(QStringLiteral("echo newest"));
+    model.runCommand();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    ASSERT_EQ(model.history().size(), Workspace::kHistoryLimit);
+    EXPECT_EQ(model.history().first().title, QStringLiteral("echo newest"));
+    EXPECT_EQ(model.history().first().started, model.sessions().first()->started());
+    EXPECT_EQ(model.history().at(1), stored.first());
+    EXPECT_EQ(model.history().last(), stored.at(Workspace::kHistoryLimit - 2));
+}
+
+TEST_F(WorkspaceHistory, aLongScreenKeepsExactlyItsLast60000Characters) {
+    Workspace& model = openWorkspace();
+    // 1250 lines of 79 characters and a line break: 100,000 characters of output.
+    model.setRunnerCommand(QStringLiteral(
+        "i=0; while [ $i -lt 1250 ]; do printf '%04d%075d\\n' $i 0; i=$((i+1)); done"));
+    model.runCommand();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    const QString screen = model.sessions().first()->screen().plainText();
+    ASSERT_GT(screen.size(), 60000);
+    ASSERT_EQ(model.history().size(), 1);
+    const QString output = model.history().first().output;
+    EXPECT_EQ(output.size(), 60000);
+    EXPECT_EQ(output, screen.right(60000));
+    EXPECT_TRUE(output.contains(QStringLiteral("1249")));
+}
+
+TEST_F(WorkspaceHistory, charactersAreCountedAsUserPerceivedCharacters) {
+    const QString family = QStringLiteral("👨‍👩‍👧");  // one character, eight code units
+    const QString accented = QStringLiteral("e\u0301");
+    const QString text = family + QStringLiteral("ab") + accented + family;
+    EXPECT_EQ(Characters::last(text, 1), family);
+    EXPECT_EQ(Characters::last(text, 2), accented + family);
+    EXPECT_EQ(Characters::first(text, 2), family + QStringLiteral("a"));
+    EXPECT_EQ(Characters::first(text, 100), text);
+    EXPECT_EQ(Characters::last(text, 5), text);
+    EXPECT_EQ(Characters::last(text, 0), QString());
+}
+
+TEST_F(WorkspaceHistory, aSessionEndedByASignalRecordsTheSignalStatus) {
+    Workspace& model = openWorkspace();
+    model.setRunnerCommand(QStringLiteral("kill -KILL $$"));
+    model.runCommand();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    ASSERT_EQ(model.history().size(), 1);
+    EXPECT_EQ(model.history().first().exitCode, 128 + 9);
+}
+
+TEST_F(WorkspaceHistory, theFilterMatchesTitleOrProviderIgnoringCase) {
+    QList<HistoryEntry> stored;
+    for (const auto& [provider, title] :
+         {std::pair{"codex", "Fix the parser"}, std::pair{"claude", "Write docs"},
+          std::pair{"shell", "Run · codeX.py"}}) {
+        HistoryEntry entry;
+        entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        entry.provider = QString::fromUtf8(provider);
+        entry.title = QString::fromUtf8(title);
+        entry.started = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+        stored.append(entry);
+    }
+    preferences = MemoryPreferences({{PreferenceKeys::history, HistoryEntry::encodeList(stored)}});
+    Workspace& model = createWorkspace(true);
+    EXPECT_EQ(model.filteredHistory(QString()), stored);
+    EXPECT_EQ(model.filteredHistory(QStringLiteral("CODEX")),
+              (QList<HistoryEntry>{stored[0], stored[2]}));
+    EXPECT_EQ(model.filteredHistory(QStringLiteral("docs")), QList<HistoryEntry>{stored[1]});
+    EXPECT_TRUE(model.filteredHistory(QStringLiteral("nothing")).isEmpty());
+
+    model.setNoticeDurationMs(60000);
+    model.clearHistory();
+    EXPECT_TRUE(model.history().isEmpty());
+    EXPECT_EQ(model.toast(), QStringLiteral("VELK history cleared."));
+    EXPECT_EQ(preferences.values().value(PreferenceKeys::history).toByteArray(), QByteArray("[]"));
+}
+
+TEST(HistoryEntryJson, roundTripsAndRejectsAListWithOneBadEntry) {
+    HistoryEntry entry;
+    entry.id = QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF");
+    entry.provider = QStringLiteral("claude");
+    entry.title = QStringLiteral("title");
+    entry.directory = QStringLiteral("/tmp");
+    entry.started = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
+    entry.exitCode = -1;
+    entry.output = QStringLiteral("out");
+    EXPECT_DOUBLE_EQ(entry.toJson().value(QStringLiteral("started")).toDouble(),
+                     1700000000.123 - 978307200.0);
+    EXPECT_EQ(HistoryEntry::decodeList(HistoryEntry::encodeList({entry, entry})),
+              (QList<HistoryEntry>{entry, entry}));
+
+    for (const char* key :
+         {"id", "provider", "title", "directory", "started", "exitCode", "output"}) {
+        QJsonObject broken = entry.toJson();
+        broken.remove(QString::fromLatin1(key));
+        const QJsonArray list{entry.toJson(), broken};
+        EXPECT_EQ(HistoryEntry::decodeList(QJsonDocument(list).toJson()), std::nullopt) << key;
+    }
+    QJsonObject fractional = entry.toJson();
+    fractional.insert(QStringLiteral("exitCode"), 1.5);
+    EXPECT_EQ(HistoryEntry::fromJson(fractional), std::nullopt);
+    QJsonObject notAnId = entry.toJson();
+    notAnId.insert(QStringLiteral("id"), QStringLiteral("not-a-uuid"));
+    EXPECT_EQ(HistoryEntry::fromJson(notAnId), std::nullopt);
+}

@@ -1,0 +1,161 @@
+#pragma once
+
+// Shared set-up of the workspace tests: a workspace on in-memory preferences, scripted
+// dialogs and fake platform services, with the fake assistant tools first on PATH and a
+// temporary project folder.
+
+#include "platform/DesktopServices.h"
+#include "platform/Dialogs.h"
+#include "platform/PowerInhibitor.h"
+#include "platform/Preferences.h"
+#include "support/TestSupport.h"
+#include "terminal/TerminalSession.h"
+#include "workspace/Workspace.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <vector>
+
+// Readable texts in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* stream) {
+    *stream << '"' << text.toStdString() << '"';
+}
+
+namespace testing_support {
+
+// Hands out numbered assertions and records what was taken and released.
+class FakeInhibitor : public PowerInhibitor {
+public:
+    int acquire(const QString& reason) override {
+        reasons.push_back(reason);
+        if (!available) {
+            return -1;
+        }
+        held.push_back(nextHandle);
+        return nextHandle++;
+    }
+    void release(int handle) override {
+        released.push_back(handle);
+        std::erase(held, handle);
+    }
+
+    bool available = true;
+    int nextHandle = 10;
+    std::vector<QString> reasons;
+    std::vector<int> held;
+    std::vector<int> released;
+};
+
+class FakeDesktop : public DesktopServices {
+public:
+    bool openUrl(const QString& url) override {
+        openedUrls.push_back(url);
+        return true;
+    }
+    std::optional<QString> openPrivacySettings(PrivacyPane) override { return std::nullopt; }
+    std::optional<QString> launchDesktopEntry(const QString&) override { return std::nullopt; }
+    bool accessibilityTrusted() override { return false; }
+
+    std::vector<QString> openedUrls;
+};
+
+// Puts the fake assistant tools first on PATH for the life of the object.
+class FakeToolsOnPath {
+public:
+    FakeToolsOnPath() : m_savedPath(qgetenv("PATH")) {
+        qputenv("PATH", fixturesBin().toLocal8Bit() + ':' + m_savedPath);
+    }
+    ~FakeToolsOnPath() { qputenv("PATH", m_savedPath); }
+
+private:
+    QByteArray m_savedPath;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const QByteArray& value)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedEnvironment() {
+        if (m_wasSet) {
+            qputenv(m_name, m_saved);
+        } else {
+            qunsetenv(m_name);
+        }
+    }
+
+private:
+    const char* m_name;
+    bool m_wasSet;
+    QByteArray m_saved;
+};
+
+class WorkspaceTest : public ::testing::Test {
+protected:
+    // A workspace without persistence, the project folder opened.
+    Workspace& openWorkspace(bool persist = false) {
+        m_workspace = std::make_unique<Workspace>(persist, services());
+        m_workspace->setNoticeDurationMs(60000);
+        m_workspace->setSeparateCopies(false);
+        m_workspace->setFolder(project());
+        return *m_workspace;
+    }
+    Workspace& createWorkspace(bool persist) {
+        m_workspace = std::make_unique<Workspace>(persist, services());
+        return *m_workspace;
+    }
+    WorkspaceServices services() {
+        return WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop};
+    }
+    Workspace& workspace() { return *m_workspace; }
+
+    QString project() const { return m_scratch.path() + QStringLiteral("/project"); }
+    QString scratch() const { return m_scratch.path(); }
+    QString projectFile(const QString& name) const { return project() + QLatin1Char('/') + name; }
+
+    void SetUp() override {
+        ASSERT_TRUE(m_scratch.isValid());
+        ASSERT_TRUE(QDir().mkpath(project()));
+    }
+    void TearDown() override {
+        if (m_workspace) {
+            m_workspace->stopAll();
+            waitUntil([this] { return !anySessionRunning(); }, std::chrono::seconds(5));
+        }
+        m_workspace.reset();
+    }
+
+    bool anySessionRunning() const {
+        for (const auto& list : {m_workspace->sessions(), m_workspace->closingSessions()}) {
+            for (const SessionPointer& session : list) {
+                if (session->running()) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    bool waitForSessionsToFinish(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return waitUntil([this] { return !anySessionRunning(); }, timeout);
+    }
+
+    MemoryPreferences preferences;
+    ScriptedDialogs dialogs;
+    FakeInhibitor inhibitor;
+    FakeDesktop desktop;
+    FakeToolsOnPath tools;
+
+private:
+    QTemporaryDir m_scratch;
+    std::unique_ptr<Workspace> m_workspace;
+};
+
+}  // namespace testing_support
