@@ -35,15 +35,21 @@ std::optional<QString> copyEntry(const QFileInfo& entry, const QString& target) 
 
 namespace ExampleProject {
 
-std::optional<QString> prepare(const QString& source, const QString& destination) {
+std::optional<QString> prepare(const QString& source, const QString& destination, QString* error) {
+    const auto failure = [error](const QString& reason) -> std::optional<QString> {
+        if (error) {
+            *error = reason;
+        }
+        return std::nullopt;
+    };
     const QDir sourceFolder(source);
     if (!QFileInfo(source).isDir() || !QFileInfo(source).isReadable()) {
-        return QStringLiteral("The example project “%1” cannot be read.").arg(source);
+        return failure(QStringLiteral("The example project “%1” cannot be read.").arg(source));
     }
     const QFileInfoList entries = sourceFolder.entryInfoList(QDir::AllEntries | QDir::Hidden |
                                                              QDir::System | QDir::NoDotAndDotDot);
     if (!QDir().mkpath(destination)) {
-        return QStringLiteral("Could not create the folder “%1”.").arg(destination);
+        return failure(QStringLiteral("Could not create the folder “%1”.").arg(destination));
     }
     for (const QFileInfo& entry : entries) {
         const QString target = destination + QLatin1Char('/') + entry.fileName();
@@ -51,11 +57,11 @@ std::optional<QString> prepare(const QString& source, const QString& destination
         if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
             continue;
         }
-        if (auto error = copyEntry(entry, target)) {
-            return error;
+        if (auto reason = copyEntry(entry, target)) {
+            return failure(*reason);
         }
     }
-    return std::nullopt;
+    return destination;
 }
 
 }  // namespace ExampleProject

@@ -11,7 +11,9 @@ namespace ExampleProject {
 // Copies each direct entry of `source` (hidden ones included; folders whole) into
 // `destination`, creating it, unless something of that name is already there: files the
 // user changed are never overwritten, while files added to a newer release appear.
-// Returns the error description on failure, nothing on success.
-std::optional<QString> prepare(const QString& source, const QString& destination);
+// Returns `destination` when prepared; nothing on failure, with the reason in `error` when
+// given.
+std::optional<QString> prepare(const QString& source, const QString& destination,
+                               QString* error = nullptr);
 
 }  // namespace ExampleProject

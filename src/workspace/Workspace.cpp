@@ -153,6 +153,11 @@ void Workspace::setFolder(const QString& path) {
     notify(QStringLiteral("Workspace opened: ") + QFileInfo(folder).fileName());
 }
 
+void Workspace::adoptFolder(const QString& path) {
+    setFolderField(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    refreshFiles(m_folder);
+}
+
 void Workspace::chooseFolder() {
     if (!confirmDiscard()) {
         return;

@@ -78,6 +78,9 @@ public:
     // The folder's last path component, or "Choose a project".
     QString folderName() const;
     void setFolder(const QString& path);
+    // Opens a folder chosen by the launch (the command line or the example project): no
+    // notice and no recent-list entry, just the folder and its listing.
+    void adoptFolder(const QString& path);
     void chooseFolder();
     void revealFolder();
 

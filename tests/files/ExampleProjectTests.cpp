@@ -24,7 +24,7 @@ const QString kShippedExample = QStringLiteral(VELK_SOURCE_DIR "/resources/Examp
 TEST(ExampleProject, theShippedProjectHasARunnableHelloPy) {
     QTemporaryDir data;
     const QString destination = data.path() + QStringLiteral("/Kelo AI/Example Project");
-    ASSERT_EQ(ExampleProject::prepare(kShippedExample, destination), std::nullopt);
+    ASSERT_EQ(ExampleProject::prepare(kShippedExample, destination), destination);
     ASSERT_TRUE(QFileInfo(destination + QStringLiteral("/hello.py")).isFile());
     EXPECT_TRUE(readFile(destination + QStringLiteral("/hello.py")).contains("print("));
 }
@@ -37,7 +37,7 @@ TEST(ExampleProject, preparingAgainKeepsTheUsersEditsAndAddsNewFiles) {
     ASSERT_TRUE(writeFile(source + QStringLiteral("/lib/util.py"), "X = 1\n"));
     ASSERT_TRUE(QFile::setPermissions(source + QStringLiteral("/hello.py"),
                                       QFile::ReadOwner | QFile::ReadGroup));
-    ASSERT_EQ(ExampleProject::prepare(source, destination), std::nullopt);
+    ASSERT_EQ(ExampleProject::prepare(source, destination), destination);
     EXPECT_EQ(readFile(destination + QStringLiteral("/lib/util.py")), QByteArray("X = 1\n"));
     // A read-only shipped file still becomes the user's to edit.
     EXPECT_TRUE(QFileInfo(destination + QStringLiteral("/hello.py")).isWritable());
@@ -45,7 +45,7 @@ TEST(ExampleProject, preparingAgainKeepsTheUsersEditsAndAddsNewFiles) {
     ASSERT_TRUE(writeFile(destination + QStringLiteral("/hello.py"), "print('mine')\n"));
     ASSERT_TRUE(QFile::remove(destination + QStringLiteral("/lib/util.py")));
     ASSERT_TRUE(writeFile(source + QStringLiteral("/.hidden-new"), "new\n"));
-    ASSERT_EQ(ExampleProject::prepare(source, destination), std::nullopt);
+    ASSERT_EQ(ExampleProject::prepare(source, destination), destination);
     EXPECT_EQ(readFile(destination + QStringLiteral("/hello.py")), QByteArray("print('mine')\n"));
     EXPECT_EQ(readFile(destination + QStringLiteral("/.hidden-new")), QByteArray("new\n"));
     // An existing folder is left alone as a whole.
@@ -54,11 +54,13 @@ TEST(ExampleProject, preparingAgainKeepsTheUsersEditsAndAddsNewFiles) {
 
 TEST(ExampleProject, aMissingSourceOrAnUncreatableDestinationIsAnError) {
     QTemporaryDir scratch;
-    EXPECT_NE(ExampleProject::prepare(scratch.path() + QStringLiteral("/nothing"),
-                                      scratch.path() + QStringLiteral("/out")),
+    QString error;
+    EXPECT_EQ(ExampleProject::prepare(scratch.path() + QStringLiteral("/nothing"),
+                                      scratch.path() + QStringLiteral("/out"), &error),
               std::nullopt);
+    EXPECT_TRUE(error.contains(QStringLiteral("nothing")));
     ASSERT_TRUE(writeFile(scratch.path() + QStringLiteral("/file"), "x"));
-    EXPECT_NE(
+    EXPECT_EQ(
         ExampleProject::prepare(kShippedExample, scratch.path() + QStringLiteral("/file/sub")),
         std::nullopt);
 }
