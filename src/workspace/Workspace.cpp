@@ -33,7 +33,15 @@ Workspace::Workspace(bool persist, WorkspaceServices services, QObject* parent)
     }
 }
 
-Workspace::~Workspace() = default;
+Workspace::~Workspace() {
+    // Sessions may outlive the model (a view can still hold one); their finish handling
+    // must not reach a model whose members are already being torn down.
+    for (const QList<SessionPointer>* list : {&m_sessions, &m_closingSessions}) {
+        for (const SessionPointer& session : *list) {
+            session->setOnFinish({});
+        }
+    }
+}
 
 void Workspace::loadPreferences() {
     Preferences& preferences = *m_services.preferences;

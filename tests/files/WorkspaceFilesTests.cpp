@@ -232,10 +232,3 @@ TEST_F(WorkspaceFiles, newFileCreatesAnEmptyFileWhereTheUserChose) {
     EXPECT_EQ(modeOf(projectFile("brand-new.py")) & 0600, 0600);
     EXPECT_EQ(modeOf(projectFile("brand-new.py")) & 0111, 0);
 }
-
-TEST_F(WorkspaceFiles, withoutAProjectFolderThereIsNothingToListOrCreate) {
-    Workspace& model = createWorkspace(false);
-    EXPECT_TRUE(model.files().isEmpty());
-    model.newFile();
-    EXPECT_TRUE(dialogs.savePanels().empty());
-}

@@ -97,9 +97,3 @@ TEST_F(LocalToolRunner, aHangingCommandIsStoppedAtTheTimeOutAndKeepsItsOutputSoF
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_TRUE(captureFilesLeft().isEmpty());
 }
-
-TEST_F(LocalToolRunner, applicationDataIsANamedFolderOfTheDataRootAndIsNotCreated) {
-    const QString runs = LocalTools::applicationData(QStringLiteral("Runs"));
-    EXPECT_TRUE(runs.endsWith(QStringLiteral("/Kelo AI/Runs")));
-    EXPECT_FALSE(QFileInfo::exists(runs));
-}
