@@ -23,8 +23,8 @@ packages=(
     libgtest-dev libgmock-dev xvfb xauth dbus python3 tmux
     # tests: a small EWMH window manager for the desktop-action tests
     openbox
-    # tests: a sound server with a null sink, and a voice that speaks into it
-    pulseaudio pulseaudio-utils espeak-ng
+    # tests: a sound server with a null sink, and voices that speak into it
+    pulseaudio pulseaudio-utils espeak-ng flite
     # benchmarks and fuzzing
     libbenchmark-dev libvterm-dev clang libclang-rt-14-dev
     # formatting

@@ -47,6 +47,24 @@ if command -v dbus-daemon >/dev/null; then
     export DBUS_SESSION_BUS_ADDRESS="$bus_address"
 fi
 
+# A private sound server whose only sink discards what it plays; the sink's monitor, remapped
+# as an ordinary source (Qt lists no monitors), is the default input, so what the tests play
+# there is what they hear on the "microphone".
+# Tests that need sound skip themselves when no server is running.
+if command -v pulseaudio >/dev/null && command -v pactl >/dev/null; then
+    pulse_socket="$XDG_RUNTIME_DIR/velk-pulse.sock"
+    pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no --disable-shm=yes \
+        --load="module-native-protocol-unix auth-anonymous=1 socket=$pulse_socket" \
+        --load="module-null-sink sink_name=velk_null_sink" \
+        --load="module-remap-source master=velk_null_sink.monitor source_name=velk_microphone" \
+        >"$scratch/pulseaudio.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 1 50); do [ -S "$pulse_socket" ] && break; sleep 0.1; done
+    if [ -S "$pulse_socket" ] && PULSE_SERVER="unix:$pulse_socket" pactl set-default-source velk_microphone 2>/dev/null; then
+        export PULSE_SERVER="unix:$pulse_socket"
+    fi
+fi
+
 # Views render offscreen unless a test opts into the display.
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"

@@ -105,14 +105,15 @@ bool PocketSphinxRecognizer::deliver(const RecognitionUpdate& update) {
 }
 
 void PocketSphinxRecognizer::run() {
-    // Loading the model takes a moment; audio queues up meanwhile.
+    // Loading the model takes a moment; audio queues up meanwhile. Dither keeps the feature
+    // computation sane over digital silence, which a quiet or virtual input delivers.
     Decoder decoder;
     const QByteArray hmm = acousticModel(m_modelFolder).toLocal8Bit();
     const QByteArray lm = languageModel(m_modelFolder).toLocal8Bit();
     const QByteArray dict = dictionary(m_modelFolder).toLocal8Bit();
     decoder.config =
         cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(),
-                    "-dict", dict.constData(), "-logfn", "/dev/null", nullptr);
+                    "-dict", dict.constData(), "-logfn", "/dev/null", "-dither", "yes", nullptr);
     if (decoder.config) {
         decoder.decoder = ps_init(decoder.config);
     }

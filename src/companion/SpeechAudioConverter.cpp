@@ -78,7 +78,8 @@ QByteArray SpeechAudioConverter::convert(const QByteArray& input) {
         const float fraction = float(m_position - double(index));
         const float next = index + 1 < m_pending.size() ? m_pending[index + 1] : m_pending[index];
         const float value = m_pending[index] * (1.0f - fraction) + next * fraction;
-        const qint16 sample = qint16(std::lround(std::clamp(value, -1.0f, 1.0f) * 32767.0f));
+        // The inverse of the reading scale, so 16-bit input comes back exactly.
+        const qint16 sample = qint16(std::clamp(std::lround(value * 32768.0f), -32768L, 32767L));
         output.append(reinterpret_cast<const char*>(&sample), sizeof sample);
         m_position += m_step;
     }
