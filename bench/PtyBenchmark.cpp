@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     const std::vector<ScreenCorpus> corpora = buildScreenCorpora(mebibytes * 1024 * 1024);
 
     std::printf("%-10s %10s %12s %12s %12s %10s %10s\n", "corpus", "MiB", "velk MB/s", "tmux MB/s",
-                "bare MB/s", "vs tmux", "vs bare");
+                "bare MB/s", "velk/tmux", "velk/bare");
     for (const ScreenCorpus& corpus : corpora) {
         const QString path = folder.filePath(corpus.name);
         QFile file(path);
