@@ -239,11 +239,8 @@ private:
     void writeAvailable();
     void finishIfReady();
     void deliverOutput(QByteArray chunk);
-    void outputTaken(qsizetype size) {
-        if (m_backlog.fetch_sub(size) >= kOutputBacklogLimit) {
-            signalEventFd(m_wakeFd);  // reading was paused; let it resume
-        }
-    }
+    // Main thread: the oldest output chunk not yet delivered.
+    QByteArray takeOutput();
 
     const std::shared_ptr<const Callbacks> m_callbacks;
 
@@ -254,6 +251,8 @@ private:
     bool m_quit = false;                        // under m_mutex
     const int m_wakeFd;
     std::atomic<qsizetype> m_backlog{0};  // bytes handed to the main thread, not yet taken
+    std::mutex m_outputMutex;
+    std::deque<QByteArray> m_outputChunks;  // under m_outputMutex, oldest first
 
     // I/O thread only.
     int m_master = -1;
@@ -428,19 +427,48 @@ void PTYTransport::Core::finishIfReady() {
 }
 
 void PTYTransport::Core::deliverOutput(QByteArray chunk) {
-    const qsizetype size = chunk.size();
-    m_backlog.fetch_add(size);
-    MainThreadQueue::instance().post(
-        [callbacks = m_callbacks, core = weak_from_this(), chunk = std::move(chunk), size] {
-            // Counted as taken before the (possibly long) feed, so the next chunk is read
-            // while this one is being interpreted.
-            if (auto alive = core.lock()) {
-                alive->outputTaken(size);
-            }
-            if (callbacks->output) {
-                callbacks->output(chunk);
-            }
-        });
+    m_backlog.fetch_add(chunk.size());
+    {
+        // While the main thread has not taken the last chunk yet, new output joins it (up
+        // to the chunk limit) instead of costing the main thread one more wake-up.
+        std::lock_guard lock(m_outputMutex);
+        if (!m_outputChunks.empty() &&
+            m_outputChunks.back().size() + chunk.size() <= kChunkLimit + kReadSize) {
+            m_outputChunks.back().append(chunk);
+            return;
+        }
+        m_outputChunks.push_back(std::move(chunk));
+    }
+    // One delivery per queued chunk; each takes the oldest. The transport's completion is
+    // posted after all of them, so it still comes after the last byte.
+    MainThreadQueue::instance().post([callbacks = m_callbacks, core = weak_from_this()] {
+        const auto alive = core.lock();
+        if (!alive) {
+            return;  // the transport is gone, and with it whoever wanted the output
+        }
+        const QByteArray chunk = alive->takeOutput();
+        if (callbacks->output && !chunk.isEmpty()) {
+            callbacks->output(chunk);
+        }
+    });
+}
+
+QByteArray PTYTransport::Core::takeOutput() {
+    QByteArray chunk;
+    {
+        std::lock_guard lock(m_outputMutex);
+        if (m_outputChunks.empty()) {
+            return chunk;
+        }
+        chunk = std::move(m_outputChunks.front());
+        m_outputChunks.pop_front();
+    }
+    // Counted as taken before the (possibly long) feed, so the next chunk is read while
+    // this one is being interpreted.
+    if (m_backlog.fetch_sub(chunk.size()) >= kOutputBacklogLimit) {
+        signalEventFd(m_wakeFd);  // reading was paused; let it resume
+    }
+    return chunk;
 }
 
 PTYTransport::PTYTransport(int descriptor, Output output, Completion completion)

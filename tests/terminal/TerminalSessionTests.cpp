@@ -4,7 +4,6 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -125,21 +124,6 @@ TEST(TerminalSession, theCursorPositionQueryIsAnsweredWithoutUserAction) {
     EXPECT_EQ(run.session->exitCode(), 0);
 }
 
-TEST(TerminalSession, aLargePasteReachesAChildThatWaitedForTheScreen) {
-    QTemporaryDir folder;
-    const QByteArray paste = QByteArray("abc123").repeated(50000);
-    ASSERT_TRUE(testing_support::writeFile(folder.filePath(QStringLiteral("expected")), paste));
-    StartedSession run(QStringLiteral("stty raw -echo; print -n PASTE_READY; "
-                                      "dd of=received bs=16384 count=300000 "
-                                      "iflag=count_bytes,fullblock 2>/dev/null; stty sane; "
-                                      "cmp -s received expected && print PASTE_OK"),
-                       folder.path());
-    ASSERT_TRUE(run.waitForText(QStringLiteral("PASTE_READY")));
-    run.session->send(QString::fromLatin1(paste));
-    ASSERT_TRUE(run.waitForFinish(30s));
-    EXPECT_TRUE(run.text().contains(QStringLiteral("PASTE_OK"))) << run.text().toStdString();
-}
-
 TEST(TerminalSession, resizeReachesTheChildClampedToTheScreensMinimum) {
     StartedSession run(QStringLiteral("read go; print -r -- \"SIZE:$(stty size)\""));
     run.session->resize(1, 1);
@@ -167,13 +151,6 @@ TEST(TerminalSession, aChildIgnoringTheTerminateSignalIsKilledASecondAfterStop) 
     EXPECT_TRUE(run.session->running());
     ASSERT_TRUE(run.waitForFinish());
     EXPECT_EQ(run.session->exitCode(), 137);
-}
-
-TEST(TerminalSession, aMissingFolderShowsTheChildsMessageAndStatus126) {
-    StartedSession run(QStringLiteral("print never"), QStringLiteral("/velk/no/such/folder"));
-    ASSERT_TRUE(run.waitForFinish());
-    EXPECT_EQ(run.session->exitCode(), 126);
-    EXPECT_EQ(run.text(), QStringLiteral("VELK: cannot open the selected working folder."));
 }
 
 TEST(TerminalSession, aFailedStartShowsTheSystemsReasonAndCanBeRetried) {
