@@ -8,7 +8,7 @@
 // Then a session floods 64 MiB while a 1 ms timer on the main thread records the longest gap
 // between its ticks: the longest main-thread stall.
 //
-// Each figure is the best of VELK_BENCH_REPEAT runs (default 3), which keeps other load on
+// Each figure is the best of VELK_BENCH_REPEAT runs (default 5), which keeps other load on
 // the machine out of the comparison as far as possible. VELK_BENCH_CORPUS_MIB sets the
 // corpus size (default 32); VELK_BENCH_CORPORA limits the run to the named corpora
 // (comma-separated).
@@ -141,18 +141,18 @@ std::optional<double> timeTmux(const QString& tmux, const QString& command) {
     return waited == 0 ? std::optional<double>(seconds) : std::nullopt;
 }
 
-// The shortest of `repeat` timings; nothing if any run failed.
-std::optional<double> best(int repeat, const std::function<std::optional<double>()>& measure) {
-    std::optional<double> shortest;
-    for (int run = 0; run < repeat; ++run) {
-        const std::optional<double> seconds = measure();
-        if (!seconds) {
-            return std::nullopt;
+// Keeps the shortest timing; a failed run makes the figure "n/a".
+struct Best {
+    std::optional<double> seconds;
+    bool failed = false;
+    void add(std::optional<double> measured) {
+        failed |= !measured;
+        if (measured && (!seconds || *measured < *seconds)) {
+            seconds = measured;
         }
-        shortest = shortest ? std::min(*shortest, *seconds) : *seconds;
     }
-    return shortest;
-}
+    std::optional<double> value() const { return failed ? std::nullopt : seconds; }
+};
 
 QString rate(qsizetype bytes, std::optional<double> seconds) {
     return seconds ? QString::number(double(bytes) / 1e6 / *seconds, 'f', 1)
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     if (const char* value = std::getenv("VELK_BENCH_CORPUS_MIB")) {
         mebibytes = std::max(1, std::atoi(value));
     }
-    int repeat = 3;
+    int repeat = 5;
     if (const char* value = std::getenv("VELK_BENCH_REPEAT")) {
         repeat = std::max(1, std::atoi(value));
     }
@@ -191,9 +191,16 @@ int main(int argc, char** argv) {
         }
         file.close();
         const QString command = QStringLiteral("cat ") + QString::fromUtf8(shellQuoted(path));
-        const std::optional<double> velk = timeSession(command, folder.path());
-        const std::optional<double> peer = tmux.isEmpty() ? std::nullopt : timeTmux(tmux, command);
-        const std::optional<double> bare = timeBareLoop(command, folder.path());
+        // The three ways take turns, so a change in the machine's load hits them alike.
+        Best velkBest, tmuxBest, bareBest;
+        for (int run = 0; run < repeat; ++run) {
+            velkBest.add(timeSession(command, folder.path()));
+            tmuxBest.add(tmux.isEmpty() ? std::nullopt : timeTmux(tmux, command));
+            bareBest.add(timeBareLoop(command, folder.path()));
+        }
+        const std::optional<double> velk = velkBest.value();
+        const std::optional<double> peer = tmuxBest.value();
+        const std::optional<double> bare = bareBest.value();
         const auto ratio = [&](std::optional<double> other) {
             return velk && other ? QString::number(*other / *velk, 'f', 2) + QLatin1Char('x')
                                  : QStringLiteral("n/a");
