@@ -1,0 +1,165 @@
+#pragma once
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QPointer>
+#include <QRawFont>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class QKeyEvent;
+class Theme;
+class TerminalSession;
+
+/// Draws one terminal session as a grid of monospaced cells and turns key presses, pastes
+/// and wheel turns into input for it.
+///
+/// Drawing: cell width is the advance of "M" in the fixed-pitch system font at `fontSize`
+/// (one point is one logical pixel, as on the desktop the sizes come from), line height is
+/// ceil(fontSize × 1.5), the grid starts 10 px from the left and 8 px from the top, and
+/// every paint fits the session's rows and columns to the view. Glyphs are drawn in batches
+/// of equal colour and weight (one glyph run per batch), background fills in runs of equal
+/// colour, so a full screen costs a few dozen draw calls rather than one per cell.
+///
+/// Repaints driven by output go through scheduleRepaint(), which paints at most once per
+/// display frame however many chunks arrive.
+///
+/// Keys: plain Control+letter goes to the program as a control character; Control+Shift+V
+/// pastes, Control+Shift+C and Control+Shift+A copy the whole text, and any other
+/// Control+Shift+letter runs the window's Control+letter command (the terminal's stand-in
+/// for the desktop's Command key).
+class TerminalView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr double kDefaultFontSize = 12.0;
+    static constexpr int kLeftMargin = 10;
+    static constexpr int kTopMargin = 8;
+
+    explicit TerminalView(QWidget* parent = nullptr);
+    ~TerminalView() override;
+
+    void setSession(std::shared_ptr<TerminalSession> session);
+    TerminalSession* session() const { return m_session.get(); }
+
+    double fontSize() const { return m_fontSize; }
+    void setFontSize(double points);
+    QColor backgroundColor() const { return m_backgroundColor; }
+    void setBackgroundColor(const QColor& color);
+    QColor viraColor() const { return m_viraColor; }
+    void setViraColor(const QColor& color);
+
+    /// Lines scrolled back into the scrollback; 0 shows the live screen.
+    int scrollOffset() const { return m_scrollOffset; }
+    /// Sets the offset, kept between 0 and the session's scrollback length.
+    void setScrollOffset(int lines);
+
+    /// Width of one cell and height of one line at the current font size.
+    double cellWidth() const;
+    int lineHeight() const;
+    /// The grid that fits a view of `size` for cells `cellWidth` wide and `lineHeight`
+    /// high: width() columns, height() rows, at least 10 columns and 3 rows.
+    static QSize fittedGrid(QSizeF size, double cellWidth, int lineHeight);
+
+    /// The bytes a key press sends, or nothing for keys that produce no input. Covers the
+    /// cursor and editing keys (arrows follow `applicationCursor`), Control letters and the
+    /// Alt-as-Meta ESC prefix; the clipboard shortcuts are handled before this.
+    static QString encodeKey(const QKeyEvent& event, bool applicationCursor);
+
+    /// Asks for a repaint at the next display frame; requests before it are merged.
+    void scheduleRepaint();
+    /// Number of paints so far (for tests and the paint benchmark).
+    quint64 paintCount() const { return m_paintCount; }
+    /// Interval between display frames, from the screen's refresh rate.
+    int frameIntervalMs() const;
+
+public Q_SLOTS:
+    /// Puts the session's whole text (scrollback included) on the clipboard.
+    void copy();
+    /// Sends the clipboard's text in one piece, bracketed when the program asked for it.
+    void paste();
+
+Q_SIGNALS:
+    /// Every piece of input handed to the session, as sent.
+    void inputSent(const QString& text);
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    struct GlyphBatch {
+        QColor color;
+        bool bold = false;
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+    };
+    struct LooseText {
+        QPointF baseline;
+        QString text;
+        QColor color;
+        bool bold = false;
+    };
+
+    void send(const QString& text);
+    void updateFonts();
+    /// Glyph index of a code point in the regular or bold face; 0 when the face lacks it.
+    quint32 glyphFor(char32_t codePoint, bool bold);
+    bool runWindowShortcut(QKeyEvent* event);
+    int scrollbackSize() const;
+
+    std::shared_ptr<TerminalSession> m_session;
+    double m_fontSize = kDefaultFontSize;
+    QColor m_backgroundColor;
+    QColor m_viraColor;
+    int m_scrollOffset = 0;
+    double m_wheelRemainder = 0;
+
+    QFont m_font;
+    QFont m_boldFont;
+    QRawFont m_rawFont;
+    QRawFont m_boldRawFont;
+    double m_cellWidth = 0;
+    double m_ascent = 0;
+    std::vector<quint32> m_glyphCache[2];  // code points below 0x10000; ~0u = not looked up
+    std::unordered_map<char32_t, quint32> m_wideGlyphCache[2];
+
+    // Reused between paints so a steady flood allocates nothing.
+    std::vector<GlyphBatch> m_batches;
+    std::unordered_map<quint64, int> m_batchIndex;
+    std::vector<LooseText> m_looseTexts;
+
+    QTimer m_frameTimer;
+    QElapsedTimer m_sinceLastPaint;
+    quint64 m_paintCount = 0;
+};
+
+/// Embeds a TerminalView for one session and keeps it current: every published change of
+/// the session (revision, running, exit code) schedules a repaint, and theme changes set the
+/// view's font size, background and accent colours.
+class NativeTerminal : public QWidget {
+    Q_OBJECT
+public:
+    NativeTerminal(std::shared_ptr<TerminalSession> session, Theme* theme,
+                   QWidget* parent = nullptr);
+
+    TerminalView* view() const { return m_view; }
+    TerminalSession* session() const { return m_session.get(); }
+
+private:
+    void applyTheme();
+
+    std::shared_ptr<TerminalSession> m_session;
+    QPointer<Theme> m_theme;
+    TerminalView* m_view;
+};
