@@ -22,30 +22,6 @@ TerminalScreen::TerminalScreen(int rows, int columns)
 
 TerminalScreen::~TerminalScreen() = default;
 
-TerminalScreen::Line& TerminalScreen::lineOf(Grid& grid, int row) {
-    std::size_t index = std::size_t(grid.top + row);
-    if (index >= grid.lines.size()) {
-        index -= grid.lines.size();
-    }
-    return grid.lines[index];
-}
-
-const TerminalScreen::Line& TerminalScreen::lineOf(const Grid& grid, int row) {
-    std::size_t index = std::size_t(grid.top + row);
-    if (index >= grid.lines.size()) {
-        index -= grid.lines.size();
-    }
-    return grid.lines[index];
-}
-
-TerminalScreen::Line& TerminalScreen::lineAt(int row) {
-    return lineOf(m_grid, row);
-}
-
-const TerminalScreen::Line& TerminalScreen::lineAt(int row) const {
-    return lineOf(m_grid, row);
-}
-
 void TerminalScreen::blankLine(Line& line) const {
     if (int(line.cells.size()) == m_columns) {
         std::fill(line.cells.begin(), line.cells.begin() + line.dirty, kBlankCell);

@@ -206,3 +206,28 @@ private:
     char32_t m_lastGraphic = 0;  // for REP
     std::function<void(const QString&)> m_onResponse;
 };
+
+// Line lookups sit on the hot path of every printed character: inline for both source files.
+inline TerminalScreen::Line& TerminalScreen::lineOf(Grid& grid, int row) {
+    std::size_t index = std::size_t(grid.top + row);
+    if (index >= grid.lines.size()) {
+        index -= grid.lines.size();
+    }
+    return grid.lines[index];
+}
+
+inline const TerminalScreen::Line& TerminalScreen::lineOf(const Grid& grid, int row) {
+    std::size_t index = std::size_t(grid.top + row);
+    if (index >= grid.lines.size()) {
+        index -= grid.lines.size();
+    }
+    return grid.lines[index];
+}
+
+inline TerminalScreen::Line& TerminalScreen::lineAt(int row) {
+    return lineOf(m_grid, row);
+}
+
+inline const TerminalScreen::Line& TerminalScreen::lineAt(int row) const {
+    return lineOf(m_grid, row);
+}
