@@ -1,0 +1,106 @@
+#include "appearance/HexColor.h"
+#include "files/Highlighter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// One letter per UTF-16 unit: '.' default, 'k' keyword, 'n' number, 's' string, 'c' comment.
+QString styleMap(const QString& text) {
+    const std::optional<std::vector<Highlighter::Style>> styles = Highlighter().styles(text);
+    if (!styles) {
+        return QStringLiteral("<none>");
+    }
+    static constexpr char16_t kLetters[] = u".knsc";
+    QString map;
+    for (const Highlighter::Style style : *styles) {
+        map += QChar(kLetters[style]);
+    }
+    return map;
+}
+
+TEST(Highlighter, aCommentColoursEverythingAfterItsSlashesIncludingKeywords) {
+    EXPECT_EQ(styleMap("let name = 42 // let"), "kkk........nn.cccccc");
+}
+
+TEST(Highlighter, aStringIsColouredWholeAndAHashInsideItStartsAComment) {
+    EXPECT_EQ(styleMap(R"(x = "if 3")"), "....ssssss");
+    EXPECT_EQ(styleMap(R"(s = "a # b" + 1)"), "....sss" + QString(8, u'c'));
+    EXPECT_EQ(styleMap(R"(q = 'it\'s' if)"), "....sssssss.kk");
+}
+
+TEST(Highlighter, aDigitInsideANameIsNotANumberButADecimalIsOne) {
+    EXPECT_EQ(styleMap("x1 + 3.14"), ".....nnnn");
+    EXPECT_EQ(styleMap("3.14x 7.a"), "n.....n..");
+}
+
+TEST(Highlighter, wordBoundariesFollowUnicodeLettersMarksAndDigits) {
+    // Precomposed and decomposed é, Cyrillic and Arabic-Indic digits all continue a word.
+    EXPECT_EQ(styleMap(QString::fromUtf8("éif")), "...");
+    EXPECT_EQ(styleMap(QString::fromUtf8("e\u0301if")), "....");
+    EXPECT_EQ(styleMap(QString::fromUtf8("яif ٣in")), ".......");
+    // A combining mark after a keyword keeps it part of a longer word.
+    EXPECT_EQ(styleMap(QString::fromUtf8("if\u0301 (in)")), ".....kk.");
+    // Punctuation and spaces, including a non-breaking one, end words.
+    EXPECT_EQ(styleMap(QString::fromUtf8("\u00A0for(x)")), ".kkk...");
+}
+
+TEST(Highlighter, theShortBoundaryBeforeAWordCharacterAgreesWithTheGeneralOne) {
+    // "\\bif" takes the look-behind-only form; the look-ahead forces the general form.
+    const Highlighter shortForm(std::vector<HighlightRule>{{R"(\bif\b)", "FF0000"}});
+    const Highlighter generalForm(std::vector<HighlightRule>{{R"(\b(?=i)if\b)", "FF0000"}});
+    for (const char* text : {"if", " if ", "éif", "e\u0301if", "\u200Bif", "a\u0301\u0301if",
+                             "(if)", "_if", "if_", "²if", "if\u0301"}) {
+        const QString string = QString::fromUtf8(text);
+        EXPECT_EQ(shortForm.styles(string), generalForm.styles(string)) << text;
+    }
+}
+
+TEST(Highlighter, everyUnicodeLineTerminatorEndsAComment) {
+    EXPECT_EQ(styleMap(QString::fromUtf8("# a\u2028if")), "ccc.kk");
+    EXPECT_EQ(styleMap("// a\r\nif"), "cccc..kk");
+    EXPECT_EQ(styleMap("#\n#"), "c.c");
+}
+
+TEST(Highlighter, aRuleThatDoesNotCompileIsSkippedAndTheOthersStillColour) {
+    const Highlighter highlighter(
+        std::vector<HighlightRule>{{"(unclosed", "FF0000"}, {"b+", "00FF00"}});
+    EXPECT_FALSE(highlighter.ruleCompiled(0));
+    EXPECT_TRUE(highlighter.ruleCompiled(1));
+    const auto styles = highlighter.styles("abba(");
+    ASSERT_TRUE(styles);
+    EXPECT_EQ(*styles, (std::vector<Highlighter::Style>{0, 2, 2, 0, 0}));
+    EXPECT_EQ(highlighter.color(2), colorFromHex(u"00FF00"));
+    EXPECT_EQ(highlighter.color(0), colorFromHex(u"D0DEEB"));
+}
+
+TEST(Highlighter, theCodeRulesUseTheirOwnColours) {
+    const Highlighter highlighter;
+    const QStringList expected{"D0DEEB", "C0AAF9", "E3AF94", "83DFC0", "6E869E"};
+    for (int style = 0; style < expected.size(); ++style) {
+        EXPECT_EQ(hexFromColor(highlighter.color(static_cast<Highlighter::Style>(style))),
+                  expected[style]);
+    }
+}
+
+TEST(Highlighter, textsOfTwoHundredThousandUnitsOrMoreAreNotColoured) {
+    const Highlighter highlighter;
+    QString text = QString(Highlighter::kMaxTextLength - 1, u'x');
+    text.replace(0, 4, "let ");
+    const auto below = highlighter.styles(text);
+    ASSERT_TRUE(below);
+    EXPECT_EQ((*below)[0], 1);
+    EXPECT_FALSE(highlighter.styles(text + u'x'));
+}
+
+TEST(Highlighter, boundaryEscapesInsideACharacterClassOrAQuoteAreLeftAlone) {
+    EXPECT_FALSE(Highlighter::translateIcuPattern(R"([\b])").contains("Alphabetic"));
+    EXPECT_FALSE(Highlighter::translateIcuPattern(R"(\Q\b\E)").contains("Alphabetic"));
+    EXPECT_TRUE(Highlighter::translateIcuPattern(R"([]]\b)").contains("Alphabetic"));
+    const Highlighter highlighter(std::vector<HighlightRule>{{R"(\Bb\B)", "FF0000"}});
+    const auto styles = highlighter.styles("abc b");
+    ASSERT_TRUE(styles);
+    EXPECT_EQ(*styles, (std::vector<Highlighter::Style>{0, 1, 0, 0, 0}));
+}
+
+}  // namespace
