@@ -1,0 +1,303 @@
+#include "files/FilesPage.h"
+
+#include "appearance/Theme.h"
+#include "files/CodeEditor.h"
+#include "workspace/Workspace.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kFileListWidth = 270;
+constexpr int kDirtyDotSize = 8;
+
+QLabel* roleLabel(const QString& text, const char* role) {
+    auto* label = new QLabel(text);
+    label->setProperty("role", QString::fromLatin1(role));
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    return label;
+}
+
+QFrame* card() {
+    auto* frame = new QFrame;
+    frame->setProperty("card", true);
+    return frame;
+}
+
+QPushButton* actionButton(const QString& text, bool primary = false) {
+    auto* button = new QPushButton(text);
+    if (primary) {
+        button->setProperty("primary", true);
+    }
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+}  // namespace
+
+FilesPage::FilesPage(Workspace& workspace, Theme* theme, QWidget* parent)
+    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 24, 28, 24);
+    layout->setSpacing(16);
+
+    auto* header = new QHBoxLayout;
+    auto* headings = new QVBoxLayout;
+    headings->setSpacing(4);
+    headings->addWidget(roleLabel(QStringLiteral("Files & runner"), "headline"));
+    headings->addWidget(roleLabel(
+        QStringLiteral("Edit a file, run it locally, and inspect the output in a terminal."),
+        "muted"));
+    header->addLayout(headings, 1);
+    auto* openProject = actionButton(QStringLiteral("Open project"));
+    auto* newFile = actionButton(QStringLiteral("New file"), true);
+    header->addWidget(openProject, 0, Qt::AlignBottom);
+    header->addWidget(newFile, 0, Qt::AlignBottom);
+    layout->addLayout(header);
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(16);
+    body->addWidget(buildFileList());
+    auto* right = new QVBoxLayout;
+    right->setSpacing(12);
+    right->addWidget(buildEditorArea(), 1);
+    right->addWidget(buildRunner());
+    body->addLayout(right, 1);
+    layout->addLayout(body, 1);
+
+    // Opening a folder rebuilds the list; run it after the click that asked for it, so no
+    // row is deleted inside its own signal.
+    connect(openProject, &QPushButton::clicked, this,
+            [this] { QTimer::singleShot(0, &m_workspace, &Workspace::chooseFolder); });
+    connect(newFile, &QPushButton::clicked, this,
+            [this] { QTimer::singleShot(0, &m_workspace, &Workspace::newFile); });
+
+    connect(&m_workspace, &Workspace::browsingFolderChanged, this, &FilesPage::syncFolder);
+    connect(&m_workspace, &Workspace::folderChanged, this, &FilesPage::syncFolder);
+    connect(&m_workspace, &Workspace::filesChanged, this, &FilesPage::syncFiles);
+    connect(&m_workspace, &Workspace::searchChanged, this, &FilesPage::syncFiles);
+    connect(&m_workspace, &Workspace::selectedFileChanged, this, &FilesPage::syncOpenFile);
+    connect(&m_workspace, &Workspace::editorTextChanged, this, &FilesPage::syncEditorText);
+    connect(&m_workspace, &Workspace::savedTextChanged, this, &FilesPage::syncDirty);
+    connect(&m_workspace, &Workspace::runnerCommandChanged, this, &FilesPage::syncRunnerCommand);
+    if (m_theme) {
+        connect(m_theme, &Theme::changed, this, &FilesPage::applyTheme);
+    }
+
+    syncFolder();
+    syncFiles();
+    syncOpenFile();
+    syncEditorText();
+    syncRunnerCommand();
+    applyTheme();
+}
+
+QWidget* FilesPage::buildFileList() {
+    QFrame* frame = card();
+    frame->setFixedWidth(kFileListWidth);
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(14, 14, 14, 14);
+    layout->setSpacing(10);
+
+    auto* top = new QHBoxLayout;
+    m_folderLabel = roleLabel(QString(), "title");
+    m_folderLabel->setMinimumWidth(0);
+    m_parentButton = new QToolButton;
+    m_parentButton->setProperty("flat", true);
+    m_parentButton->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
+    m_parentButton->setToolTip(QStringLiteral("Parent folder"));
+    m_parentButton->setCursor(Qt::PointingHandCursor);
+    top->addWidget(m_folderLabel, 1);
+    top->addWidget(m_parentButton);
+    layout->addLayout(top);
+
+    m_searchField = new QLineEdit;
+    m_searchField->setPlaceholderText(QStringLiteral("Find a file…"));
+    m_searchField->setClearButtonEnabled(true);
+    layout->addWidget(m_searchField);
+
+    m_fileList = new QListWidget;
+    m_fileList->setFrameShape(QFrame::NoFrame);
+    m_fileList->setUniformItemSizes(true);
+    m_fileList->setIconSize(QSize(16, 16));
+    m_fileList->setSpacing(1);
+    m_fileList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_fileList->setTextElideMode(Qt::ElideMiddle);
+    layout->addWidget(m_fileList, 1);
+
+    connect(m_parentButton, &QToolButton::clicked, this, [this] {
+        const QString browsing = m_workspace.browsingFolder();
+        if (browsing.isEmpty()) {
+            return;
+        }
+        const QString parentFolder = QFileInfo(browsing).dir().absolutePath();
+        QTimer::singleShot(0, this,
+                           [this, parentFolder] { m_workspace.refreshFiles(parentFolder); });
+    });
+    connect(m_searchField, &QLineEdit::textEdited, &m_workspace, &Workspace::setSearch);
+    const auto chooseItem = [this](QListWidgetItem* item) {
+        choose(
+            FileEntry{item->data(Qt::UserRole).toString(), item->data(Qt::UserRole + 1).toBool()});
+    };
+    connect(m_fileList, &QListWidget::itemClicked, this, chooseItem);
+    connect(m_fileList, &QListWidget::itemActivated, this, chooseItem);
+    return frame;
+}
+
+QWidget* FilesPage::buildEditorArea() {
+    QFrame* frame = card();
+    auto* outer = new QVBoxLayout(frame);
+    outer->setContentsMargins(1, 1, 1, 1);
+    m_editorStack = new QStackedWidget;
+    outer->addWidget(m_editorStack);
+
+    m_emptyState = new QWidget;
+    auto* empty = new QVBoxLayout(m_emptyState);
+    empty->addStretch(1);
+    auto* emptyTitle = roleLabel(QStringLiteral("Make something here."), "title");
+    emptyTitle->setAlignment(Qt::AlignCenter);
+    auto* emptyText = roleLabel(
+        QStringLiteral("Choose a text file from your project, or create a new one."), "muted");
+    emptyText->setAlignment(Qt::AlignCenter);
+    emptyText->setWordWrap(true);
+    empty->addWidget(emptyTitle);
+    empty->addWidget(emptyText);
+    empty->addStretch(1);
+    m_editorStack->addWidget(m_emptyState);
+
+    auto* open = new QWidget;
+    auto* layout = new QVBoxLayout(open);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(16, 10, 12, 10);
+    bar->setSpacing(8);
+    m_fileName = roleLabel(QString(), "title");
+    m_dirtyDot = new QLabel;
+    m_dirtyDot->setFixedSize(kDirtyDotSize, kDirtyDotSize);
+    m_dirtyDot->setToolTip(QStringLiteral("Unsaved changes"));
+    m_saveButton = actionButton(QStringLiteral("Save"));
+    m_runFileButton = actionButton(QStringLiteral("Run file"), true);
+    bar->addWidget(m_fileName);
+    bar->addWidget(m_dirtyDot, 0, Qt::AlignVCenter);
+    bar->addStretch(1);
+    bar->addWidget(m_saveButton);
+    bar->addWidget(m_runFileButton);
+    layout->addLayout(bar);
+    m_editor = new CodeEditor(m_theme);
+    layout->addWidget(m_editor, 1);
+    m_editorStack->addWidget(open);
+
+    connect(m_saveButton, &QPushButton::clicked, this,
+            [this] { QTimer::singleShot(0, this, [this] { m_workspace.saveFile(); }); });
+    connect(m_runFileButton, &QPushButton::clicked, this,
+            [this] { QTimer::singleShot(0, &m_workspace, &Workspace::runFile); });
+    connect(m_editor, &CodeEditor::textEdited, &m_workspace, &Workspace::setEditorText);
+    return frame;
+}
+
+QWidget* FilesPage::buildRunner() {
+    auto* runner = new QWidget;
+    auto* layout = new QHBoxLayout(runner);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    m_commandField = new QLineEdit;
+    m_commandField->setPlaceholderText(QStringLiteral("Custom command"));
+    m_runCommandButton = actionButton(QStringLiteral("Run"));
+    layout->addWidget(m_commandField, 1);
+    layout->addWidget(m_runCommandButton);
+
+    connect(m_commandField, &QLineEdit::textEdited, &m_workspace, &Workspace::setRunnerCommand);
+    const auto run = [this] { QTimer::singleShot(0, &m_workspace, &Workspace::runCommand); };
+    connect(m_commandField, &QLineEdit::returnPressed, this, run);
+    connect(m_runCommandButton, &QPushButton::clicked, this, run);
+    return runner;
+}
+
+bool FilesPage::showsEmptyState() const {
+    return m_editorStack->currentWidget() == m_emptyState;
+}
+
+void FilesPage::syncFolder() {
+    const QString browsing = m_workspace.browsingFolder();
+    m_folderLabel->setText(browsing.isEmpty() ? QStringLiteral("No project")
+                                              : QFileInfo(browsing).fileName());
+    m_folderLabel->setToolTip(QDir::toNativeSeparators(browsing));
+    m_parentButton->setEnabled(!browsing.isEmpty() && !QDir(browsing).isRoot());
+}
+
+void FilesPage::syncFiles() {
+    if (m_searchField->text() != m_workspace.search()) {
+        m_searchField->setText(m_workspace.search());
+    }
+    const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    const QIcon fileIcon = style()->standardIcon(QStyle::SP_FileIcon);
+    m_fileList->clear();
+    for (const FileEntry& entry : m_workspace.filteredFiles()) {
+        auto* item = new QListWidgetItem(entry.isDirectory ? folderIcon : fileIcon, entry.name());
+        item->setData(Qt::UserRole, entry.path);
+        item->setData(Qt::UserRole + 1, entry.isDirectory);
+        item->setToolTip(entry.name());
+        m_fileList->addItem(item);
+    }
+}
+
+void FilesPage::syncOpenFile() {
+    const QString file = m_workspace.selectedFile();
+    m_fileName->setText(QFileInfo(file).fileName());
+    m_fileName->setToolTip(QDir::toNativeSeparators(file));
+    m_editorStack->setCurrentIndex(file.isEmpty() ? 0 : 1);
+    syncDirty();
+}
+
+void FilesPage::syncEditorText() {
+    m_editor->setText(m_workspace.editorText());
+    syncDirty();
+}
+
+void FilesPage::syncDirty() {
+    m_dirtyDot->setVisible(m_workspace.fileIsDirty());
+}
+
+void FilesPage::syncRunnerCommand() {
+    if (m_commandField->text() != m_workspace.runnerCommand()) {
+        m_commandField->setText(m_workspace.runnerCommand());
+    }
+}
+
+void FilesPage::applyTheme() {
+    if (!m_theme) {
+        return;
+    }
+    m_editor->setFontSize(m_theme->fontSize() + 1);
+    m_editor->setBackground(m_theme->bg());
+    m_dirtyDot->setStyleSheet(QStringLiteral("background: %1; border-radius: %2px;")
+                                  .arg(m_theme->accent().name())
+                                  .arg(kDirtyDotSize / 2));
+}
+
+void FilesPage::choose(const FileEntry& entry) {
+    // A double click reports the row several times (click, activation): one choice counts.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (entry.path == m_lastChoice &&
+        now - m_lastChoiceTime < QApplication::doubleClickInterval()) {
+        return;
+    }
+    m_lastChoice = entry.path;
+    m_lastChoiceTime = now;
+    QTimer::singleShot(0, this, [this, entry] { m_workspace.openFile(entry); });
+}

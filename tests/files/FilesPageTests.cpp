@@ -1,0 +1,183 @@
+#include "appearance/Theme.h"
+#include "assistants/Provider.h"
+#include "files/CodeEditor.h"
+#include "files/FilesPage.h"
+#include "workspace/WorkspaceTestKit.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using testing_support::readFile;
+using testing_support::waitUntil;
+using testing_support::writeFile;
+
+class FilesPageTest : public testing_support::WorkspaceTest {
+protected:
+    void openPage() {
+        openWorkspace();
+        page = std::make_unique<FilesPage>(workspace(), &theme);
+        page->resize(1100, 700);
+        page->show();
+        QApplication::processEvents();
+    }
+
+    void TearDown() override {
+        page.reset();
+        WorkspaceTest::TearDown();
+    }
+
+    QStringList shownNames() const {
+        QStringList names;
+        for (int row = 0; row < page->fileList()->count(); ++row) {
+            names << page->fileList()->item(row)->text();
+        }
+        return names;
+    }
+
+    // Clicks the row with that name, as the user would, and lets the page act on it.
+    void clickRow(const QString& name) {
+        QListWidget* list = page->fileList();
+        const QList<QListWidgetItem*> items = list->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(items.size(), 1) << name.toStdString();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(items.front()).center());
+        QApplication::processEvents();
+    }
+
+    void click(QAbstractButton* button) {
+        button->click();
+        QApplication::processEvents();
+    }
+
+    QString lastCommand() {
+        return workspace().sessions().isEmpty() ? QString()
+                                                : workspace().sessions().last()->command();
+    }
+
+    Theme theme{false, preferences};
+    std::unique_ptr<FilesPage> page;
+};
+
+TEST_F(FilesPageTest, editingShowsTheDotAndSavingAChangedFileAsksBeforeReplacingIt) {
+    const QString path = projectFile("hello.py");
+    ASSERT_TRUE(writeFile(path, "print('hi')\n"));
+    openPage();
+    EXPECT_TRUE(page->showsEmptyState());
+    clickRow("hello.py");
+    ASSERT_EQ(workspace().selectedFile(), path);
+    EXPECT_FALSE(page->showsEmptyState());
+    EXPECT_EQ(page->fileNameLabel()->text(), "hello.py");
+    EXPECT_EQ(page->editor()->text(), "print('hi')\n");
+    EXPECT_TRUE(page->dirtyDot()->isHidden());
+
+    page->editor()->setFocus();
+    QTest::keyClicks(page->editor(), "# edit ");
+    EXPECT_EQ(workspace().editorText(), "# edit print('hi')\n");
+    EXPECT_FALSE(page->dirtyDot()->isHidden());
+
+    ASSERT_TRUE(writeFile(path, "print('other')\n"));
+    dialogs.answerAlert(QStringLiteral("Cancel"));
+    click(page->saveButton());
+    ASSERT_EQ(dialogs.alerts().size(), 1u);
+    EXPECT_EQ(dialogs.alerts()[0].message, "This file changed on disk");
+    EXPECT_EQ(dialogs.alerts()[0].buttons, QStringList({"Replace", "Cancel"}));
+    EXPECT_EQ(readFile(path), "print('other')\n");
+    EXPECT_FALSE(page->dirtyDot()->isHidden());
+
+    dialogs.answerAlert(QStringLiteral("Replace"));
+    click(page->saveButton());
+    EXPECT_EQ(dialogs.alerts().size(), 2u);
+    EXPECT_EQ(readFile(path), "# edit print('hi')\n");
+    EXPECT_TRUE(page->dirtyDot()->isHidden());
+    EXPECT_EQ(workspace().toast(), "Saved hello.py.");
+    EXPECT_EQ(page->editor()->text(), "# edit print('hi')\n");
+}
+
+TEST_F(FilesPageTest, runFilePicksTheCommandByExtensionAndRefusesOtherFiles) {
+    const QStringList names{"a.py", "UPPER.PY", "b.js", "c.mjs",         "d.cjs",     "e.swift",
+                            "f.sh", "g.zsh",    "h.rb", "i.applescript", "notes.txt", "Makefile"};
+    for (const QString& name : names) {
+        ASSERT_TRUE(writeFile(projectFile(name), "\n"));
+    }
+    openPage();
+    const auto python3 = workspace().executablePath("python3");
+    const QString python = python3 ? shellQuote(*python3) : QStringLiteral("python3");
+    const QStringList runners{
+        python,           python,      "node",     "node", "node",
+        "/usr/bin/swift", "/bin/bash", "/bin/zsh", "ruby", "/usr/bin/osascript"};
+    for (int index = 0; index < runners.size(); ++index) {
+        clickRow(names[index]);
+        ASSERT_EQ(workspace().selectedFile(), projectFile(names[index]));
+        click(page->runFileButton());
+        EXPECT_EQ(lastCommand(), runners[index] + " " + shellQuote(projectFile(names[index])));
+        EXPECT_EQ(workspace().sessions().last()->title(), "Run · " + names[index]);
+    }
+    const qsizetype started = workspace().sessions().size();
+    for (const QString& name : {QStringLiteral("notes.txt"), QStringLiteral("Makefile")}) {
+        clickRow(name);
+        click(page->runFileButton());
+        EXPECT_EQ(workspace().sessions().size(), started) << name.toStdString();
+        EXPECT_EQ(workspace().toast(), "Use a custom command for this file type.");
+    }
+}
+
+TEST_F(FilesPageTest, theCommandFieldRunsItsTrimmedTextAndIgnoresBlanks) {
+    openPage();
+    QTest::keyClicks(page->commandField(), "  echo hi  ");
+    EXPECT_EQ(workspace().runnerCommand(), "  echo hi  ");
+    click(page->runCommandButton());
+    ASSERT_EQ(workspace().sessions().size(), 1);
+    EXPECT_EQ(lastCommand(), "echo hi");
+
+    page->commandField()->clear();
+    QTest::keyClicks(page->commandField(), "   ");
+    QTest::keyClick(page->commandField(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(workspace().sessions().size(), 1);
+}
+
+TEST_F(FilesPageTest, theListFollowsTheSearchAndTheFoldersItEntersAndLeaves) {
+    ASSERT_TRUE(writeFile(projectFile("README.md"), "# read me\n"));
+    ASSERT_TRUE(writeFile(projectFile("main.py"), "\n"));
+    ASSERT_TRUE(writeFile(projectFile("src/inner.py"), "\n"));
+    openPage();
+    EXPECT_EQ(page->folderLabel()->text(), "project");
+    EXPECT_EQ(shownNames(), QStringList({"src", "main.py", "README.md"}));
+
+    QTest::keyClicks(page->searchField(), "READ");
+    EXPECT_EQ(shownNames(), QStringList({"README.md"}));
+    page->searchField()->clear();
+    workspace().setSearch(QString());
+
+    clickRow("src");
+    EXPECT_EQ(page->folderLabel()->text(), "src");
+    EXPECT_EQ(shownNames(), QStringList({"inner.py"}));
+    EXPECT_TRUE(page->showsEmptyState());
+    click(page->parentButton());
+    EXPECT_EQ(page->folderLabel()->text(), "project");
+}
+
+TEST_F(FilesPageTest, withoutAProjectThePageSaysSoAndTheEditorFollowsTheTheme) {
+    createWorkspace(false);
+    page = std::make_unique<FilesPage>(workspace(), &theme);
+    EXPECT_EQ(page->folderLabel()->text(), "No project");
+    EXPECT_FALSE(page->parentButton()->isEnabled());
+    EXPECT_EQ(page->fileList()->count(), 0);
+
+    theme.setFontSize(15);
+    theme.setBackgroundHex("102030");
+    EXPECT_EQ(page->editor()->fontSize(), 16.0);
+    EXPECT_EQ(page->editor()->background(), QColor(0x10, 0x20, 0x30));
+}
+
+}  // namespace
