@@ -5,7 +5,12 @@
 
 #include <pocketsphinx.h>
 
+#include <algorithm>
+
 namespace {
+
+// 64 ms of 16 kHz audio.
+constexpr size_t kStepSamples = 1024;
 
 QString acousticModel(const QString& folder) {
     return QDir(folder).filePath(QStringLiteral("en-us/en-us"));
@@ -136,29 +141,35 @@ void PocketSphinxRecognizer::run() {
             audio.swap(m_queued);
             ended = m_ended;
         }
-        if (!audio.isEmpty()) {
-            const auto* samples = reinterpret_cast<const int16*>(audio.constData());
-            if (ps_process_raw(decoder.decoder, samples, size_t(audio.size()) / sizeof(int16),
-                               FALSE, FALSE) < 0) {
+        // Decode in small steps: a backlog (queued while the model loaded, or while this
+        // thread was starved) may hold a whole utterance, start and end, and the voice
+        // detector's state and the growing hypothesis are only seen between steps.
+        const auto* samples = reinterpret_cast<const int16*>(audio.constData());
+        const size_t count = size_t(audio.size()) / sizeof(int16);
+        bool utteranceOver = false;
+        for (size_t at = 0; at < count && !utteranceOver; at += kStepSamples) {
+            const size_t length = std::min(kStepSamples, count - at);
+            if (ps_process_raw(decoder.decoder, samples + at, length, FALSE, FALSE) < 0) {
                 deliver({std::nullopt, false, QStringLiteral("The audio could not be decoded.")});
                 return;
             }
+            const bool inSpeech = ps_get_in_speech(decoder.decoder);
+            utteranceOver = heardSpeech && !inSpeech;
+            heardSpeech = heardSpeech || inSpeech;
+            if (inSpeech) {
+                const QString text = hypothesis(decoder.decoder);
+                if (!text.isEmpty() && text != lastReported) {
+                    lastReported = text;
+                    if (!deliver({text, false, std::nullopt})) {
+                        return;
+                    }
+                }
+            }
         }
-        const bool inSpeech = ps_get_in_speech(decoder.decoder);
-        heardSpeech = heardSpeech || inSpeech;
-        if (ended || (heardSpeech && !inSpeech)) {
+        if (ended || utteranceOver) {
             ps_end_utt(decoder.decoder);
             deliver({hypothesis(decoder.decoder), true, std::nullopt});
             return;
-        }
-        if (heardSpeech) {
-            const QString text = hypothesis(decoder.decoder);
-            if (!text.isEmpty() && text != lastReported) {
-                lastReported = text;
-                if (!deliver({text, false, std::nullopt})) {
-                    return;
-                }
-            }
         }
     }
 }

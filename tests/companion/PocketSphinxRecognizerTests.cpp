@@ -1,0 +1,161 @@
+#include "companion/LinuxSpeechServices.h"
+#include "companion/PocketSphinxRecognizer.h"
+#include "companion/SpeechAudioConverter.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+using testing_support::waitUntil;
+
+namespace {
+
+// A 16-bit PCM WAV file's samples at 16 kHz mono, or nothing when it is not one.
+std::optional<QByteArray> speechSamplesOfWav(const QByteArray& wav) {
+    if (wav.size() < 44 || !wav.startsWith("RIFF") || wav.mid(8, 4) != "WAVE") {
+        return std::nullopt;
+    }
+    int channels = 0, rate = 0;
+    for (qsizetype at = 12; at + 8 <= wav.size();) {
+        const QByteArray id = wav.mid(at, 4);
+        const qsizetype size = qFromLittleEndian<quint32>(wav.constData() + at + 4);
+        if (id == "fmt ") {
+            channels = qFromLittleEndian<quint16>(wav.constData() + at + 10);
+            rate = int(qFromLittleEndian<quint32>(wav.constData() + at + 12));
+        } else if (id == "data") {
+            SpeechAudioConverter converter;
+            if (!converter.configure(SpeechAudioConverter::SampleFormat::Int16, rate, channels)) {
+                return std::nullopt;
+            }
+            return converter.convert(wav.mid(at + 8, size));
+        }
+        at += 8 + size + (size & 1);
+    }
+    return std::nullopt;
+}
+
+// Records every update the recognizer's thread delivers.
+struct UpdateLog {
+    std::vector<RecognitionUpdate> updates() const {
+        std::lock_guard lock(mutex);
+        return list;
+    }
+    SpeechRecognizer::UpdateHandler handler() {
+        return [this](const RecognitionUpdate& update) {
+            std::lock_guard lock(mutex);
+            list.push_back(update);
+        };
+    }
+    bool finished() const {
+        std::lock_guard lock(mutex);
+        return !list.empty() && (list.back().isFinal || list.back().error);
+    }
+
+    mutable std::mutex mutex;
+    std::vector<RecognitionUpdate> list;
+};
+
+class PocketSphinxRecognizerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!PocketSphinxRecognizer::modelInstalled(pocketSphinxModelFolder())) {
+            GTEST_SKIP() << "Skipping: the pocketsphinx model is not installed";
+        }
+        if (QStandardPaths::findExecutable(QStringLiteral("flite")).isEmpty()) {
+            GTEST_SKIP() << "Skipping: flite is not installed to speak the test sentence";
+        }
+        const QString wav = scratch.filePath(QStringLiteral("sentence.wav"));
+        QProcess::execute(QStringLiteral("flite"),
+                          {QStringLiteral("-voice"), QStringLiteral("rms"), QStringLiteral("-t"),
+                           kSentence, QStringLiteral("-o"), wav});
+        const std::optional<QByteArray> samples =
+            speechSamplesOfWav(testing_support::readFile(wav));
+        ASSERT_TRUE(samples) << "flite wrote no usable sound";
+        speech = *samples;
+    }
+
+    // Feeds audio as a microphone would, in 1024-frame buffers.
+    static void feed(SpeechRecognizer& recognizer, const QByteArray& samples) {
+        for (qsizetype at = 0; at < samples.size(); at += 2048) {
+            recognizer.appendAudio(samples.mid(at, 2048));
+        }
+    }
+
+    static QByteArray silence(int milliseconds) { return QByteArray(32 * milliseconds, '\0'); }
+
+    const QString kSentence = QStringLiteral("we need more time");
+    QTemporaryDir scratch;
+    QByteArray speech;
+};
+
+// The audio arrives while the model is still loading, so the whole utterance, start and
+// end, waits in one backlog.
+TEST_F(PocketSphinxRecognizerTest, anUtteranceGivesGrowingPartialsThenOneFinalResult) {
+    PocketSphinxRecognizer recognizer(pocketSphinxModelFolder());
+    ASSERT_TRUE(recognizer.isAvailable());
+    UpdateLog log;
+    recognizer.start(log.handler());
+    feed(recognizer, silence(500) + speech + silence(1500));
+    ASSERT_TRUE(waitUntil([&] { return log.finished(); }, std::chrono::seconds(30)));
+
+    const std::vector<RecognitionUpdate> updates = log.updates();
+    ASSERT_GE(updates.size(), 2u) << "no partial result came before the final one";
+    for (size_t i = 0; i + 1 < updates.size(); ++i) {
+        EXPECT_FALSE(updates[i].isFinal);
+        EXPECT_TRUE(updates[i].text && !updates[i].text->isEmpty());
+        if (i > 0) {
+            EXPECT_NE(updates[i].text, updates[i - 1].text) << "an unchanged partial was repeated";
+        }
+    }
+    EXPECT_TRUE(updates.back().isFinal);
+    EXPECT_FALSE(updates.back().error);
+    EXPECT_EQ(updates.back().text.value_or(QString()), kSentence);
+
+    // The task is over: later audio changes nothing.
+    feed(recognizer, speech);
+    testing_support::processEventsFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(log.updates().size(), updates.size());
+}
+
+TEST_F(PocketSphinxRecognizerTest, endingTheAudioMidUtteranceGivesTheFinalResultAtOnce) {
+    PocketSphinxRecognizer recognizer(pocketSphinxModelFolder());
+    UpdateLog log;
+    recognizer.start(log.handler());
+    feed(recognizer, silence(300) + speech);  // no trailing silence: the voice never stops
+    recognizer.endAudio();
+    ASSERT_TRUE(waitUntil([&] { return log.finished(); }, std::chrono::seconds(30)));
+    const RecognitionUpdate last = log.updates().back();
+    EXPECT_TRUE(last.isFinal);
+    EXPECT_TRUE(last.text.value_or(QString()).contains(QStringLiteral("time")))
+        << last.text.value_or(QString()).toStdString();
+}
+
+TEST_F(PocketSphinxRecognizerTest, aCancelledTaskDeliversNothingMore) {
+    UpdateLog log;
+    {
+        PocketSphinxRecognizer recognizer(pocketSphinxModelFolder());
+        recognizer.start(log.handler());
+        feed(recognizer, silence(300));
+        recognizer.cancel();
+        feed(recognizer, speech + silence(1000));
+    }  // joins the decoding thread
+    EXPECT_TRUE(log.updates().empty());
+}
+
+TEST(PocketSphinxRecognizer, aMissingModelIsUnavailableAndReportsAnError) {
+    QTemporaryDir empty;
+    PocketSphinxRecognizer recognizer(empty.path());
+    EXPECT_FALSE(recognizer.isAvailable());
+    UpdateLog log;
+    recognizer.start(log.handler());
+    ASSERT_TRUE(waitUntil([&] { return log.finished(); }));
+    EXPECT_EQ(log.updates().back().error, "The speech model could not be loaded.");
+}
+
+}  // namespace
