@@ -1,10 +1,82 @@
+// Process entry: run mode, single instance, one-time preference migration, launch.
+#include "app/CommandLine.h"
+#include "app/PreferenceMigration.h"
+#include "app/SelfTestRunner.h"
+#include "app/VelkApplication.h"
+#include "platform/Dialogs.h"
+#include "platform/LinuxDesktopServices.h"
+#include "platform/LogindInhibitor.h"
+#include "platform/Preferences.h"
+#include "platform/SingleInstance.h"
+#include "workspace/Workspace.h"
+
 #include <QApplication>
-#include <QLabel>
+#include <QDBusConnection>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// Headless end-to-end checks on a workspace that never touches the preferences.
+int runSelfTestMode(const CommandLine& commandLine) {
+    MemoryPreferences preferences;
+    ScriptedDialogs dialogs;
+    LogindInhibitor inhibitor(QDBusConnection::systemBus());
+    LinuxDesktopServices desktop;
+    Workspace workspace(false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop});
+    startSelfTest(workspace, commandLine.selfTestOutputFolder());
+    return QCoreApplication::exec();
+}
+
+std::unique_ptr<Preferences> migratedPreferences() {
+    auto preferences = std::make_unique<SettingsPreferences>();
+    const QString formerPath = SettingsPreferences::formerPreferencesPath();
+    std::unique_ptr<SettingsPreferences> former;
+    if (QFileInfo::exists(formerPath)) {
+        former = std::make_unique<SettingsPreferences>(formerPath);
+    }
+    migrateFormerPreferences(*preferences, former.get());
+    return preferences;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QLabel window(QStringLiteral("VELK"));
-    window.resize(1440, 900);
-    window.show();
-    return app.exec();
+    const CommandLine commandLine = CommandLine::parse(QStringList([&] {
+        QStringList list;
+        for (int i = 0; i < argc; ++i) {
+            list << QString::fromLocal8Bit(argv[i]);
+        }
+        return list;
+    }()));
+
+    if (commandLine.selfTest && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        // The self-test is headless: it never needs a display.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VELK"));
+    QApplication::setApplicationVersion(QStringLiteral(VELK_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    if (commandLine.selfTest) {
+        return runSelfTestMode(commandLine);
+    }
+
+    SingleInstance instance;
+    if (instance.activateRunningInstance()) {
+        return 0;
+    }
+    instance.listen();
+
+    VelkApplication delegate(
+        commandLine, commandLine.automation()
+                         ? std::unique_ptr<Preferences>(std::make_unique<MemoryPreferences>())
+                         : migratedPreferences());
+    QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
+                     &VelkApplication::showMainWindow);
+    QTimer::singleShot(0, &delegate, &VelkApplication::launch);
+    return QApplication::exec();
 }

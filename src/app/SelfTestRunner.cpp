@@ -1,0 +1,67 @@
+#include "app/SelfTestRunner.h"
+
+#include "app/selftest/SelfTest.h"
+#include "terminal/TerminalSession.h"
+#include "workspace/Workspace.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+bool runChecks(Workspace& workspace, const QString& outputFolder) {
+    QDir().mkpath(outputFolder);
+    SelfTestContext context{&workspace, outputFolder};
+    bool passed = true;
+    int count = 0;
+    for (const SelfTestCheck& check : allSelfTestChecks()) {
+        ++count;
+        QElapsedTimer timer;
+        timer.start();
+        SelfTestResult failure;
+        try {
+            failure = check.run(context);
+        } catch (const std::exception& error) {
+            failure = QStringLiteral("threw: ") + QString::fromUtf8(error.what());
+        }
+        if (failure) {
+            passed = false;
+            std::fprintf(stderr, "FAIL %s: %s\n", qPrintable(check.name), qPrintable(*failure));
+        } else {
+            std::fprintf(stderr, "ok   %s (%lld ms)\n", qPrintable(check.name), timer.elapsed());
+        }
+    }
+    if (count == 0) {
+        std::fprintf(stderr, "FAIL no checks were registered\n");
+        passed = false;
+    }
+    return passed;
+}
+
+}  // namespace
+
+void startSelfTest(Workspace& workspace, const QString& outputFolder) {
+    QTimer::singleShot(0, &workspace, [&workspace, outputFolder] {
+        const bool passed = runChecks(workspace, outputFolder);
+        std::fputs(passed ? "VELK_TESTS_PASSED\n" : "VELK_TESTS_FAILED\n", stdout);
+        std::fflush(stdout);
+        workspace.stopAll();
+        // Give stopped sessions a moment to report their end before the process exits.
+        selfTestWaitUntil(
+            [&workspace] {
+                for (const SessionPointer& session : workspace.sessions()) {
+                    if (session->running()) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            2000);
+        QCoreApplication::exit(passed ? 0 : 1);
+    });
+}
