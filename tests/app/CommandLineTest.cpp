@@ -12,8 +12,8 @@ CommandLine parse(QStringList args) {
 }  // namespace
 
 TEST(CommandLine, switchesAreFoundAnywhereAndTakeTheArgumentAfterThem) {
-    const CommandLine line = parse({"--workspace", "/p", "-x", "--self-test", "--test-output",
-                                    "/out"});
+    const CommandLine line =
+        parse({"--workspace", "/p", "-x", "--self-test", "--test-output", "/out"});
     EXPECT_TRUE(line.selfTest);
     EXPECT_EQ(line.workspace, QStringLiteral("/p"));
     EXPECT_EQ(line.selfTestOutputFolder(), QStringLiteral("/out"));
