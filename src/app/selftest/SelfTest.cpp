@@ -7,7 +7,7 @@
 std::vector<SelfTestCheck> allSelfTestChecks() {
     std::vector<SelfTestCheck> all;
     for (auto group : {platformChecks, appearanceChecks, assistantsChecks, terminalChecks,
-                       workspaceChecks, actionsChecks, runsChecks, companionChecks}) {
+                       workspaceChecks, filesChecks, actionsChecks, runsChecks, companionChecks}) {
         for (SelfTestCheck& check : group()) {
             all.push_back(std::move(check));
         }

@@ -27,6 +27,7 @@ struct SelfTestCheck {
 std::vector<SelfTestCheck> actionsChecks();
 std::vector<SelfTestCheck> assistantsChecks();
 std::vector<SelfTestCheck> companionChecks();
+std::vector<SelfTestCheck> filesChecks();
 std::vector<SelfTestCheck> appearanceChecks();
 std::vector<SelfTestCheck> platformChecks();
 std::vector<SelfTestCheck> runsChecks();
