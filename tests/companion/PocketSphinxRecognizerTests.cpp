@@ -148,6 +148,20 @@ TEST_F(PocketSphinxRecognizerTest, aCancelledTaskDeliversNothingMore) {
     EXPECT_TRUE(log.updates().empty());
 }
 
+TEST(PocketSphinxRecognizer, silenceEndsWithAnEmptyFinalResult) {
+    if (!PocketSphinxRecognizer::modelInstalled(pocketSphinxModelFolder())) {
+        GTEST_SKIP() << "Skipping: the pocketsphinx model is not installed";
+    }
+    PocketSphinxRecognizer recognizer(pocketSphinxModelFolder());
+    UpdateLog log;
+    recognizer.start(log.handler());
+    recognizer.appendAudio(QByteArray(32000, '\0'));
+    recognizer.endAudio();
+    ASSERT_TRUE(waitUntil([&] { return log.finished(); }, std::chrono::seconds(30)));
+    ASSERT_EQ(log.updates().size(), 1u);
+    EXPECT_EQ(log.updates()[0], (RecognitionUpdate{QString(), true, std::nullopt}));
+}
+
 TEST(PocketSphinxRecognizer, aMissingModelIsUnavailableAndReportsAnError) {
     QTemporaryDir empty;
     PocketSphinxRecognizer recognizer(empty.path());

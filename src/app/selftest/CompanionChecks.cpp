@@ -2,12 +2,16 @@
 
 #include "companion/BrandAssets.h"
 #include "companion/CompanionModel.h"
+#include "companion/LinuxSpeechServices.h"
+#include "companion/PocketSphinxRecognizer.h"
 #include "platform/Dialogs.h"
 #include "platform/Preferences.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
+
+#include <mutex>
 
 namespace {
 
@@ -62,6 +66,41 @@ SelfTestResult petImageImportChecksTheFile(SelfTestContext& context) {
     return std::nullopt;
 }
 
+// Loads the installed pocketsphinx model and ends an utterance of silence: the recognizer
+// answers with a final, empty result and no error.
+SelfTestResult recognizerLoadsItsModel(SelfTestContext&) {
+    const QString models = pocketSphinxModelFolder();
+    if (!PocketSphinxRecognizer::modelInstalled(models)) {
+        return QStringLiteral("the pocketsphinx model is not installed in %1").arg(models);
+    }
+    std::mutex mutex;
+    std::optional<RecognitionUpdate> last;
+    PocketSphinxRecognizer recognizer(models);
+    recognizer.start([&](const RecognitionUpdate& update) {
+        std::lock_guard lock(mutex);
+        last = update;
+    });
+    recognizer.appendAudio(QByteArray(16000 * 2, '\0'));  // one second of silence
+    recognizer.endAudio();
+    const bool answered = selfTestWaitUntil(
+        [&] {
+            std::lock_guard lock(mutex);
+            return last && (last->isFinal || last->error);
+        },
+        15000);
+    std::lock_guard lock(mutex);
+    if (!answered) {
+        return QStringLiteral("the recognizer gave no final result within 15 seconds");
+    }
+    if (last->error) {
+        return QStringLiteral("the recognizer failed: %1").arg(*last->error);
+    }
+    if (!last->text.value_or(QString()).isEmpty()) {
+        return QStringLiteral("silence was heard as \"%1\"").arg(*last->text);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::vector<SelfTestCheck> companionChecks() {
@@ -70,5 +109,7 @@ std::vector<SelfTestCheck> companionChecks() {
          builtInArtworkIsTransparent},
         {QStringLiteral("pet image import accepts a PNG and refuses oversized and non-images"),
          petImageImportChecksTheFile},
+        {QStringLiteral("the speech recognizer loads its model and ends an utterance"),
+         recognizerLoadsItsModel},
     };
 }
