@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTimer>
@@ -118,7 +119,7 @@ QWidget* FilesPage::buildFileList() {
     m_folderLabel->setMinimumWidth(0);
     m_parentButton = new QToolButton;
     m_parentButton->setProperty("flat", true);
-    m_parentButton->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
+    m_parentButton->setText(QStringLiteral("↑"));
     m_parentButton->setToolTip(QStringLiteral("Parent folder"));
     m_parentButton->setCursor(Qt::PointingHandCursor);
     top->addWidget(m_folderLabel, 1);
@@ -131,6 +132,7 @@ QWidget* FilesPage::buildFileList() {
     layout->addWidget(m_searchField);
 
     m_fileList = new QListWidget;
+    m_fileList->setObjectName(QStringLiteral("FileList"));
     m_fileList->setFrameShape(QFrame::NoFrame);
     m_fileList->setUniformItemSizes(true);
     m_fileList->setIconSize(QSize(16, 16));
@@ -254,6 +256,19 @@ void FilesPage::syncFiles() {
         item->setToolTip(entry.name());
         m_fileList->addItem(item);
     }
+    markOpenFile();
+}
+
+void FilesPage::markOpenFile() {
+    const QSignalBlocker quiet(m_fileList);
+    m_fileList->clearSelection();
+    for (int row = 0; row < m_fileList->count(); ++row) {
+        QListWidgetItem* item = m_fileList->item(row);
+        if (item->data(Qt::UserRole).toString() == m_workspace.selectedFile()) {
+            m_fileList->setCurrentItem(item);
+            return;
+        }
+    }
 }
 
 void FilesPage::syncOpenFile() {
@@ -261,6 +276,7 @@ void FilesPage::syncOpenFile() {
     m_fileName->setText(QFileInfo(file).fileName());
     m_fileName->setToolTip(QDir::toNativeSeparators(file));
     m_editorStack->setCurrentIndex(file.isEmpty() ? 0 : 1);
+    markOpenFile();
     syncDirty();
 }
 
@@ -285,6 +301,32 @@ void FilesPage::applyTheme() {
     }
     m_editor->setFontSize(m_theme->fontSize() + 1);
     m_editor->setBackground(m_theme->bg());
+    // The file list and the text fields in the page's colours (the window's style sheet
+    // leaves them to the platform style, which draws them light).
+    const auto css = [](QColor color, double alpha = 1.0) {
+        color.setAlphaF(alpha);
+        return QStringLiteral("rgba(%1, %2, %3, %4)")
+            .arg(color.red())
+            .arg(color.green())
+            .arg(color.blue())
+            .arg(QString::number(color.alphaF(), 'f', 3));
+    };
+    QString sheet = QStringLiteral(R"(
+QListWidget#FileList { background: transparent; border: none; outline: 0; }
+QListWidget#FileList::item { color: %text; padding: 4px 6px; border-radius: 6px; }
+QListWidget#FileList::item:hover { background: %hover; }
+QListWidget#FileList::item:selected { background: %accentSoft; color: %accent; }
+QLineEdit { background: %bg; color: %text; border: 1px solid %border; border-radius: 8px;
+            padding: 6px 10px; selection-background-color: %accentSoft; }
+QLineEdit:focus { border-color: %accent; }
+)");
+    sheet.replace(QStringLiteral("%accentSoft"), css(m_theme->accent(), 0.2))
+        .replace(QStringLiteral("%accent"), css(m_theme->accent()))
+        .replace(QStringLiteral("%hover"), css(m_theme->text(), 0.07))
+        .replace(QStringLiteral("%text"), css(m_theme->text()))
+        .replace(QStringLiteral("%border"), css(m_theme->border()))
+        .replace(QStringLiteral("%bg"), css(m_theme->bg()));
+    setStyleSheet(sheet);
     m_dirtyDot->setStyleSheet(QStringLiteral("background: %1; border-radius: %2px;")
                                   .arg(m_theme->accent().name())
                                   .arg(kDirtyDotSize / 2));

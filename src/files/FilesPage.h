@@ -46,6 +46,7 @@ private:
     void syncFolder();
     void syncFiles();
     void syncOpenFile();
+    void markOpenFile();
     void syncEditorText();
     void syncDirty();
     void syncRunnerCommand();
