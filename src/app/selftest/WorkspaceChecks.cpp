@@ -178,11 +178,11 @@ SelfTestResult savingKeepsPermissionsAndGuardsOtherChanges(SelfTestContext& cont
 
 std::vector<SelfTestCheck> workspaceChecks() {
     return {
-        {QStringLiteral("Dispatch reaches a stand-in assistant as one literal argument"),
+        {QStringLiteral("workspace: dispatch reaches a stand-in assistant as one literal argument"),
          dispatchReachesAnAssistantAsOneLiteralArgument},
-        {QStringLiteral("Finished sessions are recorded in history"),
+        {QStringLiteral("workspace: finished sessions are recorded in history"),
          finishedSessionsAreRecordedInHistory},
-        {QStringLiteral("Saving keeps permissions and guards changes made elsewhere"),
+        {QStringLiteral("workspace: saving keeps permissions and guards changes made elsewhere"),
          savingKeepsPermissionsAndGuardsOtherChanges},
     };
 }
