@@ -4,11 +4,15 @@
 #include "appearance/Theme.h"
 #include "files/LineRuler.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -61,6 +65,17 @@ CodeEditor::CodeEditor(Theme* theme, QWidget* parent)
     setTextInteractionFlags(Qt::TextEditorInteraction);
     document()->setDocumentMargin(kTextInset);
     setViewportMargins(LineRuler::kThickness, 0, 0, 0);
+
+    // Qt's caret is drawn by inverting the pixels under it; a zero width hides it, and
+    // paintEvent draws one in the accent colour instead, blinking at the desktop's rate.
+    setCursorWidth(0);
+    m_caretBlink = new QTimer(this);
+    connect(m_caretBlink, &QTimer::timeout, this, [this] {
+        m_caretOn = !m_caretOn;
+        viewport()->update(caretRect().united(m_paintedCaret));
+    });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::restartCaretBlink);
+    connect(this, &QPlainTextEdit::selectionChanged, this, &CodeEditor::restartCaretBlink);
 
     connect(document(), &QTextDocument::contentsChange, this, &CodeEditor::onContentsChange);
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
@@ -249,6 +264,50 @@ void CodeEditor::applyStyles(const std::vector<Highlighter::Style>& styles, int 
         doc->markContentsDirty(dirtyFrom, dirtyTo - dirtyFrom);
     }
     m_updating = false;
+}
+
+QRect CodeEditor::caretRect() const {
+    QRect rect = cursorRect();
+    rect.setWidth(kCaretWidth);
+    return rect;
+}
+
+void CodeEditor::restartCaretBlink() {
+    viewport()->update(m_paintedCaret);
+    m_caretOn = hasFocus();
+    const int flashTime = QApplication::cursorFlashTime();
+    if (m_caretOn && flashTime > 0) {
+        m_caretBlink->start(flashTime / 2);
+    } else {
+        m_caretBlink->stop();
+    }
+    viewport()->update(caretRect());
+}
+
+void CodeEditor::focusInEvent(QFocusEvent* event) {
+    QPlainTextEdit::focusInEvent(event);
+    restartCaretBlink();
+}
+
+void CodeEditor::focusOutEvent(QFocusEvent* event) {
+    QPlainTextEdit::focusOutEvent(event);
+    restartCaretBlink();
+}
+
+void CodeEditor::paintEvent(QPaintEvent* event) {
+    QPlainTextEdit::paintEvent(event);
+    m_paintedCaret = QRect();
+    if (!m_caretOn || !hasFocus() || isReadOnly() || textCursor().hasSelection()) {
+        return;
+    }
+    const QRect caret = caretRect();
+    if (!event->rect().intersects(caret)) {
+        return;
+    }
+    QPainter painter(viewport());
+    painter.fillRect(caret,
+                     m_theme ? m_theme->accent() : colorFromHex(Highlighter::defaultColorHex()));
+    m_paintedCaret = caret;
 }
 
 void CodeEditor::resizeEvent(QResizeEvent* event) {

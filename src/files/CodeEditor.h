@@ -9,6 +9,7 @@
 #include <QTextCharFormat>
 
 class LineRuler;
+class QTimer;
 class Theme;
 
 // The plain-text source editor: soft-wrapping, undoable, coloured by the Highlighter after
@@ -28,6 +29,7 @@ class CodeEditor : public QPlainTextEdit {
 
 public:
     static constexpr int kTextInset = 15;
+    static constexpr int kCaretWidth = 2;
 
     // The theme supplies the caret colour and is observed for changes; it may be null.
     explicit CodeEditor(Theme* theme, QWidget* parent = nullptr);
@@ -61,6 +63,9 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void applyAppearance();
@@ -74,6 +79,9 @@ private:
     void recolour(std::optional<EditSpan> edit);
     void applyStyles(const std::vector<Highlighter::Style>& styles, int from, int to);
     QString toOwnerText(QString documentText) const;
+    // The caret is painted here: Qt's own inverts the pixels under it and takes no colour.
+    QRect caretRect() const;
+    void restartCaretBlink();
 
     QPointer<Theme> m_theme;
     LineRuler* m_ruler = nullptr;
@@ -84,6 +92,9 @@ private:
     double m_fontSize = 13.0;
     QColor m_background = QColor(0x14, 0x14, 0x13);
     bool m_crlf = false;
+    QTimer* m_caretBlink = nullptr;
+    bool m_caretOn = false;
+    QRect m_paintedCaret;
     // Set while the editor itself changes the document (replacing the text, colouring), so
     // those changes are not reported as the user's edits.
     bool m_updating = false;

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -143,8 +144,15 @@ TEST_F(CodeEditorTest, editsAreColouredAtOnceAndTheCaretTakesTheAccentColour) {
     typeAt(0, "# ");
     EXPECT_EQ(colorAt(2), colorFromHex(u"6E869E"));
 
+    // The caret is painted in the accent colour, not by inverting the background.
     theme.setAccentHex("FF8800");
-    EXPECT_EQ(editor.palette().color(QPalette::Text), colorFromHex(u"FF8800"));
+    editor.activateWindow();
+    editor.setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(editor.hasFocus());
+    const QImage image = editor.viewport()->grab().toImage();
+    const QRect caret = editor.cursorRect();
+    EXPECT_EQ(image.pixelColor(caret.x(), caret.center().y()), colorFromHex(u"FF8800"));
 }
 
 TEST_F(CodeEditorTest, aTextOfTwoHundredThousandUnitsKeepsItsEarlierColoursWhileEdited) {
