@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class CodeEditor;
+class ComputerPlanner;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QToolButton;
+class QVBoxLayout;
+class Theme;
+class Workspace;
+
+// The manual desktop tools: open an application, open a terminal, show the project, the
+// AppleScript console and the permissions card.
+class MacActionsView : public QWidget {
+    Q_OBJECT
+public:
+    // The theme colours the script editor and may be null.
+    MacActionsView(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+
+    CodeEditor* scriptEditor() const { return m_script; }
+    QLabel* accessibilityStatus() const { return m_accessibility; }
+
+    // Runs the console's script in a terminal session in the project folder.
+    void runScript();
+
+private:
+    void syncPermissions();
+
+    Workspace& m_workspace;
+    CodeEditor* m_script = nullptr;
+    QLabel* m_accessibility = nullptr;
+};
+
+// The Mac actions page: the request editor, planning controls, the plan's steps with their
+// progress, the status line, and the manual tools.
+class ComputerActionsPage : public QWidget {
+    Q_OBJECT
+public:
+    // `quickDraft` answers the companion's current quick draft; without it the draft counts
+    // as empty. The planner and workspace must outlive the page; the theme may be null.
+    ComputerActionsPage(ComputerPlanner& planner, Workspace& workspace, Theme* theme,
+                        std::function<QString()> quickDraft = {}, QWidget* parent = nullptr);
+
+    QPlainTextEdit* taskEditor() const { return m_task; }
+    QPushButton* planButton() const { return m_plan; }
+    QPushButton* stopButton() const { return m_stop; }
+    QPushButton* runButton() const { return m_run; }
+    QLabel* messageLabel() const { return m_message; }
+    // The step rows shown now: "1. Title", in order.
+    QStringList shownSteps() const;
+
+private:
+    void syncTask();
+    void syncState();
+    void rebuildSteps();
+    void useVoiceDraft();
+
+    ComputerPlanner& m_planner;
+    Workspace& m_workspace;
+    std::function<QString()> m_quickDraft;
+    QPlainTextEdit* m_task = nullptr;
+    QPushButton* m_plan = nullptr;
+    QPushButton* m_stop = nullptr;
+    QPushButton* m_run = nullptr;
+    QLabel* m_message = nullptr;
+    QLabel* m_explanation = nullptr;
+    QVBoxLayout* m_steps = nullptr;
+    QStringList m_shownSteps;
+    QToolButton* m_toolsToggle = nullptr;
+    MacActionsView* m_tools = nullptr;
+};

@@ -1,0 +1,123 @@
+#include "actions/ComputerActionsPage.h"
+#include "actions/ComputerPlanner.h"
+
+#include "PlannerTestKit.h"
+#include "platform/DesktopServices.h"
+#include "platform/Dialogs.h"
+#include "platform/PowerInhibitor.h"
+#include "platform/Preferences.h"
+#include "support/TestSupport.h"
+#include "workspace/Workspace.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+using testing_support::waitUntil;
+
+namespace {
+
+class NoInhibitor : public PowerInhibitor {
+public:
+    int acquire(const QString&) override { return -1; }
+    void release(int) override {}
+};
+
+class QuietDesktop : public DesktopServices {
+public:
+    bool openUrl(const QString&) override { return true; }
+    std::optional<QString> openPrivacySettings(PrivacyPane) override { return std::nullopt; }
+    std::optional<QString> launchDesktopEntry(const QString&) override { return std::nullopt; }
+    bool accessibilityTrusted() override { return false; }
+};
+
+struct PageFixture {
+    MemoryPreferences preferences;
+    ScriptedDialogs dialogs;
+    NoInhibitor inhibitor;
+    QuietDesktop desktop;
+    Workspace workspace{false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}};
+    InstantPlannerHost host;
+    ScriptedStepRunner runner;
+    ComputerPlanner planner{host, runner, dialogs};
+    QString draft;
+    ComputerActionsPage page{planner, workspace, nullptr, [this] { return draft; }};
+};
+
+}  // namespace
+
+TEST(ComputerActionsPage, theEditorFeedsThePlannerAndThePlanIsListedWithItsProgress) {
+    PageFixture fixture;
+    fixture.runner.installed = {
+        {"com.apple.TextEdit", InstalledApplication{"com.apple.TextEdit", "", "", {"app"}}}};
+    fixture.planner.setStepDelayMs(1);
+    fixture.host.answer = ComputerPlan{
+        "Plan",
+        {{1, "Open <b>TextEdit</b>", "open_app", "com.apple.TextEdit", ""},
+         {2, "Save", "key", "com.apple.TextEdit",
+          "command+s"}}}.encode();
+    fixture.page.taskEditor()->setPlainText("Open TextEdit and save");
+    EXPECT_EQ(fixture.planner.task(), "Open TextEdit and save");
+    EXPECT_FALSE(fixture.page.runButton()->isEnabled());
+
+    fixture.page.planButton()->click();
+    EXPECT_EQ(fixture.page.planButton()->text(), QString::fromUtf8("Making plan…"));
+    EXPECT_FALSE(fixture.page.stopButton()->isHidden());
+    ASSERT_TRUE(waitUntil([&] { return fixture.planner.plan().has_value(); }));
+    EXPECT_EQ(fixture.page.planButton()->text(), "Make a plan");
+    EXPECT_TRUE(fixture.page.stopButton()->isHidden());
+    EXPECT_EQ(fixture.page.shownSteps(), (QStringList{"1. Open <b>TextEdit</b>", "2. Save"}));
+    EXPECT_EQ(fixture.page.messageLabel()->text(),
+              "Review the steps below. Run next step performs one action only.");
+
+    fixture.dialogs.answerAlert(0);
+    fixture.page.runButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return fixture.planner.completed() == 1; }));
+    EXPECT_TRUE(fixture.page.runButton()->isEnabled());
+}
+
+TEST(ComputerActionsPage, anEmptyVoiceDraftShowsTheCompanionWithANotice) {
+    PageFixture fixture;
+    fixture.planner.setTask("old");
+    for (QPushButton* button : fixture.page.findChildren<QPushButton*>()) {
+        if (button->text() == "Use voice draft") {
+            button->click();
+        }
+    }
+    EXPECT_EQ(fixture.planner.task(), "");
+    EXPECT_EQ(fixture.page.taskEditor()->toPlainText(), "");
+    EXPECT_EQ(fixture.workspace.destination(), Destination::Companion);
+    EXPECT_EQ(fixture.workspace.toast(), "Use the companion microphone to make a draft first.");
+
+    fixture.draft = "Open the calculator";
+    for (QPushButton* button : fixture.page.findChildren<QPushButton*>()) {
+        if (button->text() == "Use voice draft") {
+            button->click();
+        }
+    }
+    EXPECT_EQ(fixture.page.taskEditor()->toPlainText(), "Open the calculator");
+}
+
+TEST(ComputerActionsPage, theAppleScriptConsoleAsksForAFolderAndSaysWhenAppleScriptIsMissing) {
+    PageFixture fixture;
+    MacActionsView* tools = fixture.page.findChild<MacActionsView*>();
+    ASSERT_NE(tools, nullptr);
+    EXPECT_EQ(tools->accessibilityStatus()->text(), "Not granted");
+
+    tools->runScript();
+    EXPECT_EQ(fixture.dialogs.openPanels().size(), 1u);
+    EXPECT_TRUE(fixture.workspace.sessions().isEmpty());
+
+    QTemporaryDir project;
+    fixture.workspace.setFolder(project.path());
+    tools->runScript();
+    if (QFileInfo("/usr/bin/osascript").isExecutable()) {
+        EXPECT_EQ(fixture.workspace.sessions().size(), 1);
+    } else {
+        EXPECT_TRUE(fixture.workspace.sessions().isEmpty());
+        EXPECT_EQ(fixture.workspace.toast(), "AppleScript is not available on this computer.");
+    }
+}
