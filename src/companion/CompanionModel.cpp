@@ -148,7 +148,10 @@ void CompanionModel::setEnabled(bool enabled) {
     Q_EMIT visibilityChanged();
 }
 
-void CompanionModel::setAppearance(const QString& appearance) {
+void CompanionModel::setAppearance(const QString& requested) {
+    // "custom" needs a loaded image; every other text means the pixel pet.
+    const QString appearance =
+        requested == kCustomAppearance && m_customImage ? kCustomAppearance : kDefaultAppearance;
     const bool changed = m_appearance != appearance;
     m_appearance = appearance;
     save();

@@ -64,7 +64,8 @@ public:
     bool voiceBusy() const { return m_listening || m_requestingMicrophone; }
 
     // Each saves the settings; enabled and appearance then emit visibilityChanged, scale
-    // emits sizeChanged.
+    // emits sizeChanged. The appearance is "custom" only while a custom image is loaded and
+    // "default" otherwise; the scale is kept within its range.
     void setEnabled(bool enabled);
     void setAppearance(const QString& appearance);
     void setScale(double scale);

@@ -244,6 +244,10 @@ TEST_F(CompanionModelTest, removingTheCustomImageShowsTheBuiltInPetAgain) {
 
     model->setAppearance("custom");
     model->removeCustomImage();
+    // Without an image the custom appearance cannot be chosen; unknown texts mean the pixel pet.
+    model->setAppearance("custom");
+    EXPECT_EQ(model->appearance(), "default");
+    EXPECT_EQ(model->displayName(), "VELK’s pixel companion");
     EXPECT_EQ(model->appearance(), "default");
     EXPECT_FALSE(model->customImage());
     EXPECT_FALSE(preferences.contains("kelo.pet.image"));
