@@ -85,16 +85,6 @@ TEST(ComputerPlan, instructionsEndWithTheRequestLabelAndItsBlank) {
     EXPECT_TRUE(text.contains(u"type_text (one line, <=2000 UTF16 units)"));
 }
 
-TEST(ComputerPlan, keysAreTheTenShortcutsWithMacKeyCodesAndTheCommandFlag) {
-    const auto& keys = ComputerPlan::keys();
-    EXPECT_EQ(keys.size(), 10);
-    EXPECT_EQ(keys.value("return"), (ShortcutKey{36, 0}));
-    EXPECT_EQ(keys.value("escape"), (ShortcutKey{53, 0}));
-    EXPECT_EQ(keys.value("command+a"), (ShortcutKey{0, 0x100000}));
-    EXPECT_EQ(keys.value("command+s"), (ShortcutKey{1, 0x100000}));
-    EXPECT_EQ(keys.value("command+n"), (ShortcutKey{45, 0x100000}));
-}
-
 TEST(ComputerPlanValidation, aValidPlanComesBackUnchangedAndAnEmptyOneIsValid) {
     const ComputerPlan plan{
         QStringLiteral("Open an app"),
