@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QUuid>
 
 #include <cstdio>
 #include <exception>
@@ -15,8 +16,16 @@
 namespace {
 
 bool runChecks(Workspace& workspace, const QString& outputFolder) {
-    QDir().mkpath(outputFolder);
-    SelfTestContext context{&workspace, outputFolder};
+    // Each run works in a fresh folder of its own, so an output folder that is reused (as
+    // the default one is) never hands a check the leftovers of an earlier run.
+    const QString scratch =
+        QDir(outputFolder)
+            .filePath(QStringLiteral("run-") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+    if (!QDir().mkpath(scratch)) {
+        std::fprintf(stderr, "FAIL cannot create the output folder %s\n", qPrintable(scratch));
+        return false;
+    }
+    SelfTestContext context{&workspace, scratch};
     bool passed = true;
     int count = 0;
     for (const SelfTestCheck& check : allSelfTestChecks()) {
