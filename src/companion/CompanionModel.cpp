@@ -83,7 +83,6 @@ CompanionModel::CompanionModel(bool persist, Preferences& preferences, Dialogs& 
         m_preferences.setValue(kAppearanceKey, kDefaultAppearance);
         m_preferences.setValue(kEnabledKey, true);
         m_preferences.setValue(kResetDoneKey, true);
-        m_preferences.sync();
     }
 
     m_speech->synthesizer().setFinishedHandler(
@@ -200,7 +199,8 @@ void CompanionModel::save() {
     m_preferences.setValue(kAppearanceKey, m_appearance);
     m_preferences.setValue(kScaleKey, m_scale);
     m_preferences.setValue(kAnimateKey, m_animate);
-    m_preferences.sync();
+    // No explicit sync: the store writes its file once after a burst of changes (a dragged
+    // size slider), which matters when it also holds an image of up to 10 MB.
 }
 
 void CompanionModel::importImage() {
