@@ -150,16 +150,18 @@ TEST_F(SpeechEndToEndTest, dictationWritesTheWordsSpokenIntoTheMicrophoneAfterTh
         << result.draft.toStdString();
 }
 
-// espeak-ng's formant voice is far from human speech and pocketsphinx hears it poorly; the
-// word error rate is reported, and only the path from the sink to the draft is checked.
-TEST_F(SpeechEndToEndTest, dictationOfAFormantVoiceEndsWithAFinalResult) {
+// espeak-ng's formant voice is further from human speech; pocketsphinx still hears most of
+// a short sentence.
+TEST_F(SpeechEndToEndTest, dictationHearsMostWordsOfAFormantVoice) {
     const QString sentence = QStringLiteral("i want to go home");
     const Dictation result = dictate(
         *model, QStringLiteral("espeak-ng -v en-us -s 130 -w \"$2\" \"$1\" && paplay \"$2\""),
         sentence);
     EXPECT_TRUE(result.finishedByItself) << model->message().toStdString();
     EXPECT_EQ(model->message(), "Dictation finished. Review your draft before using it.");
-    EXPECT_FALSE(result.heard.isEmpty()) << result.draft.toStdString();
+    EXPECT_LE(result.wordErrorRate, 0.6) << result.draft.toStdString();
+    EXPECT_GE(wordsFound(sentence, result.heard) * 2, wordsOf(sentence).size())
+        << result.draft.toStdString();
 }
 
 TEST_F(SpeechEndToEndTest, readingAloudPlaysIntoTheSinkAndEndsByItself) {
