@@ -9,6 +9,8 @@ packages=(
     g++ cmake ninja-build make ccache pkg-config
     # toolkit
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
+    # symbolic icons of the interface
+    adwaita-icon-theme
     libgl-dev
     # audio in, speech out, speech in
     qt6-multimedia-dev qt6-speech-dev qt6-speech-flite-plugin

@@ -8,14 +8,50 @@
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
 #include "platform/Preferences.h"
+#include "terminal/TerminalView.h"
+#include "ui/MainWindow.h"
 #include "ui/QtDialogs.h"
+#include "ui/QuitPolicy.h"
+#include "ui/WindowCapture.h"
 #include "workspace/Workspace.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
-#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QTextEdit>
+#include <QTimer>
 #include <QUuid>
+
+#include <cstdio>
+
+namespace {
+
+// The pages page capture writes, in order.
+const QList<Destination> kCapturedPages = {
+    Destination::Workspace,  Destination::Assistants,     Destination::Appearance,
+    Destination::MacActions, Destination::FilesAndRunner, Destination::Settings,
+};
+
+// The standard edit commands go to whatever has the keyboard focus (a text field, the
+// editor, a terminal), when it offers that command.
+void sendToFocus(const char* slot) {
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus) {
+        return;
+    }
+    const QByteArray signature = QByteArray(slot) + "()";
+    if (focus->metaObject()->indexOfMethod(signature.constData()) >= 0) {
+        QMetaObject::invokeMethod(focus, slot);
+    }
+}
+
+}  // namespace
 
 VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Preferences> preferences,
                                  QObject* parent)
@@ -24,9 +60,20 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
       m_preferences(std::move(preferences)),
       m_dialogs(std::make_unique<QtDialogs>()),
       m_inhibitor(std::make_unique<LogindInhibitor>(QDBusConnection::systemBus())),
-      m_desktop(std::make_unique<LinuxDesktopServices>()) {}
+      m_desktop(std::make_unique<LinuxDesktopServices>()) {
+    // Whatever ends the event loop (the Quit command, a session logout), the companion and
+    // every session are stopped on the way out.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (m_workspace) {
+            m_workspace->stopAll();
+        }
+    });
+}
 
-VelkApplication::~VelkApplication() = default;
+VelkApplication::~VelkApplication() {
+    // The window observes the models: it goes first.
+    m_window.reset();
+}
 
 void VelkApplication::launch() {
     if (m_window) {
@@ -40,17 +87,15 @@ void VelkApplication::launch() {
 
     openProjectFolder();
 
-    // A plain window until the full main window exists.
-    auto* window = new QLabel(QStringLiteral("VELK"));
-    window->setAlignment(Qt::AlignCenter);
-    window->setWindowTitle(QStringLiteral("VELK"));
-    window->setMinimumSize(1180, 740);
-    window->resize(1440, 900);
-    window->setStyleSheet(QStringLiteral("background: #%1; color: #%2; font-size: 28px;")
-                              .arg(m_theme->backgroundHex(), m_theme->accentHex()));
-    m_window.reset(window);
-    m_dialogs->setParentWindow(window);
+    m_window = std::make_unique<MainWindow>(*m_workspace, *m_theme);
+    m_dialogs->setParentWindow(m_window.get());
+    installMenus();
+    m_window->move(m_window->screen()->availableGeometry().center() - m_window->rect().center());
     showMainWindow();
+
+    if (m_commandLine.captureFolder) {
+        capturePages(*m_commandLine.captureFolder);
+    }
 }
 
 void VelkApplication::openProjectFolder() {
@@ -80,6 +125,59 @@ void VelkApplication::openProjectFolder() {
     m_workspace->adoptFolder(*prepared);
 }
 
+void VelkApplication::installMenus() {
+    QMenuBar* bar = m_window->menuBar();
+    auto add = [this](QMenu* menu, const QString& title, const QKeySequence& keys, auto action) {
+        QAction* item = menu->addAction(title);
+        item->setShortcut(keys);
+        item->setShortcutContext(Qt::WindowShortcut);
+        connect(item, &QAction::triggered, this, action);
+        return item;
+    };
+
+    QMenu* application = bar->addMenu(QStringLiteral("VELK"));
+    add(application, QStringLiteral("About VELK"), {}, [this] { about(); });
+    application->addSeparator();
+    add(application, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
+        [this] { settings(); });
+    application->addSeparator();
+    add(application, QStringLiteral("Hide VELK"), QKeySequence(Qt::CTRL | Qt::Key_H),
+        [this] { m_window->hide(); });
+    application->addSeparator();
+    add(application, QStringLiteral("Quit VELK"), QKeySequence(Qt::CTRL | Qt::Key_Q),
+        [this] { requestQuit(); });
+
+    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    add(file, QStringLiteral("Open Project…"), QKeySequence(Qt::CTRL | Qt::Key_O),
+        [this] { openProject(); });
+    add(file, QStringLiteral("New Terminal"), QKeySequence(Qt::CTRL | Qt::Key_N),
+        [this] { newTerminal(); });
+    add(file, QStringLiteral("Save File"), QKeySequence(Qt::CTRL | Qt::Key_S),
+        [this] { saveFile(); });
+    add(file, QStringLiteral("Export Interface Preview…"), {}, [this] { exportPreview(); });
+
+    QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
+    add(edit, QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z),
+        [] { sendToFocus("undo"); });
+    add(edit, QStringLiteral("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+        [] { sendToFocus("redo"); });
+    edit->addSeparator();
+    add(edit, QStringLiteral("Cut"), QKeySequence(Qt::CTRL | Qt::Key_X),
+        [] { sendToFocus("cut"); });
+    add(edit, QStringLiteral("Copy"), QKeySequence(Qt::CTRL | Qt::Key_C),
+        [] { sendToFocus("copy"); });
+    add(edit, QStringLiteral("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V),
+        [] { sendToFocus("paste"); });
+    add(edit, QStringLiteral("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A),
+        [] { sendToFocus("selectAll"); });
+
+    QMenu* windowMenu = bar->addMenu(QStringLiteral("Window"));
+    add(windowMenu, QStringLiteral("Minimize"), QKeySequence(Qt::CTRL | Qt::Key_M),
+        [this] { m_window->showMinimized(); });
+    add(windowMenu, QStringLiteral("Zoom"), {},
+        [this] { m_window->isMaximized() ? m_window->showNormal() : m_window->showMaximized(); });
+}
+
 void VelkApplication::showMainWindow() {
     if (!m_window) {
         return;
@@ -90,4 +188,75 @@ void VelkApplication::showMainWindow() {
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+}
+
+void VelkApplication::about() {
+    const QString version = QCoreApplication::applicationVersion();
+    QMessageBox::about(
+        m_window.get(), QStringLiteral("About VELK"),
+        QStringLiteral("<h3>VELK</h3><p>Version %1 (%2)</p><p>Your ideas, in orbit.<br>A native "
+                       "Mac workspace with a desktop companion.</p>")
+            .arg(version.toHtmlEscaped(), version.toHtmlEscaped()));
+}
+
+void VelkApplication::settings() {
+    m_workspace->setDestination(Destination::Settings);
+    showMainWindow();
+}
+
+void VelkApplication::openProject() {
+    m_workspace->chooseFolder();
+}
+
+void VelkApplication::newTerminal() {
+    m_workspace->launch(QString(), m_workspace->provider(QStringLiteral("shell")));
+}
+
+void VelkApplication::saveFile() {
+    m_workspace->saveFile();
+}
+
+void VelkApplication::exportPreview() {
+    const auto path =
+        m_dialogs->save({QStandardPaths::writableLocation(QStandardPaths::PicturesLocation),
+                         QStringLiteral("VELK-Preview.png")});
+    if (!path) {
+        return;
+    }
+    const auto error = captureWindow(m_window.get(), *path);
+    m_workspace->notify(error ? QStringLiteral("Could not export the preview.")
+                              : QStringLiteral("Interface preview exported."));
+}
+
+void VelkApplication::requestQuit() {
+    if (m_quitting || !m_workspace) {
+        QCoreApplication::quit();
+        return;
+    }
+    if (confirmQuit(*m_workspace, *m_dialogs, m_commandLine.automation())) {
+        m_quitting = true;
+        QCoreApplication::quit();
+    }
+}
+
+void VelkApplication::capturePages(const QString& folder) {
+    QDir().mkpath(folder);  // a failure shows up as capture errors
+    QTimer::singleShot(1000, this, [this, folder] { captureNextPage(folder, 0); });
+}
+
+void VelkApplication::captureNextPage(const QString& folder, int index) {
+    if (index >= kCapturedPages.size()) {
+        QCoreApplication::quit();
+        return;
+    }
+    const Destination page = kCapturedPages[index];
+    m_workspace->setDestination(page);
+    QTimer::singleShot(800, this, [this, folder, index, page] {
+        const QString path = folder + QLatin1Char('/') + displayName(page) + QStringLiteral(".png");
+        if (const auto error = captureWindow(m_window.get(), path)) {
+            std::fprintf(stdout, "Capture error: %s\n", qPrintable(*error));
+            std::fflush(stdout);
+        }
+        captureNextPage(folder, index + 1);
+    });
 }

@@ -8,15 +8,18 @@
 #include <memory>
 
 class DesktopServices;
+class Dialogs;
+class MainWindow;
 class Preferences;
 class PowerInhibitor;
-class QWidget;
+class QMenuBar;
 class QtDialogs;
 class Theme;
 class Workspace;
 
 // The application delegate: creates the long-lived models in order, prepares the example
-// project on first start, opens the main window and runs the automation modes.
+// project on first start, opens the main window with its menus, runs page capture, and
+// governs quitting (closing the window only hides it).
 class VelkApplication : public QObject {
     Q_OBJECT
 public:
@@ -30,9 +33,25 @@ public:
 
     Workspace* workspace() const { return m_workspace.get(); }
     Theme* theme() const { return m_theme.get(); }
+    MainWindow* window() const { return m_window.get(); }
+
+    // Menu commands.
+    void about();
+    void settings();
+    void openProject();
+    void newTerminal();
+    void saveFile();
+    void exportPreview();
+    // Runs the quit policy and quits when it allows.
+    void requestQuit();
+
+    // Writes one PNG per main page into `folder`, then quits.
+    void capturePages(const QString& folder);
 
 private:
     void openProjectFolder();
+    void installMenus();
+    void captureNextPage(const QString& folder, int index);
 
     CommandLine m_commandLine;
     std::unique_ptr<Preferences> m_preferences;
@@ -41,5 +60,6 @@ private:
     std::unique_ptr<DesktopServices> m_desktop;
     std::unique_ptr<Workspace> m_workspace;
     std::unique_ptr<Theme> m_theme;
-    std::unique_ptr<QWidget> m_window;
+    std::unique_ptr<MainWindow> m_window;
+    bool m_quitting = false;
 };

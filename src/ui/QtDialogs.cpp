@@ -15,8 +15,9 @@ int QtDialogs::alert(const Alert& alert) {
     for (int i = 0; i < alert.buttons.size(); ++i) {
         // The first button is the default; a button titled "Cancel" also answers Escape.
         const bool cancel = alert.buttons[i] == QStringLiteral("Cancel");
-        QAbstractButton* button = box.addButton(
-            alert.buttons[i], cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+        QAbstractButton* button =
+            box.addButton(QString(alert.buttons[i]).replace(QLatin1Char('&'), QStringLiteral("&&")),
+                          cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
         if (i == 0) {
             box.setDefaultButton(qobject_cast<QPushButton*>(button));
         }

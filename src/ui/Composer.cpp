@@ -1,0 +1,99 @@
+#include "ui/Composer.h"
+
+#include "appearance/Theme.h"
+#include "ui/Icons.h"
+#include "ui/Widgets.h"
+#include "workspace/Workspace.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
+    : QFrame(parent), m_workspace(workspace) {
+    setProperty("card", true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 14, 16, 14);
+    layout->setSpacing(10);
+
+    auto* heading = new QHBoxLayout;
+    heading->addWidget(Widgets::label(QStringLiteral("Task for selected assistants"), "title"));
+    heading->addStretch(1);
+    m_selected = Widgets::label(QString(), "accent");
+    heading->addWidget(m_selected);
+    layout->addLayout(heading);
+
+    auto* top = new QHBoxLayout;
+    m_project = Widgets::label(QString(), "muted");
+    top->addWidget(m_project);
+    top->addStretch(1);
+    top->addWidget(Widgets::label(QStringLiteral("Working mode"), "muted"));
+    m_separate = Widgets::button(QStringLiteral("Separate copies"), "segment");
+    m_shared = Widgets::button(QStringLiteral("Shared folder"), "segment");
+    for (QPushButton* choice : {m_separate, m_shared}) {
+        choice->setCheckable(true);
+        top->addWidget(choice);
+    }
+    connect(m_separate, &QPushButton::clicked, this,
+            [this] { m_workspace.setSeparateCopies(true); });
+    connect(m_shared, &QPushButton::clicked, this,
+            [this] { m_workspace.setSeparateCopies(false); });
+    layout->addLayout(top);
+
+    auto* bottom = new QHBoxLayout;
+    m_editor = new QPlainTextEdit;
+    m_editor->setPlaceholderText(QStringLiteral("What would you like to build?"));
+    m_editor->setFixedHeight(74);
+    m_editor->setTabChangesFocus(true);
+    bottom->addWidget(m_editor, 1);
+    auto* buttons = new QVBoxLayout;
+    m_run = Widgets::button(QStringLiteral("Run task"), "primary");
+    m_run->setIcon(Icons::icon(QStringLiteral("arrow.up"), QColor(0x10, 0x14, 0x18)));
+    m_cancel = Widgets::button(QStringLiteral("Cancel"));
+    buttons->addWidget(m_run);
+    buttons->addWidget(m_cancel);
+    buttons->addStretch(1);
+    bottom->addLayout(buttons);
+    layout->addLayout(bottom);
+    Q_UNUSED(theme);
+
+    connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
+        if (m_editor->toPlainText() != m_workspace.prompt()) {
+            m_workspace.setPrompt(m_editor->toPlainText());
+        }
+    });
+    connect(m_run, &QPushButton::clicked, this, [this] { m_workspace.dispatchPrompt(); });
+
+    for (auto signal : {&Workspace::promptChanged, &Workspace::folderChanged,
+                        &Workspace::selectedProvidersChanged, &Workspace::availableChanged,
+                        &Workspace::providersChanged, &Workspace::separateCopiesChanged,
+                        &Workspace::preparingRunChanged}) {
+        connect(&m_workspace, signal, this, &Composer::update);
+    }
+    update();
+}
+
+void Composer::update() {
+    if (m_editor->toPlainText() != m_workspace.prompt()) {
+        m_editor->setPlainText(m_workspace.prompt());
+        m_editor->moveCursor(QTextCursor::End);
+    }
+    m_project->setText(m_workspace.hasFolder() ? QFileInfo(m_workspace.folder()).fileName()
+                                               : QStringLiteral("Select a project first"));
+    int ready = 0;
+    for (const Provider& provider : m_workspace.providers()) {
+        if (m_workspace.selectedProviders().contains(provider.id) &&
+            m_workspace.isReady(provider)) {
+            ++ready;
+        }
+    }
+    m_selected->setText(QString::number(ready) + QStringLiteral(" selected"));
+    m_separate->setChecked(m_workspace.separateCopies());
+    m_shared->setChecked(!m_workspace.separateCopies());
+
+    const bool preparing = m_workspace.preparingRun();
+    m_run->setText(preparing ? QStringLiteral("Preparing…") : QStringLiteral("Run task"));
+    m_run->setEnabled(!preparing && !m_workspace.prompt().trimmed().isEmpty());
+    m_cancel->setVisible(preparing);
+}

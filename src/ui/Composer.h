@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QFrame>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class Theme;
+class Workspace;
+
+// The task composer: project line, number of selected ready assistants, the working-mode
+// picker, the prompt editor bound to Workspace::prompt, and "Run task" (disabled while a
+// run is being prepared or the prompt is blank; "Preparing…" with a Cancel button while
+// preparing).
+class Composer : public QFrame {
+    Q_OBJECT
+public:
+    Composer(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+
+    QPushButton* runButton() const { return m_run; }
+    QPushButton* cancelButton() const { return m_cancel; }
+    QPlainTextEdit* editor() const { return m_editor; }
+    QLabel* projectLabel() const { return m_project; }
+    QLabel* selectedLabel() const { return m_selected; }
+    QPushButton* separateCopiesButton() const { return m_separate; }
+    QPushButton* sharedFolderButton() const { return m_shared; }
+
+private:
+    void update();
+
+    Workspace& m_workspace;
+    QLabel* m_project;
+    QLabel* m_selected;
+    QPushButton* m_separate;
+    QPushButton* m_shared;
+    QPlainTextEdit* m_editor;
+    QPushButton* m_run;
+    QPushButton* m_cancel;
+};

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QHash>
+#include <QPointer>
+#include <QUuid>
+#include <QWidget>
+
+class QButtonGroup;
+class QHBoxLayout;
+class QPushButton;
+class QScrollArea;
+class QToolButton;
+class TerminalPane;
+class Theme;
+class Workspace;
+
+// Lays the panes out in Grid mode: with fewer than 3 sessions each pane takes the whole
+// width (less 2 px), with 3 or more two panes share a row; panes never get narrower than
+// 240 or 260 px, the area scrolls instead.
+class PaneGrid : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kSpacing = 14;
+    explicit PaneGrid(QWidget* parent = nullptr);
+
+    static int paneWidth(int sessions, int availableWidth);
+    void setPanes(const QList<TerminalPane*>& panes);
+    void setAvailableSize(QSize size);
+
+private:
+    void arrange();
+
+    QList<QPointer<TerminalPane>> m_panes;
+    QSize m_available;
+};
+
+// The session deck of the Workspace page: a header with the Focus/Grid picker, one tab per
+// session and the "plus" menu of providers, above the panes (the active one in Focus mode,
+// all of them in Grid mode).
+class SessionDeck : public QWidget {
+    Q_OBJECT
+public:
+    SessionDeck(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+
+    TerminalPane* paneFor(const QUuid& id) const { return m_panes.value(id); }
+    QList<TerminalPane*> visiblePanes() const;
+    PaneGrid* grid() const { return m_grid; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void syncSessions();
+    void syncTabs();
+    void syncMode();
+    void rebuildPlusMenu();
+
+    Workspace& m_workspace;
+    QPointer<Theme> m_theme;
+    QPushButton* m_focusButton;
+    QPushButton* m_gridButton;
+    QHBoxLayout* m_tabs;
+    QButtonGroup* m_tabGroup;
+    QToolButton* m_plus;
+    QWidget* m_focusHost;
+    QScrollArea* m_gridScroll;
+    PaneGrid* m_grid;
+    QHash<QUuid, TerminalPane*> m_panes;
+};

@@ -1,0 +1,113 @@
+#include "ui/TerminalPane.h"
+
+#include "appearance/Theme.h"
+#include "terminal/TerminalScreen.h"
+#include "terminal/TerminalSession.h"
+#include "terminal/TerminalView.h"
+#include "ui/Icons.h"
+#include "ui/Widgets.h"
+#include "workspace/Workspace.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPointer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TerminalPane::TerminalPane(Workspace& workspace, Theme* theme,
+                           std::shared_ptr<TerminalSession> session, QWidget* parent)
+    : QFrame(parent), m_workspace(workspace), m_session(std::move(session)) {
+    setProperty("card", true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget;
+    auto* headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(12, 6, 6, 6);
+    m_dot = new QLabel;
+    m_dot->setFixedSize(8, 8);
+    auto* title = Widgets::label(m_session->title(), "title");
+    title->setToolTip(m_session->command());
+    m_status = Widgets::label(QString(), "muted");
+    auto* menuButton = new QToolButton;
+    menuButton->setProperty("flat", true);
+    auto applyTheme = [menuButton, theme] {
+        menuButton->setIcon(
+            Icons::icon(QStringLiteral("ellipsis"), theme ? theme->text() : QColor(Qt::white)));
+    };
+    applyTheme();
+    if (theme) {
+        connect(theme, &Theme::changed, menuButton, applyTheme);
+    }
+    menuButton->setPopupMode(QToolButton::InstantPopup);
+    menuButton->setToolTip(QStringLiteral("Session actions"));
+
+    auto* menu = new QMenu(menuButton);
+    QPointer<Workspace> workspacePointer(&workspace);
+    std::weak_ptr<TerminalSession> weak = m_session;
+    menu->addAction(QStringLiteral("Copy output"), this, [weak] {
+        if (auto session = weak.lock()) {
+            QGuiApplication::clipboard()->setText(session->screen().plainText());
+        }
+    });
+    menu->addAction(QStringLiteral("Export output"), this, [weak, workspacePointer] {
+        if (auto session = weak.lock(); session && workspacePointer) {
+            workspacePointer->exportSession(*session);
+        }
+    });
+    menu->addAction(QStringLiteral("Stop session"), this, [weak] {
+        if (auto session = weak.lock()) {
+            session->stop();
+        }
+    });
+    // Closing removes this pane, so the call runs after the menu has closed.
+    menu->addAction(QStringLiteral("Close pane"), this, [weak, workspacePointer] {
+        QMetaObject::invokeMethod(
+            workspacePointer.data(),
+            [weak, workspacePointer] {
+                if (auto session = weak.lock(); session && workspacePointer) {
+                    workspacePointer->closeSession(session);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    menuButton->setMenu(menu);
+
+    headerLayout->addWidget(m_dot);
+    headerLayout->addWidget(title);
+    const QString providerName = workspace.provider(m_session->providerID()).name;
+    headerLayout->addWidget(Widgets::label(providerName, "muted"), 1);
+    headerLayout->addWidget(m_status);
+    headerLayout->addWidget(menuButton);
+    layout->addWidget(header);
+
+    m_terminal = new NativeTerminal(m_session, theme);
+    layout->addWidget(m_terminal, 1);
+    setFocusProxy(m_terminal);
+
+    connect(m_session.get(), &TerminalSession::runningChanged, this, &TerminalPane::updateStatus);
+    connect(m_session.get(), &TerminalSession::exitCodeChanged, this, &TerminalPane::updateStatus);
+    updateStatus();
+}
+
+QString TerminalPane::statusText() const {
+    if (m_session->running()) {
+        return QStringLiteral("Running");
+    }
+    if (const auto code = m_session->exitCode()) {
+        return *code < 0 ? QStringLiteral("Failed to start") : QStringLiteral("Exit %1").arg(*code);
+    }
+    return QStringLiteral("Starting");
+}
+
+void TerminalPane::updateStatus() {
+    m_status->setText(statusText());
+    const bool good = m_session->running() || m_session->exitCode().value_or(1) == 0;
+    m_dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;")
+                             .arg(m_session->running() ? QStringLiteral("#3DD68C")
+                                  : good               ? QStringLiteral("#8A96A3")
+                                                       : QStringLiteral("#F2686B")));
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QFrame>
+#include <QPointer>
+
+#include <memory>
+
+class NativeTerminal;
+class QLabel;
+class QToolButton;
+class TerminalSession;
+class Theme;
+class Workspace;
+
+// One session in the deck: a header with the title, a running or exit-status indicator and
+// the pane menu (copy, export, stop, close), above the terminal itself.
+class TerminalPane : public QFrame {
+    Q_OBJECT
+public:
+    TerminalPane(Workspace& workspace, Theme* theme, std::shared_ptr<TerminalSession> session,
+                 QWidget* parent = nullptr);
+
+    TerminalSession* session() const { return m_session.get(); }
+    NativeTerminal* terminal() const { return m_terminal; }
+    // "Running" or "Exit N" ("Failed to start" for -1).
+    QString statusText() const;
+
+private:
+    void updateStatus();
+
+    Workspace& m_workspace;
+    std::shared_ptr<TerminalSession> m_session;
+    NativeTerminal* m_terminal;
+    QLabel* m_status;
+    QLabel* m_dot;
+};

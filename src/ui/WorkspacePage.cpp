@@ -1,0 +1,333 @@
+#include "ui/WorkspacePage.h"
+
+#include "appearance/Theme.h"
+#include "ui/Composer.h"
+#include "ui/Icons.h"
+#include "ui/SessionDeck.h"
+#include "ui/Widgets.h"
+#include "workspace/Workspace.h"
+
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+struct QuickTask {
+    const char* icon;
+    const char* title;
+    const char* prompt;
+};
+
+const QuickTask kQuickTasks[] = {
+    {"hammer", "Build something",
+     "Help me build a new feature in this project. Start by inspecting the folder and "
+     "proposing a plan."},
+    {"checkmark.shield", "Review my code",
+     "Review this project for bugs and opportunities to improve it. Explain your findings "
+     "before making changes."},
+    {"magnifyingglass", "Explore a project",
+     "Explore this project and explain its architecture, how to run it, and where to start. "
+     "Do not modify files."},
+};
+
+void clearLayout(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            // Later, not now: the rebuild may run inside a click of one of these widgets.
+            widget->hide();
+            widget->deleteLater();
+        } else if (QLayout* child = item->layout()) {
+            clearLayout(child);
+            delete child;
+        }
+        delete item;
+    }
+}
+
+QColor textColor(const Theme* theme) {
+    return theme ? theme->text() : QColor(Qt::white);
+}
+
+QColor accentColor(const Theme* theme) {
+    return theme ? theme->accent() : QColor(0x00, 0xE5, 0xD0);
+}
+
+}  // namespace
+
+WorkspacePage::WorkspacePage(Workspace& workspace, Theme* theme, QWidget* parent)
+    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(22, 18, 22, 18);
+    layout->setSpacing(18);
+
+    auto* main = new QVBoxLayout;
+    main->setSpacing(14);
+    m_content = new QStackedWidget;
+    m_welcome = buildWelcome();
+    m_deck = new SessionDeck(workspace, theme);
+    m_content->addWidget(m_welcome);
+    m_content->addWidget(m_deck);
+    main->addWidget(m_content, 1);
+    m_composer = new Composer(workspace, theme);
+    main->addWidget(m_composer);
+    layout->addLayout(main, 1);
+    layout->addWidget(buildInspector());
+
+    connect(&m_workspace, &Workspace::sessionsChanged, this, &WorkspacePage::syncContent);
+    for (auto signal :
+         {&Workspace::providersChanged, &Workspace::availableChanged,
+          &Workspace::connectionStatusChanged, &Workspace::selectedProvidersChanged}) {
+        connect(&m_workspace, signal, this, &WorkspacePage::rebuildConnectedTools);
+        connect(&m_workspace, signal, this, &WorkspacePage::rebuildAssistants);
+    }
+    connect(&m_workspace, &Workspace::folderChanged, this, &WorkspacePage::updateProjectCard);
+    if (m_theme) {
+        connect(m_theme, &Theme::changed, this, &WorkspacePage::applyTheme);
+    }
+    connect(&m_workspace, &Workspace::separateCopiesChanged, this, &WorkspacePage::updateModeCard);
+    syncContent();
+    rebuildConnectedTools();
+    rebuildAssistants();
+    updateProjectCard();
+    updateModeCard();
+    applyTheme();
+}
+
+void WorkspacePage::applyTheme() {
+    for (QLabel* icon : std::as_const(m_themedIcons)) {
+        icon->setPixmap(
+            Icons::pixmap(icon->property("symbol").toString(), accentColor(m_theme), 20));
+    }
+    m_terminalButton->setIcon(Icons::icon(QStringLiteral("terminal"), textColor(m_theme)));
+    rebuildAssistants();
+}
+
+bool WorkspacePage::showsWelcome() const {
+    return m_content->currentWidget() == m_welcome;
+}
+
+void WorkspacePage::syncContent() {
+    m_content->setCurrentWidget(m_workspace.sessions().isEmpty() ? m_welcome
+                                                                 : static_cast<QWidget*>(m_deck));
+}
+
+QWidget* WorkspacePage::buildWelcome() {
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(8, 12, 8, 12);
+    layout->setSpacing(10);
+
+    layout->addWidget(Widgets::label(QStringLiteral("A new orbit\nfor your ideas."), "headline"));
+    layout->addWidget(Widgets::label(
+        QStringLiteral(
+            "Think it. Build it. Make it real.\nYour tools and your companion, together."),
+        "muted"));
+    layout->addSpacing(16);
+
+    layout->addWidget(Widgets::label(QStringLiteral("Start with an idea"), "title"));
+    auto* cards = new QHBoxLayout;
+    cards->setSpacing(12);
+    for (const QuickTask& task : kQuickTasks) {
+        auto* card = Widgets::button(QString(), "quick");
+        card->setMinimumHeight(92);
+        auto* cardLayout = new QVBoxLayout(card);
+        cardLayout->setContentsMargins(14, 12, 14, 12);
+        auto* icon = new QLabel;
+        icon->setProperty("symbol", QString::fromLatin1(task.icon));
+        m_themedIcons.append(icon);
+        icon->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* title = Widgets::label(QString::fromUtf8(task.title), "title");
+        title->setAttribute(Qt::WA_TransparentForMouseEvents);
+        cardLayout->addWidget(icon);
+        cardLayout->addWidget(title);
+        cardLayout->addStretch(1);
+        const QString prompt = QString::fromUtf8(task.prompt);
+        card->setToolTip(prompt);
+        connect(card, &QPushButton::clicked, this,
+                [this, prompt] { m_workspace.setPrompt(prompt); });
+        cards->addWidget(card, 1);
+    }
+    layout->addLayout(cards);
+    layout->addWidget(Widgets::label(QStringLiteral("Or write your own below"), "muted"));
+    layout->addSpacing(16);
+
+    auto* toolsHeader = new QHBoxLayout;
+    toolsHeader->addWidget(Widgets::label(QStringLiteral("Connected tools"), "title"));
+    toolsHeader->addStretch(1);
+    auto* viewAll = Widgets::button(QStringLiteral("View all  ↗"), "link");
+    connect(viewAll, &QPushButton::clicked, this,
+            [this] { m_workspace.setDestination(Destination::Assistants); });
+    toolsHeader->addWidget(viewAll);
+    layout->addLayout(toolsHeader);
+    m_connectedTools = new QVBoxLayout;
+    m_connectedTools->setSpacing(6);
+    layout->addLayout(m_connectedTools);
+    layout->addStretch(1);
+    scroll->setWidget(panel);
+    return scroll;
+}
+
+void WorkspacePage::rebuildConnectedTools() {
+    clearLayout(m_connectedTools);
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(8);
+    int index = 0;
+    for (const Provider& provider : m_workspace.providers()) {
+        auto* chip = Widgets::card();
+        auto* chipLayout = new QHBoxLayout(chip);
+        chipLayout->setContentsMargins(12, 8, 12, 8);
+        chipLayout->addWidget(Widgets::label(provider.name));
+        chipLayout->addStretch(1);
+        chipLayout->addWidget(Widgets::label(m_workspace.connectionLabel(provider),
+                                             m_workspace.isReady(provider) ? "accent" : "muted"));
+        grid->addWidget(chip, index / 3, index % 3);
+        ++index;
+    }
+    m_connectedTools->addLayout(grid);
+}
+
+QWidget* WorkspacePage::buildInspector() {
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFixedWidth(310);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* column = new QWidget;
+    column->setFixedWidth(300);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+
+    auto* project = Widgets::card();
+    auto* projectLayout = new QVBoxLayout(project);
+    projectLayout->setContentsMargins(14, 12, 14, 12);
+    projectLayout->addWidget(Widgets::label(QStringLiteral("Project"), "muted"));
+    m_projectName = Widgets::label(QString(), "title");
+    m_projectHint = Widgets::wrappingLabel(
+        QStringLiteral("Open a folder to give your assistants a place to work."), "muted");
+    m_projectButton = Widgets::button(QString(), "link");
+    m_projectButton->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    connect(m_projectButton, &QPushButton::clicked, this, [this] { m_workspace.chooseFolder(); });
+    projectLayout->addWidget(m_projectName);
+    projectLayout->addWidget(m_projectHint);
+    projectLayout->addWidget(m_projectButton);
+    layout->addWidget(project);
+
+    auto* assistants = Widgets::card();
+    auto* assistantsLayout = new QVBoxLayout(assistants);
+    assistantsLayout->setContentsMargins(14, 12, 14, 12);
+    auto* assistantsHeader = new QHBoxLayout;
+    assistantsHeader->addWidget(Widgets::label(QStringLiteral("Assistants"), "title"));
+    assistantsHeader->addStretch(1);
+    auto* terminal = new QToolButton;
+    m_terminalButton = terminal;
+    terminal->setToolTip(QStringLiteral("New terminal"));
+    connect(terminal, &QToolButton::clicked, this, [this] {
+        m_workspace.launch(QString(), m_workspace.provider(QStringLiteral("shell")));
+    });
+    assistantsHeader->addWidget(terminal);
+    assistantsLayout->addLayout(assistantsHeader);
+    m_assistants = new QVBoxLayout;
+    m_assistants->setSpacing(2);
+    assistantsLayout->addLayout(m_assistants);
+    assistantsLayout->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("Each selected assistant starts its own session. CLI installed means the "
+                       "program was found; login and model access are managed by that provider."),
+        "muted"));
+    layout->addWidget(assistants);
+
+    auto* mode = Widgets::card();
+    auto* modeLayout = new QVBoxLayout(mode);
+    modeLayout->setContentsMargins(14, 12, 14, 12);
+    modeLayout->addWidget(Widgets::label(QStringLiteral("Work together, clearly"), "title"));
+    m_modeText = Widgets::wrappingLabel(QString(), "muted");
+    modeLayout->addWidget(m_modeText);
+    layout->addWidget(mode);
+
+    layout->addWidget(Widgets::label(QStringLiteral("VELK history stays on this Mac"), "muted"));
+    layout->addStretch(1);
+    scroll->setWidget(column);
+    return scroll;
+}
+
+void WorkspacePage::rebuildAssistants() {
+    clearLayout(m_assistants);
+    for (const Provider& provider : m_workspace.providers()) {
+        if (provider.id == QLatin1String("shell")) {
+            continue;
+        }
+        const bool selected = m_workspace.selectedProviders().contains(provider.id);
+        const bool ready = m_workspace.isReady(provider);
+        // A flat button holding a tick box, the name and the readiness below it.
+        auto* row = new QPushButton;
+        row->setStyleSheet(
+            QStringLiteral("QPushButton { background: transparent; border: none; "
+                           "padding: 0px; }"));
+        row->setCursor(Qt::PointingHandCursor);
+        row->setMinimumHeight(40);
+        auto* rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(2, 3, 2, 3);
+        auto* tick = new QLabel;
+        tick->setPixmap(Icons::pixmap(
+            selected ? QStringLiteral("checkmark.square.fill") : QStringLiteral("square"),
+            selected ? accentColor(m_theme) : textColor(m_theme)));
+        auto* text = new QVBoxLayout;
+        text->setSpacing(0);
+        text->addWidget(Widgets::label(provider.name));
+        text->addWidget(
+            Widgets::label(m_workspace.connectionLabel(provider), ready ? "accent" : "muted"));
+        rowLayout->addWidget(tick);
+        rowLayout->addLayout(text, 1);
+        for (QLabel* label : row->findChildren<QLabel*>()) {
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        }
+        row->setToolTip(ready ? QString() : QStringLiteral("Not installed: set up its connector"));
+        const QString id = provider.id;
+        connect(row, &QPushButton::clicked, this, [this, id] {
+            const Provider chosen = m_workspace.provider(id);
+            if (!m_workspace.isReady(chosen)) {
+                m_workspace.setEditingProvider(chosen);
+                m_workspace.setPresentConnector(true);
+                return;
+            }
+            QSet<QString> ids = m_workspace.selectedProviders();
+            if (ids.contains(id)) {
+                ids.remove(id);
+            } else {
+                ids.insert(id);
+            }
+            m_workspace.setSelectedProviders(ids);
+        });
+        m_assistants->addWidget(row);
+    }
+}
+
+void WorkspacePage::updateProjectCard() {
+    const bool open = m_workspace.hasFolder();
+    // Long folder names are shortened in the middle to fit the card.
+    const QString name = open ? QFileInfo(m_workspace.folder()).fileName() : QString();
+    m_projectName->setText(m_projectName->fontMetrics().elidedText(name, Qt::ElideMiddle, 250));
+    m_projectName->setToolTip(m_workspace.folder());
+    m_projectName->setVisible(open);
+    m_projectHint->setVisible(!open);
+    m_projectButton->setText(open ? QStringLiteral("Change folder  ↗")
+                                  : QStringLiteral("Choose folder  ↗"));
+}
+
+void WorkspacePage::updateModeCard() {
+    m_modeText->setText(
+        m_workspace.separateCopies()
+            ? QStringLiteral("Each assistant gets its own project copy. Compare results in Team "
+                             "runs and apply the files you choose. Dependencies, secrets in .env "
+                             "files and symbolic links are skipped.")
+            : QStringLiteral("Assistants edit this same folder. Give them different tasks to "
+                             "avoid overlapping edits."));
+}

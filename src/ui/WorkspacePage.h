@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class Composer;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
+class QVBoxLayout;
+class SessionDeck;
+class Theme;
+class Workspace;
+
+// The Workspace page: the welcome panel (no sessions) or the session deck above the task
+// composer, and the inspector on the right (project, assistants, working mode).
+class WorkspacePage : public QWidget {
+    Q_OBJECT
+public:
+    WorkspacePage(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+
+    Composer* composer() const { return m_composer; }
+    SessionDeck* deck() const { return m_deck; }
+    bool showsWelcome() const;
+
+private:
+    QWidget* buildWelcome();
+    QWidget* buildInspector();
+    void syncContent();
+    void rebuildConnectedTools();
+    void rebuildAssistants();
+    void updateProjectCard();
+    void updateModeCard();
+    void applyTheme();
+
+    Workspace& m_workspace;
+    QPointer<Theme> m_theme;
+    QStackedWidget* m_content;
+    QWidget* m_welcome;
+    SessionDeck* m_deck;
+    Composer* m_composer;
+    QVBoxLayout* m_connectedTools;
+    QVBoxLayout* m_assistants;
+    QLabel* m_projectName;
+    QLabel* m_projectHint;
+    QPushButton* m_projectButton;
+    QLabel* m_modeText;
+    QToolButton* m_terminalButton;
+    QList<QLabel*> m_themedIcons;
+};
