@@ -82,6 +82,14 @@ QToolButton[flat="true"] { background: transparent; border: none; padding: 4px; 
 QToolButton::menu-indicator { image: none; width: 0px; }
 QPlainTextEdit { background: %bg; border: 1px solid %border; border-radius: 8px; padding: 6px;
                  selection-background-color: %accent; selection-color: %accentText; }
+QLineEdit { background: %bg; border: 1px solid %border; border-radius: 6px; padding: 5px 8px;
+            selection-background-color: %accent; selection-color: %accentText; }
+QLineEdit:focus, QPlainTextEdit:focus { border-color: %accent; }
+QListView, QTreeView, QTableView, QTextEdit { background: %bg; border: 1px solid %border;
+                                              border-radius: 8px; outline: none; }
+QListView::item, QTreeView::item { padding: 3px 4px; }
+QListView::item:selected, QTreeView::item:selected { background: %accentSoft; color: %accent; }
+QListView::item:hover, QTreeView::item:hover { background: %hover; }
 QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; border: none; }
 QScrollBar:vertical { background: transparent; width: 8px; }
 QScrollBar::handle:vertical { background: %border; border-radius: 4px; min-height: 24px; }

@@ -1,8 +1,9 @@
 #include "ui/MainWindow.h"
 
 #include "appearance/Theme.h"
+#include "companion/BrandAssets.h"
+#include "files/FilesPage.h"
 #include "ui/AppStyle.h"
-#include "ui/BrandAssets.h"
 #include "ui/Icons.h"
 #include "ui/SettingsPage.h"
 #include "ui/Widgets.h"
@@ -106,6 +107,8 @@ QWidget* MainWindow::createPage(Destination destination) {
             return new WorkspacePage(m_workspace, &m_theme);
         case Destination::Settings:
             return new SettingsPage(m_workspace, &m_theme);
+        case Destination::FilesAndRunner:
+            return new FilesPage(m_workspace, &m_theme);
         default:
             return laterPage(destination);
     }
@@ -126,13 +129,20 @@ QWidget* MainWindow::buildSidebar() {
 
     auto* brand = new QHBoxLayout;
     brand->setSpacing(10);
-    m_logo = new QLabel;
-    brand->addWidget(m_logo);
+    // The product's logo (its name as pixel lettering), or the name in text without it.
     auto* brandText = new QVBoxLayout;
-    brandText->setSpacing(0);
-    auto* name = Widgets::label(QStringLiteral("VELK"), "title");
-    name->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: 800; letter-spacing: 2px;"));
-    brandText->addWidget(name);
+    brandText->setSpacing(4);
+    m_logo = new QLabel;
+    if (const auto& logo = BrandAssets::logo()) {
+        const QImage scaled = logo->scaledToHeight(26, Qt::FastTransformation);
+        m_logo->setPixmap(QPixmap::fromImage(scaled));
+        m_logo->setToolTip(QStringLiteral("VELK"));
+    } else {
+        m_logo->setText(QStringLiteral("VELK"));
+        m_logo->setStyleSheet(
+            QStringLiteral("font-size: 18px; font-weight: 800; letter-spacing: 2px;"));
+    }
+    brandText->addWidget(m_logo);
     brandText->addWidget(Widgets::label(QStringLiteral("Your ideas, in orbit"), "muted"));
     brand->addLayout(brandText, 1);
     layout->addLayout(brand);
@@ -242,7 +252,6 @@ QWidget* MainWindow::buildStatusBar() {
 
 void MainWindow::applyTheme() {
     setStyleSheet(AppStyle::styleSheet(m_theme));
-    m_logo->setPixmap(BrandAssets::logo(34, m_theme.accent()));
     m_openProject->setIcon(Icons::icon(QStringLiteral("folder.badge.plus"), m_theme.text()));
     m_refresh->setIcon(Icons::icon(QStringLiteral("arrow.clockwise"), m_theme.text()));
     m_headerFolderIcon->setPixmap(Icons::pixmap(QStringLiteral("folder"), m_theme.muted()));

@@ -2,8 +2,8 @@
 
 #include "appearance/Theme.h"
 #include "assistants/LocalTools.h"
+#include "companion/BrandAssets.h"
 #include "platform/DesktopServices.h"
-#include "ui/BrandAssets.h"
 #include "ui/Icons.h"
 #include "ui/Switch.h"
 #include "ui/Widgets.h"
