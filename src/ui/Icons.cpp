@@ -37,6 +37,11 @@ const QHash<QString, QString>& symbolTable() {
         {QStringLiteral("stop"), QStringLiteral("actions/media-playback-stop")},
         {QStringLiteral("doc.on.doc"), QStringLiteral("actions/edit-copy")},
         {QStringLiteral("square.and.arrow.up"), QStringLiteral("actions/document-send")},
+        {QStringLiteral("person.crop.circle"), QStringLiteral("status/avatar-default")},
+        {QStringLiteral("book"), QStringLiteral("apps/help-contents")},
+        {QStringLiteral("puzzlepiece.extension"), QStringLiteral("mimetypes/application-x-addon")},
+        {QStringLiteral("asterisk"), QStringLiteral("emblems/emblem-system")},
+        {QStringLiteral("sparkle"), QStringLiteral("status/starred")},
     };
     return table;
 }

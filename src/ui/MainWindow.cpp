@@ -1,6 +1,8 @@
 #include "ui/MainWindow.h"
 
+#include "appearance/AppearancePage.h"
 #include "appearance/Theme.h"
+#include "assistants/AssistantsPage.h"
 #include "companion/BrandAssets.h"
 #include "files/FilesPage.h"
 #include "ui/AppStyle.h"
@@ -8,6 +10,7 @@
 #include "ui/SettingsPage.h"
 #include "ui/Widgets.h"
 #include "ui/WorkspacePage.h"
+#include "workspace/HistoryPage.h"
 #include "workspace/Workspace.h"
 
 #include <QButtonGroup>
@@ -109,6 +112,12 @@ QWidget* MainWindow::createPage(Destination destination) {
             return new SettingsPage(m_workspace, &m_theme);
         case Destination::FilesAndRunner:
             return new FilesPage(m_workspace, &m_theme);
+        case Destination::Assistants:
+            return new AssistantsPage(m_workspace, m_theme);
+        case Destination::History:
+            return new HistoryPage(m_workspace, m_theme);
+        case Destination::Appearance:
+            return new AppearancePage(m_theme);
         default:
             return laterPage(destination);
     }

@@ -1,0 +1,186 @@
+#include "assistants/ConnectorEditor.h"
+
+#include "appearance/Theme.h"
+#include "platform/DesktopServices.h"
+#include "ui/AppStyle.h"
+#include "ui/Icons.h"
+#include "ui/Widgets.h"
+#include "workspace/Workspace.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUuid>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kZaiID = QStringLiteral("zai");
+// Template errors are shown in this colour whatever the theme.
+const QString kErrorColor = QStringLiteral("#F4808A");
+
+// The brand name of the GLM service, as the built-in list names it.
+QString zaiBrandName() {
+    for (const Provider& provider : Provider::defaults()) {
+        if (provider.id == kZaiID) {
+            return provider.name;
+        }
+    }
+    return QStringLiteral("Z.ai");
+}
+
+QLineEdit* field(const QString& text, const QString& placeholder) {
+    auto* edit = new QLineEdit(text);
+    edit->setPlaceholderText(placeholder);
+    edit->setClearButtonEnabled(false);
+    return edit;
+}
+
+}  // namespace
+
+ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
+                                 std::optional<Provider> editing, QWidget* parent)
+    : QDialog(parent), m_workspace(workspace), m_theme(theme), m_editing(std::move(editing)) {
+    setObjectName(QStringLiteral("ConnectorEditor"));
+    setModal(true);
+    setMinimumWidth(560);
+    const bool isZai = m_editing && m_editing->id == kZaiID;
+    setWindowTitle(m_editing ? QStringLiteral("Configure ") + m_editing->name
+                             : QStringLiteral("Add an assistant"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(26, 24, 26, 22);
+    layout->setSpacing(8);
+
+    m_heading = Widgets::label(windowTitle(), "title");
+    m_heading->setStyleSheet(QStringLiteral("font-size: 20px; font-weight: 700;"));
+    layout->addWidget(m_heading);
+    layout->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("Connect a local CLI. Sign in inside its terminal using your provider’s "
+                       "normal login flow."),
+        "muted"));
+    layout->addSpacing(8);
+
+    const Provider initial = m_editing.value_or(Provider{});
+    m_name = field(initial.name, QStringLiteral("My assistant"));
+    m_executable = field(initial.executable, QStringLiteral("opencode"));
+    m_template =
+        field(initial.templateText,
+              isZai ? QStringLiteral("claude --settings /path/to/zai-settings.json {prompt}")
+                    : QStringLiteral("opencode {prompt}"));
+    m_documentation = field(initial.documentation, QStringLiteral("https://…"));
+
+    const auto addField = [layout](const QString& label, QLineEdit* edit) {
+        layout->addWidget(Widgets::label(label, "muted"));
+        layout->addWidget(edit);
+    };
+    addField(QStringLiteral("Display name"), m_name);
+    addField(QStringLiteral("Executable name or absolute path"), m_executable);
+    addField(QStringLiteral("Launch command"), m_template);
+    layout->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("Use {prompt} outside quotes where a task should be inserted. VELK supplies "
+                       "the quotes. Keep secrets in your provider’s configuration, outside this "
+                       "command."),
+        "muted"));
+    m_error = Widgets::wrappingLabel(QString());
+    m_error->setObjectName(QStringLiteral("TemplateError"));
+    m_error->setStyleSheet(QStringLiteral("color: %1; font-weight: 600;").arg(kErrorColor));
+    layout->addWidget(m_error);
+    addField(QStringLiteral("Documentation URL (optional)"), m_documentation);
+
+    m_profileBox = Widgets::card();
+    m_profileBox->setObjectName(QStringLiteral("ProfileBox"));
+    auto* profileLayout = new QVBoxLayout(m_profileBox);
+    profileLayout->setContentsMargins(14, 12, 14, 12);
+    profileLayout->addWidget(Widgets::label(
+        QStringLiteral("Keep a separate ") + zaiBrandName() + QStringLiteral(" profile"), "title"));
+    profileLayout->addWidget(Widgets::wrappingLabel(
+        zaiBrandName() +
+            QStringLiteral(" works through a compatible client such as Claude Code. Create a "
+                           "separate provider settings file following ") +
+            zaiBrandName() +
+            QStringLiteral("’s guide and point this command to it with --settings. VELK will not "
+                           "change your normal Claude account."),
+        "muted"));
+    m_profileBox->setVisible(isZai);
+    layout->addSpacing(6);
+    layout->addWidget(m_profileBox);
+
+    m_documentationLink = Widgets::button(QStringLiteral("Provider documentation ↗"), "link");
+    connect(m_documentationLink, &QPushButton::clicked, this, [this] {
+        if (const auto url = builtProvider().documentationURL()) {
+            if (DesktopServices* desktop = m_workspace.services().desktop) {
+                desktop->openUrl(url->toString());
+            }
+        }
+    });
+    auto* linkRow = new QHBoxLayout;
+    linkRow->addWidget(m_documentationLink);
+    linkRow->addStretch(1);
+    layout->addLayout(linkRow);
+
+    layout->addSpacing(10);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    m_cancel = Widgets::button(QStringLiteral("Cancel"));
+    m_save = Widgets::button(QStringLiteral("Save connector"), "primary");
+    m_save->setDefault(true);
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_save);
+    layout->addLayout(buttons);
+
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_save, &QPushButton::clicked, this, &ConnectorEditor::save);
+    for (QLineEdit* edit : {m_name, m_executable, m_template, m_documentation}) {
+        connect(edit, &QLineEdit::textChanged, this, &ConnectorEditor::syncState);
+    }
+    const auto applyTheme = [this] {
+        setStyleSheet(QStringLiteral("#ConnectorEditor { background: %1; } QLineEdit { background: "
+                                     "%2; border: 1px solid %3; border-radius: 8px; padding: 7px "
+                                     "9px; }")
+                          .arg(AppStyle::css(m_theme.bg()), AppStyle::css(m_theme.surface()),
+                               AppStyle::css(m_theme.border())));
+    };
+    applyTheme();
+    connect(&m_theme, &Theme::changed, this, applyTheme);
+    syncState();
+}
+
+Provider ConnectorEditor::builtProvider() const {
+    Provider provider;
+    if (m_editing) {
+        provider = *m_editing;
+    } else {
+        provider.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        provider.subtitle = QStringLiteral("Custom · local CLI connector");
+        provider.icon = QStringLiteral("puzzlepiece.extension");
+        provider.colorHex = m_theme.accentHex();
+    }
+    provider.name = m_name->text();
+    provider.executable = m_executable->text();
+    provider.templateText = m_template->text();
+    provider.documentation = m_documentation->text();
+    return provider;
+}
+
+void ConnectorEditor::save() {
+    if (!m_save->isEnabled()) {
+        return;
+    }
+    m_workspace.saveProvider(builtProvider());
+    accept();
+}
+
+void ConnectorEditor::syncState() {
+    Provider probe;
+    probe.templateText = m_template->text();
+    probe.documentation = m_documentation->text();
+    const auto error = probe.templateError();
+    m_error->setText(error.value_or(QString()));
+    m_error->setVisible(error.has_value());
+    m_documentationLink->setVisible(probe.documentationURL().has_value());
+    m_save->setEnabled(!m_name->text().isEmpty() && !m_executable->text().isEmpty() &&
+                       !m_template->text().isEmpty() && !error);
+}
