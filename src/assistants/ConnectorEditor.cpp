@@ -18,6 +18,8 @@
 namespace {
 
 const QString kZaiID = QStringLiteral("zai");
+constexpr int kSheetWidth = 560;
+constexpr int kSheetMargin = 26;
 // Template errors are shown in this colour whatever the theme.
 const QString kErrorColor = QStringLiteral("#F4808A");
 
@@ -45,13 +47,15 @@ ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
     : QDialog(parent), m_workspace(workspace), m_theme(theme), m_editing(std::move(editing)) {
     setObjectName(QStringLiteral("ConnectorEditor"));
     setModal(true);
-    setMinimumWidth(560);
+    // A fixed width lets the wrapped texts claim the height they need.
+    setFixedWidth(kSheetWidth);
     const bool isZai = m_editing && m_editing->id == kZaiID;
     setWindowTitle(m_editing ? QStringLiteral("Configure ") + m_editing->name
                              : QStringLiteral("Add an assistant"));
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(26, 24, 26, 22);
+    layout->setContentsMargins(kSheetMargin, 24, kSheetMargin, 22);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     layout->setSpacing(8);
 
     m_heading = Widgets::label(windowTitle(), "title");
@@ -146,6 +150,20 @@ ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
     applyTheme();
     connect(&m_theme, &Theme::changed, this, applyTheme);
     syncState();
+}
+
+void ConnectorEditor::showEvent(QShowEvent* event) {
+    // Layouts leave wrapped texts out of a window's minimum height: give each its height at
+    // the sheet's width once the style sheet has set their fonts, then fit the sheet.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->wordWrap()) {
+            label->ensurePolished();
+            const int width = kSheetWidth - 2 * kSheetMargin - 30;
+            label->setMinimumSize(width, label->heightForWidth(width));
+        }
+    }
+    adjustSize();
+    QDialog::showEvent(event);
 }
 
 Provider ConnectorEditor::builtProvider() const {

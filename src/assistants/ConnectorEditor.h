@@ -38,6 +38,9 @@ public:
     QPushButton* saveButton() const { return m_save; }
     QPushButton* cancelButton() const { return m_cancel; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void syncState();
 

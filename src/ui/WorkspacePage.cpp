@@ -43,8 +43,7 @@ void clearLayout(QLayout* layout) {
             widget->hide();
             widget->deleteLater();
         } else if (QLayout* child = item->layout()) {
-            clearLayout(child);
-            delete child;
+            clearLayout(child);  // the item is the child layout: deleted just below
         }
         delete item;
     }

@@ -104,6 +104,7 @@ HistoryPage::HistoryPage(Workspace& workspace, Theme& theme, QWidget* parent)
     m_list->setObjectName(QStringLiteral("HistoryList"));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setResizeMode(QListView::Adjust);
     left->addWidget(m_list, 1);
     auto* leftHost = new QWidget;
     leftHost->setLayout(left);
@@ -206,7 +207,8 @@ void HistoryPage::rebuildList() {
         auto* item = new QListWidgetItem(m_list);
         item->setData(kEntryIDRole, entry.id);
         QWidget* row = rowWidget(entry);
-        item->setSizeHint(row->sizeHint());
+        // The row follows the list's width; a little extra height keeps descenders whole.
+        item->setSizeHint(QSize(1, row->sizeHint().height() + 6));
         m_list->setItemWidget(item, row);
     }
     syncDetail();
