@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -241,6 +242,12 @@ void VelkApplication::requestQuit() {
 
 void VelkApplication::capturePages(const QString& folder) {
     QDir().mkpath(folder);  // a failure shows up as capture errors
+    // The Files & runner page is captured with the example program open in the editor.
+    const QString sample = QDir(m_workspace->folder()).filePath(QStringLiteral("hello.py"));
+    if (m_workspace->hasFolder() && m_workspace->selectedFile().isEmpty() &&
+        QFileInfo::exists(sample)) {
+        m_workspace->openFile(FileEntry{sample, false});
+    }
     QTimer::singleShot(1000, this, [this, folder] { captureNextPage(folder, 0); });
 }
 

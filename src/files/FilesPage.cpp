@@ -2,6 +2,7 @@
 
 #include "appearance/Theme.h"
 #include "files/CodeEditor.h"
+#include "ui/Icons.h"
 #include "workspace/Workspace.h"
 
 #include <QApplication>
@@ -230,6 +231,12 @@ QWidget* FilesPage::buildRunner() {
     return runner;
 }
 
+QIcon FilesPage::themedIcon(const QString& symbol, QStyle::StandardPixmap fallback) const {
+    const QColor tint = m_theme ? m_theme->muted() : palette().color(QPalette::Text);
+    const QIcon icon = Icons::icon(symbol, tint);
+    return icon.isNull() ? style()->standardIcon(fallback) : icon;
+}
+
 bool FilesPage::showsEmptyState() const {
     return m_editorStack->currentWidget() == m_emptyState;
 }
@@ -246,8 +253,8 @@ void FilesPage::syncFiles() {
     if (m_searchField->text() != m_workspace.search()) {
         m_searchField->setText(m_workspace.search());
     }
-    const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
-    const QIcon fileIcon = style()->standardIcon(QStyle::SP_FileIcon);
+    const QIcon folderIcon = themedIcon(QStringLiteral("folder"), QStyle::SP_DirIcon);
+    const QIcon fileIcon = themedIcon(QStringLiteral("doc"), QStyle::SP_FileIcon);
     m_fileList->clear();
     for (const FileEntry& entry : m_workspace.filteredFiles()) {
         auto* item = new QListWidgetItem(entry.isDirectory ? folderIcon : fileIcon, entry.name());
@@ -299,6 +306,12 @@ void FilesPage::applyTheme() {
     if (!m_theme) {
         return;
     }
+    const QIcon up = Icons::icon(QStringLiteral("arrow.up"), m_theme->muted());
+    if (!up.isNull()) {
+        m_parentButton->setText(QString());
+        m_parentButton->setIcon(up);
+    }
+    syncFiles();  // icons in the new colours
     m_editor->setFontSize(m_theme->fontSize() + 1);
     m_editor->setBackground(m_theme->bg());
     // The file list and the text fields in the page's colours (the window's style sheet

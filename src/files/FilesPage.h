@@ -2,7 +2,9 @@
 
 #include "files/FileEntry.h"
 
+#include <QIcon>
 #include <QPointer>
+#include <QStyle>
 #include <QWidget>
 
 class CodeEditor;
@@ -52,6 +54,7 @@ private:
     void syncRunnerCommand();
     void applyTheme();
     void choose(const FileEntry& entry);
+    QIcon themedIcon(const QString& symbol, QStyle::StandardPixmap fallback) const;
 
     Workspace& m_workspace;
     QPointer<Theme> m_theme;

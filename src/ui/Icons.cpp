@@ -22,6 +22,7 @@ const QHash<QString, QString>& symbolTable() {
         {QStringLiteral("paintpalette"), QStringLiteral("actions/color-select")},
         {QStringLiteral("slider.horizontal.3"), QStringLiteral("categories/preferences-system")},
         {QStringLiteral("folder"), QStringLiteral("places/folder")},
+        {QStringLiteral("doc"), QStringLiteral("mimetypes/text-x-generic")},
         {QStringLiteral("folder.badge.plus"), QStringLiteral("actions/folder-new")},
         {QStringLiteral("arrow.clockwise"), QStringLiteral("actions/view-refresh")},
         {QStringLiteral("hammer"), QStringLiteral("categories/applications-engineering")},
