@@ -243,8 +243,12 @@ bool FilesPage::showsEmptyState() const {
 
 void FilesPage::syncFolder() {
     const QString browsing = m_workspace.browsingFolder();
-    m_folderLabel->setText(browsing.isEmpty() ? QStringLiteral("No project")
-                                              : QFileInfo(browsing).fileName());
+    const QString name =
+        browsing.isEmpty() ? QStringLiteral("No project") : QFileInfo(browsing).fileName();
+    // The list has a fixed width: a long folder name is shortened in the middle.
+    m_folderLabel->ensurePolished();
+    const int room = kFileListWidth - 28 - m_parentButton->sizeHint().width() - 40;
+    m_folderLabel->setText(m_folderLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, room));
     m_folderLabel->setToolTip(QDir::toNativeSeparators(browsing));
     m_parentButton->setEnabled(!browsing.isEmpty() && !QDir(browsing).isRoot());
 }
