@@ -2,6 +2,7 @@
 #include "assistants/Provider.h"
 #include "files/CodeEditor.h"
 #include "files/FilesPage.h"
+#include "ui/MainWindow.h"
 #include "workspace/WorkspaceTestKit.h"
 
 #include <QLabel>
@@ -178,6 +179,17 @@ TEST_F(FilesPageTest, withoutAProjectThePageSaysSoAndTheEditorFollowsTheTheme) {
     theme.setBackgroundHex("102030");
     EXPECT_EQ(page->editor()->fontSize(), 16.0);
     EXPECT_EQ(page->editor()->background(), QColor(0x10, 0x20, 0x30));
+}
+
+TEST_F(FilesPageTest, theMainWindowShowsThisPageForFilesAndRunner) {
+    ASSERT_TRUE(writeFile(projectFile("hello.py"), "print('hi')\n"));
+    openWorkspace();
+    MainWindow window(workspace(), theme);
+    auto* files = qobject_cast<FilesPage*>(window.page(Destination::FilesAndRunner));
+    ASSERT_NE(files, nullptr);
+    workspace().setDestination(Destination::FilesAndRunner);
+    EXPECT_EQ(window.currentPage(), files);
+    EXPECT_EQ(files->fileList()->count(), 1);
 }
 
 }  // namespace
