@@ -237,6 +237,11 @@ QIcon FilesPage::themedIcon(const QString& symbol, QStyle::StandardPixmap fallba
     return icon.isNull() ? style()->standardIcon(fallback) : icon;
 }
 
+void FilesPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    syncFolder();
+}
+
 bool FilesPage::showsEmptyState() const {
     return m_editorStack->currentWidget() == m_emptyState;
 }

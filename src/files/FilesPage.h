@@ -41,6 +41,11 @@ public:
     // True while the "nothing open" message is shown instead of the editor.
     bool showsEmptyState() const;
 
+protected:
+    // The folder name is shortened with the fonts the window's style sheet gives it, known
+    // once the page is shown.
+    void showEvent(QShowEvent* event) override;
+
 private:
     QWidget* buildFileList();
     QWidget* buildEditorArea();
