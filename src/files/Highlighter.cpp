@@ -63,7 +63,10 @@ bool startsWithAsciiWordChar(QStringView pattern) {
     if (first == u'[') {
         qsizetype i = 1;
         for (; i < pattern.size() && pattern.at(i) != u']'; ++i) {
-            if (!isAsciiWordChar(pattern.at(i)) && !(pattern.at(i) == u'-' && i > 1)) {
+            // A '-' must join two members (a range); first or last it is a literal dash.
+            const bool range = pattern.at(i) == u'-' && i > 1 && i + 1 < pattern.size() &&
+                               pattern.at(i + 1) != u']';
+            if (!isAsciiWordChar(pattern.at(i)) && !range) {
                 return false;
             }
         }

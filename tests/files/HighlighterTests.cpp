@@ -54,6 +54,9 @@ TEST(Highlighter, theShortBoundaryBeforeAWordCharacterAgreesWithTheGeneralOne) {
         const QString string = QString::fromUtf8(text);
         EXPECT_EQ(shortForm.styles(string), generalForm.styles(string)) << text;
     }
+    // A class that can match a dash is not a word character: the general form applies.
+    const Highlighter dash(std::vector<HighlightRule>{{R"(\b[a-]+)", "FF0000"}});
+    EXPECT_EQ(dash.styles("a -a"), (std::vector<Highlighter::Style>{1, 0, 0, 1}));
 }
 
 TEST(Highlighter, everyUnicodeLineTerminatorEndsAComment) {
