@@ -97,20 +97,25 @@ std::span<const PackedCell> TerminalScreen::scrollbackLineCells(int index) const
     return historyLine(index).cells;
 }
 
+int TerminalScreen::scrollbackLineWidth(int index) const {
+    return historyLine(index).width;
+}
+
 QString TerminalScreen::scrollbackCellText(int index, int column) const {
-    return textOf(historyLine(index), column);
+    const Line& source = historyLine(index);
+    return column < int(source.cells.size()) ? textOf(source, column) : QStringLiteral(" ");
 }
 
 TerminalCell TerminalScreen::scrollbackCell(int index, int column) const {
-    return cellOf(historyLine(index), column);
+    const Line& source = historyLine(index);
+    return column < int(source.cells.size()) ? cellOf(source, column) : TerminalCell{};
 }
 
 std::vector<TerminalCell> TerminalScreen::scrollbackLine(int index) const {
     const Line& source = historyLine(index);
-    std::vector<TerminalCell> cells;
-    cells.reserve(source.cells.size());
+    std::vector<TerminalCell> cells(std::size_t(source.width));
     for (int column = 0; column < int(source.cells.size()); ++column) {
-        cells.push_back(cellOf(source, column));
+        cells[std::size_t(column)] = cellOf(source, column);
     }
     return cells;
 }
@@ -293,11 +298,18 @@ void TerminalScreen::pushHistory(Line& line) {
         slot = std::size_t((m_historyStart + m_historyCount) % kScrollbackLimit);
         ++m_historyCount;
     } else {
-        // Full: the oldest line leaves, and its buffer comes back to the caller.
+        // Full: the oldest line leaves and its slot is reused.
         slot = std::size_t(m_historyStart);
         m_historyStart = (m_historyStart + 1) % kScrollbackLimit;
     }
-    std::swap(m_history[slot], line);
+    // Only the written part is kept: a scrollback of wide lines costs no more memory than
+    // one of narrow lines, which keeps its cold slots few and scrolling equally fast.
+    Line& stored = m_history[slot];
+    stored.cells.assign(line.cells.begin(), line.cells.begin() + line.dirty);
+    stored.marks.swap(line.marks);  // the line is blanked by the caller, marks included
+    stored.dirty = line.dirty;
+    stored.hasWide = line.hasWide;
+    stored.width = int(line.cells.size());
 }
 
 void TerminalScreen::scrollUp() {
@@ -482,6 +494,27 @@ QString TerminalScreen::invariantViolation() const {
     }
     if (m_historyCount < 0 || m_historyCount > kScrollbackLimit) {
         return QStringLiteral("scrollback holds %1 lines").arg(m_historyCount);
+    }
+    for (int index = 0; index < m_historyCount; ++index) {
+        const Line& line = historyLine(index);
+        if (int(line.cells.size()) > line.width) {
+            return QStringLiteral("scrollback line %1 holds %2 cells for a width of %3")
+                .arg(index)
+                .arg(line.cells.size())
+                .arg(line.width);
+        }
+    }
+    // Blanking stops at `dirty`, so nothing may be written after it.
+    for (int row = 0; row < m_rows; ++row) {
+        const Line& line = lineAt(row);
+        for (int column = line.dirty; column < m_columns; ++column) {
+            if (line.cells[std::size_t(column)] != kBlankCell) {
+                return QStringLiteral("line %1 has a written cell at %2 after its end %3")
+                    .arg(row)
+                    .arg(column)
+                    .arg(line.dirty);
+            }
+        }
     }
     if (m_alternate) {
         if (QString violation = gridViolation(m_alternate->grid, "the saved main screen");

@@ -88,7 +88,11 @@ public:
 
     // ---- Scrollback, oldest first ---------------------------------------------------------
     int scrollbackSize() const { return m_historyCount; }
-    /// Cells of scrollback line `index`; each line keeps the width it had.
+    /// The width scrollback line `index` had on the grid.
+    int scrollbackLineWidth(int index) const;
+    /// Cells of scrollback line `index` up to its last written cell: the cells after them,
+    /// up to scrollbackLineWidth(), are blank. (The scrollback stores only what was written,
+    /// so its memory does not grow with the width of the screen.)
     std::span<const PackedCell> scrollbackLineCells(int index) const;
     QString scrollbackCellText(int index, int column) const;
     TerminalCell scrollbackCell(int index, int column) const;
@@ -127,6 +131,7 @@ private:
         std::vector<CombiningMarks> marks;  // at most one entry per column
         int dirty = 0;                      // cells from here on are blank, so blanking stops here
         bool hasWide = false;  // a double-width character was written since the last blank
+        int width = 0;         // scrollback lines only: the width the line had on the grid
     };
     /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
     struct Grid {

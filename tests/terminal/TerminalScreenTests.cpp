@@ -128,8 +128,11 @@ TEST(TerminalScreenBuffer, historyLinesKeepTheWidthTheyHad) {
     screen.resize(3, 15);
     feed(screen, "d\r\ne\r\n");
     ASSERT_EQ(screen.scrollbackSize(), 3);
-    EXPECT_EQ(screen.scrollbackLineCells(0).size(), 10u);
-    EXPECT_EQ(screen.scrollbackLineCells(2).size(), 15u);
+    EXPECT_EQ(screen.scrollbackLineWidth(0), 10);
+    EXPECT_EQ(screen.scrollbackLineWidth(2), 15);
+    EXPECT_EQ(screen.scrollbackLine(2).size(), 15u);
+    EXPECT_EQ(screen.scrollbackCell(2, 14), TerminalCell{});
+    EXPECT_EQ(screen.scrollbackCellText(0, 0), QStringLiteral("a"));
 }
 
 TEST(TerminalScreenBuffer, plainTextTrimsLinesAndShowsWideCharactersOnce) {
