@@ -1,5 +1,8 @@
 #include "workspace/Workspace.h"
 
+#include "actions/ComputerPlanner.h"
+#include "actions/WorkspacePlannerHost.h"
+
 #include "platform/DesktopServices.h"
 #include "platform/Dialogs.h"
 #include "platform/Preferences.h"
@@ -24,6 +27,11 @@ Workspace::Workspace(bool persist, WorkspaceServices services, QObject* parent)
       m_activity(services.inhibitor) {
     if (m_persist) {
         loadPreferences();
+    }
+    if (m_services.stepRunner && m_services.dialogs) {
+        m_plannerHost = std::make_unique<WorkspacePlannerHost>(*this);
+        m_computer = std::make_unique<ComputerPlanner>(*m_plannerHost, *m_services.stepRunner,
+                                                       *m_services.dialogs);
     }
     refreshProviders();
     refreshFiles();

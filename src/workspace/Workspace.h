@@ -24,6 +24,9 @@ class Dialogs;
 class Preferences;
 class PowerInhibitor;
 class TerminalSession;
+class StepRunner;
+class ComputerPlanner;
+class PlannerHost;
 
 // The platform services a workspace works with. They must outlive the workspace.
 struct WorkspaceServices {
@@ -31,6 +34,8 @@ struct WorkspaceServices {
     Dialogs* dialogs = nullptr;
     PowerInhibitor* inhibitor = nullptr;
     DesktopServices* desktop = nullptr;
+    // Runs the steps of desktop-action plans; without one the workspace has no planner.
+    StepRunner* stepRunner = nullptr;
 };
 
 using SessionPointer = std::shared_ptr<TerminalSession>;
@@ -182,6 +187,10 @@ public:
     void newFile();
     bool confirmDiscard();
 
+    // --- Desktop actions ------------------------------------------------------------------
+    // The desktop-action planner; null when the workspace was created without a step runner.
+    ComputerPlanner* computer() const { return m_computer.get(); }
+
     // --- Team runs (orchestration comes with the team-run feature) ------------------------
     QString selectedRunID() const { return m_selectedRunID; }
     bool preparingRun() const { return m_preparingRun; }
@@ -247,6 +256,8 @@ private:
 
     const bool m_persist;
     WorkspaceServices m_services;
+    std::unique_ptr<PlannerHost> m_plannerHost;
+    std::unique_ptr<ComputerPlanner> m_computer;
 
     Destination m_destination = Destination::Workspace;
     QString m_folder;
