@@ -1,5 +1,9 @@
 #include "app/VelkApplication.h"
 
+#include "actions/LinuxStepRunner.h"
+#include "companion/CompanionModel.h"
+#include "companion/LinuxSpeechServices.h"
+
 #include "appearance/HexColor.h"
 #include "appearance/Theme.h"
 #include "assistants/LocalTools.h"
@@ -65,6 +69,9 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
     // Whatever ends the event loop (the Quit command, a session logout), the companion and
     // every session are stopped on the way out.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (m_companion) {
+            m_companion->shutdown();
+        }
         if (m_workspace) {
             m_workspace->stopAll();
         }
@@ -81,10 +88,14 @@ void VelkApplication::launch() {
         return;
     }
     const bool persist = !m_commandLine.automation();
-    m_workspace =
-        std::make_unique<Workspace>(persist, WorkspaceServices{m_preferences.get(), m_dialogs.get(),
-                                                               m_inhibitor.get(), m_desktop.get()});
+    m_stepRunner = std::make_unique<LinuxStepRunner>(*m_desktop);
+    m_workspace = std::make_unique<Workspace>(
+        persist, WorkspaceServices{m_preferences.get(), m_dialogs.get(), m_inhibitor.get(),
+                                   m_desktop.get(), m_stepRunner.get()});
     m_theme = std::make_unique<Theme>(persist, *m_preferences);
+    m_companion = std::make_unique<CompanionModel>(
+        persist, *m_preferences, *m_dialogs,
+        persist ? makeLinuxSpeechServices() : makeSilentSpeechServices());
 
     openProjectFolder();
 

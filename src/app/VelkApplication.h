@@ -15,6 +15,8 @@ class PowerInhibitor;
 class QMenuBar;
 class QtDialogs;
 class Theme;
+class StepRunner;
+class CompanionModel;
 class Workspace;
 
 // The application delegate: creates the long-lived models in order, prepares the example
@@ -58,8 +60,10 @@ private:
     std::unique_ptr<QtDialogs> m_dialogs;
     std::unique_ptr<PowerInhibitor> m_inhibitor;
     std::unique_ptr<DesktopServices> m_desktop;
+    std::unique_ptr<StepRunner> m_stepRunner;
     std::unique_ptr<Workspace> m_workspace;
     std::unique_ptr<Theme> m_theme;
+    std::unique_ptr<CompanionModel> m_companion;
     std::unique_ptr<MainWindow> m_window;
     bool m_quitting = false;
 };

@@ -1,5 +1,8 @@
 #include "ui/MainWindow.h"
 
+#include "actions/ComputerActionsPage.h"
+#include "actions/ComputerPlanner.h"
+
 #include "appearance/AppearancePage.h"
 #include "appearance/Theme.h"
 #include "assistants/AssistantsPage.h"
@@ -118,6 +121,11 @@ QWidget* MainWindow::createPage(Destination destination) {
             return new HistoryPage(m_workspace, m_theme);
         case Destination::Appearance:
             return new AppearancePage(m_theme);
+        case Destination::MacActions:
+            if (ComputerPlanner* planner = m_workspace.computer()) {
+                return new ComputerActionsPage(*planner, m_workspace, &m_theme);
+            }
+            return laterPage(destination);
         default:
             return laterPage(destination);
     }
