@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <set>
@@ -277,8 +278,11 @@ Listing files(const QString& root) {
     return listing;
 }
 
-void snapshot(const QString& from, const QString& to) {
+void snapshot(const QString& from, const QString& to, const SnapshotProgress& progress) {
     const detail::ListedTree tree = detail::listTree(from);
+    if (progress) {
+        progress(0, tree.files.size());
+    }
     const QString target = standardised(to);
     if (!QDir().mkpath(target)) {
         throw RunFilesError::system(errno ? errno : EIO,
@@ -304,6 +308,7 @@ void snapshot(const QString& from, const QString& to) {
         }
     }
 
+    std::atomic<size_t> copied{0};
     detail::runInParallel(tree.files.size(), [&](size_t index) {
         const std::string& relative = tree.files[index].relative;
         UniqueFd source =
@@ -311,6 +316,9 @@ void snapshot(const QString& from, const QString& to) {
         if (!source.valid() || !PosixFiles::copyFile(source.get(), targetFolder.get(), relative)) {
             throw RunFilesError::system(
                 errno, QStringLiteral("Could not copy ") + QString::fromStdString(relative));
+        }
+        if (progress) {
+            progress(copied.fetch_add(1) + 1, tree.files.size());
         }
     });
 }

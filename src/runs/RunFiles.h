@@ -5,7 +5,9 @@
 #include <QSet>
 #include <QString>
 
+#include <cstddef>
 #include <exception>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -60,7 +62,10 @@ Listing files(const QString& root);
 
 // Copies the listing of `from` into the folder `to` (created with its parents), keeping
 // permission bits and modification times. Per-assistant copies are snapshots of the baseline.
-void snapshot(const QString& from, const QString& to);
+// `progress`, when given, hears (0, total) once the listing is known and (copied, total) after
+// each file; it is called from the copying threads, so it must be thread-safe.
+using SnapshotProgress = std::function<void(std::size_t copied, std::size_t total)>;
+void snapshot(const QString& from, const QString& to, const SnapshotProgress& progress = {});
 
 // SHA-256 of a regular file's bytes as 64 lower-case hexadecimal characters.
 QString hash(const QString& file);

@@ -38,6 +38,7 @@ Workspace::Workspace(bool persist, WorkspaceServices services, QObject* parent)
     refreshPermissions();
     if (m_persist) {
         checkConnections();
+        loadTeamRuns();
     }
 }
 

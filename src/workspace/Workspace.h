@@ -2,6 +2,7 @@
 
 #include "assistants/Provider.h"
 #include "files/FileEntry.h"
+#include "runs/TeamRun.h"
 #include "workspace/Destination.h"
 #include "workspace/HistoryEntry.h"
 #include "workspace/RunActivity.h"
@@ -23,10 +24,12 @@ class DesktopServices;
 class Dialogs;
 class Preferences;
 class PowerInhibitor;
+class QTimer;
 class TerminalSession;
 class StepRunner;
 class ComputerPlanner;
 class PlannerHost;
+struct PreparationProgress;
 
 // The platform services a workspace works with. They must outlive the workspace.
 struct WorkspaceServices {
@@ -191,10 +194,44 @@ public:
     // The desktop-action planner; null when the workspace was created without a step runner.
     ComputerPlanner* computer() const { return m_computer.get(); }
 
-    // --- Team runs (orchestration comes with the team-run feature) ------------------------
+    // --- Team runs ------------------------------------------------------------------------
+    static constexpr int kMaximumRunAssistants = 8;
+    static constexpr int kRunOutputLength = 60000;         // user-perceived characters
+    static constexpr int kComparisonOutputLength = 18000;  // per copy, likewise
+    // Newest first.
+    const QList<TeamRun>& teamRuns() const { return m_teamRuns; }
     QString selectedRunID() const { return m_selectedRunID; }
+    void setSelectedRunID(const QString& id);
     bool preparingRun() const { return m_preparingRun; }
     QUuid preparationID() const { return m_preparationID; }
+    // Files copied so far and in all, over the baseline and every copy of the preparation;
+    // both 0 until the project is listed.
+    qint64 preparationCopied() const { return m_preparationCopied; }
+    qint64 preparationTotal() const { return m_preparationTotal; }
+    // Where run folders go; empty means the "Runs" application-data folder.
+    QString runStorageRoot() const { return m_runStorageRoot; }
+    void setRunStorageRoot(const QString& root) { m_runStorageRoot = root; }
+    // How long a preparation may take before it is abandoned (60 s unless changed).
+    void setPreparationTimeoutMs(int ms) { m_preparationTimeoutMs = ms; }
+
+    // Reads the runs recorded in the storage root; keeps the current list when it cannot.
+    void loadTeamRuns();
+    // Writes the run's record, or shows why it could not.
+    void saveRun(const TeamRun& run);
+    // Copies the project once per assistant on a background thread, then starts one
+    // one-shot session per assistant in its copy. An empty `storageRoot` means
+    // runStorageRoot(). Reports through notify().
+    void startTeamRun(const QString& prompt, const QList<Provider>& providers,
+                      const QString& project, const QString& storageRoot = QString());
+    // Abandons the current preparation; its folder is removed when the copying ends.
+    void cancelPreparation();
+    // Records the exit code and output of a session that worked in a run's copy.
+    void runSessionFinished(const TerminalSession& session);
+    bool copyRunning(const RunCopy& copy) const;
+    // The live screen text, else the saved output file, else the history entry's output.
+    QString runOutput(const RunCopy& copy, const TeamRun& run) const;
+    // Starts a read-only Codex session comparing the copies' results.
+    void summarizeRun(const TeamRun& run);
 
 Q_SIGNALS:
     void destinationChanged();
@@ -225,6 +262,8 @@ Q_SIGNALS:
     void searchChanged();
     void selectedRunIDChanged();
     void preparingRunChanged();
+    void preparationProgressChanged();
+    void teamRunsChanged();
     // A change of the whole model that no single field announces (the closing list).
     void changed();
 
@@ -244,8 +283,11 @@ private:
     void storeProviders();
     // A stored list that repeats an id keeps the first entry with it.
     static QList<Provider> withoutDuplicateIDs(const QList<Provider>& providers);
-    // Hands a task to separate project copies, one per assistant.
-    void startTeamRun(const QString& prompt, const QList<Provider>& targets, const QString& folder);
+    void setPreparingRun(bool preparing);
+    void publishPreparationProgress();
+    void launchTeamRun(const QUuid& token, const TeamRun& run, const QList<Provider>& providers);
+    void preparationFailed(const QUuid& token, const QString& message);
+    void preparationTimedOut(const QUuid& token);
     SessionPointer registerSession(const QString& providerID, const QString& title,
                                    const QString& command, const QString& directory,
                                    const SessionCallback& beforeStart,
@@ -268,6 +310,13 @@ private:
     QString m_selectedRunID;
     bool m_preparingRun = false;
     QUuid m_preparationID = QUuid::createUuid();
+    QList<TeamRun> m_teamRuns;
+    QString m_runStorageRoot;
+    int m_preparationTimeoutMs = 60000;
+    std::shared_ptr<PreparationProgress> m_preparationProgress;
+    QTimer* m_progressTimer = nullptr;
+    qint64 m_preparationCopied = 0;
+    qint64 m_preparationTotal = 0;
     bool m_separateCopies = true;
     bool m_keepAwake = false;
     RunActivity m_activity;

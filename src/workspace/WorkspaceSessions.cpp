@@ -94,7 +94,7 @@ void Workspace::sessionFinished(TerminalSession& session, const QString& directo
                                 const SessionCallback& onFinish) {
     recordHistory(session, directory);
     refreshFiles();
-    // Team runs hook in here once they exist; no session belongs to one yet.
+    runSessionFinished(session);
     updateAwakeState();
 
     const QUuid id = session.id();
@@ -192,16 +192,6 @@ void Workspace::dispatchPrompt() {
     notify(QStringLiteral("Task sent to %1 assistant%2.")
                .arg(count)
                .arg(count == 1 ? QString() : QStringLiteral("s")));
-}
-
-void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& targets,
-                             const QString& folder) {
-    Q_UNUSED(prompt);
-    Q_UNUSED(targets);
-    Q_UNUSED(folder);
-    // Separate project copies come with team runs; until then say so instead of starting
-    // the task somewhere the user did not choose.
-    notify(QStringLiteral("Team runs are not available in this build yet."));
 }
 
 void Workspace::closeSession(const SessionPointer& session) {

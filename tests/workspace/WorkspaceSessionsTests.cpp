@@ -137,16 +137,6 @@ TEST_F(WorkspaceSessions, aBadTemplateAmongGoodOnesStartsNothingAtAll) {
               QStringLiteral("Add {prompt} to Codex’s launch command to receive tasks."));
 }
 
-TEST_F(WorkspaceSessions, separateCopiesSaysTeamRunsAreNotAvailableYetAndStartsNothing) {
-    Workspace& model = openWorkspace();
-    model.setSeparateCopies(true);
-    select({"claude"});
-    model.setPrompt(QStringLiteral("task"));
-    model.dispatchPrompt();
-    EXPECT_TRUE(model.sessions().isEmpty());
-    EXPECT_EQ(model.toast(), QStringLiteral("Team runs are not available in this build yet."));
-}
-
 TEST_F(WorkspaceSessions, launchTitlesSessionsByPromptOrProviderAndOpensTheEditorWhenNotReady) {
     Workspace& model = openWorkspace();
     model.setDestination(Destination::History);

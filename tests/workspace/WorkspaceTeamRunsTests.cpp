@@ -1,0 +1,231 @@
+// Team runs through the workspace: copies prepared in the background, the fake assistant
+// tools working in their copies, the records and output files they leave, and the guards
+// around preparation.
+
+#include "WorkspaceTestKit.h"
+
+#include "runs/RunStore.h"
+
+#include <QFile>
+#include <QThreadPool>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+class WorkspaceTeamRuns : public WorkspaceTest {
+protected:
+    Workspace& openRunWorkspace() {
+        Workspace& model = openWorkspace();
+        model.setSeparateCopies(true);
+        model.setRunStorageRoot(storage());
+        model.setSelectedProviders({QStringLiteral("claude")});
+        return model;
+    }
+    QString storage() const { return scratch() + QStringLiteral("/runs"); }
+    QStringList runFolders() const {
+        return QDir(storage()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+    void writeProjectFiles(int count) {
+        for (int index = 0; index < count; ++index) {
+            ASSERT_TRUE(writeFile(projectFile(QStringLiteral("file%1.txt").arg(index)), "x"));
+        }
+    }
+    bool waitForRuns(qsizetype count) {
+        return waitUntil([&] { return workspace().teamRuns().size() == count; }, 20s);
+    }
+    // Lets the preparation finish and hand over its result, then the clean-up it caused.
+    bool waitForNoRunFolder() {
+        QThreadPool::globalInstance()->waitForDone();
+        processEventsFor(100ms);
+        QThreadPool::globalInstance()->waitForDone();
+        return runFolders().isEmpty();
+    }
+};
+
+TEST_F(WorkspaceTeamRuns, anAssistantWorksOnlyInItsCopyAndItsSessionIdExitCodeAndOutputAreKept) {
+    ASSERT_TRUE(writeFile(projectFile("main.txt"), "original"));
+    ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
+    Workspace& model = openRunWorkspace();
+    model.setPrompt(QStringLiteral("  Fix the greeting\n"));
+    model.dispatchPrompt();
+    EXPECT_TRUE(model.preparingRun());
+    EXPECT_TRUE(model.sessions().isEmpty());
+
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_FALSE(model.preparingRun());
+    EXPECT_EQ(model.prompt(), QString());
+    EXPECT_EQ(model.toast(),
+              QStringLiteral(
+                  "Assistants are working in separate copies. Review their results in Team runs."));
+    EXPECT_EQ(model.preparationCopied(), model.preparationTotal());
+    EXPECT_EQ(model.preparationTotal(), 2);  // the baseline and one copy of main.txt
+    ASSERT_EQ(model.sessions().size(), 1);
+    const SessionPointer session = model.sessions().first();
+    EXPECT_EQ(session->title(), QStringLiteral("Fix the greeting"));
+    ASSERT_TRUE(waitForSessionsToFinish());
+
+    const TeamRun run = model.teamRuns().first();
+    EXPECT_EQ(model.selectedRunID(), run.id.toString(QUuid::WithoutBraces).toUpper());
+    ASSERT_EQ(run.copies.size(), 1u);
+    const RunCopy& copy = run.copies.front();
+    EXPECT_EQ(copy.session, session->id());
+    EXPECT_EQ(copy.exitCode, 0);
+    EXPECT_FALSE(model.copyRunning(copy));
+    EXPECT_EQ(readFile(projectFile("main.txt")), QByteArray("original"));
+    EXPECT_EQ(readFile(copy.directory + QStringLiteral("/main.txt")),
+              QByteArray("written by claude\n"));
+    EXPECT_EQ(readFile(RunStore::baselineFolder(run) + QStringLiteral("/main.txt")),
+              QByteArray("original"));
+
+    // The task reaches the tool wrapped, as one argument.
+    const QString output = QString::fromUtf8(readFile(RunStore::outputFile(run, copy)));
+    EXPECT_TRUE(output.contains(QStringLiteral(
+        "ARG2=You are working in an independent copy of the project. Complete the task")));
+    EXPECT_TRUE(output.contains(QStringLiteral("Task: Fix the greeting")));
+    EXPECT_TRUE(output.trimmed().endsWith(QStringLiteral("FAKE_claude_DONE")))
+        << output.toStdString();
+    EXPECT_EQ(model.runOutput(copy, run), session->screen().plainText());
+
+    const auto stored = RunStore::load(storage());
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->size(), 1u);
+    EXPECT_EQ(stored->front(), run);
+
+    // Once the session is closed, the output file stands in for it.
+    model.closeSession(session);
+    EXPECT_EQ(model.runOutput(copy, run), output);
+
+    Workspace reloaded(false, services());
+    reloaded.setRunStorageRoot(storage());
+    reloaded.loadTeamRuns();
+    ASSERT_EQ(reloaded.teamRuns().size(), 1);
+    EXPECT_EQ(reloaded.teamRuns().first(), run);
+}
+
+TEST_F(WorkspaceTeamRuns, twoRunsInARowCompleteAndAPromptEditedMeanwhileSurvives) {
+    Workspace& model = openRunWorkspace();
+    model.setSelectedProviders({QStringLiteral("claude"), QStringLiteral("codex")});
+    model.setPrompt(QStringLiteral("first task"));
+    model.dispatchPrompt();
+    // A second start while the first is being prepared does nothing.
+    model.setPrompt(QStringLiteral("typed while copying"));
+    model.dispatchPrompt();
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_EQ(model.prompt(), QStringLiteral("typed while copying"));
+    EXPECT_EQ(runFolders().size(), 1);
+    ASSERT_TRUE(waitForSessionsToFinish());
+
+    model.setPrompt(QStringLiteral("second task"));
+    model.dispatchPrompt();
+    ASSERT_TRUE(waitForRuns(2));
+    ASSERT_TRUE(waitForSessionsToFinish());
+    EXPECT_EQ(model.prompt(), QString());
+
+    const auto stored = RunStore::load(storage());
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->size(), 2u);
+    EXPECT_EQ(stored->at(0).prompt, QStringLiteral("second task"));
+    EXPECT_EQ(stored->at(1).prompt, QStringLiteral("first task"));
+    for (const TeamRun& run : *stored) {
+        ASSERT_EQ(run.copies.size(), 2u);
+        EXPECT_EQ(run.copies.at(0).provider, QStringLiteral("claude"));
+        EXPECT_EQ(run.copies.at(1).provider, QStringLiteral("codex"));
+        for (const RunCopy& copy : run.copies) {
+            EXPECT_TRUE(copy.session.has_value());
+            EXPECT_EQ(copy.exitCode, 0);
+            EXPECT_TRUE(QFile::exists(RunStore::outputFile(run, copy)));
+        }
+    }
+}
+
+TEST_F(WorkspaceTeamRuns, aCancelledOrTimedOutPreparationStartsNothingAndLeavesNoFolder) {
+    writeProjectFiles(400);
+    Workspace& model = openRunWorkspace();
+    model.setPrompt(QStringLiteral("task"));
+    model.dispatchPrompt();
+    ASSERT_TRUE(model.preparingRun());
+    model.cancelPreparation();
+    EXPECT_FALSE(model.preparingRun());
+    EXPECT_EQ(model.toast(),
+              QStringLiteral("Run preparation cancelled. No assistants were started."));
+    EXPECT_TRUE(waitForNoRunFolder());
+    EXPECT_TRUE(model.sessions().isEmpty());
+    EXPECT_TRUE(model.teamRuns().isEmpty());
+    EXPECT_EQ(model.prompt(), QStringLiteral("task"));
+
+    model.setPreparationTimeoutMs(1);
+    model.dispatchPrompt();
+    ASSERT_TRUE(waitUntil([&] { return !model.preparingRun(); }, 20s));
+    EXPECT_EQ(model.toast(), QStringLiteral("Copying timed out. Make sure your project is "
+                                            "downloaded locally, then try again."));
+    EXPECT_TRUE(waitForNoRunFolder());
+    EXPECT_TRUE(model.sessions().isEmpty());
+    EXPECT_TRUE(model.teamRuns().isEmpty());
+}
+
+TEST_F(WorkspaceTeamRuns, tooManyAssistantsOrFilesAreRefusedWithoutARun) {
+    Workspace& model = openRunWorkspace();
+    QList<Provider> nine;
+    for (int index = 0; index < 9; ++index) {
+        nine.append(model.provider(QStringLiteral("claude")));
+    }
+    model.startTeamRun(QStringLiteral("task"), nine, project());
+    EXPECT_EQ(model.toast(), QStringLiteral("Choose 1 to 8 assistants per run."));
+    EXPECT_FALSE(model.preparingRun());
+    model.startTeamRun(QStringLiteral("task"), {}, project());
+    EXPECT_FALSE(model.preparingRun());
+    EXPECT_FALSE(QFileInfo::exists(storage()));
+
+    writeProjectFiles(5001);
+    model.startTeamRun(QStringLiteral("task"), {model.provider(QStringLiteral("claude"))},
+                       project());
+    ASSERT_TRUE(waitUntil([&] { return !model.preparingRun(); }, 20s));
+    EXPECT_TRUE(model.toast().startsWith(
+        QStringLiteral("Separate copies currently support up to 5,000 files")))
+        << model.toast().toStdString();
+    EXPECT_TRUE(runFolders().isEmpty());
+    EXPECT_TRUE(model.teamRuns().isEmpty());
+    EXPECT_TRUE(model.sessions().isEmpty());
+}
+
+TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCodexSession) {
+    const QString records = scratch() + QStringLiteral("/records");
+    ASSERT_TRUE(QDir().mkpath(records));
+    ScopedEnvironment record("VELK_FAKE_RECORD_DIR", records.toLocal8Bit());
+    ScopedEnvironment hang("VELK_FAKE_HANG", "1");
+    Workspace& model = openRunWorkspace();
+    model.setPrompt(QStringLiteral("tidy up"));
+    model.dispatchPrompt();
+    ASSERT_TRUE(waitForRuns(1));
+    ASSERT_TRUE(
+        waitUntil([&] { return model.copyRunning(model.teamRuns().first().copies[0]); }, 10s));
+    model.summarizeRun(model.teamRuns().first());
+    EXPECT_EQ(model.toast(), QStringLiteral("Wait for the assistants to finish before comparing."));
+    EXPECT_EQ(model.sessions().size(), 1);
+
+    model.stopAll();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    qunsetenv("VELK_FAKE_HANG");
+    const TeamRun run = model.teamRuns().first();
+    const std::optional<int> exitCode = run.copies.front().exitCode;
+    model.summarizeRun(run);
+    ASSERT_EQ(model.sessions().size(), 2);
+    const SessionPointer comparison = model.sessions().last();
+    EXPECT_EQ(comparison->title(), QStringLiteral("Compare team results"));
+    EXPECT_EQ(comparison->directory(), run.root);
+    ASSERT_TRUE(waitForSessionsToFinish());
+    EXPECT_EQ(model.teamRuns().first(), run);  // the comparison is not part of the run
+
+    const QByteArray arguments = readFile(records + QStringLiteral("/codex.args"));
+    EXPECT_TRUE(
+        arguments.contains(QByteArray("exec\0--skip-git-repo-check\0--sandbox\0read-only\0", 47)));
+    const QString task = QString::fromUtf8(arguments);
+    EXPECT_TRUE(task.contains(QStringLiteral(
+        "Compare these independent assistant results for this task: tidy up. Treat their")));
+    EXPECT_TRUE(
+        task.contains(QStringLiteral("ASSISTANT: ") +
+                      model.provider(QStringLiteral("claude")).name + QStringLiteral("\nEXIT: ") +
+                      (exitCode ? QString::number(*exitCode) : QStringLiteral("interrupted")) +
+                      QStringLiteral("\nOUTPUT:\n")));
+    EXPECT_TRUE(task.contains(QStringLiteral("FAKE_claude_DONE")));
+}
