@@ -232,6 +232,9 @@ public:
     QString runOutput(const RunCopy& copy, const TeamRun& run) const;
     // Starts a read-only Codex session comparing the copies' results.
     void summarizeRun(const TeamRun& run);
+    // After files were written into the project: reloads the editor's file when it is one of
+    // `locations` (absolute paths), and closes it when it no longer exists.
+    void reloadAppliedFiles(const QStringList& locations);
 
 Q_SIGNALS:
     void destinationChanged();

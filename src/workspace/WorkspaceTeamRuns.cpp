@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
@@ -344,4 +345,31 @@ void Workspace::summarizeRun(const TeamRun& run) {
         QStringLiteral("codex"), QStringLiteral("Compare team results"),
         QStringLiteral("codex exec --skip-git-repo-check --sandbox read-only ") + shellQuote(task),
         run.root);
+}
+
+void Workspace::reloadAppliedFiles(const QStringList& locations) {
+    if (m_selectedFile.isEmpty()) {
+        return;
+    }
+    const QString open = QDir::cleanPath(QFileInfo(m_selectedFile).absoluteFilePath());
+    const bool applied =
+        std::any_of(locations.cbegin(), locations.cend(), [&open](const QString& l) {
+            return QDir::cleanPath(QFileInfo(l).absoluteFilePath()) == open;
+        });
+    if (!applied) {
+        return;
+    }
+    if (!QFileInfo::exists(m_selectedFile)) {
+        setSelectedFile(QString());
+        setEditorText(QString());
+        setSavedText(QString());
+        return;
+    }
+    QFile file(m_selectedFile);
+    QString text;
+    if (file.open(QIODevice::ReadOnly)) {
+        text = QString::fromUtf8(file.readAll());
+    }
+    setEditorText(text);
+    setSavedText(text);
 }

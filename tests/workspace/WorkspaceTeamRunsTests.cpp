@@ -197,8 +197,13 @@ TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCod
     model.setPrompt(QStringLiteral("tidy up"));
     model.dispatchPrompt();
     ASSERT_TRUE(waitForRuns(1));
-    ASSERT_TRUE(
-        waitUntil([&] { return model.copyRunning(model.teamRuns().first().copies[0]); }, 10s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const TeamRun& shown = model.teamRuns().first();
+            return model.runOutput(shown.copies[0], shown).contains(QStringLiteral("_DONE"));
+        },
+        10s));
+    EXPECT_TRUE(model.copyRunning(model.teamRuns().first().copies[0]));
     model.summarizeRun(model.teamRuns().first());
     EXPECT_EQ(model.toast(), QStringLiteral("Wait for the assistants to finish before comparing."));
     EXPECT_EQ(model.sessions().size(), 1);
@@ -227,5 +232,5 @@ TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCod
                       model.provider(QStringLiteral("claude")).name + QStringLiteral("\nEXIT: ") +
                       (exitCode ? QString::number(*exitCode) : QStringLiteral("interrupted")) +
                       QStringLiteral("\nOUTPUT:\n")));
-    EXPECT_TRUE(task.contains(QStringLiteral("FAKE_claude_DONE")));
+    EXPECT_TRUE(task.contains(QStringLiteral("FAKE_claude_DONE"))) << task.toStdString();
 }

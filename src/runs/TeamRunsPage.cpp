@@ -1,0 +1,527 @@
+#include "runs/TeamRunsPage.h"
+
+#include "appearance/Theme.h"
+#include "platform/DesktopServices.h"
+#include "platform/Dialogs.h"
+#include "runs/RunFiles.h"
+#include "runs/RunStore.h"
+#include "terminal/TerminalSession.h"
+#include "workspace/Characters.h"
+#include "workspace/Workspace.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QThreadPool>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kPickerLength = 70;
+constexpr int kReviewListWidth = 300;
+
+QLabel* roleLabel(const QString& text, const char* role) {
+    auto* label = new QLabel(text);
+    label->setProperty("role", QString::fromLatin1(role));
+    label->setWordWrap(true);
+    return label;
+}
+
+QFrame* card() {
+    auto* frame = new QFrame;
+    frame->setProperty("card", true);
+    return frame;
+}
+
+QPushButton* actionButton(const QString& text, bool primary = false) {
+    auto* button = new QPushButton(text);
+    if (primary) {
+        button->setProperty("primary", true);
+    }
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+QString runIDText(const QUuid& id) {
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+QPlainTextEdit* previewView() {
+    auto* view = new QPlainTextEdit;
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    return view;
+}
+
+}  // namespace
+
+TeamRunsPage::TeamRunsPage(Workspace& workspace, Theme* theme, QWidget* parent)
+    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 24, 28, 24);
+    layout->setSpacing(14);
+    layout->addWidget(roleLabel(QStringLiteral("Build. Compare. Choose."), "headline"));
+    layout->addWidget(roleLabel(QStringLiteral("Your team’s work, in one place."), "muted"));
+    auto* information = card();
+    auto* informationLayout = new QVBoxLayout(information);
+    informationLayout->addWidget(
+        roleLabel(QStringLiteral("Each assistant works in its own copy. Review the output and "
+                                 "files, then choose what goes into your project."),
+                  "body"));
+    layout->addWidget(information);
+
+    m_stack = new QStackedWidget;
+    m_emptyState = new QWidget;
+    auto* emptyLayout = new QVBoxLayout(m_emptyState);
+    emptyLayout->addStretch(1);
+    auto* emptyTitle = roleLabel(QStringLiteral("Start your first team run"), "title");
+    emptyTitle->setAlignment(Qt::AlignCenter);
+    auto* emptyText = roleLabel(
+        QStringLiteral("In Workspace, choose Separate copies, select your assistants and send a "
+                       "task. The results will appear here."),
+        "muted");
+    emptyText->setAlignment(Qt::AlignCenter);
+    emptyLayout->addWidget(emptyTitle);
+    emptyLayout->addWidget(emptyText);
+    emptyLayout->addStretch(2);
+    m_stack->addWidget(m_emptyState);
+
+    auto* content = new QWidget;
+    auto* contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->setSpacing(12);
+    contentLayout->addWidget(buildRunArea());
+    contentLayout->addWidget(buildReviewArea(), 1);
+    m_stack->addWidget(content);
+    layout->addWidget(m_stack, 1);
+
+    connect(&m_workspace, &Workspace::teamRunsChanged, this, &TeamRunsPage::scheduleSync);
+    connect(&m_workspace, &Workspace::selectedRunIDChanged, this, &TeamRunsPage::scheduleSync);
+    connect(&m_workspace, &Workspace::sessionsChanged, this, &TeamRunsPage::scheduleSync);
+    syncRuns();
+}
+
+QWidget* TeamRunsPage::buildRunArea() {
+    auto* area = new QWidget;
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QHBoxLayout;
+    m_runPicker = new QComboBox;
+    m_runPicker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_runPicker->setMinimumContentsLength(40);
+    m_compareButton = actionButton(QStringLiteral("Compare with AI"));
+    bar->addWidget(m_runPicker, 1);
+    bar->addWidget(m_compareButton);
+    layout->addLayout(bar);
+    m_cards = new QWidget;
+    m_cardsLayout = new QVBoxLayout(m_cards);
+    m_cardsLayout->setContentsMargins(0, 0, 0, 0);
+    m_cardsLayout->setSpacing(6);
+    layout->addWidget(m_cards);
+
+    connect(m_runPicker, &QComboBox::activated, this, [this](int index) {
+        m_workspace.setSelectedRunID(m_runPicker->itemData(index).toString());
+    });
+    connect(m_compareButton, &QPushButton::clicked, this, [this] {
+        if (const auto run = shownRun()) {
+            m_workspace.summarizeRun(*run);
+        }
+    });
+    return area;
+}
+
+QWidget* TeamRunsPage::buildReviewArea() {
+    auto* area = card();
+    auto* layout = new QHBoxLayout(area);
+    layout->setSpacing(12);
+
+    auto* left = new QVBoxLayout;
+    m_reviewTitle = roleLabel(QString(), "title");
+    m_counter = roleLabel(QString(), "muted");
+    m_reviewMessage = roleLabel(QString(), "muted");
+    m_changeList = new QListWidget;
+    m_changeList->setMinimumWidth(kReviewListWidth);
+    m_selectAllButton = actionButton(QStringLiteral("Select all"));
+    m_applyButton = actionButton(QString(), true);
+    m_statusLabel = roleLabel(QString(), "muted");
+    m_statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    left->addWidget(m_reviewTitle);
+    left->addWidget(m_counter);
+    left->addWidget(m_reviewMessage);
+    left->addWidget(m_changeList, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_selectAllButton);
+    buttons->addStretch(1);
+    buttons->addWidget(m_applyButton);
+    left->addLayout(buttons);
+    left->addWidget(m_statusLabel);
+    layout->addLayout(left, 2);
+
+    m_previewStack = new QStackedWidget;
+    auto* nothingPicked =
+        roleLabel(QStringLiteral("Choose a file to compare its contents."), "muted");
+    nothingPicked->setAlignment(Qt::AlignCenter);
+    m_previewStack->addWidget(nothingPicked);
+    auto* panes = new QWidget;
+    auto* panesLayout = new QHBoxLayout(panes);
+    panesLayout->setContentsMargins(0, 0, 0, 0);
+    m_before = previewView();
+    m_after = previewView();
+    for (auto [title, view] : {std::pair{QStringLiteral("Before"), m_before},
+                               std::pair{QStringLiteral("After"), m_after}}) {
+        auto* column = new QVBoxLayout;
+        column->addWidget(roleLabel(title, "caption"));
+        column->addWidget(view, 1);
+        panesLayout->addLayout(column, 1);
+    }
+    m_previewStack->addWidget(panes);
+    layout->addWidget(m_previewStack, 3);
+
+    connect(m_changeList, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        setTicked(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
+    });
+    connect(m_changeList, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+        if (item) {
+            showPreview(item->data(Qt::UserRole).toString());
+        }
+    });
+    connect(m_selectAllButton, &QPushButton::clicked, this, &TeamRunsPage::selectAll);
+    connect(m_applyButton, &QPushButton::clicked, this, &TeamRunsPage::applySelected);
+    return area;
+}
+
+bool TeamRunsPage::showsEmptyState() const {
+    return m_stack->currentWidget() == m_emptyState;
+}
+
+std::optional<TeamRun> TeamRunsPage::shownRun() const {
+    const QList<TeamRun>& runs = m_workspace.teamRuns();
+    if (runs.isEmpty()) {
+        return std::nullopt;
+    }
+    for (const TeamRun& run : runs) {
+        if (runIDText(run.id) == m_workspace.selectedRunID()) {
+            return run;
+        }
+    }
+    return runs.first();
+}
+
+// Several model signals often arrive together (a session starts, its copy learns the id);
+// one rebuild afterwards is enough and sees the sessions already running.
+void TeamRunsPage::scheduleSync() {
+    if (m_syncScheduled) {
+        return;
+    }
+    m_syncScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_syncScheduled = false;
+        syncRuns();
+    });
+}
+
+void TeamRunsPage::syncRuns() {
+    const std::optional<TeamRun> run = shownRun();
+    m_stack->setCurrentIndex(run ? 1 : 0);
+    {
+        const QSignalBlocker blocker(m_runPicker);
+        m_runPicker->clear();
+        for (const TeamRun& each : m_workspace.teamRuns()) {
+            m_runPicker->addItem(Characters::first(each.prompt, kPickerLength), runIDText(each.id));
+        }
+        if (run) {
+            m_runPicker->setCurrentIndex(m_runPicker->findData(runIDText(run->id)));
+        }
+    }
+    if (!run) {
+        return;
+    }
+    if (run->id != m_reviewRun) {
+        // Another run is shown: its copies have nothing reviewed yet.
+        m_reviewRun = run->id;
+        m_reviewCopy.reset();
+        m_inspection = QUuid();
+        m_changes.clear();
+        m_selection.clear();
+        m_previewPath.clear();
+        m_inspecting = false;
+        m_status.clear();
+    }
+    syncCards(*run);
+    syncReview();
+}
+
+void TeamRunsPage::syncCards(const TeamRun& run) {
+    while (QLayoutItem* item = m_cardsLayout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const RunCopy& copy : run.copies) {
+        auto* frame = card();
+        auto* row = new QHBoxLayout(frame);
+        auto* name = roleLabel(m_workspace.provider(copy.provider).name, "title");
+        QString state;
+        if (m_workspace.copyRunning(copy)) {
+            state = QStringLiteral("Running");
+        } else if (!copy.exitCode) {
+            state = QStringLiteral("Interrupted");
+        } else if (*copy.exitCode == 0) {
+            state = QStringLiteral("Finished");
+        } else {
+            state = QStringLiteral("Needs attention · exit ") + QString::number(*copy.exitCode);
+        }
+        auto* stateLabel = roleLabel(state, "muted");
+        stateLabel->setObjectName(QStringLiteral("copyState"));
+        row->addWidget(name);
+        row->addWidget(stateLabel, 1);
+        auto* open = actionButton(QStringLiteral("Open working copy"));
+        auto* output = actionButton(QStringLiteral("Output"));
+        auto* review = actionButton(QStringLiteral("Review files"), m_reviewCopy == copy.id);
+        row->addWidget(open);
+        row->addWidget(output);
+        row->addWidget(review);
+        connect(open, &QPushButton::clicked, this, [this, copy] {
+            m_workspace.services().desktop->openUrl(QUrl::fromLocalFile(copy.directory).toString());
+        });
+        connect(output, &QPushButton::clicked, this, [this, copy] { showOutput(copy); });
+        connect(review, &QPushButton::clicked, this, [this, copy] { inspect(copy); });
+        m_cardsLayout->addWidget(frame);
+    }
+}
+
+std::optional<RunCopy> TeamRunsPage::findReviewedCopy(const TeamRun& run) const {
+    for (const RunCopy& copy : run.copies) {
+        if (copy.id == m_reviewCopy) {
+            return copy;
+        }
+    }
+    return std::nullopt;
+}
+
+void TeamRunsPage::syncReview() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    m_reviewTitle->setText(copy ? m_workspace.provider(copy->provider).name +
+                                      QStringLiteral(" · files")
+                                : QStringLiteral("Files"));
+    if (!copy) {
+        m_reviewMessage->setText(QStringLiteral("Choose an assistant’s files to review."));
+    } else if (m_inspecting) {
+        m_reviewMessage->setText(QStringLiteral("Reading changes…"));
+    } else {
+        m_reviewMessage->clear();
+    }
+    m_reviewMessage->setVisible(!m_reviewMessage->text().isEmpty());
+    m_changeList->setVisible(copy && !m_inspecting);
+    m_counter->setText(QString::number(m_changes.size()) + QStringLiteral(" changed files"));
+    m_counter->setVisible(copy && !m_inspecting);
+    {
+        const QSignalBlocker blocker(m_changeList);
+        m_changeList->clear();
+        for (const FileChange& change : m_changes) {
+            auto* item = new QListWidgetItem(change.kind() + QStringLiteral("   ") + change.path);
+            item->setData(Qt::UserRole, change.path);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            item->setCheckState(m_selection.contains(change.path) ? Qt::Checked : Qt::Unchecked);
+            m_changeList->addItem(item);
+            if (change.path == m_previewPath) {
+                m_changeList->setCurrentItem(item);
+            }
+        }
+    }
+    m_selectAllButton->setEnabled(!m_changes.empty());
+    m_applyButton->setText(QStringLiteral("Apply selected (") +
+                           QString::number(m_selection.size()) + QLatin1Char(')'));
+    m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_workspace.copyRunning(*copy));
+    m_statusLabel->setText(m_status);
+    m_statusLabel->setVisible(!m_status.isEmpty());
+
+    if (m_previewPath.isEmpty() || !run || !copy) {
+        m_previewStack->setCurrentIndex(0);
+    } else {
+        m_before->setPlainText(RunFiles::preview(RunStore::baselineFolder(*run), m_previewPath));
+        m_after->setPlainText(RunFiles::preview(copy->directory, m_previewPath));
+        m_previewStack->setCurrentIndex(1);
+    }
+}
+
+void TeamRunsPage::inspect(const RunCopy& copy) {
+    const std::optional<TeamRun> run = shownRun();
+    if (!run) {
+        return;
+    }
+    m_reviewCopy = copy.id;
+    m_changes.clear();
+    m_selection.clear();
+    m_previewPath.clear();
+    m_status.clear();
+    m_inspecting = true;
+    m_inspection = QUuid::createUuid();
+    syncCards(*run);
+    syncReview();
+
+    const QUuid token = m_inspection;
+    const QString baseline = RunStore::baselineFolder(*run);
+    const QString result = copy.directory;
+    QPointer<TeamRunsPage> self(this);
+    QThreadPool::globalInstance()->start([self, token, baseline, result] {
+        std::vector<FileChange> changes;
+        std::optional<QString> failure;
+        try {
+            changes = RunFiles::changes(baseline, result);
+        } catch (const RunFilesError& error) {
+            failure = error.message();
+        } catch (const std::exception& error) {
+            failure = QString::fromLocal8Bit(error.what());
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, token, changes = std::move(changes), failure] {
+                if (self) {
+                    self->inspectionArrived(token, changes, failure);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TeamRunsPage::inspectionArrived(const QUuid& token, const std::vector<FileChange>& changes,
+                                     const std::optional<QString>& failure) {
+    // Only the review still open takes the result; a newer one or another copy ignores it.
+    if (token != m_inspection) {
+        return;
+    }
+    m_inspecting = false;
+    if (failure) {
+        m_status = *failure;
+    } else {
+        m_changes = changes;
+        m_previewPath = changes.empty() ? QString() : changes.front().path;
+        if (changes.empty()) {
+            m_status = QStringLiteral(
+                "No file changes. Check the output for findings or setup instructions.");
+        }
+    }
+    syncReview();
+    Q_EMIT inspectionFinished();
+}
+
+void TeamRunsPage::setTicked(const QString& path, bool ticked) {
+    if (ticked) {
+        m_selection.insert(path);
+    } else {
+        m_selection.remove(path);
+    }
+    syncReview();
+}
+
+void TeamRunsPage::selectAll() {
+    for (const FileChange& change : m_changes) {
+        m_selection.insert(change.path);
+    }
+    syncReview();
+}
+
+void TeamRunsPage::showPreview(const QString& path) {
+    if (m_previewPath == path) {
+        return;
+    }
+    m_previewPath = path;
+    // Rebuilding the list from here would replace the item being picked; only the panes change.
+    QTimer::singleShot(0, this, &TeamRunsPage::syncReview);
+}
+
+void TeamRunsPage::applySelected() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    if (!copy || m_selection.isEmpty() || m_workspace.copyRunning(*copy)) {
+        return;
+    }
+    if (m_workspace.fileIsDirty() && !m_workspace.confirmDiscard()) {
+        return;
+    }
+    std::vector<FileChange> selected;
+    QStringList lines;
+    for (const FileChange& change : m_changes) {
+        if (m_selection.contains(change.path)) {
+            selected.push_back(change);
+            lines.append(change.kind() + QStringLiteral(": ") + change.path);
+        }
+    }
+    const QString count = QString::number(selected.size());
+    Dialogs::Alert alert;
+    alert.message = QStringLiteral("Apply ") + count + QStringLiteral(" reviewed files?");
+    alert.informativeText = QStringLiteral("Project: ") + run->project + QStringLiteral("\n\n") +
+                            lines.join(QLatin1Char('\n')) +
+                            QStringLiteral(
+                                "\n\nOriginal files are backed up inside this run. "
+                                "Conflicting changes are blocked.");
+    alert.buttons = {QStringLiteral("Apply changes"), QStringLiteral("Cancel")};
+    alert.style = Dialogs::Style::Warning;
+    if (m_workspace.services().dialogs->alert(alert) != 0) {
+        return;
+    }
+    try {
+        RunFiles::apply(selected, run->project, copy->directory, RunStore::newBackupFolder(*run));
+    } catch (const RunFilesError& error) {
+        m_status = error.message();
+        syncReview();
+        return;
+    }
+    m_selection.clear();
+    m_status = QStringLiteral("Applied ") + count +
+               QStringLiteral(" files. Originals are saved in the run’s backup folder.");
+    syncReview();
+    m_workspace.refreshFiles();
+    QStringList locations;
+    for (const FileChange& change : selected) {
+        locations.append(run->project + QLatin1Char('/') + change.path);
+    }
+    m_workspace.reloadAppliedFiles(locations);
+}
+
+void TeamRunsPage::showOutput(const RunCopy& copy) {
+    if (copy.session) {
+        for (const SessionPointer& session : m_workspace.sessions()) {
+            if (session->id() == *copy.session) {
+                m_workspace.setActiveSessionID(session->id());
+                m_workspace.setFocusMode(true);
+                m_workspace.setDestination(Destination::Workspace);
+                return;
+            }
+        }
+    }
+    const std::optional<TeamRun> run = shownRun();
+    if (!run) {
+        return;
+    }
+    delete m_outputSheet;
+    m_outputSheet = new QDialog(this);
+    m_outputSheet->setWindowTitle(QStringLiteral("Assistant output"));
+    m_outputSheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_outputSheet->resize(720, 480);
+    auto* layout = new QVBoxLayout(m_outputSheet);
+    layout->addWidget(roleLabel(QStringLiteral("Assistant output"), "title"));
+    auto* text = new QPlainTextEdit(m_workspace.runOutput(copy, *run));
+    text->setReadOnly(true);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    layout->addWidget(text, 1);
+    auto* done = actionButton(QStringLiteral("Done"), true);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(done);
+    layout->addLayout(row);
+    connect(done, &QPushButton::clicked, m_outputSheet, &QDialog::accept);
+    m_outputSheet->setModal(true);
+    m_outputSheet->show();
+}

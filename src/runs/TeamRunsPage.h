@@ -1,0 +1,115 @@
+#pragma once
+
+#include "runs/FileChange.h"
+#include "runs/TeamRun.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QSet>
+#include <QUuid>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QVBoxLayout;
+class Theme;
+class Workspace;
+
+// The "Team runs" page: the runs of the workspace, one card per assistant copy with its
+// state and actions, the AI comparison, and the review of one copy's files with the apply of
+// the ticked ones into the project.
+class TeamRunsPage : public QWidget {
+    Q_OBJECT
+
+public:
+    TeamRunsPage(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+
+    // The run shown: the selected one, else the newest; nothing without runs.
+    std::optional<TeamRun> shownRun() const;
+
+    // Review state, for the window and for tests.
+    const std::vector<FileChange>& changes() const { return m_changes; }
+    const QSet<QString>& selection() const { return m_selection; }
+    const QString& previewPath() const { return m_previewPath; }
+    bool inspecting() const { return m_inspecting; }
+    const QString& status() const { return m_status; }
+    std::optional<QUuid> reviewedCopy() const { return m_reviewCopy; }
+
+    // The actions behind the buttons.
+    void inspect(const RunCopy& copy);
+    void setTicked(const QString& path, bool ticked);
+    void selectAll();
+    void showPreview(const QString& path);
+    void applySelected();
+    void showOutput(const RunCopy& copy);
+
+    // The parts, for tests.
+    QComboBox* runPicker() const { return m_runPicker; }
+    QPushButton* compareButton() const { return m_compareButton; }
+    QWidget* cardsArea() const { return m_cards; }
+    QListWidget* changeList() const { return m_changeList; }
+    QPushButton* applyButton() const { return m_applyButton; }
+    QPushButton* selectAllButton() const { return m_selectAllButton; }
+    QLabel* counterLabel() const { return m_counter; }
+    QLabel* statusLabel() const { return m_statusLabel; }
+    QLabel* reviewMessage() const { return m_reviewMessage; }
+    QPlainTextEdit* beforeView() const { return m_before; }
+    QPlainTextEdit* afterView() const { return m_after; }
+    QDialog* outputSheet() const { return m_outputSheet; }
+    bool showsEmptyState() const;
+
+Q_SIGNALS:
+    // A review finished reading the copy's changes (or failed to).
+    void inspectionFinished();
+
+private:
+    QWidget* buildRunArea();
+    QWidget* buildReviewArea();
+    void scheduleSync();
+    void syncRuns();
+    void syncCards(const TeamRun& run);
+    void syncReview();
+    std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
+    void inspectionArrived(const QUuid& token, const std::vector<FileChange>& changes,
+                           const std::optional<QString>& failure);
+
+    Workspace& m_workspace;
+    QPointer<Theme> m_theme;
+    bool m_syncScheduled = false;
+
+    QStackedWidget* m_stack = nullptr;
+    QWidget* m_emptyState = nullptr;
+    QComboBox* m_runPicker = nullptr;
+    QPushButton* m_compareButton = nullptr;
+    QWidget* m_cards = nullptr;
+    QVBoxLayout* m_cardsLayout = nullptr;
+    QLabel* m_reviewTitle = nullptr;
+    QLabel* m_reviewMessage = nullptr;
+    QListWidget* m_changeList = nullptr;
+    QPushButton* m_selectAllButton = nullptr;
+    QLabel* m_counter = nullptr;
+    QPushButton* m_applyButton = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QStackedWidget* m_previewStack = nullptr;
+    QPlainTextEdit* m_before = nullptr;
+    QPlainTextEdit* m_after = nullptr;
+    QPointer<QDialog> m_outputSheet;
+
+    // Review state; not kept across launches.
+    QUuid m_reviewRun;
+    std::optional<QUuid> m_reviewCopy;
+    QUuid m_inspection;  // the inspection whose result is awaited
+    std::vector<FileChange> m_changes;
+    QSet<QString> m_selection;
+    QString m_previewPath;
+    bool m_inspecting = false;
+    QString m_status;
+};

@@ -1,0 +1,149 @@
+// The Team runs page on a real run of the fake assistant: the copy card, the review of the
+// copy's files and the apply of ticked changes into the project.
+
+#include "appearance/Theme.h"
+#include "runs/TeamRunsPage.h"
+#include "workspace/WorkspaceTestKit.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+class TeamRunsPageTest : public WorkspaceTest {
+protected:
+    void TearDown() override {
+        page.reset();
+        WorkspaceTest::TearDown();
+    }
+
+    QStringList cardStates() const {
+        QStringList states;
+        for (QLabel* label :
+             page->cardsArea()->findChildren<QLabel*>(QStringLiteral("copyState"))) {
+            states << label->text();
+        }
+        return states;
+    }
+    QPushButton* cardButton(const QString& text) const {
+        for (QPushButton* button : page->cardsArea()->findChildren<QPushButton*>()) {
+            if (button->text() == text) {
+                return button;
+            }
+        }
+        return nullptr;
+    }
+    QStringList rows() const {
+        QStringList texts;
+        for (int row = 0; row < page->changeList()->count(); ++row) {
+            texts << page->changeList()->item(row)->text();
+        }
+        return texts;
+    }
+
+    Theme theme{false, preferences};
+    std::unique_ptr<TeamRunsPage> page;
+};
+
+TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplied) {
+    ASSERT_TRUE(writeFile(projectFile("main.txt"), "original\n"));
+    ASSERT_TRUE(writeFile(projectFile("old.txt"), "old\n"));
+    ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
+    Workspace& model = openWorkspace();
+    model.setSeparateCopies(true);
+    model.setRunStorageRoot(scratch() + QStringLiteral("/runs"));
+    model.setSelectedProviders({QStringLiteral("claude")});
+    page = std::make_unique<TeamRunsPage>(model, &theme);
+    page->resize(1100, 760);
+    page->show();
+    EXPECT_TRUE(page->showsEmptyState());
+
+    model.setPrompt(QStringLiteral("Improve the greeting"));
+    model.dispatchPrompt();
+    ASSERT_TRUE(waitUntil([&] { return !model.teamRuns().isEmpty(); }, 20s));
+    ASSERT_TRUE(waitForSessionsToFinish());
+    ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Finished"}; }, 5s))
+        << cardStates().join(',').toStdString();
+    EXPECT_FALSE(page->showsEmptyState());
+    EXPECT_EQ(page->runPicker()->currentText(), QStringLiteral("Improve the greeting"));
+    EXPECT_EQ(page->reviewMessage()->text(),
+              QStringLiteral("Choose an assistant’s files to review."));
+
+    // The assistant also added a file and removed one in its copy.
+    const RunCopy copy = model.teamRuns().first().copies.front();
+    ASSERT_TRUE(writeFile(copy.directory + QStringLiteral("/new.txt"), "new\n"));
+    ASSERT_TRUE(QFile::remove(copy.directory + QStringLiteral("/old.txt")));
+
+    // The editor has main.txt open; it follows the apply.
+    model.openFile(FileEntry{projectFile("main.txt"), false});
+    ASSERT_EQ(model.editorText(), QStringLiteral("original\n"));
+
+    QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
+    cardButton(QStringLiteral("Review files"))->click();
+    EXPECT_TRUE(page->inspecting());
+    EXPECT_EQ(page->reviewMessage()->text(), QStringLiteral("Reading changes…"));
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(rows(), (QStringList{"Changed   main.txt", "Added   new.txt", "Removed   old.txt"}));
+    EXPECT_EQ(page->counterLabel()->text(), QStringLiteral("3 changed files"));
+    EXPECT_EQ(page->previewPath(), QStringLiteral("main.txt"));
+    EXPECT_EQ(page->beforeView()->toPlainText(), QStringLiteral("original\n"));
+    EXPECT_EQ(page->afterView()->toPlainText(), QStringLiteral("written by claude\n"));
+    EXPECT_FALSE(page->applyButton()->isEnabled());
+
+    page->changeList()->item(0)->setCheckState(Qt::Checked);
+    page->changeList()->item(1)->setCheckState(Qt::Checked);
+    EXPECT_EQ(page->applyButton()->text(), QStringLiteral("Apply selected (2)"));
+    dialogs.answerAlert(QStringLiteral("Apply changes"));
+    page->applyButton()->click();
+
+    ASSERT_EQ(dialogs.alerts().size(), 1u);
+    EXPECT_EQ(dialogs.alerts().front().message, QStringLiteral("Apply 2 reviewed files?"));
+    EXPECT_EQ(dialogs.alerts().front().informativeText,
+              QStringLiteral("Project: ") + project() +
+                  QStringLiteral("\n\nChanged: main.txt\nAdded: new.txt\n\nOriginal files are "
+                                 "backed up inside this run. Conflicting changes are blocked."));
+    EXPECT_EQ(page->status(), QStringLiteral("Applied 2 files. Originals are saved in the run’s "
+                                             "backup folder."));
+    EXPECT_TRUE(page->selection().isEmpty());
+    EXPECT_EQ(readFile(projectFile("main.txt")), QByteArray("written by claude\n"));
+    EXPECT_EQ(readFile(projectFile("new.txt")), QByteArray("new\n"));
+    EXPECT_EQ(readFile(projectFile("old.txt")), QByteArray("old\n"));
+    EXPECT_EQ(model.editorText(), QStringLiteral("written by claude\n"));
+    EXPECT_FALSE(model.fileIsDirty());
+
+    // The same, now stale, review cannot be applied twice.
+    page->selectAll();
+    EXPECT_EQ(page->applyButton()->text(), QStringLiteral("Apply selected (3)"));
+    dialogs.answerAlert(QStringLiteral("Apply changes"));
+    page->applyButton()->click();
+    EXPECT_EQ(page->status(), QStringLiteral("main.txt changed in your project since this run "
+                                             "began. Nothing was applied; review the conflict "
+                                             "first."));
+    EXPECT_EQ(readFile(projectFile("old.txt")), QByteArray("old\n"));
+
+    // "Output" of a copy whose session is still listed jumps to it.
+    model.setDestination(Destination::History);
+    cardButton(QStringLiteral("Output"))->click();
+    EXPECT_EQ(model.activeSessionID(), copy.session);
+    EXPECT_TRUE(model.focusMode());
+    EXPECT_EQ(model.destination(), Destination::Workspace);
+
+    // Once it is closed, the output sheet shows what was saved.
+    model.closeSession(model.sessions().first());
+    page->showOutput(copy);
+    ASSERT_TRUE(page->outputSheet());
+    EXPECT_EQ(page->outputSheet()->windowTitle(), QStringLiteral("Assistant output"));
+    const auto* text = page->outputSheet()->findChild<QPlainTextEdit*>();
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("FAKE_claude_DONE")));
+}
