@@ -73,6 +73,7 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
             m_companion->shutdown();
         }
         if (m_workspace) {
+            m_workspace->cancelPreparation();
             m_workspace->stopAll();
         }
     });

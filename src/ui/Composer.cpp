@@ -53,6 +53,9 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
     m_cancel = Widgets::button(QStringLiteral("Cancel"));
     buttons->addWidget(m_run);
     buttons->addWidget(m_cancel);
+    m_progress = new QLabel;
+    m_progress->setProperty("role", QStringLiteral("caption"));
+    buttons->addWidget(m_progress);
     buttons->addStretch(1);
     bottom->addLayout(buttons);
     layout->addLayout(bottom);
@@ -64,11 +67,12 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
         }
     });
     connect(m_run, &QPushButton::clicked, this, [this] { m_workspace.dispatchPrompt(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { m_workspace.cancelPreparation(); });
 
     for (auto signal : {&Workspace::promptChanged, &Workspace::folderChanged,
                         &Workspace::selectedProvidersChanged, &Workspace::availableChanged,
                         &Workspace::providersChanged, &Workspace::separateCopiesChanged,
-                        &Workspace::preparingRunChanged}) {
+                        &Workspace::preparingRunChanged, &Workspace::preparationProgressChanged}) {
         connect(&m_workspace, signal, this, &Composer::update);
     }
     update();
@@ -96,4 +100,10 @@ void Composer::update() {
     m_run->setText(preparing ? QStringLiteral("Preparing…") : QStringLiteral("Run task"));
     m_run->setEnabled(!preparing && !m_workspace.prompt().trimmed().isEmpty());
     m_cancel->setVisible(preparing);
+    const qint64 total = m_workspace.preparationTotal();
+    m_progress->setText(preparing && total > 0 ? QStringLiteral("Copying %1 of %2 files")
+                                                     .arg(m_workspace.preparationCopied())
+                                                     .arg(total)
+                                               : QString());
+    m_progress->setVisible(!m_progress->text().isEmpty());
 }

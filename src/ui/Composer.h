@@ -19,6 +19,8 @@ public:
 
     QPushButton* runButton() const { return m_run; }
     QPushButton* cancelButton() const { return m_cancel; }
+    // "Copying 12 of 40 files" while a team run is being prepared.
+    QLabel* progressLabel() const { return m_progress; }
     QPlainTextEdit* editor() const { return m_editor; }
     QLabel* projectLabel() const { return m_project; }
     QLabel* selectedLabel() const { return m_selected; }
@@ -36,4 +38,5 @@ private:
     QPlainTextEdit* m_editor;
     QPushButton* m_run;
     QPushButton* m_cancel;
+    QLabel* m_progress;
 };

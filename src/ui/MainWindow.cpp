@@ -8,6 +8,7 @@
 #include "assistants/AssistantsPage.h"
 #include "companion/BrandAssets.h"
 #include "files/FilesPage.h"
+#include "runs/TeamRunsPage.h"
 #include "ui/AppStyle.h"
 #include "ui/Icons.h"
 #include "ui/SettingsPage.h"
@@ -119,6 +120,8 @@ QWidget* MainWindow::createPage(Destination destination) {
             return new AssistantsPage(m_workspace, m_theme);
         case Destination::History:
             return new HistoryPage(m_workspace, m_theme);
+        case Destination::TeamRuns:
+            return new TeamRunsPage(m_workspace, &m_theme);
         case Destination::Appearance:
             return new AppearancePage(m_theme);
         case Destination::MacActions:
