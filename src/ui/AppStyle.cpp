@@ -88,6 +88,15 @@ QLineEdit:focus, QPlainTextEdit:focus { border-color: %accent; }
 QListView, QTreeView, QTableView, QTextEdit { background: %bg; border: 1px solid %border;
                                               border-radius: 8px; outline: none; }
 QListView::item, QTreeView::item { padding: 3px 4px; }
+QListView::indicator, QTreeView::indicator { width: 13px; height: 13px; border-radius: 3px;
+                                             border: 1px solid %muted; background: %bg; }
+QListView::indicator:checked, QTreeView::indicator:checked { background: %accent;
+                                                             border-color: %accent; }
+QComboBox { background: %surface; border: 1px solid %border; border-radius: 6px;
+            padding: 5px 8px; color: %text; }
+QComboBox:hover { background: %hover; }
+QComboBox QAbstractItemView { background: %surface; color: %text; border: 1px solid %border;
+                              selection-background-color: %accentSoft; selection-color: %accent; }
 QListView::item:selected, QTreeView::item:selected { background: %accentSoft; color: %accent; }
 QListView::item:hover, QTreeView::item:hover { background: %hover; }
 QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; border: none; }
