@@ -5,6 +5,8 @@
 #include "ui/Icons.h"
 #include "workspace/Workspace.h"
 
+#include "ui/Widgets.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -27,28 +29,6 @@ namespace {
 constexpr int kFileListWidth = 270;
 constexpr int kDirtyDotSize = 8;
 
-QLabel* roleLabel(const QString& text, const char* role) {
-    auto* label = new QLabel(text);
-    label->setProperty("role", QString::fromLatin1(role));
-    label->setTextInteractionFlags(Qt::NoTextInteraction);
-    return label;
-}
-
-QFrame* card() {
-    auto* frame = new QFrame;
-    frame->setProperty("card", true);
-    return frame;
-}
-
-QPushButton* actionButton(const QString& text, bool primary = false) {
-    auto* button = new QPushButton(text);
-    if (primary) {
-        button->setProperty("primary", true);
-    }
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
-}
-
 }  // namespace
 
 FilesPage::FilesPage(Workspace& workspace, Theme* theme, QWidget* parent)
@@ -60,13 +40,13 @@ FilesPage::FilesPage(Workspace& workspace, Theme* theme, QWidget* parent)
     auto* header = new QHBoxLayout;
     auto* headings = new QVBoxLayout;
     headings->setSpacing(4);
-    headings->addWidget(roleLabel(QStringLiteral("Files & runner"), "headline"));
-    headings->addWidget(roleLabel(
+    headings->addWidget(Widgets::label(QStringLiteral("Files & runner"), "headline"));
+    headings->addWidget(Widgets::label(
         QStringLiteral("Edit a file, run it locally, and inspect the output in a terminal."),
         "muted"));
     header->addLayout(headings, 1);
-    auto* openProject = actionButton(QStringLiteral("Open project"));
-    auto* newFile = actionButton(QStringLiteral("New file"), true);
+    auto* openProject = Widgets::button(QStringLiteral("Open project"));
+    auto* newFile = Widgets::button(QStringLiteral("New file"), "primary");
     header->addWidget(openProject, 0, Qt::AlignBottom);
     header->addWidget(newFile, 0, Qt::AlignBottom);
     layout->addLayout(header);
@@ -109,14 +89,14 @@ FilesPage::FilesPage(Workspace& workspace, Theme* theme, QWidget* parent)
 }
 
 QWidget* FilesPage::buildFileList() {
-    QFrame* frame = card();
+    QFrame* frame = Widgets::card();
     frame->setFixedWidth(kFileListWidth);
     auto* layout = new QVBoxLayout(frame);
     layout->setContentsMargins(14, 14, 14, 14);
     layout->setSpacing(10);
 
     auto* top = new QHBoxLayout;
-    m_folderLabel = roleLabel(QString(), "title");
+    m_folderLabel = Widgets::label(QString(), "title");
     m_folderLabel->setMinimumWidth(0);
     m_parentButton = new QToolButton;
     m_parentButton->setProperty("flat", true);
@@ -162,7 +142,7 @@ QWidget* FilesPage::buildFileList() {
 }
 
 QWidget* FilesPage::buildEditorArea() {
-    QFrame* frame = card();
+    QFrame* frame = Widgets::card();
     auto* outer = new QVBoxLayout(frame);
     outer->setContentsMargins(1, 1, 1, 1);
     m_editorStack = new QStackedWidget;
@@ -171,9 +151,9 @@ QWidget* FilesPage::buildEditorArea() {
     m_emptyState = new QWidget;
     auto* empty = new QVBoxLayout(m_emptyState);
     empty->addStretch(1);
-    auto* emptyTitle = roleLabel(QStringLiteral("Make something here."), "title");
+    auto* emptyTitle = Widgets::label(QStringLiteral("Make something here."), "title");
     emptyTitle->setAlignment(Qt::AlignCenter);
-    auto* emptyText = roleLabel(
+    auto* emptyText = Widgets::label(
         QStringLiteral("Choose a text file from your project, or create a new one."), "muted");
     emptyText->setAlignment(Qt::AlignCenter);
     emptyText->setWordWrap(true);
@@ -189,12 +169,12 @@ QWidget* FilesPage::buildEditorArea() {
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(16, 10, 12, 10);
     bar->setSpacing(8);
-    m_fileName = roleLabel(QString(), "title");
+    m_fileName = Widgets::label(QString(), "title");
     m_dirtyDot = new QLabel;
     m_dirtyDot->setFixedSize(kDirtyDotSize, kDirtyDotSize);
     m_dirtyDot->setToolTip(QStringLiteral("Unsaved changes"));
-    m_saveButton = actionButton(QStringLiteral("Save"));
-    m_runFileButton = actionButton(QStringLiteral("Run file"), true);
+    m_saveButton = Widgets::button(QStringLiteral("Save"));
+    m_runFileButton = Widgets::button(QStringLiteral("Run file"), "primary");
     bar->addWidget(m_fileName);
     bar->addWidget(m_dirtyDot, 0, Qt::AlignVCenter);
     bar->addStretch(1);
@@ -220,7 +200,7 @@ QWidget* FilesPage::buildRunner() {
     layout->setSpacing(8);
     m_commandField = new QLineEdit;
     m_commandField->setPlaceholderText(QStringLiteral("Custom command"));
-    m_runCommandButton = actionButton(QStringLiteral("Run"));
+    m_runCommandButton = Widgets::button(QStringLiteral("Run"));
     layout->addWidget(m_commandField, 1);
     layout->addWidget(m_runCommandButton);
 

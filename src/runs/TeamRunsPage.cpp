@@ -9,6 +9,8 @@
 #include "workspace/Characters.h"
 #include "workspace/Workspace.h"
 
+#include "ui/Widgets.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
@@ -30,28 +32,6 @@ namespace {
 constexpr int kPickerLength = 70;
 constexpr int kReviewListWidth = 300;
 
-QLabel* roleLabel(const QString& text, const char* role) {
-    auto* label = new QLabel(text);
-    label->setProperty("role", QString::fromLatin1(role));
-    label->setWordWrap(true);
-    return label;
-}
-
-QFrame* card() {
-    auto* frame = new QFrame;
-    frame->setProperty("card", true);
-    return frame;
-}
-
-QPushButton* actionButton(const QString& text, bool primary = false) {
-    auto* button = new QPushButton(text);
-    if (primary) {
-        button->setProperty("primary", true);
-    }
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
-}
-
 QString runIDText(const QUuid& id) {
     return id.toString(QUuid::WithoutBraces).toUpper();
 }
@@ -70,23 +50,25 @@ TeamRunsPage::TeamRunsPage(Workspace& workspace, Theme* theme, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
     layout->setSpacing(14);
-    layout->addWidget(roleLabel(QStringLiteral("Build. Compare. Choose."), "headline"));
-    layout->addWidget(roleLabel(QStringLiteral("Your team’s work, in one place."), "muted"));
-    auto* information = card();
+    layout->addWidget(
+        Widgets::wrappingLabel(QStringLiteral("Build. Compare. Choose."), "headline"));
+    layout->addWidget(
+        Widgets::wrappingLabel(QStringLiteral("Your team’s work, in one place."), "muted"));
+    auto* information = Widgets::card();
     auto* informationLayout = new QVBoxLayout(information);
-    informationLayout->addWidget(
-        roleLabel(QStringLiteral("Each assistant works in its own copy. Review the output and "
-                                 "files, then choose what goes into your project."),
-                  "body"));
+    informationLayout->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("Each assistant works in its own copy. Review the output and "
+                       "files, then choose what goes into your project."),
+        "body"));
     layout->addWidget(information);
 
     m_stack = new QStackedWidget;
     m_emptyState = new QWidget;
     auto* emptyLayout = new QVBoxLayout(m_emptyState);
     emptyLayout->addStretch(1);
-    auto* emptyTitle = roleLabel(QStringLiteral("Start your first team run"), "title");
+    auto* emptyTitle = Widgets::wrappingLabel(QStringLiteral("Start your first team run"), "title");
     emptyTitle->setAlignment(Qt::AlignCenter);
-    auto* emptyText = roleLabel(
+    auto* emptyText = Widgets::wrappingLabel(
         QStringLiteral("In Workspace, choose Separate copies, select your assistants and send a "
                        "task. The results will appear here."),
         "muted");
@@ -119,7 +101,7 @@ QWidget* TeamRunsPage::buildRunArea() {
     m_runPicker = new QComboBox;
     m_runPicker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_runPicker->setMinimumContentsLength(40);
-    m_compareButton = actionButton(QStringLiteral("Compare with AI"));
+    m_compareButton = Widgets::button(QStringLiteral("Compare with AI"));
     bar->addWidget(m_runPicker, 1);
     bar->addWidget(m_compareButton);
     layout->addLayout(bar);
@@ -141,19 +123,19 @@ QWidget* TeamRunsPage::buildRunArea() {
 }
 
 QWidget* TeamRunsPage::buildReviewArea() {
-    auto* area = card();
+    auto* area = Widgets::card();
     auto* layout = new QHBoxLayout(area);
     layout->setSpacing(12);
 
     auto* left = new QVBoxLayout;
-    m_reviewTitle = roleLabel(QString(), "title");
-    m_counter = roleLabel(QString(), "muted");
-    m_reviewMessage = roleLabel(QString(), "muted");
+    m_reviewTitle = Widgets::wrappingLabel(QString(), "title");
+    m_counter = Widgets::wrappingLabel(QString(), "muted");
+    m_reviewMessage = Widgets::wrappingLabel(QString(), "muted");
     m_changeList = new QListWidget;
     m_changeList->setMinimumWidth(kReviewListWidth);
-    m_selectAllButton = actionButton(QStringLiteral("Select all"));
-    m_applyButton = actionButton(QString(), true);
-    m_statusLabel = roleLabel(QString(), "muted");
+    m_selectAllButton = Widgets::button(QStringLiteral("Select all"));
+    m_applyButton = Widgets::button(QString(), "primary");
+    m_statusLabel = Widgets::wrappingLabel(QString(), "muted");
     m_statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     left->addWidget(m_reviewTitle);
     left->addWidget(m_counter);
@@ -169,7 +151,7 @@ QWidget* TeamRunsPage::buildReviewArea() {
 
     m_previewStack = new QStackedWidget;
     auto* nothingPicked =
-        roleLabel(QStringLiteral("Choose a file to compare its contents."), "muted");
+        Widgets::wrappingLabel(QStringLiteral("Choose a file to compare its contents."), "muted");
     nothingPicked->setAlignment(Qt::AlignCenter);
     m_previewStack->addWidget(nothingPicked);
     auto* panes = new QWidget;
@@ -180,7 +162,7 @@ QWidget* TeamRunsPage::buildReviewArea() {
     for (auto [title, view] : {std::pair{QStringLiteral("Before"), m_before},
                                std::pair{QStringLiteral("After"), m_after}}) {
         auto* column = new QVBoxLayout;
-        column->addWidget(roleLabel(title, "caption"));
+        column->addWidget(Widgets::wrappingLabel(title, "caption"));
         column->addWidget(view, 1);
         panesLayout->addLayout(column, 1);
     }
@@ -267,9 +249,9 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         delete item;
     }
     for (const RunCopy& copy : run.copies) {
-        auto* frame = card();
+        auto* frame = Widgets::card();
         auto* row = new QHBoxLayout(frame);
-        auto* name = roleLabel(m_workspace.provider(copy.provider).name, "title");
+        auto* name = Widgets::wrappingLabel(m_workspace.provider(copy.provider).name, "title");
         QString state;
         if (m_workspace.copyRunning(copy)) {
             state = QStringLiteral("Running");
@@ -280,13 +262,14 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         } else {
             state = QStringLiteral("Needs attention · exit ") + QString::number(*copy.exitCode);
         }
-        auto* stateLabel = roleLabel(state, "muted");
+        auto* stateLabel = Widgets::wrappingLabel(state, "muted");
         stateLabel->setObjectName(QStringLiteral("copyState"));
         row->addWidget(name);
         row->addWidget(stateLabel, 1);
-        auto* open = actionButton(QStringLiteral("Open working copy"));
-        auto* output = actionButton(QStringLiteral("Output"));
-        auto* review = actionButton(QStringLiteral("Review files"), m_reviewCopy == copy.id);
+        auto* open = Widgets::button(QStringLiteral("Open working copy"));
+        auto* output = Widgets::button(QStringLiteral("Output"));
+        auto* review = Widgets::button(QStringLiteral("Review files"),
+                                       m_reviewCopy == copy.id ? "primary" : nullptr);
         row->addWidget(open);
         row->addWidget(output);
         row->addWidget(review);
@@ -511,12 +494,12 @@ void TeamRunsPage::showOutput(const RunCopy& copy) {
     m_outputSheet->setAttribute(Qt::WA_DeleteOnClose);
     m_outputSheet->resize(720, 480);
     auto* layout = new QVBoxLayout(m_outputSheet);
-    layout->addWidget(roleLabel(QStringLiteral("Assistant output"), "title"));
+    layout->addWidget(Widgets::wrappingLabel(QStringLiteral("Assistant output"), "title"));
     auto* text = new QPlainTextEdit(m_workspace.runOutput(copy, *run));
     text->setReadOnly(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     layout->addWidget(text, 1);
-    auto* done = actionButton(QStringLiteral("Done"), true);
+    auto* done = Widgets::button(QStringLiteral("Done"), "primary");
     auto* row = new QHBoxLayout;
     row->addStretch(1);
     row->addWidget(done);
