@@ -107,16 +107,7 @@ AppearancePage::AppearancePage(Theme& theme, QWidget* parent) : QWidget(parent),
         return picked;
     };
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    scroll->setWidget(content);
-    auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->setSpacing(16);
+    QVBoxLayout* layout = Widgets::scrollingPage(this);
 
     layout->addWidget(Widgets::label(QStringLiteral("Make it yours"), "accent"));
     layout->addWidget(Widgets::label(QStringLiteral("A workspace in your colors."), "headline"));

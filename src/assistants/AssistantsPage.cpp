@@ -39,16 +39,7 @@ QFrame* infoCard(QLayout* content) {
 
 AssistantsPage::AssistantsPage(Workspace& workspace, Theme& theme, QWidget* parent)
     : QWidget(parent), m_workspace(workspace), m_theme(theme) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    scroll->setWidget(content);
-    auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->setSpacing(16);
+    QVBoxLayout* layout = Widgets::scrollingPage(this);
 
     auto* intro = new QHBoxLayout;
     intro->setSpacing(16);

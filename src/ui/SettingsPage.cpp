@@ -35,15 +35,7 @@ QFrame* settingsCard(const QString& heading, const QString& text, QLayout* contr
 
 SettingsPage::SettingsPage(Workspace& workspace, Theme* theme, QWidget* parent)
     : QWidget(parent), m_workspace(workspace) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->setSpacing(16);
+    QVBoxLayout* layout = Widgets::scrollingPage(this);
 
     layout->addWidget(Widgets::label(QStringLiteral("Simple on the surface."), "headline"));
     layout->addWidget(Widgets::label(
@@ -152,5 +144,4 @@ SettingsPage::SettingsPage(Workspace& workspace, Theme* theme, QWidget* parent)
         QStringLiteral("VELK ") + BrandAssets::version() +
             QStringLiteral(" · Native Linux desktop interface · No web server required"),
         "muted"));
-    scroll->setWidget(content);
 }

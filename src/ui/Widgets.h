@@ -3,8 +3,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QString>
 #include <QStyle>
+#include <QVBoxLayout>
 #include <QVariant>
 
 // Small constructors for the styled building blocks of the pages (see AppStyle.h for the
@@ -46,6 +48,22 @@ inline QPushButton* button(const QString& text, const char* kind = nullptr,
     }
     result->setCursor(Qt::PointingHandCursor);
     return result;
+}
+
+// Gives `page` a scroll area filling it and returns the column layout of the scrolled
+// content, with the pages' usual margins and spacing.
+inline QVBoxLayout* scrollingPage(QWidget* page) {
+    auto* outer = new QVBoxLayout(page);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    outer->addWidget(scroll);
+    auto* content = new QWidget;
+    scroll->setWidget(content);
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(28, 24, 28, 24);
+    layout->setSpacing(16);
+    return layout;
 }
 
 // Re-applies the stylesheet after a dynamic property used by it changed.
