@@ -69,6 +69,7 @@ fi
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+export TSAN_OPTIONS="${TSAN_OPTIONS:-suppressions=$(cd "$(dirname "$0")/.." && pwd)/tests/tsan.supp}"
 
 cd "$build_dir"
 ctest --output-on-failure --timeout 900 -j "$(nproc)" "$@"
