@@ -8,7 +8,7 @@ CMAKE_GEN   = -G Ninja
 export CCACHE_BASEDIR   := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps build run test test-sanitize test-tsan bench format clean
+.PHONY: all deps build run test test-package test-sanitize test-tsan bench format clean
 
 all: build
 
@@ -26,6 +26,11 @@ run: build
 
 test: build
 	scripts/test.sh $(BUILD)/release
+
+# The Debian package of the Release build: installed with apt-get, its desktop files
+# validated, the installed self-test run, then removed again (needs root or sudo).
+test-package: build
+	scripts/test-package.sh $(BUILD)/release
 
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps

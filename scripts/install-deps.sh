@@ -31,6 +31,8 @@ packages=(
     libbenchmark-dev libvterm-dev clang libclang-rt-14-dev
     # formatting
     clang-format
+    # the Debian package: dependency scan, and the checks of its menu entry and metadata
+    dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()

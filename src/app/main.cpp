@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFileInfo>
+#include <QIcon>
 #include <QTimer>
 
 #include <memory>
@@ -60,6 +61,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("VELK"));
     QApplication::setApplicationVersion(QStringLiteral(VELK_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
+    // The menu entry's id lets the desktop match the window to its entry; the icon comes from
+    // the installed icon theme, else from the copy built into the executable.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ai.kelo.velk"));
+    QApplication::setWindowIcon(QIcon::fromTheme(
+        QStringLiteral("ai.kelo.velk"), QIcon(QStringLiteral(":/icons/ai.kelo.velk.svg"))));
 
     if (commandLine.selfTest) {
         return runSelfTestMode(commandLine);
