@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
@@ -60,6 +61,11 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
     bottom->addLayout(buttons);
     layout->addLayout(bottom);
     Q_UNUSED(theme);
+    // Keyboard order follows the reading order: mode, task, then its buttons.
+    QWidget::setTabOrder(m_separate, m_shared);
+    QWidget::setTabOrder(m_shared, m_editor);
+    QWidget::setTabOrder(m_editor, m_run);
+    QWidget::setTabOrder(m_run, m_cancel);
 
     connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
         if (m_editor->toPlainText() != m_workspace.prompt()) {
@@ -67,6 +73,16 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
         }
     });
     connect(m_run, &QPushButton::clicked, this, [this] { m_workspace.dispatchPrompt(); });
+    // Control+Return runs the task from the keyboard, as the button would.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(keys, m_editor, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (m_run->isEnabled()) {
+                m_run->click();
+            }
+        });
+    }
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_workspace.cancelPreparation(); });
 
     for (auto signal : {&Workspace::promptChanged, &Workspace::folderChanged,

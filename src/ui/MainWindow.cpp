@@ -10,6 +10,7 @@
 #include "files/FilesPage.h"
 #include "runs/TeamRunsPage.h"
 #include "ui/AppStyle.h"
+#include "ui/Composer.h"
 #include "ui/Icons.h"
 #include "ui/SettingsPage.h"
 #include "ui/Widgets.h"
@@ -21,6 +22,7 @@
 #include <QFileInfo>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QPlainTextEdit>
 #include <QPropertyAnimation>
 #include <QResizeEvent>
 #include <QStackedWidget>
@@ -106,6 +108,10 @@ MainWindow::MainWindow(Workspace& workspace, Theme& theme, QWidget* parent)
     syncHeaderFolder();
     syncStatus();
     syncNotice();
+    // The window opens with the caret in the task field, ready to type.
+    if (auto* workspacePage = qobject_cast<WorkspacePage*>(m_pages.value(Destination::Workspace))) {
+        workspacePage->composer()->editor()->setFocus();
+    }
 }
 
 QWidget* MainWindow::createPage(Destination destination) {
