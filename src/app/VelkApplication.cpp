@@ -3,6 +3,9 @@
 #include "actions/LinuxStepRunner.h"
 #include "companion/CompanionModel.h"
 #include "companion/LinuxSpeechServices.h"
+#include "companion/ui/CompanionController.h"
+#include "companion/ui/CompanionControls.h"
+#include "companion/ui/DesktopPet.h"
 
 #include "appearance/HexColor.h"
 #include "appearance/Theme.h"
@@ -13,6 +16,7 @@
 #include "platform/LogindInhibitor.h"
 #include "platform/Preferences.h"
 #include "terminal/TerminalView.h"
+#include "ui/AppStyle.h"
 #include "ui/MainWindow.h"
 #include "ui/QtDialogs.h"
 #include "ui/QuitPolicy.h"
@@ -25,6 +29,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -32,6 +37,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QUuid>
+#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -41,6 +47,7 @@ namespace {
 const QList<Destination> kCapturedPages = {
     Destination::Workspace,  Destination::Assistants,     Destination::Appearance,
     Destination::MacActions, Destination::FilesAndRunner, Destination::Settings,
+    Destination::Companion,
 };
 
 // The standard edit commands go to whatever has the keyboard focus (a text field, the
@@ -69,7 +76,9 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
     // Whatever ends the event loop (the Quit command, a session logout), the companion and
     // every session are stopped on the way out.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        if (m_companion) {
+        if (m_companionController) {
+            m_companionController->shutdown();
+        } else if (m_companion) {
             m_companion->shutdown();
         }
         if (m_workspace) {
@@ -80,7 +89,8 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
 }
 
 VelkApplication::~VelkApplication() {
-    // The window observes the models: it goes first.
+    // The windows observe the models: they go first.
+    m_companionController.reset();
     m_window.reset();
 }
 
@@ -100,15 +110,46 @@ void VelkApplication::launch() {
 
     openProjectFolder();
 
-    m_window = std::make_unique<MainWindow>(*m_workspace, *m_theme);
+    m_window = std::make_unique<MainWindow>(*m_workspace, *m_theme, m_companion.get());
     m_dialogs->setParentWindow(m_window.get());
     installMenus();
     m_window->move(m_window->screen()->availableGeometry().center() - m_window->rect().center());
     showMainWindow();
+    if (!m_commandLine.automation()) {
+        startCompanion();
+    }
 
     if (m_commandLine.captureFolder) {
         capturePages(*m_commandLine.captureFolder);
     }
+}
+
+void VelkApplication::startCompanion() {
+    QPointer<VelkApplication> self(this);
+    CompanionController::Actions actions;
+    actions.showMain = [self] {
+        if (self) {
+            self->showMainWindow();
+        }
+    };
+    actions.quit = [self] {
+        if (self) {
+            self->requestQuit();
+        }
+    };
+    m_companionController = std::make_unique<CompanionController>(
+        *m_companion, *m_workspace, *m_theme, *m_preferences, std::move(actions));
+    if (m_companionController->statusItem()) {
+        return;
+    }
+    // Without a tray the tray menu's only command of its own lives in the menu bar.
+    QMenu* companionMenu = m_window->menuBar()->addMenu(QStringLiteral("Companion"));
+    QAction* stop = companionMenu->addAction(QStringLiteral("Stop microphone & audio"));
+    connect(stop, &QAction::triggered, this, [this] {
+        if (m_companionController) {
+            m_companionController->stopAudio();
+        }
+    });
 }
 
 void VelkApplication::openProjectFolder() {
@@ -265,6 +306,7 @@ void VelkApplication::capturePages(const QString& folder) {
 
 void VelkApplication::captureNextPage(const QString& folder, int index) {
     if (index >= kCapturedPages.size()) {
+        captureCompanionWindows(folder);
         QCoreApplication::quit();
         return;
     }
@@ -278,4 +320,26 @@ void VelkApplication::captureNextPage(const QString& folder, int index) {
         }
         captureNextPage(folder, index + 1);
     });
+}
+
+// The companion's two floating windows, drawn as previews: capture never shows them.
+void VelkApplication::captureCompanionWindows(const QString& folder) {
+    DesktopPet pet(*m_companion, *m_theme, nullptr);
+    pet.resize(int(CompanionController::kPetWidth), int(CompanionController::kPetHeight));
+    QWidget panel;
+    panel.setAttribute(Qt::WA_TranslucentBackground);
+    panel.setStyleSheet(AppStyle::styleSheet(*m_theme));
+    auto* layout = new QVBoxLayout(&panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new CompanionControls(*m_companion, *m_theme, {}));
+    panel.resize(int(CompanionController::kControlsWidth),
+                 int(CompanionController::kControlsHeight));
+    const QList<std::pair<QWidget*, QString>> previews = {
+        {&pet, QStringLiteral("Companion pet.png")}, {&panel, QStringLiteral("Quick draft.png")}};
+    for (const auto& [widget, name] : previews) {
+        if (!widget->grab().save(folder + QLatin1Char('/') + name, "PNG")) {
+            std::fprintf(stdout, "Capture error: could not write %s\n", qPrintable(name));
+            std::fflush(stdout);
+        }
+    }
 }

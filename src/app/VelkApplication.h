@@ -16,6 +16,7 @@ class QMenuBar;
 class QtDialogs;
 class Theme;
 class StepRunner;
+class CompanionController;
 class CompanionModel;
 class Workspace;
 
@@ -36,6 +37,9 @@ public:
     Workspace* workspace() const { return m_workspace.get(); }
     Theme* theme() const { return m_theme.get(); }
     MainWindow* window() const { return m_window.get(); }
+    CompanionModel* companion() const { return m_companion.get(); }
+    // The desktop companion's windows; absent in the automation modes.
+    CompanionController* companionController() const { return m_companionController.get(); }
 
     // Menu commands.
     void about();
@@ -54,6 +58,8 @@ private:
     void openProjectFolder();
     void installMenus();
     void captureNextPage(const QString& folder, int index);
+    void captureCompanionWindows(const QString& folder);
+    void startCompanion();
 
     CommandLine m_commandLine;
     std::unique_ptr<Preferences> m_preferences;
@@ -65,5 +71,6 @@ private:
     std::unique_ptr<Theme> m_theme;
     std::unique_ptr<CompanionModel> m_companion;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<CompanionController> m_companionController;
     bool m_quitting = false;
 };

@@ -43,6 +43,12 @@ const QHash<QString, QString>& symbolTable() {
         {QStringLiteral("puzzlepiece.extension"), QStringLiteral("mimetypes/application-x-addon")},
         {QStringLiteral("asterisk"), QStringLiteral("emblems/emblem-system")},
         {QStringLiteral("sparkle"), QStringLiteral("status/starred")},
+        {QStringLiteral("circle.hexagongrid"), QStringLiteral("actions/view-app-grid")},
+        {QStringLiteral("mic"), QStringLiteral("devices/audio-input-microphone")},
+        {QStringLiteral("speaker.wave.2"), QStringLiteral("status/audio-volume-high")},
+        {QStringLiteral("photo"), QStringLiteral("mimetypes/image-x-generic")},
+        {QStringLiteral("location"), QStringLiteral("actions/find-location")},
+        {QStringLiteral("arrow.uturn.backward"), QStringLiteral("actions/edit-undo")},
     };
     return table;
 }

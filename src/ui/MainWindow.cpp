@@ -7,6 +7,8 @@
 #include "appearance/Theme.h"
 #include "assistants/AssistantsPage.h"
 #include "companion/BrandAssets.h"
+#include "companion/CompanionModel.h"
+#include "companion/ui/CompanionSettingsView.h"
 #include "files/FilesPage.h"
 #include "runs/TeamRunsPage.h"
 #include "ui/AppStyle.h"
@@ -45,8 +47,9 @@ QWidget* laterPage(Destination destination) {
 
 }  // namespace
 
-MainWindow::MainWindow(Workspace& workspace, Theme& theme, QWidget* parent)
-    : QMainWindow(parent), m_workspace(workspace), m_theme(theme) {
+MainWindow::MainWindow(Workspace& workspace, Theme& theme, CompanionModel* companion,
+                       QWidget* parent)
+    : QMainWindow(parent), m_workspace(workspace), m_theme(theme), m_companion(companion) {
     setWindowTitle(QStringLiteral("VELK"));
     setMinimumSize(1180, 740);
     resize(1440, 900);
@@ -132,7 +135,15 @@ QWidget* MainWindow::createPage(Destination destination) {
             return new AppearancePage(m_theme);
         case Destination::MacActions:
             if (ComputerPlanner* planner = m_workspace.computer()) {
-                return new ComputerActionsPage(*planner, m_workspace, &m_theme);
+                QPointer<CompanionModel> companion = m_companion;
+                return new ComputerActionsPage(*planner, m_workspace, &m_theme, [companion] {
+                    return companion ? companion->draft() : QString();
+                });
+            }
+            return laterPage(destination);
+        case Destination::Companion:
+            if (m_companion) {
+                return new CompanionSettingsView(*m_companion, m_workspace, &m_theme);
             }
             return laterPage(destination);
         default:

@@ -13,6 +13,7 @@ class QPropertyAnimation;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
+class CompanionModel;
 class Theme;
 class Workspace;
 
@@ -24,7 +25,9 @@ class MainWindow : public QMainWindow {
 public:
     static constexpr int kSidebarWidth = 244;
 
-    MainWindow(Workspace& workspace, Theme& theme, QWidget* parent = nullptr);
+    // Without a companion model the Companion page says the feature is missing.
+    MainWindow(Workspace& workspace, Theme& theme, CompanionModel* companion = nullptr,
+               QWidget* parent = nullptr);
 
     QWidget* page(Destination destination) const { return m_pages.value(destination); }
     QWidget* currentPage() const;
@@ -53,6 +56,7 @@ private:
 
     Workspace& m_workspace;
     Theme& m_theme;
+    CompanionModel* m_companion = nullptr;
     QHash<Destination, QWidget*> m_pages;
     QHash<Destination, QToolButton*> m_navButtons;
     QButtonGroup* m_navGroup = nullptr;

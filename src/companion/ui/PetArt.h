@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+class CompanionModel;
+
+// Draws the companion's image scaled to fit with a 10-point margin, floating gently up and
+// down while animation is wanted, allowed by the model and not refused by the desktop's
+// reduced-motion setting. Without any image it shows a placeholder symbol.
+class PetArt : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kMargin = 10;
+    static constexpr int kFrameIntervalMs = 1000 / 24;
+
+    explicit PetArt(CompanionModel& model, QWidget* parent = nullptr);
+
+    // Whether this drawing should float at all (the desktop pet does, page previews don't).
+    void setAnimated(bool animated);
+    void setReducedMotion(bool reduced);
+    bool floating() const { return m_timer.isActive(); }
+
+    // The vertical offset of the floating motion at `seconds`: sin(t × 1.6) × 3, rounded.
+    static int floatOffset(double seconds);
+    // The offset drawn now: 0 while the drawing does not float.
+    int currentOffset() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void syncImage();
+    void syncMotion();
+
+    CompanionModel& m_model;
+    QImage m_image;
+    bool m_pixelArt = true;
+    bool m_animated = false;
+    bool m_reducedMotion = false;
+    QTimer m_timer;
+};
+
+// Whether the desktop asks applications to reduce motion (GNOME's "enable-animations" off).
+bool desktopPrefersReducedMotion();
