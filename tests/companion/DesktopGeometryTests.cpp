@@ -1,0 +1,106 @@
+// The placement rules of the companion's windows, in the desktop convention (bottom-left
+// origin, y upward), and the conversion from and to Qt's global coordinates.
+#include "companion/DesktopGeometry.h"
+
+#include <gtest/gtest.h>
+
+using DesktopGeometry::boundedOrigin;
+
+namespace {
+
+// The screen left of the primary one: x −1440, y 20, 1440 × 880 of visible frame.
+const QRectF kLeftScreen(-1440, 20, 1440, 880);
+
+TEST(BoundedOrigin, clampsAnOriginBelowAndRightOfTheScreenOntoItsCorner) {
+    EXPECT_EQ(boundedOrigin({500, -100}, {200, 200}, kLeftScreen), QPointF(-200, 20));
+}
+
+TEST(BoundedOrigin, keepsAnOriginThatIsAlreadyInside) {
+    EXPECT_EQ(boundedOrigin({-900, 300}, {200, 200}, kLeftScreen), QPointF(-900, 300));
+    // Touching the far edges exactly is still inside.
+    EXPECT_EQ(boundedOrigin({-200, 700}, {200, 200}, kLeftScreen), QPointF(-200, 700));
+}
+
+TEST(BoundedOrigin, pinsAWindowLargerThanTheScreenToItsMinimumCorner) {
+    EXPECT_EQ(boundedOrigin({300, 600}, {2000, 1000}, kLeftScreen), QPointF(-1440, 20));
+    EXPECT_EQ(boundedOrigin({-5000, -5000}, {2000, 1000}, kLeftScreen), QPointF(-1440, 20));
+    // Too wide only: x is pinned, y still follows the proposal.
+    EXPECT_EQ(boundedOrigin({0, 300}, {1600, 100}, kLeftScreen), QPointF(-1440, 300));
+}
+
+TEST(DesktopSpace, convertsQtRectanglesAroundThePrimaryScreensBottomEdge) {
+    // A 1920 × 1080 primary screen at Qt's origin: y = 0 is its bottom edge.
+    const DesktopSpace space(QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(space.toDesktop(QRectF(100, 880, 176, 186)), QRectF(100, 14, 176, 186));
+    EXPECT_EQ(space.toQt(QRectF(100, 14, 176, 186)), QRectF(100, 880, 176, 186));
+    EXPECT_EQ(space.pointToDesktop(QPointF(10, 1000)), QPointF(10, 80));
+    // A screen above the primary one has desktop y above its height.
+    EXPECT_EQ(space.toDesktop(QRectF(0, -800, 1280, 800)), QRectF(0, 1080, 1280, 800));
+}
+
+TEST(DesktopSpace, aStoredPositionSurvivesTheRoundTripWhenThePrimaryScreenIsNotAtTheOrigin) {
+    // Primary screen at Qt (1440, 200); a second screen at Qt (0, 0) to its left.
+    const DesktopSpace space(QRect(1440, 200, 1920, 1080));
+    const QRectF onPrimary(3000, 1000, 176, 186);
+    const QRectF stored = space.toDesktop(onPrimary);
+    // Bottom-left corner relative to the primary screen's bottom-left corner.
+    EXPECT_EQ(stored.topLeft(), QPointF(3000 - 1440, 1280 - 1186));
+    EXPECT_EQ(space.toQt(stored), onPrimary);
+
+    const QRectF onSecond(20, 40, 264, 279);
+    const QRectF storedSecond = space.toDesktop(onSecond);
+    EXPECT_LT(storedSecond.x(), 0);
+    EXPECT_EQ(space.toQt(storedSecond), onSecond);
+}
+
+ScreenLayout twoScreens() {
+    ScreenLayout layout;
+    layout.primaryGeometry = QRect(0, 0, 1920, 1080);
+    layout.screens = {{QRectF(0, 0, 1920, 1080), QRectF(0, 0, 1920, 1050)},
+                      {QRectF(-1440, 0, 1440, 900), kLeftScreen}};
+    layout.mainIndex = 0;
+    return layout;
+}
+
+TEST(ScreenChoice, takesTheFirstScreenMetElseTheMainScreenElseNothing) {
+    const ScreenLayout layout = twoScreens();
+    EXPECT_EQ(DesktopGeometry::screenFor(QRectF(-300, 100, 176, 186), layout),
+              layout.screens.at(1));
+    // Across both: the first in the system's order wins.
+    EXPECT_EQ(DesktopGeometry::screenFor(QRectF(-50, 100, 176, 186), layout), layout.screens.at(0));
+    // On no screen (a detached monitor): the main screen.
+    EXPECT_EQ(DesktopGeometry::screenFor(QRectF(5000, 5000, 176, 186), layout),
+              layout.screens.at(0));
+    EXPECT_EQ(DesktopGeometry::screenFor(QRectF(0, 0, 10, 10), ScreenLayout{{}, -1, {}}),
+              std::nullopt);
+
+    // The current screen is the one showing most of the window.
+    EXPECT_EQ(DesktopGeometry::currentScreen(QRectF(-50, 100, 176, 186), layout),
+              layout.screens.at(0));
+    EXPECT_EQ(DesktopGeometry::currentScreen(QRectF(-150, 100, 176, 186), layout),
+              layout.screens.at(1));
+}
+
+TEST(PetPlacement, homeIsTheBottomRightCornerOfTheVisibleFrame) {
+    EXPECT_EQ(DesktopGeometry::homeOrigin({176, 186}, QRectF(0, 40, 1920, 1040)),
+              QPointF(1920 - 176 - 28, 40 + 30));
+}
+
+TEST(PetPlacement, theQuickDraftOpensRightOfThePetUnlessTheScreenEndsFirst) {
+    const QRectF visible(0, 0, 1920, 1050);
+    const QSizeF controls(340, 394);
+    // Room on the right: 8 points right of the pet, 15 above its bottom.
+    EXPECT_EQ(DesktopGeometry::controlsOrigin(QRectF(400, 100, 176, 186), controls, visible),
+              QPointF(584, 115));
+    // The last position that still fits on the right: maxX + 8 + 340 = 1920.
+    EXPECT_EQ(DesktopGeometry::controlsOrigin(QRectF(1396, 100, 176, 186), controls, visible),
+              QPointF(1580, 115));
+    // One point further and it opens on the left.
+    EXPECT_EQ(DesktopGeometry::controlsOrigin(QRectF(1397, 100, 176, 186), controls, visible),
+              QPointF(1397 - 340 - 8, 115));
+    // High up, the panel is kept on the screen.
+    EXPECT_EQ(DesktopGeometry::controlsOrigin(QRectF(400, 900, 176, 186), controls, visible),
+              QPointF(584, 1050 - 394));
+}
+
+}  // namespace
