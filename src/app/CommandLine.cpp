@@ -28,6 +28,9 @@ QString CommandLine::selfTestOutputFolder() const {
     if (testOutput) {
         return *testOutput;
     }
-    // QDir::tempPath() has no trailing separator, so this is "/tmp" + "VELK-tests".
-    return QDir::tempPath() + QStringLiteral("VELK-tests");
+    // "VELK-tests" inside the temporary folder. The name is appended as text to the folder
+    // path with its trailing separator; QDir::tempPath() drops that separator, so it is put
+    // back. Without it the result would be a sibling such as "/tmpVELK-tests" at the root of
+    // the file system, which an ordinary user cannot create.
+    return QDir::tempPath() + QStringLiteral("/VELK-tests");
 }

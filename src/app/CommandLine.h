@@ -19,7 +19,7 @@ struct CommandLine {
     // Self-test or page capture: every model starts with persistence off, no companion
     // window is created, and quitting asks nothing.
     bool automation() const { return selfTest || captureRequested; }
-    // The self-test's output folder: the "--test-output" value, else the temporary folder
-    // with "VELK-tests" appended as plain text.
+    // The self-test's output folder: the "--test-output" value, else the folder
+    // "VELK-tests" inside the temporary folder.
     QString selfTestOutputFolder() const;
 };

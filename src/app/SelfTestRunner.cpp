@@ -15,7 +15,8 @@
 
 namespace {
 
-bool runChecks(Workspace& workspace, const QString& outputFolder) {
+bool runChecks(Workspace& workspace, const QString& outputFolder,
+               const MemoryPreferences* modePreferences, const QByteArray& preferencesFingerprint) {
     // Each run works in a fresh folder of its own, so an output folder that is reused (as
     // the default one is) never hands a check the leftovers of an earlier run.
     const QString scratch =
@@ -28,7 +29,9 @@ bool runChecks(Workspace& workspace, const QString& outputFolder) {
     SelfTestContext context{&workspace, scratch};
     bool passed = true;
     int count = 0;
-    for (const SelfTestCheck& check : allSelfTestChecks()) {
+    std::vector<SelfTestCheck> checks = allSelfTestChecks();
+    checks.push_back(preferencesUntouchedCheck(preferencesFingerprint, modePreferences));
+    for (const SelfTestCheck& check : checks) {
         ++count;
         QElapsedTimer timer;
         timer.start();
@@ -45,7 +48,7 @@ bool runChecks(Workspace& workspace, const QString& outputFolder) {
             std::fprintf(stderr, "ok   %s (%lld ms)\n", qPrintable(check.name), timer.elapsed());
         }
     }
-    if (count == 0) {
+    if (count <= 1) {
         std::fprintf(stderr, "FAIL no checks were registered\n");
         passed = false;
     }
@@ -54,23 +57,26 @@ bool runChecks(Workspace& workspace, const QString& outputFolder) {
 
 }  // namespace
 
-void startSelfTest(Workspace& workspace, const QString& outputFolder) {
-    QTimer::singleShot(0, &workspace, [&workspace, outputFolder] {
-        const bool passed = runChecks(workspace, outputFolder);
-        std::fputs(passed ? "VELK_TESTS_PASSED\n" : "VELK_TESTS_FAILED\n", stdout);
-        std::fflush(stdout);
-        workspace.stopAll();
-        // Give stopped sessions a moment to report their end before the process exits.
-        selfTestWaitUntil(
-            [&workspace] {
-                for (const SessionPointer& session : workspace.sessions()) {
-                    if (session->running()) {
-                        return false;
+void startSelfTest(Workspace& workspace, const QString& outputFolder,
+                   const MemoryPreferences* modePreferences, QByteArray preferencesFingerprint) {
+    QTimer::singleShot(
+        0, &workspace, [&workspace, outputFolder, modePreferences, preferencesFingerprint] {
+            const bool passed =
+                runChecks(workspace, outputFolder, modePreferences, preferencesFingerprint);
+            std::fputs(passed ? "VELK_TESTS_PASSED\n" : "VELK_TESTS_FAILED\n", stdout);
+            std::fflush(stdout);
+            workspace.stopAll();
+            // Give stopped sessions a moment to report their end before the process exits.
+            selfTestWaitUntil(
+                [&workspace] {
+                    for (const SessionPointer& session : workspace.sessions()) {
+                        if (session->running()) {
+                            return false;
+                        }
                     }
-                }
-                return true;
-            },
-            2000);
-        QCoreApplication::exit(passed ? 0 : 1);
-    });
+                    return true;
+                },
+                2000);
+            QCoreApplication::exit(passed ? 0 : 1);
+        });
 }

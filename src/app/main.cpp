@@ -3,6 +3,7 @@
 #include "app/PreferenceMigration.h"
 #include "app/SelfTestRunner.h"
 #include "app/VelkApplication.h"
+#include "app/selftest/SelfTest.h"
 #include "platform/Dialogs.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
@@ -22,12 +23,15 @@ namespace {
 
 // Headless end-to-end checks on a workspace that never touches the preferences.
 int runSelfTestMode(const CommandLine& commandLine) {
+    // Taken before anything exists that could touch the user's preferences.
+    const QByteArray preferencesFingerprint = userPreferencesFingerprint();
     MemoryPreferences preferences;
     ScriptedDialogs dialogs;
     LogindInhibitor inhibitor(QDBusConnection::systemBus());
     LinuxDesktopServices desktop;
     Workspace workspace(false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop});
-    startSelfTest(workspace, commandLine.selfTestOutputFolder());
+    startSelfTest(workspace, commandLine.selfTestOutputFolder(), &preferences,
+                  preferencesFingerprint);
     return QCoreApplication::exec();
 }
 

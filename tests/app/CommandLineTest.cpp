@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -27,9 +28,12 @@ TEST(CommandLine, captureWithoutAFolderIsAnAutomationModeThatCapturesNothing) {
     EXPECT_EQ(parse({"--capture", "/shots"}).captureFolder, QStringLiteral("/shots"));
 }
 
-TEST(CommandLine, theDefaultTestOutputIsTheTemporaryFolderWithTheNameAppendedAsText) {
-    EXPECT_EQ(parse({"--self-test"}).selfTestOutputFolder(),
-              QDir::tempPath() + QStringLiteral("VELK-tests"));
+TEST(CommandLine, theDefaultTestOutputIsAFolderInsideTheTemporaryFolder) {
+    const QString folder = parse({"--self-test"}).selfTestOutputFolder();
+    EXPECT_EQ(folder, QDir::tempPath() + QStringLiteral("/VELK-tests"));
+    // Inside the temporary folder, never beside it (where an ordinary user cannot write).
+    EXPECT_EQ(QFileInfo(folder).absolutePath(), QDir::tempPath());
+    EXPECT_EQ(QFileInfo(folder).fileName(), QStringLiteral("VELK-tests"));
 }
 
 TEST(CommandLine, switchesMustMatchWholeArguments) {

@@ -6,8 +6,9 @@
 
 std::vector<SelfTestCheck> allSelfTestChecks() {
     std::vector<SelfTestCheck> all;
-    for (auto group : {platformChecks, appearanceChecks, assistantsChecks, terminalChecks,
-                       workspaceChecks, filesChecks, actionsChecks, runsChecks, companionChecks}) {
+    for (auto group :
+         {applicationChecks, platformChecks, appearanceChecks, assistantsChecks, terminalChecks,
+          workspaceChecks, filesChecks, actionsChecks, runsChecks, companionChecks}) {
         for (SelfTestCheck& check : group()) {
             all.push_back(std::move(check));
         }

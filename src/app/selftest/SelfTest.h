@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+class MemoryPreferences;
 class Workspace;
 
 // Built-in end-to-end checks run by `velk --self-test`. Each subsystem contributes a list
@@ -25,6 +26,7 @@ struct SelfTestCheck {
 
 // One function per subsystem, defined in that subsystem's *Checks.cpp.
 std::vector<SelfTestCheck> actionsChecks();
+std::vector<SelfTestCheck> applicationChecks();
 std::vector<SelfTestCheck> assistantsChecks();
 std::vector<SelfTestCheck> companionChecks();
 std::vector<SelfTestCheck> filesChecks();
@@ -33,6 +35,13 @@ std::vector<SelfTestCheck> platformChecks();
 std::vector<SelfTestCheck> runsChecks();
 std::vector<SelfTestCheck> terminalChecks();
 std::vector<SelfTestCheck> workspaceChecks();
+
+// A digest of everything in the user's preferences folder ("absent" when there is none).
+QByteArray userPreferencesFingerprint();
+// The last check of a run: the user's preferences folder still matches `fingerprintBefore`,
+// and `modePreferences` (the store given to the run's workspace, when known) was never used.
+SelfTestCheck preferencesUntouchedCheck(QByteArray fingerprintBefore,
+                                        const MemoryPreferences* modePreferences);
 
 // Every check, in run order.
 std::vector<SelfTestCheck> allSelfTestChecks();

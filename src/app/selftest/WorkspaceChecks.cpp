@@ -1,5 +1,6 @@
 // End-to-end checks of the workspace: a task dispatched to a stand-in assistant through a
-// real terminal, the history snapshot of a finished session, and an editor save. Each
+// real terminal, a team run in separate copies whose changes are applied back, the history
+// snapshot of a finished session, and an editor save. Each
 // check works on a private, non-persisting workspace with scripted dialogs, in its own
 // folder of the run's output folder, so no real assistant and no window is involved.
 
@@ -7,6 +8,8 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Preferences.h"
+#include "runs/RunFiles.h"
+#include "runs/RunStore.h"
 #include "terminal/TerminalSession.h"
 #include "workspace/Workspace.h"
 
@@ -115,6 +118,90 @@ SelfTestResult dispatchReachesAnAssistantAsOneLiteralArgument(SelfTestContext& c
     return std::nullopt;
 }
 
+// A stand-in assistant whose command line is `tool {prompt}`; `script` is its shell body.
+std::optional<Provider> installStandIn(const CheckWorkspace& check, const QByteArray& script) {
+    const QString tool = check.folder + QStringLiteral("/stand-in assistant");
+    if (!writeBytes(tool, "#!/bin/sh\n" + script) ||
+        !QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+        return std::nullopt;
+    }
+    Provider standIn;
+    standIn.id = QStringLiteral("self-test");
+    standIn.name = QStringLiteral("Stand-in");
+    standIn.executable = tool;
+    standIn.templateText = shellQuote(tool) + QStringLiteral(" {prompt}");
+    check.workspace->saveProvider(standIn);
+    check.workspace->setSelectedProviders({standIn.id});
+    return standIn;
+}
+
+QString changeList(const std::vector<FileChange>& changes) {
+    QStringList lines;
+    for (const FileChange& change : changes) {
+        lines.append(change.kind() + QStringLiteral(": ") + change.path);
+    }
+    return lines.join(QStringLiteral(", "));
+}
+
+// The whole team-run path: the project is copied in the background, the assistant edits
+// only its copy, the run is recorded, and the reviewed changes are applied to the project
+// with a backup of what they replace.
+SelfTestResult teamRunChangesApplyBackToTheProject(SelfTestContext& context) {
+    CheckWorkspace check(context, QStringLiteral("team-run"));
+    Workspace& workspace = *check.workspace;
+    const QString storage = check.folder + QStringLiteral("/runs");
+    workspace.setSeparateCopies(true);
+    workspace.setRunStorageRoot(storage);
+    if (!writeBytes(check.project() + QStringLiteral("/main.txt"), "original\n") ||
+        !installStandIn(check,
+                        "printf 'edited\\n' > main.txt\nprintf 'new\\n' > added.txt\n"
+                        "echo STAND_IN_DONE\n")) {
+        return QStringLiteral("could not lay out the project and the stand-in assistant");
+    }
+    workspace.refreshFiles();
+    workspace.setPrompt(QStringLiteral("Edit main.txt"));
+    workspace.dispatchPrompt();
+    if (!selfTestWaitUntil([&] { return workspace.teamRuns().size() == 1; }, kSessionTimeoutMs)) {
+        return QStringLiteral("the run was not prepared: ") + workspace.toast();
+    }
+    if (!selfTestWaitUntil(
+            [&] {
+                const auto& copies = workspace.teamRuns().first().copies;
+                return copies.size() == 1 && copies.front().exitCode.has_value();
+            },
+            kSessionTimeoutMs)) {
+        return QStringLiteral("the assistant in the copy did not finish");
+    }
+    const TeamRun run = workspace.teamRuns().first();
+    const RunCopy& copy = run.copies.front();
+    if (copy.exitCode != 0 ||
+        readBytes(check.project() + QStringLiteral("/main.txt")) != "original\n") {
+        return QStringLiteral("the assistant ended with %1 or edited the project itself")
+            .arg(copy.exitCode.value_or(-2));
+    }
+    const auto stored = RunStore::load(storage);
+    if (!stored || stored->size() != 1 || stored->front() != run) {
+        return QStringLiteral("the run record on disk differs from the run shown");
+    }
+    try {
+        const std::vector<FileChange> changes =
+            RunFiles::changes(RunStore::baselineFolder(run), copy.directory);
+        if (changeList(changes) != QStringLiteral("Added: added.txt, Changed: main.txt")) {
+            return QStringLiteral("the copy's changes were \"%1\"").arg(changeList(changes));
+        }
+        const QString backup = RunStore::newBackupFolder(run);
+        RunFiles::apply(changes, check.project(), copy.directory, backup);
+        if (readBytes(check.project() + QStringLiteral("/main.txt")) != "edited\n" ||
+            readBytes(check.project() + QStringLiteral("/added.txt")) != "new\n" ||
+            readBytes(backup + QStringLiteral("/main.txt")) != "original\n") {
+            return QStringLiteral("the apply did not leave the edited project and its backup");
+        }
+    } catch (const RunFilesError& error) {
+        return QStringLiteral("review or apply failed: ") + error.message();
+    }
+    return std::nullopt;
+}
+
 SelfTestResult finishedSessionsAreRecordedInHistory(SelfTestContext& context) {
     CheckWorkspace check(context, QStringLiteral("history"));
     Workspace& workspace = *check.workspace;
@@ -180,6 +267,8 @@ std::vector<SelfTestCheck> workspaceChecks() {
     return {
         {QStringLiteral("workspace: dispatch reaches a stand-in assistant as one literal argument"),
          dispatchReachesAnAssistantAsOneLiteralArgument},
+        {QStringLiteral("workspace: a team run's changes in its copy apply back to the project"),
+         teamRunChangesApplyBackToTheProject},
         {QStringLiteral("workspace: finished sessions are recorded in history"),
          finishedSessionsAreRecordedInHistory},
         {QStringLiteral("workspace: saving keeps permissions and guards changes made elsewhere"),
