@@ -142,14 +142,13 @@ void VelkApplication::startCompanion() {
     if (m_companionController->statusItem()) {
         return;
     }
-    // Without a tray the tray menu's only command of its own lives in the menu bar.
+    // Without a tray, the tray menu's one command that the menu bar lacks joins it.
     QMenu* companionMenu = m_window->menuBar()->addMenu(QStringLiteral("Companion"));
-    QAction* stop = companionMenu->addAction(QStringLiteral("Stop microphone & audio"));
-    connect(stop, &QAction::triggered, this, [this] {
-        if (m_companionController) {
-            m_companionController->stopAudio();
+    for (QAction* action : m_companionController->statusMenu()->actions()) {
+        if (action->objectName() == QStringLiteral("companionStopAudioAction")) {
+            companionMenu->addAction(action);
         }
-    });
+    }
 }
 
 void VelkApplication::openProjectFolder() {

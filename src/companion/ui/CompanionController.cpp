@@ -11,6 +11,7 @@
 #include "terminal/TerminalSession.h"
 #include "ui/AppStyle.h"
 #include "ui/Icons.h"
+#include "ui/Widgets.h"
 #include "workspace/Workspace.h"
 
 #include <QCoreApplication>
@@ -144,16 +145,15 @@ CompanionController::~CompanionController() {
 }
 
 void CompanionController::buildStatusItem() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return;
-    }
     m_statusMenu = std::make_unique<QMenu>();
     m_statusMenu->setObjectName(QStringLiteral("companionStatusMenu"));
     m_statusMenu->addAction(QStringLiteral("Open VELK"), this, &CompanionController::openMain);
     m_statusMenu->addAction(QStringLiteral("Settings…"), this,
                             &CompanionController::openSettingsPage);
-    m_statusMenu->addAction(QStringLiteral("Stop microphone & audio"), this,
-                            &CompanionController::stopAudio);
+    QAction* stopAudio =
+        m_statusMenu->addAction(Widgets::literal(QStringLiteral("Stop microphone & audio")), this,
+                                &CompanionController::stopAudio);
+    stopAudio->setObjectName(QStringLiteral("companionStopAudioAction"));
     m_statusMenu->addSeparator();
     QAction* quit = m_statusMenu->addAction(QStringLiteral("Quit VELK"), this, [this] {
         if (m_actions.quit) {
@@ -164,6 +164,12 @@ void CompanionController::buildStatusItem() {
     });
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setShortcutVisibleInContextMenu(true);
+
+    // The menu exists either way, so that the application can offer its commands elsewhere
+    // where the desktop has no tray.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
 
     m_statusItem = std::make_unique<QSystemTrayIcon>();
     m_statusItem->setIcon(Icons::icon(QStringLiteral("circle.hexagongrid"), m_theme.accent(), 22));
@@ -397,5 +403,4 @@ void CompanionController::shutdown() {
         m_statusItem->hide();
         m_statusItem.reset();
     }
-    m_statusMenu.reset();
 }

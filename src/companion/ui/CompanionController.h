@@ -71,8 +71,9 @@ public:
     CompanionPanel* controlsPanel() const { return m_controlsPanel.get(); }
     DesktopPet* pet() const { return m_pet; }
     CompanionControls* controls() const { return m_controls; }
-    // The tray icon and its menu; absent where the desktop has no tray, and after shutdown.
+    // The tray icon; absent where the desktop has no tray, and after shutdown.
     QSystemTrayIcon* statusItem() const { return m_statusItem.get(); }
+    // The tray icon's menu, built also where there is no tray.
     QMenu* statusMenu() const { return m_statusMenu.get(); }
 
     // Window frames in the desktop convention.

@@ -1,0 +1,206 @@
+// The quick-draft panel, the Companion page and the pet drawing, bound to the model.
+#include "CompanionTestSupport.h"
+#include "CompanionWindowTestKit.h"
+#include "companion/ui/CompanionControls.h"
+#include "companion/ui/CompanionSettingsView.h"
+#include "companion/ui/DesktopPet.h"
+#include "companion/ui/PetArt.h"
+#include "ui/Switch.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using testing_support::waitUntil;
+
+namespace {
+
+QAction* menuAction(QMenu* menu, const QString& text) {
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+TEST(QuickDraftPanel, theEditorAndTheDraftFollowEachOther) {
+    CompanionWindowKit kit;
+    CompanionController& controller = kit.makeController();
+    CompanionControls* panel = controller.controls();
+    EXPECT_EQ(panel->editor()->placeholderText(), "What’s on your mind?");
+    EXPECT_EQ(panel->editor()->accessibleName(), "Companion draft");
+    EXPECT_EQ(panel->findChild<QPlainTextEdit*>("companionDraftEditor"), panel->editor());
+
+    panel->editor()->setPlainText(QStringLiteral("typed words"));
+    EXPECT_EQ(kit.model->draft(), "typed words");
+
+    // Dictation rewrites the draft; the editor shows it with the cursor at the end.
+    ASSERT_TRUE(kit.startListening());
+    kit.speech->recognizer()->push({QStringLiteral("and spoken ones"), false, std::nullopt});
+    ASSERT_TRUE(waitUntil([&] { return kit.model->draft() == "typed words and spoken ones"; }));
+    EXPECT_EQ(panel->editor()->toPlainText(), "typed words and spoken ones");
+    EXPECT_EQ(panel->editor()->textCursor().position(), 27);
+}
+
+TEST(QuickDraftPanel, theMicrophoneButtonStartsAndStopsDictationAndSaysWhichItWillDo) {
+    CompanionWindowKit kit;
+    CompanionController& controller = kit.makeController();
+    QPushButton* microphone = controller.controls()->microphoneButton();
+    EXPECT_EQ(microphone->text(), "Microphone");
+    microphone->click();
+    EXPECT_TRUE(kit.model->requestingMicrophone());
+    EXPECT_EQ(microphone->text(), "Stop mic");
+    EXPECT_EQ(controller.controls()->status()->text(), "Waiting for microphone permission…");
+    microphone->click();
+    EXPECT_FALSE(kit.model->voiceBusy());
+    EXPECT_EQ(microphone->text(), "Microphone");
+}
+
+TEST(QuickDraftPanel, readAloudCustomizeAndCloseDoWhatTheySay) {
+    CompanionWindowKit kit;
+    CompanionController& controller = kit.makeController();
+    CompanionControls* panel = controller.controls();
+    QMenu* menu = panel->readAloudMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), "Read aloud options");
+
+    kit.model->setDraft(QStringLiteral("  Read me  "));
+    menuAction(menu, "Read draft aloud")->trigger();
+    EXPECT_EQ(kit.speech->voice.spoken, QStringList{"Read me"});
+    EXPECT_TRUE(kit.model->speaking());
+    menuAction(menu, "Stop VELK audio")->trigger();
+    EXPECT_FALSE(kit.model->speaking());
+    // No session and no history: nothing to read.
+    menuAction(menu, "Read latest session output")->trigger();
+    EXPECT_EQ(kit.model->message(), "There is no text to read yet.");
+    EXPECT_EQ(kit.speech->voice.spoken.size(), 1);
+
+    panel->customizeButton()->click();
+    EXPECT_EQ(kit.ui.workspace.destination(), Destination::Companion);
+    EXPECT_EQ(kit.mainShown, 1);
+
+    controller.showControls();
+    ASSERT_TRUE(kit.startListening());
+    panel->closeButton()->click();
+    EXPECT_FALSE(controller.controlsPanel()->isVisible());
+    EXPECT_FALSE(kit.model->listening());
+    EXPECT_EQ(kit.model->draft(), "  Read me  ");
+}
+
+TEST(CompanionPage, showsThePetsNameKindAndSettingsAndFollowsChanges) {
+    CompanionWindowKit kit;
+    CompanionSettingsView page(*kit.model, kit.ui.workspace, &kit.ui.theme);
+    EXPECT_EQ(page.nameLabel()->text(), "VELK’s pixel companion");
+    EXPECT_EQ(page.kindPill()->text(), "Default pet");
+    EXPECT_TRUE(page.enabledSwitch()->isChecked());
+    EXPECT_TRUE(page.animateSwitch()->isChecked());
+    EXPECT_EQ(page.sizeLabel()->text(), "100%");
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("pet.png");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(companion_test::encodeImage(companion_test::solidImage(40, 30), "PNG"));
+    file.close();
+    kit.ui.dialogs.answerOpen(path);
+    page.button("Choose your own image")->click();
+    EXPECT_EQ(page.nameLabel()->text(), "Your custom companion");
+    EXPECT_EQ(page.kindPill()->text(), "Custom");
+    EXPECT_EQ(page.status()->text(), "Your custom companion is ready.");
+
+    page.button("Restore default pet")->click();
+    EXPECT_EQ(page.kindPill()->text(), "Default pet");
+    EXPECT_TRUE(kit.model->customImage().has_value());
+    page.button("Remove custom")->click();
+    EXPECT_FALSE(kit.model->customImage().has_value());
+
+    // A refused image says why on the page.
+    const QString text = folder.filePath("notes.png");
+    QFile notes(text);
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("not a picture");
+    notes.close();
+    kit.ui.dialogs.answerOpen(text);
+    page.button("Choose your own image")->click();
+    EXPECT_EQ(page.status()->text(), "This image could not be opened. Try a PNG or JPEG.");
+
+    page.animateSwitch()->click();
+    EXPECT_FALSE(kit.model->animate());
+}
+
+TEST(CompanionPage, theSizeSliderMovesInFivePercentStepsWithinTheScaleRange) {
+    CompanionWindowKit kit;
+    CompanionSettingsView page(*kit.model, kit.ui.workspace, &kit.ui.theme);
+    QSlider* slider = page.sizeSlider();
+    EXPECT_EQ(slider->minimum(), 65);
+    EXPECT_EQ(slider->maximum(), 150);
+    slider->setValue(117);
+    EXPECT_DOUBLE_EQ(kit.model->scale(), 1.15);
+    EXPECT_EQ(slider->value(), 115);
+    EXPECT_EQ(page.sizeLabel()->text(), "115%");
+    kit.model->setScale(0.7);
+    EXPECT_EQ(slider->value(), 70);
+    EXPECT_EQ(page.sizeLabel()->text(), "70%");
+}
+
+TEST(CompanionPage, itsButtonsReachTheWindowsAndTheSettingsPage) {
+    CompanionWindowKit kit;
+    CompanionController& controller = kit.makeController();
+    CompanionSettingsView page(*kit.model, kit.ui.workspace, &kit.ui.theme);
+    page.button("Open quick draft")->click();
+    EXPECT_TRUE(controller.controlsPanel()->isVisible());
+
+    kit.ui.preferences.setValue(QStringLiteral("kelo.pet.x"), 5.0);
+    page.button("Reset desktop position")->click();
+    EXPECT_EQ(kit.ui.preferences.value(QStringLiteral("kelo.pet.x")).toDouble(), 1920 - 176 - 28);
+
+    page.button("Back to Settings")->click();
+    EXPECT_EQ(kit.ui.workspace.destination(), Destination::Settings);
+}
+
+TEST(PetArt, floatsGentlyOnlyWhenAnimationIsAllowedEverywhere) {
+    EXPECT_EQ(PetArt::floatOffset(0), 0);
+    EXPECT_EQ(PetArt::floatOffset(M_PI / 3.2), 3);            // sin = 1
+    EXPECT_EQ(PetArt::floatOffset(-M_PI / 3.2), -3);          // sin = −1
+    EXPECT_EQ(PetArt::floatOffset(std::asin(0.5) / 1.6), 2);  // 1.5 rounds away from zero
+
+    CompanionWindowKit kit;
+    PetArt art(*kit.model);
+    art.setAnimated(true);
+    EXPECT_FALSE(art.floating());  // not shown yet
+    art.show();
+    EXPECT_TRUE(art.floating());
+    kit.model->setAnimate(false);
+    EXPECT_FALSE(art.floating());
+    EXPECT_EQ(art.currentOffset(), 0);
+    kit.model->setAnimate(true);
+    art.setReducedMotion(true);
+    EXPECT_FALSE(art.floating());
+    art.setReducedMotion(false);
+    EXPECT_TRUE(art.floating());
+    art.hide();
+    EXPECT_FALSE(art.floating());
+}
+
+TEST(DesktopPet, theBadgeSaysListeningSpeakingOrVelk) {
+    CompanionWindowKit kit;
+    DesktopPet pet(*kit.model, kit.ui.theme, nullptr);
+    EXPECT_EQ(pet.badge()->text(), "VELK");
+    ASSERT_TRUE(kit.startListening());
+    EXPECT_EQ(pet.badge()->text(), "Listening");
+    kit.model->speak(QStringLiteral("hello"));
+    EXPECT_EQ(pet.badge()->text(), "Speaking");
+    kit.model->stopSpeech();
+    EXPECT_EQ(pet.badge()->text(), "VELK");
+}
+
+}  // namespace

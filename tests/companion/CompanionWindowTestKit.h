@@ -1,0 +1,65 @@
+#pragma once
+
+#include "FakeSpeechServices.h"
+#include "companion/CompanionModel.h"
+#include "companion/ui/CompanionController.h"
+#include "support/TestSupport.h"
+#include "ui/UiFixture.h"
+
+#include <memory>
+
+// A companion model with scripted speech, a workspace, and (once made) a controller over a
+// described screen layout: a 1920 × 1080 primary screen at Qt (1440, 200) with a 30-point
+// top panel, and a 1440 × 900 screen at Qt (0, 0) on its left.
+struct CompanionWindowKit {
+    CompanionWindowKit() {
+        auto speechServices = std::make_unique<FakeSpeechServices>();
+        speech = speechServices.get();
+        model = std::make_unique<CompanionModel>(false, ui.preferences, ui.dialogs,
+                                                 std::move(speechServices));
+        layout.primaryGeometry = QRect(1440, 200, 1920, 1080);
+        const DesktopSpace space(layout.primaryGeometry);
+        layout.screens = {
+            {space.toDesktop(QRectF(1440, 200, 1920, 1080)),
+             space.toDesktop(QRectF(1440, 230, 1920, 1050))},
+            {space.toDesktop(QRectF(0, 0, 1440, 900)), space.toDesktop(QRectF(0, 0, 1440, 900))},
+        };
+        layout.mainIndex = 0;
+    }
+
+    CompanionController& makeController() {
+        CompanionController::Actions actions;
+        actions.showMain = [this] { ++mainShown; };
+        actions.quit = [this] { ++quitRequests; };
+        controller =
+            std::make_unique<CompanionController>(*model, ui.workspace, ui.theme, ui.preferences,
+                                                  std::move(actions), [this] { return layout; });
+        return *controller;
+    }
+
+    // Starts dictation through both permission answers until the microphone runs.
+    bool startListening() {
+        const size_t microphoneAsked = speech->microphoneQuestions.size();
+        const size_t recognitionAsked = speech->recognitionQuestions.size();
+        model->toggleMicrophone();
+        if (speech->microphoneQuestions.size() != microphoneAsked + 1) {
+            return false;
+        }
+        speech->microphoneQuestions.back()(true);
+        if (!testing_support::waitUntil(
+                [&] { return speech->recognitionQuestions.size() == recognitionAsked + 1; })) {
+            return false;
+        }
+        speech->recognitionQuestions.back()(true);
+        return testing_support::waitUntil([&] { return model->listening(); }) &&
+               speech->input.running;
+    }
+
+    UiFixture ui;
+    FakeSpeechServices* speech = nullptr;
+    std::unique_ptr<CompanionModel> model;
+    ScreenLayout layout;
+    std::unique_ptr<CompanionController> controller;
+    int mainShown = 0;
+    int quitRequests = 0;
+};
