@@ -1,0 +1,183 @@
+// The companion's windows on a real X display with a window manager (see
+// FloatingWindowMain.cpp): stacking above other windows, dragging with the pointer, a click
+// opening the quick draft, and dictation started from the panel.
+#include "X11TestDisplay.h"
+#include "companion/CompanionModel.h"
+#include "companion/LinuxSpeechServices.h"
+#include "companion/ui/CompanionController.h"
+#include "companion/ui/CompanionControls.h"
+#include "companion/ui/DesktopPet.h"
+#include "support/TestSupport.h"
+#include "ui/UiFixture.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using testing_support::processEventsFor;
+using testing_support::waitUntil;
+
+namespace {
+
+class FloatingWindows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsSet("VELK_NO_WINDOW_MANAGER")) {
+            GTEST_SKIP() << "needs Xvfb and openbox";
+        }
+    }
+
+    void makeController(std::unique_ptr<SpeechServices> speech = nullptr) {
+        model =
+            std::make_unique<CompanionModel>(false, ui.preferences, ui.dialogs, std::move(speech));
+        controller = std::make_unique<CompanionController>(
+            *model, ui.workspace, ui.theme, ui.preferences,
+            CompanionController::Actions{[this] { ++mainShown; }, {}});
+        ASSERT_TRUE(waitUntil([&] { return isManaged(controller->panel()); }));
+    }
+
+    static bool isManaged(QWidget* window) {
+        const std::vector<quint64> order = x11_test::stackingOrder();
+        return std::find(order.begin(), order.end(), window->winId()) != order.end();
+    }
+
+    static int stackingIndex(QWidget* window) {
+        const std::vector<quint64> order = x11_test::stackingOrder();
+        const auto found = std::find(order.begin(), order.end(), window->winId());
+        return found == order.end() ? -1 : int(found - order.begin());
+    }
+
+    // Drives the pointer from `from` by `offset` with the button held, in small steps.
+    static void drag(QPoint from, QPoint offset) {
+        x11_test::movePointer(from);
+        processEventsFor(std::chrono::milliseconds(100));
+        x11_test::pressButton(true);
+        processEventsFor(std::chrono::milliseconds(100));
+        const int steps = 10;
+        for (int step = 1; step <= steps; ++step) {
+            x11_test::movePointer(from + offset * step / steps);
+            processEventsFor(std::chrono::milliseconds(30));
+        }
+        x11_test::pressButton(false);
+        processEventsFor(std::chrono::milliseconds(200));
+    }
+
+    UiFixture ui;
+    std::unique_ptr<CompanionModel> model;
+    std::unique_ptr<CompanionController> controller;
+    int mainShown = 0;
+};
+
+TEST_F(FloatingWindows, thePetStaysAboveANormalWindowOnEveryDesktopAndOutOfTheTaskBar) {
+    makeController();
+    QWidget* pet = controller->panel();
+    QWidget normal;
+    normal.setWindowTitle(QStringLiteral("An ordinary window"));
+    normal.setGeometry(pet->geometry().adjusted(-100, -100, 100, 100));
+    normal.show();
+    normal.raise();
+    normal.activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return isManaged(&normal); }));
+    processEventsFor(std::chrono::milliseconds(300));
+
+    EXPECT_GT(stackingIndex(pet), stackingIndex(&normal));
+    const QStringList states = x11_test::windowStates(pet->winId());
+    EXPECT_TRUE(states.contains("_NET_WM_STATE_ABOVE")) << states.join(' ').toStdString();
+    EXPECT_TRUE(states.contains("_NET_WM_STATE_SKIP_TASKBAR")) << states.join(' ').toStdString();
+    EXPECT_TRUE(states.contains("_NET_WM_STATE_SKIP_PAGER")) << states.join(' ').toStdString();
+    EXPECT_EQ(x11_test::cardinal(pet->winId(), "_NET_WM_DESKTOP"), 0xFFFFFFFFULL);
+}
+
+TEST_F(FloatingWindows, aDragWithThePointerMovesThePetAndAClickOpensTheQuickDraftBesideIt) {
+    makeController();
+    QWidget* pet = controller->panel();
+    const QRect screen = pet->screen()->geometry();
+    // Home: 28 points from the right edge and 30 above the bottom of the visible frame.
+    const QRect available = pet->screen()->availableGeometry();
+    EXPECT_EQ(pet->geometry().topLeft(),
+              QPoint(available.right() + 1 - 176 - 28, available.bottom() + 1 - 30 - 186));
+
+    const QPoint start = pet->geometry().center();
+    drag(start, QPoint(-600, -200));
+    const QPoint expected = pet->geometry().topLeft();
+    EXPECT_EQ(expected, QPoint(available.right() + 1 - 176 - 28 - 600,
+                               available.bottom() + 1 - 30 - 186 - 200));
+    ASSERT_TRUE(waitUntil([&] { return x11_test::windowOrigin(pet->winId()) == expected; }))
+        << "the window server has the pet at " << x11_test::windowOrigin(pet->winId()).x() << ","
+        << x11_test::windowOrigin(pet->winId()).y();
+    // Stored with y measured upward from the screen's bottom edge.
+    EXPECT_EQ(ui.preferences.value("kelo.pet.x").toDouble(), expected.x() - screen.x());
+    EXPECT_EQ(ui.preferences.value("kelo.pet.y").toDouble(),
+              screen.bottom() + 1 - (expected.y() + 186));
+    EXPECT_FALSE(controller->controlsPanel()->isVisible());
+
+    // A click: press and release without moving.
+    x11_test::movePointer(pet->geometry().center());
+    processEventsFor(std::chrono::milliseconds(100));
+    x11_test::pressButton(true);
+    processEventsFor(std::chrono::milliseconds(50));
+    x11_test::pressButton(false);
+    ASSERT_TRUE(waitUntil([&] { return controller->controlsPanel()->isVisible(); }));
+    QWidget* controls = controller->controlsPanel();
+    ASSERT_TRUE(waitUntil([&] { return isManaged(controls); }));
+    // Right of the pet, its bottom 15 points above the pet's bottom.
+    EXPECT_EQ(controls->geometry().left(), pet->geometry().right() + 1 + 8);
+    EXPECT_EQ(controls->geometry().bottom(), pet->geometry().bottom() - 15);
+    EXPECT_GT(stackingIndex(controls), -1);
+    // It takes the keyboard: typing goes into the draft.
+    ASSERT_TRUE(
+        waitUntil([&] { return QApplication::focusWidget() == controller->controls()->editor(); }));
+    EXPECT_EQ(ui.preferences.value("kelo.pet.x").toDouble(), expected.x() - screen.x());
+}
+
+// Dictation through the real microphone path: the private sound server of scripts/test.sh
+// plays flite's voice into the input the recognizer listens to.
+TEST_F(FloatingWindows, dictationStartedFromTheQuickDraftFillsTheDraft) {
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER") ||
+        QStandardPaths::findExecutable("flite").isEmpty() ||
+        QStandardPaths::findExecutable("paplay").isEmpty()) {
+        GTEST_SKIP() << "needs the private sound server of scripts/test.sh, flite and paplay";
+    }
+    makeController(makeLinuxSpeechServices());
+    controller->showControls();
+    CompanionControls* panel = controller->controls();
+    panel->editor()->setPlainText(QStringLiteral("Note:"));
+    panel->microphoneButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return !model->requestingMicrophone(); }));
+    ASSERT_TRUE(model->listening()) << model->message().toStdString();
+    EXPECT_EQ(panel->microphoneButton()->text(), "Stop mic");
+    processEventsFor(std::chrono::milliseconds(700));
+
+    QProcess voice;
+    voice.start(QStringLiteral("sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("flite -voice rms -t \"$1\" -o \"$2\" && paplay \"$2\""),
+                 QStringLiteral("voice"), QStringLiteral("please open the door"),
+                 QDir(QDir::tempPath()).filePath(QStringLiteral("velk-panel-voice.wav"))});
+    ASSERT_TRUE(voice.waitForStarted());
+    const bool finished = waitUntil([&] { return !model->voiceBusy(); }, std::chrono::seconds(40));
+    voice.waitForFinished(5000);
+    if (!finished) {
+        model->stopMicrophone();
+    }
+    const QString draft = panel->editor()->toPlainText();
+    EXPECT_TRUE(finished) << model->message().toStdString();
+    EXPECT_TRUE(draft.startsWith(QStringLiteral("Note: "))) << draft.toStdString();
+    // Most of the words are heard.
+    int heard = 0;
+    for (const char* word : {"please", "open", "the", "door"}) {
+        heard += draft.toLower().contains(QLatin1String(word)) ? 1 : 0;
+    }
+    EXPECT_GE(heard, 3) << draft.toStdString();
+    EXPECT_EQ(model->draft(), draft);
+    EXPECT_EQ(panel->microphoneButton()->text(), "Microphone");
+}
+
+}  // namespace

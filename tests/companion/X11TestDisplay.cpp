@@ -1,0 +1,109 @@
+#include "X11TestDisplay.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <memory>
+
+namespace x11_test {
+namespace {
+
+struct DisplayCloser {
+    void operator()(Display* display) const { XCloseDisplay(display); }
+};
+using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
+
+DisplayHandle open() {
+    return DisplayHandle(XOpenDisplay(nullptr));
+}
+
+std::vector<unsigned long> longs(Display* display, ::Window window, const char* name, Atom type) {
+    Atom actualType = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<unsigned long> values;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 4096, False, type,
+                           &actualType, &format, &count, &after, &data) == Success &&
+        data && format == 32) {
+        const auto* items = reinterpret_cast<const unsigned long*>(data);
+        values.assign(items, items + count);
+    }
+    if (data) {
+        XFree(data);
+    }
+    return values;
+}
+
+}  // namespace
+
+std::vector<quint64> stackingOrder() {
+    const DisplayHandle display = open();
+    if (!display) {
+        return {};
+    }
+    std::vector<quint64> order;
+    for (unsigned long window : longs(display.get(), DefaultRootWindow(display.get()),
+                                      "_NET_CLIENT_LIST_STACKING", XA_WINDOW)) {
+        order.push_back(window);
+    }
+    return order;
+}
+
+QStringList windowStates(quint64 window) {
+    const DisplayHandle display = open();
+    QStringList names;
+    if (!display) {
+        return names;
+    }
+    for (unsigned long atom : longs(display.get(), window, "_NET_WM_STATE", XA_ATOM)) {
+        if (char* name = XGetAtomName(display.get(), atom)) {
+            names.append(QString::fromLatin1(name));
+            XFree(name);
+        }
+    }
+    return names;
+}
+
+std::optional<quint64> cardinal(quint64 window, const char* property) {
+    const DisplayHandle display = open();
+    if (!display) {
+        return std::nullopt;
+    }
+    const std::vector<unsigned long> values = longs(display.get(), window, property, XA_CARDINAL);
+    if (values.empty()) {
+        return std::nullopt;
+    }
+    return quint64(values.front() & 0xFFFFFFFFUL);
+}
+
+QPoint windowOrigin(quint64 window) {
+    const DisplayHandle display = open();
+    if (!display) {
+        return {};
+    }
+    int x = 0, y = 0;
+    ::Window child = 0;
+    XTranslateCoordinates(display.get(), window, DefaultRootWindow(display.get()), 0, 0, &x, &y,
+                          &child);
+    return {x, y};
+}
+
+void movePointer(QPoint position) {
+    const DisplayHandle display = open();
+    if (display) {
+        XTestFakeMotionEvent(display.get(), -1, position.x(), position.y(), CurrentTime);
+        XFlush(display.get());
+    }
+}
+
+void pressButton(bool down) {
+    const DisplayHandle display = open();
+    if (display) {
+        XTestFakeButtonEvent(display.get(), 1, down ? True : False, CurrentTime);
+        XFlush(display.get());
+    }
+}
+
+}  // namespace x11_test

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QPoint>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+// Questions to the X server and pointer actions for the floating-window tests, on the
+// display named by $DISPLAY. Kept apart from Qt code because of Xlib's macros.
+namespace x11_test {
+
+// The managed windows from bottom to top (_NET_CLIENT_LIST_STACKING).
+std::vector<quint64> stackingOrder();
+// The atom names in the window's _NET_WM_STATE.
+QStringList windowStates(quint64 window);
+// A 32-bit cardinal property of the window.
+std::optional<quint64> cardinal(quint64 window, const char* property);
+// The window's top-left corner on the root window.
+QPoint windowOrigin(quint64 window);
+
+// Pointer actions through the XTEST extension.
+void movePointer(QPoint position);
+void pressButton(bool down);
+
+}  // namespace x11_test
