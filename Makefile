@@ -1,5 +1,6 @@
 # VELK: the whole set-up is `make run` and `make test` (see README.md).
 BUILD      ?= build
+PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CMAKE_GEN   = -G Ninja
 
@@ -8,7 +9,7 @@ CMAKE_GEN   = -G Ninja
 export CCACHE_BASEDIR   := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps build run test test-package test-sanitize test-tsan bench format clean
+.PHONY: all deps build run test test-package install uninstall package test-sanitize test-tsan bench format clean
 
 all: build
 
@@ -31,6 +32,24 @@ test: build
 # validated, the installed self-test run, then removed again (needs root or sudo).
 test-package: build
 	scripts/test-package.sh $(BUILD)/release
+
+# Installs the Release build under $(PREFIX): bin/velk, share/velk/resources, the menu entry,
+# icons and AppStream metadata. The list of installed files is kept for `make uninstall`.
+install: build
+	cmake --install $(BUILD)/release --prefix $(PREFIX)
+	cp $(BUILD)/release/install_manifest.txt $(BUILD)/release/velk-installed-files.txt
+
+uninstall:
+	@test -f $(BUILD)/release/velk-installed-files.txt || \
+		{ echo "nothing was installed from $(BUILD)/release"; exit 1; }
+	xargs -d '\n' rm -f < $(BUILD)/release/velk-installed-files.txt
+	sed -n 's|^\(.*/share/velk\)/.*|\1|p' $(BUILD)/release/velk-installed-files.txt | sort -u | \
+		xargs -r -d '\n' -I{} find {} -depth -type d -empty -delete
+	rm -f $(BUILD)/release/velk-installed-files.txt
+
+# The Debian package: $(BUILD)/release/velk_<version>_<arch>.deb.
+package: build
+	cd $(BUILD)/release && cpack --config CPackConfig.cmake -G DEB
 
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
