@@ -74,6 +74,13 @@ void TerminalParser::feed(QByteArrayView data) {
                     continue;
                 }
             }
+            if (m_state == State::Ground && *bytes >= 0x80) {
+                const auto* stop = printUtf8Run(bytes, end);
+                if (stop != bytes) {
+                    bytes = stop;
+                    continue;
+                }
+            }
             const std::uint8_t byte = *bytes++;
             if (byte < 0x80) {
                 scalar(byte);
@@ -117,6 +124,44 @@ void TerminalParser::feed(QByteArrayView data) {
             scalar(m_utf8Value);
         }
     }
+}
+
+const std::uint8_t* TerminalParser::printUtf8Run(const std::uint8_t* bytes,
+                                                 const std::uint8_t* end) {
+    // Non-ASCII text decoded in batches: whole, valid sequences only. Anything else (an
+    // invalid byte, a sequence cut by the chunk's end, ASCII) stops the run and is left to
+    // the byte-by-byte decoder, which owns every error and boundary case.
+    char32_t run[256];
+    std::size_t count = 0;
+    while (bytes < end && count < std::size(run)) {
+        const std::uint8_t lead = bytes[0];
+        const std::ptrdiff_t available = end - bytes;
+        char32_t value;
+        if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (bytes[1] & 0xC0) == 0x80) {
+            value = (char32_t(lead & 0x1F) << 6) | (bytes[1] & 0x3F);
+            bytes += 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF && available >= 3 &&
+                   bytes[1] >= (lead == 0xE0 ? 0xA0 : 0x80) &&
+                   bytes[1] <= (lead == 0xED ? 0x9F : 0xBF) && (bytes[2] & 0xC0) == 0x80) {
+            value = (char32_t(lead & 0x0F) << 12) | (char32_t(bytes[1] & 0x3F) << 6) |
+                    (bytes[2] & 0x3F);
+            bytes += 3;
+        } else if (lead >= 0xF0 && lead <= 0xF4 && available >= 4 &&
+                   bytes[1] >= (lead == 0xF0 ? 0x90 : 0x80) &&
+                   bytes[1] <= (lead == 0xF4 ? 0x8F : 0xBF) && (bytes[2] & 0xC0) == 0x80 &&
+                   (bytes[3] & 0xC0) == 0x80) {
+            value = (char32_t(lead & 0x07) << 18) | (char32_t(bytes[1] & 0x3F) << 12) |
+                    (char32_t(bytes[2] & 0x3F) << 6) | (bytes[3] & 0x3F);
+            bytes += 4;
+        } else {
+            break;
+        }
+        run[count++] = value;
+    }
+    if (count > 0) {
+        m_handler.print(run, count);
+    }
+    return bytes;
 }
 
 void TerminalParser::invalidUtf8() {
@@ -167,7 +212,7 @@ void TerminalParser::scalar(char32_t value) {
                 const char ascii = char(value);
                 m_handler.printAscii(&ascii, 1);
             } else {
-                m_handler.print(value);
+                m_handler.print(&value, 1);
             }
             return;
         case State::Escape:

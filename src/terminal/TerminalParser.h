@@ -32,8 +32,9 @@ public:
     virtual ~TerminalParserHandler() = default;
     /// A run of printable ASCII characters (0x20-0x7E) in ground state.
     virtual void printAscii(const char* text, std::size_t length) = 0;
-    /// Any other printable scalar (0xA0 and above, and 0x80-0x9F, which are printed too).
-    virtual void print(char32_t scalar) = 0;
+    /// A run of other printable scalars (0xA0 and above, and 0x80-0x9F, which are printed
+    /// too), in order.
+    virtual void print(const char32_t* scalars, std::size_t count) = 0;
     /// A control character below 0x20 (other than ESC) or DEL, in ground state.
     virtual void control(char32_t character) = 0;
     /// ESC followed by `finalCharacter`; `intermediate` is the character between them
@@ -84,6 +85,8 @@ private:
     void startControlSequence();
     void finishControlSequence(char finalCharacter);
     void invalidUtf8();
+    /// Prints the whole, valid UTF-8 sequences at `bytes` as one run; returns where it stopped.
+    const std::uint8_t* printUtf8Run(const std::uint8_t* bytes, const std::uint8_t* end);
 
     TerminalParserHandler& m_handler;
     State m_state = State::Ground;

@@ -13,6 +13,7 @@ using terminal_detail::kBlankCell;
 
 TerminalScreen::TerminalScreen(int rows, int columns)
     : m_parser(*this), m_rows(std::max(rows, 1)), m_columns(std::max(columns, 1)) {
+    blank(m_blankRow, m_columns);
     m_grid.lines.resize(std::size_t(m_rows));
     for (Line& line : m_grid.lines) {
         blankLine(line);
@@ -24,7 +25,8 @@ TerminalScreen::~TerminalScreen() = default;
 
 void TerminalScreen::blankLine(Line& line) const {
     if (int(line.cells.size()) == m_columns) {
-        std::fill(line.cells.begin(), line.cells.begin() + line.dirty, kBlankCell);
+        // A copy, not a fill: copying is vectorised, filling with a 12-byte pattern is not.
+        std::copy_n(m_blankRow.begin(), line.dirty, line.cells.begin());
     } else {
         blank(line.cells, m_columns);
     }
@@ -421,6 +423,7 @@ void TerminalScreen::resize(int rows, int columns) {
     }
     m_rows = newRows;
     m_columns = newColumns;
+    blank(m_blankRow, m_columns);
     m_column = std::min(newColumns - 1, m_column);
     m_scrollTop = 0;
     m_scrollBottom = newRows - 1;

@@ -146,7 +146,7 @@ private:
 
     // TerminalParserHandler
     void printAscii(const char* text, std::size_t length) override;
-    void print(char32_t scalar) override;
+    void print(const char32_t* scalars, std::size_t count) override;
     void control(char32_t character) override;
     void escape(char32_t intermediate, char32_t finalCharacter) override;
     void controlSequence(const TerminalControlSequence& sequence) override;
@@ -190,6 +190,7 @@ private:
     TerminalParser m_parser;
     int m_rows = 0;
     int m_columns = 0;
+    std::vector<PackedCell> m_blankRow;  // a blank line of the current width to copy from
     Grid m_grid;
     Grid m_spareGrid;  // the other screen's buffers, kept for the next switch
     std::optional<SavedScreen> m_alternate;

@@ -148,8 +148,10 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
     }
 }
 
-void TerminalScreen::print(char32_t scalar) {
-    put(scalar);
+void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        put(scalars[i]);
+    }
 }
 
 void TerminalScreen::put(char32_t scalar) {

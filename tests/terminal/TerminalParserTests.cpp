@@ -16,7 +16,9 @@ public:
         // Runs may arrive in pieces; join neighbouring text so chunking does not show.
         appendText(QString::fromLatin1(text, qsizetype(length)));
     }
-    void print(char32_t scalar) override { appendText(QString::fromUcs4(&scalar, 1)); }
+    void print(const char32_t* scalars, std::size_t count) override {
+        appendText(QString::fromUcs4(scalars, qsizetype(count)));
+    }
     void control(char32_t character) override {
         events.append(QStringLiteral("control %1").arg(int(character)));
     }
@@ -82,6 +84,11 @@ TEST(TerminalParser, eachInvalidSubpartBecomesOneReplacementCharacter) {
                   "text \xef\xbf\xbd\xef\xbf\xbd|\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd|"
                   "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd|\xef\xbf\xbd|\xef\xbf\xbd\xef\xbf\xbd|"
                   "\xef\xbf\xbd|\xef\xbf\xbd\xef\xbf\xbd")});
+    // Valid characters packed tight around broken ones, so that runs of whole characters
+    // end and resume at every kind of fault.
+    EXPECT_EQ(eventsFor("\xc3\xa9\xe4\xb8\xc3\xa9\xf0\x9f\x98\xc3\xa9\xed\xa0\x80\xe4\xb8\xad"),
+              QStringList{QString::fromUtf8("text \xc3\xa9\xef\xbf\xbd\xc3\xa9\xef\xbf\xbd\xc3\xa9"
+                                            "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xe4\xb8\xad")});
 }
 
 TEST(TerminalParser, anIncompleteTailWaitsForTheNextChunk) {
