@@ -1,0 +1,478 @@
+// A user's journey through the real application on an X display of its own with a window
+// manager. The application object builds the models, the main window and its menus exactly
+// as a real start does (with a fresh home folder and the fake assistant tools on PATH), and
+// every step is taken through the widgets: clicks and keys on the real buttons, fields and
+// dialogs. The models are only read, to check what the steps did. One screenshot per stage
+// goes into the folder the test prints.
+#include "DialogScript.h"
+#include "PrivateDisplay.h"
+#include "Screenshots.h"
+#include "actions/ComputerActionsPage.h"
+#include "actions/ComputerPlan.h"
+#include "actions/ComputerPlanner.h"
+#include "app/VelkApplication.h"
+#include "appearance/AppearancePage.h"
+#include "appearance/Theme.h"
+#include "appearance/ThemePreset.h"
+#include "assistants/AssistantsPage.h"
+#include "assistants/ConnectorEditor.h"
+#include "platform/Preferences.h"
+#include "platform/X11Windows.h"
+#include "runs/TeamRunsPage.h"
+#include "support/TestSupport.h"
+#include "terminal/TerminalScreen.h"
+#include "terminal/TerminalSession.h"
+#include "ui/Composer.h"
+#include "ui/MainWindow.h"
+#include "ui/SessionDeck.h"
+#include "ui/TerminalPane.h"
+#include "ui/WorkspacePage.h"
+#include "workspace/HistoryPage.h"
+#include "workspace/Workspace.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <utility>
+
+// Readable texts in failure messages.
+void PrintTo(const QString& text, std::ostream* stream) {
+    *stream << '"' << text.toStdString() << '"';
+}
+
+using namespace std::chrono_literals;
+using testing_support::readFile;
+using testing_support::waitUntil;
+using testing_support::writeFile;
+
+namespace {
+
+const QString kTypingTarget = QStringLiteral("org.velk.TypingTarget");
+const QString kTypedLine = QStringLiteral("Hello from VELK");
+
+class Journey : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!PrivateDisplay::current()) {
+            GTEST_SKIP() << "needs a private X display with a window manager";
+        }
+        ASSERT_TRUE(m_scratch.isValid());
+        m_savedPath = qgetenv("PATH");
+        // A fresh home: nothing remembered, so the first start prepares the example project.
+        for (const char* folder : {"home", "config", "data", "cache", "runtime"}) {
+            ASSERT_TRUE(QDir().mkpath(path(folder)));
+        }
+        QFile::setPermissions(path("runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        ASSERT_TRUE(writeFile(path("home/.zshenv"), {}));
+        qputenv("HOME", path("home").toUtf8());
+        qputenv("XDG_CONFIG_HOME", path("config").toUtf8());
+        qputenv("XDG_DATA_HOME", path("data").toUtf8());
+        qputenv("XDG_CACHE_HOME", path("cache").toUtf8());
+        qputenv("XDG_RUNTIME_DIR", path("runtime").toUtf8());
+        qputenv("VELK_RESOURCES", VELK_SOURCE_DIR "/resources");
+        qputenv("PATH", testing_support::fixturesBin().toUtf8() + ':' + m_savedPath);
+        m_typingLog = path("typing-target.log");
+        ASSERT_TRUE(writeFile(path("data/applications/" + kTypingTarget + ".desktop"),
+                              "[Desktop Entry]\nType=Application\nName=Typing Target\nExec=" +
+                                  QByteArray(VELK_TYPING_TARGET) + ' ' + m_typingLog.toUtf8() +
+                                  "\nStartupWMClass=velk-typing-target\n"));
+        m_shots = screenshotFolder("journey");
+    }
+
+    void TearDown() override {
+        for (const X11Windows::Window& window : X11Windows::clientWindows()) {
+            if (window.pid > 0 && window.windowClasses.contains("velk-typing-target")) {
+                ::kill(pid_t(window.pid), SIGTERM);
+            }
+        }
+        for (const char* name : {"VELK_FAKE_WRITE_FILE", "FAKE_CODEX_ANSWER", "VELK_RESOURCES"}) {
+            qunsetenv(name);
+        }
+        qputenv("PATH", m_savedPath);
+    }
+
+    QString path(const QString& relative) const { return m_scratch.filePath(relative); }
+
+    Workspace& workspace() const { return *m_app->workspace(); }
+    MainWindow& window() const { return *m_app->window(); }
+    template <typename Page>
+    Page* page(Destination destination) const {
+        return qobject_cast<Page*>(window().page(destination));
+    }
+
+    // What the display shows, once two grabs a little apart agree.
+    void snap(const QString& name) {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        QImage previous = screen->grabWindow(0).toImage();
+        QImage current;
+        waitUntil(
+            [&] {
+                testing_support::processEventsFor(100ms);
+                current = screen->grabWindow(0).toImage();
+                return std::exchange(previous, current) == current;
+            },
+            3s);
+        EXPECT_TRUE(current.save(m_shots + '/' + name + ".png")) << name.toStdString();
+    }
+
+    QAbstractButton* buttonTitled(QWidget* area, const QString& title) const {
+        const QList<QAbstractButton*> buttons = area->findChildren<QAbstractButton*>();
+        const auto found = std::find_if(buttons.begin(), buttons.end(), [&](auto* button) {
+            return button->isVisible() && button->text().replace("&&", "&") == title;
+        });
+        return found == buttons.end() ? nullptr : *found;
+    }
+
+    void click(QWidget* widget) {
+        ASSERT_TRUE(widget);
+        ASSERT_TRUE(widget->isVisible() && widget->isEnabled())
+            << widget->metaObject()->className();
+        QTest::mouseClick(widget, Qt::LeftButton);
+    }
+
+    // A page entry of the sidebar, as the user picks it.
+    void go(Destination destination) {
+        ASSERT_NO_FATAL_FAILURE(click(buttonTitled(&window(), displayName(destination))));
+        ASSERT_EQ(workspace().destination(), destination);
+        ASSERT_EQ(window().currentPage(), window().page(destination));
+    }
+
+    void typeInto(QWidget* field, const QString& text) {
+        ASSERT_TRUE(field);
+        QTest::mouseClick(field, Qt::LeftButton);
+        QTest::keyClicks(field, text);
+    }
+
+    void runTask(const QString& task, bool separateCopies) {
+        Composer* composer = page<WorkspacePage>(Destination::Workspace)->composer();
+        typeInto(composer->editor(), task);
+        ASSERT_EQ(workspace().prompt(), task);
+        click(separateCopies ? composer->separateCopiesButton() : composer->sharedFolderButton());
+        ASSERT_EQ(workspace().separateCopies(), separateCopies);
+        click(composer->runButton());
+    }
+
+    QStringList typedLines() const {
+        return QString::fromUtf8(readFile(m_typingLog)).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // The stages, in the order the user takes them.
+    void firstStartOpensTheExampleProject();
+    void openAnotherProject();
+    void runATaskInTwoAssistantsInTheSharedFolder();
+    void runATeamRunAndApplyOneCopysFile();
+    void findTheSessionsInHistoryAndExportOne();
+    void addAConnectorAfterABadTemplateIsRefused();
+    void changeTheTheme();
+    void planDesktopActionsAndTypeIntoAnApplication();
+    void quitWhileASessionRuns();
+
+    QTemporaryDir m_scratch;
+    QByteArray m_savedPath;
+    QString m_shots;
+    QString m_typingLog;
+    QString m_project;
+    std::unique_ptr<VelkApplication> m_app;
+    DialogScript m_dialogs;
+};
+
+void Journey::firstStartOpensTheExampleProject() {
+    m_app =
+        std::make_unique<VelkApplication>(CommandLine{}, std::make_unique<SettingsPreferences>());
+    m_app->launch();
+    ASSERT_TRUE(m_app->window());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+    // The window manager hands the new window the focus.
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window(); }));
+
+    const QString example = path("data/Kelo AI/Example Project");
+    EXPECT_EQ(QDir(workspace().folder()).canonicalPath(), QDir(example).canonicalPath());
+    EXPECT_TRUE(QFileInfo::exists(example + "/hello.py"));
+    EXPECT_EQ(workspace().destination(), Destination::Workspace);
+    Composer* composer = page<WorkspacePage>(Destination::Workspace)->composer();
+    EXPECT_EQ(composer->projectLabel()->text(), "Example Project");
+    EXPECT_TRUE(composer->editor()->hasFocus()) << "the caret starts in the task field";
+    ASSERT_TRUE(waitUntil([&] {
+        return workspace().available().contains("claude") &&
+               workspace().available().contains("codex");
+    }));
+    snap("01-first-start");
+}
+
+void Journey::openAnotherProject() {
+    m_project = path("greeting project");
+    ASSERT_TRUE(writeFile(m_project + "/README.md", "# Greeting\n"));
+    m_dialogs.chooseLocation(m_project);
+    click(buttonTitled(&window(), "Open project"));
+    ASSERT_TRUE(m_dialogs.done());
+    EXPECT_EQ(workspace().folder(), QDir::cleanPath(m_project));
+    EXPECT_EQ(page<WorkspacePage>(Destination::Workspace)->composer()->projectLabel()->text(),
+              "greeting project");
+    // The example project was opened for the user, not chosen: only this one is recent.
+    EXPECT_EQ(window().shownRecentFolders(), QStringList({QDir::cleanPath(m_project)}));
+    snap("02-another-project");
+}
+
+void Journey::runATaskInTwoAssistantsInTheSharedFolder() {
+    runTask("Add a greeting", false);
+    SessionDeck* deck = page<WorkspacePage>(Destination::Workspace)->deck();
+    ASSERT_TRUE(waitUntil([&] { return deck->visiblePanes().size() == 2; }));
+    const QList<TerminalPane*> panes = deck->visiblePanes();
+    auto shown = [&](int index) { return panes[index]->session()->screen().plainText(); };
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return shown(0).contains("FAKE_claude_DONE") && shown(1).contains("FAKE_codex_DONE");
+        },
+        20s))
+        << shown(0).toStdString() << "\n---\n"
+        << shown(1).toStdString();
+    for (TerminalPane* pane : panes) {
+        EXPECT_EQ(QDir(pane->session()->directory()).canonicalPath(),
+                  QDir(m_project).canonicalPath());
+        EXPECT_TRUE(pane->isVisible());
+    }
+    EXPECT_TRUE(workspace().prompt().isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return workspace().history().size() == 2; }));
+    snap("03-shared-folder-task");
+}
+
+void Journey::runATeamRunAndApplyOneCopysFile() {
+    // Each fake assistant writes this file in the folder it works in: its own copy.
+    qputenv("VELK_FAKE_WRITE_FILE", "greeting.txt");
+    runTask("Write a greeting file", true);
+    ASSERT_TRUE(waitUntil([&] { return workspace().teamRuns().size() == 1; }, 20s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const TeamRun run = workspace().teamRuns().first();
+            return run.copies.size() == 2 && run.copies[0].exitCode && run.copies[1].exitCode;
+        },
+        20s));
+    qunsetenv("VELK_FAKE_WRITE_FILE");
+    EXPECT_FALSE(QFileInfo::exists(m_project + "/greeting.txt")) << "copies only, so far";
+
+    ASSERT_NO_FATAL_FAILURE(go(Destination::TeamRuns));
+    auto* runs = page<TeamRunsPage>(Destination::TeamRuns);
+    // The cards are rebuilt whenever the run's record changes: the button is looked up and
+    // clicked at once, until a review starts.
+    QSignalSpy inspected(runs, &TeamRunsPage::inspectionFinished);
+    ASSERT_TRUE(waitUntil([&] {
+        if (QAbstractButton* review = buttonTitled(runs->cardsArea(), "Review files")) {
+            QTest::mouseClick(review, Qt::LeftButton);
+        }
+        return runs->inspecting() || !inspected.isEmpty();
+    }));
+    ASSERT_TRUE(!inspected.isEmpty() || inspected.wait(10000));
+    QListWidget* changes = runs->changeList();
+    ASSERT_EQ(changes->count(), 1);
+    const std::optional<RunCopy> copy = [&]() -> std::optional<RunCopy> {
+        for (const RunCopy& candidate : workspace().teamRuns().first().copies) {
+            if (candidate.id == runs->reviewedCopy()) {
+                return candidate;
+            }
+        }
+        return std::nullopt;
+    }();
+    ASSERT_TRUE(copy);
+    // Tick the one changed file in the list, then apply it and confirm.
+    const QRect row = changes->visualItemRect(changes->item(0));
+    QTest::mouseClick(changes->viewport(), Qt::LeftButton, {}, row.center());
+    changes->item(0)->setCheckState(Qt::Checked);
+    m_dialogs.clickButton("Apply changes");
+    click(runs->applyButton());
+    ASSERT_TRUE(m_dialogs.done());
+    EXPECT_EQ(readFile(m_project + "/greeting.txt"),
+              "written by " + copy->provider.toUtf8() + "\n");
+    EXPECT_TRUE(runs->status().startsWith("Applied 1 file")) << runs->status().toStdString();
+    snap("04-team-run-applied");
+}
+
+void Journey::findTheSessionsInHistoryAndExportOne() {
+    ASSERT_NO_FATAL_FAILURE(go(Destination::History));
+    auto* history = page<HistoryPage>(Destination::History);
+    // Two shared-folder sessions and the two sessions of the team run.
+    ASSERT_EQ(history->list()->count(), 4);
+    ASSERT_EQ(workspace().history().size(), 4);
+    // The oldest: the first shared-folder session to finish.
+    QListWidget* list = history->list();
+    const QRect row = list->visualItemRect(list->item(3));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    const HistoryEntry chosen = workspace().history().at(3);
+    ASSERT_EQ(history->selectedID(), chosen.id);
+    EXPECT_EQ(history->outputView()->toPlainText(), chosen.output);
+    EXPECT_TRUE(chosen.output.contains("_DONE"));
+
+    const QString exported = path("exported session.txt");
+    m_dialogs.chooseLocation(exported);
+    click(history->exportButton());
+    ASSERT_TRUE(m_dialogs.done());
+    EXPECT_EQ(readFile(exported), chosen.output.toUtf8());
+    EXPECT_EQ(workspace().toast(), "Exported exported session.txt.");
+    snap("05-history-exported");
+}
+
+void Journey::addAConnectorAfterABadTemplateIsRefused() {
+    ASSERT_NO_FATAL_FAILURE(go(Destination::Assistants));
+    auto* assistants = page<AssistantsPage>(Destination::Assistants);
+    const int providersBefore = int(workspace().providers().size());
+    click(assistants->addConnectorButton());
+    ConnectorEditor* editor = assistants->connectorEditor();
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(editor));
+    typeInto(editor->nameField(), "Open Code");
+    typeInto(editor->executableField(), "fake-assistant");
+    // The placeholder inside quotes would be quoted twice: refused.
+    typeInto(editor->templateField(), "fake-assistant '{prompt}'");
+    EXPECT_TRUE(editor->templateErrorLabel()->isVisible());
+    EXPECT_FALSE(editor->saveButton()->isEnabled());
+    QTest::keyClick(editor->templateField(), Qt::Key_Return);
+    EXPECT_EQ(workspace().providers().size(), providersBefore);
+    snap("06-connector-refused");
+
+    editor->templateField()->selectAll();
+    QTest::keyClicks(editor->templateField(), "fake-assistant --task {prompt}");
+    EXPECT_FALSE(editor->templateErrorLabel()->isVisible());
+    click(editor->saveButton());
+    ASSERT_TRUE(waitUntil([&] { return !assistants->connectorEditor(); }));
+    ASSERT_EQ(workspace().providers().size(), providersBefore + 1);
+    const QList<Provider> providers = workspace().providers();
+    const auto found = std::find_if(providers.begin(), providers.end(),
+                                    [](const Provider& p) { return p.name == "Open Code"; });
+    ASSERT_NE(found, providers.end());
+    const Provider added = *found;
+    EXPECT_EQ(added.templateText, "fake-assistant --task {prompt}");
+    EXPECT_TRUE(assistants->card(added.id));
+    EXPECT_TRUE(workspace().isReady(added)) << "its program is on PATH";
+    snap("07-connector-added");
+}
+
+void Journey::changeTheTheme() {
+    ASSERT_NO_FATAL_FAILURE(go(Destination::Appearance));
+    auto* appearance = page<AppearancePage>(Destination::Appearance);
+    Theme& theme = *m_app->theme();
+    const QList<ThemePreset>& presets = ThemePreset::all();
+    const auto other = std::find_if(presets.begin(), presets.end(), [&](const ThemePreset& p) {
+        return p.id != theme.presetID() && p.background != theme.backgroundHex();
+    });
+    ASSERT_NE(other, presets.end());
+    const QColor windowBefore = window().grab().toImage().pixelColor(window().width() / 2, 40);
+    click(appearance->presetCard(other->id));
+    EXPECT_EQ(theme.presetID(), other->id);
+    EXPECT_EQ(theme.backgroundHex(), other->background);
+    // The whole window follows the theme at once.
+    EXPECT_NE(window().grab().toImage().pixelColor(window().width() / 2, 40), windowBefore);
+    snap("08-theme-changed");
+}
+
+void Journey::planDesktopActionsAndTypeIntoAnApplication() {
+    // The planner's Codex answers with this plan.
+    const QString answer = path("plan-answer.json");
+    ASSERT_TRUE(writeFile(
+        answer, ComputerPlan{"Greet in the typing target",
+                             {{1, "Open the typing target", "open_app", kTypingTarget, ""},
+                              {2, "Type the greeting", "type_text", kTypingTarget, kTypedLine}}}
+                    .encode()));
+    qputenv("FAKE_CODEX_ANSWER", answer.toUtf8());
+    qputenv("PATH", QByteArray(VELK_FIXTURES_DIR "/bin-actions:") + qgetenv("PATH"));
+    // The header's refresh finds the planning Codex now first on PATH.
+    QToolButton* refresh = nullptr;
+    for (QToolButton* button : window().findChildren<QToolButton*>()) {
+        if (button->toolTip() == "Refresh installed tools and files") {
+            refresh = button;
+        }
+    }
+    ASSERT_NO_FATAL_FAILURE(click(refresh));
+    ASSERT_TRUE(waitUntil([&] {
+        return workspace().available().value("codex") == VELK_FIXTURES_DIR "/bin-actions/codex";
+    }));
+
+    ASSERT_NO_FATAL_FAILURE(go(Destination::MacActions));
+    auto* actions = page<ComputerActionsPage>(Destination::MacActions);
+    ASSERT_TRUE(actions) << "the Mac actions page needs the planner";
+    ComputerPlanner& planner = *workspace().computer();
+    typeInto(actions->taskEditor(), "Type a greeting into the typing target");
+    click(actions->planButton());
+    ASSERT_TRUE(waitUntil([&] { return !planner.planning(); }, 20s));
+    ASSERT_TRUE(planner.plan()) << planner.message().toStdString();
+    EXPECT_EQ(actions->shownSteps(),
+              QStringList({"1. Open the typing target", "2. Type the greeting"}));
+    if (workspace().destination() != Destination::MacActions) {
+        ASSERT_NO_FATAL_FAILURE(go(Destination::MacActions));
+    }
+    snap("09-plan-drafted");
+
+    m_dialogs.clickButton("Run this step");
+    click(actions->runButton());
+    ASSERT_TRUE(waitUntil([&] { return !planner.executing(); }, 20s));
+    ASSERT_EQ(planner.completed(), 1) << planner.message().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return typedLines().contains("ready"); }));
+
+    m_dialogs.clickButton("Run this step");
+    click(actions->runButton());
+    ASSERT_TRUE(waitUntil([&] { return !planner.executing(); }, 20s));
+    EXPECT_EQ(planner.completed(), 2) << planner.message().toStdString();
+    EXPECT_EQ(planner.message(), "Step sent. Check the target app before continuing.");
+    EXPECT_TRUE(waitUntil([&] { return typedLines().contains("text: " + kTypedLine); }))
+        << typedLines().join('\n').toStdString();
+    EXPECT_EQ(m_dialogs.messages().mid(m_dialogs.messages().size() - 2),
+              QStringList({"Open the typing target?", "Type the greeting?"}));
+    snap("10-typed-into-the-target");
+    qputenv("PATH", testing_support::fixturesBin().toUtf8() + ':' + m_savedPath);
+}
+
+void Journey::quitWhileASessionRuns() {
+    // Back to the main window, as a user clicking it would.
+    X11Windows::activate(window().winId());
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window(); }));
+    ASSERT_NO_FATAL_FAILURE(go(Destination::Workspace));
+    const int sessionsBefore = int(workspace().sessions().size());
+    QTest::keyClick(&window(), Qt::Key_N, Qt::ControlModifier);  // New Terminal
+    ASSERT_EQ(workspace().sessions().size(), sessionsBefore + 1);
+    const SessionPointer shell = workspace().sessions().last();
+    ASSERT_TRUE(waitUntil([&] { return shell->running(); }));
+
+    m_dialogs.clickButton("Cancel");
+    QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_TRUE(m_dialogs.done());
+    EXPECT_EQ(m_dialogs.messages().last(), "Quit and stop running sessions?");
+    testing_support::processEventsFor(200ms);
+    EXPECT_TRUE(shell->running()) << "Cancel keeps the sessions";
+    snap("11-quit-cancelled");
+
+    // The second time, "Quit & stop" ends the event loop the application runs in.
+    m_dialogs.clickButton("Quit & stop");
+    QTimer::singleShot(0, &window(),
+                       [this] { QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier); });
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(2); });
+    EXPECT_EQ(QApplication::exec(), 0) << "the application did not quit";
+    EXPECT_TRUE(m_dialogs.done());
+    ASSERT_TRUE(waitUntil([&] { return !shell->running(); }, 5s));
+}
+
+TEST_F(Journey, fromFirstStartToQuitThroughTheRealWindow) {
+    ASSERT_NO_FATAL_FAILURE(firstStartOpensTheExampleProject());
+    ASSERT_NO_FATAL_FAILURE(openAnotherProject());
+    ASSERT_NO_FATAL_FAILURE(runATaskInTwoAssistantsInTheSharedFolder());
+    ASSERT_NO_FATAL_FAILURE(runATeamRunAndApplyOneCopysFile());
+    ASSERT_NO_FATAL_FAILURE(findTheSessionsInHistoryAndExportOne());
+    ASSERT_NO_FATAL_FAILURE(addAConnectorAfterABadTemplateIsRefused());
+    ASSERT_NO_FATAL_FAILURE(changeTheTheme());
+    ASSERT_NO_FATAL_FAILURE(planDesktopActionsAndTypeIntoAnApplication());
+    ASSERT_NO_FATAL_FAILURE(quitWhileASessionRuns());
+}
+
+}  // namespace
