@@ -1,11 +1,14 @@
 #include "SelfTest.h"
 
+#include "appearance/Theme.h"
 #include "companion/BrandAssets.h"
 #include "companion/CompanionModel.h"
 #include "companion/LinuxSpeechServices.h"
 #include "companion/PocketSphinxRecognizer.h"
+#include "companion/ui/CompanionController.h"
 #include "platform/Dialogs.h"
 #include "platform/Preferences.h"
+#include "workspace/Workspace.h"
 
 #include <QDir>
 #include <QFile>
@@ -101,6 +104,60 @@ SelfTestResult recognizerLoadsItsModel(SelfTestContext&) {
     return std::nullopt;
 }
 
+// The companion's windows on this display: the pet at home on the main screen with its
+// position stored, the quick draft beside it, and a draft handed on to the workspace's task.
+SelfTestResult companionWindowsPlaceThePetAndHandOnTheDraft(SelfTestContext& context) {
+    const std::optional<DesktopScreen> main = qtScreenLayout().mainScreen();
+    if (!main) {
+        return QStringLiteral("no screen is attached");
+    }
+    MemoryPreferences preferences;
+    ScriptedDialogs dialogs;
+    CompanionModel model(false, preferences, dialogs, nullptr);
+    Theme theme(false, preferences);
+    Workspace& workspace = *context.workspace;
+    const QString prompt = workspace.prompt();
+    const Destination destination = workspace.destination();
+    int mainShown = 0;
+    CompanionController controller(model, workspace, theme, preferences,
+                                   {[&mainShown] { ++mainShown; }, {}});
+
+    const QRectF pet = controller.petFrame();
+    const QPointF home = DesktopGeometry::homeOrigin(pet.size(), main->visibleFrame);
+    if (!controller.panel()->isVisible() || pet.topLeft() != home) {
+        return QStringLiteral("the pet is not shown at home (%1, %2) but at (%3, %4)")
+            .arg(home.x())
+            .arg(home.y())
+            .arg(pet.x())
+            .arg(pet.y());
+    }
+    if (preferences.value(QStringLiteral("kelo.pet.x")).toDouble() != home.x() ||
+        preferences.value(QStringLiteral("kelo.pet.y")).toDouble() != home.y()) {
+        return QStringLiteral("the first position was not stored");
+    }
+    controller.toggleControls();
+    const QRectF controls = controller.controlsFrame();
+    if (!controller.controlsPanel()->isVisible() || controls.intersects(pet) ||
+        !main->visibleFrame.contains(controls)) {
+        return QStringLiteral("the quick draft did not open beside the pet on the screen");
+    }
+    model.setDraft(QStringLiteral("  Check the companion  "));
+    workspace.setPrompt(QStringLiteral("Self-test task"));
+    controller.useDraft();
+    const QString handedOn = workspace.prompt();
+    workspace.setPrompt(prompt);
+    workspace.setDestination(destination);
+    if (handedOn != QStringLiteral("Self-test task\n\nCheck the companion") ||
+        !model.draft().isEmpty() || controller.controlsPanel()->isVisible() || mainShown != 1) {
+        return QStringLiteral("the draft was not handed on to the task: \"%1\"").arg(handedOn);
+    }
+    controller.shutdown();
+    if (controller.panel()->isVisible()) {
+        return QStringLiteral("the pet stayed on the desktop after shutdown");
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::vector<SelfTestCheck> companionChecks() {
@@ -111,5 +168,7 @@ std::vector<SelfTestCheck> companionChecks() {
          petImageImportChecksTheFile},
         {QStringLiteral("the speech recognizer loads its model and ends an utterance"),
          recognizerLoadsItsModel},
+        {QStringLiteral("the companion's windows place the pet and hand on a draft"),
+         companionWindowsPlaceThePetAndHandOnTheDraft},
     };
 }

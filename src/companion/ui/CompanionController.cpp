@@ -144,6 +144,14 @@ CompanionController::~CompanionController() {
     shutdown();
 }
 
+DesktopPet* CompanionController::pet() const {
+    return m_pet;
+}
+
+CompanionControls* CompanionController::controls() const {
+    return m_controls;
+}
+
 void CompanionController::buildStatusItem() {
     m_statusMenu = std::make_unique<QMenu>();
     m_statusMenu->setObjectName(QStringLiteral("companionStatusMenu"));

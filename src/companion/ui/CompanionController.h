@@ -69,8 +69,8 @@ public:
 
     CompanionPanel* panel() const { return m_panel.get(); }
     CompanionPanel* controlsPanel() const { return m_controlsPanel.get(); }
-    DesktopPet* pet() const { return m_pet; }
-    CompanionControls* controls() const { return m_controls; }
+    DesktopPet* pet() const;
+    CompanionControls* controls() const;
     // The tray icon; absent where the desktop has no tray, and after shutdown.
     QSystemTrayIcon* statusItem() const { return m_statusItem.get(); }
     // The tray icon's menu, built also where there is no tray.
