@@ -14,6 +14,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -201,6 +202,37 @@ TEST(DesktopPet, theBadgeSaysListeningSpeakingOrVelk) {
     EXPECT_EQ(pet.badge()->text(), "Speaking");
     kit.model->stopSpeech();
     EXPECT_EQ(pet.badge()->text(), "VELK");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DesktopPet, itsShapeIsTheImagesVisiblePixelsAndTheBadge) {
+    CompanionWindowKit kit;
+    DesktopPet pet(*kit.model, kit.ui.theme, nullptr);
+    pet.resize(176, 186);
+    const QRegion shape = pet.shape();
+    const QRect image = pet.art()->imageRect();
+    ASSERT_FALSE(image.isEmpty());
+    // The built-in pet's corner pixel is transparent; its middle is not.
+    EXPECT_FALSE(shape.contains(image.topLeft()));
+    EXPECT_FALSE(shape.contains(QPoint(2, 2)));  // the margin
+    EXPECT_TRUE(shape.contains(image.center()));
+    EXPECT_TRUE(shape.contains(pet.badge()->geometry().center()));
+
+    // Shaped, the window holding the pet is cut to it.
+    QWidget window;
+    auto* holder = new QVBoxLayout(&window);
+    holder->setContentsMargins(0, 0, 0, 0);
+    auto* shaped = new DesktopPet(*kit.model, kit.ui.theme, nullptr);
+    holder->addWidget(shaped);
+    window.resize(176, 186);
+    window.show();
+    shaped->setShapedWindow(true);
+    EXPECT_EQ(window.mask(), shaped->shape());
+    shaped->setShapedWindow(false);
+    EXPECT_TRUE(window.mask().isEmpty());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -106,6 +107,8 @@ CompanionController::CompanionController(CompanionModel& model, Workspace& works
     m_pet = new DesktopPet(m_model, m_theme, this);
     m_pet->art()->setReducedMotion(desktopPrefersReducedMotion());
     m_panel->layout()->addWidget(m_pet);
+    const bool translucent = X11PanelHints::translucencyWorks();
+    m_pet->setShapedWindow(!translucent);
 
     m_controlsPanel =
         std::make_unique<CompanionPanel>(QStringLiteral("VELK companion controls"), true);
@@ -113,6 +116,11 @@ CompanionController::CompanionController(CompanionModel& model, Workspace& works
     m_controlsPanel->setFixedSize(int(kControlsWidth), int(kControlsHeight));
     m_controls = new CompanionControls(m_model, m_theme, [this] { dismissControls(); });
     m_controlsPanel->layout()->addWidget(m_controls);
+    if (!translucent) {
+        QPainterPath card;
+        card.addRoundedRect(QRectF(m_controlsPanel->rect()), 16, 16);
+        m_controlsPanel->setMask(QRegion(card.toFillPolygon().toPolygon()));
+    }
     // Top-level windows do not inherit the main window's stylesheet.
     auto applyTheme = [this] { m_controlsPanel->setStyleSheet(AppStyle::styleSheet(m_theme)); };
     applyTheme();

@@ -98,8 +98,27 @@ DesktopPet::DesktopPet(CompanionModel& model, Theme& theme, CompanionController*
     connect(&m_model, &CompanionModel::appearanceChanged, this,
             [this] { m_interaction->setAccessibleName(m_model.displayName()); });
     connect(&m_theme, &Theme::changed, this, &DesktopPet::applyTheme);
+    connect(m_art, &PetArt::shapeChanged, this, &DesktopPet::updateWindowShape);
     applyTheme();
     syncBadge();
+}
+
+QRegion DesktopPet::shape() const {
+    return m_art->opaqueRegion().translated(m_art->pos()) + QRegion(m_badge->geometry());
+}
+
+void DesktopPet::setShapedWindow(bool shaped) {
+    m_shapedWindow = shaped;
+    if (!shaped) {
+        window()->clearMask();
+    }
+    updateWindowShape();
+}
+
+void DesktopPet::updateWindowShape() {
+    if (m_shapedWindow && window() != this) {
+        window()->setMask(shape().translated(mapTo(window(), QPoint(0, 0))));
+    }
 }
 
 void DesktopPet::syncBadge() {
@@ -109,6 +128,7 @@ void DesktopPet::syncBadge() {
     m_badge->adjustSize();
     m_badge->resize(m_badge->width() + 14, m_badge->height() + 4);
     m_badge->move((width() - m_badge->width()) / 2, height() - m_badge->height() - 4);
+    updateWindowShape();
 }
 
 void DesktopPet::applyTheme() {

@@ -47,6 +47,12 @@ public:
                QWidget* parent = nullptr);
 
     PetArt* art() const { return m_art; }
+
+    // The pixels the pet shows now: the image's opaque part and the badge.
+    QRegion shape() const;
+    // Cuts the window holding the pet to shape() and keeps it so; for desktops that draw
+    // translucent windows opaque (X11 without a compositing manager).
+    void setShapedWindow(bool shaped);
     PetInteractionView* interaction() const { return m_interaction; }
     QLabel* badge() const { return m_badge; }
 
@@ -56,10 +62,12 @@ protected:
 private:
     void syncBadge();
     void applyTheme();
+    void updateWindowShape();
 
     CompanionModel& m_model;
     Theme& m_theme;
     PetArt* m_art = nullptr;
     PetInteractionView* m_interaction = nullptr;
     QLabel* m_badge = nullptr;
+    bool m_shapedWindow = false;
 };

@@ -3,6 +3,7 @@
 #include "companion/CompanionModel.h"
 #include "ui/Icons.h"
 
+#include <QBitmap>
 #include <QDateTime>
 #include <QPainter>
 
@@ -13,7 +14,7 @@
 PetArt::PetArt(CompanionModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
     setAttribute(Qt::WA_TranslucentBackground);
     m_timer.setInterval(kFrameIntervalMs);
-    connect(&m_timer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&m_timer, &QTimer::timeout, this, &PetArt::tick);
     connect(&m_model, &CompanionModel::appearanceChanged, this, &PetArt::syncImage);
     connect(&m_model, &CompanionModel::customImageChanged, this, &PetArt::syncImage);
     connect(&m_model, &CompanionModel::animateChanged, this, &PetArt::syncMotion);
@@ -34,11 +35,54 @@ int PetArt::floatOffset(double seconds) {
     return int(std::lround(std::sin(seconds * 1.6) * 3.0));
 }
 
-int PetArt::currentOffset() const {
-    if (!floating()) {
-        return 0;
+void PetArt::tick() {
+    setOffset(floatOffset(double(QDateTime::currentMSecsSinceEpoch()) / 1000.0));
+}
+
+void PetArt::setOffset(int offset) {
+    if (m_offset == offset) {
+        return;
     }
-    return floatOffset(double(QDateTime::currentMSecsSinceEpoch()) / 1000.0);
+    m_offset = offset;
+    update();
+    Q_EMIT shapeChanged();
+}
+
+QRect PetArt::imageRect() const {
+    const QRect area = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    if (area.isEmpty()) {
+        return {};
+    }
+    if (m_image.isNull()) {
+        const int side = std::max(std::min(area.width(), area.height()) / 2, 1);
+        return QRect(area.center() - QPoint(side / 2, side / 2), QSize(side, side));
+    }
+    QRect target(QPoint(0, 0), m_image.size().scaled(area.size(), Qt::KeepAspectRatio));
+    target.moveCenter(area.center());
+    // The offset grows upward in the description's convention; Qt's y grows downward.
+    return target.translated(0, -m_offset);
+}
+
+QRegion PetArt::opaqueRegion() const {
+    if (!m_restingRegion) {
+        const QRect target = imageRect().translated(0, m_offset);
+        if (m_image.isNull() || target.isEmpty()) {
+            m_restingRegion = QRegion(target);
+        } else {
+            const QImage scaled =
+                m_image.convertToFormat(QImage::Format_ARGB32)
+                    .scaled(target.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            m_restingRegion =
+                QRegion(QBitmap::fromImage(scaled.createAlphaMask())).translated(target.topLeft());
+        }
+    }
+    return m_restingRegion->translated(0, -m_offset);
+}
+
+void PetArt::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_restingRegion.reset();
+    Q_EMIT shapeChanged();
 }
 
 void PetArt::syncImage() {
@@ -47,7 +91,9 @@ void PetArt::syncImage() {
     // The built-in pet is pixel art: it keeps its hard edges when scaled.
     m_pixelArt = m_model.appearance() != QStringLiteral("custom");
     setAccessibleName(m_model.displayName());
+    m_restingRegion.reset();
     update();
+    Q_EMIT shapeChanged();
 }
 
 void PetArt::syncMotion() {
@@ -55,10 +101,11 @@ void PetArt::syncMotion() {
     const bool wanted = m_animated && m_model.animate() && !m_reducedMotion && isVisible();
     if (wanted && !m_timer.isActive()) {
         m_timer.start();
+        tick();
     } else if (!wanted && m_timer.isActive()) {
         m_timer.stop();
+        setOffset(0);
     }
-    update();
 }
 
 void PetArt::showEvent(QShowEvent* event) {
@@ -72,16 +119,14 @@ void PetArt::hideEvent(QHideEvent* event) {
 }
 
 void PetArt::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    const QRect area = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
-    if (area.isEmpty()) {
+    const QRect target = imageRect();
+    if (target.isEmpty()) {
         return;
     }
+    QPainter painter(this);
     if (m_image.isNull()) {
-        const int side = std::min(area.width(), area.height()) / 2;
         const QPixmap symbol =
-            Icons::pixmap(QStringLiteral("pawprint"), QColor(0x00, 0xD9, 0xFF), std::max(side, 1));
-        const QRect target(area.center() - QPoint(side / 2, side / 2), QSize(side, side));
+            Icons::pixmap(QStringLiteral("pawprint"), QColor(0x00, 0xD9, 0xFF), target.width());
         if (!symbol.isNull()) {
             painter.drawPixmap(target, symbol);
         } else {
@@ -92,11 +137,6 @@ void PetArt::paintEvent(QPaintEvent*) {
         }
         return;
     }
-    const QSize fitted = m_image.size().scaled(area.size(), Qt::KeepAspectRatio);
-    QRect target(QPoint(0, 0), fitted);
-    target.moveCenter(area.center());
-    // The offset grows upward in the description's convention; Qt's y grows downward.
-    target.translate(0, -currentOffset());
     painter.setRenderHint(QPainter::SmoothPixmapTransform, !m_pixelArt);
     painter.drawImage(target, m_image);
 }

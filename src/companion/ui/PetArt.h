@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QPointer>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
+
+#include <optional>
 
 class CompanionModel;
 
@@ -25,23 +28,38 @@ public:
     // The vertical offset of the floating motion at `seconds`: sin(t × 1.6) × 3, rounded.
     static int floatOffset(double seconds);
     // The offset drawn now: 0 while the drawing does not float.
-    int currentOffset() const;
+    int currentOffset() const { return m_offset; }
+
+    // Where the image is drawn now, and the part of the widget its visible pixels cover (the
+    // placeholder's square when there is no image).
+    QRect imageRect() const;
+    QRegion opaqueRegion() const;
+
+Q_SIGNALS:
+    // The drawn image moved or changed, and with it opaqueRegion().
+    void shapeChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
     void syncImage();
     void syncMotion();
+    void tick();
+    void setOffset(int offset);
 
     CompanionModel& m_model;
     QImage m_image;
     bool m_pixelArt = true;
     bool m_animated = false;
     bool m_reducedMotion = false;
+    int m_offset = 0;
     QTimer m_timer;
+    // The opaque pixels of the image as drawn at rest, for the current size and image.
+    mutable std::optional<QRegion> m_restingRegion;
 };
 
 // Whether the desktop asks applications to reduce motion (GNOME's "enable-animations" off).

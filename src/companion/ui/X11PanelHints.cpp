@@ -1,6 +1,7 @@
 // Kept apart from other Qt code: Xlib's macros (None, Bool, Status…) collide with Qt names.
 #include "companion/ui/X11PanelHints.h"
 
+#include <QByteArray>
 #include <QGuiApplication>
 
 #include <X11/Xatom.h>
@@ -29,6 +30,17 @@ void applyTo(quintptr nativeWindow) {
                     PropModeReplace, reinterpret_cast<const unsigned char*>(states.data()),
                     int(states.size()));
     XFlush(display);
+}
+
+bool translucencyWorks() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    Display* display = x11 ? x11->display() : nullptr;
+    if (!display) {
+        return true;
+    }
+    // A compositing manager owns the selection _NET_WM_CM_S<screen number>.
+    const QByteArray selection = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
+    return XGetSelectionOwner(display, XInternAtom(display, selection.constData(), False)) != 0;
 }
 
 }  // namespace X11PanelHints

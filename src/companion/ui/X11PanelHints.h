@@ -9,4 +9,8 @@ namespace X11PanelHints {
 // Call before the window is first shown.
 void applyTo(quintptr nativeWindow);
 
+// Whether translucent windows are drawn translucent: false only on an X11 display without
+// a compositing manager, where their transparent parts show black.
+bool translucencyWorks();
+
 }  // namespace X11PanelHints
