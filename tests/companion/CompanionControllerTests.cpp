@@ -173,6 +173,23 @@ TEST(CompanionController, usingTheDraftAppendsItToTheTaskAfterABlankLine) {
     EXPECT_EQ(kit.ui.workspace.prompt(), "Plan the release");
 }
 
+TEST(CompanionController, usingTheDraftWhileDictatingStopsTheMicrophoneSoTheWordsDoNotComeBack) {
+    CompanionWindowKit kit;
+    CompanionController& controller = kit.makeController();
+    controller.showControls();
+    ASSERT_TRUE(kit.startListening());
+    FakeSpeechServices::Recognizer* recognizer = kit.speech->recognizer();
+    recognizer->push({QStringLiteral("book a table"), false, std::nullopt});
+    ASSERT_TRUE(waitUntil([&] { return kit.model->draft() == "book a table"; }));
+    controller.useDraft();
+    EXPECT_EQ(kit.ui.workspace.prompt(), "book a table");
+    EXPECT_FALSE(kit.model->listening());
+    EXPECT_FALSE(kit.speech->input.running);
+    EXPECT_EQ(kit.model->draft(), "");
+    testing_support::processEventsFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(kit.model->draft(), "");
+}
+
 TEST(CompanionController, aBlankDraftIsNotUsed) {
     CompanionWindowKit kit;
     CompanionController& controller = kit.makeController();

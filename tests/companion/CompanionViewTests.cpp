@@ -5,6 +5,7 @@
 #include "companion/ui/CompanionSettingsView.h"
 #include "companion/ui/DesktopPet.h"
 #include "companion/ui/PetArt.h"
+#include "terminal/TerminalSession.h"
 #include "ui/Switch.h"
 
 #include <QLabel>
@@ -84,6 +85,17 @@ TEST(QuickDraftPanel, readAloudCustomizeAndCloseDoWhatTheySay) {
     menuAction(menu, "Read latest session output")->trigger();
     EXPECT_EQ(kit.model->message(), "There is no text to read yet.");
     EXPECT_EQ(kit.speech->voice.spoken.size(), 1);
+
+    // The active session's screen is what "latest session output" reads.
+    QTemporaryDir folder;
+    const SessionPointer session =
+        kit.ui.workspace.startSession(QStringLiteral("shell"), QStringLiteral("echo"),
+                                      QStringLiteral("printf 'the build passed'"), folder.path());
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(waitUntil([&] { return session->exitCode().has_value(); }));
+    kit.ui.workspace.setActiveSessionID(session->id());
+    menuAction(menu, "Read latest session output")->trigger();
+    EXPECT_EQ(kit.speech->voice.spoken.value(1), "the build passed");
 
     panel->customizeButton()->click();
     EXPECT_EQ(kit.ui.workspace.destination(), Destination::Companion);

@@ -351,6 +351,12 @@ void CompanionController::quickDraft() {
 }
 
 void CompanionController::useDraft() {
+    // Dictation still running would keep writing into the draft after it was handed on (the
+    // used words would come back) and would keep listening behind the hidden panel; it
+    // stops first, which leaves the draft as it is.
+    if (m_model.voiceBusy()) {
+        m_model.stopMicrophone();
+    }
     const QString text = m_model.draft().trimmed();
     if (text.isEmpty()) {
         return;
