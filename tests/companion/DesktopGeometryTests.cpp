@@ -81,11 +81,6 @@ TEST(ScreenChoice, takesTheFirstScreenMetElseTheMainScreenElseNothing) {
               layout.screens.at(1));
 }
 
-TEST(PetPlacement, homeIsTheBottomRightCornerOfTheVisibleFrame) {
-    EXPECT_EQ(DesktopGeometry::homeOrigin({176, 186}, QRectF(0, 40, 1920, 1040)),
-              QPointF(1920 - 176 - 28, 40 + 30));
-}
-
 TEST(PetPlacement, theQuickDraftOpensRightOfThePetUnlessTheScreenEndsFirst) {
     const QRectF visible(0, 0, 1920, 1050);
     const QSizeF controls(340, 394);

@@ -165,7 +165,7 @@ CompanionSettingsView::CompanionSettingsView(CompanionModel& model, Workspace& w
                 "on-device recognition is unavailable. Nothing is sent to an AI assistant until "
                 "you run the task."),
             "muted"),
-        1, 0);
+        1, 0, Qt::AlignTop);
     voice->addWidget(Widgets::label(QStringLiteral("Read it. Hear it. Stop it."), "title"), 0, 1);
     voice->addWidget(
         Widgets::wrappingLabel(
@@ -173,7 +173,7 @@ CompanionSettingsView::CompanionSettingsView(CompanionModel& model, Workspace& w
                            "a Mac voice. Stop VELK audio ends VELK’s speech. This is dictation and "
                            "read-aloud; a live AI voice conversation is a later step."),
             "muted"),
-        1, 1);
+        1, 1, Qt::AlignTop);
     voice->setColumnStretch(0, 1);
     voice->setColumnStretch(1, 1);
     layout->addWidget(voiceCard);
