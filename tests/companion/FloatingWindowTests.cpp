@@ -87,12 +87,25 @@ TEST_F(FloatingWindows, thePetStaysAboveANormalWindowOnEveryDesktopAndOutOfTheTa
     ASSERT_TRUE(waitUntil([&] { return isManaged(&normal); }));
     processEventsFor(std::chrono::milliseconds(300));
 
-    EXPECT_GT(stackingIndex(pet), stackingIndex(&normal));
-    const QStringList states = x11_test::windowStates(pet->winId());
-    EXPECT_TRUE(states.contains("_NET_WM_STATE_ABOVE")) << states.join(' ').toStdString();
-    EXPECT_TRUE(states.contains("_NET_WM_STATE_SKIP_TASKBAR")) << states.join(' ').toStdString();
-    EXPECT_TRUE(states.contains("_NET_WM_STATE_SKIP_PAGER")) << states.join(' ').toStdString();
-    EXPECT_EQ(x11_test::cardinal(pet->winId(), "_NET_WM_DESKTOP"), 0xFFFFFFFFULL);
+    // Shown again after being switched off, it keeps every hint.
+    for (int showing = 0; showing < 2; ++showing) {
+        SCOPED_TRACE(showing == 0 ? "first shown" : "shown again");
+        EXPECT_GT(stackingIndex(pet), stackingIndex(&normal));
+        const QStringList states = x11_test::windowStates(pet->winId());
+        EXPECT_TRUE(states.contains("_NET_WM_STATE_ABOVE")) << states.join(' ').toStdString();
+        EXPECT_TRUE(states.contains("_NET_WM_STATE_SKIP_TASKBAR"))
+            << states.join(' ').toStdString();
+        EXPECT_TRUE(states.contains("_NET_WM_STATE_SKIP_PAGER")) << states.join(' ').toStdString();
+        EXPECT_EQ(x11_test::cardinal(pet->winId(), "_NET_WM_DESKTOP"), 0xFFFFFFFFULL);
+
+        model->setEnabled(false);
+        ASSERT_TRUE(waitUntil([&] { return !isManaged(pet); }));
+        normal.raise();
+        normal.activateWindow();
+        model->setEnabled(true);
+        ASSERT_TRUE(waitUntil([&] { return isManaged(pet); }));
+        processEventsFor(std::chrono::milliseconds(300));
+    }
 }
 
 TEST_F(FloatingWindows, aDragWithThePointerMovesThePetAndAClickOpensTheQuickDraftBesideIt) {

@@ -56,17 +56,22 @@ CompanionPanel::CompanionPanel(const QString& title, bool withShadow, QWidget* p
 }
 
 void CompanionPanel::prepareNativeWindow() {
-    // The desktop-wide hints go on the native window before it is first mapped, when the
-    // window manager reads them.
-    X11PanelHints::applyTo(winId());
+    // The desktop-wide hints go on the native window before it is mapped, when the window
+    // manager reads them. Window managers erase them when a window is hidden, so they are
+    // set again before every showing.
+    if (!isVisible()) {
+        X11PanelHints::applyTo(winId());
+    }
 }
 
 void CompanionPanel::orderFrontRegardless() {
+    prepareNativeWindow();
     show();
     raise();
 }
 
 void CompanionPanel::makeKeyAndOrderFront() {
+    prepareNativeWindow();
     show();
     raise();
     activateWindow();
