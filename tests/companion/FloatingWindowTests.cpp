@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,26 @@ TEST_F(FloatingWindows, aDragWithThePointerMovesThePetAndAClickOpensTheQuickDraf
     ASSERT_TRUE(
         waitUntil([&] { return QApplication::focusWidget() == controller->controls()->editor(); }));
     EXPECT_EQ(ui.preferences.value("kelo.pet.x").toDouble(), expected.x() - screen.x());
+}
+
+TEST_F(FloatingWindows, whereADesktopTrayExistsTheMenuLivesInATrayIcon) {
+    makeController();
+    EXPECT_EQ(controller->statusItem(), nullptr);  // this display has no tray yet
+
+    x11_test::FakeTrayHost tray;
+    ASSERT_TRUE(tray.running());
+    ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
+    controller.reset();
+    makeController();
+    QSystemTrayIcon* icon = controller->statusItem();
+    ASSERT_NE(icon, nullptr);
+    EXPECT_TRUE(icon->isVisible());
+    EXPECT_EQ(icon->toolTip(), "VELK");
+    EXPECT_EQ(icon->contextMenu(), controller->statusMenu());
+    EXPECT_FALSE(icon->icon().isNull());
+
+    controller->shutdown();
+    EXPECT_EQ(controller->statusItem(), nullptr);
 }
 
 // Dictation through the real microphone path: the private sound server of scripts/test.sh

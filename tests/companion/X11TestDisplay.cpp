@@ -90,6 +90,28 @@ QPoint windowOrigin(quint64 window) {
     return {x, y};
 }
 
+FakeTrayHost::FakeTrayHost() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return;
+    }
+    m_display = display;
+    const ::Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    const Atom selection = XInternAtom(display, "_NET_SYSTEM_TRAY_S0", False);
+    XSetSelectionOwner(display, selection, window, CurrentTime);
+    if (XGetSelectionOwner(display, selection) == window) {
+        m_window = window;
+    }
+    XFlush(display);
+}
+
+FakeTrayHost::~FakeTrayHost() {
+    if (m_display) {
+        XCloseDisplay(static_cast<Display*>(m_display));
+    }
+}
+
 void movePointer(QPoint position) {
     const DisplayHandle display = open();
     if (display) {

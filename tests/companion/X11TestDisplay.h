@@ -19,6 +19,22 @@ std::optional<quint64> cardinal(quint64 window, const char* property);
 // The window's top-left corner on the root window.
 QPoint windowOrigin(quint64 window);
 
+// A stand-in system tray: owns the tray selection of screen 0 while it lives, so that
+// applications see a tray (icons asking to dock are not shown).
+class FakeTrayHost {
+public:
+    FakeTrayHost();
+    ~FakeTrayHost();
+    FakeTrayHost(const FakeTrayHost&) = delete;
+    FakeTrayHost& operator=(const FakeTrayHost&) = delete;
+
+    bool running() const { return m_window != 0; }
+
+private:
+    void* m_display = nullptr;
+    quint64 m_window = 0;
+};
+
 // Pointer actions through the XTEST extension.
 void movePointer(QPoint position);
 void pressButton(bool down);

@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -147,6 +148,18 @@ CompanionController::CompanionController(CompanionModel& model, Workspace& works
     connect(&m_model, &CompanionModel::readOutput, this, &CompanionController::readOutput);
 
     buildStatusItem();
+
+    // When a screen comes or goes, the pet stays where it can be seen. Qt settles the new
+    // screen list first, hence the deferred call.
+    auto keepOnScreen = [this] {
+        QTimer::singleShot(0, this, [this] {
+            constrainPosition();
+            positionControls();
+        });
+    };
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, keepOnScreen);
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, keepOnScreen);
+    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, keepOnScreen);
 
     updateSize();
     restorePosition();
