@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <unistd.h>
+
 namespace {
 std::optional<QString> valueAfter(const QStringList& arguments, const QString& name) {
     const qsizetype index = arguments.indexOf(name);
@@ -28,9 +30,10 @@ QString CommandLine::selfTestOutputFolder() const {
     if (testOutput) {
         return *testOutput;
     }
-    // "VELK-tests" inside the temporary folder. The name is appended as text to the folder
-    // path with its trailing separator; QDir::tempPath() drops that separator, so it is put
-    // back. Without it the result would be a sibling such as "/tmpVELK-tests" at the root of
-    // the file system, which an ordinary user cannot create.
-    return QDir::tempPath() + QStringLiteral("/VELK-tests");
+    // "VELK-tests-<user id>" inside the temporary folder. The name is appended as text to the
+    // folder path with its trailing separator; QDir::tempPath() drops that separator, so it is
+    // put back (else the result would be "/tmpVELK-tests" at the root of the file system,
+    // which an ordinary user cannot create). The temporary folder is shared by every user
+    // here, so the user id keeps one user's runs from blocking another's.
+    return QDir::tempPath() + QStringLiteral("/VELK-tests-") + QString::number(getuid());
 }

@@ -20,6 +20,6 @@ struct CommandLine {
     // window is created, and quitting asks nothing.
     bool automation() const { return selfTest || captureRequested; }
     // The self-test's output folder: the "--test-output" value, else the folder
-    // "VELK-tests" inside the temporary folder.
+    // "VELK-tests-<user id>" inside the temporary folder.
     QString selfTestOutputFolder() const;
 };

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 CommandLine parse(QStringList args) {
     args.prepend(QStringLiteral("velk"));
@@ -28,12 +30,14 @@ TEST(CommandLine, captureWithoutAFolderIsAnAutomationModeThatCapturesNothing) {
     EXPECT_EQ(parse({"--capture", "/shots"}).captureFolder, QStringLiteral("/shots"));
 }
 
-TEST(CommandLine, theDefaultTestOutputIsAFolderInsideTheTemporaryFolder) {
+TEST(CommandLine, theDefaultTestOutputIsAFolderOfThisUserInsideTheTemporaryFolder) {
     const QString folder = parse({"--self-test"}).selfTestOutputFolder();
-    EXPECT_EQ(folder, QDir::tempPath() + QStringLiteral("/VELK-tests"));
-    // Inside the temporary folder, never beside it (where an ordinary user cannot write).
+    // Inside the temporary folder, never beside it (where an ordinary user cannot write), and
+    // named for the user, since other users share the temporary folder.
     EXPECT_EQ(QFileInfo(folder).absolutePath(), QDir::tempPath());
-    EXPECT_EQ(QFileInfo(folder).fileName(), QStringLiteral("VELK-tests"));
+    EXPECT_EQ(QFileInfo(folder).fileName(), QStringLiteral("VELK-tests-%1").arg(getuid()));
+    EXPECT_EQ(parse({"--self-test", "--test-output", "/x/y"}).selfTestOutputFolder(),
+              QStringLiteral("/x/y"));
 }
 
 TEST(CommandLine, switchesMustMatchWholeArguments) {
