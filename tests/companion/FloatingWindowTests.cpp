@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,10 @@ TEST_F(FloatingWindows, aDragWithThePointerMovesThePetAndAClickOpensTheQuickDraf
     ASSERT_TRUE(
         waitUntil([&] { return QApplication::focusWidget() == controller->controls()->editor(); }));
     EXPECT_EQ(ui.preferences.value("kelo.pet.x").toDouble(), expected.x() - screen.x());
+
+    // Escape closes it again.
+    QTest::keyClick(controller->controls()->editor(), Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return !controls->isVisible(); }));
 }
 
 TEST_F(FloatingWindows, whereADesktopTrayExistsTheMenuLivesInATrayIcon) {

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -82,11 +83,16 @@ CompanionControls::CompanionControls(CompanionModel& model, Theme& theme,
     connect(m_microphone, &QPushButton::clicked, this, [this] { m_model.toggleMicrophone(); });
     connect(m_useDraft, &QPushButton::clicked, this, [this] { Q_EMIT m_model.useDraft(); });
     connect(m_customize, &QPushButton::clicked, this, [this] { Q_EMIT m_model.openSettings(); });
-    connect(m_close, &QPushButton::clicked, this, [this] {
+    auto closePanel = [this] {
         if (m_closeAction) {
             m_closeAction();
         }
-    });
+    };
+    connect(m_close, &QPushButton::clicked, this, closePanel);
+    // Escape closes the panel as the button does.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, closePanel);
     connect(&m_model, &CompanionModel::draftChanged, this, &CompanionControls::syncDraft);
     connect(&m_model, &CompanionModel::listeningChanged, this, &CompanionControls::syncVoice);
     connect(&m_model, &CompanionModel::requestingMicrophoneChanged, this,
