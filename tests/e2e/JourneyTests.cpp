@@ -16,6 +16,10 @@
 #include "appearance/ThemePreset.h"
 #include "assistants/AssistantsPage.h"
 #include "assistants/ConnectorEditor.h"
+#include "companion/CompanionModel.h"
+#include "companion/ui/CompanionController.h"
+#include "companion/ui/CompanionControls.h"
+#include "companion/ui/DesktopPet.h"
 #include "platform/Preferences.h"
 #include "platform/X11Windows.h"
 #include "runs/TeamRunsPage.h"
@@ -180,6 +184,7 @@ protected:
     void addAConnectorAfterABadTemplateIsRefused();
     void changeTheTheme();
     void planDesktopActionsAndTypeIntoAnApplication();
+    void draftInTheCompanionAndRunItInTheWorkspace();
     void quitWhileASessionRuns();
 
     QTemporaryDir m_scratch;
@@ -434,6 +439,47 @@ void Journey::planDesktopActionsAndTypeIntoAnApplication() {
     qputenv("PATH", testing_support::fixturesBin().toUtf8() + ':' + m_savedPath);
 }
 
+void Journey::draftInTheCompanionAndRunItInTheWorkspace() {
+    CompanionController* companion = m_app->companionController();
+    ASSERT_TRUE(companion) << "the desktop companion starts with the application";
+    ASSERT_TRUE(waitUntil([&] { return companion->panel()->isVisible(); }));
+    // A click on the pet opens the quick draft beside it.
+    QTest::mouseClick(companion->pet()->interaction(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return companion->controlsPanel()->isVisible(); }));
+    CompanionControls* controls = companion->controls();
+    const QString draft = "Say hello from the companion";
+    typeInto(controls->editor(), draft);
+    EXPECT_EQ(m_app->companion()->draft(), draft);
+    snap("11-companion-draft");
+
+    click(controls->useDraftButton());
+    EXPECT_EQ(workspace().prompt(), draft);
+    EXPECT_EQ(workspace().destination(), Destination::Workspace);
+    EXPECT_TRUE(m_app->companion()->draft().isEmpty());
+    EXPECT_FALSE(companion->controlsPanel()->isVisible());
+    EXPECT_EQ(workspace().toast(),
+              "Companion draft added. Choose your assistants and run it when ready.");
+
+    // The draft is now the task: run it in the shared folder.
+    Composer* composer = page<WorkspacePage>(Destination::Workspace)->composer();
+    EXPECT_EQ(composer->editor()->toPlainText(), draft);
+    const int sessionsBefore = int(workspace().sessions().size());
+    click(composer->sharedFolderButton());
+    click(composer->runButton());
+    ASSERT_EQ(workspace().sessions().size(), sessionsBefore + 2);
+    const QList<SessionPointer> started = workspace().sessions().mid(sessionsBefore);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return std::all_of(started.begin(), started.end(), [&](const SessionPointer& s) {
+                return s->screen().plainText().contains("ARG") &&
+                       s->screen().plainText().contains(draft) &&
+                       s->screen().plainText().contains("_DONE");
+            });
+        },
+        20s));
+    snap("12-companion-draft-run");
+}
+
 void Journey::quitWhileASessionRuns() {
     // Back to the main window, as a user clicking it would.
     X11Windows::activate(window().winId());
@@ -451,7 +497,7 @@ void Journey::quitWhileASessionRuns() {
     EXPECT_EQ(m_dialogs.messages().last(), "Quit and stop running sessions?");
     testing_support::processEventsFor(200ms);
     EXPECT_TRUE(shell->running()) << "Cancel keeps the sessions";
-    snap("11-quit-cancelled");
+    snap("13-quit-cancelled");
 
     // The second time, "Quit & stop" ends the event loop the application runs in.
     m_dialogs.clickButton("Quit & stop");
@@ -472,6 +518,7 @@ TEST_F(Journey, fromFirstStartToQuitThroughTheRealWindow) {
     ASSERT_NO_FATAL_FAILURE(addAConnectorAfterABadTemplateIsRefused());
     ASSERT_NO_FATAL_FAILURE(changeTheTheme());
     ASSERT_NO_FATAL_FAILURE(planDesktopActionsAndTypeIntoAnApplication());
+    ASSERT_NO_FATAL_FAILURE(draftInTheCompanionAndRunItInTheWorkspace());
     ASSERT_NO_FATAL_FAILURE(quitWhileASessionRuns());
 }
 
