@@ -16,9 +16,9 @@ ICON_NAME = "ai.kelo.velk"
 # Every size is a whole multiple of the grid, so each art pixel stays a crisp square.
 SIZES = (16, 32, 48, 64, 128, 256, 512)
 
-spec = importlib.util.spec_from_file_location("artwork", os.path.join(HERE, "make-artwork.py"))
-artwork = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(artwork)
+source = importlib.util.spec_from_file_location("artwork", os.path.join(HERE, "make-artwork.py"))
+artwork = importlib.util.module_from_spec(source)
+source.loader.exec_module(artwork)
 
 PALETTE = dict(artwork.PALETTE)
 PALETTE["D"] = (28, 34, 58, 255)  # the tile
