@@ -9,32 +9,13 @@
 #include <gtest/gtest.h>
 
 using testing_support::readFile;
+using testing_support::ScopedEnvironment;
 using testing_support::waitUntil;
 using testing_support::writeFile;
 
 namespace {
 
 using Pane = DesktopServices::PrivacyPane;
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const QByteArray& value)
-        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_former(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnvironment() {
-        if (m_wasSet) {
-            qputenv(m_name, m_former);
-        } else {
-            qunsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    bool m_wasSet;
-    QByteArray m_former;
-};
 
 // A folder of stand-in desktop programs that write their arguments, one per line, to
 // "<program>.called" in the same folder. It is the whole PATH while the test runs.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 using testing_support::readFile;
+using testing_support::ScopedEnvironment;
 using testing_support::writeFile;
 
 namespace {
@@ -40,27 +41,6 @@ void expectSameValueAndType(const QVariant& actual, const QVariant& expected, co
     EXPECT_EQ(actual.typeId(), expected.typeId());
     EXPECT_EQ(actual, expected);
 }
-
-// Sets an environment variable for one test and restores the former value afterwards.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const QByteArray& value)
-        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_former(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnvironment() {
-        if (m_wasSet) {
-            qputenv(m_name, m_former);
-        } else {
-            qunsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    bool m_wasSet;
-    QByteArray m_former;
-};
 
 }  // namespace
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <QtGlobal>
 
 #include <chrono>
 #include <functional>
@@ -22,5 +24,29 @@ QString fixturesBin();
 // Writes a file (creating folders); returns false on failure.
 bool writeFile(const QString& path, const QByteArray& contents);
 QByteArray readFile(const QString& path);
+
+// Sets an environment variable for the life of the object, then restores the former value
+// (or unsets it again).
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const QByteArray& value)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_former(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedEnvironment() {
+        if (m_wasSet) {
+            qputenv(m_name, m_former);
+        } else {
+            qunsetenv(m_name);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* m_name;
+    bool m_wasSet;
+    QByteArray m_former;
+};
 
 }  // namespace testing_support

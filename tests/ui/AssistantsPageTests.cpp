@@ -24,26 +24,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class EnvironmentValue {
-public:
-    EnvironmentValue(const char* name, const QByteArray& value)
-        : m_name(name), m_saved(qgetenv(name)), m_wasSet(qEnvironmentVariableIsSet(name)) {
-        qputenv(name, value);
-    }
-    ~EnvironmentValue() {
-        if (m_wasSet) {
-            qputenv(m_name, m_saved);
-        } else {
-            qunsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    QByteArray m_saved;
-    bool m_wasSet;
-};
-
 QPushButton* action(QWidget* card, const char* name) {
     return card ? card->findChild<QPushButton*>(QString::fromLatin1(name)) : nullptr;
 }
@@ -75,7 +55,7 @@ protected:
     }
 
     // The fake tools come first on PATH for every test here.
-    EnvironmentValue path{"PATH", fixturesBin().toLocal8Bit() + ':' + qgetenv("PATH")};
+    ScopedEnvironment path{"PATH", fixturesBin().toLocal8Bit() + ':' + qgetenv("PATH")};
     UiFixture fixture;
     std::unique_ptr<AssistantsPage> page;
 };
@@ -213,8 +193,8 @@ TEST_F(AssistantsPageTest, configuringKeepsIdSubtitleIconAndColourAndReplacesInP
 }
 
 TEST_F(AssistantsPageTest, checkConnectionsLabelsTheFakeToolsWhileTheWindowKeepsResponding) {
-    EnvironmentValue codex("VELK_FAKE_CODEX_STATUS", "hang");
-    EnvironmentValue claude("VELK_FAKE_CLAUDE_STATUS", "in");
+    ScopedEnvironment codex("VELK_FAKE_CODEX_STATUS", "hang");
+    ScopedEnvironment claude("VELK_FAKE_CLAUDE_STATUS", "in");
     fixture.workspace.setConnectionCheckTimeoutMs(600);
     if (qEnvironmentVariableIsSet("DISPLAY")) {
         // On a real display the window system's events keep flowing through the check too.
@@ -239,8 +219,8 @@ TEST_F(AssistantsPageTest, checkConnectionsLabelsTheFakeToolsWhileTheWindowKeeps
     EXPECT_EQ(statusOf(*page, QStringLiteral("codex")), QStringLiteral("Check timed out"));
     EXPECT_EQ(statusOf(*page, QStringLiteral("claude")), QStringLiteral("Signed in"));
 
-    EnvironmentValue codexOut("VELK_FAKE_CODEX_STATUS", "none");
-    EnvironmentValue claudeGarbage("VELK_FAKE_CLAUDE_STATUS", "garbage");
+    ScopedEnvironment codexOut("VELK_FAKE_CODEX_STATUS", "none");
+    ScopedEnvironment claudeGarbage("VELK_FAKE_CLAUDE_STATUS", "garbage");
     check->click();
     ASSERT_TRUE(waitUntil([&] { return !fixture.workspace.checkingConnections(); }, 5s));
     EXPECT_EQ(statusOf(*page, QStringLiteral("codex")), QStringLiteral("Sign in needed"));

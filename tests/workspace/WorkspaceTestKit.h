@@ -77,27 +77,6 @@ private:
     QByteArray m_savedPath;
 };
 
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const QByteArray& value)
-        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnvironment() {
-        if (m_wasSet) {
-            qputenv(m_name, m_saved);
-        } else {
-            qunsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    bool m_wasSet;
-    QByteArray m_saved;
-};
-
 class WorkspaceTest : public ::testing::Test {
 protected:
     // A workspace without persistence, the project folder opened.
