@@ -156,6 +156,24 @@ TEST_F(FloatingWindows, aDragWithThePointerMovesThePetAndAClickOpensTheQuickDraf
     EXPECT_TRUE(waitUntil([&] { return !controls->isVisible(); }));
 }
 
+TEST_F(FloatingWindows, thePetStaysOnTheDesktopWhileTheMainWindowIsMinimized) {
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(QStringLiteral("VELK"));
+    mainWindow.resize(600, 400);
+    mainWindow.show();
+    ASSERT_TRUE(waitUntil([&] { return isManaged(&mainWindow); }));
+    makeController();
+    mainWindow.showMinimized();
+    ASSERT_TRUE(waitUntil([&] {
+        return x11_test::windowStates(mainWindow.winId()).contains("_NET_WM_STATE_HIDDEN");
+    }));
+    processEventsFor(std::chrono::milliseconds(300));
+    EXPECT_TRUE(isManaged(controller->panel()));
+    EXPECT_FALSE(
+        x11_test::windowStates(controller->panel()->winId()).contains("_NET_WM_STATE_HIDDEN"));
+    EXPECT_TRUE(controller->panel()->isVisible());
+}
+
 TEST_F(FloatingWindows, whereADesktopTrayExistsTheMenuLivesInATrayIcon) {
     makeController();
     EXPECT_EQ(controller->statusItem(), nullptr);  // this display has no tray yet
