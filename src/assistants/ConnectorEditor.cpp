@@ -7,6 +7,8 @@
 #include "ui/Widgets.h"
 #include "workspace/Workspace.h"
 
+#include <algorithm>
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -153,17 +155,22 @@ ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
 }
 
 void ConnectorEditor::showEvent(QShowEvent* event) {
+    fitWrappedTexts();
+    QDialog::showEvent(event);
+}
+
+void ConnectorEditor::fitWrappedTexts() {
     // Layouts leave wrapped texts out of a window's minimum height: give each its height at
-    // the sheet's width once the style sheet has set their fonts, then fit the sheet.
+    // the sheet's width once the style sheet has set their fonts, then fit the sheet. An empty
+    // text has no height for a width (-1) and takes none.
     for (QLabel* label : findChildren<QLabel*>()) {
         if (label->wordWrap()) {
             label->ensurePolished();
             const int width = kSheetWidth - 2 * kSheetMargin - 30;
-            label->setMinimumSize(width, label->heightForWidth(width));
+            label->setMinimumSize(width, std::max(0, label->heightForWidth(width)));
         }
     }
     adjustSize();
-    QDialog::showEvent(event);
 }
 
 Provider ConnectorEditor::builtProvider() const {
@@ -196,8 +203,14 @@ void ConnectorEditor::syncState() {
     probe.templateText = m_template->text();
     probe.documentation = m_documentation->text();
     const auto error = probe.templateError();
-    m_error->setText(error.value_or(QString()));
+    const QString errorText = error.value_or(QString());
+    const bool changed = m_error->text() != errorText || m_error->isHidden() == error.has_value();
+    m_error->setText(errorText);
     m_error->setVisible(error.has_value());
+    // A message that appears on the open sheet makes room for itself.
+    if (changed && isVisible()) {
+        fitWrappedTexts();
+    }
     m_documentationLink->setVisible(probe.documentationURL().has_value());
     m_save->setEnabled(!m_name->text().isEmpty() && !m_executable->text().isEmpty() &&
                        !m_template->text().isEmpty() && !error);

@@ -43,6 +43,7 @@ protected:
 
 private:
     void syncState();
+    void fitWrappedTexts();
 
     Workspace& m_workspace;
     Theme& m_theme;

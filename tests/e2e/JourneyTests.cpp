@@ -342,8 +342,19 @@ void Journey::addAConnectorAfterABadTemplateIsRefused() {
     typeInto(editor->executableField(), "fake-assistant");
     // The placeholder inside quotes would be quoted twice: refused.
     typeInto(editor->templateField(), "fake-assistant '{prompt}'");
-    EXPECT_TRUE(editor->templateErrorLabel()->isVisible());
+    QLabel* error = editor->templateErrorLabel();
+    EXPECT_TRUE(error->isVisible());
     EXPECT_FALSE(editor->saveButton()->isEnabled());
+    // The sheet makes room for the message: it covers none of the texts around it.
+    ASSERT_TRUE(waitUntil([&] { return error->height() >= error->heightForWidth(error->width()); }))
+        << "the message is cut to " << error->height() << " pixels";
+    for (QLabel* label : editor->findChildren<QLabel*>()) {
+        if (label != error && label->isVisible() &&
+            label->parentWidget() == error->parentWidget()) {
+            EXPECT_FALSE(label->geometry().intersects(error->geometry()))
+                << label->text().toStdString();
+        }
+    }
     QTest::keyClick(editor->templateField(), Qt::Key_Return);
     EXPECT_EQ(workspace().providers().size(), providersBefore);
     snap("06-connector-refused");
