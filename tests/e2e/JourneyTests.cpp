@@ -40,6 +40,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -144,8 +145,12 @@ protected:
 
     void click(QWidget* widget) {
         ASSERT_TRUE(widget);
-        ASSERT_TRUE(widget->isVisible() && widget->isEnabled())
-            << widget->metaObject()->className();
+        QPointer<QWidget> target(widget);
+        // Shown and laid out: a widget without its size yet takes no click.
+        ASSERT_TRUE(waitUntil(
+            [&] { return !target || (target->isVisible() && !target->rect().isEmpty()); }));
+        ASSERT_TRUE(target) << "the widget went away before it could be clicked";
+        ASSERT_TRUE(widget->isEnabled()) << widget->metaObject()->className();
         QTest::mouseClick(widget, Qt::LeftButton);
     }
 
@@ -276,7 +281,9 @@ void Journey::runATeamRunAndApplyOneCopysFile() {
     // clicked at once, until a review starts.
     QSignalSpy inspected(runs, &TeamRunsPage::inspectionFinished);
     ASSERT_TRUE(waitUntil([&] {
-        if (QAbstractButton* review = buttonTitled(runs->cardsArea(), "Review files")) {
+        QAbstractButton* review = buttonTitled(runs->cardsArea(), "Review files");
+        // A card just rebuilt is laid out a moment later; until then it takes no click.
+        if (review && !review->rect().isEmpty()) {
             QTest::mouseClick(review, Qt::LeftButton);
         }
         return runs->inspecting() || !inspected.isEmpty();

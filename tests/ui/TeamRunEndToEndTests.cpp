@@ -76,13 +76,18 @@ TEST(TeamRunEndToEnd, twoAssistantsInSeparateCopiesThenTwoOfThreeChangesAreAppli
     ASSERT_TRUE(
         waitUntil([&] { return page->cardsArea()->findChildren<QPushButton*>().size() == 6; }));
     QSignalSpy inspected(page, &TeamRunsPage::inspectionFinished);
+    // Rebuilt cards are laid out on a later pass of the event loop; until then their buttons
+    // have no height and take no click.
     QPushButton* review = nullptr;
-    for (QPushButton* button : page->cardsArea()->findChildren<QPushButton*>()) {
-        if (button->text() == QStringLiteral("Review files") && !review) {
-            review = button;
+    ASSERT_TRUE(waitUntil([&] {
+        review = nullptr;
+        for (QPushButton* button : page->cardsArea()->findChildren<QPushButton*>()) {
+            if (button->text() == QStringLiteral("Review files") && !review) {
+                review = button;
+            }
         }
-    }
-    ASSERT_TRUE(review);
+        return review && !review->rect().isEmpty();
+    }));
     QTest::mouseClick(review, Qt::LeftButton);
     ASSERT_TRUE(inspected.wait(10000));
     ASSERT_EQ(page->changeList()->count(), 3);
