@@ -10,10 +10,12 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QMenu>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -242,6 +244,16 @@ void SessionDeck::syncMode() {
         }
         m_grid->setPanes(panes);
         m_grid->setAvailableSize(m_gridScroll->viewport()->size());
+        // The active session (a new terminal, the last assistant of a new task) scrolls into
+        // view once the grid has placed it.
+        if (active) {
+            QPointer<TerminalPane> pane = m_panes.value(active->id());
+            QTimer::singleShot(0, this, [this, pane] {
+                if (pane && !m_workspace.focusMode()) {
+                    m_gridScroll->ensureWidgetVisible(pane, 0, 0);
+                }
+            });
+        }
     }
 }
 

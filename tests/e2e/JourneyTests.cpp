@@ -508,6 +508,14 @@ void Journey::quitWhileASessionRuns() {
     ASSERT_EQ(workspace().sessions().size(), sessionsBefore + 1);
     const SessionPointer shell = workspace().sessions().last();
     ASSERT_TRUE(waitUntil([&] { return shell->running(); }));
+    // The new terminal comes into view below the earlier sessions.
+    TerminalPane* shellPane =
+        page<WorkspacePage>(Destination::Workspace)->deck()->paneFor(shell->id());
+    ASSERT_TRUE(shellPane);
+    EXPECT_TRUE(waitUntil([&] {
+        return shellPane->isVisible() &&
+               shellPane->visibleRegion().boundingRect().height() > shellPane->height() / 2;
+    })) << "the new terminal is out of sight";
 
     m_dialogs.clickButton("Cancel");
     QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
