@@ -228,10 +228,13 @@ void HistoryPage::syncDetail() {
         return;
     }
     m_detailTitle->setText(entry->title);
-    m_detailMeta->setText(entry->provider + QStringLiteral(" · ") + entry->directory +
-                          QStringLiteral(" · ") +
+    // The folder has a line of its own: a long path no longer pushes the date and the exit
+    // status out of sight.
+    m_detailMeta->setText(entry->provider + QStringLiteral(" · ") +
                           QLocale().toString(entry->started.toLocalTime(), QLocale::ShortFormat) +
-                          QStringLiteral(" · ") + exitText(*entry));
+                          QStringLiteral(" · ") + exitText(*entry) + QLatin1Char('\n') +
+                          entry->directory);
+    m_detailMeta->setToolTip(entry->directory);
     const QString shown = entry->output.isEmpty()
                               ? QStringLiteral("No terminal output was captured.")
                               : entry->output;

@@ -327,6 +327,17 @@ void Journey::findTheSessionsInHistoryAndExportOne() {
     ASSERT_EQ(history->selectedID(), chosen.id);
     EXPECT_EQ(history->outputView()->toPlainText(), chosen.output);
     EXPECT_TRUE(chosen.output.contains("_DONE"));
+    // The snapshot's provider, date and exit status fit in the detail panel beside a long path.
+    QLabel* meta = nullptr;
+    for (QLabel* label : history->findChildren<QLabel*>()) {
+        if (label->isVisible() && label->text().contains(chosen.directory)) {
+            meta = label;
+        }
+    }
+    ASSERT_TRUE(meta);
+    const QString summary = meta->text().section('\n', 0, 0);
+    EXPECT_TRUE(summary.endsWith("Exit 0")) << summary.toStdString();
+    EXPECT_LE(meta->fontMetrics().horizontalAdvance(summary), meta->contentsRect().width());
 
     const QString exported = path("exported session.txt");
     m_dialogs.chooseLocation(exported);
