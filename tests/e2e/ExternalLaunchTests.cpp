@@ -76,7 +76,8 @@ protected:
         ASSERT_TRUE(m_velk.waitForStarted(10000)) << m_velk.errorString().toStdString();
     }
 
-    // The top-level window of the started program, once the window manager manages it.
+    // The main window of the started program, once the window manager manages it: its first
+    // window (the desktop companion's come after it).
     std::optional<X11Windows::Window> velkWindow() const {
         for (const X11Windows::Window& window : X11Windows::clientWindows()) {
             if (window.pid == m_velk.processId()) {
@@ -88,7 +89,7 @@ protected:
 
     bool velkHasFocus() const {
         const std::optional<X11Windows::Window> focused = X11Windows::focusedWindow();
-        return focused && focused->pid == m_velk.processId();
+        return focused && focused->id == m_mainWindow;
     }
 
     // Keys go out only while the program's window holds the focus.
@@ -131,6 +132,7 @@ protected:
 
     QTemporaryDir m_scratch;
     QProcess m_velk;
+    quint64 m_mainWindow = 0;
 };
 
 TEST_F(ExternalLaunch, aTaskTypedIntoTheStartedProgramRunsInTwoAssistantsInTheSharedFolder) {
@@ -141,6 +143,7 @@ TEST_F(ExternalLaunch, aTaskTypedIntoTheStartedProgramRunsInTwoAssistantsInTheSh
     std::optional<X11Windows::Window> window;
     ASSERT_TRUE(waitUntil([&] { return (window = velkWindow()).has_value(); }, 30s))
         << "no window of the started program";
+    m_mainWindow = window->id;
     X11Windows::activate(window->id);
     ASSERT_TRUE(waitUntil([&] { return velkHasFocus(); }));
 
