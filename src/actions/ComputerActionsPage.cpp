@@ -3,6 +3,7 @@
 #include "actions/ComputerPlanner.h"
 #include "assistants/Provider.h"
 #include "files/CodeEditor.h"
+#include "ui/Widgets.h"
 #include "workspace/Workspace.h"
 
 #include <QFileInfo>
@@ -15,43 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-// The building blocks carry the dynamic properties the application's style sheet styles
-// ("role" of a label, "card" frames, "primary" buttons).
 namespace {
-namespace Widgets {
-
-QLabel* label(const QString& text, const char* role = nullptr) {
-    auto* result = new QLabel(text);
-    result->setTextFormat(Qt::PlainText);
-    if (role) {
-        result->setProperty("role", QString::fromLatin1(role));
-    }
-    return result;
-}
-
-QLabel* wrappingLabel(const QString& text, const char* role = nullptr) {
-    QLabel* result = label(text, role);
-    result->setWordWrap(true);
-    return result;
-}
-
-QFrame* card() {
-    auto* frame = new QFrame;
-    frame->setProperty("card", true);
-    return frame;
-}
-
-QPushButton* button(const QString& text, const char* kind = nullptr) {
-    // "&" would mark a mnemonic in a button text.
-    auto* result = new QPushButton(QString(text).replace(u'&', QStringLiteral("&&")));
-    if (kind) {
-        result->setProperty(kind, true);
-    }
-    result->setCursor(Qt::PointingHandCursor);
-    return result;
-}
-
-}  // namespace Widgets
 
 const QString kAppleScriptRunner = QStringLiteral("/usr/bin/osascript");
 
@@ -67,18 +32,6 @@ QFrame* toolCard(const QString& heading, const QString& text, QPushButton* actio
     row->addStretch(1);
     layout->addLayout(row);
     return card;
-}
-
-void clearLayout(QLayout* layout) {
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->deleteLater();
-        }
-        if (QLayout* child = item->layout()) {
-            clearLayout(child);
-        }
-        delete item;
-    }
 }
 
 }  // namespace
@@ -322,7 +275,7 @@ void ComputerActionsPage::syncState() {
 }
 
 void ComputerActionsPage::rebuildSteps() {
-    clearLayout(m_steps);
+    Widgets::clearLayout(m_steps);
     m_shownSteps.clear();
     const auto& plan = m_planner.plan();
     m_explanation->setVisible(plan && plan->steps.isEmpty());

@@ -209,15 +209,7 @@ QWidget* AssistantsPage::buildCard(const Provider& provider) {
 }
 
 void AssistantsPage::rebuildCards() {
-    // Cards go away later: a rebuild may start from a click on one of their buttons.
-    while (QLayoutItem* item = m_cards->takeAt(0)) {
-        if (QWidget* old = item->widget()) {
-            old->hide();
-            old->setParent(nullptr);
-            old->deleteLater();
-        }
-        delete item;
-    }
+    Widgets::clearLayout(m_cards);
     const QList<Provider>& providers = m_workspace.providers();
     for (int index = 0; index < providers.size(); ++index) {
         m_cards->addWidget(buildCard(providers.at(index)), index / kCardColumns,

@@ -244,10 +244,7 @@ void TeamRunsPage::syncRuns() {
 }
 
 void TeamRunsPage::syncCards(const TeamRun& run) {
-    while (QLayoutItem* item = m_cardsLayout->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    Widgets::clearLayout(m_cardsLayout);
     for (const RunCopy& copy : run.copies) {
         auto* frame = Widgets::card();
         auto* row = new QHBoxLayout(frame);

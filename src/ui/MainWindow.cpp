@@ -82,6 +82,7 @@ MainWindow::MainWindow(Workspace& workspace, Theme& theme, CompanionModel* compa
 
     m_notice = new QLabel(m_pageArea);
     m_notice->setObjectName(QStringLiteral("Notice"));
+    m_notice->setTextFormat(Qt::PlainText);  // notices quote file names and system messages
     m_noticeOpacity = new QGraphicsOpacityEffect(m_notice);
     m_noticeOpacity->setOpacity(0.0);
     m_notice->setGraphicsEffect(m_noticeOpacity);
@@ -328,10 +329,7 @@ QStringList MainWindow::shownRecentFolders() const {
 }
 
 void MainWindow::syncRecentFolders() {
-    while (QLayoutItem* item = m_recentLayout->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    Widgets::clearLayout(m_recentLayout);
     const QStringList folders = shownRecentFolders();
     if (folders.isEmpty()) {
         m_recentLayout->addWidget(

@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QString>
@@ -13,8 +14,11 @@
 // roles).
 namespace Widgets {
 
+// Plain text always: labels show names, titles and messages that come from files and
+// assistants, which must never be read as markup.
 inline QLabel* label(const QString& text, const char* role = nullptr, QWidget* parent = nullptr) {
     auto* result = new QLabel(text, parent);
+    result->setTextFormat(Qt::PlainText);
     if (role) {
         result->setProperty("role", QString::fromLatin1(role));
     }
@@ -70,6 +74,22 @@ inline QVBoxLayout* scrollingPage(QWidget* page) {
 inline void restyle(QWidget* widget) {
     widget->style()->unpolish(widget);
     widget->style()->polish(widget);
+}
+
+// Empties a layout that is being rebuilt. Its widgets leave at once (hidden, out of the
+// widget tree) but are deleted only when the event loop next runs: a rebuild often starts
+// inside a click on one of them.
+inline void clearLayout(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->setParent(nullptr);
+            widget->deleteLater();
+        } else if (QLayout* child = item->layout()) {
+            clearLayout(child);  // the item is the child layout, deleted just below
+        }
+        delete item;
+    }
 }
 
 }  // namespace Widgets

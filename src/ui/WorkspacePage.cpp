@@ -36,19 +36,6 @@ const QuickTask kQuickTasks[] = {
      "Do not modify files."},
 };
 
-void clearLayout(QLayout* layout) {
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            // Later, not now: the rebuild may run inside a click of one of these widgets.
-            widget->hide();
-            widget->deleteLater();
-        } else if (QLayout* child = item->layout()) {
-            clearLayout(child);  // the item is the child layout: deleted just below
-        }
-        delete item;
-    }
-}
-
 QColor textColor(const Theme* theme) {
     return theme ? theme->text() : QColor(Qt::white);
 }
@@ -175,7 +162,7 @@ QWidget* WorkspacePage::buildWelcome() {
 }
 
 void WorkspacePage::rebuildConnectedTools() {
-    clearLayout(m_connectedTools);
+    Widgets::clearLayout(m_connectedTools);
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
     grid->setVerticalSpacing(8);
@@ -258,7 +245,7 @@ QWidget* WorkspacePage::buildInspector() {
 }
 
 void WorkspacePage::rebuildAssistants() {
-    clearLayout(m_assistants);
+    Widgets::clearLayout(m_assistants);
     for (const Provider& provider : m_workspace.providers()) {
         if (provider.id == QLatin1String("shell")) {
             continue;

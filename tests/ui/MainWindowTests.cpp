@@ -205,6 +205,10 @@ TEST_F(MainWindowTest, noticesFloatAboveThePageAndFadeWhenCleared) {
     EXPECT_TRUE(window().notice()->isVisible());
     EXPECT_EQ(window().notice()->text(), QStringLiteral("Workspace refreshed."));
     EXPECT_TRUE(waitUntil([this] { return !window().notice()->isVisible(); }, 3s));
+    // A notice quoting a file name shows it as written, never as markup.
+    fixture.workspace.notify(QStringLiteral("Saved <img src=x>.py"));
+    EXPECT_EQ(window().notice()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(window().notice()->text(), QStringLiteral("Saved <img src=x>.py"));
 }
 
 TEST_F(MainWindowTest, styleFollowsTheThemeLive) {
