@@ -169,10 +169,12 @@ void WorkspacePage::rebuildConnectedTools() {
     int index = 0;
     for (const Provider& provider : m_workspace.providers()) {
         auto* chip = Widgets::card();
-        auto* chipLayout = new QHBoxLayout(chip);
+        // Name above status: side by side, a long status ("Installed · login unchecked")
+        // would make three chips wider than the page.
+        auto* chipLayout = new QVBoxLayout(chip);
         chipLayout->setContentsMargins(12, 8, 12, 8);
+        chipLayout->setSpacing(2);
         chipLayout->addWidget(Widgets::label(provider.name));
-        chipLayout->addStretch(1);
         chipLayout->addWidget(Widgets::label(m_workspace.connectionLabel(provider),
                                              m_workspace.isReady(provider) ? "accent" : "muted"));
         grid->addWidget(chip, index / 3, index % 3);
