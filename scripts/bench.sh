@@ -3,7 +3,7 @@
 set -euo pipefail
 build_dir=${1:?usage: scripts/bench.sh BUILD_DIR}
 for program in "$build_dir"/bench/velk-bench-*; do
-    [ -x "$program" ] || continue
+    [ -f "$program" ] && [ -x "$program" ] || continue  # not the build's folders
     echo "== $(basename "$program")"
     "$program"
 done
