@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/PowerInhibitor.h"
 #include "platform/Preferences.h"
+#include "support/FakeServices.h"
 #include "support/TestSupport.h"
 #include "workspace/Workspace.h"
 
@@ -20,25 +21,11 @@ using testing_support::waitUntil;
 
 namespace {
 
-class NoInhibitor : public PowerInhibitor {
-public:
-    int acquire(const QString&) override { return -1; }
-    void release(int) override {}
-};
-
-class QuietDesktop : public DesktopServices {
-public:
-    bool openUrl(const QString&) override { return true; }
-    std::optional<QString> openPrivacySettings(PrivacyPane) override { return std::nullopt; }
-    std::optional<QString> launchDesktopEntry(const QString&) override { return std::nullopt; }
-    bool accessibilityTrusted() override { return false; }
-};
-
 struct PageFixture {
     MemoryPreferences preferences;
     ScriptedDialogs dialogs;
-    NoInhibitor inhibitor;
-    QuietDesktop desktop;
+    testing_support::FakeInhibitor inhibitor;
+    testing_support::FakeDesktop desktop;
     Workspace workspace{false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}};
     InstantPlannerHost host;
     ScriptedStepRunner runner;

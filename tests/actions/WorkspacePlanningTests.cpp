@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "platform/PowerInhibitor.h"
 #include "platform/Preferences.h"
+#include "support/FakeServices.h"
 #include "support/TestSupport.h"
 #include "terminal/TerminalSession.h"
 #include "workspace/Workspace.h"
@@ -15,24 +16,6 @@
 #include <gtest/gtest.h>
 
 using testing_support::waitUntil;
-
-namespace {
-
-class NoInhibitor : public PowerInhibitor {
-public:
-    int acquire(const QString&) override { return -1; }
-    void release(int) override {}
-};
-
-class QuietDesktop : public DesktopServices {
-public:
-    bool openUrl(const QString&) override { return true; }
-    std::optional<QString> openPrivacySettings(PrivacyPane) override { return std::nullopt; }
-    std::optional<QString> launchDesktopEntry(const QString&) override { return std::nullopt; }
-    bool accessibilityTrusted() override { return false; }
-};
-
-}  // namespace
 
 TEST(WorkspacePlanning, planningRunsAsAVisibleSessionAndItsOutputCanBeShown) {
     QTemporaryDir scratch;
@@ -46,8 +29,8 @@ TEST(WorkspacePlanning, planningRunsAsAVisibleSessionAndItsOutputCanBeShown) {
 
     MemoryPreferences preferences;
     ScriptedDialogs dialogs;
-    NoInhibitor inhibitor;
-    QuietDesktop desktop;
+    testing_support::FakeInhibitor inhibitor;
+    testing_support::FakeDesktop desktop;
     Workspace workspace(false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop});
     workspace.refreshProviders();
     ASSERT_EQ(workspace.available().value("codex"), VELK_FIXTURES_DIR "/bin-actions/codex");

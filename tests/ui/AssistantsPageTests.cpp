@@ -98,7 +98,8 @@ TEST_F(AssistantsPageTest, eachCardOffersOnlyTheActionsItsProviderAllows) {
     EXPECT_EQ(statusOf(*page, QStringLiteral("zai")), QStringLiteral("Profile needed"));
 
     action(page->card(QStringLiteral("claude")), "documentation")->click();
-    EXPECT_EQ(fixture.desktop.opened.value(0),
+    ASSERT_EQ(fixture.desktop.openedUrls.size(), 1u);
+    EXPECT_EQ(fixture.desktop.openedUrls.front(),
               fixture.workspace.provider(QStringLiteral("claude")).documentation);
 }
 

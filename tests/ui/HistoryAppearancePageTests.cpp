@@ -68,8 +68,8 @@ protected:
     QList<HistoryEntry> stored;
     MemoryPreferences preferences;
     ScriptedDialogs dialogs;
-    CountingInhibitor inhibitor;
-    RecordingDesktop desktop;
+    testing_support::FakeInhibitor inhibitor;
+    testing_support::FakeDesktop desktop;
     Theme theme{false, preferences};
     std::unique_ptr<Workspace> workspace;
     std::unique_ptr<HistoryPage> page;

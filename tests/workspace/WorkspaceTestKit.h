@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "platform/PowerInhibitor.h"
 #include "platform/Preferences.h"
+#include "support/FakeServices.h"
 #include "support/TestSupport.h"
 #include "terminal/TerminalSession.h"
 #include "workspace/Workspace.h"
@@ -28,42 +29,6 @@ inline void PrintTo(const QString& text, std::ostream* stream) {
 }
 
 namespace testing_support {
-
-// Hands out numbered assertions and records what was taken and released.
-class FakeInhibitor : public PowerInhibitor {
-public:
-    int acquire(const QString& reason) override {
-        reasons.push_back(reason);
-        if (!available) {
-            return -1;
-        }
-        held.push_back(nextHandle);
-        return nextHandle++;
-    }
-    void release(int handle) override {
-        released.push_back(handle);
-        std::erase(held, handle);
-    }
-
-    bool available = true;
-    int nextHandle = 10;
-    std::vector<QString> reasons;
-    std::vector<int> held;
-    std::vector<int> released;
-};
-
-class FakeDesktop : public DesktopServices {
-public:
-    bool openUrl(const QString& url) override {
-        openedUrls.push_back(url);
-        return true;
-    }
-    std::optional<QString> openPrivacySettings(PrivacyPane) override { return std::nullopt; }
-    std::optional<QString> launchDesktopEntry(const QString&) override { return std::nullopt; }
-    bool accessibilityTrusted() override { return false; }
-
-    std::vector<QString> openedUrls;
-};
 
 // Puts the fake assistant tools first on PATH for the life of the object.
 class FakeToolsOnPath {
