@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -147,17 +146,8 @@ ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, Workspace& wo
       m_planner(planner),
       m_workspace(workspace),
       m_quickDraft(std::move(quickDraft)) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(28, 24, 28, 24);
+    QVBoxLayout* layout = Widgets::scrollingPage(this);
     layout->setSpacing(14);
-    scroll->setWidget(content);
 
     layout->addWidget(Widgets::label(QStringLiteral("Mac assistant"), "accent"));
     layout->addWidget(Widgets::wrappingLabel(

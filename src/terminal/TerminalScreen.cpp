@@ -430,35 +430,45 @@ void TerminalScreen::resize(int rows, int columns) {
     m_pendingWrap = false;
 }
 
+void TerminalScreen::appendLineText(QString& text, const Line& line) {
+    const qsizetype lineStart = text.size();
+    for (int column = 0; column < int(line.cells.size()); ++column) {
+        const PackedCell& cell = line.cells[std::size_t(column)];
+        if (cell.continuation()) {
+            continue;
+        }
+        if (cell.hasCombining()) {
+            text += textOf(line, column);
+        } else {
+            appendScalar(text, cell.codePoint());
+        }
+    }
+    qsizetype end = text.size();
+    while (end > lineStart && text.at(end - 1).isSpace()) {
+        --end;
+    }
+    text.truncate(end);
+}
+
 QString TerminalScreen::plainText() const {
     QString text;
-    auto appendLine = [&text](const Line& line) {
-        const qsizetype lineStart = text.size();
-        for (int column = 0; column < int(line.cells.size()); ++column) {
-            const PackedCell& cell = line.cells[std::size_t(column)];
-            if (cell.continuation()) {
-                continue;
-            }
-            if (cell.hasCombining()) {
-                text += textOf(line, column);
-            } else {
-                appendScalar(text, cell.codePoint());
-            }
-        }
-        qsizetype end = text.size();
-        while (end > lineStart && text.at(end - 1).isSpace()) {
-            --end;
-        }
-        text.truncate(end);
-        text.append(QLatin1Char('\n'));
-    };
     for (int index = 0; index < m_historyCount; ++index) {
-        appendLine(historyLine(index));
+        appendLineText(text, historyLine(index));
+        text.append(QLatin1Char('\n'));
     }
     for (int row = 0; row < m_rows; ++row) {
-        appendLine(lineAt(row));
+        appendLineText(text, lineAt(row));
+        text.append(QLatin1Char('\n'));
     }
     return text.trimmed();
+}
+
+QString TerminalScreen::rowText(int row) const {
+    QString text;
+    if (row >= 0 && row < m_rows) {
+        appendLineText(text, lineAt(row));
+    }
+    return text;
 }
 
 QString TerminalScreen::invariantViolation() const {

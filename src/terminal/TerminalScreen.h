@@ -116,6 +116,8 @@ public:
     /// The whole content, scrollback first, one text line per grid line, trailing
     /// whitespace removed from each line and the whole trimmed.
     QString plainText() const;
+    /// The text of one grid row, trailing whitespace removed.
+    QString rowText(int row) const;
 
     /// Checks the structural invariants (grid shape, cursor, scroll region, scrollback
     /// bound). Returns the first violation, or an empty text.
@@ -183,6 +185,7 @@ private:
     void refit(Grid& grid, int& cursorRow, bool saveHistory, int rows, int columns);
     void prepareFreshGrid(Grid& grid) const;
     static QString textOf(const Line& line, int column);
+    static void appendLineText(QString& text, const Line& line);
     static TerminalCell cellOf(const Line& line, int column);
     /// Blanks the other half of a double-width character that a write to `column` splits.
     void breakWideCharacterAt(Line& line, int column);

@@ -96,11 +96,7 @@ TEST_F(CompanionDictationTest, eachRefusalEndsTheRequestWithItsOwnMessage) {
     for (bool exists : {false, true}) {
         speech->recognizerExists = exists;
         speech->recognizerAvailable = false;
-        model->toggleMicrophone();
-        speech->microphoneQuestions.back()(true);
-        settle();
-        speech->recognitionQuestions.back()(true);
-        settle();
+        EXPECT_FALSE(startListening());
         EXPECT_FALSE(model->voiceBusy());
         EXPECT_EQ(model->message(), unavailable);
     }
@@ -108,22 +104,14 @@ TEST_F(CompanionDictationTest, eachRefusalEndsTheRequestWithItsOwnMessage) {
 
 TEST_F(CompanionDictationTest, aMissingOrFailingMicrophoneStopsDictationWithTheReason) {
     speech->input.format = {0, 1};
-    model->toggleMicrophone();
-    speech->microphoneQuestions.back()(true);
-    settle();
-    speech->recognitionQuestions.back()(true);
-    settle();
+    EXPECT_FALSE(startListening());
     EXPECT_FALSE(model->voiceBusy());
     EXPECT_EQ(model->message(), "No microphone input is available.");
     EXPECT_EQ(speech->recognizer(), nullptr);
 
     speech->input.format = {44100, 1};
     speech->input.startFailure = QStringLiteral("The device is busy.");
-    model->toggleMicrophone();
-    speech->microphoneQuestions.back()(true);
-    settle();
-    speech->recognitionQuestions.back()(true);
-    settle();
+    EXPECT_FALSE(startListening());
     EXPECT_FALSE(model->voiceBusy());
     EXPECT_EQ(model->message(), "Could not start the microphone: The device is busy.");
     EXPECT_FALSE(speech->input.tap);

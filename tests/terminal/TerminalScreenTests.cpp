@@ -10,17 +10,6 @@ void feed(TerminalScreen& screen, const char* bytes) {
     screen.feed(QByteArrayView(bytes));
 }
 
-QString rowText(const TerminalScreen& screen, int row) {
-    QString text;
-    for (int column = 0; column < screen.columns(); ++column) {
-        text += screen.cellText(row, column);
-    }
-    while (text.endsWith(QLatin1Char(' '))) {
-        text.chop(1);
-    }
-    return text;
-}
-
 std::optional<TerminalColor> rgb(std::uint32_t value) {
     return TerminalColor::fromRgb(value);
 }
@@ -48,7 +37,7 @@ TEST(TerminalScreenBuffer, shrinkingKeepsTheCursorLineVisibleAndMovesTheTopIntoH
     EXPECT_EQ(screen.scrollbackSize(), 2);
     EXPECT_EQ(screen.scrollbackCellText(0, 0), QStringLiteral("o"));
     EXPECT_EQ(screen.scrollbackCellText(1, 0), QStringLiteral("t"));
-    EXPECT_TRUE(rowText(screen, screen.row()).startsWith(QStringLiteral("five")));
+    EXPECT_TRUE(screen.rowText(screen.row()).startsWith(QStringLiteral("five")));
 }
 
 TEST(TerminalScreenBuffer, resizeRaisesSmallSizesAndIgnoresTheCurrentSize) {
@@ -77,9 +66,9 @@ TEST(TerminalScreenBuffer, growingAddsBlankLinesAndNeverPullsBackHistory) {
     ASSERT_EQ(screen.scrollbackSize(), 1);
     screen.resize(6, 10);
     EXPECT_EQ(screen.scrollbackSize(), 1);
-    EXPECT_EQ(rowText(screen, 0), QStringLiteral("b"));
-    EXPECT_EQ(rowText(screen, 2), QStringLiteral("d"));
-    EXPECT_EQ(rowText(screen, 5), QString());
+    EXPECT_EQ(screen.rowText(0), QStringLiteral("b"));
+    EXPECT_EQ(screen.rowText(2), QStringLiteral("d"));
+    EXPECT_EQ(screen.rowText(5), QString());
     EXPECT_EQ(screen.row(), 2);
 }
 
@@ -90,7 +79,7 @@ TEST(TerminalScreenBuffer, narrowingCutsLinesWithoutReflowAndWideningPads) {
     EXPECT_EQ(screen.cellText(0, 10), QString::fromUtf8("\xe4\xb8\xad"));
     EXPECT_EQ(screen.column(), 10);
     screen.resize(3, 20);
-    EXPECT_EQ(rowText(screen, 0), QString::fromUtf8("abcdefghij\xe4\xb8\xad"));
+    EXPECT_EQ(screen.rowText(0), QString::fromUtf8("abcdefghij\xe4\xb8\xad"));
     EXPECT_EQ(screen.lineCells(1).size(), 20u);
 }
 
@@ -151,7 +140,7 @@ TEST(TerminalScreenAlternate, theMainScreenReturnsAfterTheAlternateOne) {
     EXPECT_EQ(screen.cell(0, 0).foreground, std::nullopt);
     feed(screen, "\x1b[?1049hother");
     EXPECT_TRUE(screen.alternateScreenActive());
-    EXPECT_EQ(rowText(screen, 0), QStringLiteral("other"));
+    EXPECT_EQ(screen.rowText(0), QStringLiteral("other"));
     feed(screen, "\x1b[?1049l");
     EXPECT_FALSE(screen.alternateScreenActive());
     EXPECT_EQ(screen.cellText(0, 0), QStringLiteral("h"));
@@ -162,9 +151,9 @@ TEST(TerminalScreenAlternate, theMainScreenReturnsAfterTheAlternateOne) {
 TEST(TerminalScreenAlternate, aSecondSwitchKeepsTheFirstSavedScreen) {
     TerminalScreen screen(3, 10);
     feed(screen, "main\x1b[?47hfirst\x1b[?1047hsecond\x1b[?1047l");
-    EXPECT_EQ(rowText(screen, 0), QStringLiteral("main"));
+    EXPECT_EQ(screen.rowText(0), QStringLiteral("main"));
     feed(screen, "\x1b[?1049l");  // already on the main screen: nothing happens
-    EXPECT_EQ(rowText(screen, 0), QStringLiteral("main"));
+    EXPECT_EQ(screen.rowText(0), QStringLiteral("main"));
 }
 
 TEST(TerminalScreenAlternate, theStyleOfTheAlternateScreenStaysInForceAfterReturning) {
@@ -181,7 +170,7 @@ TEST(TerminalScreenAlternate, resizingRefitsTheSavedMainScreenToo) {
     feed(screen, "\x1b[?1049l");
     EXPECT_EQ(screen.row(), 2);
     EXPECT_EQ(screen.column(), 9);
-    EXPECT_EQ(rowText(screen, 2), QStringLiteral("5 and more"));
+    EXPECT_EQ(screen.rowText(2), QStringLiteral("5 and more"));
     EXPECT_EQ(screen.invariantViolation(), QString());
 }
 
@@ -216,19 +205,19 @@ TEST(TerminalScreenPrimitives, eraseWithAReversedRangeDoesNothing) {
     TerminalScreen screen(3, 10);
     feed(screen, "abcdef");
     screen.erase(0, 4, 2);
-    EXPECT_EQ(rowText(screen, 0), QStringLiteral("abcdef"));
+    EXPECT_EQ(screen.rowText(0), QStringLiteral("abcdef"));
     screen.erase(0, 2, 4);
-    EXPECT_EQ(rowText(screen, 0), QStringLiteral("ab   f"));
+    EXPECT_EQ(screen.rowText(0), QStringLiteral("ab   f"));
 }
 
 TEST(TerminalScreenPrimitives, scrollUpMovesOnlyTheRegionAndLeavesTheCursor) {
     TerminalScreen screen(4, 10);
     feed(screen, "a\r\nb\r\nc\r\nd\x1b[2;3r\x1b[4;2H");
     screen.scrollUp();
-    EXPECT_EQ(rowText(screen, 0), QStringLiteral("a"));
-    EXPECT_EQ(rowText(screen, 1), QStringLiteral("c"));
-    EXPECT_EQ(rowText(screen, 2), QString());
-    EXPECT_EQ(rowText(screen, 3), QStringLiteral("d"));
+    EXPECT_EQ(screen.rowText(0), QStringLiteral("a"));
+    EXPECT_EQ(screen.rowText(1), QStringLiteral("c"));
+    EXPECT_EQ(screen.rowText(2), QString());
+    EXPECT_EQ(screen.rowText(3), QStringLiteral("d"));
     EXPECT_EQ(screen.row(), 3);
     EXPECT_EQ(screen.column(), 1);
     EXPECT_EQ(screen.scrollbackSize(), 0);

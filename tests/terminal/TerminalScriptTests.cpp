@@ -78,17 +78,6 @@ QByteArray unescape(const QString& text) {
     return out;
 }
 
-QString rowText(const TerminalScreen& screen, int row) {
-    QString text;
-    for (int column = 0; column < screen.columns(); ++column) {
-        text += screen.cellText(row, column);
-    }
-    while (text.endsWith(QLatin1Char(' '))) {
-        text.chop(1);
-    }
-    return text;
-}
-
 QString historyText(const TerminalScreen& screen, int index) {
     QString text;
     for (int column = 0; column < int(screen.scrollbackLineCells(index).size()); ++column) {
@@ -217,7 +206,7 @@ void runScript(const QString& name, const QStringList& lines, const ScriptRun& r
             const int row = words.value(0).toInt();
             const QString expected =
                 QString::fromUtf8(unescape(rest.mid(words.value(0).size() + 1)));
-            EXPECT_EQ(rowText(*screen, row), expected) << qPrintable(where);
+            EXPECT_EQ(screen->rowText(row), expected) << qPrintable(where);
         } else if (command == QLatin1String("history")) {
             const int index = words.value(0).toInt();
             ASSERT_LT(index, screen->scrollbackSize()) << qPrintable(where);

@@ -27,17 +27,6 @@ std::optional<QByteArray> terminfoString(const QStringList& arguments) {
     return process.readAllStandardOutput();
 }
 
-QString rowText(const TerminalScreen& screen, int row) {
-    QString text;
-    for (int column = 0; column < screen.columns(); ++column) {
-        text += screen.cellText(row, column);
-    }
-    while (text.endsWith(QLatin1Char(' '))) {
-        text.chop(1);
-    }
-    return text;
-}
-
 SelfTestResult screenUnderstandsTerminfoSequences(SelfTestContext&) {
     const QList<QStringList> capabilities = {
         {QStringLiteral("clear")},
@@ -65,20 +54,20 @@ SelfTestResult screenUnderstandsTerminfoSequences(SelfTestContext&) {
         sequences[QStringLiteral("rmacs")] + sequences[QStringLiteral("setaf")] + "red" +
         sequences[QStringLiteral("sgr0")] + " \xe2\x9c\x85|" + sequences[QStringLiteral("cup")] +
         sequences[QStringLiteral("rep")]));
-    if (rowText(screen, 0) != QString::fromUtf8("\xe2\x94\x8c\xe2\x94\x80\xe2\x94\x80\xe2\x94\x90"
-                                                "red \xe2\x9c\x85|")) {
+    if (screen.rowText(0) != QString::fromUtf8("\xe2\x94\x8c\xe2\x94\x80\xe2\x94\x80\xe2\x94\x90"
+                                               "red \xe2\x9c\x85|")) {
         return QStringLiteral("line drawing, colour and a wide emoji gave \"%1\"")
-            .arg(rowText(screen, 0));
+            .arg(screen.rowText(0));
     }
     if (!screen.cell(0, 4).foreground || screen.cell(0, 7).foreground) {
         return QStringLiteral("the red text or the reset after it was not applied");
     }
-    if (rowText(screen, 2) != QStringLiteral("   =====")) {
-        return QStringLiteral("cursor position and repeat gave \"%1\"").arg(rowText(screen, 2));
+    if (screen.rowText(2) != QStringLiteral("   =====")) {
+        return QStringLiteral("cursor position and repeat gave \"%1\"").arg(screen.rowText(2));
     }
     screen.feed(QByteArrayView(sequences[QStringLiteral("smcup")] + "full-screen program"));
     screen.feed(QByteArrayView(sequences[QStringLiteral("rmcup")]));
-    if (rowText(screen, 2) != QStringLiteral("   =====") || screen.alternateScreenActive()) {
+    if (screen.rowText(2) != QStringLiteral("   =====") || screen.alternateScreenActive()) {
         return QStringLiteral("leaving the alternate screen did not restore the main one");
     }
     return std::nullopt;
