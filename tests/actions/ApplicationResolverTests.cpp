@@ -43,35 +43,33 @@ protected:
     }
     static void TearDownTestSuite() { delete s_folder; }
 
-    static QString resolvedID(const QString& identifier) {
-        const auto entry = ApplicationResolver::resolve(identifier);
-        return entry ? entry->desktopID : QStringLiteral("none");
-    }
-
     static inline QTemporaryDir* s_folder = nullptr;
 };
 
 }  // namespace
 
-TEST_F(ApplicationResolverTest, desktopEntryIdsResolveAsTheyAreWithTheirWindowClasses) {
+TEST_F(ApplicationResolverTest, desktopEntryIdsResolveAsTheyAreAndMacIdsToTheDesktopsOwnKind) {
     const auto writer = ApplicationResolver::resolve("org.example.Writer");
     ASSERT_TRUE(writer.has_value());
     EXPECT_EQ(writer->desktopID, "org.example.Writer.desktop");
     EXPECT_TRUE(writer->desktopFile.endsWith("data/applications/org.example.Writer.desktop"));
     EXPECT_EQ(writer->windowClasses, (QStringList{"writerwindow", "org.example.writer", "true"}));
 
-    EXPECT_EQ(resolvedID("org.example.Gone"), "none");
-    EXPECT_EQ(resolvedID("org.example.Missing"), "none");
-    EXPECT_EQ(resolvedID("../applications/org.example.Writer"), "none");
-}
-
-TEST_F(ApplicationResolverTest, macIdentifiersResolveToTheDesktopsOwnApplicationOfTheirKind) {
-    EXPECT_EQ(resolvedID("com.apple.TextEdit"), "org.example.Notes.desktop");
-    EXPECT_EQ(resolvedID("com.apple.textedit"), "org.example.Notes.desktop");
-    EXPECT_EQ(resolvedID("com.apple.Safari"), "org.example.Web.desktop");
-    EXPECT_EQ(resolvedID("com.apple.calculator"), "org.example.Sums.desktop");
-    EXPECT_EQ(resolvedID("com.apple.Terminal"), "org.example.Shell.desktop");
-    // No file manager is installed here.
-    EXPECT_EQ(resolvedID("com.apple.finder"), "none");
-    EXPECT_EQ(resolvedID("com.apple.Mail"), "none");
+    // No file manager is installed here; hidden, missing and escaping ids find nothing.
+    const std::vector<std::pair<QString, QString>> rows = {
+        {"com.apple.TextEdit", "org.example.Notes.desktop"},
+        {"com.apple.textedit", "org.example.Notes.desktop"},
+        {"com.apple.Safari", "org.example.Web.desktop"},
+        {"com.apple.calculator", "org.example.Sums.desktop"},
+        {"com.apple.Terminal", "org.example.Shell.desktop"},
+        {"com.apple.finder", "none"},
+        {"com.apple.Mail", "none"},
+        {"org.example.Gone", "none"},
+        {"org.example.Missing", "none"},
+        {"../applications/org.example.Writer", "none"},
+    };
+    for (const auto& [identifier, expected] : rows) {
+        const auto entry = ApplicationResolver::resolve(identifier);
+        EXPECT_EQ(entry ? entry->desktopID : "none", expected) << identifier.toStdString();
+    }
 }

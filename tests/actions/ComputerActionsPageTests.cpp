@@ -1,5 +1,8 @@
+// The Mac actions page on the real workspace: the Codex found on PATH plans in a visible
+// terminal session, the page lists the plan and runs its steps, and the manual tools.
 #include "actions/ComputerActionsPage.h"
 #include "actions/ComputerPlanner.h"
+#include "actions/WorkspacePlannerHost.h"
 
 #include "PlannerTestKit.h"
 #include "platform/DesktopServices.h"
@@ -8,6 +11,7 @@
 #include "platform/Preferences.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
+#include "terminal/TerminalSession.h"
 #include "workspace/Workspace.h"
 
 #include <QFileInfo>
@@ -27,25 +31,40 @@ struct PageFixture {
     testing_support::FakeInhibitor inhibitor;
     testing_support::FakeDesktop desktop;
     Workspace workspace{false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}};
-    InstantPlannerHost host;
+    WorkspacePlannerHost host{workspace};
     ScriptedStepRunner runner;
     ComputerPlanner planner{host, runner, dialogs};
     QString draft;
     ComputerActionsPage page{planner, workspace, nullptr, [this] { return draft; }};
+
+    void clickVoiceDraft() {
+        for (QPushButton* button : page.findChildren<QPushButton*>()) {
+            if (button->text() == "Use voice draft") {
+                button->click();
+            }
+        }
+    }
 };
 
 }  // namespace
 
-TEST(ComputerActionsPage, theEditorFeedsThePlannerAndThePlanIsListedWithItsProgress) {
+TEST(ComputerActionsPage, planningRunsAsAVisibleSessionAndThePlanIsListedAndRun) {
+    testing_support::ScopedEnvironment path(
+        "PATH", QByteArray(VELK_FIXTURES_DIR "/bin-actions:") + qgetenv("PATH"));
+    QTemporaryDir scratch;
+    const QString answer = scratch.filePath("answer.json");
+    testing_support::writeFile(
+        answer, ComputerPlan{"Plan",
+                             {{1, "Open <b>TextEdit</b>", "open_app", "com.apple.TextEdit", ""},
+                              {2, "Save", "key", "com.apple.TextEdit", "command+s"}}}
+                    .encode());
+    testing_support::ScopedEnvironment answerFile("FAKE_CODEX_ANSWER", answer.toUtf8());
     PageFixture fixture;
+    fixture.workspace.refreshProviders();
+    ASSERT_EQ(fixture.workspace.available().value("codex"), VELK_FIXTURES_DIR "/bin-actions/codex");
     fixture.runner.installed = {
         {"com.apple.TextEdit", InstalledApplication{"com.apple.TextEdit", "", "", {"app"}}}};
     fixture.planner.setStepDelayMs(1);
-    fixture.host.answer = ComputerPlan{
-        "Plan",
-        {{1, "Open <b>TextEdit</b>", "open_app", "com.apple.TextEdit", ""},
-         {2, "Save", "key", "com.apple.TextEdit",
-          "command+s"}}}.encode();
     fixture.page.taskEditor()->setPlainText("Open TextEdit and save");
     EXPECT_EQ(fixture.planner.task(), "Open TextEdit and save");
     EXPECT_FALSE(fixture.page.runButton()->isEnabled());
@@ -53,9 +72,17 @@ TEST(ComputerActionsPage, theEditorFeedsThePlannerAndThePlanIsListedWithItsProgr
     fixture.page.planButton()->click();
     EXPECT_EQ(fixture.page.planButton()->text(), QString::fromUtf8("Making plan…"));
     EXPECT_FALSE(fixture.page.stopButton()->isHidden());
+    EXPECT_EQ(fixture.workspace.destination(), Destination::MacActions);
+    ASSERT_EQ(fixture.workspace.sessions().size(), 1);
+    const SessionPointer session = fixture.workspace.sessions().front();
+    EXPECT_EQ(session->title(), "Plan Mac actions");
+    EXPECT_EQ(fixture.planner.session(), session->id());
+    EXPECT_TRUE(fixture.planner.planFolder().startsWith(fixture.host.plansFolder()));
+
     ASSERT_TRUE(waitUntil([&] { return fixture.planner.plan().has_value(); }));
     EXPECT_EQ(fixture.page.planButton()->text(), "Make a plan");
     EXPECT_TRUE(fixture.page.stopButton()->isHidden());
+    // Titles are shown as plain text, never as markup.
     EXPECT_EQ(fixture.page.shownSteps(), (QStringList{"1. Open <b>TextEdit</b>", "2. Save"}));
     EXPECT_EQ(fixture.page.messageLabel()->text(),
               "Review the steps below. Run next step performs one action only.");
@@ -64,27 +91,24 @@ TEST(ComputerActionsPage, theEditorFeedsThePlannerAndThePlanIsListedWithItsProgr
     fixture.page.runButton()->click();
     ASSERT_TRUE(waitUntil([&] { return fixture.planner.completed() == 1; }));
     EXPECT_TRUE(fixture.page.runButton()->isEnabled());
+
+    fixture.planner.showPlannerOutput();
+    EXPECT_EQ(fixture.workspace.activeSessionID(), session->id());
+    EXPECT_TRUE(fixture.workspace.focusMode());
+    EXPECT_EQ(fixture.workspace.destination(), Destination::Workspace);
 }
 
 TEST(ComputerActionsPage, anEmptyVoiceDraftShowsTheCompanionWithANotice) {
     PageFixture fixture;
     fixture.planner.setTask("old");
-    for (QPushButton* button : fixture.page.findChildren<QPushButton*>()) {
-        if (button->text() == "Use voice draft") {
-            button->click();
-        }
-    }
+    fixture.clickVoiceDraft();
     EXPECT_EQ(fixture.planner.task(), "");
     EXPECT_EQ(fixture.page.taskEditor()->toPlainText(), "");
     EXPECT_EQ(fixture.workspace.destination(), Destination::Companion);
     EXPECT_EQ(fixture.workspace.toast(), "Use the companion microphone to make a draft first.");
 
     fixture.draft = "Open the calculator";
-    for (QPushButton* button : fixture.page.findChildren<QPushButton*>()) {
-        if (button->text() == "Use voice draft") {
-            button->click();
-        }
-    }
+    fixture.clickVoiceDraft();
     EXPECT_EQ(fixture.page.taskEditor()->toPlainText(), "Open the calculator");
 }
 

@@ -72,7 +72,8 @@ struct ReadyPlan {
     InstantPlannerHost host;
     ScriptedStepRunner runner;
     ScriptedDialogs dialogs;
-    ComputerPlanner planner{host, runner, dialogs};
+    std::unique_ptr<ComputerPlanner> planner =
+        std::make_unique<ComputerPlanner>(host, runner, dialogs);
 
     explicit ReadyPlan(const QList<ComputerStep>& steps) {
         runner.installed = {
@@ -81,18 +82,18 @@ struct ReadyPlan {
             {"com.apple.Safari",
              InstalledApplication{"com.apple.Safari", "/x/b.desktop", "Browser", {"browser"}}},
         };
-        planner.setStepDelayMs(5);
+        planner->setStepDelayMs(5);
         host.answer = planJson(steps);
-        planner.setTask("do it");
-        planner.prepare();
-        EXPECT_TRUE(waitUntil([&] { return planner.plan().has_value(); }));
+        planner->setTask("do it");
+        planner->prepare();
+        EXPECT_TRUE(waitUntil([&] { return planner->plan().has_value(); }));
     }
 
     // Confirms the next step and waits until it has run.
     void confirmAndRun() {
         dialogs.answerAlert(0);
-        planner.runNext();
-        EXPECT_TRUE(waitUntil([&] { return !planner.executing(); }));
+        planner->runNext();
+        EXPECT_TRUE(waitUntil([&] { return !planner->executing(); }));
     }
 };
 
@@ -114,7 +115,7 @@ TEST(ComputerPlannerPlanning, blankRequestsAndMissingCodexStartNothing) {
               "Install and sign in to Codex in Assistants to create a plan.");
 }
 
-TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromptAsOneWord) {
+TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromptAsOneArgument) {
     ShellPlanning planning;
     const QString task = "  Type 'it''s' \"$(touch pwned)\" `id`\nthen save ";
     planning.planner.setTask(task);
@@ -138,38 +139,22 @@ TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromp
                     .match(folder.dirName())
                     .hasMatch());
     EXPECT_EQ(QString::fromUtf8(readFile(folder.filePath("schema.json"))), ComputerPlan::schema());
-    const QString schemaFile = folder.filePath("schema.json");
-    const QString answerFile = folder.filePath("plan.json");
-    EXPECT_EQ(session.command,
-              shellQuote(fakeCodex()) +
-                  " exec --ignore-user-config --ephemeral --skip-git-repo-check --sandbox "
-                  "read-only --output-schema " +
-                  shellQuote(schemaFile) + " --output-last-message " + shellQuote(answerFile) +
-                  " " + shellQuote(ComputerPlan::instructions() + task));
-
     ASSERT_TRUE(waitUntil([&] { return !planning.planner.planning(); }));
     EXPECT_EQ(planning.planner.message(), kReview);
     EXPECT_EQ(planning.planner.plan(), (ComputerPlan{"Plan", {kOpenEditor, kTypeGreeting}}));
     EXPECT_EQ(planningChanges, 2);
     EXPECT_FALSE(QFile::exists(folder.filePath("pwned")));
-    // The shell handed every piece over as one argument, unchanged.
-    const QList<QByteArray> arguments =
-        readFile(planning.scratch.filePath("arguments")).split('\0');
-    const QStringList expected = {"exec",
-                                  "--ignore-user-config",
-                                  "--ephemeral",
-                                  "--skip-git-repo-check",
-                                  "--sandbox",
-                                  "read-only",
-                                  "--output-schema",
-                                  schemaFile,
-                                  "--output-last-message",
-                                  answerFile,
-                                  ComputerPlan::instructions() + task};
-    ASSERT_EQ(arguments.size(), expected.size() + 1);
-    for (int i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(QString::fromUtf8(arguments[i]), expected[i]);
+    // The login shell handed every piece over as one argument, unchanged.
+    QStringList arguments;
+    for (const QByteArray& argument :
+         readFile(planning.scratch.filePath("arguments")).split('\0')) {
+        arguments << QString::fromUtf8(argument);
     }
+    EXPECT_EQ(arguments,
+              (QStringList{"exec", "--ignore-user-config", "--ephemeral", "--skip-git-repo-check",
+                           "--sandbox", "read-only", "--output-schema",
+                           folder.filePath("schema.json"), "--output-last-message",
+                           folder.filePath("plan.json"), ComputerPlan::instructions() + task, ""}));
 }
 
 TEST(ComputerPlannerPlanning, eachAnswerEndsInItsOwnMessageAndOnlyAValidPlanIsKept) {
@@ -221,7 +206,7 @@ TEST(ComputerPlannerPlanning, stoppingThePlanningSessionReportsFailureAndANewPre
 TEST(ComputerPlannerSteps, theConfirmationShowsTheStepAndCancellingChangesNothing) {
     ReadyPlan ready({kTypeGreeting, kOpenEditor});
     ready.dialogs.answerAlert(1);
-    ready.planner.runNext();
+    ready.planner->runNext();
     ASSERT_EQ(ready.dialogs.alerts().size(), 1u);
     const Dialogs::Alert& alert = ready.dialogs.alerts().front();
     EXPECT_EQ(alert.message, "Type a greeting?");
@@ -230,23 +215,23 @@ TEST(ComputerPlannerSteps, theConfirmationShowsTheStepAndCancellingChangesNothin
                                 "Typing and keys go to this app’s focused control. Confirm the "
                                 "intended document or field before proceeding."));
     EXPECT_EQ(alert.buttons, (QStringList{"Run this step", "Cancel"}));
-    EXPECT_EQ(ready.planner.message(), kReview);
-    EXPECT_FALSE(ready.planner.executing());
+    EXPECT_EQ(ready.planner->message(), kReview);
+    EXPECT_FALSE(ready.planner->executing());
     EXPECT_TRUE(ready.runner.opened.empty());
 
     ready.runner.trusted = false;
     ready.confirmAndRun();
-    EXPECT_EQ(ready.planner.message(),
+    EXPECT_EQ(ready.planner->message(),
               "Allow VELK in macOS Accessibility settings, then try this step again.");
     EXPECT_TRUE(ready.runner.opened.empty());
-    EXPECT_EQ(ready.planner.completed(), 0);
+    EXPECT_EQ(ready.planner->completed(), 0);
 }
 
 TEST(ComputerPlannerSteps, eachStepIsSentOnceToTheOpenedAppAndTheEndIsFinal) {
     ReadyPlan ready({kOpenEditor, kTypeGreeting, kSelectAll, kOpenPage});
     ready.confirmAndRun();
-    EXPECT_EQ(ready.planner.completed(), 1);
-    EXPECT_EQ(ready.planner.message(), kStepSent);
+    EXPECT_EQ(ready.planner->completed(), 1);
+    EXPECT_EQ(ready.planner->message(), kStepSent);
     EXPECT_TRUE(ready.runner.sent.empty());
 
     ready.confirmAndRun();
@@ -259,79 +244,70 @@ TEST(ComputerPlannerSteps, eachStepIsSentOnceToTheOpenedAppAndTheEndIsFinal) {
 
     ready.confirmAndRun();
     EXPECT_EQ(ready.runner.openedUrls, (std::vector<QString>{"https://example.com/"}));
-    EXPECT_EQ(ready.planner.completed(), 4);
+    EXPECT_EQ(ready.planner->completed(), 4);
     EXPECT_EQ(ready.runner.opened.size(), 3u);
 
     ready.dialogs.answerAlert(0);
-    ready.planner.runNext();
+    ready.planner->runNext();
     EXPECT_EQ(ready.dialogs.alerts().size(), 4u);
-    EXPECT_EQ(ready.planner.completed(), 4);
+    EXPECT_EQ(ready.planner->completed(), 4);
 }
 
 TEST(ComputerPlannerSteps, failuresLeaveTheStepToBeTriedAgainWithOneMessage) {
     ReadyPlan ready({kTypeGreeting});
     ready.runner.front = RunningApplication{200, {"other"}};
     ready.confirmAndRun();
-    EXPECT_EQ(ready.planner.message(), kNoLongerActive);
+    EXPECT_EQ(ready.planner->message(), kNoLongerActive);
     EXPECT_TRUE(ready.runner.sent.empty());
 
     ready.runner.front.reset();
     ready.confirmAndRun();
-    EXPECT_EQ(ready.planner.message(), kNoLongerActive);
+    EXPECT_EQ(ready.planner->message(), kNoLongerActive);
 
     // Another window of the same application class counts as the application.
     ready.runner.front = RunningApplication{300, {"app"}};
     ready.runner.sendError = "Accessibility permission is needed.";
     ready.confirmAndRun();
-    EXPECT_EQ(ready.planner.message(), "Accessibility permission is needed.");
+    EXPECT_EQ(ready.planner->message(), "Accessibility permission is needed.");
     EXPECT_EQ(ready.runner.sent.size(), 1u);
 
     ready.runner.stillRunning = false;
     ready.confirmAndRun();
-    EXPECT_EQ(ready.planner.message(), "The app could not be opened.");
+    EXPECT_EQ(ready.planner->message(), "The app could not be opened.");
 
     ready.runner.openError = "“e.desktop” could not be opened: no such program";
     ready.confirmAndRun();
-    EXPECT_EQ(ready.planner.message(), ready.runner.openError);
-    EXPECT_EQ(ready.planner.completed(), 0);
-    EXPECT_TRUE(ready.planner.plan().has_value());
+    EXPECT_EQ(ready.planner->message(), ready.runner.openError);
+    EXPECT_EQ(ready.planner->completed(), 0);
+    EXPECT_TRUE(ready.planner->plan().has_value());
 
     ready.runner.installed.clear();
     ready.dialogs.answerAlert(0);
-    ready.planner.runNext();
-    EXPECT_EQ(ready.planner.message(),
+    ready.planner->runNext();
+    EXPECT_EQ(ready.planner->message(),
               "The app com.apple.TextEdit is not installed. Adjust your request and make a new "
               "plan.");
 }
 
 TEST(ComputerPlannerSteps, aNewPlanWaitsWhileAStepIsExecuting) {
     ReadyPlan ready({kOpenEditor});
-    ready.planner.setStepDelayMs(200);
+    ready.planner->setStepDelayMs(200);
     ready.dialogs.answerAlert(0);
-    ready.planner.runNext();
-    ASSERT_TRUE(ready.planner.executing());
-    ready.planner.prepare();
-    ready.planner.runNext();
-    EXPECT_TRUE(ready.planner.plan().has_value());
+    ready.planner->runNext();
+    ASSERT_TRUE(ready.planner->executing());
+    ready.planner->prepare();
+    ready.planner->runNext();
+    EXPECT_TRUE(ready.planner->plan().has_value());
     EXPECT_EQ(ready.dialogs.alerts().size(), 1u);
-    ASSERT_TRUE(waitUntil([&] { return !ready.planner.executing(); }));
-    EXPECT_EQ(ready.planner.completed(), 1);
+    ASSERT_TRUE(waitUntil([&] { return !ready.planner->executing(); }));
+    EXPECT_EQ(ready.planner->completed(), 1);
 }
 
 TEST(ComputerPlannerSteps, resultsArrivingAfterThePlannerIsGoneAreDropped) {
-    InstantPlannerHost host;
-    ScriptedStepRunner runner;
-    ScriptedDialogs dialogs;
-    host.answer = planJson({kOpenEditor});
-    runner.installed = {
-        {"com.apple.TextEdit", InstalledApplication{"com.apple.TextEdit", "", "", {}}}};
-    auto planner = std::make_unique<ComputerPlanner>(host, runner, dialogs);
-    planner->setTask("x");
-    planner->prepare();
-    ASSERT_TRUE(waitUntil([&] { return planner->plan().has_value(); }));
-    dialogs.answerAlert(0);
-    planner->runNext();
-    planner.reset();
+    ReadyPlan ready({kOpenEditor});
+    ready.dialogs.answerAlert(0);
+    ready.planner->runNext();
+    ready.planner.reset();
     testing_support::processEventsFor(std::chrono::milliseconds(700));
-    EXPECT_EQ(runner.opened.size(), 1u);
+    EXPECT_EQ(ready.runner.opened.size(), 1u);
 }

@@ -5,14 +5,13 @@
 #include "actions/LinuxStepRunner.h"
 
 #include "PlannerTestKit.h"
+#include "e2e/PrivateDisplay.h"
 #include "platform/ApplicationResolver.h"
 #include "platform/Dialogs.h"
 #include "platform/KeyboardSynthesis.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/X11Windows.h"
 #include "support/TestSupport.h"
-
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -35,58 +34,20 @@ protected:
         s_data = new QTemporaryDir;
         // Before GIO first looks at the data folders: the entry below is found through them.
         qputenv("XDG_DATA_HOME", s_data->path().toUtf8());
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
-            QStandardPaths::findExecutable("openbox").isEmpty()) {
-            return;
-        }
-        // Xvfb picks a free display itself and reports its number.
-        s_server = new QProcess;
-        s_server->start("Xvfb",
-                        {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-        QByteArray number;
-        waitUntil([&] {
-            number += s_server->readAllStandardOutput();
-            return number.endsWith('\n') || s_server->state() == QProcess::NotRunning;
-        });
-        const QString display = ":" + QString::fromLatin1(number.trimmed());
-        qputenv("DISPLAY", display.toUtf8());
-        if (!waitUntil([] { return x11WithXTestReachable(); }, std::chrono::seconds(10))) {
-            s_problem = "Xvfb " + display + " did not answer: " + s_server->readAllStandardError();
-            return;
-        }
-        s_windowManager = new QProcess;
-        s_windowManager->setProcessChannelMode(QProcess::MergedChannels);
-        // openbox now and then fails to open a display that has just started; try again.
-        for (int attempt = 0; attempt < 3 && !X11Windows::windowManagerRunning(); ++attempt) {
-            s_windowManager->start("openbox", {"--sm-disable"});
-            waitUntil([] {
-                return X11Windows::windowManagerRunning() ||
-                       s_windowManager->state() == QProcess::NotRunning;
-            });
-        }
-        if (!X11Windows::windowManagerRunning()) {
-            s_problem = "openbox did not start on " + display + ": " + s_windowManager->readAll();
-        }
-        // The check window appears before the manager has finished starting.
+        s_display = new PrivateDisplay;
+        qputenv("QT_QPA_PLATFORM", "xcb");  // for the typing target started by the steps
+        // The manager's check window appears before it has finished starting.
         testing_support::processEventsFor(std::chrono::milliseconds(500));
     }
 
     static void TearDownTestSuite() {
-        for (QProcess* process : {s_windowManager, s_server}) {
-            if (process) {
-                process->terminate();
-                process->waitForFinished(3000);
-                delete process;
-            }
-        }
-        s_windowManager = s_server = nullptr;
+        delete s_display;
         delete s_data;
     }
 
     void SetUp() override {
-        if (!s_windowManager || !X11Windows::windowManagerRunning()) {
-            GTEST_SKIP() << "needs Xvfb with XTEST and openbox. " << s_problem.toStdString();
+        if (!s_display->ready()) {
+            GTEST_SKIP() << s_display->problem().toStdString();
         }
         m_log = m_scratch.filePath("target.log");
         ASSERT_TRUE(writeFile(
@@ -144,9 +105,7 @@ protected:
     }
 
     static inline QTemporaryDir* s_data = nullptr;
-    static inline QProcess* s_server = nullptr;
-    static inline QString s_problem;
-    static inline QProcess* s_windowManager = nullptr;
+    static inline PrivateDisplay* s_display = nullptr;
 
     QTemporaryDir m_scratch;
     QString m_log;

@@ -65,8 +65,6 @@ public:
     void showSession(const QUuid& id) override { shownSessions.push_back(id); }
     void showActionsPage() override { ++actionsPageShown; }
 
-    bool running() const { return !m_processes.empty(); }
-
 private:
     std::map<QUuid, std::shared_ptr<QProcess>> m_processes;
 };
@@ -76,7 +74,6 @@ private:
 class InstantPlannerHost : public PlannerHost {
 public:
     QByteArray answer;
-    int exitCode = 0;
 
     QMap<QString, QString> availableAssistants() const override {
         return {{QStringLiteral("codex"), QStringLiteral("/usr/bin/codex")}};
@@ -88,7 +85,7 @@ public:
         if (file.open(QIODevice::WriteOnly)) {
             file.write(answer);
         }
-        QTimer::singleShot(0, [onFinish, code = exitCode] { onFinish(code); });
+        QTimer::singleShot(0, [onFinish] { onFinish(0); });
         return QUuid::createUuid();
     }
     void stopSession(const QUuid&) override {}
