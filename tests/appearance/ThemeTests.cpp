@@ -4,27 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace {
 
-const ThemePreset& preset(const QString& id) {
-    for (const ThemePreset& candidate : ThemePreset::all()) {
-        if (candidate.id == id) {
-            return candidate;
-        }
-    }
-    ADD_FAILURE() << "no preset " << id.toStdString();
-    return ThemePreset::all().first();
-}
-
-// Counts the emissions of one signal.
-template <typename Signal>
-std::shared_ptr<int> countEmissions(Theme& theme, Signal signal) {
-    auto count = std::make_shared<int>(0);
-    QObject::connect(&theme, signal, &theme, [count] { ++*count; });
-    return count;
-}
+// The presets in card order.
+const ThemePreset& vira = ThemePreset::all().at(0);
+const ThemePreset& ocean = ThemePreset::all().at(2);
+const ThemePreset& midnight = ThemePreset::all().at(3);
 
 // Preferences of a user who already went through the one-time reset.
 QVariantMap settledPreferences(QVariantMap values) {
@@ -32,44 +17,37 @@ QVariantMap settledPreferences(QVariantMap values) {
     return values;
 }
 
-}  // namespace
+const QVariantMap kEarlierChoice = {
+    {"background", "081322"}, {"accent", "A797FF"}, {"terminalFont", 16.0}, {"preset", "midnight"}};
 
-TEST(ThemePresets, areTheFourPalettesInCardOrder) {
-    QStringList ids;
-    for (const ThemePreset& each : ThemePreset::all()) {
-        ids << each.id;
-        EXPECT_EQ(hexFromColor(colorFromHex(each.background)), each.background);
-        EXPECT_EQ(hexFromColor(colorFromHex(each.accent)), each.accent);
-    }
-    EXPECT_EQ(ids, QStringList({"vira", "orlo", "ocean", "midnight"}));
-    EXPECT_EQ(preset("orlo").subtitle, QStringLiteral("Orlo Local AI’s full neutral palette"));
-}
-
-TEST(ThemeWithoutPersistence, startsAtTheDefaultsAndNeverTouchesAPreference) {
-    MemoryPreferences preferences(QVariantMap{{"background", "081322"},
-                                              {"accent", "A797FF"},
-                                              {"terminalFont", 18.0},
-                                              {"preset", "ocean"}});
+TEST(ThemeWithoutPersistence, startsAtTheDefaultsAnnouncesRealChangesOnlyAndTouchesNoPreference) {
+    MemoryPreferences preferences(kEarlierChoice);
     Theme theme(false, preferences);
     EXPECT_EQ(theme.backgroundHex(), "141413");
     EXPECT_EQ(theme.accentHex(), "00D9FF");
     EXPECT_EQ(theme.fontSize(), 12.0);
     EXPECT_EQ(theme.presetID(), "vira");
 
-    theme.apply(preset("midnight"));
-    theme.setFontSize(15);
+    int backgrounds = 0, any = 0;
+    QObject::connect(&theme, &Theme::backgroundHexChanged, [&] { ++backgrounds; });
+    QObject::connect(&theme, &Theme::changed, [&] { ++any; });
+    theme.setBackgroundHex("141413");
+    EXPECT_EQ(backgrounds, 0);
+    theme.setBackgroundHex("081322");
+    theme.setFontSize(13);
+    EXPECT_EQ(backgrounds, 1);
+    EXPECT_EQ(any, 2);
+
+    theme.apply(midnight);
     theme.setPresetID("custom");
     theme.save();
+    EXPECT_EQ(theme.backgroundHex(), "111221");
     EXPECT_EQ(preferences.reads(), 0);
     EXPECT_EQ(preferences.writes(), 0);
-    EXPECT_EQ(theme.backgroundHex(), "111221");
 }
 
 TEST(ThemeOneTimeReset, replacesEarlierColoursOnceAndThenKeepsTheUsersChoice) {
-    MemoryPreferences preferences(QVariantMap{{"background", "081322"},
-                                              {"accent", "A797FF"},
-                                              {"terminalFont", 16.0},
-                                              {"preset", "midnight"}});
+    MemoryPreferences preferences(kEarlierChoice);
     {
         Theme first(true, preferences);
         EXPECT_EQ(first.backgroundHex(), "141413");
@@ -82,53 +60,41 @@ TEST(ThemeOneTimeReset, replacesEarlierColoursOnceAndThenKeepsTheUsersChoice) {
     EXPECT_EQ(preferences.values().value("preset"), "vira");
     EXPECT_EQ(preferences.values().value("viraAccentApplied"), true);
 
-    {
-        Theme second(true, preferences);
-        second.apply(preset("ocean"));
-    }
+    Theme(true, preferences).apply(ocean);
     Theme third(true, preferences);
     EXPECT_EQ(third.backgroundHex(), "081322");
     EXPECT_EQ(third.accentHex(), "00E5D0");
     EXPECT_EQ(third.presetID(), "ocean");
 }
 
-TEST(ThemePersistence, applyingAPresetStoresItsIdWithItsColours) {
-    MemoryPreferences preferences(settledPreferences({}));
-    Theme theme(true, preferences);
-    const auto presetChanges = countEmissions(theme, &Theme::presetIDChanged);
-    theme.apply(ThemePreset::all().at(2));
-    EXPECT_EQ(theme.presetID(), "ocean");
-    EXPECT_EQ(theme.backgroundHex(), "081322");
-    EXPECT_EQ(theme.accentHex(), "00E5D0");
-    EXPECT_EQ(*presetChanges, 1);
-    EXPECT_EQ(preferences.values().value("preset"), "ocean");
-    EXPECT_EQ(preferences.values().value("background"), "081322");
-    EXPECT_EQ(preferences.values().value("accent"), "00E5D0");
-}
-
-TEST(ThemePersistence, reapplyingThePresetWhoseColoursAreShownStillStoresItsId) {
-    MemoryPreferences preferences(settledPreferences({}));
-    Theme theme(true, preferences);
-    theme.setBackgroundHex("141413");  // picked by hand: same colours, preset now custom
-    theme.setPresetID("custom");
-    theme.setAccentHex("00D9FF");
-    EXPECT_EQ(preferences.values().value("preset"), "custom");
-    theme.apply(ThemePreset::all().first());
-    EXPECT_EQ(preferences.values().value("preset"), "vira");
-}
-
-TEST(ThemePersistence, aHandPickedColourMarksCustomButStoresItOnlyWithTheNextSave) {
+TEST(ThemePersistence, handPickedColoursWaitForTheNextSaveToStoreCustomAndPresetsStoreTheirId) {
     MemoryPreferences preferences(settledPreferences({{"preset", "orlo"}}));
     Theme theme(true, preferences);
+    int presetChanges = 0;
+    QObject::connect(&theme, &Theme::presetIDChanged, [&] { ++presetChanges; });
     theme.setAccentHex("FF0000");
     theme.setPresetID("custom");
-    EXPECT_EQ(theme.presetID(), "custom");
     EXPECT_EQ(preferences.values().value("accent"), "FF0000");
     EXPECT_EQ(preferences.values().value("preset"), "orlo");
-
     theme.setFontSize(14);
     EXPECT_EQ(preferences.values().value("preset"), "custom");
     EXPECT_EQ(preferences.values().value("terminalFont"), 14.0);
+
+    // Reapplying the preset whose colours are already shown still stores its id.
+    theme.setBackgroundHex("141413");
+    theme.setAccentHex("00D9FF");
+    EXPECT_EQ(preferences.values().value("preset"), "custom");
+    theme.apply(vira);
+    EXPECT_EQ(preferences.values().value("preset"), "vira");
+
+    theme.apply(ocean);
+    EXPECT_EQ(theme.presetID(), "ocean");
+    EXPECT_EQ(theme.backgroundHex(), "081322");
+    EXPECT_EQ(theme.accentHex(), "00E5D0");
+    EXPECT_EQ(presetChanges, 3);  // custom, vira, ocean: once each
+    EXPECT_EQ(preferences.values().value("preset"), "ocean");
+    EXPECT_EQ(preferences.values().value("background"), "081322");
+    EXPECT_EQ(preferences.values().value("accent"), "00E5D0");
 }
 
 TEST(ThemePersistence, loadsStoredValuesAndFallsBackForMissingOrUnusableOnes) {
@@ -149,7 +115,6 @@ TEST(ThemePersistence, loadsStoredValuesAndFallsBackForMissingOrUnusableOnes) {
         MemoryPreferences preferences(settledPreferences({{"terminalFont", badSize}}));
         EXPECT_EQ(Theme(true, preferences).fontSize(), 12.0) << badSize.toString().toStdString();
     }
-
     MemoryPreferences wrongTypes(settledPreferences({{"background", QStringList{"141413"}}}));
     EXPECT_EQ(Theme(true, wrongTypes).backgroundHex(), "141413");
     MemoryPreferences empty(settledPreferences({}));
@@ -159,38 +124,21 @@ TEST(ThemePersistence, loadsStoredValuesAndFallsBackForMissingOrUnusableOnes) {
     EXPECT_EQ(defaults.fontSize(), 12.0);
 }
 
-TEST(ThemeSignals, announceOnlyRealChanges) {
+TEST(ThemeDerivedColours, useHandPickedValuesForTheTwoCharcoalsAndBlendOtherBackgrounds) {
     MemoryPreferences preferences;
     Theme theme(false, preferences);
-    const auto backgrounds = countEmissions(theme, &Theme::backgroundHexChanged);
-    const auto any = countEmissions(theme, &Theme::changed);
-    theme.setBackgroundHex("141413");
-    EXPECT_EQ(*backgrounds, 0);
-    theme.setBackgroundHex("081322");
-    theme.setFontSize(13);
-    EXPECT_EQ(*backgrounds, 1);
-    EXPECT_EQ(*any, 2);
-}
-
-TEST(ThemeDerivedColours, useTheHandPickedValuesForTheTwoCharcoalBackgrounds) {
-    MemoryPreferences preferences;
-    Theme theme(false, preferences);
+    const auto derived = [&] {
+        return QStringList{hexFromColor(theme.sidebar()), hexFromColor(theme.surface()),
+                           hexFromColor(theme.border()), hexFromColor(theme.text()),
+                           hexFromColor(theme.muted())};
+    };
     EXPECT_TRUE(theme.isClaude());
     EXPECT_TRUE(theme.isNeutral());
-    EXPECT_EQ(hexFromColor(theme.sidebar()), "111110");
-    EXPECT_EQ(hexFromColor(theme.surface()), "212120");
-    EXPECT_EQ(hexFromColor(theme.border()), "3B3B35");
-    EXPECT_EQ(hexFromColor(theme.text()), "ECEBE6");
-    EXPECT_EQ(hexFromColor(theme.muted()), "A8A69D");
-
+    EXPECT_EQ(derived(), QStringList({"111110", "212120", "3B3B35", "ECEBE6", "A8A69D"}));
     theme.setBackgroundHex("171719");
     EXPECT_TRUE(theme.isOrlo());
     EXPECT_FALSE(theme.isClaude());
-    EXPECT_EQ(hexFromColor(theme.sidebar()), "121214");
-    EXPECT_EQ(hexFromColor(theme.surface()), "212124");
-    EXPECT_EQ(hexFromColor(theme.border()), "37363A");
-    EXPECT_EQ(hexFromColor(theme.text()), "F1EEE8");
-    EXPECT_EQ(hexFromColor(theme.muted()), "B0AAA1");
+    EXPECT_EQ(derived(), QStringList({"121214", "212124", "37363A", "F1EEE8", "B0AAA1"}));
 
     // Case does not matter, decoration does: "#141413" paints the same background but is
     // not the neutral charcoal.
@@ -203,19 +151,18 @@ TEST(ThemeDerivedColours, useTheHandPickedValuesForTheTwoCharcoalBackgrounds) {
     EXPECT_FALSE(theme.isNeutral());
     EXPECT_EQ(hexFromColor(theme.text()), "E8F0F8");
     EXPECT_EQ(hexFromColor(theme.muted()), "8496AB");
-}
 
-TEST(ThemeDerivedColours, blendOtherBackgroundsTowardBlackAndWhite) {
-    MemoryPreferences preferences;
-    Theme theme(false, preferences);
-    theme.setBackgroundHex("C8C8C8");  // 200: sidebar 200 × 0.87 = 174, surface 200 + 55 × 0.055
+    // Other backgrounds blend toward black and white: 200 gives a sidebar of 200 × 0.87 =
+    // 174 and a surface of 200 + 55 × 0.055.
+    theme.setBackgroundHex("C8C8C8");
     EXPECT_NEAR(theme.sidebar().redF() * 255, 174.0, 0.01);
     EXPECT_NEAR(theme.surface().greenF() * 255, 203.025, 0.01);
     EXPECT_EQ(theme.sidebar().alphaF(), 1.0f);
-
     theme.setBackgroundHex("081322");
     EXPECT_EQ(theme.border().rgb() & 0xFFFFFF, 0xFFFFFFu);
     EXPECT_NEAR(theme.border().alphaF(), 0.085, 0.001);
     EXPECT_EQ(hexFromColor(theme.sidebar()),
               QString::asprintf("%02X%02X%02X", int(8 * 0.87), int(0x13 * 0.87), int(0x22 * 0.87)));
 }
+
+}  // namespace
