@@ -15,6 +15,7 @@ using testing_support::waitUntil;
 namespace {
 
 const QString kMicrophoneOff = QStringLiteral("Microphone off. Your draft is ready to review.");
+const QString kReading = QStringLiteral("Reading aloud… Stop VELK audio ends playback.");
 
 class CompanionDictationTest : public ::testing::Test {
 protected:
@@ -24,25 +25,11 @@ protected:
         model = std::make_unique<CompanionModel>(false, preferences, dialogs, std::move(services));
     }
 
-    // Answers are delivered on the model's thread later, as from the platform.
+    // Answers and results are delivered on the model's thread later, as from the platform.
     static void settle() { QCoreApplication::processEvents(); }
-
-    // Returns whether dictation reached the listening state.
-    bool startListening() {
-        const size_t questionsBefore = speech->recognitionQuestions.size();
-        model->toggleMicrophone();
-        speech->microphoneQuestions.back()(true);
-        settle();
-        if (speech->recognitionQuestions.size() != questionsBefore + 1) {
-            return false;
-        }
-        speech->recognitionQuestions.back()(true);
-        settle();
-        return model->listening() && speech->recognizer();
-    }
-
-    void push(RecognitionUpdate update) {
-        speech->recognizer()->push(update);
+    bool startListening() { return speech->startListening(*model); }
+    void push(const QString& text, bool isFinal = false, std::optional<QString> error = {}) {
+        speech->recognizer()->push({text, isFinal, error});
         settle();
     }
 
@@ -52,25 +39,19 @@ protected:
     std::unique_ptr<CompanionModel> model;
 };
 
-TEST_F(CompanionDictationTest, stoppingWhileWaitingForPermissionMakesTheLateAnswerHarmless) {
-    EXPECT_TRUE(speech->microphoneQuestions.empty());
+TEST_F(CompanionDictationTest, eachWayDictationCannotStartEndsTheRequestWithItsOwnMessage) {
+    // Stopped while waiting for permission: the late answer is dropped.
     model->toggleMicrophone();
     EXPECT_TRUE(model->requestingMicrophone());
-    EXPECT_TRUE(model->voiceBusy());
     EXPECT_EQ(model->message(), "Waiting for microphone permission…");
-
-    model->toggleMicrophone();  // pressed again: stop
+    model->toggleMicrophone();
     EXPECT_FALSE(model->voiceBusy());
-    EXPECT_EQ(model->message(), kMicrophoneOff);
-
     speech->microphoneQuestions.back()(true);
     settle();
     EXPECT_TRUE(speech->recognitionQuestions.empty());
     EXPECT_FALSE(model->voiceBusy());
     EXPECT_EQ(model->message(), kMicrophoneOff);
-}
 
-TEST_F(CompanionDictationTest, eachRefusalEndsTheRequestWithItsOwnMessage) {
     model->toggleMicrophone();
     speech->microphoneQuestions.back()(false);
     settle();
@@ -93,16 +74,15 @@ TEST_F(CompanionDictationTest, eachRefusalEndsTheRequestWithItsOwnMessage) {
     const QString unavailable = QStringLiteral(
         "Speech recognition is unavailable for this language or connection. You can still "
         "type your draft.");
+    speech->recognizerAvailable = false;
     for (bool exists : {false, true}) {
         speech->recognizerExists = exists;
-        speech->recognizerAvailable = false;
         EXPECT_FALSE(startListening());
         EXPECT_FALSE(model->voiceBusy());
         EXPECT_EQ(model->message(), unavailable);
     }
-}
 
-TEST_F(CompanionDictationTest, aMissingOrFailingMicrophoneStopsDictationWithTheReason) {
+    speech->recognizerAvailable = true;
     speech->input.format = {0, 1};
     EXPECT_FALSE(startListening());
     EXPECT_FALSE(model->voiceBusy());
@@ -122,16 +102,15 @@ TEST_F(CompanionDictationTest, resultsFollowTheTrimmedDraftAndReplaceEachOther) 
     ASSERT_TRUE(startListening());
     EXPECT_EQ(model->message(), "Listening… tap the microphone to stop.");
     EXPECT_FALSE(model->requestingMicrophone());
-
     speech->input.tap(QByteArray(320, '\1'));
     EXPECT_EQ(speech->recognizer()->audio.size(), 320);
 
-    push({QStringLiteral("and"), false, std::nullopt});
+    push("and");
     EXPECT_EQ(model->draft(), "Buy milk and");
-    push({QStringLiteral("and bread"), false, std::nullopt});
+    push("and bread");
     EXPECT_EQ(model->draft(), "Buy milk and bread");
     EXPECT_TRUE(model->listening());
-    push({QStringLiteral("and bread please"), true, std::nullopt});
+    push("and bread please", true);
     EXPECT_EQ(model->draft(), "Buy milk and bread please");
     EXPECT_FALSE(model->listening());
     EXPECT_EQ(model->message(), "Dictation finished. Review your draft before using it.");
@@ -142,14 +121,14 @@ TEST_F(CompanionDictationTest, resultsFollowTheTrimmedDraftAndReplaceEachOther) 
     // A blank draft is no base: the draft becomes just the words.
     model->setDraft(QStringLiteral(" \n "));
     ASSERT_TRUE(startListening());
-    push({QStringLiteral("hello"), false, std::nullopt});
+    push("hello");
     EXPECT_EQ(model->draft(), "hello");
 }
 
 TEST_F(CompanionDictationTest, anErrorOrAStopKeepsTheDraftAndLaterResultsAreDropped) {
     model->setDraft(QStringLiteral("Notes"));
     ASSERT_TRUE(startListening());
-    push({QStringLiteral("first words"), false, QStringLiteral("The audio stream broke.")});
+    push("first words", false, QStringLiteral("The audio stream broke."));
     EXPECT_EQ(model->draft(), "Notes first words");
     EXPECT_FALSE(model->listening());
     EXPECT_EQ(model->message(),
@@ -159,7 +138,7 @@ TEST_F(CompanionDictationTest, anErrorOrAStopKeepsTheDraftAndLaterResultsAreDrop
     EXPECT_EQ(speech->recognizer(), nullptr);
 
     ASSERT_TRUE(startListening());
-    push({QStringLiteral("second"), false, std::nullopt});
+    push("second");
     model->setDraft(model->draft() + QStringLiteral(" typed"));
     model->stopMicrophone();
     EXPECT_EQ(model->draft(), "Notes first words second typed");
@@ -172,20 +151,19 @@ TEST_F(CompanionDictationTest, dictationPausesByItselfAfterTheTimeLimit) {
     model->setDictationLimit(50);
     model->setDraft(QStringLiteral("kept"));
     ASSERT_TRUE(startListening());
-    push({QStringLiteral("words"), false, std::nullopt});
+    push("words");
     ASSERT_TRUE(waitUntil([&] { return !model->listening(); }));
     EXPECT_EQ(model->message(), "Dictation paused after one minute. Your draft is ready.");
     EXPECT_EQ(model->draft(), "kept words");
     EXPECT_FALSE(speech->input.running);
 
     // Once stopped, the limit does not fire again over a later message.
-    model->setDraft(QString());
     model->speak(QStringLiteral("x"));
     processEventsFor(std::chrono::milliseconds(120));
-    EXPECT_EQ(model->message(), "Reading aloud… Stop VELK audio ends playback.");
+    EXPECT_EQ(model->message(), kReading);
 }
 
-TEST_F(CompanionDictationTest, readingAloudSpeaksTheLastPartAndEndsByItself) {
+TEST_F(CompanionDictationTest, readingAloudSpeaksTheLastPartEndsByItselfAndInterruptsDictation) {
     model->speak(QStringLiteral(" \n\t "));
     EXPECT_EQ(model->message(), "There is no text to read yet.");
     EXPECT_TRUE(speech->voice.spoken.isEmpty());
@@ -200,25 +178,18 @@ TEST_F(CompanionDictationTest, readingAloudSpeaksTheLastPartAndEndsByItself) {
     EXPECT_EQ(speech->voice.spoken[0], text.right(6000));
     EXPECT_FALSE(speech->voice.languages[0].contains(QLatin1Char('_')));
     EXPECT_TRUE(model->speaking());
-    EXPECT_EQ(model->message(), "Reading aloud… Stop VELK audio ends playback.");
-
+    EXPECT_EQ(model->message(), kReading);
     speech->voice.finished();
     settle();
     EXPECT_FALSE(model->speaking());
-    EXPECT_EQ(model->message(), "Reading aloud… Stop VELK audio ends playback.");
+    EXPECT_EQ(model->message(), kReading);
 
-    model->speak(QStringLiteral("again"));
-    model->stopSpeech();
-    EXPECT_FALSE(model->speaking());
-}
-
-TEST_F(CompanionDictationTest, readingAndDictationInterruptEachOther) {
+    // Reading stops the microphone; the microphone stops reading.
     ASSERT_TRUE(startListening());
     model->speak(QStringLiteral("read this"));
     EXPECT_FALSE(model->listening());
     EXPECT_FALSE(speech->input.running);
     EXPECT_TRUE(model->speaking());
-
     const int stopsBefore = speech->voice.stops;
     model->toggleMicrophone();
     EXPECT_FALSE(model->speaking());

@@ -37,37 +37,28 @@ QAction* menuAction(QMenu* menu, const QString& text) {
     return nullptr;
 }
 
-TEST(QuickDraftPanel, theEditorAndTheDraftFollowEachOther) {
+TEST(QuickDraftPanel, theEditorAndTheMicrophoneButtonWorkOnTheDraft) {
     CompanionWindowKit kit;
     CompanionController& controller = kit.makeController();
     CompanionControls* panel = controller.controls();
-    EXPECT_EQ(panel->editor()->placeholderText(), "What’s on your mind?");
-    EXPECT_EQ(panel->editor()->accessibleName(), "Companion draft");
-    EXPECT_EQ(panel->findChild<QPlainTextEdit*>("companionDraftEditor"), panel->editor());
+    QPushButton* microphone = panel->microphoneButton();
+    EXPECT_EQ(microphone->text(), "Microphone");
+    microphone->click();
+    EXPECT_TRUE(kit.model->requestingMicrophone());
+    EXPECT_EQ(microphone->text(), "Stop mic");
+    EXPECT_EQ(panel->status()->text(), "Waiting for microphone permission…");
+    microphone->click();
+    EXPECT_FALSE(kit.model->voiceBusy());
+    EXPECT_EQ(microphone->text(), "Microphone");
 
+    // Dictation rewrites the typed draft; the editor shows it with the cursor at the end.
     panel->editor()->setPlainText(QStringLiteral("typed words"));
     EXPECT_EQ(kit.model->draft(), "typed words");
-
-    // Dictation rewrites the draft; the editor shows it with the cursor at the end.
     ASSERT_TRUE(kit.startListening());
     kit.speech->recognizer()->push({QStringLiteral("and spoken ones"), false, std::nullopt});
     ASSERT_TRUE(waitUntil([&] { return kit.model->draft() == "typed words and spoken ones"; }));
     EXPECT_EQ(panel->editor()->toPlainText(), "typed words and spoken ones");
     EXPECT_EQ(panel->editor()->textCursor().position(), 27);
-}
-
-TEST(QuickDraftPanel, theMicrophoneButtonStartsAndStopsDictationAndSaysWhichItWillDo) {
-    CompanionWindowKit kit;
-    CompanionController& controller = kit.makeController();
-    QPushButton* microphone = controller.controls()->microphoneButton();
-    EXPECT_EQ(microphone->text(), "Microphone");
-    microphone->click();
-    EXPECT_TRUE(kit.model->requestingMicrophone());
-    EXPECT_EQ(microphone->text(), "Stop mic");
-    EXPECT_EQ(controller.controls()->status()->text(), "Waiting for microphone permission…");
-    microphone->click();
-    EXPECT_FALSE(kit.model->voiceBusy());
-    EXPECT_EQ(microphone->text(), "Microphone");
 }
 
 TEST(QuickDraftPanel, readAloudCustomizeAndCloseDoWhatTheySay) {
@@ -76,8 +67,6 @@ TEST(QuickDraftPanel, readAloudCustomizeAndCloseDoWhatTheySay) {
     CompanionControls* panel = controller.controls();
     QMenu* menu = panel->readAloudMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->title(), "Read aloud options");
-
     kit.model->setDraft(QStringLiteral("  Read me  "));
     menuAction(menu, "Read draft aloud")->trigger();
     EXPECT_EQ(kit.speech->voice.spoken, QStringList{"Read me"});
@@ -112,8 +101,9 @@ TEST(QuickDraftPanel, readAloudCustomizeAndCloseDoWhatTheySay) {
     EXPECT_EQ(kit.model->draft(), "  Read me  ");
 }
 
-TEST(CompanionPage, showsThePetsNameKindAndSettingsAndFollowsChanges) {
+TEST(CompanionPage, showsThePetAndItsSettingsFollowsChangesAndReachesTheWindows) {
     CompanionWindowKit kit;
+    CompanionController& controller = kit.makeController();
     CompanionSettingsView page(*kit.model, kit.ui.workspace, &kit.ui.theme);
     EXPECT_EQ(page.nameLabel()->text(), "VELK’s pixel companion");
     EXPECT_EQ(page.kindPill()->text(), "Default pet");
@@ -122,40 +112,37 @@ TEST(CompanionPage, showsThePetsNameKindAndSettingsAndFollowsChanges) {
     EXPECT_EQ(page.sizeLabel()->text(), "100%");
 
     QTemporaryDir folder;
-    const QString path = folder.filePath("pet.png");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(companion_test::encodeImage(companion_test::solidImage(40, 30), "PNG"));
-    file.close();
-    kit.ui.dialogs.answerOpen(path);
+    const QString pet = folder.filePath("pet.png");
+    ASSERT_TRUE(testing_support::writeFile(
+        pet, companion_test::encodeImage(companion_test::solidImage(40, 30), "PNG")));
+    kit.ui.dialogs.answerOpen(pet);
     page.button("Choose your own image")->click();
     EXPECT_EQ(page.nameLabel()->text(), "Your custom companion");
     EXPECT_EQ(page.kindPill()->text(), "Custom");
     EXPECT_EQ(page.status()->text(), "Your custom companion is ready.");
-
     page.button("Restore default pet")->click();
     EXPECT_EQ(page.kindPill()->text(), "Default pet");
     EXPECT_TRUE(kit.model->customImage().has_value());
     page.button("Remove custom")->click();
     EXPECT_FALSE(kit.model->customImage().has_value());
-
     // A refused image says why on the page.
-    const QString text = folder.filePath("notes.png");
-    QFile notes(text);
-    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
-    notes.write("not a picture");
-    notes.close();
-    kit.ui.dialogs.answerOpen(text);
+    const QString notes = folder.filePath("notes.png");
+    ASSERT_TRUE(testing_support::writeFile(notes, "not a picture"));
+    kit.ui.dialogs.answerOpen(notes);
     page.button("Choose your own image")->click();
     EXPECT_EQ(page.status()->text(), "This image could not be opened. Try a PNG or JPEG.");
 
+    page.button("Open quick draft")->click();
+    EXPECT_TRUE(controller.controlsPanel()->isVisible());
+    kit.ui.preferences.setValue(QStringLiteral("kelo.pet.x"), 5.0);
+    page.button("Reset desktop position")->click();
+    EXPECT_EQ(kit.ui.preferences.value(QStringLiteral("kelo.pet.x")).toDouble(), 1920 - 176 - 28);
+    page.button("Back to Settings")->click();
+    EXPECT_EQ(kit.ui.workspace.destination(), Destination::Settings);
+
     page.animateSwitch()->click();
     EXPECT_FALSE(kit.model->animate());
-}
-
-TEST(CompanionPage, theSizeSliderMovesInFivePercentStepsWithinTheScaleRange) {
-    CompanionWindowKit kit;
-    CompanionSettingsView page(*kit.model, kit.ui.workspace, &kit.ui.theme);
+    // The size slider moves in five-percent steps within the scale range.
     QSlider* slider = page.sizeSlider();
     EXPECT_EQ(slider->minimum(), 65);
     EXPECT_EQ(slider->maximum(), 150);
@@ -166,21 +153,6 @@ TEST(CompanionPage, theSizeSliderMovesInFivePercentStepsWithinTheScaleRange) {
     kit.model->setScale(0.7);
     EXPECT_EQ(slider->value(), 70);
     EXPECT_EQ(page.sizeLabel()->text(), "70%");
-}
-
-TEST(CompanionPage, itsButtonsReachTheWindowsAndTheSettingsPage) {
-    CompanionWindowKit kit;
-    CompanionController& controller = kit.makeController();
-    CompanionSettingsView page(*kit.model, kit.ui.workspace, &kit.ui.theme);
-    page.button("Open quick draft")->click();
-    EXPECT_TRUE(controller.controlsPanel()->isVisible());
-
-    kit.ui.preferences.setValue(QStringLiteral("kelo.pet.x"), 5.0);
-    page.button("Reset desktop position")->click();
-    EXPECT_EQ(kit.ui.preferences.value(QStringLiteral("kelo.pet.x")).toDouble(), 1920 - 176 - 28);
-
-    page.button("Back to Settings")->click();
-    EXPECT_EQ(kit.ui.workspace.destination(), Destination::Settings);
 }
 
 TEST(PetArt, floatsGentlyOnlyWhenAnimationIsAllowedEverywhere) {
@@ -207,7 +179,7 @@ TEST(PetArt, floatsGentlyOnlyWhenAnimationIsAllowedEverywhere) {
     EXPECT_FALSE(art.floating());
 }
 
-TEST(DesktopPet, theBadgeSaysListeningSpeakingOrVelk) {
+TEST(DesktopPet, theBadgeSaysWhatTheCompanionDoesAndTheShapeIsTheVisiblePixelsAndTheBadge) {
     CompanionWindowKit kit;
     DesktopPet pet(*kit.model, kit.ui.theme, nullptr);
     EXPECT_EQ(pet.badge()->text(), "VELK");
@@ -217,15 +189,7 @@ TEST(DesktopPet, theBadgeSaysListeningSpeakingOrVelk) {
     EXPECT_EQ(pet.badge()->text(), "Speaking");
     kit.model->stopSpeech();
     EXPECT_EQ(pet.badge()->text(), "VELK");
-}
 
-}  // namespace
-
-namespace {
-
-TEST(DesktopPet, itsShapeIsTheImagesVisiblePixelsAndTheBadge) {
-    CompanionWindowKit kit;
-    DesktopPet pet(*kit.model, kit.ui.theme, nullptr);
     pet.resize(176, 186);
     const QRegion shape = pet.shape();
     const QRect image = pet.art()->imageRect();
@@ -249,10 +213,6 @@ TEST(DesktopPet, itsShapeIsTheImagesVisiblePixelsAndTheBadge) {
     shaped->setShapedWindow(false);
     EXPECT_TRUE(window.mask().isEmpty());
 }
-
-}  // namespace
-
-namespace {
 
 // A step runner that never runs anything: enough for the workspace to have a planner.
 class IdleStepRunner : public StepRunner {

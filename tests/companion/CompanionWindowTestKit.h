@@ -37,23 +37,7 @@ struct CompanionWindowKit {
         return *controller;
     }
 
-    // Starts dictation through both permission answers until the microphone runs.
-    bool startListening() {
-        const size_t microphoneAsked = speech->microphoneQuestions.size();
-        const size_t recognitionAsked = speech->recognitionQuestions.size();
-        model->toggleMicrophone();
-        if (speech->microphoneQuestions.size() != microphoneAsked + 1) {
-            return false;
-        }
-        speech->microphoneQuestions.back()(true);
-        if (!testing_support::waitUntil(
-                [&] { return speech->recognitionQuestions.size() == recognitionAsked + 1; })) {
-            return false;
-        }
-        speech->recognitionQuestions.back()(true);
-        return testing_support::waitUntil([&] { return model->listening(); }) &&
-               speech->input.running;
-    }
+    bool startListening() { return speech->startListening(*model); }
 
     UiFixture ui;
     FakeSpeechServices* speech = nullptr;

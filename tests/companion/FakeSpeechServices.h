@@ -1,8 +1,10 @@
 #pragma once
 
+#include "companion/CompanionModel.h"
 #include "companion/SpeechServices.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <vector>
@@ -86,6 +88,26 @@ public:
 
     // The recognizer of the current dictation, or null.
     Recognizer* recognizer() const { return m_recognizer; }
+
+    // Starts the model's dictation, granting both permissions as they are asked (the model
+    // takes each answer on its own thread later); whether the microphone then runs for a
+    // recognizer.
+    bool startListening(CompanionModel& model) {
+        const size_t microphoneAsked = microphoneQuestions.size();
+        const size_t recognitionAsked = recognitionQuestions.size();
+        model.toggleMicrophone();
+        if (microphoneQuestions.size() != microphoneAsked + 1) {
+            return false;
+        }
+        microphoneQuestions.back()(true);
+        QCoreApplication::processEvents();
+        if (recognitionQuestions.size() != recognitionAsked + 1) {
+            return false;
+        }
+        recognitionQuestions.back()(true);
+        QCoreApplication::processEvents();
+        return model.listening() && input.running && m_recognizer;
+    }
 
     std::vector<Answer> microphoneQuestions, recognitionQuestions;
     bool recognizerExists = true;
