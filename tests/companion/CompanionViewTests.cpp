@@ -1,14 +1,11 @@
 // The quick-draft panel, the Companion page and the pet drawing, bound to the model.
 #include "CompanionTestSupport.h"
 #include "CompanionWindowTestKit.h"
-#include "actions/ComputerPlanner.h"
-#include "actions/StepRunner.h"
 #include "companion/ui/CompanionControls.h"
 #include "companion/ui/CompanionSettingsView.h"
 #include "companion/ui/DesktopPet.h"
 #include "companion/ui/PetArt.h"
 #include "terminal/TerminalSession.h"
-#include "ui/MainWindow.h"
 #include "ui/Switch.h"
 
 #include <QLabel>
@@ -17,7 +14,6 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -212,41 +208,6 @@ TEST(DesktopPet, theBadgeSaysWhatTheCompanionDoesAndTheShapeIsTheVisiblePixelsAn
     EXPECT_EQ(window.mask(), shaped->shape());
     shaped->setShapedWindow(false);
     EXPECT_TRUE(window.mask().isEmpty());
-}
-
-// A step runner that never runs anything: enough for the workspace to have a planner.
-class IdleStepRunner : public StepRunner {
-public:
-    std::optional<InstalledApplication> application(const QString&) override {
-        return std::nullopt;
-    }
-    void openApplication(const InstalledApplication&, OpenHandler) override {}
-    void openUrl(const QString&, const InstalledApplication&, ErrorHandler) override {}
-    std::optional<RunningApplication> running(const RunningApplication&) override {
-        return std::nullopt;
-    }
-    std::optional<RunningApplication> frontApplication() override { return std::nullopt; }
-    bool accessibilityTrusted() override { return false; }
-    void send(const ComputerStep&, const RunningApplication&, ErrorHandler) override {}
-};
-
-TEST(MainWindowCompanion, showsTheCompanionPageAndTheMacActionsTakeTheVoiceDraft) {
-    CompanionWindowKit kit;
-    IdleStepRunner runner;
-    Workspace workspace(false, WorkspaceServices{&kit.ui.preferences, &kit.ui.dialogs,
-                                                 &kit.ui.inhibitor, &kit.ui.desktop, &runner});
-    MainWindow window(workspace, kit.ui.theme, kit.model.get());
-    EXPECT_NE(qobject_cast<CompanionSettingsView*>(window.page(Destination::Companion)), nullptr);
-
-    kit.model->setDraft(QStringLiteral("Open the calculator"));
-    QWidget* actions = window.page(Destination::MacActions);
-    ASSERT_NE(workspace.computer(), nullptr);
-    for (QPushButton* button : actions->findChildren<QPushButton*>()) {
-        if (button->text() == "Use voice draft") {
-            button->click();
-        }
-    }
-    EXPECT_EQ(workspace.computer()->task(), "Open the calculator");
 }
 
 }  // namespace

@@ -11,17 +11,12 @@ namespace {
 // The screen left of the primary one: x −1440, y 20, 1440 × 880 of visible frame.
 const QRectF kLeftScreen(-1440, 20, 1440, 880);
 
-TEST(BoundedOrigin, clampsAnOriginBelowAndRightOfTheScreenOntoItsCorner) {
+TEST(BoundedOrigin, keepsTheWindowOnTheScreenAndPinsOneLargerThanTheScreenToItsCorner) {
+    // Below and right of the screen: onto its corner.
     EXPECT_EQ(boundedOrigin({500, -100}, {200, 200}, kLeftScreen), QPointF(-200, 20));
-}
-
-TEST(BoundedOrigin, keepsAnOriginThatIsAlreadyInside) {
+    // Inside, even touching the far edges exactly: kept.
     EXPECT_EQ(boundedOrigin({-900, 300}, {200, 200}, kLeftScreen), QPointF(-900, 300));
-    // Touching the far edges exactly is still inside.
     EXPECT_EQ(boundedOrigin({-200, 700}, {200, 200}, kLeftScreen), QPointF(-200, 700));
-}
-
-TEST(BoundedOrigin, pinsAWindowLargerThanTheScreenToItsMinimumCorner) {
     EXPECT_EQ(boundedOrigin({300, 600}, {2000, 1000}, kLeftScreen), QPointF(-1440, 20));
     EXPECT_EQ(boundedOrigin({-5000, -5000}, {2000, 1000}, kLeftScreen), QPointF(-1440, 20));
     // Too wide only: x is pinned, y still follows the proposal.

@@ -123,14 +123,12 @@ TEST_F(FloatingWindows, aDragWithThePointerMovesThePetAndAClickOpensTheQuickDraf
     const QRect screen = pet->screen()->geometry();
     // Home: 28 points from the right edge and 30 above the bottom of the visible frame.
     const QRect available = pet->screen()->availableGeometry();
-    EXPECT_EQ(pet->geometry().topLeft(),
-              QPoint(available.right() + 1 - 176 - 28, available.bottom() + 1 - 30 - 186));
+    const QPoint home(available.right() + 1 - 176 - 28, available.bottom() + 1 - 30 - 186);
+    EXPECT_EQ(pet->geometry().topLeft(), home);
 
-    const QPoint start = pet->geometry().center();
-    drag(start, QPoint(-600, -200));
-    const QPoint expected = pet->geometry().topLeft();
-    EXPECT_EQ(expected, QPoint(available.right() + 1 - 176 - 28 - 600,
-                               available.bottom() + 1 - 30 - 186 - 200));
+    drag(pet->geometry().center(), QPoint(-600, -200));
+    const QPoint expected = home - QPoint(600, 200);
+    EXPECT_EQ(pet->geometry().topLeft(), expected);
     ASSERT_TRUE(waitUntil([&] { return x11_test::windowOrigin(pet->winId()) == expected; }))
         << "the window server has the pet at " << x11_test::windowOrigin(pet->winId()).x() << ","
         << x11_test::windowOrigin(pet->winId()).y();

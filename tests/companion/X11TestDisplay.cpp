@@ -43,12 +43,9 @@ std::vector<quint64> stackingOrder() {
     if (!display) {
         return {};
     }
-    std::vector<quint64> order;
-    for (unsigned long window : longs(display.get(), DefaultRootWindow(display.get()),
-                                      "_NET_CLIENT_LIST_STACKING", XA_WINDOW)) {
-        order.push_back(window);
-    }
-    return order;
+    const std::vector<unsigned long> windows = longs(
+        display.get(), DefaultRootWindow(display.get()), "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+    return {windows.begin(), windows.end()};
 }
 
 QStringList windowStates(quint64 window) {
@@ -68,14 +65,10 @@ QStringList windowStates(quint64 window) {
 
 std::optional<quint64> cardinal(quint64 window, const char* property) {
     const DisplayHandle display = open();
-    if (!display) {
-        return std::nullopt;
-    }
-    const std::vector<unsigned long> values = longs(display.get(), window, property, XA_CARDINAL);
-    if (values.empty()) {
-        return std::nullopt;
-    }
-    return quint64(values.front() & 0xFFFFFFFFUL);
+    const std::vector<unsigned long> values =
+        display ? longs(display.get(), window, property, XA_CARDINAL)
+                : std::vector<unsigned long>();
+    return values.empty() ? std::nullopt : std::optional(quint64(values.front() & 0xFFFFFFFFUL));
 }
 
 QPoint windowOrigin(quint64 window) {
