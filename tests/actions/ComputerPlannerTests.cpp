@@ -37,45 +37,23 @@ const ComputerStep kSelectAll{3, "Select everything", "key", "com.apple.TextEdit
 const ComputerStep kOpenPage{4, "Open the page", "open_url", "com.apple.Safari",
                              "https://example.com/"};
 
-// A planner driven by the real login shell and the fake Codex.
-struct ShellPlanning {
-    ShellPlannerHost host;
-    ScriptedStepRunner runner;
-    ScriptedDialogs dialogs;
-    ComputerPlanner planner{host, runner, dialogs};
-    QTemporaryDir scratch;
-
-    ShellPlanning() {
-        host.available = {{"codex", fakeCodex()}};
-        host.environment.insert("FAKE_CODEX_ARGUMENTS", scratch.filePath("arguments"));
-        planner.setTask("Open TextEdit");
-    }
-
-    void answer(const QByteArray& contents, int status = 0) {
-        writeFile(scratch.filePath("answer.json"), contents);
-        host.environment.insert("FAKE_CODEX_ANSWER", scratch.filePath("answer.json"));
-        host.environment.insert("FAKE_CODEX_STATUS", QString::number(status));
-    }
-
-    // Plans with the chosen answer and returns the final message.
-    QString planWith(const QByteArray& contents, int status = 0) {
-        answer(contents, status);
-        planner.prepare();
-        EXPECT_TRUE(planner.planning());
-        EXPECT_TRUE(waitUntil([&] { return !planner.planning(); }));
-        return planner.message();
-    }
-};
-
-// A planner holding a validated plan, with a scripted desktop.
-struct ReadyPlan {
-    InstantPlannerHost host;
+// A planner with a scripted desktop, planning through the real login shell and the fake
+// Codex, or (given steps) already holding a validated plan of them.
+struct Planning {
+    FakePlannerHost host;
     ScriptedStepRunner runner;
     ScriptedDialogs dialogs;
     std::unique_ptr<ComputerPlanner> planner =
         std::make_unique<ComputerPlanner>(host, runner, dialogs);
+    QTemporaryDir scratch;
 
-    explicit ReadyPlan(const QList<ComputerStep>& steps) {
+    Planning() {
+        host.available = {{"codex", fakeCodex()}};
+        host.environment.insert("FAKE_CODEX_ARGUMENTS", scratch.filePath("arguments"));
+        planner->setTask("Open TextEdit");
+    }
+
+    explicit Planning(const QList<ComputerStep>& steps) {
         runner.installed = {
             {"com.apple.TextEdit",
              InstalledApplication{"com.apple.TextEdit", "/x/e.desktop", "Editor", {"app"}}},
@@ -89,6 +67,21 @@ struct ReadyPlan {
         EXPECT_TRUE(waitUntil([&] { return planner->plan().has_value(); }));
     }
 
+    void answer(const QByteArray& contents, int status = 0) {
+        writeFile(scratch.filePath("answer.json"), contents);
+        host.environment.insert("FAKE_CODEX_ANSWER", scratch.filePath("answer.json"));
+        host.environment.insert("FAKE_CODEX_STATUS", QString::number(status));
+    }
+
+    // Plans with the chosen answer and returns the final message.
+    QString planWith(const QByteArray& contents, int status = 0) {
+        answer(contents, status);
+        planner->prepare();
+        EXPECT_TRUE(planner->planning());
+        EXPECT_TRUE(waitUntil([&] { return !planner->planning(); }));
+        return planner->message();
+    }
+
     // Confirms the next step and waits until it has run.
     void confirmAndRun() {
         dialogs.answerAlert(0);
@@ -100,31 +93,31 @@ struct ReadyPlan {
 }  // namespace
 
 TEST(ComputerPlannerPlanning, blankRequestsAndMissingCodexStartNothing) {
-    ShellPlanning planning;
-    planning.planner.setTask(" \n\t\u3000 ");
-    planning.planner.prepare();
+    Planning planning;
+    planning.planner->setTask(" \n\t\u3000 ");
+    planning.planner->prepare();
     EXPECT_TRUE(planning.host.started.empty());
-    EXPECT_EQ(planning.planner.message(), "");
-    EXPECT_FALSE(planning.planner.planning());
+    EXPECT_EQ(planning.planner->message(), "");
+    EXPECT_FALSE(planning.planner->planning());
 
     planning.host.available.clear();
-    planning.planner.setTask("Open TextEdit");
-    planning.planner.prepare();
+    planning.planner->setTask("Open TextEdit");
+    planning.planner->prepare();
     EXPECT_TRUE(planning.host.started.empty());
-    EXPECT_EQ(planning.planner.message(),
+    EXPECT_EQ(planning.planner->message(),
               "Install and sign in to Codex in Assistants to create a plan.");
 }
 
 TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromptAsOneArgument) {
-    ShellPlanning planning;
+    Planning planning;
     const QString task = "  Type 'it''s' \"$(touch pwned)\" `id`\nthen save ";
-    planning.planner.setTask(task);
+    planning.planner->setTask(task);
     planning.answer(planJson({kOpenEditor, kTypeGreeting}));
     int planningChanges = 0;
-    QObject::connect(&planning.planner, &ComputerPlanner::planningChanged,
+    QObject::connect(planning.planner.get(), &ComputerPlanner::planningChanged,
                      [&] { ++planningChanges; });
-    planning.planner.prepare();
-    EXPECT_EQ(planning.planner.message(),
+    planning.planner->prepare();
+    EXPECT_EQ(planning.planner->message(),
               "Codex is drafting steps. No computer actions run during planning.");
     EXPECT_EQ(planning.host.actionsPageShown, 1);
     ASSERT_EQ(planning.host.started.size(), 1u);
@@ -133,15 +126,15 @@ TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromp
     EXPECT_EQ(session.title, "Plan Mac actions");
 
     const QDir folder(session.directory);
-    EXPECT_EQ(folder.absolutePath(), planning.planner.planFolder());
+    EXPECT_EQ(folder.absolutePath(), planning.planner->planFolder());
     EXPECT_EQ(QFileInfo(folder.absolutePath()).absolutePath(), planning.host.plans);
     EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
                     .match(folder.dirName())
                     .hasMatch());
     EXPECT_EQ(QString::fromUtf8(readFile(folder.filePath("schema.json"))), ComputerPlan::schema());
-    ASSERT_TRUE(waitUntil([&] { return !planning.planner.planning(); }));
-    EXPECT_EQ(planning.planner.message(), kReview);
-    EXPECT_EQ(planning.planner.plan(), (ComputerPlan{"Plan", {kOpenEditor, kTypeGreeting}}));
+    ASSERT_TRUE(waitUntil([&] { return !planning.planner->planning(); }));
+    EXPECT_EQ(planning.planner->message(), kReview);
+    EXPECT_EQ(planning.planner->plan(), (ComputerPlan{"Plan", {kOpenEditor, kTypeGreeting}}));
     EXPECT_EQ(planningChanges, 2);
     EXPECT_FALSE(QFile::exists(folder.filePath("pwned")));
     // The login shell handed every piece over as one argument, unchanged.
@@ -158,53 +151,53 @@ TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromp
 }
 
 TEST(ComputerPlannerPlanning, eachAnswerEndsInItsOwnMessageAndOnlyAValidPlanIsKept) {
-    ShellPlanning planning;
+    Planning planning;
     EXPECT_EQ(planning.planWith(planJson({}, "I need to see the screen.")),
               "This request needs more information or manual steps.");
-    EXPECT_EQ(planning.planner.plan()->explanation, "I need to see the screen.");
+    EXPECT_EQ(planning.planner->plan()->explanation, "I need to see the screen.");
 
     QByteArray exactLimit = planJson({kOpenEditor});
     exactLimit.append(QByteArray(60000 - exactLimit.size(), ' '));
     EXPECT_EQ(planning.planWith(exactLimit), kReview);
     EXPECT_EQ(planning.planWith(exactLimit + " "),
               "Could not use this plan: The plan response was too large.");
-    EXPECT_FALSE(planning.planner.plan().has_value());
+    EXPECT_FALSE(planning.planner->plan().has_value());
 
     EXPECT_EQ(planning.planWith(planJson({kOpenEditor})), kReview);
     EXPECT_TRUE(planning.planWith("{\"explanation\": \"cut off")
                     .startsWith("Could not use this plan: The plan is not valid JSON"));
-    EXPECT_FALSE(planning.planner.plan().has_value());
+    EXPECT_FALSE(planning.planner->plan().has_value());
 
     ComputerStep quit = kSelectAll;
     quit.value = "command+q";
     EXPECT_EQ(planning.planWith(planJson({kOpenEditor, quit})),
               "Could not use this plan: The plan requested an unsupported keyboard shortcut.");
     EXPECT_EQ(planning.planWith(planJson({kOpenEditor}), 1), kPlanningFailed);
-    EXPECT_FALSE(planning.planner.plan().has_value());
+    EXPECT_FALSE(planning.planner->plan().has_value());
     EXPECT_EQ(planning.host.started.size(), 7u);
 }
 
 TEST(ComputerPlannerPlanning, stoppingThePlanningSessionReportsFailureAndANewPrepareWaits) {
-    ShellPlanning planning;
+    Planning planning;
     planning.host.environment.insert("FAKE_CODEX_SLEEP", "30");
     planning.answer(planJson({kOpenEditor}));
-    planning.planner.prepare();
-    ASSERT_TRUE(planning.planner.planning());
-    planning.planner.prepare();
+    planning.planner->prepare();
+    ASSERT_TRUE(planning.planner->planning());
+    planning.planner->prepare();
     EXPECT_EQ(planning.host.started.size(), 1u);
 
-    planning.planner.showPlannerOutput();
+    planning.planner->showPlannerOutput();
     ASSERT_EQ(planning.host.shownSessions.size(), 1u);
-    EXPECT_EQ(planning.host.shownSessions.front(), planning.planner.session());
+    EXPECT_EQ(planning.host.shownSessions.front(), planning.planner->session());
 
-    planning.planner.stopPlanning();
-    ASSERT_TRUE(waitUntil([&] { return !planning.planner.planning(); }));
-    EXPECT_EQ(planning.planner.message(), kPlanningFailed);
-    EXPECT_FALSE(planning.planner.plan().has_value());
+    planning.planner->stopPlanning();
+    ASSERT_TRUE(waitUntil([&] { return !planning.planner->planning(); }));
+    EXPECT_EQ(planning.planner->message(), kPlanningFailed);
+    EXPECT_FALSE(planning.planner->plan().has_value());
 }
 
 TEST(ComputerPlannerSteps, theConfirmationShowsTheStepAndCancellingChangesNothing) {
-    ReadyPlan ready({kTypeGreeting, kOpenEditor});
+    Planning ready({kTypeGreeting, kOpenEditor});
     ready.dialogs.answerAlert(1);
     ready.planner->runNext();
     ASSERT_EQ(ready.dialogs.alerts().size(), 1u);
@@ -228,7 +221,7 @@ TEST(ComputerPlannerSteps, theConfirmationShowsTheStepAndCancellingChangesNothin
 }
 
 TEST(ComputerPlannerSteps, eachStepIsSentOnceToTheOpenedAppAndTheEndIsFinal) {
-    ReadyPlan ready({kOpenEditor, kTypeGreeting, kSelectAll, kOpenPage});
+    Planning ready({kOpenEditor, kTypeGreeting, kSelectAll, kOpenPage});
     ready.confirmAndRun();
     EXPECT_EQ(ready.planner->completed(), 1);
     EXPECT_EQ(ready.planner->message(), kStepSent);
@@ -254,7 +247,7 @@ TEST(ComputerPlannerSteps, eachStepIsSentOnceToTheOpenedAppAndTheEndIsFinal) {
 }
 
 TEST(ComputerPlannerSteps, failuresLeaveTheStepToBeTriedAgainWithOneMessage) {
-    ReadyPlan ready({kTypeGreeting});
+    Planning ready({kTypeGreeting});
     ready.runner.front = RunningApplication{200, {"other"}};
     ready.confirmAndRun();
     EXPECT_EQ(ready.planner->message(), kNoLongerActive);
@@ -290,7 +283,7 @@ TEST(ComputerPlannerSteps, failuresLeaveTheStepToBeTriedAgainWithOneMessage) {
 }
 
 TEST(ComputerPlannerSteps, aNewPlanWaitsWhileAStepIsExecuting) {
-    ReadyPlan ready({kOpenEditor});
+    Planning ready({kOpenEditor});
     ready.planner->setStepDelayMs(200);
     ready.dialogs.answerAlert(0);
     ready.planner->runNext();
@@ -304,7 +297,7 @@ TEST(ComputerPlannerSteps, aNewPlanWaitsWhileAStepIsExecuting) {
 }
 
 TEST(ComputerPlannerSteps, resultsArrivingAfterThePlannerIsGoneAreDropped) {
-    ReadyPlan ready({kOpenEditor});
+    Planning ready({kOpenEditor});
     ready.dialogs.answerAlert(0);
     ready.planner->runNext();
     ready.planner.reset();

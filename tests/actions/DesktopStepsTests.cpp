@@ -111,7 +111,7 @@ protected:
     QString m_log;
     LinuxDesktopServices desktop;
     LinuxStepRunner runner{desktop};
-    InstantPlannerHost host;
+    FakePlannerHost host;
     ScriptedDialogs dialogs;
     ComputerPlanner planner{host, runner, dialogs};
 };

@@ -1,7 +1,7 @@
 #pragma once
 
 // Stand-ins for the planner's collaborators: a host that runs session commands through the
-// login shell (or answers at once with a chosen file), and a step runner whose desktop is
+// login shell or answers at once with a chosen file, and a step runner whose desktop is
 // scripted.
 
 #include "actions/PlannerHost.h"
@@ -23,13 +23,16 @@ struct StartedSession {
     QString providerID, title, command, directory;
 };
 
-// Runs each session command with `zsh -l -c` in its folder, as terminal sessions do; a
-// process ended by a signal has no exit status.
-class ShellPlannerHost : public PlannerHost {
+// With an answer set, every session finishes at once (on the next turn of the event loop)
+// after writing the answer into the planning folder, as a successful Codex run would.
+// Without, it runs the session command with `zsh -l -c` in its folder, as terminal sessions
+// do; a process ended by a signal has no exit status.
+class FakePlannerHost : public PlannerHost {
     QTemporaryDir m_folder;  // first: the plans folder below lives in it
 
 public:
-    QMap<QString, QString> available;
+    std::optional<QByteArray> answer;
+    QMap<QString, QString> available = {{"codex", "/usr/bin/codex"}};
     QString plans = m_folder.filePath(QStringLiteral("Computer plans"));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     std::vector<StartedSession> started;
@@ -43,6 +46,14 @@ public:
                        const QString& directory, FinishHandler onFinish) override {
         started.push_back({providerID, title, command, directory});
         const QUuid id = QUuid::createUuid();
+        if (answer) {
+            QFile file(QDir(directory).filePath(QStringLiteral("plan.json")));
+            if (file.open(QIODevice::WriteOnly)) {
+                file.write(*answer);
+            }
+            QTimer::singleShot(0, [onFinish] { onFinish(0); });
+            return id;
+        }
         auto process = std::make_shared<QProcess>();
         process->setProcessEnvironment(environment);
         process->setWorkingDirectory(directory);
@@ -67,33 +78,6 @@ public:
 
 private:
     std::map<QUuid, std::shared_ptr<QProcess>> m_processes;
-};
-
-// Finishes every session at once (on the next turn of the event loop) after writing the
-// chosen answer into the planning folder, as a successful Codex run would.
-class InstantPlannerHost : public PlannerHost {
-public:
-    QByteArray answer;
-
-    QMap<QString, QString> availableAssistants() const override {
-        return {{QStringLiteral("codex"), QStringLiteral("/usr/bin/codex")}};
-    }
-    QString plansFolder() const override { return m_folder.path(); }
-    QUuid startSession(const QString&, const QString&, const QString&, const QString& directory,
-                       FinishHandler onFinish) override {
-        QFile file(QDir(directory).filePath(QStringLiteral("plan.json")));
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(answer);
-        }
-        QTimer::singleShot(0, [onFinish] { onFinish(0); });
-        return QUuid::createUuid();
-    }
-    void stopSession(const QUuid&) override {}
-    void showSession(const QUuid&) override {}
-    void showActionsPage() override {}
-
-private:
-    QTemporaryDir m_folder;
 };
 
 // A desktop whose applications, front window and permission are set by the test. Handlers

@@ -9,9 +9,6 @@
 
 namespace {
 
-const QString kInvalid = QStringLiteral("Invalid change path.");
-const QString kLinked =
-    QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK.");
 const QString kNoPreview =
     QStringLiteral("File absent, binary, or too large for the text preview.");
 
@@ -26,24 +23,15 @@ QString assistantConflict(const QString& path) {
            " after this review opened. Refresh changes before applying.";
 }
 
-template <typename Operation>
-QString failure(Operation operation) {
-    try {
-        operation();
-    } catch (const RunFilesError& error) {
-        return error.message();
-    }
-    return QStringLiteral("(no failure)");
-}
-
 // The three-way layout of a run: the project, its baseline and one assistant's copy, with
-// the copy holding an edit, an addition and a removal.
+// the copy holding an edit, an addition and a removal (tests add more).
 class RunLayout : public ::testing::Test {
 protected:
     void SetUp() override {
         scratch.write("project/main.txt", "original");
         scratch.write("project/old.txt", "old");
         scratch.write("project/.env", "SECRET=1");
+        scratch.write("project/tool.sh", "echo");
         RunFiles::snapshot(project(), baseline());
         RunFiles::snapshot(baseline(), copy());
         scratch.write("copy/main.txt", "edited");
@@ -73,63 +61,50 @@ protected:
 
 }  // namespace
 
-TEST_F(RunLayout, changesListAdditionsEditsAndRemovalsInCodePointOrder) {
+TEST_F(RunLayout, changesListAdditionsEditsRemovalsAndModeChangesInCodePointOrder) {
     scratch.write("copy/Zebra.txt", "upper case sorts first");
     scratch.write("copy/\u00e9t\u00e9.txt", "U+00E9");
     scratch.write("copy/\uFFFD.txt", "U+FFFD");
     scratch.write("copy/\U0001F600.txt", "U+1F600, after U+FFFD");
     scratch.write("copy/.env", "SECRET=2");
     scratch.link("copy/link.txt", "main.txt");
+    scratch.chmod("copy/tool.sh", 0755);
     const std::vector<FileChange> changes = review();
-    QStringList paths;
-    QStringList kinds;
+    QStringList listed;
     for (const FileChange& change : changes) {
-        paths.append(change.path);
-        kinds.append(change.kind());
+        listed.append(change.kind() + " " + change.path);
     }
-    EXPECT_EQ(paths, (QStringList{"Zebra.txt", "main.txt", "new.txt", "old.txt",
-                                  "\u00e9t\u00e9.txt", "\uFFFD.txt", "\U0001F600.txt"}));
-    EXPECT_EQ(kinds,
-              (QStringList{"Added", "Changed", "Added", "Removed", "Added", "Added", "Added"}));
-    const FileChange& added = changes[2];
-    EXPECT_FALSE(added.before);
-    EXPECT_FALSE(added.beforeMode);
-    EXPECT_EQ(added.afterMode, 493);
-    EXPECT_EQ(added.after, RunFiles::hash(copy() + "/new.txt"));
-    EXPECT_EQ(changes[3].beforeMode, 420);
-    EXPECT_FALSE(changes[3].after);
+    EXPECT_EQ(listed, (QStringList{"Added Zebra.txt", "Changed main.txt", "Added new.txt",
+                                   "Removed old.txt", "Changed tool.sh", "Added \u00e9t\u00e9.txt",
+                                   "Added \uFFFD.txt", "Added \U0001F600.txt"}));
+    EXPECT_EQ(changes[2], (FileChange{"new.txt", std::nullopt, RunFiles::hash(copy() + "/new.txt"),
+                                      std::nullopt, 493}));
+    EXPECT_EQ(changes[3], (FileChange{"old.txt", RunFiles::hash(baseline() + "/old.txt"),
+                                      std::nullopt, 420, std::nullopt}));
+    EXPECT_EQ(changes[4].before, changes[4].after) << "a permission change alone is a change";
 }
 
-TEST_F(RunLayout, applyWritesTheSelectionAndBacksUpWhatItReplaces) {
-    RunFiles::apply(review(), project(), copy(), backup());
-    EXPECT_EQ(scratch.read("project/main.txt"), "edited");
-    EXPECT_EQ(scratch.read("project/new.txt"), "#!/bin/sh\n");
-    EXPECT_EQ(scratch.mode("project/new.txt"), 493);
-    EXPECT_FALSE(scratch.exists("project/old.txt"));
-    EXPECT_EQ(scratch.read("project/.env"), "SECRET=1");
-    const TreeState saved = treeState(backup());
-    EXPECT_EQ(saved, (TreeState{{"main.txt", {"original", 0644}}, {"old.txt", {"old", 0644}}}));
-    EXPECT_TRUE(review().size() == 3) << "the copy itself is untouched";
-    EXPECT_EQ(QDir(project()).entryList(QDir::Files | QDir::Hidden),
-              (QStringList{".env", "main.txt", "new.txt"}))
-        << "no temporary file is left behind";
-}
-
-TEST_F(RunLayout, aPermissionChangeAloneIsAChangeAndApplyingItSetsTheBits) {
-    scratch.write("project/tool.sh", "echo", 0644);
-    scratch.write("baseline/tool.sh", "echo", 0644);
-    scratch.write("copy/tool.sh", "echo", 0755);
+TEST_F(RunLayout, applyWritesTheSelectionBacksUpWhatItReplacesAndRefusesAStaleSecondApply) {
+    scratch.chmod("copy/tool.sh", 0755);
     scratch.write("copy/suid", "x", 04755);
     const std::vector<FileChange> changes = review();
-    const auto tool = std::find_if(changes.begin(), changes.end(), [](const FileChange& change) {
-        return change.path == "tool.sh";
-    });
-    ASSERT_NE(tool, changes.end());
-    EXPECT_EQ(tool->kind(), "Changed");
-    EXPECT_EQ(tool->before, tool->after);
     RunFiles::apply(changes, project(), copy(), backup());
-    EXPECT_EQ(scratch.mode("project/tool.sh"), 493);
-    EXPECT_EQ(scratch.mode("project/suid"), 0755) << "special bits are never applied";
+    const TreeState applied = treeState(project());
+    EXPECT_EQ(applied, (TreeState{{".env", {"SECRET=1", 0644}},
+                                  {"main.txt", {"edited", 0644}},
+                                  {"new.txt", {"#!/bin/sh\n", 0755}},
+                                  {"suid", {"x", 0755}},  // special bits are never applied
+                                  {"tool.sh", {"echo", 0755}}}))
+        << "no temporary file is left behind";
+    EXPECT_EQ(treeState(backup()), (TreeState{{"main.txt", {"original", 0644}},
+                                              {"old.txt", {"old", 0644}},
+                                              {"tool.sh", {"echo", 0644}}}));
+    EXPECT_EQ(review(), changes) << "the copy itself is untouched";
+
+    EXPECT_EQ(
+        failure([&] { RunFiles::apply(changes, project(), copy(), scratch.path("backup-2")); }),
+        projectConflict("main.txt"));
+    EXPECT_EQ(treeState(project()), applied);
 }
 
 TEST_F(RunLayout, projectChangesSinceTheRunBeganBlockTheWholeSelection) {
@@ -141,18 +116,12 @@ TEST_F(RunLayout, projectChangesSinceTheRunBeganBlockTheWholeSelection) {
         {"new.txt", [](Scratch& s) { s.makeFolder("project/new.txt"); }},
         {"old.txt", [](Scratch& s) { s.write("project/old.txt", "changed before removal"); }},
     };
-    const TreeState original = treeState(project());
     for (const auto& [path, edit] : conflicts) {
-        const std::vector<FileChange> changes = review();
-        edit(scratch);
-        EXPECT_EQ(refusedApply(changes), projectConflict(path)) << path;
-        EXPECT_FALSE(scratch.exists("backup-1/" + QString(path)));
-        // Put the project back for the next case.
+        // The project as the run began, then the user's edit.
         ASSERT_TRUE(QDir(project()).removeRecursively());
-        for (const auto& [relative, state] : original) {
-            scratch.write("project/" + relative, state.bytes, state.mode);
-        }
-        QDir(backup()).removeRecursively();
+        RunFiles::snapshot(baseline(), project());
+        edit(scratch);
+        EXPECT_EQ(refusedApply(review()), projectConflict(path)) << path;
     }
 }
 
@@ -187,19 +156,19 @@ TEST_F(RunLayout, pathsThatEscapeOrPassThroughLinksAreRefusedOnEitherSide) {
         bad.path = path;
         return std::vector<FileChange>{good, bad};
     };
-    EXPECT_EQ(refusedApply(with("../escape")), kInvalid);
-    EXPECT_EQ(refusedApply(with(outside.path("escape"))), kInvalid);
-    EXPECT_EQ(refusedApply(with("")), kInvalid);
+    EXPECT_EQ(refusedApply(with("../escape")), kInvalidPath);
+    EXPECT_EQ(refusedApply(with(outside.path("escape"))), kInvalidPath);
+    EXPECT_EQ(refusedApply(with("")), kInvalidPath);
 
     // A link on the project side: writing through it would change a file outside the project.
     scratch.link("project/linked", outside.path("dir"));
-    EXPECT_EQ(refusedApply(with("linked/main.txt")), kLinked);
+    EXPECT_EQ(refusedApply(with("linked/main.txt")), kLinkedPath);
     // A link on the copy side: reading through it would apply a file from elsewhere.
     scratch.remove("project/linked");
     scratch.link("copy/sub", outside.path("dir"));
-    EXPECT_EQ(refusedApply(with("sub/main.txt")), kLinked);
+    EXPECT_EQ(refusedApply(with("sub/main.txt")), kLinkedPath);
     scratch.link("copy/evil.txt", outside.path("escape"));
-    EXPECT_EQ(refusedApply(with("evil.txt")), kLinked);
+    EXPECT_EQ(refusedApply(with("evil.txt")), kLinkedPath);
     EXPECT_EQ(outside.read("escape"), "outside");
     EXPECT_EQ(outside.read("dir/main.txt"), "outside folder");
 }
@@ -233,16 +202,6 @@ TEST_F(RunLayout, aFailureWhileWritingRestoresEveryFileAlreadyWritten) {
                                               {"a/keep.txt", {"keep", 0600}},
                                               {"main.txt", {"original", 0644}},
                                               {"old.txt", {"old", 0644}}}));
-}
-
-TEST_F(RunLayout, aSecondApplyOfAStaleListIsRefused) {
-    const std::vector<FileChange> changes = review();
-    RunFiles::apply(changes, project(), copy(), backup());
-    const TreeState applied = treeState(project());
-    EXPECT_EQ(
-        failure([&] { RunFiles::apply(changes, project(), copy(), scratch.path("backup-2")); }),
-        projectConflict("main.txt"));
-    EXPECT_EQ(treeState(project()), applied);
 }
 
 TEST_F(RunLayout, thePreviewShowsUtf8TextAndRefusesEverythingElse) {

@@ -17,9 +17,6 @@ namespace {
 const QString kTooLarge = QStringLiteral(
     "Separate copies currently support up to 5,000 files and 150 MB. Choose a smaller project "
     "folder or use the shared-folder mode.");
-const QString kInvalid = QStringLiteral("Invalid change path.");
-const QString kLinked =
-    QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK.");
 
 QStringList listed(const QString& root) {
     QStringList names;
@@ -28,16 +25,6 @@ QStringList listed(const QString& root) {
         names.append(relative);
     }
     return names;
-}
-
-template <typename Operation>
-QString failure(Operation operation) {
-    try {
-        operation();
-    } catch (const RunFilesError& error) {
-        return error.message();
-    }
-    return QStringLiteral("(no failure)");
 }
 
 void makeSparse(const QString& path, off_t size) {
@@ -53,22 +40,13 @@ TEST(RunFilesListing, aSnapshotKeepsProjectFilesAndLeavesOutSecretsLinksBundlesA
     Scratch scratch;
     Scratch outside;
     outside.write("secret.txt", "outside");
-    scratch.write("p/main.txt", "main");
-    scratch.write("p/old.txt", "old");
-    scratch.write("p/.env", "KEY=1");
-    scratch.write("p/.env.example", "KEY=");
-    scratch.write("p/.env.sample", "KEY=");
-    scratch.write("p/config/.env.local", "KEY=2");
-    scratch.write("p/.env.production", "KEY=3");
-    scratch.write("p/node_modules/package.txt", "dependency");
-    scratch.write("p/src/build", "a file named build");
-    scratch.write("p/src/.DS_Store", "finder");
-    scratch.write("p/Tool.app/Contents/Info.plist", "bundle");
-    scratch.write("p/lib/Kit.framework/Kit", "bundle");
-    scratch.write("p/sub/.git/config", "repository");
-    scratch.write("p/sub/dist/out.js", "built");
-    scratch.write("p/.hidden/kept.txt", "hidden files are project files");
-    scratch.write("p/deep/er/still.txt", "nested");
+    for (const QString name :
+         {"main.txt", "old.txt", ".env", ".env.example", ".env.sample", "config/.env.local",
+          ".env.production", "node_modules/package.txt", "src/build", "src/.DS_Store",
+          "Tool.app/Contents/Info.plist", "lib/Kit.framework/Kit", "sub/.git/config",
+          "sub/dist/out.js", ".hidden/kept.txt", "deep/er/still.txt"}) {
+        scratch.write("p/" + name, name.toUtf8());
+    }
     scratch.link("p/link.txt", "main.txt");
     scratch.link("p/linked-folder", outside.path());
     scratch.link("p/dangling", "/nowhere");
@@ -82,7 +60,7 @@ TEST(RunFilesListing, aSnapshotKeepsProjectFilesAndLeavesOutSecretsLinksBundlesA
     EXPECT_EQ(listed(scratch.path("run/baseline")), expected);
     const TreeState baseline = treeState(scratch.path("run/baseline"));
     EXPECT_FALSE(baseline.contains("node_modules/")) << "empty or excluded folders are not made";
-    EXPECT_EQ(baseline.at("main.txt").bytes, "main");
+    EXPECT_EQ(baseline.at("main.txt").bytes, "main.txt");
     EXPECT_EQ(outside.read("secret.txt"), "outside");
 }
 
@@ -91,17 +69,17 @@ TEST(RunFilesListing, copiesOfOneBaselineAreIndependentAndKeepPermissionBits) {
     scratch.write("p/main.txt", "original");
     scratch.write("p/bin/run.sh", "#!/bin/sh\n", 0755);
     scratch.write("p/private.key", "k", 0600);
+    const TreeState original = treeState(scratch.path("p"));
     RunFiles::snapshot(scratch.path("p"), scratch.path("baseline"));
     RunFiles::snapshot(scratch.path("baseline"), scratch.path("one"));
     RunFiles::snapshot(scratch.path("baseline"), scratch.path("two"));
-    for (const QString tree : {"baseline", "one", "two"}) {
-        EXPECT_EQ(scratch.mode(tree + "/bin/run.sh"), 493) << tree.toStdString();
-        EXPECT_EQ(scratch.mode(tree + "/private.key"), 0600) << tree.toStdString();
-    }
     scratch.write("one/main.txt", "edited by the first assistant");
-    EXPECT_EQ(scratch.read("p/main.txt"), "original");
-    EXPECT_EQ(scratch.read("baseline/main.txt"), "original");
-    EXPECT_EQ(scratch.read("two/main.txt"), "original");
+    for (const QString tree : {"p", "baseline", "two"}) {
+        EXPECT_EQ(treeState(scratch.path(tree)), original) << tree.toStdString();
+    }
+    TreeState edited = original;
+    edited["main.txt"].bytes = "edited by the first assistant";
+    EXPECT_EQ(treeState(scratch.path("one")), edited);
 }
 
 TEST(RunFilesListing, aMissingProjectFailsInsteadOfBecomingAnEmptySnapshot) {
@@ -169,10 +147,12 @@ TEST(RunFilesPaths, safeUrlRefusesEscapesAbsoluteAndEmptyPathsAndLinks) {
     for (const QString& path : {QStringLiteral("../escape"), QStringLiteral("a/../../escape"),
                                 QStringLiteral("/etc/passwd"), QString(),
                                 QString::fromUtf8("a\0b", 3), QStringLiteral("sub/..")}) {
-        EXPECT_EQ(failure([&] { RunFiles::safeURL(path, root); }), kInvalid) << path.toStdString();
+        EXPECT_EQ(failure([&] { RunFiles::safeURL(path, root); }), kInvalidPath)
+            << path.toStdString();
     }
     for (const QString path : {"link.txt", "linked/target.txt", "linked/new.txt", ".", "./"}) {
-        EXPECT_EQ(failure([&] { RunFiles::safeURL(path, root); }), kLinked) << path.toStdString();
+        EXPECT_EQ(failure([&] { RunFiles::safeURL(path, root); }), kLinkedPath)
+            << path.toStdString();
     }
     EXPECT_EQ(RunFiles::safeURL("sub/new.txt", root), root + "/sub/new.txt");
     EXPECT_EQ(RunFiles::safeURL("./main.txt", root), root + "/main.txt");
@@ -204,10 +184,11 @@ TEST(RunFilesPaths, bothWaysOfOpeningBelowAFolderRefuseLinks) {
     }
 }
 
-TEST(RunFilesHashing, hashesAreLowerCaseSha256OfTheWholeFile) {
+TEST(RunFilesHashing, hashesAreLowerCaseSha256OfTheWholeFileAndModesThoseOfTheItemItself) {
     Scratch scratch;
-    scratch.write("empty", "");
+    scratch.write("empty", "", 0755);
     scratch.write("abc", "abc");
+    scratch.link("link", "empty");
     QByteArray large(3 * 1024 * 1024 + 17, '\0');
     for (qsizetype index = 0; index < large.size(); ++index) {
         large[index] = char(index * 7 + index / 4096);
@@ -220,17 +201,11 @@ TEST(RunFilesHashing, hashesAreLowerCaseSha256OfTheWholeFile) {
     EXPECT_EQ(
         RunFiles::hash(scratch.path("large")),
         QString::fromLatin1(QCryptographicHash::hash(large, QCryptographicHash::Sha256).toHex()));
-    EXPECT_FALSE(failure([&] { RunFiles::hash(scratch.path("missing")); }).isEmpty());
-    EXPECT_NE(failure([&] { RunFiles::hash(scratch.path()); }), "(no failure)");
-}
-
-TEST(RunFilesHashing, modeReportsPermissionBitsOfTheItemItself) {
-    Scratch scratch;
-    scratch.write("tool", "x", 0755);
-    scratch.write("plain", "x", 0644);
-    scratch.link("link", "tool");
-    EXPECT_EQ(RunFiles::mode(scratch.path("tool")), 493);
-    EXPECT_EQ(RunFiles::mode(scratch.path("plain")), 420);
+    EXPECT_EQ(RunFiles::mode(scratch.path("empty")), 493);
+    EXPECT_EQ(RunFiles::mode(scratch.path("abc")), 420);
     EXPECT_EQ(RunFiles::mode(scratch.path("link")), 0777) << "the link's own bits";
+    for (const QString missing : {"missing", ""}) {
+        EXPECT_NE(failure([&] { RunFiles::hash(scratch.path(missing)); }), "(no failure)");
+    }
     EXPECT_NE(failure([&] { RunFiles::mode(scratch.path("missing")); }), "(no failure)");
 }

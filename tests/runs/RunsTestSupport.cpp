@@ -67,7 +67,7 @@ void Scratch::link(const QString& relative, const QString& target) const {
     ASSERT_EQ(::symlink(target.toStdString().c_str(), path(relative).toStdString().c_str()), 0);
 }
 
-TreeState treeState(const QString& root) {
+TreeState treeState(const QString& root, bool withFolders) {
     TreeState state;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
@@ -85,7 +85,7 @@ TreeState treeState(const QString& root) {
             QFile in(file);
             EXPECT_TRUE(in.open(QIODevice::ReadOnly));
             state[relative] = {in.readAll(), int(status.st_mode & 07777)};
-        } else if (S_ISDIR(status.st_mode)) {
+        } else if (S_ISDIR(status.st_mode) && withFolders) {
             state[relative + u'/'] = {"folder", 0};
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runs/RunFiles.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
@@ -29,11 +31,27 @@ private:
 };
 
 // Every regular file below a folder with its bytes and permission bits, links listed by
-// their target: used to prove that an operation changed nothing (or exactly what it should).
+// their target, folders (unless left out) as "folder": used to prove that an operation changed
+// nothing (or exactly what it should).
 struct FileState {
     QByteArray bytes;
     int mode = 0;
     bool operator==(const FileState&) const = default;
 };
 using TreeState = std::map<QString, FileState>;
-TreeState treeState(const QString& root);
+TreeState treeState(const QString& root, bool withFolders = true);
+
+inline const QString kInvalidPath = QStringLiteral("Invalid change path.");
+inline const QString kLinkedPath =
+    QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK.");
+
+// The message of the RunFilesError an operation throws, or "(no failure)".
+template <typename Operation>
+QString failure(Operation operation) {
+    try {
+        operation();
+    } catch (const RunFilesError& error) {
+        return error.message();
+    }
+    return QStringLiteral("(no failure)");
+}

@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -17,72 +16,49 @@ const QUuid kRunId = QUuid::fromString(QStringLiteral("6f1c1e0a-3b2d-4c5e-8f70-9
 const QUuid kCopyId = QUuid::fromString(QStringLiteral("a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d"));
 const QUuid kSessionId = QUuid::fromString(QStringLiteral("0a0b0c0d-1e1f-4a4b-9c9d-aeafbebfcecf"));
 
-QDateTime reference(double seconds) {
-    return QDateTime::fromMSecsSinceEpoch(978307200000 + qint64(seconds * 1000), Qt::UTC);
-}
-
+// A run created the given seconds after 2001-01-01: one copy with a session that ended with
+// 0, one not started yet.
 TeamRun sampleRun(const QString& root, double createdSeconds = 86400.5) {
-    TeamRun run;
-    run.id = kRunId;
-    run.prompt = QStringLiteral("Fix the \"tests\"\nand é ✓");
-    run.project = QStringLiteral("/home/ana/project");
-    run.root = root;
-    run.created = reference(createdSeconds);
-    run.copies.push_back(
-        {kCopyId, QStringLiteral("codex"), root + QStringLiteral("/C1"), kSessionId, 0});
-    run.copies.push_back({QUuid::createUuid(), QStringLiteral("claude"),
-                          root + QStringLiteral("/C2"), std::nullopt, std::nullopt});
-    return run;
+    return TeamRun{
+        kRunId,
+        QStringLiteral("Fix the \"tests\"\nand é ✓"),
+        QStringLiteral("/home/ana/project"),
+        root,
+        QDateTime::fromMSecsSinceEpoch(978307200000 + qint64(createdSeconds * 1000), Qt::UTC),
+        {{kCopyId, "codex", root + "/C1", kSessionId, 0},
+         {QUuid::createUuid(), "claude", root + "/C2", std::nullopt, std::nullopt}}};
 }
 
 QJsonObject encoded(const TeamRun& run) {
     return QJsonDocument::fromJson(run.toJsonBytes()).object();
 }
 
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
 }  // namespace
 
-TEST(TeamRunRecords, aRunIsStoredWithUpperCaseIdsAndSecondsSince2001AndReadsBackEqual) {
+TEST(TeamRunRecords, aRunIsStoredWithUpperCaseIdsSecondsSince2001AndNoEmptyKeysAndReadsBackEqual) {
     const TeamRun run = sampleRun(QStringLiteral("/runs/R1"), 86400.5);
-    const QByteArray bytes = run.toJsonBytes();
-    EXPECT_FALSE(bytes.contains('\n')) << "records are written without pretty printing";
+    EXPECT_FALSE(run.toJsonBytes().contains('\n')) << "records are written without pretty printing";
     const QJsonObject object = encoded(run);
-    EXPECT_EQ(object.value("id").toString(),
-              QStringLiteral("6F1C1E0A-3B2D-4C5E-8F70-91A2B3C4D5E6"));
+    EXPECT_EQ(object.value("id").toString(), "6F1C1E0A-3B2D-4C5E-8F70-91A2B3C4D5E6");
     EXPECT_EQ(object.value("created").toDouble(), 86400.5);
-    const QJsonObject copy = object.value("copies").toArray().first().toObject();
-    EXPECT_EQ(copy.value("id").toString(), QStringLiteral("A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D"));
-    EXPECT_EQ(copy.value("session").toString(),
-              QStringLiteral("0A0B0C0D-1E1F-4A4B-9C9D-AEAFBEBFCECF"));
-    EXPECT_EQ(copy.value("exitCode").toInt(-1), 0) << "an exit code of 0 is still recorded";
+    const QJsonArray copies = object.value("copies").toArray();
+    const QJsonObject first = copies.at(0).toObject();
+    EXPECT_EQ(first.value("id").toString(), "A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D");
+    EXPECT_EQ(first.value("session").toString(), "0A0B0C0D-1E1F-4A4B-9C9D-AEAFBEBFCECF");
+    EXPECT_EQ(first.value("exitCode").toInt(-1), 0) << "an exit code of 0 is still recorded";
+    const QJsonObject second = copies.at(1).toObject();
+    EXPECT_EQ(second.keys(), (QStringList{"directory", "id", "provider"}));
+    EXPECT_EQ(TeamRun::fromJsonBytes(run.toJsonBytes()), run);
 
-    const auto decoded = TeamRun::fromJsonBytes(bytes);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(*decoded, run);
-}
-
-TEST(TeamRunRecords, datesWithMillisecondsSurviveARoundTrip) {
-    for (qint64 msecs :
-         {qint64(1), qint64(1001), qint64(123456789), qint64(-86400001), qint64(812345678901)}) {
-        TeamRun run = sampleRun(QStringLiteral("/r"));
-        run.created = QDateTime::fromMSecsSinceEpoch(978307200000 + msecs, Qt::UTC);
-        const auto decoded = TeamRun::fromJsonBytes(run.toJsonBytes());
-        ASSERT_TRUE(decoded);
-        EXPECT_EQ(decoded->created.toMSecsSinceEpoch(), run.created.toMSecsSinceEpoch()) << msecs;
+    for (qint64 msecs : {1LL, 1001LL, 123456789LL, -86400001LL, 812345678901LL}) {
+        TeamRun dated = run;
+        dated.created = QDateTime::fromMSecsSinceEpoch(978307200000 + msecs, Qt::UTC);
+        EXPECT_EQ(TeamRun::fromJsonBytes(dated.toJsonBytes())->created, dated.created) << msecs;
     }
-}
-
-TEST(TeamRunRecords, emptyOptionalCopyKeysAreLeftOutAndMayBeMissing) {
-    const TeamRun run = sampleRun(QStringLiteral("/r"));
-    const QJsonObject second = encoded(run).value("copies").toArray().at(1).toObject();
-    EXPECT_FALSE(second.contains("session"));
-    EXPECT_FALSE(second.contains("exitCode"));
-    EXPECT_EQ(second.keys().size(), 3);
-
-    const auto decoded = RunCopy::fromJson(second);
-    ASSERT_TRUE(decoded);
-    EXPECT_FALSE(decoded->session);
-    EXPECT_FALSE(decoded->exitCode);
-    EXPECT_EQ(decoded->toJson(), second);
 }
 
 TEST(TeamRunRecords, aRecordMissingOrMistypingAnyRequiredKeyIsRejected) {
@@ -95,26 +71,25 @@ TEST(TeamRunRecords, aRecordMissingOrMistypingAnyRequiredKeyIsRejected) {
         mistyped.insert(key, key == "created" ? QJsonValue("yesterday") : QJsonValue(42));
         EXPECT_FALSE(TeamRun::fromJson(mistyped)) << "mistyped " << key.toStdString();
     }
-    QJsonObject badCopy = complete;
-    QJsonArray copies = badCopy.value("copies").toArray();
-    QJsonObject first = copies.first().toObject();
-    first.remove("directory");
-    copies.replace(0, first);
-    badCopy.insert("copies", copies);
-    EXPECT_FALSE(TeamRun::fromJson(badCopy));
-    first = copies.first().toObject();
-    first.insert("directory", "/d");
-    first.insert("exitCode", 1.5);
-    copies.replace(0, first);
-    badCopy.insert("copies", copies);
-    EXPECT_FALSE(TeamRun::fromJson(badCopy)) << "a fractional exit code is not an exit code";
     QJsonObject farFuture = complete;
     farFuture.insert("created", 1e300);
     EXPECT_FALSE(TeamRun::fromJson(farFuture));
+    QJsonObject noDirectory = complete.value("copies").toArray().at(0).toObject();
+    QJsonObject fractionalExit = noDirectory;
+    noDirectory.remove("directory");
+    fractionalExit.insert("exitCode", 1.5);  // not an exit code
+    for (const QJsonObject& copy : {noDirectory, fractionalExit}) {
+        QJsonObject run = complete;
+        run.insert("copies", QJsonArray{copy});
+        EXPECT_FALSE(TeamRun::fromJson(run)) << QJsonDocument(copy).toJson().toStdString();
+    }
 }
 
 TEST(RunStorage, loadingSkipsBrokenRecordsAndListsTheRestNewestFirst) {
     Scratch storage;
+    EXPECT_FALSE(RunStore::load(storage.path("Runs"))) << "no storage folder";
+    storage.makeFolder("Runs");
+    EXPECT_EQ(RunStore::load(storage.path("Runs")), std::vector<TeamRun>{});
     auto save = [&](const QString& folder, double created) {
         storage.makeFolder(folder);
         TeamRun run = sampleRun(storage.path(folder), created);
@@ -132,25 +107,10 @@ TEST(RunStorage, loadingSkipsBrokenRecordsAndListsTheRestNewestFirst) {
     storage.write("incomplete/run.json", QJsonDocument(incomplete).toJson());
     storage.write("stray-file", "not a run folder");
     storage.makeFolder("folder-as-record/run.json");
-
-    const auto runs = RunStore::load(storage.path());
-    ASSERT_TRUE(runs);
-    ASSERT_EQ(runs->size(), 3u);
-    EXPECT_EQ((*runs)[0], newest);
-    EXPECT_EQ((*runs)[1], hidden);
-    EXPECT_EQ((*runs)[2], older);
+    EXPECT_EQ(RunStore::load(storage.path()), (std::vector<TeamRun>{newest, hidden, older}));
 }
 
-TEST(RunStorage, aMissingStorageFolderLoadsNothing) {
-    Scratch storage;
-    EXPECT_FALSE(RunStore::load(storage.path("Runs")));
-    storage.makeFolder("Runs");
-    const auto runs = RunStore::load(storage.path("Runs"));
-    ASSERT_TRUE(runs);
-    EXPECT_TRUE(runs->empty());
-}
-
-TEST(RunStorage, aSavedExitCodeIsThereAfterReloadingAndNoTemporaryFileIsLeft) {
+TEST(RunStorage, aSaveReplacesTheRecordWholeOrReportsTheNoticeAndKeepsNoTemporaryFile) {
     Scratch storage;
     storage.makeFolder("R");
     TeamRun run = sampleRun(storage.path("R"));
@@ -158,40 +118,26 @@ TEST(RunStorage, aSavedExitCodeIsThereAfterReloadingAndNoTemporaryFileIsLeft) {
     ASSERT_FALSE(RunStore::save(run));
     run.copies[1].exitCode = 137;
     ASSERT_FALSE(RunStore::save(run));
+    EXPECT_EQ(RunStore::load(storage.path()), std::vector<TeamRun>{run});
+    EXPECT_EQ(entries(storage.path("R")), QStringList{"run.json"});
 
-    const auto runs = RunStore::load(storage.path());
-    ASSERT_TRUE(runs && runs->size() == 1);
-    EXPECT_EQ(runs->front().copies[1].session, run.copies[1].session);
-    EXPECT_EQ(runs->front().copies[1].exitCode, 137);
-    EXPECT_EQ(
-        QDir(storage.path("R")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-        QStringList{"run.json"});
-}
-
-TEST(RunStorage, aFailedSaveReportsTheNoticeAndKeepsTheFormerRecord) {
-    Scratch storage;
-    TeamRun missingFolder = sampleRun(storage.path("gone"));
-    const auto notice = RunStore::save(missingFolder);
+    const auto notice = RunStore::save(sampleRun(storage.path("gone")));
     ASSERT_TRUE(notice);
     EXPECT_TRUE(notice->startsWith("Could not save the run record: ")) << notice->toStdString();
     EXPECT_GT(notice->size(), QStringLiteral("Could not save the run record: ").size());
-
     // A folder standing where the record goes makes the final rename fail, even for root.
-    storage.makeFolder("R/run.json/inner");
-    EXPECT_TRUE(RunStore::save(sampleRun(storage.path("R"))));
-    EXPECT_EQ(
-        QDir(storage.path("R")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-        QStringList{"run.json"})
+    storage.makeFolder("F/run.json/inner");
+    EXPECT_TRUE(RunStore::save(sampleRun(storage.path("F"))));
+    EXPECT_EQ(entries(storage.path("F")), QStringList{"run.json"})
         << "the temporary file is removed";
 }
 
-TEST(RunStorage, runFolderNamesAreFreshUuidsApartFromTheRecordIds) {
+TEST(RunStorage, runCopyAndBackupFoldersAreFreshUuidsApartFromTheRecordIds) {
     const TeamRun run = sampleRun(QStringLiteral("/data/Runs/F"));
-    const QRegularExpression uuid(
-        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    const QRegularExpression uuid("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");
     const QString folder = RunStore::newRunFolder(QStringLiteral("/data/Runs"));
-    EXPECT_TRUE(folder.startsWith("/data/Runs/"));
-    EXPECT_TRUE(uuid.match(folder.mid(11)).hasMatch()) << folder.toStdString();
+    EXPECT_TRUE(folder.startsWith("/data/Runs/") && uuid.match(folder.mid(11)).hasMatch())
+        << folder.toStdString();
     EXPECT_NE(folder, RunStore::newRunFolder(QStringLiteral("/data/Runs")));
     const QString copyFolder = RunStore::newCopyFolder(run.root);
     EXPECT_TRUE(uuid.match(copyFolder.mid(run.root.size() + 1)).hasMatch());
