@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include <optional>
+#include <utility>
+#include <vector>
 
-const QString kQuotedPlaceholder = QStringLiteral(
-    "Place {prompt} outside quotes and without a backslash. VELK supplies the quotes.");
-const QString kOpenQuote = QStringLiteral("Close the quotation mark in this command.");
+namespace {
 
 Provider builtIn(const QString& id) {
     for (const Provider& provider : Provider::defaults()) {
@@ -21,184 +21,150 @@ Provider builtIn(const QString& id) {
     return {};
 }
 
-Provider withTemplate(const QString& templateText, const QString& id = QStringLiteral("custom")) {
-    Provider provider = builtIn(QStringLiteral("claude"));
+Provider withTemplate(const QString& templateText, const QString& id = "custom") {
+    Provider provider = builtIn("claude");
     provider.id = id;
     provider.templateText = templateText;
     return provider;
 }
 
+// Rows of {what the code gave, what it should give}, checked one by one.
+void expectRows(const std::vector<std::pair<QString, QString>>& rows) {
+    for (const auto& [actual, expected] : rows) {
+        SCOPED_TRACE(expected.toStdString());
+        EXPECT_EQ(actual, expected);
+    }
+}
+
 }  // namespace
 
-TEST(ProviderDefaults, areTheSixBuiltInsInCardOrderWithTheShellLast) {
+TEST(ProviderDefaults, comeInCardOrderAndEveryAssistantHasHttpsDocumentation) {
     QStringList ids;
     for (const Provider& provider : Provider::defaults()) {
+        SCOPED_TRACE(provider.id.toStdString());
         ids << provider.id;
+        const bool assistant = provider.id != u"shell";
+        EXPECT_EQ(provider.receivesTasks(), assistant && provider.id != u"zai");
+        EXPECT_FALSE(provider.templateError().has_value());
+        const auto url = provider.documentationURL();
+        ASSERT_EQ(url.has_value(), assistant);
+        if (url) {
+            EXPECT_EQ(url->scheme(), "https");
+        }
     }
     EXPECT_EQ(ids, QStringList({"claude", "codex", "kimi", "antigravity", "zai", "shell"}));
-    EXPECT_EQ(builtIn("shell").templateText, "/bin/zsh -l");
-    EXPECT_EQ(builtIn("zai").executable, "claude");
-    EXPECT_TRUE(builtIn("zai").templateText.isEmpty());
-}
-
-TEST(ProviderDefaults, everyAssistantLinksToHttpsDocumentationAndTheShellToNone) {
-    for (const Provider& provider : Provider::defaults()) {
-        const auto url = provider.documentationURL();
-        if (provider.id == u"shell") {
-            EXPECT_FALSE(url.has_value());
-            continue;
-        }
-        ASSERT_TRUE(url.has_value()) << provider.id.toStdString();
-        EXPECT_EQ(url->scheme(), "https") << provider.id.toStdString();
-    }
-}
-
-TEST(ProviderDefaults, onlyTheAssistantsThatTakeAPromptReceiveTasks) {
-    for (const Provider& provider : Provider::defaults()) {
-        const bool expected = provider.id != u"zai" && provider.id != u"shell";
-        EXPECT_EQ(provider.receivesTasks(), expected) << provider.id.toStdString();
-        EXPECT_FALSE(provider.templateError().has_value()) << provider.id.toStdString();
-    }
-}
-
-TEST(ProviderDefaults, codexKeepsItsSandboxAndNeverBypassesApprovals) {
-    for (const QString& line :
-         {builtIn("codex").command("fix it"), builtIn("codex").batchCommand("fix it")}) {
-        EXPECT_TRUE(line.contains("--sandbox workspace-write")) << line.toStdString();
-        EXPECT_FALSE(line.contains("dangerously")) << line.toStdString();
-        EXPECT_FALSE(line.contains("--yolo")) << line.toStdString();
-        EXPECT_FALSE(line.contains("danger-full-access")) << line.toStdString();
-    }
 }
 
 TEST(ShellQuote, wrapsInSingleQuotesAndSplicesEachQuote) {
-    EXPECT_EQ(shellQuote(""), "''");
-    EXPECT_EQ(shellQuote("a'b; $(touch hacked)"), "'a'\\''b; $(touch hacked)'");
-    EXPECT_EQ(shellQuote("''"), "''\\'''\\'''");
-    EXPECT_EQ(shellQuote("line\nbreak \\ `x`"), "'line\nbreak \\ `x`'");
+    expectRows({
+        {shellQuote(""), "''"},
+        {shellQuote("a'b; $(touch hacked)"), "'a'\\''b; $(touch hacked)'"},
+        {shellQuote("''"), "''\\'''\\'''"},
+        {shellQuote("line\nbreak \\ `x`"), "'line\nbreak \\ `x`'"},
+    });
 }
 
-TEST(TemplateError, acceptsPlaceholdersOutsideQuotesAnyNumberOfTimes) {
-    for (const char* text : {"", "claude {prompt}", "{prompt}{prompt}", "run '{' {prompt} '}'",
-                             "tool --x='a b' \"c\" {prompt}", "echo 'a\\' {prompt}",
-                             "echo \\\" {prompt}", "echo \\{prompt", "echo trailing\\"}) {
-        EXPECT_FALSE(withTemplate(text).templateError().has_value()) << text;
+TEST(TemplateError, refusesAPlaceholderInsideQuotesOrAfterABackslashAndAQuoteLeftOpen) {
+    const QString quoted = QStringLiteral(
+        "Place {prompt} outside quotes and without a backslash. VELK supplies the quotes.");
+    const QString open = "Close the quotation mark in this command.";
+    const std::vector<std::pair<QString, std::optional<QString>>> rows = {
+        {"", std::nullopt},
+        {"claude {prompt}", std::nullopt},
+        {"{prompt}{prompt}", std::nullopt},
+        {"run '{' {prompt} '}'", std::nullopt},
+        {"tool --x='a b' \"c\" {prompt}", std::nullopt},
+        {"echo 'a\\' {prompt}", std::nullopt},
+        {"echo \\\" {prompt}", std::nullopt},
+        {"echo \\{prompt", std::nullopt},
+        {"echo trailing\\", std::nullopt},
+        {"claude \"{prompt}\"", quoted},
+        {"claude '{prompt}'", quoted},
+        {"claude \\{prompt}", quoted},
+        {"claude {prompt} \"x {prompt}\"", quoted},
+        {"claude \"it's {prompt}\"", quoted},
+        {"claude \"a\\\"{prompt}\"", quoted},
+        // zsh reads bytes: an apostrophe followed by a combining mark still opens a quote.
+        {"claude '\u0301{prompt}", quoted},
+        {"claude {prompt} \"", open},
+        {"claude 'x", open},
+        {"claude {prompt} \"a\\\"", open},
+        {"say \"it's\" 'x", open},
+    };
+    for (const auto& [text, error] : rows) {
+        SCOPED_TRACE(text.toStdString());
+        const Provider provider = withTemplate(text);
+        EXPECT_EQ(provider.templateError(), error);
+        if (error) {
+            EXPECT_FALSE(provider.receivesTasks());
+        }
     }
 }
 
-TEST(TemplateError, refusesAPlaceholderInsideQuotesOrAfterABackslash) {
-    for (const char* text : {"claude \"{prompt}\"", "claude '{prompt}'", "claude \\{prompt}",
-                             "claude {prompt} \"x {prompt}\"", "claude \"it's {prompt}\"",
-                             "claude \"a\\\"{prompt}\""}) {
-        EXPECT_EQ(withTemplate(text).templateError(), kQuotedPlaceholder) << text;
-        EXPECT_FALSE(withTemplate(text).receivesTasks()) << text;
-    }
-}
-
-TEST(TemplateError, refusesAQuoteLeftOpen) {
-    for (const char* text :
-         {"claude {prompt} \"", "claude 'x", "claude {prompt} \"a\\\"", "say \"it's\" 'x"}) {
-        EXPECT_EQ(withTemplate(text).templateError(), kOpenQuote) << text;
-        EXPECT_FALSE(withTemplate(text).receivesTasks()) << text;
-    }
-}
-
-TEST(TemplateError, seesAQuoteFollowedByACombiningMarkAsTheQuoteTheShellSees) {
-    // zsh reads bytes: an apostrophe followed by U+0301 still opens a quote, so the
-    // placeholder after it sits inside quotes.
-    EXPECT_EQ(withTemplate(QStringLiteral("claude '\u0301{prompt}")).templateError(),
-              kQuotedPlaceholder);
-}
-
-TEST(ProviderCommand, insertsTheQuotedPromptForEveryPlaceholder) {
-    EXPECT_EQ(builtIn("claude").command("hello"), "claude 'hello'");
-    EXPECT_EQ(builtIn("claude").command(""), "claude");
-    EXPECT_EQ(builtIn("codex").command(""), "codex --sandbox workspace-write");
-    EXPECT_EQ(withTemplate("a {prompt} b {prompt}").command("it's"), "a 'it'\\''s' b 'it'\\''s'");
-    EXPECT_EQ(withTemplate("{prompt}{prompt}").command("x"), "'x''x'");
-}
-
-TEST(ProviderCommand, trimsBlanksButKeepsLineBreaksAndIgnoresPromptsWithoutPlaceholder) {
-    EXPECT_EQ(withTemplate(QStringLiteral("\t\u00a0 tool {prompt} \u3000")).command(""), "tool");
-    EXPECT_EQ(withTemplate("\ntool\n").command("x"), "\ntool\n");
-    EXPECT_EQ(builtIn("shell").command("rm -rf /"), "/bin/zsh -l");
-    EXPECT_EQ(builtIn("zai").command("anything"), "");
-}
-
-TEST(ProviderCommand, givesKimiAndAntigravityTheirPromptOptionsOnlyWithStockTemplates) {
-    EXPECT_EQ(builtIn("kimi").command("hello"), "kimi --prompt 'hello'");
-    EXPECT_EQ(builtIn("kimi").command(""), "kimi");
-    EXPECT_EQ(builtIn("antigravity").command("hi 'x'"),
-              "agy --prompt-interactive 'hi '\\''x'\\'''");
-    EXPECT_EQ(builtIn("antigravity").command(""), "agy");
-
+TEST(ProviderCommand, quotesThePromptIntoTheInteractiveAndTheOneShotLines) {
     Provider renamedKimi = builtIn("kimi");
     renamedKimi.id = "my-kimi";
-    EXPECT_EQ(renamedKimi.command("hello"), "kimi");
-    EXPECT_FALSE(renamedKimi.receivesTasks());
-
     Provider kimiWithOptions = builtIn("kimi");
     kimiWithOptions.templateText = "kimi --yes {prompt}";
-    EXPECT_EQ(kimiWithOptions.command("hello"), "kimi --yes 'hello'");
-}
+    Provider customCodex = builtIn("codex");
+    customCodex.templateText = "codex --model o3 {prompt}";
+    Provider zaiProfile = builtIn("zai");
+    zaiProfile.templateText = "claude --settings ~/.zai.json {prompt}";
 
-TEST(ProviderBatchCommand, usesEachToolsOneShotFormForStockTemplates) {
-    EXPECT_EQ(builtIn("codex").batchCommand("go"),
-              "codex exec --skip-git-repo-check --sandbox workspace-write 'go'");
-    EXPECT_EQ(builtIn("claude").batchCommand("go"), "claude --print 'go'");
-    EXPECT_EQ(builtIn("kimi").batchCommand("go"), "kimi --prompt 'go'");
-    EXPECT_EQ(builtIn("antigravity").batchCommand("go"), "agy --print 'go'");
-    EXPECT_EQ(builtIn("claude").batchCommand(""), "claude --print ''");
-    EXPECT_EQ(builtIn("shell").batchCommand("go"), "/bin/zsh -l");
-}
-
-TEST(ProviderBatchCommand, fallsBackToTheInteractiveLineForCustomisedOrUnknownProviders) {
-    Provider codex = builtIn("codex");
-    codex.templateText = "codex --model o3 {prompt}";
-    EXPECT_EQ(codex.batchCommand("go"), "codex --model o3 'go'");
-
-    Provider zai = builtIn("zai");
-    zai.templateText = "claude --settings ~/.zai.json {prompt}";
-    EXPECT_EQ(zai.batchCommand("go"), "claude --settings ~/.zai.json 'go'");
-
-    EXPECT_EQ(withTemplate("mytool {prompt}").batchCommand("go"), "mytool 'go'");
+    expectRows({
+        {builtIn("claude").command("hello"), "claude 'hello'"},
+        {builtIn("claude").command(""), "claude"},
+        {builtIn("codex").command(""), "codex --sandbox workspace-write"},
+        {withTemplate("a {prompt} b {prompt}").command("it's"), "a 'it'\\''s' b 'it'\\''s'"},
+        {withTemplate("{prompt}{prompt}").command("x"), "'x''x'"},
+        // Blanks around the template go, line breaks stay; no placeholder ignores the prompt.
+        {withTemplate("\t\u00a0 tool {prompt} \u3000").command(""), "tool"},
+        {withTemplate("\ntool\n").command("x"), "\ntool\n"},
+        {builtIn("shell").command("rm -rf /"), "/bin/zsh -l"},
+        {builtIn("zai").command("anything"), ""},
+        // Kimi and Antigravity get their prompt options only with their stock templates.
+        {builtIn("kimi").command("hello"), "kimi --prompt 'hello'"},
+        {builtIn("kimi").command(""), "kimi"},
+        {builtIn("antigravity").command("hi 'x'"), "agy --prompt-interactive 'hi '\\''x'\\'''"},
+        {builtIn("antigravity").command(""), "agy"},
+        {renamedKimi.command("hello"), "kimi"},
+        {kimiWithOptions.command("hello"), "kimi --yes 'hello'"},
+        // One-shot forms for stock templates, the interactive line for everything else.
+        {builtIn("codex").batchCommand("go"),
+         "codex exec --skip-git-repo-check --sandbox workspace-write 'go'"},
+        {builtIn("claude").batchCommand("go"), "claude --print 'go'"},
+        {builtIn("kimi").batchCommand("go"), "kimi --prompt 'go'"},
+        {builtIn("antigravity").batchCommand("go"), "agy --print 'go'"},
+        {builtIn("claude").batchCommand(""), "claude --print ''"},
+        {builtIn("shell").batchCommand("go"), "/bin/zsh -l"},
+        {customCodex.batchCommand("go"), "codex --model o3 'go'"},
+        {zaiProfile.batchCommand("go"), "claude --settings ~/.zai.json 'go'"},
+        {withTemplate("mytool {prompt}").batchCommand("go"), "mytool 'go'"},
+    });
+    EXPECT_FALSE(renamedKimi.receivesTasks());
 }
 
 TEST(ProviderDocumentation, keepsOnlyWebAddressesWithAHost) {
     Provider provider = builtIn("claude");
-    const auto urlOf = [&](const QString& text) {
+    provider.documentation = "https://example.com/docs";
+    EXPECT_EQ(provider.documentationURL(), QUrl("https://example.com/docs"));
+    provider.documentation = "HTTP://Example.com";
+    EXPECT_TRUE(provider.documentationURL().has_value());
+    for (const char* text : {"", "https://[", "file:///tmp/docs", "https:", "https:///path-only",
+                             "javascript:alert(1)", "not a link"}) {
         provider.documentation = text;
-        return provider.documentationURL();
-    };
-    EXPECT_EQ(urlOf("https://example.com/docs"), QUrl("https://example.com/docs"));
-    EXPECT_TRUE(urlOf("HTTP://Example.com").has_value());
-    EXPECT_FALSE(urlOf("").has_value());
-    EXPECT_FALSE(urlOf("https://[").has_value());
-    EXPECT_FALSE(urlOf("file:///tmp/docs").has_value());
-    EXPECT_FALSE(urlOf("https:").has_value());
-    EXPECT_FALSE(urlOf("https:///path-only").has_value());
-    EXPECT_FALSE(urlOf("javascript:alert(1)").has_value());
-    EXPECT_FALSE(urlOf("not a link").has_value());
+        EXPECT_FALSE(provider.documentationURL().has_value()) << text;
+    }
 }
 
-TEST(ProviderColor, readsTheCardColourFromItsHexText) {
-    EXPECT_EQ(builtIn("claude").color(), QColor(0xE3, 0xAF, 0x94));
-}
-
-TEST(ProviderJson, roundTripsTheBuiltInsUnderTheirEightKeys) {
-    const QByteArray stored = Provider::encodeList(Provider::defaults());
-    const auto decoded = Provider::decodeList(stored);
+TEST(ProviderJson, roundTripsUnderEightKeysAndOneBadObjectFailsTheWholeList) {
+    const auto decoded = Provider::decodeList(Provider::encodeList(Provider::defaults()));
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(*decoded, Provider::defaults());
-
-    const QJsonObject object = builtIn("codex").toJson();
-    EXPECT_EQ(object.keys(), QStringList({"colorHex", "documentation", "executable", "icon", "id",
-                                          "name", "subtitle", "template"}));
-    EXPECT_EQ(object.value("template").toString(), "codex --sandbox workspace-write {prompt}");
-}
-
-TEST(ProviderJson, oneBadObjectFailsTheWholeList) {
     const QJsonObject good = builtIn("claude").toJson();
+    EXPECT_EQ(good.keys(), QStringList({"colorHex", "documentation", "executable", "icon", "id",
+                                        "name", "subtitle", "template"}));
+
     const auto listWith = [&](const QJsonValue& second) {
         return QJsonDocument(QJsonArray{good, second}).toJson();
     };
@@ -208,14 +174,12 @@ TEST(ProviderJson, oneBadObjectFailsTheWholeList) {
     numericColor.insert("colorHex", 0xE3AF94);
     QJsonObject nullDocumentation = good;
     nullDocumentation.insert("documentation", QJsonValue::Null);
-
-    EXPECT_FALSE(Provider::decodeList(listWith(missingTemplate)).has_value());
-    EXPECT_FALSE(Provider::decodeList(listWith(numericColor)).has_value());
-    EXPECT_FALSE(Provider::decodeList(listWith(nullDocumentation)).has_value());
-    EXPECT_FALSE(Provider::decodeList(listWith(QJsonValue("claude"))).has_value());
-    EXPECT_FALSE(Provider::decodeList("{\"id\":\"claude\"}").has_value());
-    EXPECT_FALSE(Provider::decodeList("[").has_value());
-    EXPECT_FALSE(Provider::decodeList("").has_value());
+    for (const QByteArray& stored :
+         {listWith(missingTemplate), listWith(numericColor), listWith(nullDocumentation),
+          listWith(QJsonValue("claude")), QByteArray("{\"id\":\"claude\"}"), QByteArray("["),
+          QByteArray()}) {
+        EXPECT_FALSE(Provider::decodeList(stored).has_value()) << stored.toStdString();
+    }
 
     QJsonObject extraKey = good;
     extraKey.insert("note", "kept out");
