@@ -50,68 +50,56 @@ private:
 
 }  // namespace
 
-TEST(PrivacySettings, gnomeOpensTheControlCenterAtTheMatchingPanel) {
-    FakePrograms programs({"gnome-control-center"});
-    ScopedEnvironment desktop("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+TEST(PrivacySettings, theDesktopsSettingsProgramOpensAtItsPanelOrTheNoticeIsGiven) {
+    FakePrograms programs({"gnome-control-center", "systemsettings"});
     LinuxDesktopServices services;
-
-    EXPECT_EQ(services.openPrivacySettings(Pane::Accessibility), std::nullopt);
-    EXPECT_EQ(programs.argumentsOf("gnome-control-center"), QStringList{"universal-access"});
-    EXPECT_EQ(services.openPrivacySettings(Pane::ScreenRecording), std::nullopt);
-    EXPECT_EQ(programs.argumentsOf("gnome-control-center"), QStringList{"privacy"});
-}
-
-TEST(PrivacySettings, aPaneTheDesktopDoesNotHaveGivesTheNoticeAndStartsNothing) {
-    FakePrograms programs({"systemsettings"});
-    ScopedEnvironment desktop("XDG_CURRENT_DESKTOP", "KDE");
-    LinuxDesktopServices services;
-
-    EXPECT_EQ(services.openPrivacySettings(Pane::ScreenRecording),
-              LinuxDesktopServices::missingSettingNotice(Pane::ScreenRecording));
-    EXPECT_EQ(services.openPrivacySettings(Pane::Accessibility), std::nullopt);
-    EXPECT_EQ(programs.argumentsOf("systemsettings"), QStringList{"kcm_access"});
-}
-
-TEST(PrivacySettings, anUnknownDesktopOrAMissingSettingsProgramGivesTheNotice) {
-    FakePrograms programs({"gnome-control-center"});
-    LinuxDesktopServices services;
-    {
-        ScopedEnvironment desktop("XDG_CURRENT_DESKTOP", "");
-        EXPECT_EQ(services.openPrivacySettings(Pane::Accessibility),
-                  LinuxDesktopServices::missingSettingNotice(Pane::Accessibility));
-    }
-    {
-        ScopedEnvironment desktop("XDG_CURRENT_DESKTOP", "XFCE");  // its program is absent
-        EXPECT_EQ(services.openPrivacySettings(Pane::Accessibility),
-                  LinuxDesktopServices::missingSettingNotice(Pane::Accessibility));
+    struct Row {
+        const char* desktop;
+        Pane pane;
+        const char* program;  // the program started, or none for the notice
+        const char* panel;
+    };
+    // XFCE's settings program is absent here.
+    const Row rows[] = {
+        {"ubuntu:GNOME", Pane::Accessibility, "gnome-control-center", "universal-access"},
+        {"ubuntu:GNOME", Pane::ScreenRecording, "gnome-control-center", "privacy"},
+        {"KDE", Pane::Accessibility, "systemsettings", "kcm_access"},
+        {"KDE", Pane::ScreenRecording, nullptr, nullptr},
+        {"", Pane::Accessibility, nullptr, nullptr},
+        {"XFCE", Pane::Accessibility, nullptr, nullptr}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.desktop);
+        ScopedEnvironment desktop("XDG_CURRENT_DESKTOP", row.desktop);
+        const std::optional<QString> notice = services.openPrivacySettings(row.pane);
+        if (row.program) {
+            EXPECT_EQ(notice, std::nullopt);
+            EXPECT_EQ(programs.argumentsOf(row.program), QStringList{row.panel});
+        } else {
+            EXPECT_EQ(notice, LinuxDesktopServices::missingSettingNotice(row.pane));
+        }
     }
     EXPECT_FALSE(programs.wasCalled("gnome-control-center"));
+    EXPECT_FALSE(programs.wasCalled("systemsettings"));
 }
 
-TEST(OpenUrl, foldersAndWebAddressesGoToTheDesktopOpener) {
-    FakePrograms programs({"xdg-open"});
-    LinuxDesktopServices services;
-    QTemporaryDir project;
-    const QString folder = project.filePath("my project");
-    QDir().mkpath(folder);
-
-    EXPECT_TRUE(services.openUrl(folder));
-    EXPECT_EQ(programs.argumentsOf("xdg-open"),
-              QStringList{QString::fromUtf8(QUrl::fromLocalFile(folder).toEncoded())});
-
-    EXPECT_TRUE(services.openUrl("https://example.org/docs?q=a b"));
-    EXPECT_EQ(programs.argumentsOf("xdg-open"), QStringList{"https://example.org/docs?q=a%20b"});
-}
-
-TEST(OpenUrl, textThatIsNoAddressOpensNothing) {
+TEST(OpenUrl, foldersAndWebAddressesGoToTheDesktopOpenerAndOtherTextOpensNothing) {
     FakePrograms programs({"xdg-open"});
     LinuxDesktopServices services;
     EXPECT_FALSE(services.openUrl("relative/folder"));
     EXPECT_FALSE(services.openUrl(""));
     EXPECT_FALSE(programs.wasCalled("xdg-open"));
+
+    QTemporaryDir project;
+    const QString folder = project.filePath("my project");
+    QDir().mkpath(folder);
+    EXPECT_TRUE(services.openUrl(folder));
+    EXPECT_EQ(programs.argumentsOf("xdg-open"),
+              QStringList{QString::fromUtf8(QUrl::fromLocalFile(folder).toEncoded())});
+    EXPECT_TRUE(services.openUrl("https://example.org/docs?q=a b"));
+    EXPECT_EQ(programs.argumentsOf("xdg-open"), QStringList{"https://example.org/docs?q=a%20b"});
 }
 
-TEST(DesktopEntry, launchingAnEntryRunsItsCommand) {
+TEST(DesktopEntry, anEntryRunsItsCommandAndOnesThatCannotRunGiveAnErrorNamingThem) {
     QTemporaryDir folder;
     const QString script = folder.filePath("make marker.sh");
     const QString marker = folder.filePath("launched");
@@ -121,30 +109,22 @@ TEST(DesktopEntry, launchingAnEntryRunsItsCommand) {
     const QString entry = folder.filePath("marker.desktop");
     ASSERT_TRUE(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Marker\nExec=\"" +
                                      script.toUtf8() + "\" with-argument\n"));
-
     LinuxDesktopServices services;
     EXPECT_EQ(services.launchDesktopEntry(entry), std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return readFile(marker).endsWith('\n'); }));
     EXPECT_EQ(readFile(marker), "launched with-argument\n");
-}
 
-TEST(DesktopEntry, entriesThatCannotRunGiveAnErrorText) {
-    QTemporaryDir folder;
-    const QString notAnEntry = folder.filePath("notes.desktop");
-    ASSERT_TRUE(writeFile(notAnEntry, "just some text\n"));
-    const QString missingProgram = folder.filePath("missing.desktop");
-    ASSERT_TRUE(writeFile(missingProgram,
+    ASSERT_TRUE(writeFile(folder.filePath("notes.desktop"), "just some text\n"));
+    ASSERT_TRUE(writeFile(folder.filePath("missing.desktop"),
                           "[Desktop Entry]\nType=Application\nName=Gone\n"
                           "Exec=/nonexistent/velk-no-such-program\n"));
-
-    LinuxDesktopServices services;
-    const auto notAnEntryError = services.launchDesktopEntry(notAnEntry);
-    ASSERT_TRUE(notAnEntryError.has_value());
-    EXPECT_TRUE(notAnEntryError->contains("notes.desktop"));
-    EXPECT_TRUE(services.launchDesktopEntry(folder.filePath("absent.desktop")).has_value());
-    const auto missingError = services.launchDesktopEntry(missingProgram);
-    ASSERT_TRUE(missingError.has_value());
-    EXPECT_TRUE(missingError->contains("missing.desktop"));
+    for (const char* name : {"notes.desktop", "missing.desktop", "absent.desktop"}) {
+        const auto error = services.launchDesktopEntry(folder.filePath(name));
+        ASSERT_TRUE(error.has_value()) << name;
+        if (QString(name) != "absent.desktop") {
+            EXPECT_TRUE(error->contains(name)) << error->toStdString();
+        }
+    }
 }
 
 TEST(Accessibility, trustedOnAnX11DisplayWithXTestAndNotWithoutADisplay) {
