@@ -137,10 +137,11 @@ TEST_F(CodeEditorTest, crLfLineEndingsAndUnusualSpacesSurviveAnEdit) {
 }
 
 TEST_F(CodeEditorTest, editsAreColouredAtOnceAndTheCaretTakesTheAccentColour) {
-    editor.setText("let x = 1");
+    editor.setText("let x = 1 \"s\"");
     EXPECT_EQ(colorAt(0), colorFromHex(u"C0AAF9"));
     EXPECT_EQ(colorAt(8), colorFromHex(u"E3AF94"));
     EXPECT_EQ(colorAt(4), colorFromHex(u"D0DEEB"));
+    EXPECT_EQ(colorAt(11), colorFromHex(u"83DFC0"));
     typeAt(0, "# ");
     EXPECT_EQ(colorAt(2), colorFromHex(u"6E869E"));
 

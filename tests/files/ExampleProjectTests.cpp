@@ -21,54 +21,46 @@ const QString kShippedExample = QStringLiteral(VELK_SOURCE_DIR "/resources/Examp
 
 }  // namespace
 
-TEST(ExampleProject, theShippedProjectHasARunnableHelloPy) {
-    QTemporaryDir data;
-    const QString destination = data.path() + QStringLiteral("/Kelo AI/Example Project");
-    ASSERT_EQ(ExampleProject::prepare(kShippedExample, destination), destination);
-    ASSERT_TRUE(QFileInfo(destination + QStringLiteral("/hello.py")).isFile());
-    EXPECT_TRUE(readFile(destination + QStringLiteral("/hello.py")).contains("print("));
-}
-
 TEST(ExampleProject, preparingAgainKeepsTheUsersEditsAndAddsNewFiles) {
     QTemporaryDir scratch;
-    const QString source = scratch.path() + QStringLiteral("/source");
-    const QString destination = scratch.path() + QStringLiteral("/destination");
-    ASSERT_TRUE(writeFile(source + QStringLiteral("/hello.py"), "print('shipped')\n"));
-    ASSERT_TRUE(writeFile(source + QStringLiteral("/lib/util.py"), "X = 1\n"));
-    ASSERT_TRUE(QFile::setPermissions(source + QStringLiteral("/hello.py"),
-                                      QFile::ReadOwner | QFile::ReadGroup));
+    const QString source = scratch.path() + "/source";
+    const QString destination = scratch.path() + "/destination";
+    ASSERT_TRUE(writeFile(source + "/hello.py", "print('shipped')\n"));
+    ASSERT_TRUE(writeFile(source + "/lib/util.py", "X = 1\n"));
+    ASSERT_TRUE(QFile::setPermissions(source + "/hello.py", QFile::ReadOwner | QFile::ReadGroup));
     ASSERT_EQ(ExampleProject::prepare(source, destination), destination);
-    EXPECT_EQ(readFile(destination + QStringLiteral("/lib/util.py")), QByteArray("X = 1\n"));
+    EXPECT_EQ(readFile(destination + "/lib/util.py"), QByteArray("X = 1\n"));
     // A read-only shipped file still becomes the user's to edit.
-    EXPECT_TRUE(QFileInfo(destination + QStringLiteral("/hello.py")).isWritable());
+    EXPECT_TRUE(QFileInfo(destination + "/hello.py").isWritable());
 
-    ASSERT_TRUE(writeFile(destination + QStringLiteral("/hello.py"), "print('mine')\n"));
-    ASSERT_TRUE(QFile::remove(destination + QStringLiteral("/lib/util.py")));
-    ASSERT_TRUE(writeFile(source + QStringLiteral("/.hidden-new"), "new\n"));
+    ASSERT_TRUE(writeFile(destination + "/hello.py", "print('mine')\n"));
+    ASSERT_TRUE(QFile::remove(destination + "/lib/util.py"));
+    ASSERT_TRUE(writeFile(source + "/.hidden-new", "new\n"));
     ASSERT_EQ(ExampleProject::prepare(source, destination), destination);
-    EXPECT_EQ(readFile(destination + QStringLiteral("/hello.py")), QByteArray("print('mine')\n"));
-    EXPECT_EQ(readFile(destination + QStringLiteral("/.hidden-new")), QByteArray("new\n"));
+    EXPECT_EQ(readFile(destination + "/hello.py"), QByteArray("print('mine')\n"));
+    EXPECT_EQ(readFile(destination + "/.hidden-new"), QByteArray("new\n"));
     // An existing folder is left alone as a whole.
-    EXPECT_FALSE(QFileInfo::exists(destination + QStringLiteral("/lib/util.py")));
+    EXPECT_FALSE(QFileInfo::exists(destination + "/lib/util.py"));
 }
 
-TEST(ExampleProject, aMissingSourceOrAnUncreatableDestinationIsAnError) {
+TEST(ExampleProject, theShippedOneHasHelloPyAndAMissingSourceOrBadDestinationIsAnError) {
     QTemporaryDir scratch;
+    const QString destination = scratch.path() + "/Kelo AI/Example Project";
+    ASSERT_EQ(ExampleProject::prepare(kShippedExample, destination), destination);
+    EXPECT_TRUE(readFile(destination + "/hello.py").contains("print("));
+
     QString error;
-    EXPECT_EQ(ExampleProject::prepare(scratch.path() + QStringLiteral("/nothing"),
-                                      scratch.path() + QStringLiteral("/out"), &error),
+    EXPECT_EQ(ExampleProject::prepare(scratch.path() + "/nothing", scratch.path() + "/out", &error),
               std::nullopt);
-    EXPECT_TRUE(error.contains(QStringLiteral("nothing")));
-    ASSERT_TRUE(writeFile(scratch.path() + QStringLiteral("/file"), "x"));
-    EXPECT_EQ(
-        ExampleProject::prepare(kShippedExample, scratch.path() + QStringLiteral("/file/sub")),
-        std::nullopt);
+    EXPECT_TRUE(error.contains("nothing"));
+    ASSERT_TRUE(writeFile(scratch.path() + "/file", "x"));
+    EXPECT_EQ(ExampleProject::prepare(kShippedExample, scratch.path() + "/file/sub"), std::nullopt);
 }
 
 TEST(AtomicFile, aLinkStaysALinkAndANewFileFollowsTheUmask) {
     QTemporaryDir scratch;
-    const QString target = scratch.path() + QStringLiteral("/target.txt");
-    const QString link = scratch.path() + QStringLiteral("/link.txt");
+    const QString target = scratch.path() + "/target.txt";
+    const QString link = scratch.path() + "/link.txt";
     ASSERT_TRUE(writeFile(target, "old"));
     ASSERT_TRUE(QFile::link(target, link));
     ASSERT_EQ(AtomicFile::write(link, "new"), std::nullopt);
@@ -76,7 +68,7 @@ TEST(AtomicFile, aLinkStaysALinkAndANewFileFollowsTheUmask) {
     EXPECT_EQ(readFile(target), QByteArray("new"));
 
     const mode_t previous = ::umask(022);
-    const QString fresh = scratch.path() + QStringLiteral("/fresh.txt");
+    const QString fresh = scratch.path() + "/fresh.txt";
     ASSERT_EQ(AtomicFile::write(fresh, "x"), std::nullopt);
     ::umask(previous);
     struct stat status {};
@@ -86,10 +78,10 @@ TEST(AtomicFile, aLinkStaysALinkAndANewFileFollowsTheUmask) {
 
 TEST(AtomicFile, aFailedWriteLeavesNothingBehind) {
     QTemporaryDir scratch;
-    const auto error = AtomicFile::write(scratch.path() + QStringLiteral("/missing/file.txt"), "x");
+    const auto error = AtomicFile::write(scratch.path() + "/missing/file.txt", "x");
     ASSERT_NE(error, std::nullopt);
-    EXPECT_TRUE(error->contains(QStringLiteral("file.txt")));
-    ASSERT_TRUE(QDir().mkpath(scratch.path() + QStringLiteral("/folder")));
-    EXPECT_NE(AtomicFile::write(scratch.path() + QStringLiteral("/folder"), "x"), std::nullopt);
+    EXPECT_TRUE(error->contains("file.txt"));
+    ASSERT_TRUE(QDir().mkpath(scratch.path() + "/folder"));
+    EXPECT_NE(AtomicFile::write(scratch.path() + "/folder", "x"), std::nullopt);
     EXPECT_EQ(QDir(scratch.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }

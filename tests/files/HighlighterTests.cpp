@@ -3,13 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 // One letter per UTF-16 unit: '.' default, 'k' keyword, 'n' number, 's' string, 'c' comment.
 QString styleMap(const QString& text) {
     const std::optional<std::vector<Highlighter::Style>> styles = Highlighter().styles(text);
     if (!styles) {
-        return QStringLiteral("<none>");
+        return "<none>";
     }
     static constexpr char16_t kLetters[] = u".knsc";
     QString map;
@@ -19,30 +21,33 @@ QString styleMap(const QString& text) {
     return map;
 }
 
-TEST(Highlighter, aCommentColoursEverythingAfterItsSlashesIncludingKeywords) {
-    EXPECT_EQ(styleMap("let name = 42 // let"), "kkk........nn.cccccc");
-}
-
-TEST(Highlighter, aStringIsColouredWholeAndAHashInsideItStartsAComment) {
-    EXPECT_EQ(styleMap(R"(x = "if 3")"), "....ssssss");
-    EXPECT_EQ(styleMap(R"(s = "a # b" + 1)"), "....sss" + QString(8, u'c'));
-    EXPECT_EQ(styleMap(R"(q = 'it\'s' if)"), "....sssssss.kk");
-}
-
-TEST(Highlighter, aDigitInsideANameIsNotANumberButADecimalIsOne) {
-    EXPECT_EQ(styleMap("x1 + 3.14"), ".....nnnn");
-    EXPECT_EQ(styleMap("3.14x 7.a"), "n.....n..");
-}
-
-TEST(Highlighter, wordBoundariesFollowUnicodeLettersMarksAndDigits) {
-    // Precomposed and decomposed é, Cyrillic and Arabic-Indic digits all continue a word.
-    EXPECT_EQ(styleMap(QString::fromUtf8("éif")), "...");
-    EXPECT_EQ(styleMap(QString::fromUtf8("e\u0301if")), "....");
-    EXPECT_EQ(styleMap(QString::fromUtf8("яif ٣in")), ".......");
-    // A combining mark after a keyword keeps it part of a longer word.
-    EXPECT_EQ(styleMap(QString::fromUtf8("if\u0301 (in)")), ".....kk.");
-    // Punctuation and spaces, including a non-breaking one, end words.
-    EXPECT_EQ(styleMap(QString::fromUtf8("\u00A0for(x)")), ".kkk...");
+TEST(Highlighter, colourClassesFollowTheRulesInOrderWithUnicodeWordBoundaries) {
+    const std::pair<QString, QString> rows[] = {
+        // A comment takes everything after it, keywords too.
+        {"let name = 42 // let", "kkk........nn.cccccc"},
+        // A string is coloured whole; a "#" inside one starts a comment; escaped quotes.
+        {R"(x = "if 3")", "....ssssss"},
+        {R"(s = "a # b" + 1)", "....sss" + QString(8, u'c')},
+        {R"(q = 'it\'s' if)", "....sssssss.kk"},
+        // A digit inside a name is no number, a decimal is one.
+        {"x1 + 3.14", ".....nnnn"},
+        {"3.14x 7.a", "n.....n.."},
+        // Precomposed and decomposed é, Cyrillic and Arabic-Indic digits continue a word.
+        {QString::fromUtf8("éif"), "..."},
+        {QString::fromUtf8("e\u0301if"), "...."},
+        {QString::fromUtf8("яif ٣in"), "......."},
+        // A combining mark after a keyword makes it part of a longer word.
+        {QString::fromUtf8("if\u0301 (in)"), ".....kk."},
+        // Punctuation and spaces, a non-breaking one included, end words.
+        {QString::fromUtf8("\u00A0for(x)"), ".kkk..."},
+        // Every Unicode line terminator ends a comment.
+        {QString::fromUtf8("# a\u2028if"), "ccc.kk"},
+        {"// a\r\nif", "cccc..kk"},
+        {"#\n#", "c.c"},
+    };
+    for (const auto& [text, map] : rows) {
+        EXPECT_EQ(styleMap(text), map) << text.toStdString();
+    }
 }
 
 TEST(Highlighter, theShortBoundaryBeforeAWordCharacterAgreesWithTheGeneralOne) {
@@ -75,15 +80,6 @@ TEST(Highlighter, aRuleThatDoesNotCompileIsSkippedAndTheOthersStillColour) {
     EXPECT_EQ(*styles, (std::vector<Highlighter::Style>{0, 2, 2, 0, 0}));
     EXPECT_EQ(highlighter.color(2), colorFromHex(u"00FF00"));
     EXPECT_EQ(highlighter.color(0), colorFromHex(u"D0DEEB"));
-}
-
-TEST(Highlighter, theCodeRulesUseTheirOwnColours) {
-    const Highlighter highlighter;
-    const QStringList expected{"D0DEEB", "C0AAF9", "E3AF94", "83DFC0", "6E869E"};
-    for (int style = 0; style < expected.size(); ++style) {
-        EXPECT_EQ(hexFromColor(highlighter.color(static_cast<Highlighter::Style>(style))),
-                  expected[style]);
-    }
 }
 
 TEST(Highlighter, textsOfTwoHundredThousandUnitsOrMoreAreNotColoured) {
