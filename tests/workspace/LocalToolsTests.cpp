@@ -11,15 +11,15 @@
 
 namespace {
 
-const QString kShell = QStringLiteral("/bin/sh");
+const QString kShell = "/bin/sh";
 
 ToolResult runShell(const QString& script, int timeoutMs = LocalTools::kDefaultTimeoutMs,
                     const QString& directory = QString()) {
-    return LocalTools::run(kShell, {QStringLiteral("-c"), script}, directory, timeoutMs);
+    return LocalTools::run(kShell, {"-c", script}, directory, timeoutMs);
 }
 
 QStringList captureFilesLeft() {
-    return QDir(QDir::tempPath()).entryList({QStringLiteral("VELK-status-*")}, QDir::Files);
+    return QDir(QDir::tempPath()).entryList({"VELK-status-*"}, QDir::Files);
 }
 
 }  // namespace
@@ -41,39 +41,30 @@ private:
     QByteArray m_savedTemporary;
 };
 
-TEST_F(LocalToolRunner, bothStreamsArriveInOrderAndTheExitStatusIsKept) {
-    const ToolResult result =
-        runShell(QStringLiteral("echo one; echo two >&2; echo three; exit 7"));
+TEST_F(LocalToolRunner, bothStreamsArriveInOrderCutAt256000BytesWithInvalidBytesReplaced) {
+    const ToolResult result = runShell("echo one; echo two >&2; echo three; exit 7");
     EXPECT_EQ(result.code, 7);
     EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.output, QStringLiteral("one\ntwo\nthree\n"));
+    EXPECT_EQ(result.output, "one\ntwo\nthree\n");
+
+    const ToolResult big = runShell("head -c 300000 /dev/zero | tr '\\000' x");
+    EXPECT_EQ(big.code, 0);
+    EXPECT_EQ(big.output.size(), LocalTools::kMaxOutputBytes);
+    EXPECT_EQ(runShell("printf 'a\\377b'").output, "a\uFFFDb");
 }
 
 TEST_F(LocalToolRunner, theCommandSeesNoInputAPrivateCaptureFileAndTheReplacedSearchPath) {
     QTemporaryDir folder;
     const ToolResult result = runShell(
-        QStringLiteral("cat; stat -L -c %a /proc/self/fd/1; printf '%s\\n' \"$PATH\"; pwd"), 5000,
-        folder.path());
+        "cat; stat -L -c %a /proc/self/fd/1; printf '%s\\n' \"$PATH\"; pwd", 5000, folder.path());
     EXPECT_EQ(result.code, 0);
-    EXPECT_EQ(result.output, QStringLiteral("600\n") + LocalTools::statusSearchPath() +
-                                 QStringLiteral("\n") + folder.path() + QStringLiteral("\n"));
-    EXPECT_TRUE(LocalTools::statusSearchPath().startsWith(QDir::homePath() +
-                                                          QStringLiteral("/.local/bin:")));
-    EXPECT_FALSE(LocalTools::statusSearchPath().contains(QStringLiteral(".cargo")));
-    EXPECT_TRUE(captureFilesLeft().isEmpty());
-}
+    EXPECT_EQ(result.output,
+              "600\n" + LocalTools::statusSearchPath() + "\n" + folder.path() + "\n");
+    EXPECT_TRUE(LocalTools::statusSearchPath().startsWith(QDir::homePath() + "/.local/bin:"));
+    EXPECT_FALSE(LocalTools::statusSearchPath().contains(".cargo"));
 
-TEST_F(LocalToolRunner, outputIsCutAtTheFirst256000BytesAndInvalidBytesAreReplaced) {
-    const ToolResult big = runShell(QStringLiteral("head -c 300000 /dev/zero | tr '\\000' x"));
-    EXPECT_EQ(big.code, 0);
-    EXPECT_EQ(big.output.size(), LocalTools::kMaxOutputBytes);
-
-    const ToolResult invalid = runShell(QStringLiteral("printf 'a\\377b'"));
-    EXPECT_EQ(invalid.output, QStringLiteral("a\uFFFDb"));
-}
-
-TEST_F(LocalToolRunner, aCommandThatCannotStartReportsMinusOneWithTheReason) {
-    const ToolResult missing = LocalTools::run(QStringLiteral("/nonexistent/tool"), {});
+    // A command that cannot start reports -1 with the reason.
+    const ToolResult missing = LocalTools::run("/nonexistent/tool", {});
     EXPECT_EQ(missing.code, -1);
     EXPECT_FALSE(missing.timedOut);
     EXPECT_FALSE(missing.output.isEmpty());
@@ -83,17 +74,16 @@ TEST_F(LocalToolRunner, aCommandThatCannotStartReportsMinusOneWithTheReason) {
 TEST_F(LocalToolRunner, aHangingCommandIsStoppedAtTheTimeOutAndKeepsItsOutputSoFar) {
     QElapsedTimer clock;
     clock.start();
-    const ToolResult polite = runShell(QStringLiteral("echo started; exec sleep 30"), 300);
+    const ToolResult polite = runShell("echo started; exec sleep 30", 300);
     EXPECT_TRUE(polite.timedOut);
     EXPECT_EQ(polite.code, 128 + 15);
-    EXPECT_EQ(polite.output, QStringLiteral("started\n"));
+    EXPECT_EQ(polite.output, "started\n");
 
     // One that ignores SIGTERM gets SIGKILL 0.2 s later.
-    const ToolResult stubborn =
-        runShell(QStringLiteral("trap '' TERM; echo partial; exec sleep 30"), 300);
+    const ToolResult stubborn = runShell("trap '' TERM; echo partial; exec sleep 30", 300);
     EXPECT_TRUE(stubborn.timedOut);
     EXPECT_EQ(stubborn.code, 128 + 9);
-    EXPECT_EQ(stubborn.output, QStringLiteral("partial\n"));
+    EXPECT_EQ(stubborn.output, "partial\n");
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_TRUE(captureFilesLeft().isEmpty());
 }

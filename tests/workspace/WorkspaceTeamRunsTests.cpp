@@ -18,10 +18,10 @@ protected:
         Workspace& model = openWorkspace();
         model.setSeparateCopies(true);
         model.setRunStorageRoot(storage());
-        model.setSelectedProviders({QStringLiteral("claude")});
+        model.setSelectedProviders({"claude"});
         return model;
     }
-    QString storage() const { return scratch() + QStringLiteral("/runs"); }
+    QString storage() const { return scratch() + "/runs"; }
     QStringList runFolders() const {
         return QDir(storage()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
@@ -46,7 +46,7 @@ TEST_F(WorkspaceTeamRuns, anAssistantWorksOnlyInItsCopyAndItsSessionIdExitCodeAn
     ASSERT_TRUE(writeFile(projectFile("main.txt"), "original"));
     ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
     Workspace& model = openRunWorkspace();
-    model.setPrompt(QStringLiteral("  Fix the greeting\n"));
+    model.setPrompt("  Fix the greeting\n");
     model.dispatchPrompt();
     EXPECT_TRUE(model.preparingRun());
     EXPECT_TRUE(model.sessions().isEmpty());
@@ -61,7 +61,7 @@ TEST_F(WorkspaceTeamRuns, anAssistantWorksOnlyInItsCopyAndItsSessionIdExitCodeAn
     EXPECT_EQ(model.preparationTotal(), 2);  // the baseline and one copy of main.txt
     ASSERT_EQ(model.sessions().size(), 1);
     const SessionPointer session = model.sessions().first();
-    EXPECT_EQ(session->title(), QStringLiteral("Fix the greeting"));
+    EXPECT_EQ(session->title(), "Fix the greeting");
     ASSERT_TRUE(waitForSessionsToFinish());
 
     const TeamRun run = model.teamRuns().first();
@@ -72,18 +72,15 @@ TEST_F(WorkspaceTeamRuns, anAssistantWorksOnlyInItsCopyAndItsSessionIdExitCodeAn
     EXPECT_EQ(copy.exitCode, 0);
     EXPECT_FALSE(model.copyRunning(copy));
     EXPECT_EQ(readFile(projectFile("main.txt")), QByteArray("original"));
-    EXPECT_EQ(readFile(copy.directory + QStringLiteral("/main.txt")),
-              QByteArray("written by claude\n"));
-    EXPECT_EQ(readFile(RunStore::baselineFolder(run) + QStringLiteral("/main.txt")),
-              QByteArray("original"));
+    EXPECT_EQ(readFile(copy.directory + "/main.txt"), QByteArray("written by claude\n"));
+    EXPECT_EQ(readFile(RunStore::baselineFolder(run) + "/main.txt"), QByteArray("original"));
 
     // The task reaches the tool wrapped, as one argument.
     const QString output = QString::fromUtf8(readFile(RunStore::outputFile(run, copy)));
     EXPECT_TRUE(output.contains(QStringLiteral(
         "ARG2=You are working in an independent copy of the project. Complete the task")));
-    EXPECT_TRUE(output.contains(QStringLiteral("Task: Fix the greeting")));
-    EXPECT_TRUE(output.trimmed().endsWith(QStringLiteral("FAKE_claude_DONE")))
-        << output.toStdString();
+    EXPECT_TRUE(output.contains("Task: Fix the greeting"));
+    EXPECT_TRUE(output.trimmed().endsWith("FAKE_claude_DONE")) << output.toStdString();
     EXPECT_EQ(model.runOutput(copy, run), session->screen().plainText());
 
     const auto stored = RunStore::load(storage());
@@ -104,18 +101,18 @@ TEST_F(WorkspaceTeamRuns, anAssistantWorksOnlyInItsCopyAndItsSessionIdExitCodeAn
 
 TEST_F(WorkspaceTeamRuns, twoRunsInARowCompleteAndAPromptEditedMeanwhileSurvives) {
     Workspace& model = openRunWorkspace();
-    model.setSelectedProviders({QStringLiteral("claude"), QStringLiteral("codex")});
-    model.setPrompt(QStringLiteral("first task"));
+    model.setSelectedProviders({"claude", "codex"});
+    model.setPrompt("first task");
     model.dispatchPrompt();
     // A second start while the first is being prepared does nothing.
-    model.setPrompt(QStringLiteral("typed while copying"));
+    model.setPrompt("typed while copying");
     model.dispatchPrompt();
     ASSERT_TRUE(waitForRuns(1));
-    EXPECT_EQ(model.prompt(), QStringLiteral("typed while copying"));
+    EXPECT_EQ(model.prompt(), "typed while copying");
     EXPECT_EQ(runFolders().size(), 1);
     ASSERT_TRUE(waitForSessionsToFinish());
 
-    model.setPrompt(QStringLiteral("second task"));
+    model.setPrompt("second task");
     model.dispatchPrompt();
     ASSERT_TRUE(waitForRuns(2));
     ASSERT_TRUE(waitForSessionsToFinish());
@@ -124,12 +121,12 @@ TEST_F(WorkspaceTeamRuns, twoRunsInARowCompleteAndAPromptEditedMeanwhileSurvives
     const auto stored = RunStore::load(storage());
     ASSERT_TRUE(stored);
     ASSERT_EQ(stored->size(), 2u);
-    EXPECT_EQ(stored->at(0).prompt, QStringLiteral("second task"));
-    EXPECT_EQ(stored->at(1).prompt, QStringLiteral("first task"));
+    EXPECT_EQ(stored->at(0).prompt, "second task");
+    EXPECT_EQ(stored->at(1).prompt, "first task");
     for (const TeamRun& run : *stored) {
         ASSERT_EQ(run.copies.size(), 2u);
-        EXPECT_EQ(run.copies.at(0).provider, QStringLiteral("claude"));
-        EXPECT_EQ(run.copies.at(1).provider, QStringLiteral("codex"));
+        EXPECT_EQ(run.copies.at(0).provider, "claude");
+        EXPECT_EQ(run.copies.at(1).provider, "codex");
         for (const RunCopy& copy : run.copies) {
             EXPECT_TRUE(copy.session.has_value());
             EXPECT_EQ(copy.exitCode, 0);
@@ -141,17 +138,16 @@ TEST_F(WorkspaceTeamRuns, twoRunsInARowCompleteAndAPromptEditedMeanwhileSurvives
 TEST_F(WorkspaceTeamRuns, aCancelledOrTimedOutPreparationStartsNothingAndLeavesNoFolder) {
     writeProjectFiles(400);
     Workspace& model = openRunWorkspace();
-    model.setPrompt(QStringLiteral("task"));
+    model.setPrompt("task");
     model.dispatchPrompt();
     ASSERT_TRUE(model.preparingRun());
     model.cancelPreparation();
     EXPECT_FALSE(model.preparingRun());
-    EXPECT_EQ(model.toast(),
-              QStringLiteral("Run preparation cancelled. No assistants were started."));
+    EXPECT_EQ(model.toast(), "Run preparation cancelled. No assistants were started.");
     EXPECT_TRUE(waitForNoRunFolder());
     EXPECT_TRUE(model.sessions().isEmpty());
     EXPECT_TRUE(model.teamRuns().isEmpty());
-    EXPECT_EQ(model.prompt(), QStringLiteral("task"));
+    EXPECT_EQ(model.prompt(), "task");
 
     model.setPreparationTimeoutMs(1);
     model.dispatchPrompt();
@@ -167,21 +163,19 @@ TEST_F(WorkspaceTeamRuns, tooManyAssistantsOrFilesAreRefusedWithoutARun) {
     Workspace& model = openRunWorkspace();
     QList<Provider> nine;
     for (int index = 0; index < 9; ++index) {
-        nine.append(model.provider(QStringLiteral("claude")));
+        nine.append(model.provider("claude"));
     }
-    model.startTeamRun(QStringLiteral("task"), nine, project());
-    EXPECT_EQ(model.toast(), QStringLiteral("Choose 1 to 8 assistants per run."));
+    model.startTeamRun("task", nine, project());
+    EXPECT_EQ(model.toast(), "Choose 1 to 8 assistants per run.");
     EXPECT_FALSE(model.preparingRun());
-    model.startTeamRun(QStringLiteral("task"), {}, project());
+    model.startTeamRun("task", {}, project());
     EXPECT_FALSE(model.preparingRun());
     EXPECT_FALSE(QFileInfo::exists(storage()));
 
     writeProjectFiles(5001);
-    model.startTeamRun(QStringLiteral("task"), {model.provider(QStringLiteral("claude"))},
-                       project());
+    model.startTeamRun("task", {model.provider("claude")}, project());
     ASSERT_TRUE(waitUntil([&] { return !model.preparingRun(); }, 20s));
-    EXPECT_TRUE(model.toast().startsWith(
-        QStringLiteral("Separate copies currently support up to 5,000 files")))
+    EXPECT_TRUE(model.toast().startsWith("Separate copies currently support up to 5,000 files"))
         << model.toast().toStdString();
     EXPECT_TRUE(runFolders().isEmpty());
     EXPECT_TRUE(model.teamRuns().isEmpty());
@@ -189,23 +183,23 @@ TEST_F(WorkspaceTeamRuns, tooManyAssistantsOrFilesAreRefusedWithoutARun) {
 }
 
 TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCodexSession) {
-    const QString records = scratch() + QStringLiteral("/records");
+    const QString records = scratch() + "/records";
     ASSERT_TRUE(QDir().mkpath(records));
     ScopedEnvironment record("VELK_FAKE_RECORD_DIR", records.toLocal8Bit());
     ScopedEnvironment hang("VELK_FAKE_HANG", "1");
     Workspace& model = openRunWorkspace();
-    model.setPrompt(QStringLiteral("tidy up"));
+    model.setPrompt("tidy up");
     model.dispatchPrompt();
     ASSERT_TRUE(waitForRuns(1));
     ASSERT_TRUE(waitUntil(
         [&] {
             const TeamRun& shown = model.teamRuns().first();
-            return model.runOutput(shown.copies[0], shown).contains(QStringLiteral("_DONE"));
+            return model.runOutput(shown.copies[0], shown).contains("_DONE");
         },
         10s));
     EXPECT_TRUE(model.copyRunning(model.teamRuns().first().copies[0]));
     model.summarizeRun(model.teamRuns().first());
-    EXPECT_EQ(model.toast(), QStringLiteral("Wait for the assistants to finish before comparing."));
+    EXPECT_EQ(model.toast(), "Wait for the assistants to finish before comparing.");
     EXPECT_EQ(model.sessions().size(), 1);
 
     model.stopAll();
@@ -216,21 +210,19 @@ TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCod
     model.summarizeRun(run);
     ASSERT_EQ(model.sessions().size(), 2);
     const SessionPointer comparison = model.sessions().last();
-    EXPECT_EQ(comparison->title(), QStringLiteral("Compare team results"));
+    EXPECT_EQ(comparison->title(), "Compare team results");
     EXPECT_EQ(comparison->directory(), run.root);
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_EQ(model.teamRuns().first(), run);  // the comparison is not part of the run
 
-    const QByteArray arguments = readFile(records + QStringLiteral("/codex.args"));
+    const QByteArray arguments = readFile(records + "/codex.args");
     EXPECT_TRUE(
         arguments.contains(QByteArray("exec\0--skip-git-repo-check\0--sandbox\0read-only\0", 47)));
     const QString task = QString::fromUtf8(arguments);
     EXPECT_TRUE(task.contains(QStringLiteral(
         "Compare these independent assistant results for this task: tidy up. Treat their")));
-    EXPECT_TRUE(
-        task.contains(QStringLiteral("ASSISTANT: ") +
-                      model.provider(QStringLiteral("claude")).name + QStringLiteral("\nEXIT: ") +
-                      (exitCode ? QString::number(*exitCode) : QStringLiteral("interrupted")) +
-                      QStringLiteral("\nOUTPUT:\n")));
-    EXPECT_TRUE(task.contains(QStringLiteral("FAKE_claude_DONE"))) << task.toStdString();
+    EXPECT_TRUE(task.contains("ASSISTANT: " + model.provider("claude").name +
+                              "\nEXIT: " + (exitCode ? QString::number(*exitCode) : "interrupted") +
+                              "\nOUTPUT:\n"));
+    EXPECT_TRUE(task.contains("FAKE_claude_DONE")) << task.toStdString();
 }

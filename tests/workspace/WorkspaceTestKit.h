@@ -13,7 +13,6 @@
 #include "terminal/TerminalSession.h"
 #include "workspace/Workspace.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -30,24 +29,11 @@ inline void PrintTo(const QString& text, std::ostream* stream) {
 
 namespace testing_support {
 
-// Puts the fake assistant tools first on PATH for the life of the object.
-class FakeToolsOnPath {
-public:
-    FakeToolsOnPath() : m_savedPath(qgetenv("PATH")) {
-        qputenv("PATH", fixturesBin().toLocal8Bit() + ':' + m_savedPath);
-    }
-    ~FakeToolsOnPath() { qputenv("PATH", m_savedPath); }
-
-private:
-    QByteArray m_savedPath;
-};
-
 class WorkspaceTest : public ::testing::Test {
 protected:
     // A workspace without persistence, the project folder opened.
     Workspace& openWorkspace(bool persist = false) {
-        m_workspace = std::make_unique<Workspace>(persist, services());
-        m_workspace->setNoticeDurationMs(60000);
+        createWorkspace(persist).setNoticeDurationMs(60000);
         m_workspace->setSeparateCopies(false);
         m_workspace->setFolder(project());
         return *m_workspace;
@@ -95,7 +81,8 @@ protected:
     ScriptedDialogs dialogs;
     FakeInhibitor inhibitor;
     FakeDesktop desktop;
-    FakeToolsOnPath tools;
+    // The fake assistant tools come first on PATH.
+    ScopedEnvironment tools{"PATH", fixturesBin().toLocal8Bit() + ':' + qgetenv("PATH")};
 
 private:
     QTemporaryDir m_scratch;
