@@ -63,13 +63,23 @@ protected:
     }
 
     void TearDown() override {
-        for (const X11Windows::Window& window : X11Windows::clientWindows()) {
-            if (window.pid > 0 && (window.windowClasses.contains("velk-typing-target") ||
-                                   window.windowClasses.contains("velk-intruder"))) {
+        for (const QString windowClass : {"velk-typing-target", "velk-intruder"}) {
+            for (const X11Windows::Window& window : windowsOf(windowClass)) {
                 ::kill(static_cast<pid_t>(window.pid), SIGTERM);
             }
         }
         waitUntil([] { return X11Windows::clientWindows().empty(); }, std::chrono::seconds(3));
+    }
+
+    // The managed windows of the typing target, or of another program playing an app.
+    static std::vector<X11Windows::Window> windowsOf(const QString& windowClass) {
+        std::vector<X11Windows::Window> found;
+        for (const X11Windows::Window& window : X11Windows::clientWindows()) {
+            if (window.pid > 0 && window.windowClasses.contains(windowClass)) {
+                found.push_back(window);
+            }
+        }
+        return found;
     }
 
     QByteArray planJson() const {
@@ -96,12 +106,7 @@ protected:
         ASSERT_EQ(planner.message(), "Step sent. Check the target app before continuing.");
         ASSERT_TRUE(waitUntil([&] { return logLines().contains("ready"); }));
         // Managed by the window manager; the next step raises it.
-        ASSERT_TRUE(waitUntil([] {
-            const std::vector<X11Windows::Window> windows = X11Windows::clientWindows();
-            return std::any_of(windows.begin(), windows.end(), [](const auto& window) {
-                return window.windowClasses.contains("velk-typing-target");
-            });
-        }));
+        ASSERT_TRUE(waitUntil([] { return !windowsOf("velk-typing-target").empty(); }));
     }
 
     static inline QTemporaryDir* s_data = nullptr;
@@ -135,11 +140,7 @@ TEST_F(DesktopSteps, theOpenedAppReceivesTheTypedLineAndCommandShortcutsAsContro
         << logLines().join('\n').toStdString();
     EXPECT_TRUE(logLines().contains("control+a"));
     // The raised window was reused: one target process only.
-    int targets = 0;
-    for (const X11Windows::Window& window : X11Windows::clientWindows()) {
-        targets += window.windowClasses.contains("velk-typing-target");
-    }
-    EXPECT_EQ(targets, 1);
+    EXPECT_EQ(windowsOf("velk-typing-target").size(), 1u);
 }
 
 TEST_F(DesktopSteps, nothingIsTypedWhenAnotherWindowTakesTheFrontDuringTheWait) {
@@ -152,22 +153,14 @@ TEST_F(DesktopSteps, nothingIsTypedWhenAnotherWindowTakesTheFrontDuringTheWait) 
     intruder.setProcessEnvironment(environment);
     const QString intruderLog = m_scratch.filePath("intruder.log");
     intruder.start(VELK_TYPING_TARGET, {intruderLog});
-    std::optional<X11Windows::Window> intruderWindow;
-    ASSERT_TRUE(waitUntil([&] {
-        for (const X11Windows::Window& window : X11Windows::clientWindows()) {
-            if (window.windowClasses.contains("velk-intruder")) {
-                intruderWindow = window;
-            }
-        }
-        return intruderWindow.has_value();
-    }));
+    ASSERT_TRUE(waitUntil([] { return !windowsOf("velk-intruder").empty(); }));
 
     dialogs.answerAlert(0);
     planner.runNext();
     ASSERT_TRUE(planner.executing());
     // The runner raises the target first; the intruder takes the front during the wait.
     testing_support::processEventsFor(std::chrono::milliseconds(250));
-    X11Windows::activate(intruderWindow->id);
+    X11Windows::activate(windowsOf("velk-intruder").front().id);
     ASSERT_TRUE(waitUntil([&] { return !planner.executing(); }));
     EXPECT_EQ(planner.message(),
               "The target app is no longer active. Nothing was typed. Try this step again.");
@@ -182,11 +175,7 @@ TEST_F(DesktopSteps, nothingIsTypedWhenAnotherWindowTakesTheFrontDuringTheWait) 
 
 TEST_F(DesktopSteps, typingStopsAtTheFirstCheckThatFindsTheFocusElsewhere) {
     openTarget();
-    for (const X11Windows::Window& window : X11Windows::clientWindows()) {
-        if (window.windowClasses.contains("velk-typing-target")) {
-            X11Windows::activate(window.id);
-        }
-    }
+    X11Windows::activate(windowsOf("velk-typing-target").front().id);
     ASSERT_TRUE(waitUntil([] {
         const auto focused = X11Windows::focusedWindow();
         return focused && focused->windowClasses.contains("velk-typing-target");

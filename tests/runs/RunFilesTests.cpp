@@ -64,24 +64,6 @@ TEST(RunFilesListing, aSnapshotKeepsProjectFilesAndLeavesOutSecretsLinksBundlesA
     EXPECT_EQ(outside.read("secret.txt"), "outside");
 }
 
-TEST(RunFilesListing, copiesOfOneBaselineAreIndependentAndKeepPermissionBits) {
-    Scratch scratch;
-    scratch.write("p/main.txt", "original");
-    scratch.write("p/bin/run.sh", "#!/bin/sh\n", 0755);
-    scratch.write("p/private.key", "k", 0600);
-    const TreeState original = treeState(scratch.path("p"));
-    RunFiles::snapshot(scratch.path("p"), scratch.path("baseline"));
-    RunFiles::snapshot(scratch.path("baseline"), scratch.path("one"));
-    RunFiles::snapshot(scratch.path("baseline"), scratch.path("two"));
-    scratch.write("one/main.txt", "edited by the first assistant");
-    for (const QString tree : {"p", "baseline", "two"}) {
-        EXPECT_EQ(treeState(scratch.path(tree)), original) << tree.toStdString();
-    }
-    TreeState edited = original;
-    edited["main.txt"].bytes = "edited by the first assistant";
-    EXPECT_EQ(treeState(scratch.path("one")), edited);
-}
-
 TEST(RunFilesListing, aMissingProjectFailsInsteadOfBecomingAnEmptySnapshot) {
     Scratch scratch;
     scratch.write("file.txt", "not a folder");

@@ -1,14 +1,24 @@
 #include "RunsTestSupport.h"
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+std::optional<struct stat> itemStatus(const QString& path) {
+    struct stat status;
+    return ::lstat(path.toStdString().c_str(), &status) == 0 ? std::optional(status) : std::nullopt;
+}
+
+}  // namespace
 
 Scratch::Scratch() {
     EXPECT_TRUE(m_dir.isValid());
@@ -19,30 +29,22 @@ QString Scratch::path(const QString& relative) const {
 }
 
 void Scratch::write(const QString& relative, const QByteArray& bytes, int mode) const {
-    const QString file = path(relative);
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath())) << file.toStdString();
-    QFile out(file);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate)) << file.toStdString();
-    ASSERT_EQ(out.write(bytes), bytes.size());
-    out.close();
+    ASSERT_TRUE(testing_support::writeFile(path(relative), bytes)) << relative.toStdString();
     chmod(relative, mode);
 }
 
 QByteArray Scratch::read(const QString& relative) const {
-    QFile in(path(relative));
-    EXPECT_TRUE(in.open(QIODevice::ReadOnly)) << relative.toStdString();
-    return in.readAll();
+    return testing_support::readFile(path(relative));
 }
 
 bool Scratch::exists(const QString& relative) const {
-    struct stat status;
-    return ::lstat(path(relative).toStdString().c_str(), &status) == 0;
+    return itemStatus(path(relative)).has_value();
 }
 
 int Scratch::mode(const QString& relative) const {
-    struct stat status;
-    EXPECT_EQ(::lstat(path(relative).toStdString().c_str(), &status), 0) << relative.toStdString();
-    return int(status.st_mode & 07777);
+    const auto status = itemStatus(path(relative));
+    EXPECT_TRUE(status) << relative.toStdString();
+    return status ? int(status->st_mode & 07777) : -1;
 }
 
 void Scratch::chmod(const QString& relative, int mode) const {
@@ -73,19 +75,16 @@ TreeState treeState(const QString& root, bool withFolders) {
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
-        const QFileInfo info = it.fileInfo();
         const QString relative = file.mid(root.size() + 1);
-        struct stat status;
-        if (::lstat(file.toStdString().c_str(), &status) != 0) {
+        const auto status = itemStatus(file);
+        if (!status) {
             continue;
         }
-        if (S_ISLNK(status.st_mode)) {
-            state[relative] = {"link to " + info.symLinkTarget().toUtf8(), 0};
-        } else if (S_ISREG(status.st_mode)) {
-            QFile in(file);
-            EXPECT_TRUE(in.open(QIODevice::ReadOnly));
-            state[relative] = {in.readAll(), int(status.st_mode & 07777)};
-        } else if (S_ISDIR(status.st_mode) && withFolders) {
+        if (S_ISLNK(status->st_mode)) {
+            state[relative] = {"link to " + it.fileInfo().symLinkTarget().toUtf8(), 0};
+        } else if (S_ISREG(status->st_mode)) {
+            state[relative] = {testing_support::readFile(file), int(status->st_mode & 07777)};
+        } else if (S_ISDIR(status->st_mode) && withFolders) {
             state[relative + u'/'] = {"folder", 0};
         }
     }

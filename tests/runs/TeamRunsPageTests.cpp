@@ -29,8 +29,7 @@ protected:
 
     QStringList cardStates() const {
         QStringList states;
-        for (QLabel* label :
-             page->cardsArea()->findChildren<QLabel*>(QStringLiteral("copyState"))) {
+        for (QLabel* label : page->cardsArea()->findChildren<QLabel*>("copyState")) {
             states << label->text();
         }
         return states;
@@ -61,55 +60,54 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
     Workspace& model = openWorkspace();
     model.setSeparateCopies(true);
-    model.setRunStorageRoot(scratch() + QStringLiteral("/runs"));
-    model.setSelectedProviders({QStringLiteral("claude")});
+    model.setRunStorageRoot(scratch() + "/runs");
+    model.setSelectedProviders({"claude"});
     page = std::make_unique<TeamRunsPage>(model, &theme);
     page->resize(1100, 760);
     page->show();
     EXPECT_TRUE(page->showsEmptyState());
 
-    model.setPrompt(QStringLiteral("Improve the greeting"));
+    model.setPrompt("Improve the greeting");
     model.dispatchPrompt();
     ASSERT_TRUE(waitUntil([&] { return !model.teamRuns().isEmpty(); }, 20s));
     ASSERT_TRUE(waitForSessionsToFinish());
     ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Finished"}; }, 5s))
         << cardStates().join(',').toStdString();
     EXPECT_FALSE(page->showsEmptyState());
-    EXPECT_EQ(page->runPicker()->currentText(), QStringLiteral("Improve the greeting"));
-    EXPECT_EQ(page->reviewMessage()->text(),
-              QStringLiteral("Choose an assistant’s files to review."));
+    EXPECT_EQ(page->runPicker()->currentText(), "Improve the greeting");
+    EXPECT_EQ(page->reviewMessage()->text(), "Choose an assistant’s files to review.");
 
     // The assistant also added a file and removed one in its copy.
     const RunCopy copy = model.teamRuns().first().copies.front();
-    ASSERT_TRUE(writeFile(copy.directory + QStringLiteral("/new.txt"), "new\n"));
-    ASSERT_TRUE(QFile::remove(copy.directory + QStringLiteral("/old.txt")));
+    ASSERT_TRUE(writeFile(copy.directory + "/new.txt", "new\n"));
+    ASSERT_TRUE(QFile::remove(copy.directory + "/old.txt"));
 
     // The editor has main.txt open; it follows the apply.
     model.openFile(FileEntry{projectFile("main.txt"), false});
-    ASSERT_EQ(model.editorText(), QStringLiteral("original\n"));
+    ASSERT_EQ(model.editorText(), "original\n");
 
     QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
-    cardButton(QStringLiteral("Review files"))->click();
+    cardButton("Review files")->click();
     EXPECT_TRUE(page->inspecting());
-    EXPECT_EQ(page->reviewMessage()->text(), QStringLiteral("Reading changes…"));
+    EXPECT_EQ(page->reviewMessage()->text(), "Reading changes…");
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_EQ(rows(), (QStringList{"Changed   main.txt", "Added   new.txt", "Removed   old.txt"}));
-    EXPECT_EQ(page->counterLabel()->text(), QStringLiteral("3 changed files"));
-    EXPECT_EQ(page->previewPath(), QStringLiteral("main.txt"));
-    EXPECT_EQ(page->beforeView()->toPlainText(), QStringLiteral("original\n"));
-    EXPECT_EQ(page->afterView()->toPlainText(), QStringLiteral("written by claude\n"));
+    EXPECT_EQ(page->counterLabel()->text(), "3 changed files");
+    EXPECT_EQ(page->previewPath(), "main.txt");
+    EXPECT_EQ(page->beforeView()->toPlainText(), "original\n");
+    EXPECT_EQ(page->afterView()->toPlainText(), "written by claude\n");
     EXPECT_FALSE(page->applyButton()->isEnabled());
 
     page->changeList()->item(0)->setCheckState(Qt::Checked);
     page->changeList()->item(1)->setCheckState(Qt::Checked);
-    EXPECT_EQ(page->applyButton()->text(), QStringLiteral("Apply selected (2)"));
-    dialogs.answerAlert(QStringLiteral("Apply changes"));
+    EXPECT_EQ(page->applyButton()->text(), "Apply selected (2)");
+    dialogs.answerAlert("Apply changes");
     page->applyButton()->click();
 
     ASSERT_EQ(dialogs.alerts().size(), 1u);
-    EXPECT_EQ(dialogs.alerts().front().message, QStringLiteral("Apply 2 reviewed files?"));
+    EXPECT_EQ(dialogs.alerts().front().message, "Apply 2 reviewed files?");
     EXPECT_EQ(dialogs.alerts().front().informativeText,
-              QStringLiteral("Project: ") + project() +
+              "Project: " + project() +
                   QStringLiteral("\n\nChanged: main.txt\nAdded: new.txt\n\nOriginal files are "
                                  "backed up inside this run. Conflicting changes are blocked."));
     EXPECT_EQ(page->status(), QStringLiteral("Applied 2 files. Originals are saved in the run’s "
@@ -118,13 +116,13 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(readFile(projectFile("main.txt")), QByteArray("written by claude\n"));
     EXPECT_EQ(readFile(projectFile("new.txt")), QByteArray("new\n"));
     EXPECT_EQ(readFile(projectFile("old.txt")), QByteArray("old\n"));
-    EXPECT_EQ(model.editorText(), QStringLiteral("written by claude\n"));
+    EXPECT_EQ(model.editorText(), "written by claude\n");
     EXPECT_FALSE(model.fileIsDirty());
 
     // The same, now stale, review cannot be applied twice.
     page->selectAll();
-    EXPECT_EQ(page->applyButton()->text(), QStringLiteral("Apply selected (3)"));
-    dialogs.answerAlert(QStringLiteral("Apply changes"));
+    EXPECT_EQ(page->applyButton()->text(), "Apply selected (3)");
+    dialogs.answerAlert("Apply changes");
     page->applyButton()->click();
     EXPECT_EQ(page->status(), QStringLiteral("main.txt changed in your project since this run "
                                              "began. Nothing was applied; review the conflict "
@@ -133,7 +131,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
 
     // "Output" of a copy whose session is still listed jumps to it.
     model.setDestination(Destination::History);
-    cardButton(QStringLiteral("Output"))->click();
+    cardButton("Output")->click();
     EXPECT_EQ(model.activeSessionID(), copy.session);
     EXPECT_TRUE(model.focusMode());
     EXPECT_EQ(model.destination(), Destination::Workspace);
@@ -142,8 +140,8 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     model.closeSession(model.sessions().first());
     page->showOutput(copy);
     ASSERT_TRUE(page->outputSheet());
-    EXPECT_EQ(page->outputSheet()->windowTitle(), QStringLiteral("Assistant output"));
+    EXPECT_EQ(page->outputSheet()->windowTitle(), "Assistant output");
     const auto* text = page->outputSheet()->findChild<QPlainTextEdit*>();
     ASSERT_TRUE(text);
-    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("FAKE_claude_DONE")));
+    EXPECT_TRUE(text->toPlainText().contains("FAKE_claude_DONE"));
 }
