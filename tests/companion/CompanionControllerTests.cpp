@@ -86,21 +86,9 @@ TEST(CompanionController, aStoredPlaceOnAnotherScreenIsKeptAndALostOneComesBackT
     // A stored scale out of range is clamped before sizing.
     EXPECT_EQ(startWith({{"kelo.pet.scale", 3.0}, {"kelo.pet.warriorInstalled.v1", true}}).second,
               QSizeF(264, 279));
-
-    // "Find on desktop" brings a hidden pet back home.
-    CompanionWindowKit kit;
-    kit.ui.preferences.setValue(kX, -1000.0);
-    kit.ui.preferences.setValue(kY, 500.0);
-    CompanionController& controller = kit.makeController();
-    kit.model->setEnabled(false);
-    Q_EMIT kit.model->findOnDesktop();
-    EXPECT_TRUE(kit.model->enabled());
-    EXPECT_TRUE(controller.panel()->isVisible());
-    EXPECT_EQ(controller.petFrame().topLeft(), kHome);
-    EXPECT_EQ(stored(kit.ui.preferences), kHome);
 }
 
-TEST(CompanionController, aShortPressIsAClickThatTogglesTheQuickDraftBesideThePet) {
+TEST(CompanionController, aShortPressTogglesTheQuickDraftAndALongerOneDragsThePetAndStoresIt) {
     CompanionWindowKit kit;
     CompanionController& controller = kit.makeController();
     QWidget* layer = controller.pet()->interaction();
@@ -114,22 +102,14 @@ TEST(CompanionController, aShortPressIsAClickThatTogglesTheQuickDraftBesideThePe
     const QRectF pet = controller.petFrame();
     EXPECT_EQ(controller.controlsFrame().topLeft(), QPointF(pet.x() - 340 - 8, pet.y() + 15));
     EXPECT_EQ(controller.controlsPanel()->size(), QSize(340, 394));
-
     pressMoveRelease(layer, press, QPointF(0, 0));
     EXPECT_FALSE(controller.controlsPanel()->isVisible());
     // The accessibility press action counts as a click too.
     controller.pet()->interaction()->click();
     EXPECT_TRUE(controller.controlsPanel()->isVisible());
-}
-
-TEST(CompanionController, aDragMovesThePetStoresThePlaceAndTheQuickDraftFollows) {
-    CompanionWindowKit kit;
-    CompanionController& controller = kit.makeController();
-    controller.showControls();
-    QWidget* layer = controller.pet()->interaction();
 
     // Qt's y grows downward: moving up by 200 raises the stored y by 200.
-    pressMoveRelease(layer, controller.panel()->geometry().center(), QPointF(-900, -200));
+    pressMoveRelease(layer, press, QPointF(-900, -200));
     const QPointF moved = kHome + QPointF(-900, 200);
     EXPECT_EQ(controller.petFrame().topLeft(), moved);
     EXPECT_EQ(stored(kit.ui.preferences), moved);
@@ -141,6 +121,14 @@ TEST(CompanionController, aDragMovesThePetStoresThePlaceAndTheQuickDraftFollows)
     pressMoveRelease(layer, controller.panel()->geometry().center(), QPointF(0, 5000));
     EXPECT_EQ(controller.petFrame().y(), 0);
     EXPECT_EQ(stored(kit.ui.preferences).y(), 0);
+
+    // "Find on desktop" brings a hidden pet back home.
+    kit.model->setEnabled(false);
+    Q_EMIT kit.model->findOnDesktop();
+    EXPECT_TRUE(kit.model->enabled());
+    EXPECT_TRUE(controller.panel()->isVisible());
+    EXPECT_EQ(controller.petFrame().topLeft(), kHome);
+    EXPECT_EQ(stored(kit.ui.preferences), kHome);
 }
 
 TEST(CompanionController, usingTheDraftAppendsItToTheTaskAfterABlankLineAndABlankDraftIsNotUsed) {
@@ -235,9 +223,6 @@ TEST(CompanionController, theTrayMenuOffersItsCommandsInOrderAndShutdownSilences
     actions.at(1)->trigger();
     EXPECT_EQ(kit.ui.workspace.destination(), Destination::Settings);
     EXPECT_EQ(kit.mainShown, 1);
-    controller.customize();
-    EXPECT_EQ(kit.ui.workspace.destination(), Destination::Companion);
-    EXPECT_EQ(kit.mainShown, 2);
     ASSERT_TRUE(kit.startListening());
     actions.at(2)->trigger();
     EXPECT_FALSE(kit.model->listening());
