@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <unistd.h>
 
@@ -16,12 +17,8 @@ bool readStat(int pid, char& state, int& parent) {
         return false;
     }
     const QByteArray stat = file.readAll();
-    const qsizetype nameEnd = stat.lastIndexOf(')');
-    if (nameEnd < 0) {
-        return false;
-    }
-    const QList<QByteArray> fields = stat.mid(nameEnd + 2).split(' ');
-    if (fields.size() < 2 || fields[0].isEmpty()) {
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (stat.lastIndexOf(')') < 0 || fields.size() < 2 || fields[0].isEmpty()) {
         return false;
     }
     state = fields[0][0];
@@ -29,17 +26,25 @@ bool readStat(int pid, char& state, int& parent) {
     return true;
 }
 
-template <typename Predicate>
-std::set<int> childrenWhere(Predicate predicate) {
-    std::set<int> found;
-    const int self = int(::getpid());
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString& entry : entries) {
+// The numeric entries of a /proc folder.
+std::set<int> numericEntries(const QString& folder) {
+    std::set<int> numbers;
+    for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::System)) {
         bool isNumber = false;
-        const int pid = entry.toInt(&isNumber);
+        const int number = entry.toInt(&isNumber);
+        if (isNumber) {
+            numbers.insert(number);
+        }
+    }
+    return numbers;
+}
+
+std::set<int> childrenWhere(bool (*predicate)(char state)) {
+    std::set<int> found;
+    for (const int pid : numericEntries(QStringLiteral("/proc"))) {
         char state = 0;
         int parent = 0;
-        if (isNumber && readStat(pid, state, parent) && parent == self && predicate(state)) {
+        if (readStat(pid, state, parent) && parent == int(::getpid()) && predicate(state)) {
             found.insert(pid);
         }
     }
@@ -49,17 +54,7 @@ std::set<int> childrenWhere(Predicate predicate) {
 }  // namespace
 
 std::set<int> openDescriptors() {
-    std::set<int> descriptors;
-    const QStringList entries =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System);
-    for (const QString& entry : entries) {
-        bool isNumber = false;
-        const int descriptor = entry.toInt(&isNumber);
-        if (isNumber) {
-            descriptors.insert(descriptor);
-        }
-    }
-    return descriptors;
+    return numericEntries(QStringLiteral("/proc/self/fd"));
 }
 
 std::set<int> zombieChildren() {
@@ -77,17 +72,10 @@ bool processAlive(int pid) {
 }
 
 int numberAfter(const QByteArray& text, const QByteArray& prefix) {
-    const qsizetype start = text.indexOf(prefix);
-    if (start < 0) {
-        return -1;
-    }
-    qsizetype end = start + prefix.size();
-    while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
-        ++end;
-    }
-    bool ok = false;
-    const int value = text.mid(start + prefix.size(), end - start - prefix.size()).toInt(&ok);
-    return ok ? value : -1;
+    const QRegularExpression pattern(QRegularExpression::escape(QString::fromUtf8(prefix)) +
+                                     QStringLiteral("(\\d+)"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(text));
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
 }  // namespace pty_testing

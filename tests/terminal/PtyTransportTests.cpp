@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using testing_support::processEventsFor;
 using testing_support::waitUntil;
 
 namespace {
@@ -31,11 +32,10 @@ class ChildRun {
 public:
     struct Observed {
         QByteArray output;
-        int chunks = 0;
         int completions = 0;
         std::optional<int> status;
         bool outputAfterCompletion = false;
-        std::function<void(const QByteArray&)> onChunk;
+        std::function<void()> onChunk;
     };
 
     ~ChildRun() {
@@ -55,16 +55,14 @@ public:
         if (m_pid < 1) {
             return false;
         }
-        m_master = master;
         auto observed = m_observed;
         m_transport = std::make_shared<PTYTransport>(
             master,
             [observed](const QByteArray& chunk) {
                 observed->outputAfterCompletion |= observed->completions > 0;
                 observed->output += chunk;
-                ++observed->chunks;
                 if (observed->onChunk) {
-                    observed->onChunk(chunk);
+                    observed->onChunk();
                 }
             },
             [observed](int status) {
@@ -76,26 +74,23 @@ public:
         return true;
     }
 
-    bool waitForOutput(const QByteArray& text, std::chrono::milliseconds timeout = 10s) {
-        return waitUntil([&] { return m_observed->output.contains(text); }, timeout);
+    bool waitForOutput(const QByteArray& text) {
+        return waitUntil([&] { return m_observed->output.contains(text); });
     }
     bool waitForCompletion(std::chrono::milliseconds timeout = 10s) {
         return waitUntil([&] { return m_observed->completions > 0; }, timeout);
     }
 
     Observed& observed() { return *m_observed; }
+    const QByteArray& output() const { return m_observed->output; }
     PTYTransport& transport() { return *m_transport; }
     int pid() const { return m_pid; }
-    int master() const { return m_master; }
-    // Drops this run's hold on the transport (the reaper may still hold it).
-    void releaseTransport() { m_transport.reset(); }
 
 private:
     std::shared_ptr<Observed> m_observed = std::make_shared<Observed>();
     std::shared_ptr<PTYTransport> m_transport;
     std::thread m_reaper;
     int m_pid = -1;
-    int m_master = -1;
 };
 
 TEST(PtyTransport, exitStatusesFollowTheConventionAndCompleteOnce) {
@@ -112,7 +107,7 @@ TEST(PtyTransport, exitStatusesFollowTheConventionAndCompleteOnce) {
         ASSERT_TRUE(run.start(QString::fromUtf8(command)));
         ASSERT_TRUE(run.waitForCompletion());
         EXPECT_EQ(run.observed().status, expected);
-        testing_support::processEventsFor(50ms);
+        processEventsFor(50ms);
         EXPECT_EQ(run.observed().completions, 1);
     }
 }
@@ -128,16 +123,32 @@ TEST(PtyTransport, theMasterIsCloseOnExecAndNonBlockingRightAfterSpawn) {
     EXPECT_EQ(vira_wait(pid), -1);  // nothing left to wait for
 }
 
-TEST(PtyTransport, theChildStartsInTheFolderWithTheTerminalSizeAndVariables) {
+TEST(PtyTransport, theChildGetsItsFolderSizeVariablesInputInOrderAndResizesFromItsOwnThread) {
     QTemporaryDir folder;
     ChildRun run;
-    ASSERT_TRUE(
-        run.start(QStringLiteral("print -r -- \"PWD:$PWD|SIZE:$(stty size)|$TERM|$COLORTERM\""),
-                  folder.path(), 33, 111));
+    ASSERT_TRUE(run.start(
+        QStringLiteral("print -r -- \"START:$PWD|$(stty size)|$TERM|$COLORTERM|STARTED\"; "
+                       "read first; read second; "
+                       "print -r -- \"END:$(stty size)|$first+$second\""),
+        folder.path(), 33, 111));
+    ASSERT_TRUE(run.waitForOutput("|STARTED"));
+    EXPECT_TRUE(run.output().contains("START:" + QDir(folder.path()).canonicalPath().toUtf8() +
+                                      "|33 111|xterm-256color|truecolor|STARTED"))
+        << run.output().constData();
+    // The reads and writes happen on the transport's own thread, named after its queue.
+    const QStringList tasks =
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    EXPECT_TRUE(std::any_of(tasks.begin(), tasks.end(), [](const QString& task) {
+        return testing_support::readFile(QStringLiteral("/proc/self/task/%1/comm").arg(task))
+                   .trimmed() == "kelo.pty";
+    }));
+
+    run.transport().resize(40, 100);
+    for (const char* input : {"hel", "lo\r", "", "world\r"}) {
+        run.transport().send(input);
+    }
     ASSERT_TRUE(run.waitForCompletion());
-    const QByteArray expected = "PWD:" + QDir(folder.path()).canonicalPath().toUtf8() +
-                                "|SIZE:33 111|xterm-256color|truecolor";
-    EXPECT_TRUE(run.observed().output.contains(expected)) << run.observed().output.constData();
+    EXPECT_TRUE(run.output().contains("END:40 100|hello+world")) << run.output().constData();
     EXPECT_EQ(run.observed().status, 0);
 }
 
@@ -147,8 +158,7 @@ TEST(PtyTransport, aMissingFolderIsReportedInTheTerminalWithStatus126) {
     ASSERT_TRUE(run.waitForCompletion());
     EXPECT_EQ(run.observed().status, 126);
     // The terminal's own output processing turns the message's "\n" into "\r\n".
-    EXPECT_EQ(run.observed().output.toStdString(),
-              "VELK: cannot open the selected working folder.\r\r\n");
+    EXPECT_EQ(run.output().toStdString(), "VELK: cannot open the selected working folder.\r\r\n");
 }
 
 TEST(PtyTransport, allOutputIsDeliveredBeforeCompletion) {
@@ -157,8 +167,8 @@ TEST(PtyTransport, allOutputIsDeliveredBeforeCompletion) {
         QStringLiteral("for i in {1..6000}; do print line; done; print FINAL_OUTPUT_MARKER")));
     ASSERT_TRUE(run.waitForCompletion(30s));
     EXPECT_FALSE(run.observed().outputAfterCompletion);
-    EXPECT_EQ(run.observed().output.count("line\r\n"), 6000);
-    EXPECT_TRUE(run.observed().output.endsWith("FINAL_OUTPUT_MARKER\r\n"));
+    EXPECT_EQ(run.output().count("line\r\n"), 6000);
+    EXPECT_TRUE(run.output().endsWith("FINAL_OUTPUT_MARKER\r\n"));
 }
 
 TEST(PtyTransport, aFloodIsDeliveredCompleteAndInOrderWhileTheMainThreadLagsBehind) {
@@ -167,7 +177,7 @@ TEST(PtyTransport, aFloodIsDeliveredCompleteAndInOrderWhileTheMainThreadLagsBehi
     // after its status is known.
     ChildRun run;
     int slowChunks = 8;
-    run.observed().onChunk = [&](const QByteArray&) {
+    run.observed().onChunk = [&] {
         if (slowChunks-- > 0) {
             QThread::msleep(100);
         }
@@ -176,7 +186,7 @@ TEST(PtyTransport, aFloodIsDeliveredCompleteAndInOrderWhileTheMainThreadLagsBehi
         QStringLiteral("stty raw -echo; for i in {1..40}; do head -c 262144 /dev/zero | tr '\\0' "
                        "$(printf \"\\\\$(printf %o $((96 + i % 26)))\"); done; print -n END")));
     ASSERT_TRUE(run.waitForCompletion(60s));
-    const QByteArray& output = run.observed().output;
+    const QByteArray& output = run.output();
     ASSERT_EQ(output.size(), 40 * 262144 + 3);
     for (int i = 1; i <= 40; ++i) {
         const char expected = char(96 + i % 26);
@@ -201,57 +211,31 @@ TEST(PtyTransport, aLargePasteReachesARawModeReaderIntactAndInOrder) {
     const QByteArray paste = QByteArray("abc123").repeated(50000);
     run.transport().send(paste);
     ASSERT_TRUE(run.waitForCompletion(30s));
-    EXPECT_TRUE(run.observed().output.contains("PASTE_DONE"));
-    const QByteArray received =
-        testing_support::readFile(folder.filePath(QStringLiteral("received")));
-    EXPECT_EQ(received.size(), paste.size()) << run.observed().output.constData();
+    EXPECT_TRUE(run.output().contains("PASTE_DONE"));
+    const QByteArray received = testing_support::readFile(folder.filePath("received"));
+    EXPECT_EQ(received.size(), paste.size()) << run.output().constData();
     EXPECT_TRUE(received == paste);
 }
 
-TEST(PtyTransport, inputReachesTheChildInTheOrderSent) {
+TEST(PtyTransport, stopEndsTheChildAndEverythingItStartedInItsGroupEvenRightAfterTheStart) {
     ChildRun run;
     ASSERT_TRUE(
-        run.start(QStringLiteral("read first; read second; print -r -- \"INPUT:$first+$second\"")));
-    run.transport().send("hel");
-    run.transport().send("lo\r");
-    run.transport().send("");
-    run.transport().send("world\r");
-    ASSERT_TRUE(run.waitForCompletion());
-    EXPECT_TRUE(run.observed().output.contains("INPUT:hello+world"))
-        << run.observed().output.constData();
-    EXPECT_EQ(run.observed().status, 0);
-}
-
-TEST(PtyTransport, resizeReachesTheChild) {
-    ChildRun run;
-    ASSERT_TRUE(run.start(QStringLiteral("read go; print -r -- \"SIZE:$(stty size)\"")));
-    run.transport().resize(40, 100);
-    run.transport().send("\r");
-    ASSERT_TRUE(run.waitForCompletion());
-    EXPECT_TRUE(run.observed().output.contains("SIZE:40 100")) << run.observed().output.constData();
-}
-
-TEST(PtyTransport, stopEndsTheChildAndEverythingItStartedInItsGroup) {
-    ChildRun run;
-    ASSERT_TRUE(run.start(QStringLiteral("sleep 30 & print -r -- GRANDCHILD:$!; sleep 30")));
-    ASSERT_TRUE(run.waitForOutput("GRANDCHILD:"));
-    ASSERT_TRUE(waitUntil([&] { return run.observed().output.contains("\n"); }));
-    const int grandchild = pty_testing::numberAfter(run.observed().output, "GRANDCHILD:");
+        run.start(QStringLiteral("sleep 30 & print -r -- \"GRANDCHILD:${!}|end\"; sleep 30")));
+    ASSERT_TRUE(run.waitForOutput("|end"));
+    const int grandchild = pty_testing::numberAfter(run.output(), "GRANDCHILD:");
     ASSERT_GT(grandchild, 1);
     EXPECT_TRUE(pty_testing::processAlive(grandchild));
     run.transport().stop(run.pid());
     ASSERT_TRUE(run.waitForCompletion());
     EXPECT_EQ(run.observed().status, 143);
     EXPECT_TRUE(waitUntil([&] { return !pty_testing::processAlive(grandchild); }));
-}
 
-TEST(PtyTransport, aStopRightAfterTheStartStillEndsTheChild) {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        ChildRun run;
-        ASSERT_TRUE(run.start(QStringLiteral("sleep 30")));
-        run.transport().stop(run.pid());
-        ASSERT_TRUE(run.waitForCompletion());
-        EXPECT_EQ(run.observed().status, 143);
+        ChildRun early;
+        ASSERT_TRUE(early.start(QStringLiteral("sleep 30")));
+        early.transport().stop(early.pid());
+        ASSERT_TRUE(early.waitForCompletion());
+        EXPECT_EQ(early.observed().status, 143);
     }
 }
 
@@ -260,7 +244,7 @@ TEST(PtyTransport, aBackgroundProcessHoldingTheTerminalDoesNotDelayCompletion) {
     ASSERT_TRUE(run.start(QStringLiteral("sleep 30 & print -r -- BACKGROUND:$!; exit 3")));
     ASSERT_TRUE(run.waitForCompletion(20s));
     EXPECT_EQ(run.observed().status, 3);
-    const int background = pty_testing::numberAfter(run.observed().output, "BACKGROUND:");
+    const int background = pty_testing::numberAfter(run.output(), "BACKGROUND:");
     ASSERT_GT(background, 1);
     ::kill(background, SIGKILL);
 }
@@ -274,7 +258,7 @@ TEST(PtyTransport, sendResizeAndCloseAfterCloseDoNothingAndCompletionStillArrive
     run.transport().close();
     run.transport().send("ignored\r");
     run.transport().resize(10, 10);
-    testing_support::processEventsFor(100ms);
+    processEventsFor(100ms);
     EXPECT_EQ(run.observed().completions, 0);  // the status is not known yet
     run.transport().stop(run.pid());
     ASSERT_TRUE(run.waitForCompletion());
@@ -283,40 +267,8 @@ TEST(PtyTransport, sendResizeAndCloseAfterCloseDoNothingAndCompletionStillArrive
     run.transport().send("late");
     run.transport().close();
     run.transport().stop(run.pid());
-    testing_support::processEventsFor(100ms);
+    processEventsFor(100ms);
     EXPECT_EQ(run.observed().completions, 1);
-}
-
-TEST(PtyTransport, theIoThreadIsNamedAfterItsQueue) {
-    ChildRun run;
-    ASSERT_TRUE(run.start(QStringLiteral("sleep 30")));
-    const auto ioThreadNamed = [] {
-        for (const QString& task :
-             QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
-            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "kelo.pty") {
-                return true;
-            }
-        }
-        return false;
-    };
-    EXPECT_TRUE(waitUntil(ioThreadNamed));
-    run.transport().stop(run.pid());
-    ASSERT_TRUE(run.waitForCompletion());
-}
-
-TEST(PtyTransport, aReleasedTransportLeavesNoDescriptorBehind) {
-    const std::set<int> before = pty_testing::openDescriptors();
-    {
-        ChildRun run;
-        ASSERT_TRUE(run.start(QStringLiteral("print started; sleep 30")));
-        ASSERT_TRUE(run.waitForOutput("started"));
-        // Released while the child runs: the reaper's hold keeps it until the child ends.
-        run.releaseTransport();
-        ::kill(-run.pid(), SIGTERM);
-    }
-    EXPECT_TRUE(waitUntil([&] { return pty_testing::openDescriptors() == before; }));
-    EXPECT_TRUE(pty_testing::zombieChildren().empty());
 }
 
 }  // namespace

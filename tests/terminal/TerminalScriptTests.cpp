@@ -6,7 +6,7 @@
 // Commands (one per line, "#" starts a comment):
 //   screen R C                 a new R × C screen (default 24 × 80)
 //   feed BYTES | text TEXT     output as raw bytes / as decoded text
-//   resize R C
+//   resize R C | size R C      change / expect the grid size
 //   row N TEXT                 visible row N, trailing blanks trimmed
 //   cell R C key=value …       text="…" fg=RRGGBB|none bg=… bold=0|1 inverse=0|1 cont=0|1
 //   cursor R C | wrap 0|1 | region TOP BOTTOM
@@ -15,6 +15,7 @@
 //   replies BYTES              the replies sent since the last check, concatenated
 //   plain TEXT | scrollback N | history I TEXT (scrollback line I, trimmed)
 // Escapes in BYTES and TEXT: \e \r \n \t \b \a \\ \s (a space) \xNN \u{HEX} (as UTF-8).
+// After every command the screen's invariants must hold.
 #include "terminal/TerminalScreen.h"
 
 #include <gtest/gtest.h>
@@ -23,11 +24,18 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cstring>
+#include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace {
 
 QByteArray unescape(const QString& text) {
+    static const char kCodes[] = "ernbtas";
+    static const char kBytes[] = "\x1b\r\n\b\t\a ";
     const QByteArray utf8 = text.toUtf8();
     QByteArray out;
     for (qsizetype i = 0; i < utf8.size(); ++i) {
@@ -36,43 +44,18 @@ QByteArray unescape(const QString& text) {
             continue;
         }
         const char code = utf8[++i];
-        switch (code) {
-            case 'e':
-                out += '\x1b';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'a':
-                out += '\a';
-                break;
-            case 's':
-                out += ' ';
-                break;
-            case 'x':
-                out += char(utf8.mid(i + 1, 2).toInt(nullptr, 16));
-                i += 2;
-                break;
-            case 'u': {
-                const qsizetype close = utf8.indexOf('}', i);
-                const char32_t scalar =
-                    char32_t(utf8.mid(i + 2, close - i - 2).toUInt(nullptr, 16));
-                out += QString::fromUcs4(&scalar, 1).toUtf8();
-                i = close;
-                break;
-            }
-            default:
-                out += code;
-                break;
+        if (const char* simple = std::strchr(kCodes, code); simple && code) {
+            out += kBytes[simple - kCodes];
+        } else if (code == 'x') {
+            out += char(utf8.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
+        } else if (code == 'u') {
+            const qsizetype close = utf8.indexOf('}', i);
+            const char32_t scalar = char32_t(utf8.mid(i + 2, close - i - 2).toUInt(nullptr, 16));
+            out += QString::fromUcs4(&scalar, 1).toUtf8();
+            i = close;
+        } else {
+            out += code;
         }
     }
     return out;
@@ -87,13 +70,6 @@ QString historyText(const TerminalScreen& screen, int index) {
         text.chop(1);
     }
     return text;
-}
-
-std::optional<TerminalColor> colorValue(const QString& value) {
-    if (value == QLatin1String("none")) {
-        return std::nullopt;
-    }
-    return TerminalColor::fromHex(value);
 }
 
 QString describe(const std::optional<TerminalColor>& color) {
@@ -116,64 +92,58 @@ QList<QPair<QString, QString>> attributes(const QString& text) {
     return result;
 }
 
-enum class Split { Whole, ByteByByte, AtPosition };
+QString flag(bool value) {
+    return QString::number(int(value));
+}
 
-struct ScriptRun {
-    Split split = Split::Whole;
-    int position = 0;  // for AtPosition
-    QString label() const {
-        switch (split) {
-            case Split::Whole:
-                return QStringLiteral("fed whole");
-            case Split::ByteByByte:
-                return QStringLiteral("fed byte by byte");
-            case Split::AtPosition:
-                return QStringLiteral("fed cut at byte %1").arg(position);
-        }
-        return {};
-    }
-};
+QString pair(int first, int second) {
+    return QStringLiteral("%1 %2").arg(first).arg(second);
+}
 
-void checkCell(const QString& where, const TerminalCell& cell, const QString& expectations) {
-    for (const auto& [key, value] : attributes(expectations)) {
-        if (key == QLatin1String("text")) {
-            EXPECT_EQ(cell.text, value) << qPrintable(where);
-        } else if (key == QLatin1String("fg")) {
-            EXPECT_EQ(describe(cell.foreground), describe(colorValue(value))) << qPrintable(where);
-        } else if (key == QLatin1String("bg")) {
-            EXPECT_EQ(describe(cell.background), describe(colorValue(value))) << qPrintable(where);
-        } else if (key == QLatin1String("bold")) {
-            EXPECT_EQ(cell.bold, value == QLatin1String("1")) << qPrintable(where);
-        } else if (key == QLatin1String("inverse")) {
-            EXPECT_EQ(cell.inverse, value == QLatin1String("1")) << qPrintable(where);
-        } else if (key == QLatin1String("cont")) {
-            EXPECT_EQ(cell.continuation, value == QLatin1String("1")) << qPrintable(where);
-        } else {
-            ADD_FAILURE() << qPrintable(where) << ": unknown cell key " << qPrintable(key);
+// Checks key=value expectations against the values named by `actual`.
+void expectValues(const std::string& where, const std::map<QString, QString>& actual,
+                  const QString& expectations) {
+    for (auto [key, value] : attributes(expectations)) {
+        ASSERT_TRUE(actual.count(key)) << where << ": unknown key " << qPrintable(key);
+        if ((key == "fg" || key == "bg") && value != "none") {
+            value = TerminalColor::fromHex(value).hex();
         }
+        EXPECT_EQ(actual.at(key).toStdString(), value.toStdString())
+            << where << ", " << qPrintable(key);
     }
 }
 
-void feedSplit(TerminalScreen& screen, const QByteArray& bytes, const ScriptRun& run) {
-    switch (run.split) {
-        case Split::Whole:
-            screen.feed(QByteArrayView(bytes));
-            break;
-        case Split::ByteByByte:
-            for (const char byte : bytes) {
-                screen.feed(QByteArrayView(&byte, 1));
-            }
-            break;
-        case Split::AtPosition: {
-            const qsizetype cut = std::min<qsizetype>(run.position, bytes.size());
-            screen.feed(QByteArrayView(bytes.constData(), cut));
-            screen.feed(QByteArrayView(bytes.constData() + cut, bytes.size() - cut));
-            break;
-        }
-    }
+void expectCell(const std::string& where, const TerminalCell& cell, const QString& expectations) {
+    expectValues(where,
+                 {{"text", cell.text},
+                  {"fg", describe(cell.foreground)},
+                  {"bg", describe(cell.background)},
+                  {"bold", flag(cell.bold)},
+                  {"inverse", flag(cell.inverse)},
+                  {"cont", flag(cell.continuation)}},
+                 expectations);
 }
 
-void runScript(const QString& name, const QStringList& lines, const ScriptRun& run) {
+// How each feed is cut: kWhole, kByteByByte, or in two at byte `cut`.
+constexpr int kWhole = -1;
+constexpr int kByteByByte = 0;
+
+void feedCut(TerminalScreen& screen, const QByteArray& bytes, int cut) {
+    if (cut == kByteByByte) {
+        for (const char byte : bytes) {
+            screen.feed(QByteArrayView(&byte, 1));
+        }
+        return;
+    }
+    const qsizetype first = cut == kWhole ? bytes.size() : std::min<qsizetype>(cut, bytes.size());
+    screen.feed(QByteArrayView(bytes.constData(), first));
+    screen.feed(QByteArrayView(bytes.constData() + first, bytes.size() - first));
+}
+
+void runScript(const QString& name, const QStringList& lines, int cut) {
+    const QString how = cut == kWhole        ? QStringLiteral("fed whole")
+                        : cut == kByteByByte ? QStringLiteral("fed byte by byte")
+                                             : QStringLiteral("fed cut at byte %1").arg(cut);
     auto screen = std::make_unique<TerminalScreen>();
     QByteArray replies;
     auto connect = [&replies](TerminalScreen& target) {
@@ -185,75 +155,68 @@ void runScript(const QString& name, const QStringList& lines, const ScriptRun& r
         if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) {
             continue;
         }
-        const QString where =
-            QStringLiteral("%1:%2 (%3)").arg(name).arg(number + 1).arg(run.label());
+        const std::string where =
+            QStringLiteral("%1:%2 (%3)").arg(name).arg(number + 1).arg(how).toStdString();
         const qsizetype space = line.indexOf(QLatin1Char(' '));
         const QString command = line.left(space < 0 ? line.size() : space);
         const QString rest = space < 0 ? QString() : line.mid(space + 1);
         const QStringList words = rest.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (command == QLatin1String("screen")) {
-            screen =
-                std::make_unique<TerminalScreen>(words.value(0).toInt(), words.value(1).toInt());
+        const int first = words.value(0).toInt();
+        const int second = words.value(1).toInt();
+        // Checks compare what they read from the screen with the rest of their line.
+        std::optional<QString> actual;
+        QString expected = QString::fromUtf8(unescape(rest));
+        if (command == "screen") {
+            screen = std::make_unique<TerminalScreen>(first, second);
             connect(*screen);
             replies.clear();
-        } else if (command == QLatin1String("feed")) {
-            feedSplit(*screen, unescape(rest), run);
-        } else if (command == QLatin1String("text")) {
-            screen->feed(QStringView(QString::fromUtf8(unescape(rest))));
-        } else if (command == QLatin1String("resize")) {
-            screen->resize(words.value(0).toInt(), words.value(1).toInt());
-        } else if (command == QLatin1String("row")) {
-            const int row = words.value(0).toInt();
-            const QString expected =
-                QString::fromUtf8(unescape(rest.mid(words.value(0).size() + 1)));
-            EXPECT_EQ(screen->rowText(row), expected) << qPrintable(where);
-        } else if (command == QLatin1String("history")) {
-            const int index = words.value(0).toInt();
-            ASSERT_LT(index, screen->scrollbackSize()) << qPrintable(where);
-            const QString expected =
-                QString::fromUtf8(unescape(rest.mid(words.value(0).size() + 1)));
-            EXPECT_EQ(historyText(*screen, index), expected) << qPrintable(where);
-        } else if (command == QLatin1String("cell")) {
-            const int row = words.value(0).toInt();
-            const int column = words.value(1).toInt();
-            checkCell(where, screen->cell(row, column), rest);
-        } else if (command == QLatin1String("style")) {
-            checkCell(where, screen->style(), rest);
-        } else if (command == QLatin1String("cursor")) {
-            EXPECT_EQ(screen->row(), words.value(0).toInt()) << qPrintable(where);
-            EXPECT_EQ(screen->column(), words.value(1).toInt()) << qPrintable(where);
-        } else if (command == QLatin1String("wrap")) {
-            EXPECT_EQ(screen->pendingWrap(), words.value(0) == QLatin1String("1"))
-                << qPrintable(where);
-        } else if (command == QLatin1String("region")) {
-            EXPECT_EQ(screen->scrollTop(), words.value(0).toInt()) << qPrintable(where);
-            EXPECT_EQ(screen->scrollBottom(), words.value(1).toInt()) << qPrintable(where);
-        } else if (command == QLatin1String("modes")) {
-            for (const auto& [key, value] : attributes(rest)) {
-                const bool expected = value == QLatin1String("1");
-                if (key == QLatin1String("cursorVisible")) {
-                    EXPECT_EQ(screen->cursorVisible(), expected) << qPrintable(where);
-                } else if (key == QLatin1String("bracketedPaste")) {
-                    EXPECT_EQ(screen->bracketedPaste(), expected) << qPrintable(where);
-                } else if (key == QLatin1String("applicationCursor")) {
-                    EXPECT_EQ(screen->applicationCursor(), expected) << qPrintable(where);
-                } else if (key == QLatin1String("alternate")) {
-                    EXPECT_EQ(screen->alternateScreenActive(), expected) << qPrintable(where);
-                } else {
-                    ADD_FAILURE() << qPrintable(where) << ": unknown mode " << qPrintable(key);
-                }
+        } else if (command == "feed") {
+            feedCut(*screen, unescape(rest), cut);
+        } else if (command == "text") {
+            screen->feed(QStringView(expected));
+        } else if (command == "resize") {
+            screen->resize(first, second);
+        } else if (command == "cell") {
+            expectCell(where, screen->cell(first, second), rest);
+        } else if (command == "style") {
+            expectCell(where, screen->style(), rest);
+        } else if (command == "modes") {
+            expectValues(where,
+                         {{"cursorVisible", flag(screen->cursorVisible())},
+                          {"bracketedPaste", flag(screen->bracketedPaste())},
+                          {"applicationCursor", flag(screen->applicationCursor())},
+                          {"alternate", flag(screen->alternateScreenActive())}},
+                         rest);
+        } else if (command == "size") {
+            actual = pair(screen->rows(), screen->columns());
+        } else if (command == "cursor") {
+            actual = pair(screen->row(), screen->column());
+        } else if (command == "region") {
+            actual = pair(screen->scrollTop(), screen->scrollBottom());
+        } else if (command == "wrap") {
+            actual = flag(screen->pendingWrap());
+        } else if (command == "scrollback") {
+            actual = QString::number(screen->scrollbackSize());
+        } else if (command == "plain") {
+            actual = screen->plainText();
+        } else if (command == "replies") {
+            actual = QString::fromUtf8(std::exchange(replies, {}));
+        } else if (command == "row" || command == "history") {
+            // The text after the row or history line number.
+            expected = QString::fromUtf8(unescape(rest.mid(words.value(0).size() + 1)));
+            if (command == "row") {
+                actual = screen->rowText(first);
+            } else {
+                ASSERT_LT(first, screen->scrollbackSize()) << where;
+                actual = historyText(*screen, first);
             }
-        } else if (command == QLatin1String("replies")) {
-            EXPECT_EQ(replies, unescape(rest)) << qPrintable(where);
-            replies.clear();
-        } else if (command == QLatin1String("plain")) {
-            EXPECT_EQ(screen->plainText(), QString::fromUtf8(unescape(rest))) << qPrintable(where);
-        } else if (command == QLatin1String("scrollback")) {
-            EXPECT_EQ(screen->scrollbackSize(), words.value(0).toInt()) << qPrintable(where);
         } else {
-            FAIL() << qPrintable(where) << ": unknown command " << qPrintable(command);
+            FAIL() << where << ": unknown command " << qPrintable(command);
         }
-        EXPECT_EQ(screen->invariantViolation(), QString()) << qPrintable(where);
+        if (actual) {
+            EXPECT_EQ(actual->toStdString(), expected.toStdString()) << where;
+        }
+        EXPECT_EQ(screen->invariantViolation(), QString()) << where;
     }
 }
 
@@ -283,24 +246,16 @@ TEST_P(TerminalScript, givesTheExpectedScreenHoweverTheOutputIsChunked) {
             longestFeed = std::max<int>(longestFeed, unescape(line.trimmed().mid(5)).size());
         }
     }
-    runScript(name, lines, {Split::Whole, 0});
-    if (HasFailure()) {
-        return;  // one report is enough
-    }
-    runScript(name, lines, {Split::ByteByByte, 0});
-    for (int position = 1; position < longestFeed && !HasFailure(); ++position) {
-        runScript(name, lines, {Split::AtPosition, position});
+    // One report is enough: stop at the first way of feeding that fails.
+    for (int cut = kWhole; cut < longestFeed && !HasFailure(); ++cut) {
+        runScript(name, lines, cut);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, TerminalScript, ::testing::ValuesIn(scriptNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param.substr(0, info.param.find('.'));
-                             for (char& character : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(character))) {
-                                     character = '_';
-                                 }
-                             }
+                             std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
 

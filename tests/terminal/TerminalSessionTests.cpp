@@ -14,109 +14,89 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using testing_support::processEventsFor;
 using testing_support::waitUntil;
 
 namespace {
 
-// A session started in the temporary folder, with its finish calls counted.
-struct StartedSession {
+// A session in the temporary folder, with its finish calls counted and its screen's text
+// taken at the last one.
+struct SessionRun {
     std::shared_ptr<TerminalSession> session;
-    std::shared_ptr<int> finishes = std::make_shared<int>(0);
+    int finishes = 0;
+    QString textAtFinish;
 
-    explicit StartedSession(const QString& command, const QString& directory = QDir::tempPath())
+    explicit SessionRun(const QString& command, bool start = true)
         : session(TerminalSession::create(QStringLiteral("shell"), QStringLiteral("Test"), command,
-                                          directory)) {
-        session->setOnFinish([finishes = finishes](TerminalSession&) { ++*finishes; });
-        session->start();
+                                          QDir::tempPath())) {
+        session->setOnFinish([this](TerminalSession& finished) {
+            ++finishes;
+            textAtFinish = finished.screen().plainText();
+        });
+        if (start) {
+            session->start();
+        }
     }
+    SessionRun(const SessionRun&) = delete;
+    SessionRun& operator=(const SessionRun&) = delete;
 
     bool waitForFinish(std::chrono::milliseconds timeout = 15s) {
-        return waitUntil([&] { return *finishes > 0; }, timeout);
-    }
-    bool waitForText(const QString& text, std::chrono::milliseconds timeout = 15s) {
-        return waitUntil([&] { return session->screen().plainText().contains(text); }, timeout);
+        return waitUntil([&] { return finishes > 0; }, timeout);
     }
     QString text() const { return session->screen().plainText(); }
 };
 
-TEST(TerminalSession, aCommandsExitCodeIsPublishedAndOnFinishIsCalledOnce) {
-    StartedSession run(QStringLiteral("print SESSION_MARKER; exit 7"));
+TEST(TerminalSession, inputRoundTripsTheExitCodeIsPublishedAndOnFinishIsCalledOnce) {
+    SessionRun run(QStringLiteral("read line; print -r -- \"INPUT:$line\"; exit 7"), false);
+    run.session->send(QStringLiteral("early\r"));  // before the start: dropped
+    EXPECT_EQ(run.session->revision(), 0u);
+    run.session->start();
     EXPECT_TRUE(run.session->running());
     EXPECT_GE(run.session->pid(), 1);
     int runningChanges = 0;
     QObject::connect(run.session.get(), &TerminalSession::runningChanged,
                      [&] { ++runningChanges; });
+    run.session->send(QStringLiteral("hello\r"));
     ASSERT_TRUE(run.waitForFinish());
     EXPECT_FALSE(run.session->running());
     EXPECT_EQ(run.session->exitCode(), 7);
-    EXPECT_TRUE(run.text().contains(QStringLiteral("SESSION_MARKER")));
-    EXPECT_GE(run.session->revision(), 1u);
+    EXPECT_TRUE(run.text().contains(QStringLiteral("INPUT:hello")));
+    EXPECT_FALSE(run.text().contains(QStringLiteral("early")));
     EXPECT_EQ(runningChanges, 1);
     // After the end, input, stop and a second start change nothing.
     const quint64 revision = run.session->revision();
     run.session->send(QStringLiteral("ignored\r"));
     run.session->stop();
     run.session->start();
-    testing_support::processEventsFor(100ms);
-    EXPECT_EQ(*run.finishes, 1);
+    processEventsFor(100ms);
+    EXPECT_EQ(run.finishes, 1);
     EXPECT_EQ(run.session->revision(), revision);
     EXPECT_EQ(run.session->exitCode(), 7);
 }
 
 TEST(TerminalSession, theSearchPathStartsWithTheUsersToolFolders) {
-    auto session =
-        TerminalSession::create(QStringLiteral("shell"), QStringLiteral("Test"),
-                                QStringLiteral("print -r -- \"PATH=$PATH\""), QDir::tempPath());
-    session->resize(24, 1000);  // one line for the whole path
-    int finishes = 0;
-    session->setOnFinish([&](TerminalSession&) { ++finishes; });
-    session->start();
-    ASSERT_TRUE(waitUntil([&] { return finishes > 0; }));
-    const QString text = session->screen().plainText();
-    const QString home = QDir::homePath();
-    EXPECT_TRUE(text.contains(QStringLiteral("PATH=%1/.local/bin:%1/.kimi-code/bin:%1/.cargo/bin:"
-                                             "/opt/homebrew/bin:/usr/local/bin:")
-                                  .arg(home)))
-        << text.toStdString();
-    EXPECT_EQ(session->exitCode(), 0);
-}
-
-TEST(TerminalSession, inputSentBeforeStartIsDroppedAndInputWhileRunningRoundTrips) {
-    auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("Test"),
-                                           QStringLiteral("read line; print -r -- \"INPUT:$line\""),
-                                           QDir::tempPath());
-    int finishes = 0;
-    session->setOnFinish([&](TerminalSession&) { ++finishes; });
-    session->send(QStringLiteral("early\r"));
-    EXPECT_EQ(session->revision(), 0u);
-    session->start();
-    session->send(QStringLiteral("hello\r"));
-    ASSERT_TRUE(waitUntil([&] { return finishes > 0; }));
-    EXPECT_EQ(session->exitCode(), 0);
-    EXPECT_TRUE(session->screen().plainText().contains(QStringLiteral("INPUT:hello")));
-    EXPECT_FALSE(session->screen().plainText().contains(QStringLiteral("early")));
+    SessionRun run(QStringLiteral("print -r -- \"PATH=$PATH\""), false);
+    run.session->resize(24, 1000);  // one line for the whole path
+    run.session->start();
+    ASSERT_TRUE(run.waitForFinish());
+    EXPECT_TRUE(
+        run.text().contains(QStringLiteral("PATH=%1/.local/bin:%1/.kimi-code/bin:%1/.cargo/bin:"
+                                           "/opt/homebrew/bin:/usr/local/bin:")
+                                .arg(QDir::homePath())))
+        << run.text().toStdString();
+    EXPECT_EQ(run.session->exitCode(), 0);
 }
 
 TEST(TerminalSession, allOutputIsInTheScreenWhenOnFinishRuns) {
-    auto session = TerminalSession::create(
-        QStringLiteral("shell"), QStringLiteral("Test"),
-        QStringLiteral("for i in {1..6000}; do print line; done; print FINAL_OUTPUT_MARKER"),
-        QDir::tempPath());
-    bool markerAtFinish = false;
-    int finishes = 0;
-    session->setOnFinish([&](TerminalSession& finished) {
-        ++finishes;
-        markerAtFinish =
-            finished.screen().plainText().contains(QStringLiteral("FINAL_OUTPUT_MARKER"));
-    });
-    session->start();
-    ASSERT_TRUE(waitUntil([&] { return finishes > 0; }, 30s));
-    EXPECT_TRUE(markerAtFinish);
-    EXPECT_EQ(session->exitCode(), 0);
+    SessionRun run(
+        QStringLiteral("for i in {1..6000}; do print line; done; print FINAL_OUTPUT_MARKER"));
+    ASSERT_TRUE(run.waitForFinish(30s));
+    EXPECT_TRUE(run.textAtFinish.contains(QStringLiteral("FINAL_OUTPUT_MARKER")));
+    EXPECT_EQ(run.session->exitCode(), 0);
 }
 
 TEST(TerminalSession, theCursorPositionQueryIsAnsweredWithoutUserAction) {
-    StartedSession run(
+    SessionRun run(
         QStringLiteral("stty raw -echo; print -n $'\\e[6n'; read -r -d R reply; stty sane; "
                        "print -r -- \"CPR:${reply#*\\[}\""));
     ASSERT_TRUE(run.waitForFinish());
@@ -125,7 +105,7 @@ TEST(TerminalSession, theCursorPositionQueryIsAnsweredWithoutUserAction) {
 }
 
 TEST(TerminalSession, resizeReachesTheChildClampedToTheScreensMinimum) {
-    StartedSession run(QStringLiteral("read go; print -r -- \"SIZE:$(stty size)\""));
+    SessionRun run(QStringLiteral("read go; print -r -- \"SIZE:$(stty size)\""));
     run.session->resize(1, 1);
     EXPECT_EQ(run.session->screen().rows(), 3);
     EXPECT_EQ(run.session->screen().columns(), 10);
@@ -134,23 +114,19 @@ TEST(TerminalSession, resizeReachesTheChildClampedToTheScreensMinimum) {
     EXPECT_TRUE(run.text().contains(QStringLiteral("SIZE:3 10"))) << run.text().toStdString();
 }
 
-TEST(TerminalSession, stopEndsTheChildWithTheTerminateSignal) {
-    StartedSession run(QStringLiteral("sleep 30"));
-    run.session->stop();
-    ASSERT_TRUE(run.waitForFinish());
-    EXPECT_FALSE(run.session->running());
-    EXPECT_EQ(run.session->exitCode(), 143);
-    EXPECT_EQ(*run.finishes, 1);
-}
-
-TEST(TerminalSession, aChildIgnoringTheTerminateSignalIsKilledASecondAfterStop) {
-    StartedSession run(QStringLiteral("trap '' TERM; print READY; sleep 30"));
-    ASSERT_TRUE(run.waitForText(QStringLiteral("READY")));
-    run.session->stop();
-    testing_support::processEventsFor(500ms);
-    EXPECT_TRUE(run.session->running());
-    ASSERT_TRUE(run.waitForFinish());
-    EXPECT_EQ(run.session->exitCode(), 137);
+TEST(TerminalSession, stopTerminatesAndKillsAChildIgnoringThatASecondLater) {
+    SessionRun sleeper(QStringLiteral("sleep 30"));
+    SessionRun stubborn(QStringLiteral("trap '' TERM; print READY; sleep 30"));
+    ASSERT_TRUE(waitUntil([&] { return stubborn.text().contains(QStringLiteral("READY")); }));
+    sleeper.session->stop();
+    stubborn.session->stop();
+    processEventsFor(500ms);
+    EXPECT_TRUE(stubborn.session->running());
+    ASSERT_TRUE(sleeper.waitForFinish());
+    EXPECT_EQ(sleeper.session->exitCode(), 143);
+    ASSERT_TRUE(stubborn.waitForFinish());
+    EXPECT_EQ(stubborn.session->exitCode(), 137);
+    EXPECT_EQ(sleeper.finishes + stubborn.finishes, 2);
 }
 
 TEST(TerminalSession, aFailedStartShowsTheSystemsReasonAndCanBeRetried) {
@@ -164,41 +140,31 @@ TEST(TerminalSession, aFailedStartShowsTheSystemsReasonAndCanBeRetried) {
     rlimit lowered = original;
     lowered.rlim_cur = rlim_t(lowestFree);
 
-    auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("Test"),
-                                           QStringLiteral("exit 5"), QDir::tempPath());
-    int finishes = 0;
-    session->setOnFinish([&](TerminalSession&) { ++finishes; });
+    SessionRun run(QStringLiteral("exit 5"), false);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    session->start();
+    run.session->start();
     ::setrlimit(RLIMIT_NOFILE, &original);
 
-    EXPECT_EQ(finishes, 1);
-    EXPECT_FALSE(session->running());
-    EXPECT_EQ(session->exitCode(), -1);
-    EXPECT_EQ(session->revision(), 1u);
-    EXPECT_EQ(session->screen().plainText(),
-              QStringLiteral("Could not start the terminal: Too many open files"));
+    EXPECT_EQ(run.finishes, 1);
+    EXPECT_FALSE(run.session->running());
+    EXPECT_EQ(run.session->exitCode(), -1);
+    EXPECT_EQ(run.session->revision(), 1u);
+    EXPECT_EQ(run.text(), QStringLiteral("Could not start the terminal: Too many open files"));
 
-    session->start();
-    EXPECT_TRUE(session->running());
-    ASSERT_TRUE(waitUntil([&] { return finishes == 2; }));
-    EXPECT_EQ(session->exitCode(), 5);
+    run.session->start();
+    EXPECT_TRUE(run.session->running());
+    ASSERT_TRUE(waitUntil([&] { return run.finishes == 2; }));
+    EXPECT_EQ(run.session->exitCode(), 5);
 }
 
 TEST(TerminalSession, letGoOfWhileRunningEndsTheChildsGroup) {
-    auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("Test"),
-                                           QStringLiteral("sleep 30 & print -r -- CHILD:$!; wait"),
-                                           QDir::tempPath());
-    session->start();
-    ASSERT_TRUE(waitUntil([&] {
-        return session->screen().plainText().contains(QStringLiteral("CHILD:")) &&
-               session->screen().plainText().back().isDigit();
-    }));
-    const int shell = session->pid();
-    const int grandchild =
-        pty_testing::numberAfter(session->screen().plainText().toUtf8(), "CHILD:");
+    auto run = std::make_unique<SessionRun>(
+        QStringLiteral("sleep 30 & print -r -- \"CHILD:${!}|\"; wait"));
+    ASSERT_TRUE(waitUntil([&] { return run->text().contains(QLatin1Char('|')); }));
+    const int shell = run->session->pid();
+    const int grandchild = pty_testing::numberAfter(run->text().toUtf8(), "CHILD:");
     ASSERT_GT(grandchild, 1);
-    session.reset();
+    run.reset();
     EXPECT_TRUE(waitUntil([&] {
         return !pty_testing::processAlive(shell) && !pty_testing::processAlive(grandchild) &&
                pty_testing::children().empty();
@@ -207,10 +173,10 @@ TEST(TerminalSession, letGoOfWhileRunningEndsTheChildsGroup) {
 
 TEST(TerminalSession, twoHundredSessionsLeaveNoDescriptorsAndNoZombiesBehind) {
     {
-        StartedSession warmUp(QStringLiteral("exit 0"));  // one-time descriptors of the loop
+        SessionRun warmUp(QStringLiteral("exit 0"));  // one-time descriptors of the loop
         ASSERT_TRUE(warmUp.waitForFinish());
     }
-    testing_support::processEventsFor(100ms);
+    processEventsFor(100ms);
     const std::set<int> before = pty_testing::openDescriptors();
 
     constexpr int kSessions = 200;
