@@ -230,8 +230,7 @@ TEST(ComputerPlanDecoding, missingKeysWrongTypesAndFractionalIdsFailButUnknownKe
         R"({"explanation":"e","steps":[{"id":1e30,"title":"t","action":"k","app":"a","value":""}]})",
         R"({"explanation":"e","steps":[{"id":1,"title":"t","action":"k","app":"a"}]})",
         R"({"explanation":"e","steps":[{"id":1,"title":"t","action":"k","app":"a","value":0}]})",
-        R"({"explanation":"e","steps":[]} trailing)",
-    };
+        R"({"explanation":"e","steps":[]} trailing)"};
     for (const QByteArray& data : bad) {
         const PlanResult result = ComputerPlan::decode(data);
         EXPECT_FALSE(result.ok()) << data.toStdString();

@@ -55,12 +55,9 @@ struct Planning {
     }
 
     explicit Planning(const QList<ComputerStep>& steps) {
-        runner.installed = {
-            {"com.apple.TextEdit",
-             InstalledApplication{"com.apple.TextEdit", "/x/e.desktop", "Editor", {"app"}}},
-            {"com.apple.Safari",
-             InstalledApplication{"com.apple.Safari", "/x/b.desktop", "Browser", {"browser"}}},
-        };
+        for (const QString app : {"com.apple.TextEdit", "com.apple.Safari"}) {
+            runner.installed[app] = InstalledApplication{app, "/x/e.desktop", "App", {"app"}};
+        }
         planner->setStepDelayMs(5);
         host.answer = planJson(steps);
         planner->setTask("do it");
