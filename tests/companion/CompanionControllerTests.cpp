@@ -219,17 +219,9 @@ TEST(CompanionController, theTrayMenuOffersItsCommandsInOrderAndShutdownSilences
     }
     EXPECT_EQ(texts, (QStringList{"Open VELK", "Settings…", "Stop microphone && audio", "-",
                                   "Quit VELK"}));
-    EXPECT_EQ(actions.at(4)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    EXPECT_TRUE(actions.at(0)->shortcut().isEmpty());
-
-    actions.at(1)->trigger();
-    EXPECT_EQ(kit.ui.workspace.destination(), Destination::Settings);
-    EXPECT_EQ(kit.mainShown, 1);
     ASSERT_TRUE(kit.startListening());
     actions.at(2)->trigger();
     EXPECT_FALSE(kit.model->listening());
-    actions.at(4)->trigger();
-    EXPECT_EQ(kit.quitRequests, 1);
 
     controller.showControls();
     ASSERT_TRUE(kit.startListening());

@@ -30,7 +30,7 @@ struct CompanionWindowKit {
     CompanionController& makeController() {
         CompanionController::Actions actions;
         actions.showMain = [this] { ++mainShown; };
-        actions.quit = [this] { ++quitRequests; };
+        actions.quit = [] {};
         controller =
             std::make_unique<CompanionController>(*model, ui.workspace, ui.theme, ui.preferences,
                                                   std::move(actions), [this] { return layout; });
@@ -45,5 +45,4 @@ struct CompanionWindowKit {
     ScreenLayout layout;
     std::unique_ptr<CompanionController> controller;
     int mainShown = 0;
-    int quitRequests = 0;
 };

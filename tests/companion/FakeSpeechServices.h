@@ -38,11 +38,8 @@ public:
         void installTap(BufferConsumer consumer) override { tap = std::move(consumer); }
         void removeTap() override { tap = nullptr; }
         std::optional<QString> start() override {
-            if (startFailure) {
-                return startFailure;
-            }
-            running = true;
-            return std::nullopt;
+            running = !startFailure;
+            return startFailure;
         }
         bool isRunning() const override { return running; }
         void stop() override { running = false; }

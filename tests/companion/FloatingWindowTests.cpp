@@ -69,9 +69,9 @@ protected:
     void makeController(std::unique_ptr<SpeechServices> speech = nullptr) {
         model =
             std::make_unique<CompanionModel>(false, ui.preferences, ui.dialogs, std::move(speech));
-        controller = std::make_unique<CompanionController>(
-            *model, ui.workspace, ui.theme, ui.preferences,
-            CompanionController::Actions{[this] { ++mainShown; }, {}});
+        controller =
+            std::make_unique<CompanionController>(*model, ui.workspace, ui.theme, ui.preferences,
+                                                  CompanionController::Actions{[] {}, [] {}});
         ASSERT_TRUE(waitUntil([&] { return stackingIndex(controller->panel()) >= 0; }));
     }
 
@@ -101,7 +101,6 @@ protected:
     UiFixture ui;
     std::unique_ptr<CompanionModel> model;
     std::unique_ptr<CompanionController> controller;
-    int mainShown = 0;
 };
 
 TEST_F(FloatingWindows, thePetStaysAboveANormalWindowOnEveryDesktopOutOfTheTaskBarAndUnminimized) {
