@@ -69,10 +69,24 @@ protected:
     std::unique_ptr<FilesPage> page;
 };
 
-TEST_F(FilesPageTest, editingShowsTheDotAndSavingAChangedFileAsksBeforeReplacingIt) {
+TEST_F(FilesPageTest, theListFollowsSearchAndFoldersAndSavingAChangedFileAsksBeforeReplacing) {
     const QString path = projectFile("hello.py");
     ASSERT_TRUE(writeFile(path, "print('hi')\n"));
+    ASSERT_TRUE(writeFile(projectFile("README.md"), "# read me\n"));
+    ASSERT_TRUE(writeFile(projectFile("src/inner.py"), "\n"));
     openPage();
+    EXPECT_EQ(page->folderLabel()->text(), "project");
+    EXPECT_EQ(shownNames(), QStringList({"src", "hello.py", "README.md"}));
+    QTest::keyClicks(page->searchField(), "READ");
+    EXPECT_EQ(shownNames(), QStringList({"README.md"}));
+    page->searchField()->clear();
+    workspace().setSearch(QString());
+    clickRow("src");
+    EXPECT_EQ(page->folderLabel()->text(), "src");
+    EXPECT_EQ(shownNames(), QStringList({"inner.py"}));
+    click(page->parentButton());
+    EXPECT_EQ(page->folderLabel()->text(), "project");
+
     EXPECT_TRUE(page->showsEmptyState());
     clickRow("hello.py");
     ASSERT_EQ(workspace().selectedFile(), path);
@@ -80,7 +94,6 @@ TEST_F(FilesPageTest, editingShowsTheDotAndSavingAChangedFileAsksBeforeReplacing
     EXPECT_EQ(page->fileNameLabel()->text(), "hello.py");
     EXPECT_EQ(page->editor()->text(), "print('hi')\n");
     EXPECT_TRUE(page->dirtyDot()->isHidden());
-
     page->editor()->setFocus();
     QTest::keyClicks(page->editor(), "# edit ");
     EXPECT_EQ(workspace().editorText(), "# edit print('hi')\n");
@@ -149,43 +162,20 @@ TEST_F(FilesPageTest, theCommandFieldRunsItsTrimmedTextTitledByItsStartAndIgnore
     EXPECT_EQ(workspace().sessions().size(), 1);
 }
 
-TEST_F(FilesPageTest, theListFollowsTheSearchAndTheFoldersItEntersAndLeaves) {
-    ASSERT_TRUE(writeFile(projectFile("README.md"), "# read me\n"));
-    ASSERT_TRUE(writeFile(projectFile("main.py"), "\n"));
-    ASSERT_TRUE(writeFile(projectFile("src/inner.py"), "\n"));
-    openPage();
-    EXPECT_EQ(page->folderLabel()->text(), "project");
-    EXPECT_EQ(shownNames(), QStringList({"src", "main.py", "README.md"}));
-
-    QTest::keyClicks(page->searchField(), "READ");
-    EXPECT_EQ(shownNames(), QStringList({"README.md"}));
-    page->searchField()->clear();
-    workspace().setSearch(QString());
-
-    clickRow("src");
-    EXPECT_EQ(page->folderLabel()->text(), "src");
-    EXPECT_EQ(shownNames(), QStringList({"inner.py"}));
-    EXPECT_TRUE(page->showsEmptyState());
-    click(page->parentButton());
-    EXPECT_EQ(page->folderLabel()->text(), "project");
-}
-
-TEST_F(FilesPageTest, withoutAProjectThePageSaysSoAndTheEditorFollowsTheTheme) {
+TEST_F(FilesPageTest, withoutAProjectThePageSaysSoAndTheMainWindowShowsItForFilesAndRunner) {
     createWorkspace(false);
     page = std::make_unique<FilesPage>(workspace(), &theme);
     EXPECT_EQ(page->folderLabel()->text(), "No project");
     EXPECT_FALSE(page->parentButton()->isEnabled());
     EXPECT_EQ(page->fileList()->count(), 0);
-
+    // The editor follows the theme.
     theme.setFontSize(15);
     theme.setBackgroundHex("102030");
     EXPECT_EQ(page->editor()->fontSize(), 16.0);
     EXPECT_EQ(page->editor()->background(), QColor(0x10, 0x20, 0x30));
-}
 
-TEST_F(FilesPageTest, theMainWindowShowsThisPageForFilesAndRunner) {
     ASSERT_TRUE(writeFile(projectFile("hello.py"), "print('hi')\n"));
-    openWorkspace();
+    workspace().setFolder(project());
     MainWindow window(workspace(), theme);
     auto* files = qobject_cast<FilesPage*>(window.page(Destination::FilesAndRunner));
     ASSERT_NE(files, nullptr);
