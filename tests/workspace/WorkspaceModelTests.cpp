@@ -40,30 +40,28 @@ QVariantMap storedEverything(const QString& folder) {
 
 class WorkspaceModel : public WorkspaceTest {};
 
-TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenWhateverIsStored) {
+TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKeyWithItsType) {
     preferences = MemoryPreferences(storedEverything(project()));
-    Workspace& model = createWorkspace(false);
-    EXPECT_EQ(model.providers(), Provider::defaults());
-    EXPECT_TRUE(model.history().isEmpty());
-    EXPECT_TRUE(model.recentFolders().isEmpty());
-    EXPECT_FALSE(model.keepAwake());
-    EXPECT_FALSE(model.hasFolder());
+    Workspace& off = createWorkspace(false);
+    EXPECT_EQ(off.providers(), Provider::defaults());
+    EXPECT_TRUE(off.history().isEmpty());
+    EXPECT_TRUE(off.recentFolders().isEmpty());
+    EXPECT_FALSE(off.keepAwake());
+    EXPECT_FALSE(off.hasFolder());
 
-    model.setNoticeDurationMs(60000);
-    model.setFolder(project());
-    model.setKeepAwake(true);
-    model.saveProvider(Provider::defaults().first());
-    model.setRunnerCommand("exit 0");
-    model.runCommand();
+    off.setNoticeDurationMs(60000);
+    off.setFolder(project());
+    off.setKeepAwake(true);
+    off.saveProvider(Provider::defaults().first());
+    off.setRunnerCommand("exit 0");
+    off.runCommand();
     ASSERT_TRUE(waitForSessionsToFinish());
-    EXPECT_EQ(model.history().size(), 1);  // recorded in memory only
-    model.clearHistory();
+    EXPECT_EQ(off.history().size(), 1);  // recorded in memory only
+    off.clearHistory();
     EXPECT_EQ(preferences.reads(), 0);
     EXPECT_EQ(preferences.writes(), 0);
-}
 
-TEST_F(WorkspaceModel, withPersistenceOnEveryKeyIsLoadedAndEachChangeStoredWithItsType) {
-    preferences = MemoryPreferences(storedEverything(project()));
+    // With persistence on, every key is loaded and each change stored with its type.
     Workspace& model = createWorkspace(true);
     EXPECT_TRUE(model.keepAwake());
     ASSERT_EQ(model.providers().size(), 2);

@@ -42,7 +42,7 @@ protected:
     }
 };
 
-TEST_F(WorkspaceTeamRuns, anAssistantWorksOnlyInItsCopyAndItsSessionIdExitCodeAndOutputAreKept) {
+TEST_F(WorkspaceTeamRuns, assistantsWorkOnlyInTheirCopiesAndTwoRunsInARowAreRecordedInFull) {
     ASSERT_TRUE(writeFile(projectFile("main.txt"), "original"));
     ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
     Workspace& model = openRunWorkspace();
@@ -55,8 +55,7 @@ TEST_F(WorkspaceTeamRuns, anAssistantWorksOnlyInItsCopyAndItsSessionIdExitCodeAn
     EXPECT_FALSE(model.preparingRun());
     EXPECT_EQ(model.prompt(), QString());
     EXPECT_EQ(model.toast(),
-              QStringLiteral(
-                  "Assistants are working in separate copies. Review their results in Team runs."));
+              "Assistants are working in separate copies. Review their results in Team runs.");
     EXPECT_EQ(model.preparationCopied(), model.preparationTotal());
     EXPECT_EQ(model.preparationTotal(), 2);  // the baseline and one copy of main.txt
     ASSERT_EQ(model.sessions().size(), 1);
@@ -71,73 +70,63 @@ TEST_F(WorkspaceTeamRuns, anAssistantWorksOnlyInItsCopyAndItsSessionIdExitCodeAn
     EXPECT_EQ(copy.session, session->id());
     EXPECT_EQ(copy.exitCode, 0);
     EXPECT_FALSE(model.copyRunning(copy));
-    EXPECT_EQ(readFile(projectFile("main.txt")), QByteArray("original"));
-    EXPECT_EQ(readFile(copy.directory + "/main.txt"), QByteArray("written by claude\n"));
-    EXPECT_EQ(readFile(RunStore::baselineFolder(run) + "/main.txt"), QByteArray("original"));
+    EXPECT_EQ(readFile(projectFile("main.txt")), "original");
+    EXPECT_EQ(readFile(copy.directory + "/main.txt"), "written by claude\n");
+    EXPECT_EQ(readFile(RunStore::baselineFolder(run) + "/main.txt"), "original");
 
     // The task reaches the tool wrapped, as one argument.
     const QString output = QString::fromUtf8(readFile(RunStore::outputFile(run, copy)));
-    EXPECT_TRUE(output.contains(QStringLiteral(
-        "ARG2=You are working in an independent copy of the project. Complete the task")));
+    EXPECT_TRUE(output.contains(
+        "ARG2=You are working in an independent copy of the project. Complete the task"));
     EXPECT_TRUE(output.contains("Task: Fix the greeting"));
     EXPECT_TRUE(output.trimmed().endsWith("FAKE_claude_DONE")) << output.toStdString();
     EXPECT_EQ(model.runOutput(copy, run), session->screen().plainText());
-
-    const auto stored = RunStore::load(storage());
-    ASSERT_TRUE(stored);
-    ASSERT_EQ(stored->size(), 1u);
-    EXPECT_EQ(stored->front(), run);
-
     // Once the session is closed, the output file stands in for it.
     model.closeSession(session);
     EXPECT_EQ(model.runOutput(copy, run), output);
 
+    // A second run with two assistants; a second start while it is prepared does nothing,
+    // and the prompt edited meanwhile survives.
+    model.setSelectedProviders({"claude", "codex"});
+    model.setPrompt("second task");
+    model.dispatchPrompt();
+    model.setPrompt("typed while copying");
+    model.dispatchPrompt();
+    ASSERT_TRUE(waitForRuns(2));
+    EXPECT_EQ(model.prompt(), "typed while copying");
+    EXPECT_EQ(runFolders().size(), 2);
+    ASSERT_TRUE(waitForSessionsToFinish());
+
     Workspace reloaded(false, services());
     reloaded.setRunStorageRoot(storage());
     reloaded.loadTeamRuns();
-    ASSERT_EQ(reloaded.teamRuns().size(), 1);
-    EXPECT_EQ(reloaded.teamRuns().first(), run);
-}
-
-TEST_F(WorkspaceTeamRuns, twoRunsInARowCompleteAndAPromptEditedMeanwhileSurvives) {
-    Workspace& model = openRunWorkspace();
-    model.setSelectedProviders({"claude", "codex"});
-    model.setPrompt("first task");
-    model.dispatchPrompt();
-    // A second start while the first is being prepared does nothing.
-    model.setPrompt("typed while copying");
-    model.dispatchPrompt();
-    ASSERT_TRUE(waitForRuns(1));
-    EXPECT_EQ(model.prompt(), "typed while copying");
-    EXPECT_EQ(runFolders().size(), 1);
-    ASSERT_TRUE(waitForSessionsToFinish());
-
-    model.setPrompt("second task");
-    model.dispatchPrompt();
-    ASSERT_TRUE(waitForRuns(2));
-    ASSERT_TRUE(waitForSessionsToFinish());
-    EXPECT_EQ(model.prompt(), QString());
-
-    const auto stored = RunStore::load(storage());
-    ASSERT_TRUE(stored);
-    ASSERT_EQ(stored->size(), 2u);
-    EXPECT_EQ(stored->at(0).prompt, "second task");
-    EXPECT_EQ(stored->at(1).prompt, "first task");
-    for (const TeamRun& run : *stored) {
-        ASSERT_EQ(run.copies.size(), 2u);
-        EXPECT_EQ(run.copies.at(0).provider, "claude");
-        EXPECT_EQ(run.copies.at(1).provider, "codex");
-        for (const RunCopy& copy : run.copies) {
-            EXPECT_TRUE(copy.session.has_value());
-            EXPECT_EQ(copy.exitCode, 0);
-            EXPECT_TRUE(QFile::exists(RunStore::outputFile(run, copy)));
-        }
+    ASSERT_EQ(reloaded.teamRuns().size(), 2);
+    EXPECT_EQ(reloaded.teamRuns().last(), run);
+    const TeamRun second = reloaded.teamRuns().first();
+    EXPECT_EQ(second.prompt, "second task");
+    ASSERT_EQ(second.copies.size(), 2u);
+    EXPECT_EQ(second.copies.at(0).provider, "claude");
+    EXPECT_EQ(second.copies.at(1).provider, "codex");
+    for (const RunCopy& each : second.copies) {
+        EXPECT_TRUE(each.session.has_value());
+        EXPECT_EQ(each.exitCode, 0);
+        EXPECT_TRUE(QFile::exists(RunStore::outputFile(second, each)));
     }
 }
 
-TEST_F(WorkspaceTeamRuns, aCancelledOrTimedOutPreparationStartsNothingAndLeavesNoFolder) {
-    writeProjectFiles(400);
+TEST_F(WorkspaceTeamRuns, refusedCancelledOrTimedOutPreparationsStartNothingAndLeaveNoFolder) {
     Workspace& model = openRunWorkspace();
+    const auto nothingStarted = [&] {
+        return runFolders().isEmpty() && model.sessions().isEmpty() && model.teamRuns().isEmpty();
+    };
+    model.startTeamRun("task", QList<Provider>(9, model.provider("claude")), project());
+    EXPECT_EQ(model.toast(), "Choose 1 to 8 assistants per run.");
+    EXPECT_FALSE(model.preparingRun());
+    model.startTeamRun("task", {}, project());
+    EXPECT_FALSE(model.preparingRun());
+    EXPECT_FALSE(QFileInfo::exists(storage()));
+
+    writeProjectFiles(400);
     model.setPrompt("task");
     model.dispatchPrompt();
     ASSERT_TRUE(model.preparingRun());
@@ -145,41 +134,25 @@ TEST_F(WorkspaceTeamRuns, aCancelledOrTimedOutPreparationStartsNothingAndLeavesN
     EXPECT_FALSE(model.preparingRun());
     EXPECT_EQ(model.toast(), "Run preparation cancelled. No assistants were started.");
     EXPECT_TRUE(waitForNoRunFolder());
-    EXPECT_TRUE(model.sessions().isEmpty());
-    EXPECT_TRUE(model.teamRuns().isEmpty());
+    EXPECT_TRUE(nothingStarted());
     EXPECT_EQ(model.prompt(), "task");
 
     model.setPreparationTimeoutMs(1);
     model.dispatchPrompt();
     ASSERT_TRUE(waitUntil([&] { return !model.preparingRun(); }, 20s));
-    EXPECT_EQ(model.toast(), QStringLiteral("Copying timed out. Make sure your project is "
-                                            "downloaded locally, then try again."));
+    EXPECT_EQ(model.toast(),
+              "Copying timed out. Make sure your project is downloaded locally, "
+              "then try again.");
     EXPECT_TRUE(waitForNoRunFolder());
-    EXPECT_TRUE(model.sessions().isEmpty());
-    EXPECT_TRUE(model.teamRuns().isEmpty());
-}
+    EXPECT_TRUE(nothingStarted());
 
-TEST_F(WorkspaceTeamRuns, tooManyAssistantsOrFilesAreRefusedWithoutARun) {
-    Workspace& model = openRunWorkspace();
-    QList<Provider> nine;
-    for (int index = 0; index < 9; ++index) {
-        nine.append(model.provider("claude"));
-    }
-    model.startTeamRun("task", nine, project());
-    EXPECT_EQ(model.toast(), "Choose 1 to 8 assistants per run.");
-    EXPECT_FALSE(model.preparingRun());
-    model.startTeamRun("task", {}, project());
-    EXPECT_FALSE(model.preparingRun());
-    EXPECT_FALSE(QFileInfo::exists(storage()));
-
+    model.setPreparationTimeoutMs(60000);
     writeProjectFiles(5001);
     model.startTeamRun("task", {model.provider("claude")}, project());
     ASSERT_TRUE(waitUntil([&] { return !model.preparingRun(); }, 20s));
     EXPECT_TRUE(model.toast().startsWith("Separate copies currently support up to 5,000 files"))
         << model.toast().toStdString();
-    EXPECT_TRUE(runFolders().isEmpty());
-    EXPECT_TRUE(model.teamRuns().isEmpty());
-    EXPECT_TRUE(model.sessions().isEmpty());
+    EXPECT_TRUE(nothingStarted());
 }
 
 TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCodexSession) {
