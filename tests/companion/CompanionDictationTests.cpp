@@ -169,10 +169,7 @@ TEST_F(CompanionDictationTest, readingAloudSpeaksTheLastPartEndsByItselfAndInter
     EXPECT_TRUE(speech->voice.spoken.isEmpty());
     EXPECT_FALSE(model->speaking());
 
-    QString text;
-    for (int i = 0; i < 10000; ++i) {
-        text.append(QChar(u'a' + i % 26));
-    }
+    const QString text = QStringLiteral("abcdefghijklmnopqrstuvwxyz").repeated(385).left(10000);
     model->speak(QStringLiteral("\n") + text + QStringLiteral("  "));
     ASSERT_EQ(speech->voice.spoken.size(), 1);
     EXPECT_EQ(speech->voice.spoken[0], text.right(6000));

@@ -186,8 +186,8 @@ TEST_F(FloatingWindows, whereADesktopTrayExistsTheMenuLivesInATrayIcon) {
     makeController();
     EXPECT_EQ(controller->statusItem(), nullptr);  // this display has no tray yet
 
-    x11_test::FakeTrayHost tray;
-    ASSERT_TRUE(tray.running());
+    const std::shared_ptr<void> tray = x11_test::ownSystemTray();
+    ASSERT_TRUE(tray);
     ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
     controller.reset();
     makeController();

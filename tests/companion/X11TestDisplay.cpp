@@ -83,26 +83,21 @@ QPoint windowOrigin(quint64 window) {
     return {x, y};
 }
 
-FakeTrayHost::FakeTrayHost() {
-    Display* display = XOpenDisplay(nullptr);
+std::shared_ptr<void> ownSystemTray() {
+    DisplayHandle display = open();
     if (!display) {
-        return;
+        return nullptr;
     }
-    m_display = display;
     const ::Window window =
-        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
-    const Atom selection = XInternAtom(display, "_NET_SYSTEM_TRAY_S0", False);
-    XSetSelectionOwner(display, selection, window, CurrentTime);
-    if (XGetSelectionOwner(display, selection) == window) {
-        m_window = window;
+        XCreateSimpleWindow(display.get(), DefaultRootWindow(display.get()), 0, 0, 1, 1, 0, 0, 0);
+    const Atom selection = XInternAtom(display.get(), "_NET_SYSTEM_TRAY_S0", False);
+    XSetSelectionOwner(display.get(), selection, window, CurrentTime);
+    if (XGetSelectionOwner(display.get(), selection) != window) {
+        return nullptr;
     }
-    XFlush(display);
-}
-
-FakeTrayHost::~FakeTrayHost() {
-    if (m_display) {
-        XCloseDisplay(static_cast<Display*>(m_display));
-    }
+    XFlush(display.get());
+    return std::shared_ptr<void>(display.release(),
+                                 [](void* owner) { XCloseDisplay(static_cast<Display*>(owner)); });
 }
 
 void movePointer(QPoint position) {

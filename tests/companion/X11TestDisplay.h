@@ -3,6 +3,7 @@
 #include <QPoint>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -19,21 +20,10 @@ std::optional<quint64> cardinal(quint64 window, const char* property);
 // The window's top-left corner on the root window.
 QPoint windowOrigin(quint64 window);
 
-// A stand-in system tray: owns the tray selection of screen 0 while it lives, so that
-// applications see a tray (icons asking to dock are not shown).
-class FakeTrayHost {
-public:
-    FakeTrayHost();
-    ~FakeTrayHost();
-    FakeTrayHost(const FakeTrayHost&) = delete;
-    FakeTrayHost& operator=(const FakeTrayHost&) = delete;
-
-    bool running() const { return m_window != 0; }
-
-private:
-    void* m_display = nullptr;
-    quint64 m_window = 0;
-};
+// Stands in for a system tray: owns the tray selection of screen 0 while the returned handle
+// lives, so that applications see a tray (icons asking to dock are not shown). Null when
+// the selection could not be taken.
+std::shared_ptr<void> ownSystemTray();
 
 // Pointer actions through the XTEST extension.
 void movePointer(QPoint position);
