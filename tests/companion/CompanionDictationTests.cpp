@@ -28,6 +28,10 @@ protected:
     // Answers and results are delivered on the model's thread later, as from the platform.
     static void settle() { QCoreApplication::processEvents(); }
     bool startListening() { return speech->startListening(*model); }
+    static void answer(std::vector<FakeSpeechServices::Answer>& questions, bool granted) {
+        questions.back()(granted);
+        settle();
+    }
     void push(const QString& text, bool isFinal = false, std::optional<QString> error = {}) {
         speech->recognizer()->push({text, isFinal, error});
         settle();
@@ -46,26 +50,22 @@ TEST_F(CompanionDictationTest, eachWayDictationCannotStartEndsTheRequestWithItsO
     EXPECT_EQ(model->message(), "Waiting for microphone permission…");
     model->toggleMicrophone();
     EXPECT_FALSE(model->voiceBusy());
-    speech->microphoneQuestions.back()(true);
-    settle();
+    answer(speech->microphoneQuestions, true);
     EXPECT_TRUE(speech->recognitionQuestions.empty());
     EXPECT_FALSE(model->voiceBusy());
     EXPECT_EQ(model->message(), kMicrophoneOff);
 
     model->toggleMicrophone();
-    speech->microphoneQuestions.back()(false);
-    settle();
+    answer(speech->microphoneQuestions, false);
     EXPECT_FALSE(model->voiceBusy());
     EXPECT_EQ(model->message(),
               "Microphone access is off. You can enable VELK in System Settings → Privacy & "
               "Security → Microphone.");
 
     model->toggleMicrophone();
-    speech->microphoneQuestions.back()(true);
-    settle();
+    answer(speech->microphoneQuestions, true);
     EXPECT_EQ(model->message(), "Waiting for speech recognition permission…");
-    speech->recognitionQuestions.back()(false);
-    settle();
+    answer(speech->recognitionQuestions, false);
     EXPECT_FALSE(model->voiceBusy());
     EXPECT_EQ(model->message(),
               "Speech recognition is off. Enable it for VELK in System Settings → Privacy & "

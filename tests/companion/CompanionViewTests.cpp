@@ -31,7 +31,7 @@ QAction* menuAction(QMenu* menu, const QString& text) {
     return nullptr;
 }
 
-TEST(QuickDraftPanel, theEditorAndTheMicrophoneButtonWorkOnTheDraft) {
+TEST(QuickDraftPanel, theEditorMicrophoneAndUseButtonWorkOnTheDraft) {
     CompanionWindowKit kit;
     CompanionController& controller = kit.makeController();
     CompanionControls* panel = controller.controls();
@@ -53,6 +53,17 @@ TEST(QuickDraftPanel, theEditorAndTheMicrophoneButtonWorkOnTheDraft) {
     ASSERT_TRUE(waitUntil([&] { return kit.model->draft() == "typed words and spoken ones"; }));
     EXPECT_EQ(panel->editor()->toPlainText(), "typed words and spoken ones");
     EXPECT_EQ(panel->editor()->textCursor().position(), 27);
+
+    // Using the draft replaces a blank task. Dictation stops first, so its words do not
+    // come back.
+    kit.ui.workspace.setPrompt(QStringLiteral(" \n"));
+    panel->useDraftButton()->click();
+    EXPECT_EQ(kit.ui.workspace.prompt(), "typed words and spoken ones");
+    EXPECT_FALSE(kit.model->listening());
+    EXPECT_FALSE(kit.speech->input.running);
+    testing_support::processEventsFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(kit.model->draft(), "");
+    EXPECT_EQ(panel->editor()->toPlainText(), "");
 }
 
 TEST(QuickDraftPanel, readAloudCustomizeAndCloseDoWhatTheySay) {
