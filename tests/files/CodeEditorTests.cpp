@@ -103,7 +103,7 @@ TEST_F(CodeEditorTest, afterScrollingToLineFortyTheFirstNumberIsFortyAndNumbersF
     EXPECT_LT(labels.back().y, editor.viewport()->height());
 }
 
-TEST_F(CodeEditorTest, settingAShorterTextPutsTheCaretAtTheNewEndWithoutReportingAnEdit) {
+TEST_F(CodeEditorTest, settingATextMovesTheCaretOnlyWhenShorterAndReportsNoEditButKeepsCrLf) {
     editor.setText("hello world");
     typeAt(11, "");
     editor.setText("hi");
@@ -122,14 +122,13 @@ TEST_F(CodeEditorTest, settingAShorterTextPutsTheCaretAtTheNewEndWithoutReportin
     editor.setText("h-longer text!");
     EXPECT_TRUE(editor.document()->isUndoAvailable());
     EXPECT_EQ(edits.size(), 1);
-}
 
-TEST_F(CodeEditorTest, crLfLineEndingsAndUnusualSpacesSurviveAnEdit) {
+    // CR LF line endings and unusual spaces survive an edit.
     editor.setText(QString::fromUtf8("a\u00A0b\r\nc\r\n"));
     EXPECT_EQ(editor.documentText(), QString::fromUtf8("a\u00A0b\nc\n"));
     typeAt(6, "d");
-    ASSERT_EQ(edits.size(), 1);
-    EXPECT_EQ(edits.at(0), QString::fromUtf8("a\u00A0b\r\nc\r\nd"));
+    ASSERT_EQ(edits.size(), 2);
+    EXPECT_EQ(edits.at(1), QString::fromUtf8("a\u00A0b\r\nc\r\nd"));
 }
 
 TEST_F(CodeEditorTest, editsAreColouredAtOnceAndTheCaretTakesTheAccentColour) {

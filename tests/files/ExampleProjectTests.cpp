@@ -43,12 +43,9 @@ TEST(ExampleProject, preparingAgainKeepsTheUsersEditsAndAddsNewFiles) {
     EXPECT_FALSE(QFileInfo::exists(destination + "/lib/util.py"));
 }
 
-TEST(ExampleProject, theShippedOneHasHelloPyAndAMissingSourceOrBadDestinationIsAnError) {
+TEST(ExampleProject, aMissingSourceOrAnUncreatableDestinationIsAnError) {
+    ASSERT_TRUE(QFileInfo(kShippedExample + "/hello.py").isFile());
     QTemporaryDir scratch;
-    const QString destination = scratch.path() + "/Kelo AI/Example Project";
-    ASSERT_EQ(ExampleProject::prepare(kShippedExample, destination), destination);
-    EXPECT_TRUE(readFile(destination + "/hello.py").contains("print("));
-
     QString error;
     EXPECT_EQ(ExampleProject::prepare(scratch.path() + "/nothing", scratch.path() + "/out", &error),
               std::nullopt);
