@@ -39,30 +39,23 @@ std::set<int> numericEntries(const QString& folder) {
     return numbers;
 }
 
-std::set<int> childrenWhere(bool (*predicate)(char state)) {
+}  // namespace
+
+std::set<int> children(bool zombiesOnly) {
     std::set<int> found;
     for (const int pid : numericEntries(QStringLiteral("/proc"))) {
         char state = 0;
         int parent = 0;
-        if (readStat(pid, state, parent) && parent == int(::getpid()) && predicate(state)) {
+        if (readStat(pid, state, parent) && parent == int(::getpid()) &&
+            (!zombiesOnly || state == 'Z')) {
             found.insert(pid);
         }
     }
     return found;
 }
 
-}  // namespace
-
 std::set<int> openDescriptors() {
     return numericEntries(QStringLiteral("/proc/self/fd"));
-}
-
-std::set<int> zombieChildren() {
-    return childrenWhere([](char state) { return state == 'Z'; });
-}
-
-std::set<int> children() {
-    return childrenWhere([](char) { return true; });
 }
 
 bool processAlive(int pid) {

@@ -11,11 +11,9 @@ namespace pty_testing {
 // Open descriptors of this process (the entries of /proc/self/fd).
 std::set<int> openDescriptors();
 
-// Process ids of this process's children that are zombies (ended, not yet reaped).
-std::set<int> zombieChildren();
-
-// Process ids of all live or zombie children of this process.
-std::set<int> children();
+// Process ids of this process's children, live or zombie (ended, not yet reaped), or only
+// the zombies.
+std::set<int> children(bool zombiesOnly = false);
 
 // True while `pid` names a process that has not ended (a zombie counts as ended).
 bool processAlive(int pid);

@@ -67,13 +67,6 @@ TEST(TerminalScreenPrimitives, resetEraseAndScrollUpTouchOnlyWhatTheySay) {
     EXPECT_EQ(screen.scrollbackSize(), 1);
 }
 
-TEST(TerminalScreenPrimitives, aOneByOneScreenStillTakesEveryKindOfOutput) {
-    TerminalScreen screen(1, 1);
-    feed(screen, "ab\xe4\xb8\xad\u0301\r\n\x1b[5@\x1b[5L\x1b[2b\x1b[?1049h\xe4\xb8\xad\x1b[?1049l");
-    EXPECT_EQ(screen.invariantViolation(), QString());
-    EXPECT_EQ(screen.scrollbackSize(), 4);
-}
-
 TEST(TerminalScreenValues, cellsConvertToJsonAndColoursReadHexText) {
     TerminalCell cell;
     cell.text = QStringLiteral("e\u0301");
