@@ -4,7 +4,6 @@
 #include "UiFixture.h"
 
 #include "appearance/AppearancePage.h"
-#include "appearance/ThemePreset.h"
 #include "support/TestSupport.h"
 #include "workspace/HistoryPage.h"
 #include "workspace/PreferenceKeys.h"
@@ -16,130 +15,106 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-using namespace testing_support;
 
 namespace {
 
 HistoryEntry entry(const QString& provider, const QString& title, const QString& directory,
                    int exitCode, const QString& output) {
-    HistoryEntry result;
-    result.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    result.provider = provider;
-    result.title = title;
-    result.directory = directory;
-    result.started = QDateTime::currentDateTimeUtc();
-    result.exitCode = exitCode;
-    result.output = output;
-    return result;
+    return {QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
+            provider,
+            title,
+            directory,
+            QDateTime::currentDateTimeUtc(),
+            exitCode,
+            output};
 }
-
-}  // namespace
 
 // A persisting workspace whose stored history holds three snapshots, newest first.
 class HistoryPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(folder.isValid());
-        stored = {entry(QStringLiteral("codex"), QStringLiteral("Fix the parser"), folder.path(), 0,
-                        QStringLiteral("parser fixed")),
-                  entry(QStringLiteral("claude"), QStringLiteral("Write docs"), folder.path(), 2,
-                        QString()),
-                  entry(QStringLiteral("shell"), QStringLiteral("Codex review"),
-                        folder.path() + QStringLiteral("/gone"), 130, QStringLiteral("review"))};
-        preferences.setValue(PreferenceKeys::history, HistoryEntry::encodeList(stored));
-        workspace = std::make_unique<Workspace>(
-            true, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop});
-        page = std::make_unique<HistoryPage>(*workspace, theme);
-        page->resize(1100, 700);
-        page->show();
+        page.resize(1100, 700);
+        page.show();
     }
     void TearDown() override {
-        page.reset();
         // The start-up connection check may still be running; let it finish first.
-        waitUntil([&] { return !workspace->checkingConnections(); });
+        testing_support::waitUntil([&] { return !workspace.checkingConnections(); });
+    }
+    QString listedID(int row) const {
+        return page.list()->item(row)->data(Qt::UserRole).toString();
     }
 
     QTemporaryDir folder;
-    QList<HistoryEntry> stored;
-    MemoryPreferences preferences;
-    ScriptedDialogs dialogs;
-    testing_support::FakeInhibitor inhibitor;
-    testing_support::FakeDesktop desktop;
-    Theme theme{false, preferences};
-    std::unique_ptr<Workspace> workspace;
-    std::unique_ptr<HistoryPage> page;
+    const QList<HistoryEntry> stored = {
+        entry("codex", "Fix the parser", folder.path(), 0, "parser fixed"),
+        entry("claude", "Write docs", folder.path(), 2, QString()),
+        entry("shell", "Codex review", folder.filePath("gone"), 130, "review")};
+    UiFixture fixture{true, {{PreferenceKeys::history, HistoryEntry::encodeList(stored)}}};
+    Workspace& workspace = fixture.workspace;
+    HistoryPage page{workspace, fixture.theme};
 };
 
 TEST_F(HistoryPageTest, theFilterMatchesTitleOrProviderAndTheDetailFallsBackToTheNewest) {
-    ASSERT_EQ(page->list()->count(), 3);
-    EXPECT_FALSE(page->showsEmptyState());
-    EXPECT_EQ(page->shownEntry()->id, stored.at(0).id) << "nothing selected shows the newest";
-    EXPECT_EQ(page->outputView()->toPlainText(), QStringLiteral("parser fixed"));
+    ASSERT_EQ(page.list()->count(), 3);
+    EXPECT_FALSE(page.showsEmptyState());
+    EXPECT_EQ(page.shownEntry()->id, stored[0].id) << "nothing selected shows the newest";
+    EXPECT_EQ(page.outputView()->toPlainText(), "parser fixed");
 
-    page->select(stored.at(1).id);
-    EXPECT_EQ(page->outputView()->toPlainText(),
-              QStringLiteral("No terminal output was captured."));
-    EXPECT_TRUE(page->list()->item(1)->isSelected());
+    page.select(stored[1].id);
+    EXPECT_EQ(page.outputView()->toPlainText(), "No terminal output was captured.");
+    EXPECT_TRUE(page.list()->item(1)->isSelected());
 
     // "codex" matches one provider and one title, case-insensitively; order stays newest first.
-    page->searchField()->setText(QStringLiteral("CODEX"));
-    ASSERT_EQ(page->list()->count(), 2);
-    EXPECT_EQ(page->list()->item(0)->data(Qt::UserRole).toString(), stored.at(0).id);
-    EXPECT_EQ(page->list()->item(1)->data(Qt::UserRole).toString(), stored.at(2).id);
+    page.searchField()->setText("CODEX");
+    ASSERT_EQ(page.list()->count(), 2);
+    EXPECT_EQ(listedID(0), stored[0].id);
+    EXPECT_EQ(listedID(1), stored[2].id);
     // The selected snapshot is filtered out: the newest listed one is shown instead.
-    EXPECT_EQ(page->shownEntry()->id, stored.at(0).id);
+    EXPECT_EQ(page.shownEntry()->id, stored[0].id);
 
-    page->searchField()->setText(QStringLiteral("nothing like this"));
-    EXPECT_EQ(page->list()->count(), 0);
-    EXPECT_FALSE(page->shownEntry().has_value());
-    page->searchField()->clear();
-    EXPECT_EQ(page->list()->count(), 3);
-    EXPECT_EQ(page->shownEntry()->id, stored.at(1).id) << "the selection comes back";
-
-    // Clicking a row selects it.
-    const QRect row = page->list()->visualItemRect(page->list()->item(2));
-    QTest::mouseClick(page->list()->viewport(), Qt::LeftButton, {}, row.center());
-    EXPECT_EQ(page->selectedID(), stored.at(2).id);
+    page.searchField()->setText("nothing like this");
+    EXPECT_EQ(page.list()->count(), 0);
+    EXPECT_FALSE(page.shownEntry().has_value());
+    page.searchField()->clear();
+    EXPECT_EQ(page.list()->count(), 3);
+    EXPECT_EQ(page.shownEntry()->id, stored[1].id) << "the selection comes back";
 }
 
 TEST_F(HistoryPageTest, clearAsksFirstAndOnlyClearEmptiesTheHistory) {
-    dialogs.answerAlert(QStringLiteral("Cancel"));
-    page->clearButton()->click();
-    ASSERT_EQ(dialogs.alerts().size(), 1u);
-    EXPECT_EQ(dialogs.alerts().at(0).message, QStringLiteral("Clear VELK’s saved history?"));
-    EXPECT_EQ(dialogs.alerts().at(0).buttons,
-              QStringList({QStringLiteral("Clear"), QStringLiteral("Cancel")}));
-    EXPECT_EQ(workspace->history().size(), 3);
-    EXPECT_FALSE(page->showsEmptyState());
+    fixture.dialogs.answerAlert("Cancel");
+    page.clearButton()->click();
+    ASSERT_EQ(fixture.dialogs.alerts().size(), 1u);
+    EXPECT_EQ(fixture.dialogs.alerts()[0].message, "Clear VELK’s saved history?");
+    EXPECT_EQ(fixture.dialogs.alerts()[0].buttons, QStringList({"Clear", "Cancel"}));
+    EXPECT_EQ(workspace.history().size(), 3);
+    EXPECT_FALSE(page.showsEmptyState());
 
-    dialogs.answerAlert(QStringLiteral("Clear"));
-    page->clearButton()->click();
-    EXPECT_TRUE(workspace->history().isEmpty());
-    EXPECT_TRUE(page->showsEmptyState());
-    EXPECT_EQ(workspace->toast(), QStringLiteral("VELK history cleared."));
+    fixture.dialogs.answerAlert("Clear");
+    page.clearButton()->click();
+    EXPECT_TRUE(workspace.history().isEmpty());
+    EXPECT_TRUE(page.showsEmptyState());
+    EXPECT_EQ(workspace.toast(), "VELK history cleared.");
 }
 
 TEST_F(HistoryPageTest, openFolderReopensTheSnapshotsFolderButNotADeletedOne) {
-    page->select(stored.at(2).id);  // its folder does not exist
-    page->openFolderButton()->click();
-    EXPECT_FALSE(workspace->hasFolder());
-    EXPECT_EQ(workspace->toast(),
-              QStringLiteral("This project folder is no longer available. Choose another folder."));
+    page.select(stored[2].id);  // its folder does not exist
+    page.openFolderButton()->click();
+    EXPECT_FALSE(workspace.hasFolder());
+    EXPECT_EQ(workspace.toast(),
+              "This project folder is no longer available. Choose another folder.");
 
-    workspace->setDestination(Destination::History);
-    page->select(stored.at(0).id);
-    page->openFolderButton()->click();
-    EXPECT_EQ(workspace->folder(), QDir::cleanPath(folder.path()));
-    EXPECT_EQ(workspace->destination(), Destination::Workspace);
+    workspace.setDestination(Destination::History);
+    page.select(stored[0].id);
+    page.openFolderButton()->click();
+    EXPECT_EQ(workspace.folder(), QDir::cleanPath(folder.path()));
+    EXPECT_EQ(workspace.destination(), Destination::Workspace);
 
-    page->exportButton()->click();
-    ASSERT_EQ(dialogs.savePanels().size(), 1u);
-    EXPECT_EQ(dialogs.savePanels().at(0).proposedName, QStringLiteral("VELK-session.txt"));
+    page.exportButton()->click();
+    ASSERT_EQ(fixture.dialogs.savePanels().size(), 1u);
+    EXPECT_EQ(fixture.dialogs.savePanels()[0].proposedName, "VELK-session.txt");
 }
 
 TEST(AppearancePage, presetsApplyAndAHandPickedColourMakesThePaletteCustom) {
@@ -148,34 +123,34 @@ TEST(AppearancePage, presetsApplyAndAHandPickedColourMakesThePaletteCustom) {
     AppearancePage page(theme);
     page.show();
     auto checkShown = [&](const QString& id) {
-        return page.presetCard(id)->findChild<QLabel*>(QStringLiteral("check"))->isVisible();
+        return page.presetCard(id)->findChild<QLabel*>("check")->isVisible();
     };
-    EXPECT_TRUE(checkShown(QStringLiteral("vira")));
+    EXPECT_TRUE(checkShown("vira"));
 
-    QTest::mouseClick(page.presetCard(QStringLiteral("ocean")), Qt::LeftButton);
-    EXPECT_EQ(theme.presetID(), QStringLiteral("ocean"));
-    EXPECT_EQ(theme.backgroundHex(), QStringLiteral("081322"));
-    EXPECT_TRUE(checkShown(QStringLiteral("ocean")));
-    EXPECT_FALSE(checkShown(QStringLiteral("vira")));
+    QTest::mouseClick(page.presetCard("ocean"), Qt::LeftButton);
+    EXPECT_EQ(theme.presetID(), "ocean");
+    EXPECT_EQ(theme.backgroundHex(), "081322");
+    EXPECT_TRUE(checkShown("ocean"));
+    EXPECT_FALSE(checkShown("vira"));
 
     // The colour dialog is answered by the test; cancelling changes nothing.
     std::optional<QColor> answer;
     page.setColorChooser([&](const QColor&, const QString&) { return answer; });
     page.accentButton()->click();
-    EXPECT_EQ(theme.presetID(), QStringLiteral("ocean"));
+    EXPECT_EQ(theme.presetID(), "ocean");
     answer = QColor(255, 0, 128);
     page.accentButton()->click();
-    EXPECT_EQ(theme.accentHex(), QStringLiteral("FF0080"));
-    EXPECT_EQ(theme.presetID(), QStringLiteral("custom"));
-    EXPECT_TRUE(page.accentButton()->text().contains(QStringLiteral("FF0080")));
-    EXPECT_FALSE(checkShown(QStringLiteral("ocean")));
+    EXPECT_EQ(theme.accentHex(), "FF0080");
+    EXPECT_EQ(theme.presetID(), "custom");
+    EXPECT_TRUE(page.accentButton()->text().contains("FF0080"));
+    EXPECT_FALSE(checkShown("ocean"));
     // The colour was stored with the former preset id; "custom" waits for the next save.
-    EXPECT_EQ(preferences.value(QStringLiteral("preset")).toString(), QStringLiteral("ocean"));
-    EXPECT_EQ(preferences.value(QStringLiteral("accent")).toString(), QStringLiteral("FF0080"));
+    EXPECT_EQ(preferences.value("preset").toString(), "ocean");
+    EXPECT_EQ(preferences.value("accent").toString(), "FF0080");
 
     page.restoreButton()->click();
-    EXPECT_EQ(theme.presetID(), QStringLiteral("vira"));
-    EXPECT_EQ(theme.accentHex(), QStringLiteral("00D9FF"));
+    EXPECT_EQ(theme.presetID(), "vira");
+    EXPECT_EQ(theme.accentHex(), "00D9FF");
 }
 
 TEST(AppearancePage, theTextSliderStaysWithinTenToTwentyPoints) {
@@ -184,11 +159,11 @@ TEST(AppearancePage, theTextSliderStaysWithinTenToTwentyPoints) {
     AppearancePage page(theme);
     QSlider* slider = page.fontSlider();
     EXPECT_EQ(slider->value(), 12);
-    EXPECT_EQ(page.fontSizeLabel()->text(), QStringLiteral("12 pt"));
+    EXPECT_EQ(page.fontSizeLabel()->text(), "12 pt");
 
     slider->setValue(25);
     EXPECT_EQ(theme.fontSize(), 20.0);
-    EXPECT_EQ(page.fontSizeLabel()->text(), QStringLiteral("20 pt"));
+    EXPECT_EQ(page.fontSizeLabel()->text(), "20 pt");
     slider->setValue(3);
     EXPECT_EQ(theme.fontSize(), 10.0);
     QTest::keyClick(slider, Qt::Key_Right);
@@ -197,5 +172,7 @@ TEST(AppearancePage, theTextSliderStaysWithinTenToTwentyPoints) {
     // A size set elsewhere moves the slider without being rewritten by it.
     theme.setFontSize(16.0);
     EXPECT_EQ(slider->value(), 16);
-    EXPECT_EQ(page.fontSizeLabel()->text(), QStringLiteral("16 pt"));
+    EXPECT_EQ(page.fontSizeLabel()->text(), "16 pt");
 }
+
+}  // namespace

@@ -22,22 +22,19 @@ namespace {
 
 const QRgb kBackground = qRgb(0x08, 0x13, 0x22);
 const QRgb kDefaultText = qRgb(0xD0, 0xDE, 0xEB);
+const Qt::KeyboardModifiers kControlShift = Qt::ControlModifier | Qt::ShiftModifier;
 
 class TerminalViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("test"),
-                                          QStringLiteral("exec sleep 30"), QDir::tempPath());
         view.setSession(session);
         view.resize(600, 300);
         QObject::connect(&view, &TerminalView::inputSent,
                          [this](const QString& text) { sent.append(text); });
     }
     void TearDown() override {
-        if (session->running()) {
-            session->stop();
-            waitUntil([this] { return !session->running(); }, 5s);
-        }
+        session->stop();
+        waitUntil([this] { return !session->running(); }, 5s);
     }
 
     void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
@@ -45,19 +42,21 @@ protected:
         QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
         QApplication::sendEvent(&view, &event);
     }
-    void feed(const char* bytes) { session->screen().feed(QByteArrayView(bytes)); }
-    QImage render() { return view.grab().toImage(); }
-    // Centre of cell (row, column) in view pixels.
-    QPoint cellCentre(int row, int column) const {
-        return {int(view.cellWidth() * column + TerminalView::kLeftMargin + view.cellWidth() / 2),
-                view.lineHeight() * row + TerminalView::kTopMargin + 3};
+    void feed(const QString& text) { session->screen().feed(QByteArrayView(text.toUtf8())); }
+    void feedLines(int count, const QString& prefix) {
+        for (int i = 0; i < count; ++i) {
+            feed(prefix + QString::number(i) + "\r\n");
+        }
     }
-    void startSession() {
-        session->start();
-        ASSERT_TRUE(waitUntil([this] { return session->running(); }, 5s));
+    // The colour painted at the centre of cell (row, column).
+    QRgb pixelAt(int row, int column) {
+        return view.grab().toImage().pixel(
+            int(view.cellWidth() * (column + 0.5)) + TerminalView::kLeftMargin,
+            view.lineHeight() * row + TerminalView::kTopMargin + 3);
     }
 
-    std::shared_ptr<TerminalSession> session;
+    std::shared_ptr<TerminalSession> session =
+        TerminalSession::create("shell", "test", "exec sleep 30", QDir::tempPath());
     TerminalView view;
     QStringList sent;
 };
@@ -70,17 +69,15 @@ TEST_F(TerminalViewTest, cursorAndEditingKeysFollowTheKeyTableInBothCursorModes)
         {Qt::Key_Backspace, "\x7f"}, {Qt::Key_Return, "\r"},        {Qt::Key_Enter, "\r"},
         {Qt::Key_Tab, "\t"},         {Qt::Key_Escape, "\x1b"},
     };
-    for (const auto& [key, expected] : normal) {
+    QStringList expected;
+    for (const auto& [key, bytes] : normal) {
         press(key);
+        expected.append(QString::fromLatin1(bytes));
     }
-    ASSERT_EQ(sent.size(), int(std::size(normal)));
-    for (size_t i = 0; i < std::size(normal); ++i) {
-        EXPECT_EQ(sent[int(i)], QString::fromLatin1(normal[i].second)) << i;
-    }
+    EXPECT_EQ(sent, expected);
 
     sent.clear();
     feed("\x1b[?1h");  // DECCKM: application cursor keys
-    ASSERT_TRUE(session->screen().applicationCursor());
     for (int key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Right, Qt::Key_Left, Qt::Key_Home}) {
         press(key);
     }
@@ -88,75 +85,65 @@ TEST_F(TerminalViewTest, cursorAndEditingKeysFollowTheKeyTableInBothCursorModes)
 }
 
 TEST_F(TerminalViewTest, altPrefixesEscapeButTheKeyTableWinsAndControlLettersAreControlCodes) {
-    press(Qt::Key_B, Qt::AltModifier, QStringLiteral("b"));
+    press(Qt::Key_B, Qt::AltModifier, "b");
     press(Qt::Key_Left, Qt::AltModifier);
     // Some platforms report the plain letter as text for Control+letter.
-    press(Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
-    press(Qt::Key_D, Qt::ControlModifier, QStringLiteral("\x04"));
-    press(Qt::Key_BracketLeft, Qt::ControlModifier, QStringLiteral("["));
-    press(Qt::Key_X, Qt::ControlModifier | Qt::AltModifier, QStringLiteral("x"));
-    press(Qt::Key_A, Qt::NoModifier, QStringLiteral("é"));
+    press(Qt::Key_C, Qt::ControlModifier, "c");
+    press(Qt::Key_D, Qt::ControlModifier, "\x04");
+    press(Qt::Key_BracketLeft, Qt::ControlModifier, "[");
+    press(Qt::Key_X, Qt::ControlModifier | Qt::AltModifier, "x");
+    press(Qt::Key_A, Qt::NoModifier, "é");
     press(Qt::Key_Shift, Qt::ShiftModifier);  // a bare modifier sends nothing
-    EXPECT_EQ(sent,
-              (QStringList{"\x1b"
-                           "b",
-                           "\x1b[D", "\x03", "\x04", "\x1b", "\x1b\x18", QStringLiteral("é")}));
+    EXPECT_EQ(sent, (QStringList{"\x1b"
+                                 "b",
+                                 "\x1b[D", "\x03", "\x04", "\x1b", "\x1b\x18", "é"}));
 }
 
-TEST_F(TerminalViewTest, plainControlLettersAreKeptFromTheWindowShortcuts) {
-    QKeyEvent override(QEvent::ShortcutOverride, Qt::Key_C, Qt::ControlModifier,
-                       QStringLiteral("\x03"));
-    QApplication::sendEvent(&view, &override);
-    EXPECT_TRUE(override.isAccepted());
-    QKeyEvent command(QEvent::ShortcutOverride, Qt::Key_Q, Qt::ControlModifier | Qt::ShiftModifier);
-    command.ignore();
-    QApplication::sendEvent(&view, &command);
-    EXPECT_FALSE(command.isAccepted());
-}
-
-TEST_F(TerminalViewTest, controlShiftLettersRunTheWindowsControlLetterCommands) {
+TEST_F(TerminalViewTest, controlLettersReachTheProgramAndControlShiftLettersRunWindowCommands) {
     QWidget window;
     view.setParent(&window);
     auto* newTerminal = new QAction(&window);
     newTerminal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     int triggered = 0;
     QObject::connect(newTerminal, &QAction::triggered, [&] { ++triggered; });
-    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("N"));
-    press(Qt::Key_N, Qt::ControlModifier, QStringLiteral("\x0e"));
+    // The view claims plain Control letters before the window's shortcuts see them.
+    QKeyEvent controlC(QEvent::ShortcutOverride, Qt::Key_C, Qt::ControlModifier, "\x03");
+    QApplication::sendEvent(&view, &controlC);
+    EXPECT_TRUE(controlC.isAccepted());
+    QKeyEvent controlShiftQ(QEvent::ShortcutOverride, Qt::Key_Q, kControlShift);
+    controlShiftQ.ignore();
+    QApplication::sendEvent(&view, &controlShiftQ);
+    EXPECT_FALSE(controlShiftQ.isAccepted());
+
+    press(Qt::Key_N, kControlShift, "N");
+    press(Qt::Key_N, Qt::ControlModifier, "\x0e");
     EXPECT_EQ(triggered, 1);
     EXPECT_EQ(sent, QStringList{"\x0e"});
     view.setParent(nullptr);
 }
 
-TEST_F(TerminalViewTest, pasteIsOneInputAndBracketedOnlyWhenTheProgramAskedForIt) {
-    QGuiApplication::clipboard()->setText(QStringLiteral("line one\nline two\r\n"));
-    press(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("V"));
+TEST_F(TerminalViewTest, pasteIsOneInputBracketedWhenAskedForAndCopyTakesScrollbackAndScreen) {
+    QGuiApplication::clipboard()->setText("line one\nline two\r\n");
+    press(Qt::Key_V, kControlShift, "V");
     feed("\x1b[?2004h");
-    press(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("V"));
+    press(Qt::Key_V, kControlShift, "V");
     EXPECT_EQ(sent,
               (QStringList{"line one\nline two\r\n", "\x1b[200~line one\nline two\r\n\x1b[201~"}));
-
     sent.clear();
     QGuiApplication::clipboard()->clear();
     view.paste();
     EXPECT_TRUE(sent.isEmpty());
-}
 
-TEST_F(TerminalViewTest, copyTakesScrollbackAndScreenAndLeavesTheScrollPosition) {
-    for (int i = 0; i < 40; ++i) {
-        feed(QStringLiteral("line %1\r\n").arg(i).toLatin1().constData());
-    }
-    ASSERT_GT(session->screen().scrollbackSize(), 0);
+    feedLines(40, "line ");
     view.setScrollOffset(5);
-    press(Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("C"));
+    press(Qt::Key_C, kControlShift, "C");
     const QString copied = QGuiApplication::clipboard()->text();
-    EXPECT_TRUE(copied.startsWith(QStringLiteral("line 0\n")));
-    EXPECT_TRUE(copied.endsWith(QStringLiteral("line 39")));
+    EXPECT_TRUE(copied.startsWith("line 0\n"));
+    EXPECT_TRUE(copied.endsWith("line 39"));
     EXPECT_EQ(view.scrollOffset(), 5);  // shortcuts do not return to the live screen
     EXPECT_TRUE(sent.isEmpty());
-
-    QGuiApplication::clipboard()->setText(QStringLiteral("old"));
-    press(Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("A"));
+    QGuiApplication::clipboard()->setText("old");
+    press(Qt::Key_A, kControlShift, "A");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), copied);
 
     TerminalView empty;
@@ -164,12 +151,9 @@ TEST_F(TerminalViewTest, copyTakesScrollbackAndScreenAndLeavesTheScrollPosition)
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
 }
 
-TEST_F(TerminalViewTest, wheelScrollingStopsAtTheOldestLineAndTypingReturnsToLive) {
-    for (int i = 0; i < 30; ++i) {
-        feed("x\r\n");
-    }
-    const int history = session->screen().scrollbackSize();
-    ASSERT_GT(history, 5);
+TEST_F(TerminalViewTest, wheelScrollingStopsAtTheOldestLineStaysAboveNewOutputAndTypingReturns) {
+    feedLines(30, "x");
+    ASSERT_GT(session->screen().scrollbackSize(), 5);
     auto wheel = [this](int angle) {
         QWheelEvent event(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, angle),
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -184,95 +168,79 @@ TEST_F(TerminalViewTest, wheelScrollingStopsAtTheOldestLineAndTypingReturnsToLiv
         wheel(10);
     }
     EXPECT_EQ(view.scrollOffset(), 1);
+
+    // A scrolled-back view stays the same distance above new output, under its label: at
+    // the bottom left, in the accent colour (00E5D0).
+    const QImage scrolled = view.grab().toImage();
+    feed("more\r\nand more\r\n");
+    EXPECT_EQ(view.scrollOffset(), 1);
+    bool labelDrawn = false;
+    for (int x = 12; x < 120; ++x) {
+        for (int y = view.height() - 20; y < view.height() - 6; ++y) {
+            labelDrawn |=
+                scrolled.pixelColor(x, y).green() > 150 && scrolled.pixelColor(x, y).red() < 100;
+        }
+    }
+    EXPECT_TRUE(labelDrawn);
     for (int i = 0; i < 50; ++i) {
         wheel(120);
     }
-    EXPECT_EQ(view.scrollOffset(), history);
+    EXPECT_EQ(view.scrollOffset(), session->screen().scrollbackSize());
+    view.setScrollOffset(10000);
+    EXPECT_EQ(view.scrollOffset(), session->screen().scrollbackSize());
 
-    press(Qt::Key_Q, Qt::NoModifier, QStringLiteral("q"));
+    press(Qt::Key_Q, Qt::NoModifier, "q");
     EXPECT_EQ(view.scrollOffset(), 0);
     EXPECT_EQ(sent, QStringList{"q"});
 }
 
-TEST_F(TerminalViewTest, scrolledBackViewStaysTheSameDistanceAboveNewOutputAndShowsItsLabel) {
-    for (int i = 0; i < 60; ++i) {
-        feed(QStringLiteral("row %1\r\n").arg(i).toLatin1().constData());
-    }
-    view.setScrollOffset(4);
-    const QImage scrolled = render();
-    feed("more\r\nand more\r\n");
-    EXPECT_EQ(view.scrollOffset(), 4);
-    view.setScrollOffset(10000);
-    EXPECT_EQ(view.scrollOffset(), session->screen().scrollbackSize());
-
-    // The label sits at the bottom left in the accent colour.
-    bool labelDrawn = false;
-    for (int x = 12; x < 120 && !labelDrawn; ++x) {
-        for (int y = view.height() - 20; y < view.height() - 6; ++y) {
-            const QColor pixel = scrolled.pixelColor(x, y);
-            labelDrawn |= pixel.green() > 150 && pixel.red() < 100;  // accent 00E5D0
-        }
-    }
-    EXPECT_TRUE(labelDrawn);
-}
-
-TEST(TerminalViewFit, columnsAndRowsFollowTheCellSizeWithAFloorOfTenByThree) {
-    EXPECT_EQ(TerminalView::fittedGrid(QSizeF(820, 600), 7.2, 18).width(), 111);
-    EXPECT_EQ(TerminalView::fittedGrid(QSizeF(820, 600), 7.2, 18).height(), 32);
+TEST_F(TerminalViewTest, everyPaintFitsTheSessionToTheViewWithAFloorOfTenByThree) {
+    EXPECT_EQ(TerminalView::fittedGrid(QSizeF(820, 600), 7.2, 18), QSize(111, 32));
     EXPECT_EQ(TerminalView::fittedGrid(QSizeF(30, 20), 7.2, 18), QSize(10, 3));
     EXPECT_EQ(TerminalView::fittedGrid(QSizeF(0, 0), 7.2, 18), QSize(10, 3));
-}
 
-TEST_F(TerminalViewTest, everyPaintFitsTheSessionToTheView) {
     EXPECT_EQ(view.lineHeight(), 18);  // ceil(12 × 1.5)
-    render();
+    view.grab();
     const QSize expected = TerminalView::fittedGrid(view.size(), view.cellWidth(), 18);
-    EXPECT_EQ(session->screen().columns(), expected.width());
-    EXPECT_EQ(session->screen().rows(), expected.height());
+    EXPECT_EQ(QSize(session->screen().columns(), session->screen().rows()), expected);
     view.resize(40, 30);
-    render();
-    EXPECT_EQ(session->screen().columns(), 10);
-    EXPECT_EQ(session->screen().rows(), 3);
+    view.grab();
+    EXPECT_EQ(QSize(session->screen().columns(), session->screen().rows()), QSize(10, 3));
 }
 
 TEST_F(TerminalViewTest, inverseCellsFillWithTheTextColourAndDrawInTheBackground) {
-    render();  // fit first, so the cells below stay where they are written
+    view.grab();  // fit first, so the cells below stay where they are written
     feed("\x1b[7m \x1b[0m \x1b[7;31m \x1b[0m \x1b[44m \x1b[0m");
-    const QImage image = render();
-    EXPECT_EQ(image.pixel(cellCentre(0, 0)), kDefaultText);
-    EXPECT_EQ(image.pixel(cellCentre(0, 1)), kBackground);
+    EXPECT_EQ(pixelAt(0, 0), kDefaultText);
+    EXPECT_EQ(pixelAt(0, 1), kBackground);
     // An inverse cell with a foreground is filled with it; a background colour fills as is.
     const TerminalScreen& screen = session->screen();
     ASSERT_TRUE(screen.cell(0, 2).foreground.has_value());
-    EXPECT_EQ(image.pixel(cellCentre(0, 2)) & 0xFFFFFF, screen.cell(0, 2).foreground->rgb());
+    EXPECT_EQ(pixelAt(0, 2) & 0xFFFFFF, screen.cell(0, 2).foreground->rgb());
     ASSERT_TRUE(screen.cell(0, 4).background.has_value());
-    EXPECT_EQ(image.pixel(cellCentre(0, 4)) & 0xFFFFFF, screen.cell(0, 4).background->rgb());
-    EXPECT_EQ(image.pixel(cellCentre(0, 5)), kBackground);
+    EXPECT_EQ(pixelAt(0, 4) & 0xFFFFFF, screen.cell(0, 4).background->rgb());
+    EXPECT_EQ(pixelAt(0, 5), kBackground);
 }
 
 TEST_F(TerminalViewTest, cursorShowsOnlyForARunningLiveVisibleSession) {
-    render();
-    EXPECT_EQ(render().pixel(cellCentre(0, 0)), kBackground);  // not started: no cursor
+    view.grab();
+    EXPECT_EQ(pixelAt(0, 0), kBackground);  // not started: no cursor
 
-    startSession();
-    const QRgb withCursor = render().pixel(cellCentre(0, 0));
-    EXPECT_NE(withCursor, kBackground);
-
+    session->start();
+    ASSERT_TRUE(waitUntil([this] { return session->running(); }, 5s));
+    EXPECT_NE(pixelAt(0, 0), kBackground);
     feed("\x1b[?25l");
-    EXPECT_EQ(render().pixel(cellCentre(0, 0)), kBackground);
-    feed("\x1b[?25h");
-    for (int i = 0; i < 40; ++i) {
-        feed("\r\n");
-    }
-    const QPoint cursor = cellCentre(session->screen().row(), 0);
-    EXPECT_NE(render().pixel(cursor), kBackground);
+    EXPECT_EQ(pixelAt(0, 0), kBackground);
+    feed("\x1b[?25h" + QStringLiteral("\r\n").repeated(40));
+    const int row = session->screen().row();
+    EXPECT_NE(pixelAt(row, 0), kBackground);
     view.setScrollOffset(2);
-    EXPECT_EQ(render().pixel(cellCentre(session->screen().row() - 2, 0)), kBackground);
+    EXPECT_EQ(pixelAt(row - 2, 0), kBackground);
     view.setScrollOffset(0);
 
     session->stop();
     ASSERT_TRUE(waitUntil([this] { return !session->running(); }, 5s));
-    EXPECT_EQ(render().pixel(cursor), kBackground);
+    EXPECT_EQ(pixelAt(row, 0), kBackground);
 }
 
 TEST_F(TerminalViewTest, aBurstOfRepaintRequestsCostsOnePaintPerFrame) {

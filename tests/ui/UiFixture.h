@@ -10,11 +10,13 @@
 
 #include <memory>
 
-// A workspace and theme with persistence off, scripted dialogs and recording fakes for the
-// desktop services, for tests of the pages.
+// A workspace and theme (persistence off unless asked for), scripted dialogs and recording
+// fakes for the desktop services, for tests of the pages.
 struct UiFixture {
-    UiFixture()
-        : workspace(false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}),
+    // A persisting workspace reads `stored` from its preferences when it is built.
+    explicit UiFixture(bool persist = false, QVariantMap stored = {})
+        : preferences(std::move(stored)),
+          workspace(persist, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}),
           theme(false, preferences) {}
 
     MemoryPreferences preferences;
