@@ -16,12 +16,12 @@
 //   plain TEXT | scrollback N | history I TEXT (scrollback line I, trimmed)
 // Escapes in BYTES and TEXT: \e \r \n \t \b \a \\ \s (a space) \xNN \u{HEX} (as UTF-8).
 // After every command the screen's invariants must hold.
+#include "support/TestSupport.h"
 #include "terminal/TerminalScreen.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -63,13 +63,10 @@ QByteArray unescape(const QString& text) {
 
 QString historyText(const TerminalScreen& screen, int index) {
     QString text;
-    for (int column = 0; column < int(screen.scrollbackLineCells(index).size()); ++column) {
-        text += screen.scrollbackCellText(index, column);
+    for (const TerminalCell& cell : screen.scrollbackLine(index)) {
+        text += cell.text;
     }
-    while (text.endsWith(QLatin1Char(' '))) {
-        text.chop(1);
-    }
-    return text;
+    return text.remove(QRegularExpression(QStringLiteral(" +$")));
 }
 
 QString describe(const std::optional<TerminalColor>& color) {
@@ -220,14 +217,11 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
     }
 }
 
-QString scriptFolder() {
-    return QStringLiteral(VELK_SOURCE_DIR "/tests/terminal/scripts");
-}
+const QString kFolder = QStringLiteral(VELK_SOURCE_DIR "/tests/terminal/scripts/");
 
 std::vector<std::string> scriptNames() {
     std::vector<std::string> names;
-    for (const QString& name :
-         QDir(scriptFolder()).entryList({QStringLiteral("*.test")}, QDir::Files, QDir::Name)) {
+    for (const QString& name : QDir(kFolder).entryList({QStringLiteral("*.test")}, QDir::Files)) {
         names.push_back(name.toStdString());
     }
     return names;
@@ -237,9 +231,9 @@ class TerminalScript : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(TerminalScript, givesTheExpectedScreenHoweverTheOutputIsChunked) {
     const QString name = QString::fromStdString(GetParam());
-    QFile file(scriptFolder() + QLatin1Char('/') + name);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << qPrintable(name);
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    const QStringList lines =
+        QString::fromUtf8(testing_support::readFile(kFolder + name)).split(QLatin1Char('\n'));
+    ASSERT_GT(lines.size(), 1) << qPrintable(name);
     int longestFeed = 0;
     for (const QString& line : lines) {
         if (line.trimmed().startsWith(QLatin1String("feed "))) {
