@@ -94,10 +94,12 @@ TEST(CompanionController, aShortPressTogglesTheQuickDraftAndALongerOneDragsThePe
     QWidget* layer = controller.pet()->interaction();
     const QPointF press = controller.panel()->geometry().center();
 
-    // Three points of movement in total is still a click.
+    // Three points of movement in total is still a click, and leaves the pet where it was.
+    const QPointF home = controller.petFrame().topLeft();
     pressMoveRelease(layer, press, QPointF(2, -1));
     EXPECT_TRUE(controller.controlsPanel()->isVisible());
     EXPECT_EQ(stored(kit.ui.preferences), kHome);
+    EXPECT_EQ(controller.petFrame().topLeft(), home);
     // Near the right edge the quick draft opens on the pet's left, 15 above its bottom.
     const QRectF pet = controller.petFrame();
     EXPECT_EQ(controller.controlsFrame().topLeft(), QPointF(pet.x() - 340 - 8, pet.y() + 15));
@@ -108,8 +110,7 @@ TEST(CompanionController, aShortPressTogglesTheQuickDraftAndALongerOneDragsThePe
     controller.pet()->interaction()->click();
     EXPECT_TRUE(controller.controlsPanel()->isVisible());
 
-    // Qt's y grows downward: moving up by 200 raises the stored y by 200. (The click's small
-    // movement above moved the window along without storing it.)
+    // Qt's y grows downward: moving up by 200 raises the stored y by 200.
     const QPointF before = controller.petFrame().topLeft();
     pressMoveRelease(layer, press, QPointF(-900, -200));
     const QPointF moved = before + QPointF(-900, 200);

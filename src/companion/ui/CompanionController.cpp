@@ -431,6 +431,11 @@ bool CompanionController::releasePet() {
         savePosition();
         return false;
     }
+    // A click: the pet followed the pointer's few points of movement; put it back, so what
+    // is on screen stays what is stored.
+    movePanel(m_panel.get(), m_pressOrigin);
+    constrainPosition();
+    positionControls();
     return true;
 }
 
