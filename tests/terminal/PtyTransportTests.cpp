@@ -5,7 +5,6 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 

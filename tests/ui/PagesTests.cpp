@@ -102,10 +102,10 @@ TEST_F(AssistantsPageTest, eachCardOffersOnlyTheActionsItsProviderAllows) {
               std::vector{fixture.workspace.provider("claude").documentation});
 }
 
-TEST_F(AssistantsPageTest, theEditorAllowsSavingOnlyWithNameExecutableAndASoundTemplate) {
+TEST_F(AssistantsPageTest, theEditorSavesOnlyASoundConnectorAndANewOneLandsBeforeTheTerminal) {
+    fixture.theme.setAccentHex("A797FF");
     ConnectorEditor* editor = openEditor(page.addConnectorButton());
     ASSERT_NE(editor, nullptr);
-    EXPECT_TRUE(fixture.workspace.presentConnector());
     EXPECT_FALSE(editor->profileBox()->isVisible());
     EXPECT_FALSE(editor->saveButton()->isEnabled());
 
@@ -137,11 +137,9 @@ TEST_F(AssistantsPageTest, theEditorAllowsSavingOnlyWithNameExecutableAndASoundT
     EXPECT_FALSE(fixture.workspace.presentConnector());
     EXPECT_TRUE(waitUntil([&] { return page.connectorEditor() == nullptr; }, 2s));
     EXPECT_EQ(fixture.workspace.providers(), before);
-}
 
-TEST_F(AssistantsPageTest, aNewConnectorLandsBeforeTheTerminalWithTheCustomDefaults) {
-    fixture.theme.setAccentHex("A797FF");
-    ConnectorEditor* editor = openEditor(page.addConnectorButton());
+    // What saving a new connector builds: the custom defaults with the theme's accent.
+    editor = openEditor(page.addConnectorButton());
     ASSERT_NE(editor, nullptr);
     fill(editor, "Fake Kimi", "kimi", "kimi {prompt}");
     editor->saveButton()->click();

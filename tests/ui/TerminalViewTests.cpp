@@ -43,11 +43,6 @@ protected:
         QApplication::sendEvent(&view, &event);
     }
     void feed(const QString& text) { session->screen().feed(QByteArrayView(text.toUtf8())); }
-    void feedLines(int count, const QString& prefix) {
-        for (int i = 0; i < count; ++i) {
-            feed(prefix + QString::number(i) + "\r\n");
-        }
-    }
     // The colour painted at the centre of cell (row, column).
     QRgb pixelAt(int row, int column) {
         return view.grab().toImage().pixel(
@@ -94,9 +89,7 @@ TEST_F(TerminalViewTest, altPrefixesEscapeButTheKeyTableWinsAndControlLettersAre
     press(Qt::Key_X, Qt::ControlModifier | Qt::AltModifier, "x");
     press(Qt::Key_A, Qt::NoModifier, "é");
     press(Qt::Key_Shift, Qt::ShiftModifier);  // a bare modifier sends nothing
-    EXPECT_EQ(sent, (QStringList{"\x1b"
-                                 "b",
-                                 "\x1b[D", "\x03", "\x04", "\x1b", "\x1b\x18", "é"}));
+    EXPECT_EQ(sent, (QStringList{"\033b", "\x1b[D", "\x03", "\x04", "\x1b", "\x1b\x18", "é"}));
 }
 
 TEST_F(TerminalViewTest, controlLettersReachTheProgramAndControlShiftLettersRunWindowCommands) {
@@ -134,7 +127,9 @@ TEST_F(TerminalViewTest, pasteIsOneInputBracketedWhenAskedForAndCopyTakesScrollb
     view.paste();
     EXPECT_TRUE(sent.isEmpty());
 
-    feedLines(40, "line ");
+    for (int i = 0; i < 40; ++i) {
+        feed(QStringLiteral("line %1\r\n").arg(i));
+    }
     view.setScrollOffset(5);
     press(Qt::Key_C, kControlShift, "C");
     const QString copied = QGuiApplication::clipboard()->text();
@@ -152,7 +147,7 @@ TEST_F(TerminalViewTest, pasteIsOneInputBracketedWhenAskedForAndCopyTakesScrollb
 }
 
 TEST_F(TerminalViewTest, wheelScrollingStopsAtTheOldestLineStaysAboveNewOutputAndTypingReturns) {
-    feedLines(30, "x");
+    feed(QStringLiteral("x\r\n").repeated(30));
     ASSERT_GT(session->screen().scrollbackSize(), 5);
     auto wheel = [this](int angle) {
         QWheelEvent event(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, angle),
@@ -194,7 +189,7 @@ TEST_F(TerminalViewTest, wheelScrollingStopsAtTheOldestLineStaysAboveNewOutputAn
     EXPECT_EQ(sent, QStringList{"q"});
 }
 
-TEST_F(TerminalViewTest, everyPaintFitsTheSessionToTheViewWithAFloorOfTenByThree) {
+TEST_F(TerminalViewTest, everyPaintFitsTheSessionWithAFloorOfTenByThreeAndInverseCellsSwapColours) {
     EXPECT_EQ(TerminalView::fittedGrid(QSizeF(820, 600), 7.2, 18), QSize(111, 32));
     EXPECT_EQ(TerminalView::fittedGrid(QSizeF(30, 20), 7.2, 18), QSize(10, 3));
     EXPECT_EQ(TerminalView::fittedGrid(QSizeF(0, 0), 7.2, 18), QSize(10, 3));
@@ -203,13 +198,8 @@ TEST_F(TerminalViewTest, everyPaintFitsTheSessionToTheViewWithAFloorOfTenByThree
     view.grab();
     const QSize expected = TerminalView::fittedGrid(view.size(), view.cellWidth(), 18);
     EXPECT_EQ(QSize(session->screen().columns(), session->screen().rows()), expected);
-    view.resize(40, 30);
-    view.grab();
-    EXPECT_EQ(QSize(session->screen().columns(), session->screen().rows()), QSize(10, 3));
-}
 
-TEST_F(TerminalViewTest, inverseCellsFillWithTheTextColourAndDrawInTheBackground) {
-    view.grab();  // fit first, so the cells below stay where they are written
+    // Inverse cells fill with the text colour and draw in the background.
     feed("\x1b[7m \x1b[0m \x1b[7;31m \x1b[0m \x1b[44m \x1b[0m");
     EXPECT_EQ(pixelAt(0, 0), kDefaultText);
     EXPECT_EQ(pixelAt(0, 1), kBackground);
@@ -220,6 +210,10 @@ TEST_F(TerminalViewTest, inverseCellsFillWithTheTextColourAndDrawInTheBackground
     ASSERT_TRUE(screen.cell(0, 4).background.has_value());
     EXPECT_EQ(pixelAt(0, 4) & 0xFFFFFF, screen.cell(0, 4).background->rgb());
     EXPECT_EQ(pixelAt(0, 5), kBackground);
+
+    view.resize(40, 30);
+    view.grab();
+    EXPECT_EQ(QSize(session->screen().columns(), session->screen().rows()), QSize(10, 3));
 }
 
 TEST_F(TerminalViewTest, cursorShowsOnlyForARunningLiveVisibleSession) {
