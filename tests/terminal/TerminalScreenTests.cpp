@@ -1,5 +1,5 @@
 // What the scripts in tests/terminal/scripts cannot say: the primitives called directly,
-// the history's bounds, the cell values and the packed view.
+// the history's bounds and the cell values.
 #include "terminal/TerminalScreen.h"
 
 #include <gtest/gtest.h>
@@ -91,19 +91,6 @@ TEST(TerminalScreenValues, endlessCombiningMarksCannotGrowACellWithoutBound) {
     EXPECT_EQ(screen.cellText(0, 0).size(), 1 + TerminalScreen::kMaxCombiningPerCell);
     feed(screen, "\rb\xcc\x82");
     EXPECT_EQ(screen.cellText(0, 0), QStringLiteral("b\u0302"));
-}
-
-TEST(TerminalScreenValues, thePackedViewAgreesWithTheCellView) {
-    TerminalScreen screen(3, 10);
-    feed(screen, "\x1b[1;7;38;5;196;48;2;1;2;3mX\xe4\xb8\xad");
-    const std::span<const PackedCell> cells = screen.lineCells(0);
-    EXPECT_EQ(cells[0].codePoint(), U'X');
-    EXPECT_TRUE(cells[0].bold());
-    EXPECT_TRUE(cells[0].inverse());
-    EXPECT_EQ(cells[0].foreground(), screen.cell(0, 0).foreground);
-    EXPECT_EQ(cells[0].background(), TerminalColor::fromRgb(0x010203));
-    EXPECT_TRUE(cells[2].continuation());
-    EXPECT_EQ(screen.cell(0, 2).text, QString());
 }
 
 }  // namespace
