@@ -96,7 +96,8 @@ const TerminalScreen::Line& TerminalScreen::historyLine(int index) const {
 }
 
 std::span<const PackedCell> TerminalScreen::scrollbackLineCells(int index) const {
-    return historyLine(index).cells;
+    const Line& line = historyLine(index);
+    return std::span(line.cells).first(std::size_t(line.dirty));
 }
 
 int TerminalScreen::scrollbackLineWidth(int index) const {
@@ -105,18 +106,18 @@ int TerminalScreen::scrollbackLineWidth(int index) const {
 
 QString TerminalScreen::scrollbackCellText(int index, int column) const {
     const Line& source = historyLine(index);
-    return column < int(source.cells.size()) ? textOf(source, column) : QStringLiteral(" ");
+    return column < source.dirty ? textOf(source, column) : QStringLiteral(" ");
 }
 
 TerminalCell TerminalScreen::scrollbackCell(int index, int column) const {
     const Line& source = historyLine(index);
-    return column < int(source.cells.size()) ? cellOf(source, column) : TerminalCell{};
+    return column < source.dirty ? cellOf(source, column) : TerminalCell{};
 }
 
 std::vector<TerminalCell> TerminalScreen::scrollbackLine(int index) const {
     const Line& source = historyLine(index);
     std::vector<TerminalCell> cells(std::size_t(source.width));
-    for (int column = 0; column < int(source.cells.size()); ++column) {
+    for (int column = 0; column < source.dirty; ++column) {
         cells[std::size_t(column)] = cellOf(source, column);
     }
     return cells;
@@ -304,14 +305,12 @@ void TerminalScreen::pushHistory(Line& line) {
         slot = std::size_t(m_historyStart);
         m_historyStart = (m_historyStart + 1) % kScrollbackLimit;
     }
-    // Only the written part is kept: a scrollback of wide lines costs no more memory than
-    // one of narrow lines, which keeps its cold slots few and scrolling equally fast.
+    // The line moves into the slot and the slot's old line takes its place on the grid,
+    // where the caller blanks it: no cell is copied. Cells after `dirty` are blank on both,
+    // so blanking the old line costs what was written on it, not the width.
     Line& stored = m_history[slot];
-    stored.cells.assign(line.cells.begin(), line.cells.begin() + line.dirty);
-    stored.marks.swap(line.marks);  // the line is blanked by the caller, marks included
-    stored.dirty = line.dirty;
-    stored.hasWide = line.hasWide;
-    stored.width = int(line.cells.size());
+    std::swap(stored, line);
+    stored.width = int(stored.cells.size());
 }
 
 void TerminalScreen::scrollUp() {
@@ -432,7 +431,8 @@ void TerminalScreen::resize(int rows, int columns) {
 
 void TerminalScreen::appendLineText(QString& text, const Line& line) {
     const qsizetype lineStart = text.size();
-    for (int column = 0; column < int(line.cells.size()); ++column) {
+    // Cells after `dirty` are blank, and trailing blanks are cut below anyway.
+    for (int column = 0; column < line.dirty; ++column) {
         const PackedCell& cell = line.cells[std::size_t(column)];
         if (cell.continuation()) {
             continue;
@@ -510,10 +510,12 @@ QString TerminalScreen::invariantViolation() const {
     }
     for (int index = 0; index < m_historyCount; ++index) {
         const Line& line = historyLine(index);
-        if (int(line.cells.size()) > line.width) {
-            return QStringLiteral("scrollback line %1 holds %2 cells for a width of %3")
+        if (int(line.cells.size()) != line.width || line.dirty > line.width) {
+            return QStringLiteral(
+                       "scrollback line %1 holds %2 cells, %3 written, for a width of %4")
                 .arg(index)
                 .arg(line.cells.size())
+                .arg(line.dirty)
                 .arg(line.width);
         }
     }

@@ -91,8 +91,7 @@ public:
     /// The width scrollback line `index` had on the grid.
     int scrollbackLineWidth(int index) const;
     /// Cells of scrollback line `index` up to its last written cell: the cells after them,
-    /// up to scrollbackLineWidth(), are blank. (The scrollback stores only what was written,
-    /// so its memory does not grow with the width of the screen.)
+    /// up to scrollbackLineWidth(), are blank.
     std::span<const PackedCell> scrollbackLineCells(int index) const;
     QString scrollbackCellText(int index, int column) const;
     TerminalCell scrollbackCell(int index, int column) const;
