@@ -1,6 +1,11 @@
 #include "terminal/TerminalParser.h"
 
 #include <algorithm>
+#include <bit>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -10,6 +15,30 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 bool isPrintableAscii(std::uint8_t byte) {
     return byte >= 0x20 && byte < 0x7F;
+}
+
+// The end of the run of printable ASCII starting at `bytes`.
+const std::uint8_t* printableAsciiEnd(const std::uint8_t* bytes, const std::uint8_t* end) {
+#ifdef __SSE2__
+    // Sixteen bytes at a time: as signed bytes, printable ASCII is above 0x1F and not 0x7F
+    // (bytes from 0x80 on are negative).
+    const __m128i space = _mm_set1_epi8(0x1F);
+    const __m128i del = _mm_set1_epi8(0x7F);
+    while (end - bytes >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+        const __m128i printable =
+            _mm_andnot_si128(_mm_cmpeq_epi8(block, del), _mm_cmpgt_epi8(block, space));
+        const unsigned mask = unsigned(_mm_movemask_epi8(printable));
+        if (mask != 0xFFFF) {
+            return bytes + std::countr_one(mask);
+        }
+        bytes += 16;
+    }
+#endif
+    while (bytes < end && isPrintableAscii(*bytes)) {
+        ++bytes;
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -24,9 +53,7 @@ void TerminalParser::feed(QByteArrayView data) {
             if (m_state == State::Ground) {
                 if (isPrintableAscii(*bytes)) {
                     const auto* run = bytes;
-                    while (bytes < end && isPrintableAscii(*bytes)) {
-                        ++bytes;
-                    }
+                    bytes = printableAsciiEnd(bytes, end);
                     m_handler.printAscii(reinterpret_cast<const char*>(run),
                                          std::size_t(bytes - run));
                     continue;
