@@ -5,6 +5,7 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,38 +19,48 @@ namespace {
 struct HashedFile {
     QString hash;
     int mode = 0;
+    int error = 0;  // errno when the file could not be read
 };
 
-HashedFile hashBeneath(int folder, const std::string& relative) {
-    UniqueFd file = PosixFiles::openBeneath(folder, relative, O_RDONLY | O_NONBLOCK);
-    struct stat status;
+HashedFile hashBeneath(const OpenBeneath& open, int folder, const std::string& relative) {
     HashedFile hashed;
+    PosixFiles::UniqueFd file =
+        open ? open(folder, relative, O_RDONLY | O_NONBLOCK)
+             : PosixFiles::openBeneath(folder, relative, O_RDONLY | O_NONBLOCK);
+    struct stat status;
     if (!file.valid() || ::fstat(file.get(), &status) != 0) {
-        throw RunFilesError::system(
-            errno, QStringLiteral("Could not read ") + QString::fromStdString(relative));
+        hashed.error = errno;
+    } else if (!S_ISREG(status.st_mode)) {
+        hashed.error = EINVAL;
+    } else if (!PosixFiles::sha256OfFile(file.get(), hashed.hash)) {
+        hashed.error = errno;
+    } else {
+        hashed.mode = int(status.st_mode & 07777);
     }
-    if (!S_ISREG(status.st_mode)) {
-        throw RunFilesError::system(
-            EINVAL, QStringLiteral("Could not read ") + QString::fromStdString(relative));
-    }
-    if (!PosixFiles::sha256OfFile(file.get(), hashed.hash)) {
-        throw RunFilesError::system(
-            errno, QStringLiteral("Could not read ") + QString::fromStdString(relative));
-    }
-    hashed.mode = int(status.st_mode & 07777);
     return hashed;
 }
 
-const QString kNoPreview =
-    QStringLiteral("File absent, binary, or too large for the text preview.");
+// Whether `relative` is one of `skipped` or lies below one of them.
+bool isLeftOut(const std::string& relative, const std::set<std::string>& skipped) {
+    if (skipped.empty()) {
+        return false;
+    }
+    for (size_t slash = relative.find('/'); slash != std::string::npos;
+         slash = relative.find('/', slash + 1)) {
+        if (skipped.contains(relative.substr(0, slash))) {
+            return true;
+        }
+    }
+    return skipped.contains(relative);
+}
 
-constexpr off_t kLargestPreview = 2'000'000;
-
-}  // namespace
-
-std::vector<FileChange> changes(const QString& baseline, const QString& result) {
-    const detail::ListedTree before = detail::listTree(baseline);
-    const detail::ListedTree after = detail::listTree(result);
+// The comparison behind changes() and review(). Without `skipped`, the first entry that
+// cannot be read fails it.
+std::vector<FileChange> compare(const QString& baseline, const QString& result,
+                                std::vector<detail::SkippedItem>* skipped,
+                                const OpenBeneath& open) {
+    const detail::ListedTree before = detail::listTree(baseline, skipped, open);
+    const detail::ListedTree after = detail::listTree(result, skipped, open);
 
     // Both listings are sorted by their UTF-8 bytes, which is code-point order: merge them.
     struct Pair {
@@ -90,18 +101,43 @@ std::vector<FileChange> changes(const QString& baseline, const QString& result) 
     std::vector<HashedFile> afterHashes(paths.size());
     detail::runInParallel(jobs.size(), [&](size_t job) {
         const auto [index, baselineSide] = jobs[job];
-        if (baselineSide) {
-            beforeHashes[index] = hashBeneath(before.folder.get(), *paths[index].relative);
-        } else {
-            afterHashes[index] = hashBeneath(after.folder.get(), *paths[index].relative);
+        HashedFile& hashed = baselineSide ? beforeHashes[index] : afterHashes[index];
+        hashed =
+            hashBeneath(open, (baselineSide ? before : after).folder.get(), *paths[index].relative);
+        if (hashed.error != 0 && !skipped) {
+            throw RunFilesError::system(
+                hashed.error,
+                QStringLiteral("Could not read ") + QString::fromStdString(*paths[index].relative));
         }
     });
+
+    // A file that cannot be read on one side cannot be compared; neither can anything below
+    // an entry left out of either listing (a folder that cannot be read would otherwise
+    // look as if its files were removed).
+    std::set<std::string> leftOut;
+    if (skipped) {
+        for (size_t index = 0; index < paths.size(); ++index) {
+            for (const HashedFile* hashed : {&beforeHashes[index], &afterHashes[index]}) {
+                if (hashed->error != 0) {
+                    skipped->push_back(
+                        {*paths[index].relative, detail::unreadableReason(hashed->error)});
+                    break;
+                }
+            }
+        }
+        for (const detail::SkippedItem& item : *skipped) {
+            leftOut.insert(item.relative);
+        }
+    }
 
     std::vector<FileChange> found;
     for (size_t index = 0; index < paths.size(); ++index) {
         const Pair& pair = paths[index];
         if (pair.inBefore && pair.inAfter && beforeHashes[index].hash == afterHashes[index].hash &&
             beforeHashes[index].mode == afterHashes[index].mode) {
+            continue;
+        }
+        if (isLeftOut(*pair.relative, leftOut)) {
             continue;
         }
         FileChange change;
@@ -115,6 +151,37 @@ std::vector<FileChange> changes(const QString& baseline, const QString& result) 
             change.afterMode = afterHashes[index].mode;
         }
         found.push_back(std::move(change));
+    }
+    return found;
+}
+
+const QString kNoPreview =
+    QStringLiteral("File absent, binary, or too large for the text preview.");
+
+constexpr off_t kLargestPreview = 2'000'000;
+
+}  // namespace
+
+std::vector<FileChange> changes(const QString& baseline, const QString& result) {
+    return compare(baseline, result, nullptr, {});
+}
+
+Review review(const QString& baseline, const QString& result, const OpenBeneath& open) {
+    std::vector<detail::SkippedItem> skipped;
+    Review found;
+    found.changes = compare(baseline, result, &skipped, open);
+
+    // The same entry may be left out on both sides; it is named once.
+    std::sort(skipped.begin(), skipped.end(),
+              [](const detail::SkippedItem& left, const detail::SkippedItem& right) {
+                  return left.relative < right.relative;
+              });
+    for (size_t index = 0; index < skipped.size(); ++index) {
+        if (index > 0 && skipped[index].relative == skipped[index - 1].relative) {
+            continue;
+        }
+        found.skipped.push_back(
+            {QString::fromStdString(skipped[index].relative), skipped[index].reason});
     }
     return found;
 }

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <array>
 #include <atomic>
@@ -60,6 +61,8 @@ constexpr std::array<std::string_view, 15> kExcludedNames = {
 
 constexpr int kMaximumFiles = 5000;
 constexpr qint64 kMaximumBytes = 150'000'000;
+// Folder levels below the root; deeper folders are refused by name.
+constexpr int kMaximumDepth = 256;
 
 const QString kMissingFolder = QStringLiteral("This project folder no longer exists.");
 const QString kUnreadableFolder = QStringLiteral("This project folder cannot be read.");
@@ -97,28 +100,61 @@ bool skippedByName(std::string_view name) {
 struct Walk {
     std::vector<detail::ListedFile> files;
     qint64 totalBytes = 0;
+    // Where entries that cannot be listed go; without it the first one fails the walk.
+    std::vector<detail::SkippedItem>* skipped = nullptr;
+    const OpenBeneath* open = nullptr;
+
+    // An entry that cannot be listed: recorded with `reason` when the walk collects them,
+    // else `failure` stops the walk.
+    void leaveOut(const std::string& relative, const QString& reason,
+                  const RunFilesError& failure) {
+        if (!skipped) {
+            throw failure;
+        }
+        skipped->push_back({relative, reason});
+    }
+    void leaveOutUnreadable(const std::string& relative, int errorNumber) {
+        leaveOut(relative, detail::unreadableReason(errorNumber),
+                 RunFilesError::system(errorNumber, QStringLiteral("Could not read ") +
+                                                        QString::fromStdString(relative)));
+    }
+
+    UniqueFd openBelowRoot(int root, const std::string& relative, int flags) const {
+        return open && *open ? (*open)(root, relative, flags)
+                             : PosixFiles::openBeneath(root, relative, flags);
+    }
 };
 
 // File names are bytes; VELK's paths are UTF-8 text. A name that is not UTF-8 cannot be
-// named again after a round trip through text, so it stops the listing instead of being
-// copied or compared under a different name.
-void requireUtf8(const std::string& relative) {
-    const QString text = QString::fromStdString(relative);
-    if (text.toStdString() != relative) {
-        throw RunFilesError(QStringLiteral("The name of %1 is not valid UTF-8. Rename it or use "
-                                           "the shared-folder mode.")
-                                .arg(text));
-    }
+// named again after a round trip through text, so it is never copied or compared under a
+// different name.
+bool isUtf8(const std::string& name) {
+    return QString::fromStdString(name).toStdString() == name;
 }
 
-void walkFolder(int folder, const std::string& prefix, Walk& walk) {
-    const QString shownFolder =
-        prefix.empty() ? QStringLiteral(".") : QString::fromStdString(prefix);
+void leaveOutNonUtf8(Walk& walk, const std::string& relative) {
+    walk.leaveOut(relative, QStringLiteral("The name is not valid UTF-8."),
+                  RunFilesError(QStringLiteral("The name of %1 is not valid UTF-8. Rename it or "
+                                               "use the shared-folder mode.")
+                                    .arg(QString::fromStdString(relative))));
+}
+
+// "a/b/c/…/z" for a long path, so that a message about a deep folder stays readable.
+QString shortenedFolder(const std::string& relative) {
+    const QStringList parts = QString::fromStdString(relative).split(QLatin1Char('/'));
+    if (parts.size() <= 4) {
+        return parts.join(QLatin1Char('/'));
+    }
+    return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
+}
+
+// Reads the names in `folder` (open, at `relative`), leaving out "." and ".." and the
+// filtered names. False when the folder cannot be read; errno tells why.
+bool readNames(int folder, std::vector<std::pair<std::string, unsigned char>>& entries) {
     DIR* listing = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
     if (!listing) {
-        throw RunFilesError::system(errno, QStringLiteral("Could not read ") + shownFolder);
+        return false;
     }
-    std::vector<std::pair<std::string, unsigned char>> entries;
     errno = 0;
     while (const dirent* entry = ::readdir(listing)) {
         const std::string_view name = entry->d_name;
@@ -129,52 +165,92 @@ void walkFolder(int folder, const std::string& prefix, Walk& walk) {
     }
     const int readError = errno;
     ::closedir(listing);
-    if (readError != 0) {
-        throw RunFilesError::system(readError, QStringLiteral("Could not read ") + shownFolder);
-    }
+    errno = readError;
+    return readError == 0;
+}
 
-    for (const auto& [name, type] : entries) {
-        const std::string relative = prefix + name;
-        if (type == DT_LNK) {
+// Lists the tree below the open folder `root` depth first without recursion. The stack
+// holds the folders still to read as paths below the root, and each is opened from the root
+// when its turn comes (without following links), so two descriptors are open however deep
+// the tree is; folders deeper than kMaximumDepth are left out by name.
+void walkTree(int root, Walk& walk) {
+    struct Pending {
+        std::string relative;  // "" for the root, else "a/b"
+        int depth = 0;
+    };
+    std::vector<Pending> pending{{std::string(), 0}};
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    while (!pending.empty()) {
+        const Pending current = std::move(pending.back());
+        pending.pop_back();
+        UniqueFd folder;
+        if (current.relative.empty()) {
+            folder = UniqueFd(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+        } else {
+            folder = walk.openBelowRoot(root, current.relative, O_RDONLY | O_DIRECTORY);
+            // A folder replaced by a link between its listing and here is skipped like any
+            // other link.
+            if (!folder.valid() && (errno == ELOOP || errno == ENOTDIR)) {
+                continue;
+            }
+        }
+        entries.clear();
+        if (!folder.valid() || !readNames(folder.get(), entries)) {
+            if (current.relative.empty()) {
+                throw RunFilesError::system(errno, QStringLiteral("Could not read ."));
+            }
+            walk.leaveOutUnreadable(current.relative, errno);
             continue;
         }
-        bool isFolder = type == DT_DIR;
-        bool isFile = false;
-        off_t size = 0;
-        if (!isFolder) {
-            struct stat status;
-            if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-                throw RunFilesError::system(
-                    errno, QStringLiteral("Could not read ") + QString::fromStdString(relative));
+        const std::string prefix =
+            current.relative.empty() ? std::string() : current.relative + '/';
+        for (const auto& [name, type] : entries) {
+            const std::string relative = prefix + name;
+            if (type == DT_LNK) {
+                continue;
             }
-            isFolder = S_ISDIR(status.st_mode);
-            isFile = S_ISREG(status.st_mode);
-            size = status.st_size;
-        }
-        if (isFile) {
-            if (walk.files.size() >= size_t(kMaximumFiles) ||
-                walk.totalBytes + qint64(size) > kMaximumBytes) {
-                throw RunFilesError(kTooLarge);
-            }
-            requireUtf8(relative);
-            walk.totalBytes += qint64(size);
-            walk.files.push_back({relative, size});
-        } else if (isFolder) {
-            requireUtf8(relative);
-            UniqueFd child(
-                ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (!child.valid()) {
-                // A folder replaced by a link between the listing and here is skipped like
-                // any other link.
-                if (errno == ELOOP || errno == ENOTDIR) {
+            bool isFolder = type == DT_DIR;
+            bool isFile = false;
+            off_t size = 0;
+            if (!isFolder) {
+                struct stat status;
+                if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                    walk.leaveOutUnreadable(relative, errno);
                     continue;
                 }
-                throw RunFilesError::system(
-                    errno, QStringLiteral("Could not read ") + QString::fromStdString(relative));
+                isFolder = S_ISDIR(status.st_mode);
+                isFile = S_ISREG(status.st_mode);
+                size = status.st_size;
             }
-            walkFolder(child.get(), relative + "/", walk);
+            if (isFile) {
+                if (walk.files.size() >= size_t(kMaximumFiles) ||
+                    walk.totalBytes + qint64(size) > kMaximumBytes) {
+                    throw RunFilesError(kTooLarge);
+                }
+                if (!isUtf8(name)) {
+                    leaveOutNonUtf8(walk, relative);
+                    continue;
+                }
+                walk.totalBytes += qint64(size);
+                walk.files.push_back({relative, size});
+            } else if (isFolder) {
+                if (!isUtf8(name)) {
+                    leaveOutNonUtf8(walk, relative);
+                } else if (current.depth + 1 > kMaximumDepth) {
+                    walk.leaveOut(
+                        relative,
+                        QStringLiteral("Nested more than %1 folders deep.").arg(kMaximumDepth),
+                        RunFilesError(QStringLiteral("The folder %1 is nested more than "
+                                                     "%2 levels deep. Move it higher "
+                                                     "up or use the shared-folder mode.")
+                                          .arg(shortenedFolder(relative))
+                                          .arg(kMaximumDepth)));
+                } else {
+                    pending.push_back({relative, current.depth + 1});
+                }
+            }
+            // Sockets, pipes and devices are not project files.
         }
-        // Sockets, pipes and devices are not project files.
     }
 }
 
@@ -186,7 +262,13 @@ QString standardised(const QString& path) {
 
 namespace detail {
 
-ListedTree listTree(const QString& rootPath) {
+QString unreadableReason(int errorNumber) {
+    return QStringLiteral("Cannot be read: ") + PosixFiles::errorText(errorNumber) +
+           QLatin1Char('.');
+}
+
+ListedTree listTree(const QString& rootPath, std::vector<SkippedItem>* skipped,
+                    const OpenBeneath& open) {
     ListedTree tree;
     struct stat status;
     if (rootPath.isEmpty()) {
@@ -201,7 +283,9 @@ ListedTree listTree(const QString& rootPath) {
         throw RunFilesError(kUnreadableFolder);
     }
     Walk walk;
-    walkFolder(tree.folder.get(), std::string(), walk);
+    walk.skipped = skipped;
+    walk.open = &open;
+    walkTree(tree.folder.get(), walk);
     tree.files = std::move(walk.files);
     std::sort(tree.files.begin(), tree.files.end(),
               [](const ListedFile& left, const ListedFile& right) {

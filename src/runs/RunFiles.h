@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runs/FileChange.h"
+#include "runs/PosixFiles.h"
 
 #include <QSet>
 #include <QString>
@@ -9,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 // A failure of a team-run file operation, carrying the message shown to the user. Errors
@@ -82,6 +84,33 @@ RunFilesError error(const QString& message);
 // The changes of `result` against `baseline`, in code-point order of their paths. A change of
 // permission bits alone counts.
 std::vector<FileChange> changes(const QString& baseline, const QString& result);
+
+// An entry that a review leaves out, with why: a name that is not UTF-8, a file or folder
+// that cannot be read, a folder nested too deep. Nothing at or below `path` is compared.
+struct SkippedEntry {
+    QString path;    // "/" between components; bytes that are not UTF-8 show as U+FFFD
+    QString reason;  // e.g. "Cannot be read: Permission denied."
+
+    bool operator==(const SkippedEntry&) const = default;
+};
+
+// What a review of a copy found.
+struct Review {
+    std::vector<FileChange> changes;    // as changes() gives them
+    std::vector<SkippedEntry> skipped;  // in code-point order of their paths
+};
+
+// Opens `relative` below the open folder `folder` as PosixFiles::openBeneath does (no link
+// followed, nothing outside the folder). A review takes another one in tests, where reads
+// must fail although the tests run as root, whom permission bits do not stop.
+using OpenBeneath =
+    std::function<PosixFiles::UniqueFd(int folder, const std::string& relative, int flags)>;
+
+// The changes of `result` against `baseline` as changes() finds them, except that an entry
+// that cannot be compared on either side is left out and named with its reason instead of
+// failing the whole review; no change is reported at or below it. The size limits of
+// files() still fail the review, as does a folder that cannot be read at all.
+Review review(const QString& baseline, const QString& result, const OpenBeneath& open = {});
 
 // The text of `path` inside `root` for display, or a fixed message when the file is absent,
 // not UTF-8 or 2,000,000 bytes or more. Never fails.

@@ -29,7 +29,21 @@ struct ListedTree {
     std::vector<ListedFile> files;  // sorted by `relative`
 };
 
-ListedTree listTree(const QString& root);
+// An entry left out of a listing: its path below the root and why.
+struct SkippedItem {
+    std::string relative;  // bytes as on disk, possibly not UTF-8
+    QString reason;
+};
+
+// "Cannot be read: " and the system's description of `errorNumber`.
+QString unreadableReason(int errorNumber);
+
+// Lists `root`. Without `skipped`, an entry that cannot be listed (a name that is not UTF-8,
+// a folder that cannot be read or is nested too deep) fails the listing; with it, the entry
+// is appended there and the listing goes on. The size limits fail it either way. `open`,
+// when set, opens the folders below the root instead of PosixFiles::openBeneath.
+ListedTree listTree(const QString& root, std::vector<SkippedItem>* skipped = nullptr,
+                    const OpenBeneath& open = {});
 
 // A change path checked by safeURL: the resolved root and the path below it.
 struct SafePath {

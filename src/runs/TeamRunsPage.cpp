@@ -31,9 +31,35 @@ namespace {
 
 constexpr int kPickerLength = 70;
 constexpr int kReviewListWidth = 300;
+constexpr int kSkippedListHeight = 96;
 
 QString runIDText(const QUuid& id) {
     return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+// What the review says about a change's permission bits: a change of mode (which the contents
+// panes cannot show), and that special bits stay behind. Apply writes only the bits 0777, so
+// that an assistant can never plant a setuid program in the project.
+QStringList modeMarks(const FileChange& change) {
+    QStringList marks;
+    if (change.beforeMode && change.afterMode && *change.beforeMode != *change.afterMode) {
+        marks.append(QStringLiteral("mode ") + QString::number(*change.beforeMode, 8) +
+                     QStringLiteral(" → ") + QString::number(*change.afterMode, 8));
+    }
+    if (change.afterMode && (*change.afterMode & 07000) != 0) {
+        marks.append(QStringLiteral("setuid/setgid/sticky bits are not applied"));
+    }
+    return marks;
+}
+
+// A path of more than four components as its first two and its last, so that the reason
+// after it stays in view (a skipped folder may be hundreds of levels deep).
+QString shortenedPath(const QString& path) {
+    const QStringList parts = path.split(QLatin1Char('/'));
+    if (parts.size() <= 4) {
+        return path;
+    }
+    return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
 }
 
 QPlainTextEdit* previewView() {
@@ -133,6 +159,10 @@ QWidget* TeamRunsPage::buildReviewArea() {
     m_reviewMessage = Widgets::wrappingLabel(QString(), "muted");
     m_changeList = new QListWidget;
     m_changeList->setMinimumWidth(kReviewListWidth);
+    m_skippedTitle = Widgets::wrappingLabel(QString(), "caption");
+    m_skippedList = new QListWidget;
+    m_skippedList->setMaximumHeight(kSkippedListHeight);
+    m_skippedList->setSelectionMode(QAbstractItemView::NoSelection);
     m_selectAllButton = Widgets::button(QStringLiteral("Select all"));
     m_applyButton = Widgets::button(QString(), "primary");
     m_statusLabel = Widgets::wrappingLabel(QString(), "muted");
@@ -141,6 +171,8 @@ QWidget* TeamRunsPage::buildReviewArea() {
     left->addWidget(m_counter);
     left->addWidget(m_reviewMessage);
     left->addWidget(m_changeList, 1);
+    left->addWidget(m_skippedTitle);
+    left->addWidget(m_skippedList);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_selectAllButton);
     buttons->addStretch(1);
@@ -155,8 +187,12 @@ QWidget* TeamRunsPage::buildReviewArea() {
     nothingPicked->setAlignment(Qt::AlignCenter);
     m_previewStack->addWidget(nothingPicked);
     auto* panes = new QWidget;
-    auto* panesLayout = new QHBoxLayout(panes);
-    panesLayout->setContentsMargins(0, 0, 0, 0);
+    auto* paneColumn = new QVBoxLayout(panes);
+    paneColumn->setContentsMargins(0, 0, 0, 0);
+    m_modeNote = Widgets::wrappingLabel(QString(), "muted");
+    paneColumn->addWidget(m_modeNote);
+    auto* panesLayout = new QHBoxLayout;
+    paneColumn->addLayout(panesLayout, 1);
     m_before = previewView();
     m_after = previewView();
     for (auto [title, view] : {std::pair{QStringLiteral("Before"), m_before},
@@ -234,6 +270,7 @@ void TeamRunsPage::syncRuns() {
         m_reviewCopy.reset();
         m_inspection = QUuid();
         m_changes.clear();
+        m_skipped.clear();
         m_selection.clear();
         m_previewPath.clear();
         m_inspecting = false;
@@ -309,7 +346,11 @@ void TeamRunsPage::syncReview() {
         const QSignalBlocker blocker(m_changeList);
         m_changeList->clear();
         for (const FileChange& change : m_changes) {
-            auto* item = new QListWidgetItem(change.kind() + QStringLiteral("   ") + change.path);
+            QString text = change.kind() + QStringLiteral("   ") + change.path;
+            for (const QString& mark : modeMarks(change)) {
+                text += QStringLiteral(" · ") + mark;
+            }
+            auto* item = new QListWidgetItem(text);
             item->setData(Qt::UserRole, change.path);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
             item->setCheckState(m_selection.contains(change.path) ? Qt::Checked : Qt::Unchecked);
@@ -319,6 +360,19 @@ void TeamRunsPage::syncReview() {
             }
         }
     }
+    m_skippedList->clear();
+    for (const RunFiles::SkippedEntry& entry : m_skipped) {
+        auto* item =
+            new QListWidgetItem(shortenedPath(entry.path) + QStringLiteral("   ") + entry.reason);
+        item->setFlags(Qt::ItemIsEnabled);
+        item->setToolTip(entry.path + QLatin1Char('\n') + entry.reason);
+        m_skippedList->addItem(item);
+    }
+    m_skippedTitle->setText(QStringLiteral("Not compared (") + QString::number(m_skipped.size()) +
+                            QLatin1Char(')'));
+    const bool showSkipped = copy && !m_inspecting && !m_skipped.empty();
+    m_skippedTitle->setVisible(showSkipped);
+    m_skippedList->setVisible(showSkipped);
     m_selectAllButton->setEnabled(!m_changes.empty());
     m_applyButton->setText(QStringLiteral("Apply selected (") +
                            QString::number(m_selection.size()) + QLatin1Char(')'));
@@ -329,6 +383,19 @@ void TeamRunsPage::syncReview() {
     if (m_previewPath.isEmpty() || !run || !copy) {
         m_previewStack->setCurrentIndex(0);
     } else {
+        QString note;
+        for (const FileChange& change : m_changes) {
+            if (change.path == m_previewPath) {
+                const QStringList marks = modeMarks(change);
+                if (!marks.isEmpty()) {
+                    note = (change.before == change.after ? QStringLiteral("Same contents · ")
+                                                          : QString()) +
+                           marks.join(QStringLiteral(" · "));
+                }
+            }
+        }
+        m_modeNote->setText(note);
+        m_modeNote->setVisible(!note.isEmpty());
         m_before->setPlainText(RunFiles::preview(RunStore::baselineFolder(*run), m_previewPath));
         m_after->setPlainText(RunFiles::preview(copy->directory, m_previewPath));
         m_previewStack->setCurrentIndex(1);
@@ -342,6 +409,7 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
     }
     m_reviewCopy = copy.id;
     m_changes.clear();
+    m_skipped.clear();
     m_selection.clear();
     m_previewPath.clear();
     m_status.clear();
@@ -355,10 +423,10 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
     const QString result = copy.directory;
     QPointer<TeamRunsPage> self(this);
     QThreadPool::globalInstance()->start([self, token, baseline, result] {
-        std::vector<FileChange> changes;
+        RunFiles::Review review;
         std::optional<QString> failure;
         try {
-            changes = RunFiles::changes(baseline, result);
+            review = RunFiles::review(baseline, result);
         } catch (const RunFilesError& error) {
             failure = error.message();
         } catch (const std::exception& error) {
@@ -366,16 +434,16 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
         }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, token, changes = std::move(changes), failure] {
+            [self, token, review = std::move(review), failure] {
                 if (self) {
-                    self->inspectionArrived(token, changes, failure);
+                    self->inspectionArrived(token, review, failure);
                 }
             },
             Qt::QueuedConnection);
     });
 }
 
-void TeamRunsPage::inspectionArrived(const QUuid& token, const std::vector<FileChange>& changes,
+void TeamRunsPage::inspectionArrived(const QUuid& token, const RunFiles::Review& review,
                                      const std::optional<QString>& failure) {
     // Only the review still open takes the result; a newer one or another copy ignores it.
     if (token != m_inspection) {
@@ -385,9 +453,10 @@ void TeamRunsPage::inspectionArrived(const QUuid& token, const std::vector<FileC
     if (failure) {
         m_status = *failure;
     } else {
-        m_changes = changes;
-        m_previewPath = changes.empty() ? QString() : changes.front().path;
-        if (changes.empty()) {
+        m_changes = review.changes;
+        m_skipped = review.skipped;
+        m_previewPath = m_changes.empty() ? QString() : m_changes.front().path;
+        if (m_changes.empty()) {
             m_status = QStringLiteral(
                 "No file changes. Check the output for findings or setup instructions.");
         }

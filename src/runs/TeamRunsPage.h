@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runs/FileChange.h"
+#include "runs/RunFiles.h"
 #include "runs/TeamRun.h"
 
 #include <QDialog>
@@ -37,6 +38,8 @@ public:
 
     // Review state, for the window and for tests.
     const std::vector<FileChange>& changes() const { return m_changes; }
+    // The copy's entries that could not be compared, with their reasons.
+    const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_skipped; }
     const QSet<QString>& selection() const { return m_selection; }
     const QString& previewPath() const { return m_previewPath; }
     bool inspecting() const { return m_inspecting; }
@@ -56,6 +59,8 @@ public:
     QPushButton* compareButton() const { return m_compareButton; }
     QWidget* cardsArea() const { return m_cards; }
     QListWidget* changeList() const { return m_changeList; }
+    QListWidget* skippedList() const { return m_skippedList; }
+    QLabel* modeNote() const { return m_modeNote; }
     QPushButton* applyButton() const { return m_applyButton; }
     QPushButton* selectAllButton() const { return m_selectAllButton; }
     QLabel* counterLabel() const { return m_counter; }
@@ -78,7 +83,7 @@ private:
     void syncCards(const TeamRun& run);
     void syncReview();
     std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
-    void inspectionArrived(const QUuid& token, const std::vector<FileChange>& changes,
+    void inspectionArrived(const QUuid& token, const RunFiles::Review& review,
                            const std::optional<QString>& failure);
 
     Workspace& m_workspace;
@@ -94,11 +99,14 @@ private:
     QLabel* m_reviewTitle = nullptr;
     QLabel* m_reviewMessage = nullptr;
     QListWidget* m_changeList = nullptr;
+    QLabel* m_skippedTitle = nullptr;
+    QListWidget* m_skippedList = nullptr;
     QPushButton* m_selectAllButton = nullptr;
     QLabel* m_counter = nullptr;
     QPushButton* m_applyButton = nullptr;
     QLabel* m_statusLabel = nullptr;
     QStackedWidget* m_previewStack = nullptr;
+    QLabel* m_modeNote = nullptr;
     QPlainTextEdit* m_before = nullptr;
     QPlainTextEdit* m_after = nullptr;
     QPointer<QDialog> m_outputSheet;
@@ -108,6 +116,7 @@ private:
     std::optional<QUuid> m_reviewCopy;
     QUuid m_inspection;  // the inspection whose result is awaited
     std::vector<FileChange> m_changes;
+    std::vector<RunFiles::SkippedEntry> m_skipped;
     QSet<QString> m_selection;
     QString m_previewPath;
     bool m_inspecting = false;

@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +29,28 @@ QStringList listed(const QString& root) {
         names.append(relative);
     }
     return names;
+}
+
+using PosixFiles::UniqueFd;
+
+// Lowers the soft limit of open descriptors for its lifetime.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t limit) {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = limit;
+        EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+
+private:
+    rlimit m_saved{};
+};
+
+// `levels` nested folders: `top`, then "a" in each.
+QString chainPath(const QString& top, int levels) {
+    return top + QStringLiteral("/a").repeated(levels - 1);
 }
 
 void makeSparse(const QString& path, off_t size) {
@@ -117,6 +143,78 @@ TEST(RunFilesListing, aNameThatIsNotUtf8StopsTheListingRatherThanBeingRenamed) {
     ::close(fd);
     EXPECT_TRUE(failure([&] { RunFiles::files(scratch.path("p")); }).contains("not valid UTF-8"));
     ::unlink(badName.constData());  // QTemporaryDir cannot remove a name it cannot decode
+}
+
+TEST(RunFilesListing, folderChainsDeeperThan256LevelsAreRefusedByNameWithoutADescriptorPerLevel) {
+    Scratch scratch;
+    scratch.write("p/top.txt", "x");
+    const QString bottom = chainPath("chain", 256) + "/bottom.txt";
+    scratch.write("p/" + bottom, "x");
+    {
+        const DescriptorLimit limit(32);
+        EXPECT_EQ(listed(scratch.path("p")), (QStringList{bottom, "top.txt"}));
+    }
+
+    scratch.makeFolder("p/" + chainPath("chain", 257));
+    const QString tooDeep = QStringLiteral(
+        "The folder chain/a/…/a is nested more than 256 levels deep. Move it higher up or use "
+        "the shared-folder mode.");
+    EXPECT_EQ(failure([&] { RunFiles::files(scratch.path("p")); }), tooDeep);
+    EXPECT_EQ(failure([&] { RunFiles::snapshot(scratch.path("p"), scratch.path("copy")); }),
+              tooDeep);
+}
+
+TEST(RunFilesReview, entriesThatCannotBeComparedAreNamedWithTheirReasonAndTheRestIsReviewed) {
+    Scratch scratch;
+    for (const QString name : {"main.txt", "kept.txt", "locked.txt", "private/notes.txt"}) {
+        scratch.write("base/" + name, name.toUtf8());
+    }
+    RunFiles::snapshot(scratch.path("base"), scratch.path("copy"));
+    scratch.write("copy/main.txt", "edited");
+    scratch.write("copy/added.txt", "new");
+    const std::string copy = scratch.path("copy").toStdString();
+    for (const std::string& made : {copy + "/caf\xe9.txt", copy + "/bad\xff/inner.txt"}) {
+        ::mkdir((copy + "/bad\xff").c_str(), 0755);
+        ASSERT_TRUE(UniqueFd(::open(made.c_str(), O_WRONLY | O_CREAT, 0644)).valid());
+    }
+    scratch.makeFolder("copy/" + chainPath("chain", 257));
+
+    // locked.txt and the folder "private" cannot be opened in the copy; in the baseline they
+    // can, so they would look removed if they were merely left out.
+    const QString copyRoot = QDir(scratch.path("copy")).canonicalPath();
+    const RunFiles::OpenBeneath failingInCopy = [copyRoot](int folder, const std::string& relative,
+                                                           int flags) {
+        const bool inCopy =
+            QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(folder)) == copyRoot;
+        if (inCopy && (relative == "locked.txt" || relative == "private")) {
+            errno = EACCES;
+            return UniqueFd();
+        }
+        return PosixFiles::openBeneath(folder, relative, flags);
+    };
+    const RunFiles::Review review =
+        RunFiles::review(scratch.path("base"), scratch.path("copy"), failingInCopy);
+    QStringList changes;
+    for (const FileChange& change : review.changes) {
+        changes.append(change.kind() + " " + change.path);
+    }
+    EXPECT_EQ(changes, (QStringList{"Added added.txt", "Changed main.txt"}));
+    const QString notUtf8 = QStringLiteral("The name is not valid UTF-8.");
+    const QString denied = QStringLiteral("Cannot be read: Permission denied.");
+    EXPECT_EQ(review.skipped, (std::vector<RunFiles::SkippedEntry>{
+                                  {"bad\uFFFD", notUtf8},
+                                  {"caf\uFFFD.txt", notUtf8},
+                                  {chainPath("chain", 257), "Nested more than 256 folders deep."},
+                                  {"locked.txt", denied},
+                                  {"private", denied}}));
+
+    // Everything else still refuses such entries outright.
+    EXPECT_NE(failure([&] { RunFiles::changes(scratch.path("base"), scratch.path("copy")); }),
+              "(no failure)");
+    // QTemporaryDir cannot remove names it cannot decode.
+    ::unlink((copy + "/caf\xe9.txt").c_str());
+    ::unlink((copy + "/bad\xff/inner.txt").c_str());
+    ::rmdir((copy + "/bad\xff").c_str());
 }
 
 TEST(RunFilesPaths, safeUrlRefusesEscapesAbsoluteAndEmptyPathsAndLinks) {

@@ -2,6 +2,8 @@
 // copy's files and the apply of ticked changes into the project.
 
 #include "appearance/Theme.h"
+#include "runs/RunFiles.h"
+#include "runs/RunStore.h"
 #include "runs/TeamRunsPage.h"
 #include "workspace/WorkspaceTestKit.h"
 
@@ -16,6 +18,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -42,13 +49,14 @@ protected:
         }
         return nullptr;
     }
-    QStringList rows() const {
+    static QStringList rows(const QListWidget* list) {
         QStringList texts;
-        for (int row = 0; row < page->changeList()->count(); ++row) {
-            texts << page->changeList()->item(row)->text();
+        for (int row = 0; row < list->count(); ++row) {
+            texts << list->item(row)->text();
         }
         return texts;
     }
+    QStringList rows() const { return rows(page->changeList()); }
 
     Theme theme{false, preferences};
     std::unique_ptr<TeamRunsPage> page;
@@ -144,4 +152,73 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     const auto* text = page->outputSheet()->findChild<QPlainTextEdit*>();
     ASSERT_TRUE(text);
     EXPECT_TRUE(text->toPlainText().contains("FAKE_claude_DONE"));
+}
+
+// A run recorded earlier: the copy changed only permission bits, then holds entries that
+// cannot be compared.
+TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheReview) {
+    ASSERT_TRUE(writeFile(projectFile("main.txt"), "original\n"));
+    ASSERT_TRUE(writeFile(projectFile("tool.sh"), "echo\n"));
+    ASSERT_EQ(::chmod(projectFile("tool.sh").toStdString().c_str(), 0644), 0);
+    TeamRun run{QUuid::createUuid(),
+                "Tidy the scripts",
+                project(),
+                scratch() + "/runs/run",
+                QDateTime::currentDateTimeUtc(),
+                {}};
+    const RunCopy copy{QUuid::createUuid(), "claude", run.root + "/copy", std::nullopt, 0};
+    run.copies.push_back(copy);
+    RunFiles::snapshot(project(), RunStore::baselineFolder(run));
+    RunFiles::snapshot(project(), copy.directory);
+    ASSERT_EQ(RunStore::save(run), std::nullopt);
+    const std::string inCopy = copy.directory.toStdString();
+    ASSERT_EQ(::chmod((inCopy + "/tool.sh").c_str(), 0666), 0);
+    ASSERT_TRUE(writeFile(copy.directory + "/setup.sh", "install\n"));
+    ASSERT_EQ(::chmod((inCopy + "/setup.sh").c_str(), 04755), 0);
+
+    Workspace& model = openWorkspace();
+    model.setRunStorageRoot(scratch() + "/runs");
+    model.loadTeamRuns();
+    page = std::make_unique<TeamRunsPage>(model, &theme);
+    page->resize(1100, 760);
+    page->show();
+    QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
+    page->inspect(copy);
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(rows(), (QStringList{"Added   setup.sh · setuid/setgid/sticky bits are not applied",
+                                   "Changed   tool.sh · mode 644 → 666"}));
+    EXPECT_TRUE(page->skippedList()->isHidden());
+    page->changeList()->setCurrentRow(1);
+    ASSERT_TRUE(waitUntil([&] { return page->previewPath() == "tool.sh"; }, 5s));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page->modeNote()->text(), "Same contents · mode 644 → 666");
+    EXPECT_EQ(page->beforeView()->toPlainText(), page->afterView()->toPlainText());
+
+    // A name that is not UTF-8 and a folder chain too deep to list no longer hide the rest.
+    ASSERT_TRUE(writeFile(copy.directory + "/main.txt", "edited\n"));
+    ASSERT_TRUE(::close(::open((inCopy + "/caf\xe9.txt").c_str(), O_WRONLY | O_CREAT, 0644)) == 0);
+    ASSERT_TRUE(QDir().mkpath(copy.directory + "/chain" + QStringLiteral("/a").repeated(256)));
+    page->inspect(copy);
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(rows(), (QStringList{"Changed   main.txt",
+                                   "Added   setup.sh · setuid/setgid/sticky bits are not applied",
+                                   "Changed   tool.sh · mode 644 → 666"}));
+    EXPECT_EQ(page->counterLabel()->text(), "3 changed files");
+    EXPECT_TRUE(page->status().isEmpty());
+    EXPECT_FALSE(page->skippedList()->isHidden());
+    EXPECT_EQ(rows(page->skippedList()),
+              (QStringList{"caf\uFFFD.txt   The name is not valid UTF-8.",
+                           "chain/a/…/a   Nested more than 256 folders deep."}));
+    page->changeList()->setCurrentRow(1);
+    ASSERT_TRUE(waitUntil([&] { return page->previewPath() == "setup.sh"; }, 5s));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page->modeNote()->text(), "setuid/setgid/sticky bits are not applied");
+    page->changeList()->setCurrentRow(2);
+    ASSERT_TRUE(waitUntil([&] { return page->previewPath() == "tool.sh"; }, 5s));
+    QCoreApplication::processEvents();
+    const QByteArray screenshots = qgetenv("VELK_SCREENSHOT_DIR");
+    if (!screenshots.isEmpty()) {
+        page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-review.png");
+    }
+    ::unlink((inCopy + "/caf\xe9.txt").c_str());  // QTemporaryDir cannot remove it
 }
