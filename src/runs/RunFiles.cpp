@@ -148,8 +148,8 @@ QString shortenedFolder(const std::string& relative) {
     return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
 }
 
-// Reads the names in `folder` (open, at `relative`), leaving out "." and ".." and the
-// filtered names. False when the folder cannot be read; errno tells why.
+// Reads the names in the open folder `folder`, leaving out "." and ".." and the filtered
+// names. False when the folder cannot be read; errno tells why.
 bool readNames(int folder, std::vector<std::pair<std::string, unsigned char>>& entries) {
     DIR* listing = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
     if (!listing) {
@@ -171,8 +171,8 @@ bool readNames(int folder, std::vector<std::pair<std::string, unsigned char>>& e
 
 // Lists the tree below the open folder `root` depth first without recursion. The stack
 // holds the folders still to read as paths below the root, and each is opened from the root
-// when its turn comes (without following links), so two descriptors are open however deep
-// the tree is; folders deeper than kMaximumDepth are left out by name.
+// when its turn comes (without following links), so the walk holds one descriptor besides
+// the root's however deep the tree is; folders deeper than kMaximumDepth are left out by name.
 void walkTree(int root, Walk& walk) {
     struct Pending {
         std::string relative;  // "" for the root, else "a/b"
@@ -240,11 +240,11 @@ void walkTree(int root, Walk& walk) {
                     walk.leaveOut(
                         relative,
                         QStringLiteral("Nested more than %1 folders deep.").arg(kMaximumDepth),
-                        RunFilesError(QStringLiteral("The folder %1 is nested more than "
-                                                     "%2 levels deep. Move it higher "
-                                                     "up or use the shared-folder mode.")
-                                          .arg(shortenedFolder(relative))
-                                          .arg(kMaximumDepth)));
+                        RunFilesError(
+                            QStringLiteral("The folder %1 is nested more than "
+                                           "%2 levels deep. Move it higher "
+                                           "up or use the shared-folder mode.")
+                                .arg(shortenedFolder(relative), QString::number(kMaximumDepth))));
                 } else {
                     pending.push_back({relative, current.depth + 1});
                 }
