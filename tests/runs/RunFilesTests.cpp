@@ -9,12 +9,24 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ostream>
 #include <string>
 
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Readable texts in failure messages.
+void PrintTo(const QString& text, std::ostream* stream) {
+    *stream << '"' << text.toStdString() << '"';
+}
+
+namespace RunFiles {
+void PrintTo(const SkippedEntry& entry, std::ostream* stream) {
+    *stream << '{' << entry.path.toStdString() << ": " << entry.reason.toStdString() << '}';
+}
+}  // namespace RunFiles
 
 namespace {
 
