@@ -1,12 +1,11 @@
 #include "assistants/LocalTools.h"
 
+#include "core/ChildExit.h"
 #include "platform/AppPaths.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
-#include <QThread>
 #include <QUuid>
 
 #include <fcntl.h>
@@ -16,11 +15,11 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
 
-constexpr int kPollIntervalMs = 50;
 constexpr int kKillGraceMs = 200;
 
 // kLostChild stands for a child reaped elsewhere, whose status is unknown.
@@ -62,29 +61,6 @@ QStringList environmentWithStatusPath() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("PATH"), LocalTools::statusSearchPath());
     return environment.toStringList();
-}
-
-// Waits for the child without blocking; true once it has been reaped.
-bool reaped(pid_t pid, int* waitStatus) {
-    pid_t result;
-    do {
-        result = ::waitpid(pid, waitStatus, WNOHANG);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0 && errno == ECHILD) {
-        *waitStatus = kLostChild;
-        return true;
-    }
-    return result == pid;
-}
-
-void waitBlocking(pid_t pid, int* waitStatus) {
-    pid_t result;
-    do {
-        result = ::waitpid(pid, waitStatus, 0);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0) {
-        *waitStatus = kLostChild;
-    }
 }
 
 }  // namespace
@@ -160,24 +136,18 @@ ToolResult run(const QString& executable, const QStringList& arguments, const QS
         return result;
     }
 
-    int waitStatus = 0;
-    const QDeadlineTimer deadline(timeoutMs);
-    bool finished = reaped(pid, &waitStatus);
-    while (!finished && !deadline.hasExpired()) {
-        QThread::msleep(kPollIntervalMs);
-        finished = reaped(pid, &waitStatus);
-    }
-
-    if (!finished) {
+    // A time-out stops the whole group: politely first, then for good.
+    std::optional<int> waitStatus = ChildExit::waitFor(pid, timeoutMs);
+    if (!waitStatus) {
         result.timedOut = true;
         ::kill(-pid, SIGTERM);
-        QThread::msleep(kKillGraceMs);
-        if (!reaped(pid, &waitStatus)) {
+        waitStatus = ChildExit::waitFor(pid, kKillGraceMs);
+        if (!waitStatus) {
             ::kill(-pid, SIGKILL);
-            waitBlocking(pid, &waitStatus);
+            waitStatus = ChildExit::waitFor(pid, -1);
         }
     }
-    result.code = statusFromWait(waitStatus);
+    result.code = statusFromWait(*waitStatus);
 
     QFile capture(capturePath);
     if (capture.open(QIODevice::ReadOnly)) {

@@ -26,8 +26,9 @@ inline constexpr int kDefaultTimeoutMs = 20000;
 
 // Runs `executable` (an absolute path) with `arguments`, in `directory` when given.
 // Standard input is the null device; standard output and error go into one private
-// capture file; PATH is replaced by statusSearchPath(). The process is polled every
-// 0.05 s; at the time-out it gets SIGTERM, and SIGKILL 0.2 s later if it still runs.
+// capture file; PATH is replaced by statusSearchPath(). Its exit is awaited through
+// the kernel's process descriptor; at the time-out it gets SIGTERM, and SIGKILL 0.2 s later if it
+// still runs.
 ToolResult run(const QString& executable, const QStringList& arguments,
                const QString& directory = QString(), int timeoutMs = kDefaultTimeoutMs);
 

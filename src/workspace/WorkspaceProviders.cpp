@@ -4,16 +4,14 @@
 #include "workspace/Workspace.h"
 
 #include "assistants/LocalTools.h"
+#include "core/Background.h"
 #include "platform/Preferences.h"
 #include "workspace/ConnectionStatus.h"
 #include "workspace/PreferenceKeys.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QPointer>
 #include <QThread>
-#include <QThreadPool>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,37 +109,34 @@ void Workspace::checkConnections() {
 
     const QMap<QString, QString> available = m_available;
     const int timeoutMs = m_connectionCheckTimeoutMs;
-    QPointer<Workspace> self(this);
-    // The status commands run one after the other on a pool thread; the result is handed
-    // to the main thread, where it replaces the whole map if the workspace still exists.
-    QThreadPool::globalInstance()->start([self, available, timeoutMs] {
-        QThread::currentThread()->setPriority(QThread::LowPriority);
-        QMap<QString, QString> status;
-        if (const auto codex = available.constFind(QStringLiteral("codex"));
-            codex != available.cend()) {
-            status.insert(codex.key(),
-                          ConnectionStatus::codexLabel(LocalTools::run(
-                              *codex, {QStringLiteral("login"), QStringLiteral("status")},
-                              QString(), timeoutMs)));
-        }
-        if (const auto claude = available.constFind(QStringLiteral("claude"));
-            claude != available.cend()) {
-            status.insert(claude.key(),
-                          ConnectionStatus::claudeLabel(LocalTools::run(
-                              *claude, {QStringLiteral("auth"), QStringLiteral("status")},
-                              QString(), timeoutMs)));
-        }
-        QThread::currentThread()->setPriority(QThread::NormalPriority);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, status] {
-                if (self) {
-                    self->setConnectionStatus(status);
-                    self->setCheckingConnections(false);
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    // The status commands run one after the other off the main thread; the result replaces
+    // the whole map.
+    runInBackground(
+        this,
+        [available, timeoutMs] {
+            QThread::currentThread()->setPriority(QThread::LowPriority);
+            QMap<QString, QString> status;
+            if (const auto codex = available.constFind(QStringLiteral("codex"));
+                codex != available.cend()) {
+                status.insert(codex.key(),
+                              ConnectionStatus::codexLabel(LocalTools::run(
+                                  *codex, {QStringLiteral("login"), QStringLiteral("status")},
+                                  QString(), timeoutMs)));
+            }
+            if (const auto claude = available.constFind(QStringLiteral("claude"));
+                claude != available.cend()) {
+                status.insert(claude.key(),
+                              ConnectionStatus::claudeLabel(LocalTools::run(
+                                  *claude, {QStringLiteral("auth"), QStringLiteral("status")},
+                                  QString(), timeoutMs)));
+            }
+            QThread::currentThread()->setPriority(QThread::NormalPriority);
+            return status;
+        },
+        [this](const QMap<QString, QString>& status) {
+            setConnectionStatus(status);
+            setCheckingConnections(false);
+        });
 }
 
 QString Workspace::connectionLabel(const Provider& provider) const {
