@@ -246,9 +246,9 @@ TEST_F(MainWindowTest, windowCaptureWritesThePageAsPngAndReportsWriteFailures) {
 }
 
 // A confirmation opened over the window takes its style: its text must read against its
-// background, on the default dark theme and on a light one.
+// background, on the default theme, the other hand-picked one and a derived one.
 TEST_F(MainWindowTest, messageBoxTextStandsOutFromItsBackground) {
-    for (const char* background : {"141413", "F5F3EE"}) {
+    for (const char* background : {"141413", "171719", "081322"}) {
         SCOPED_TRACE(background);
         fixture.theme.setBackgroundHex(background);
         QMessageBox box(&window());

@@ -101,7 +101,8 @@ TEST_F(WorkspaceHistory, aDamagedSnapshotIsSetAsideAndTheOthersAreKept) {
         {{PreferenceKeys::history, QJsonDocument(stored).toJson(QJsonDocument::Compact)}});
     Workspace& model = openWorkspace(true);
     EXPECT_EQ(model.history(), QList<HistoryEntry>({first, second}));
-    EXPECT_EQ(setAside(preferences), QJsonArray{QJsonObject{{"entry", damaged}}});
+    const QJsonArray setAsideAtStart{QJsonObject{{"entry", damaged}}};
+    EXPECT_EQ(setAside(preferences), setAsideAtStart);
 
     model.setRunnerCommand("exit 3");
     model.runCommand();
