@@ -27,6 +27,37 @@ const QString kUnsupportedTyping = QStringLiteral(
 const QString kUnsupportedShortcut =
     QStringLiteral("The plan requested an unsupported keyboard shortcut.");
 const QString kUnsupportedAction = QStringLiteral("The plan requested an unsupported action.");
+const QString kTitleLayout =
+    QStringLiteral("The plan contains a step title with a line break or text-direction control.");
+const QString kExplanationControls =
+    QStringLiteral("The plan’s explanation contains a text-direction control.");
+
+// A text within a limit of user-perceived characters. One character can carry any number
+// of combining marks, so the text is first held to four UTF-16 units per character; that
+// also keeps counting cheap.
+bool withinCharacters(const QString& text, int limit) {
+    return text.size() <= qsizetype(limit) * 4 && PlanText::characterCount(text) <= limit;
+}
+
+bool isLineBreak(char16_t unit) {
+    switch (unit) {
+        case 0x000A:
+        case 0x000B:
+        case 0x000C:
+        case 0x000D:
+        case 0x0085:
+        case 0x2028:
+        case 0x2029:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool containsDirectionControl(const QString& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return PlanText::isDirectionControl(c.unicode()); });
+}
 
 bool containsWhiteSpace(const QString& text) {
     const QList<uint> scalars = text.toUcs4();
@@ -35,7 +66,7 @@ bool containsWhiteSpace(const QString& text) {
 }
 
 bool validApp(const QString& app) {
-    if (app.isEmpty() || PlanText::characterCount(app) > ComputerPlan::kMaximumAppCharacters) {
+    if (app.isEmpty() || !withinCharacters(app, ComputerPlan::kMaximumAppCharacters)) {
         return false;
     }
     if (app.split(u'.', Qt::SkipEmptyParts).size() < 2) {
@@ -63,7 +94,7 @@ QStringView rawAuthority(const QString& text) {
 // information. Parsing is strict (RFC 3986): blanks, controls, backslashes and other
 // characters outside URL syntax make the address invalid instead of being repaired.
 bool ordinaryWebAddress(const QString& value) {
-    if (PlanText::characterCount(value) > ComputerPlan::kMaximumAddressCharacters) {
+    if (!withinCharacters(value, ComputerPlan::kMaximumAddressCharacters)) {
         return false;
     }
     for (QChar c : value) {
@@ -101,8 +132,14 @@ bool typeableLine(const QString& value) {
 
 std::optional<QString> stepError(const ComputerStep& step) {
     if (step.title.isEmpty() ||
-        PlanText::characterCount(step.title) > ComputerPlan::kMaximumTitleCharacters) {
+        !withinCharacters(step.title, ComputerPlan::kMaximumTitleCharacters)) {
         return kInvalidAppOrTitle;
+    }
+    // The confirmation names the step by its title: it must read as one line, in order.
+    if (std::any_of(step.title.begin(), step.title.end(),
+                    [](QChar c) { return isLineBreak(c.unicode()); }) ||
+        containsDirectionControl(step.title)) {
+        return kTitleLayout;
     }
     if (!validApp(step.app)) {
         return kInvalidAppOrTitle;
@@ -218,6 +255,11 @@ qsizetype characterCount(const QString& text) {
     return count;
 }
 
+bool isDirectionControl(char32_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
 bool isWhiteSpace(char32_t c) {
     switch (c) {
         case 0x0009:
@@ -248,6 +290,31 @@ QJsonObject ComputerStep::toJson() const {
                        {QStringLiteral("action"), action},
                        {QStringLiteral("app"), app},
                        {QStringLiteral("value"), value}};
+}
+
+QString ComputerStep::shownValue() const {
+    if (action == u"type_text") {
+        QString shown;
+        for (QChar c : value) {
+            if (PlanText::isDirectionControl(c.unicode())) {
+                shown +=
+                    QStringLiteral("⟨U+%1⟩").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+            } else {
+                shown += c;
+            }
+        }
+        return shown;
+    }
+    if (action == u"open_url") {
+        const QString host = QUrl(value).host(QUrl::FullyDecoded);
+        const QString ascii = QString::fromLatin1(QUrl::toAce(host));
+        const QString unicode = QUrl::fromAce(ascii.toLatin1(), QUrl::IgnoreIDNWhitelist);
+        if (!ascii.isEmpty() && ascii != unicode) {
+            return value + QStringLiteral("\nHost: ") + unicode + QStringLiteral(" (ASCII form: ") +
+                   ascii + u')';
+        }
+    }
+    return value;
 }
 
 const QString& ComputerPlan::schema() {
@@ -298,7 +365,7 @@ PlanResult ComputerPlan::validated() const {
     if (steps.size() > kMaximumSteps) {
         return {std::nullopt, kTooLarge};
     }
-    if (PlanText::characterCount(explanation) > kMaximumExplanationCharacters) {
+    if (!withinCharacters(explanation, kMaximumExplanationCharacters)) {
         return {std::nullopt, kTooLarge};
     }
     QSet<qint64> ids;
@@ -307,6 +374,9 @@ PlanResult ComputerPlan::validated() const {
     }
     if (ids.size() != steps.size()) {
         return {std::nullopt, kTooLarge};
+    }
+    if (containsDirectionControl(explanation)) {
+        return {std::nullopt, kExplanationControls};
     }
     for (const ComputerStep& step : steps) {
         if (std::optional<QString> error = stepError(step)) {

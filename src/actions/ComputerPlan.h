@@ -20,6 +20,10 @@ struct ComputerStep {
     bool operator==(const ComputerStep&) const = default;
 
     QJsonObject toJson() const;
+    // The value as the confirmation shows it: in typed text every text-direction control is
+    // spelled out ("⟨U+202E⟩"); a web address whose host is not plain ASCII is followed by
+    // the host in Unicode and in its ASCII (punycode) form, so that look-alike letters show.
+    QString shownValue() const;
 };
 
 // A keyboard shortcut of the allow-list: the macOS virtual key code and the CGEventFlags
@@ -81,5 +85,8 @@ namespace PlanText {
 qsizetype characterCount(const QString& text);
 // The Unicode White_Space property.
 bool isWhiteSpace(char32_t scalar);
+// The Unicode Bidi_Control property: the marks, embeddings, overrides and isolates that
+// change the order in which text is shown.
+bool isDirectionControl(char32_t scalar);
 
 }  // namespace PlanText

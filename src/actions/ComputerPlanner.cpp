@@ -42,7 +42,7 @@ bool sendsKeys(const ComputerStep& step) {
 QString confirmationText(const ComputerStep& step) {
     return QStringLiteral("App: ") + step.app + QStringLiteral("\nAction: ") + step.action +
            QStringLiteral("\n\n") +
-           (step.value.isEmpty() ? QStringLiteral("Open this application.") : step.value) +
+           (step.value.isEmpty() ? QStringLiteral("Open this application.") : step.shownValue()) +
            QStringLiteral(
                "\n\nTyping and keys go to this app’s focused control. Confirm the intended "
                "document or field before proceeding.");

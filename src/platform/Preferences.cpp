@@ -20,12 +20,21 @@
 // arrays of strings, and the other types as small tagged objects: {"bytes": base64},
 // {"int": n}, {"variant": base64 of the QDataStream form}. Keys are percent-encoded.
 // A line that does not decode is skipped, so a damaged file loses only the damaged values.
+//
+// The variant form is written for types without a tag of their own but never read back:
+// every value VELK stores has its own tag, and deserialising an arbitrary Qt type costs
+// what its contents say, not what the file holds (a small compressed image expands to a
+// huge one). A line over kMaximumValueBytes is skipped unread. The largest values VELK
+// writes are the companion's picture (at most 10,000,000 bytes, 13.4 MB as base64) and the
+// history (50 snapshots of 60,000 characters: 4 MB as base64 for plain text, about 12 MB
+// for text of three-byte characters), well inside the limit.
 namespace {
 
 const QString kPreferencesFolder = QStringLiteral("Kelo AI");
 const QString kBytesTag = QStringLiteral("bytes");
 const QString kIntTag = QStringLiteral("int");
 const QString kVariantTag = QStringLiteral("variant");
+constexpr qint64 kMaximumValueBytes = 32 * 1024 * 1024;
 
 bool isTextArray(const QVariant& value) {
     return value.typeId() == QMetaType::QStringList;
@@ -56,6 +65,8 @@ QJsonValue encodeValue(const QVariant& value) {
             }
             break;
     }
+    qWarning("A preference value of type %s is stored in a form VELK does not read back",
+             value.isValid() ? value.typeName() : "none");
     QByteArray streamed;
     QDataStream stream(&streamed, QIODevice::WriteOnly);
     stream << value;
@@ -106,22 +117,66 @@ QVariant decodeValue(const QJsonValue& json) {
         return *decoded;
     }
     if (tag == kVariantTag) {
+        // Only the stream's leading type id is read, to name the type in the warning.
         QDataStream stream(*decoded);
-        QVariant value;
-        stream >> value;
-        return stream.status() == QDataStream::Ok ? value : QVariant();
+        quint32 typeId = 0;
+        stream >> typeId;
+        const QMetaType type = QMetaType(int(typeId));
+        const QByteArray name =
+            type.isValid() ? QByteArray(type.name()) : QByteArray::number(typeId);
+        qWarning("A preference value of type %s is ignored: VELK does not store that type",
+                 name.constData());
+        return {};
     }
     return {};
 }
 
-bool readPreferencesFile(QIODevice& device, QSettings::SettingsMap& map) {
+// One line read in pieces, so that an overlong one is never held whole: `complete` is false
+// when the line is longer than `limit`, in which case `bytes` holds only its beginning and
+// the rest has been skipped.
+struct BoundedLine {
+    QByteArray bytes;
+    bool complete = true;
+};
+
+BoundedLine readBoundedLine(QIODevice& device, qint64 limit) {
+    constexpr qint64 kPiece = 64 * 1024;
+    BoundedLine line;
     while (!device.atEnd()) {
-        const QByteArray line = device.readLine().trimmed();
+        const QByteArray piece = device.readLine(kPiece);
+        if (piece.isEmpty()) {
+            break;
+        }
+        if (line.complete) {
+            line.bytes += piece;
+            if (line.bytes.size() > limit) {
+                line.complete = false;
+                line.bytes.truncate(kPiece);  // enough for the key
+            }
+        }
+        if (piece.endsWith('\n')) {
+            break;
+        }
+    }
+    return line;
+}
+
+bool readPreferencesFile(QIODevice& device, QSettings::SettingsMap& map) {
+    // A key is short; room for it is left beyond the value's limit.
+    constexpr qint64 kMaximumLineBytes = kMaximumValueBytes + 64 * 1024;
+    while (!device.atEnd()) {
+        const BoundedLine read = readBoundedLine(device, kMaximumLineBytes);
+        const QByteArray line = read.bytes.trimmed();
         const qsizetype separator = line.indexOf('=');
         if (line.isEmpty() || line.startsWith('#') || separator <= 0) {
             continue;
         }
         const QString key = QUrl::fromPercentEncoding(line.left(separator));
+        if (!read.complete || line.size() - separator - 1 > kMaximumValueBytes) {
+            qWarning("The preference \"%s\" is ignored: its value is larger than %lld bytes",
+                     qUtf8Printable(key), kMaximumValueBytes);
+            continue;
+        }
         // JSON documents must be arrays or objects, so the value is read inside an array.
         QJsonParseError error;
         const QJsonDocument document =

@@ -44,6 +44,8 @@ QString styleSheet(const Theme& theme) {
     QString sheet = QStringLiteral(R"(
 QWidget { color: %text; font-size: 13px; }
 QMainWindow, #Root, #PageArea { background: %bg; }
+/* Dialogs (message boxes, file choosers) inherit the text colour: they need its background. */
+QDialog { background: %bg; }
 QLabel { background: transparent; }
 #Sidebar { background: %sidebar; border-right: 1px solid %border; }
 #Header { background: %bg; border-bottom: 1px solid %border; }

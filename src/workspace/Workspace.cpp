@@ -58,10 +58,7 @@ void Workspace::loadPreferences() {
     m_keepAwake = preferences.value(PreferenceKeys::keepAwake).toBool();
     updateAwakeState();
 
-    if (const auto stored =
-            Provider::decodeList(preferences.value(PreferenceKeys::providers).toByteArray())) {
-        m_providers = withoutDuplicateIDs(*stored);
-    }
+    loadProviders();
 
     m_recentFolders = preferences.value(PreferenceKeys::recentFolders).toStringList();
 
@@ -73,10 +70,7 @@ void Workspace::loadPreferences() {
         }
     }
 
-    if (const auto stored =
-            HistoryEntry::decodeList(preferences.value(PreferenceKeys::history).toByteArray())) {
-        m_history = *stored;
-    }
+    loadHistory();
 }
 
 // --- Page and view state -----------------------------------------------------------------

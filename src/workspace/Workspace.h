@@ -272,6 +272,9 @@ Q_SIGNALS:
 
 private:
     void loadPreferences();
+    // Each reads its stored list entry by entry; what cannot be read is set aside.
+    void loadProviders();
+    void loadHistory();
     void setFolderField(const QString& path);
     void setToast(const QString& toast);
     void setAvailable(const QMap<QString, QString>& available);

@@ -7,6 +7,20 @@
 #include "terminal/TerminalSession.h"
 #include "workspace/Characters.h"
 #include "workspace/PreferenceKeys.h"
+#include "workspace/StoredList.h"
+
+void Workspace::loadHistory() {
+    QList<HistoryEntry> history;
+    StoredList::read(*m_services.preferences, PreferenceKeys::history,
+                     [&history](const QJsonValue& value) {
+                         std::optional<HistoryEntry> entry = HistoryEntry::fromJson(value);
+                         if (entry) {
+                             history.append(std::move(*entry));
+                         }
+                         return entry.has_value();
+                     });
+    m_history = history;
+}
 
 void Workspace::recordHistory(const TerminalSession& session, const QString& directory) {
     HistoryEntry entry;

@@ -8,6 +8,7 @@
 #include "platform/Preferences.h"
 #include "workspace/ConnectionStatus.h"
 #include "workspace/PreferenceKeys.h"
+#include "workspace/StoredList.h"
 
 #include <QDir>
 #include <QFile>
@@ -211,6 +212,23 @@ void Workspace::saveProvider(const Provider& provider) {
     storeProviders();
     refreshProviders();
     notify(provider.name + QStringLiteral(" configuration saved."));
+}
+
+void Workspace::loadProviders() {
+    QList<Provider> stored;
+    const StoredList::Reading reading = StoredList::read(
+        *m_services.preferences, PreferenceKeys::providers, [&stored](const QJsonValue& value) {
+            std::optional<Provider> provider = Provider::fromJson(value);
+            if (provider) {
+                stored.append(std::move(*provider));
+            }
+            return provider.has_value();
+        });
+    // A list of which nothing could be read leaves the built-in assistants; an empty list
+    // stored as such is the user's.
+    if (reading.list && (reading.taken > 0 || reading.damaged == 0)) {
+        m_providers = withoutDuplicateIDs(stored);
+    }
 }
 
 void Workspace::storeProviders() {

@@ -208,6 +208,71 @@ TEST(ComputerPlanProperties, mutatedBytesNeverCrashAndGiveOnlyKnownMessages) {
     }
 }
 
+// Each text is also held to four UTF-16 units per character of its limit, so that one
+// character carrying a million combining marks does not pass as one.
+TEST(ComputerPlanValidation, textsAreAlsoBoundInCodeUnits) {
+    const QString marks(1'000'000, QChar(0x0301));
+    // "e" and three combining marks: one character of four units.
+    const QString heavy = QStringLiteral("e\u0301\u0302\u0303");
+    const auto openWith = [](const QString& title, const QString& app) {
+        return ComputerPlan{"Plan", {{1, title, "open_app", app, ""}}};
+    };
+    // 159 characters in 636 units: "com.", one character of sixteen units and 154 of four.
+    const QString app = "com.e" + marks.left(15) + heavy.repeated(154);
+    EXPECT_EQ(verdict(openWith(heavy.repeated(300), "com.apple.TextEdit")), kOk);
+    EXPECT_EQ(verdict(openWith(heavy.repeated(300) + "\u0301", "com.apple.TextEdit")), kAppOrTitle);
+    EXPECT_EQ(verdict(openWith("t" + marks, "com.apple.TextEdit")), kAppOrTitle);
+    EXPECT_EQ(verdict(openWith("Open", app)), kOk);
+    EXPECT_EQ(verdict(openWith("Open", app + "\u0301")), kAppOrTitle);
+    EXPECT_EQ(verdict(openWith("Open", "com.apple.TextEdit" + marks)), kAppOrTitle);
+    EXPECT_EQ(verdict(ComputerPlan{heavy.repeated(4000), {}}), kOk);
+    EXPECT_EQ(verdict(ComputerPlan{heavy.repeated(4000) + "\u0301", {}}), kTooLarge);
+    EXPECT_EQ(verdict(ComputerPlan{"e" + marks, {}}), kTooLarge);
+}
+
+// The confirmation names a step by its title, so a title reads as one line in the order it
+// is written; typed text keeps its rules and shows its direction controls in the
+// confirmation, and a host that is not ASCII is shown in its ASCII form too.
+TEST(ComputerPlanValidation, titlesAreOneLineWithoutDirectionControlsAndValuesShowTheirTricks) {
+    const QString kTitleLayout = QStringLiteral(
+        "The plan contains a step title with a line break or text-direction control.");
+    const QString kExplanation =
+        QString::fromUtf8("The plan’s explanation contains a text-direction control.");
+    const auto titled = [](const QString& title) {
+        return ComputerPlan{"Plan", {{1, title, "key", "com.apple.TextEdit", "return"}}};
+    };
+    const QString lineBreaks =
+        QStringLiteral("\n\r\x0B\x0C") + QChar(0x85) + QStringLiteral("\u2028\u2029");
+    const QString directionControls =
+        QStringLiteral("\u061C\u200E\u200F\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069");
+    // Explanations may have paragraphs; they are not part of any confirmation.
+    for (const QChar c : lineBreaks + directionControls) {
+        SCOPED_TRACE(int(c.unicode()));
+        const QString text = QStringLiteral("Save ") + c + QStringLiteral("txt.exe");
+        EXPECT_EQ(verdict(titled(text)), kTitleLayout);
+        EXPECT_EQ(verdict(ComputerPlan{text, {}}),
+                  directionControls.contains(c) ? kExplanation : kOk);
+    }
+    EXPECT_EQ(verdict(titled(QString::fromUtf8("Grüße\t🙂 עברית"))), kOk);
+
+    const ComputerStep typing{1, "Type", "type_text", "com.apple.TextEdit",
+                              QStringLiteral("rm \u202Etxt.exe\u2066")};
+    EXPECT_EQ(verdict(ComputerPlan{"Plan", {typing}}), kOk);
+    EXPECT_EQ(typing.shownValue(), QString::fromUtf8("rm ⟨U+202E⟩txt.exe⟨U+2066⟩"));
+    const ComputerStep lookAlike{1, "Open", "open_url", "com.apple.Safari",
+                                 QString::fromUtf8("https://\xD0\xB0pple.com/login")};
+    EXPECT_EQ(verdict(ComputerPlan{"Plan", {lookAlike}}), kOk);
+    EXPECT_EQ(lookAlike.shownValue(),
+              QString::fromUtf8("https://\xD0\xB0pple.com/login\nHost: \xD0\xB0pple.com "
+                                "(ASCII form: xn--pple-43d.com)"));
+    for (const QString plain : {"https://apple.com/", "http://192.168.0.1/x", "https://[::1]/"}) {
+        EXPECT_EQ((ComputerStep{1, "Open", "open_url", "com.apple.Safari", plain}.shownValue()),
+                  plain);
+    }
+    EXPECT_EQ((ComputerStep{1, "Save", "key", "com.apple.TextEdit", "command+s"}.shownValue()),
+              "command+s");
+}
+
 TEST(ComputerPlanDecoding, missingKeysWrongTypesAndFractionalIdsFailButUnknownKeysAreIgnored) {
     const PlanResult decoded = ComputerPlan::decode(
         R"({"explanation":"e","extra":[1],"steps":[{"id":3,"title":"t","action":"key",)"

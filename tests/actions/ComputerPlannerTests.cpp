@@ -222,6 +222,28 @@ TEST(ComputerPlannerSteps, theConfirmationShowsTheStepAndCancellingChangesNothin
     EXPECT_EQ(ready.planner->completed(), 0);
 }
 
+// What the confirmation shows reads as what runs: direction controls in typed text are
+// spelled out and a look-alike host is shown in its ASCII form too; the step itself is
+// sent unchanged.
+TEST(ComputerPlannerSteps, theConfirmationShowsDirectionControlsAndTheAsciiHost) {
+    const ComputerStep typing{1, "Type a name", "type_text", "com.apple.TextEdit",
+                              QStringLiteral("invoice\u202Efdp.exe")};
+    const ComputerStep lookAlike{2, "Open the store", "open_url", "com.apple.Safari",
+                                 QString::fromUtf8("https://\xD0\xB0pple.com/")};
+    Planning ready({typing, lookAlike});
+    ready.confirmAndRun();
+    ready.confirmAndRun();
+    ASSERT_EQ(ready.dialogs.alerts().size(), 2u);
+    EXPECT_EQ(ready.dialogs.alerts()[0].informativeText.section('\n', 3, 3),
+              QString::fromUtf8("invoice⟨U+202E⟩fdp.exe"));
+    EXPECT_EQ(ready.dialogs.alerts()[1].informativeText.section('\n', 3, 4),
+              QString::fromUtf8("https://\xD0\xB0pple.com/\nHost: \xD0\xB0pple.com (ASCII form: "
+                                "xn--pple-43d.com)"));
+    ASSERT_EQ(ready.runner.sent.size(), 1u);
+    EXPECT_EQ(ready.runner.sent[0].first, typing);
+    EXPECT_EQ(ready.runner.openedUrls, std::vector<QString>{lookAlike.value});
+}
+
 TEST(ComputerPlannerSteps, eachStepIsSentOnceToTheOpenedAppAndTheEndIsFinal) {
     Planning ready({kOpenEditor, kTypeGreeting, kSelectAll, kOpenPage});
     ready.confirmAndRun();

@@ -1,7 +1,9 @@
 #include "platform/Preferences.h"
 #include "support/TestSupport.h"
 
+#include <QDataStream>
 #include <QFileInfo>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -104,6 +106,77 @@ TEST(SettingsPreferences, aDamagedFileKeepsItsIntactValuesAndHealsOnTheNextWrite
     SettingsPreferences reread(path);
     expectSameValueAndType(reread.value("history"), QByteArray("[]"), "history");
     expectSameValueAndType(reread.value("keepAwake"), true, "keepAwake");
+}
+
+// A value in the QDataStream form is never deserialised: VELK stores none (every type it
+// writes has a tag of its own), and a small compressed image there would be decoded whole.
+TEST(SettingsPreferences, streamedValuesAreIgnoredAndTheRestOfTheFileIsRead) {
+    QByteArray streamed;
+    {
+        QImage image(4000, 4000, QImage::Format_ARGB32);
+        image.fill(Qt::red);
+        QDataStream stream(&streamed, QIODevice::WriteOnly);
+        stream << QVariant(image);
+    }
+    ASSERT_LT(streamed.size(), 200'000);  // a 64 MB image in a few kilobytes
+    QByteArray text;
+    {
+        QDataStream stream(&text, QIODevice::WriteOnly);
+        stream << QVariant(QStringLiteral("text"));
+    }
+    QTemporaryDir folder;
+    const QString path = folder.filePath("VELK.conf");
+    ASSERT_TRUE(writeFile(path,
+                          "keepAwake=true\n"
+                          "kelo.pet.image={\"variant\":\"" +
+                              streamed.toBase64() +
+                              "\"}\n"
+                              "workspace={\"variant\":\"" +
+                              text.toBase64() +
+                              "\"}\n"
+                              "kelo.pet.size=0.5\n"));
+    SettingsPreferences preferences(path);
+    EXPECT_FALSE(preferences.contains("kelo.pet.image"));
+    EXPECT_FALSE(preferences.contains("workspace"));
+    expectSameValueAndType(preferences.value("keepAwake"), true, "keepAwake");
+    expectSameValueAndType(preferences.value("kelo.pet.size"), 0.5, "kelo.pet.size");
+}
+
+// The largest values VELK writes (the companion's picture at its 10,000,000-byte limit and
+// 50 history snapshots of 60,000 three-byte characters) come back; a value past the limit
+// is skipped unread and the lines after it are read.
+TEST(SettingsPreferences, theLargestStoredValuesComeBackAndAnOversizedOneIsSkipped) {
+    QByteArray picture(10'000'000, '\0');
+    for (qsizetype i = 0; i < picture.size(); ++i) {
+        picture[i] = char((i * 7919) >> 5);
+    }
+    const QString snapshot = QString(60'000, QChar(0x4E16));
+    QByteArray history = "[";
+    for (int i = 0; i < 50; ++i) {
+        history += (i ? ",\"" : "\"") + snapshot.toUtf8() + "\"";
+    }
+    history += "]";
+    QTemporaryDir folder;
+    const QString path = folder.filePath("VELK.conf");
+    {
+        SettingsPreferences preferences(path);
+        preferences.setValue("kelo.pet.image", picture);
+        preferences.setValue("history", history);
+        preferences.sync();
+    }
+    {
+        SettingsPreferences reread(path);
+        expectSameValueAndType(reread.value("kelo.pet.image"), picture, "kelo.pet.image");
+        expectSameValueAndType(reread.value("history"), history, "history");
+    }
+
+    const QByteArray oversized(33 * 1024 * 1024, 'A');
+    ASSERT_TRUE(writeFile(
+        path, "keepAwake=true\nhistory={\"bytes\":\"" + oversized + "\"}\nworkspace=\"/after\"\n"));
+    SettingsPreferences preferences(path);
+    EXPECT_FALSE(preferences.contains("history"));
+    expectSameValueAndType(preferences.value("keepAwake"), true, "keepAwake");
+    expectSameValueAndType(preferences.value("workspace"), "/after", "workspace");
 }
 
 TEST(SettingsPreferences, theDefaultFilesLiveInTheConfigurationFolder) {

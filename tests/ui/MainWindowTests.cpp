@@ -14,17 +14,55 @@
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 using namespace std::chrono_literals;
 using testing_support::processEventsFor;
 using testing_support::waitUntil;
 
 namespace {
+
+// The WCAG contrast ratio of two colours, 1 to 21.
+double contrastRatio(QRgb a, QRgb b) {
+    const auto luminance = [](QRgb rgb) {
+        const auto channel = [](int value) {
+            const double c = value / 255.0;
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) +
+               0.0722 * channel(qBlue(rgb));
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast of the text in `area` of `image`: its most common colour is the background,
+// and the text's strongest pixel is measured against it.
+double textContrast(const QImage& image, const QRect& area) {
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            ++counts[image.pixel(x, y) | 0xFF000000u];
+        }
+    }
+    const QRgb background =
+        std::max_element(counts.keyValueBegin(), counts.keyValueEnd(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; })
+            ->first;
+    double strongest = 1;
+    for (auto it = counts.keyBegin(); it != counts.keyEnd(); ++it) {
+        strongest = std::max(strongest, contrastRatio(*it, background));
+    }
+    return strongest;
+}
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -205,6 +243,31 @@ TEST_F(MainWindowTest, windowCaptureWritesThePageAsPngAndReportsWriteFailures) {
     const auto error = captureWindow(&window(), folder.filePath("missing/x.png"));
     ASSERT_TRUE(error.has_value());
     EXPECT_FALSE(error->isEmpty());
+}
+
+// A confirmation opened over the window takes its style: its text must read against its
+// background, on the default theme, the other hand-picked one and a derived one.
+TEST_F(MainWindowTest, messageBoxTextStandsOutFromItsBackground) {
+    for (const char* background : {"141413", "171719", "081322"}) {
+        SCOPED_TRACE(background);
+        fixture.theme.setBackgroundHex(background);
+        QMessageBox box(&window());
+        box.setIcon(QMessageBox::Warning);
+        box.setText("Apply the selected changes?");
+        box.setInformativeText("Three files change in the project. A backup is kept first.");
+        box.addButton("Apply", QMessageBox::AcceptRole);
+        box.addButton("Cancel", QMessageBox::RejectRole);
+        box.show();
+        processEventsFor(50ms);
+        const QImage image = box.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+            const QLabel* label = box.findChild<QLabel*>(name);
+            ASSERT_NE(label, nullptr) << name;
+            const QRect area(label->mapTo(&box, QPoint(0, 0)) * image.devicePixelRatio(),
+                             label->size() * image.devicePixelRatio());
+            EXPECT_GE(textContrast(image, area), 4.5) << name;
+        }
+    }
 }
 
 TEST_F(MainWindowTest, quitAsksAboutUnsavedEditsThenRunningSessionsAndCancelKeepsThemRunning) {

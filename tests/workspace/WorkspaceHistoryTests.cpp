@@ -5,6 +5,7 @@
 
 #include "workspace/Characters.h"
 #include "workspace/PreferenceKeys.h"
+#include "workspace/StoredList.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -66,6 +67,77 @@ TEST_F(WorkspaceHistory, theNewestEntryIsFirstAndTheOldestIsDroppedPastFifty) {
     EXPECT_EQ(model.history().first().started, model.sessions().first()->started());
     EXPECT_EQ(model.history().at(1), stored.first());
     EXPECT_EQ(model.history().last(), stored.at(Workspace::kHistoryLimit - 2));
+}
+
+namespace {
+
+HistoryEntry storedEntry(const QString& title) {
+    HistoryEntry entry;
+    entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    entry.provider = "codex";
+    entry.title = title;
+    entry.directory = "/tmp";
+    entry.started = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+    return entry;
+}
+
+QJsonArray setAside(const MemoryPreferences& preferences) {
+    return QJsonDocument::fromJson(preferences.values()
+                                       .value(StoredList::damagedKey(PreferenceKeys::history))
+                                       .toByteArray())
+        .array();
+}
+
+}  // namespace
+
+// One unreadable snapshot costs only itself: it is set aside before the list is stored
+// again, and the other snapshots stay. A value that is not a list at all is set aside whole.
+TEST_F(WorkspaceHistory, aDamagedSnapshotIsSetAsideAndTheOthersAreKept) {
+    const HistoryEntry first = storedEntry("first"), second = storedEntry("second");
+    QJsonObject damaged = storedEntry("damaged").toJson();
+    damaged.insert("exitCode", 1.5);
+    const QJsonArray stored{first.toJson(), damaged, second.toJson()};
+    preferences = MemoryPreferences(
+        {{PreferenceKeys::history, QJsonDocument(stored).toJson(QJsonDocument::Compact)}});
+    Workspace& model = openWorkspace(true);
+    EXPECT_EQ(model.history(), QList<HistoryEntry>({first, second}));
+    const QJsonArray setAsideAtStart{QJsonObject{{"entry", damaged}}};
+    EXPECT_EQ(setAside(preferences), setAsideAtStart);
+
+    model.setRunnerCommand("exit 3");
+    model.runCommand();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    const auto saved =
+        HistoryEntry::decodeList(preferences.values().value(PreferenceKeys::history).toByteArray());
+    ASSERT_TRUE(saved.has_value());
+    ASSERT_EQ(saved->size(), 3);
+    EXPECT_EQ(saved->mid(1), QList<HistoryEntry>({first, second}));
+    // Reading the same damage again does not repeat it.
+    preferences.setValue(PreferenceKeys::history,
+                         QJsonDocument(stored).toJson(QJsonDocument::Compact));
+    createWorkspace(true);
+    EXPECT_EQ(setAside(preferences).size(), 1);
+
+    // A value that is not a list is set aside whole, after the finds already there, and the
+    // oldest finds go past the limit.
+    QJsonArray finds;
+    for (int i = 0; i < StoredList::kDamagedLimit; ++i) {
+        finds.append(QJsonObject{{"entry", i}});
+    }
+    const QByteArray garbage("\x01not a list\xff", 13);
+    preferences = MemoryPreferences(
+        {{PreferenceKeys::history, garbage},
+         {StoredList::damagedKey(PreferenceKeys::history), QJsonDocument(finds).toJson()}});
+    EXPECT_TRUE(openWorkspace(true).history().isEmpty());
+    const QJsonArray kept = setAside(preferences);
+    ASSERT_EQ(kept.size(), StoredList::kDamagedLimit);
+    EXPECT_EQ(kept.first(), finds.at(1));
+    EXPECT_EQ(QByteArray::fromBase64(kept.last()["value"].toString().toLatin1()), garbage);
+    workspace().setRunnerCommand("exit 0");
+    workspace().runCommand();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    EXPECT_EQ(workspace().history().size(), 1);
+    EXPECT_EQ(setAside(preferences), kept);
 }
 
 TEST_F(WorkspaceHistory, aLongScreenKeepsExactlyItsLast60000Characters) {

@@ -97,10 +97,9 @@ TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKey
 TEST_F(WorkspaceModel, aCorruptProviderListKeepsTheBuiltInsAndARepeatedIdKeepsItsFirstEntry) {
     QJsonObject missingKey = Provider::defaults().first().toJson();
     missingKey.remove("documentation");
-    const QJsonArray oneBadObject{Provider::defaults().last().toJson(), missingKey};
     for (const QVariant& corrupt :
          {QVariant(QByteArray("not json")), QVariant(QByteArray("{\"id\":\"claude\"}")),
-          QVariant(QJsonDocument(oneBadObject).toJson()), QVariant(42)}) {
+          QVariant(QJsonDocument(QJsonArray{missingKey}).toJson()), QVariant(42)}) {
         preferences = MemoryPreferences({{PreferenceKeys::providers, corrupt}});
         EXPECT_EQ(createWorkspace(true).providers(), Provider::defaults())
             << corrupt.toString().toStdString();

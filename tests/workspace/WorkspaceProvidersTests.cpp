@@ -6,8 +6,12 @@
 #include "assistants/LocalTools.h"
 #include "workspace/ConnectionStatus.h"
 #include "workspace/PreferenceKeys.h"
+#include "workspace/StoredList.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -145,6 +149,44 @@ TEST_F(WorkspaceAssistants, savingAConnectorStoresTheWholeListRefreshesAndSaysSo
     EXPECT_EQ(
         Provider::decodeList(preferences.values().value(PreferenceKeys::providers).toByteArray()),
         model.providers());
+}
+
+// A connector that cannot be read is set aside and the others stay, also through the next
+// save of the list; a list of which nothing can be read leaves the built-in assistants.
+TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
+    const QString damagedKey = StoredList::damagedKey(PreferenceKeys::providers);
+    const Provider mine = connector("mine", "kimi", "kimi {prompt}");
+    QJsonObject damaged = connector("damaged", "claude", "claude {prompt}").toJson();
+    damaged.insert("template", 7);
+    const QJsonArray stored{mine.toJson(), damaged, Provider::defaults().last().toJson()};
+    preferences = MemoryPreferences({{PreferenceKeys::providers, QJsonDocument(stored).toJson()}});
+    Workspace& model = createWorkspace(true);
+    EXPECT_EQ(model.providers(), QList<Provider>({mine, Provider::defaults().last()}));
+    EXPECT_TRUE(model.isReady(model.provider("mine")));
+    const QJsonArray setAside{QJsonObject{{"entry", damaged}}};
+    EXPECT_EQ(QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
+              setAside);
+
+    model.saveProvider(connector("new", "codex", "codex {prompt}"));
+    const auto saved =
+        Provider::decodeList(preferences.values().value(PreferenceKeys::providers).toByteArray());
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->size(), 3);
+    EXPECT_EQ(saved->first(), mine);
+    EXPECT_EQ(QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
+              setAside);
+
+    const std::pair<QByteArray, QJsonValue> unreadable[] = {
+        {"not json",
+         QJsonObject{{"value", QString::fromLatin1(QByteArray("not json").toBase64())}}},
+        {QJsonDocument(QJsonArray{damaged}).toJson(), setAside.first()}};
+    for (const auto& [value, find] : unreadable) {
+        preferences = MemoryPreferences({{PreferenceKeys::providers, value}});
+        EXPECT_EQ(createWorkspace(true).providers(), Provider::defaults());
+        EXPECT_EQ(
+            QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
+            QJsonArray{find});
+    }
 }
 
 TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWhenNotInstalled) {
