@@ -131,10 +131,14 @@ struct Word {
     bool identifierSoFar = true;
     bool assignment = false;  // NAME=… or NAME+=…
     int parentheses = 0;      // a glob group or qualifier still open inside the word
+    qsizetype start = 0;      // where the word begins in the template
     QString literal;
 };
 
 enum class Redirection : char { None, File, HereString };
+
+// Words at the start of a loop or a function definition that are no command.
+enum class Header : char { None, Loop, FunctionName };
 
 struct Heredoc {
     QString delimiter;
@@ -161,7 +165,7 @@ public:
         if (auto error = finishWord()) {
             return {error, std::nullopt};
         }
-        if (auto error = endCommand()) {
+        if (auto error = endCommand(false)) {
             return {error, std::nullopt};
         }
         return {std::nullopt, m_warning};
@@ -313,7 +317,7 @@ private:
     // One step at the command level, where words and operators are read.
     std::optional<QString> commandStep() {
         if (atPlaceholder()) {
-            m_word.active = true;
+            activate();
             m_word.hasPlaceholder = true;
             m_word.identifierSoFar = false;
             m_index += kPlaceholder.size();
@@ -327,7 +331,7 @@ private:
             case u'\\':
                 if (m_index + 1 == m_text.size()) {
                     // A backslash at the very end stays as it is.
-                    m_word.active = true;
+                    activate();
                     m_word.literal += c;
                     ++m_index;
                 } else if (m_text[m_index + 1] == u'\n') {
@@ -335,7 +339,7 @@ private:
                 } else if (atPlaceholder(1)) {
                     return kQuotedError;
                 } else {
-                    m_word.active = true;
+                    activate();
                     m_word.quoted = true;
                     m_word.identifierSoFar = false;
                     m_word.literal += m_text[m_index + 1];
@@ -344,13 +348,13 @@ private:
                 return std::nullopt;
             case u'\'':
             case u'"':
-                m_word.active = true;
+                activate();
                 m_word.quoted = true;
                 m_word.identifierSoFar = false;
                 push(c == u'\'' ? Frame::SingleQuote : Frame::DoubleQuote, 0, 1);
                 return std::nullopt;
             case u'$': {
-                m_word.active = true;
+                activate();
                 m_word.identifierSoFar = false;
                 bool expands = false;
                 if (auto error = dollar(true, &expands)) {
@@ -365,7 +369,7 @@ private:
                 return std::nullopt;
             }
             case u'`':
-                m_word.active = true;
+                activate();
                 m_word.plain = false;
                 m_word.literalKnown = false;
                 m_word.identifierSoFar = false;
@@ -377,15 +381,17 @@ private:
                 }
                 break;
             case u' ':
-            case u'\t':
+            case u'\t': {
+                auto error = finishWord();
                 ++m_index;
-                return finishWord();
+                return error;
+            }
             case u'\n': {
-                ++m_index;
                 if (auto error = finishWord()) {
                     return error;
                 }
-                if (auto error = endCommand()) {
+                ++m_index;
+                if (auto error = endCommand(false)) {
                     return error;
                 }
                 return heredocBodies();
@@ -399,15 +405,18 @@ private:
                 if (auto error = finishWord()) {
                     return error;
                 }
+                const qsizetype begin = m_index;
                 while (m_index < m_text.size() && QStringView(u";|&").contains(m_text[m_index])) {
                     ++m_index;
                 }
-                return endCommand();
+                // | and |& hand the output to the next command of the pipeline.
+                const QStringView operation = m_text.sliced(begin, m_index - begin);
+                return endCommand(operation == u"|" || operation == u"|&");
             }
             case u'<':
             case u'>':
                 if (ahead(u"<(") || ahead(u">(")) {
-                    m_word.active = true;
+                    activate();
                     m_word.plain = false;
                     m_word.literalKnown = false;
                     push(Frame::Substitution, 1, 2);
@@ -425,7 +434,7 @@ private:
                 } else if (m_expectingCommand) {
                     ++m_index;  // a subshell: its first word is a command
                 } else {
-                    m_word.active = true;
+                    activate();
                     m_word.parentheses = 1;
                     m_word.plain = false;
                     m_word.identifierSoFar = false;
@@ -438,11 +447,11 @@ private:
                     ++m_index;
                     return std::nullopt;
                 }
-                ++m_index;
                 if (auto error = finishWord()) {
                     return error;
                 }
-                return endCommand();
+                ++m_index;
+                return endCommand(false);
             default:
                 break;
         }
@@ -459,10 +468,17 @@ private:
         if (isSpecial(c) || (c == u'=' && !m_word.active)) {
             m_word.plain = false;
         }
-        m_word.active = true;
+        activate();
         m_word.literal += c;
         ++m_index;
         return std::nullopt;
+    }
+
+    void activate() {
+        if (!m_word.active) {
+            m_word.active = true;
+            m_word.start = m_index;
+        }
     }
 
     // A # at the start of a word: the rest of the line is a comment.
@@ -563,8 +579,18 @@ private:
             m_hereStringPlaceholder = true;
             return std::nullopt;
         }
+        const QStringView raw = m_text.sliced(word.start, m_index - word.start);
+        if (m_header != Header::None) {
+            return headerWord(word, raw);
+        }
         if (m_expectingCommand) {
-            return commandWord(word);
+            return commandWord(word, raw);
+        }
+        ++m_arguments;
+        // `name ()` and a case pattern `(x)`: a command follows.
+        if ((m_arguments == 1 && raw == u"()") || (m_command == u"case" && raw.startsWith(u'('))) {
+            startCommand();
+            return std::nullopt;
         }
         if (isShell(m_command) && isCommandOption(word.literal)) {
             m_shellRunsCode = true;
@@ -582,7 +608,7 @@ private:
         return std::nullopt;
     }
 
-    std::optional<QString> commandWord(const Word& word) {
+    std::optional<QString> commandWord(const Word& word, QStringView raw) {
         if (word.assignment) {
             return word.hasPlaceholder && !word.plain ? std::optional(kGlueError) : std::nullopt;
         }
@@ -593,6 +619,17 @@ private:
         if (word.literalKnown) {
             name = word.literal.sliced(word.literal.lastIndexOf(u'/') + 1);
         }
+        if (raw.endsWith(u"()")) {
+            return std::nullopt;  // `name()`: the function's body is a command
+        }
+        if (isOneOf(name, {u"for", u"foreach", u"select"})) {
+            m_header = Header::Loop;
+            return std::nullopt;
+        }
+        if (name == u"function") {
+            m_header = Header::FunctionName;
+            return std::nullopt;
+        }
         if (isPrecommand(name)) {
             m_afterPrecommand = true;
             return std::nullopt;
@@ -602,6 +639,25 @@ private:
         }
         m_command = name;
         m_expectingCommand = false;
+        // A pipeline that carries the task into a shell runs it; an interpreter may.
+        if (m_pipelineCarriesTask && isShell(name)) {
+            return codeCommandError(name);
+        }
+        if (m_pipelineCarriesTask && !m_warning && isInterpreter(name)) {
+            m_warning = interpreterWarning(name);
+        }
+        return std::nullopt;
+    }
+
+    // The names and words after `for` or `function`; a parenthesised list ends a loop's
+    // header (`for x (a b) command`), after which a command follows.
+    std::optional<QString> headerWord(const Word& word, QStringView raw) {
+        if (word.hasPlaceholder && !word.plain) {
+            return kGlueError;
+        }
+        if (m_header == Header::FunctionName || raw.startsWith(u'(')) {
+            m_header = Header::None;
+        }
         return std::nullopt;
     }
 
@@ -620,8 +676,9 @@ private:
     }
 
     // The end of a simple command: a task it reads on standard input from a here-string
-    // is code to a shell; any task is a warning to an interpreter.
-    std::optional<QString> endCommand() {
+    // is code to a shell; any task is a warning to an interpreter. A pipe carries the task
+    // on to the next command.
+    std::optional<QString> endCommand(bool pipe) {
         if (m_hereStringPlaceholder) {
             if (isShell(m_command) || isOneOf(m_command, {u"source", u"."})) {
                 return codeCommandError(m_command);
@@ -631,15 +688,22 @@ private:
         if (m_commandReceivesTask && !m_warning && isInterpreter(m_command)) {
             m_warning = interpreterWarning(m_command);
         }
+        m_pipelineCarriesTask = pipe && (m_pipelineCarriesTask || m_commandReceivesTask);
+        m_header = Header::None;
+        startCommand();
+        return std::nullopt;
+    }
+
+    void startCommand() {
         m_expectingCommand = true;
         m_afterPrecommand = false;
         m_command.clear();
+        m_arguments = 0;
         m_shellRunsCode = false;
         m_commandReceivesTask = false;
         m_hereStringPlaceholder = false;
         m_redirection = Redirection::None;
         m_heredocDelimiterNext = false;
-        return std::nullopt;
     }
 
     const QStringView m_text;
@@ -650,6 +714,9 @@ private:
     // The simple command being read.
     bool m_expectingCommand = true;
     bool m_afterPrecommand = false;
+    Header m_header = Header::None;
+    int m_arguments = 0;
+    bool m_pipelineCarriesTask = false;
     QString m_command;  // the command's name without its folder; empty when not literal
     bool m_shellRunsCode = false;
     bool m_commandReceivesTask = false;

@@ -168,7 +168,11 @@ QString generatedTemplate(std::mt19937& random) {
                                                                   {"for x in 1; do ", "; done"},
                                                                   {"true && ", ""},
                                                                   {"", " | cat"},
-                                                                  {"", " # end"}};
+                                                                  {"", " # end"},
+                                                                  {"", " | sh"},
+                                                                  {"f() { ", "; }; f"},
+                                                                  {"for x (1) ", ""},
+                                                                  {"case 1 in (1) ", ";; esac"}};
     const auto chance = [&](int in) {
         return std::uniform_int_distribution<int>(1, in)(random) == 1;
     };
@@ -254,8 +258,9 @@ TEST(ShellQuotingThroughZsh, everyGeneratedTemplateTheCheckAcceptsKeepsTheAttack
         for (const QString& attack : attacks) {
             // Each line gets its own shell: a syntax error in one must not hide another.
             runLoginShell(provider.command(attack), folder.path());
-            ASSERT_EQ(folderEntries(folder.path()), QStringList())
-                << "template: " << provider.templateText.toStdString()
+            ASSERT_TRUE(folderEntries(folder.path()).isEmpty())
+                << "created " << folderEntries(folder.path()).join(", ").toStdString()
+                << "\ntemplate: " << provider.templateText.toStdString()
                 << "\ncommand line: " << provider.command(attack).toStdString();
         }
     }
