@@ -56,11 +56,11 @@ bool isOneOf(QStringView word, std::initializer_list<const char16_t*> words) {
 // Words at the start of a command after which the command word is still to come: reserved
 // words and commands that run the command named by their next word.
 bool isPrecommand(QStringView word) {
-    return isOneOf(word, {u"if",        u"then",    u"else",    u"elif", u"do",     u"while",
-                          u"until",     u"!",       u"{",       u"}",    u"fi",     u"done",
-                          u"esac",      u"for",     u"select",  u"time", u"coproc", u"noglob",
-                          u"nocorrect", u"command", u"builtin", u"exec", u"-",      u"nohup",
-                          u"env",       u"sudo",    u"doas",    u"nice", u"setsid", u"stdbuf"});
+    return isOneOf(
+        word, {u"if",     u"then",   u"else",      u"elif",    u"do",      u"while",  u"until",
+               u"!",      u"{",      u"}",         u"fi",      u"done",    u"esac",   u"time",
+               u"coproc", u"noglob", u"nocorrect", u"command", u"builtin", u"exec",   u"-",
+               u"nohup",  u"env",    u"sudo",      u"doas",    u"nice",    u"setsid", u"stdbuf"});
 }
 
 bool isShell(QStringView name) {
