@@ -119,9 +119,20 @@ void ComputerPlanner::prepare() {
     m_planFolder = folder;
 
     const QString prompt = ComputerPlan::instructions() + m_task;
-    const QString command = shellQuote(codex) + kCodexOptions + shellQuote(schemaFile) +
-                            QStringLiteral(" --output-last-message ") + shellQuote(answerFile) +
-                            u' ' + shellQuote(prompt);
+    QString command = shellQuote(codex) + kCodexOptions + shellQuote(schemaFile) +
+                      QStringLiteral(" --output-last-message ") + shellQuote(answerFile) + u' ';
+    if (commandLineFits(command + shellQuote(prompt))) {
+        command += shellQuote(prompt);
+    } else {
+        // Too long for the command line: `codex exec -` reads the task from standard input.
+        const QString taskFile = QDir(folder).filePath(QStringLiteral("task.txt"));
+        QSaveFile task(taskFile);
+        if (!task.open(QIODevice::WriteOnly) || task.write(prompt.toUtf8()) < 0 || !task.commit()) {
+            setMessage(task.errorString());
+            return;
+        }
+        command += QStringLiteral("- < ") + shellQuote(taskFile);
+    }
 
     setPlan(std::nullopt);
     setCompleted(0);

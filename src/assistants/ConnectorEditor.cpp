@@ -8,6 +8,7 @@
 #include "workspace/Workspace.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -24,6 +25,7 @@ constexpr int kSheetWidth = 560;
 constexpr int kSheetMargin = 26;
 // Template errors are shown in this colour whatever the theme.
 const QString kErrorColor = QStringLiteral("#F4808A");
+const QString kWarningColor = QStringLiteral("#E8B45C");
 
 // The brand name of the GLM service, as the built-in list names it.
 QString zaiBrandName() {
@@ -94,6 +96,10 @@ ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
     m_error->setObjectName(QStringLiteral("TemplateError"));
     m_error->setStyleSheet(QStringLiteral("color: %1; font-weight: 600;").arg(kErrorColor));
     layout->addWidget(m_error);
+    m_warning = Widgets::wrappingLabel(QString());
+    m_warning->setObjectName(QStringLiteral("TemplateWarning"));
+    m_warning->setStyleSheet(QStringLiteral("color: %1; font-weight: 600;").arg(kWarningColor));
+    layout->addWidget(m_warning);
     addField(QStringLiteral("Documentation URL (optional)"), m_documentation);
 
     m_profileBox = Widgets::card();
@@ -203,10 +209,14 @@ void ConnectorEditor::syncState() {
     probe.templateText = m_template->text();
     probe.documentation = m_documentation->text();
     const auto error = probe.templateError();
-    const QString errorText = error.value_or(QString());
-    const bool changed = m_error->text() != errorText || m_error->isHidden() == error.has_value();
-    m_error->setText(errorText);
-    m_error->setVisible(error.has_value());
+    const auto warning = error ? std::nullopt : probe.templateWarning();
+    bool changed = false;
+    for (const auto& [label, text] : {std::pair{m_error, error}, std::pair{m_warning, warning}}) {
+        const QString shown = text.value_or(QString());
+        changed = changed || label->text() != shown || label->isHidden() == text.has_value();
+        label->setText(shown);
+        label->setVisible(text.has_value());
+    }
     // A message that appears on the open sheet makes room for itself.
     if (changed && isVisible()) {
         fitWrappedTexts();

@@ -14,7 +14,8 @@ class Theme;
 class Workspace;
 
 // The sheet that adds a connector or configures an existing provider: four fields, the live
-// template check, and "Save connector", which hands the built provider to the workspace.
+// template check with its warning, and "Save connector", which hands the built provider to
+// the workspace.
 class ConnectorEditor : public QDialog {
     Q_OBJECT
 public:
@@ -33,6 +34,8 @@ public:
     QLineEdit* templateField() const { return m_template; }
     QLineEdit* documentationField() const { return m_documentation; }
     QLabel* templateErrorLabel() const { return m_error; }
+    // A caution that leaves saving enabled, e.g. when an interpreter receives the task.
+    QLabel* templateWarningLabel() const { return m_warning; }
     QFrame* profileBox() const { return m_profileBox; }
     QPushButton* documentationLink() const { return m_documentationLink; }
     QPushButton* saveButton() const { return m_save; }
@@ -54,6 +57,7 @@ private:
     QLineEdit* m_template = nullptr;
     QLineEdit* m_documentation = nullptr;
     QLabel* m_error = nullptr;
+    QLabel* m_warning = nullptr;
     QFrame* m_profileBox = nullptr;
     QPushButton* m_documentationLink = nullptr;
     QPushButton* m_save = nullptr;

@@ -1,18 +1,16 @@
 #include "assistants/Provider.h"
 
 #include "appearance/HexColor.h"
+#include "assistants/CommandTemplate.h"
+#include "terminal/TerminalSession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QStringView>
+#include <algorithm>
 
 namespace {
 
 const QString kPlaceholder = QStringLiteral("{prompt}");
-
-const QString kQuotedPlaceholderError = QStringLiteral(
-    "Place {prompt} outside quotes and without a backslash. VELK supplies the quotes.");
-const QString kOpenQuoteError = QStringLiteral("Close the quotation mark in this command.");
 
 // The kimi and agy clients take their prompt through an option, so their stock templates
 // carry no placeholder; the prompt is added by `command` instead.
@@ -22,6 +20,14 @@ bool isStockKimi(const Provider& provider) {
 
 bool isStockAntigravity(const Provider& provider) {
     return provider.id == u"antigravity" && provider.templateText == u"agy";
+}
+
+// A built-in provider whose template the user has not changed: its one-shot form is known.
+bool isUnchangedBuiltIn(const Provider& provider) {
+    const QList<Provider>& builtIns = Provider::defaults();
+    return std::any_of(builtIns.begin(), builtIns.end(), [&provider](const Provider& builtIn) {
+        return builtIn.id == provider.id && builtIn.templateText == provider.templateText;
+    });
 }
 
 // Blanks that end a command line: tabs and the Unicode space separators, never line breaks.
@@ -75,6 +81,26 @@ QString shellQuote(const QString& text) {
     return u'\'' + quoted + u'\'';
 }
 
+qsizetype maximumCommandBytes() {
+    return kMaximumArgumentBytes - 1 - qsizetype(qstrlen(TerminalSession::kPathPrefix));
+}
+
+bool commandLineFits(const QString& command) {
+    return command.toUtf8().size() <= maximumCommandBytes();
+}
+
+QString taskTooLongNotice(const QString& toolName, const QString& command) {
+    // The argument's size as the kernel counts it, in whole KB rounded up.
+    const qsizetype bytes =
+        command.toUtf8().size() + (kMaximumArgumentBytes - maximumCommandBytes());
+    return QStringLiteral(
+               "This task is too long to pass to %1 (%2 KB; the limit is %3 KB). "
+               "Put the details in a file in the project and refer to it.")
+        .arg(toolName)
+        .arg((bytes + 1023) / 1024)
+        .arg(kMaximumArgumentBytes / 1024);
+}
+
 const QList<Provider>& Provider::defaults() {
     static const QList<Provider> providers = {
         makeProvider(u"claude", u"Claude Code", u"Anthropic · coding agent", u"asterisk", u"E3AF94",
@@ -115,38 +141,14 @@ std::optional<QUrl> Provider::documentationURL() const {
 }
 
 std::optional<QString> Provider::templateError() const {
-    // The scan works on UTF-16 units, the way the shell sees the bytes: a quote or a
-    // backslash followed by a combining mark is still a quote or a backslash to zsh.
-    const QStringView text(templateText);
-    QChar openQuote;  // null when no quote is open
-    bool escaped = false;
-    qsizetype index = 0;
-    while (index < text.size()) {
-        if (text.sliced(index).startsWith(kPlaceholder)) {
-            if (!openQuote.isNull() || escaped) {
-                return kQuotedPlaceholderError;
-            }
-            index += kPlaceholder.size();
-            escaped = false;
-            continue;
-        }
-        const QChar c = text[index++];
-        if (escaped) {
-            escaped = false;
-        } else if (c == u'\\' && openQuote != u'\'') {
-            escaped = true;
-        } else if (!openQuote.isNull()) {
-            if (c == openQuote) {
-                openQuote = QChar();
-            }
-        } else if (c == u'\'' || c == u'"') {
-            openQuote = c;
-        }
+    return CommandTemplate::review(templateText).error;
+}
+
+std::optional<QString> Provider::templateWarning() const {
+    if (!templateText.contains(kPlaceholder)) {
+        return std::nullopt;
     }
-    if (!openQuote.isNull()) {
-        return kOpenQuoteError;
-    }
-    return std::nullopt;
+    return CommandTemplate::review(templateText).warning;
 }
 
 bool Provider::receivesTasks() const {
@@ -172,10 +174,7 @@ QString Provider::command(const QString& prompt) const {
 }
 
 QString Provider::batchCommand(const QString& prompt) const {
-    const QList<Provider>& builtIns = defaults();
-    const auto builtIn = std::find_if(builtIns.begin(), builtIns.end(),
-                                      [this](const Provider& p) { return p.id == id; });
-    if (builtIn == builtIns.end() || builtIn->templateText != templateText) {
+    if (!isUnchangedBuiltIn(*this)) {
         return command(prompt);
     }
     const QString quoted = shellQuote(prompt);
@@ -193,6 +192,23 @@ QString Provider::batchCommand(const QString& prompt) const {
         return QStringLiteral("agy --print ") + quoted;
     }
     return command(prompt);
+}
+
+bool Provider::readsBatchTaskFromInput() const {
+    return isUnchangedBuiltIn(*this) && (id == u"codex" || id == u"claude");
+}
+
+std::optional<QString> Provider::batchCommandReadingFile(const QString& taskFile) const {
+    if (!readsBatchTaskFromInput()) {
+        return std::nullopt;
+    }
+    // `codex exec -` and `claude --print` without a prompt read the task to its end.
+    const QString input = QStringLiteral(" < ") + shellQuote(taskFile);
+    if (id == u"codex") {
+        return QStringLiteral("codex exec --skip-git-repo-check --sandbox workspace-write -") +
+               input;
+    }
+    return QStringLiteral("claude --print") + input;
 }
 
 QJsonObject Provider::toJson() const {

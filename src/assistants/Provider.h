@@ -15,6 +15,18 @@
 // through this function.
 QString shellQuote(const QString& text);
 
+// Linux refuses to start a program with one argument of 128 KiB or more, its terminating
+// NUL included (MAX_ARG_STRLEN), and a terminal session's whole command line, the search
+// path it puts first included, is the one argument of `zsh -c`. A quoted task costs its
+// UTF-8 bytes plus three more for each single quote.
+constexpr qsizetype kMaximumArgumentBytes = 128 * 1024;
+// The longest command, in UTF-8 bytes, that a terminal session can run.
+qsizetype maximumCommandBytes();
+bool commandLineFits(const QString& command);
+// "This task is too long to pass to Codex (190 KB; the limit is 128 KB). …", for a command
+// that does not fit.
+QString taskTooLongNotice(const QString& toolName, const QString& commandLine);
+
 // One command-line tool the workspace can run in a terminal: a coding assistant, a profile
 // of a compatible client, the login shell, or a connector the user added.
 struct Provider {
@@ -36,11 +48,18 @@ struct Provider {
     std::optional<QUrl> documentationURL() const;
     // Why the template could not safely receive a prompt; nothing when it can.
     std::optional<QString> templateError() const;
+    // A caution about a template that may still be used: an interpreter receives the task.
+    std::optional<QString> templateWarning() const;
     bool receivesTasks() const;
     // The interactive command line with the prompt inserted as one quoted word.
     QString command(const QString& prompt) const;
     // The one-shot, non-interactive command line used for team runs.
     QString batchCommand(const QString& prompt) const;
+    // Whether the one-shot form can read its task from standard input instead, for tasks
+    // too long for the command line.
+    bool readsBatchTaskFromInput() const;
+    // That one-shot form with standard input read from `taskFile`, which holds the task.
+    std::optional<QString> batchCommandReadingFile(const QString& taskFile) const;
 
     QJsonObject toJson() const;
     // Nothing when a key is missing or not a text.

@@ -152,7 +152,9 @@ public:
                                 const QString& command, const QString& directory,
                                 const SessionCallback& beforeStart = {},
                                 const SessionCallback& onFinish = {});
-    void launch(const QString& prompt, const Provider& provider);
+    // Starts the provider in a session in the project folder; false (with a notice, or the
+    // connector editor for a provider that is not ready) when nothing was started.
+    bool launch(const QString& prompt, const Provider& provider);
     void dispatchPrompt();
     void closeSession(const SessionPointer& session);
     void stopAll();

@@ -115,21 +115,21 @@ SessionPointer Workspace::startSession(const QString& providerID, const QString&
     return registerSession(providerID, title, command, directory, beforeStart, onFinish);
 }
 
-void Workspace::launch(const QString& prompt, const Provider& provider) {
+bool Workspace::launch(const QString& prompt, const Provider& provider) {
     if (!hasFolder()) {
         chooseFolder();
         if (!hasFolder()) {
-            return;
+            return false;
         }
     }
     if (!isReady(provider)) {
         setEditingProvider(provider);
         setPresentConnector(true);
-        return;
+        return false;
     }
     if (const auto error = provider.templateError()) {
         notify(*error);
-        return;
+        return false;
     }
     QString title;
     if (prompt.isEmpty()) {
@@ -137,11 +137,18 @@ void Workspace::launch(const QString& prompt, const Provider& provider) {
     } else {
         if (!provider.receivesTasks()) {
             notify(placeholderMissingNotice(provider));
-            return;
+            return false;
         }
         title = Characters::first(prompt, kPromptTitleLength);
     }
-    registerSession(provider.id, title, provider.command(prompt), m_folder, {}, {});
+    const QString command = provider.command(prompt);
+    // An interactive assistant reads its terminal, so its task can only be an argument.
+    if (!commandLineFits(command)) {
+        notify(taskTooLongNotice(provider.name, command));
+        return false;
+    }
+    registerSession(provider.id, title, command, m_folder, {}, {});
+    return true;
 }
 
 void Workspace::dispatchPrompt() {
@@ -178,14 +185,23 @@ void Workspace::dispatchPrompt() {
             notify(placeholderMissingNotice(target));
             return;
         }
+        if (!m_separateCopies && !commandLineFits(target.command(text))) {
+            notify(taskTooLongNotice(target.name, target.command(text)));
+            return;
+        }
     }
 
     if (m_separateCopies) {
         startTeamRun(text, targets, m_folder);
         return;
     }
+    qsizetype started = 0;
     for (const Provider& target : targets) {
-        launch(text, target);
+        started += launch(text, target) ? 1 : 0;
+    }
+    // The task stays in the box, with the notice of what failed, unless every target took it.
+    if (started < targets.size()) {
+        return;
     }
     setPrompt(QString());
     const qsizetype count = targets.size();

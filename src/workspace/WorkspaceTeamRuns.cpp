@@ -37,6 +37,9 @@ const QString kTaskWrapper = QStringLiteral(
     "You are working in an independent copy of the project. Complete the task within this "
     "copy. Preserve provider approval policies. Explain your changes and how to verify them. "
     "Task: ");
+// Where a run keeps a task too long for the command line, for the tools to read.
+const QString kTaskFileName = QStringLiteral("task.txt");
+const QString kComparisonTaskFileName = QStringLiteral("comparison-task.txt");
 const QString kCancelledNotice =
     QStringLiteral("Run preparation cancelled. No assistants were started.");
 
@@ -109,6 +112,21 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
         notify(QStringLiteral("Choose 1 to 8 assistants per run."));
         return;
     }
+    // A task too long for a command line goes through a file, to the tools that can read
+    // it from standard input; for any other the run does not start.
+    const QString task = kTaskWrapper + prompt;
+    bool taskInFile = false;
+    for (const Provider& provider : providers) {
+        const QString command = provider.batchCommand(task);
+        if (commandLineFits(command)) {
+            continue;
+        }
+        if (!provider.readsBatchTaskFromInput()) {
+            notify(taskTooLongNotice(provider.name, command));
+            return;
+        }
+        taskInFile = true;
+    }
     if (fileIsDirty() && !confirmDiscard()) {
         return;
     }
@@ -139,7 +157,8 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
     QPointer<Workspace> self(this);
     std::shared_ptr<PreparationProgress> progress = m_preparationProgress;
     QThreadPool::globalInstance()->start(
-        [self, token, runFolder, project, prompt, providerIDs, providers, progress] {
+        [self, token, runFolder, project, prompt, task, taskInFile, providerIDs, providers,
+         progress] {
             // Each snapshot is one stage of equal size: the baseline, then one per copy.
             const qint64 stages = providerIDs.size() + 1;
             auto stageProgress = [&progress, stages](qint64 stage) {
@@ -170,6 +189,13 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
                 failure = error.message();
             } catch (const std::exception& error) {
                 failure = QString::fromLocal8Bit(error.what());
+            }
+            if (run && taskInFile) {
+                if (const auto error =
+                        AtomicFile::write(QDir(runFolder).filePath(kTaskFileName), task.toUtf8())) {
+                    failure = *error;
+                    run.reset();
+                }
             }
             if (!run) {
                 QDir(runFolder).removeRecursively();
@@ -239,13 +265,18 @@ void Workspace::launchTeamRun(const QUuid& token, const TeamRun& run,
 
     const QUuid runID = run.id;
     const QString title = Characters::first(run.prompt, kTitleLength);
+    const QString task = kTaskWrapper + run.prompt;
     for (qsizetype index = 0; index < providers.size(); ++index) {
         const Provider& provider = providers.at(index);
         const std::size_t copyIndex = std::size_t(index);
+        QString command = provider.batchCommand(task);
+        if (!commandLineFits(command)) {
+            command = provider.batchCommandReadingFile(QDir(run.root).filePath(kTaskFileName))
+                          .value_or(command);
+        }
         // The copy learns its session id before the session starts, so a session that ends
         // at once is still matched to it.
-        startSession(provider.id, title, provider.batchCommand(kTaskWrapper + run.prompt),
-                     run.copies.at(copyIndex).directory,
+        startSession(provider.id, title, command, run.copies.at(copyIndex).directory,
                      [this, runID, copyIndex](TerminalSession& session) {
                          if (TeamRun* stored = findRun(m_teamRuns, runID)) {
                              stored->copies.at(copyIndex).session = session.id();
@@ -341,10 +372,20 @@ void Workspace::summarizeRun(const TeamRun& run) {
             "strengths, missing checks, and which result to review first. Do not "
             "edit files.\n\n") +
         sections.join(QStringLiteral("\n\n"));
-    startSession(
-        QStringLiteral("codex"), QStringLiteral("Compare team results"),
-        QStringLiteral("codex exec --skip-git-repo-check --sandbox read-only ") + shellQuote(task),
-        run.root);
+    const QString codexExec =
+        QStringLiteral("codex exec --skip-git-repo-check --sandbox read-only ");
+    QString command = codexExec + shellQuote(task);
+    // Eight outputs easily outgrow a command line; then codex reads the task from a file.
+    if (!commandLineFits(command)) {
+        const QString taskFile = QDir(run.root).filePath(kComparisonTaskFileName);
+        if (const auto error = AtomicFile::write(taskFile, task.toUtf8())) {
+            notify(*error);
+            return;
+        }
+        command = codexExec + QStringLiteral("- < ") + shellQuote(taskFile);
+    }
+    startSession(QStringLiteral("codex"), QStringLiteral("Compare team results"), command,
+                 run.root);
 }
 
 void Workspace::reloadAppliedFiles(const QStringList& locations) {

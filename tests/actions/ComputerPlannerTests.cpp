@@ -152,6 +152,22 @@ TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromp
                            folder.filePath("plan.json"), ComputerPlan::instructions() + task, ""}));
 }
 
+TEST(ComputerPlannerPlanning, aRequestTooLongForTheCommandLineReachesCodexOnStandardInput) {
+    Planning planning;
+    planning.host.environment.insert("FAKE_CODEX_STDIN", planning.scratch.filePath("stdin"));
+    const QString task = QString("Type 'it's' é ").repeated(10000);
+    planning.planner->setTask(task);
+    planning.answer(planJson({kOpenEditor}));
+    planning.planner->prepare();
+    ASSERT_EQ(planning.host.started.size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return !planning.planner->planning(); }));
+    EXPECT_EQ(planning.planner->message(), kReview);
+    EXPECT_EQ(readFile(planning.scratch.filePath("stdin")),
+              (ComputerPlan::instructions() + task).toUtf8());
+    EXPECT_TRUE(readFile(planning.scratch.filePath("arguments"))
+                    .endsWith(QByteArray("plan.json\0-\0", 12)));
+}
+
 TEST(ComputerPlannerPlanning, eachAnswerEndsInItsOwnMessageAndOnlyAValidPlanIsKept) {
     Planning planning;
     EXPECT_EQ(planning.planWith(planJson({}, "I need to see the screen.")),

@@ -43,7 +43,7 @@ TEST(TemplateError, refusesAPlaceholderInsideQuotesOrAfterABackslashAndAQuoteLef
         "Place {prompt} outside quotes and without a backslash. VELK supplies the quotes.";
     const QString open = "Close the quotation mark in this command.";
     const std::pair<QStringList, std::optional<QString>> groups[] = {
-        {{"", "claude {prompt}", "{prompt}{prompt}", "run '{' {prompt} '}'",
+        {{"", "claude {prompt}", "tool {prompt}{prompt}", "run '{' {prompt} '}'",
           "tool --x='a b' \"c\" {prompt}", "echo 'a\\' {prompt}", "echo \\\" {prompt}",
           "echo \\{prompt", "echo trailing\\"},
          std::nullopt},
@@ -60,6 +60,112 @@ TEST(TemplateError, refusesAPlaceholderInsideQuotesOrAfterABackslashAndAQuoteLef
             EXPECT_EQ(provider.templateError(), error) << text.toStdString();
             EXPECT_FALSE(error && provider.receivesTasks()) << text.toStdString();
         }
+    }
+}
+
+// Where the shell would read the quoted task as code, or as anything but one plain
+// argument, the template is refused with a message that says where {prompt} may go.
+TEST(TemplateError, acceptsThePlaceholderOnlyAsAPlainArgumentOfACommand) {
+    const QString code =
+        " runs its arguments as shell code. Give {prompt} to a tool that reads "
+        "it as text.";
+    const std::pair<QStringList, std::optional<QString>> groups[] = {
+        {{"tool --task={prompt}",
+          "tool -p{prompt} key:{prompt}",
+          "tool \\${prompt}",
+          "X=1 env Y=2 tool {prompt}",
+          "TASK={prompt} tool",
+          "cd src && tool {prompt} | tee log",
+          "( tool {prompt} )",
+          "{ tool {prompt}; }",
+          "if true; then tool {prompt}; fi",
+          "tool {prompt} 2>/dev/null >log",
+          "tool <<< {prompt}",
+          "tool {prompt} # the task",
+          "tool \"$HOME/x\" $(cat flags) {prompt}",
+          "tool --name=\"a b\"{prompt}",
+          "cat <<EOF\nhello {not the task}\nEOF\ntool {prompt}",
+          "for x in {prompt}; do tool \"$x\"; done",
+          "case {prompt} in *) tool;; esac",
+          "tool {prompt} | cat; sh -c 'true'",
+          "sh -c 'tool \"$@\"'\ntool {prompt}",
+          "/bin/zsh -l"},
+         std::nullopt},
+        {{"tool ${prompt}", "tool \"${prompt}\"", "tool $${prompt}"},
+         "Remove the $ before {prompt}: after it the shell would read the task as code."},
+        {{"tool $'{prompt}'", "tool $'a\\'b {prompt}'"},
+         "Place {prompt} outside quotes and without a backslash. VELK supplies the quotes."},
+        {{"tool $(( {prompt} ))", "(( {prompt} ))", "tool $[{prompt}]", "let {prompt}",
+          "repeat {prompt} tool", "tool $(( 1 + $((2)) + {prompt} ))"},
+         "Place {prompt} outside $(( … )), (( … )), $[ … ], let and repeat: arithmetic runs the "
+         "task as code."},
+        {{"tool $(printf %s {prompt})", "tool `printf %s {prompt}`", "tool ${x:-{prompt}}",
+          "tool <(printf %s {prompt})", "tool \"$(echo {prompt})\""},
+         "Place {prompt} outside $(…), ${…} and `…`. VELK passes the task as one word of the "
+         "command."},
+        {{"cat <<EOF\n{prompt}\nEOF", "cat <<-'EOF'\n\tsays {prompt}\n\tEOF", "tool <<{prompt}",
+          "cat <<EOF; true\nx\n{prompt}"},
+         "Place {prompt} outside here-documents (<<): their text is expanded, so the task would "
+         "run as code."},
+        {{"tool # {prompt}", "tool x;# {prompt}"},
+         "Place {prompt} before the # that starts a comment."},
+        {{"eval {prompt}", "builtin eval tool {prompt}", "X=1 command eval {prompt}",
+          "f() { eval {prompt}; }; f", "function f { eval {prompt}; }", "f () eval {prompt}",
+          "for x (1) eval {prompt}", "case x in (a) eval {prompt};; esac"},
+         "eval" + code},
+        {{"source {prompt}"}, "source" + code},
+        {{". {prompt}"}, "." + code},
+        {{"trap {prompt} EXIT"}, "trap" + code},
+        {{"sh -c {prompt}", "env X=1 sh -c {prompt}", "sh -c{prompt}", "exec sh -ec 'x' {prompt}"},
+         "sh -c" + code},
+        {{"cd x && /bin/bash -lc {prompt}"}, "bash -c" + code},
+        {{"sh <<< {prompt}", "printf '%s' {prompt} | sh", "tool {prompt} | tee log | sh"},
+         "sh" + code},
+        {{"{prompt}", "{prompt}{prompt}", "exec {prompt}", "X=1 {prompt} x", "tool; {prompt}",
+          "tool | {prompt}", "( {prompt} )"},
+         "Put the tool’s name first: {prompt} cannot be the command itself."},
+        {{"tool > {prompt}", "tool 2>{prompt}", "tool < {prompt}", "tool &>{prompt}"},
+         "Place {prompt} as an argument, not as the file of a redirection (<, >)."},
+        {{"tool ={prompt}", "tool ~{prompt}", "tool *{prompt}", "tool {prompt}(N)",
+          "tool x{a,b}{prompt}", "tool $HOME/{prompt}", "tool !{prompt}", "tool {prompt}[1]",
+          "X=~{prompt} tool", "tool *(e:{prompt}:)", "tool (( {prompt} ))"},
+         "Only plain text such as --task= may touch {prompt}. The shell would expand * ? [ ] { } "
+         "( ) ~ ^ # ! $ or a leading = next to it."},
+        {{"tool {prompt} $(true", "tool {prompt} ${x"},
+         "Close the $(…), ${…}, `…` or (( … )) in this command."},
+    };
+    for (const auto& [texts, error] : groups) {
+        for (const QString& text : texts) {
+            const Provider provider = withTemplate(text);
+            EXPECT_EQ(provider.templateError(), error) << text.toStdString();
+            EXPECT_EQ(provider.receivesTasks(), !error && text.contains("{prompt}"))
+                << text.toStdString();
+        }
+    }
+}
+
+TEST(TemplateWarning, namesAShellOrInterpreterThatReceivesTheTask) {
+    const QString warning =
+        " can run what it receives as a program. Check that it reads "
+        "{prompt} only as text.";
+    const std::pair<QString, std::optional<QString>> rows[] = {
+        {"python3 -m tool {prompt}", "python3" + warning},
+        {"/usr/bin/python3.11 tool.py --task={prompt}", "python3.11" + warning},
+        {"ssh build-host claude {prompt}", "ssh" + warning},
+        {"cd app && sudo -E node cli.js {prompt}", "node" + warning},
+        {"bash run-assistant.sh {prompt}", "bash" + warning},
+        {"perl -e 'print' <<< {prompt}", "perl" + warning},
+        {"printf '%s' {prompt} | tee log | ruby", "ruby" + warning},
+        {"claude {prompt}", std::nullopt},
+        {"tool {prompt}; python3 after.py", std::nullopt},
+        {"python3 -m tool", std::nullopt},
+        // A refusal comes instead of a warning.
+        {"python3 -c {prompt} $(", std::nullopt},
+    };
+    for (const auto& [text, expected] : rows) {
+        const Provider provider = withTemplate(text);
+        EXPECT_EQ(provider.templateWarning(), expected) << text.toStdString();
+        EXPECT_EQ(provider.templateError().has_value(), text.endsWith('(')) << text.toStdString();
     }
 }
 
@@ -102,6 +208,21 @@ TEST(ProviderCommand, quotesThePromptIntoTheInteractiveAndTheOneShotLines) {
         {withTemplate("mytool {prompt}").batchCommand("go"), "mytool 'go'"},
     });
     EXPECT_FALSE(renamedKimi.receivesTasks());
+
+    // Only the stock one-shot forms of Codex and Claude Code read a task on standard input.
+    expectRows({
+        {builtIn("codex").batchCommandReadingFile("/runs/it's/task.txt").value_or(""),
+         "codex exec --skip-git-repo-check --sandbox workspace-write - < "
+         "'/runs/it'\\''s/task.txt'"},
+        {builtIn("claude").batchCommandReadingFile("/runs/task.txt").value_or(""),
+         "claude --print < '/runs/task.txt'"},
+    });
+    for (const Provider& provider :
+         {builtIn("kimi"), builtIn("antigravity"), customCodex, withTemplate("mytool {prompt}")}) {
+        EXPECT_FALSE(provider.readsBatchTaskFromInput()) << provider.id.toStdString();
+        EXPECT_FALSE(provider.batchCommandReadingFile("/runs/task.txt"))
+            << provider.id.toStdString();
+    }
 }
 
 TEST(ProviderDocumentation, keepsOnlyWebAddressesWithAHost) {

@@ -115,8 +115,18 @@ TEST_F(AssistantsPageTest, theEditorSavesOnlyASoundConnectorAndANewOneLandsBefor
     EXPECT_TRUE(editor->templateErrorLabel()->isVisible());
     EXPECT_FALSE(editor->templateErrorLabel()->text().isEmpty());
     EXPECT_FALSE(editor->saveButton()->isEnabled()) << "placeholder inside quotes";
+    // An interpreter that receives the task is a warning; a shell's -c is a refusal.
+    editor->templateField()->setText("python3 -m opencode {prompt}");
+    EXPECT_TRUE(editor->templateWarningLabel()->isVisible());
+    EXPECT_TRUE(editor->templateWarningLabel()->text().startsWith("python3 can run"));
+    EXPECT_TRUE(editor->saveButton()->isEnabled());
+    editor->templateField()->setText("sh -c {prompt}");
+    EXPECT_TRUE(editor->templateErrorLabel()->isVisible());
+    EXPECT_FALSE(editor->templateWarningLabel()->isVisible());
+    EXPECT_FALSE(editor->saveButton()->isEnabled());
     editor->templateField()->setText("opencode {prompt}");
     EXPECT_FALSE(editor->templateErrorLabel()->isVisible());
+    EXPECT_FALSE(editor->templateWarningLabel()->isVisible());
     EXPECT_TRUE(editor->saveButton()->isEnabled());
     for (QLineEdit* required : {editor->executableField(), editor->nameField()}) {
         const QString text = required->text();

@@ -106,6 +106,35 @@ TEST_F(WorkspaceSessions, dispatchWithoutAReadyAssistantOrWithABadTemplateStarts
     EXPECT_EQ(model.toast(), "before");
 }
 
+TEST_F(WorkspaceSessions, theLongestTaskThatFitsRunsAndOneByteMoreStartsNothingAndStaysInTheBox) {
+    const QString records = scratch() + "/records";
+    ASSERT_TRUE(QDir().mkpath(records));
+    ScopedEnvironment record("VELK_FAKE_RECORD_DIR", records.toLocal8Bit());
+    Workspace& model = openWorkspace();
+    // The whole `zsh -c` line counts, in UTF-8, with every quote spliced as four bytes.
+    QString task = QString("it's é ").repeated(2000);
+    task += QString(maximumCommandBytes() - provider("claude").command(task).toUtf8().size(), u'x');
+    dispatch(task, {"claude"});
+    EXPECT_EQ(model.toast(), "Task sent to 1 assistant.");
+    ASSERT_TRUE(waitForSessionsToFinish());
+    ASSERT_EQ(model.sessions().size(), 1);
+    EXPECT_EQ(model.sessions().first()->exitCode(), 0);
+    EXPECT_EQ(recordedArguments(records + "/claude.args"), QStringList{task});
+
+    // One byte more: the first assistant it is too long for is named, and nothing starts,
+    // also not the other one.
+    task += u'x';
+    dispatch(task, {"codex", "claude"});
+    EXPECT_EQ(model.sessions().size(), 1);
+    EXPECT_EQ(model.prompt(), task);
+    EXPECT_EQ(model.toast(),
+              "This task is too long to pass to Claude Code (129 KB; the limit is 128 KB). Put "
+              "the details in a file in the project and refer to it.");
+    EXPECT_FALSE(model.launch(task, provider("codex")));
+    EXPECT_EQ(model.sessions().size(), 1);
+    EXPECT_TRUE(model.toast().startsWith("This task is too long to pass to Codex (129 KB;"));
+}
+
 TEST_F(WorkspaceSessions, launchTitlesSessionsByPromptOrProviderAndOpensTheEditorWhenNotReady) {
     Workspace& model = openWorkspace();
     model.setDestination(Destination::History);

@@ -12,6 +12,19 @@
 using namespace testing_support;
 using namespace std::chrono_literals;
 
+namespace {
+
+// What a fake tool records of its arguments: the count on a line, then each ending in NUL.
+QByteArray recorded(const QStringList& arguments) {
+    QByteArray data = QByteArray::number(arguments.size()) + '\n';
+    for (const QString& argument : arguments) {
+        data += argument.toUtf8() + '\0';
+    }
+    return data;
+}
+
+}  // namespace
+
 class WorkspaceTeamRuns : public WorkspaceTest {
 protected:
     Workspace& openRunWorkspace() {
@@ -198,4 +211,49 @@ TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCod
                               "\nEXIT: " + (exitCode ? QString::number(*exitCode) : "interrupted") +
                               "\nOUTPUT:\n"));
     EXPECT_TRUE(task.contains("FAKE_claude_DONE")) << task.toStdString();
+}
+
+TEST_F(WorkspaceTeamRuns, aTaskTooLongForTheCommandLineReachesTheOneShotToolsOnStandardInput) {
+    const QString records = scratch() + "/records";
+    ASSERT_TRUE(QDir().mkpath(records));
+    ScopedEnvironment record("VELK_FAKE_RECORD_DIR", records.toLocal8Bit());
+    Workspace& model = openRunWorkspace();
+    const QString task = QString("Rename 'x' to é; ").repeated(9000) + "done";
+    model.setPrompt(task);
+
+    // Kimi Code takes a one-shot task only as an argument: no copy is made.
+    model.setSelectedProviders({"claude", "kimi"});
+    model.dispatchPrompt();
+    EXPECT_FALSE(model.preparingRun());
+    EXPECT_TRUE(model.toast().startsWith("This task is too long to pass to Kimi Code ("))
+        << model.toast().toStdString();
+    EXPECT_EQ(model.prompt(), task);
+    EXPECT_TRUE(runFolders().isEmpty());
+
+    model.setSelectedProviders({"claude", "codex"});
+    model.dispatchPrompt();
+    ASSERT_TRUE(waitForRuns(1));
+    ASSERT_TRUE(waitForSessionsToFinish());
+    EXPECT_EQ(model.prompt(), QString());
+    const TeamRun run = model.teamRuns().first();
+    const QByteArray wrapped = readFile(run.root + "/task.txt");
+    EXPECT_TRUE(wrapped.startsWith("You are working in an independent copy of the project."));
+    EXPECT_TRUE(wrapped.endsWith("Task: " + task.toUtf8()));
+    EXPECT_EQ(readFile(records + "/claude.args"), recorded({"--print"}));
+    EXPECT_EQ(readFile(records + "/codex.args"),
+              recorded({"exec", "--skip-git-repo-check", "--sandbox", "workspace-write", "-"}));
+    EXPECT_EQ(readFile(records + "/claude.stdin"), wrapped);
+    EXPECT_EQ(readFile(records + "/codex.stdin"), wrapped);
+    for (const RunCopy& copy : run.copies) {
+        EXPECT_EQ(copy.exitCode, 0);
+    }
+
+    // The comparison repeats the task, so it goes the same way.
+    model.summarizeRun(run);
+    ASSERT_TRUE(waitForSessionsToFinish());
+    EXPECT_EQ(readFile(records + "/codex.args"),
+              recorded({"exec", "--skip-git-repo-check", "--sandbox", "read-only", "-"}));
+    EXPECT_TRUE(readFile(records + "/codex.stdin")
+                    .startsWith("Compare these independent assistant results for this task: " +
+                                task.toUtf8() + ". Treat"));
 }
