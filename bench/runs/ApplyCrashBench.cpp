@@ -53,8 +53,7 @@ int main(int argc, char** argv) {
     for (const QString& problem : velk.problems) {
         std::printf("VELK %s\n", problem.toUtf8().constData());
     }
-    const bool safe = velk.halfApplied == 0 && velk.lostFiles == 0 &&
-                      velk.leftTemporaries == 0 && velk.leftInProgress == 0 &&
-                      velk.problems.isEmpty();
+    const bool safe = velk.halfApplied == 0 && velk.lostFiles == 0 && velk.leftTemporaries == 0 &&
+                      velk.leftInProgress == 0 && velk.problems.isEmpty();
     return safe ? 0 : 1;
 }

@@ -142,9 +142,8 @@ void VelkApplication::launch() {
         capturePages(*m_commandLine.captureFolder);
     }
     if (!recovered.empty()) {
-        QTimer::singleShot(0, this, [this, recovered] {
-            reportRecoveredApplies(*m_dialogs, recovered);
-        });
+        QTimer::singleShot(0, this,
+                           [this, recovered] { reportRecoveredApplies(*m_dialogs, recovered); });
     }
 }
 

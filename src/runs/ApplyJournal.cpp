@@ -267,12 +267,11 @@ detail::Outcome restoreOriginal(const detail::JournalEntry& entry, const detail:
         return detail::Outcome::Unrestored;
     }
     QString hash;
-    const bool prepared = PosixFiles::copyHashing(saved.get(), temporary.get(),
-                                                  detail::kMaximumBytes, hash,
-                                                  entry.restoreTemporary) &&
-                          hash == entry.before &&
-                          ::fchmod(temporary.get(), mode_t(entry.beforeMode & 07777)) == 0 &&
-                          PosixFiles::syncFile(temporary.get(), entry.restoreTemporary);
+    const bool prepared =
+        PosixFiles::copyHashing(saved.get(), temporary.get(), detail::kMaximumBytes, hash,
+                                entry.restoreTemporary) &&
+        hash == entry.before && ::fchmod(temporary.get(), mode_t(entry.beforeMode & 07777)) == 0 &&
+        PosixFiles::syncFile(temporary.get(), entry.restoreTemporary);
     temporary = UniqueFd();
     if (prepared && !unchangedSince(parent.get(), name, now)) {
         PosixFiles::removeFile(parent.get(), entry.restoreTemporary);
@@ -331,8 +330,9 @@ std::optional<ApplyRecovery> recoverListed(const ListedApply& listed, int projec
     QByteArray bytes;
     if (!file.valid() || !PosixFiles::readAll(file.get(), bytes, kLargestJournal)) {
         const int error = errno;
-        recovery.problem = QStringLiteral("Its journal %1 could not be read (%2), so nothing was "
-                                          "restored. Compare the project with the backup folder.")
+        recovery.problem = QStringLiteral(
+                               "Its journal %1 could not be read (%2), so nothing was "
+                               "restored. Compare the project with the backup folder.")
                                .arg(listed.journal, PosixFiles::errorText(error));
         // A journal that is gone, with its backup, can never be used: it is reported once.
         if (error == ENOENT) {
@@ -342,8 +342,9 @@ std::optional<ApplyRecovery> recoverListed(const ListedApply& listed, int projec
     }
     const std::optional<ReadJournal> read = parseJournal(bytes);
     if (!read) {
-        recovery.problem = QStringLiteral("Its journal %1 is damaged, so nothing was restored. "
-                                          "Compare the project with the backup folder.")
+        recovery.problem = QStringLiteral(
+                               "Its journal %1 is damaged, so nothing was restored. "
+                               "Compare the project with the backup folder.")
                                .arg(listed.journal);
         unlist(listed, false);
         return recovery;
@@ -354,8 +355,9 @@ std::optional<ApplyRecovery> recoverListed(const ListedApply& listed, int projec
     }
     const UniqueFd backupFolder = PosixFiles::openFolder(recovery.backup);
     if (!backupFolder.valid()) {
-        recovery.problem = QStringLiteral("Its backup folder %1 cannot be opened (%2), so nothing "
-                                          "was restored.")
+        recovery.problem = QStringLiteral(
+                               "Its backup folder %1 cannot be opened (%2), so nothing "
+                               "was restored.")
                                .arg(recovery.backup, PosixFiles::errorText(errno));
         return recovery;
     }
@@ -604,8 +606,9 @@ std::vector<ApplyRecovery> recoverInterruptedApplies() {
                 ApplyRecovery gone;
                 gone.project = listed.project;
                 gone.backup = QFileInfo(listed.journal).absolutePath();
-                gone.problem = QStringLiteral("The project folder is no longer there, so nothing "
-                                              "was restored. The originals are in %1.")
+                gone.problem = QStringLiteral(
+                                   "The project folder is no longer there, so nothing "
+                                   "was restored. The originals are in %1.")
                                    .arg(gone.backup);
                 recoveries.push_back(std::move(gone));
                 if (project.valid() || missing) {
@@ -614,8 +617,7 @@ std::vector<ApplyRecovery> recoverInterruptedApplies() {
                 continue;
             }
             // A project locked now is being applied to: that apply owns its journal.
-            if (!PosixFiles::lockExclusive(project.get(), 0) ||
-                !QFileInfo::exists(listed.entry)) {
+            if (!PosixFiles::lockExclusive(project.get(), 0) || !QFileInfo::exists(listed.entry)) {
                 continue;
             }
             if (auto recovery = recoverListed(listed, project.get())) {

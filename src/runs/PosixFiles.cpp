@@ -177,7 +177,8 @@ UniqueFd makeFolders(int folder, const std::string& relative, std::vector<std::s
         }
         made += made.empty() ? part : "/" + part;
         struct stat status;
-        const bool missing = ::fstatat(current.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0;
+        const bool missing =
+            ::fstatat(current.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0;
         if (missing && injected("mkdir", made)) {
             return {};
         }
@@ -537,7 +538,8 @@ bool writeAtomically(int folder, const std::string& name, const QByteArray& byte
     bool written = false;
     try {
         written = writeAll(temporary.get(), bytes, temporaryFile) &&
-                  ::fchmod(temporary.get(), mode) == 0 && syncFile(temporary.get(), temporaryFile) &&
+                  ::fchmod(temporary.get(), mode) == 0 &&
+                  syncFile(temporary.get(), temporaryFile) &&
                   renameInFolder(folder, temporaryFile, name, true);
     } catch (...) {
         ::unlinkat(folder, temporaryFile.c_str(), 0);

@@ -57,12 +57,12 @@ QString changedWhileApplying(const QString& path) {
                       "applied, and that change was kept.");
 }
 
-const QString kTooManyFiles =
-    QStringLiteral("Separate copies currently support up to 5,000 files and 150 MB. Nothing was "
-                   "applied; apply fewer files at a time.");
-const QString kBusy =
-    QStringLiteral("Another apply to this project is in progress. Nothing was applied; try again "
-                   "when it has finished.");
+const QString kTooManyFiles = QStringLiteral(
+    "Separate copies currently support up to 5,000 files and 150 MB. Nothing was "
+    "applied; apply fewer files at a time.");
+const QString kBusy = QStringLiteral(
+    "Another apply to this project is in progress. Nothing was applied; try again "
+    "when it has finished.");
 const QString kOutOfMemory = QStringLiteral("There was not enough memory to apply the files.");
 
 // Every failure leaves apply as a RunFilesError, whatever threw it.
@@ -81,8 +81,7 @@ RunFilesError asRunFilesError(const std::exception_ptr& thrown) {
     }
 }
 
-bool holds(const Found& found, const std::optional<QString>& hash,
-           const std::optional<int>& mode) {
+bool holds(const Found& found, const std::optional<QString>& hash, const std::optional<int>& mode) {
     switch (found.kind) {
         case Found::Kind::Nothing:
             return !hash && !mode;
@@ -99,8 +98,8 @@ struct Planned {
     const FileChange* change;
     detail::SafePath target;
     std::string relative;
-    qint64 size = 0;         // bytes of the copy's file, as validated
-    struct stat original {}; // the project file as backed up
+    qint64 size = 0;          // bytes of the copy's file, as validated
+    struct stat original {};  // the project file as backed up
 };
 
 UniqueFd openForApply(const QString& folder) {
@@ -379,12 +378,11 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
         // flushed before the apply counts as complete.
         for (const std::string& parent : parents) {
             const UniqueFd folder =
-                parent.empty() ? duplicate(projectFolder.get())
-                               : PosixFiles::openBeneath(projectFolder.get(), parent,
-                                                         O_RDONLY | O_DIRECTORY);
+                parent.empty()
+                    ? duplicate(projectFolder.get())
+                    : PosixFiles::openBeneath(projectFolder.get(), parent, O_RDONLY | O_DIRECTORY);
             if (!folder.valid() || !PosixFiles::syncFile(folder.get(), parent)) {
-                throw RunFilesError::system(errno,
-                                            QStringLiteral("Could not write to ") + project);
+                throw RunFilesError::system(errno, QStringLiteral("Could not write to ") + project);
             }
         }
     } catch (...) {
@@ -414,8 +412,9 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
                    unrestored.join(QStringLiteral(", ")) + u'.';
     }
     if (!kept.isEmpty()) {
-        message += QStringLiteral(" These files were changed after they were written and were "
-                                  "left as they are: ") +
+        message += QStringLiteral(
+                       " These files were changed after they were written and were "
+                       "left as they are: ") +
                    kept.join(QStringLiteral(", ")) + u'.';
     }
     throw RunFilesError(error.domain(), error.code(), message);

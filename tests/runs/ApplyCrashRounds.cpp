@@ -30,8 +30,9 @@ struct File {
 };
 using Tree = std::map<QString, File>;
 
-const QStringList kNames = {"a.txt", "B.md", "with space.c", "caf\u00e9", "\U0001F600.bin",
-                            "-dash", ".dot",  "x",           "deep",       "\u65e5\u672c.txt"};
+const QStringList kNames = {
+    "a.txt", "B.md", "with space.c", "caf\u00e9",       "\U0001F600.bin", "-dash",
+    ".dot",  "x",    "deep",         "\u65e5\u672c.txt"};
 const QList<int> kModes = {0644, 0755, 0600, 0700};
 
 void writeFile(const QString& root, const QString& path, const File& file) {
@@ -109,9 +110,9 @@ void applyFileByFile(const std::vector<FileChange>& selection, const QString& pr
         if (change.after) {
             QFile in(copy + u'/' + change.path);
             in.open(QIODevice::ReadOnly);
-            const PosixFiles::UniqueFd folder =
-                parent.empty() ? PosixFiles::openFolder(project)
-                               : PosixFiles::makeFolders(root.get(), parent);
+            const PosixFiles::UniqueFd folder = parent.empty()
+                                                    ? PosixFiles::openFolder(project)
+                                                    : PosixFiles::makeFolders(root.get(), parent);
             PosixFiles::writeAtomically(folder.get(), name, in.readAll(),
                                         mode_t(*change.afterMode & 0777));
         } else {
@@ -268,8 +269,8 @@ CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Appl
         if (editing) {
             const QString path = edited;
             if (!QFileInfo(project + u'/' + path).isDir()) {
-                edit = {path, QStringLiteral("the user's edit in round %1").arg(tally.rounds)
-                                  .toUtf8()};
+                edit = {path,
+                        QStringLiteral("the user's edit in round %1").arg(tally.rounds).toUtf8()};
                 writeFile(project, path, {edit->second, 0644});
                 ++tally.userEdits;
             }
@@ -334,8 +335,8 @@ CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Appl
                 }
             } else if (found != lookup(before, path) && found != lookup(after, path)) {
                 ++tally.lostFiles;
-                problem(QStringLiteral("%1 holds neither its original nor the applied file")
-                            .arg(path));
+                problem(
+                    QStringLiteral("%1 holds neither its original nor the applied file").arg(path));
             }
         }
         ++tally.rounds;

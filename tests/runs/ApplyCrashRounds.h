@@ -14,18 +14,18 @@
 
 struct CrashTally {
     int rounds = 0;
-    int killedApplying = 0;   // the applying process was killed before its apply returned
-    int completed = 0;        // its apply returned before the kill
-    int killedRecovering = 0; // a first recovery was killed too
-    int userEdits = 0;        // a selected file was edited between the kill and the recovery
-    int rolledBack = 0;       // projects back as they were before the apply
-    int keptApplied = 0;      // projects holding the whole apply
-    int halfApplied = 0;      // projects holding part of it
-    int lostFiles = 0;        // files holding neither their original, nor the applied, nor the
-                              // user's bytes (or missing)
-    int leftTemporaries = 0;  // temporary files left in the projects
-    int leftInProgress = 0;   // applies still listed as in progress after the recovery
-    double applySeconds = 0;  // time in the applying processes, killed or not
+    int killedApplying = 0;    // the applying process was killed before its apply returned
+    int completed = 0;         // its apply returned before the kill
+    int killedRecovering = 0;  // a first recovery was killed too
+    int userEdits = 0;         // a selected file was edited between the kill and the recovery
+    int rolledBack = 0;        // projects back as they were before the apply
+    int keptApplied = 0;       // projects holding the whole apply
+    int halfApplied = 0;       // projects holding part of it
+    int lostFiles = 0;         // files holding neither their original, nor the applied, nor the
+                               // user's bytes (or missing)
+    int leftTemporaries = 0;   // temporary files left in the projects
+    int leftInProgress = 0;    // applies still listed as in progress after the recovery
+    double applySeconds = 0;   // time in the applying processes, killed or not
     double recoverySeconds = 0;
     QStringList problems;  // the first few, described
 };

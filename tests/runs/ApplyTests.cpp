@@ -361,8 +361,8 @@ TEST_F(RunLayout, anApplyKilledMidwayIsRolledBackAtTheNextStartKeepingLaterEdits
     EXPECT_EQ(treeState(project()), expected);
     EXPECT_EQ(appliesInProgress(), QStringList());
     EXPECT_TRUE(RunFiles::recoverInterruptedApplies().empty()) << "recovered once";
-    EXPECT_EQ(treeState(backup()), (TreeState{{"main.txt", {"original", 0644}},
-                                              {"old.txt", {"old", 0644}}}))
+    EXPECT_EQ(treeState(backup()),
+              (TreeState{{"main.txt", {"original", 0644}}, {"old.txt", {"old", 0644}}}))
         << "the journal goes with the recovery";
 }
 
@@ -412,8 +412,8 @@ TEST_F(RunLayout, aFailureAtAnyStepOfAnApplyLeavesTheProjectAsItWas) {
                     }
                     continue;
                 }
-                EXPECT_TRUE(message.startsWith(throwing ? "There was not enough memory"
-                                                        : "Could not"))
+                EXPECT_TRUE(
+                    message.startsWith(throwing ? "There was not enough memory" : "Could not"))
                     << message.toStdString();
                 EXPECT_EQ(treeState(project()), before);
                 EXPECT_EQ(appliesInProgress(), QStringList());

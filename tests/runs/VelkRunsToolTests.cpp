@@ -132,8 +132,8 @@ TEST(VelkRunsTool, anApplyWaitsForAnotherProcessAndRollsBackOneThatWasKilled) {
                   " was interrupted. It has been rolled back.\nRestored: main.txt\nRestored: "
                   "new.txt\nChanged\tmain.txt\nApplied 1 files. Originals are saved in the "
                   "run’s backup folder.\n");
-    EXPECT_EQ(treeState(scratch.path("p")), (TreeState{{"main.txt", {"edited", 0644}},
-                                                       {"old.txt", {"old", 0644}}}));
+    EXPECT_EQ(treeState(scratch.path("p")),
+              (TreeState{{"main.txt", {"edited", 0644}}, {"old.txt", {"old", 0644}}}));
     EXPECT_EQ(velkRuns({"recover"}).out, "No interrupted apply.\n");
     ::close(stopped[0]);
     ::close(stopped[1]);

@@ -65,8 +65,8 @@ int usage() {
 void printRecoveries(const std::vector<RunFiles::ApplyRecovery>& recoveries) {
     for (const RunFiles::ApplyRecovery& recovery : recoveries) {
         RunFiles::ApplyRecovery shown = recovery;
-        for (QStringList* paths : {&shown.restored, &shown.keptEdits, &shown.unrestored,
-                                   &shown.removedTemporaries}) {
+        for (QStringList* paths :
+             {&shown.restored, &shown.keptEdits, &shown.unrestored, &shown.removedTemporaries}) {
             for (QString& path : *paths) {
                 path = escaped(path);
             }
