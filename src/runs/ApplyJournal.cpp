@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <ctime>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -176,13 +178,26 @@ std::vector<ListedApply> listedApplies() {
         return listed;
     }
     std::vector<std::string> names;
+    std::vector<std::string> temporaries;
     while (const dirent* entry = ::readdir(entries)) {
         const std::string name = entry->d_name;
         if (name.size() > 5 && name.ends_with(".json") && name.front() != '.') {
             names.push_back(name);
+        } else if (name.starts_with(".velk-") && name.ends_with(".tmp")) {
+            temporaries.push_back(name);
         }
     }
     ::closedir(entries);
+    // An entry is written through a temporary file in milliseconds; one left for an hour
+    // belongs to a process that ended while writing it, before its apply changed anything.
+    const time_t abandoned = ::time(nullptr) - 3600;
+    for (const std::string& name : temporaries) {
+        struct stat status;
+        if (::fstatat(listing.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode) && status.st_mtime < abandoned) {
+            ::unlinkat(listing.get(), name.c_str(), 0);
+        }
+    }
     for (const std::string& name : names) {
         const UniqueFd file(
             ::openat(listing.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

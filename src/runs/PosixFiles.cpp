@@ -449,9 +449,10 @@ bool copyFile(int from, int toFolder, const std::string& name) {
 }
 
 std::string temporaryName() {
+    // From the system's generator: a process forked from another must not repeat its names.
     char name[32];
     std::snprintf(name, sizeof name, ".velk-%016llx.tmp",
-                  static_cast<unsigned long long>(QRandomGenerator::global()->generate64()));
+                  static_cast<unsigned long long>(QRandomGenerator::system()->generate64()));
     return name;
 }
 

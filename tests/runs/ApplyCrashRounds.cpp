@@ -237,11 +237,11 @@ CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Appl
         }
 
         // The apply, killed at a random step (two rounds in three) or after a random delay.
-        // VELK's apply takes about a dozen file operations and six more per file, the copy
+        // VELK's apply takes about ten file operations and eight more per file, the copy
         // file by file four per file; the ranges let some applies complete.
         const bool byStep = random.bounded(3) != 0;
         const int files = int(selection.size());
-        const int steps = applier == Applier::Velk ? 16 + 6 * files : 2 + 4 * files;
+        const int steps = applier == Applier::Velk ? 12 + 9 * files : 2 + 4 * files;
         const int step = 1 + int(random.generateDouble() * steps);
         const int delay = random.bounded(6000);
         QElapsedTimer clock;
