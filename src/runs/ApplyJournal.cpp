@@ -316,8 +316,18 @@ detail::Outcome rollBackEntry(const detail::JournalEntry& entry, int projectFold
             }
         }
     }
-    const detail::Found now =
-        detail::look(projectFolder, entry.relative, text(entry.relative), detail::kMaximumBytes);
+    detail::Found now;
+    try {
+        now = detail::look(projectFolder, entry.relative, text(entry.relative),
+                           detail::kMaximumBytes);
+    } catch (const RunFilesError& error) {
+        // A link the user put in the file's place (or its folder's) is theirs to keep; a
+        // failure to read is tried again by the next recovery.
+        if (error.domain() == QLatin1String(RunFilesError::kDomain)) {
+            return detail::Outcome::Edited;
+        }
+        throw;
+    }
     if (holds(now, entry.before, entry.beforeMode)) {
         return detail::Outcome::Original;
     }

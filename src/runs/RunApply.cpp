@@ -177,12 +177,14 @@ void writeFile(const Planned& planned, const detail::JournalEntry& entry, int pr
     const UniqueFd source =
         PosixFiles::openBeneath(resultFolder, planned.relative, O_RDONLY | O_NONBLOCK);
     struct stat status;
+    if (!source.valid() && (errno == ELOOP || errno == EXDEV)) {
+        throw RunFilesError(
+            QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK."));
+    }
+    if (!source.valid() && errno != ENOENT && errno != ENOTDIR) {
+        throw RunFilesError::system(errno, QStringLiteral("Could not read ") + change.path);
+    }
     if (!source.valid() || ::fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        if (!source.valid() && (errno == ELOOP || errno == EXDEV)) {
-            throw RunFilesError(
-                QStringLiteral("A file or parent folder is a symbolic link. Review it outside "
-                               "VELK."));
-        }
         throw RunFilesError(assistantConflict(change.path));
     }
     UniqueFd temporary = PosixFiles::createExclusive(folder.get(), entry.temporary, 0600);
