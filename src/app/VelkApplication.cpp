@@ -15,6 +15,7 @@
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
 #include "platform/Preferences.h"
+#include "runs/RunFiles.h"
 #include "terminal/TerminalView.h"
 #include "ui/AppStyle.h"
 #include "ui/MainWindow.h"
@@ -63,6 +64,21 @@ void sendToFocus(const char* slot) {
     }
 }
 
+// Tells the user, file by file, what rolling back applies that a crash cut short did.
+void reportRecoveredApplies(Dialogs& dialogs,
+                            const std::vector<RunFiles::ApplyRecovery>& recoveries) {
+    QStringList reports;
+    for (const RunFiles::ApplyRecovery& recovery : recoveries) {
+        reports.append(recovery.describe());
+    }
+    Dialogs::Alert alert;
+    alert.message = QStringLiteral("VELK found an interrupted apply");
+    alert.informativeText = reports.join(QStringLiteral("\n\n"));
+    alert.buttons = {QStringLiteral("OK")};
+    alert.style = Dialogs::Style::Informational;
+    dialogs.alert(alert);
+}
+
 }  // namespace
 
 VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Preferences> preferences,
@@ -99,6 +115,9 @@ void VelkApplication::launch() {
         return;
     }
     const bool persist = !m_commandLine.automation();
+    // Applies that a crash cut short are rolled back before the project is listed.
+    const std::vector<RunFiles::ApplyRecovery> recovered =
+        persist ? RunFiles::recoverInterruptedApplies() : std::vector<RunFiles::ApplyRecovery>();
     m_stepRunner = std::make_unique<LinuxStepRunner>(*m_desktop);
     m_workspace = std::make_unique<Workspace>(
         persist, WorkspaceServices{m_preferences.get(), m_dialogs.get(), m_inhibitor.get(),
@@ -121,6 +140,10 @@ void VelkApplication::launch() {
 
     if (m_commandLine.captureFolder) {
         capturePages(*m_commandLine.captureFolder);
+    }
+    if (!recovered.empty()) {
+        QTimer::singleShot(0, this,
+                           [this, recovered] { reportRecoveredApplies(*m_dialogs, recovered); });
     }
 }
 

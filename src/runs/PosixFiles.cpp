@@ -4,18 +4,46 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace PosixFiles {
+
+namespace {
+
+FaultHook g_faultHook;
+
+// Asks the test seam about an operation; true (with errno set) when it must fail.
+bool injected(std::string_view operation, std::string_view name) {
+    if (!g_faultHook) {
+        return false;
+    }
+    const int error = g_faultHook(operation, name);
+    if (error == 0) {
+        return false;
+    }
+    errno = error;
+    return true;
+}
+
+}  // namespace
+
+void setFaultHook(FaultHook hook) {
+    g_faultHook = std::move(hook);
+}
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
@@ -148,8 +176,14 @@ UniqueFd makeFolders(int folder, const std::string& relative, std::vector<std::s
             return {};
         }
         made += made.empty() ? part : "/" + part;
-        const bool madeHere = ::mkdirat(current.get(), part.c_str(), 0777) == 0;
-        if (!madeHere && errno != EEXIST) {
+        struct stat status;
+        const bool missing =
+            ::fstatat(current.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0;
+        if (missing && injected("mkdir", made)) {
+            return {};
+        }
+        const bool madeHere = missing && ::mkdirat(current.get(), part.c_str(), 0777) == 0;
+        if (missing && !madeHere && errno != EEXIST) {
             return {};
         }
         UniqueFd next(
@@ -174,11 +208,13 @@ std::pair<std::string, std::string> splitParent(const std::string& relative) {
     return {relative.substr(0, slash), relative.substr(slash + 1)};
 }
 
-bool readAll(int fd, QByteArray& bytes) {
+bool readAll(int fd, QByteArray& bytes, qint64 limit) {
     bytes.clear();
+    // The size is a hint for the allocation only, capped by the limit: the file may have
+    // grown (or claim a terabyte through a hole) since anyone looked.
     struct stat status;
-    if (::fstat(fd, &status) == 0 && status.st_size > 0) {
-        bytes.reserve(qsizetype(status.st_size));
+    if (::fstat(fd, &status) == 0 && status.st_size > 0 && limit >= 0) {
+        bytes.reserve(qsizetype(std::min<qint64>(status.st_size, limit)));
     }
     char buffer[65536];
     for (;;) {
@@ -191,6 +227,11 @@ bool readAll(int fd, QByteArray& bytes) {
         }
         if (count == 0) {
             return true;
+        }
+        if (limit >= 0 && bytes.size() + count > limit) {
+            bytes.clear();
+            errno = EFBIG;
+            return false;
         }
         bytes.append(buffer, qsizetype(count));
     }
@@ -236,7 +277,7 @@ QString sha256Hex(const QByteArray& bytes) {
     return finishHex(context.get());
 }
 
-bool sha256OfFile(int fd, QString& hex) {
+bool sha256OfFile(int fd, QString& hex, qint64 limit, qint64* size) {
     DigestContext context = startSha256();
     if (!context) {
         errno = ENOMEM;
@@ -244,6 +285,7 @@ bool sha256OfFile(int fd, QString& hex) {
     }
     constexpr size_t kChunk = 256 * 1024;
     std::unique_ptr<char[]> buffer(new char[kChunk]);
+    qint64 total = 0;
     for (;;) {
         const ssize_t count = ::read(fd, buffer.get(), kChunk);
         if (count < 0) {
@@ -255,6 +297,11 @@ bool sha256OfFile(int fd, QString& hex) {
         if (count == 0) {
             break;
         }
+        total += count;
+        if (limit >= 0 && total > limit) {
+            errno = EFBIG;
+            return false;
+        }
         if (EVP_DigestUpdate(context.get(), buffer.get(), size_t(count)) != 1) {
             errno = EIO;
             return false;
@@ -264,6 +311,9 @@ bool sha256OfFile(int fd, QString& hex) {
     if (hex.isEmpty()) {
         errno = EIO;
         return false;
+    }
+    if (size) {
+        *size = total;
     }
     return true;
 }
@@ -326,7 +376,54 @@ bool copyContents(int from, int to) {
     }
 }
 
+bool copyHashing(int from, int to, qint64 limit, QString& hex, const std::string& name) {
+    if (injected("write", name)) {
+        return false;
+    }
+    DigestContext context = startSha256();
+    if (!context) {
+        errno = ENOMEM;
+        return false;
+    }
+    constexpr size_t kChunk = 256 * 1024;
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t count = ::read(from, buffer.get(), kChunk);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (count == 0) {
+            break;
+        }
+        total += count;
+        if (total > limit) {
+            errno = EFBIG;
+            return false;
+        }
+        if (EVP_DigestUpdate(context.get(), buffer.get(), size_t(count)) != 1) {
+            errno = EIO;
+            return false;
+        }
+        if (!writeFully(to, buffer.get(), size_t(count))) {
+            return false;
+        }
+    }
+    hex = finishHex(context.get());
+    if (hex.isEmpty()) {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
 bool copyFile(int from, int toFolder, const std::string& name) {
+    if (injected("copy", name)) {
+        return false;
+    }
     struct stat status;
     if (::fstat(from, &status) != 0) {
         return false;
@@ -351,15 +448,87 @@ bool copyFile(int from, int toFolder, const std::string& name) {
     return true;
 }
 
+std::string temporaryName() {
+    // From the system's generator: a process forked from another must not repeat its names.
+    char name[32];
+    std::snprintf(name, sizeof name, ".velk-%016llx.tmp",
+                  static_cast<unsigned long long>(QRandomGenerator::system()->generate64()));
+    return name;
+}
+
+UniqueFd createExclusive(int folder, const std::string& name, mode_t mode) {
+    if (injected("create", name)) {
+        return {};
+    }
+    return UniqueFd(
+        ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+}
+
+bool writeAll(int fd, const QByteArray& bytes, const std::string& name) {
+    return !injected("write", name) && writeFully(fd, bytes.constData(), size_t(bytes.size()));
+}
+
+bool syncFile(int fd, const std::string& name) {
+    return !injected("sync", name) && ::fsync(fd) == 0;
+}
+
+bool renameInFolder(int folder, const std::string& from, const std::string& to, bool replace) {
+    if (injected("rename", to)) {
+        return false;
+    }
+    if (replace) {
+        return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0;
+    }
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    // File systems without the flag: a hard link fails just as atomically on an existing
+    // name; the temporary name then goes.
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) {
+        return false;
+    }
+    ::unlinkat(folder, from.c_str(), 0);
+    return true;
+}
+
+bool removeFile(int folder, const std::string& name) {
+    return !injected("unlink", name) && ::unlinkat(folder, name.c_str(), 0) == 0;
+}
+
+bool removeFolder(int folder, const std::string& relative) {
+    return !injected("rmdir", relative) && ::unlinkat(folder, relative.c_str(), AT_REMOVEDIR) == 0;
+}
+
+bool syncFileSystem(int fd) {
+    return !injected("sync", std::string_view()) && ::syncfs(fd) == 0;
+}
+
+bool lockExclusive(int fd, int waitMilliseconds) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 bool writeAtomically(int folder, const std::string& name, const QByteArray& bytes, mode_t mode) {
     UniqueFd temporary;
-    std::string temporaryName;
+    std::string temporaryFile;
     for (int attempt = 0; attempt < 16 && !temporary.valid(); ++attempt) {
-        temporaryName =
-            ".velk-" +
-            QByteArray::number(QRandomGenerator::global()->generate64(), 16).toStdString() + ".tmp";
-        temporary = UniqueFd(::openat(folder, temporaryName.c_str(),
-                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        temporaryFile = temporaryName();
+        temporary = createExclusive(folder, temporaryFile, 0600);
         if (!temporary.valid() && errno != EEXIST) {
             return false;
         }
@@ -367,12 +536,19 @@ bool writeAtomically(int folder, const std::string& name, const QByteArray& byte
     if (!temporary.valid()) {
         return false;
     }
-    const bool written = writeFully(temporary.get(), bytes.constData(), size_t(bytes.size())) &&
-                         ::fchmod(temporary.get(), mode) == 0 && ::fsync(temporary.get()) == 0 &&
-                         ::renameat(folder, temporaryName.c_str(), folder, name.c_str()) == 0;
+    bool written = false;
+    try {
+        written = writeAll(temporary.get(), bytes, temporaryFile) &&
+                  ::fchmod(temporary.get(), mode) == 0 &&
+                  syncFile(temporary.get(), temporaryFile) &&
+                  renameInFolder(folder, temporaryFile, name, true);
+    } catch (...) {
+        ::unlinkat(folder, temporaryFile.c_str(), 0);
+        throw;
+    }
     if (!written) {
         const int error = errno;
-        ::unlinkat(folder, temporaryName.c_str(), 0);
+        ::unlinkat(folder, temporaryFile.c_str(), 0);
         errno = error;
     }
     return written;

@@ -5,6 +5,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <exception>
@@ -116,11 +117,37 @@ Review review(const QString& baseline, const QString& result, const OpenBeneath&
 // not UTF-8 or 2,000,000 bytes or more. Never fails.
 QString preview(const QString& root, const QString& path);
 
-// Copies the reviewed `changes` from `result` into `project`. Validates every change first
-// (the project must still match the baseline, the copy must still match the review), backs
-// up the project files it will replace into `backup`, then writes; a failure while writing
-// restores every file touched so far. Nothing is written when validation or backup fail.
+// What rolling back an interrupted apply found, file by file. An apply that was cut short
+// (VELK or velk-runs ended mid-way) is rolled back before the next apply to its project and
+// when VELK starts.
+struct ApplyRecovery {
+    QString project;
+    QString backup;                  // the apply's backup folder, holding the originals
+    QStringList restored;            // back as they were before the apply (additions removed)
+    QStringList keptEdits;           // changed since the interruption: left as they are
+    QStringList unrestored;          // could not be put back; the originals are in `backup`
+    QStringList removedTemporaries;  // the apply's temporary files, deleted
+    QString problem;                 // why nothing could be checked, else empty
+
+    // The report for the user, one line per file: "Restored: src/a.txt" …
+    QString describe() const;
+};
+
+// Copies the reviewed `changes` from `result` into `project`, all or nothing. Holds the
+// project's apply lock throughout (another apply to the same folder, in this or another
+// process, waits up to two seconds, then is refused) and first rolls back any interrupted
+// apply to that project, reporting it in `recovered` when given. Validates every change
+// (the project must still match the baseline, the copy must still match the review, within
+// the listing's limits), backs up the project files it will replace into `backup`, records
+// its intent in a journal there, then writes each file through a temporary beside it,
+// checking just before each replacement that the project file is still the one backed up. A
+// failure restores every file touched so far; a crash is undone by the next recovery.
+// Throws only RunFilesError.
 void apply(const std::vector<FileChange>& changes, const QString& project, const QString& result,
-           const QString& backup);
+           const QString& backup, std::vector<ApplyRecovery>* recovered = nullptr);
+
+// Rolls back every interrupted apply whose project is not being applied to right now: what
+// VELK does when it starts. Never throws; problems are reported in the results.
+std::vector<ApplyRecovery> recoverInterruptedApplies();
 
 }  // namespace RunFiles

@@ -17,6 +17,10 @@
 
 namespace RunFiles::detail {
 
+// The listing's limits; an apply writes no more than a listing may hold.
+constexpr int kMaximumFiles = 5000;
+constexpr qint64 kMaximumBytes = 150'000'000;
+
 struct ListedFile {
     std::string relative;  // UTF-8 bytes; byte order is code-point order
     off_t size = 0;

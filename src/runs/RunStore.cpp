@@ -28,7 +28,7 @@ std::optional<QByteArray> readRecord(int runFolder) {
         return std::nullopt;
     }
     QByteArray bytes;
-    if (!PosixFiles::readAll(file.get(), bytes)) {
+    if (!PosixFiles::readAll(file.get(), bytes, kLargestRecord)) {
         return std::nullopt;
     }
     return bytes;

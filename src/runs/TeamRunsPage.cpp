@@ -520,16 +520,27 @@ void TeamRunsPage::applySelected() {
     if (m_workspace.services().dialogs->alert(alert) != 0) {
         return;
     }
+    // An interrupted earlier apply to the project is rolled back first; its report leads.
+    std::vector<RunFiles::ApplyRecovery> recovered;
+    const auto withRecoveries = [&recovered](const QString& status) {
+        QString text;
+        for (const RunFiles::ApplyRecovery& recovery : recovered) {
+            text += recovery.describe() + QStringLiteral("\n\n");
+        }
+        return text + status;
+    };
     try {
-        RunFiles::apply(selected, run->project, copy->directory, RunStore::newBackupFolder(*run));
+        RunFiles::apply(selected, run->project, copy->directory, RunStore::newBackupFolder(*run),
+                        &recovered);
     } catch (const RunFilesError& error) {
-        m_status = error.message();
+        m_status = withRecoveries(error.message());
         syncReview();
         return;
     }
     m_selection.clear();
-    m_status = QStringLiteral("Applied ") + count +
-               QStringLiteral(" files. Originals are saved in the run’s backup folder.");
+    m_status = withRecoveries(QStringLiteral("Applied ") + count +
+                              QStringLiteral(" files. Originals are saved in the run’s backup "
+                                             "folder."));
     syncReview();
     m_workspace.refreshFiles();
     QStringList locations;

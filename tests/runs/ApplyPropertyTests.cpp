@@ -1,3 +1,4 @@
+#include "ApplyCrashRounds.h"
 #include "RunsTestSupport.h"
 #include "runs/RunFiles.h"
 
@@ -148,4 +149,21 @@ TEST(ApplyProperty, applyingARandomSelectionChangesExactlyTheSelectedFiles) {
             return;
         }
     }
+}
+
+// The same kind of projects, with the applying process killed at a random step or moment
+// (and now and then its recovery too, and the user editing a file in between): after the
+// recovery of the next start, every project holds all of the apply or none of it, every file
+// its original, applied or user-edited bytes, and no temporary file or unfinished journal is
+// left. bench/runs runs the same rounds by the hundred.
+TEST(ApplyProperty, anApplyKilledAtAnyMomentIsAllOrNothingAfterTheNextStart) {
+    Scratch scratch;
+    const CrashTally tally = runCrashRounds(30, 20261207, scratch.path());
+    EXPECT_EQ(tally.rounds, 30);
+    EXPECT_GT(tally.killedApplying, 0);
+    EXPECT_EQ(tally.halfApplied, 0);
+    EXPECT_EQ(tally.lostFiles, 0);
+    EXPECT_EQ(tally.leftTemporaries, 0);
+    EXPECT_EQ(tally.leftInProgress, 0);
+    EXPECT_EQ(tally.problems, QStringList());
 }

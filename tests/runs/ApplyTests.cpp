@@ -6,6 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
+
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,11 +29,42 @@ QString assistantConflict(const QString& path) {
            " after this review opened. Refresh changes before applying.";
 }
 
+QString changedWhileApplying(const QString& path) {
+    return path +
+           " changed in your project while the files were being applied. Nothing was applied, "
+           "and that change was kept.";
+}
+
+QString folderInTheWay(const QString& path) {
+    return "A folder in your project stands where the copy has the file " + path +
+           ". Nothing was applied; move or remove that folder first.";
+}
+
+// Runs `work` in a child process and returns how it ended (waitpid's status). The child
+// never returns into the test program.
+template <typename Work>
+int inChild(Work work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int code = 0;
+        try {
+            work();
+        } catch (...) {
+            code = 3;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    return status;
+}
+
 // The three-way layout of a run: the project, its baseline and one assistant's copy, with
 // the copy holding an edit, an addition and a removal (tests add more).
 class RunLayout : public ::testing::Test {
 protected:
     void SetUp() override {
+        useDataFolder(scratch.path("data"));
         scratch.write("project/main.txt", "original");
         scratch.write("project/old.txt", "old");
         scratch.write("project/.env", "SECRET=1");
@@ -113,7 +150,6 @@ TEST_F(RunLayout, projectChangesSinceTheRunBeganBlockTheWholeSelection) {
         {"main.txt", [](Scratch& s) { s.chmod("project/main.txt", 0600); }},
         {"main.txt", [](Scratch& s) { s.remove("project/main.txt"); }},
         {"new.txt", [](Scratch& s) { s.write("project/new.txt", "the user made one too"); }},
-        {"new.txt", [](Scratch& s) { s.makeFolder("project/new.txt"); }},
         {"old.txt", [](Scratch& s) { s.write("project/old.txt", "changed before removal"); }},
     };
     for (const auto& [path, edit] : conflicts) {
@@ -144,6 +180,249 @@ TEST_F(RunLayout, assistantChangesAfterTheReviewBlockTheWholeSelection) {
     changes = review();
     scratch.chmod("copy/new.txt", 0700);
     EXPECT_EQ(refusedApply(changes), assistantConflict("new.txt"));
+}
+
+TEST_F(RunLayout, aFolderStandingWhereTheCopyHasAFileIsRefusedForThatReason) {
+    // The assistant turned the folder "lib" into a file: applied alone or with the removals
+    // of the folder's files, the file cannot take the folder's place.
+    scratch.write("project/lib/a.txt", "a");
+    scratch.write("baseline/lib/a.txt", "a");
+    scratch.remove("copy/new.txt");
+    scratch.write("copy/lib", "now a file");
+    const std::vector<FileChange> changes = review();
+    ASSERT_EQ(changes[0].path, "lib");
+    EXPECT_EQ(refusedApply(changes), folderInTheWay("lib"));
+    EXPECT_EQ(refusedApply({changes[0]}), folderInTheWay("lib"));
+
+    // A folder the user made since the run began, where the assistant added a file.
+    scratch.remove("copy/lib");
+    scratch.write("copy/new.txt", "#!/bin/sh\n", 0755);
+    scratch.makeFolder("project/new.txt");
+    EXPECT_EQ(refusedApply(review()), folderInTheWay("new.txt"));
+}
+
+TEST_F(RunLayout, aCopyFileThatGrowsAfterTheReviewIsRefusedWithoutBeingReadWhole) {
+    const std::vector<FileChange> changes = review();
+    const std::string copied = scratch.path("copy/main.txt").toStdString();
+    // A terabyte through a hole takes no disk; read whole it would take a terabyte of memory.
+    ASSERT_EQ(::truncate(copied.c_str(), 1LL << 40), 0);
+    EXPECT_EQ(refusedApply(changes),
+              "The assistant changed main.txt after this review opened: the files to apply are "
+              "now larger than the 150 MB that separate copies support. Refresh changes before "
+              "applying.");
+
+    // Grown after validation, while the files are being written: the stream stops at the
+    // reviewed size and everything written is undone.
+    scratch.write("copy/main.txt", "edited");
+    const TreeState before = treeState(project());
+    bool grown = false;
+    ScopedFaultHook hook([&](std::string_view operation, std::string_view) {
+        if (operation == "create" && !grown) {
+            grown = ::truncate(copied.c_str(), 1LL << 40) == 0;
+        }
+        return 0;
+    });
+    EXPECT_EQ(failure([&] { RunFiles::apply(changes, project(), copy(), backup()); }),
+              assistantConflict("main.txt"));
+    EXPECT_TRUE(grown);
+    EXPECT_EQ(treeState(project()), before);
+    EXPECT_EQ(appliesInProgress(), QStringList());
+}
+
+TEST_F(RunLayout, anEditSavedWhileApplyingIsKeptAndEverythingWrittenIsUndone) {
+    // Files are written in path order: main.txt, new.txt, then old.txt is removed. Each edit
+    // lands after the backup, as the first temporary file is made.
+    struct Save {
+        QString path;
+        std::function<void(Scratch&)> edit;
+    };
+    const std::vector<Save> saves = {
+        {"main.txt", [](Scratch& s) { s.write("project/main.txt", "ORIGINAL"); }},  // same size
+        {"main.txt",
+         [](Scratch& s) {  // an editor's save: a new file renamed over the old one
+             s.write("project/.main.txt.swp", "saved by rename");
+             ASSERT_EQ(::rename(s.path("project/.main.txt.swp").toStdString().c_str(),
+                                s.path("project/main.txt").toStdString().c_str()),
+                       0);
+         }},
+        {"new.txt", [](Scratch& s) { s.write("project/new.txt", "the user's own new.txt"); }},
+        {"old.txt", [](Scratch& s) { s.write("project/old.txt", "old, edited"); }},
+    };
+    const std::vector<FileChange> changes = review();
+    for (const Save& save : saves) {
+        SCOPED_TRACE(save.path.toStdString());
+        ASSERT_TRUE(QDir(project()).removeRecursively());
+        ASSERT_TRUE(QDir(backup()).removeRecursively());
+        RunFiles::snapshot(baseline(), project());
+        bool saved = false;
+        QString message;
+        {
+            ScopedFaultHook hook([&](std::string_view operation, std::string_view) {
+                if (operation == "create" && !saved) {
+                    saved = true;
+                    save.edit(scratch);
+                }
+                return 0;
+            });
+            message = failure([&] { RunFiles::apply(changes, project(), copy(), backup()); });
+        }
+        EXPECT_EQ(message, changedWhileApplying(save.path));
+        const TreeState edited = treeState(project());
+        ASSERT_TRUE(QDir(project()).removeRecursively());
+        RunFiles::snapshot(baseline(), project());
+        save.edit(scratch);
+        EXPECT_EQ(edited, treeState(project())) << "only the user's edit is left";
+        EXPECT_EQ(appliesInProgress(), QStringList());
+    }
+}
+
+TEST_F(RunLayout, aSecondApplyToTheSameProjectWaitsForTheFirstThenIsRefused) {
+    const std::vector<FileChange> changes = review();
+    int paused[2];
+    int resume[2];
+    ASSERT_EQ(::pipe(paused), 0);
+    ASSERT_EQ(::pipe(resume), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Another process's apply, stopped after its backup, before its first write.
+        bool stopped = false;
+        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view) {
+            if (operation == "create" && !stopped) {
+                stopped = true;
+                char byte = 0;
+                [[maybe_unused]] auto written = ::write(paused[1], "p", 1);
+                [[maybe_unused]] auto read = ::read(resume[0], &byte, 1);
+            }
+            return 0;
+        });
+        int code = 0;
+        try {
+            RunFiles::apply(changes, project(), copy(), backup());
+        } catch (...) {
+            code = 1;
+        }
+        ::_exit(code);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(paused[0], &byte, 1), 1);
+    const TreeState before = treeState(project());
+    EXPECT_EQ(failure([&] {
+                  RunFiles::apply({changes.front()}, project(), copy(), scratch.path("backup-2"));
+              }),
+              "Another apply to this project is in progress. Nothing was applied; try again when "
+              "it has finished.");
+    EXPECT_EQ(treeState(project()), before);
+    ASSERT_EQ(::write(resume[1], "r", 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(scratch.read("project/main.txt"), "edited") << "the first apply went through";
+    for (int fd : {paused[0], paused[1], resume[0], resume[1]}) {
+        ::close(fd);
+    }
+}
+
+TEST_F(RunLayout, anApplyKilledMidwayIsRolledBackAtTheNextStartKeepingLaterEdits) {
+    scratch.write("copy/zzz.txt", "added last");
+    const std::vector<FileChange> changes = review();  // main, new, old, zzz in this order
+    const TreeState before = treeState(project());
+    // Killed as the last file is about to be renamed into place: main.txt and new.txt are
+    // written, old.txt is gone, zzz.txt's temporary stands beside it.
+    const int status = inChild([&] {
+        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view name) {
+            if (operation == "rename" && name == "zzz.txt") {
+                ::raise(SIGKILL);
+            }
+            return 0;
+        });
+        RunFiles::apply(changes, project(), copy(), backup());
+    });
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    ASSERT_EQ(scratch.read("project/main.txt"), "edited");
+    ASSERT_FALSE(scratch.exists("project/old.txt"));
+    ASSERT_EQ(temporaryFiles(project()).size(), 1);
+    const QString temporary = temporaryFiles(project()).front();
+
+    // The user edits a file the apply wrote, before VELK starts again.
+    scratch.write("project/new.txt", "the user's version");
+    const std::vector<RunFiles::ApplyRecovery> recovered = RunFiles::recoverInterruptedApplies();
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(recovered[0].restored, (QStringList{"main.txt", "old.txt"}));
+    EXPECT_EQ(recovered[0].keptEdits, QStringList{"new.txt"});
+    EXPECT_EQ(recovered[0].unrestored, QStringList());
+    EXPECT_EQ(recovered[0].removedTemporaries, QStringList{temporary});
+    EXPECT_EQ(recovered[0].describe(),
+              "An apply to " + project() +
+                  " was interrupted. It has been rolled back.\nRestored: main.txt\nRestored: "
+                  "old.txt\nKept as edited since: new.txt\nRemoved temporary file: " +
+                  temporary);
+    TreeState expected = before;
+    expected["new.txt"] = {"the user's version", 0644};
+    EXPECT_EQ(treeState(project()), expected);
+    EXPECT_EQ(appliesInProgress(), QStringList());
+    EXPECT_TRUE(RunFiles::recoverInterruptedApplies().empty()) << "recovered once";
+    EXPECT_EQ(treeState(backup()),
+              (TreeState{{"main.txt", {"original", 0644}}, {"old.txt", {"old", 0644}}}))
+        << "the journal goes with the recovery";
+}
+
+TEST_F(RunLayout, aFailureAtAnyStepOfAnApplyLeavesTheProjectAsItWas) {
+    scratch.write("copy/b/c/added.txt", "in new folders");
+    const std::vector<FileChange> changes = review();
+    const TreeState before = treeState(project());
+    auto reset = [&] {
+        ASSERT_TRUE(QDir(project()).removeRecursively());
+        for (const auto& [path, file] : treeState(baseline(), false)) {
+            scratch.write("project/" + path, file.bytes, file.mode);
+        }
+        scratch.write("project/.env", "SECRET=1");
+        ASSERT_EQ(treeState(project()), before);
+    };
+    // Each operation fails once, at its first, second … use, with an I/O error or a thrown
+    // allocation failure, until the apply gets through without meeting it.
+    for (const char* failing : {"copy", "mkdir", "create", "write", "sync", "rename", "unlink"}) {
+        for (const bool throwing : {false, true}) {
+            for (int use = 1;; ++use) {
+                SCOPED_TRACE(std::string(failing) + " #" + std::to_string(use) +
+                             (throwing ? " throws" : " fails"));
+                int seen = 0;
+                bool injected = false;
+                QString message;
+                {
+                    ScopedFaultHook hook([&](std::string_view operation, std::string_view) {
+                        if (operation != failing || ++seen != use) {
+                            return 0;
+                        }
+                        injected = true;
+                        if (throwing) {
+                            throw std::bad_alloc();
+                        }
+                        return EIO;
+                    });
+                    message =
+                        failure([&] { RunFiles::apply(changes, project(), copy(), backup()); });
+                }
+                ASSERT_TRUE(QDir(backup()).removeRecursively());
+                if (!injected || message == "(no failure)") {
+                    // Past the last use, or a use whose failure is harmless (a step record):
+                    // the apply went through.
+                    reset();
+                    if (!injected) {
+                        break;
+                    }
+                    continue;
+                }
+                EXPECT_TRUE(
+                    message.startsWith(throwing ? "There was not enough memory" : "Could not"))
+                    << message.toStdString();
+                EXPECT_EQ(treeState(project()), before);
+                EXPECT_EQ(appliesInProgress(), QStringList());
+                if (HasFailure()) {
+                    return;
+                }
+            }
+        }
+    }
 }
 
 TEST_F(RunLayout, pathsThatEscapeOrPassThroughLinksAreRefusedOnEitherSide) {

@@ -1,5 +1,6 @@
 #include "RunsTestSupport.h"
 
+#include "platform/AppPaths.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -89,4 +90,24 @@ TreeState treeState(const QString& root, bool withFolders) {
         }
     }
     return state;
+}
+
+void useDataFolder(const QString& folder) {
+    ASSERT_TRUE(QDir().mkpath(folder));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(folder));
+}
+
+QStringList appliesInProgress() {
+    return QDir(AppPaths::dataRoot() + "/Applies in progress")
+        .entryList({"*.json"}, QDir::Files | QDir::Hidden);
+}
+
+QStringList temporaryFiles(const QString& root) {
+    QStringList found;
+    QDirIterator it(root, {".velk-*.tmp"}, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        found.append(it.next().mid(root.size() + 1));
+    }
+    return found;
 }

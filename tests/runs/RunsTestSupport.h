@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runs/PosixFiles.h"
 #include "runs/RunFiles.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 
 #include <map>
 #include <optional>
+#include <utility>
 
 // A scratch folder with small helpers to lay out projects, baselines and copies.
 class Scratch {
@@ -55,3 +57,25 @@ QString failure(Operation operation) {
     }
     return QStringLiteral("(no failure)");
 }
+
+// Installs a fault hook in the file operations for as long as it lives.
+class ScopedFaultHook {
+public:
+    explicit ScopedFaultHook(PosixFiles::FaultHook hook) {
+        PosixFiles::setFaultHook(std::move(hook));
+    }
+    ~ScopedFaultHook() { PosixFiles::setFaultHook({}); }
+    ScopedFaultHook(const ScopedFaultHook&) = delete;
+    ScopedFaultHook& operator=(const ScopedFaultHook&) = delete;
+};
+
+// Points VELK's data folder, where applies in progress are listed, at `folder` for the rest
+// of the process and the processes it starts, so test programs running side by side never
+// recover each other's applies.
+void useDataFolder(const QString& folder);
+
+// The applies listed as in progress (their listing files' names).
+QStringList appliesInProgress();
+
+// The temporary files of applies (".velk-….tmp") below `root`, relative to it.
+QStringList temporaryFiles(const QString& root);

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 struct ToolResult {
@@ -70,4 +74,67 @@ TEST(VelkRunsTool, snapshotChangesAndApplyDriveARunFromTheCommandLine) {
     EXPECT_EQ(velkRuns({"changes", scratch.path("missing"), scratch.path("copy")}).err,
               "This project folder no longer exists.\n");
     EXPECT_EQ(velkRuns({"frobnicate"}).exitCode, 2);
+}
+
+// Two processes apply to one project: velk-runs waits for the other apply, refuses, and once
+// that process has been killed mid-way, rolls its apply back before its own and prints what
+// it did.
+TEST(VelkRunsTool, anApplyWaitsForAnotherProcessAndRollsBackOneThatWasKilled) {
+    Scratch scratch;
+    useDataFolder(scratch.path("data"));
+    scratch.write("p/main.txt", "original");
+    scratch.write("p/old.txt", "old");
+    RunFiles::snapshot(scratch.path("p"), scratch.path("base"));
+    RunFiles::snapshot(scratch.path("base"), scratch.path("copy"));
+    scratch.write("copy/main.txt", "edited");
+    scratch.write("copy/new.txt", "new");
+    scratch.remove("copy/old.txt");
+    const std::vector<FileChange> changes =
+        RunFiles::changes(scratch.path("base"), scratch.path("copy"));
+
+    // The other process stops before removing old.txt, with main.txt and new.txt written.
+    int stopped[2];
+    ASSERT_EQ(::pipe(stopped), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view) {
+            if (operation == "unlink") {
+                [[maybe_unused]] auto written = ::write(stopped[1], "s", 1);
+                ::pause();
+            }
+            return 0;
+        });
+        try {
+            RunFiles::apply(changes, scratch.path("p"), scratch.path("copy"),
+                            scratch.path("backup-1"));
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(stopped[0], &byte, 1), 1);
+    const QStringList apply = {"apply",           "--baseline",         scratch.path("base"),
+                               "--copy",          scratch.path("copy"), "--project",
+                               scratch.path("p"), "--backup",           scratch.path("backup-2")};
+    const ToolResult busy = velkRuns(apply + QStringList{"main.txt"});
+    EXPECT_EQ(busy.exitCode, 1);
+    EXPECT_EQ(busy.err,
+              "Another apply to this project is in progress. Nothing was applied; try again when "
+              "it has finished.\n");
+
+    ::kill(other, SIGKILL);
+    ASSERT_EQ(::waitpid(other, nullptr, 0), other);
+    ASSERT_EQ(scratch.read("p/new.txt"), "new");
+    const ToolResult applied = velkRuns(apply + QStringList{"main.txt"});
+    EXPECT_EQ(applied.exitCode, 0) << applied.err.toStdString();
+    EXPECT_EQ(applied.out,
+              "An apply to " + scratch.path("p") +
+                  " was interrupted. It has been rolled back.\nRestored: main.txt\nRestored: "
+                  "new.txt\nChanged\tmain.txt\nApplied 1 files. Originals are saved in the "
+                  "run’s backup folder.\n");
+    EXPECT_EQ(treeState(scratch.path("p")),
+              (TreeState{{"main.txt", {"edited", 0644}}, {"old.txt", {"old", 0644}}}));
+    EXPECT_EQ(velkRuns({"recover"}).out, "No interrupted apply.\n");
+    ::close(stopped[0]);
+    ::close(stopped[1]);
 }

@@ -5,7 +5,10 @@
 //   velk-runs hash DIR
 //   velk-runs changes BASELINE COPY
 //   velk-runs apply --baseline B --copy C --project P --backup K [PATH...]
+//   velk-runs recover
 //
+// An apply first rolls back an earlier apply to the same project that was interrupted, and
+// prints what that recovery did; `recover` rolls back every interrupted apply now.
 // Paths in the output escape backslashes and control characters (\n, \t, \xHH) so that each
 // entry stays on one line.
 #include "runs/RunFiles.h"
@@ -53,8 +56,23 @@ int usage() {
                          "       velk-runs hash DIR\n"
                          "       velk-runs changes BASELINE COPY\n"
                          "       velk-runs apply --baseline B --copy C --project P --backup K "
-                         "[PATH...]"));
+                         "[PATH...]\n"
+                         "       velk-runs recover"));
     return kUsage;
+}
+
+// The report of each rolled-back apply, its paths escaped like every other path printed.
+void printRecoveries(const std::vector<RunFiles::ApplyRecovery>& recoveries) {
+    for (const RunFiles::ApplyRecovery& recovery : recoveries) {
+        RunFiles::ApplyRecovery shown = recovery;
+        for (QStringList* paths :
+             {&shown.restored, &shown.keptEdits, &shown.unrestored, &shown.removedTemporaries}) {
+            for (QString& path : *paths) {
+                path = escaped(path);
+            }
+        }
+        print(stdout, shown.describe());
+    }
 }
 
 int applyCommand(const QStringList& arguments) {
@@ -102,7 +120,14 @@ int applyCommand(const QStringList& arguments) {
             return kUsage;
         }
     }
-    RunFiles::apply(selected, project, copy, backup);
+    std::vector<RunFiles::ApplyRecovery> recovered;
+    try {
+        RunFiles::apply(selected, project, copy, backup, &recovered);
+    } catch (const RunFilesError&) {
+        printRecoveries(recovered);
+        throw;
+    }
+    printRecoveries(recovered);
     for (const FileChange& change : selected) {
         print(stdout, change.kind() + QLatin1Char('\t') + escaped(change.path));
     }
@@ -137,6 +162,15 @@ int run(const QStringList& arguments) {
     if (command == QStringLiteral("apply")) {
         return applyCommand(rest);
     }
+    if (command == QStringLiteral("recover") && rest.isEmpty()) {
+        const std::vector<RunFiles::ApplyRecovery> recoveries =
+            RunFiles::recoverInterruptedApplies();
+        printRecoveries(recoveries);
+        if (recoveries.empty()) {
+            print(stdout, QStringLiteral("No interrupted apply."));
+        }
+        return 0;
+    }
     return usage();
 }
 
@@ -148,6 +182,9 @@ int main(int argc, char** argv) {
         return run(QCoreApplication::arguments().mid(1));
     } catch (const RunFilesError& error) {
         print(stderr, error.message());
+        return kRefused;
+    } catch (const std::exception& error) {
+        print(stderr, QString::fromLocal8Bit(error.what()));
         return kRefused;
     }
 }
