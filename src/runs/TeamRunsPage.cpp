@@ -3,7 +3,6 @@
 #include "appearance/Theme.h"
 #include "platform/DesktopServices.h"
 #include "platform/Dialogs.h"
-#include "runs/RunFiles.h"
 #include "runs/RunStore.h"
 #include "terminal/TerminalSession.h"
 #include "workspace/Characters.h"
@@ -12,7 +11,6 @@
 #include "ui/Widgets.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -22,7 +20,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -267,13 +264,13 @@ void TeamRunsPage::syncRuns() {
     if (run->id != m_reviewRun) {
         // Another run is shown: its copies have nothing reviewed yet.
         m_reviewRun = run->id;
-        m_reviewCopy.reset();
-        m_inspection = QUuid();
+        closeReview();
         m_changes.clear();
         m_skipped.clear();
         m_selection.clear();
         m_previewPath.clear();
-        m_inspecting = false;
+        m_requestedPreview.clear();
+        m_shownPreview.clear();
         m_status.clear();
     }
     syncCards(*run);
@@ -303,7 +300,7 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         auto* open = Widgets::button(QStringLiteral("Open working copy"));
         auto* output = Widgets::button(QStringLiteral("Output"));
         auto* review = Widgets::button(QStringLiteral("Review files"),
-                                       m_reviewCopy == copy.id ? "primary" : nullptr);
+                                       reviewedCopy() == copy.id ? "primary" : nullptr);
         row->addWidget(open);
         row->addWidget(output);
         row->addWidget(review);
@@ -316,9 +313,13 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
     }
 }
 
+std::optional<QUuid> TeamRunsPage::reviewedCopy() const {
+    return m_review ? std::optional(m_review->copy().id) : std::nullopt;
+}
+
 std::optional<RunCopy> TeamRunsPage::findReviewedCopy(const TeamRun& run) const {
     for (const RunCopy& copy : run.copies) {
-        if (copy.id == m_reviewCopy) {
+        if (copy.id == reviewedCopy()) {
             return copy;
         }
     }
@@ -333,15 +334,15 @@ void TeamRunsPage::syncReview() {
                                 : QStringLiteral("Files"));
     if (!copy) {
         m_reviewMessage->setText(QStringLiteral("Choose an assistant’s files to review."));
-    } else if (m_inspecting) {
+    } else if (inspecting()) {
         m_reviewMessage->setText(QStringLiteral("Reading changes…"));
     } else {
         m_reviewMessage->clear();
     }
     m_reviewMessage->setVisible(!m_reviewMessage->text().isEmpty());
-    m_changeList->setVisible(copy && !m_inspecting);
+    m_changeList->setVisible(copy && !inspecting());
     m_counter->setText(QString::number(m_changes.size()) + QStringLiteral(" changed files"));
-    m_counter->setVisible(copy && !m_inspecting);
+    m_counter->setVisible(copy && !inspecting());
     {
         const QSignalBlocker blocker(m_changeList);
         m_changeList->clear();
@@ -370,13 +371,14 @@ void TeamRunsPage::syncReview() {
     }
     m_skippedTitle->setText(QStringLiteral("Not compared (") + QString::number(m_skipped.size()) +
                             QLatin1Char(')'));
-    const bool showSkipped = copy && !m_inspecting && !m_skipped.empty();
+    const bool showSkipped = copy && !inspecting() && !m_skipped.empty();
     m_skippedTitle->setVisible(showSkipped);
     m_skippedList->setVisible(showSkipped);
     m_selectAllButton->setEnabled(!m_changes.empty());
     m_applyButton->setText(QStringLiteral("Apply selected (") +
                            QString::number(m_selection.size()) + QLatin1Char(')'));
-    m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_workspace.copyRunning(*copy));
+    m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_workspace.copyRunning(*copy) &&
+                              !applying());
     m_statusLabel->setText(m_status);
     m_statusLabel->setVisible(!m_status.isEmpty());
 
@@ -396,8 +398,15 @@ void TeamRunsPage::syncReview() {
         }
         m_modeNote->setText(note);
         m_modeNote->setVisible(!note.isEmpty());
-        m_before->setPlainText(RunFiles::preview(RunStore::baselineFolder(*run), m_previewPath));
-        m_after->setPlainText(RunFiles::preview(copy->directory, m_previewPath));
+        // The texts are read off the main thread (a file may hold up to 2 MB); the panes stay
+        // empty until they arrive rather than show another file's texts.
+        if (m_requestedPreview != m_previewPath) {
+            m_requestedPreview = m_previewPath;
+            m_shownPreview.clear();
+            m_before->clear();
+            m_after->clear();
+            m_review->preview(m_previewPath);
+        }
         m_previewStack->setCurrentIndex(1);
     }
 }
@@ -407,55 +416,56 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
     if (!run) {
         return;
     }
-    m_reviewCopy = copy.id;
+    if (reviewedCopy() != copy.id) {
+        closeReview();
+        auto* review = new RunReview(*run, copy, this);
+        connect(review, &RunReview::inspected, this,
+                [this, review](const Result<RunFiles::Review>& result) {
+                    if (review == m_review) {
+                        inspectionArrived(result);
+                    }
+                });
+        connect(review, &RunReview::previewed, this,
+                [this, review](const RunReview::Preview& preview) {
+                    if (review == m_review) {
+                        previewArrived(preview);
+                    }
+                });
+        connect(review, &RunReview::applied, this,
+                [this, review](const Result<RunReview::Applied>& result) {
+                    applyArrived(review, result);
+                });
+        m_review = review;
+    }
     m_changes.clear();
     m_skipped.clear();
     m_selection.clear();
     m_previewPath.clear();
+    m_requestedPreview.clear();
+    m_shownPreview.clear();
     m_status.clear();
-    m_inspecting = true;
-    m_inspection = QUuid::createUuid();
+    m_review->inspect();
     syncCards(*run);
     syncReview();
-
-    const QUuid token = m_inspection;
-    const QString baseline = RunStore::baselineFolder(*run);
-    const QString result = copy.directory;
-    QPointer<TeamRunsPage> self(this);
-    QThreadPool::globalInstance()->start([self, token, baseline, result] {
-        RunFiles::Review review;
-        std::optional<QString> failure;
-        try {
-            review = RunFiles::review(baseline, result);
-        } catch (const RunFilesError& error) {
-            failure = error.message();
-        } catch (const std::exception& error) {
-            failure = QString::fromLocal8Bit(error.what());
-        }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, token, review = std::move(review), failure] {
-                if (self) {
-                    self->inspectionArrived(token, review, failure);
-                }
-            },
-            Qt::QueuedConnection);
-    });
 }
 
-void TeamRunsPage::inspectionArrived(const QUuid& token, const RunFiles::Review& review,
-                                     const std::optional<QString>& failure) {
-    // Only the review still open takes the result; a newer one or another copy ignores it.
-    if (token != m_inspection) {
-        return;
+// Another copy or run is chosen: the review of the last one goes, unless it is still applying.
+void TeamRunsPage::closeReview() {
+    if (m_review && !m_review->applying()) {
+        delete m_review;
     }
-    m_inspecting = false;
-    if (failure) {
-        m_status = *failure;
+    m_review = nullptr;
+}
+
+void TeamRunsPage::inspectionArrived(const Result<RunFiles::Review>& result) {
+    if (!result) {
+        m_status = result.error().message;
     } else {
-        m_changes = review.changes;
-        m_skipped = review.skipped;
+        m_changes = result->changes;
+        m_skipped = result->skipped;
         m_previewPath = m_changes.empty() ? QString() : m_changes.front().path;
+        // The files may have changed since the texts were last read.
+        m_requestedPreview.clear();
         if (m_changes.empty()) {
             m_status = QStringLiteral(
                 "No file changes. Check the output for findings or setup instructions.");
@@ -463,6 +473,15 @@ void TeamRunsPage::inspectionArrived(const QUuid& token, const RunFiles::Review&
     }
     syncReview();
     Q_EMIT inspectionFinished();
+}
+
+void TeamRunsPage::previewArrived(const RunReview::Preview& preview) {
+    if (preview.path != m_requestedPreview) {
+        return;
+    }
+    m_before->setPlainText(preview.before);
+    m_after->setPlainText(preview.after);
+    m_shownPreview = preview.path;
 }
 
 void TeamRunsPage::setTicked(const QString& path, bool ticked) {
@@ -493,21 +512,21 @@ void TeamRunsPage::showPreview(const QString& path) {
 void TeamRunsPage::applySelected() {
     const std::optional<TeamRun> run = shownRun();
     const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
-    if (!copy || m_selection.isEmpty() || m_workspace.copyRunning(*copy)) {
+    if (!copy || m_selection.isEmpty() || m_workspace.copyRunning(*copy) || applying()) {
         return;
     }
     if (m_workspace.fileIsDirty() && !m_workspace.confirmDiscard()) {
         return;
     }
-    std::vector<FileChange> selected;
+    QSet<QString> chosen;
     QStringList lines;
     for (const FileChange& change : m_changes) {
         if (m_selection.contains(change.path)) {
-            selected.push_back(change);
+            chosen.insert(change.path);
             lines.append(change.kind() + QStringLiteral(": ") + change.path);
         }
     }
-    const QString count = QString::number(selected.size());
+    const QString count = QString::number(lines.size());
     Dialogs::Alert alert;
     alert.message = QStringLiteral("Apply ") + count + QStringLiteral(" reviewed files?");
     alert.informativeText = QStringLiteral("Project: ") + run->project + QStringLiteral("\n\n") +
@@ -520,34 +539,42 @@ void TeamRunsPage::applySelected() {
     if (m_workspace.services().dialogs->alert(alert) != 0) {
         return;
     }
-    // An interrupted earlier apply to the project is rolled back first; its report leads.
-    std::vector<RunFiles::ApplyRecovery> recovered;
-    const auto withRecoveries = [&recovered](const QString& status) {
-        QString text;
-        for (const RunFiles::ApplyRecovery& recovery : recovered) {
-            text += recovery.describe() + QStringLiteral("\n\n");
-        }
-        return text + status;
-    };
-    try {
-        RunFiles::apply(selected, run->project, copy->directory, RunStore::newBackupFolder(*run),
-                        &recovered);
-    } catch (const RunFilesError& error) {
-        m_status = withRecoveries(error.message());
+    // The dialog ran the event loop: the review may have been closed meanwhile.
+    if (reviewedCopy() == copy->id && m_review->apply(chosen)) {
         syncReview();
+    }
+}
+
+void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Applied>& result) {
+    // A review replaced while it applied only lets the editor follow its files.
+    const bool shown = review == m_review;
+    if (!shown) {
+        review->deleteLater();
+    }
+    if (!result) {
+        if (shown) {
+            m_status = result.error().message;
+            syncReview();
+        }
+        Q_EMIT applyFinished();
         return;
     }
-    m_selection.clear();
-    m_status = withRecoveries(QStringLiteral("Applied ") + count +
-                              QStringLiteral(" files. Originals are saved in the run’s backup "
-                                             "folder."));
-    syncReview();
+    if (shown) {
+        m_selection.clear();
+        m_status = RunReview::withRecoveries(
+            result->recovered, QStringLiteral("Applied ") +
+                                   QString::number(result->changes.size()) +
+                                   QStringLiteral(" files. Originals are saved in the run’s "
+                                                  "backup folder."));
+        syncReview();
+    }
     m_workspace.refreshFiles();
     QStringList locations;
-    for (const FileChange& change : selected) {
-        locations.append(run->project + QLatin1Char('/') + change.path);
+    for (const FileChange& change : result->changes) {
+        locations.append(review->run().project + QLatin1Char('/') + change.path);
     }
     m_workspace.reloadAppliedFiles(locations);
+    Q_EMIT applyFinished();
 }
 
 void TeamRunsPage::showOutput(const RunCopy& copy) {

@@ -2,6 +2,7 @@
 
 #include "runs/FileChange.h"
 #include "runs/RunFiles.h"
+#include "runs/RunReview.h"
 #include "runs/TeamRun.h"
 
 #include <QDialog>
@@ -42,9 +43,12 @@ public:
     const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_skipped; }
     const QSet<QString>& selection() const { return m_selection; }
     const QString& previewPath() const { return m_previewPath; }
-    bool inspecting() const { return m_inspecting; }
+    // The file whose texts the panes show: empty until they have been read.
+    const QString& shownPreview() const { return m_shownPreview; }
+    bool inspecting() const { return m_review && m_review->inspecting(); }
+    bool applying() const { return m_review && m_review->applying(); }
     const QString& status() const { return m_status; }
-    std::optional<QUuid> reviewedCopy() const { return m_reviewCopy; }
+    std::optional<QUuid> reviewedCopy() const;
 
     // The actions behind the buttons.
     void inspect(const RunCopy& copy);
@@ -74,6 +78,8 @@ public:
 Q_SIGNALS:
     // A review finished reading the copy's changes (or failed to).
     void inspectionFinished();
+    // An apply finished (or failed); the status says which.
+    void applyFinished();
 
 private:
     QWidget* buildRunArea();
@@ -83,8 +89,10 @@ private:
     void syncCards(const TeamRun& run);
     void syncReview();
     std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
-    void inspectionArrived(const QUuid& token, const RunFiles::Review& review,
-                           const std::optional<QString>& failure);
+    void closeReview();
+    void inspectionArrived(const Result<RunFiles::Review>& result);
+    void previewArrived(const RunReview::Preview& preview);
+    void applyArrived(RunReview* review, const Result<RunReview::Applied>& result);
 
     Workspace& m_workspace;
     QPointer<Theme> m_theme;
@@ -113,12 +121,14 @@ private:
 
     // Review state; not kept across launches.
     QUuid m_reviewRun;
-    std::optional<QUuid> m_reviewCopy;
-    QUuid m_inspection;  // the inspection whose result is awaited
+    // The review of the copy chosen, a child of the page. One replaced while its apply runs
+    // lives on until that apply ends, so the editor still follows the applied files.
+    RunReview* m_review = nullptr;
     std::vector<FileChange> m_changes;
     std::vector<RunFiles::SkippedEntry> m_skipped;
     QSet<QString> m_selection;
     QString m_previewPath;
-    bool m_inspecting = false;
+    QString m_requestedPreview;  // the file whose texts are read or shown
+    QString m_shownPreview;
     QString m_status;
 };

@@ -304,9 +304,11 @@ void Journey::runATeamRunAndApplyOneCopysFile() {
     const QRect row = changes->visualItemRect(changes->item(0));
     QTest::mouseClick(changes->viewport(), Qt::LeftButton, {}, row.center());
     changes->item(0)->setCheckState(Qt::Checked);
+    QSignalSpy applied(runs, &TeamRunsPage::applyFinished);
     m_dialogs.clickButton("Apply changes");
     click(runs->applyButton());
     ASSERT_TRUE(m_dialogs.done());
+    ASSERT_TRUE(!applied.isEmpty() || applied.wait(10000));
     EXPECT_EQ(readFile(m_project + "/greeting.txt"),
               "written by " + copy->provider.toUtf8() + "\n");
     EXPECT_TRUE(runs->status().startsWith("Applied 1 file")) << runs->status().toStdString();

@@ -102,6 +102,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(rows(), (QStringList{"Changed   main.txt", "Added   new.txt", "Removed   old.txt"}));
     EXPECT_EQ(page->counterLabel()->text(), "3 changed files");
     EXPECT_EQ(page->previewPath(), "main.txt");
+    ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.txt"; }, 5s));
     EXPECT_EQ(page->beforeView()->toPlainText(), "original\n");
     EXPECT_EQ(page->afterView()->toPlainText(), "written by claude\n");
     EXPECT_FALSE(page->applyButton()->isEnabled());
@@ -109,8 +110,13 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     page->changeList()->item(0)->setCheckState(Qt::Checked);
     page->changeList()->item(1)->setCheckState(Qt::Checked);
     EXPECT_EQ(page->applyButton()->text(), "Apply selected (2)");
+    QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
     dialogs.answerAlert("Apply changes");
     page->applyButton()->click();
+    // The apply runs in the background; meanwhile it cannot be started again.
+    EXPECT_TRUE(page->applying());
+    EXPECT_FALSE(page->applyButton()->isEnabled());
+    ASSERT_TRUE(applied.wait(10000));
 
     ASSERT_EQ(dialogs.alerts().size(), 1u);
     EXPECT_EQ(dialogs.alerts().front().message, "Apply 2 reviewed files?");
@@ -132,6 +138,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(page->applyButton()->text(), "Apply selected (3)");
     dialogs.answerAlert("Apply changes");
     page->applyButton()->click();
+    ASSERT_TRUE(applied.wait(10000));
     EXPECT_EQ(page->status(), QStringLiteral("main.txt changed in your project since this run "
                                              "began. Nothing was applied; review the conflict "
                                              "first."));
@@ -189,7 +196,8 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
                                    "Changed   tool.sh · mode 644 → 666"}));
     EXPECT_TRUE(page->skippedList()->isHidden());
     page->changeList()->setCurrentRow(1);
-    ASSERT_TRUE(waitUntil([&] { return page->previewPath() == "tool.sh"; }, 5s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return page->previewPath() == "tool.sh" && page->shownPreview() == "tool.sh"; }, 5s));
     QCoreApplication::processEvents();
     EXPECT_EQ(page->modeNote()->text(), "Same contents · mode 644 → 666");
     EXPECT_EQ(page->beforeView()->toPlainText(), page->afterView()->toPlainText());
@@ -210,11 +218,14 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
               (QStringList{"caf\uFFFD.txt   The name is not valid UTF-8.",
                            "chain/a/…/a   Nested more than 256 folders deep."}));
     page->changeList()->setCurrentRow(1);
-    ASSERT_TRUE(waitUntil([&] { return page->previewPath() == "setup.sh"; }, 5s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return page->previewPath() == "setup.sh" && page->shownPreview() == "setup.sh"; },
+        5s));
     QCoreApplication::processEvents();
     EXPECT_EQ(page->modeNote()->text(), "setuid/setgid/sticky bits are not applied");
     page->changeList()->setCurrentRow(2);
-    ASSERT_TRUE(waitUntil([&] { return page->previewPath() == "tool.sh"; }, 5s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return page->previewPath() == "tool.sh" && page->shownPreview() == "tool.sh"; }, 5s));
     QCoreApplication::processEvents();
     const QByteArray screenshots = qgetenv("VELK_SCREENSHOT_DIR");
     if (!screenshots.isEmpty()) {

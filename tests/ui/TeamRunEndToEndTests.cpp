@@ -94,8 +94,10 @@ TEST(TeamRunEndToEnd, twoAssistantsInSeparateCopiesThenTwoOfThreeChangesAreAppli
     for (int row : {0, 1}) {
         list->item(row)->setCheckState(Qt::Checked);
     }
+    QSignalSpy applied(page, &TeamRunsPage::applyFinished);
     fixture.dialogs.answerAlert(QStringLiteral("Apply changes"));
     QTest::mouseClick(page->applyButton(), Qt::LeftButton);
+    ASSERT_TRUE(applied.wait(10000));
 
     EXPECT_EQ(readFile(project + QStringLiteral("/main.txt")), QByteArray("written by claude\n"));
     EXPECT_EQ(readFile(project + QStringLiteral("/new.txt")), QByteArray("new\n"));

@@ -1,0 +1,164 @@
+// The review of one copy as background jobs: newer previews win, an apply leaves the main
+// thread free, failures come back as Errors with the engine's words.
+
+#include "RunsTestSupport.h"
+#include "core/Background.h"
+#include "runs/RunReview.h"
+
+#include <QCoreApplication>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// A run whose folder holds the baseline; the project and the copy live beside it.
+struct Layout {
+    Layout() {
+        scratch.write("project/main.txt", "original");
+        RunFiles::snapshot(scratch.path("project"), scratch.path("run/baseline"));
+        RunFiles::snapshot(scratch.path("run/baseline"), scratch.path("copy"));
+        scratch.write("copy/main.txt", "edited");
+        copy = RunCopy{QUuid::createUuid(), "claude", scratch.path("copy"), std::nullopt, 0};
+        run = TeamRun{QUuid::createUuid(),
+                      "Edit main.txt",
+                      scratch.path("project"),
+                      scratch.path("run"),
+                      QDateTime::currentDateTimeUtc(),
+                      std::vector<RunCopy>{copy}};
+    }
+
+    Scratch scratch;
+    TeamRun run;
+    RunCopy copy;
+};
+
+// Lets every job finish and every delivery run, so that one that should be dropped had its
+// chance to arrive.
+void settle() {
+    Background::pool().waitForDone();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+TEST(RunReview, aPreviewAskedForEarlierNeverArrivesAfterANewerOne) {
+    // Reading the first file is slow: it finishes only once the second has been delivered.
+    QSemaphore firstMayFinish;
+    RunReview::Engine engine = RunReview::Engine::files();
+    engine.preview = [&](const QString& root, const QString& path) {
+        if (path == "slow.txt") {
+            firstMayFinish.tryAcquire(1, 5000);
+        }
+        return root.section('/', -1) + ": " + path;
+    };
+    Layout layout;
+    RunReview review(layout.run, layout.copy, engine);
+    QSignalSpy previewed(&review, &RunReview::previewed);
+    std::vector<RunReview::Preview> shown;
+    QObject::connect(&review, &RunReview::previewed,
+                     [&](const RunReview::Preview& preview) { shown.push_back(preview); });
+    review.preview("slow.txt");
+    review.preview("fast.txt");
+    ASSERT_TRUE(previewed.wait(5000));
+    firstMayFinish.release();
+    settle();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown.front().path, "fast.txt");
+    EXPECT_EQ(shown.front().before, "baseline: fast.txt");
+    EXPECT_EQ(shown.front().after, "copy: fast.txt");
+}
+
+TEST(RunReview, anApplyRunsOnAPoolThreadWhileTheMainThreadGoesOn) {
+    // The apply waits for a timer that only the main thread's event loop can fire: applied on
+    // the main thread, it would wait in vain and report that.
+    QSemaphore timerFired;
+    std::atomic<QThread*> applyThread = nullptr;
+    std::atomic_bool sawTimer = false;
+    RunReview::Engine engine = RunReview::Engine::files();
+    engine.apply = [&](const std::vector<FileChange>&, const QString&, const QString&,
+                       const QString&, std::vector<RunFiles::ApplyRecovery>*) {
+        applyThread = QThread::currentThread();
+        sawTimer = timerFired.tryAcquire(1, 5000);
+    };
+    Layout layout;
+    RunReview review(layout.run, layout.copy, engine);
+    QSignalSpy inspected(&review, &RunReview::inspected);
+    review.inspect();
+    EXPECT_TRUE(review.inspecting());
+    ASSERT_TRUE(inspected.wait(5000));
+    ASSERT_EQ(review.changes().size(), 1u);
+
+    QSignalSpy applied(&review, &RunReview::applied);
+    std::optional<Result<RunReview::Applied>> result;
+    QObject::connect(&review, &RunReview::applied,
+                     [&](const Result<RunReview::Applied>& arrived) { result = arrived; });
+    QTimer::singleShot(0, [&] { timerFired.release(); });
+    EXPECT_FALSE(review.apply({"elsewhere.txt"})) << "nothing chosen, nothing to apply";
+    ASSERT_TRUE(review.apply({"main.txt"}));
+    EXPECT_TRUE(review.busy());
+    EXPECT_FALSE(review.apply({"main.txt"})) << "one apply at a time";
+    ASSERT_TRUE(applied.wait(10000));
+    EXPECT_FALSE(review.busy());
+    EXPECT_TRUE(sawTimer);
+    EXPECT_NE(applyThread.load(), QCoreApplication::instance()->thread());
+    ASSERT_TRUE(result && result->ok());
+    ASSERT_EQ(result->value().changes.size(), 1u);
+    EXPECT_EQ(result->value().changes.front().path, "main.txt");
+}
+
+TEST(RunReview, failuresArriveAsErrorsWithTheEnginesMessage) {
+    Layout layout;
+    RunReview review(layout.run, layout.copy);
+    QSignalSpy inspected(&review, &RunReview::inspected);
+    std::optional<Result<RunFiles::Review>> inspection;
+    QObject::connect(&review, &RunReview::inspected,
+                     [&](const Result<RunFiles::Review>& arrived) { inspection = arrived; });
+    QSignalSpy applied(&review, &RunReview::applied);
+    std::optional<Result<RunReview::Applied>> application;
+    QObject::connect(&review, &RunReview::applied,
+                     [&](const Result<RunReview::Applied>& arrived) { application = arrived; });
+    review.inspect();
+    ASSERT_TRUE(inspected.wait(5000));
+    ASSERT_TRUE(inspection && inspection->ok());
+
+    // The project changed since the run began: the apply is refused and nothing is written.
+    layout.scratch.write("project/main.txt", "edited by hand");
+    ASSERT_TRUE(review.apply({"main.txt"}));
+    ASSERT_TRUE(applied.wait(10000));
+    ASSERT_TRUE(application && !application->ok());
+    EXPECT_EQ(application->error().message,
+              "main.txt changed in your project since this run began. Nothing was applied; "
+              "review the conflict first.");
+    EXPECT_EQ(layout.scratch.read("project/main.txt"), "edited by hand");
+
+    // The run's folder, where the backup goes, is now a file: the system's failure keeps its
+    // errno value.
+    layout.scratch.write("project/main.txt", "original");
+    layout.scratch.remove("run");
+    layout.scratch.write("run", "a file where the folder was");
+    ASSERT_TRUE(review.apply({"main.txt"}));
+    ASSERT_TRUE(applied.wait(10000));
+    ASSERT_TRUE(application && !application->ok());
+    EXPECT_EQ(application->error().kind, Error::Kind::System);
+    EXPECT_EQ(application->error().systemError, ENOTDIR);
+    EXPECT_EQ(layout.scratch.read("project/main.txt"), "original");
+
+    // The copy is gone: the review says so and lists nothing.
+    layout.scratch.remove("copy");
+    review.inspect();
+    ASSERT_TRUE(inspected.wait(5000));
+    ASSERT_TRUE(inspection && !inspection->ok());
+    EXPECT_EQ(inspection->error().message, "This project folder no longer exists.");
+    EXPECT_TRUE(review.changes().empty());
+}
