@@ -130,34 +130,41 @@ bool typeableLine(const QString& value) {
     return true;
 }
 
-std::optional<QString> stepError(const ComputerStep& step) {
+// Nothing when the rule holds, else its message.
+Result<void> passes(bool holds, const QString& message) {
+    if (holds) {
+        return {};
+    }
+    return Error::invalid(message);
+}
+
+Result<void> checkStep(const ComputerStep& step) {
     if (step.title.isEmpty() ||
         !withinCharacters(step.title, ComputerPlan::kMaximumTitleCharacters)) {
-        return kInvalidAppOrTitle;
+        return Error::invalid(kInvalidAppOrTitle);
     }
     // The confirmation names the step by its title: it must read as one line, in order.
     if (std::any_of(step.title.begin(), step.title.end(),
                     [](QChar c) { return isLineBreak(c.unicode()); }) ||
         containsDirectionControl(step.title)) {
-        return kTitleLayout;
+        return Error::invalid(kTitleLayout);
     }
     if (!validApp(step.app)) {
-        return kInvalidAppOrTitle;
+        return Error::invalid(kInvalidAppOrTitle);
     }
     if (step.action == u"open_app") {
-        return step.value.isEmpty() ? std::nullopt : std::optional(kUnexpectedOpenData);
+        return passes(step.value.isEmpty(), kUnexpectedOpenData);
     }
     if (step.action == u"open_url") {
-        return ordinaryWebAddress(step.value) ? std::nullopt : std::optional(kUnsupportedAddress);
+        return passes(ordinaryWebAddress(step.value), kUnsupportedAddress);
     }
     if (step.action == u"type_text") {
-        return typeableLine(step.value) ? std::nullopt : std::optional(kUnsupportedTyping);
+        return passes(typeableLine(step.value), kUnsupportedTyping);
     }
     if (step.action == u"key") {
-        return ComputerPlan::keys().contains(step.value) ? std::nullopt
-                                                         : std::optional(kUnsupportedShortcut);
+        return passes(ComputerPlan::keys().contains(step.value), kUnsupportedShortcut);
     }
-    return kUnsupportedAction;
+    return Error::invalid(kUnsupportedAction);
 }
 
 // --- Strict decoding ---------------------------------------------------------------------
@@ -361,29 +368,29 @@ const QMap<QString, ShortcutKey>& ComputerPlan::keys() {
     return table;
 }
 
-PlanResult ComputerPlan::validated() const {
+Result<ComputerPlan> ComputerPlan::validated() const {
     if (steps.size() > kMaximumSteps) {
-        return {std::nullopt, kTooLarge};
+        return Error{Error::Kind::Limit, kTooLarge};
     }
     if (!withinCharacters(explanation, kMaximumExplanationCharacters)) {
-        return {std::nullopt, kTooLarge};
+        return Error{Error::Kind::Limit, kTooLarge};
     }
     QSet<qint64> ids;
     for (const ComputerStep& step : steps) {
         ids.insert(step.id);
     }
     if (ids.size() != steps.size()) {
-        return {std::nullopt, kTooLarge};
+        return Error::invalid(kTooLarge);
     }
     if (containsDirectionControl(explanation)) {
-        return {std::nullopt, kExplanationControls};
+        return Error::invalid(kExplanationControls);
     }
     for (const ComputerStep& step : steps) {
-        if (std::optional<QString> error = stepError(step)) {
-            return {std::nullopt, *error};
+        if (Result<void> checked = checkStep(step); !checked) {
+            return checked.error();
         }
     }
-    return {*this, QString()};
+    return *this;
 }
 
 QJsonObject ComputerPlan::toJson() const {
@@ -399,24 +406,24 @@ QByteArray ComputerPlan::encode() const {
     return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
 }
 
-PlanResult ComputerPlan::fromJson(const QJsonValue& value) {
+Result<ComputerPlan> ComputerPlan::fromJson(const QJsonValue& value) {
     try {
-        return {decodePlan(value), QString()};
+        return decodePlan(value);
     } catch (const DecodeError& error) {
-        return {std::nullopt, error.description};
+        return Error::invalid(error.description);
     }
 }
 
-PlanResult ComputerPlan::decode(const QByteArray& data) {
+Result<ComputerPlan> ComputerPlan::decode(const QByteArray& data) {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        return {std::nullopt, QStringLiteral("The plan is not valid JSON (%1 at byte %2).")
+        return Error::invalid(QStringLiteral("The plan is not valid JSON (%1 at byte %2).")
                                   .arg(parseError.errorString())
-                                  .arg(parseError.offset)};
+                                  .arg(parseError.offset));
     }
     if (!document.isObject()) {
-        return {std::nullopt, QStringLiteral("The plan is not a JSON object.")};
+        return Error::invalid(QStringLiteral("The plan is not a JSON object."));
     }
     return fromJson(document.object());
 }

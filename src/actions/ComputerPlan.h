@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Result.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -7,7 +9,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <optional>
 
 // One step of a desktop action plan drafted by the Codex assistant.
 struct ComputerStep {
@@ -35,8 +36,6 @@ struct ShortcutKey {
     bool operator==(const ShortcutKey&) const = default;
 };
 
-struct PlanResult;
-
 // A whole plan: the assistant's explanation and the ordered steps (possibly none).
 struct ComputerPlan {
     QString explanation;
@@ -61,22 +60,14 @@ struct ComputerPlan {
 
     // The plan itself when every rule holds, otherwise the message of the first rule broken.
     // Never repairs anything.
-    PlanResult validated() const;
+    Result<ComputerPlan> validated() const;
 
     QJsonObject toJson() const;
     QByteArray encode() const;
     // Strict decoding: a missing key or a value of the wrong JSON type fails with a
     // description of what is wrong; keys that are not part of the format are ignored.
-    static PlanResult fromJson(const QJsonValue& value);
-    static PlanResult decode(const QByteArray& data);
-};
-
-// A plan, or the user-visible description of why there is none.
-struct PlanResult {
-    std::optional<ComputerPlan> plan;
-    QString error;
-
-    bool ok() const { return plan.has_value(); }
+    static Result<ComputerPlan> fromJson(const QJsonValue& value);
+    static Result<ComputerPlan> decode(const QByteArray& data);
 };
 
 namespace PlanText {

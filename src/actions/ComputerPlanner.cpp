@@ -50,27 +50,30 @@ QString confirmationText(const ComputerStep& step) {
 
 // Reads at most one byte past the limit: an oversized or endless answer is refused without
 // reading it whole. Only regular files are read, so a pipe cannot stall the main thread.
-PlanResult readAnswer(const QString& path) {
+Result<ComputerPlan> readAnswer(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists()) {
-        return {std::nullopt, QStringLiteral("The assistant did not write a plan.")};
+        return Error{Error::Kind::NotFound, QStringLiteral("The assistant did not write a plan.")};
     }
     if (!info.isFile()) {
-        return {std::nullopt, QStringLiteral("The plan response is not a regular file.")};
+        return Error::invalid(QStringLiteral("The plan response is not a regular file."));
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return {std::nullopt, file.errorString()};
+        return Error{Error::Kind::System, file.errorString()};
     }
     const QByteArray data = file.read(ComputerPlanner::kMaximumAnswerBytes + 1);
     if (file.error() != QFileDevice::NoError) {
-        return {std::nullopt, file.errorString()};
+        return Error{Error::Kind::System, file.errorString()};
     }
     if (data.size() > ComputerPlanner::kMaximumAnswerBytes) {
-        return {std::nullopt, kTooLarge};
+        return Error{Error::Kind::Limit, kTooLarge};
     }
-    const PlanResult decoded = ComputerPlan::decode(data);
-    return decoded.ok() ? decoded.plan->validated() : decoded;
+    const Result<ComputerPlan> decoded = ComputerPlan::decode(data);
+    if (!decoded) {
+        return decoded;
+    }
+    return decoded->validated();
 }
 
 }  // namespace
@@ -160,13 +163,13 @@ void ComputerPlanner::planningFinished(std::optional<int> exitCode, const QStrin
         setMessage(kPlanningFailed);
         return;
     }
-    const PlanResult result = readAnswer(answerFile);
-    if (!result.ok()) {
-        setMessage(kCouldNotUse + result.error);
+    const Result<ComputerPlan> result = readAnswer(answerFile);
+    if (!result) {
+        setMessage(kCouldNotUse + result.error().message);
         return;
     }
-    setPlan(result.plan);
-    setMessage(result.plan->steps.isEmpty() ? kNeedsMore : kReview);
+    setPlan(*result);
+    setMessage(result->steps.isEmpty() ? kNeedsMore : kReview);
 }
 
 void ComputerPlanner::stopPlanning() {
@@ -186,9 +189,8 @@ void ComputerPlanner::runNext() {
         return;
     }
     const ComputerStep step = m_plan->steps.at(m_completed);
-    const PlanResult check = m_plan->validated();
-    if (!check.ok()) {
-        setMessage(check.error);
+    if (const Result<ComputerPlan> check = m_plan->validated(); !check) {
+        setMessage(check.error().message);
         return;
     }
     const std::optional<InstalledApplication> application = m_runner.application(step.app);
@@ -221,34 +223,30 @@ void ComputerPlanner::runNext() {
 
     setExecuting(true);
     if (step.action == u"open_url") {
-        m_runner.openUrl(step.value, *application, [self](std::optional<QString> error) {
+        m_runner.openUrl(step.value, *application, [self](const Result<void>& opened) {
             if (self) {
-                self->finish(error);
+                self->finish(opened);
             }
         });
         return;
     }
-    m_runner.openApplication(*application, [self, step](std::optional<RunningApplication> opened,
-                                                        std::optional<QString> error) {
+    m_runner.openApplication(*application, [self, step](const Result<RunningApplication>& opened) {
         if (!self) {
             return;
         }
         // Give the application time to come to the front before checking it is there.
-        QTimer::singleShot(self->m_stepDelayMs, self, [self, step, opened, error] {
-            self->applicationOpened(step, opened, error);
-        });
+        QTimer::singleShot(self->m_stepDelayMs, self,
+                           [self, step, opened] { self->applicationOpened(step, opened); });
     });
 }
 
 void ComputerPlanner::applicationOpened(const ComputerStep& step,
-                                        std::optional<RunningApplication> opened,
-                                        std::optional<QString> error) {
-    if (error) {
-        finish(error);
+                                        const Result<RunningApplication>& opened) {
+    if (!opened) {
+        finish(opened.error());
         return;
     }
-    const std::optional<RunningApplication> current =
-        opened ? m_runner.running(*opened) : std::nullopt;
+    const std::optional<RunningApplication> current = m_runner.running(*opened);
     if (!current) {
         setExecuting(false);
         setMessage(kCouldNotOpen);
@@ -265,23 +263,17 @@ void ComputerPlanner::applicationOpened(const ComputerStep& step,
         return;
     }
     QPointer<ComputerPlanner> self(this);
-    m_runner.send(step, *current, [self](std::optional<QString> sendError) {
-        if (!self) {
-            return;
+    m_runner.send(step, *current, [self](const Result<void>& sent) {
+        if (self) {
+            self->finish(sent);
         }
-        if (sendError) {
-            self->setExecuting(false);
-            self->setMessage(*sendError);
-            return;
-        }
-        self->stepSent();
     });
 }
 
-void ComputerPlanner::finish(std::optional<QString> error) {
-    if (error) {
+void ComputerPlanner::finish(const Result<void>& done) {
+    if (!done) {
         setExecuting(false);
-        setMessage(*error);
+        setMessage(done.error().message);
         return;
     }
     stepSent();

@@ -67,9 +67,9 @@ Q_SIGNALS:
 
 private:
     void planningFinished(std::optional<int> exitCode, const QString& answerFile);
-    void applicationOpened(const ComputerStep& step, std::optional<RunningApplication> opened,
-                           std::optional<QString> error);
-    void finish(std::optional<QString> error);
+    void applicationOpened(const ComputerStep& step, const Result<RunningApplication>& opened);
+    // A step's last operation ended: count it, or show why it failed.
+    void finish(const Result<void>& done);
     // A step was carried out: count it and say so.
     void stepSent();
 

@@ -70,30 +70,34 @@ void LinuxStepRunner::openApplication(const InstalledApplication& application,
         const RunningApplication running{window->pid, application.windowClasses};
         post([handler, activated, running] {
             if (activated) {
-                handler(running, std::nullopt);
+                handler(running);
             } else {
-                handler(std::nullopt, QStringLiteral("The app could not be brought to the front."));
+                handler(Error{Error::Kind::System,
+                              QStringLiteral("The app could not be brought to the front.")});
             }
         });
         return;
     }
-    const ApplicationResolver::Launch launch =
-        ApplicationResolver::launch(application.desktopFile, {});
-    const RunningApplication launched{launch.pid, application.windowClasses};
-    post([handler, launch, launched] {
-        if (launch.error) {
-            handler(std::nullopt, launch.error);
+    const Result<qint64> launched = ApplicationResolver::launch(application.desktopFile, {});
+    post([handler, launched, classes = application.windowClasses] {
+        if (launched) {
+            handler(RunningApplication{*launched, classes});
         } else {
-            handler(launched, std::nullopt);
+            handler(launched.error());
         }
     });
 }
 
 void LinuxStepRunner::openUrl(const QString& url, const InstalledApplication& application,
-                              ErrorHandler handler) {
-    const ApplicationResolver::Launch launch =
-        ApplicationResolver::launch(application.desktopFile, {url});
-    post([handler, error = launch.error] { handler(error); });
+                              DoneHandler handler) {
+    const Result<qint64> launched = ApplicationResolver::launch(application.desktopFile, {url});
+    post([handler, launched] {
+        if (launched) {
+            handler(Result<void>());
+        } else {
+            handler(launched.error());
+        }
+    });
 }
 
 std::optional<RunningApplication> LinuxStepRunner::running(const RunningApplication& opened) {
@@ -121,9 +125,12 @@ bool LinuxStepRunner::accessibilityTrusted() {
 }
 
 void LinuxStepRunner::send(const ComputerStep& step, const RunningApplication& target,
-                           ErrorHandler handler) {
+                           DoneHandler handler) {
     if (!accessibilityTrusted()) {
-        post([handler] { handler(QStringLiteral("Accessibility permission is needed.")); });
+        post([handler] {
+            handler(Error{Error::Kind::Unavailable,
+                          QStringLiteral("Accessibility permission is needed.")});
+        });
         return;
     }
     std::optional<QString> sequence;
@@ -131,12 +138,15 @@ void LinuxStepRunner::send(const ComputerStep& step, const RunningApplication& t
         sequence = KeyboardSynthesis::keySequence(step.value);
         if (!sequence) {
             post([handler] {
-                handler(QStringLiteral("The plan requested an unsupported keyboard shortcut."));
+                handler(Error::invalid(
+                    QStringLiteral("The plan requested an unsupported keyboard shortcut.")));
             });
             return;
         }
     } else if (step.action != u"type_text") {
-        post([handler] { handler(QStringLiteral("The plan requested an unsupported action.")); });
+        post([handler] {
+            handler(Error::invalid(QStringLiteral("The plan requested an unsupported action.")));
+        });
         return;
     }
     // The planner sends one step at a time; an earlier worker has finished by now.
@@ -146,10 +156,9 @@ void LinuxStepRunner::send(const ComputerStep& step, const RunningApplication& t
     const QString text = step.value;
     m_typing = std::thread([this, handler, sequence, text, target] {
         const auto stillFocused = [target] { return targetHasFocus(target); };
-        const std::optional<QString> error =
-            sequence ? KeyboardSynthesis::pressKeys(*sequence, stillFocused)
-                     : KeyboardSynthesis::typeText(text, stillFocused);
-        post([handler, error] { handler(error); });
+        Result<void> sent = sequence ? KeyboardSynthesis::pressKeys(*sequence, stillFocused)
+                                     : KeyboardSynthesis::typeText(text, stillFocused);
+        post([handler, sent] { handler(sent); });
     });
 }
 

@@ -25,12 +25,12 @@ public:
     std::optional<InstalledApplication> application(const QString& identifier) override;
     void openApplication(const InstalledApplication& application, OpenHandler handler) override;
     void openUrl(const QString& url, const InstalledApplication& application,
-                 ErrorHandler handler) override;
+                 DoneHandler handler) override;
     std::optional<RunningApplication> running(const RunningApplication& opened) override;
     std::optional<RunningApplication> frontApplication() override;
     bool accessibilityTrusted() override;
     void send(const ComputerStep& step, const RunningApplication& target,
-              ErrorHandler handler) override;
+              DoneHandler handler) override;
 
     // Whether the process exists and has not ended (a zombie has ended).
     static bool processAlive(qint64 pid);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "actions/ComputerPlan.h"
+#include "core/Result.h"
 
 #include <QString>
 #include <QStringList>
@@ -36,9 +37,10 @@ struct RunningApplication {
 // guard what they capture.
 class StepRunner {
 public:
-    using OpenHandler = std::function<void(std::optional<RunningApplication> application,
-                                           std::optional<QString> error)>;
-    using ErrorHandler = std::function<void(std::optional<QString> error)>;
+    // The application brought to the front, or why it could not be.
+    using OpenHandler = std::function<void(Result<RunningApplication> opened)>;
+    // Whether the operation was carried out, and why not.
+    using DoneHandler = std::function<void(Result<void> done)>;
 
     virtual ~StepRunner() = default;
 
@@ -48,7 +50,7 @@ public:
     virtual void openApplication(const InstalledApplication& application, OpenHandler handler) = 0;
     // Opens a web address with the application.
     virtual void openUrl(const QString& url, const InstalledApplication& application,
-                         ErrorHandler handler) = 0;
+                         DoneHandler handler) = 0;
     // The application as it runs now: the same process while it lives, else the process
     // owning a window of its classes (a launcher that handed off); nothing when neither.
     virtual std::optional<RunningApplication> running(const RunningApplication& opened) = 0;
@@ -60,5 +62,5 @@ public:
     // focused window of `target`. Nothing is sent unless `target` owns the active window,
     // and typing stops as soon as it no longer does.
     virtual void send(const ComputerStep& step, const RunningApplication& target,
-                      ErrorHandler handler) = 0;
+                      DoneHandler handler) = 0;
 };

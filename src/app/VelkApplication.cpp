@@ -191,7 +191,7 @@ void VelkApplication::openProjectFolder() {
         m_commandLine.automation() ? QDir::tempPath() + QStringLiteral("/VELK-examples-") +
                                          QUuid::createUuid().toString(QUuid::WithoutBraces)
                                    : LocalTools::applicationData(QStringLiteral("Example Project"));
-    const auto prepared = ExampleProject::prepare(source, destination);
+    const Result<QString> prepared = ExampleProject::prepare(source, destination);
     if (!prepared) {
         m_workspace->notify(QStringLiteral(
             "Choose a project folder to get started. The example project could not be "
@@ -299,9 +299,9 @@ void VelkApplication::exportPreview() {
     if (!path) {
         return;
     }
-    const auto error = captureWindow(m_window.get(), *path);
-    m_workspace->notify(error ? QStringLiteral("Could not export the preview.")
-                              : QStringLiteral("Interface preview exported."));
+    const Result<void> captured = captureWindow(m_window.get(), *path);
+    m_workspace->notify(captured ? QStringLiteral("Interface preview exported.")
+                                 : QStringLiteral("Could not export the preview."));
 }
 
 void VelkApplication::requestQuit() {
@@ -336,8 +336,8 @@ void VelkApplication::captureNextPage(const QString& folder, int index) {
     m_workspace->setDestination(page);
     QTimer::singleShot(800, this, [this, folder, index, page] {
         const QString path = folder + QLatin1Char('/') + displayName(page) + QStringLiteral(".png");
-        if (const auto error = captureWindow(m_window.get(), path)) {
-            std::fprintf(stdout, "Capture error: %s\n", qPrintable(*error));
+        if (const Result<void> captured = captureWindow(m_window.get(), path); !captured) {
+            std::fprintf(stdout, "Capture error: %s\n", qPrintable(captured.error().message));
             std::fflush(stdout);
         }
         captureNextPage(folder, index + 1);

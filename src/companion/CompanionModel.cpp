@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <variant>
 
 namespace {
 
@@ -214,17 +213,17 @@ void CompanionModel::importImage() {
     if (!path) {
         return;
     }
-    if (const std::optional<QString> failure = loadCustomImage(*path)) {
-        setMessage(*failure);
+    if (const Result<void> loaded = loadCustomImage(*path); !loaded) {
+        setMessage(loaded.error().message);
     }
 }
 
-std::optional<QString> CompanionModel::loadCustomImage(const QString& path) {
-    std::variant<PetImage::Loaded, QString> result = PetImage::load(path);
-    if (const QString* failure = std::get_if<QString>(&result)) {
-        return *failure;
+Result<void> CompanionModel::loadCustomImage(const QString& path) {
+    Result<PetImage::Loaded> result = PetImage::load(path);
+    if (!result) {
+        return result.error();
     }
-    PetImage::Loaded& loaded = std::get<PetImage::Loaded>(result);
+    PetImage::Loaded& loaded = result.value();
     m_customImage = std::move(loaded.image);
     if (m_persist) {
         m_preferences.setValue(kImageKey, loaded.bytes);
@@ -233,7 +232,7 @@ std::optional<QString> CompanionModel::loadCustomImage(const QString& path) {
     setAppearance(kCustomAppearance);
     setEnabled(true);
     setMessage(QStringLiteral("Your custom companion is ready."));
-    return std::nullopt;
+    return {};
 }
 
 void CompanionModel::removeCustomImage() {
@@ -360,9 +359,9 @@ void CompanionModel::startRecognition(QUuid attempt) {
         postToModel([this, attempt, update] { onRecognitionUpdate(attempt, update); });
     });
 
-    if (const std::optional<QString> failure = input.start()) {
+    if (const Result<void> started = input.start(); !started) {
         stopMicrophone();
-        setMessage(QStringLiteral("Could not start the microphone: ") + *failure);
+        setMessage(QStringLiteral("Could not start the microphone: ") + started.error().message);
         return;
     }
     setRequestingMicrophone(false);

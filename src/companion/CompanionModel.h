@@ -1,6 +1,7 @@
 #pragma once
 
 #include "companion/SpeechServices.h"
+#include "core/Result.h"
 
 #include <QImage>
 #include <QLocale>
@@ -77,9 +78,9 @@ public:
 
     // Asks for an image file and loads it; a failure is shown in message.
     void importImage();
-    // Validates and installs a custom image. Returns the failure message, which is also
-    // left unshown; on failure nothing changes.
-    std::optional<QString> loadCustomImage(const QString& path);
+    // Validates and installs a custom image. A failure is left unshown (the caller decides
+    // whether to show its message); on failure nothing changes.
+    Result<void> loadCustomImage(const QString& path);
     void removeCustomImage();
     void restoreDefaultPet();
 

@@ -69,18 +69,20 @@ public:
     void installTap(BufferConsumer consumer) override { m_consumer = std::move(consumer); }
     void removeTap() override { m_consumer = nullptr; }
 
-    std::optional<QString> start() override {
+    Result<void> start() override {
         stop();
         const QAudioDevice device = QMediaDevices::defaultAudioInput();
         if (device.isNull()) {
-            return QStringLiteral("No audio input device is connected.");
+            return Error{Error::Kind::Unavailable,
+                         QStringLiteral("No audio input device is connected.")};
         }
         const QAudioFormat format = captureFormat(device);
         const std::optional<SpeechAudioConverter::SampleFormat> sampleFormat =
             converterFormat(format.sampleFormat());
         if (!sampleFormat ||
             !m_converter.configure(*sampleFormat, format.sampleRate(), format.channelCount())) {
-            return QStringLiteral("The audio input format is not supported.");
+            return Error{Error::Kind::Unavailable,
+                         QStringLiteral("The audio input format is not supported.")};
         }
         m_source = std::make_unique<QAudioSource>(device, format);
         // About 1024 frames per buffer at the device's rate.
@@ -89,7 +91,8 @@ public:
         if (!stream || m_source->error() != QAudio::NoError) {
             const QString failure = describe(m_source->error());
             m_source.reset();
-            return failure.isEmpty() ? describe(QAudio::OpenError) : failure;
+            return Error{Error::Kind::System,
+                         failure.isEmpty() ? describe(QAudio::OpenError) : failure};
         }
         QObject::connect(stream, &QIODevice::readyRead, stream, [this, stream] {
             const QByteArray samples = m_converter.convert(stream->readAll());
@@ -97,7 +100,7 @@ public:
                 m_consumer(samples);
             }
         });
-        return std::nullopt;
+        return {};
     }
 
     bool isRunning() const override {

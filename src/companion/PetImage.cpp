@@ -22,28 +22,28 @@ bool withinPixelLimit(int side) {
 
 // Checks every image of the file by the sizes its header declares, before anything is
 // decoded. A format that cannot tell the size without decoding is refused.
-std::optional<QString> checkDeclaredSizes(const QByteArray& bytes) {
+Result<void> checkDeclaredSizes(const QByteArray& bytes) {
     QByteArray data = bytes;  // QBuffer needs a non-const array; this is a shallow copy
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     if (!reader.canRead()) {
-        return kNotAnImage;
+        return Error::invalid(kNotAnImage);
     }
     const int count = reader.imageCount();
     if (count < 1) {
-        return kNotAnImage;
+        return Error::invalid(kNotAnImage);
     }
     for (int index = 0; index < count; ++index) {
         if (index > 0 && !reader.jumpToImage(index)) {
-            return kTooManyPixels;  // the image's size cannot be read
+            return Error{Error::Kind::Limit, kTooManyPixels};  // the size cannot be read
         }
         const QSize size = reader.size();
         if (!withinPixelLimit(size.width()) || !withinPixelLimit(size.height())) {
-            return kTooManyPixels;
+            return Error{Error::Kind::Limit, kTooManyPixels};
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace
@@ -63,30 +63,30 @@ QImage decode(const QByteArray& bytes) {
     return image;
 }
 
-std::variant<Loaded, QString> load(const QString& path) {
+Result<Loaded> load(const QString& path) {
     const QFileInfo info(path);
     if (info.size() > kMaximumFileBytes) {
-        return kTooManyBytes;
+        return Error{Error::Kind::Limit, kTooManyBytes};
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return file.errorString();
+        return Error{Error::Kind::System, file.errorString()};
     }
     // Read at most one byte past the limit: a file that grew since the size check is
     // still refused without being read whole.
     QByteArray bytes = file.read(kMaximumFileBytes + 1);
     if (file.error() != QFileDevice::NoError) {
-        return file.errorString();
+        return Error{Error::Kind::System, file.errorString()};
     }
     if (bytes.size() > kMaximumFileBytes) {
-        return kTooManyBytes;
+        return Error{Error::Kind::Limit, kTooManyBytes};
     }
-    if (std::optional<QString> failure = checkDeclaredSizes(bytes)) {
-        return *failure;
+    if (Result<void> sizes = checkDeclaredSizes(bytes); !sizes) {
+        return sizes.error();
     }
     QImage image = decode(bytes);
     if (image.isNull()) {
-        return kNotDecodable;
+        return Error::invalid(kNotDecodable);
     }
     return Loaded{std::move(image), std::move(bytes)};
 }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "core/Result.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
-
-#include <variant>
 
 // Reading a user-chosen pet image, with the limits the companion enforces before it shows
 // anything: the file size, the number of images in the file, every image's pixel size, and
@@ -20,7 +20,7 @@ struct Loaded {
 };
 
 // The loaded image, or the message that explains the failure.
-std::variant<Loaded, QString> load(const QString& path);
+Result<Loaded> load(const QString& path);
 
 // Decodes stored bytes; a null image when they are not a usable image.
 QImage decode(const QByteArray& bytes);

@@ -7,7 +7,9 @@ public:
     Format inputFormat() const override { return {}; }
     void installTap(BufferConsumer) override {}
     void removeTap() override {}
-    std::optional<QString> start() override { return QStringLiteral("No audio input."); }
+    Result<void> start() override {
+        return Error{Error::Kind::Unavailable, QStringLiteral("No audio input.")};
+    }
     bool isRunning() const override { return false; }
     void stop() override {}
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Result.h"
+
 #include <QByteArray>
 #include <QLocale>
 #include <QString>
@@ -56,8 +58,8 @@ public:
     virtual Format inputFormat() const = 0;
     virtual void installTap(BufferConsumer consumer) = 0;
     virtual void removeTap() = 0;
-    // Returns the error description when the device does not start.
-    virtual std::optional<QString> start() = 0;
+    // Fails with the error description when the device does not start.
+    virtual Result<void> start() = 0;
     virtual bool isRunning() const = 0;
     virtual void stop() = 0;
 };

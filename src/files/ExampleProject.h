@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "core/Result.h"
 
-#include <optional>
+#include <QString>
 
 // The sample project shipped with the application, copied into the user's data folder on
 // first start so there is something to run right away.
@@ -11,9 +11,7 @@ namespace ExampleProject {
 // Copies each direct entry of `source` (hidden ones included; folders whole) into
 // `destination`, creating it, unless something of that name is already there: files the
 // user changed are never overwritten, while files added to a newer release appear.
-// Returns `destination` when prepared; nothing on failure, with the reason in `error` when
-// given.
-std::optional<QString> prepare(const QString& source, const QString& destination,
-                               QString* error = nullptr);
+// Returns `destination` when prepared.
+Result<QString> prepare(const QString& source, const QString& destination);
 
 }  // namespace ExampleProject

@@ -43,15 +43,19 @@ std::optional<QString> readUtf8(const QString& path) {
     return text;
 }
 
-// Why a folder cannot be listed; nothing when it can.
-std::optional<QString> listingError(const QString& folder) {
+// Whether a folder can be listed, and why not.
+Result<void> checkListable(const QString& folder) {
     DIR* directory = ::opendir(QFile::encodeName(folder).constData());
     if (!directory) {
-        return QStringLiteral("The folder “%1” cannot be listed: %2")
-            .arg(QFileInfo(folder).fileName(), QString::fromLocal8Bit(std::strerror(errno)));
+        const int error = errno;
+        return Error{
+            Error::Kind::System,
+            QStringLiteral("The folder “%1” cannot be listed: %2")
+                .arg(QFileInfo(folder).fileName(), QString::fromLocal8Bit(std::strerror(error))),
+            error};
     }
     ::closedir(directory);
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace
@@ -83,10 +87,10 @@ void Workspace::refreshFiles(const QString& folder) {
     }
     setBrowsingFolder(target);
 
-    if (const auto error = listingError(target)) {
+    if (const Result<void> listable = checkListable(target); !listable) {
         // A stale listing never survives a failed one.
         setFiles({});
-        notify(*error);
+        notify(listable.error().message);
         return;
     }
     // Without QDir::Hidden, names beginning with "." are skipped.
@@ -152,8 +156,9 @@ bool Workspace::saveFile() {
             return false;
         }
     }
-    if (const auto error = AtomicFile::write(m_selectedFile, m_editorText.toUtf8())) {
-        notify(*error);
+    if (const Result<void> written = AtomicFile::write(m_selectedFile, m_editorText.toUtf8());
+        !written) {
+        notify(written.error().message);
         return false;
     }
     setSavedText(m_editorText);
@@ -193,8 +198,8 @@ void Workspace::newFile() {
     if (!location) {
         return;
     }
-    if (const auto error = AtomicFile::write(*location, QByteArray())) {
-        notify(*error);
+    if (const Result<void> written = AtomicFile::write(*location, QByteArray()); !written) {
+        notify(written.error().message);
         return;
     }
     setSelectedFile(*location);

@@ -198,12 +198,13 @@ std::optional<Entry> entryFromFile(const QString& desktopFile) {
 
 namespace ApplicationResolver {
 
-Launch launch(const QString& desktopFile, const QStringList& uris) {
+Result<qint64> launch(const QString& desktopFile, const QStringList& uris) {
     const QString name = QFileInfo(desktopFile).fileName();
     std::unique_ptr<GDesktopAppInfo, ObjectUnref> info(
         g_desktop_app_info_new_from_filename(desktopFile.toLocal8Bit()));
     if (!info) {
-        return {0, QStringLiteral("“%1” is not an application that can be opened.").arg(name)};
+        return Error::invalid(
+            QStringLiteral("“%1” is not an application that can be opened.").arg(name));
     }
     std::vector<QByteArray> encoded;
     GList* list = nullptr;
@@ -224,9 +225,10 @@ Launch launch(const QString& desktopFile, const QStringList& uris) {
     if (!launched) {
         const QString reason = error ? text(error->message) : QString();
         g_clear_error(&error);
-        return {0, QStringLiteral("“%1” could not be opened: %2").arg(name, reason)};
+        return Error{Error::Kind::System,
+                     QStringLiteral("“%1” could not be opened: %2").arg(name, reason)};
     }
-    return {static_cast<qint64>(pid), std::nullopt};
+    return static_cast<qint64>(pid);
 }
 
 }  // namespace ApplicationResolver

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -32,12 +34,8 @@ std::optional<Entry> resolve(const QString& identifier);
 // The entry described by a .desktop file, or nothing when it is not a usable application.
 std::optional<Entry> entryFromFile(const QString& desktopFile);
 
-struct Launch {
-    qint64 pid = 0;  // 0 when the application was started another way (D-Bus activation)
-    std::optional<QString> error;
-};
-
-// Starts the application of a .desktop file, handing it the URIs (may be empty).
-Launch launch(const QString& desktopFile, const QStringList& uris);
+// Starts the application of a .desktop file, handing it the URIs (may be empty). Gives the
+// process id, or 0 when the application was started another way (D-Bus activation).
+Result<qint64> launch(const QString& desktopFile, const QStringList& uris);
 
 }  // namespace ApplicationResolver

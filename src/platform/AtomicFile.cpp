@@ -12,9 +12,11 @@
 
 namespace {
 
-QString describe(const QString& path, int error) {
-    return QStringLiteral("Could not write “%1”: %2")
-        .arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(std::strerror(error)));
+Error failure(const QString& path, int error) {
+    return {Error::Kind::System,
+            QStringLiteral("Could not write “%1”: %2")
+                .arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(std::strerror(error))),
+            error};
 }
 
 bool writeAll(int fd, const QByteArray& data) {
@@ -38,7 +40,7 @@ bool writeAll(int fd, const QByteArray& data) {
 
 namespace AtomicFile {
 
-std::optional<QString> write(const QString& path, const QByteArray& data) {
+Result<void> write(const QString& path, const QByteArray& data) {
     // Write through a symbolic link: the link stays and its target gets the new contents.
     QString target = path;
     const QFileInfo info(path);
@@ -51,7 +53,7 @@ std::optional<QString> write(const QString& path, const QByteArray& data) {
     struct stat existing {};
     const bool exists = ::stat(targetName.constData(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) {
-        return describe(path, EISDIR);
+        return failure(path, EISDIR);
     }
 
     QByteArray temporaryName;
@@ -65,7 +67,7 @@ std::optional<QString> write(const QString& path, const QByteArray& data) {
         }
     }
     if (fd < 0) {
-        return describe(path, errno);
+        return failure(path, errno);
     }
 
     int error = 0;
@@ -93,9 +95,9 @@ std::optional<QString> write(const QString& path, const QByteArray& data) {
     }
     if (error != 0) {
         ::unlink(temporaryName.constData());
-        return describe(path, error);
+        return failure(path, error);
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace AtomicFile

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "core/Result.h"
 
-#include <optional>
+#include <QString>
 
 // Hand-offs to the desktop: opening folders and web addresses, privacy settings and
 // applications described by desktop entries.
@@ -14,12 +14,11 @@ public:
 
     // Opens a folder in the file manager or a web address in the browser.
     virtual bool openUrl(const QString& url) = 0;
-    // Opens the desktop's settings where this kind of permission is managed. Returns the
-    // notice to show when this desktop has no such setting (nothing when opened).
-    virtual std::optional<QString> openPrivacySettings(PrivacyPane pane) = 0;
-    // Launches the application described by a .desktop file. Returns an error text on
-    // failure.
-    virtual std::optional<QString> launchDesktopEntry(const QString& desktopFilePath) = 0;
+    // Opens the desktop's settings where this kind of permission is managed. Fails with the
+    // notice to show when this desktop has no such setting.
+    virtual Result<void> openPrivacySettings(PrivacyPane pane) = 0;
+    // Launches the application described by a .desktop file.
+    virtual Result<void> launchDesktopEntry(const QString& desktopFilePath) = 0;
     // True when an X11 display with the XTEST extension is reachable: synthetic keyboard
     // input can be delivered to other applications.
     virtual bool accessibilityTrusted() = 0;

@@ -39,8 +39,12 @@ std::unique_ptr<xdo_t, XdoDeleter> openXdo() {
     return std::unique_ptr<xdo_t, XdoDeleter>(xdo_new(nullptr));
 }
 
-QString displayMissing() {
-    return QStringLiteral("Accessibility permission is needed.");
+Error displayMissing() {
+    return {Error::Kind::Unavailable, QStringLiteral("Accessibility permission is needed.")};
+}
+
+Error noLongerActive() {
+    return {Error::Kind::Conflict, kNoLongerActive};
 }
 
 struct DisplayCloser {
@@ -230,7 +234,7 @@ std::optional<QString> keySequence(const QString& keyName) {
     return found == sequences.constEnd() ? std::nullopt : std::optional(*found);
 }
 
-std::optional<QString> typeText(const QString& text, const FocusCheck& stillFocused) {
+Result<void> typeText(const QString& text, const FocusCheck& stillFocused) {
     DisplayHandle display = openDisplay();
     if (!display) {
         return displayMissing();
@@ -241,39 +245,40 @@ std::optional<QString> typeText(const QString& text, const FocusCheck& stillFocu
     for (const QString& group : groups) {
         const QList<uint> scalars = group.toUcs4();
         if (!typing.prepare(scalars)) {
-            return QStringLiteral("The keyboard has no free key to type this text.");
+            return Error{Error::Kind::Limit,
+                         QStringLiteral("The keyboard has no free key to type this text.")};
         }
         if (!stillFocused()) {
             if (typed == 0) {
-                return kNoLongerActive;
+                return noLongerActive();
             }
-            return QStringLiteral(
-                       "The target app lost the keyboard focus while typing. Typing stopped "
-                       "after %1 of %2 characters.")
-                .arg(typed)
-                .arg(characterCount(text));
+            return Error{Error::Kind::Conflict,
+                         QStringLiteral("The target app lost the keyboard focus while typing. "
+                                        "Typing stopped after %1 of %2 characters.")
+                             .arg(typed)
+                             .arg(characterCount(text))};
         }
         for (uint scalar : scalars) {
             typing.type(scalar);
         }
         typed += characterCount(group);
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<QString> pressKeys(const QString& sequence, const FocusCheck& stillFocused) {
+Result<void> pressKeys(const QString& sequence, const FocusCheck& stillFocused) {
     const auto xdo = openXdo();
     if (!xdo) {
         return displayMissing();
     }
     if (!stillFocused()) {
-        return kNoLongerActive;
+        return noLongerActive();
     }
     if (xdo_send_keysequence_window(xdo.get(), CURRENTWINDOW, sequence.toUtf8().constData(),
                                     kKeyDelayMicroseconds) != XDO_SUCCESS) {
-        return QStringLiteral("The keyboard input could not be sent.");
+        return Error{Error::Kind::System, QStringLiteral("The keyboard input could not be sent.")};
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace KeyboardSynthesis

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Result.h"
+
 #include <QString>
 
 #include <functional>
@@ -20,10 +22,10 @@ using FocusCheck = std::function<bool()>;
 // other names.
 std::optional<QString> keySequence(const QString& keyName);
 
-// Types the text. Returns the reason when not every character was typed.
-std::optional<QString> typeText(const QString& text, const FocusCheck& stillFocused);
+// Types the text. Fails with the reason when not every character was typed.
+Result<void> typeText(const QString& text, const FocusCheck& stillFocused);
 
 // Presses and releases the key sequence (for example "ctrl+a").
-std::optional<QString> pressKeys(const QString& sequence, const FocusCheck& stillFocused);
+Result<void> pressKeys(const QString& sequence, const FocusCheck& stillFocused);
 
 }  // namespace KeyboardSynthesis

@@ -101,19 +101,20 @@ QString LinuxDesktopServices::missingSettingNotice(PrivacyPane pane) {
     return QStringLiteral("This desktop has no Screen Recording setting.");
 }
 
-std::optional<QString> LinuxDesktopServices::openPrivacySettings(PrivacyPane pane) {
+Result<void> LinuxDesktopServices::openPrivacySettings(PrivacyPane pane) {
     const QStringList command = privacySettingsCommand(pane);
     if (command.isEmpty() || !QProcess::startDetached(command.first(), command.mid(1))) {
-        return missingSettingNotice(pane);
+        return Error{Error::Kind::Unavailable, missingSettingNotice(pane)};
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<QString> LinuxDesktopServices::launchDesktopEntry(const QString& desktopFilePath) {
+Result<void> LinuxDesktopServices::launchDesktopEntry(const QString& desktopFilePath) {
     const QString name = QFileInfo(desktopFilePath).fileName();
     GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(desktopFilePath.toLocal8Bit());
     if (!info) {
-        return QStringLiteral("“%1” is not an application that can be opened.").arg(name);
+        return Error::invalid(
+            QStringLiteral("“%1” is not an application that can be opened.").arg(name));
     }
     GError* error = nullptr;
     const bool launched = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error);
@@ -121,9 +122,10 @@ std::optional<QString> LinuxDesktopServices::launchDesktopEntry(const QString& d
     if (!launched) {
         const QString reason = error ? QString::fromUtf8(error->message) : QString();
         g_clear_error(&error);
-        return QStringLiteral("“%1” could not be opened: %2").arg(name, reason);
+        return Error{Error::Kind::System,
+                     QStringLiteral("“%1” could not be opened: %2").arg(name, reason)};
     }
-    return std::nullopt;
+    return {};
 }
 
 bool LinuxDesktopServices::accessibilityTrusted() {

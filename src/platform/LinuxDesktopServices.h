@@ -11,8 +11,8 @@
 class LinuxDesktopServices : public DesktopServices {
 public:
     bool openUrl(const QString& url) override;
-    std::optional<QString> openPrivacySettings(PrivacyPane pane) override;
-    std::optional<QString> launchDesktopEntry(const QString& desktopFilePath) override;
+    Result<void> openPrivacySettings(PrivacyPane pane) override;
+    Result<void> launchDesktopEntry(const QString& desktopFilePath) override;
     bool accessibilityTrusted() override;
 
     // The command that opens the pane on the current desktop ($XDG_CURRENT_DESKTOP), or an

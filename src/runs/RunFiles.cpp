@@ -26,6 +26,13 @@ RunFilesError::RunFilesError(QString domain, int code, QString message)
       m_message(std::move(message)),
       m_utf8(m_message.toUtf8()) {}
 
+Error RunFilesError::toError() const {
+    if (m_domain == u"POSIX") {
+        return {Error::Kind::System, m_message, m_code};
+    }
+    return {m_kind, m_message};
+}
+
 RunFilesError RunFilesError::system(int errorNumber, const QString& what) {
     return RunFilesError(
         QStringLiteral("POSIX"), errorNumber,
@@ -225,7 +232,7 @@ void walkTree(int root, Walk& walk) {
             if (isFile) {
                 if (walk.files.size() >= size_t(kMaximumFiles) ||
                     walk.totalBytes + qint64(size) > kMaximumBytes) {
-                    throw RunFilesError(kTooLarge);
+                    throw RunFilesError(kTooLarge, Error::Kind::Limit);
                 }
                 if (!isUtf8(name)) {
                     leaveOutNonUtf8(walk, relative);
@@ -272,11 +279,11 @@ ListedTree listTree(const QString& rootPath, std::vector<SkippedItem>* skipped,
     ListedTree tree;
     struct stat status;
     if (rootPath.isEmpty()) {
-        throw RunFilesError(kMissingFolder);
+        throw RunFilesError(kMissingFolder, Error::Kind::NotFound);
     }
     tree.root = standardised(rootPath);
     if (::stat(PosixFiles::encode(tree.root).c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        throw RunFilesError(kMissingFolder);
+        throw RunFilesError(kMissingFolder, Error::Kind::NotFound);
     }
     tree.folder = PosixFiles::openFolder(tree.root);
     if (!tree.folder.valid()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Result.h"
 #include "runs/FileChange.h"
 #include "runs/PosixFiles.h"
 
@@ -17,12 +18,16 @@
 // A failure of a team-run file operation, carrying the message shown to the user. Errors
 // made by the operations themselves have the domain "VELKRuns" and code 1; errors of the
 // file system are passed through with the domain "POSIX" and the errno value as code.
+// The operations throw it; code outside the team-run files turns it into an Error with
+// toError() where it catches it.
 class RunFilesError : public std::exception {
 public:
     static constexpr const char* kDomain = "VELKRuns";
 
-    explicit RunFilesError(QString message)
-        : RunFilesError(QString::fromLatin1(kDomain), 1, std::move(message)) {}
+    explicit RunFilesError(QString message, Error::Kind kind = Error::Kind::Invalid)
+        : RunFilesError(QString::fromLatin1(kDomain), 1, std::move(message)) {
+        m_kind = kind;
+    }
     RunFilesError(QString domain, int code, QString message);
 
     // A file-system failure: `what` ("Could not read src/a.txt") followed by the system's
@@ -34,9 +39,13 @@ public:
     const QString& message() const { return m_message; }
     const char* what() const noexcept override { return m_utf8.constData(); }
 
+    // The same failure as an Error: a file-system one is a System error with its errno.
+    Error toError() const;
+
 private:
     QString m_domain;
     int m_code;
+    Error::Kind m_kind = Error::Kind::Invalid;
     QString m_message;
     QByteArray m_utf8;
 };

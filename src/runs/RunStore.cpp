@@ -109,14 +109,13 @@ std::optional<std::vector<TeamRun>> load(const QString& storageRoot) {
     return runs;
 }
 
-std::optional<QString> save(const TeamRun& run) {
+Result<void> save(const TeamRun& run) {
     const QByteArray bytes = run.toJsonBytes();
     PosixFiles::UniqueFd folder = PosixFiles::openFolder(run.root);
     if (!folder.valid() || !PosixFiles::writeAtomically(folder.get(), kRecordName, bytes, 0644)) {
-        return QStringLiteral("Could not save the run record: ") + PosixFiles::errorText(errno) +
-               QLatin1Char('.');
+        return Error::system(errno, QStringLiteral("Could not save the run record"));
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace RunStore

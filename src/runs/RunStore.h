@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Result.h"
 #include "runs/TeamRun.h"
 
 #include <QString>
@@ -28,8 +29,8 @@ QString newBackupFolder(const TeamRun& run);                  // <root>/backup-<
 // (typically because it does not exist yet): the caller keeps the runs it has.
 std::optional<std::vector<TeamRun>> load(const QString& storageRoot);
 
-// Writes the run's record to "run.json" in `run.root`, atomically. Returns nothing on
-// success, else the notice to show: "Could not save the run record: " and the reason.
-std::optional<QString> save(const TeamRun& run);
+// Writes the run's record to "run.json" in `run.root`, atomically. Fails with the notice to
+// show: "Could not save the run record: " and the reason.
+Result<void> save(const TeamRun& run);
 
 }  // namespace RunStore

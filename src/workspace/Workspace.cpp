@@ -248,16 +248,18 @@ void Workspace::refreshPermissions() {
 }
 
 void Workspace::openAccessibility() {
-    if (const auto notice =
-            m_services.desktop->openPrivacySettings(DesktopServices::PrivacyPane::Accessibility)) {
-        notify(*notice);
+    if (const Result<void> opened =
+            m_services.desktop->openPrivacySettings(DesktopServices::PrivacyPane::Accessibility);
+        !opened) {
+        notify(opened.error().message);
     }
 }
 
 void Workspace::openScreenPermission() {
-    if (const auto notice = m_services.desktop->openPrivacySettings(
-            DesktopServices::PrivacyPane::ScreenRecording)) {
-        notify(*notice);
+    if (const Result<void> opened =
+            m_services.desktop->openPrivacySettings(DesktopServices::PrivacyPane::ScreenRecording);
+        !opened) {
+        notify(opened.error().message);
     }
 }
 
@@ -271,8 +273,8 @@ void Workspace::openApplication() {
     if (!chosen || QFileInfo(*chosen).suffix() != QStringLiteral("desktop")) {
         return;
     }
-    if (const auto error = m_services.desktop->launchDesktopEntry(*chosen)) {
-        notify(*error);
+    if (const Result<void> launched = m_services.desktop->launchDesktopEntry(*chosen); !launched) {
+        notify(launched.error().message);
     }
 }
 

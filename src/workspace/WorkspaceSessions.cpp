@@ -296,8 +296,8 @@ void Workspace::exportText(const QString& text, const QString& name) {
     if (!location) {
         return;
     }
-    if (const auto error = AtomicFile::write(*location, text.toUtf8())) {
-        notify(*error);
+    if (const auto written = AtomicFile::write(*location, text.toUtf8()); !written) {
+        notify(written.error().message);
         return;
     }
     notify(QStringLiteral("Exported ") + QFileInfo(*location).fileName() + QStringLiteral("."));

@@ -48,6 +48,42 @@ void removeFolderInBackground(const QString& folder) {
                                          kCleanupPriority);
 }
 
+// Snapshots the project into the run folder: the baseline, then one copy per assistant.
+// Runs on a pool thread; the team-run file operations throw, and their failure becomes the
+// Error returned here.
+Result<TeamRun> prepareRun(const QString& runFolder, const QString& project, const QString& prompt,
+                           const QStringList& providerIDs, PreparationProgress& progress) {
+    // Each snapshot is one stage of equal size: the baseline, then one per copy.
+    const qint64 stages = providerIDs.size() + 1;
+    auto stageProgress = [&progress, stages](qint64 stage) {
+        return [&progress, stages, stage](std::size_t copied, std::size_t total) {
+            progress.total.store(qint64(total) * stages);
+            progress.copied.store(stage * qint64(total) + qint64(copied));
+        };
+    };
+    try {
+        TeamRun made;
+        made.root = runFolder;
+        const QString baseline = RunStore::baselineFolder(made);
+        RunFiles::snapshot(project, baseline, stageProgress(0));
+        for (qsizetype index = 0; index < providerIDs.size(); ++index) {
+            const QString copyFolder = RunStore::newCopyFolder(runFolder);
+            RunFiles::snapshot(baseline, copyFolder, stageProgress(index + 1));
+            made.copies.push_back(RunCopy{QUuid::createUuid(), providerIDs.at(index), copyFolder,
+                                          std::nullopt, std::nullopt});
+        }
+        made.id = QUuid::createUuid();
+        made.prompt = prompt;
+        made.project = project;
+        made.created = QDateTime::currentDateTimeUtc();
+        return made;
+    } catch (const RunFilesError& error) {
+        return error.toError();
+    } catch (const std::exception& error) {
+        return Error{Error::Kind::System, QString::fromLocal8Bit(error.what())};
+    }
+}
+
 TeamRun* findRun(QList<TeamRun>& runs, const QUuid& id) {
     for (TeamRun& run : runs) {
         if (run.id == id) {
@@ -98,8 +134,8 @@ void Workspace::loadTeamRuns() {
 }
 
 void Workspace::saveRun(const TeamRun& run) {
-    if (const auto error = RunStore::save(run)) {
-        notify(*error);
+    if (const Result<void> saved = RunStore::save(run); !saved) {
+        notify(saved.error().message);
     }
 }
 
@@ -159,52 +195,23 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
     QThreadPool::globalInstance()->start(
         [self, token, runFolder, project, prompt, task, taskInFile, providerIDs, providers,
          progress] {
-            // Each snapshot is one stage of equal size: the baseline, then one per copy.
-            const qint64 stages = providerIDs.size() + 1;
-            auto stageProgress = [&progress, stages](qint64 stage) {
-                return [&progress, stages, stage](std::size_t copied, std::size_t total) {
-                    progress->total.store(qint64(total) * stages);
-                    progress->copied.store(stage * qint64(total) + qint64(copied));
-                };
-            };
-            std::optional<TeamRun> run;
-            QString failure;
-            try {
-                TeamRun made;
-                made.root = runFolder;
-                const QString baseline = RunStore::baselineFolder(made);
-                RunFiles::snapshot(project, baseline, stageProgress(0));
-                for (qsizetype index = 0; index < providerIDs.size(); ++index) {
-                    const QString copyFolder = RunStore::newCopyFolder(runFolder);
-                    RunFiles::snapshot(baseline, copyFolder, stageProgress(index + 1));
-                    made.copies.push_back(RunCopy{QUuid::createUuid(), providerIDs.at(index),
-                                                  copyFolder, std::nullopt, std::nullopt});
-                }
-                made.id = QUuid::createUuid();
-                made.prompt = prompt;
-                made.project = project;
-                made.created = QDateTime::currentDateTimeUtc();
-                run = std::move(made);
-            } catch (const RunFilesError& error) {
-                failure = error.message();
-            } catch (const std::exception& error) {
-                failure = QString::fromLocal8Bit(error.what());
-            }
+            Result<TeamRun> run = prepareRun(runFolder, project, prompt, providerIDs, *progress);
             if (run && taskInFile) {
-                if (const auto error =
-                        AtomicFile::write(QDir(runFolder).filePath(kTaskFileName), task.toUtf8())) {
-                    failure = *error;
-                    run.reset();
+                if (Result<void> written =
+                        AtomicFile::write(QDir(runFolder).filePath(kTaskFileName), task.toUtf8());
+                    !written) {
+                    run = written.error();
                 }
             }
             if (!run) {
-                QDir(runFolder).removeRecursively();
+                // Removing what was copied is best effort: the folder is left unused either way.
+                (void)QDir(runFolder).removeRecursively();
             }
             // The application object lives on the main thread; the workspace may be gone by
             // the time the result arrives.
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [self, token, run, failure, providers, runFolder] {
+                [self, token, run, providers, runFolder] {
                     if (!self) {
                         if (run) {
                             removeFolderInBackground(runFolder);
@@ -214,7 +221,7 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
                     if (run) {
                         self->launchTeamRun(token, *run, providers);
                     } else {
-                        self->preparationFailed(token, failure);
+                        self->preparationFailed(token, run.error().message);
                     }
                 },
                 Qt::QueuedConnection);
@@ -304,9 +311,20 @@ void Workspace::runSessionFinished(const TerminalSession& session) {
                 continue;
             }
             copy.exitCode = session.exitCode();
-            saveRun(run);
+            const Result<void> recorded = RunStore::save(run);
             const QString output = Characters::last(session.screen().plainText(), kRunOutputLength);
-            AtomicFile::write(RunStore::outputFile(run, copy), output.toUtf8());
+            const Result<void> written =
+                AtomicFile::write(RunStore::outputFile(run, copy), output.toUtf8());
+            // Both fail together when the run folder is gone; then the record's notice is shown.
+            if (!recorded) {
+                notify(recorded.error().message);
+            } else if (!written) {
+                // Without the file, the output is lost once the session is closed.
+                notify(Error::system(written.error().systemError,
+                                     QStringLiteral("Could not save the output of ") +
+                                         provider(copy.provider).name)
+                           .message);
+            }
             matched = true;
             break;
         }
@@ -378,8 +396,8 @@ void Workspace::summarizeRun(const TeamRun& run) {
     // Eight outputs easily outgrow a command line; then codex reads the task from a file.
     if (!commandLineFits(command)) {
         const QString taskFile = QDir(run.root).filePath(kComparisonTaskFileName);
-        if (const auto error = AtomicFile::write(taskFile, task.toUtf8())) {
-            notify(*error);
+        if (const Result<void> written = AtomicFile::write(taskFile, task.toUtf8()); !written) {
+            notify(written.error().message);
             return;
         }
         command = codexExec + QStringLiteral("- < ") + shellQuote(taskFile);

@@ -93,12 +93,12 @@ ComputerStep stepOf(const StepRow& row, qint64 id = 1) {
 }
 
 QString verdict(const ComputerPlan& plan) {
-    const PlanResult result = plan.validated();
-    if (result.ok()) {
-        EXPECT_EQ(*result.plan, plan) << "a valid plan comes back unchanged";
+    const Result<ComputerPlan> result = plan.validated();
+    if (result) {
+        EXPECT_EQ(*result, plan) << "a valid plan comes back unchanged";
         return kOk;
     }
-    return result.error;
+    return result.error().message;
 }
 
 QList<ComputerStep> openSteps(int count) {
@@ -155,7 +155,9 @@ TEST(ComputerPlanProperties, generatedPlansGiveTheMessageOfTheirFirstBrokenRule)
             plan.steps.append(stepOf(pick(accepted), ids.value(i, 100 + i)));
         }
         ASSERT_EQ(verdict(plan), kOk);
-        ASSERT_EQ(*ComputerPlan::decode(plan.encode()).plan, plan);
+        const Result<ComputerPlan> decoded = ComputerPlan::decode(plan.encode());
+        ASSERT_TRUE(decoded) << decoded.error().message.toStdString();
+        ASSERT_EQ(*decoded, plan);
 
         ComputerPlan broken = plan;
         const StepRow first = pick(refused), second = pick(refused);
@@ -195,15 +197,17 @@ TEST(ComputerPlanProperties, mutatedBytesNeverCrashAndGiveOnlyKnownMessages) {
                                                : "\"{}[],:0.5e9\\u"[random.bounded(14)];
             data = data.left(at) + put + data.mid(at + random.bounded(9));
         }
-        const PlanResult decoded = ComputerPlan::decode(data);
-        if (!decoded.ok()) {
-            EXPECT_FALSE(decoded.error.isEmpty());
+        const Result<ComputerPlan> decoded = ComputerPlan::decode(data);
+        if (!decoded) {
+            EXPECT_FALSE(decoded.error().message.isEmpty());
             continue;
         }
-        const QString result = verdict(*decoded.plan);
+        const QString result = verdict(*decoded);
         EXPECT_TRUE(result == kOk || messages.contains(result)) << result.toStdString();
         if (result == kOk) {
-            EXPECT_EQ(*ComputerPlan::decode(decoded.plan->encode()).plan, *decoded.plan);
+            const Result<ComputerPlan> again = ComputerPlan::decode(decoded->encode());
+            ASSERT_TRUE(again) << again.error().message.toStdString();
+            EXPECT_EQ(*again, *decoded);
         }
     }
 }
@@ -274,11 +278,11 @@ TEST(ComputerPlanValidation, titlesAreOneLineWithoutDirectionControlsAndValuesSh
 }
 
 TEST(ComputerPlanDecoding, missingKeysWrongTypesAndFractionalIdsFailButUnknownKeysAreIgnored) {
-    const PlanResult decoded = ComputerPlan::decode(
+    const Result<ComputerPlan> decoded = ComputerPlan::decode(
         R"({"explanation":"e","extra":[1],"steps":[{"id":3,"title":"t","action":"key",)"
         R"("app":"a.b","value":"tab","note":null}]})");
-    ASSERT_TRUE(decoded.ok()) << decoded.error.toStdString();
-    EXPECT_EQ(decoded.plan->steps.value(0), (ComputerStep{3, "t", "key", "a.b", "tab"}));
+    ASSERT_TRUE(decoded) << decoded.error().message.toStdString();
+    EXPECT_EQ(decoded->steps.value(0), (ComputerStep{3, "t", "key", "a.b", "tab"}));
 
     const QList<QByteArray> bad = {
         "",
@@ -297,12 +301,13 @@ TEST(ComputerPlanDecoding, missingKeysWrongTypesAndFractionalIdsFailButUnknownKe
         R"({"explanation":"e","steps":[{"id":1,"title":"t","action":"k","app":"a","value":0}]})",
         R"({"explanation":"e","steps":[]} trailing)"};
     for (const QByteArray& data : bad) {
-        const PlanResult result = ComputerPlan::decode(data);
-        EXPECT_FALSE(result.ok()) << data.toStdString();
-        EXPECT_FALSE(result.error.isEmpty()) << data.toStdString();
+        const Result<ComputerPlan> result = ComputerPlan::decode(data);
+        ASSERT_FALSE(result) << data.toStdString();
+        EXPECT_FALSE(result.error().message.isEmpty()) << data.toStdString();
     }
     EXPECT_EQ(ComputerPlan::decode(R"({"explanation":"e","steps":[{"title":"t","action":"k",)"
                                    R"("app":"a","value":""}]})")
-                  .error,
+                  .error()
+                  .message,
               QString::fromUtf8("Step 1 has no “id” value."));
 }

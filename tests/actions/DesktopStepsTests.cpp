@@ -181,15 +181,18 @@ TEST_F(DesktopSteps, typingStopsAtTheFirstCheckThatFindsTheFocusElsewhere) {
         return focused && focused->windowClasses.contains("velk-typing-target");
     }));
     int checks = 0;
-    const std::optional<QString> error = KeyboardSynthesis::typeText(
+    const Result<void> typed = KeyboardSynthesis::typeText(
         QString::fromUtf8("abcdefgh→ijklmnopqrs"), [&] { return ++checks == 1; });
-    EXPECT_EQ(error,
+    ASSERT_FALSE(typed);
+    EXPECT_EQ(typed.error().message,
               "The target app lost the keyboard focus while typing. Typing stopped after 8 "
               "of 20 characters.");
     EXPECT_TRUE(waitUntil([&] { return logLines().contains("text: abcdefgh"); }));
     testing_support::processEventsFor(std::chrono::milliseconds(200));
     EXPECT_EQ(logLines().last(), "text: abcdefgh");
 
-    EXPECT_EQ(KeyboardSynthesis::typeText("x", [] { return false; }),
+    const Result<void> refused = KeyboardSynthesis::typeText("x", [] { return false; });
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().message,
               "The target app is no longer active. Nothing was typed. Try this step again.");
 }

@@ -86,8 +86,8 @@ class ScriptedStepRunner : public StepRunner {
 public:
     QMap<QString, InstalledApplication> installed;
     bool trusted = true;
-    // What opening answers: the running application, or an error.
-    std::optional<RunningApplication> opens = RunningApplication{100, {"app"}};
+    // What opening answers: the running application, or the error when one is set.
+    RunningApplication opens = RunningApplication{100, {"app"}};
     std::optional<QString> openError;
     bool stillRunning = true;
     std::optional<RunningApplication> front = RunningApplication{100, {"app"}};
@@ -103,11 +103,13 @@ public:
     }
     void openApplication(const InstalledApplication& application, OpenHandler handler) override {
         opened.push_back(application.identifier);
-        QTimer::singleShot(0, [this, handler] { handler(opens, openError); });
+        QTimer::singleShot(0, [this, handler] {
+            handler(openError ? Result<RunningApplication>(Error::invalid(*openError)) : opens);
+        });
     }
-    void openUrl(const QString& url, const InstalledApplication&, ErrorHandler handler) override {
+    void openUrl(const QString& url, const InstalledApplication&, DoneHandler handler) override {
         openedUrls.push_back(url);
-        QTimer::singleShot(0, [this, handler] { handler(openError); });
+        QTimer::singleShot(0, [this, handler] { handler(outcome(openError)); });
     }
     std::optional<RunningApplication> running(const RunningApplication& app) override {
         return stillRunning ? std::optional(app) : std::nullopt;
@@ -115,8 +117,16 @@ public:
     std::optional<RunningApplication> frontApplication() override { return front; }
     bool accessibilityTrusted() override { return trusted; }
     void send(const ComputerStep& step, const RunningApplication& target,
-              ErrorHandler handler) override {
+              DoneHandler handler) override {
         sent.emplace_back(step, target.pid);
-        QTimer::singleShot(0, [this, handler] { handler(sendError); });
+        QTimer::singleShot(0, [this, handler] { handler(outcome(sendError)); });
+    }
+
+private:
+    static Result<void> outcome(const std::optional<QString>& error) {
+        if (error) {
+            return Error::invalid(*error);
+        }
+        return {};
     }
 };

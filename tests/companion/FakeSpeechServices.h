@@ -37,9 +37,12 @@ public:
         Format inputFormat() const override { return format; }
         void installTap(BufferConsumer consumer) override { tap = std::move(consumer); }
         void removeTap() override { tap = nullptr; }
-        std::optional<QString> start() override {
+        Result<void> start() override {
             running = !startFailure;
-            return startFailure;
+            if (startFailure) {
+                return Error{Error::Kind::System, *startFailure};
+            }
+            return {};
         }
         bool isRunning() const override { return running; }
         void stop() override { running = false; }

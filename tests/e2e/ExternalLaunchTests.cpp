@@ -94,15 +94,15 @@ protected:
 
     // Keys go out only while the program's window holds the focus.
     void press(const QString& keys) {
-        const std::optional<QString> error =
+        const Result<void> pressed =
             KeyboardSynthesis::pressKeys(keys, [this] { return velkHasFocus(); });
-        ASSERT_FALSE(error) << keys.toStdString() << ": " << error->toStdString();
+        ASSERT_TRUE(pressed) << keys.toStdString() << ": " << pressed.error().message.toStdString();
     }
 
     void type(const QString& text) {
-        const std::optional<QString> error =
+        const Result<void> typed =
             KeyboardSynthesis::typeText(text, [this] { return velkHasFocus(); });
-        ASSERT_FALSE(error) << error->toStdString();
+        ASSERT_TRUE(typed) << typed.error().message.toStdString();
     }
 
     // The history snapshots the program has stored in its preferences file so far.

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <cerrno>
 
 using namespace testing_support;
 
@@ -28,7 +29,7 @@ TEST(ExampleProject, preparingAgainKeepsTheUsersEditsAndAddsNewFiles) {
     ASSERT_TRUE(writeFile(source + "/hello.py", "print('shipped')\n"));
     ASSERT_TRUE(writeFile(source + "/lib/util.py", "X = 1\n"));
     ASSERT_TRUE(QFile::setPermissions(source + "/hello.py", QFile::ReadOwner | QFile::ReadGroup));
-    ASSERT_EQ(ExampleProject::prepare(source, destination), destination);
+    ASSERT_EQ(ExampleProject::prepare(source, destination).valueOr({}), destination);
     EXPECT_EQ(readFile(destination + "/lib/util.py"), QByteArray("X = 1\n"));
     // A read-only shipped file still becomes the user's to edit.
     EXPECT_TRUE(QFileInfo(destination + "/hello.py").isWritable());
@@ -36,7 +37,7 @@ TEST(ExampleProject, preparingAgainKeepsTheUsersEditsAndAddsNewFiles) {
     ASSERT_TRUE(writeFile(destination + "/hello.py", "print('mine')\n"));
     ASSERT_TRUE(QFile::remove(destination + "/lib/util.py"));
     ASSERT_TRUE(writeFile(source + "/.hidden-new", "new\n"));
-    ASSERT_EQ(ExampleProject::prepare(source, destination), destination);
+    ASSERT_EQ(ExampleProject::prepare(source, destination).valueOr({}), destination);
     EXPECT_EQ(readFile(destination + "/hello.py"), QByteArray("print('mine')\n"));
     EXPECT_EQ(readFile(destination + "/.hidden-new"), QByteArray("new\n"));
     // An existing folder is left alone as a whole.
@@ -46,12 +47,12 @@ TEST(ExampleProject, preparingAgainKeepsTheUsersEditsAndAddsNewFiles) {
 TEST(ExampleProject, aMissingSourceOrAnUncreatableDestinationIsAnError) {
     ASSERT_TRUE(QFileInfo(kShippedExample + "/hello.py").isFile());
     QTemporaryDir scratch;
-    QString error;
-    EXPECT_EQ(ExampleProject::prepare(scratch.path() + "/nothing", scratch.path() + "/out", &error),
-              std::nullopt);
-    EXPECT_TRUE(error.contains("nothing"));
+    const Result<QString> missing =
+        ExampleProject::prepare(scratch.path() + "/nothing", scratch.path() + "/out");
+    ASSERT_FALSE(missing);
+    EXPECT_TRUE(missing.error().message.contains("nothing"));
     ASSERT_TRUE(writeFile(scratch.path() + "/file", "x"));
-    EXPECT_EQ(ExampleProject::prepare(kShippedExample, scratch.path() + "/file/sub"), std::nullopt);
+    EXPECT_FALSE(ExampleProject::prepare(kShippedExample, scratch.path() + "/file/sub"));
 }
 
 TEST(AtomicFile, aLinkStaysALinkAndANewFileFollowsTheUmask) {
@@ -60,13 +61,13 @@ TEST(AtomicFile, aLinkStaysALinkAndANewFileFollowsTheUmask) {
     const QString link = scratch.path() + "/link.txt";
     ASSERT_TRUE(writeFile(target, "old"));
     ASSERT_TRUE(QFile::link(target, link));
-    ASSERT_EQ(AtomicFile::write(link, "new"), std::nullopt);
+    ASSERT_TRUE(AtomicFile::write(link, "new"));
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(readFile(target), QByteArray("new"));
 
     const mode_t previous = ::umask(022);
     const QString fresh = scratch.path() + "/fresh.txt";
-    ASSERT_EQ(AtomicFile::write(fresh, "x"), std::nullopt);
+    ASSERT_TRUE(AtomicFile::write(fresh, "x"));
     ::umask(previous);
     struct stat status {};
     ASSERT_EQ(::stat(QFile::encodeName(fresh).constData(), &status), 0);
@@ -75,10 +76,11 @@ TEST(AtomicFile, aLinkStaysALinkAndANewFileFollowsTheUmask) {
 
 TEST(AtomicFile, aFailedWriteLeavesNothingBehind) {
     QTemporaryDir scratch;
-    const auto error = AtomicFile::write(scratch.path() + "/missing/file.txt", "x");
-    ASSERT_NE(error, std::nullopt);
-    EXPECT_TRUE(error->contains("file.txt"));
+    const Result<void> written = AtomicFile::write(scratch.path() + "/missing/file.txt", "x");
+    ASSERT_FALSE(written);
+    EXPECT_TRUE(written.error().message.contains("file.txt"));
+    EXPECT_EQ(written.error().systemError, ENOENT);
     ASSERT_TRUE(QDir().mkpath(scratch.path() + "/folder"));
-    EXPECT_NE(AtomicFile::write(scratch.path() + "/folder", "x"), std::nullopt);
+    EXPECT_FALSE(AtomicFile::write(scratch.path() + "/folder", "x"));
     EXPECT_EQ(QDir(scratch.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }

@@ -70,12 +70,13 @@ TEST(PrivacySettings, theDesktopsSettingsProgramOpensAtItsPanelOrTheNoticeIsGive
     for (const Row& row : rows) {
         SCOPED_TRACE(row.desktop);
         ScopedEnvironment desktop("XDG_CURRENT_DESKTOP", row.desktop);
-        const std::optional<QString> notice = services.openPrivacySettings(row.pane);
+        const Result<void> opened = services.openPrivacySettings(row.pane);
         if (row.program) {
-            EXPECT_EQ(notice, std::nullopt);
+            EXPECT_TRUE(opened) << opened.error().message.toStdString();
             EXPECT_EQ(programs.argumentsOf(row.program), QStringList{row.panel});
         } else {
-            EXPECT_EQ(notice, LinuxDesktopServices::missingSettingNotice(row.pane));
+            ASSERT_FALSE(opened);
+            EXPECT_EQ(opened.error().message, LinuxDesktopServices::missingSettingNotice(row.pane));
         }
     }
     EXPECT_FALSE(programs.wasCalled("gnome-control-center"));
@@ -110,7 +111,8 @@ TEST(DesktopEntry, anEntryRunsItsCommandAndOnesThatCannotRunGiveAnErrorNamingThe
     ASSERT_TRUE(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Marker\nExec=\"" +
                                      script.toUtf8() + "\" with-argument\n"));
     LinuxDesktopServices services;
-    EXPECT_EQ(services.launchDesktopEntry(entry), std::nullopt);
+    const Result<void> launched = services.launchDesktopEntry(entry);
+    EXPECT_TRUE(launched) << launched.error().message.toStdString();
     ASSERT_TRUE(waitUntil([&] { return readFile(marker).endsWith('\n'); }));
     EXPECT_EQ(readFile(marker), "launched with-argument\n");
 
@@ -119,10 +121,11 @@ TEST(DesktopEntry, anEntryRunsItsCommandAndOnesThatCannotRunGiveAnErrorNamingThe
                           "[Desktop Entry]\nType=Application\nName=Gone\n"
                           "Exec=/nonexistent/velk-no-such-program\n"));
     for (const char* name : {"notes.desktop", "missing.desktop", "absent.desktop"}) {
-        const auto error = services.launchDesktopEntry(folder.filePath(name));
-        ASSERT_TRUE(error.has_value()) << name;
+        const Result<void> failed = services.launchDesktopEntry(folder.filePath(name));
+        ASSERT_FALSE(failed) << name;
         if (QString(name) != "absent.desktop") {
-            EXPECT_TRUE(error->contains(name)) << error->toStdString();
+            EXPECT_TRUE(failed.error().message.contains(name))
+                << failed.error().message.toStdString();
         }
     }
 }

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace {
 
 const QUuid kRunId = QUuid::fromString(QStringLiteral("6f1c1e0a-3b2d-4c5e-8f70-91a2b3c4d5e6"));
@@ -94,7 +96,7 @@ TEST(RunStorage, loadingSkipsBrokenRecordsAndListsTheRestNewestFirst) {
         storage.makeFolder(folder);
         TeamRun run = sampleRun(storage.path(folder), created);
         run.id = QUuid::createUuid();
-        EXPECT_FALSE(RunStore::save(run));
+        EXPECT_TRUE(RunStore::save(run));
         return run;
     };
     const TeamRun older = save("A", 100);
@@ -115,19 +117,21 @@ TEST(RunStorage, aSaveReplacesTheRecordWholeOrReportsTheNoticeAndKeepsNoTemporar
     storage.makeFolder("R");
     TeamRun run = sampleRun(storage.path("R"));
     run.copies[1].session = QUuid::createUuid();
-    ASSERT_FALSE(RunStore::save(run));
+    ASSERT_TRUE(RunStore::save(run));
     run.copies[1].exitCode = 137;
-    ASSERT_FALSE(RunStore::save(run));
+    ASSERT_TRUE(RunStore::save(run));
     EXPECT_EQ(RunStore::load(storage.path()), std::vector<TeamRun>{run});
     EXPECT_EQ(entries(storage.path("R")), QStringList{"run.json"});
 
-    const auto notice = RunStore::save(sampleRun(storage.path("gone")));
-    ASSERT_TRUE(notice);
-    EXPECT_TRUE(notice->startsWith("Could not save the run record: ")) << notice->toStdString();
-    EXPECT_GT(notice->size(), QStringLiteral("Could not save the run record: ").size());
+    const Result<void> gone = RunStore::save(sampleRun(storage.path("gone")));
+    ASSERT_FALSE(gone);
+    const QString notice = gone.error().message;
+    EXPECT_TRUE(notice.startsWith("Could not save the run record: ")) << notice.toStdString();
+    EXPECT_GT(notice.size(), QStringLiteral("Could not save the run record: ").size());
+    EXPECT_EQ(gone.error().systemError, ENOENT);
     // A folder standing where the record goes makes the final rename fail, even for root.
     storage.makeFolder("F/run.json/inner");
-    EXPECT_TRUE(RunStore::save(sampleRun(storage.path("F"))));
+    EXPECT_FALSE(RunStore::save(sampleRun(storage.path("F"))));
     EXPECT_EQ(entries(storage.path("F")), QStringList{"run.json"})
         << "the temporary file is removed";
 }

@@ -42,8 +42,8 @@ public:
         openedUrls.push_back(url);
         return true;
     }
-    std::optional<QString> openPrivacySettings(PrivacyPane) override { return std::nullopt; }
-    std::optional<QString> launchDesktopEntry(const QString&) override { return std::nullopt; }
+    Result<void> openPrivacySettings(PrivacyPane) override { return {}; }
+    Result<void> launchDesktopEntry(const QString&) override { return {}; }
     bool accessibilityTrusted() override { return false; }
 
     std::vector<QString> openedUrls;

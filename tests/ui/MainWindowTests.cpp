@@ -238,11 +238,12 @@ TEST_F(MainWindowTest, windowCaptureWritesThePageAsPngAndReportsWriteFailures) {
     window();
     processEventsFor(50ms);
     const QString path = folder.filePath("Workspace.png");
-    EXPECT_EQ(captureWindow(&window(), path), std::nullopt);
+    const Result<void> captured = captureWindow(&window(), path);
+    EXPECT_TRUE(captured) << captured.error().message.toStdString();
     EXPECT_EQ(QImage(path).size(), window().centralWidget()->size() * window().devicePixelRatio());
-    const auto error = captureWindow(&window(), folder.filePath("missing/x.png"));
-    ASSERT_TRUE(error.has_value());
-    EXPECT_FALSE(error->isEmpty());
+    const Result<void> failed = captureWindow(&window(), folder.filePath("missing/x.png"));
+    ASSERT_FALSE(failed);
+    EXPECT_FALSE(failed.error().message.isEmpty());
 }
 
 // A confirmation opened over the window takes its style: its text must read against its

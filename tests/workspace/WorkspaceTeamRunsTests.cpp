@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QThreadPool>
 
+#include <cerrno>
+#include <cstring>
+
 using namespace testing_support;
 using namespace std::chrono_literals;
 
@@ -166,6 +169,24 @@ TEST_F(WorkspaceTeamRuns, refusedCancelledOrTimedOutPreparationsStartNothingAndL
     EXPECT_TRUE(model.toast().startsWith("Separate copies currently support up to 5,000 files"))
         << model.toast().toStdString();
     EXPECT_TRUE(nothingStarted());
+}
+
+TEST_F(WorkspaceTeamRuns, anOutputFileThatCannotBeWrittenIsReportedWithItsAssistant) {
+    ScopedEnvironment hang("VELK_FAKE_HANG", "1");
+    Workspace& model = openRunWorkspace();
+    model.setPrompt("tidy up");
+    model.dispatchPrompt();
+    ASSERT_TRUE(waitForRuns(1));
+    const TeamRun run = model.teamRuns().first();
+    // A folder where the output file goes: the record still saves, the output cannot.
+    ASSERT_TRUE(QDir().mkpath(RunStore::outputFile(run, run.copies.front())));
+    model.stopAll();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    EXPECT_EQ(model.toast(), "Could not save the output of " + model.provider("claude").name +
+                                 ": " + QString::fromLocal8Bit(std::strerror(EISDIR)) + ".");
+    const auto stored = RunStore::load(storage());
+    ASSERT_TRUE(stored && stored->size() == 1);
+    EXPECT_EQ(stored->front().copies.front().session, run.copies.front().session);
 }
 
 TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCodexSession) {

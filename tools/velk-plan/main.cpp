@@ -32,12 +32,12 @@ int main(int argc, char** argv) {
                   QStringLiteral("velk-plan: %1: %2").arg(file.fileName(), file.errorString()));
         return 2;
     }
-    PlanResult result = ComputerPlan::decode(file.readAll());
-    if (result.ok()) {
-        result = result.plan->validated();
+    Result<ComputerPlan> result = ComputerPlan::decode(file.readAll());
+    if (result) {
+        result = result->validated();
     }
-    if (!result.ok()) {
-        printLine(stdout, result.error);
+    if (!result) {
+        printLine(stdout, result.error().message);
         return 1;
     }
     printLine(stdout, QStringLiteral("ok"));

@@ -45,16 +45,21 @@ SelfTestResult aWrittenPlanDecodesAndValidates(SelfTestContext& context) {
     if (!file.open(QIODevice::ReadOnly)) {
         return QStringLiteral("cannot read %1").arg(path);
     }
-    const PlanResult decoded = ComputerPlan::decode(file.readAll());
-    if (!decoded.ok()) {
-        return QStringLiteral("decoding failed: %1").arg(decoded.error);
+    const Result<ComputerPlan> decoded = ComputerPlan::decode(file.readAll());
+    if (!decoded) {
+        return QStringLiteral("decoding failed: %1").arg(decoded.error().message);
     }
-    const PlanResult checked = decoded.plan->validated();
-    if (!checked.ok() || *checked.plan != fixed) {
-        return QStringLiteral("the plan did not come back unchanged: %1").arg(checked.error);
+    const Result<ComputerPlan> checked = decoded->validated();
+    if (!checked) {
+        return QStringLiteral("the plan did not come back unchanged: %1")
+            .arg(checked.error().message);
+    }
+    if (*checked != fixed) {
+        return QStringLiteral("the plan did not come back unchanged: ");
     }
     // An address in the app field fails the app rule before the action is looked at.
-    if (plan.validated().error != u"The plan contains an invalid app or step title.") {
+    if (const Result<ComputerPlan> refused = plan.validated();
+        refused || refused.error().message != u"The plan contains an invalid app or step title.") {
         return QStringLiteral("a step with its address in the wrong field was accepted");
     }
     return std::nullopt;
@@ -80,9 +85,10 @@ SelfTestResult hostileStepsAreRefusedWithTheirMessages(SelfTestContext&) {
         const ComputerPlan plan{QString(),
                                 {ComputerStep{1, QStringLiteral("Rejected"), c.action,
                                               QStringLiteral("com.apple.TextEdit"), c.value}}};
-        const PlanResult result = plan.validated();
-        if (result.ok() || result.error != c.message) {
-            return QStringLiteral("%1 “%2” gave “%3”").arg(c.action, c.value, result.error);
+        const Result<ComputerPlan> result = plan.validated();
+        if (result || result.error().message != c.message) {
+            return QStringLiteral("%1 “%2” gave “%3”")
+                .arg(c.action, c.value, result ? QString() : result.error().message);
         }
     }
     if (ComputerPlan::decode(R"({"explanation":"","steps":[{"id":1.5,"title":"t",)"
@@ -138,18 +144,18 @@ public:
         return std::nullopt;
     }
     void openApplication(const InstalledApplication&, OpenHandler handler) override {
-        handler(std::nullopt, QStringLiteral("unavailable"));
+        handler(Error{Error::Kind::Unavailable, QStringLiteral("unavailable")});
     }
-    void openUrl(const QString&, const InstalledApplication&, ErrorHandler handler) override {
-        handler(QStringLiteral("unavailable"));
+    void openUrl(const QString&, const InstalledApplication&, DoneHandler handler) override {
+        handler(Error{Error::Kind::Unavailable, QStringLiteral("unavailable")});
     }
     std::optional<RunningApplication> running(const RunningApplication&) override {
         return std::nullopt;
     }
     std::optional<RunningApplication> frontApplication() override { return std::nullopt; }
     bool accessibilityTrusted() override { return false; }
-    void send(const ComputerStep&, const RunningApplication&, ErrorHandler handler) override {
-        handler(QStringLiteral("unavailable"));
+    void send(const ComputerStep&, const RunningApplication&, DoneHandler handler) override {
+        handler(Error{Error::Kind::Unavailable, QStringLiteral("unavailable")});
     }
 };
 

@@ -37,10 +37,10 @@ SelfTestResult exampleProjectPreparesFromTheResources(SelfTestContext& context) 
         return QStringLiteral("the example project in %1 is missing or empty").arg(resources);
     }
     const QString destination = QDir(context.outputFolder).filePath(QStringLiteral("example"));
-    QString error;
-    const std::optional<QString> prepared = ExampleProject::prepare(source, destination, &error);
+    const Result<QString> prepared = ExampleProject::prepare(source, destination);
     if (!prepared) {
-        return QStringLiteral("the example project could not be prepared: ") + error;
+        return QStringLiteral("the example project could not be prepared: ") +
+               prepared.error().message;
     }
     if (entryNames(*prepared) != shipped) {
         return QStringLiteral("the prepared example holds %1 instead of %2")

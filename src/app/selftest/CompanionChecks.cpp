@@ -48,19 +48,20 @@ SelfTestResult petImageImportChecksTheFile(SelfTestContext& context) {
     MemoryPreferences preferences;
     ScriptedDialogs dialogs;
     CompanionModel model(false, preferences, dialogs, nullptr);
-    if (const std::optional<QString> failure = model.loadCustomImage(goodPath)) {
-        return QStringLiteral("a 24 x 20 PNG was refused: %1").arg(*failure);
+    if (const Result<void> loaded = model.loadCustomImage(goodPath); !loaded) {
+        return QStringLiteral("a 24 x 20 PNG was refused: %1").arg(loaded.error().message);
     }
     if (model.appearance() != QStringLiteral("custom") || !model.displayedImage() ||
         model.displayedImage()->size() != QSize(24, 20)) {
         return QStringLiteral("the loaded PNG is not the shown companion");
     }
-    if (model.loadCustomImage(widePath) !=
-        QStringLiteral("Choose an image no larger than 8192 pixels on either side.")) {
+    if (const Result<void> wide = model.loadCustomImage(widePath);
+        wide ||
+        wide.error().message != u"Choose an image no larger than 8192 pixels on either side.") {
         return QStringLiteral("an image 8193 pixels wide was not refused by its pixels");
     }
-    if (model.loadCustomImage(textPath) !=
-        QStringLiteral("This image could not be opened. Try a PNG or JPEG.")) {
+    if (const Result<void> text = model.loadCustomImage(textPath);
+        text || text.error().message != u"This image could not be opened. Try a PNG or JPEG.") {
         return QStringLiteral("a text file was not refused as an image");
     }
     if (model.displayedImage()->size() != QSize(24, 20) || preferences.writes() != 0) {

@@ -89,8 +89,9 @@ SelfTestResult aDesktopEntryLaunchesItsCommand(SelfTestContext& context) {
         return QStringLiteral("cannot write the desktop entry");
     }
     LinuxDesktopServices services;
-    if (const auto error = services.launchDesktopEntry(folder.filePath("check.desktop"))) {
-        return *error;
+    if (const Result<void> launched = services.launchDesktopEntry(folder.filePath("check.desktop"));
+        !launched) {
+        return launched.error().message;
     }
     if (!selfTestWaitUntil([&] { return readAll(marker) == "started\n"; }, 5000)) {
         return QStringLiteral("the launched command did not run");

@@ -122,8 +122,8 @@ SelfTestResult runRecordsSaveAndLoad(SelfTestContext& context) {
     run.copies.push_back(
         {QUuid::createUuid(), QStringLiteral("shell"), run.root + "/C", QUuid::createUuid(), 0});
     QDir().mkpath(run.root);
-    if (const auto notice = RunStore::save(run)) {
-        return *notice;
+    if (const Result<void> saved = RunStore::save(run); !saved) {
+        return saved.error().message;
     }
     const auto runs = RunStore::load(storage);
     if (!runs || runs->size() != 1 || runs->front() != run) {
