@@ -24,10 +24,10 @@ inline const QString kShellID = QStringLiteral("shell");
 //
 // Forms are command texts in which {prompt} marks where the task goes as one single-quoted
 // word. Two kinds appear:
-// - lines: whole command lines the login shell runs, finding the tool through PATH. They
-//   assume the stock template, so a built-in whose template the user changed runs its own
-//   template instead.
-// - arguments: what follows the quoted path of the installed executable. They go by id alone.
+// - lines: whole command lines the login shell runs, finding the tool through PATH. The
+//   interactive and one-shot lines stand for the stock template, so a built-in whose
+//   template the user changed runs that template instead.
+// - arguments: what follows the quoted path of the installed executable.
 struct AssistantTraits {
     // The built-in's provider record as first stored: card texts, icon, colour, executable,
     // stock launch template and the maker's documentation page.
