@@ -77,7 +77,7 @@ std::optional<double> timeBareLoop(const QString& command, const QString& folder
     timer.start();
     int master = -1;
     const int pid =
-        vira_spawn(command.toUtf8().constData(), folder.toUtf8().constData(), 24, 80, &master);
+        pty_spawn(command.toUtf8().constData(), folder.toUtf8().constData(), 24, 80, &master);
     if (pid < 1) {
         return std::nullopt;
     }
@@ -94,7 +94,7 @@ std::optional<double> timeBareLoop(const QString& command, const QString& folder
         break;  // end of file or EIO: the child side is gone
     }
     ::close(master);
-    const int status = vira_wait(pid);
+    const int status = pty_wait(pid);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     return status == 0 ? std::optional<double>(seconds) : std::nullopt;
 }

@@ -1,6 +1,7 @@
 #include "actions/ComputerActionsPage.h"
 
 #include "actions/ComputerPlanner.h"
+#include "assistants/AssistantTraits.h"
 #include "assistants/Provider.h"
 #include "files/CodeEditor.h"
 #include "ui/Widgets.h"
@@ -51,9 +52,8 @@ MacActionsView::MacActionsView(Workspace& workspace, Theme* theme, QWidget* pare
                                openApplication));
 
     auto* openTerminal = Widgets::button(QStringLiteral("Open a Mac terminal"));
-    connect(openTerminal, &QPushButton::clicked, this, [this] {
-        m_workspace.launch(QString(), m_workspace.provider(QStringLiteral("shell")));
-    });
+    connect(openTerminal, &QPushButton::clicked, this,
+            [this] { m_workspace.launch(QString(), m_workspace.provider(kShellID)); });
     layout->addWidget(toolCard(QStringLiteral("Open a Mac terminal"),
                                QStringLiteral("Run commands inside VELK’s native terminal."),
                                openTerminal));
@@ -132,7 +132,7 @@ void MacActionsView::runScript() {
         return;
     }
     m_workspace.startSession(
-        QStringLiteral("shell"), QStringLiteral("Mac action · AppleScript"),
+        kShellID, QStringLiteral("Mac action · AppleScript"),
         kAppleScriptRunner + QStringLiteral(" -e ") + shellQuote(m_script->text()),
         m_workspace.folder());
 }

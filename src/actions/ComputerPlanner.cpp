@@ -1,6 +1,7 @@
 #include "actions/ComputerPlanner.h"
 
 #include "actions/PlannerHost.h"
+#include "assistants/AssistantTraits.h"
 #include "assistants/Provider.h"
 #include "platform/Dialogs.h"
 
@@ -30,10 +31,6 @@ const QString kCouldNotOpen = QStringLiteral("The app could not be opened.");
 const QString kNoLongerActive =
     QStringLiteral("The target app is no longer active. Nothing was typed. Try this step again.");
 const QString kStepSent = QStringLiteral("Step sent. Check the target app before continuing.");
-
-const QString kCodexOptions = QStringLiteral(
-    " exec --ignore-user-config --ephemeral --skip-git-repo-check --sandbox read-only "
-    "--output-schema ");
 
 bool sendsKeys(const ComputerStep& step) {
     return step.action == u"type_text" || step.action == u"key";
@@ -96,8 +93,9 @@ void ComputerPlanner::prepare() {
     if (m_task.trimmed().isEmpty()) {
         return;
     }
-    const QString codex = m_host.availableAssistants().value(QStringLiteral("codex"));
-    if (codex.isEmpty()) {
+    const AssistantTraits& planner = AssistantTraits::desktopPlanner();
+    const QString tool = m_host.availableAssistants().value(planner.stock.id);
+    if (tool.isEmpty()) {
         setMessage(kInstallCodex);
         return;
     }
@@ -122,11 +120,12 @@ void ComputerPlanner::prepare() {
     m_planFolder = folder;
 
     const QString prompt = ComputerPlan::instructions() + m_task;
-    QString command = shellQuote(codex) + kCodexOptions + shellQuote(schemaFile) +
-                      QStringLiteral(" --output-last-message ") + shellQuote(answerFile) + u' ';
-    if (commandLineFits(command + shellQuote(prompt))) {
-        command += shellQuote(prompt);
-    } else {
+    const QString& arguments = planner.abilities.planDesktopActions;
+    const QHash<QString, QString> files = {{QStringLiteral("schema"), shellQuote(schemaFile)},
+                                           {QStringLiteral("answer"), shellQuote(answerFile)}};
+    const QString executable = shellQuote(tool) + u' ';
+    QString command = executable + AssistantTraits::withTask(arguments, prompt, files);
+    if (!commandLineFits(command)) {
         // Too long for the command line: `codex exec -` reads the task from standard input.
         const QString taskFile = QDir(folder).filePath(QStringLiteral("task.txt"));
         QSaveFile task(taskFile);
@@ -134,7 +133,9 @@ void ComputerPlanner::prepare() {
             setMessage(task.errorString());
             return;
         }
-        command += QStringLiteral("- < ") + shellQuote(taskFile);
+        if (const auto reading = planner.withTaskFromFile(arguments, taskFile, files)) {
+            command = executable + *reading;
+        }
     }
 
     setPlan(std::nullopt);
@@ -146,13 +147,12 @@ void ComputerPlanner::prepare() {
     const QUuid run = QUuid::createUuid();
     m_planningRun = run;
     QPointer<ComputerPlanner> self(this);
-    m_session =
-        m_host.startSession(QStringLiteral("codex"), QStringLiteral("Plan Mac actions"), command,
-                            folder, [self, run, answerFile](std::optional<int> exitCode) {
-                                if (self && self->m_planningRun == run) {
-                                    self->planningFinished(exitCode, answerFile);
-                                }
-                            });
+    m_session = m_host.startSession(planner.stock.id, QStringLiteral("Plan Mac actions"), command,
+                                    folder, [self, run, answerFile](std::optional<int> exitCode) {
+                                        if (self && self->m_planningRun == run) {
+                                            self->planningFinished(exitCode, answerFile);
+                                        }
+                                    });
     m_host.showActionsPage();
 }
 

@@ -9,6 +9,7 @@
 
 #include "appearance/HexColor.h"
 #include "appearance/Theme.h"
+#include "assistants/AssistantTraits.h"
 #include "assistants/LocalTools.h"
 #include "files/ExampleProject.h"
 #include "platform/AppPaths.h"
@@ -285,7 +286,7 @@ void VelkApplication::openProject() {
 }
 
 void VelkApplication::newTerminal() {
-    m_workspace->launch(QString(), m_workspace->provider(QStringLiteral("shell")));
+    m_workspace->launch(QString(), m_workspace->provider(kShellID));
 }
 
 void VelkApplication::saveFile() {

@@ -1,6 +1,7 @@
 #include "assistants/AssistantsPage.h"
 
 #include "appearance/Theme.h"
+#include "assistants/AssistantTraits.h"
 #include "assistants/ConnectorEditor.h"
 #include "assistants/Provider.h"
 #include "platform/DesktopServices.h"
@@ -19,14 +20,6 @@
 namespace {
 
 constexpr int kCardColumns = 2;
-
-bool signsIn(const QString& id) {
-    return id == u"claude" || id == u"codex" || id == u"kimi";
-}
-
-bool resumes(const QString& id) {
-    return signsIn(id) || id == u"antigravity";
-}
 
 QFrame* infoCard(QLayout* content) {
     QFrame* card = Widgets::card();
@@ -168,12 +161,13 @@ QWidget* AssistantsPage::buildCard(const Provider& provider) {
         actions->addWidget(button);
         return button;
     };
-    if (signsIn(provider.id)) {
+    const AssistantTraits& traits = AssistantTraits::of(provider.id);
+    if (!traits.commands.signIn.isEmpty()) {
         connect(addAction(QStringLiteral("Sign in"), QStringLiteral("person.crop.circle"),
                           QStringLiteral("signIn")),
                 &QPushButton::clicked, this, [this, provider] { m_workspace.signIn(provider); });
     }
-    if (resumes(provider.id)) {
+    if (!traits.commands.resume.isEmpty()) {
         connect(addAction(QStringLiteral("Resume"), QStringLiteral("clock.arrow.circlepath"),
                           QStringLiteral("resume")),
                 &QPushButton::clicked, this, [this, provider] { m_workspace.resume(provider); });

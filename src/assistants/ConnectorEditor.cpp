@@ -1,6 +1,7 @@
 #include "assistants/ConnectorEditor.h"
 
 #include "appearance/Theme.h"
+#include "assistants/AssistantTraits.h"
 #include "platform/DesktopServices.h"
 #include "ui/AppStyle.h"
 #include "ui/Icons.h"
@@ -20,22 +21,11 @@
 
 namespace {
 
-const QString kZaiID = QStringLiteral("zai");
 constexpr int kSheetWidth = 560;
 constexpr int kSheetMargin = 26;
 // Template errors are shown in this colour whatever the theme.
 const QString kErrorColor = QStringLiteral("#F4808A");
 const QString kWarningColor = QStringLiteral("#E8B45C");
-
-// The brand name of the GLM service, as the built-in list names it.
-QString zaiBrandName() {
-    for (const Provider& provider : Provider::defaults()) {
-        if (provider.id == kZaiID) {
-            return provider.name;
-        }
-    }
-    return QStringLiteral("Z.ai");
-}
 
 QLineEdit* field(const QString& text, const QString& placeholder) {
     auto* edit = new QLineEdit(text);
@@ -53,7 +43,7 @@ ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
     setModal(true);
     // A fixed width lets the wrapped texts claim the height they need.
     setFixedWidth(kSheetWidth);
-    const bool isZai = m_editing && m_editing->id == kZaiID;
+    const AssistantTraits& traits = AssistantTraits::of(m_editing ? m_editing->id : QString());
     setWindowTitle(m_editing ? QStringLiteral("Configure ") + m_editing->name
                              : QStringLiteral("Add an assistant"));
 
@@ -76,8 +66,7 @@ ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
     m_executable = field(initial.executable, QStringLiteral("opencode"));
     m_template =
         field(initial.templateText,
-              isZai ? QStringLiteral("claude --settings /path/to/zai-settings.json {prompt}")
-                    : QStringLiteral("opencode {prompt}"));
+              traits.needsProfile() ? traits.profileTemplate : QStringLiteral("opencode {prompt}"));
     m_documentation = field(initial.documentation, QStringLiteral("https://…"));
 
     const auto addField = [layout](const QString& label, QLineEdit* edit) {
@@ -106,17 +95,21 @@ ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
     m_profileBox->setObjectName(QStringLiteral("ProfileBox"));
     auto* profileLayout = new QVBoxLayout(m_profileBox);
     profileLayout->setContentsMargins(14, 12, 14, 12);
-    profileLayout->addWidget(Widgets::label(
-        QStringLiteral("Keep a separate ") + zaiBrandName() + QStringLiteral(" profile"), "title"));
-    profileLayout->addWidget(Widgets::wrappingLabel(
-        zaiBrandName() +
-            QStringLiteral(" works through a compatible client such as Claude Code. Create a "
-                           "separate provider settings file following ") +
-            zaiBrandName() +
-            QStringLiteral("’s guide and point this command to it with --settings. VELK will not "
-                           "change your normal Claude account."),
-        "muted"));
-    m_profileBox->setVisible(isZai);
+    // Only a service reached through another assistant's client explains its profile.
+    if (traits.needsProfile()) {
+        const QString& service = traits.stock.name;
+        profileLayout->addWidget(Widgets::label(
+            QStringLiteral("Keep a separate ") + service + QStringLiteral(" profile"), "title"));
+        profileLayout->addWidget(Widgets::wrappingLabel(
+            service +
+                QStringLiteral(" works through a compatible client such as Claude Code. Create a "
+                               "separate provider settings file following ") +
+                service +
+                QStringLiteral("’s guide and point this command to it with --settings. VELK will "
+                               "not change your normal Claude account."),
+            "muted"));
+    }
+    m_profileBox->setVisible(traits.needsProfile());
     layout->addSpacing(6);
     layout->addWidget(m_profileBox);
 

@@ -1,33 +1,22 @@
 #include "assistants/Provider.h"
 
 #include "appearance/HexColor.h"
+#include "assistants/AssistantTraits.h"
 #include "assistants/CommandTemplate.h"
 #include "terminal/TerminalSession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <algorithm>
 
 namespace {
 
 const QString kPlaceholder = QStringLiteral("{prompt}");
 
-// The kimi and agy clients take their prompt through an option, so their stock templates
-// carry no placeholder; the prompt is added by `command` instead.
-bool isStockKimi(const Provider& provider) {
-    return provider.id == u"kimi" && provider.templateText == u"kimi";
-}
-
-bool isStockAntigravity(const Provider& provider) {
-    return provider.id == u"antigravity" && provider.templateText == u"agy";
-}
-
-// A built-in provider whose template the user has not changed: its one-shot form is known.
-bool isUnchangedBuiltIn(const Provider& provider) {
-    const QList<Provider>& builtIns = Provider::defaults();
-    return std::any_of(builtIns.begin(), builtIns.end(), [&provider](const Provider& builtIn) {
-        return builtIn.id == provider.id && builtIn.templateText == provider.templateText;
-    });
+// A built-in whose stock template carries no placeholder because its client takes the task
+// through an option; the option is added by `command`.
+bool takesTaskThroughOption(const Provider& provider) {
+    const AssistantTraits& traits = AssistantTraits::of(provider.id);
+    return traits.hasStockTemplate(provider) && !traits.commands.interactiveWithTask.isEmpty();
 }
 
 // Blanks that end a command line: tabs and the Unicode space separators, never line breaks.
@@ -45,15 +34,6 @@ QString trimmedHorizontally(const QString& text) {
         --end;
     }
     return text.sliced(begin, end - begin);
-}
-
-Provider makeProvider(const char16_t* id, const char16_t* name, const char16_t* subtitle,
-                      const char16_t* icon, const char16_t* colorHex, const char16_t* executable,
-                      const char16_t* templateText, const char16_t* documentation) {
-    return Provider{QString::fromUtf16(id),           QString::fromUtf16(name),
-                    QString::fromUtf16(subtitle),     QString::fromUtf16(icon),
-                    QString::fromUtf16(colorHex),     QString::fromUtf16(executable),
-                    QString::fromUtf16(templateText), QString::fromUtf16(documentation)};
 }
 
 struct JsonKey {
@@ -102,22 +82,13 @@ QString taskTooLongNotice(const QString& toolName, const QString& command) {
 }
 
 const QList<Provider>& Provider::defaults() {
-    static const QList<Provider> providers = {
-        makeProvider(u"claude", u"Claude Code", u"Anthropic · coding agent", u"asterisk", u"E3AF94",
-                     u"claude", u"claude {prompt}", u"https://code.claude.com/docs/en/overview"),
-        makeProvider(u"codex", u"Codex", u"OpenAI · coding agent",
-                     u"chevron.left.forwardslash.chevron.right", u"A6C9F8", u"codex",
-                     u"codex --sandbox workspace-write {prompt}",
-                     u"https://developers.openai.com/codex/cli"),
-        makeProvider(u"kimi", u"Kimi Code", u"Moonshot · K3 via your CLI settings", u"k.square",
-                     u"C0AAF9", u"kimi", u"kimi", u"https://www.kimi.com/code/docs/en/"),
-        makeProvider(u"antigravity", u"Antigravity", u"Google · coding agent", u"sparkle",
-                     u"99D8BA", u"agy", u"agy", u"https://antigravity.google/docs/home"),
-        makeProvider(u"zai", u"Z.ai", u"GLM · configure a separate CLI profile", u"z.square",
-                     u"7EE6E3", u"claude", u"", u"https://docs.z.ai/devpack/tool/claude"),
-        makeProvider(u"shell", u"Terminal", u"Your Mac · Zsh shell", u"terminal", u"90A4BE",
-                     u"/bin/zsh", u"/bin/zsh -l", u""),
-    };
+    static const QList<Provider> providers = [] {
+        QList<Provider> stock;
+        for (const AssistantTraits& traits : AssistantTraits::all()) {
+            stock.append(traits.stock);
+        }
+        return stock;
+    }();
     return providers;
 }
 
@@ -155,17 +126,13 @@ bool Provider::receivesTasks() const {
     if (templateError()) {
         return false;
     }
-    return templateText.contains(kPlaceholder) || isStockKimi(*this) || isStockAntigravity(*this);
+    return templateText.contains(kPlaceholder) || takesTaskThroughOption(*this);
 }
 
 QString Provider::command(const QString& prompt) const {
-    if (isStockKimi(*this)) {
-        return prompt.isEmpty() ? QStringLiteral("kimi")
-                                : QStringLiteral("kimi --prompt ") + shellQuote(prompt);
-    }
-    if (isStockAntigravity(*this)) {
-        return prompt.isEmpty() ? QStringLiteral("agy")
-                                : QStringLiteral("agy --prompt-interactive ") + shellQuote(prompt);
+    if (!prompt.isEmpty() && takesTaskThroughOption(*this)) {
+        return AssistantTraits::withTask(AssistantTraits::of(id).commands.interactiveWithTask,
+                                         prompt);
     }
     const QString quoted = prompt.isEmpty() ? QString() : shellQuote(prompt);
     QString line = templateText;
@@ -174,41 +141,25 @@ QString Provider::command(const QString& prompt) const {
 }
 
 QString Provider::batchCommand(const QString& prompt) const {
-    if (!isUnchangedBuiltIn(*this)) {
+    const AssistantTraits& traits = AssistantTraits::of(id);
+    if (!traits.hasStockTemplate(*this) || traits.commands.batch.isEmpty()) {
         return command(prompt);
     }
-    const QString quoted = shellQuote(prompt);
-    if (id == u"codex") {
-        return QStringLiteral("codex exec --skip-git-repo-check --sandbox workspace-write ") +
-               quoted;
-    }
-    if (id == u"claude") {
-        return QStringLiteral("claude --print ") + quoted;
-    }
-    if (id == u"kimi") {
-        return QStringLiteral("kimi --prompt ") + quoted;
-    }
-    if (id == u"antigravity") {
-        return QStringLiteral("agy --print ") + quoted;
-    }
-    return command(prompt);
+    return AssistantTraits::withTask(traits.commands.batch, prompt);
 }
 
 bool Provider::readsBatchTaskFromInput() const {
-    return isUnchangedBuiltIn(*this) && (id == u"codex" || id == u"claude");
+    const AssistantTraits& traits = AssistantTraits::of(id);
+    return traits.hasStockTemplate(*this) && !traits.commands.batch.isEmpty() &&
+           traits.commands.taskFromInput.has_value();
 }
 
 std::optional<QString> Provider::batchCommandReadingFile(const QString& taskFile) const {
     if (!readsBatchTaskFromInput()) {
         return std::nullopt;
     }
-    // `codex exec -` and `claude --print` without a prompt read the task to its end.
-    const QString input = QStringLiteral(" < ") + shellQuote(taskFile);
-    if (id == u"codex") {
-        return QStringLiteral("codex exec --skip-git-repo-check --sandbox workspace-write -") +
-               input;
-    }
-    return QStringLiteral("claude --print") + input;
+    const AssistantTraits& traits = AssistantTraits::of(id);
+    return traits.withTaskFromFile(traits.commands.batch, taskFile);
 }
 
 QJsonObject Provider::toJson() const {

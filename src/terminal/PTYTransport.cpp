@@ -209,7 +209,7 @@ public:
 
     void resizeTerminal(int rows, int columns) {
         if (m_master >= 0) {
-            vira_resize(m_master, rows, columns);
+            pty_resize(m_master, rows, columns);
         }
     }
 

@@ -57,8 +57,8 @@ void closeQuietly(int descriptor) {
 
 }  // namespace
 
-int32_t vira_spawn(const char* command, const char* directory, int32_t rows, int32_t columns,
-                   int32_t* master) {
+int32_t pty_spawn(const char* command, const char* directory, int32_t rows, int32_t columns,
+                  int32_t* master) {
     // Everything the child needs is prepared here, in the parent.
     std::vector<std::string> environment = childEnvironment();
     std::vector<char*> environmentPointers;
@@ -158,12 +158,12 @@ int32_t vira_spawn(const char* command, const char* directory, int32_t rows, int
     return pid;
 }
 
-int32_t vira_resize(int32_t descriptor, int32_t rows, int32_t columns) {
+int32_t pty_resize(int32_t descriptor, int32_t rows, int32_t columns) {
     const winsize size = windowSize(rows, columns);
     return ::ioctl(descriptor, TIOCSWINSZ, &size);
 }
 
-int32_t vira_wait(int32_t pid) {
+int32_t pty_wait(int32_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {

@@ -18,13 +18,13 @@
 /// On success stores the master descriptor (close-on-exec, non-blocking) in `master` and
 /// returns the child's process id (>= 1). On failure returns a value below 1 and leaves the
 /// reason in errno.
-int32_t vira_spawn(const char* command, const char* directory, int32_t rows, int32_t columns,
-                   int32_t* master);
+int32_t pty_spawn(const char* command, const char* directory, int32_t rows, int32_t columns,
+                  int32_t* master);
 
 /// Sets the window size of the pseudo-terminal behind `descriptor`; the kernel tells the
 /// foreground process group. Returns the result of the size-setting call (0 or -1).
-int32_t vira_resize(int32_t descriptor, int32_t rows, int32_t columns);
+int32_t pty_resize(int32_t descriptor, int32_t rows, int32_t columns);
 
 /// Blocks until the child `pid` has ended and returns its exit status (see above). Retries
 /// when a signal interrupts the wait. Never call it on the main thread.
-int32_t vira_wait(int32_t pid);
+int32_t pty_wait(int32_t pid);

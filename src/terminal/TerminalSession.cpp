@@ -65,8 +65,8 @@ void TerminalSession::start() {
     const QByteArray commandLine = QByteArray(kPathPrefix) + m_command.toUtf8();
     const QByteArray directory = m_directory.toUtf8();
     int32_t master = -1;
-    m_pid = vira_spawn(commandLine.constData(), directory.constData(), fitIn32Bits(m_screen.rows()),
-                       fitIn32Bits(m_screen.columns()), &master);
+    m_pid = pty_spawn(commandLine.constData(), directory.constData(), fitIn32Bits(m_screen.rows()),
+                      fitIn32Bits(m_screen.columns()), &master);
     if (m_pid < 1) {
         const int error = errno;
         m_screen.feed(QStringView(QStringLiteral("Could not start the terminal: ") +
@@ -97,7 +97,7 @@ void TerminalSession::start() {
     // The wait holds the transport, not the session: the child is reaped and the transport
     // closed even when the session is let go of first.
     std::thread([transport = m_transport, pid = m_pid] {
-        transport->childExited(vira_wait(pid));
+        transport->childExited(pty_wait(pid));
     }).detach();
 }
 

@@ -44,7 +44,7 @@ QColor colorOfWord(std::uint32_t word) {
 TerminalView::TerminalView(QWidget* parent)
     : QWidget(parent),
       m_backgroundColor(colorFromHex(u"081322")),
-      m_viraColor(colorFromHex(u"00E5D0")) {
+      m_accentColor(colorFromHex(u"00E5D0")) {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -81,9 +81,9 @@ void TerminalView::setBackgroundColor(const QColor& color) {
     }
 }
 
-void TerminalView::setViraColor(const QColor& color) {
-    if (color != m_viraColor) {
-        m_viraColor = color;
+void TerminalView::setAccentColor(const QColor& color) {
+    if (color != m_accentColor) {
+        m_accentColor = color;
         update();
     }
 }
@@ -523,7 +523,7 @@ void TerminalView::paintEvent(QPaintEvent*) {
 
     // The block cursor, over the character, which shows through it.
     if (m_scrollOffset == 0 && screen.cursorVisible() && m_session->running()) {
-        QColor block = m_viraColor;
+        QColor block = m_accentColor;
         block.setAlphaF(hasFocus() ? 0.6 : 0.22);
         painter.fillRect(
             QRectF(w * screen.column() + kLeftMargin, double(h) * screen.row() + kTopMargin, w, h),
@@ -538,7 +538,7 @@ void TerminalView::paintEvent(QPaintEvent*) {
         const QFontMetricsF metrics(labelFont, this);
         const QRectF box(12, height() - 20, metrics.horizontalAdvance(label), metrics.height());
         painter.fillRect(box, m_backgroundColor);
-        painter.setPen(m_viraColor);
+        painter.setPen(m_accentColor);
         painter.drawText(QPointF(box.left(), box.top() + metrics.ascent()), label);
     }
 }
@@ -572,6 +572,6 @@ void NativeTerminal::applyTheme() {
     }
     m_view->setFontSize(m_theme->fontSize());
     m_view->setBackgroundColor(colorFromHex(m_theme->backgroundHex()));
-    m_view->setViraColor(colorFromHex(m_theme->accentHex()));
+    m_view->setAccentColor(colorFromHex(m_theme->accentHex()));
     m_view->update();
 }

@@ -50,8 +50,8 @@ public:
     void setFontSize(double points);
     QColor backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(const QColor& color);
-    QColor viraColor() const { return m_viraColor; }
-    void setViraColor(const QColor& color);
+    QColor accentColor() const { return m_accentColor; }
+    void setAccentColor(const QColor& color);
 
     /// Lines scrolled back into the scrollback; 0 shows the live screen.
     int scrollOffset() const { return m_scrollOffset; }
@@ -121,7 +121,7 @@ private:
     std::shared_ptr<TerminalSession> m_session;
     double m_fontSize = kDefaultFontSize;
     QColor m_backgroundColor;
-    QColor m_viraColor;
+    QColor m_accentColor;
     int m_scrollOffset = 0;
     double m_wheelRemainder = 0;
 

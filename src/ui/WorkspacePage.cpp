@@ -1,6 +1,7 @@
 #include "ui/WorkspacePage.h"
 
 #include "appearance/Theme.h"
+#include "assistants/AssistantTraits.h"
 #include "ui/Composer.h"
 #include "ui/Icons.h"
 #include "ui/SessionDeck.h"
@@ -218,9 +219,8 @@ QWidget* WorkspacePage::buildInspector() {
     auto* terminal = new QToolButton;
     m_terminalButton = terminal;
     terminal->setToolTip(QStringLiteral("New terminal"));
-    connect(terminal, &QToolButton::clicked, this, [this] {
-        m_workspace.launch(QString(), m_workspace.provider(QStringLiteral("shell")));
-    });
+    connect(terminal, &QToolButton::clicked, this,
+            [this] { m_workspace.launch(QString(), m_workspace.provider(kShellID)); });
     assistantsHeader->addWidget(terminal);
     assistantsLayout->addLayout(assistantsHeader);
     m_assistants = new QVBoxLayout;
@@ -249,7 +249,7 @@ QWidget* WorkspacePage::buildInspector() {
 void WorkspacePage::rebuildAssistants() {
     Widgets::clearLayout(m_assistants);
     for (const Provider& provider : m_workspace.providers()) {
-        if (provider.id == QLatin1String("shell")) {
+        if (provider.id == kShellID) {
             continue;
         }
         const bool selected = m_workspace.selectedProviders().contains(provider.id);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "assistants/AssistantTraits.h"
 #include "assistants/Provider.h"
 #include "files/FileEntry.h"
 #include "runs/TeamRun.h"
@@ -328,7 +329,7 @@ private:
     bool m_separateCopies = true;
     bool m_keepAwake = false;
     RunActivity m_activity;
-    QSet<QString> m_selectedProviders = {QStringLiteral("claude"), QStringLiteral("codex")};
+    QSet<QString> m_selectedProviders = AssistantTraits::defaultTeam();
     QList<SessionPointer> m_sessions;
     std::optional<QUuid> m_activeSessionID;
     bool m_focusMode = false;

@@ -3,10 +3,10 @@
 
 #include "workspace/Workspace.h"
 
+#include "assistants/AssistantTraits.h"
 #include "assistants/LocalTools.h"
 #include "core/Background.h"
 #include "platform/Preferences.h"
-#include "workspace/ConnectionStatus.h"
 #include "workspace/PreferenceKeys.h"
 #include "workspace/StoredList.h"
 
@@ -18,8 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QString kShellID = QStringLiteral("shell");
 
 bool isExecutableFile(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
@@ -117,19 +115,13 @@ void Workspace::checkConnections() {
         [available, timeoutMs] {
             QThread::currentThread()->setPriority(QThread::LowPriority);
             QMap<QString, QString> status;
-            if (const auto codex = available.constFind(QStringLiteral("codex"));
-                codex != available.cend()) {
-                status.insert(codex.key(),
-                              ConnectionStatus::codexLabel(LocalTools::run(
-                                  *codex, {QStringLiteral("login"), QStringLiteral("status")},
-                                  QString(), timeoutMs)));
-            }
-            if (const auto claude = available.constFind(QStringLiteral("claude"));
-                claude != available.cend()) {
-                status.insert(claude.key(),
-                              ConnectionStatus::claudeLabel(LocalTools::run(
-                                  *claude, {QStringLiteral("auth"), QStringLiteral("status")},
-                                  QString(), timeoutMs)));
+            for (const AssistantTraits& traits : AssistantTraits::all()) {
+                const auto path = available.constFind(traits.stock.id);
+                if (traits.status.label && path != available.cend()) {
+                    status.insert(path.key(),
+                                  traits.status.label(LocalTools::run(
+                                      *path, traits.status.arguments, QString(), timeoutMs)));
+                }
             }
             QThread::currentThread()->setPriority(QThread::NormalPriority);
             return status;
@@ -149,8 +141,8 @@ QString Workspace::connectionLabel(const Provider& provider) const {
         return provider.id == kShellID ? QStringLiteral("Ready")
                                        : QStringLiteral("Installed · login unchecked");
     }
-    return provider.id == QLatin1String("zai") ? QStringLiteral("Profile needed")
-                                               : QStringLiteral("Not installed");
+    return AssistantTraits::of(provider.id).needsProfile() ? QStringLiteral("Profile needed")
+                                                           : QStringLiteral("Not installed");
 }
 
 void Workspace::signIn(const Provider& provider) {
@@ -160,18 +152,14 @@ void Workspace::signIn(const Provider& provider) {
         setPresentConnector(true);
         return;
     }
-    QString suffix;
-    if (provider.id == QLatin1String("claude")) {
-        suffix = QStringLiteral(" auth login");
-    } else if (provider.id == QLatin1String("codex") || provider.id == QLatin1String("kimi")) {
-        suffix = QStringLiteral(" login");
-    } else {
+    const QString& arguments = AssistantTraits::of(provider.id).commands.signIn;
+    if (arguments.isEmpty()) {
         launch(QString(), provider);
         return;
     }
     const QString directory = hasFolder() ? m_folder : QDir::homePath();
     startSession(provider.id, QStringLiteral("Sign in · ") + provider.name,
-                 shellQuote(*path) + suffix, directory);
+                 shellQuote(*path) + u' ' + arguments, directory);
 }
 
 void Workspace::resume(const Provider& provider) {
@@ -186,17 +174,12 @@ void Workspace::resume(const Provider& provider) {
             return;
         }
     }
-    QString suffix;
-    if (provider.id == QLatin1String("codex")) {
-        suffix = QStringLiteral(" resume --last --sandbox workspace-write");
-    } else if (provider.id == QLatin1String("claude") || provider.id == QLatin1String("kimi") ||
-               provider.id == QLatin1String("antigravity")) {
-        suffix = QStringLiteral(" --continue");
-    } else {
+    const QString& arguments = AssistantTraits::of(provider.id).commands.resume;
+    if (arguments.isEmpty()) {
         return;
     }
     startSession(provider.id, QStringLiteral("Resume · ") + provider.name,
-                 shellQuote(path) + suffix, m_folder);
+                 shellQuote(path) + u' ' + arguments, m_folder);
 }
 
 void Workspace::saveProvider(const Provider& provider) {

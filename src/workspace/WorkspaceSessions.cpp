@@ -3,6 +3,7 @@
 
 #include "workspace/Workspace.h"
 
+#include "assistants/AssistantTraits.h"
 #include "platform/AtomicFile.h"
 #include "platform/Dialogs.h"
 #include "terminal/TerminalSession.h"
@@ -15,7 +16,6 @@ namespace {
 
 constexpr int kPromptTitleLength = 52;
 constexpr int kCommandTitleLength = 50;
-const QString kShellID = QStringLiteral("shell");
 
 QString placeholderMissingNotice(const Provider& provider) {
     return QStringLiteral("Add {prompt} to ") + provider.name +

@@ -3,6 +3,7 @@
 
 #include "workspace/Workspace.h"
 
+#include "assistants/AssistantTraits.h"
 #include "platform/AtomicFile.h"
 #include "runs/RunFiles.h"
 #include "runs/RunStore.h"
@@ -364,9 +365,11 @@ QString Workspace::runOutput(const RunCopy& copy, const TeamRun& run) const {
 }
 
 void Workspace::summarizeRun(const TeamRun& run) {
-    const auto codex = std::find_if(m_providers.cbegin(), m_providers.cend(),
-                                    [](const Provider& p) { return p.id == u"codex"; });
-    if (codex == m_providers.cend() || !isReady(*codex)) {
+    const AssistantTraits& comparer = AssistantTraits::resultsComparer();
+    const auto comparing =
+        std::find_if(m_providers.cbegin(), m_providers.cend(),
+                     [&comparer](const Provider& p) { return p.id == comparer.stock.id; });
+    if (comparing == m_providers.cend() || !isReady(*comparing)) {
         notify(QStringLiteral("Connect Codex to compare the results with AI."));
         return;
     }
@@ -390,9 +393,7 @@ void Workspace::summarizeRun(const TeamRun& run) {
             "strengths, missing checks, and which result to review first. Do not "
             "edit files.\n\n") +
         sections.join(QStringLiteral("\n\n"));
-    const QString codexExec =
-        QStringLiteral("codex exec --skip-git-repo-check --sandbox read-only ");
-    QString command = codexExec + shellQuote(task);
+    QString command = AssistantTraits::withTask(comparer.abilities.compareResults, task);
     // Eight outputs easily outgrow a command line; then codex reads the task from a file.
     if (!commandLineFits(command)) {
         const QString taskFile = QDir(run.root).filePath(kComparisonTaskFileName);
@@ -400,10 +401,10 @@ void Workspace::summarizeRun(const TeamRun& run) {
             notify(written.error().message);
             return;
         }
-        command = codexExec + QStringLiteral("- < ") + shellQuote(taskFile);
+        command = comparer.withTaskFromFile(comparer.abilities.compareResults, taskFile)
+                      .value_or(command);
     }
-    startSession(QStringLiteral("codex"), QStringLiteral("Compare team results"), command,
-                 run.root);
+    startSession(comparer.stock.id, QStringLiteral("Compare team results"), command, run.root);
 }
 
 void Workspace::reloadAppliedFiles(const QStringList& locations) {

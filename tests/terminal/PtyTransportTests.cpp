@@ -50,8 +50,8 @@ public:
     bool start(const QString& command, const QString& directory = QDir::tempPath(), int rows = 24,
                int columns = 80) {
         int master = -1;
-        m_pid = vira_spawn(command.toUtf8().constData(), directory.toUtf8().constData(), rows,
-                           columns, &master);
+        m_pid = pty_spawn(command.toUtf8().constData(), directory.toUtf8().constData(), rows,
+                          columns, &master);
         if (m_pid < 1) {
             return false;
         }
@@ -70,7 +70,7 @@ public:
                 observed->status = status;
             });
         m_reaper = std::thread(
-            [transport = m_transport, pid = m_pid] { transport->childExited(vira_wait(pid)); });
+            [transport = m_transport, pid = m_pid] { transport->childExited(pty_wait(pid)); });
         return true;
     }
 
@@ -121,13 +121,13 @@ TEST(PtyTransport, exitStatusesFollowTheConventionAndCompleteOnce) {
 
 TEST(PtyTransport, theMasterIsCloseOnExecAndNonBlockingRightAfterSpawn) {
     int master = -1;
-    const int pid = vira_spawn("exit 0", "/", 24, 80, &master);
+    const int pid = pty_spawn("exit 0", "/", 24, 80, &master);
     ASSERT_GE(pid, 1);
     EXPECT_TRUE(::fcntl(master, F_GETFD) & FD_CLOEXEC);
     EXPECT_TRUE(::fcntl(master, F_GETFL) & O_NONBLOCK);
-    EXPECT_EQ(vira_wait(pid), 0);
+    EXPECT_EQ(pty_wait(pid), 0);
     ::close(master);
-    EXPECT_EQ(vira_wait(pid), -1);  // nothing left to wait for
+    EXPECT_EQ(pty_wait(pid), -1);  // nothing left to wait for
 }
 
 TEST(PtyTransport, theChildGetsItsFolderSizeVariablesInputInOrderAndResizesFromItsOwnThread) {

@@ -3,8 +3,8 @@
 
 #include "WorkspaceTestKit.h"
 
+#include "assistants/ConnectionStatus.h"
 #include "assistants/LocalTools.h"
-#include "workspace/ConnectionStatus.h"
 #include "workspace/PreferenceKeys.h"
 #include "workspace/StoredList.h"
 

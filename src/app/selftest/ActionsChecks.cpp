@@ -4,6 +4,7 @@
 #include "actions/ComputerPlanner.h"
 #include "actions/PlannerHost.h"
 #include "actions/StepRunner.h"
+#include "assistants/AssistantTraits.h"
 #include "platform/Dialogs.h"
 
 #include <QDir>
@@ -111,7 +112,7 @@ public:
         : m_codex(std::move(codex)), m_plans(std::move(plans)) {}
 
     QMap<QString, QString> availableAssistants() const override {
-        return {{QStringLiteral("codex"), m_codex}};
+        return {{AssistantTraits::desktopPlanner().stock.id, m_codex}};
     }
     QString plansFolder() const override { return m_plans; }
     QUuid startSession(const QString&, const QString&, const QString& command,

@@ -6,6 +6,7 @@
 
 #include "SelfTest.h"
 
+#include "assistants/AssistantTraits.h"
 #include "platform/Dialogs.h"
 #include "platform/Preferences.h"
 #include "runs/RunFiles.h"
@@ -215,7 +216,7 @@ SelfTestResult finishedSessionsAreRecordedInHistory(SelfTestContext& context) {
         return QStringLiteral("%1 history entries for 2 sessions").arg(workspace.history().size());
     }
     const HistoryEntry& newest = workspace.history().first();
-    if (newest.exitCode != 3 || newest.provider != QStringLiteral("shell") ||
+    if (newest.exitCode != 3 || newest.provider != kShellID ||
         newest.directory != check.project() ||
         !newest.output.contains(QStringLiteral("HISTORY_MARKER"))) {
         return QStringLiteral("unexpected history entry: exit %1, provider %2, output “%3”")

@@ -1,4 +1,4 @@
-#include "workspace/ConnectionStatus.h"
+#include "assistants/ConnectionStatus.h"
 
 #include "assistants/LocalTools.h"
 
