@@ -201,7 +201,8 @@ QString preview(const QString& root, const QString& path) {
             return kNoPreview;
         }
         QByteArray bytes;
-        if (!PosixFiles::readAll(file.get(), bytes) || bytes.size() >= kLargestPreview) {
+        // The size checked above may be stale by now: the read stops at the limit itself.
+        if (!PosixFiles::readAll(file.get(), bytes, kLargestPreview - 1)) {
             return kNoPreview;
         }
         QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

@@ -66,8 +66,8 @@ constexpr std::array<std::string_view, 15> kExcludedNames = {
     ".git", ".svn",  ".hg",    "node_modules", ".venv", "venv",   ".build",   "build",
     "dist", ".next", ".cache", ".ssh",         ".aws",  ".gnupg", ".DS_Store"};
 
-constexpr int kMaximumFiles = 5000;
-constexpr qint64 kMaximumBytes = 150'000'000;
+using detail::kMaximumBytes;
+using detail::kMaximumFiles;
 // Folder levels below the root; deeper folders are refused by name.
 constexpr int kMaximumDepth = 256;
 

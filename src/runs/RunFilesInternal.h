@@ -60,6 +60,12 @@ SafePath resolveSafely(const QString& path, const QString& root);
 
 // Runs job(0) … job(count - 1) on up to four threads (both cores here). The first exception
 // stops the remaining jobs and is rethrown.
+//
+// The helpers are short-lived threads of this one operation, not jobs on the background pool:
+// the operation itself runs as a pool job and waits for its helpers, and pool jobs that wait
+// for other jobs of the same pool deadlock it once every pool thread is such a waiter (a few
+// copies and reviews at once suffice). A thread costs far less than the copying or hashing it
+// does, and the calling thread takes its share of the jobs too.
 template <typename Job>
 void runInParallel(size_t count, const Job& job) {
     const size_t threads =

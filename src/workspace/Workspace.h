@@ -30,7 +30,7 @@ class TerminalSession;
 class StepRunner;
 class ComputerPlanner;
 class PlannerHost;
-struct PreparationProgress;
+class RunPreparation;
 
 // The platform services a workspace works with. They must outlive the workspace.
 struct WorkspaceServices {
@@ -206,7 +206,6 @@ public:
     QString selectedRunID() const { return m_selectedRunID; }
     void setSelectedRunID(const QString& id);
     bool preparingRun() const { return m_preparingRun; }
-    QUuid preparationID() const { return m_preparationID; }
     // Files copied so far and in all, over the baseline and every copy of the preparation;
     // both 0 until the project is listed.
     qint64 preparationCopied() const { return m_preparationCopied; }
@@ -294,9 +293,7 @@ private:
     static QList<Provider> withoutDuplicateIDs(const QList<Provider>& providers);
     void setPreparingRun(bool preparing);
     void publishPreparationProgress();
-    void launchTeamRun(const QUuid& token, const TeamRun& run, const QList<Provider>& providers);
-    void preparationFailed(const QUuid& token, const QString& message);
-    void preparationTimedOut(const QUuid& token);
+    void launchTeamRun(const TeamRun& run, const QList<Provider>& providers);
     SessionPointer registerSession(const QString& providerID, const QString& title,
                                    const QString& command, const QString& directory,
                                    const SessionCallback& beforeStart,
@@ -318,11 +315,10 @@ private:
     bool m_checkingConnections = false;
     QString m_selectedRunID;
     bool m_preparingRun = false;
-    QUuid m_preparationID = QUuid::createUuid();
     QList<TeamRun> m_teamRuns;
     QString m_runStorageRoot;
     int m_preparationTimeoutMs = 60000;
-    std::shared_ptr<PreparationProgress> m_preparationProgress;
+    RunPreparation* m_preparation = nullptr;
     QTimer* m_progressTimer = nullptr;
     qint64 m_preparationCopied = 0;
     qint64 m_preparationTotal = 0;

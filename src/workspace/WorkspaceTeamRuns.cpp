@@ -5,34 +5,22 @@
 
 #include "assistants/AssistantTraits.h"
 #include "platform/AtomicFile.h"
-#include "runs/RunFiles.h"
+#include "runs/RunPreparation.h"
 #include "runs/RunStore.h"
 #include "terminal/TerminalSession.h"
 #include "workspace/Characters.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 
-#include <atomic>
-
-// Written by the copying threads, read by the main thread's progress timer.
-struct PreparationProgress {
-    std::atomic<qint64> copied{0};
-    std::atomic<qint64> total{0};
-};
+#include <chrono>
 
 namespace {
 
 constexpr int kTitleLength = 52;
 constexpr int kProgressIntervalMs = 100;
-// Queue priorities of the global pool: preparations before folder clean-ups.
-constexpr int kPreparationPriority = 1;
-constexpr int kCleanupPriority = -1;
 
 const QString kTaskWrapper = QStringLiteral(
     "You are working in an independent copy of the project. Complete the task within this "
@@ -43,47 +31,6 @@ const QString kTaskFileName = QStringLiteral("task.txt");
 const QString kComparisonTaskFileName = QStringLiteral("comparison-task.txt");
 const QString kCancelledNotice =
     QStringLiteral("Run preparation cancelled. No assistants were started.");
-
-void removeFolderInBackground(const QString& folder) {
-    QThreadPool::globalInstance()->start([folder] { QDir(folder).removeRecursively(); },
-                                         kCleanupPriority);
-}
-
-// Snapshots the project into the run folder: the baseline, then one copy per assistant.
-// Runs on a pool thread; the team-run file operations throw, and their failure becomes the
-// Error returned here.
-Result<TeamRun> prepareRun(const QString& runFolder, const QString& project, const QString& prompt,
-                           const QStringList& providerIDs, PreparationProgress& progress) {
-    // Each snapshot is one stage of equal size: the baseline, then one per copy.
-    const qint64 stages = providerIDs.size() + 1;
-    auto stageProgress = [&progress, stages](qint64 stage) {
-        return [&progress, stages, stage](std::size_t copied, std::size_t total) {
-            progress.total.store(qint64(total) * stages);
-            progress.copied.store(stage * qint64(total) + qint64(copied));
-        };
-    };
-    try {
-        TeamRun made;
-        made.root = runFolder;
-        const QString baseline = RunStore::baselineFolder(made);
-        RunFiles::snapshot(project, baseline, stageProgress(0));
-        for (qsizetype index = 0; index < providerIDs.size(); ++index) {
-            const QString copyFolder = RunStore::newCopyFolder(runFolder);
-            RunFiles::snapshot(baseline, copyFolder, stageProgress(index + 1));
-            made.copies.push_back(RunCopy{QUuid::createUuid(), providerIDs.at(index), copyFolder,
-                                          std::nullopt, std::nullopt});
-        }
-        made.id = QUuid::createUuid();
-        made.prompt = prompt;
-        made.project = project;
-        made.created = QDateTime::currentDateTimeUtc();
-        return made;
-    } catch (const RunFilesError& error) {
-        return error.toError();
-    } catch (const std::exception& error) {
-        return Error{Error::Kind::System, QString::fromLocal8Bit(error.what())};
-    }
-}
 
 TeamRun* findRun(QList<TeamRun>& runs, const QUuid& id) {
     for (TeamRun& run : runs) {
@@ -116,8 +63,8 @@ void Workspace::setPreparingRun(bool preparing) {
 }
 
 void Workspace::publishPreparationProgress() {
-    const qint64 copied = m_preparationProgress ? m_preparationProgress->copied.load() : 0;
-    const qint64 total = m_preparationProgress ? m_preparationProgress->total.load() : 0;
+    const qint64 copied = m_preparation ? m_preparation->copied() : 0;
+    const qint64 total = m_preparation ? m_preparation->total() : 0;
     if (copied == m_preparationCopied && total == m_preparationTotal) {
         return;
     }
@@ -168,9 +115,34 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
         return;
     }
 
-    const QUuid token = QUuid::createUuid();
-    m_preparationID = token;
-    m_preparationProgress = std::make_shared<PreparationProgress>();
+    QString root = storageRoot;
+    if (root.isEmpty()) {
+        root = m_runStorageRoot.isEmpty() ? RunStore::defaultRoot() : m_runStorageRoot;
+    }
+    RunPreparation::Request request{project, RunStore::newRunFolder(root), prompt, {}, {}, {}};
+    for (const Provider& provider : providers) {
+        request.assistants.append(provider.id);
+    }
+    if (taskInFile) {
+        request.taskFile = kTaskFileName;
+        request.task = task;
+    }
+
+    if (!m_preparation) {
+        m_preparation = new RunPreparation(this);
+    }
+    m_preparation->start(std::move(request), std::chrono::milliseconds(m_preparationTimeoutMs),
+                         [this, providers](Result<TeamRun> result) {
+                             if (result) {
+                                 launchTeamRun(result.value(), providers);
+                                 return;
+                             }
+                             setPreparingRun(false);
+                             if (result.error().kind == Error::Kind::TimedOut) {
+                                 notify(kCancelledNotice);
+                             }
+                             notify(result.error().message);
+                         });
     publishPreparationProgress();
     setPreparingRun(true);
     if (!m_progressTimer) {
@@ -179,74 +151,6 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
         connect(m_progressTimer, &QTimer::timeout, this, &Workspace::publishPreparationProgress);
     }
     m_progressTimer->start();
-    QTimer::singleShot(m_preparationTimeoutMs, this, [this, token] { preparationTimedOut(token); });
-
-    QString root = storageRoot;
-    if (root.isEmpty()) {
-        root = m_runStorageRoot.isEmpty() ? RunStore::defaultRoot() : m_runStorageRoot;
-    }
-    const QString runFolder = RunStore::newRunFolder(root);
-    QStringList providerIDs;
-    for (const Provider& provider : providers) {
-        providerIDs.append(provider.id);
-    }
-
-    QPointer<Workspace> self(this);
-    std::shared_ptr<PreparationProgress> progress = m_preparationProgress;
-    QThreadPool::globalInstance()->start(
-        [self, token, runFolder, project, prompt, task, taskInFile, providerIDs, providers,
-         progress] {
-            Result<TeamRun> run = prepareRun(runFolder, project, prompt, providerIDs, *progress);
-            if (run && taskInFile) {
-                if (Result<void> written =
-                        AtomicFile::write(QDir(runFolder).filePath(kTaskFileName), task.toUtf8());
-                    !written) {
-                    run = written.error();
-                }
-            }
-            if (!run) {
-                // Removing what was copied is best effort: the folder is left unused either way.
-                (void)QDir(runFolder).removeRecursively();
-            }
-            // The application object lives on the main thread; the workspace may be gone by
-            // the time the result arrives.
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, token, run, providers, runFolder] {
-                    if (!self) {
-                        if (run) {
-                            removeFolderInBackground(runFolder);
-                        }
-                        return;
-                    }
-                    if (run) {
-                        self->launchTeamRun(token, *run, providers);
-                    } else {
-                        self->preparationFailed(token, run.error().message);
-                    }
-                },
-                Qt::QueuedConnection);
-        },
-        kPreparationPriority);
-}
-
-void Workspace::preparationFailed(const QUuid& token, const QString& message) {
-    if (m_preparationID != token) {
-        return;
-    }
-    setPreparingRun(false);
-    notify(message);
-}
-
-void Workspace::preparationTimedOut(const QUuid& token) {
-    if (!m_preparingRun || m_preparationID != token) {
-        return;
-    }
-    m_preparationID = QUuid::createUuid();
-    setPreparingRun(false);
-    notify(kCancelledNotice);
-    notify(QStringLiteral(
-        "Copying timed out. Make sure your project is downloaded locally, then try again."));
 }
 
 void Workspace::cancelPreparation() {
@@ -254,18 +158,12 @@ void Workspace::cancelPreparation() {
     if (!m_preparingRun) {
         return;
     }
-    m_preparationID = QUuid::createUuid();
+    m_preparation->cancel();
     setPreparingRun(false);
     notify(kCancelledNotice);
 }
 
-void Workspace::launchTeamRun(const QUuid& token, const TeamRun& run,
-                              const QList<Provider>& providers) {
-    // A result that arrives after a cancel, a time-out or a newer start never acts.
-    if (m_preparationID != token || !m_preparingRun) {
-        removeFolderInBackground(run.root);
-        return;
-    }
+void Workspace::launchTeamRun(const TeamRun& run, const QList<Provider>& providers) {
     publishPreparationProgress();
     m_teamRuns.prepend(run);
     Q_EMIT teamRunsChanged();

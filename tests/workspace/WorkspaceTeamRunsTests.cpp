@@ -4,6 +4,7 @@
 
 #include "WorkspaceTestKit.h"
 
+#include "core/Background.h"
 #include "runs/RunStore.h"
 
 #include <QFile>
@@ -51,9 +52,9 @@ protected:
     }
     // Lets the preparation finish and hand over its result, then the clean-up it caused.
     bool waitForNoRunFolder() {
-        QThreadPool::globalInstance()->waitForDone();
+        Background::pool().waitForDone();
         processEventsFor(100ms);
-        QThreadPool::globalInstance()->waitForDone();
+        Background::pool().waitForDone();
         return runFolders().isEmpty();
     }
 };
