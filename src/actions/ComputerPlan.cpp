@@ -72,7 +72,9 @@ bool validApp(const QString& app) {
     if (app.split(u'.', Qt::SkipEmptyParts).size() < 2) {
         return false;
     }
-    return !app.contains(u'/') && !containsWhiteSpace(app);
+    // The confirmation and the step list show the app: a direction control would reorder it
+    // and the action shown after it.
+    return !app.contains(u'/') && !containsWhiteSpace(app) && !containsDirectionControl(app);
 }
 
 // The authority of an absolute "scheme://authority/…" text as written, before any

@@ -84,6 +84,21 @@ bool isInterpreter(QStringView name) {
                     u"su",        u"xargs", u"find", u"watch",  u"timeout", u"script", u"expect"});
 }
 
+QString baseName(const QString& path) {
+    return path.sliced(path.lastIndexOf(u'/') + 1);
+}
+
+// The name of a command word that starts with an expansion but ends in a plain file name
+// (`"$HOME"/bin/tool`), or nothing when the name itself comes from an expansion (`$SHELL`).
+QString knownTail(QStringView raw) {
+    QString tail = raw.sliced(raw.lastIndexOf(u'/') + 1).toString();
+    tail.remove(u'"').remove(u'\'');
+    const bool plain = !tail.isEmpty() && std::all_of(tail.cbegin(), tail.cend(), [](QChar c) {
+        return c.isLetterOrNumber() || QStringView(u"._+-").contains(c);
+    });
+    return plain ? tail : QString();
+}
+
 // An option word that carries a shell's -c, alone or in a cluster such as -lc.
 bool isCommandOption(QStringView word) {
     if (word.size() < 2 || word[0] != u'-' || word[1] == u'-') {
@@ -592,8 +607,18 @@ private:
             startCommand();
             return std::nullopt;
         }
-        if (isShell(m_command) && isCommandOption(word.literal)) {
-            m_shellRunsCode = true;
+        // A shell named among the arguments is started by the command: `nice -n 5 sh`,
+        // `timeout 60 bash`, `sudo -u ana zsh`, where the options hide the command's end.
+        if (!word.hasPlaceholder && !m_commandReceivesTask && word.literalKnown &&
+            isShell(baseName(word.literal))) {
+            m_shell = baseName(word.literal);
+            if (m_pipelineCarriesTask) {
+                return codeCommandError(m_shell);
+            }
+        }
+        const QString& shell = m_shell.isEmpty() ? m_unknownCommand : m_shell;
+        if (!shell.isEmpty() && m_codeShell.isEmpty() && isCommandOption(word.literal)) {
+            m_codeShell = shell;
         }
         if (!word.hasPlaceholder) {
             return std::nullopt;
@@ -615,10 +640,7 @@ private:
         if (word.hasPlaceholder) {
             return kCommandWordError;
         }
-        QString name;
-        if (word.literalKnown) {
-            name = word.literal.sliced(word.literal.lastIndexOf(u'/') + 1);
-        }
+        const QString name = word.literalKnown ? baseName(word.literal) : knownTail(raw);
         if (raw.endsWith(u"()")) {
             return std::nullopt;  // `name()`: the function's body is a command
         }
@@ -639,6 +661,12 @@ private:
         }
         m_command = name;
         m_expectingCommand = false;
+        if (isShell(name)) {
+            m_shell = name;
+        } else if (name.isEmpty()) {
+            // `$SHELL`, `$(which sh)`: only known when it runs, so it may be a shell.
+            m_unknownCommand = raw.toString();
+        }
         // A pipeline that carries the task into a shell runs it; an interpreter may.
         if (m_pipelineCarriesTask && isShell(name)) {
             return codeCommandError(name);
@@ -669,8 +697,8 @@ private:
         if (isOneOf(m_command, {u"let", u"repeat"})) {
             return kArithmeticError;
         }
-        if (isShell(m_command) && m_shellRunsCode) {
-            return codeCommandError(m_command + QStringLiteral(" -c"));
+        if (!m_codeShell.isEmpty()) {
+            return codeCommandError(m_codeShell + QStringLiteral(" -c"));
         }
         return std::nullopt;
     }
@@ -680,13 +708,17 @@ private:
     // on to the next command.
     std::optional<QString> endCommand(bool pipe) {
         if (m_hereStringPlaceholder) {
-            if (isShell(m_command) || isOneOf(m_command, {u"source", u"."})) {
+            if (!m_shell.isEmpty()) {
+                return codeCommandError(m_shell);
+            }
+            if (isOneOf(m_command, {u"source", u"."})) {
                 return codeCommandError(m_command);
             }
             m_commandReceivesTask = true;
         }
-        if (m_commandReceivesTask && !m_warning && isInterpreter(m_command)) {
-            m_warning = interpreterWarning(m_command);
+        const QString& runner = isInterpreter(m_command) ? m_command : m_shell;
+        if (m_commandReceivesTask && !m_warning && !runner.isEmpty()) {
+            m_warning = interpreterWarning(runner);
         }
         m_pipelineCarriesTask = pipe && (m_pipelineCarriesTask || m_commandReceivesTask);
         m_header = Header::None;
@@ -699,7 +731,9 @@ private:
         m_afterPrecommand = false;
         m_command.clear();
         m_arguments = 0;
-        m_shellRunsCode = false;
+        m_shell.clear();
+        m_unknownCommand.clear();
+        m_codeShell.clear();
         m_commandReceivesTask = false;
         m_hereStringPlaceholder = false;
         m_redirection = Redirection::None;
@@ -717,8 +751,10 @@ private:
     Header m_header = Header::None;
     int m_arguments = 0;
     bool m_pipelineCarriesTask = false;
-    QString m_command;  // the command's name without its folder; empty when not literal
-    bool m_shellRunsCode = false;
+    QString m_command;         // the command's name without its folder; empty when not literal
+    QString m_shell;           // a shell the command starts: the command or a word after it
+    QString m_unknownCommand;  // the command as written when its name comes from an expansion
+    QString m_codeShell;       // the shell given -c, which runs the words after it as code
     bool m_commandReceivesTask = false;
     bool m_hereStringPlaceholder = false;
     Redirection m_redirection = Redirection::None;

@@ -15,10 +15,11 @@
 // ($((…)), ((…)), $[…], let), in a here-document or a comment, as the command itself, as
 // the file of a redirection, or as an argument of a command that runs its arguments as
 // shell code (eval, source, ., trap, a shell's -c, a shell at the end of a pipeline that
-// carries the task). Commands are followed into subshells, groups, loops, case branches and
-// function bodies. The reading covers what templates use; it is no full zsh parser, and no
-// list of code-running commands is complete, so interpreters that receive the task draw a
-// warning rather than a refusal.
+// carries the task). A shell counts wherever a command starts it (`nice -n 5 sh -c`), and a
+// command named by an expansion (`$SHELL -c`) may be one. Commands are followed into
+// subshells, groups, loops, case branches and function bodies. The reading covers what
+// templates use; it is no full zsh parser, and no list of code-running commands is
+// complete, so interpreters that receive the task draw a warning rather than a refusal.
 namespace CommandTemplate {
 
 struct Review {

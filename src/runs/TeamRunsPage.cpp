@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -29,6 +30,9 @@ namespace {
 constexpr int kPickerLength = 70;
 constexpr int kReviewListWidth = 300;
 constexpr int kSkippedListHeight = 96;
+// A status longer than this many lines (the report of a rolled-back earlier apply lists every
+// file) scrolls in a box of this height instead of pushing the list of changes off the page.
+constexpr int kStatusLines = 6;
 
 QString runIDText(const QUuid& id) {
     return id.toString(QUuid::WithoutBraces).toUpper();
@@ -164,6 +168,12 @@ QWidget* TeamRunsPage::buildReviewArea() {
     m_applyButton = Widgets::button(QString(), "primary");
     m_statusLabel = Widgets::wrappingLabel(QString(), "muted");
     m_statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_statusReport = new QPlainTextEdit;
+    m_statusReport->setReadOnly(true);
+    m_statusReport->setFixedHeight(m_statusReport->fontMetrics().lineSpacing() * kStatusLines +
+                                   2 * m_statusReport->frameWidth() +
+                                   2 * int(m_statusReport->document()->documentMargin()));
+    m_statusReport->hide();
     left->addWidget(m_reviewTitle);
     left->addWidget(m_counter);
     left->addWidget(m_reviewMessage);
@@ -176,6 +186,7 @@ QWidget* TeamRunsPage::buildReviewArea() {
     buttons->addWidget(m_applyButton);
     left->addLayout(buttons);
     left->addWidget(m_statusLabel);
+    left->addWidget(m_statusReport);
     layout->addLayout(left, 2);
 
     m_previewStack = new QStackedWidget;
@@ -379,8 +390,13 @@ void TeamRunsPage::syncReview() {
                            QString::number(m_selection.size()) + QLatin1Char(')'));
     m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_workspace.copyRunning(*copy) &&
                               !applying());
-    m_statusLabel->setText(m_status);
-    m_statusLabel->setVisible(!m_status.isEmpty());
+    const bool longStatus = m_status.count(u'\n') >= kStatusLines;
+    m_statusLabel->setText(longStatus ? QString() : m_status);
+    m_statusLabel->setVisible(!m_status.isEmpty() && !longStatus);
+    if (m_statusReport->toPlainText() != (longStatus ? m_status : QString())) {
+        m_statusReport->setPlainText(longStatus ? m_status : QString());
+    }
+    m_statusReport->setVisible(longStatus);
 
     if (m_previewPath.isEmpty() || !run || !copy) {
         m_previewStack->setCurrentIndex(0);

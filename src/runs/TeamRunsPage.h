@@ -69,6 +69,7 @@ public:
     QPushButton* selectAllButton() const { return m_selectAllButton; }
     QLabel* counterLabel() const { return m_counter; }
     QLabel* statusLabel() const { return m_statusLabel; }
+    QPlainTextEdit* statusReport() const { return m_statusReport; }
     QLabel* reviewMessage() const { return m_reviewMessage; }
     QPlainTextEdit* beforeView() const { return m_before; }
     QPlainTextEdit* afterView() const { return m_after; }
@@ -113,6 +114,7 @@ private:
     QLabel* m_counter = nullptr;
     QPushButton* m_applyButton = nullptr;
     QLabel* m_statusLabel = nullptr;
+    QPlainTextEdit* m_statusReport = nullptr;  // a status too long for the label
     QStackedWidget* m_previewStack = nullptr;
     QLabel* m_modeNote = nullptr;
     QPlainTextEdit* m_before = nullptr;

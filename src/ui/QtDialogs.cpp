@@ -3,8 +3,44 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace {
+
+// A longer informative text scrolls inside the box: a list of thousands of files (to apply,
+// restored after a crash) would otherwise make the box taller than the screen and push its
+// buttons out of reach.
+constexpr int kMaximumShownLines = 18;
+constexpr int kMaximumScrolledWidth = 640;
+
+void scrollLongInformativeText(QMessageBox& box) {
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (!label || label->text().count(u'\n') < kMaximumShownLines || !box.layout()) {
+        return;
+    }
+    auto* area = new QScrollArea;
+    area->setObjectName(QStringLiteral("AlertScrolledText"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The layout hands back the label's old item, which is the caller's to delete.
+    delete box.layout()->replaceWidget(label, area);
+    label->ensurePolished();
+    const int width = std::min(label->sizeHint().width(), kMaximumScrolledWidth);
+    label->setWordWrap(true);
+    area->setWidget(label);
+    area->setFixedSize(width + area->verticalScrollBar()->sizeHint().width(),
+                       label->fontMetrics().lineSpacing() * kMaximumShownLines);
+}
+
+}  // namespace
 
 int QtDialogs::alert(const Alert& alert) {
     QMessageBox box(m_parent);
@@ -23,6 +59,7 @@ int QtDialogs::alert(const Alert& alert) {
         }
         buttons.append(button);
     }
+    scrollLongInformativeText(box);
     box.exec();
     return int(buttons.indexOf(box.clickedButton()));
 }

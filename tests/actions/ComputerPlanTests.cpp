@@ -57,7 +57,9 @@ std::vector<StepRow> stepRows() {
     };
     for (const QString app :
          {"TextEdit", ".TextEdit", "TextEdit..", "", "com.apple.TextEdit ", "com.apple\nTextEdit",
-          "com.apple\u3000x", "com.apple\u2028x", "com.apple/TextEdit"}) {
+          "com.apple\u3000x", "com.apple\u2028x", "com.apple/TextEdit",
+          // The confirmation and the step list show the app: its letters stay in order.
+          "com.apple.\u202ETextEdit", "com.apple\u2066x"}) {
         rows.push_back({"open_app", "", kAppOrTitle, app});
     }
     for (const QString key : {"command+q", "Return", "command+A", " tab"}) {

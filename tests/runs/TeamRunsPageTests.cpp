@@ -2,6 +2,7 @@
 // copy's files and the apply of ticked changes into the project.
 
 #include "appearance/Theme.h"
+#include "runs/PosixFiles.h"
 #include "runs/RunFiles.h"
 #include "runs/RunStore.h"
 #include "runs/TeamRunsPage.h"
@@ -20,8 +21,11 @@
 #include <memory>
 #include <string>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -232,4 +236,83 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
         page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-review.png");
     }
     ::unlink((inCopy + "/caf\xe9.txt").c_str());  // QTemporaryDir cannot remove it
+}
+
+// Another program's apply to the project, killed before its last file, is rolled back by the
+// next apply from the page. The report names every file, so it scrolls in a box of its own
+// below the result and the list of changes keeps its room.
+TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheChanges) {
+    ScopedEnvironment data("XDG_DATA_HOME", QFile::encodeName(scratch() + "/data"));
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(writeFile(projectFile(QStringLiteral("f%1.txt").arg(i)), "original\n"));
+    }
+    TeamRun run{QUuid::createUuid(),
+                "Add a changelog",
+                project(),
+                scratch() + "/runs/run",
+                QDateTime::currentDateTimeUtc(),
+                {}};
+    const RunCopy copy{QUuid::createUuid(), "claude", run.root + "/copy", std::nullopt, 0};
+    run.copies.push_back(copy);
+    RunFiles::snapshot(project(), RunStore::baselineFolder(run));
+    RunFiles::snapshot(project(), copy.directory);
+    ASSERT_EQ(RunStore::save(run), std::nullopt);
+    ASSERT_TRUE(writeFile(copy.directory + "/NEWS.md", "news\n"));
+
+    const QString other = scratch() + "/other";
+    RunFiles::snapshot(project(), other);
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(writeFile(other + QStringLiteral("/f%1.txt").arg(i), "other\n"));
+    }
+    const std::vector<FileChange> changes = RunFiles::changes(project(), other);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        PosixFiles::setFaultHook([](std::string_view operation, std::string_view name) {
+            if (operation == "rename" && name == "f9.txt") {
+                ::raise(SIGKILL);
+            }
+            return 0;
+        });
+        try {
+            RunFiles::apply(changes, project(), other, scratch() + "/other-backup");
+        } catch (...) {
+        }
+        ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    ASSERT_EQ(readFile(projectFile("f0.txt")), QByteArray("other\n"));
+
+    Workspace& model = openWorkspace();
+    model.setRunStorageRoot(scratch() + "/runs");
+    model.loadTeamRuns();
+    page = std::make_unique<TeamRunsPage>(model, &theme);
+    page->resize(1100, 760);
+    page->show();
+    QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
+    page->inspect(copy);
+    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_EQ(rows(), QStringList{"Added   NEWS.md"});
+    QCoreApplication::processEvents();
+    const int listHeight = page->changeList()->height();
+
+    page->changeList()->item(0)->setCheckState(Qt::Checked);
+    QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
+    dialogs.answerAlert("Apply changes");
+    page->applyButton()->click();
+    ASSERT_TRUE(applied.wait(10000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(page->status().startsWith("An apply to " + project() +
+                                          " was interrupted. It has been rolled back.\n"
+                                          "Restored: f0.txt\n"))
+        << page->status().left(200).toStdString();
+    EXPECT_TRUE(page->status().endsWith(
+        QStringLiteral("\n\nApplied 1 files. Originals are saved in the run’s backup folder.")));
+    EXPECT_EQ(readFile(projectFile("f0.txt")), QByteArray("original\n"));
+    EXPECT_EQ(readFile(projectFile("NEWS.md")), QByteArray("news\n"));
+    EXPECT_TRUE(page->statusReport()->isVisible());
+    EXPECT_EQ(page->statusReport()->toPlainText(), page->status());
+    EXPECT_FALSE(page->statusLabel()->isVisible());
+    EXPECT_GE(page->changeList()->height(), listHeight / 2);
 }

@@ -5,18 +5,22 @@
 #include "terminal/TerminalSession.h"
 #include "ui/Composer.h"
 #include "ui/MainWindow.h"
+#include "ui/QtDialogs.h"
 #include "ui/QuitPolicy.h"
 #include "ui/SessionDeck.h"
 #include "ui/TerminalPane.h"
 #include "ui/WindowCapture.h"
 #include "ui/WorkspacePage.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -269,6 +273,44 @@ TEST_F(MainWindowTest, messageBoxTextStandsOutFromItsBackground) {
             EXPECT_GE(textContrast(image, area), 4.5) << name;
         }
     }
+}
+
+// Thousands of files to apply, or restored after a crash, scroll inside the confirmation:
+// the whole text is there, and the box with its buttons fits on the screen.
+TEST_F(MainWindowTest, aLongAlertScrollsInsideABoxThatFitsOnTheScreen) {
+    QtDialogs dialogs;
+    dialogs.setParentWindow(&window());
+    QStringList lines;
+    for (int i = 0; i < 3000; ++i) {
+        lines.append(QStringLiteral("Changed: data/f%1.txt").arg(i));
+    }
+    const QString text = "Project: /home/ana/shop\n\n" + lines.join('\n') +
+                         "\n\nOriginal files are backed up inside this run.";
+    bool looked = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            return;
+        }
+        processEventsFor(50ms);
+        looked = true;
+        EXPECT_LE(box->frameGeometry().height(), box->screen()->availableGeometry().height());
+        const QLabel* label = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), text);
+        for (QAbstractButton* button : box->buttons()) {
+            EXPECT_TRUE(button->isVisible());
+            EXPECT_TRUE(box->rect().contains(QRect(button->mapTo(box, QPoint()), button->size())))
+                << button->text().toStdString();
+        }
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == "Cancel") {
+                button->click();
+            }
+        }
+    });
+    EXPECT_EQ(dialogs.alert({"Apply 3000 reviewed files?", text, {"Apply changes", "Cancel"}}), 1);
+    EXPECT_TRUE(looked);
 }
 
 TEST_F(MainWindowTest, quitAsksAboutUnsavedEditsThenRunningSessionsAndCancelKeepsThemRunning) {
