@@ -23,7 +23,8 @@ TerminalScreen::TerminalScreen(int rows, int columns)
 
 TerminalScreen::~TerminalScreen() = default;
 
-void TerminalScreen::blankLine(Line& line) const {
+void TerminalScreen::blankLine(Line& line) {
+    spend(line.dirty + 1);
     if (int(line.cells.size()) == m_columns) {
         // A copy, not a fill: copying is vectorised, filling with a 12-byte pattern is not.
         std::copy_n(m_blankRow.begin(), line.dirty, line.cells.begin());
@@ -142,13 +143,22 @@ TerminalCell TerminalScreen::style() const {
 // ---- Output ----------------------------------------------------------------------------------
 
 void TerminalScreen::feed(QByteArrayView data) {
-    m_parser.feed(data);
+    feed(data, std::numeric_limits<qint64>::max());
+}
+
+qsizetype TerminalScreen::feed(QByteArrayView data, qint64 work) {
+    m_workLeft = work;
+    const qsizetype read = m_parser.feed(data);
+    applyPendingRepeats();
+    m_workLeft = std::numeric_limits<qint64>::max();
     Q_ASSERT_X(invariantViolation().isEmpty(), "TerminalScreen::feed",
                qPrintable(invariantViolation()));
+    return read;
 }
 
 void TerminalScreen::feed(QStringView text) {
     m_parser.feed(text);
+    applyPendingRepeats();
     Q_ASSERT_X(invariantViolation().isEmpty(), "TerminalScreen::feed",
                qPrintable(invariantViolation()));
 }
@@ -179,6 +189,7 @@ void TerminalScreen::erase(int row, int from, int to) {
 }
 
 void TerminalScreen::blankRange(Line& line, int from, int to) {
+    spend(to - from + 1);
     std::fill(line.cells.begin() + from, line.cells.begin() + to + 1, kBlankCell);
 }
 
@@ -213,6 +224,7 @@ void TerminalScreen::eraseInDisplay(int mode) {
 }
 
 void TerminalScreen::insertCharacters(int count) {
+    spend(m_columns - m_column);
     Line& line = lineAt(m_row);
     const int shift = std::min(m_columns - m_column, count);
     auto begin = line.cells.begin() + m_column;
@@ -230,6 +242,7 @@ void TerminalScreen::insertCharacters(int count) {
 }
 
 void TerminalScreen::deleteCharacters(int count) {
+    spend(m_columns - m_column);
     Line& line = lineAt(m_row);
     const int shift = std::min(m_columns - m_column, count);
     auto begin = line.cells.begin() + m_column;
@@ -248,6 +261,7 @@ void TerminalScreen::deleteCharacters(int count) {
 }
 
 void TerminalScreen::rotateLines(int first, int last, int shift) {
+    spend(last - first + 1);
     auto reverse = [this](int from, int to) {
         while (from < to) {
             std::swap(lineAt(from++), lineAt(to--));
