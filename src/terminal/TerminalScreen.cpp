@@ -23,8 +23,7 @@ TerminalScreen::TerminalScreen(int rows, int columns)
 
 TerminalScreen::~TerminalScreen() = default;
 
-void TerminalScreen::blankLine(Line& line) {
-    spend(line.dirty + 1);
+void TerminalScreen::blankLine(Line& line) const {
     if (int(line.cells.size()) == m_columns) {
         // A copy, not a fill: copying is vectorised, filling with a 12-byte pattern is not.
         std::copy_n(m_blankRow.begin(), line.dirty, line.cells.begin());
@@ -194,6 +193,7 @@ void TerminalScreen::blankRange(Line& line, int from, int to) {
 }
 
 void TerminalScreen::eraseInDisplay(int mode) {
+    spend(qint64(m_rows) * m_columns);
     switch (mode) {
         case 0:
             erase(m_row, m_column, m_columns - 1);
@@ -278,6 +278,7 @@ void TerminalScreen::insertLines(int count) {
     }
     const int height = m_scrollBottom - m_row + 1;
     const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
     // The bottom k lines of [row, scrollBottom] leave; blank lines come in at row.
     rotateLines(m_row, m_scrollBottom, height - k);
     for (int row = m_row; row < m_row + k; ++row) {
@@ -291,6 +292,7 @@ void TerminalScreen::deleteLines(int count) {
     }
     const int height = m_scrollBottom - m_row + 1;
     const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
     rotateLines(m_row, m_scrollBottom, k % height);
     for (int row = m_scrollBottom - k + 1; row <= m_scrollBottom; ++row) {
         blankLine(lineAt(row));
@@ -300,6 +302,7 @@ void TerminalScreen::deleteLines(int count) {
 void TerminalScreen::scrollDown(int count) {
     const int height = m_scrollBottom - m_scrollTop + 1;
     const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
     rotateLines(m_scrollTop, m_scrollBottom, height - k);
     for (int row = m_scrollTop; row < m_scrollTop + k; ++row) {
         blankLine(lineAt(row));
@@ -328,6 +331,7 @@ void TerminalScreen::pushHistory(Line& line) {
 }
 
 void TerminalScreen::scrollUp() {
+    spend(m_columns);
     const bool toHistory = !m_alternate && m_scrollTop == 0;
     if (m_scrollTop == 0 && m_scrollBottom == m_rows - 1) {
         // Whole screen: the top line becomes the new bottom line, nothing else moves.
@@ -350,6 +354,7 @@ void TerminalScreen::scrollUp() {
 }
 
 void TerminalScreen::reset() {
+    spend(qint64(m_rows) * m_columns);
     for (Line& line : m_grid.lines) {
         blankLine(line);
     }

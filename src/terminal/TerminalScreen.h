@@ -205,7 +205,7 @@ private:
     const Line& lineAt(int row) const;
     static Line& lineOf(Grid& grid, int row);
     static const Line& lineOf(const Grid& grid, int row);
-    void blankLine(Line& line);
+    void blankLine(Line& line) const;
     void blankRange(Line& line, int from, int to);
     /// Rotates lines first … last of the grid so that line first + shift comes first.
     void rotateLines(int first, int last, int shift);
