@@ -5,8 +5,9 @@
 //   tmux  a detached 80x24 tmux pane running the same cat, timed to its completion;
 //   bare  a bare read loop on the master (poll + 16 KiB reads, bytes thrown away): what the
 //         pseudo-terminal itself can carry.
-// Then a session floods 64 MiB while a 1 ms timer on the main thread records the longest gap
-// between its ticks: the longest main-thread stall.
+// Then a session takes three floods of 64 MiB (the first corpus repeated, REP of a screenful,
+// erase-display) while a 1 ms timer on the main thread records the longest gap between its
+// ticks: the longest main-thread stall; tmux takes the same floods for comparison.
 //
 // Each figure is the best of VELK_BENCH_REPEAT runs (default 5), which keeps other load on
 // the machine out of the comparison as far as possible. VELK_BENCH_CORPUS_MIB sets the
@@ -216,37 +217,56 @@ int main(int argc, char** argv) {
     }
 
     // The longest stall of the main thread while a session floods 64 MiB: a 1 ms timer
-    // records the longest gap between two of its ticks.
-    const QString flood = folder.filePath(QStringLiteral("flood"));
-    {
-        QFile file(flood);
-        if (!file.open(QIODevice::WriteOnly)) {
-            return 1;
+    // records the longest gap between two of its ticks. Three floods: the first corpus
+    // repeated, REP of a screenful after every character (each 11 bytes rewrite the whole
+    // screen), and erase-display.
+    const struct {
+        const char* name;
+        QByteArray unit;
+    } floods[] = {
+        {"mixed", corpora.front().bytes},
+        {"REP", QByteArrayLiteral("a\x1b[1000000b")},
+        {"ED", QByteArrayLiteral("\x1b[2J")},
+    };
+    constexpr qsizetype kFloodSize = 64 * 1024 * 1024;
+    std::printf("\n%-8s %10s %12s %12s %22s\n", "flood", "MiB", "velk MB/s", "tmux MB/s",
+                "longest stall (velk)");
+    for (const auto& flood : floods) {
+        const QString path = folder.filePath(QStringLiteral("flood"));
+        {
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly)) {
+                return 1;
+            }
+            for (qsizetype written = 0; written < kFloodSize;) {
+                const qsizetype piece = std::min(flood.unit.size(), kFloodSize - written);
+                file.write(flood.unit.constData(), piece);
+                written += piece;
+            }
         }
-        const QByteArray& mixed = corpora.front().bytes;
-        for (qsizetype written = 0; written < 64 * 1024 * 1024;) {
-            const qsizetype piece = std::min<qsizetype>(mixed.size(), 64 * 1024 * 1024 - written);
-            file.write(mixed.constData(), piece);
-            written += piece;
-        }
-    }
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(1);
-    QElapsedTimer sinceTick;
-    qint64 longestGapNs = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-    });
-    const std::optional<double> floodSeconds = timeSession(
-        QStringLiteral("cat ") + QString::fromUtf8(shellQuoted(flood)), folder.path(), [&] {
+        const QString command = QStringLiteral("cat ") + QString::fromUtf8(shellQuoted(path));
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(1);
+        QElapsedTimer sinceTick;
+        qint64 longestGapNs = 0;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
+            sinceTick.restart();
+        });
+        const std::optional<double> floodSeconds = timeSession(command, folder.path(), [&] {
             sinceTick.start();
             ticker.start();
         });
-    ticker.stop();
-    std::printf(
-        "\nflood of 64 MiB: %s MB/s, longest main-thread stall %.1f ms (timer every 1 ms)\n",
-        qPrintable(rate(64 * 1024 * 1024, floodSeconds)), double(longestGapNs) / 1e6);
+        ticker.stop();
+        const std::optional<double> tmuxSeconds =
+            tmux.isEmpty() ? std::nullopt : timeTmux(tmux, command);
+        std::printf("%-8s %10.1f %12s %12s %19.1f ms\n", flood.name,
+                    double(kFloodSize) / (1024.0 * 1024.0),
+                    qPrintable(rate(kFloodSize, floodSeconds)),
+                    qPrintable(rate(kFloodSize, tmuxSeconds)), double(longestGapNs) / 1e6);
+        std::fflush(stdout);
+        QFile::remove(path);
+    }
     return 0;
 }

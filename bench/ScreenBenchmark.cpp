@@ -1,5 +1,6 @@
-// velk-bench-screen: feeds each corpus into a TerminalScreen and into libvterm's screen at
-// 24×80 and 50×200 in 64 KiB and 1 MiB chunks, then prints both throughputs side by side.
+// velk-bench-screen: feeds each corpus, and a flood of REP and one of erase-display, into a
+// TerminalScreen and into libvterm's screen at 24×80 and 50×200 in 64 KiB and 1 MiB chunks,
+// then prints both throughputs side by side.
 //
 // VELK_BENCH_CORPUS_MIB sets the corpus size (default 32).
 #include "ScreenCorpus.h"
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -99,7 +101,14 @@ int main(int argc, char** argv) {
     if (const char* value = std::getenv("VELK_BENCH_CORPUS_MIB")) {
         mebibytes = std::max(1, std::atoi(value));
     }
-    const std::vector<ScreenCorpus> corpora = buildScreenCorpora(mebibytes * 1024 * 1024);
+    std::vector<ScreenCorpus> corpora = buildScreenCorpora(mebibytes * 1024 * 1024);
+    // Floods of one costly sequence: REP of a screenful after every character, and
+    // erase-display.
+    for (const auto& [name, unit] : {std::pair{"rep-flood", QByteArray("a\x1b[1000000b")},
+                                     std::pair{"ed-flood", QByteArray("\x1b[2J")}}) {
+        corpora.push_back(
+            {QString::fromLatin1(name), unit.repeated(mebibytes * 1024 * 1024 / unit.size())});
+    }
 
     std::vector<std::string> cases;
     for (const ScreenCorpus& corpus : corpora) {

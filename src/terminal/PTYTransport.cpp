@@ -13,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include <poll.h>
 #include <pthread.h>
@@ -239,8 +240,18 @@ private:
     void writeAvailable();
     void finishIfReady();
     void deliverOutput(QByteArray chunk);
-    // Main thread: the oldest output chunk not yet delivered.
-    QByteArray takeOutput();
+
+public:
+    // Main thread: offers the output not yet taken to the receiver once, and asks for another
+    // turn while some is left; after the last byte, delivers a completion held back for it.
+    void offerOutput(const Callbacks& callbacks);
+    // Main thread: true when output is still to be taken, in which case the completion is
+    // held back and delivered after it.
+    bool holdCompletion(int status);
+
+private:
+    // Asks the main thread for a turn of offerOutput (under m_outputMutex).
+    void postOffer();
 
     const std::shared_ptr<const Callbacks> m_callbacks;
 
@@ -250,9 +261,15 @@ private:
     bool m_ended = false;                       // under m_mutex
     bool m_quit = false;                        // under m_mutex
     const int m_wakeFd;
-    std::atomic<qsizetype> m_backlog{0};  // bytes handed to the main thread, not yet taken
+    std::atomic<qsizetype> m_backlog{0};  // bytes read but not yet taken by the receiver
     std::mutex m_outputMutex;
     std::deque<QByteArray> m_outputChunks;  // under m_outputMutex, oldest first
+    bool m_offerPosted = false;             // under m_outputMutex: a turn is queued or running
+
+    // Main thread only.
+    QByteArray m_offered;  // the chunk being offered, taken out of m_outputChunks
+    qsizetype m_offeredTaken = 0;
+    std::optional<int> m_heldCompletion;
 
     // I/O thread only.
     int m_master = -1;
@@ -423,52 +440,88 @@ void PTYTransport::Core::finishIfReady() {
     }
     m_finished = true;
     MainThreadQueue::instance().post(
-        [callbacks = m_callbacks, status = *m_status] { callbacks->completion(status); });
+        [callbacks = m_callbacks, core = weak_from_this(), status = *m_status] {
+            const auto alive = core.lock();
+            if (alive && alive->holdCompletion(status)) {
+                return;  // delivered after the output still to be taken
+            }
+            callbacks->completion(status);
+        });
 }
 
 void PTYTransport::Core::deliverOutput(QByteArray chunk) {
     m_backlog.fetch_add(chunk.size());
-    {
-        // While the main thread has not taken the last chunk yet, new output joins it (up
-        // to the chunk limit) instead of costing the main thread one more wake-up.
-        std::lock_guard lock(m_outputMutex);
-        if (!m_outputChunks.empty() &&
-            m_outputChunks.back().size() + chunk.size() <= kChunkLimit + kReadSize) {
-            m_outputChunks.back().append(chunk);
-            return;
-        }
+    // While the main thread has not reached the last chunk yet, new output joins it (up to
+    // the chunk limit) instead of costing one more turn.
+    std::lock_guard lock(m_outputMutex);
+    if (!m_outputChunks.empty() &&
+        m_outputChunks.back().size() + chunk.size() <= kChunkLimit + kReadSize) {
+        m_outputChunks.back().append(chunk);
+    } else {
         m_outputChunks.push_back(std::move(chunk));
     }
-    // One delivery per queued chunk; each takes the oldest. The transport's completion is
-    // posted after all of them, so it still comes after the last byte.
+    if (!m_offerPosted) {
+        postOffer();
+    }
+}
+
+void PTYTransport::Core::postOffer() {
+    m_offerPosted = true;
     MainThreadQueue::instance().post([callbacks = m_callbacks, core = weak_from_this()] {
-        const auto alive = core.lock();
-        if (!alive) {
-            return;  // the transport is gone, and with it whoever wanted the output
+        if (const auto alive = core.lock()) {
+            alive->offerOutput(*callbacks);
         }
-        const QByteArray chunk = alive->takeOutput();
-        if (callbacks->output && !chunk.isEmpty()) {
-            callbacks->output(chunk);
-        }
+        // Otherwise the transport is gone, and with it whoever wanted the output.
     });
 }
 
-QByteArray PTYTransport::Core::takeOutput() {
-    QByteArray chunk;
+void PTYTransport::Core::offerOutput(const Callbacks& callbacks) {
+    if (m_offeredTaken == m_offered.size()) {
+        std::lock_guard lock(m_outputMutex);
+        if (!m_outputChunks.empty()) {
+            m_offered = std::move(m_outputChunks.front());
+            m_outputChunks.pop_front();
+            m_offeredTaken = 0;
+        }
+    }
+    // A copy (shared, not copied) keeps the bytes valid whatever the receiver does meanwhile.
+    const QByteArray offered = m_offered;
+    const QByteArrayView rest = QByteArrayView(offered).sliced(m_offeredTaken);
+    if (!rest.isEmpty()) {
+        const qsizetype taken = callbacks.output
+                                    ? std::clamp<qsizetype>(callbacks.output(rest), 0, rest.size())
+                                    : rest.size();
+        m_offeredTaken += taken;
+        if (m_offeredTaken == m_offered.size()) {
+            m_offered.clear();
+            m_offeredTaken = 0;
+        }
+        // Counted as taken only now, so a flood stays within the backlog limit however long
+        // the receiver takes; the next chunk is still read while this one is being worked on.
+        if (m_backlog.fetch_sub(taken) >= kOutputBacklogLimit) {
+            signalEventFd(m_wakeFd);  // reading was paused; let it resume
+        }
+    }
     {
         std::lock_guard lock(m_outputMutex);
-        if (m_outputChunks.empty()) {
-            return chunk;
+        if (!m_offered.isEmpty() || !m_outputChunks.empty()) {
+            postOffer();  // behind whatever else waits for the main thread
+            return;
         }
-        chunk = std::move(m_outputChunks.front());
-        m_outputChunks.pop_front();
+        m_offerPosted = false;
     }
-    // Counted as taken before the (possibly long) feed, so the next chunk is read while
-    // this one is being interpreted.
-    if (m_backlog.fetch_sub(chunk.size()) >= kOutputBacklogLimit) {
-        signalEventFd(m_wakeFd);  // reading was paused; let it resume
+    if (m_heldCompletion) {
+        callbacks.completion(*std::exchange(m_heldCompletion, std::nullopt));
     }
-    return chunk;
+}
+
+bool PTYTransport::Core::holdCompletion(int status) {
+    std::lock_guard lock(m_outputMutex);
+    if (!m_offerPosted) {
+        return false;
+    }
+    m_heldCompletion = status;
+    return true;
 }
 
 PTYTransport::PTYTransport(int descriptor, Output output, Completion completion)

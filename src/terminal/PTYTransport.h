@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <functional>
 #include <memory>
@@ -12,19 +13,23 @@
 /// Each transport has its own I/O thread (named "kelo.pty") that owns the descriptor and
 /// all reads and writes; the public operations may be called from any thread and hop to it.
 /// Output is read in passes of 16 KiB reads collected into chunks of up to about 1 MiB and
-/// handed to the main thread in order. When the main thread falls behind by a few chunks,
-/// reading pauses until it catches up, so a flood cannot grow memory without bound.
+/// offered to the main thread in order. The receiver takes as much of a chunk as it can
+/// handle in one go and the rest is offered again on a later pass of the event loop, so
+/// a flood never holds the main thread for long. When the main thread falls behind by a few
+/// chunks, reading pauses until it catches up, so a flood cannot grow memory without bound.
 ///
 /// Completion (the child's exit status, from childExited) is delivered exactly once, on the
-/// main thread, after the last output chunk and only once the descriptor is closed, so no
-/// output can follow it. The descriptor closes on end of file, on a read error, on close(),
-/// or when the child's status is known and what it left in the terminal has been drained
+/// main thread, after the last output byte has been taken and only once the descriptor is
+/// closed, so no output can follow it. The descriptor closes on end of file, on a read error, on
+/// close(), or when the child's status is known and what it left in the terminal has been drained
 /// (a background process that keeps the terminal open does not delay completion).
 ///
 /// Construct on the main thread, which must run a Qt event loop for the deliveries.
 class PTYTransport {
 public:
-    using Output = std::function<void(const QByteArray& chunk)>;
+    /// Receives output on the main thread and returns how many of its leading bytes it took;
+    /// the rest comes again, before any later output, on a later pass of the event loop.
+    using Output = std::function<qsizetype(QByteArrayView chunk)>;
     using Completion = std::function<void(int status)>;
 
     /// Takes ownership of `descriptor` (a non-blocking master) and starts reading at once.
@@ -49,7 +54,7 @@ public:
     /// Closes the pseudo-terminal; pending input is dropped. Closing twice does nothing.
     void close();
 
-    /// Output a transport lets the main thread fall behind by before it pauses reading.
+    /// Output not yet taken by the main thread at which a transport pauses reading.
     static constexpr qsizetype kOutputBacklogLimit = 4 * 1024 * 1024;
 
 private:

@@ -43,10 +43,17 @@ const std::uint8_t* printableAsciiEnd(const std::uint8_t* bytes, const std::uint
 
 }  // namespace
 
-void TerminalParser::feed(QByteArrayView data) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+qsizetype TerminalParser::feed(QByteArrayView data) {
+    const auto* begin = reinterpret_cast<const std::uint8_t*>(data.data());
+    const auto* bytes = begin;
     const auto* end = bytes + data.size();
+    m_paused = false;
     while (bytes < end) {
+        // A pause takes effect once something has been read, so every call makes headway
+        // (the first scalar of a broken UTF-8 sequence is printed before its byte is read).
+        if (m_paused && bytes != begin) [[unlikely]] {
+            break;
+        }
         if (m_utf8Needed == 0) {
             // Plain text and control sequences are most of the output: the two fast paths
             // below take them a run of bytes at a time instead of scalar by scalar.
@@ -151,6 +158,8 @@ void TerminalParser::feed(QByteArrayView data) {
             scalar(m_utf8Value);
         }
     }
+    m_paused = false;
+    return bytes - begin;
 }
 
 const std::uint8_t* TerminalParser::printUtf8Run(const std::uint8_t* bytes,

@@ -67,7 +67,13 @@ public:
     explicit TerminalParser(TerminalParserHandler& handler) : m_handler(handler) {}
 
     /// Raw output bytes. An incomplete UTF-8 sequence at the end waits for the next call.
-    void feed(QByteArrayView data);
+    /// Returns how many bytes were read: all of them, unless the handler called pause(), and
+    /// at least one.
+    qsizetype feed(QByteArrayView data);
+    /// From a handler call inside feed(QByteArrayView): feed() returns once that call is
+    /// done and at least one byte has been read, leaving the bytes after what it has read so
+    /// far for a later feed().
+    void pause() { m_paused = true; }
     /// Already decoded text. Lone surrogates become U+FFFD. Pending UTF-8 bytes of feed(data)
     /// are left waiting.
     void feed(QStringView text);
@@ -89,6 +95,7 @@ private:
     const std::uint8_t* printUtf8Run(const std::uint8_t* bytes, const std::uint8_t* end);
 
     TerminalParserHandler& m_handler;
+    bool m_paused = false;
     State m_state = State::Ground;
     char32_t m_escapeIntermediate = 0;
     std::array<char, kMaxSequenceLength> m_sequence{};

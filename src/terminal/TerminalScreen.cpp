@@ -142,13 +142,22 @@ TerminalCell TerminalScreen::style() const {
 // ---- Output ----------------------------------------------------------------------------------
 
 void TerminalScreen::feed(QByteArrayView data) {
-    m_parser.feed(data);
+    feed(data, std::numeric_limits<qint64>::max());
+}
+
+qsizetype TerminalScreen::feed(QByteArrayView data, qint64 work) {
+    m_workLeft = work;
+    const qsizetype read = m_parser.feed(data);
+    applyPendingRepeats();
+    m_workLeft = std::numeric_limits<qint64>::max();
     Q_ASSERT_X(invariantViolation().isEmpty(), "TerminalScreen::feed",
                qPrintable(invariantViolation()));
+    return read;
 }
 
 void TerminalScreen::feed(QStringView text) {
     m_parser.feed(text);
+    applyPendingRepeats();
     Q_ASSERT_X(invariantViolation().isEmpty(), "TerminalScreen::feed",
                qPrintable(invariantViolation()));
 }
@@ -179,10 +188,12 @@ void TerminalScreen::erase(int row, int from, int to) {
 }
 
 void TerminalScreen::blankRange(Line& line, int from, int to) {
+    spend(to - from + 1);
     std::fill(line.cells.begin() + from, line.cells.begin() + to + 1, kBlankCell);
 }
 
 void TerminalScreen::eraseInDisplay(int mode) {
+    spend(qint64(m_rows) * m_columns);
     switch (mode) {
         case 0:
             erase(m_row, m_column, m_columns - 1);
@@ -213,6 +224,7 @@ void TerminalScreen::eraseInDisplay(int mode) {
 }
 
 void TerminalScreen::insertCharacters(int count) {
+    spend(m_columns - m_column);
     Line& line = lineAt(m_row);
     const int shift = std::min(m_columns - m_column, count);
     auto begin = line.cells.begin() + m_column;
@@ -230,6 +242,7 @@ void TerminalScreen::insertCharacters(int count) {
 }
 
 void TerminalScreen::deleteCharacters(int count) {
+    spend(m_columns - m_column);
     Line& line = lineAt(m_row);
     const int shift = std::min(m_columns - m_column, count);
     auto begin = line.cells.begin() + m_column;
@@ -248,6 +261,7 @@ void TerminalScreen::deleteCharacters(int count) {
 }
 
 void TerminalScreen::rotateLines(int first, int last, int shift) {
+    spend(last - first + 1);
     auto reverse = [this](int from, int to) {
         while (from < to) {
             std::swap(lineAt(from++), lineAt(to--));
@@ -264,6 +278,7 @@ void TerminalScreen::insertLines(int count) {
     }
     const int height = m_scrollBottom - m_row + 1;
     const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
     // The bottom k lines of [row, scrollBottom] leave; blank lines come in at row.
     rotateLines(m_row, m_scrollBottom, height - k);
     for (int row = m_row; row < m_row + k; ++row) {
@@ -277,6 +292,7 @@ void TerminalScreen::deleteLines(int count) {
     }
     const int height = m_scrollBottom - m_row + 1;
     const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
     rotateLines(m_row, m_scrollBottom, k % height);
     for (int row = m_scrollBottom - k + 1; row <= m_scrollBottom; ++row) {
         blankLine(lineAt(row));
@@ -286,6 +302,7 @@ void TerminalScreen::deleteLines(int count) {
 void TerminalScreen::scrollDown(int count) {
     const int height = m_scrollBottom - m_scrollTop + 1;
     const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
     rotateLines(m_scrollTop, m_scrollBottom, height - k);
     for (int row = m_scrollTop; row < m_scrollTop + k; ++row) {
         blankLine(lineAt(row));
@@ -314,6 +331,7 @@ void TerminalScreen::pushHistory(Line& line) {
 }
 
 void TerminalScreen::scrollUp() {
+    spend(m_columns);
     const bool toHistory = !m_alternate && m_scrollTop == 0;
     if (m_scrollTop == 0 && m_scrollBottom == m_rows - 1) {
         // Whole screen: the top line becomes the new bottom line, nothing else moves.
@@ -336,6 +354,7 @@ void TerminalScreen::scrollUp() {
 }
 
 void TerminalScreen::reset() {
+    spend(qint64(m_rows) * m_columns);
     for (Line& line : m_grid.lines) {
         blankLine(line);
     }

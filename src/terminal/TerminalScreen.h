@@ -8,8 +8,10 @@
 #include <QStringView>
 
 #include <functional>
+#include <limits>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 /// A (row, column) pair, 0-based.
@@ -49,6 +51,10 @@ public:
     // ---- Output -------------------------------------------------------------------------
     /// Raw output bytes in any chunking; an incomplete UTF-8 tail waits for the next call.
     void feed(QByteArrayView data);
+    /// As feed(data), but stops soon after about `work` units of work (a unit is about one
+    /// cell written, blanked or moved) and returns how many bytes it read; the rest is to be
+    /// fed later. Always reads something of non-empty data.
+    qsizetype feed(QByteArrayView data, qint64 work);
     /// Already decoded text (the session's own messages).
     void feed(QStringView text);
     /// Receives the replies to terminal queries, synchronously inside feed().
@@ -145,6 +151,10 @@ private:
         int column = 0;
     };
 
+    /// Gathered repeats are written before they could reach this many, long before the count
+    /// could overflow.
+    static constexpr qint64 kPendingRepeatLimit = qint64(1) << 50;
+
     // TerminalParserHandler
     void printAscii(const char* text, std::size_t length) override;
     void print(const char32_t* scalars, std::size_t count) override;
@@ -156,6 +166,18 @@ private:
     void putCell(char32_t scalar, bool doubleWidth);
     void addCombining(char32_t scalar);
     void repeatLastCharacter(int count);
+    /// Writes the repeats REP and matching text have gathered (see m_pendingRepeats).
+    void applyPendingRepeats() {
+        if (m_pendingRepeats != 0) {
+            writeRepeats(std::exchange(m_pendingRepeats, 0));
+        }
+    }
+    /// Writes m_lastGraphic `count` times, with the cells, wraps, scrolls and scrollback lines
+    /// of as many putCell() calls, a line segment at a time.
+    void writeRepeats(qint64 count);
+    /// Writes `count` copies of the character from the cursor on, all on the cursor's line
+    /// (the caller has checked that they fit), and moves the cursor past them.
+    void writeRepeatSegment(int count, bool doubleWidth);
     void wrapToNextLine();
     void lineFeed();
     void reverseIndex();
@@ -170,6 +192,14 @@ private:
     void scrollDown(int count);
     void eraseInDisplay(int mode);
     void respond(const QString& reply);
+
+    /// Counts work against the budget of feed(data, work), pausing the parser once it is used.
+    void spend(qint64 work) {
+        m_workLeft -= work;
+        if (m_workLeft <= 0) [[unlikely]] {
+            m_parser.pause();
+        }
+    }
 
     Line& lineAt(int row);
     const Line& lineAt(int row) const;
@@ -212,6 +242,12 @@ private:
     PackedCell m_style;  // code point unused
     bool m_lineDrawing = false;
     char32_t m_lastGraphic = 0;  // for REP
+    // Repeats of m_lastGraphic not written yet. Within one feed, REP and text made only of
+    // that character add up here, and anything else writes them first, so a flood of
+    // repeats costs one run of lines however many sequences it holds.
+    qint64 m_pendingRepeats = 0;
+    std::vector<PackedCell> m_repeatRow;  // a line of the repeated cells to copy from
+    qint64 m_workLeft = std::numeric_limits<qint64>::max();  // see spend()
     std::function<void(const QString&)> m_onResponse;
 };
 

@@ -110,6 +110,18 @@ void TerminalScreen::breakWideCharacterAt(Line& line, int column) {
 }
 
 void TerminalScreen::printAscii(const char* text, std::size_t length) {
+    if (m_pendingRepeats != 0) [[unlikely]] {
+        const bool repeats = !m_lineDrawing && m_pendingRepeats < kPendingRepeatLimit &&
+                             std::all_of(text, text + length, [this](char character) {
+                                 return static_cast<unsigned char>(character) == m_lastGraphic;
+                             });
+        if (repeats) {
+            m_pendingRepeats += qint64(length);
+            return;
+        }
+        applyPendingRepeats();
+    }
+    spend(qint64(length));
     if (m_lineDrawing) {
         for (std::size_t i = 0; i < length; ++i) {
             const auto character = static_cast<unsigned char>(text[i]);
@@ -149,6 +161,18 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
 }
 
 void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
+    if (m_pendingRepeats != 0) [[unlikely]] {
+        const bool repeats = m_pendingRepeats < kPendingRepeatLimit &&
+                             std::all_of(scalars, scalars + count, [this](char32_t scalar) {
+                                 return scalar == m_lastGraphic;
+                             });
+        if (repeats) {
+            m_pendingRepeats += qint64(count);
+            return;
+        }
+        applyPendingRepeats();
+    }
+    spend(qint64(count));
     for (std::size_t i = 0; i < count; ++i) {
         put(scalars[i]);
     }
@@ -227,12 +251,102 @@ void TerminalScreen::repeatLastCharacter(int count) {
     if (m_lastGraphic == 0) {
         return;
     }
+    if (m_pendingRepeats >= kPendingRepeatLimit) {
+        applyPendingRepeats();
+    }
+    // Never more than one screenful per sequence.
+    m_pendingRepeats += std::min<qint64>(count, qint64(m_rows) * m_columns);
+}
+
+void TerminalScreen::writeRepeats(qint64 count) {
     const char32_t scalar = m_lastGraphic;
     const bool doubleWidth = terminalCellWidth(scalar) == TerminalCellWidth::Double;
-    // Never more than one screenful.
-    const int repeats = int(std::min<qint64>(count, qint64(m_rows) * m_columns));
-    for (int i = 0; i < repeats; ++i) {
-        putCell(scalar, doubleWidth);
+    const int width = doubleWidth ? 2 : 1;
+    // Characters on a line that starts at the left edge.
+    const int perLine = doubleWidth ? std::max(m_columns / 2, 1) : m_columns;
+    // The cells a segment copies: the character, and its right half for a double-width one.
+    const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
+    const PackedCell head{scalar | flags, m_style.foregroundWord, m_style.backgroundWord};
+    const PackedCell tail{PackedCell::kContinuation | flags, m_style.foregroundWord,
+                          m_style.backgroundWord};
+    m_repeatRow.resize(std::size_t(std::min<qint64>(m_columns, count * width)));
+    for (std::size_t column = 0; column < m_repeatRow.size(); ++column) {
+        m_repeatRow[column] = doubleWidth && column % 2 == 1 ? tail : head;
+    }
+
+    // The rest of the cursor's line, unless the first character already wraps.
+    if (!m_pendingWrap && !(doubleWidth && m_column == m_columns - 1)) {
+        const int room = doubleWidth ? (m_columns - m_column) / 2 : m_columns - m_column;
+        const int first = int(std::min<qint64>(count, room));
+        writeRepeatSegment(first, doubleWidth);
+        count -= first;
+    }
+    if (count == 0) {
+        return;
+    }
+    // Every further line starts with a wrap and holds perLine characters, the last one the
+    // remainder.
+    qint64 lines = (count + perLine - 1) / perLine;
+    const int last = int(count - (lines - 1) * perLine);
+    auto writeLine = [&] {
+        wrapToNextLine();
+        writeRepeatSegment(lines == 1 ? last : perLine, doubleWidth);
+        --lines;
+    };
+    // Down to the bottom of the scroll region, or of the screen below it, without scrolling.
+    while (lines > 0 && m_row != m_scrollBottom && m_row < m_rows - 1) {
+        writeLine();
+    }
+    if (lines == 0) {
+        return;
+    }
+    if (m_row != m_scrollBottom) {
+        // On the last line, below the scroll region: each line rewrites it from the left
+        // edge, so a full line and then the last one leave what all of them would.
+        lines = std::min<qint64>(lines, 2);
+    } else {
+        // Each line scrolls the region up. A line that leaves the region and then the
+        // scrollback (or, with no scrollback, just the region) before the end never shows,
+        // and neither does a line it pushed out: only the lines that can show are written.
+        const bool toHistory = !m_alternate && m_scrollTop == 0;
+        const qint64 shown =
+            qint64(m_scrollBottom - m_scrollTop + 1) + (toHistory ? kScrollbackLimit : 0);
+        lines = std::min(lines, shown);
+    }
+    while (lines > 0) {
+        writeLine();
+    }
+}
+
+void TerminalScreen::writeRepeatSegment(int count, bool doubleWidth) {
+    Line& line = lineAt(m_row);
+    const int start = m_column;
+    const int width = doubleWidth ? 2 : 1;
+    const int cells = std::min(count * width, m_columns - start);
+    spend(cells);
+    if (!line.hasWide) {
+        // No double-width character on the line, so no write splits one: a plain copy.
+        std::copy_n(m_repeatRow.begin(), cells, line.cells.begin() + start);
+        line.hasWide = doubleWidth && start + 1 < m_columns;
+    } else {
+        // As putCell() does, cell by cell: each write may blank half of a character it splits.
+        const PackedCell head = m_repeatRow[0];
+        int column = start;
+        for (int i = 0; i < count; ++i) {
+            breakWideCharacterAt(line, column);
+            line.cells[std::size_t(column)] = head;
+            if (doubleWidth && column + 1 < m_columns) {
+                breakWideCharacterAt(line, column + 1);
+                line.cells[std::size_t(column + 1)] = m_repeatRow[1];
+            }
+            column += width;
+        }
+    }
+    line.dirty = std::max(line.dirty, start + cells);
+    m_column = start + count * width;
+    if (m_column >= m_columns) {
+        m_column = m_columns - 1;
+        m_pendingWrap = true;
     }
 }
 
@@ -266,6 +380,8 @@ void TerminalScreen::reverseIndex() {
 }
 
 void TerminalScreen::control(char32_t character) {
+    applyPendingRepeats();
+    spend(1);
     switch (character) {
         case 0x08:  // BS
             m_column = std::max(m_column - 1, 0);
@@ -289,6 +405,8 @@ void TerminalScreen::control(char32_t character) {
 }
 
 void TerminalScreen::escape(char32_t intermediate, char32_t finalCharacter) {
+    applyPendingRepeats();
+    spend(1);
     if (intermediate == '(') {
         // SCS — designate G0: "0" is DEC Special Graphics, anything else plain ASCII.
         m_lineDrawing = finalCharacter == '0';
@@ -338,6 +456,10 @@ void TerminalScreen::fullReset() {
 // ---- Control sequences ---------------------------------------------------------------------
 
 void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
+    if (sequence.finalCharacter != 'b') {
+        applyPendingRepeats();
+    }
+    spend(1);
     if (sequence.hasIntermediates) {
         return;  // DECSCUSR, DECSTR, DECRQM and the like: none supported
     }

@@ -3,6 +3,7 @@
 #include "terminal/PTYTransport.h"
 #include "terminal/Pty.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <algorithm>
@@ -13,6 +14,12 @@
 #include <thread>
 
 namespace {
+
+// Work units (about a cell each, see TerminalScreen::feed) the screen does at most between
+// two looks at the clock: well under a millisecond's worth.
+constexpr qint64 kFeedWork = 300'000;
+// Time for one turn of feeding.
+constexpr qint64 kFeedBudgetNs = 4'000'000;
 
 int32_t fitIn32Bits(qint64 value) {
     return int32_t(std::clamp<qint64>(value, std::numeric_limits<int32_t>::min(),
@@ -84,10 +91,11 @@ void TerminalSession::start() {
     const std::weak_ptr<TerminalSession> weak = self;
     m_transport = std::make_shared<PTYTransport>(
         master,
-        [weak](const QByteArray& chunk) {
+        [weak](QByteArrayView output) -> qsizetype {
             if (auto session = weak.lock()) {
-                session->outputArrived(chunk);
+                return session->outputArrived(output);
             }
+            return output.size();  // nobody to show it to
         },
         [weak](int status) {
             if (auto session = weak.lock()) {
@@ -133,10 +141,17 @@ void TerminalSession::stop() {
     });
 }
 
-void TerminalSession::outputArrived(const QByteArray& chunk) {
-    m_screen.feed(QByteArrayView(chunk));
+qsizetype TerminalSession::outputArrived(QByteArrayView output) {
+    const QByteArrayView turn = output.first(std::min(output.size(), kFeedLimit));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    qsizetype fed = 0;
+    do {
+        fed += m_screen.feed(turn.sliced(fed), kFeedWork);
+    } while (fed < turn.size() && elapsed.nsecsElapsed() < kFeedBudgetNs);
     ++m_revision;
     Q_EMIT revisionChanged();
+    return fed;
 }
 
 void TerminalSession::completed(int status) {

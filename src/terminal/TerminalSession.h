@@ -34,6 +34,10 @@ public:
         "/usr/local/bin:$PATH\"; ";
     /// Milliseconds between stop() and the kill signal to a child that is still running.
     static constexpr int kKillDelayMs = 1000;
+    /// Output is fed into the screen at most this many bytes, and about 4 ms of work, at a
+    /// time; the rest waits for a later pass of the event loop, so painting and input get
+    /// their turn during a flood.
+    static constexpr qsizetype kFeedLimit = 64 * 1024;
 
     static std::shared_ptr<TerminalSession> create(QString providerID, QString title,
                                                    QString command, QString directory);
@@ -47,7 +51,7 @@ public:
     QDateTime started() const { return m_started; }
     TerminalScreen& screen() { return m_screen; }
     const TerminalScreen& screen() const { return m_screen; }
-    /// Raised after each output chunk has been fed into the screen, and once when a start
+    /// Raised after each piece of output has been fed into the screen, and once when a start
     /// fails.
     quint64 revision() const { return m_revision; }
     /// True from a successful start until completion.
@@ -83,7 +87,9 @@ Q_SIGNALS:
 private:
     TerminalSession(QString providerID, QString title, QString command, QString directory);
 
-    void outputArrived(const QByteArray& chunk);
+    /// Feeds the front of `output` into the screen within the limits above; returns how many
+    /// bytes it fed.
+    qsizetype outputArrived(QByteArrayView output);
     void completed(int status);
     void finish();
 

@@ -7,10 +7,12 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -36,6 +38,8 @@ public:
         std::optional<int> status;
         bool outputAfterCompletion = false;
         std::function<void()> onChunk;
+        qsizetype takeAtMost = std::numeric_limits<qsizetype>::max();  // bytes per offer
+        int offers = 0;
     };
 
     ~ChildRun() {
@@ -58,12 +62,15 @@ public:
         auto observed = m_observed;
         m_transport = std::make_shared<PTYTransport>(
             master,
-            [observed](const QByteArray& chunk) {
+            [observed](QByteArrayView chunk) -> qsizetype {
                 observed->outputAfterCompletion |= observed->completions > 0;
-                observed->output += chunk;
+                const qsizetype taken = std::min(chunk.size(), observed->takeAtMost);
+                observed->output += chunk.first(taken);
+                ++observed->offers;
                 if (observed->onChunk) {
                     observed->onChunk();
                 }
+                return taken;
             },
             [observed](int status) {
                 ++observed->completions;
@@ -160,13 +167,21 @@ TEST(PtyTransport, theChildGetsItsFolderSizeVariablesInputInOrderAndResizesFromI
 }
 
 TEST(PtyTransport, aFloodIsDeliveredCompleteAndInOrderWhileTheMainThreadLagsBehind) {
-    // The main thread sleeps in its first chunks, so reading pauses at the backlog limit and
-    // must resume; the child has long ended by then, so the end of the output is drained
-    // after its status is known.
+    // The receiver takes at most 100,000 bytes of each offer, so every chunk comes in pieces,
+    // and it sleeps in its first offers, so reading pauses at the backlog limit and must
+    // resume; the child has long ended by then, so the end of the output is drained after
+    // its status is known.
     ChildRun run;
-    int slowChunks = 8;
+    run.observed().takeAtMost = 100'000;
+    // A zero-interval timer ticks once per pass of the event loop.
+    QTimer ticker;
+    int ticks = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(0);
+    std::vector<int> ticksAtSlowOffers;
     run.observed().onChunk = [&] {
-        if (slowChunks-- > 0) {
+        if (ticksAtSlowOffers.size() < 8) {
+            ticksAtSlowOffers.push_back(ticks);
             QThread::msleep(100);
         }
     };
@@ -185,6 +200,11 @@ TEST(PtyTransport, aFloodIsDeliveredCompleteAndInOrderWhileTheMainThreadLagsBehi
     EXPECT_TRUE(output.endsWith("END"));
     EXPECT_FALSE(run.observed().outputAfterCompletion);
     EXPECT_EQ(run.observed().status, 0);
+    EXPECT_GE(run.observed().offers, output.size() / 100'000);
+    // A slow offer ends its pass of the event loop: the timer ran before the next one.
+    for (std::size_t i = 1; i < ticksAtSlowOffers.size(); ++i) {
+        EXPECT_GT(ticksAtSlowOffers[i], ticksAtSlowOffers[i - 1]) << i;
+    }
 }
 
 TEST(PtyTransport, aLargePasteReachesARawModeReaderIntactAndInOrder) {

@@ -30,6 +30,17 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
             const char* chunk = reinterpret_cast<const char*>(data + offset);
             if (operation >= 0xF8) {
                 screen.feed(QStringView(QString::fromUtf8(chunk, qsizetype(length))));
+            } else if (operation >= 0x80 && operation < 0xC0) {
+                // With a small work limit, the way a session feeds: the rest comes later.
+                const QByteArrayView bytes(chunk, qsizetype(length));
+                for (qsizetype fed = 0; fed < bytes.size() && violation.isEmpty();) {
+                    const qsizetype read =
+                        screen.feed(bytes.sliced(fed), 1 + (operation & 0x0F) * 8);
+                    if (read <= 0) {
+                        violation = QStringLiteral("a limited feed read nothing");
+                    }
+                    fed += read;
+                }
             } else {
                 screen.feed(QByteArrayView(chunk, qsizetype(length)));
             }

@@ -4,10 +4,35 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 void feed(TerminalScreen& screen, const char* bytes) {
     screen.feed(QByteArrayView(bytes));
+}
+
+// Everything a screen shows as numbers: cursor, pending wrap, every cell of the scrollback
+// (with its width) and of the grid. Combining marks are compared through plainText().
+std::vector<std::uint32_t> contents(const TerminalScreen& screen) {
+    std::vector<std::uint32_t> numbers = {
+        std::uint32_t(screen.row()), std::uint32_t(screen.column()),
+        std::uint32_t(screen.pendingWrap()), std::uint32_t(screen.scrollbackSize())};
+    auto append = [&numbers](std::span<const PackedCell> cells) {
+        numbers.push_back(std::uint32_t(cells.size()));
+        for (const PackedCell& cell : cells) {
+            numbers.insert(numbers.end(),
+                           {cell.codeAndFlags, cell.foregroundWord, cell.backgroundWord});
+        }
+    };
+    for (int index = 0; index < screen.scrollbackSize(); ++index) {
+        numbers.push_back(std::uint32_t(screen.scrollbackLineWidth(index)));
+        append(screen.scrollbackLineCells(index));
+    }
+    for (int row = 0; row < screen.rows(); ++row) {
+        append(screen.lineCells(row));
+    }
+    return numbers;
 }
 
 TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesEachWithTheWidthItHad) {
@@ -91,6 +116,133 @@ TEST(TerminalScreenValues, endlessCombiningMarksCannotGrowACellWithoutBound) {
     EXPECT_EQ(screen.cellText(0, 0).size(), 1 + TerminalScreen::kMaxCombiningPerCell);
     feed(screen, "\rb\xcc\x82");
     EXPECT_EQ(screen.cellText(0, 0), QStringLiteral("b\u0302"));
+}
+
+TEST(TerminalScreenFeed, aWorkLimitStopsCostlyOutputEarlyAndTheRestFedLaterLeavesTheSame) {
+    // Each repeat rewrites a screenful (some 4,000 cells written or blanked) for 11 bytes.
+    const QByteArray flood = QByteArray("a\x1b[1000000bb\x1b[1000000b").repeated(200);
+    TerminalScreen whole(24, 80);
+    whole.feed(QByteArrayView(flood));
+    TerminalScreen limited(24, 80);
+    int calls = 0;
+    for (qsizetype fed = 0; fed < flood.size(); ++calls) {
+        const qsizetype read = limited.feed(QByteArrayView(flood).sliced(fed), 10'000);
+        ASSERT_GT(read, 0);
+        fed += read;
+    }
+    EXPECT_GE(calls, flood.size() / 44);  // no more than four repeats per call
+    EXPECT_EQ(contents(limited), contents(whole));
+
+    // Repeats of one character cost the lines they leave once per call, however many.
+    const QByteArray same = QByteArray("a\x1b[1000000b").repeated(5000);
+    EXPECT_EQ(limited.feed(QByteArrayView(same), 10'000), same.size());
+    whole.feed(QByteArrayView(same));
+    EXPECT_EQ(contents(limited), contents(whole));
+}
+
+// REP n must leave exactly what printing its character min(n, rows × columns) more times
+// leaves, from any state: random sizes (one column included), cursor positions, pending
+// wraps, double-width characters and their halves split by deletions, scroll regions, the
+// alternate screen and line drawing, runs of repeats long enough to fill the scrollback
+// several times, and every way of cutting the output into chunks.
+TEST(TerminalScreenRepeat, writesWhatPrintingTheCharacterAsOftenWrites) {
+    const std::vector<QByteArray> fragments = {
+        "x",
+        "\u4E2D",
+        "\u00E9",
+        "e\u0301",
+        "\U0001F600",
+        "abcdefg",
+        "\r\n",
+        "\r",
+        "\x1b[2D",
+        "\x1b[3G",
+        "\x1b[2;3H",
+        "\x1b[1;99H",
+        "\x1b[9;2H",
+        "\x1b[2P",
+        "\x1b[3@",
+        "\x1b[K",
+        "\x1b[2;3r",
+        "\x1b[1;2r",
+        "\x1b[3;9r",
+        "\x1b[r",
+        "\x1b[?1049h",
+        "\x1b[?1049l",
+        "\x1b(0",
+        "\x1b(B",
+        "\x1b[1;31m",
+        "\x1b[0m",
+        "\x1b[2J",
+        "\x1b[L",
+        "\x1b[1;99Ha",
+        "\x1b[1;99H\u4E2D",
+        "\u6587\u6587\u6587\u6587\u6587\u6587\u6587\u6587\x1b[H\x1b[5C"};
+    const std::vector<QString> characters = {QStringLiteral("a"), QStringLiteral("\u4E2D"),
+                                             QStringLiteral("\u00E9"),
+                                             QStringLiteral("\U0001F600")};
+    std::mt19937 random(20261207);
+    auto below = [&random](int limit) { return int(random() % std::uint32_t(limit)); };
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int rows = 1 + below(6);
+        const int columns = 1 + below(11);
+        QByteArray prefix;
+        for (int count = below(9); count > 0; --count) {
+            prefix += fragments[std::size_t(below(int(fragments.size())))];
+        }
+        const QString character = characters[std::size_t(below(int(characters.size())))];
+        const QByteArray characterBytes = character.toUtf8();
+        // The character, then repeats, now and then with the character printed in between.
+        QByteArray run = characterBytes;
+        qint64 printed = 1;
+        const bool longRun = trial % 25 == 0;
+        const int repeats = longRun ? 300 + below(600) : 1 + below(6);
+        const int counts[] = {0,
+                              1,
+                              2,
+                              columns - 1,
+                              columns,
+                              columns + 1,
+                              rows * columns - 1,
+                              rows * columns,
+                              1000000,
+                              below(60)};
+        for (int i = 0; i < repeats; ++i) {
+            const int count = counts[below(int(std::size(counts)))];
+            run += "\x1b[" + QByteArray::number(count) + "b";
+            printed += std::min<qint64>(std::max(count, 1), qint64(rows) * columns);
+            for (int again = below(4) - 1; again > 0; --again) {
+                run += characterBytes;
+                ++printed;
+            }
+        }
+        const QByteArray suffix = "Z\u0301\x1b[6n";
+
+        TerminalScreen repeated(rows, columns);
+        TerminalScreen written(rows, columns);
+        QByteArray repeatedReplies;
+        QByteArray writtenReplies;
+        repeated.setOnResponse([&](const QString& reply) { repeatedReplies += reply.toUtf8(); });
+        written.setOnResponse([&](const QString& reply) { writtenReplies += reply.toUtf8(); });
+        const QByteArray output = prefix + run + suffix;
+        for (qsizetype offset = 0; offset < output.size();) {
+            const qsizetype piece = std::min<qsizetype>(
+                output.size() - offset, !longRun && below(3) == 0 ? 1 + below(40) : output.size());
+            repeated.feed(QByteArrayView(output.constData() + offset, piece));
+            offset += piece;
+        }
+        written.feed(QByteArrayView(prefix));
+        written.feed(QStringView(character.repeated(printed)));
+        written.feed(QByteArrayView(suffix));
+
+        const std::string where = "trial " + std::to_string(trial) + ": " + std::to_string(rows) +
+                                  " x " + std::to_string(columns) + ", " +
+                                  output.toPercentEncoding().toStdString();
+        ASSERT_EQ(repeated.invariantViolation(), QString()) << where;
+        ASSERT_EQ(contents(repeated), contents(written)) << where;
+        ASSERT_EQ(repeated.plainText(), written.plainText()) << where;
+        ASSERT_EQ(repeatedReplies, writtenReplies) << where;
+    }
 }
 
 }  // namespace

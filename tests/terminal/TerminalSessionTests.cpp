@@ -4,9 +4,9 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
-
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -99,6 +99,31 @@ TEST(TerminalSession, theChildSeesTheToolFoldersOnItsPathItsQueriesAnsweredAndTh
     EXPECT_TRUE(run.text().contains(QStringLiteral("CPR:2;1\nSIZE:3 10")))
         << run.text().toStdString();
     EXPECT_EQ(run.session->exitCode(), 0);
+}
+
+TEST(TerminalSession, aFloodIsFedInTurnsWithTheEventLoopRunningBetweenThem) {
+    // 100,000 repeats of a screenful: 1.1 MB that each rewrite the whole screen.
+    SessionRun run(
+        QStringLiteral("stty raw -echo; repeat 100000 print -rn -- $'a\\e[1000000b'; "
+                       "print -rn -- $'\\e[HFLOOD_END'"));
+    // A zero-interval timer ticks once per pass of the event loop.
+    QTimer ticker;
+    int ticks = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(0);
+    std::vector<int> ticksAtTurn;
+    QObject::connect(run.session.get(), &TerminalSession::revisionChanged,
+                     [&] { ticksAtTurn.push_back(ticks); });
+    ASSERT_TRUE(run.waitForFinish(60s));
+    ticker.stop();
+    // No turn feeds more than the limit, so there are at least as many turns as limits in the
+    // flood, and the event loop ran in between.
+    EXPECT_GE(qsizetype(ticksAtTurn.size()), 1'100'000 / TerminalSession::kFeedLimit);
+    EXPECT_GT(ticksAtTurn.back(), ticksAtTurn.front());
+    // All of it arrived, in order, before the one finish.
+    EXPECT_EQ(run.session->screen().rowText(0), QStringLiteral("FLOOD_END") + QString(71, u'a'));
+    EXPECT_EQ(run.session->screen().rowText(23), QString(80, u'a'));
+    EXPECT_EQ(run.finishes, 1);
 }
 
 TEST(TerminalSession, stopTerminatesAndKillsAChildIgnoringThatASecondLater) {
