@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -267,17 +268,11 @@ QString finishHex(EVP_MD_CTX* context) {
     return hex;
 }
 
-}  // namespace
-
-QString sha256Hex(const QByteArray& bytes) {
-    DigestContext context = startSha256();
-    if (!context || EVP_DigestUpdate(context.get(), bytes.constData(), size_t(bytes.size())) != 1) {
-        return {};
-    }
-    return finishHex(context.get());
-}
-
-bool sha256OfFile(int fd, QString& hex, qint64 limit, qint64* size) {
+// Reads `fd` to its end in chunks, hashing each chunk and handing it to `sink` when given.
+// Fails with EFBIG past `limit` bytes (a negative limit means none), so a file that grows
+// while it is read is never taken whole; `total` is the number of bytes read.
+bool streamHashing(int fd, qint64 limit, QString& hex, qint64& total,
+                   const std::function<bool(const char*, size_t)>& sink) {
     DigestContext context = startSha256();
     if (!context) {
         errno = ENOMEM;
@@ -285,7 +280,7 @@ bool sha256OfFile(int fd, QString& hex, qint64 limit, qint64* size) {
     }
     constexpr size_t kChunk = 256 * 1024;
     std::unique_ptr<char[]> buffer(new char[kChunk]);
-    qint64 total = 0;
+    total = 0;
     for (;;) {
         const ssize_t count = ::read(fd, buffer.get(), kChunk);
         if (count < 0) {
@@ -306,10 +301,31 @@ bool sha256OfFile(int fd, QString& hex, qint64 limit, qint64* size) {
             errno = EIO;
             return false;
         }
+        if (sink && !sink(buffer.get(), size_t(count))) {
+            return false;
+        }
     }
     hex = finishHex(context.get());
     if (hex.isEmpty()) {
         errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString sha256Hex(const QByteArray& bytes) {
+    DigestContext context = startSha256();
+    if (!context || EVP_DigestUpdate(context.get(), bytes.constData(), size_t(bytes.size())) != 1) {
+        return {};
+    }
+    return finishHex(context.get());
+}
+
+bool sha256OfFile(int fd, QString& hex, qint64 limit, qint64* size) {
+    qint64 total = 0;
+    if (!streamHashing(fd, limit, hex, total, {})) {
         return false;
     }
     if (size) {
@@ -380,44 +396,10 @@ bool copyHashing(int from, int to, qint64 limit, QString& hex, const std::string
     if (injected("write", name)) {
         return false;
     }
-    DigestContext context = startSha256();
-    if (!context) {
-        errno = ENOMEM;
-        return false;
-    }
-    constexpr size_t kChunk = 256 * 1024;
-    std::unique_ptr<char[]> buffer(new char[kChunk]);
     qint64 total = 0;
-    for (;;) {
-        const ssize_t count = ::read(from, buffer.get(), kChunk);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (count == 0) {
-            break;
-        }
-        total += count;
-        if (total > limit) {
-            errno = EFBIG;
-            return false;
-        }
-        if (EVP_DigestUpdate(context.get(), buffer.get(), size_t(count)) != 1) {
-            errno = EIO;
-            return false;
-        }
-        if (!writeFully(to, buffer.get(), size_t(count))) {
-            return false;
-        }
-    }
-    hex = finishHex(context.get());
-    if (hex.isEmpty()) {
-        errno = EIO;
-        return false;
-    }
-    return true;
+    return streamHashing(from, limit, hex, total, [to](const char* data, size_t size) {
+        return writeFully(to, data, size);
+    });
 }
 
 bool copyFile(int from, int toFolder, const std::string& name) {
