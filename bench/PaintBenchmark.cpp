@@ -4,6 +4,7 @@
 //     the same screen;
 //  2. paints per second while 64 MiB of coloured output floods a real session, for the
 //     view's frame-paced repaints next to a view that asks for a repaint on every chunk.
+#include "assistants/Provider.h"
 #include "terminal/TerminalScreen.h"
 #include "terminal/TerminalSession.h"
 #include "terminal/TerminalView.h"
@@ -95,8 +96,9 @@ PaintTime millisecondsPerPaint(Paint paint, int repeats) {
 }
 
 void fullRepaint() {
-    auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("bench"),
-                                           QString(), QDir::tempPath());
+    auto session =
+        TerminalSession::create(QStringLiteral("shell"), QStringLiteral("bench"), QString(),
+                                shellSpawnRequest(QString(), QDir::tempPath()));
     TerminalView view;
     view.setSession(session);
     const QSize size(int(std::ceil(20 + kColumns * view.cellWidth())) + 1,
@@ -150,9 +152,9 @@ struct FloodResult {
 };
 
 FloodResult flood(const QString& file, bool perChunk) {
+    const QString command = QStringLiteral("cat '") + file + QLatin1Char('\'');
     auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("flood"),
-                                           QStringLiteral("cat '") + file + QLatin1Char('\''),
-                                           QDir::tempPath());
+                                           command, shellSpawnRequest(command, QDir::tempPath()));
     FloodResult result;
     TerminalView* view = nullptr;
     std::unique_ptr<QWidget> holder;

@@ -15,6 +15,7 @@
 // (comma-separated).
 #include "ScreenCorpus.h"
 
+#include "assistants/Provider.h"
 #include "terminal/Pty.h"
 #include "terminal/TerminalSession.h"
 
@@ -47,8 +48,8 @@ QByteArray shellQuoted(const QString& text) {
 // Seconds from start() to onFinish of a session running `command`; nothing on failure.
 std::optional<double> timeSession(const QString& command, const QString& folder,
                                   const std::function<void()>& whileRunning = {}) {
-    auto session =
-        TerminalSession::create(QStringLiteral("shell"), QStringLiteral("bench"), command, folder);
+    auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("bench"),
+                                           command, shellSpawnRequest(command, folder));
     QEventLoop loop;
     bool finished = false;
     session->setOnFinish([&](TerminalSession&) {
@@ -77,8 +78,7 @@ std::optional<double> timeBareLoop(const QString& command, const QString& folder
     QElapsedTimer timer;
     timer.start();
     int master = -1;
-    const int pid =
-        pty_spawn(command.toUtf8().constData(), folder.toUtf8().constData(), 24, 80, &master);
+    const int pid = pty_spawn(shellSpawnRequest(command, folder), &master);
     if (pid < 1) {
         return std::nullopt;
     }

@@ -3,7 +3,7 @@
 #include "appearance/HexColor.h"
 #include "assistants/AssistantTraits.h"
 #include "assistants/CommandTemplate.h"
-#include "terminal/TerminalSession.h"
+#include "terminal/SpawnRequest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -61,8 +61,17 @@ QString shellQuote(const QString& text) {
     return u'\'' + quoted + u'\'';
 }
 
+SpawnRequest shellSpawnRequest(const QString& command, const QString& directory) {
+    SpawnRequest request;
+    request.program = QStringLiteral("/bin/zsh");
+    request.arguments = {QStringLiteral("zsh"), QStringLiteral("-l"), QStringLiteral("-c"),
+                         QString::fromUtf8(kShellPathPrefix) + command};
+    request.directory = directory;
+    return request;
+}
+
 qsizetype maximumCommandBytes() {
-    return kMaximumArgumentBytes - 1 - qsizetype(qstrlen(TerminalSession::kPathPrefix));
+    return kMaximumArgumentBytes - 1 - qsizetype(qstrlen(kShellPathPrefix));
 }
 
 bool commandLineFits(const QString& command) {

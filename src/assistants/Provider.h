@@ -10,10 +10,22 @@
 
 #include <optional>
 
+struct SpawnRequest;
+
 // Wraps a text in single quotes so the shell reads it as one literal word; every single
 // quote inside becomes '\'' . Every prompt and executable path enters a command line only
 // through this function.
 QString shellQuote(const QString& text);
+
+// The search path put in front of every command a terminal session runs, so the user's own
+// tool folders come before the inherited path (the shell expands the variables).
+constexpr const char* kShellPathPrefix =
+    "export PATH=\"$HOME/.local/bin:$HOME/.kimi-code/bin:$HOME/.cargo/bin:/opt/homebrew/bin:"
+    "/usr/local/bin:$PATH\"; ";
+
+// How a terminal session runs `command` in `directory`: `/bin/zsh -l -c`, with the search
+// path above put first.
+SpawnRequest shellSpawnRequest(const QString& command, const QString& directory);
 
 // Linux refuses to start a program with one argument of 128 KiB or more, its terminating
 // NUL included (MAX_ARG_STRLEN), and a terminal session's whole command line, the search

@@ -1,5 +1,6 @@
 #include "terminal/PTYTransport.h"
 
+#include "core/ChildExit.h"
 #include "terminal/Pty.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,6 +29,8 @@ constexpr qsizetype kReadSize = 16 * 1024;
 constexpr qsizetype kChunkLimit = 1024 * 1024;
 constexpr qsizetype kWritePiece = 16 * 1024;
 constexpr qsizetype kWritePassLimit = 256 * 1024;
+// Without a process descriptor, how often the I/O thread looks whether the child has ended.
+constexpr int kChildCheckMs = 1000;
 
 void signalEventFd(int descriptor) {
     const uint64_t one = 1;
@@ -141,20 +145,24 @@ struct Callbacks {
 // whoever holds the core, after seeing `m_ended` under the mutex).
 class PTYTransport::Core : public std::enable_shared_from_this<Core> {
 public:
-    Core(int master, Output output, Completion completion)
+    Core(int master, int child, Output output, Completion completion)
         : m_callbacks(std::make_shared<const Callbacks>(
               Callbacks{std::move(output), std::move(completion)})),
           m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-          m_master(master) {}
+          m_child(child),
+          m_master(master),
+          m_childFd(child > 0 ? ChildExit::openDescriptor(child) : -1) {}
 
     ~Core() {
-        if (m_master >= 0) {
-            ::close(m_master);
-        }
-        if (m_wakeFd >= 0) {
-            ::close(m_wakeFd);
+        for (const int descriptor : {m_master, m_wakeFd, m_childFd}) {
+            if (descriptor >= 0) {
+                ::close(descriptor);
+            }
         }
     }
+
+    // Any thread: true once the child has been reaped.
+    bool childReaped() const { return m_reaped.load(); }
 
     // Queues a task for the I/O thread; false when the thread has already ended.
     bool post(std::function<void()> task) {
@@ -214,8 +222,25 @@ public:
         }
     }
 
-    void childExited(int status) {
-        m_status = status;
+    // Reaps the child if it has ended; its status then closes the terminal once drained.
+    void reapChild() {
+        int waitStatus = 0;
+        pid_t result = -1;
+        if (m_child > 0) {
+            do {
+                result = ::waitpid(m_child, &waitStatus, WNOHANG);
+            } while (result < 0 && errno == EINTR);
+            if (result == 0) {
+                return;  // still running
+            }
+        }
+        if (m_childFd >= 0) {
+            ::close(m_childFd);
+            m_childFd = -1;
+        }
+        m_reaped.store(true);
+        // Reaped by someone else (or no child given): the status cannot be obtained.
+        m_status = result == m_child ? pty_status(waitStatus) : -1;
         readAvailable();
     }
 
@@ -261,6 +286,8 @@ private:
     bool m_ended = false;                       // under m_mutex
     bool m_quit = false;                        // under m_mutex
     const int m_wakeFd;
+    const int m_child;
+    std::atomic<bool> m_reaped{false};
     std::atomic<qsizetype> m_backlog{0};  // bytes read but not yet taken by the receiver
     std::mutex m_outputMutex;
     std::deque<QByteArray> m_outputChunks;  // under m_outputMutex, oldest first
@@ -273,6 +300,7 @@ private:
 
     // I/O thread only.
     int m_master = -1;
+    int m_childFd = -1;  // the child's process descriptor until it is reaped, if the kernel has one
     bool m_writerActive = false;
     QByteArray m_input;
     qsizetype m_inputOffset = 0;
@@ -297,29 +325,43 @@ void PTYTransport::Core::run() {
         }
         batch.clear();
         if (quit) {
+            // The owner has gone: nobody takes a completion any more, but the child is still
+            // reaped once it ends.
             closeDescriptor();
-            break;
+            m_finished = true;
         }
-        if (m_master < 0 && m_finished) {
+        if (m_master < 0 && m_finished && m_reaped.load()) {
             break;  // nothing can happen any more
         }
 
         // While the main thread is behind, the descriptor is left out of the poll set
         // entirely (not just its read interest): a hung-up terminal reports POLLHUP whatever
         // was asked, and the output still buffered must be read before anything closes.
+        // poll skips entries with a negative descriptor.
         const bool watch = m_master >= 0 && !backlogFull();
-        pollfd descriptors[2] = {{m_wakeFd, POLLIN, 0}, {m_master, POLLIN, 0}};
+        const bool watchChild = !m_reaped.load() && m_childFd >= 0;
+        pollfd descriptors[3] = {{m_wakeFd, POLLIN, 0},
+                                 {watch ? m_master : -1, POLLIN, 0},
+                                 {watchChild ? m_childFd : -1, POLLIN, 0}};
         if (m_writerActive) {
             descriptors[1].events |= POLLOUT;
         }
-        const int timeout = watch && m_readAgain ? 0 : -1;
-        if (::poll(descriptors, watch ? 2 : 1, timeout) < 0) {
+        int timeout = -1;
+        if (watch && m_readAgain) {
+            timeout = 0;
+        } else if (!m_reaped.load() && m_childFd < 0) {
+            timeout = kChildCheckMs;
+        }
+        if (::poll(descriptors, 3, timeout) < 0) {
             continue;  // interrupted
         }
         if (descriptors[0].revents & POLLIN) {
             drainEventFd(m_wakeFd);
         }
-        if (!watch) {
+        if (!m_reaped.load() && (m_childFd < 0 || descriptors[2].revents != 0)) {
+            reapChild();
+        }
+        if (!watch || m_master < 0) {
             continue;
         }
         const short events = descriptors[1].revents;
@@ -524,15 +566,17 @@ bool PTYTransport::Core::holdCompletion(int status) {
     return true;
 }
 
-PTYTransport::PTYTransport(int descriptor, Output output, Completion completion)
-    : m_core(std::make_shared<Core>(descriptor, std::move(output), std::move(completion))) {
+PTYTransport::PTYTransport(int descriptor, int child, Output output, Completion completion)
+    : m_core(std::make_shared<Core>(descriptor, child, std::move(output), std::move(completion))) {
     MainThreadQueue::instance().open();
     m_thread = std::thread([core = m_core] { core->run(); });
 }
 
 PTYTransport::~PTYTransport() {
     m_core->requestQuit();
-    if (m_thread.get_id() == std::this_thread::get_id()) {
+    // A child still running is left to the thread, which holds the core, reaps the child when
+    // it ends and then ends itself.
+    if (m_thread.get_id() == std::this_thread::get_id() || !m_core->childReaped()) {
         m_thread.detach();
     } else {
         m_thread.join();
@@ -545,10 +589,6 @@ void PTYTransport::send(QByteArray bytes) {
 
 void PTYTransport::resize(int rows, int columns) {
     m_core->post([core = m_core.get(), rows, columns] { core->resizeTerminal(rows, columns); });
-}
-
-void PTYTransport::childExited(int status) {
-    m_core->post([core = m_core.get(), status] { core->childExited(status); });
 }
 
 void PTYTransport::stop(int child) {

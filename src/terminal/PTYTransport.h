@@ -18,11 +18,15 @@
 /// a flood never holds the main thread for long. When the main thread falls behind by a few
 /// chunks, reading pauses until it catches up, so a flood cannot grow memory without bound.
 ///
-/// Completion (the child's exit status, from childExited) is delivered exactly once, on the
-/// main thread, after the last output byte has been taken and only once the descriptor is
-/// closed, so no output can follow it. The descriptor closes on end of file, on a read error, on
-/// close(), or when the child's status is known and what it left in the terminal has been drained
-/// (a background process that keeps the terminal open does not delay completion).
+/// The same thread watches the child for its end through the kernel's process descriptor
+/// (pidfd) among its other descriptors, or, on kernels without one, checks for it once a
+/// second, and reaps it; no thread waits per child.
+///
+/// Completion (the child's exit status) is delivered exactly once, on the main thread, after the
+/// last output byte has been taken and only once the descriptor is closed, so no output can follow
+/// it. The descriptor closes on end of file, on a read error, on close(), or when the child's
+/// status is known and what it left in the terminal has been drained (a background process that
+/// keeps the terminal open does not delay completion).
 ///
 /// Construct on the main thread, which must run a Qt event loop for the deliveries.
 class PTYTransport {
@@ -32,10 +36,12 @@ public:
     using Output = std::function<qsizetype(QByteArrayView chunk)>;
     using Completion = std::function<void(int status)>;
 
-    /// Takes ownership of `descriptor` (a non-blocking master) and starts reading at once.
-    PTYTransport(int descriptor, Output output, Completion completion);
-    /// Closes the descriptor if still open (no completion is delivered after this) and
-    /// waits for the I/O thread to end, which takes at most one bounded read pass.
+    /// Takes ownership of `descriptor` (a non-blocking master), starts reading at once and
+    /// watches `child` (the process on the terminal, not reaped by anyone else) for its end.
+    PTYTransport(int descriptor, int child, Output output, Completion completion);
+    /// Closes the descriptor if still open (no completion is delivered after this). When the
+    /// child has ended, waits for the I/O thread to end, which takes at most one bounded read
+    /// pass; otherwise leaves the thread to reap the child once it ends, without waiting.
     ~PTYTransport();
     PTYTransport(const PTYTransport&) = delete;
     PTYTransport& operator=(const PTYTransport&) = delete;
@@ -45,8 +51,6 @@ public:
     void send(QByteArray bytes);
     /// Sets the pseudo-terminal's window size (ignored once closed).
     void resize(int rows, int columns);
-    /// Reports the child's exit status; completion follows once the output is drained.
-    void childExited(int status);
     /// Sends the terminate signal to the terminal's foreground process group (when it
     /// differs from the child's) and to the child's process group `child`. Returns once the
     /// signals have been sent.

@@ -22,7 +22,7 @@ constexpr char kFolderMessage[] = "VELK: cannot open the selected working folder
 static_assert(sizeof(kFolderMessage) - 1 == 48);
 
 constexpr int kFolderStatus = 126;
-constexpr int kShellStatus = 127;
+constexpr int kProgramStatus = 127;
 
 // The kernel stores window sizes as 16-bit values; anything outside is clamped rather than
 // silently wrapped.
@@ -35,18 +35,48 @@ winsize windowSize(int32_t rows, int32_t columns) {
 
 // The child's environment, built before fork: between fork and exec the child of a
 // multi-threaded process may only make async-signal-safe calls, and setenv is not one.
-std::vector<std::string> childEnvironment() {
+std::vector<std::string> childEnvironment(const QStringList& changes) {
+    std::vector<std::string> assignments{"TERM=xterm-256color", "COLORTERM=truecolor"};
+    for (const QString& change : changes) {
+        if (change.indexOf(u'=') > 0) {  // anything else names no variable
+            assignments.push_back(change.toStdString());
+        }
+    }
+    // The name of an assignment with its '=', which is never part of a name.
+    const auto nameOf = [](std::string_view assignment) {
+        return assignment.substr(0, assignment.find('=') + 1);
+    };
     std::vector<std::string> variables;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         const std::string_view text(*entry);
-        if (text.starts_with("TERM=") || text.starts_with("COLORTERM=")) {
-            continue;
+        const bool replaced = std::any_of(
+            assignments.begin(), assignments.end(),
+            [&](const std::string& assignment) { return nameOf(assignment) == nameOf(text); });
+        if (!replaced) {
+            variables.emplace_back(text);
         }
-        variables.emplace_back(text);
     }
-    variables.emplace_back("TERM=xterm-256color");
-    variables.emplace_back("COLORTERM=truecolor");
+    // Later assignments of one name win over earlier ones.
+    for (auto it = assignments.begin(); it != assignments.end(); ++it) {
+        const bool overridden =
+            std::any_of(it + 1, assignments.end(),
+                        [&](const std::string& later) { return nameOf(later) == nameOf(*it); });
+        if (!overridden) {
+            variables.push_back(*it);
+        }
+    }
     return variables;
+}
+
+// Pointers to the strings, ending in the null pointer execve expects.
+std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (std::string& text : strings) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 void closeQuietly(int descriptor) {
@@ -57,22 +87,19 @@ void closeQuietly(int descriptor) {
 
 }  // namespace
 
-int32_t pty_spawn(const char* command, const char* directory, int32_t rows, int32_t columns,
-                  int32_t* master) {
+int32_t pty_spawn(const SpawnRequest& request, int32_t* master) {
     // Everything the child needs is prepared here, in the parent.
-    std::vector<std::string> environment = childEnvironment();
-    std::vector<char*> environmentPointers;
-    environmentPointers.reserve(environment.size() + 1);
-    for (std::string& variable : environment) {
-        environmentPointers.push_back(variable.data());
+    std::vector<std::string> environment = childEnvironment(request.environment);
+    const std::vector<char*> environmentPointers = pointersTo(environment);
+    const std::string program = request.program.toStdString();
+    std::vector<std::string> argumentTexts;
+    for (const QString& argument : request.arguments) {
+        argumentTexts.push_back(argument.toStdString());
     }
-    environmentPointers.push_back(nullptr);
-    char shell[] = "/bin/zsh";
-    char argument0[] = "zsh";
-    char login[] = "-l";
-    char commandFlag[] = "-c";
-    std::string commandText(command);
-    char* const arguments[] = {argument0, login, commandFlag, commandText.data(), nullptr};
+    const std::vector<char*> arguments = pointersTo(argumentTexts);
+    const std::string directory = request.directory.toStdString();
+    const int32_t rows = request.rows;
+    const int32_t columns = request.columns;
 
     // Both sides are opened close-on-exec from the start: another thread that forks at the
     // same moment (any process launcher) must not inherit this terminal, or the session
@@ -135,13 +162,13 @@ int32_t pty_spawn(const char* command, const char* directory, int32_t rows, int3
         if (slave > STDERR_FILENO) {
             ::close(slave);
         }
-        if (::chdir(directory) != 0) {
+        if (::chdir(directory.c_str()) != 0) {
             [[maybe_unused]] const ssize_t written =
                 ::write(STDERR_FILENO, kFolderMessage, sizeof(kFolderMessage) - 1);
             ::_exit(kFolderStatus);
         }
-        ::execve(shell, arguments, environmentPointers.data());
-        ::_exit(kShellStatus);
+        ::execve(program.c_str(), arguments.data(), environmentPointers.data());
+        ::_exit(kProgramStatus);
     }
 
     // Parent: the slave side belongs to the child alone, otherwise the end of the child's
@@ -170,11 +197,15 @@ int32_t pty_wait(int32_t pid) {
             return -1;
         }
     }
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
+    return pty_status(status);
+}
+
+int32_t pty_status(int waitStatus) {
+    if (WIFEXITED(waitStatus)) {
+        return WEXITSTATUS(waitStatus);
     }
-    if (WIFSIGNALED(status)) {
-        return 128 + WTERMSIG(status);
+    if (WIFSIGNALED(waitStatus)) {
+        return 128 + WTERMSIG(waitStatus);
     }
     return -1;
 }

@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <limits>
-#include <thread>
 
 namespace {
 
@@ -21,17 +19,12 @@ constexpr qint64 kFeedWork = 300'000;
 // Time for one turn of feeding.
 constexpr qint64 kFeedBudgetNs = 4'000'000;
 
-int32_t fitIn32Bits(qint64 value) {
-    return int32_t(std::clamp<qint64>(value, std::numeric_limits<int32_t>::min(),
-                                      std::numeric_limits<int32_t>::max()));
-}
-
 }  // namespace
 
 std::shared_ptr<TerminalSession> TerminalSession::create(QString providerID, QString title,
-                                                         QString command, QString directory) {
+                                                         QString command, SpawnRequest request) {
     std::shared_ptr<TerminalSession> session(new TerminalSession(
-        std::move(providerID), std::move(title), std::move(command), std::move(directory)));
+        std::move(providerID), std::move(title), std::move(command), std::move(request)));
     // Replies to the child's queries (cursor position, device status and attributes) go
     // back to it during the same feed.
     session->m_screen.setOnResponse(
@@ -44,11 +37,11 @@ std::shared_ptr<TerminalSession> TerminalSession::create(QString providerID, QSt
 }
 
 TerminalSession::TerminalSession(QString providerID, QString title, QString command,
-                                 QString directory)
+                                 SpawnRequest request)
     : m_providerID(std::move(providerID)),
       m_title(std::move(title)),
       m_command(std::move(command)),
-      m_directory(std::move(directory)) {}
+      m_request(std::move(request)) {}
 
 TerminalSession::~TerminalSession() {
     if (m_running && m_pid > 1) {
@@ -69,11 +62,10 @@ void TerminalSession::start() {
     }
     // The finish handler may let go of this session; keep it alive until start() returns.
     const auto self = shared_from_this();
-    const QByteArray commandLine = QByteArray(kPathPrefix) + m_command.toUtf8();
-    const QByteArray directory = m_directory.toUtf8();
+    m_request.rows = m_screen.rows();
+    m_request.columns = m_screen.columns();
     int32_t master = -1;
-    m_pid = pty_spawn(commandLine.constData(), directory.constData(), fitIn32Bits(m_screen.rows()),
-                      fitIn32Bits(m_screen.columns()), &master);
+    m_pid = pty_spawn(m_request, &master);
     if (m_pid < 1) {
         const int error = errno;
         m_screen.feed(QStringView(QStringLiteral("Could not start the terminal: ") +
@@ -89,8 +81,10 @@ void TerminalSession::start() {
     m_running = true;
     Q_EMIT runningChanged();
     const std::weak_ptr<TerminalSession> weak = self;
+    // The transport watches the child's end on its own thread and reaps it, also after this
+    // session has let go of it.
     m_transport = std::make_shared<PTYTransport>(
-        master,
+        master, m_pid,
         [weak](QByteArrayView output) -> qsizetype {
             if (auto session = weak.lock()) {
                 return session->outputArrived(output);
@@ -102,11 +96,6 @@ void TerminalSession::start() {
                 session->completed(status);
             }
         });
-    // The wait holds the transport, not the session: the child is reaped and the transport
-    // closed even when the session is let go of first.
-    std::thread([transport = m_transport, pid = m_pid] {
-        transport->childExited(pty_wait(pid));
-    }).detach();
 }
 
 void TerminalSession::send(const QString& text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "terminal/SpawnRequest.h"
 #include "terminal/TerminalScreen.h"
 
 #include <QDateTime>
@@ -13,10 +14,10 @@
 
 class PTYTransport;
 
-/// One command running in one terminal: owns the screen, starts the command as
-/// `/bin/zsh -l -c` on a pseudo-terminal of the screen's size, feeds every output chunk into
-/// the screen, routes input and the screen's query replies to the child, forwards size
-/// changes, stops the child on request and reports its end once.
+/// One command running in one terminal: owns the screen, starts the command's spawn request
+/// on a pseudo-terminal of the screen's size, feeds every output chunk into the screen,
+/// routes input and the screen's query replies to the child, forwards size changes, stops
+/// the child on request and reports its end once.
 ///
 /// Held by std::shared_ptr (create()); callbacks hold it weakly. Main thread only. When the
 /// last holder lets go of a running session, the child's process group receives the
@@ -27,11 +28,6 @@ class TerminalSession : public QObject, public std::enable_shared_from_this<Term
     Q_PROPERTY(bool running READ running NOTIFY runningChanged)
 
 public:
-    /// The search path put in front of every command, so the user's own tool folders come
-    /// before the inherited path (the shell expands the variables).
-    static constexpr const char* kPathPrefix =
-        "export PATH=\"$HOME/.local/bin:$HOME/.kimi-code/bin:$HOME/.cargo/bin:/opt/homebrew/bin:"
-        "/usr/local/bin:$PATH\"; ";
     /// Milliseconds between stop() and the kill signal to a child that is still running.
     static constexpr int kKillDelayMs = 1000;
     /// Output is fed into the screen at most this many bytes, and about 4 ms of work, at a
@@ -39,15 +35,17 @@ public:
     /// their turn during a flood.
     static constexpr qsizetype kFeedLimit = 64 * 1024;
 
+    /// `command` is the text shown and recorded for the session; `request` is what runs (its
+    /// size is taken from the screen at the start).
     static std::shared_ptr<TerminalSession> create(QString providerID, QString title,
-                                                   QString command, QString directory);
+                                                   QString command, SpawnRequest request);
     ~TerminalSession() override;
 
     QUuid id() const { return m_id; }
     QString providerID() const { return m_providerID; }
     QString title() const { return m_title; }
     QString command() const { return m_command; }
-    QString directory() const { return m_directory; }
+    QString directory() const { return m_request.directory; }
     QDateTime started() const { return m_started; }
     TerminalScreen& screen() { return m_screen; }
     const TerminalScreen& screen() const { return m_screen; }
@@ -85,7 +83,7 @@ Q_SIGNALS:
     void exitCodeChanged();
 
 private:
-    TerminalSession(QString providerID, QString title, QString command, QString directory);
+    TerminalSession(QString providerID, QString title, QString command, SpawnRequest request);
 
     /// Feeds the front of `output` into the screen within the limits above; returns how many
     /// bytes it fed.
@@ -97,7 +95,7 @@ private:
     QString m_providerID;
     QString m_title;
     QString m_command;
-    QString m_directory;
+    SpawnRequest m_request;
     QDateTime m_started = QDateTime::currentDateTime();
     TerminalScreen m_screen{24, 80};
     quint64 m_revision = 0;

@@ -4,6 +4,7 @@
 #include "workspace/Workspace.h"
 
 #include "assistants/AssistantTraits.h"
+#include "assistants/Provider.h"
 #include "platform/AtomicFile.h"
 #include "platform/Dialogs.h"
 #include "terminal/TerminalSession.h"
@@ -69,7 +70,8 @@ SessionPointer Workspace::registerSession(const QString& providerID, const QStri
                                           const QString& command, const QString& directory,
                                           const SessionCallback& beforeStart,
                                           const SessionCallback& onFinish) {
-    SessionPointer session = TerminalSession::create(providerID, title, command, directory);
+    SessionPointer session =
+        TerminalSession::create(providerID, title, command, shellSpawnRequest(command, directory));
     QPointer<Workspace> self(this);
     session->setOnFinish([self, directory, onFinish](TerminalSession& finished) {
         if (self) {

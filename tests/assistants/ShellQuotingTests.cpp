@@ -3,7 +3,7 @@
 // must be the prompt, byte for byte, with nothing executed on the way. Generated templates
 // prove the template check: whatever it accepts keeps every attack prompt inert.
 #include "assistants/Provider.h"
-#include "terminal/TerminalSession.h"
+#include "terminal/SpawnRequest.h"
 
 #include <QDir>
 #include <QProcess>
@@ -275,8 +275,8 @@ TEST(CommandLineLimit, theLongestCommandThatFitsStartsTheLoginShellAndOneByteMor
     // A session runs its search path and the command as one argument of `zsh -c`. Quotes
     // cost four bytes each and the accented letters two: the command is measured in UTF-8
     // bytes of the quoted form.
-    const auto sessionLine = [](const QString& command) {
-        return TerminalSession::kPathPrefix + command;
+    const auto sessionLine = [&](const QString& command) {
+        return shellSpawnRequest(command, folder.path()).arguments.last();
     };
     const Provider provider = withTemplate("printf '%s' {prompt} >/dev/null");
     QString prompt = QString("it's é ").repeated(1000);

@@ -1,3 +1,4 @@
+#include "assistants/Provider.h"
 #include "terminal/PTYTransport.h"
 #include "terminal/Pty.h"
 
@@ -28,8 +29,8 @@ using testing_support::waitUntil;
 namespace {
 
 // One child on a pseudo-terminal behind a transport, wired the way a session wires it:
-// output and completion collected on the main thread, the child reaped on a thread of its
-// own that holds the transport.
+// output and completion collected on the main thread, the child watched and reaped by the
+// transport.
 class ChildRun {
 public:
     struct Observed {
@@ -46,22 +47,22 @@ public:
         if (m_pid > 1 && !m_observed->status) {
             ::kill(-m_pid, SIGKILL);
         }
-        if (m_reaper.joinable()) {
-            m_reaper.join();
-        }
     }
 
     bool start(const QString& command, const QString& directory = QDir::tempPath(), int rows = 24,
-               int columns = 80) {
+               int columns = 80, const QStringList& environment = {}) {
+        SpawnRequest request = shellSpawnRequest(command, directory);
+        request.rows = rows;
+        request.columns = columns;
+        request.environment = environment;
         int master = -1;
-        m_pid = pty_spawn(command.toUtf8().constData(), directory.toUtf8().constData(), rows,
-                          columns, &master);
+        m_pid = pty_spawn(request, &master);
         if (m_pid < 1) {
             return false;
         }
         auto observed = m_observed;
         m_transport = std::make_shared<PTYTransport>(
-            master,
+            master, m_pid,
             [observed](QByteArrayView chunk) -> qsizetype {
                 observed->outputAfterCompletion |= observed->completions > 0;
                 const qsizetype taken = std::min(chunk.size(), observed->takeAtMost);
@@ -76,8 +77,6 @@ public:
                 ++observed->completions;
                 observed->status = status;
             });
-        m_reaper = std::thread(
-            [transport = m_transport, pid = m_pid] { transport->childExited(pty_wait(pid)); });
         return true;
     }
 
@@ -96,7 +95,6 @@ public:
 private:
     std::shared_ptr<Observed> m_observed = std::make_shared<Observed>();
     std::shared_ptr<PTYTransport> m_transport;
-    std::thread m_reaper;
     int m_pid = -1;
 };
 
@@ -128,7 +126,8 @@ TEST(PtyTransport, exitStatusesFollowTheConventionAndCompleteOnce) {
 
 TEST(PtyTransport, theMasterIsCloseOnExecAndNonBlockingRightAfterSpawn) {
     int master = -1;
-    const int pid = pty_spawn("exit 0", "/", 24, 80, &master);
+    const int pid =
+        pty_spawn(shellSpawnRequest(QStringLiteral("exit 0"), QStringLiteral("/")), &master);
     ASSERT_GE(pid, 1);
     EXPECT_TRUE(::fcntl(master, F_GETFD) & FD_CLOEXEC);
     EXPECT_TRUE(::fcntl(master, F_GETFL) & O_NONBLOCK);
@@ -140,14 +139,19 @@ TEST(PtyTransport, theMasterIsCloseOnExecAndNonBlockingRightAfterSpawn) {
 TEST(PtyTransport, theChildGetsItsFolderSizeVariablesInputInOrderAndResizesFromItsOwnThread) {
     QTemporaryDir folder;
     ChildRun run;
+    // The request's variables are added, or replace an inherited one of the same name.
+    qputenv("VELK_SPAWN_REPLACED", "inherited");
     ASSERT_TRUE(run.start(
-        QStringLiteral("print -r -- \"START:$PWD|$(stty size)|$TERM|$COLORTERM|STARTED\"; "
+        QStringLiteral("print -r -- \"START:$PWD|$(stty size)|$TERM|$COLORTERM|"
+                       "$VELK_SPAWN_TEST|$(env | grep -c "
+                       "'^VELK_SPAWN_REPLACED=')|$VELK_SPAWN_REPLACED|STARTED\"; "
                        "read first; read second; "
                        "print -r -- \"END:$(stty size)|$first+$second\""),
-        folder.path(), 33, 111));
+        folder.path(), 33, 111,
+        {QStringLiteral("VELK_SPAWN_TEST=given"), QStringLiteral("VELK_SPAWN_REPLACED=replaced")}));
     ASSERT_TRUE(run.waitForOutput("|STARTED"));
     EXPECT_TRUE(run.output().contains("START:" + QDir(folder.path()).canonicalPath().toUtf8() +
-                                      "|33 111|xterm-256color|truecolor|STARTED"))
+                                      "|33 111|xterm-256color|truecolor|given|1|replaced|STARTED"))
         << run.output().constData();
     // The reads and writes happen on the transport's own thread, named after its queue.
     const QStringList tasks =

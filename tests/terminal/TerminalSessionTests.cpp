@@ -1,5 +1,7 @@
 #include "terminal/TerminalSession.h"
 
+#include "assistants/Provider.h"
+
 #include "PtyTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -27,7 +29,7 @@ struct SessionRun {
 
     explicit SessionRun(const QString& command, bool start = true)
         : session(TerminalSession::create(QStringLiteral("shell"), QStringLiteral("Test"), command,
-                                          QDir::tempPath())) {
+                                          shellSpawnRequest(command, QDir::tempPath()))) {
         session->setOnFinish([this](TerminalSession& finished) {
             ++finishes;
             textAtFinish = finished.screen().plainText();
@@ -183,6 +185,33 @@ TEST(TerminalSession, letGoOfWhileRunningEndsTheChildsGroup) {
     }));
 }
 
+TEST(TerminalSession, twentyRunningSessionsCostOneThreadEachWaitingForTheirChildrenIncluded) {
+    const auto threads = [] {
+        return QDir(QStringLiteral("/proc/self/task"))
+            .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+            .size();
+    };
+    const qsizetype before = threads();
+    std::vector<std::unique_ptr<SessionRun>> runs;
+    for (int index = 0; index < 20; ++index) {
+        runs.push_back(std::make_unique<SessionRun>(QStringLiteral("print READY; exec sleep 30")));
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(runs.begin(), runs.end(), [](const auto& run) {
+            return run->text().contains(QStringLiteral("READY"));
+        });
+    }));
+    // Each transport's I/O thread also watches its child's end.
+    EXPECT_LE(threads() - before, 20);
+    for (const auto& run : runs) {
+        run->session->stop();
+    }
+    for (const auto& run : runs) {
+        ASSERT_TRUE(run->waitForFinish());
+        EXPECT_EQ(run->session->exitCode(), 143);
+    }
+}
+
 TEST(TerminalSession, twoHundredSessionsLeaveNoDescriptorsAndNoZombiesBehind) {
     {
         SessionRun warmUp(QStringLiteral("exit 0"));  // one-time descriptors of the loop
@@ -199,8 +228,10 @@ TEST(TerminalSession, twoHundredSessionsLeaveNoDescriptorsAndNoZombiesBehind) {
         for (int index = first; index < first + kBatch; ++index) {
             const char* const kinds[] = {"print done; exit 3", "sleep 30", "read line; print $line",
                                          "sleep 30 & sleep 30"};
-            auto session = TerminalSession::create(QStringLiteral("shell"), QString::number(index),
-                                                   kinds[index % 4], QDir::tempPath());
+            const QString command = QString::fromUtf8(kinds[index % 4]);
+            auto session =
+                TerminalSession::create(QStringLiteral("shell"), QString::number(index), command,
+                                        shellSpawnRequest(command, QDir::tempPath()));
             session->setOnFinish([&](TerminalSession&) { ++finished; });
             session->start();
             batch.push_back(session);

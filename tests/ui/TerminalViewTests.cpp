@@ -1,5 +1,6 @@
 // The terminal view against a real session and screen: key encoding, clipboard, scrolling,
 // the grid fit and what a paint puts on screen.
+#include "assistants/Provider.h"
 #include "support/TestSupport.h"
 #include "terminal/TerminalScreen.h"
 #include "terminal/TerminalSession.h"
@@ -50,8 +51,8 @@ protected:
             view.lineHeight() * row + TerminalView::kTopMargin + 3);
     }
 
-    std::shared_ptr<TerminalSession> session =
-        TerminalSession::create("shell", "test", "exec sleep 30", QDir::tempPath());
+    std::shared_ptr<TerminalSession> session = TerminalSession::create(
+        "shell", "test", "exec sleep 30", shellSpawnRequest("exec sleep 30", QDir::tempPath()));
     TerminalView view;
     QStringList sent;
 };

@@ -1,5 +1,7 @@
 #include "SelfTest.h"
 
+#include "assistants/Provider.h"
+
 #include "terminal/TerminalScreen.h"
 #include "terminal/TerminalSession.h"
 
@@ -153,7 +155,7 @@ std::optional<SessionOutcome> runSession(SelfTestContext& context, const QString
     const QString folder = context.outputFolder + QStringLiteral("/terminal-session");
     QDir().mkpath(folder);
     auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("Self-test"),
-                                           command, folder);
+                                           command, shellSpawnRequest(command, folder));
     auto finishes = std::make_shared<int>(0);
     session->setOnFinish([finishes](TerminalSession&) { ++*finishes; });
     session->start();
