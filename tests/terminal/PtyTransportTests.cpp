@@ -20,6 +20,7 @@
 #include <tuple>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -61,6 +62,17 @@ public:
             return false;
         }
         auto observed = m_observed;
+        // With the descriptor limit just above the lowest free descriptor, the transport gets
+        // its wake-up descriptor but no process descriptor for the child.
+        rlimit original{};
+        ::getrlimit(RLIMIT_NOFILE, &original);
+        if (withoutProcessDescriptor) {
+            const int lowestFree = ::fcntl(0, F_DUPFD, 0);
+            ::close(lowestFree);
+            rlimit lowered = original;
+            lowered.rlim_cur = rlim_t(lowestFree + 1);
+            ::setrlimit(RLIMIT_NOFILE, &lowered);
+        }
         m_transport = std::make_shared<PTYTransport>(
             master, m_pid,
             [observed](QByteArrayView chunk) -> qsizetype {
@@ -77,6 +89,7 @@ public:
                 ++observed->completions;
                 observed->status = status;
             });
+        ::setrlimit(RLIMIT_NOFILE, &original);
         return true;
     }
 
@@ -91,6 +104,8 @@ public:
     const QByteArray& output() const { return m_observed->output; }
     PTYTransport& transport() { return *m_transport; }
     int pid() const { return m_pid; }
+
+    bool withoutProcessDescriptor = false;
 
 private:
     std::shared_ptr<Observed> m_observed = std::make_shared<Observed>();
@@ -122,6 +137,25 @@ TEST(PtyTransport, exitStatusesFollowTheConventionAndCompleteOnce) {
                       "VELK: cannot open the selected working folder.\r\r\n");
         }
     }
+}
+
+TEST(PtyTransport, withoutAProcessDescriptorTheChildsEndIsStillFoundAndItsOutputKept) {
+    ChildRun warmUp;  // opens the main thread's queue and its descriptor
+    ASSERT_TRUE(warmUp.start(QStringLiteral("exit 0")));
+    ASSERT_TRUE(warmUp.waitForCompletion());
+    const std::set<int> before = pty_testing::openDescriptors();
+    {
+        ChildRun run;
+        run.withoutProcessDescriptor = true;
+        ASSERT_TRUE(run.start(QStringLiteral(
+            "(trap '' HUP; exec sleep 30) & print -r -- \"LAST|$!|\"; sleep 0.2; exit 4")));
+        ASSERT_TRUE(run.waitForCompletion());
+        EXPECT_EQ(run.observed().status, 4);
+        EXPECT_TRUE(run.output().contains("LAST|"));
+        EXPECT_FALSE(run.observed().outputAfterCompletion);
+        ::kill(pty_testing::numberAfter(run.output(), "LAST|"), SIGKILL);
+    }
+    EXPECT_TRUE(waitUntil([&] { return pty_testing::openDescriptors() == before; }));
 }
 
 TEST(PtyTransport, theMasterIsCloseOnExecAndNonBlockingRightAfterSpawn) {
