@@ -12,8 +12,6 @@
 #include <type_traits>
 #include <utility>
 
-class QThreadPool;
-
 // The one way VELK runs work off the main thread:
 //
 //     runInBackground(this, [=](const BackgroundJob& job) { return slowWork(job); },
@@ -40,27 +38,57 @@ private:
 
 namespace Background {
 
-// VELK's pool for blocking jobs (status checks that wait on other programs, copies, applies).
-// It is not Qt's global pool: that one has as many threads as cores, so two slow status checks
-// would starve everything else on a two-core machine. Created on first use as a child of the
-// application, which waits for running jobs when it is destroyed.
-QThreadPool& pool();
+// Background jobs run on VELK's own threads for blocking work (status checks that wait on
+// other programs, copies, applies), not on Qt's global pool: that one has as many threads as
+// cores, so two slow status checks would starve everything else on a two-core machine. The
+// application's end waits for running jobs.
 
-// Queues `task` on pool().
-void start(std::function<void()> task);
+// Returns once no job is queued or running (for tests and orderly ends).
+void waitForIdle();
+
+// A task handed from one thread to another. Hand-overs go through queues guarded by a
+// standard mutex rather than through the closures Qt carries across threads: the order they
+// set up is then visible to ThreadSanitizer, which does not see Qt's own locking.
+class Task {
+public:
+    virtual ~Task() = default;
+    virtual void run() = 0;
+};
+
+template <typename Function>
+class TaskOf final : public Task {
+public:
+    explicit TaskOf(Function function) : m_function(std::move(function)) {}
+    void run() override { m_function(); }
+
+private:
+    Function m_function;
+};
+
+template <typename Function>
+std::unique_ptr<Task> makeTask(Function&& function) {
+    return std::make_unique<TaskOf<std::decay_t<Function>>>(std::forward<Function>(function));
+}
+
+// Runs `task` on one of VELK's background threads.
+void start(std::unique_ptr<Task> task);
+// Runs `task` on the main thread, in the order posted.
+void post(std::unique_ptr<Task> task);
+
+template <typename Function>
+void start(Function&& function) {
+    start(makeTask(std::forward<Function>(function)));
+}
 
 // Runs `task` on the main thread, if the object `context` guards still exists then. Callable
 // from any thread: the guard is only looked at on the main thread.
-template <typename Task>
-void deliver(QPointer<QObject> context, Task&& task) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [context = std::move(context), task = std::forward<Task>(task)]() mutable {
-            if (context) {
-                task();
-            }
-        },
-        Qt::QueuedConnection);
+template <typename Function>
+void deliver(QPointer<QObject> context, Function&& task) {
+    post(makeTask([context = std::move(context), task = std::forward<Function>(task)]() mutable {
+        if (context) {
+            task();
+        }
+    }));
 }
 
 }  // namespace Background

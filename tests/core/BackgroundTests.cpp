@@ -26,7 +26,7 @@ bool processUntil(Condition condition) {
 
 // Drains the pool and the queued deliveries, so a skipped `done` has had every chance to run.
 void settle() {
-    Background::pool().waitForDone();
+    Background::waitForIdle();
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents();
 }

@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -36,7 +35,7 @@ TEST(RunPreparation, aRunCopiedInFullIsHandedOverOrElseItsFolderIsRemoved) {
         std::optional<Result<TeamRun>> heard;
         preparation->start({scratch.path("project"), folder, "task", {"claude", "codex"}, {}, {}},
                            60s, [&](Result<TeamRun> result) { heard = std::move(result); });
-        Background::pool().waitForDone();
+        Background::waitForIdle();
         ASSERT_TRUE(QFileInfo::exists(folder + "/baseline/main.txt"));
         EXPECT_EQ(preparation->copied(), 3);
         EXPECT_EQ(preparation->total(), 3);
@@ -47,7 +46,7 @@ TEST(RunPreparation, aRunCopiedInFullIsHandedOverOrElseItsFolderIsRemoved) {
             preparation.reset();
         }
         QCoreApplication::sendPostedEvents();
-        Background::pool().waitForDone();  // the removal, when there is one
+        Background::waitForIdle();  // the removal, when there is one
 
         if (then != Then::HandOver) {
             EXPECT_FALSE(heard.has_value());

@@ -9,7 +9,6 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -45,7 +44,7 @@ struct Layout {
 // Lets every job finish and every delivery run, so that one that should be dropped had its
 // chance to arrive.
 void settle() {
-    Background::pool().waitForDone();
+    Background::waitForIdle();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
 }

@@ -8,7 +8,6 @@
 #include "runs/RunStore.h"
 
 #include <QFile>
-#include <QThreadPool>
 
 #include <cerrno>
 #include <cstring>
@@ -52,9 +51,9 @@ protected:
     }
     // Lets the preparation finish and hand over its result, then the clean-up it caused.
     bool waitForNoRunFolder() {
-        Background::pool().waitForDone();
+        Background::waitForIdle();
         processEventsFor(100ms);
-        Background::pool().waitForDone();
+        Background::waitForIdle();
         return runFolders().isEmpty();
     }
 };
