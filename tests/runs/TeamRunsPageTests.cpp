@@ -62,6 +62,22 @@ protected:
     }
     QStringList rows() const { return rows(page->changeList()); }
 
+    // A run recorded earlier, with one copy of the project as it is now, stored.
+    TeamRun recordRun(const QString& prompt) {
+        TeamRun run{QUuid::createUuid(),
+                    prompt,
+                    project(),
+                    scratch() + "/runs/run",
+                    QDateTime::currentDateTimeUtc(),
+                    {}};
+        run.copies.push_back(
+            RunCopy{QUuid::createUuid(), "claude", run.root + "/copy", std::nullopt, 0});
+        RunFiles::snapshot(project(), RunStore::baselineFolder(run));
+        RunFiles::snapshot(project(), run.copies.front().directory);
+        EXPECT_TRUE(RunStore::save(run));
+        return run;
+    }
+
     Theme theme{false, preferences};
     std::unique_ptr<TeamRunsPage> page;
 };
@@ -171,17 +187,8 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
     ASSERT_TRUE(writeFile(projectFile("main.txt"), "original\n"));
     ASSERT_TRUE(writeFile(projectFile("tool.sh"), "echo\n"));
     ASSERT_EQ(::chmod(projectFile("tool.sh").toStdString().c_str(), 0644), 0);
-    TeamRun run{QUuid::createUuid(),
-                "Tidy the scripts",
-                project(),
-                scratch() + "/runs/run",
-                QDateTime::currentDateTimeUtc(),
-                {}};
-    const RunCopy copy{QUuid::createUuid(), "claude", run.root + "/copy", std::nullopt, 0};
-    run.copies.push_back(copy);
-    RunFiles::snapshot(project(), RunStore::baselineFolder(run));
-    RunFiles::snapshot(project(), copy.directory);
-    ASSERT_TRUE(RunStore::save(run));
+    const TeamRun run = recordRun("Tidy the scripts");
+    const RunCopy& copy = run.copies.front();
     const std::string inCopy = copy.directory.toStdString();
     ASSERT_EQ(::chmod((inCopy + "/tool.sh").c_str(), 0666), 0);
     ASSERT_TRUE(writeFile(copy.directory + "/setup.sh", "install\n"));
@@ -246,17 +253,8 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
     for (int i = 0; i < 40; ++i) {
         ASSERT_TRUE(writeFile(projectFile(QStringLiteral("f%1.txt").arg(i)), "original\n"));
     }
-    TeamRun run{QUuid::createUuid(),
-                "Add a changelog",
-                project(),
-                scratch() + "/runs/run",
-                QDateTime::currentDateTimeUtc(),
-                {}};
-    const RunCopy copy{QUuid::createUuid(), "claude", run.root + "/copy", std::nullopt, 0};
-    run.copies.push_back(copy);
-    RunFiles::snapshot(project(), RunStore::baselineFolder(run));
-    RunFiles::snapshot(project(), copy.directory);
-    ASSERT_TRUE(RunStore::save(run));
+    const TeamRun run = recordRun("Add a changelog");
+    const RunCopy& copy = run.copies.front();
     ASSERT_TRUE(writeFile(copy.directory + "/NEWS.md", "news\n"));
 
     const QString other = scratch() + "/other";
