@@ -4,8 +4,12 @@
 #include "assistants/AssistantTraits.h"
 #include "assistants/Provider.h"
 #include "files/CodeEditor.h"
+#include "ui/Navigator.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/Launcher.h"
+#include "workspace/Notices.h"
+#include "workspace/Permissions.h"
+#include "workspace/ProjectModel.h"
 
 #include <QFileInfo>
 #include <QFrame>
@@ -38,28 +42,32 @@ QFrame* toolCard(const QString& heading, const QString& text, QPushButton* actio
 
 // --- Manual tools -------------------------------------------------------------------------
 
-MacActionsView::MacActionsView(Workspace& workspace, Theme* theme, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace) {
+MacActionsView::MacActionsView(ProjectModel& project, Launcher& launcher, Permissions& permissions,
+                               Notices& notices, Theme& theme, QWidget* parent)
+    : QWidget(parent),
+      m_project(project),
+      m_launcher(launcher),
+      m_permissions(permissions),
+      m_notices(notices) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
 
     auto* openApplication = Widgets::button(QStringLiteral("Open an application"));
     connect(openApplication, &QPushButton::clicked, this,
-            [this] { m_workspace.openApplication(); });
+            [this] { m_permissions.openApplication(); });
     layout->addWidget(toolCard(QStringLiteral("Open an application"),
                                QStringLiteral("Choose an installed app and launch it."),
                                openApplication));
 
     auto* openTerminal = Widgets::button(QStringLiteral("Open a Mac terminal"));
-    connect(openTerminal, &QPushButton::clicked, this,
-            [this] { m_workspace.launch(QString(), m_workspace.provider(kShellID)); });
+    connect(openTerminal, &QPushButton::clicked, this, [this] { m_launcher.openTerminal(); });
     layout->addWidget(toolCard(QStringLiteral("Open a Mac terminal"),
                                QStringLiteral("Run commands inside VELK’s native terminal."),
                                openTerminal));
 
     auto* showProject = Widgets::button(QStringLiteral("Show your project"));
-    connect(showProject, &QPushButton::clicked, this, [this] { m_workspace.revealFolder(); });
+    connect(showProject, &QPushButton::clicked, this, [this] { m_project.revealFolder(); });
     layout->addWidget(toolCard(QStringLiteral("Show your project"),
                                QStringLiteral("Open the working folder in Finder."), showProject));
 
@@ -82,8 +90,8 @@ MacActionsView::MacActionsView(Workspace& workspace, Theme* theme, QWidget* pare
     consoleLayout->addLayout(runRow);
     layout->addWidget(console);
 
-    QFrame* permissions = Widgets::card();
-    auto* permissionsLayout = new QVBoxLayout(permissions);
+    QFrame* permissionsCard = Widgets::card();
+    auto* permissionsLayout = new QVBoxLayout(permissionsCard);
     permissionsLayout->setContentsMargins(16, 14, 16, 14);
     permissionsLayout->addWidget(
         Widgets::label(QStringLiteral("Computer access is managed by macOS"), "title"));
@@ -102,49 +110,51 @@ MacActionsView::MacActionsView(Workspace& workspace, Theme* theme, QWidget* pare
     auto* screen = Widgets::button(QStringLiteral("Screen recording settings"));
     auto* refresh = Widgets::button(QStringLiteral("Refresh permissions"));
     connect(accessibility, &QPushButton::clicked, this,
-            [this] { m_workspace.openAccessibility(); });
-    connect(screen, &QPushButton::clicked, this, [this] { m_workspace.openScreenPermission(); });
-    connect(refresh, &QPushButton::clicked, this, [this] { m_workspace.refreshPermissions(); });
+            [this] { m_permissions.openAccessibility(); });
+    connect(screen, &QPushButton::clicked, this, [this] { m_permissions.openScreenPermission(); });
+    connect(refresh, &QPushButton::clicked, this, [this] { m_permissions.refresh(); });
     buttons->addWidget(accessibility);
     buttons->addWidget(screen);
     buttons->addWidget(refresh);
     buttons->addStretch(1);
     permissionsLayout->addLayout(buttons);
-    layout->addWidget(permissions);
+    layout->addWidget(permissionsCard);
 
-    connect(&m_workspace, &Workspace::accessibilityChanged, this, &MacActionsView::syncPermissions);
+    connect(&m_permissions, &Permissions::accessibilityChanged, this,
+            &MacActionsView::syncPermissions);
     syncPermissions();
 }
 
 void MacActionsView::syncPermissions() {
-    m_accessibility->setText(m_workspace.accessibility() ? QStringLiteral("Allowed")
-                                                         : QStringLiteral("Not granted"));
+    m_accessibility->setText(m_permissions.accessibility() ? QStringLiteral("Allowed")
+                                                           : QStringLiteral("Not granted"));
 }
 
 void MacActionsView::runScript() {
-    if (!m_workspace.hasFolder()) {
-        m_workspace.chooseFolder();
+    if (!m_project.hasFolder()) {
+        m_project.chooseFolder();
         return;
     }
     // There is no AppleScript here; say so instead of starting a command that cannot run.
     if (!QFileInfo(kAppleScriptRunner).isExecutable()) {
-        m_workspace.notify(QStringLiteral("AppleScript is not available on this computer."));
+        m_notices.notify(QStringLiteral("AppleScript is not available on this computer."));
         return;
     }
-    m_workspace.startSession(
-        kShellID, QStringLiteral("Mac action · AppleScript"),
-        kAppleScriptRunner + QStringLiteral(" -e ") + shellQuote(m_script->text()),
-        m_workspace.folder());
+    m_launcher.runInProject(
+        QStringLiteral("Mac action · AppleScript"),
+        kAppleScriptRunner + QStringLiteral(" -e ") + shellQuote(m_script->text()));
 }
 
 // --- The page ------------------------------------------------------------------------------
 
-ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, Workspace& workspace,
-                                         Theme* theme, std::function<QString()> quickDraft,
-                                         QWidget* parent)
+ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, ProjectModel& project,
+                                         Launcher& launcher, Permissions& permissions,
+                                         Notices& notices, Navigator& navigator, Theme& theme,
+                                         std::function<QString()> quickDraft, QWidget* parent)
     : QWidget(parent),
       m_planner(planner),
-      m_workspace(workspace),
+      m_notices(notices),
+      m_navigator(navigator),
       m_quickDraft(std::move(quickDraft)) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
     layout->setSpacing(14);
@@ -211,7 +221,7 @@ ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, Workspace& wo
     m_toolsToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_toolsToggle->setArrowType(Qt::RightArrow);
     layout->addWidget(m_toolsToggle);
-    m_tools = new MacActionsView(m_workspace, theme);
+    m_tools = new MacActionsView(project, launcher, permissions, notices, theme);
     m_tools->setVisible(false);
     layout->addWidget(m_tools);
     layout->addStretch(1);
@@ -228,7 +238,7 @@ ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, Workspace& wo
     connect(output, &QPushButton::clicked, this, [this] { m_planner.showPlannerOutput(); });
     connect(m_run, &QPushButton::clicked, this, [this] { m_planner.runNext(); });
     connect(accessibility, &QPushButton::clicked, this,
-            [this] { m_workspace.openAccessibility(); });
+            [&permissions] { permissions.openAccessibility(); });
 
     connect(&m_planner, &ComputerPlanner::taskChanged, this, &ComputerActionsPage::syncTask);
     for (auto signal : {&ComputerPlanner::planningChanged, &ComputerPlanner::executingChanged,
@@ -301,7 +311,7 @@ void ComputerActionsPage::useVoiceDraft() {
     const QString draft = m_quickDraft ? m_quickDraft() : QString();
     m_planner.setTask(draft);
     if (draft.isEmpty()) {
-        m_workspace.setDestination(Destination::Companion);
-        m_workspace.notify(QStringLiteral("Use the companion microphone to make a draft first."));
+        m_navigator.setDestination(Destination::Companion);
+        m_notices.notify(QStringLiteral("Use the companion microphone to make a draft first."));
     }
 }

@@ -11,16 +11,21 @@ class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
 class QVBoxLayout;
+class Launcher;
+class Navigator;
+class Notices;
+class Permissions;
+class ProjectModel;
 class Theme;
-class Workspace;
 
 // The manual desktop tools: open an application, open a terminal, show the project, the
 // AppleScript console and the permissions card.
 class MacActionsView : public QWidget {
     Q_OBJECT
 public:
-    // The theme colours the script editor and may be null.
-    MacActionsView(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+    // The theme colours the script editor.
+    MacActionsView(ProjectModel& project, Launcher& launcher, Permissions& permissions,
+                   Notices& notices, Theme& theme, QWidget* parent = nullptr);
 
     CodeEditor* scriptEditor() const { return m_script; }
     QLabel* accessibilityStatus() const { return m_accessibility; }
@@ -31,7 +36,10 @@ public:
 private:
     void syncPermissions();
 
-    Workspace& m_workspace;
+    ProjectModel& m_project;
+    Launcher& m_launcher;
+    Permissions& m_permissions;
+    Notices& m_notices;
     CodeEditor* m_script = nullptr;
     QLabel* m_accessibility = nullptr;
 };
@@ -42,9 +50,11 @@ class ComputerActionsPage : public QWidget {
     Q_OBJECT
 public:
     // `quickDraft` answers the companion's current quick draft; without it the draft counts
-    // as empty. The planner and workspace must outlive the page; the theme may be null.
-    ComputerActionsPage(ComputerPlanner& planner, Workspace& workspace, Theme* theme,
-                        std::function<QString()> quickDraft = {}, QWidget* parent = nullptr);
+    // as empty. The planner and the models must outlive the page.
+    ComputerActionsPage(ComputerPlanner& planner, ProjectModel& project, Launcher& launcher,
+                        Permissions& permissions, Notices& notices, Navigator& navigator,
+                        Theme& theme, std::function<QString()> quickDraft = {},
+                        QWidget* parent = nullptr);
 
     QPlainTextEdit* taskEditor() const { return m_task; }
     QPushButton* planButton() const { return m_plan; }
@@ -61,7 +71,8 @@ private:
     void useVoiceDraft();
 
     ComputerPlanner& m_planner;
-    Workspace& m_workspace;
+    Notices& m_notices;
+    Navigator& m_navigator;
     std::function<QString()> m_quickDraft;
     QPlainTextEdit* m_task = nullptr;
     QPushButton* m_plan = nullptr;

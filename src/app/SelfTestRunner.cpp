@@ -60,23 +60,15 @@ bool runChecks(Workspace& workspace, const QString& outputFolder,
 void startSelfTest(Workspace& workspace, const QString& outputFolder,
                    const MemoryPreferences* modePreferences, QByteArray preferencesFingerprint) {
     QTimer::singleShot(
-        0, &workspace, [&workspace, outputFolder, modePreferences, preferencesFingerprint] {
+        0, &workspace.sessions,
+        [&workspace, outputFolder, modePreferences, preferencesFingerprint] {
             const bool passed =
                 runChecks(workspace, outputFolder, modePreferences, preferencesFingerprint);
             std::fputs(passed ? "VELK_TESTS_PASSED\n" : "VELK_TESTS_FAILED\n", stdout);
             std::fflush(stdout);
-            workspace.stopAll();
+            workspace.sessions.stopAll();
             // Give stopped sessions a moment to report their end before the process exits.
-            selfTestWaitUntil(
-                [&workspace] {
-                    for (const SessionPointer& session : workspace.sessions()) {
-                        if (session->running()) {
-                            return false;
-                        }
-                    }
-                    return true;
-                },
-                2000);
+            selfTestWaitUntil([&workspace] { return !workspace.sessions.anyRunning(); }, 2000);
             QCoreApplication::exit(passed ? 0 : 1);
         });
 }

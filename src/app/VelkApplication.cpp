@@ -1,5 +1,6 @@
 #include "app/VelkApplication.h"
 
+#include "actions/ComputerPlanner.h"
 #include "actions/LinuxStepRunner.h"
 #include "companion/CompanionModel.h"
 #include "companion/LinuxSpeechServices.h"
@@ -20,9 +21,11 @@
 #include "terminal/TerminalView.h"
 #include "ui/AppStyle.h"
 #include "ui/MainWindow.h"
+#include "ui/Navigator.h"
 #include "ui/QtDialogs.h"
 #include "ui/QuitPolicy.h"
 #include "ui/WindowCapture.h"
+#include "ui/WindowPlannerHost.h"
 #include "workspace/Workspace.h"
 
 #include <QAction>
@@ -99,8 +102,8 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
             m_companion->shutdown();
         }
         if (m_workspace) {
-            m_workspace->cancelPreparation();
-            m_workspace->stopAll();
+            m_workspace->teamRuns.cancelPreparation();
+            m_workspace->sessions.stopAll();
         }
     });
 }
@@ -120,9 +123,13 @@ void VelkApplication::launch() {
     const std::vector<RunFiles::ApplyRecovery> recovered =
         persist ? RunFiles::recoverInterruptedApplies() : std::vector<RunFiles::ApplyRecovery>();
     m_stepRunner = std::make_unique<LinuxStepRunner>(*m_desktop);
-    m_workspace = std::make_unique<Workspace>(
-        persist, WorkspaceServices{m_preferences.get(), m_dialogs.get(), m_inhibitor.get(),
-                                   m_desktop.get(), m_stepRunner.get()});
+    m_workspace =
+        std::make_unique<Workspace>(persist, WorkspaceServices{m_preferences.get(), m_dialogs.get(),
+                                                               m_inhibitor.get(), m_desktop.get()});
+    m_navigator = std::make_unique<Navigator>(m_workspace->sessions, m_workspace->launcher);
+    m_plannerHost = std::make_unique<WindowPlannerHost>(m_workspace->providers,
+                                                        m_workspace->sessions, *m_navigator);
+    m_planner = std::make_unique<ComputerPlanner>(*m_plannerHost, *m_stepRunner, *m_dialogs);
     m_theme = std::make_unique<Theme>(persist, *m_preferences);
     m_companion = std::make_unique<CompanionModel>(
         persist, *m_preferences, *m_dialogs,
@@ -130,7 +137,8 @@ void VelkApplication::launch() {
 
     openProjectFolder();
 
-    m_window = std::make_unique<MainWindow>(*m_workspace, *m_theme, m_companion.get());
+    m_window = std::make_unique<MainWindow>(*m_workspace, *m_navigator, *m_theme, m_planner.get(),
+                                            m_companion.get());
     m_dialogs->setParentWindow(m_window.get());
     installMenus();
     m_window->move(m_window->screen()->availableGeometry().center() - m_window->rect().center());
@@ -162,7 +170,10 @@ void VelkApplication::startCompanion() {
         }
     };
     m_companionController = std::make_unique<CompanionController>(
-        *m_companion, *m_workspace, *m_theme, *m_preferences, std::move(actions));
+        *m_companion,
+        CompanionController::Models{m_workspace->launcher, m_workspace->sessions,
+                                    m_workspace->history, m_workspace->notices, *m_navigator},
+        *m_theme, *m_preferences, std::move(actions));
     if (m_companionController->statusItem()) {
         return;
     }
@@ -177,10 +188,10 @@ void VelkApplication::startCompanion() {
 
 void VelkApplication::openProjectFolder() {
     if (m_commandLine.workspace) {
-        m_workspace->adoptFolder(*m_commandLine.workspace);
+        m_workspace->project.adoptFolder(*m_commandLine.workspace);
         return;
     }
-    if (m_workspace->hasFolder()) {
+    if (m_workspace->project.hasFolder()) {
         return;
     }
     const QString resources = AppPaths::resourcesFolder();
@@ -194,12 +205,12 @@ void VelkApplication::openProjectFolder() {
                                    : LocalTools::applicationData(QStringLiteral("Example Project"));
     const Result<QString> prepared = ExampleProject::prepare(source, destination);
     if (!prepared) {
-        m_workspace->notify(QStringLiteral(
+        m_workspace->notices.notify(QStringLiteral(
             "Choose a project folder to get started. The example project could not be "
             "prepared."));
         return;
     }
-    m_workspace->adoptFolder(*prepared);
+    m_workspace->project.adoptFolder(*prepared);
 }
 
 void VelkApplication::installMenus() {
@@ -277,20 +288,20 @@ void VelkApplication::about() {
 }
 
 void VelkApplication::settings() {
-    m_workspace->setDestination(Destination::Settings);
+    m_navigator->setDestination(Destination::Settings);
     showMainWindow();
 }
 
 void VelkApplication::openProject() {
-    m_workspace->chooseFolder();
+    m_workspace->project.chooseFolder();
 }
 
 void VelkApplication::newTerminal() {
-    m_workspace->launch(QString(), m_workspace->provider(kShellID));
+    m_workspace->launcher.openTerminal();
 }
 
 void VelkApplication::saveFile() {
-    m_workspace->saveFile();
+    m_workspace->project.saveFile();
 }
 
 void VelkApplication::exportPreview() {
@@ -301,8 +312,8 @@ void VelkApplication::exportPreview() {
         return;
     }
     const Result<void> captured = captureWindow(m_window.get(), *path);
-    m_workspace->notify(captured ? QStringLiteral("Interface preview exported.")
-                                 : QStringLiteral("Could not export the preview."));
+    m_workspace->notices.notify(captured ? QStringLiteral("Interface preview exported.")
+                                         : QStringLiteral("Could not export the preview."));
 }
 
 void VelkApplication::requestQuit() {
@@ -310,7 +321,8 @@ void VelkApplication::requestQuit() {
         QCoreApplication::quit();
         return;
     }
-    if (confirmQuit(*m_workspace, *m_dialogs, m_commandLine.automation())) {
+    if (confirmQuit(m_workspace->project, m_workspace->sessions, *m_dialogs,
+                    m_commandLine.automation())) {
         m_quitting = true;
         QCoreApplication::quit();
     }
@@ -319,10 +331,10 @@ void VelkApplication::requestQuit() {
 void VelkApplication::capturePages(const QString& folder) {
     QDir().mkpath(folder);  // a failure shows up as capture errors
     // The Files & runner page is captured with the example program open in the editor.
-    const QString sample = QDir(m_workspace->folder()).filePath(QStringLiteral("hello.py"));
-    if (m_workspace->hasFolder() && m_workspace->selectedFile().isEmpty() &&
-        QFileInfo::exists(sample)) {
-        m_workspace->openFile(FileEntry{sample, false});
+    ProjectModel& project = m_workspace->project;
+    const QString sample = QDir(project.folder()).filePath(QStringLiteral("hello.py"));
+    if (project.hasFolder() && project.selectedFile().isEmpty() && QFileInfo::exists(sample)) {
+        project.openFile(FileEntry{sample, false});
     }
     QTimer::singleShot(1000, this, [this, folder] { captureNextPage(folder, 0); });
 }
@@ -334,7 +346,7 @@ void VelkApplication::captureNextPage(const QString& folder, int index) {
         return;
     }
     const Destination page = kCapturedPages[index];
-    m_workspace->setDestination(page);
+    m_navigator->setDestination(page);
     QTimer::singleShot(800, this, [this, folder, index, page] {
         const QString path = folder + QLatin1Char('/') + displayName(page) + QStringLiteral(".png");
         if (const Result<void> captured = captureWindow(m_window.get(), path); !captured) {

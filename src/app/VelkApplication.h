@@ -18,11 +18,15 @@ class Theme;
 class StepRunner;
 class CompanionController;
 class CompanionModel;
+class ComputerPlanner;
+class Navigator;
+class PlannerHost;
 class Workspace;
 
-// The application delegate: creates the long-lived models in order, prepares the example
-// project on first start, opens the main window with its menus, runs page capture, and
-// governs quitting (closing the window only hides it).
+// The application delegate and composition root: creates the long-lived models in order and
+// wires them (the workspace's models, the navigator, the desktop-action planner and its
+// host), prepares the example project on first start, opens the main window with its menus,
+// runs page capture, and governs quitting (closing the window only hides it).
 class VelkApplication : public QObject {
     Q_OBJECT
 public:
@@ -35,7 +39,9 @@ public:
     void showMainWindow();
 
     Workspace* workspace() const { return m_workspace.get(); }
+    Navigator* navigator() const { return m_navigator.get(); }
     Theme* theme() const { return m_theme.get(); }
+    ComputerPlanner* planner() const { return m_planner.get(); }
     MainWindow* window() const { return m_window.get(); }
     CompanionModel* companion() const { return m_companion.get(); }
     // The desktop companion's windows; absent in the automation modes.
@@ -68,6 +74,9 @@ private:
     std::unique_ptr<DesktopServices> m_desktop;
     std::unique_ptr<StepRunner> m_stepRunner;
     std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<Navigator> m_navigator;
+    std::unique_ptr<PlannerHost> m_plannerHost;
+    std::unique_ptr<ComputerPlanner> m_planner;
     std::unique_ptr<Theme> m_theme;
     std::unique_ptr<CompanionModel> m_companion;
     std::unique_ptr<MainWindow> m_window;

@@ -7,8 +7,10 @@
 #include "platform/DesktopServices.h"
 #include "ui/AppStyle.h"
 #include "ui/Icons.h"
+#include "ui/Navigator.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/Launcher.h"
+#include "workspace/ProviderRegistry.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -30,8 +32,15 @@ QFrame* infoCard(QLayout* content) {
 
 }  // namespace
 
-AssistantsPage::AssistantsPage(Workspace& workspace, Theme& theme, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+AssistantsPage::AssistantsPage(ProviderRegistry& providers, Launcher& launcher,
+                               Navigator& navigator, DesktopServices* desktop, Theme& theme,
+                               QWidget* parent)
+    : QWidget(parent),
+      m_providers(providers),
+      m_launcher(launcher),
+      m_navigator(navigator),
+      m_desktop(desktop),
+      m_theme(theme) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
 
     auto* intro = new QHBoxLayout;
@@ -71,11 +80,11 @@ AssistantsPage::AssistantsPage(Workspace& workspace, Theme& theme, QWidget* pare
     actions->addStretch(1);
     layout->addLayout(actions);
     connect(m_addConnector, &QPushButton::clicked, this, [this] {
-        m_workspace.setEditingProvider(std::nullopt);
-        m_workspace.setPresentConnector(true);
+        m_navigator.setEditingProvider(std::nullopt);
+        m_navigator.setPresentConnector(true);
     });
     connect(m_checkConnections, &QPushButton::clicked, this,
-            [this] { m_workspace.checkConnections(); });
+            [this] { m_providers.checkConnections(); });
 
     m_cardArea = new QWidget;
     m_cards = new QGridLayout(m_cardArea);
@@ -84,12 +93,13 @@ AssistantsPage::AssistantsPage(Workspace& workspace, Theme& theme, QWidget* pare
     layout->addWidget(m_cardArea);
     layout->addStretch(1);
 
-    connect(&m_workspace, &Workspace::providersChanged, this, &AssistantsPage::rebuildCards);
-    connect(&m_workspace, &Workspace::availableChanged, this, &AssistantsPage::rebuildCards);
-    connect(&m_workspace, &Workspace::connectionStatusChanged, this, &AssistantsPage::rebuildCards);
-    connect(&m_workspace, &Workspace::checkingConnectionsChanged, this,
+    connect(&m_providers, &ProviderRegistry::providersChanged, this, &AssistantsPage::rebuildCards);
+    connect(&m_providers, &ProviderRegistry::availableChanged, this, &AssistantsPage::rebuildCards);
+    connect(&m_providers, &ProviderRegistry::connectionStatusChanged, this,
+            &AssistantsPage::rebuildCards);
+    connect(&m_providers, &ProviderRegistry::checkingConnectionsChanged, this,
             &AssistantsPage::syncCheckButton);
-    connect(&m_workspace, &Workspace::presentConnectorChanged, this,
+    connect(&m_navigator, &Navigator::presentConnectorChanged, this,
             &AssistantsPage::syncConnector);
     connect(&m_theme, &Theme::changed, this, &AssistantsPage::applyTheme);
     applyTheme();
@@ -135,13 +145,13 @@ QWidget* AssistantsPage::buildCard(const Provider& provider) {
     names->addWidget(Widgets::label(provider.name, "title"));
     names->addWidget(Widgets::label(provider.subtitle, "muted"));
     top->addLayout(names, 1);
-    auto* status = Widgets::label(m_workspace.connectionLabel(provider), "pill");
+    auto* status = Widgets::label(m_providers.connectionLabel(provider), "pill");
     status->setObjectName(QStringLiteral("status"));
     top->addWidget(status, 0, Qt::AlignTop);
     layout->addLayout(top);
 
-    const auto path = m_workspace.available().constFind(provider.id);
-    auto* location = Widgets::label(path != m_workspace.available().cend()
+    const auto path = m_providers.available().constFind(provider.id);
+    auto* location = Widgets::label(path != m_providers.available().cend()
                                         ? *path
                                         : QStringLiteral("Install this tool to connect it"),
                                     "muted");
@@ -165,12 +175,12 @@ QWidget* AssistantsPage::buildCard(const Provider& provider) {
     if (!traits.commands.signIn.isEmpty()) {
         connect(addAction(QStringLiteral("Sign in"), QStringLiteral("person.crop.circle"),
                           QStringLiteral("signIn")),
-                &QPushButton::clicked, this, [this, provider] { m_workspace.signIn(provider); });
+                &QPushButton::clicked, this, [this, provider] { m_launcher.signIn(provider); });
     }
     if (!traits.commands.resume.isEmpty()) {
         connect(addAction(QStringLiteral("Resume"), QStringLiteral("clock.arrow.circlepath"),
                           QStringLiteral("resume")),
-                &QPushButton::clicked, this, [this, provider] { m_workspace.resume(provider); });
+                &QPushButton::clicked, this, [this, provider] { m_launcher.resume(provider); });
     }
     QPushButton* terminal =
         addAction(QString(), QStringLiteral("terminal"), QStringLiteral("launch"));
@@ -178,13 +188,10 @@ QWidget* AssistantsPage::buildCard(const Provider& provider) {
                          QStringLiteral(" in a terminal"));
     terminal->setAccessibleName(terminal->toolTip());
     connect(terminal, &QPushButton::clicked, this,
-            [this, provider] { m_workspace.launch(QString(), provider); });
+            [this, provider] { m_launcher.launch(QString(), provider); });
     connect(addAction(QStringLiteral("Configure"), QStringLiteral("slider.horizontal.3"),
                       QStringLiteral("configure")),
-            &QPushButton::clicked, this, [this, provider] {
-                m_workspace.setEditingProvider(provider);
-                m_workspace.setPresentConnector(true);
-            });
+            &QPushButton::clicked, this, [this, provider] { m_navigator.showConnector(provider); });
     actions->addStretch(1);
     if (const auto url = provider.documentationURL()) {
         QPushButton* docs = Widgets::button(QStringLiteral("Documentation"), "link");
@@ -192,7 +199,7 @@ QWidget* AssistantsPage::buildCard(const Provider& provider) {
         docs->setIcon(Icons::icon(QStringLiteral("book"), m_theme.accent()));
         docs->setToolTip(url->toString());
         connect(docs, &QPushButton::clicked, this, [this, link = url->toString()] {
-            if (DesktopServices* desktop = m_workspace.services().desktop) {
+            if (DesktopServices* desktop = m_desktop) {
                 desktop->openUrl(link);
             }
         });
@@ -204,7 +211,7 @@ QWidget* AssistantsPage::buildCard(const Provider& provider) {
 
 void AssistantsPage::rebuildCards() {
     Widgets::clearLayout(m_cards);
-    const QList<Provider>& providers = m_workspace.providers();
+    const QList<Provider>& providers = m_providers.providers();
     for (int index = 0; index < providers.size(); ++index) {
         m_cards->addWidget(buildCard(providers.at(index)), index / kCardColumns,
                            index % kCardColumns);
@@ -212,14 +219,14 @@ void AssistantsPage::rebuildCards() {
 }
 
 void AssistantsPage::syncCheckButton() {
-    const bool checking = m_workspace.checkingConnections();
+    const bool checking = m_providers.checkingConnections();
     m_checkConnections->setEnabled(!checking);
     m_checkConnections->setText(checking ? QStringLiteral("Checking accounts…")
                                          : QStringLiteral("Check connections"));
 }
 
 void AssistantsPage::syncConnector() {
-    if (!m_workspace.presentConnector()) {
+    if (!m_navigator.presentConnector()) {
         if (ConnectorEditor* editor = m_editor) {
             m_editor = nullptr;
             editor->close();  // deletes itself on close
@@ -229,12 +236,13 @@ void AssistantsPage::syncConnector() {
     if (m_editor) {
         return;
     }
-    m_editor = new ConnectorEditor(m_workspace, m_theme, m_workspace.editingProvider(), window());
+    m_editor = new ConnectorEditor(m_providers, m_desktop, m_theme, m_navigator.editingProvider(),
+                                   window());
     m_editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_editor, &QDialog::finished, this, [this] {
         // The closing sheet is deleted later; a new request gets a new sheet.
         m_editor = nullptr;
-        m_workspace.setPresentConnector(false);
+        m_navigator.setPresentConnector(false);
     });
     m_editor->open();
 }

@@ -7,8 +7,11 @@
 
 class QGridLayout;
 class QPushButton;
+class DesktopServices;
+class Launcher;
+class Navigator;
+class ProviderRegistry;
 class Theme;
-class Workspace;
 struct Provider;
 
 // The Assistants page: what VELK connects to, one card per provider with its state and
@@ -16,7 +19,9 @@ struct Provider;
 class AssistantsPage : public QWidget {
     Q_OBJECT
 public:
-    AssistantsPage(Workspace& workspace, Theme& theme, QWidget* parent = nullptr);
+    // `desktop` may be null: then documentation links do not open.
+    AssistantsPage(ProviderRegistry& providers, Launcher& launcher, Navigator& navigator,
+                   DesktopServices* desktop, Theme& theme, QWidget* parent = nullptr);
 
     QPushButton* addConnectorButton() const { return m_addConnector; }
     QPushButton* checkConnectionsButton() const { return m_checkConnections; }
@@ -32,7 +37,10 @@ private:
     void syncConnector();
     void applyTheme();
 
-    Workspace& m_workspace;
+    ProviderRegistry& m_providers;
+    Launcher& m_launcher;
+    Navigator& m_navigator;
+    DesktopServices* m_desktop;
     Theme& m_theme;
     QPushButton* m_addConnector = nullptr;
     QPushButton* m_checkConnections = nullptr;

@@ -6,7 +6,7 @@
 #include "ui/AppStyle.h"
 #include "ui/Icons.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/ProviderRegistry.h"
 
 #include <algorithm>
 #include <utility>
@@ -36,9 +36,13 @@ QLineEdit* field(const QString& text, const QString& placeholder) {
 
 }  // namespace
 
-ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
-                                 std::optional<Provider> editing, QWidget* parent)
-    : QDialog(parent), m_workspace(workspace), m_theme(theme), m_editing(std::move(editing)) {
+ConnectorEditor::ConnectorEditor(ProviderRegistry& providers, DesktopServices* desktop,
+                                 Theme& theme, std::optional<Provider> editing, QWidget* parent)
+    : QDialog(parent),
+      m_providers(providers),
+      m_desktop(desktop),
+      m_theme(theme),
+      m_editing(std::move(editing)) {
     setObjectName(QStringLiteral("ConnectorEditor"));
     setModal(true);
     // A fixed width lets the wrapped texts claim the height they need.
@@ -116,7 +120,7 @@ ConnectorEditor::ConnectorEditor(Workspace& workspace, Theme& theme,
     m_documentationLink = Widgets::button(QStringLiteral("Provider documentation ↗"), "link");
     connect(m_documentationLink, &QPushButton::clicked, this, [this] {
         if (const auto url = builtProvider().documentationURL()) {
-            if (DesktopServices* desktop = m_workspace.services().desktop) {
+            if (DesktopServices* desktop = m_desktop) {
                 desktop->openUrl(url->toString());
             }
         }
@@ -193,7 +197,7 @@ void ConnectorEditor::save() {
     if (!m_save->isEnabled()) {
         return;
     }
-    m_workspace.saveProvider(builtProvider());
+    m_providers.saveProvider(builtProvider());
     accept();
 }
 

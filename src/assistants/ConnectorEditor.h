@@ -10,8 +10,9 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class DesktopServices;
+class ProviderRegistry;
 class Theme;
-class Workspace;
 
 // The sheet that adds a connector or configures an existing provider: four fields, the live
 // template check with its warning, and "Save connector", which hands the built provider to
@@ -20,8 +21,8 @@ class ConnectorEditor : public QDialog {
     Q_OBJECT
 public:
     // `editing` is the provider being configured; nothing adds a new connector.
-    ConnectorEditor(Workspace& workspace, Theme& theme, std::optional<Provider> editing,
-                    QWidget* parent = nullptr);
+    ConnectorEditor(ProviderRegistry& providers, DesktopServices* desktop, Theme& theme,
+                    std::optional<Provider> editing, QWidget* parent = nullptr);
 
     // The provider "Save connector" would store now.
     Provider builtProvider() const;
@@ -48,7 +49,8 @@ private:
     void syncState();
     void fitWrappedTexts();
 
-    Workspace& m_workspace;
+    ProviderRegistry& m_providers;
+    DesktopServices* m_desktop;
     Theme& m_theme;
     const std::optional<Provider> m_editing;
     QLabel* m_heading = nullptr;

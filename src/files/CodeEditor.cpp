@@ -47,7 +47,7 @@ QColor mix(const QColor& from, const QColor& to, qreal amount) {
 
 }  // namespace
 
-CodeEditor::CodeEditor(Theme* theme, QWidget* parent)
+CodeEditor::CodeEditor(Theme& theme, QWidget* parent)
     : QPlainTextEdit(parent), m_theme(theme), m_ruler(new LineRuler(this)) {
     for (Highlighter::Style style = 0; style <= m_highlighter.rules().size(); ++style) {
         QTextCharFormat format;
@@ -85,9 +85,7 @@ CodeEditor::CodeEditor(Theme* theme, QWidget* parent)
     });
     // The ruler follows scrolling, edits and re-layouts of the text.
     connect(this, &QPlainTextEdit::updateRequest, m_ruler, [this] { m_ruler->update(); });
-    if (m_theme) {
-        connect(m_theme, &Theme::accentHexChanged, this, &CodeEditor::applyAppearance);
-    }
+    connect(&m_theme, &Theme::accentHexChanged, this, &CodeEditor::applyAppearance);
     applyAppearance();
 }
 
@@ -155,7 +153,7 @@ void CodeEditor::setBackground(const QColor& color) {
 
 void CodeEditor::applyAppearance() {
     const QColor textColor = colorFromHex(Highlighter::defaultColorHex());
-    const QColor accent = m_theme ? m_theme->accent() : textColor;
+    const QColor accent = m_theme.accent();
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSizeF(m_fontSize);
     font.setWeight(QFont::Normal);
@@ -305,8 +303,7 @@ void CodeEditor::paintEvent(QPaintEvent* event) {
         return;
     }
     QPainter painter(viewport());
-    painter.fillRect(caret,
-                     m_theme ? m_theme->accent() : colorFromHex(Highlighter::defaultColorHex()));
+    painter.fillRect(caret, m_theme.accent());
     m_paintedCaret = caret;
 }
 

@@ -31,8 +31,9 @@ public:
     static constexpr int kTextInset = 15;
     static constexpr int kCaretWidth = 2;
 
-    // The theme supplies the caret colour and is observed for changes; it may be null.
-    explicit CodeEditor(Theme* theme, QWidget* parent = nullptr);
+    // The theme supplies the caret colour and is observed for changes; it must outlive the
+    // editor.
+    explicit CodeEditor(Theme& theme, QWidget* parent = nullptr);
     ~CodeEditor() override;
 
     // The text in the owner's terms (line endings as given to setText()).
@@ -83,7 +84,7 @@ private:
     QRect caretRect() const;
     void restartCaretBlink();
 
-    QPointer<Theme> m_theme;
+    Theme& m_theme;
     LineRuler* m_ruler = nullptr;
     Highlighter m_highlighter;
     std::vector<QTextCharFormat> m_styleFormats;  // indexed by Highlighter::Style

@@ -3,7 +3,8 @@
 #include "appearance/Theme.h"
 #include "files/CodeEditor.h"
 #include "ui/Icons.h"
-#include "workspace/Workspace.h"
+#include "workspace/Launcher.h"
+#include "workspace/ProjectModel.h"
 
 #include "ui/Widgets.h"
 
@@ -31,8 +32,8 @@ constexpr int kDirtyDotSize = 8;
 
 }  // namespace
 
-FilesPage::FilesPage(Workspace& workspace, Theme* theme, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+FilesPage::FilesPage(ProjectModel& project, Launcher& launcher, Theme& theme, QWidget* parent)
+    : QWidget(parent), m_project(project), m_launcher(launcher), m_theme(theme) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
     layout->setSpacing(16);
@@ -64,21 +65,19 @@ FilesPage::FilesPage(Workspace& workspace, Theme* theme, QWidget* parent)
     // Opening a folder rebuilds the list; run it after the click that asked for it, so no
     // row is deleted inside its own signal.
     connect(openProject, &QPushButton::clicked, this,
-            [this] { QTimer::singleShot(0, &m_workspace, &Workspace::chooseFolder); });
+            [this] { QTimer::singleShot(0, &m_project, &ProjectModel::chooseFolder); });
     connect(newFile, &QPushButton::clicked, this,
-            [this] { QTimer::singleShot(0, &m_workspace, &Workspace::newFile); });
+            [this] { QTimer::singleShot(0, &m_project, &ProjectModel::newFile); });
 
-    connect(&m_workspace, &Workspace::browsingFolderChanged, this, &FilesPage::syncFolder);
-    connect(&m_workspace, &Workspace::folderChanged, this, &FilesPage::syncFolder);
-    connect(&m_workspace, &Workspace::filesChanged, this, &FilesPage::syncFiles);
-    connect(&m_workspace, &Workspace::searchChanged, this, &FilesPage::syncFiles);
-    connect(&m_workspace, &Workspace::selectedFileChanged, this, &FilesPage::syncOpenFile);
-    connect(&m_workspace, &Workspace::editorTextChanged, this, &FilesPage::syncEditorText);
-    connect(&m_workspace, &Workspace::savedTextChanged, this, &FilesPage::syncDirty);
-    connect(&m_workspace, &Workspace::runnerCommandChanged, this, &FilesPage::syncRunnerCommand);
-    if (m_theme) {
-        connect(m_theme, &Theme::changed, this, &FilesPage::applyTheme);
-    }
+    connect(&m_project, &ProjectModel::browsingFolderChanged, this, &FilesPage::syncFolder);
+    connect(&m_project, &ProjectModel::folderChanged, this, &FilesPage::syncFolder);
+    connect(&m_project, &ProjectModel::filesChanged, this, &FilesPage::syncFiles);
+    connect(&m_project, &ProjectModel::searchChanged, this, &FilesPage::syncFiles);
+    connect(&m_project, &ProjectModel::selectedFileChanged, this, &FilesPage::syncOpenFile);
+    connect(&m_project, &ProjectModel::editorTextChanged, this, &FilesPage::syncEditorText);
+    connect(&m_project, &ProjectModel::savedTextChanged, this, &FilesPage::syncDirty);
+    connect(&m_project, &ProjectModel::runnerCommandChanged, this, &FilesPage::syncRunnerCommand);
+    connect(&m_theme, &Theme::changed, this, &FilesPage::applyTheme);
 
     syncFolder();
     syncFiles();
@@ -123,15 +122,14 @@ QWidget* FilesPage::buildFileList() {
     layout->addWidget(m_fileList, 1);
 
     connect(m_parentButton, &QToolButton::clicked, this, [this] {
-        const QString browsing = m_workspace.browsingFolder();
+        const QString browsing = m_project.browsingFolder();
         if (browsing.isEmpty()) {
             return;
         }
         const QString parentFolder = QFileInfo(browsing).dir().absolutePath();
-        QTimer::singleShot(0, this,
-                           [this, parentFolder] { m_workspace.refreshFiles(parentFolder); });
+        QTimer::singleShot(0, this, [this, parentFolder] { m_project.refreshFiles(parentFolder); });
     });
-    connect(m_searchField, &QLineEdit::textEdited, &m_workspace, &Workspace::setSearch);
+    connect(m_searchField, &QLineEdit::textEdited, &m_project, &ProjectModel::setSearch);
     const auto chooseItem = [this](QListWidgetItem* item) {
         choose(
             FileEntry{item->data(Qt::UserRole).toString(), item->data(Qt::UserRole + 1).toBool()});
@@ -186,10 +184,10 @@ QWidget* FilesPage::buildEditorArea() {
     m_editorStack->addWidget(open);
 
     connect(m_saveButton, &QPushButton::clicked, this,
-            [this] { QTimer::singleShot(0, this, [this] { m_workspace.saveFile(); }); });
+            [this] { QTimer::singleShot(0, this, [this] { m_project.saveFile(); }); });
     connect(m_runFileButton, &QPushButton::clicked, this,
-            [this] { QTimer::singleShot(0, &m_workspace, &Workspace::runFile); });
-    connect(m_editor, &CodeEditor::textEdited, &m_workspace, &Workspace::setEditorText);
+            [this] { QTimer::singleShot(0, &m_launcher, &Launcher::runFile); });
+    connect(m_editor, &CodeEditor::textEdited, &m_project, &ProjectModel::setEditorText);
     return frame;
 }
 
@@ -204,15 +202,15 @@ QWidget* FilesPage::buildRunner() {
     layout->addWidget(m_commandField, 1);
     layout->addWidget(m_runCommandButton);
 
-    connect(m_commandField, &QLineEdit::textEdited, &m_workspace, &Workspace::setRunnerCommand);
-    const auto run = [this] { QTimer::singleShot(0, &m_workspace, &Workspace::runCommand); };
+    connect(m_commandField, &QLineEdit::textEdited, &m_project, &ProjectModel::setRunnerCommand);
+    const auto run = [this] { QTimer::singleShot(0, &m_launcher, &Launcher::runCommand); };
     connect(m_commandField, &QLineEdit::returnPressed, this, run);
     connect(m_runCommandButton, &QPushButton::clicked, this, run);
     return runner;
 }
 
 QIcon FilesPage::themedIcon(const QString& symbol, QStyle::StandardPixmap fallback) const {
-    const QColor tint = m_theme ? m_theme->muted() : palette().color(QPalette::Text);
+    const QColor tint = m_theme.muted();
     const QIcon icon = Icons::icon(symbol, tint);
     return icon.isNull() ? style()->standardIcon(fallback) : icon;
 }
@@ -227,7 +225,7 @@ bool FilesPage::showsEmptyState() const {
 }
 
 void FilesPage::syncFolder() {
-    const QString browsing = m_workspace.browsingFolder();
+    const QString browsing = m_project.browsingFolder();
     const QString name =
         browsing.isEmpty() ? QStringLiteral("No project") : QFileInfo(browsing).fileName();
     // The list has a fixed width: a long folder name is shortened in the middle.
@@ -239,13 +237,13 @@ void FilesPage::syncFolder() {
 }
 
 void FilesPage::syncFiles() {
-    if (m_searchField->text() != m_workspace.search()) {
-        m_searchField->setText(m_workspace.search());
+    if (m_searchField->text() != m_project.search()) {
+        m_searchField->setText(m_project.search());
     }
     const QIcon folderIcon = themedIcon(QStringLiteral("folder"), QStyle::SP_DirIcon);
     const QIcon fileIcon = themedIcon(QStringLiteral("doc"), QStyle::SP_FileIcon);
     m_fileList->clear();
-    for (const FileEntry& entry : m_workspace.filteredFiles()) {
+    for (const FileEntry& entry : m_project.filteredFiles()) {
         auto* item = new QListWidgetItem(entry.isDirectory ? folderIcon : fileIcon, entry.name());
         item->setData(Qt::UserRole, entry.path);
         item->setData(Qt::UserRole + 1, entry.isDirectory);
@@ -260,7 +258,7 @@ void FilesPage::markOpenFile() {
     m_fileList->clearSelection();
     for (int row = 0; row < m_fileList->count(); ++row) {
         QListWidgetItem* item = m_fileList->item(row);
-        if (item->data(Qt::UserRole).toString() == m_workspace.selectedFile()) {
+        if (item->data(Qt::UserRole).toString() == m_project.selectedFile()) {
             m_fileList->setCurrentItem(item);
             return;
         }
@@ -268,7 +266,7 @@ void FilesPage::markOpenFile() {
 }
 
 void FilesPage::syncOpenFile() {
-    const QString file = m_workspace.selectedFile();
+    const QString file = m_project.selectedFile();
     m_fileName->setText(QFileInfo(file).fileName());
     m_fileName->setToolTip(QDir::toNativeSeparators(file));
     m_editorStack->setCurrentIndex(file.isEmpty() ? 0 : 1);
@@ -277,32 +275,29 @@ void FilesPage::syncOpenFile() {
 }
 
 void FilesPage::syncEditorText() {
-    m_editor->setText(m_workspace.editorText());
+    m_editor->setText(m_project.editorText());
     syncDirty();
 }
 
 void FilesPage::syncDirty() {
-    m_dirtyDot->setVisible(m_workspace.fileIsDirty());
+    m_dirtyDot->setVisible(m_project.fileIsDirty());
 }
 
 void FilesPage::syncRunnerCommand() {
-    if (m_commandField->text() != m_workspace.runnerCommand()) {
-        m_commandField->setText(m_workspace.runnerCommand());
+    if (m_commandField->text() != m_project.runnerCommand()) {
+        m_commandField->setText(m_project.runnerCommand());
     }
 }
 
 void FilesPage::applyTheme() {
-    if (!m_theme) {
-        return;
-    }
-    const QIcon up = Icons::icon(QStringLiteral("arrow.up"), m_theme->muted());
+    const QIcon up = Icons::icon(QStringLiteral("arrow.up"), m_theme.muted());
     if (!up.isNull()) {
         m_parentButton->setText(QString());
         m_parentButton->setIcon(up);
     }
     syncFiles();  // icons in the new colours
-    m_editor->setFontSize(m_theme->fontSize() + 1);
-    m_editor->setBackground(m_theme->bg());
+    m_editor->setFontSize(m_theme.fontSize() + 1);
+    m_editor->setBackground(m_theme.bg());
     // The file list and the text fields in the page's colours (the window's style sheet
     // leaves them to the platform style, which draws them light).
     const auto css = [](QColor color, double alpha = 1.0) {
@@ -322,15 +317,15 @@ QLineEdit { background: %bg; color: %text; border: 1px solid %border; border-rad
             padding: 6px 10px; selection-background-color: %accentSoft; }
 QLineEdit:focus { border-color: %accent; }
 )");
-    sheet.replace(QStringLiteral("%accentSoft"), css(m_theme->accent(), 0.2))
-        .replace(QStringLiteral("%accent"), css(m_theme->accent()))
-        .replace(QStringLiteral("%hover"), css(m_theme->text(), 0.07))
-        .replace(QStringLiteral("%text"), css(m_theme->text()))
-        .replace(QStringLiteral("%border"), css(m_theme->border()))
-        .replace(QStringLiteral("%bg"), css(m_theme->bg()));
+    sheet.replace(QStringLiteral("%accentSoft"), css(m_theme.accent(), 0.2))
+        .replace(QStringLiteral("%accent"), css(m_theme.accent()))
+        .replace(QStringLiteral("%hover"), css(m_theme.text(), 0.07))
+        .replace(QStringLiteral("%text"), css(m_theme.text()))
+        .replace(QStringLiteral("%border"), css(m_theme.border()))
+        .replace(QStringLiteral("%bg"), css(m_theme.bg()));
     setStyleSheet(sheet);
     m_dirtyDot->setStyleSheet(QStringLiteral("background: %1; border-radius: %2px;")
-                                  .arg(m_theme->accent().name())
+                                  .arg(m_theme.accent().name())
                                   .arg(kDirtyDotSize / 2));
 }
 
@@ -343,5 +338,5 @@ void FilesPage::choose(const FileEntry& entry) {
     }
     m_lastChoice = entry.path;
     m_lastChoiceTime = now;
-    QTimer::singleShot(0, this, [this, entry] { m_workspace.openFile(entry); });
+    QTimer::singleShot(0, this, [this, entry] { m_project.openFile(entry); });
 }

@@ -14,17 +14,18 @@ class QListWidget;
 class QPushButton;
 class QStackedWidget;
 class QToolButton;
+class Launcher;
+class ProjectModel;
 class Theme;
-class Workspace;
 
 // The "Files & runner" page: the project's files one folder at a time, the built-in editor
 // bound to the workspace's editor buffer, and the runner for the open file or a custom
-// command. Everything it shows comes from the Workspace; every action calls the Workspace.
+// command. Everything it shows comes from the project model; every action calls it or the launcher.
 class FilesPage : public QWidget {
     Q_OBJECT
 
 public:
-    FilesPage(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+    FilesPage(ProjectModel& project, Launcher& launcher, Theme& theme, QWidget* parent = nullptr);
 
     // The parts, for tests and for the window's own navigation.
     QLabel* folderLabel() const { return m_folderLabel; }
@@ -61,8 +62,9 @@ private:
     void choose(const FileEntry& entry);
     QIcon themedIcon(const QString& symbol, QStyle::StandardPixmap fallback) const;
 
-    Workspace& m_workspace;
-    QPointer<Theme> m_theme;
+    ProjectModel& m_project;
+    Launcher& m_launcher;
+    Theme& m_theme;
     QLabel* m_folderLabel = nullptr;
     QToolButton* m_parentButton = nullptr;
     QLineEdit* m_searchField = nullptr;

@@ -5,8 +5,12 @@
 #include "platform/Dialogs.h"
 #include "runs/RunStore.h"
 #include "terminal/TerminalSession.h"
+#include "ui/Navigator.h"
 #include "workspace/Characters.h"
-#include "workspace/Workspace.h"
+#include "workspace/ProjectModel.h"
+#include "workspace/ProviderRegistry.h"
+#include "workspace/SessionManager.h"
+#include "workspace/TeamRunController.h"
 
 #include "ui/Widgets.h"
 
@@ -72,8 +76,18 @@ QPlainTextEdit* previewView() {
 
 }  // namespace
 
-TeamRunsPage::TeamRunsPage(Workspace& workspace, Theme* theme, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
+                           const ProviderRegistry& providers, ProjectModel& project,
+                           Navigator& navigator, Dialogs& dialogs, DesktopServices* desktop,
+                           QWidget* parent)
+    : QWidget(parent),
+      m_teamRuns(teamRuns),
+      m_sessions(sessions),
+      m_providers(providers),
+      m_project(project),
+      m_navigator(navigator),
+      m_dialogs(dialogs),
+      m_desktop(desktop) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
     layout->setSpacing(14);
@@ -114,9 +128,10 @@ TeamRunsPage::TeamRunsPage(Workspace& workspace, Theme* theme, QWidget* parent)
     m_stack->addWidget(content);
     layout->addWidget(m_stack, 1);
 
-    connect(&m_workspace, &Workspace::teamRunsChanged, this, &TeamRunsPage::scheduleSync);
-    connect(&m_workspace, &Workspace::selectedRunIDChanged, this, &TeamRunsPage::scheduleSync);
-    connect(&m_workspace, &Workspace::sessionsChanged, this, &TeamRunsPage::scheduleSync);
+    connect(&m_teamRuns, &TeamRunController::teamRunsChanged, this, &TeamRunsPage::scheduleSync);
+    connect(&m_teamRuns, &TeamRunController::selectedRunIDChanged, this,
+            &TeamRunsPage::scheduleSync);
+    connect(&m_sessions, &SessionManager::sessionsChanged, this, &TeamRunsPage::scheduleSync);
     syncRuns();
 }
 
@@ -139,11 +154,11 @@ QWidget* TeamRunsPage::buildRunArea() {
     layout->addWidget(m_cards);
 
     connect(m_runPicker, &QComboBox::activated, this, [this](int index) {
-        m_workspace.setSelectedRunID(m_runPicker->itemData(index).toString());
+        m_teamRuns.setSelectedRunID(m_runPicker->itemData(index).toString());
     });
     connect(m_compareButton, &QPushButton::clicked, this, [this] {
         if (const auto run = shownRun()) {
-            m_workspace.summarizeRun(*run);
+            m_teamRuns.summarizeRun(*run);
         }
     });
     return area;
@@ -231,12 +246,12 @@ bool TeamRunsPage::showsEmptyState() const {
 }
 
 std::optional<TeamRun> TeamRunsPage::shownRun() const {
-    const QList<TeamRun>& runs = m_workspace.teamRuns();
+    const QList<TeamRun>& runs = m_teamRuns.teamRuns();
     if (runs.isEmpty()) {
         return std::nullopt;
     }
     for (const TeamRun& run : runs) {
-        if (runIDText(run.id) == m_workspace.selectedRunID()) {
+        if (runIDText(run.id) == m_teamRuns.selectedRunID()) {
             return run;
         }
     }
@@ -262,7 +277,7 @@ void TeamRunsPage::syncRuns() {
     {
         const QSignalBlocker blocker(m_runPicker);
         m_runPicker->clear();
-        for (const TeamRun& each : m_workspace.teamRuns()) {
+        for (const TeamRun& each : m_teamRuns.teamRuns()) {
             m_runPicker->addItem(Characters::first(each.prompt, kPickerLength), runIDText(each.id));
         }
         if (run) {
@@ -293,9 +308,9 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
     for (const RunCopy& copy : run.copies) {
         auto* frame = Widgets::card();
         auto* row = new QHBoxLayout(frame);
-        auto* name = Widgets::wrappingLabel(m_workspace.provider(copy.provider).name, "title");
+        auto* name = Widgets::wrappingLabel(m_providers.provider(copy.provider).name, "title");
         QString state;
-        if (m_workspace.copyRunning(copy)) {
+        if (m_teamRuns.copyRunning(copy)) {
             state = QStringLiteral("Running");
         } else if (!copy.exitCode) {
             state = QStringLiteral("Interrupted");
@@ -316,7 +331,9 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         row->addWidget(output);
         row->addWidget(review);
         connect(open, &QPushButton::clicked, this, [this, copy] {
-            m_workspace.services().desktop->openUrl(QUrl::fromLocalFile(copy.directory).toString());
+            if (m_desktop) {
+                m_desktop->openUrl(QUrl::fromLocalFile(copy.directory).toString());
+            }
         });
         connect(output, &QPushButton::clicked, this, [this, copy] { showOutput(copy); });
         connect(review, &QPushButton::clicked, this, [this, copy] { inspect(copy); });
@@ -340,7 +357,7 @@ std::optional<RunCopy> TeamRunsPage::findReviewedCopy(const TeamRun& run) const 
 void TeamRunsPage::syncReview() {
     const std::optional<TeamRun> run = shownRun();
     const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
-    m_reviewTitle->setText(copy ? m_workspace.provider(copy->provider).name +
+    m_reviewTitle->setText(copy ? m_providers.provider(copy->provider).name +
                                       QStringLiteral(" · files")
                                 : QStringLiteral("Files"));
     if (!copy) {
@@ -388,7 +405,7 @@ void TeamRunsPage::syncReview() {
     m_selectAllButton->setEnabled(!m_changes.empty());
     m_applyButton->setText(QStringLiteral("Apply selected (") +
                            QString::number(m_selection.size()) + QLatin1Char(')'));
-    m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_workspace.copyRunning(*copy) &&
+    m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_teamRuns.copyRunning(*copy) &&
                               !applying());
     const bool longStatus = m_status.count(u'\n') >= kStatusLines;
     m_statusLabel->setText(longStatus ? QString() : m_status);
@@ -528,10 +545,10 @@ void TeamRunsPage::showPreview(const QString& path) {
 void TeamRunsPage::applySelected() {
     const std::optional<TeamRun> run = shownRun();
     const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
-    if (!copy || m_selection.isEmpty() || m_workspace.copyRunning(*copy) || applying()) {
+    if (!copy || m_selection.isEmpty() || m_teamRuns.copyRunning(*copy) || applying()) {
         return;
     }
-    if (m_workspace.fileIsDirty() && !m_workspace.confirmDiscard()) {
+    if (m_project.fileIsDirty() && !m_project.confirmDiscard()) {
         return;
     }
     QSet<QString> chosen;
@@ -552,7 +569,7 @@ void TeamRunsPage::applySelected() {
                                 "Conflicting changes are blocked.");
     alert.buttons = {QStringLiteral("Apply changes"), QStringLiteral("Cancel")};
     alert.style = Dialogs::Style::Warning;
-    if (m_workspace.services().dialogs->alert(alert) != 0) {
+    if (m_dialogs.alert(alert) != 0) {
         return;
     }
     // The dialog ran the event loop: the review may have been closed meanwhile.
@@ -584,24 +601,22 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
                                                   "backup folder."));
         syncReview();
     }
-    m_workspace.refreshFiles();
+    m_project.refreshFiles();
     QStringList locations;
     for (const FileChange& change : result->changes) {
         locations.append(review->run().project + QLatin1Char('/') + change.path);
     }
-    m_workspace.reloadAppliedFiles(locations);
+    m_project.reloadAppliedFiles(locations);
     Q_EMIT applyFinished();
 }
 
 void TeamRunsPage::showOutput(const RunCopy& copy) {
     if (copy.session) {
-        for (const SessionPointer& session : m_workspace.sessions()) {
-            if (session->id() == *copy.session) {
-                m_workspace.setActiveSessionID(session->id());
-                m_workspace.setFocusMode(true);
-                m_workspace.setDestination(Destination::Workspace);
-                return;
-            }
+        if (m_sessions.find(*copy.session)) {
+            m_sessions.setActiveSessionID(*copy.session);
+            m_navigator.setFocusMode(true);
+            m_navigator.setDestination(Destination::Workspace);
+            return;
         }
     }
     const std::optional<TeamRun> run = shownRun();
@@ -615,7 +630,7 @@ void TeamRunsPage::showOutput(const RunCopy& copy) {
     m_outputSheet->resize(720, 480);
     auto* layout = new QVBoxLayout(m_outputSheet);
     layout->addWidget(Widgets::wrappingLabel(QStringLiteral("Assistant output"), "title"));
-    auto* text = new QPlainTextEdit(m_workspace.runOutput(copy, *run));
+    auto* text = new QPlainTextEdit(m_teamRuns.runOutput(copy, *run));
     text->setReadOnly(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     layout->addWidget(text, 1);

@@ -23,7 +23,13 @@ class QPushButton;
 class QStackedWidget;
 class QVBoxLayout;
 class Theme;
-class Workspace;
+class DesktopServices;
+class Dialogs;
+class Navigator;
+class ProjectModel;
+class ProviderRegistry;
+class SessionManager;
+class TeamRunController;
 
 // The "Team runs" page: the runs of the workspace, one card per assistant copy with its
 // state and actions, the AI comparison, and the review of one copy's files with the apply of
@@ -32,7 +38,10 @@ class TeamRunsPage : public QWidget {
     Q_OBJECT
 
 public:
-    TeamRunsPage(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+    // `desktop` may be null: then copies do not open in the file manager.
+    TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
+                 const ProviderRegistry& providers, ProjectModel& project, Navigator& navigator,
+                 Dialogs& dialogs, DesktopServices* desktop, QWidget* parent = nullptr);
 
     // The run shown: the selected one, else the newest; nothing without runs.
     std::optional<TeamRun> shownRun() const;
@@ -95,8 +104,13 @@ private:
     void previewArrived(const RunReview::Preview& preview);
     void applyArrived(RunReview* review, const Result<RunReview::Applied>& result);
 
-    Workspace& m_workspace;
-    QPointer<Theme> m_theme;
+    TeamRunController& m_teamRuns;
+    SessionManager& m_sessions;
+    const ProviderRegistry& m_providers;
+    ProjectModel& m_project;
+    Navigator& m_navigator;
+    Dialogs& m_dialogs;
+    DesktopServices* m_desktop;
     bool m_syncScheduled = false;
 
     QStackedWidget* m_stack = nullptr;

@@ -545,7 +545,7 @@ void TerminalView::paintEvent(QPaintEvent*) {
 
 // ---- NativeTerminal ------------------------------------------------------------------------
 
-NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme* theme,
+NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& theme,
                                QWidget* parent)
     : QWidget(parent), m_session(std::move(session)), m_theme(theme), m_view(new TerminalView) {
     auto* layout = new QVBoxLayout(this);
@@ -560,18 +560,13 @@ NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme* 
         connect(m_session.get(), &TerminalSession::runningChanged, m_view, repaint);
         connect(m_session.get(), &TerminalSession::exitCodeChanged, m_view, repaint);
     }
-    if (m_theme) {
-        connect(m_theme, &Theme::changed, this, &NativeTerminal::applyTheme);
-    }
+    connect(&m_theme, &Theme::changed, this, &NativeTerminal::applyTheme);
     applyTheme();
 }
 
 void NativeTerminal::applyTheme() {
-    if (!m_theme) {
-        return;
-    }
-    m_view->setFontSize(m_theme->fontSize());
-    m_view->setBackgroundColor(colorFromHex(m_theme->backgroundHex()));
-    m_view->setAccentColor(colorFromHex(m_theme->accentHex()));
+    m_view->setFontSize(m_theme.fontSize());
+    m_view->setBackgroundColor(colorFromHex(m_theme.backgroundHex()));
+    m_view->setAccentColor(colorFromHex(m_theme.accentHex()));
     m_view->update();
 }

@@ -150,7 +150,8 @@ private:
 class NativeTerminal : public QWidget {
     Q_OBJECT
 public:
-    NativeTerminal(std::shared_ptr<TerminalSession> session, Theme* theme,
+    // The theme must outlive the terminal.
+    NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& theme,
                    QWidget* parent = nullptr);
 
     TerminalView* view() const { return m_view; }
@@ -160,6 +161,6 @@ private:
     void applyTheme();
 
     std::shared_ptr<TerminalSession> m_session;
-    QPointer<Theme> m_theme;
+    Theme& m_theme;
     TerminalView* m_view;
 };

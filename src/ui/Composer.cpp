@@ -1,9 +1,11 @@
 #include "ui/Composer.h"
 
-#include "appearance/Theme.h"
 #include "ui/Icons.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/Launcher.h"
+#include "workspace/ProjectModel.h"
+#include "workspace/ProviderRegistry.h"
+#include "workspace/TeamRunController.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -11,8 +13,13 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
-    : QFrame(parent), m_workspace(workspace) {
+Composer::Composer(Launcher& launcher, const ProjectModel& project,
+                   const ProviderRegistry& providers, TeamRunController& teamRuns, QWidget* parent)
+    : QFrame(parent),
+      m_launcher(launcher),
+      m_project(project),
+      m_providers(providers),
+      m_teamRuns(teamRuns) {
     setProperty("card", true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 14, 16, 14);
@@ -26,8 +33,8 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
     layout->addLayout(heading);
 
     auto* top = new QHBoxLayout;
-    m_project = Widgets::label(QString(), "muted");
-    top->addWidget(m_project);
+    m_projectLabel = Widgets::label(QString(), "muted");
+    top->addWidget(m_projectLabel);
     top->addStretch(1);
     top->addWidget(Widgets::label(QStringLiteral("Working mode"), "muted"));
     m_separate = Widgets::button(QStringLiteral("Separate copies"), "segment");
@@ -37,9 +44,8 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
         top->addWidget(choice);
     }
     connect(m_separate, &QPushButton::clicked, this,
-            [this] { m_workspace.setSeparateCopies(true); });
-    connect(m_shared, &QPushButton::clicked, this,
-            [this] { m_workspace.setSeparateCopies(false); });
+            [this] { m_launcher.setSeparateCopies(true); });
+    connect(m_shared, &QPushButton::clicked, this, [this] { m_launcher.setSeparateCopies(false); });
     layout->addLayout(top);
 
     auto* bottom = new QHBoxLayout;
@@ -60,7 +66,6 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
     buttons->addStretch(1);
     bottom->addLayout(buttons);
     layout->addLayout(bottom);
-    Q_UNUSED(theme);
     // Keyboard order follows the reading order: mode, task, then its buttons.
     QWidget::setTabOrder(m_separate, m_shared);
     QWidget::setTabOrder(m_shared, m_editor);
@@ -68,11 +73,11 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
     QWidget::setTabOrder(m_run, m_cancel);
 
     connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
-        if (m_editor->toPlainText() != m_workspace.prompt()) {
-            m_workspace.setPrompt(m_editor->toPlainText());
+        if (m_editor->toPlainText() != m_launcher.prompt()) {
+            m_launcher.setPrompt(m_editor->toPlainText());
         }
     });
-    connect(m_run, &QPushButton::clicked, this, [this] { m_workspace.dispatchPrompt(); });
+    connect(m_run, &QPushButton::clicked, this, [this] { m_launcher.dispatchPrompt(); });
     // Control+Return runs the task from the keyboard, as the button would.
     for (const QKeySequence& keys :
          {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
@@ -83,42 +88,47 @@ Composer::Composer(Workspace& workspace, Theme* theme, QWidget* parent)
             }
         });
     }
-    connect(m_cancel, &QPushButton::clicked, this, [this] { m_workspace.cancelPreparation(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { m_teamRuns.cancelPreparation(); });
 
-    for (auto signal : {&Workspace::promptChanged, &Workspace::folderChanged,
-                        &Workspace::selectedProvidersChanged, &Workspace::availableChanged,
-                        &Workspace::providersChanged, &Workspace::separateCopiesChanged,
-                        &Workspace::preparingRunChanged, &Workspace::preparationProgressChanged}) {
-        connect(&m_workspace, signal, this, &Composer::update);
+    for (auto signal : {&Launcher::promptChanged, &Launcher::selectedProvidersChanged,
+                        &Launcher::separateCopiesChanged}) {
+        connect(&m_launcher, signal, this, &Composer::update);
+    }
+    connect(&m_project, &ProjectModel::folderChanged, this, &Composer::update);
+    for (auto signal : {&ProviderRegistry::availableChanged, &ProviderRegistry::providersChanged}) {
+        connect(&m_providers, signal, this, &Composer::update);
+    }
+    for (auto signal : {&TeamRunController::preparingRunChanged,
+                        &TeamRunController::preparationProgressChanged}) {
+        connect(&m_teamRuns, signal, this, &Composer::update);
     }
     update();
 }
 
 void Composer::update() {
-    if (m_editor->toPlainText() != m_workspace.prompt()) {
-        m_editor->setPlainText(m_workspace.prompt());
+    if (m_editor->toPlainText() != m_launcher.prompt()) {
+        m_editor->setPlainText(m_launcher.prompt());
         m_editor->moveCursor(QTextCursor::End);
     }
-    m_project->setText(m_workspace.hasFolder() ? QFileInfo(m_workspace.folder()).fileName()
-                                               : QStringLiteral("Select a project first"));
+    m_projectLabel->setText(m_project.hasFolder() ? QFileInfo(m_project.folder()).fileName()
+                                                  : QStringLiteral("Select a project first"));
     int ready = 0;
-    for (const Provider& provider : m_workspace.providers()) {
-        if (m_workspace.selectedProviders().contains(provider.id) &&
-            m_workspace.isReady(provider)) {
+    for (const Provider& provider : m_providers.providers()) {
+        if (m_launcher.selectedProviders().contains(provider.id) && m_providers.isReady(provider)) {
             ++ready;
         }
     }
     m_selected->setText(QString::number(ready) + QStringLiteral(" selected"));
-    m_separate->setChecked(m_workspace.separateCopies());
-    m_shared->setChecked(!m_workspace.separateCopies());
+    m_separate->setChecked(m_launcher.separateCopies());
+    m_shared->setChecked(!m_launcher.separateCopies());
 
-    const bool preparing = m_workspace.preparingRun();
+    const bool preparing = m_teamRuns.preparingRun();
     m_run->setText(preparing ? QStringLiteral("Preparing…") : QStringLiteral("Run task"));
-    m_run->setEnabled(!preparing && !m_workspace.prompt().trimmed().isEmpty());
+    m_run->setEnabled(!preparing && !m_launcher.prompt().trimmed().isEmpty());
     m_cancel->setVisible(preparing);
-    const qint64 total = m_workspace.preparationTotal();
+    const qint64 total = m_teamRuns.preparationTotal();
     m_progress->setText(preparing && total > 0 ? QStringLiteral("Copying %1 of %2 files")
-                                                     .arg(m_workspace.preparationCopied())
+                                                     .arg(m_teamRuns.preparationCopied())
                                                      .arg(total)
                                                : QString());
     m_progress->setVisible(!m_progress->text().isEmpty());

@@ -14,6 +14,7 @@
 #include "ui/AppStyle.h"
 #include "ui/Composer.h"
 #include "ui/Icons.h"
+#include "ui/Navigator.h"
 #include "ui/SettingsPage.h"
 #include "ui/Widgets.h"
 #include "ui/WorkspacePage.h"
@@ -47,9 +48,14 @@ QWidget* laterPage(Destination destination) {
 
 }  // namespace
 
-MainWindow::MainWindow(Workspace& workspace, Theme& theme, CompanionModel* companion,
-                       QWidget* parent)
-    : QMainWindow(parent), m_workspace(workspace), m_theme(theme), m_companion(companion) {
+MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
+                       ComputerPlanner* planner, CompanionModel* companion, QWidget* parent)
+    : QMainWindow(parent),
+      m_workspace(workspace),
+      m_navigator(navigator),
+      m_theme(theme),
+      m_planner(planner),
+      m_companion(companion) {
     setWindowTitle(QStringLiteral("VELK"));
     setMinimumSize(1180, 740);
     resize(1440, 900);
@@ -97,13 +103,17 @@ MainWindow::MainWindow(Workspace& workspace, Theme& theme, CompanionModel* compa
     m_notice->hide();
 
     connect(&m_theme, &Theme::changed, this, &MainWindow::applyTheme);
-    connect(&m_workspace, &Workspace::destinationChanged, this, &MainWindow::syncDestination);
-    connect(&m_workspace, &Workspace::sessionsChanged, this, &MainWindow::syncBadge);
-    connect(&m_workspace, &Workspace::recentFoldersChanged, this, &MainWindow::syncRecentFolders);
-    connect(&m_workspace, &Workspace::folderChanged, this, &MainWindow::syncHeaderFolder);
-    connect(&m_workspace, &Workspace::availableChanged, this, &MainWindow::syncStatus);
-    connect(&m_workspace, &Workspace::providersChanged, this, &MainWindow::syncStatus);
-    connect(&m_workspace, &Workspace::toastChanged, this, &MainWindow::syncNotice);
+    connect(&m_navigator, &Navigator::destinationChanged, this, &MainWindow::syncDestination);
+    connect(&m_workspace.sessions, &SessionManager::sessionsChanged, this, &MainWindow::syncBadge);
+    connect(&m_workspace.project, &ProjectModel::recentFoldersChanged, this,
+            &MainWindow::syncRecentFolders);
+    connect(&m_workspace.project, &ProjectModel::folderChanged, this,
+            &MainWindow::syncHeaderFolder);
+    connect(&m_workspace.providers, &ProviderRegistry::availableChanged, this,
+            &MainWindow::syncStatus);
+    connect(&m_workspace.providers, &ProviderRegistry::providersChanged, this,
+            &MainWindow::syncStatus);
+    connect(&m_workspace.notices, &Notices::toastChanged, this, &MainWindow::syncNotice);
 
     applyTheme();
     syncDestination();
@@ -119,32 +129,37 @@ MainWindow::MainWindow(Workspace& workspace, Theme& theme, CompanionModel* compa
 }
 
 QWidget* MainWindow::createPage(Destination destination) {
+    Workspace& w = m_workspace;
     switch (destination) {
         case Destination::Workspace:
-            return new WorkspacePage(m_workspace, &m_theme);
+            return new WorkspacePage(w.sessions, w.project, w.providers, w.launcher, w.teamRuns,
+                                     m_navigator, m_theme);
         case Destination::Settings:
-            return new SettingsPage(m_workspace, &m_theme);
+            return new SettingsPage(w.providers, w.keepAwake, m_navigator, w.notices,
+                                    w.services.desktop, m_theme);
         case Destination::FilesAndRunner:
-            return new FilesPage(m_workspace, &m_theme);
+            return new FilesPage(w.project, w.launcher, m_theme);
         case Destination::Assistants:
-            return new AssistantsPage(m_workspace, m_theme);
+            return new AssistantsPage(w.providers, w.launcher, m_navigator, w.services.desktop,
+                                      m_theme);
         case Destination::History:
-            return new HistoryPage(m_workspace, m_theme);
+            return new HistoryPage(w.history, w.project, m_navigator, *w.services.dialogs, m_theme);
         case Destination::TeamRuns:
-            return new TeamRunsPage(m_workspace, &m_theme);
+            return new TeamRunsPage(w.teamRuns, w.sessions, w.providers, w.project, m_navigator,
+                                    *w.services.dialogs, w.services.desktop);
         case Destination::Appearance:
             return new AppearancePage(m_theme);
         case Destination::MacActions:
-            if (ComputerPlanner* planner = m_workspace.computer()) {
+            if (m_planner) {
                 QPointer<CompanionModel> companion = m_companion;
-                return new ComputerActionsPage(*planner, m_workspace, &m_theme, [companion] {
-                    return companion ? companion->draft() : QString();
-                });
+                return new ComputerActionsPage(
+                    *m_planner, w.project, w.launcher, w.permissions, w.notices, m_navigator,
+                    m_theme, [companion] { return companion ? companion->draft() : QString(); });
             }
             return laterPage(destination);
         case Destination::Companion:
             if (m_companion) {
-                return new CompanionSettingsView(*m_companion, m_workspace, &m_theme);
+                return new CompanionSettingsView(*m_companion, m_navigator, m_theme);
             }
             return laterPage(destination);
         default:
@@ -197,7 +212,7 @@ QWidget* MainWindow::buildSidebar() {
         entry->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         entry->setCursor(Qt::PointingHandCursor);
         connect(entry, &QToolButton::clicked, this,
-                [this, destination] { m_workspace.setDestination(destination); });
+                [this, destination] { m_navigator.setDestination(destination); });
         if (destination == Destination::Workspace) {
             auto* entryLayout = new QHBoxLayout(entry);
             entryLayout->setContentsMargins(0, 0, 10, 0);
@@ -219,7 +234,8 @@ QWidget* MainWindow::buildSidebar() {
     m_openProject->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_openProject->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_openProject->setCursor(Qt::PointingHandCursor);
-    connect(m_openProject, &QToolButton::clicked, this, [this] { m_workspace.chooseFolder(); });
+    connect(m_openProject, &QToolButton::clicked, this,
+            [this] { m_workspace.project.chooseFolder(); });
     layout->addWidget(m_openProject);
     layout->addSpacing(10);
     layout->addWidget(Widgets::label(QStringLiteral("Recent projects"), "muted"));
@@ -257,10 +273,10 @@ QWidget* MainWindow::buildHeader() {
     m_refresh->setToolTip(QStringLiteral("Refresh installed tools and files"));
     m_refresh->setCursor(Qt::PointingHandCursor);
     connect(m_refresh, &QToolButton::clicked, this, [this] {
-        m_workspace.refreshProviders();
-        m_workspace.refreshFiles();
-        m_workspace.refreshPermissions();
-        m_workspace.notify(QStringLiteral("Workspace refreshed."));
+        m_workspace.providers.refreshProviders();
+        m_workspace.project.refreshFiles();
+        m_workspace.permissions.refresh();
+        m_workspace.notices.notify(QStringLiteral("Workspace refreshed."));
     });
     layout->addWidget(m_refresh);
     return header;
@@ -300,7 +316,7 @@ void MainWindow::applyTheme() {
 }
 
 void MainWindow::syncDestination() {
-    const Destination current = m_workspace.destination();
+    const Destination current = m_navigator.destination();
     for (auto it = m_navButtons.cbegin(); it != m_navButtons.cend(); ++it) {
         const bool selected = it.key() == current;
         it.value()->setChecked(selected);
@@ -318,14 +334,14 @@ void MainWindow::syncDestination() {
 }
 
 void MainWindow::syncBadge() {
-    const qsizetype count = m_workspace.sessions().size();
+    const qsizetype count = m_workspace.sessions.sessions().size();
     m_badge->setText(QString::number(count));
     m_badge->setVisible(count > 0);
 }
 
 QStringList MainWindow::shownRecentFolders() const {
     // The first four, most recent first (all of them when there are fewer than five).
-    return m_workspace.recentFolders().mid(0, 4);
+    return m_workspace.project.recentFolders().mid(0, 4);
 }
 
 void MainWindow::syncRecentFolders() {
@@ -346,8 +362,8 @@ void MainWindow::syncRecentFolders() {
         entry->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         entry->setCursor(Qt::PointingHandCursor);
         connect(entry, &QToolButton::clicked, this, [this, folder] {
-            if (m_workspace.confirmDiscard()) {
-                m_workspace.setFolder(folder);
+            if (m_workspace.project.confirmDiscard()) {
+                m_workspace.project.setFolder(folder);
             }
         });
         m_recentLayout->addWidget(entry);
@@ -355,16 +371,16 @@ void MainWindow::syncRecentFolders() {
 }
 
 void MainWindow::syncHeaderFolder() {
-    m_headerFolder->setText(m_workspace.folderName());
+    m_headerFolder->setText(m_workspace.project.folderName());
 }
 
 void MainWindow::syncStatus() {
-    m_readyLabel->setText(QString::number(m_workspace.readyCount()) +
+    m_readyLabel->setText(QString::number(m_workspace.providers.readyCount()) +
                           QStringLiteral(" assistants detected"));
 }
 
 void MainWindow::syncNotice() {
-    const QString text = m_workspace.toast();
+    const QString text = m_workspace.notices.toast();
     m_noticeFade->stop();
     if (text.isEmpty()) {
         if (m_notice->isVisible()) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workspace/Destination.h"
+#include "ui/Destination.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -14,19 +14,23 @@ class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
 class CompanionModel;
+class ComputerPlanner;
+class Navigator;
 class Theme;
 class Workspace;
 
-// The single main window: the sidebar (brand, pages, projects), the header, the page of
-// Workspace::destination, the status bar, and notices floating above the page. Styling
-// comes from the theme and follows it live.
+// The single main window: the sidebar (brand, pages, projects), the header, the page the
+// navigator names, the status bar, and notices floating above the page. It builds every page
+// with the models that page uses. Styling comes from the theme and follows it live.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr int kSidebarWidth = 244;
 
-    // Without a companion model the Companion page says the feature is missing.
-    MainWindow(Workspace& workspace, Theme& theme, CompanionModel* companion = nullptr,
+    // Without a planner the desktop-actions page, and without a companion model the Companion
+    // page, says the feature is missing.
+    MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
+               ComputerPlanner* planner = nullptr, CompanionModel* companion = nullptr,
                QWidget* parent = nullptr);
 
     QWidget* page(Destination destination) const { return m_pages.value(destination); }
@@ -55,7 +59,9 @@ private:
     void placeNotice();
 
     Workspace& m_workspace;
+    Navigator& m_navigator;
     Theme& m_theme;
+    ComputerPlanner* m_planner = nullptr;
     CompanionModel* m_companion = nullptr;
     QHash<Destination, QWidget*> m_pages;
     QHash<Destination, QToolButton*> m_navButtons;

@@ -1,22 +1,18 @@
 #include "ui/QuitPolicy.h"
 
 #include "platform/Dialogs.h"
-#include "terminal/TerminalSession.h"
-#include "workspace/Workspace.h"
+#include "workspace/ProjectModel.h"
+#include "workspace/SessionManager.h"
 
-#include <algorithm>
-
-bool confirmQuit(Workspace& workspace, Dialogs& dialogs, bool automation) {
+bool confirmQuit(ProjectModel& project, SessionManager& sessions, Dialogs& dialogs,
+                 bool automation) {
     if (automation) {
         return true;
     }
-    if (!workspace.confirmDiscard()) {
+    if (!project.confirmDiscard()) {
         return false;
     }
-    const QList<SessionPointer>& sessions = workspace.sessions();
-    const bool anyRunning = std::any_of(sessions.begin(), sessions.end(),
-                                        [](const SessionPointer& s) { return s->running(); });
-    if (anyRunning) {
+    if (sessions.anyRunning()) {
         const int answer = dialogs.alert(
             {QStringLiteral("Quit and stop running sessions?"),
              QStringLiteral("Running assistants and terminal processes will be stopped."),
@@ -26,6 +22,6 @@ bool confirmQuit(Workspace& workspace, Dialogs& dialogs, bool automation) {
             return false;
         }
     }
-    workspace.stopAll();
+    sessions.stopAll();
     return true;
 }

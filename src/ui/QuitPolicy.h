@@ -1,7 +1,8 @@
 #pragma once
 
 class Dialogs;
-class Workspace;
+class ProjectModel;
+class SessionManager;
 
 // Decides whether the application may quit now, asking the user where needed:
 //   1. in an automation mode it always may;
@@ -10,4 +11,5 @@ class Workspace;
 //   4. with sessions running the user confirms "Quit & stop" (anything else cancels);
 //   5. on the way out every session is stopped.
 // Returns true when the application should quit; every session has then been stopped.
-bool confirmQuit(Workspace& workspace, Dialogs& dialogs, bool automation);
+bool confirmQuit(ProjectModel& project, SessionManager& sessions, Dialogs& dialogs,
+                 bool automation);

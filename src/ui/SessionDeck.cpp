@@ -3,9 +3,13 @@
 #include "appearance/Theme.h"
 #include "terminal/TerminalSession.h"
 #include "ui/Icons.h"
+#include "ui/Navigator.h"
 #include "ui/TerminalPane.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/Launcher.h"
+#include "workspace/ProjectModel.h"
+#include "workspace/ProviderRegistry.h"
+#include "workspace/SessionManager.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -67,8 +71,16 @@ void PaneGrid::arrange() {
     setFixedSize(perRow * width + (perRow - 1) * kSpacing, rows * height + (rows - 1) * kSpacing);
 }
 
-SessionDeck::SessionDeck(Workspace& workspace, Theme* theme, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
+                         const ProviderRegistry& providers, Launcher& launcher,
+                         Navigator& navigator, Theme& theme, QWidget* parent)
+    : QWidget(parent),
+      m_sessions(sessions),
+      m_project(project),
+      m_providers(providers),
+      m_launcher(launcher),
+      m_navigator(navigator),
+      m_theme(theme) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
@@ -81,8 +93,8 @@ SessionDeck::SessionDeck(Workspace& workspace, Theme* theme, QWidget* parent)
         choice->setCheckable(true);
         header->addWidget(choice);
     }
-    connect(m_focusButton, &QPushButton::clicked, this, [this] { m_workspace.setFocusMode(true); });
-    connect(m_gridButton, &QPushButton::clicked, this, [this] { m_workspace.setFocusMode(false); });
+    connect(m_focusButton, &QPushButton::clicked, this, [this] { m_navigator.setFocusMode(true); });
+    connect(m_gridButton, &QPushButton::clicked, this, [this] { m_navigator.setFocusMode(false); });
     header->addSpacing(12);
 
     auto* tabStrip = new QWidget;
@@ -101,13 +113,10 @@ SessionDeck::SessionDeck(Workspace& workspace, Theme* theme, QWidget* parent)
 
     m_plus = new QToolButton;
     auto applyTheme = [this] {
-        m_plus->setIcon(
-            Icons::icon(QStringLiteral("plus"), m_theme ? m_theme->text() : QColor(Qt::white)));
+        m_plus->setIcon(Icons::icon(QStringLiteral("plus"), m_theme.text()));
     };
     applyTheme();
-    if (theme) {
-        connect(theme, &Theme::changed, this, applyTheme);
-    }
+    connect(&theme, &Theme::changed, this, applyTheme);
     m_plus->setToolTip(QStringLiteral("New session"));
     m_plus->setPopupMode(QToolButton::InstantPopup);
     m_plus->setMenu(new QMenu(m_plus));
@@ -128,11 +137,11 @@ SessionDeck::SessionDeck(Workspace& workspace, Theme* theme, QWidget* parent)
     stack->addWidget(m_gridScroll);
     layout->addWidget(body, 1);
 
-    connect(&m_workspace, &Workspace::sessionsChanged, this, &SessionDeck::syncSessions);
-    connect(&m_workspace, &Workspace::activeSessionIDChanged, this, &SessionDeck::syncMode);
-    connect(&m_workspace, &Workspace::focusModeChanged, this, &SessionDeck::syncMode);
-    connect(&m_workspace, &Workspace::providersChanged, this, &SessionDeck::rebuildPlusMenu);
-    connect(&m_workspace, &Workspace::availableChanged, this, &SessionDeck::rebuildPlusMenu);
+    connect(&m_sessions, &SessionManager::sessionsChanged, this, &SessionDeck::syncSessions);
+    connect(&m_sessions, &SessionManager::activeSessionIDChanged, this, &SessionDeck::syncMode);
+    connect(&m_navigator, &Navigator::focusModeChanged, this, &SessionDeck::syncMode);
+    connect(&m_providers, &ProviderRegistry::providersChanged, this, &SessionDeck::rebuildPlusMenu);
+    connect(&m_providers, &ProviderRegistry::availableChanged, this, &SessionDeck::rebuildPlusMenu);
     rebuildPlusMenu();
     syncSessions();
 }
@@ -140,20 +149,22 @@ SessionDeck::SessionDeck(Workspace& workspace, Theme* theme, QWidget* parent)
 void SessionDeck::rebuildPlusMenu() {
     QMenu* menu = m_plus->menu();
     menu->clear();
-    for (const Provider& provider : m_workspace.providers()) {
+    for (const Provider& provider : m_providers.providers()) {
         QAction* action = menu->addAction(Widgets::literal(provider.name));
         const QString id = provider.id;
         connect(action, &QAction::triggered, this,
-                [this, id] { m_workspace.launch(QString(), m_workspace.provider(id)); });
+                [this, id] { m_launcher.launch(QString(), m_providers.provider(id)); });
     }
 }
 
 void SessionDeck::syncSessions() {
     QSet<QUuid> live;
-    for (const SessionPointer& session : m_workspace.sessions()) {
+    for (const SessionPointer& session : m_sessions.sessions()) {
         live.insert(session->id());
         if (!m_panes.contains(session->id())) {
-            m_panes.insert(session->id(), new TerminalPane(m_workspace, m_theme, session));
+            m_panes.insert(session->id(),
+                           new TerminalPane(m_sessions, m_project, m_theme, session,
+                                            m_providers.provider(session->providerID()).name));
         }
     }
     for (auto it = m_panes.begin(); it != m_panes.end();) {
@@ -175,8 +186,8 @@ void SessionDeck::syncTabs() {
         delete tab;
     }
     int position = 0;
-    for (const SessionPointer& session : m_workspace.sessions()) {
-        const QString provider = m_workspace.provider(session->providerID()).name;
+    for (const SessionPointer& session : m_sessions.sessions()) {
+        const QString provider = m_providers.provider(session->providerID()).name;
         QPushButton* tab = Widgets::button(
             provider.isEmpty() ? session->title()
                                : provider + QStringLiteral(" · ") + session->title(),
@@ -186,7 +197,7 @@ void SessionDeck::syncTabs() {
         tab->setToolTip(session->title());
         const QUuid id = session->id();
         connect(tab, &QPushButton::clicked, this,
-                [this, id] { m_workspace.setActiveSessionID(id); });
+                [this, id] { m_sessions.setActiveSessionID(id); });
         m_tabGroup->addButton(tab);
         m_tabs->insertWidget(position++, tab);
     }
@@ -194,15 +205,15 @@ void SessionDeck::syncTabs() {
 
 QList<TerminalPane*> SessionDeck::visiblePanes() const {
     QList<TerminalPane*> result;
-    if (m_workspace.focusMode()) {
-        if (const SessionPointer active = m_workspace.activeSession()) {
+    if (m_navigator.focusMode()) {
+        if (const SessionPointer active = m_sessions.activeSession()) {
             if (TerminalPane* pane = m_panes.value(active->id())) {
                 result.append(pane);
             }
         }
         return result;
     }
-    for (const SessionPointer& session : m_workspace.sessions()) {
+    for (const SessionPointer& session : m_sessions.sessions()) {
         if (TerminalPane* pane = m_panes.value(session->id())) {
             result.append(pane);
         }
@@ -211,13 +222,13 @@ QList<TerminalPane*> SessionDeck::visiblePanes() const {
 }
 
 void SessionDeck::syncMode() {
-    const bool focus = m_workspace.focusMode();
+    const bool focus = m_navigator.focusMode();
     m_focusButton->setChecked(focus);
     m_gridButton->setChecked(!focus);
-    const SessionPointer active = m_workspace.activeSession();
+    const SessionPointer active = m_sessions.activeSession();
     const QList<QAbstractButton*> tabs = m_tabGroup->buttons();
-    for (int i = 0; i < tabs.size() && i < m_workspace.sessions().size(); ++i) {
-        tabs[i]->setChecked(active && m_workspace.sessions()[i] == active);
+    for (int i = 0; i < tabs.size() && i < m_sessions.sessions().size(); ++i) {
+        tabs[i]->setChecked(active && m_sessions.sessions()[i] == active);
     }
 
     auto* stack = static_cast<QStackedLayout*>(m_focusHost->parentWidget()->layout());
@@ -249,7 +260,7 @@ void SessionDeck::syncMode() {
         if (active) {
             QPointer<TerminalPane> pane = m_panes.value(active->id());
             QTimer::singleShot(0, this, [this, pane] {
-                if (pane && !m_workspace.focusMode()) {
+                if (pane && !m_navigator.focusMode()) {
                     m_gridScroll->ensureWidgetVisible(pane, 0, 0);
                 }
             });

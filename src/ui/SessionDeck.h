@@ -11,8 +11,12 @@ class QPushButton;
 class QScrollArea;
 class QToolButton;
 class TerminalPane;
+class Launcher;
+class Navigator;
+class ProjectModel;
+class ProviderRegistry;
+class SessionManager;
 class Theme;
-class Workspace;
 
 // Lays the panes out in Grid mode: with fewer than 3 sessions each pane takes the whole
 // width (less 2 px), with 3 or more two panes share a row; panes never get narrower than
@@ -40,7 +44,8 @@ private:
 class SessionDeck : public QWidget {
     Q_OBJECT
 public:
-    SessionDeck(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+    SessionDeck(SessionManager& sessions, ProjectModel& project, const ProviderRegistry& providers,
+                Launcher& launcher, Navigator& navigator, Theme& theme, QWidget* parent = nullptr);
 
     TerminalPane* paneFor(const QUuid& id) const { return m_panes.value(id); }
     QList<TerminalPane*> visiblePanes() const;
@@ -55,8 +60,12 @@ private:
     void syncMode();
     void rebuildPlusMenu();
 
-    Workspace& m_workspace;
-    QPointer<Theme> m_theme;
+    SessionManager& m_sessions;
+    ProjectModel& m_project;
+    const ProviderRegistry& m_providers;
+    Launcher& m_launcher;
+    Navigator& m_navigator;
+    Theme& m_theme;
     QPushButton* m_focusButton;
     QPushButton* m_gridButton;
     QHBoxLayout* m_tabs;

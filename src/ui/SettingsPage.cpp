@@ -5,9 +5,12 @@
 #include "companion/BrandAssets.h"
 #include "platform/DesktopServices.h"
 #include "ui/Icons.h"
+#include "ui/Navigator.h"
 #include "ui/Switch.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/KeepAwake.h"
+#include "workspace/Notices.h"
+#include "workspace/ProviderRegistry.h"
 
 #include <QDir>
 #include <QGridLayout>
@@ -33,8 +36,10 @@ QFrame* settingsCard(const QString& heading, const QString& text, QLayout* contr
 
 }  // namespace
 
-SettingsPage::SettingsPage(Workspace& workspace, Theme* theme, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace) {
+SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake, Navigator& navigator,
+                           Notices& notices, DesktopServices* desktop, Theme& theme,
+                           QWidget* parent)
+    : QWidget(parent), m_navigator(navigator) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
 
     layout->addWidget(Widgets::label(QStringLiteral("Simple on the surface."), "headline"));
@@ -53,10 +58,10 @@ SettingsPage::SettingsPage(Workspace& workspace, Theme* theme, QWidget* parent)
     accountControls->addWidget(refresh);
     accountControls->addStretch(1);
     connect(manage, &QPushButton::clicked, this,
-            [this] { m_workspace.setDestination(Destination::Assistants); });
-    connect(refresh, &QPushButton::clicked, this, [this] {
-        m_workspace.refreshProviders();
-        m_workspace.notify(QStringLiteral("Installed tool list refreshed."));
+            [this] { m_navigator.setDestination(Destination::Assistants); });
+    connect(refresh, &QPushButton::clicked, this, [&providers, &notices] {
+        providers.refreshProviders();
+        notices.notify(QStringLiteral("Installed tool list refreshed."));
     });
     grid->addWidget(
         settingsCard(
@@ -70,10 +75,10 @@ SettingsPage::SettingsPage(Workspace& workspace, Theme* theme, QWidget* parent)
 
     auto* executionControls = new QVBoxLayout;
     m_keepAwake = new Switch(QStringLiteral("Keep Mac awake while VELK tasks run"), theme);
-    m_keepAwake->setChecked(m_workspace.keepAwake());
-    connect(m_keepAwake, &Switch::toggled, this, [this](bool on) { m_workspace.setKeepAwake(on); });
-    connect(&m_workspace, &Workspace::keepAwakeChanged, this,
-            [this] { m_keepAwake->setChecked(m_workspace.keepAwake()); });
+    m_keepAwake->setChecked(keepAwake.enabled());
+    connect(m_keepAwake, &Switch::toggled, &keepAwake, &KeepAwake::setEnabled);
+    connect(&keepAwake, &KeepAwake::enabledChanged, this,
+            [this, &keepAwake] { m_keepAwake->setChecked(keepAwake.enabled()); });
     executionControls->addWidget(m_keepAwake);
     executionControls->addWidget(Widgets::wrappingLabel(
         QStringLiteral(
@@ -93,13 +98,13 @@ SettingsPage::SettingsPage(Workspace& workspace, Theme* theme, QWidget* parent)
 
     auto* runsControls = new QHBoxLayout;
     auto* openRuns = Widgets::button(QStringLiteral("Open saved runs"));
-    openRuns->setIcon(Icons::icon(QStringLiteral("folder"), theme ? theme->text() : Qt::white));
+    openRuns->setIcon(Icons::icon(QStringLiteral("folder"), theme.text()));
     runsControls->addWidget(openRuns);
     runsControls->addStretch(1);
-    connect(openRuns, &QPushButton::clicked, this, [this] {
+    connect(openRuns, &QPushButton::clicked, this, [desktop] {
         const QString root = LocalTools::applicationData(QStringLiteral("Runs"));
         QDir().mkpath(root);  // a failure shows up as a folder that does not open
-        if (DesktopServices* desktop = m_workspace.services().desktop) {
+        if (desktop) {
             desktop->openUrl(QUrl::fromLocalFile(root).toString());
         }
     });
@@ -121,9 +126,9 @@ SettingsPage::SettingsPage(Workspace& workspace, Theme* theme, QWidget* parent)
     storageControls->addWidget(companion);
     storageControls->addStretch(1);
     connect(appearance, &QPushButton::clicked, this,
-            [this] { m_workspace.setDestination(Destination::Appearance); });
+            [this] { m_navigator.setDestination(Destination::Appearance); });
     connect(companion, &QPushButton::clicked, this,
-            [this] { m_workspace.setDestination(Destination::Companion); });
+            [this] { m_navigator.setDestination(Destination::Companion); });
     QFrame* storage = settingsCard(
         QStringLiteral("Local session storage"),
         QStringLiteral(

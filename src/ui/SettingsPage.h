@@ -2,20 +2,27 @@
 
 #include <QWidget>
 
+class DesktopServices;
+class KeepAwake;
+class Navigator;
+class Notices;
+class ProviderRegistry;
 class Switch;
 class Theme;
-class Workspace;
 
 // The Settings page: provider accounts, execution and the keep-awake switch, saved runs,
 // and where local data lives, with buttons to the pages that manage each.
 class SettingsPage : public QWidget {
     Q_OBJECT
 public:
-    SettingsPage(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+    // `desktop` may be null: then the saved runs folder does not open.
+    SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake, Navigator& navigator,
+                 Notices& notices, DesktopServices* desktop, Theme& theme,
+                 QWidget* parent = nullptr);
 
     Switch* keepAwakeSwitch() const { return m_keepAwake; }
 
 private:
-    Workspace& m_workspace;
+    Navigator& m_navigator;
     Switch* m_keepAwake;
 };

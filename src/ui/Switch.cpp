@@ -10,14 +10,12 @@ constexpr int kTrackHeight = 20;
 constexpr int kGap = 10;
 }  // namespace
 
-Switch::Switch(const QString& text, Theme* theme, QWidget* parent)
+Switch::Switch(const QString& text, Theme& theme, QWidget* parent)
     : QAbstractButton(parent), m_theme(theme) {
     setText(text);
     setCheckable(true);
     setCursor(Qt::PointingHandCursor);
-    if (m_theme) {
-        connect(m_theme, &Theme::changed, this, qOverload<>(&QWidget::update));
-    }
+    connect(&m_theme, &Theme::changed, this, qOverload<>(&QWidget::update));
 }
 
 QSize Switch::sizeHint() const {
@@ -29,8 +27,8 @@ QSize Switch::sizeHint() const {
 void Switch::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor accent = m_theme ? m_theme->accent() : QColor(0x00, 0xE5, 0xD0);
-    const QColor textColor = m_theme ? m_theme->text() : palette().color(QPalette::WindowText);
+    const QColor accent = m_theme.accent();
+    const QColor textColor = m_theme.text();
     QColor off = textColor;
     off.setAlphaF(0.25);
 

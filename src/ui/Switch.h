@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAbstractButton>
-#include <QPointer>
 
 class Theme;
 
@@ -10,7 +9,8 @@ class Theme;
 class Switch : public QAbstractButton {
     Q_OBJECT
 public:
-    explicit Switch(const QString& text, Theme* theme, QWidget* parent = nullptr);
+    // The theme must outlive the switch.
+    Switch(const QString& text, Theme& theme, QWidget* parent = nullptr);
 
     QSize sizeHint() const override;
 
@@ -18,5 +18,5 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QPointer<Theme> m_theme;
+    Theme& m_theme;
 };

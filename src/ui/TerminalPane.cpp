@@ -6,7 +6,8 @@
 #include "terminal/TerminalView.h"
 #include "ui/Icons.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/ProjectModel.h"
+#include "workspace/SessionManager.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -16,9 +17,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-TerminalPane::TerminalPane(Workspace& workspace, Theme* theme,
-                           std::shared_ptr<TerminalSession> session, QWidget* parent)
-    : QFrame(parent), m_workspace(workspace), m_session(std::move(session)) {
+TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Theme& theme,
+                           std::shared_ptr<TerminalSession> session, const QString& providerName,
+                           QWidget* parent)
+    : QFrame(parent), m_session(std::move(session)) {
     setProperty("card", true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
@@ -34,28 +36,26 @@ TerminalPane::TerminalPane(Workspace& workspace, Theme* theme,
     m_status = Widgets::label(QString(), "muted");
     auto* menuButton = new QToolButton;
     menuButton->setProperty("flat", true);
-    auto applyTheme = [menuButton, theme] {
-        menuButton->setIcon(
-            Icons::icon(QStringLiteral("ellipsis"), theme ? theme->text() : QColor(Qt::white)));
+    auto applyTheme = [menuButton, &theme] {
+        menuButton->setIcon(Icons::icon(QStringLiteral("ellipsis"), theme.text()));
     };
     applyTheme();
-    if (theme) {
-        connect(theme, &Theme::changed, menuButton, applyTheme);
-    }
+    connect(&theme, &Theme::changed, menuButton, applyTheme);
     menuButton->setPopupMode(QToolButton::InstantPopup);
     menuButton->setToolTip(QStringLiteral("Session actions"));
 
     auto* menu = new QMenu(menuButton);
-    QPointer<Workspace> workspacePointer(&workspace);
+    QPointer<SessionManager> sessionsPointer(&sessions);
+    QPointer<ProjectModel> projectPointer(&project);
     std::weak_ptr<TerminalSession> weak = m_session;
     menu->addAction(QStringLiteral("Copy output"), this, [weak] {
         if (auto session = weak.lock()) {
             QGuiApplication::clipboard()->setText(session->screen().plainText());
         }
     });
-    menu->addAction(QStringLiteral("Export output"), this, [weak, workspacePointer] {
-        if (auto session = weak.lock(); session && workspacePointer) {
-            workspacePointer->exportSession(*session);
+    menu->addAction(QStringLiteral("Export output"), this, [weak, projectPointer] {
+        if (auto session = weak.lock(); session && projectPointer) {
+            projectPointer->exportSession(*session);
         }
     });
     menu->addAction(QStringLiteral("Stop session"), this, [weak] {
@@ -64,12 +64,12 @@ TerminalPane::TerminalPane(Workspace& workspace, Theme* theme,
         }
     });
     // Closing removes this pane, so the call runs after the menu has closed.
-    menu->addAction(QStringLiteral("Close pane"), this, [weak, workspacePointer] {
+    menu->addAction(QStringLiteral("Close pane"), this, [weak, sessionsPointer] {
         QMetaObject::invokeMethod(
-            workspacePointer.data(),
-            [weak, workspacePointer] {
-                if (auto session = weak.lock(); session && workspacePointer) {
-                    workspacePointer->closeSession(session);
+            sessionsPointer.data(),
+            [weak, sessionsPointer] {
+                if (auto session = weak.lock(); session && sessionsPointer) {
+                    sessionsPointer->closeSession(session);
                 }
             },
             Qt::QueuedConnection);
@@ -78,7 +78,6 @@ TerminalPane::TerminalPane(Workspace& workspace, Theme* theme,
 
     headerLayout->addWidget(m_dot);
     headerLayout->addWidget(title);
-    const QString providerName = workspace.provider(m_session->providerID()).name;
     headerLayout->addWidget(Widgets::label(providerName, "muted"), 1);
     headerLayout->addWidget(m_status);
     headerLayout->addWidget(menuButton);

@@ -9,15 +9,18 @@ class NativeTerminal;
 class QLabel;
 class QToolButton;
 class TerminalSession;
+class ProjectModel;
+class SessionManager;
 class Theme;
-class Workspace;
 
 // One session in the deck: a header with the title, a running or exit-status indicator and
 // the pane menu (copy, export, stop, close), above the terminal itself.
 class TerminalPane : public QFrame {
     Q_OBJECT
 public:
-    TerminalPane(Workspace& workspace, Theme* theme, std::shared_ptr<TerminalSession> session,
+    // `providerName` names the session's assistant in the header.
+    TerminalPane(SessionManager& sessions, ProjectModel& project, Theme& theme,
+                 std::shared_ptr<TerminalSession> session, const QString& providerName,
                  QWidget* parent = nullptr);
 
     TerminalSession* session() const { return m_session.get(); }
@@ -28,7 +31,6 @@ public:
 private:
     void updateStatus();
 
-    Workspace& m_workspace;
     std::shared_ptr<TerminalSession> m_session;
     NativeTerminal* m_terminal;
     QLabel* m_status;

@@ -4,9 +4,13 @@
 #include "assistants/AssistantTraits.h"
 #include "ui/Composer.h"
 #include "ui/Icons.h"
+#include "ui/Navigator.h"
 #include "ui/SessionDeck.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/Launcher.h"
+#include "workspace/ProjectModel.h"
+#include "workspace/ProviderRegistry.h"
+#include "workspace/SessionManager.h"
 
 #include <QFileInfo>
 #include <QGridLayout>
@@ -37,18 +41,19 @@ const QuickTask kQuickTasks[] = {
      "Do not modify files."},
 };
 
-QColor textColor(const Theme* theme) {
-    return theme ? theme->text() : QColor(Qt::white);
-}
-
-QColor accentColor(const Theme* theme) {
-    return theme ? theme->accent() : QColor(0x00, 0xE5, 0xD0);
-}
-
 }  // namespace
 
-WorkspacePage::WorkspacePage(Workspace& workspace, Theme* theme, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
+                             const ProviderRegistry& providers, Launcher& launcher,
+                             TeamRunController& teamRuns, Navigator& navigator, Theme& theme,
+                             QWidget* parent)
+    : QWidget(parent),
+      m_sessions(sessions),
+      m_project(project),
+      m_providers(providers),
+      m_launcher(launcher),
+      m_navigator(navigator),
+      m_theme(theme) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(22, 18, 22, 18);
     layout->setSpacing(18);
@@ -57,27 +62,28 @@ WorkspacePage::WorkspacePage(Workspace& workspace, Theme* theme, QWidget* parent
     main->setSpacing(14);
     m_content = new QStackedWidget;
     m_welcome = buildWelcome();
-    m_deck = new SessionDeck(workspace, theme);
+    m_deck = new SessionDeck(sessions, project, providers, launcher, navigator, theme);
     m_content->addWidget(m_welcome);
     m_content->addWidget(m_deck);
     main->addWidget(m_content, 1);
-    m_composer = new Composer(workspace, theme);
+    m_composer = new Composer(launcher, project, providers, teamRuns);
     main->addWidget(m_composer);
     layout->addLayout(main, 1);
     layout->addWidget(buildInspector());
 
-    connect(&m_workspace, &Workspace::sessionsChanged, this, &WorkspacePage::syncContent);
-    for (auto signal :
-         {&Workspace::providersChanged, &Workspace::availableChanged,
-          &Workspace::connectionStatusChanged, &Workspace::selectedProvidersChanged}) {
-        connect(&m_workspace, signal, this, &WorkspacePage::rebuildConnectedTools);
-        connect(&m_workspace, signal, this, &WorkspacePage::rebuildAssistants);
+    connect(&sessions, &SessionManager::sessionsChanged, this, &WorkspacePage::syncContent);
+    for (auto signal : {&ProviderRegistry::providersChanged, &ProviderRegistry::availableChanged,
+                        &ProviderRegistry::connectionStatusChanged}) {
+        connect(&providers, signal, this, &WorkspacePage::rebuildConnectedTools);
+        connect(&providers, signal, this, &WorkspacePage::rebuildAssistants);
     }
-    connect(&m_workspace, &Workspace::folderChanged, this, &WorkspacePage::updateProjectCard);
-    if (m_theme) {
-        connect(m_theme, &Theme::changed, this, &WorkspacePage::applyTheme);
-    }
-    connect(&m_workspace, &Workspace::separateCopiesChanged, this, &WorkspacePage::updateModeCard);
+    connect(&launcher, &Launcher::selectedProvidersChanged, this,
+            &WorkspacePage::rebuildConnectedTools);
+    connect(&launcher, &Launcher::selectedProvidersChanged, this,
+            &WorkspacePage::rebuildAssistants);
+    connect(&project, &ProjectModel::folderChanged, this, &WorkspacePage::updateProjectCard);
+    connect(&theme, &Theme::changed, this, &WorkspacePage::applyTheme);
+    connect(&launcher, &Launcher::separateCopiesChanged, this, &WorkspacePage::updateModeCard);
     syncContent();
     rebuildConnectedTools();
     rebuildAssistants();
@@ -88,10 +94,9 @@ WorkspacePage::WorkspacePage(Workspace& workspace, Theme* theme, QWidget* parent
 
 void WorkspacePage::applyTheme() {
     for (QLabel* icon : std::as_const(m_themedIcons)) {
-        icon->setPixmap(
-            Icons::pixmap(icon->property("symbol").toString(), accentColor(m_theme), 20));
+        icon->setPixmap(Icons::pixmap(icon->property("symbol").toString(), m_theme.accent(), 20));
     }
-    m_terminalButton->setIcon(Icons::icon(QStringLiteral("terminal"), textColor(m_theme)));
+    m_terminalButton->setIcon(Icons::icon(QStringLiteral("terminal"), m_theme.text()));
     rebuildAssistants();
 }
 
@@ -100,8 +105,8 @@ bool WorkspacePage::showsWelcome() const {
 }
 
 void WorkspacePage::syncContent() {
-    m_content->setCurrentWidget(m_workspace.sessions().isEmpty() ? m_welcome
-                                                                 : static_cast<QWidget*>(m_deck));
+    m_content->setCurrentWidget(m_sessions.sessions().isEmpty() ? m_welcome
+                                                                : static_cast<QWidget*>(m_deck));
 }
 
 QWidget* WorkspacePage::buildWelcome() {
@@ -139,7 +144,7 @@ QWidget* WorkspacePage::buildWelcome() {
         const QString prompt = QString::fromUtf8(task.prompt);
         card->setToolTip(prompt);
         connect(card, &QPushButton::clicked, this,
-                [this, prompt] { m_workspace.setPrompt(prompt); });
+                [this, prompt] { m_launcher.setPrompt(prompt); });
         cards->addWidget(card, 1);
     }
     layout->addLayout(cards);
@@ -151,7 +156,7 @@ QWidget* WorkspacePage::buildWelcome() {
     toolsHeader->addStretch(1);
     auto* viewAll = Widgets::button(QStringLiteral("View all  ↗"), "link");
     connect(viewAll, &QPushButton::clicked, this,
-            [this] { m_workspace.setDestination(Destination::Assistants); });
+            [this] { m_navigator.setDestination(Destination::Assistants); });
     toolsHeader->addWidget(viewAll);
     layout->addLayout(toolsHeader);
     m_connectedTools = new QVBoxLayout;
@@ -168,7 +173,7 @@ void WorkspacePage::rebuildConnectedTools() {
     grid->setHorizontalSpacing(10);
     grid->setVerticalSpacing(8);
     int index = 0;
-    for (const Provider& provider : m_workspace.providers()) {
+    for (const Provider& provider : m_providers.providers()) {
         auto* chip = Widgets::card();
         // Name above status: side by side, a long status ("Installed · login unchecked")
         // would make three chips wider than the page.
@@ -176,8 +181,8 @@ void WorkspacePage::rebuildConnectedTools() {
         chipLayout->setContentsMargins(12, 8, 12, 8);
         chipLayout->setSpacing(2);
         chipLayout->addWidget(Widgets::label(provider.name));
-        chipLayout->addWidget(Widgets::label(m_workspace.connectionLabel(provider),
-                                             m_workspace.isReady(provider) ? "accent" : "muted"));
+        chipLayout->addWidget(Widgets::label(m_providers.connectionLabel(provider),
+                                             m_providers.isReady(provider) ? "accent" : "muted"));
         grid->addWidget(chip, index / 3, index % 3);
         ++index;
     }
@@ -204,7 +209,7 @@ QWidget* WorkspacePage::buildInspector() {
         QStringLiteral("Open a folder to give your assistants a place to work."), "muted");
     m_projectButton = Widgets::button(QString(), "link");
     m_projectButton->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
-    connect(m_projectButton, &QPushButton::clicked, this, [this] { m_workspace.chooseFolder(); });
+    connect(m_projectButton, &QPushButton::clicked, this, [this] { m_project.chooseFolder(); });
     projectLayout->addWidget(m_projectName);
     projectLayout->addWidget(m_projectHint);
     projectLayout->addWidget(m_projectButton);
@@ -219,8 +224,7 @@ QWidget* WorkspacePage::buildInspector() {
     auto* terminal = new QToolButton;
     m_terminalButton = terminal;
     terminal->setToolTip(QStringLiteral("New terminal"));
-    connect(terminal, &QToolButton::clicked, this,
-            [this] { m_workspace.launch(QString(), m_workspace.provider(kShellID)); });
+    connect(terminal, &QToolButton::clicked, this, [this] { m_launcher.openTerminal(); });
     assistantsHeader->addWidget(terminal);
     assistantsLayout->addLayout(assistantsHeader);
     m_assistants = new QVBoxLayout;
@@ -248,12 +252,12 @@ QWidget* WorkspacePage::buildInspector() {
 
 void WorkspacePage::rebuildAssistants() {
     Widgets::clearLayout(m_assistants);
-    for (const Provider& provider : m_workspace.providers()) {
+    for (const Provider& provider : m_providers.providers()) {
         if (provider.id == kShellID) {
             continue;
         }
-        const bool selected = m_workspace.selectedProviders().contains(provider.id);
-        const bool ready = m_workspace.isReady(provider);
+        const bool selected = m_launcher.selectedProviders().contains(provider.id);
+        const bool ready = m_providers.isReady(provider);
         // A flat button holding a tick box, the name and the readiness below it.
         auto* row = new QPushButton;
         row->setStyleSheet(
@@ -266,12 +270,12 @@ void WorkspacePage::rebuildAssistants() {
         auto* tick = new QLabel;
         tick->setPixmap(Icons::pixmap(
             selected ? QStringLiteral("checkmark.square.fill") : QStringLiteral("square"),
-            selected ? accentColor(m_theme) : textColor(m_theme)));
+            selected ? m_theme.accent() : m_theme.text()));
         auto* text = new QVBoxLayout;
         text->setSpacing(0);
         text->addWidget(Widgets::label(provider.name));
         text->addWidget(
-            Widgets::label(m_workspace.connectionLabel(provider), ready ? "accent" : "muted"));
+            Widgets::label(m_providers.connectionLabel(provider), ready ? "accent" : "muted"));
         rowLayout->addWidget(tick);
         rowLayout->addLayout(text, 1);
         for (QLabel* label : row->findChildren<QLabel*>()) {
@@ -280,30 +284,29 @@ void WorkspacePage::rebuildAssistants() {
         row->setToolTip(ready ? QString() : QStringLiteral("Not installed: set up its connector"));
         const QString id = provider.id;
         connect(row, &QPushButton::clicked, this, [this, id] {
-            const Provider chosen = m_workspace.provider(id);
-            if (!m_workspace.isReady(chosen)) {
-                m_workspace.setEditingProvider(chosen);
-                m_workspace.setPresentConnector(true);
+            const Provider chosen = m_providers.provider(id);
+            if (!m_providers.isReady(chosen)) {
+                m_navigator.showConnector(chosen);
                 return;
             }
-            QSet<QString> ids = m_workspace.selectedProviders();
+            QSet<QString> ids = m_launcher.selectedProviders();
             if (ids.contains(id)) {
                 ids.remove(id);
             } else {
                 ids.insert(id);
             }
-            m_workspace.setSelectedProviders(ids);
+            m_launcher.setSelectedProviders(ids);
         });
         m_assistants->addWidget(row);
     }
 }
 
 void WorkspacePage::updateProjectCard() {
-    const bool open = m_workspace.hasFolder();
+    const bool open = m_project.hasFolder();
     // Long folder names are shortened in the middle to fit the card.
-    const QString name = open ? QFileInfo(m_workspace.folder()).fileName() : QString();
+    const QString name = open ? QFileInfo(m_project.folder()).fileName() : QString();
     m_projectName->setText(m_projectName->fontMetrics().elidedText(name, Qt::ElideMiddle, 250));
-    m_projectName->setToolTip(m_workspace.folder());
+    m_projectName->setToolTip(m_project.folder());
     m_projectName->setVisible(open);
     m_projectHint->setVisible(!open);
     m_projectButton->setText(open ? QStringLiteral("Change folder  ↗")
@@ -312,7 +315,7 @@ void WorkspacePage::updateProjectCard() {
 
 void WorkspacePage::updateModeCard() {
     m_modeText->setText(
-        m_workspace.separateCopies()
+        m_launcher.separateCopies()
             ? QStringLiteral("Each assistant gets its own project copy. Compare results in Team "
                              "runs and apply the files you choose. Dependencies, secrets in .env "
                              "files and symbolic links are skipped.")

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 
 class Composer;
@@ -9,16 +8,24 @@ class QPushButton;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
+class Launcher;
+class Navigator;
+class ProjectModel;
+class ProviderRegistry;
 class SessionDeck;
+class SessionManager;
+class TeamRunController;
 class Theme;
-class Workspace;
 
 // The Workspace page: the welcome panel (no sessions) or the session deck above the task
 // composer, and the inspector on the right (project, assistants, working mode).
 class WorkspacePage : public QWidget {
     Q_OBJECT
 public:
-    WorkspacePage(Workspace& workspace, Theme* theme, QWidget* parent = nullptr);
+    WorkspacePage(SessionManager& sessions, ProjectModel& project,
+                  const ProviderRegistry& providers, Launcher& launcher,
+                  TeamRunController& teamRuns, Navigator& navigator, Theme& theme,
+                  QWidget* parent = nullptr);
 
     Composer* composer() const { return m_composer; }
     SessionDeck* deck() const { return m_deck; }
@@ -34,8 +41,12 @@ private:
     void updateModeCard();
     void applyTheme();
 
-    Workspace& m_workspace;
-    QPointer<Theme> m_theme;
+    const SessionManager& m_sessions;
+    ProjectModel& m_project;
+    const ProviderRegistry& m_providers;
+    Launcher& m_launcher;
+    Navigator& m_navigator;
+    Theme& m_theme;
     QStackedWidget* m_content;
     QWidget* m_welcome;
     SessionDeck* m_deck;

@@ -4,8 +4,10 @@
 #include "platform/Dialogs.h"
 #include "ui/AppStyle.h"
 #include "ui/Icons.h"
+#include "ui/Navigator.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/HistoryStore.h"
+#include "workspace/ProjectModel.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -50,8 +52,14 @@ QWidget* rowWidget(const HistoryEntry& entry) {
 
 }  // namespace
 
-HistoryPage::HistoryPage(Workspace& workspace, Theme& theme, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace), m_theme(theme) {
+HistoryPage::HistoryPage(HistoryStore& history, ProjectModel& project, Navigator& navigator,
+                         Dialogs& dialogs, Theme& theme, QWidget* parent)
+    : QWidget(parent),
+      m_history(history),
+      m_project(project),
+      m_navigator(navigator),
+      m_dialogs(dialogs),
+      m_theme(theme) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
     layout->setSpacing(14);
@@ -143,13 +151,13 @@ HistoryPage::HistoryPage(Workspace& workspace, Theme& theme, QWidget* parent)
     connect(m_openFolder, &QPushButton::clicked, this, &HistoryPage::openFolder);
     connect(m_export, &QPushButton::clicked, this, [this] {
         if (const auto entry = shownEntry()) {
-            m_workspace.exportText(entry->output, QStringLiteral("VELK-session.txt"));
+            m_project.exportText(entry->output, QStringLiteral("VELK-session.txt"));
         }
     });
     connect(m_search, &QLineEdit::textChanged, this, &HistoryPage::rebuildList);
     connect(m_list, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { select(item->data(kEntryIDRole).toString()); });
-    connect(&m_workspace, &Workspace::historyChanged, this, &HistoryPage::rebuildList);
+    connect(&m_history, &HistoryStore::historyChanged, this, &HistoryPage::rebuildList);
     connect(&m_theme, &Theme::changed, this, &HistoryPage::applyTheme);
     applyTheme();
     rebuildList();
@@ -183,24 +191,24 @@ void HistoryPage::clearHistory() {
         QStringLiteral("Provider session files will remain in their original tools.");
     alert.buttons = {QStringLiteral("Clear"), QStringLiteral("Cancel")};
     alert.style = Dialogs::Style::Warning;
-    if (m_workspace.services().dialogs->alert(alert) == 0) {
-        m_workspace.clearHistory();
+    if (m_dialogs.alert(alert) == 0) {
+        m_history.clear();
     }
 }
 
 void HistoryPage::openFolder() {
     const auto entry = shownEntry();
-    if (!entry || !m_workspace.confirmDiscard()) {
+    if (!entry || !m_project.confirmDiscard()) {
         return;
     }
     // A folder that no longer exists gives the workspace's notice and changes nothing.
-    m_workspace.setFolder(entry->directory);
-    m_workspace.setDestination(Destination::Workspace);
+    m_project.setFolder(entry->directory);
+    m_navigator.setDestination(Destination::Workspace);
 }
 
 void HistoryPage::rebuildList() {
-    m_listed = m_workspace.filteredHistory(m_search->text());
-    m_body->setCurrentWidget(m_workspace.history().isEmpty() ? m_emptyState : m_body->widget(1));
+    m_listed = m_history.filtered(m_search->text());
+    m_body->setCurrentWidget(m_history.history().isEmpty() ? m_emptyState : m_body->widget(1));
     const QSignalBlocker blocker(m_list);
     m_list->clear();
     for (const HistoryEntry& entry : m_listed) {

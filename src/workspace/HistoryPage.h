@@ -13,14 +13,18 @@ class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
 class Theme;
-class Workspace;
+class Dialogs;
+class HistoryStore;
+class Navigator;
+class ProjectModel;
 
 // The History page: search and read the saved snapshots of finished sessions, reopen a
 // snapshot's folder, export its text, or clear the whole history.
 class HistoryPage : public QWidget {
     Q_OBJECT
 public:
-    HistoryPage(Workspace& workspace, Theme& theme, QWidget* parent = nullptr);
+    HistoryPage(HistoryStore& history, ProjectModel& project, Navigator& navigator,
+                Dialogs& dialogs, Theme& theme, QWidget* parent = nullptr);
 
     // The entry the detail panel shows: the selected one while the list shows it, else the
     // newest listed entry; nothing when the list is empty.
@@ -44,7 +48,10 @@ private:
     void syncDetail();
     void applyTheme();
 
-    Workspace& m_workspace;
+    HistoryStore& m_history;
+    ProjectModel& m_project;
+    Navigator& m_navigator;
+    Dialogs& m_dialogs;
     Theme& m_theme;
     QString m_selectedID;
     QList<HistoryEntry> m_listed;

@@ -2,9 +2,9 @@
 // terminal session, the page lists the plan and runs its steps, and the manual tools.
 #include "actions/ComputerActionsPage.h"
 #include "actions/ComputerPlanner.h"
-#include "actions/WorkspacePlannerHost.h"
 
 #include "PlannerTestKit.h"
+#include "appearance/Theme.h"
 #include "platform/DesktopServices.h"
 #include "platform/Dialogs.h"
 #include "platform/PowerInhibitor.h"
@@ -12,6 +12,8 @@
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
 #include "terminal/TerminalSession.h"
+#include "ui/Navigator.h"
+#include "ui/WindowPlannerHost.h"
 #include "workspace/Workspace.h"
 
 #include <QFileInfo>
@@ -31,11 +33,20 @@ struct PageFixture {
     testing_support::FakeInhibitor inhibitor;
     testing_support::FakeDesktop desktop;
     Workspace workspace{false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}};
-    WorkspacePlannerHost host{workspace};
+    Navigator navigator{workspace.sessions, workspace.launcher};
+    Theme theme{false, preferences};
+    WindowPlannerHost host{workspace.providers, workspace.sessions, navigator};
     ScriptedStepRunner runner;
     ComputerPlanner planner{host, runner, dialogs};
     QString draft;
-    ComputerActionsPage page{planner, workspace, nullptr, [this] { return draft; }};
+    ComputerActionsPage page{planner,
+                             workspace.project,
+                             workspace.launcher,
+                             workspace.permissions,
+                             workspace.notices,
+                             navigator,
+                             theme,
+                             [this] { return draft; }};
 
     void clickVoiceDraft() {
         for (QPushButton* button : page.findChildren<QPushButton*>()) {
@@ -60,8 +71,9 @@ TEST(ComputerActionsPage, planningRunsAsAVisibleSessionAndThePlanIsListedAndRun)
                     .encode());
     testing_support::ScopedEnvironment answerFile("FAKE_CODEX_ANSWER", answer.toUtf8());
     PageFixture fixture;
-    fixture.workspace.refreshProviders();
-    ASSERT_EQ(fixture.workspace.available().value("codex"), VELK_FIXTURES_DIR "/bin-actions/codex");
+    fixture.workspace.providers.refreshProviders();
+    ASSERT_EQ(fixture.workspace.providers.available().value("codex"),
+              VELK_FIXTURES_DIR "/bin-actions/codex");
     fixture.runner.installed = {
         {"com.apple.TextEdit", InstalledApplication{"com.apple.TextEdit", "", "", {"app"}}}};
     fixture.planner.setStepDelayMs(1);
@@ -72,9 +84,9 @@ TEST(ComputerActionsPage, planningRunsAsAVisibleSessionAndThePlanIsListedAndRun)
     fixture.page.planButton()->click();
     EXPECT_EQ(fixture.page.planButton()->text(), QString::fromUtf8("Making plan…"));
     EXPECT_FALSE(fixture.page.stopButton()->isHidden());
-    EXPECT_EQ(fixture.workspace.destination(), Destination::MacActions);
-    ASSERT_EQ(fixture.workspace.sessions().size(), 1);
-    const SessionPointer session = fixture.workspace.sessions().front();
+    EXPECT_EQ(fixture.navigator.destination(), Destination::MacActions);
+    ASSERT_EQ(fixture.workspace.sessions.sessions().size(), 1);
+    const SessionPointer session = fixture.workspace.sessions.sessions().front();
     EXPECT_EQ(session->title(), "Plan Mac actions");
     EXPECT_EQ(fixture.planner.session(), session->id());
     EXPECT_TRUE(fixture.planner.planFolder().startsWith(fixture.host.plansFolder()));
@@ -93,9 +105,9 @@ TEST(ComputerActionsPage, planningRunsAsAVisibleSessionAndThePlanIsListedAndRun)
     EXPECT_TRUE(fixture.page.runButton()->isEnabled());
 
     fixture.planner.showPlannerOutput();
-    EXPECT_EQ(fixture.workspace.activeSessionID(), session->id());
-    EXPECT_TRUE(fixture.workspace.focusMode());
-    EXPECT_EQ(fixture.workspace.destination(), Destination::Workspace);
+    EXPECT_EQ(fixture.workspace.sessions.activeSessionID(), session->id());
+    EXPECT_TRUE(fixture.navigator.focusMode());
+    EXPECT_EQ(fixture.navigator.destination(), Destination::Workspace);
 }
 
 TEST(ComputerActionsPage, anEmptyVoiceDraftShowsTheCompanionWithANotice) {
@@ -104,8 +116,9 @@ TEST(ComputerActionsPage, anEmptyVoiceDraftShowsTheCompanionWithANotice) {
     fixture.clickVoiceDraft();
     EXPECT_EQ(fixture.planner.task(), "");
     EXPECT_EQ(fixture.page.taskEditor()->toPlainText(), "");
-    EXPECT_EQ(fixture.workspace.destination(), Destination::Companion);
-    EXPECT_EQ(fixture.workspace.toast(), "Use the companion microphone to make a draft first.");
+    EXPECT_EQ(fixture.navigator.destination(), Destination::Companion);
+    EXPECT_EQ(fixture.workspace.notices.toast(),
+              "Use the companion microphone to make a draft first.");
 
     fixture.draft = "Open the calculator";
     fixture.clickVoiceDraft();
@@ -120,15 +133,16 @@ TEST(ComputerActionsPage, theAppleScriptConsoleAsksForAFolderAndSaysWhenAppleScr
 
     tools->runScript();
     EXPECT_EQ(fixture.dialogs.openPanels().size(), 1u);
-    EXPECT_TRUE(fixture.workspace.sessions().isEmpty());
+    EXPECT_TRUE(fixture.workspace.sessions.sessions().isEmpty());
 
     QTemporaryDir project;
-    fixture.workspace.setFolder(project.path());
+    fixture.workspace.project.setFolder(project.path());
     tools->runScript();
     if (QFileInfo("/usr/bin/osascript").isExecutable()) {
-        EXPECT_EQ(fixture.workspace.sessions().size(), 1);
+        EXPECT_EQ(fixture.workspace.sessions.sessions().size(), 1);
     } else {
-        EXPECT_TRUE(fixture.workspace.sessions().isEmpty());
-        EXPECT_EQ(fixture.workspace.toast(), "AppleScript is not available on this computer.");
+        EXPECT_TRUE(fixture.workspace.sessions.sessions().isEmpty());
+        EXPECT_EQ(fixture.workspace.notices.toast(),
+                  "AppleScript is not available on this computer.");
     }
 }

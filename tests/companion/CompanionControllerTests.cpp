@@ -138,21 +138,21 @@ TEST(CompanionController, usingTheDraftAppendsItToTheTaskAfterABlankLineAndABlan
     CompanionWindowKit kit;
     CompanionController& controller = kit.makeController();
     controller.showControls();
-    kit.ui.workspace.setPrompt(QStringLiteral("Keep me"));
+    kit.ui.workspace.launcher.setPrompt(QStringLiteral("Keep me"));
     kit.model->setDraft(QStringLiteral(" \n\t "));
     controller.useDraft();
-    EXPECT_EQ(kit.ui.workspace.prompt(), "Keep me");
+    EXPECT_EQ(kit.ui.workspace.launcher.prompt(), "Keep me");
     EXPECT_EQ(kit.model->draft(), " \n\t ");
     EXPECT_TRUE(controller.controlsPanel()->isVisible());
     EXPECT_EQ(kit.mainShown, 0);
-    EXPECT_EQ(kit.ui.workspace.toast(), "");
+    EXPECT_EQ(kit.ui.workspace.notices.toast(), "");
 
-    kit.ui.workspace.setDestination(Destination::Companion);
+    kit.ui.navigator.setDestination(Destination::Companion);
     kit.model->setDraft(QStringLiteral("  \n and add a note to the changelog \n"));
     controller.controls()->useDraftButton()->click();
-    EXPECT_EQ(kit.ui.workspace.prompt(), "Keep me\n\nand add a note to the changelog");
+    EXPECT_EQ(kit.ui.workspace.launcher.prompt(), "Keep me\n\nand add a note to the changelog");
     EXPECT_EQ(kit.model->draft(), "");
-    EXPECT_EQ(kit.ui.workspace.destination(), Destination::Workspace);
+    EXPECT_EQ(kit.ui.navigator.destination(), Destination::Workspace);
     EXPECT_FALSE(controller.controlsPanel()->isVisible());
     EXPECT_EQ(kit.mainShown, 1);
     // (A blank task is replaced: QuickDraftPanel in CompanionViewTests.cpp.)
@@ -161,7 +161,7 @@ TEST(CompanionController, usingTheDraftAppendsItToTheTaskAfterABlankLineAndABlan
 TEST(CompanionController, switchingTheCompanionOffAnyWayHidesBothWindowsAndStopsAudio) {
     CompanionWindowKit kit;
     CompanionController& controller = kit.makeController();
-    CompanionSettingsView page(*kit.model, kit.ui.workspace, &kit.ui.theme);
+    CompanionSettingsView page(*kit.model, kit.ui.navigator, kit.ui.theme);
     const std::vector<std::pair<const char*, std::function<void()>>> ways = {
         {"the page's switch", [&] { page.enabledSwitch()->click(); }},
         {"the pet's context menu",

@@ -56,9 +56,9 @@ TEST(QuickDraftPanel, theEditorMicrophoneAndUseButtonWorkOnTheDraft) {
 
     // Using the draft replaces a blank task. Dictation stops first, so its words do not
     // come back.
-    kit.ui.workspace.setPrompt(QStringLiteral(" \n"));
+    kit.ui.workspace.launcher.setPrompt(QStringLiteral(" \n"));
     panel->useDraftButton()->click();
-    EXPECT_EQ(kit.ui.workspace.prompt(), "typed words and spoken ones");
+    EXPECT_EQ(kit.ui.workspace.launcher.prompt(), "typed words and spoken ones");
     EXPECT_FALSE(kit.model->listening());
     EXPECT_FALSE(kit.speech->input.running);
     testing_support::processEventsFor(std::chrono::milliseconds(50));
@@ -85,12 +85,12 @@ TEST(QuickDraftPanel, readAloudCustomizeAndCloseDoWhatTheySay) {
 
     // The active session's screen is what "latest session output" reads.
     QTemporaryDir folder;
-    const SessionPointer session =
-        kit.ui.workspace.startSession(QStringLiteral("shell"), QStringLiteral("echo"),
-                                      QStringLiteral("printf 'the build passed'"), folder.path());
+    const SessionPointer session = kit.ui.workspace.sessions.startSession(
+        QStringLiteral("shell"), QStringLiteral("echo"),
+        QStringLiteral("printf 'the build passed'"), folder.path());
     ASSERT_TRUE(session);
     ASSERT_TRUE(waitUntil([&] { return session->exitCode().has_value(); }));
-    kit.ui.workspace.setActiveSessionID(session->id());
+    kit.ui.workspace.sessions.setActiveSessionID(session->id());
     menuAction(menu, "Read latest session output")->trigger();
     EXPECT_EQ(kit.speech->voice.spoken.value(1), "the build passed");
 
@@ -105,7 +105,7 @@ TEST(QuickDraftPanel, readAloudCustomizeAndCloseDoWhatTheySay) {
 TEST(CompanionPage, showsThePetAndItsSettingsFollowsChangesAndResetsThePetsPlace) {
     CompanionWindowKit kit;
     kit.makeController();  // places the pet when the page asks
-    CompanionSettingsView page(*kit.model, kit.ui.workspace, &kit.ui.theme);
+    CompanionSettingsView page(*kit.model, kit.ui.navigator, kit.ui.theme);
     EXPECT_EQ(page.nameLabel()->text(), "VELK’s pixel companion");
     EXPECT_EQ(page.kindPill()->text(), "Default pet");
     EXPECT_TRUE(page.enabledSwitch()->isChecked());

@@ -31,9 +31,11 @@ struct CompanionWindowKit {
         CompanionController::Actions actions;
         actions.showMain = [this] { ++mainShown; };
         actions.quit = [] {};
-        controller =
-            std::make_unique<CompanionController>(*model, ui.workspace, ui.theme, ui.preferences,
-                                                  std::move(actions), [this] { return layout; });
+        controller = std::make_unique<CompanionController>(
+            *model,
+            CompanionController::Models{ui.workspace.launcher, ui.workspace.sessions,
+                                        ui.workspace.history, ui.workspace.notices, ui.navigator},
+            ui.theme, ui.preferences, std::move(actions), [this] { return layout; });
         return *controller;
     }
 

@@ -69,9 +69,11 @@ protected:
     void makeController(std::unique_ptr<SpeechServices> speech = nullptr) {
         model =
             std::make_unique<CompanionModel>(false, ui.preferences, ui.dialogs, std::move(speech));
-        controller =
-            std::make_unique<CompanionController>(*model, ui.workspace, ui.theme, ui.preferences,
-                                                  CompanionController::Actions{[] {}, [] {}});
+        controller = std::make_unique<CompanionController>(
+            *model,
+            CompanionController::Models{ui.workspace.launcher, ui.workspace.sessions,
+                                        ui.workspace.history, ui.workspace.notices, ui.navigator},
+            ui.theme, ui.preferences, CompanionController::Actions{[] {}, [] {}});
         ASSERT_TRUE(waitUntil([&] { return stackingIndex(controller->panel()) >= 0; }));
     }
 

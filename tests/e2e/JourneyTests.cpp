@@ -28,6 +28,7 @@
 #include "terminal/TerminalSession.h"
 #include "ui/Composer.h"
 #include "ui/MainWindow.h"
+#include "ui/Navigator.h"
 #include "ui/SessionDeck.h"
 #include "ui/TerminalPane.h"
 #include "ui/WorkspacePage.h"
@@ -114,6 +115,7 @@ protected:
     QString path(const QString& relative) const { return m_scratch.filePath(relative); }
 
     Workspace& workspace() const { return *m_app->workspace(); }
+    Navigator& navigator() const { return *m_app->navigator(); }
     MainWindow& window() const { return *m_app->window(); }
     template <typename Page>
     Page* page(Destination destination) const {
@@ -157,7 +159,7 @@ protected:
     // A page entry of the sidebar, as the user picks it.
     void go(Destination destination) {
         ASSERT_NO_FATAL_FAILURE(click(buttonTitled(&window(), displayName(destination))));
-        ASSERT_EQ(workspace().destination(), destination);
+        ASSERT_EQ(navigator().destination(), destination);
         ASSERT_EQ(window().currentPage(), window().page(destination));
     }
 
@@ -170,9 +172,9 @@ protected:
     void runTask(const QString& task, bool separateCopies) {
         Composer* composer = page<WorkspacePage>(Destination::Workspace)->composer();
         typeInto(composer->editor(), task);
-        ASSERT_EQ(workspace().prompt(), task);
+        ASSERT_EQ(workspace().launcher.prompt(), task);
         click(separateCopies ? composer->separateCopiesButton() : composer->sharedFolderButton());
-        ASSERT_EQ(workspace().separateCopies(), separateCopies);
+        ASSERT_EQ(workspace().launcher.separateCopies(), separateCopies);
         click(composer->runButton());
     }
 
@@ -211,15 +213,15 @@ void Journey::firstStartOpensTheExampleProject() {
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window(); }));
 
     const QString example = path("data/Kelo AI/Example Project");
-    EXPECT_EQ(QDir(workspace().folder()).canonicalPath(), QDir(example).canonicalPath());
+    EXPECT_EQ(QDir(workspace().project.folder()).canonicalPath(), QDir(example).canonicalPath());
     EXPECT_TRUE(QFileInfo::exists(example + "/hello.py"));
-    EXPECT_EQ(workspace().destination(), Destination::Workspace);
+    EXPECT_EQ(navigator().destination(), Destination::Workspace);
     Composer* composer = page<WorkspacePage>(Destination::Workspace)->composer();
     EXPECT_EQ(composer->projectLabel()->text(), "Example Project");
     EXPECT_TRUE(composer->editor()->hasFocus()) << "the caret starts in the task field";
     ASSERT_TRUE(waitUntil([&] {
-        return workspace().available().contains("claude") &&
-               workspace().available().contains("codex");
+        return workspace().providers.available().contains("claude") &&
+               workspace().providers.available().contains("codex");
     }));
     snap("01-first-start");
 }
@@ -230,7 +232,7 @@ void Journey::openAnotherProject() {
     m_dialogs.chooseLocation(m_project);
     click(buttonTitled(&window(), "Open project"));
     ASSERT_TRUE(m_dialogs.done());
-    EXPECT_EQ(workspace().folder(), QDir::cleanPath(m_project));
+    EXPECT_EQ(workspace().project.folder(), QDir::cleanPath(m_project));
     EXPECT_EQ(page<WorkspacePage>(Destination::Workspace)->composer()->projectLabel()->text(),
               "greeting project");
     // The example project was opened for the user, not chosen: only this one is recent.
@@ -256,8 +258,8 @@ void Journey::runATaskInTwoAssistantsInTheSharedFolder() {
                   QDir(m_project).canonicalPath());
         EXPECT_TRUE(pane->isVisible());
     }
-    EXPECT_TRUE(workspace().prompt().isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return workspace().history().size() == 2; }));
+    EXPECT_TRUE(workspace().launcher.prompt().isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return workspace().history.history().size() == 2; }));
     snap("03-shared-folder-task");
 }
 
@@ -265,10 +267,10 @@ void Journey::runATeamRunAndApplyOneCopysFile() {
     // Each fake assistant writes this file in the folder it works in: its own copy.
     qputenv("VELK_FAKE_WRITE_FILE", "greeting.txt");
     runTask("Write a greeting file", true);
-    ASSERT_TRUE(waitUntil([&] { return workspace().teamRuns().size() == 1; }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return workspace().teamRuns.teamRuns().size() == 1; }, 20s));
     ASSERT_TRUE(waitUntil(
         [&] {
-            const TeamRun run = workspace().teamRuns().first();
+            const TeamRun run = workspace().teamRuns.teamRuns().first();
             return run.copies.size() == 2 && run.copies[0].exitCode && run.copies[1].exitCode;
         },
         20s));
@@ -292,7 +294,7 @@ void Journey::runATeamRunAndApplyOneCopysFile() {
     QListWidget* changes = runs->changeList();
     ASSERT_EQ(changes->count(), 1);
     const std::optional<RunCopy> copy = [&]() -> std::optional<RunCopy> {
-        for (const RunCopy& candidate : workspace().teamRuns().first().copies) {
+        for (const RunCopy& candidate : workspace().teamRuns.teamRuns().first().copies) {
             if (candidate.id == runs->reviewedCopy()) {
                 return candidate;
             }
@@ -320,12 +322,12 @@ void Journey::findTheSessionsInHistoryAndExportOne() {
     auto* history = page<HistoryPage>(Destination::History);
     // Two shared-folder sessions and the two sessions of the team run.
     ASSERT_EQ(history->list()->count(), 4);
-    ASSERT_EQ(workspace().history().size(), 4);
+    ASSERT_EQ(workspace().history.history().size(), 4);
     // The oldest: the first shared-folder session to finish.
     QListWidget* list = history->list();
     const QRect row = list->visualItemRect(list->item(3));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
-    const HistoryEntry chosen = workspace().history().at(3);
+    const HistoryEntry chosen = workspace().history.history().at(3);
     ASSERT_EQ(history->selectedID(), chosen.id);
     EXPECT_EQ(history->outputView()->toPlainText(), chosen.output);
     EXPECT_TRUE(chosen.output.contains("_DONE"));
@@ -346,14 +348,14 @@ void Journey::findTheSessionsInHistoryAndExportOne() {
     click(history->exportButton());
     ASSERT_TRUE(m_dialogs.done());
     EXPECT_EQ(readFile(exported), chosen.output.toUtf8());
-    EXPECT_EQ(workspace().toast(), "Exported exported session.txt.");
+    EXPECT_EQ(workspace().notices.toast(), "Exported exported session.txt.");
     snap("05-history-exported");
 }
 
 void Journey::addAConnectorAfterABadTemplateIsRefused() {
     ASSERT_NO_FATAL_FAILURE(go(Destination::Assistants));
     auto* assistants = page<AssistantsPage>(Destination::Assistants);
-    const int providersBefore = int(workspace().providers().size());
+    const int providersBefore = int(workspace().providers.providers().size());
     click(assistants->addConnectorButton());
     ConnectorEditor* editor = assistants->connectorEditor();
     ASSERT_TRUE(editor);
@@ -376,7 +378,7 @@ void Journey::addAConnectorAfterABadTemplateIsRefused() {
         }
     }
     QTest::keyClick(editor->templateField(), Qt::Key_Return);
-    EXPECT_EQ(workspace().providers().size(), providersBefore);
+    EXPECT_EQ(workspace().providers.providers().size(), providersBefore);
     snap("06-connector-refused");
 
     editor->templateField()->selectAll();
@@ -384,15 +386,15 @@ void Journey::addAConnectorAfterABadTemplateIsRefused() {
     EXPECT_FALSE(editor->templateErrorLabel()->isVisible());
     click(editor->saveButton());
     ASSERT_TRUE(waitUntil([&] { return !assistants->connectorEditor(); }));
-    ASSERT_EQ(workspace().providers().size(), providersBefore + 1);
-    const QList<Provider> providers = workspace().providers();
+    ASSERT_EQ(workspace().providers.providers().size(), providersBefore + 1);
+    const QList<Provider> providers = workspace().providers.providers();
     const auto found = std::find_if(providers.begin(), providers.end(),
                                     [](const Provider& p) { return p.name == "Open Code"; });
     ASSERT_NE(found, providers.end());
     const Provider added = *found;
     EXPECT_EQ(added.templateText, "fake-assistant --task {prompt}");
     EXPECT_TRUE(assistants->card(added.id));
-    EXPECT_TRUE(workspace().isReady(added)) << "its program is on PATH";
+    EXPECT_TRUE(workspace().providers.isReady(added)) << "its program is on PATH";
     snap("07-connector-added");
 }
 
@@ -433,20 +435,21 @@ void Journey::planDesktopActionsAndTypeIntoAnApplication() {
     }
     ASSERT_NO_FATAL_FAILURE(click(refresh));
     ASSERT_TRUE(waitUntil([&] {
-        return workspace().available().value("codex") == VELK_FIXTURES_DIR "/bin-actions/codex";
+        return workspace().providers.available().value("codex") == VELK_FIXTURES_DIR
+               "/bin-actions/codex";
     }));
 
     ASSERT_NO_FATAL_FAILURE(go(Destination::MacActions));
     auto* actions = page<ComputerActionsPage>(Destination::MacActions);
     ASSERT_TRUE(actions) << "the Mac actions page needs the planner";
-    ComputerPlanner& planner = *workspace().computer();
+    ComputerPlanner& planner = *m_app->planner();
     typeInto(actions->taskEditor(), "Type a greeting into the typing target");
     click(actions->planButton());
     ASSERT_TRUE(waitUntil([&] { return !planner.planning(); }, 20s));
     ASSERT_TRUE(planner.plan()) << planner.message().toStdString();
     EXPECT_EQ(actions->shownSteps(),
               QStringList({"1. Open the typing target", "2. Type the greeting"}));
-    if (workspace().destination() != Destination::MacActions) {
+    if (navigator().destination() != Destination::MacActions) {
         ASSERT_NO_FATAL_FAILURE(go(Destination::MacActions));
     }
     snap("09-plan-drafted");
@@ -484,21 +487,21 @@ void Journey::draftInTheCompanionAndRunItInTheWorkspace() {
     snap("11-companion-draft");
 
     click(controls->useDraftButton());
-    EXPECT_EQ(workspace().prompt(), draft);
-    EXPECT_EQ(workspace().destination(), Destination::Workspace);
+    EXPECT_EQ(workspace().launcher.prompt(), draft);
+    EXPECT_EQ(navigator().destination(), Destination::Workspace);
     EXPECT_TRUE(m_app->companion()->draft().isEmpty());
     EXPECT_FALSE(companion->controlsPanel()->isVisible());
-    EXPECT_EQ(workspace().toast(),
+    EXPECT_EQ(workspace().notices.toast(),
               "Companion draft added. Choose your assistants and run it when ready.");
 
     // The draft is now the task: run it in the shared folder.
     Composer* composer = page<WorkspacePage>(Destination::Workspace)->composer();
     EXPECT_EQ(composer->editor()->toPlainText(), draft);
-    const int sessionsBefore = int(workspace().sessions().size());
+    const int sessionsBefore = int(workspace().sessions.sessions().size());
     click(composer->sharedFolderButton());
     click(composer->runButton());
-    ASSERT_EQ(workspace().sessions().size(), sessionsBefore + 2);
-    const QList<SessionPointer> started = workspace().sessions().mid(sessionsBefore);
+    ASSERT_EQ(workspace().sessions.sessions().size(), sessionsBefore + 2);
+    const QList<SessionPointer> started = workspace().sessions.sessions().mid(sessionsBefore);
     ASSERT_TRUE(waitUntil(
         [&] {
             return std::all_of(started.begin(), started.end(), [&](const SessionPointer& s) {
@@ -516,10 +519,10 @@ void Journey::quitWhileASessionRuns() {
     X11Windows::activate(window().winId());
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window(); }));
     ASSERT_NO_FATAL_FAILURE(go(Destination::Workspace));
-    const int sessionsBefore = int(workspace().sessions().size());
+    const int sessionsBefore = int(workspace().sessions.sessions().size());
     QTest::keyClick(&window(), Qt::Key_N, Qt::ControlModifier);  // New Terminal
-    ASSERT_EQ(workspace().sessions().size(), sessionsBefore + 1);
-    const SessionPointer shell = workspace().sessions().last();
+    ASSERT_EQ(workspace().sessions.sessions().size(), sessionsBefore + 1);
+    const SessionPointer shell = workspace().sessions.sessions().last();
     ASSERT_TRUE(waitUntil([&] { return shell->running(); }));
     // The new terminal comes into view below the earlier sessions.
     TerminalPane* shellPane =

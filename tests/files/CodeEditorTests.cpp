@@ -57,7 +57,7 @@ protected:
 
     MemoryPreferences preferences;
     Theme theme{false, preferences};
-    CodeEditor editor{&theme};
+    CodeEditor editor{theme};
     QStringList edits;  // every text the editor reported as the user's edit
 };
 

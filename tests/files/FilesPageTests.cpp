@@ -3,6 +3,7 @@
 #include "files/CodeEditor.h"
 #include "files/FilesPage.h"
 #include "ui/MainWindow.h"
+#include "ui/Navigator.h"
 #include "workspace/WorkspaceTestKit.h"
 
 #include <QLabel>
@@ -26,7 +27,7 @@ class FilesPageTest : public testing_support::WorkspaceTest {
 protected:
     void openPage() {
         openWorkspace();
-        page = std::make_unique<FilesPage>(workspace(), &theme);
+        page = std::make_unique<FilesPage>(workspace().project, workspace().launcher, theme);
         page->resize(1100, 700);
         page->show();
         QApplication::processEvents();
@@ -61,8 +62,9 @@ protected:
     }
 
     QString lastCommand() {
-        return workspace().sessions().isEmpty() ? QString()
-                                                : workspace().sessions().last()->command();
+        return workspace().sessions.sessions().isEmpty()
+                   ? QString()
+                   : workspace().sessions.sessions().last()->command();
     }
 
     Theme theme{false, preferences};
@@ -80,7 +82,7 @@ TEST_F(FilesPageTest, theListFollowsSearchAndFoldersAndSavingAChangedFileAsksBef
     QTest::keyClicks(page->searchField(), "READ");
     EXPECT_EQ(shownNames(), QStringList({"README.md"}));
     page->searchField()->clear();
-    workspace().setSearch(QString());
+    workspace().project.setSearch(QString());
     clickRow("src");
     EXPECT_EQ(page->folderLabel()->text(), "src");
     EXPECT_EQ(shownNames(), QStringList({"inner.py"}));
@@ -89,14 +91,14 @@ TEST_F(FilesPageTest, theListFollowsSearchAndFoldersAndSavingAChangedFileAsksBef
 
     EXPECT_TRUE(page->showsEmptyState());
     clickRow("hello.py");
-    ASSERT_EQ(workspace().selectedFile(), path);
+    ASSERT_EQ(workspace().project.selectedFile(), path);
     EXPECT_FALSE(page->showsEmptyState());
     EXPECT_EQ(page->fileNameLabel()->text(), "hello.py");
     EXPECT_EQ(page->editor()->text(), "print('hi')\n");
     EXPECT_TRUE(page->dirtyDot()->isHidden());
     page->editor()->setFocus();
     QTest::keyClicks(page->editor(), "# edit ");
-    EXPECT_EQ(workspace().editorText(), "# edit print('hi')\n");
+    EXPECT_EQ(workspace().project.editorText(), "# edit print('hi')\n");
     EXPECT_FALSE(page->dirtyDot()->isHidden());
 
     ASSERT_TRUE(writeFile(path, "print('other')\n"));
@@ -113,7 +115,7 @@ TEST_F(FilesPageTest, theListFollowsSearchAndFoldersAndSavingAChangedFileAsksBef
     EXPECT_EQ(dialogs.alerts().size(), 2u);
     EXPECT_EQ(readFile(path), "# edit print('hi')\n");
     EXPECT_TRUE(page->dirtyDot()->isHidden());
-    EXPECT_EQ(workspace().toast(), "Saved hello.py.");
+    EXPECT_EQ(workspace().notices.toast(), "Saved hello.py.");
     EXPECT_EQ(page->editor()->text(), "# edit print('hi')\n");
 }
 
@@ -124,24 +126,24 @@ TEST_F(FilesPageTest, runFilePicksTheCommandByExtensionAndRefusesOtherFiles) {
         ASSERT_TRUE(writeFile(projectFile(name), "\n"));
     }
     openPage();
-    const auto python3 = workspace().executablePath("python3");
+    const auto python3 = workspace().providers.executablePath("python3");
     const QString python = python3 ? shellQuote(*python3) : "python3";
     const QStringList runners{
         python,           python,      "node",     "node", "node",
         "/usr/bin/swift", "/bin/bash", "/bin/zsh", "ruby", "/usr/bin/osascript"};
     for (int index = 0; index < runners.size(); ++index) {
         clickRow(names[index]);
-        ASSERT_EQ(workspace().selectedFile(), projectFile(names[index]));
+        ASSERT_EQ(workspace().project.selectedFile(), projectFile(names[index]));
         click(page->runFileButton());
         EXPECT_EQ(lastCommand(), runners[index] + " " + shellQuote(projectFile(names[index])));
-        EXPECT_EQ(workspace().sessions().last()->title(), "Run · " + names[index]);
+        EXPECT_EQ(workspace().sessions.sessions().last()->title(), "Run · " + names[index]);
     }
-    const qsizetype started = workspace().sessions().size();
+    const qsizetype started = workspace().sessions.sessions().size();
     for (const char* name : {"notes.txt", "Makefile"}) {
         clickRow(name);
         click(page->runFileButton());
-        EXPECT_EQ(workspace().sessions().size(), started) << name;
-        EXPECT_EQ(workspace().toast(), "Use a custom command for this file type.");
+        EXPECT_EQ(workspace().sessions.sessions().size(), started) << name;
+        EXPECT_EQ(workspace().notices.toast(), "Use a custom command for this file type.");
     }
 }
 
@@ -149,22 +151,22 @@ TEST_F(FilesPageTest, theCommandFieldRunsItsTrimmedTextTitledByItsStartAndIgnore
     openPage();
     const QString command = "echo " + QString(60, u'c');
     QTest::keyClicks(page->commandField(), "  " + command + "  ");
-    EXPECT_EQ(workspace().runnerCommand(), "  " + command + "  ");
+    EXPECT_EQ(workspace().project.runnerCommand(), "  " + command + "  ");
     click(page->runCommandButton());
-    ASSERT_EQ(workspace().sessions().size(), 1);
+    ASSERT_EQ(workspace().sessions.sessions().size(), 1);
     EXPECT_EQ(lastCommand(), command);
-    EXPECT_EQ(workspace().sessions().last()->title(), command.left(50));
+    EXPECT_EQ(workspace().sessions.sessions().last()->title(), command.left(50));
 
     page->commandField()->clear();
     QTest::keyClicks(page->commandField(), "   ");
     QTest::keyClick(page->commandField(), Qt::Key_Return);
     QApplication::processEvents();
-    EXPECT_EQ(workspace().sessions().size(), 1);
+    EXPECT_EQ(workspace().sessions.sessions().size(), 1);
 }
 
 TEST_F(FilesPageTest, withoutAProjectThePageSaysSoAndTheMainWindowShowsItForFilesAndRunner) {
     createWorkspace(false);
-    page = std::make_unique<FilesPage>(workspace(), &theme);
+    page = std::make_unique<FilesPage>(workspace().project, workspace().launcher, theme);
     EXPECT_EQ(page->folderLabel()->text(), "No project");
     EXPECT_FALSE(page->parentButton()->isEnabled());
     EXPECT_EQ(page->fileList()->count(), 0);
@@ -175,11 +177,12 @@ TEST_F(FilesPageTest, withoutAProjectThePageSaysSoAndTheMainWindowShowsItForFile
     EXPECT_EQ(page->editor()->background(), QColor(0x10, 0x20, 0x30));
 
     ASSERT_TRUE(writeFile(projectFile("hello.py"), "print('hi')\n"));
-    workspace().setFolder(project());
-    MainWindow window(workspace(), theme);
+    workspace().project.setFolder(project());
+    Navigator navigator(workspace().sessions, workspace().launcher);
+    MainWindow window(workspace(), navigator, theme);
     auto* files = qobject_cast<FilesPage*>(window.page(Destination::FilesAndRunner));
     ASSERT_NE(files, nullptr);
-    workspace().setDestination(Destination::FilesAndRunner);
+    navigator.setDestination(Destination::FilesAndRunner);
     EXPECT_EQ(window.currentPage(), files);
     EXPECT_EQ(files->fileList()->count(), 1);
 }

@@ -1,11 +1,11 @@
 // The Team runs page on a real run of the fake assistant: the copy card, the review of the
 // copy's files and the apply of ticked changes into the project.
 
-#include "appearance/Theme.h"
 #include "runs/PosixFiles.h"
 #include "runs/RunFiles.h"
 #include "runs/RunStore.h"
 #include "runs/TeamRunsPage.h"
+#include "ui/Navigator.h"
 #include "workspace/WorkspaceTestKit.h"
 
 #include <QComboBox>
@@ -35,7 +35,13 @@ class TeamRunsPageTest : public WorkspaceTest {
 protected:
     void TearDown() override {
         page.reset();
+        navigator.reset();
         WorkspaceTest::TearDown();
+    }
+    std::unique_ptr<TeamRunsPage> makePage(Workspace& model) {
+        navigator = std::make_unique<Navigator>(model.sessions, model.launcher);
+        return std::make_unique<TeamRunsPage>(model.teamRuns, model.sessions, model.providers,
+                                              model.project, *navigator, dialogs, &desktop);
     }
 
     QStringList cardStates() const {
@@ -78,7 +84,7 @@ protected:
         return run;
     }
 
-    Theme theme{false, preferences};
+    std::unique_ptr<Navigator> navigator;
     std::unique_ptr<TeamRunsPage> page;
 };
 
@@ -87,17 +93,17 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     ASSERT_TRUE(writeFile(projectFile("old.txt"), "old\n"));
     ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
     Workspace& model = openWorkspace();
-    model.setSeparateCopies(true);
-    model.setRunStorageRoot(scratch() + "/runs");
-    model.setSelectedProviders({"claude"});
-    page = std::make_unique<TeamRunsPage>(model, &theme);
+    model.launcher.setSeparateCopies(true);
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.launcher.setSelectedProviders({"claude"});
+    page = makePage(model);
     page->resize(1100, 760);
     page->show();
     EXPECT_TRUE(page->showsEmptyState());
 
-    model.setPrompt("Improve the greeting");
-    model.dispatchPrompt();
-    ASSERT_TRUE(waitUntil([&] { return !model.teamRuns().isEmpty(); }, 20s));
+    model.launcher.setPrompt("Improve the greeting");
+    model.launcher.dispatchPrompt();
+    ASSERT_TRUE(waitUntil([&] { return !model.teamRuns.teamRuns().isEmpty(); }, 20s));
     ASSERT_TRUE(waitForSessionsToFinish());
     ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Finished"}; }, 5s))
         << cardStates().join(',').toStdString();
@@ -106,13 +112,13 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(page->reviewMessage()->text(), "Choose an assistant’s files to review.");
 
     // The assistant also added a file and removed one in its copy.
-    const RunCopy copy = model.teamRuns().first().copies.front();
+    const RunCopy copy = model.teamRuns.teamRuns().first().copies.front();
     ASSERT_TRUE(writeFile(copy.directory + "/new.txt", "new\n"));
     ASSERT_TRUE(QFile::remove(copy.directory + "/old.txt"));
 
     // The editor has main.txt open; it follows the apply.
-    model.openFile(FileEntry{projectFile("main.txt"), false});
-    ASSERT_EQ(model.editorText(), "original\n");
+    model.project.openFile(FileEntry{projectFile("main.txt"), false});
+    ASSERT_EQ(model.project.editorText(), "original\n");
 
     QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
     cardButton("Review files")->click();
@@ -150,8 +156,8 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(readFile(projectFile("main.txt")), QByteArray("written by claude\n"));
     EXPECT_EQ(readFile(projectFile("new.txt")), QByteArray("new\n"));
     EXPECT_EQ(readFile(projectFile("old.txt")), QByteArray("old\n"));
-    EXPECT_EQ(model.editorText(), "written by claude\n");
-    EXPECT_FALSE(model.fileIsDirty());
+    EXPECT_EQ(model.project.editorText(), "written by claude\n");
+    EXPECT_FALSE(model.project.fileIsDirty());
 
     // The same, now stale, review cannot be applied twice.
     page->selectAll();
@@ -165,14 +171,14 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(readFile(projectFile("old.txt")), QByteArray("old\n"));
 
     // "Output" of a copy whose session is still listed jumps to it.
-    model.setDestination(Destination::History);
+    navigator->setDestination(Destination::History);
     cardButton("Output")->click();
-    EXPECT_EQ(model.activeSessionID(), copy.session);
-    EXPECT_TRUE(model.focusMode());
-    EXPECT_EQ(model.destination(), Destination::Workspace);
+    EXPECT_EQ(model.sessions.activeSessionID(), copy.session);
+    EXPECT_TRUE(navigator->focusMode());
+    EXPECT_EQ(navigator->destination(), Destination::Workspace);
 
     // Once it is closed, the output sheet shows what was saved.
-    model.closeSession(model.sessions().first());
+    model.sessions.closeSession(model.sessions.sessions().first());
     page->showOutput(copy);
     ASSERT_TRUE(page->outputSheet());
     EXPECT_EQ(page->outputSheet()->windowTitle(), "Assistant output");
@@ -195,9 +201,9 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
     ASSERT_EQ(::chmod((inCopy + "/setup.sh").c_str(), 04755), 0);
 
     Workspace& model = openWorkspace();
-    model.setRunStorageRoot(scratch() + "/runs");
-    model.loadTeamRuns();
-    page = std::make_unique<TeamRunsPage>(model, &theme);
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    page = makePage(model);
     page->resize(1100, 760);
     page->show();
     QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
@@ -283,9 +289,9 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
     ASSERT_EQ(readFile(projectFile("f0.txt")), QByteArray("other\n"));
 
     Workspace& model = openWorkspace();
-    model.setRunStorageRoot(scratch() + "/runs");
-    model.loadTeamRuns();
-    page = std::make_unique<TeamRunsPage>(model, &theme);
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    page = makePage(model);
     page->resize(1100, 760);
     page->show();
     QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);

@@ -71,13 +71,14 @@ double textContrast(const QImage& image, const QRect& area) {
 class MainWindowTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        fixture.workspace.stopAll();
+        fixture.workspace.sessions.stopAll();
         waitUntil([this] { return runningSessions() == 0; }, 5s);
     }
 
     MainWindow& window() {
         if (!m_window) {
-            m_window = std::make_unique<MainWindow>(fixture.workspace, fixture.theme);
+            m_window =
+                std::make_unique<MainWindow>(fixture.workspace, fixture.navigator, fixture.theme);
             m_window->resize(1440, 900);
             m_window->show();
         }
@@ -87,10 +88,10 @@ protected:
         return static_cast<WorkspacePage*>(window().page(Destination::Workspace));
     }
     SessionPointer startSession(const QString& command = "exec sleep 30") {
-        return fixture.workspace.startSession("shell", "test", command, folder.path());
+        return fixture.workspace.sessions.startSession("shell", "test", command, folder.path());
     }
     qsizetype runningSessions() const {
-        const auto& sessions = fixture.workspace.sessions();
+        const auto& sessions = fixture.workspace.sessions.sessions();
         return std::count_if(sessions.begin(), sessions.end(),
                              [](const SessionPointer& session) { return session->running(); });
     }
@@ -108,12 +109,12 @@ protected:
 TEST_F(MainWindowTest, composerNeedsAProjectAndANonBlankPromptAndShowsThePreparation) {
     testing_support::ScopedEnvironment path(
         "PATH", testing_support::fixturesBin().toLocal8Bit() + ':' + qgetenv("PATH"));
-    fixture.workspace.refreshProviders();
+    fixture.workspace.providers.refreshProviders();
     Composer* composer = workspacePage()->composer();
     EXPECT_EQ(composer->projectLabel()->text(), "Select a project first");
     EXPECT_FALSE(composer->runButton()->isEnabled());
 
-    fixture.workspace.setPrompt("  \n\t \n ");
+    fixture.workspace.launcher.setPrompt("  \n\t \n ");
     EXPECT_FALSE(composer->runButton()->isEnabled());
     // A quick task card puts its prompt in the composer.
     for (QPushButton* button : workspacePage()->findChildren<QPushButton*>()) {
@@ -123,17 +124,18 @@ TEST_F(MainWindowTest, composerNeedsAProjectAndANonBlankPromptAndShowsThePrepara
     }
     EXPECT_TRUE(composer->editor()->toPlainText().startsWith("Review this project"));
     composer->editor()->setPlainText("Fix the tests");
-    EXPECT_EQ(fixture.workspace.prompt(), "Fix the tests");
+    EXPECT_EQ(fixture.workspace.launcher.prompt(), "Fix the tests");
     EXPECT_TRUE(composer->runButton()->isEnabled());
     EXPECT_EQ(composer->runButton()->text(), "Run task");
     EXPECT_FALSE(composer->cancelButton()->isVisible());
 
-    fixture.workspace.setFolder(makeFolder("demo"));
+    fixture.workspace.project.setFolder(makeFolder("demo"));
     EXPECT_EQ(composer->projectLabel()->text(), "demo");
 
     // Separate copies are prepared first: the run waits and can be cancelled.
-    ASSERT_TRUE(waitUntil([&] { return fixture.workspace.available().contains("claude"); }));
-    fixture.workspace.setSelectedProviders({"claude"});
+    ASSERT_TRUE(
+        waitUntil([&] { return fixture.workspace.providers.available().contains("claude"); }));
+    fixture.workspace.launcher.setSelectedProviders({"claude"});
     composer->separateCopiesButton()->click();
     composer->runButton()->click();
     EXPECT_EQ(composer->runButton()->text(), "Preparing…");
@@ -152,9 +154,12 @@ TEST_F(MainWindowTest, gridLaysOutTwoSessionsFullWidthAndThreeTwoPerRowWithAFloo
             << sessions << " in " << available;
     }
 
-    fixture.workspace.setFocusMode(false);
+    fixture.navigator.setFocusMode(false);
+    fixture.navigator.setDestination(Destination::History);
     window();
     startSession();
+    // A new session brings the Workspace page forward.
+    EXPECT_EQ(fixture.navigator.destination(), Destination::Workspace);
     startSession();
     processEventsFor(50ms);
     SessionDeck* deck = workspacePage()->deck();
@@ -173,11 +178,11 @@ TEST_F(MainWindowTest, gridLaysOutTwoSessionsFullWidthAndThreeTwoPerRowWithAFloo
     EXPECT_LT(panes[0]->x(), panes[1]->x());
     EXPECT_EQ(panes[0]->width(), PaneGrid::paneWidth(3, deck->grid()->parentWidget()->width()));
 
-    fixture.workspace.setFocusMode(true);
-    fixture.workspace.setActiveSessionID(fixture.workspace.sessions()[1]->id());
+    fixture.navigator.setFocusMode(true);
+    fixture.workspace.sessions.setActiveSessionID(fixture.workspace.sessions.sessions()[1]->id());
     panes = deck->visiblePanes();
     ASSERT_EQ(panes.size(), 1);
-    EXPECT_EQ(panes[0]->session(), fixture.workspace.sessions()[1].get());
+    EXPECT_EQ(panes[0]->session(), fixture.workspace.sessions.sessions()[1].get());
     EXPECT_TRUE(panes[0]->isVisible());
 }
 
@@ -189,9 +194,9 @@ TEST_F(MainWindowTest, sessionBadgeCountsSessionsAndDisappearsWithTheLast) {
     EXPECT_EQ(window().sessionBadge()->text(), "2");
     ASSERT_TRUE(waitUntil([&] { return runningSessions() == 0; }));
 
-    fixture.workspace.closeSession(first);
+    fixture.workspace.sessions.closeSession(first);
     EXPECT_EQ(window().sessionBadge()->text(), "1");
-    fixture.workspace.closeSession(second);
+    fixture.workspace.sessions.closeSession(second);
     EXPECT_FALSE(window().sessionBadge()->isVisible());
     EXPECT_TRUE(workspacePage()->showsWelcome());
 }
@@ -206,7 +211,7 @@ TEST_F(MainWindowTest, recentProjectsShowTheNewestFourAndKeepUnsavedEditsWhenThe
     QStringList opened;
     for (int i = 0; i < 6; ++i) {
         opened.prepend(makeFolder(QStringLiteral("p%1").arg(i)));
-        fixture.workspace.setFolder(opened.front());
+        fixture.workspace.project.setFolder(opened.front());
         if (i == 2) {
             EXPECT_EQ(window().shownRecentFolders(), opened);
         }
@@ -214,7 +219,7 @@ TEST_F(MainWindowTest, recentProjectsShowTheNewestFourAndKeepUnsavedEditsWhenThe
     EXPECT_EQ(window().shownRecentFolders(), opened.mid(0, 4));
 
     // Choosing another asks about unsaved edits first; Cancel keeps the project and the edits.
-    fixture.workspace.setEditorText("unsaved work");
+    fixture.workspace.project.setEditorText("unsaved work");
     fixture.dialogs.answerAlert("Cancel");
     for (QToolButton* button : window().findChildren<QToolButton*>()) {
         if (button->toolTip() == opened[1]) {
@@ -222,18 +227,18 @@ TEST_F(MainWindowTest, recentProjectsShowTheNewestFourAndKeepUnsavedEditsWhenThe
         }
     }
     ASSERT_EQ(fixture.dialogs.alerts().size(), 1u);
-    EXPECT_EQ(fixture.workspace.folder(), opened[0]);
-    EXPECT_EQ(fixture.workspace.editorText(), "unsaved work");
+    EXPECT_EQ(fixture.workspace.project.folder(), opened[0]);
+    EXPECT_EQ(fixture.workspace.project.editorText(), "unsaved work");
 }
 
 TEST_F(MainWindowTest, noticesFloatAboveThePageAsPlainTextAndFadeWhenCleared) {
-    fixture.workspace.setNoticeDurationMs(100);
+    fixture.workspace.notices.setDurationMs(100);
     window();
-    fixture.workspace.notify("Workspace refreshed.");
+    fixture.workspace.notices.notify("Workspace refreshed.");
     EXPECT_TRUE(window().notice()->isVisible());
     EXPECT_TRUE(waitUntil([this] { return !window().notice()->isVisible(); }, 3s));
     // A notice quoting a file name shows it as written, never as markup.
-    fixture.workspace.notify("Saved <img src=x>.py");
+    fixture.workspace.notices.notify("Saved <img src=x>.py");
     EXPECT_EQ(window().notice()->textFormat(), Qt::PlainText);
     EXPECT_EQ(window().notice()->text(), "Saved <img src=x>.py");
 }
@@ -314,22 +319,26 @@ TEST_F(MainWindowTest, aLongAlertScrollsInsideABoxThatFitsOnTheScreen) {
 }
 
 TEST_F(MainWindowTest, quitAsksAboutUnsavedEditsThenRunningSessionsAndCancelKeepsThemRunning) {
-    EXPECT_TRUE(confirmQuit(fixture.workspace, fixture.dialogs, true));
-    EXPECT_TRUE(confirmQuit(fixture.workspace, fixture.dialogs, false));
+    EXPECT_TRUE(
+        confirmQuit(fixture.workspace.project, fixture.workspace.sessions, fixture.dialogs, true));
+    EXPECT_TRUE(
+        confirmQuit(fixture.workspace.project, fixture.workspace.sessions, fixture.dialogs, false));
     EXPECT_TRUE(fixture.dialogs.alerts().empty()) << "nothing to ask about";
 
     const SessionPointer session = startSession();
     ASSERT_TRUE(waitUntil([&] { return session->running(); }, 5s));
     fixture.dialogs.answerAlert("Cancel");
-    EXPECT_FALSE(confirmQuit(fixture.workspace, fixture.dialogs, false));
+    EXPECT_FALSE(
+        confirmQuit(fixture.workspace.project, fixture.workspace.sessions, fixture.dialogs, false));
     ASSERT_EQ(fixture.dialogs.alerts().size(), 1u);
     EXPECT_EQ(fixture.dialogs.alerts()[0].message, "Quit and stop running sessions?");
     EXPECT_EQ(fixture.dialogs.alerts()[0].buttons, (QStringList{"Quit & stop", "Cancel"}));
 
     // Kept edits cancel the quit before the sessions are asked about.
-    fixture.workspace.setEditorText("draft");
+    fixture.workspace.project.setEditorText("draft");
     fixture.dialogs.answerAlert("Cancel");
-    EXPECT_FALSE(confirmQuit(fixture.workspace, fixture.dialogs, false));
+    EXPECT_FALSE(
+        confirmQuit(fixture.workspace.project, fixture.workspace.sessions, fixture.dialogs, false));
     ASSERT_EQ(fixture.dialogs.alerts().size(), 2u);
     EXPECT_EQ(fixture.dialogs.alerts()[1].message, "Save your changes?");
     processEventsFor(100ms);
@@ -337,7 +346,8 @@ TEST_F(MainWindowTest, quitAsksAboutUnsavedEditsThenRunningSessionsAndCancelKeep
 
     fixture.dialogs.answerAlert("Discard");
     fixture.dialogs.answerAlert("Quit & stop");
-    EXPECT_TRUE(confirmQuit(fixture.workspace, fixture.dialogs, false));
+    EXPECT_TRUE(
+        confirmQuit(fixture.workspace.project, fixture.workspace.sessions, fixture.dialogs, false));
     EXPECT_EQ(fixture.dialogs.alerts().size(), 4u);
     EXPECT_TRUE(waitUntil([&] { return !session->running(); }, 5s));
 }

@@ -34,13 +34,13 @@ namespace {
 class AssistantsPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fixture.workspace.refreshProviders();
+        fixture.workspace.providers.refreshProviders();
         page.resize(1100, 800);
         page.show();
     }
     void TearDown() override {
-        fixture.workspace.stopAll();
-        waitUntil([&] { return fixture.workspace.sessions().isEmpty(); }, 5s);
+        fixture.workspace.sessions.stopAll();
+        waitUntil([&] { return fixture.workspace.sessions.sessions().isEmpty(); }, 5s);
     }
 
     QPushButton* action(const QString& id, const char* name) {
@@ -66,7 +66,8 @@ protected:
     // The fake tools come first on PATH for every test here.
     ScopedEnvironment path{"PATH", fixturesBin().toLocal8Bit() + ':' + qgetenv("PATH")};
     UiFixture fixture;
-    AssistantsPage page{fixture.workspace, fixture.theme};
+    AssistantsPage page{fixture.workspace.providers, fixture.workspace.launcher, fixture.navigator,
+                        &fixture.desktop, fixture.theme};
 };
 
 TEST_F(AssistantsPageTest, eachCardOffersOnlyTheActionsItsProviderAllows) {
@@ -91,15 +92,15 @@ TEST_F(AssistantsPageTest, eachCardOffersOnlyTheActionsItsProviderAllows) {
     // Installed tools show their path; a missing one asks to be installed.
     EXPECT_EQ(label("claude", "location"), fixturesBin() + "/claude");
     EXPECT_EQ(label("zai", "status"), "Profile needed");
-    Provider missing = fixture.workspace.provider("kimi");
+    Provider missing = fixture.workspace.providers.provider("kimi");
     missing.id = "missing";
     missing.executable = "no-such-velk-tool";
-    fixture.workspace.saveProvider(missing);
+    fixture.workspace.providers.saveProvider(missing);
     EXPECT_EQ(label("missing", "location"), "Install this tool to connect it");
 
     action("claude", "documentation")->click();
     EXPECT_EQ(fixture.desktop.openedUrls,
-              std::vector{fixture.workspace.provider("claude").documentation});
+              std::vector{fixture.workspace.providers.provider("claude").documentation});
 }
 
 TEST_F(AssistantsPageTest, theEditorSavesOnlyASoundConnectorAndANewOneLandsBeforeTheTerminal) {
@@ -142,11 +143,11 @@ TEST_F(AssistantsPageTest, theEditorSavesOnlyASoundConnectorAndANewOneLandsBefor
     EXPECT_FALSE(editor->documentationLink()->isVisible());
 
     // Cancel closes the sheet and stores nothing.
-    const QList<Provider> before = fixture.workspace.providers();
+    const QList<Provider> before = fixture.workspace.providers.providers();
     editor->cancelButton()->click();
-    EXPECT_FALSE(fixture.workspace.presentConnector());
+    EXPECT_FALSE(fixture.navigator.presentConnector());
     EXPECT_TRUE(waitUntil([&] { return page.connectorEditor() == nullptr; }, 2s));
-    EXPECT_EQ(fixture.workspace.providers(), before);
+    EXPECT_EQ(fixture.workspace.providers.providers(), before);
 
     // What saving a new connector builds: the custom defaults with the theme's accent.
     editor = openEditor(page.addConnectorButton());
@@ -154,7 +155,7 @@ TEST_F(AssistantsPageTest, theEditorSavesOnlyASoundConnectorAndANewOneLandsBefor
     fill(editor, "Fake Kimi", "kimi", "kimi {prompt}");
     editor->saveButton()->click();
 
-    const QList<Provider>& providers = fixture.workspace.providers();
+    const QList<Provider>& providers = fixture.workspace.providers.providers();
     ASSERT_EQ(providers.size(), Provider::defaults().size() + 1);
     const Provider& added = providers.at(providers.size() - 2);
     EXPECT_EQ(providers.last().id, "shell");
@@ -163,7 +164,7 @@ TEST_F(AssistantsPageTest, theEditorSavesOnlyASoundConnectorAndANewOneLandsBefor
     EXPECT_EQ(added.subtitle, "Custom · local CLI connector");
     EXPECT_EQ(added.icon, "puzzlepiece.extension");
     EXPECT_EQ(added.colorHex, "A797FF");
-    EXPECT_FALSE(fixture.workspace.presentConnector());
+    EXPECT_FALSE(fixture.navigator.presentConnector());
     EXPECT_EQ(label(added.id, "status"), "Installed · login unchecked");
     // A custom connector can neither sign in nor resume.
     EXPECT_EQ(action(added.id, "signIn"), nullptr);
@@ -171,7 +172,7 @@ TEST_F(AssistantsPageTest, theEditorSavesOnlyASoundConnectorAndANewOneLandsBefor
 }
 
 TEST_F(AssistantsPageTest, configuringKeepsIdSubtitleIconAndColourAndReplacesInPlace) {
-    const Provider claude = fixture.workspace.provider("claude");
+    const Provider claude = fixture.workspace.providers.provider("claude");
     ConnectorEditor* editor = openEditor(action("claude", "configure"));
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->heading()->text(), "Configure Claude Code");
@@ -180,10 +181,10 @@ TEST_F(AssistantsPageTest, configuringKeepsIdSubtitleIconAndColourAndReplacesInP
     editor->nameField()->setText("Claude at work");
     editor->saveButton()->click();
 
-    ASSERT_EQ(fixture.workspace.providers().size(), Provider::defaults().size());
+    ASSERT_EQ(fixture.workspace.providers.providers().size(), Provider::defaults().size());
     Provider expected = claude;
     expected.name = "Claude at work";
-    EXPECT_EQ(fixture.workspace.providers().first(), expected);
+    EXPECT_EQ(fixture.workspace.providers.providers().first(), expected);
 
     // The Z.ai profile gets its own placeholder and the separate-profile box.
     editor = openEditor(action("zai", "configure"));
@@ -197,7 +198,7 @@ TEST_F(AssistantsPageTest, configuringKeepsIdSubtitleIconAndColourAndReplacesInP
 TEST_F(AssistantsPageTest, checkConnectionsLabelsTheFakeToolsWhileTheWindowKeepsResponding) {
     ScopedEnvironment codex("VELK_FAKE_CODEX_STATUS", "hang");
     ScopedEnvironment claude("VELK_FAKE_CLAUDE_STATUS", "in");
-    fixture.workspace.setConnectionCheckTimeoutMs(600);
+    fixture.workspace.providers.setConnectionCheckTimeoutMs(600);
     QPushButton* check = page.checkConnectionsButton();
 
     int ticks = 0;
@@ -207,7 +208,7 @@ TEST_F(AssistantsPageTest, checkConnectionsLabelsTheFakeToolsWhileTheWindowKeeps
     check->click();
     EXPECT_FALSE(check->isEnabled());
     EXPECT_EQ(check->text(), "Checking accounts…");
-    ASSERT_TRUE(waitUntil([&] { return !fixture.workspace.checkingConnections(); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return !fixture.workspace.providers.checkingConnections(); }, 5s));
     // The event loop kept running while the hanging status command was waited for.
     EXPECT_GT(ticks, 10);
     EXPECT_TRUE(check->isEnabled());
@@ -218,15 +219,15 @@ TEST_F(AssistantsPageTest, checkConnectionsLabelsTheFakeToolsWhileTheWindowKeeps
     ScopedEnvironment codexOut("VELK_FAKE_CODEX_STATUS", "none");
     ScopedEnvironment claudeGarbage("VELK_FAKE_CLAUDE_STATUS", "garbage");
     check->click();
-    ASSERT_TRUE(waitUntil([&] { return !fixture.workspace.checkingConnections(); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return !fixture.workspace.providers.checkingConnections(); }, 5s));
     EXPECT_EQ(label("codex", "status"), "Sign in needed");
     EXPECT_EQ(label("claude", "status"), "Login status unavailable");
 }
 
 TEST_F(AssistantsPageTest, signInOpensATerminalRunningTheToolsLogin) {
     action("codex", "signIn")->click();
-    ASSERT_EQ(fixture.workspace.sessions().size(), 1);
-    const SessionPointer session = fixture.workspace.sessions().first();
+    ASSERT_EQ(fixture.workspace.sessions.sessions().size(), 1);
+    const SessionPointer session = fixture.workspace.sessions.sessions().first();
     EXPECT_EQ(session->title(), "Sign in · Codex");
     EXPECT_TRUE(
         waitUntil([&] { return session->screen().plainText().contains("ARG1=login"); }, 10s))
@@ -250,7 +251,7 @@ protected:
     }
     void TearDown() override {
         // The start-up connection check may still be running; let it finish first.
-        waitUntil([&] { return !workspace.checkingConnections(); });
+        waitUntil([&] { return !workspace.providers.checkingConnections(); });
     }
     QString listedID(int row) const {
         return page.list()->item(row)->data(Qt::UserRole).toString();
@@ -263,7 +264,8 @@ protected:
         entry("shell", "Codex review", folder.filePath("gone"), 130, "review")};
     UiFixture fixture{true, {{PreferenceKeys::history, HistoryEntry::encodeList(stored)}}};
     Workspace& workspace = fixture.workspace;
-    HistoryPage page{workspace, fixture.theme};
+    HistoryPage page{workspace.history, workspace.project, fixture.navigator, fixture.dialogs,
+                     fixture.theme};
 };
 
 TEST_F(HistoryPageTest, theFilterMatchesTitleOrProviderAndTheDetailFallsBackToTheNewest) {
@@ -298,28 +300,28 @@ TEST_F(HistoryPageTest, clearAsksFirstAndOnlyClearEmptiesTheHistory) {
     ASSERT_EQ(fixture.dialogs.alerts().size(), 1u);
     EXPECT_EQ(fixture.dialogs.alerts()[0].message, "Clear VELK’s saved history?");
     EXPECT_EQ(fixture.dialogs.alerts()[0].buttons, QStringList({"Clear", "Cancel"}));
-    EXPECT_EQ(workspace.history().size(), 3);
+    EXPECT_EQ(workspace.history.history().size(), 3);
     EXPECT_FALSE(page.showsEmptyState());
 
     fixture.dialogs.answerAlert("Clear");
     page.clearButton()->click();
-    EXPECT_TRUE(workspace.history().isEmpty());
+    EXPECT_TRUE(workspace.history.history().isEmpty());
     EXPECT_TRUE(page.showsEmptyState());
-    EXPECT_EQ(workspace.toast(), "VELK history cleared.");
+    EXPECT_EQ(workspace.notices.toast(), "VELK history cleared.");
 }
 
 TEST_F(HistoryPageTest, openFolderReopensTheSnapshotsFolderButNotADeletedOne) {
     page.select(stored[2].id);  // its folder does not exist
     page.openFolderButton()->click();
-    EXPECT_FALSE(workspace.hasFolder());
-    EXPECT_EQ(workspace.toast(),
+    EXPECT_FALSE(workspace.project.hasFolder());
+    EXPECT_EQ(workspace.notices.toast(),
               "This project folder is no longer available. Choose another folder.");
 
-    workspace.setDestination(Destination::History);
+    fixture.navigator.setDestination(Destination::History);
     page.select(stored[0].id);
     page.openFolderButton()->click();
-    EXPECT_EQ(workspace.folder(), QDir::cleanPath(folder.path()));
-    EXPECT_EQ(workspace.destination(), Destination::Workspace);
+    EXPECT_EQ(workspace.project.folder(), QDir::cleanPath(folder.path()));
+    EXPECT_EQ(fixture.navigator.destination(), Destination::Workspace);
 
     page.exportButton()->click();
     ASSERT_EQ(fixture.dialogs.savePanels().size(), 1u);

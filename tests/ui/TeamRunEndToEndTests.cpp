@@ -35,16 +35,16 @@ TEST(TeamRunEndToEnd, twoAssistantsInSeparateCopiesThenTwoOfThreeChangesAreAppli
     ASSERT_TRUE(writeFile(project + QStringLiteral("/old.txt"), "old\n"));
     UiFixture fixture;
     Workspace& workspace = fixture.workspace;
-    workspace.refreshProviders();
+    workspace.providers.refreshProviders();
     ASSERT_TRUE(waitUntil([&] {
-        return workspace.available().contains(QStringLiteral("claude")) &&
-               workspace.available().contains(QStringLiteral("codex"));
+        return workspace.providers.available().contains(QStringLiteral("claude")) &&
+               workspace.providers.available().contains(QStringLiteral("codex"));
     }));
-    workspace.setFolder(project);
-    workspace.setRunStorageRoot(scratch.path() + QStringLiteral("/runs"));
-    workspace.setSelectedProviders({QStringLiteral("claude"), QStringLiteral("codex")});
+    workspace.project.setFolder(project);
+    workspace.teamRuns.setRunStorageRoot(scratch.path() + QStringLiteral("/runs"));
+    workspace.launcher.setSelectedProviders({QStringLiteral("claude"), QStringLiteral("codex")});
 
-    MainWindow window(workspace, fixture.theme);
+    MainWindow window(workspace, fixture.navigator, fixture.theme);
     window.resize(1440, 900);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -55,21 +55,21 @@ TEST(TeamRunEndToEnd, twoAssistantsInSeparateCopiesThenTwoOfThreeChangesAreAppli
     QTest::mouseClick(composer->separateCopiesButton(), Qt::LeftButton);
     QTest::mouseClick(composer->runButton(), Qt::LeftButton);
 
-    ASSERT_TRUE(waitUntil([&] { return workspace.teamRuns().size() == 1; }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return workspace.teamRuns.teamRuns().size() == 1; }, 20s));
     ASSERT_TRUE(waitUntil(
         [&] {
-            const TeamRun run = workspace.teamRuns().first();
+            const TeamRun run = workspace.teamRuns.teamRuns().first();
             return run.copies.size() == 2 && run.copies[0].exitCode && run.copies[1].exitCode;
         },
         20s));
-    const TeamRun run = workspace.teamRuns().first();
+    const TeamRun run = workspace.teamRuns.teamRuns().first();
     EXPECT_EQ(readFile(project + QStringLiteral("/main.txt")), QByteArray("original\n"));
     // Beyond main.txt, the first assistant added one file and removed another.
     const QString copy = run.copies[0].directory;
     ASSERT_TRUE(writeFile(copy + QStringLiteral("/new.txt"), "new\n"));
     ASSERT_TRUE(QFile::remove(copy + QStringLiteral("/old.txt")));
 
-    workspace.setDestination(Destination::TeamRuns);
+    fixture.navigator.setDestination(Destination::TeamRuns);
     auto* page = qobject_cast<TeamRunsPage*>(window.page(Destination::TeamRuns));
     ASSERT_TRUE(page);
     ASSERT_TRUE(

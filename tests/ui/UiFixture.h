@@ -4,19 +4,21 @@
 #include "platform/Dialogs.h"
 #include "platform/Preferences.h"
 #include "support/FakeServices.h"
+#include "ui/Navigator.h"
 #include "workspace/Workspace.h"
 
 #include <QTemporaryDir>
 
 #include <memory>
 
-// A workspace and theme (persistence off unless asked for), scripted dialogs and recording
-// fakes for the desktop services, for tests of the pages.
+// A workspace, navigator and theme (persistence off unless asked for), scripted dialogs and
+// recording fakes for the desktop services, for tests of the pages.
 struct UiFixture {
     // A persisting workspace reads `stored` from its preferences when it is built.
     explicit UiFixture(bool persist = false, QVariantMap stored = {})
         : preferences(std::move(stored)),
           workspace(persist, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}),
+          navigator(workspace.sessions, workspace.launcher),
           theme(false, preferences) {}
 
     MemoryPreferences preferences;
@@ -24,5 +26,6 @@ struct UiFixture {
     testing_support::FakeInhibitor inhibitor;
     testing_support::FakeDesktop desktop;
     Workspace workspace;
+    Navigator navigator;
     Theme theme;
 };

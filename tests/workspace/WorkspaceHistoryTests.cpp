@@ -21,30 +21,30 @@ TEST_F(WorkspaceHistory, everyFinishedSessionAddsExactlyOneEntryAlsoWhenManyFini
     Workspace& model = openWorkspace(true);
     // 51 sessions ending at about the same time: the first one's entry falls off the end.
     for (int i = 0; i < 51; ++i) {
-        model.setRunnerCommand(QStringLiteral("sleep 0.3; exit %1").arg(i % 7));
-        model.runCommand();
+        model.project.setRunnerCommand(QStringLiteral("sleep 0.3; exit %1").arg(i % 7));
+        model.launcher.runCommand();
     }
     ASSERT_TRUE(waitForSessionsToFinish(30s));
     processEventsFor(100ms);  // nothing more arrives late
 
-    ASSERT_EQ(model.history().size(), Workspace::kHistoryLimit);
+    ASSERT_EQ(model.history.history().size(), HistoryStore::kLimit);
     QSet<QString> ids;
-    for (const HistoryEntry& entry : model.history()) {
+    for (const HistoryEntry& entry : model.history.history()) {
         ids.insert(entry.id);
         EXPECT_EQ(entry.provider, "shell");
         EXPECT_EQ(entry.directory, project());
         EXPECT_EQ(entry.exitCode, entry.title.back().digitValue());
     }
-    EXPECT_EQ(ids.size(), Workspace::kHistoryLimit);
+    EXPECT_EQ(ids.size(), HistoryStore::kLimit);
     // The whole list is stored after every recording.
     EXPECT_EQ(
         HistoryEntry::decodeList(preferences.values().value(PreferenceKeys::history).toByteArray()),
-        model.history());
+        model.history.history());
 }
 
 TEST_F(WorkspaceHistory, theNewestEntryIsFirstAndTheOldestIsDroppedPastFifty) {
     QList<HistoryEntry> stored;
-    for (int i = 0; i < Workspace::kHistoryLimit; ++i) {
+    for (int i = 0; i < HistoryStore::kLimit; ++i) {
         HistoryEntry entry;
         entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
         entry.provider = "codex";
@@ -55,18 +55,19 @@ TEST_F(WorkspaceHistory, theNewestEntryIsFirstAndTheOldestIsDroppedPastFifty) {
     }
     preferences = MemoryPreferences({{PreferenceKeys::history, HistoryEntry::encodeList(stored)}});
     Workspace& model = openWorkspace(true);
-    ASSERT_EQ(model.history(), stored);
+    ASSERT_EQ(model.history.history(), stored);
 
     // The newest also ends by a signal: its status is the signal's.
-    model.setRunnerCommand("kill -KILL $$");
-    model.runCommand();
+    model.project.setRunnerCommand("kill -KILL $$");
+    model.launcher.runCommand();
     ASSERT_TRUE(waitForSessionsToFinish());
-    ASSERT_EQ(model.history().size(), Workspace::kHistoryLimit);
-    EXPECT_EQ(model.history().first().title, "kill -KILL $$");
-    EXPECT_EQ(model.history().first().exitCode, 128 + 9);
-    EXPECT_EQ(model.history().first().started, model.sessions().first()->started());
-    EXPECT_EQ(model.history().at(1), stored.first());
-    EXPECT_EQ(model.history().last(), stored.at(Workspace::kHistoryLimit - 2));
+    ASSERT_EQ(model.history.history().size(), HistoryStore::kLimit);
+    EXPECT_EQ(model.history.history().first().title, "kill -KILL $$");
+    EXPECT_EQ(model.history.history().first().exitCode, 128 + 9);
+    EXPECT_EQ(model.history.history().first().started,
+              model.sessions.sessions().first()->started());
+    EXPECT_EQ(model.history.history().at(1), stored.first());
+    EXPECT_EQ(model.history.history().last(), stored.at(HistoryStore::kLimit - 2));
 }
 
 namespace {
@@ -100,12 +101,12 @@ TEST_F(WorkspaceHistory, aDamagedSnapshotIsSetAsideAndTheOthersAreKept) {
     preferences = MemoryPreferences(
         {{PreferenceKeys::history, QJsonDocument(stored).toJson(QJsonDocument::Compact)}});
     Workspace& model = openWorkspace(true);
-    EXPECT_EQ(model.history(), QList<HistoryEntry>({first, second}));
+    EXPECT_EQ(model.history.history(), QList<HistoryEntry>({first, second}));
     const QJsonArray setAsideAtStart{QJsonObject{{"entry", damaged}}};
     EXPECT_EQ(setAside(preferences), setAsideAtStart);
 
-    model.setRunnerCommand("exit 3");
-    model.runCommand();
+    model.project.setRunnerCommand("exit 3");
+    model.launcher.runCommand();
     ASSERT_TRUE(waitForSessionsToFinish());
     const auto saved =
         HistoryEntry::decodeList(preferences.values().value(PreferenceKeys::history).toByteArray());
@@ -128,29 +129,29 @@ TEST_F(WorkspaceHistory, aDamagedSnapshotIsSetAsideAndTheOthersAreKept) {
     preferences = MemoryPreferences(
         {{PreferenceKeys::history, garbage},
          {StoredList::damagedKey(PreferenceKeys::history), QJsonDocument(finds).toJson()}});
-    EXPECT_TRUE(openWorkspace(true).history().isEmpty());
+    EXPECT_TRUE(openWorkspace(true).history.history().isEmpty());
     const QJsonArray kept = setAside(preferences);
     ASSERT_EQ(kept.size(), StoredList::kDamagedLimit);
     EXPECT_EQ(kept.first(), finds.at(1));
     EXPECT_EQ(QByteArray::fromBase64(kept.last()["value"].toString().toLatin1()), garbage);
-    workspace().setRunnerCommand("exit 0");
-    workspace().runCommand();
+    workspace().project.setRunnerCommand("exit 0");
+    workspace().launcher.runCommand();
     ASSERT_TRUE(waitForSessionsToFinish());
-    EXPECT_EQ(workspace().history().size(), 1);
+    EXPECT_EQ(workspace().history.history().size(), 1);
     EXPECT_EQ(setAside(preferences), kept);
 }
 
 TEST_F(WorkspaceHistory, aLongScreenKeepsExactlyItsLast60000Characters) {
     Workspace& model = openWorkspace();
     // 1250 lines of 79 characters and a line break: 100,000 characters of output.
-    model.setRunnerCommand(QStringLiteral(
+    model.project.setRunnerCommand(QStringLiteral(
         "i=0; while [ $i -lt 1250 ]; do printf '%04d%075d\\n' $i 0; i=$((i+1)); done"));
-    model.runCommand();
+    model.launcher.runCommand();
     ASSERT_TRUE(waitForSessionsToFinish());
-    const QString screen = model.sessions().first()->screen().plainText();
+    const QString screen = model.sessions.sessions().first()->screen().plainText();
     ASSERT_GT(screen.size(), 60000);
-    ASSERT_EQ(model.history().size(), 1);
-    const QString output = model.history().first().output;
+    ASSERT_EQ(model.history.history().size(), 1);
+    const QString output = model.history.history().first().output;
     EXPECT_EQ(output.size(), 60000);
     EXPECT_EQ(output, screen.right(60000));
     EXPECT_TRUE(output.contains("1249"));

@@ -43,39 +43,39 @@ class WorkspaceModel : public WorkspaceTest {};
 TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKeyWithItsType) {
     preferences = MemoryPreferences(storedEverything(project()));
     Workspace& off = createWorkspace(false);
-    EXPECT_EQ(off.providers(), Provider::defaults());
-    EXPECT_TRUE(off.history().isEmpty());
-    EXPECT_TRUE(off.recentFolders().isEmpty());
-    EXPECT_FALSE(off.keepAwake());
-    EXPECT_FALSE(off.hasFolder());
+    EXPECT_EQ(off.providers.providers(), Provider::defaults());
+    EXPECT_TRUE(off.history.history().isEmpty());
+    EXPECT_TRUE(off.project.recentFolders().isEmpty());
+    EXPECT_FALSE(off.keepAwake.enabled());
+    EXPECT_FALSE(off.project.hasFolder());
 
-    off.setNoticeDurationMs(60000);
-    off.setFolder(project());
-    off.setKeepAwake(true);
-    off.saveProvider(Provider::defaults().first());
-    off.setRunnerCommand("exit 0");
-    off.runCommand();
+    off.notices.setDurationMs(60000);
+    off.project.setFolder(project());
+    off.keepAwake.setEnabled(true);
+    off.providers.saveProvider(Provider::defaults().first());
+    off.project.setRunnerCommand("exit 0");
+    off.launcher.runCommand();
     ASSERT_TRUE(waitForSessionsToFinish());
-    EXPECT_EQ(off.history().size(), 1);  // recorded in memory only
-    off.clearHistory();
+    EXPECT_EQ(off.history.history().size(), 1);  // recorded in memory only
+    off.history.clear();
     EXPECT_EQ(preferences.reads(), 0);
     EXPECT_EQ(preferences.writes(), 0);
 
     // With persistence on, every key is loaded and each change stored with its type.
     Workspace& model = createWorkspace(true);
-    EXPECT_TRUE(model.keepAwake());
-    ASSERT_EQ(model.providers().size(), 2);
-    EXPECT_EQ(model.providers().first().id, "mine");
-    EXPECT_EQ(model.recentFolders(), QStringList{project()});
-    EXPECT_EQ(model.folder(), project());
-    ASSERT_EQ(model.history().size(), 1);
-    EXPECT_EQ(model.history().first().title, "stored");
+    EXPECT_TRUE(model.keepAwake.enabled());
+    ASSERT_EQ(model.providers.providers().size(), 2);
+    EXPECT_EQ(model.providers.providers().first().id, "mine");
+    EXPECT_EQ(model.project.recentFolders(), QStringList{project()});
+    EXPECT_EQ(model.project.folder(), project());
+    ASSERT_EQ(model.history.history().size(), 1);
+    EXPECT_EQ(model.history.history().first().title, "stored");
 
     const QString other = scratch() + "/other";
     ASSERT_TRUE(QDir().mkpath(other));
-    model.setFolder(other);
-    model.setKeepAwake(false);
-    model.clearHistory();
+    model.project.setFolder(other);
+    model.keepAwake.setEnabled(false);
+    model.history.clear();
     const QVariantMap& stored = preferences.values();
     EXPECT_EQ(stored.value(PreferenceKeys::workspace).typeId(), QMetaType::QString);
     EXPECT_EQ(stored.value(PreferenceKeys::workspace).toString(), other);
@@ -89,8 +89,8 @@ TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKey
     // A stored folder that no longer exists is skipped and kept in the preferences.
     const QString gone = scratch() + "/gone";
     preferences = MemoryPreferences({{PreferenceKeys::workspace, gone}});
-    EXPECT_FALSE(createWorkspace(true).hasFolder());
-    EXPECT_EQ(workspace().folderName(), "Choose a project");
+    EXPECT_FALSE(createWorkspace(true).project.hasFolder());
+    EXPECT_EQ(workspace().project.folderName(), "Choose a project");
     EXPECT_EQ(preferences.values().value(PreferenceKeys::workspace).toString(), gone);
 }
 
@@ -101,7 +101,7 @@ TEST_F(WorkspaceModel, aCorruptProviderListKeepsTheBuiltInsAndARepeatedIdKeepsIt
          {QVariant(QByteArray("not json")), QVariant(QByteArray("{\"id\":\"claude\"}")),
           QVariant(QJsonDocument(QJsonArray{missingKey}).toJson()), QVariant(42)}) {
         preferences = MemoryPreferences({{PreferenceKeys::providers, corrupt}});
-        EXPECT_EQ(createWorkspace(true).providers(), Provider::defaults())
+        EXPECT_EQ(createWorkspace(true).providers.providers(), Provider::defaults())
             << corrupt.toString().toStdString();
         // The bad value stays until the next save of the list.
         EXPECT_EQ(preferences.values().value(PreferenceKeys::providers), corrupt);
@@ -115,24 +115,24 @@ TEST_F(WorkspaceModel, aCorruptProviderListKeepsTheBuiltInsAndARepeatedIdKeepsIt
         MemoryPreferences({{PreferenceKeys::providers,
                             Provider::encodeList({first, second, Provider::defaults().last()})}});
     Workspace& model = createWorkspace(true);
-    ASSERT_EQ(model.providers().size(), 2);
-    EXPECT_EQ(model.provider(first.id), first);
-    EXPECT_EQ(model.available().value(first.id), fixturesBin() + "/claude");
-    EXPECT_EQ(model.readyCount(), 1);
+    ASSERT_EQ(model.providers.providers().size(), 2);
+    EXPECT_EQ(model.providers.provider(first.id), first);
+    EXPECT_EQ(model.providers.available().value(first.id), fixturesBin() + "/claude");
+    EXPECT_EQ(model.providers.readyCount(), 1);
 }
 
 TEST_F(WorkspaceModel, foldersAreRecentOnceNewestFirstAtMostEightAndOneThatIsGoneChangesNothing) {
     Workspace& model = createWorkspace(false);
-    model.setNoticeDurationMs(60000);
+    model.notices.setDurationMs(60000);
     // Without a folder, reveal asks for one; with one, it shows it.
     dialogs.answerOpen(project());
-    model.revealFolder();
+    model.project.revealFolder();
     ASSERT_EQ(dialogs.openPanels().size(), 1u);
     EXPECT_FALSE(dialogs.openPanels().front().chooseFiles);
     EXPECT_TRUE(dialogs.openPanels().front().chooseFolders);
-    EXPECT_EQ(model.folder(), project());
+    EXPECT_EQ(model.project.folder(), project());
     EXPECT_TRUE(desktop.openedUrls.empty());
-    model.revealFolder();
+    model.project.revealFolder();
     ASSERT_EQ(desktop.openedUrls.size(), 1u);
     EXPECT_EQ(QUrl(desktop.openedUrls.front()).toLocalFile(), project());
 
@@ -140,84 +140,84 @@ TEST_F(WorkspaceModel, foldersAreRecentOnceNewestFirstAtMostEightAndOneThatIsGon
     for (int i = 1; i <= 8; ++i) {
         opened.prepend(scratch() + QStringLiteral("/folder%1").arg(i));
         ASSERT_TRUE(QDir().mkpath(opened.first()));
-        model.setFolder(opened.first());
+        model.project.setFolder(opened.first());
     }
-    EXPECT_EQ(model.recentFolders(), opened.mid(0, 8));
+    EXPECT_EQ(model.project.recentFolders(), opened.mid(0, 8));
     // Opening one again moves it to the front without a second entry.
     const QString again = opened.at(5);
-    model.setFolder(again + "/");
-    EXPECT_EQ(model.recentFolders().size(), 8);
-    EXPECT_EQ(model.recentFolders().first(), again);
-    EXPECT_EQ(model.recentFolders().count(again), 1);
-    EXPECT_EQ(model.toast(), "Workspace opened: folder3");
+    model.project.setFolder(again + "/");
+    EXPECT_EQ(model.project.recentFolders().size(), 8);
+    EXPECT_EQ(model.project.recentFolders().first(), again);
+    EXPECT_EQ(model.project.recentFolders().count(again), 1);
+    EXPECT_EQ(model.notices.toast(), "Workspace opened: folder3");
 
     ASSERT_TRUE(writeFile(again + "/a.txt", "text"));
-    model.openFile(FileEntry{again + "/a.txt", false});
-    model.setEditorText("edited");
-    const QStringList recent = model.recentFolders();
+    model.project.openFile(FileEntry{again + "/a.txt", false});
+    model.project.setEditorText("edited");
+    const QStringList recent = model.project.recentFolders();
     ASSERT_TRUE(writeFile(scratch() + "/plain-file", "x"));
     for (const QString& gone : {scratch() + "/deleted", scratch() + "/plain-file"}) {
-        model.setFolder(gone);
-        EXPECT_EQ(model.toast(),
+        model.project.setFolder(gone);
+        EXPECT_EQ(model.notices.toast(),
                   "This project folder is no longer available. Choose another folder.");
-        EXPECT_EQ(model.folder(), again);
-        EXPECT_EQ(model.selectedFile(), again + "/a.txt");
-        EXPECT_EQ(model.editorText(), "edited");
-        EXPECT_EQ(model.recentFolders(), recent);
+        EXPECT_EQ(model.project.folder(), again);
+        EXPECT_EQ(model.project.selectedFile(), again + "/a.txt");
+        EXPECT_EQ(model.project.editorText(), "edited");
+        EXPECT_EQ(model.project.recentFolders(), recent);
     }
 }
 
 TEST_F(WorkspaceModel, aNewerNoticeReplacesTheOlderAndKeepsItsFullDuration) {
     Workspace& model = createWorkspace(false);
-    EXPECT_EQ(model.noticeDurationMs(), 4000);
-    model.setNoticeDurationMs(300);
+    EXPECT_EQ(model.notices.durationMs(), 4000);
+    model.notices.setDurationMs(300);
     QElapsedTimer clock;
     clock.start();
-    model.notify("first");
+    model.notices.notify("first");
     processEventsFor(150ms);
-    model.notify("second");
+    model.notices.notify("second");
     const qint64 secondShownAt = clock.elapsed();
-    EXPECT_EQ(model.toast(), "second");
+    EXPECT_EQ(model.notices.toast(), "second");
 
     // The first notice's timer has fired by now; it must not clear the second.
     waitUntil([&] { return clock.elapsed() >= 360; });
-    EXPECT_EQ(model.toast(), "second");
-    ASSERT_TRUE(waitUntil([&] { return model.toast().isEmpty(); }, 2s));
+    EXPECT_EQ(model.notices.toast(), "second");
+    ASSERT_TRUE(waitUntil([&] { return model.notices.toast().isEmpty(); }, 2s));
     EXPECT_GE(clock.elapsed() - secondShownAt, 290);
 }
 
 TEST_F(WorkspaceModel, keepAwakeHoldsTheAssertionOnlyWhileASessionRuns) {
     Workspace& model = openWorkspace();
-    model.setKeepAwake(true);
+    model.keepAwake.setEnabled(true);
     EXPECT_TRUE(inhibitor.reasons.empty());
-    EXPECT_FALSE(model.activity().active());
+    EXPECT_FALSE(model.keepAwake.activity().active());
 
-    model.setRunnerCommand("sleep 0.4");
-    model.runCommand();
-    EXPECT_TRUE(model.activity().active());
+    model.project.setRunnerCommand("sleep 0.4");
+    model.launcher.runCommand();
+    EXPECT_TRUE(model.keepAwake.activity().active());
     ASSERT_EQ(inhibitor.held.size(), 1u);
     EXPECT_EQ(inhibitor.reasons.front(), "VELK is running a task");
 
     ASSERT_TRUE(waitForSessionsToFinish());
-    EXPECT_FALSE(model.activity().active());
+    EXPECT_FALSE(model.keepAwake.activity().active());
     EXPECT_TRUE(inhibitor.held.empty());
     EXPECT_EQ(inhibitor.released, std::vector<int>{10});
 
     // Turning keep-awake off releases at once, with a session still running.
-    model.setRunnerCommand("sleep 30");
-    model.runCommand();
+    model.project.setRunnerCommand("sleep 30");
+    model.launcher.runCommand();
     ASSERT_EQ(inhibitor.held.size(), 1u);
-    model.setKeepAwake(false);
+    model.keepAwake.setEnabled(false);
     EXPECT_TRUE(inhibitor.held.empty());
-    EXPECT_FALSE(model.activity().active());
+    EXPECT_FALSE(model.keepAwake.activity().active());
 
     // An assertion that cannot be taken is tried again at the next evaluation.
     inhibitor.available = false;
-    model.setKeepAwake(true);
-    EXPECT_FALSE(model.activity().active());
+    model.keepAwake.setEnabled(true);
+    EXPECT_FALSE(model.keepAwake.activity().active());
     EXPECT_EQ(inhibitor.reasons.size(), 3u);
     inhibitor.available = true;
-    model.updateAwakeState();
-    EXPECT_TRUE(model.activity().active());
+    model.launcher.runCommand();
+    EXPECT_TRUE(model.keepAwake.activity().active());
     EXPECT_EQ(inhibitor.held.size(), 1u);
 }

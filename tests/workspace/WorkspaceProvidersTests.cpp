@@ -36,30 +36,30 @@ bool makeExecutable(const QString& path) {
 
 class WorkspaceAssistants : public WorkspaceTest {
 protected:
-    Provider provider(const QString& id) { return workspace().provider(id); }
+    Provider provider(const QString& id) { return workspace().providers.provider(id); }
 };
 
 TEST_F(WorkspaceAssistants, theFakeToolsAreFoundAndTheShellIsReadyButNeverCounted) {
     Workspace& model = openWorkspace();
-    EXPECT_EQ(model.available().value("claude"), fixturesBin() + "/claude");
-    EXPECT_EQ(model.available().value("antigravity"), fixturesBin() + "/agy");
-    EXPECT_EQ(model.available().value("shell"), "/bin/zsh");
+    EXPECT_EQ(model.providers.available().value("claude"), fixturesBin() + "/claude");
+    EXPECT_EQ(model.providers.available().value("antigravity"), fixturesBin() + "/agy");
+    EXPECT_EQ(model.providers.available().value("shell"), "/bin/zsh");
     // claude, codex, kimi and antigravity; "zai" has no template, the shell never counts.
-    EXPECT_EQ(model.readyCount(), 4);
-    EXPECT_TRUE(model.available().contains("zai"));
-    EXPECT_FALSE(model.isReady(provider("zai")));
-    EXPECT_EQ(model.connectionLabel(provider("zai")), "Profile needed");
-    EXPECT_EQ(model.connectionLabel(provider("shell")), "Ready");
-    EXPECT_EQ(model.connectionLabel(provider("kimi")), "Installed · login unchecked");
+    EXPECT_EQ(model.providers.readyCount(), 4);
+    EXPECT_TRUE(model.providers.available().contains("zai"));
+    EXPECT_FALSE(model.providers.isReady(provider("zai")));
+    EXPECT_EQ(model.providers.connectionLabel(provider("zai")), "Profile needed");
+    EXPECT_EQ(model.providers.connectionLabel(provider("shell")), "Ready");
+    EXPECT_EQ(model.providers.connectionLabel(provider("kimi")), "Installed · login unchecked");
     EXPECT_EQ(provider("no-such-id").id, "shell");
 
     // A found tool with a blank template is not ready either.
     const Provider blank = connector("blank", "claude", " \n ");
-    model.saveProvider(blank);
-    EXPECT_TRUE(model.available().contains("blank"));
-    EXPECT_FALSE(model.isReady(blank));
-    EXPECT_EQ(model.connectionLabel(blank), "Not installed");
-    EXPECT_EQ(model.readyCount(), 4);
+    model.providers.saveProvider(blank);
+    EXPECT_TRUE(model.providers.available().contains("blank"));
+    EXPECT_FALSE(model.providers.isReady(blank));
+    EXPECT_EQ(model.providers.connectionLabel(blank), "Not installed");
+    EXPECT_EQ(model.providers.readyCount(), 4);
 }
 
 TEST_F(WorkspaceAssistants, executablesAreSearchedInPathThenInTheUsualFoldersAndPathsAreChecked) {
@@ -71,17 +71,17 @@ TEST_F(WorkspaceAssistants, executablesAreSearchedInPathThenInTheUsualFoldersAnd
     ASSERT_TRUE(writeFile(home + "/tools/not-executable", "x"));
     ASSERT_TRUE(QDir().mkpath(home + "/tools/folder"));
 
-    EXPECT_EQ(model.executablePath("velk-probe"), home + "/.local/bin/velk-probe");
-    EXPECT_EQ(model.executablePath("~/tools/probe"), home + "/tools/probe");
-    EXPECT_EQ(model.executablePath(home + "/tools/probe"), home + "/tools/probe");
+    EXPECT_EQ(model.providers.executablePath("velk-probe"), home + "/.local/bin/velk-probe");
+    EXPECT_EQ(model.providers.executablePath("~/tools/probe"), home + "/tools/probe");
+    EXPECT_EQ(model.providers.executablePath(home + "/tools/probe"), home + "/tools/probe");
     // A path is only checked as given, never searched.
     for (const char* missing :
          {"~/probe", "~/tools/not-executable", "~/tools/folder", "no-such-velk-tool"}) {
-        EXPECT_EQ(model.executablePath(missing), std::nullopt) << missing;
+        EXPECT_EQ(model.providers.executablePath(missing), std::nullopt) << missing;
     }
     // PATH comes first: a tool in it wins over the same name in ~/.local/bin.
     ASSERT_TRUE(makeExecutable(home + "/.local/bin/claude"));
-    EXPECT_EQ(model.executablePath("claude"), fixturesBin() + "/claude");
+    EXPECT_EQ(model.providers.executablePath("claude"), fixturesBin() + "/claude");
 }
 
 TEST_F(WorkspaceAssistants, codexCountsAccountAndApiKeyLoginsAndChecksReplaceTheWholeMap) {
@@ -107,7 +107,7 @@ TEST_F(WorkspaceAssistants, codexCountsAccountAndApiKeyLoginsAndChecksReplaceThe
 
     // The live checks ask the fake tools and replace the whole map.
     Workspace& model = openWorkspace();
-    model.setConnectionCheckTimeoutMs(400);
+    model.providers.setConnectionCheckTimeoutMs(400);
     // Modes of the fake codex and claude, then the labels they must give.
     const char* const cases[][4] = {
         {"chatgpt", "in", "Signed in", "Signed in"},
@@ -118,21 +118,21 @@ TEST_F(WorkspaceAssistants, codexCountsAccountAndApiKeyLoginsAndChecksReplaceThe
     for (const auto& [codexMode, claudeMode, codexLabel, claudeLabel] : cases) {
         ScopedEnvironment codexStatus("VELK_FAKE_CODEX_STATUS", codexMode);
         ScopedEnvironment claudeStatus("VELK_FAKE_CLAUDE_STATUS", claudeMode);
-        model.checkConnections();
-        EXPECT_TRUE(model.checkingConnections());
-        model.checkConnections();  // a second request while one runs is ignored
-        ASSERT_TRUE(waitUntil([&] { return !model.checkingConnections(); }, 5s));
-        EXPECT_EQ(model.connectionStatus(),
+        model.providers.checkConnections();
+        EXPECT_TRUE(model.providers.checkingConnections());
+        model.providers.checkConnections();  // a second request while one runs is ignored
+        ASSERT_TRUE(waitUntil([&] { return !model.providers.checkingConnections(); }, 5s));
+        EXPECT_EQ(model.providers.connectionStatus(),
                   (QMap<QString, QString>{{"codex", codexLabel}, {"claude", claudeLabel}}))
             << codexMode << " / " << claudeMode;
-        EXPECT_EQ(model.connectionLabel(provider("codex")), codexLabel);
+        EXPECT_EQ(model.providers.connectionLabel(provider("codex")), codexLabel);
     }
 }
 
 TEST_F(WorkspaceAssistants, aWorkspaceDestroyedDuringACheckIsLeftAlone) {
     ScopedEnvironment codex("VELK_FAKE_CODEX_STATUS", "hang");
-    openWorkspace().setConnectionCheckTimeoutMs(300);
-    workspace().checkConnections();
+    openWorkspace().providers.setConnectionCheckTimeoutMs(300);
+    workspace().providers.checkConnections();
     TearDown();  // destroys the workspace while the check still runs
     processEventsFor(800ms);
     SUCCEED();
@@ -142,13 +142,13 @@ TEST_F(WorkspaceAssistants, aWorkspaceDestroyedDuringACheckIsLeftAlone) {
 TEST_F(WorkspaceAssistants, savingAConnectorStoresTheWholeListRefreshesAndSaysSo) {
     preferences = MemoryPreferences();
     Workspace& model = createWorkspace(true);
-    model.setNoticeDurationMs(60000);
-    model.saveProvider(connector("mine", "kimi", "kimi {prompt}"));
-    EXPECT_TRUE(model.isReady(model.provider("mine")));
-    EXPECT_EQ(model.toast(), "Connector mine configuration saved.");
+    model.notices.setDurationMs(60000);
+    model.providers.saveProvider(connector("mine", "kimi", "kimi {prompt}"));
+    EXPECT_TRUE(model.providers.isReady(model.providers.provider("mine")));
+    EXPECT_EQ(model.notices.toast(), "Connector mine configuration saved.");
     EXPECT_EQ(
         Provider::decodeList(preferences.values().value(PreferenceKeys::providers).toByteArray()),
-        model.providers());
+        model.providers.providers());
 }
 
 // A connector that cannot be read is set aside and the others stay, also through the next
@@ -161,13 +161,13 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
     const QJsonArray stored{mine.toJson(), damaged, Provider::defaults().last().toJson()};
     preferences = MemoryPreferences({{PreferenceKeys::providers, QJsonDocument(stored).toJson()}});
     Workspace& model = createWorkspace(true);
-    EXPECT_EQ(model.providers(), QList<Provider>({mine, Provider::defaults().last()}));
-    EXPECT_TRUE(model.isReady(model.provider("mine")));
+    EXPECT_EQ(model.providers.providers(), QList<Provider>({mine, Provider::defaults().last()}));
+    EXPECT_TRUE(model.providers.isReady(model.providers.provider("mine")));
     const QJsonArray setAside{QJsonObject{{"entry", damaged}}};
     EXPECT_EQ(QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
               setAside);
 
-    model.saveProvider(connector("new", "codex", "codex {prompt}"));
+    model.providers.saveProvider(connector("new", "codex", "codex {prompt}"));
     const auto saved =
         Provider::decodeList(preferences.values().value(PreferenceKeys::providers).toByteArray());
     ASSERT_TRUE(saved.has_value());
@@ -182,7 +182,7 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
         {QJsonDocument(QJsonArray{damaged}).toJson(), setAside.first()}};
     for (const auto& [value, find] : unreadable) {
         preferences = MemoryPreferences({{PreferenceKeys::providers, value}});
-        EXPECT_EQ(createWorkspace(true).providers(), Provider::defaults());
+        EXPECT_EQ(createWorkspace(true).providers.providers(), Provider::defaults());
         EXPECT_EQ(
             QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
             QJsonArray{find});
@@ -191,26 +191,25 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
 
 TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWhenNotInstalled) {
     Workspace& model = openWorkspace();
-    model.signIn(provider("claude"));
-    model.resume(provider("codex"));
-    ASSERT_EQ(model.sessions().size(), 2);
-    const SessionPointer signIn = model.sessions().first();
+    model.launcher.signIn(provider("claude"));
+    model.launcher.resume(provider("codex"));
+    ASSERT_EQ(model.sessions.sessions().size(), 2);
+    const SessionPointer signIn = model.sessions.sessions().first();
     EXPECT_EQ(signIn->title(), "Sign in · Claude Code");
     EXPECT_EQ(signIn->command(), shellQuote(fixturesBin() + "/claude") + " auth login");
     EXPECT_EQ(signIn->directory(), project());
-    EXPECT_EQ(model.sessions().last()->title(), "Resume · Codex");
-    EXPECT_EQ(model.sessions().last()->command(),
+    EXPECT_EQ(model.sessions.sessions().last()->title(), "Resume · Codex");
+    EXPECT_EQ(model.sessions.sessions().last()->command(),
               shellQuote(fixturesBin() + "/codex") + " resume --last --sandbox workspace-write");
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_TRUE(signIn->screen().plainText().contains("ARG2=login"));
 
     // Neither the shell nor a connector resumes; a connector not installed opens the editor.
     const Provider missing = connector("missing", "no-such-velk-tool", "x {prompt}");
-    model.saveProvider(connector("mine", "kimi", "kimi {prompt}"));
-    model.resume(provider("shell"));
-    model.resume(provider("mine"));
-    model.signIn(missing);
-    EXPECT_TRUE(model.presentConnector());
-    EXPECT_EQ(model.editingProvider(), missing);
-    EXPECT_EQ(model.sessions().size(), 2);
+    model.providers.saveProvider(connector("mine", "kimi", "kimi {prompt}"));
+    model.launcher.resume(provider("shell"));
+    model.launcher.resume(provider("mine"));
+    model.launcher.signIn(missing);
+    EXPECT_EQ(requestedConnector, missing);
+    EXPECT_EQ(model.sessions.sessions().size(), 2);
 }

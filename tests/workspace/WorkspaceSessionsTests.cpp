@@ -33,11 +33,11 @@ bool processAlive(int pid) {
 class WorkspaceSessions : public WorkspaceTest {
 protected:
     void dispatch(const QString& prompt, const QStringList& ids) {
-        workspace().setSelectedProviders(QSet<QString>(ids.begin(), ids.end()));
-        workspace().setPrompt(prompt);
-        workspace().dispatchPrompt();
+        workspace().launcher.setSelectedProviders(QSet<QString>(ids.begin(), ids.end()));
+        workspace().launcher.setPrompt(prompt);
+        workspace().launcher.dispatchPrompt();
     }
-    Provider provider(const QString& id) { return workspace().provider(id); }
+    Provider provider(const QString& id) { return workspace().providers.provider(id); }
 };
 
 TEST_F(WorkspaceSessions, anInjectionPromptReachesTwoAssistantsAsOneLiteralArgument) {
@@ -48,12 +48,12 @@ TEST_F(WorkspaceSessions, anInjectionPromptReachesTwoAssistantsAsOneLiteralArgum
     const QString prompt = "text ' ; $(touch SHOULD_NOT_EXIST)";
     dispatch("  \n" + prompt + "\n ", {"codex", "claude"});
 
-    ASSERT_EQ(model.sessions().size(), 2);
-    EXPECT_EQ(model.sessions().at(0)->providerID(), "claude");
-    EXPECT_EQ(model.sessions().at(1)->providerID(), "codex");
-    EXPECT_EQ(model.activeSessionID(), model.sessions().at(1)->id());
-    EXPECT_EQ(model.prompt(), QString());
-    EXPECT_EQ(model.toast(), "Task sent to 2 assistants.");
+    ASSERT_EQ(model.sessions.sessions().size(), 2);
+    EXPECT_EQ(model.sessions.sessions().at(0)->providerID(), "claude");
+    EXPECT_EQ(model.sessions.sessions().at(1)->providerID(), "codex");
+    EXPECT_EQ(model.sessions.activeSessionID(), model.sessions.sessions().at(1)->id());
+    EXPECT_EQ(model.launcher.prompt(), QString());
+    EXPECT_EQ(model.notices.toast(), "Task sent to 2 assistants.");
     ASSERT_TRUE(waitForSessionsToFinish());
 
     EXPECT_EQ(recordedArguments(records + "/claude.args"), QStringList{prompt});
@@ -61,7 +61,7 @@ TEST_F(WorkspaceSessions, anInjectionPromptReachesTwoAssistantsAsOneLiteralArgum
               QStringList({"--sandbox", "workspace-write", prompt}));
     EXPECT_FALSE(QFileInfo::exists(projectFile("SHOULD_NOT_EXIST")));
     EXPECT_FALSE(QFileInfo::exists(QDir::homePath() + "/SHOULD_NOT_EXIST"));
-    for (const SessionPointer& session : model.sessions()) {
+    for (const SessionPointer& session : model.sessions.sessions()) {
         EXPECT_EQ(session->exitCode(), 0);
         EXPECT_TRUE(session->screen().plainText().contains("_DONE"));
     }
@@ -69,13 +69,13 @@ TEST_F(WorkspaceSessions, anInjectionPromptReachesTwoAssistantsAsOneLiteralArgum
     // One assistant: the singular notice, and the session works in the project.
     ScopedEnvironment write("VELK_FAKE_WRITE_FILE", "made-by-kimi.txt");
     dispatch("build it", {"kimi"});
-    EXPECT_EQ(model.toast(), "Task sent to 1 assistant.");
-    ASSERT_EQ(model.sessions().size(), 3);
-    EXPECT_EQ(model.sessions().last()->command(), "kimi --prompt 'build it'");
+    EXPECT_EQ(model.notices.toast(), "Task sent to 1 assistant.");
+    ASSERT_EQ(model.sessions.sessions().size(), 3);
+    EXPECT_EQ(model.sessions.sessions().last()->command(), "kimi --prompt 'build it'");
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_EQ(readFile(projectFile("made-by-kimi.txt")), "written by kimi\n");
     // The finish handling refreshed the listing.
-    EXPECT_TRUE(model.files().contains(FileEntry{projectFile("made-by-kimi.txt"), false}));
+    EXPECT_TRUE(model.project.files().contains(FileEntry{projectFile("made-by-kimi.txt"), false}));
 }
 
 TEST_F(WorkspaceSessions, dispatchWithoutAReadyAssistantOrWithABadTemplateStartsNothing) {
@@ -83,27 +83,27 @@ TEST_F(WorkspaceSessions, dispatchWithoutAReadyAssistantOrWithABadTemplateStarts
     for (const QStringList& ids :
          {QStringList(), QStringList{"shell"}, QStringList{"zai", "no-such-id"}}) {
         dispatch("task", ids);
-        EXPECT_TRUE(model.sessions().isEmpty());
-        EXPECT_EQ(model.prompt(), "task");
-        EXPECT_EQ(model.toast(), "Select at least one installed assistant.");
+        EXPECT_TRUE(model.sessions.sessions().isEmpty());
+        EXPECT_EQ(model.launcher.prompt(), "task");
+        EXPECT_EQ(model.notices.toast(), "Select at least one installed assistant.");
     }
 
     // A bad template among good ones stops the whole dispatch.
     Provider codex = provider("codex");
     codex.templateText = "codex \"{prompt}\"";
-    model.saveProvider(codex);
+    model.providers.saveProvider(codex);
     dispatch("task", {"claude", "codex"});
-    EXPECT_EQ(model.toast(), *codex.templateError());
+    EXPECT_EQ(model.notices.toast(), *codex.templateError());
     codex.templateText = "codex --no-prompt";
-    model.saveProvider(codex);
-    model.dispatchPrompt();
-    EXPECT_EQ(model.toast(), "Add {prompt} to Codex’s launch command to receive tasks.");
+    model.providers.saveProvider(codex);
+    model.launcher.dispatchPrompt();
+    EXPECT_EQ(model.notices.toast(), "Add {prompt} to Codex’s launch command to receive tasks.");
 
     // A whitespace-only prompt does nothing at all.
-    model.notify("before");
+    model.notices.notify("before");
     dispatch(" \n\t", {"claude"});
-    EXPECT_TRUE(model.sessions().isEmpty());
-    EXPECT_EQ(model.toast(), "before");
+    EXPECT_TRUE(model.sessions.sessions().isEmpty());
+    EXPECT_EQ(model.notices.toast(), "before");
 }
 
 TEST_F(WorkspaceSessions, theLongestTaskThatFitsRunsAndOneByteMoreStartsNothingAndStaysInTheBox) {
@@ -115,94 +115,93 @@ TEST_F(WorkspaceSessions, theLongestTaskThatFitsRunsAndOneByteMoreStartsNothingA
     QString task = QString("it's é ").repeated(2000);
     task += QString(maximumCommandBytes() - provider("claude").command(task).toUtf8().size(), u'x');
     dispatch(task, {"claude"});
-    EXPECT_EQ(model.toast(), "Task sent to 1 assistant.");
+    EXPECT_EQ(model.notices.toast(), "Task sent to 1 assistant.");
     ASSERT_TRUE(waitForSessionsToFinish());
-    ASSERT_EQ(model.sessions().size(), 1);
-    EXPECT_EQ(model.sessions().first()->exitCode(), 0);
+    ASSERT_EQ(model.sessions.sessions().size(), 1);
+    EXPECT_EQ(model.sessions.sessions().first()->exitCode(), 0);
     EXPECT_EQ(recordedArguments(records + "/claude.args"), QStringList{task});
 
     // One byte more: the first assistant it is too long for is named, and nothing starts,
     // also not the other one.
     task += u'x';
     dispatch(task, {"codex", "claude"});
-    EXPECT_EQ(model.sessions().size(), 1);
-    EXPECT_EQ(model.prompt(), task);
-    EXPECT_EQ(model.toast(),
+    EXPECT_EQ(model.sessions.sessions().size(), 1);
+    EXPECT_EQ(model.launcher.prompt(), task);
+    EXPECT_EQ(model.notices.toast(),
               "This task is too long to pass to Claude Code (129 KB; the limit is 128 KB). Put "
               "the details in a file in the project and refer to it.");
-    EXPECT_FALSE(model.launch(task, provider("codex")));
-    EXPECT_EQ(model.sessions().size(), 1);
-    EXPECT_TRUE(model.toast().startsWith("This task is too long to pass to Codex (129 KB;"));
+    EXPECT_FALSE(model.launcher.launch(task, provider("codex")));
+    EXPECT_EQ(model.sessions.sessions().size(), 1);
+    EXPECT_TRUE(
+        model.notices.toast().startsWith("This task is too long to pass to Codex (129 KB;"));
 }
 
 TEST_F(WorkspaceSessions, launchTitlesSessionsByPromptOrProviderAndOpensTheEditorWhenNotReady) {
     Workspace& model = openWorkspace();
-    model.setDestination(Destination::History);
     const QString longPrompt(100, u'p');
-    model.launch(longPrompt, provider("claude"));
-    model.launch(QString(), provider("claude"));
-    ASSERT_EQ(model.sessions().size(), 2);
-    EXPECT_EQ(model.sessions().at(0)->title(), longPrompt.left(52));
-    EXPECT_EQ(model.sessions().at(1)->title(), "Claude Code session");
-    EXPECT_EQ(model.sessions().at(1)->command(), "claude");
-    EXPECT_EQ(model.destination(), Destination::Workspace);
+    model.launcher.launch(longPrompt, provider("claude"));
+    model.launcher.launch(QString(), provider("claude"));
+    ASSERT_EQ(model.sessions.sessions().size(), 2);
+    EXPECT_EQ(model.sessions.sessions().at(0)->title(), longPrompt.left(52));
+    EXPECT_EQ(model.sessions.sessions().at(1)->title(), "Claude Code session");
+    EXPECT_EQ(model.sessions.sessions().at(1)->command(), "claude");
 
-    model.launch("task", provider("zai"));
-    EXPECT_TRUE(model.presentConnector());
-    EXPECT_EQ(model.editingProvider()->id, "zai");
-    model.launch("task", provider("shell"));
-    EXPECT_EQ(model.toast(), "Add {prompt} to Terminal’s launch command to receive tasks.");
-    EXPECT_EQ(model.sessions().size(), 2);
+    model.launcher.launch("task", provider("zai"));
+    ASSERT_TRUE(requestedConnector);
+    EXPECT_EQ(requestedConnector->id, "zai");
+    model.launcher.launch("task", provider("shell"));
+    EXPECT_EQ(model.notices.toast(), "Add {prompt} to Terminal’s launch command to receive tasks.");
+    EXPECT_EQ(model.sessions.sessions().size(), 2);
 }
 
 TEST_F(WorkspaceSessions, closingARunningSessionAsksAndCancelKeepsIt) {
     ScopedEnvironment hang("VELK_FAKE_HANG", "1");
     Workspace& model = openWorkspace();
-    model.launch(QString(), provider("claude"));
-    model.launch(QString(), provider("codex"));
-    const SessionPointer first = model.sessions().at(0);
-    const SessionPointer second = model.sessions().at(1);
+    model.launcher.launch(QString(), provider("claude"));
+    model.launcher.launch(QString(), provider("codex"));
+    const SessionPointer first = model.sessions.sessions().at(0);
+    const SessionPointer second = model.sessions.sessions().at(1);
     ASSERT_TRUE(
         waitUntil([&] { return second->screen().plainText().contains("FAKE_codex_DONE"); }));
 
     dialogs.answerAlert("Cancel");
-    model.closeSession(second);
+    model.sessions.closeSession(second);
     ASSERT_EQ(dialogs.alerts().size(), 1u);
     EXPECT_EQ(dialogs.alerts().front().message, "Stop this session?");
     EXPECT_EQ(dialogs.alerts().front().buttons, QStringList({"Stop session", "Cancel"}));
-    EXPECT_EQ(model.sessions().size(), 2);
+    EXPECT_EQ(model.sessions.sessions().size(), 2);
     EXPECT_TRUE(second->running());
 
     dialogs.answerAlert("Stop session");
-    model.closeSession(second);
-    EXPECT_EQ(model.sessions(), QList<SessionPointer>{first});
-    EXPECT_EQ(model.activeSessionID(), first->id());
-    EXPECT_EQ(model.closingSessions(), QList<SessionPointer>{second});
-    ASSERT_TRUE(waitUntil([&] { return model.closingSessions().isEmpty(); }));
-    ASSERT_EQ(model.history().size(), 1);
-    EXPECT_EQ(model.history().first().title, "Codex session");
-    EXPECT_NE(model.history().first().exitCode, 0);
+    model.sessions.closeSession(second);
+    EXPECT_EQ(model.sessions.sessions(), QList<SessionPointer>{first});
+    EXPECT_EQ(model.sessions.activeSessionID(), first->id());
+    EXPECT_EQ(model.sessions.closingSessions(), QList<SessionPointer>{second});
+    ASSERT_TRUE(waitUntil([&] { return model.sessions.closingSessions().isEmpty(); }));
+    ASSERT_EQ(model.history.history().size(), 1);
+    EXPECT_EQ(model.history.history().first().title, "Codex session");
+    EXPECT_NE(model.history.history().first().exitCode, 0);
 
     // Closing the last one leaves no active session; a finished one closes without asking.
     dialogs.answerAlert("Stop session");
-    model.closeSession(first);
-    EXPECT_TRUE(model.sessions().isEmpty());
-    EXPECT_EQ(model.activeSessionID(), std::nullopt);
-    ASSERT_TRUE(waitUntil([&] { return model.closingSessions().isEmpty(); }));
-    model.setRunnerCommand("exit 0");
-    model.runCommand();
+    model.sessions.closeSession(first);
+    EXPECT_TRUE(model.sessions.sessions().isEmpty());
+    EXPECT_EQ(model.sessions.activeSessionID(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return model.sessions.closingSessions().isEmpty(); }));
+    model.project.setRunnerCommand("exit 0");
+    model.launcher.runCommand();
     ASSERT_TRUE(waitForSessionsToFinish());
-    model.closeSession(model.sessions().first());
+    model.sessions.closeSession(model.sessions.sessions().first());
     EXPECT_EQ(dialogs.alerts().size(), 3u);
-    EXPECT_TRUE(model.sessions().isEmpty());
+    EXPECT_TRUE(model.sessions.sessions().isEmpty());
 }
 
 TEST_F(WorkspaceSessions, stopAllEndsEverySessionTogetherWithTheProcessesItStarted) {
     Workspace& model = openWorkspace();
-    model.setRunnerCommand("sleep 300 & echo $! >> children; wait");
-    model.runCommand();
-    model.runCommand();
-    ASSERT_EQ(model.sessions().size(), 2);
+    model.project.setRunnerCommand("sleep 300 & echo $! >> children; wait");
+    model.launcher.runCommand();
+    model.launcher.runCommand();
+    ASSERT_EQ(model.sessions.sessions().size(), 2);
     QList<int> children;
     ASSERT_TRUE(waitUntil([&] {
         children.clear();
@@ -217,27 +216,27 @@ TEST_F(WorkspaceSessions, stopAllEndsEverySessionTogetherWithTheProcessesItStart
         ASSERT_TRUE(processAlive(child));
     }
 
-    model.stopAll();
+    model.sessions.stopAll();
     ASSERT_TRUE(waitForSessionsToFinish(5s));
     for (int child : children) {
         EXPECT_TRUE(waitUntil([&] { return !processAlive(child); }, 3s)) << child;
     }
-    EXPECT_EQ(model.sessions().size(), 2);  // stopping closes nothing
-    EXPECT_EQ(model.history().size(), 2);
+    EXPECT_EQ(model.sessions.sessions().size(), 2);  // stopping closes nothing
+    EXPECT_EQ(model.history.history().size(), 2);
 }
 
 TEST_F(WorkspaceSessions, runFileSavesFirstAndRunsPythonKeepingItsExitStatus) {
     Workspace& model = openWorkspace();
     ASSERT_TRUE(writeFile(projectFile("tool.py"), "print('old')\n"));
-    model.openFile(FileEntry{projectFile("tool.py"), false});
+    model.project.openFile(FileEntry{projectFile("tool.py"), false});
     const QString script = "import sys\nprint('RUN' + '_MARKER')\nsys.exit(3)\n";
-    model.setEditorText(script);
-    model.runFile();
+    model.project.setEditorText(script);
+    model.launcher.runFile();
 
     EXPECT_EQ(readFile(projectFile("tool.py")), script.toUtf8());
-    EXPECT_FALSE(model.fileIsDirty());
-    ASSERT_EQ(model.sessions().size(), 1);
-    const SessionPointer session = model.sessions().first();
+    EXPECT_FALSE(model.project.fileIsDirty());
+    ASSERT_EQ(model.sessions.sessions().size(), 1);
+    const SessionPointer session = model.sessions.sessions().first();
     EXPECT_EQ(session->title(), "Run · tool.py");
     EXPECT_EQ(session->providerID(), "shell");
     EXPECT_EQ(session->directory(), project());
@@ -248,23 +247,23 @@ TEST_F(WorkspaceSessions, runFileSavesFirstAndRunsPythonKeepingItsExitStatus) {
 
 TEST_F(WorkspaceSessions, exportingWritesTheTextAtomicallyAndReportsTheOutcome) {
     Workspace& model = openWorkspace();
-    model.setRunnerCommand("echo EXPORT_MARKER");
-    model.runCommand();
+    model.project.setRunnerCommand("echo EXPORT_MARKER");
+    model.launcher.runCommand();
     ASSERT_TRUE(waitForSessionsToFinish());
 
     dialogs.answerSave(std::nullopt);
-    model.exportSession(*model.sessions().first());
+    model.project.exportSession(*model.sessions.sessions().first());
     ASSERT_EQ(dialogs.savePanels().size(), 1u);
     EXPECT_EQ(dialogs.savePanels().front().proposedName, "VELK-shell-session.txt");
 
     const QString target = scratch() + "/exported.txt";
     dialogs.answerSave(target);
-    model.exportSession(*model.sessions().first());
+    model.project.exportSession(*model.sessions.sessions().first());
     EXPECT_TRUE(readFile(target).contains("EXPORT_MARKER"));
-    EXPECT_EQ(model.toast(), "Exported exported.txt.");
+    EXPECT_EQ(model.notices.toast(), "Exported exported.txt.");
 
     dialogs.answerSave(scratch() + "/missing-folder/out.txt");
-    model.exportText("text", "VELK-session.txt");
-    EXPECT_TRUE(model.toast().contains("out.txt"));
-    EXPECT_FALSE(model.toast().startsWith("Exported"));
+    model.project.exportText("text", "VELK-session.txt");
+    EXPECT_TRUE(model.notices.toast().contains("out.txt"));
+    EXPECT_FALSE(model.notices.toast().startsWith("Exported"));
 }

@@ -33,13 +33,15 @@ class WorkspaceTest : public ::testing::Test {
 protected:
     // A workspace without persistence, the project folder opened.
     Workspace& openWorkspace(bool persist = false) {
-        createWorkspace(persist).setNoticeDurationMs(60000);
-        m_workspace->setSeparateCopies(false);
-        m_workspace->setFolder(project());
+        createWorkspace(persist).notices.setDurationMs(60000);
+        m_workspace->launcher.setSeparateCopies(false);
+        m_workspace->project.setFolder(project());
         return *m_workspace;
     }
     Workspace& createWorkspace(bool persist) {
         m_workspace = std::make_unique<Workspace>(persist, services());
+        QObject::connect(&m_workspace->launcher, &Launcher::connectorRequested,
+                         [this](const Provider& provider) { requestedConnector = provider; });
         return *m_workspace;
     }
     WorkspaceServices services() {
@@ -57,14 +59,15 @@ protected:
     }
     void TearDown() override {
         if (m_workspace) {
-            m_workspace->stopAll();
+            m_workspace->sessions.stopAll();
             waitUntil([this] { return !anySessionRunning(); }, std::chrono::seconds(5));
         }
         m_workspace.reset();
     }
 
     bool anySessionRunning() const {
-        for (const auto& list : {m_workspace->sessions(), m_workspace->closingSessions()}) {
+        for (const auto& list :
+             {m_workspace->sessions.sessions(), m_workspace->sessions.closingSessions()}) {
             for (const SessionPointer& session : list) {
                 if (session->running()) {
                     return true;
@@ -81,6 +84,8 @@ protected:
     ScriptedDialogs dialogs;
     FakeInhibitor inhibitor;
     FakeDesktop desktop;
+    // The provider whose connector the launcher last asked to show.
+    std::optional<Provider> requestedConnector;
     // The fake assistant tools come first on PATH.
     ScopedEnvironment tools{"PATH", fixturesBin().toLocal8Bit() + ':' + qgetenv("PATH")};
 

@@ -51,10 +51,10 @@ SelfTestResult exampleProjectPreparesFromTheResources(SelfTestContext& context) 
     MemoryPreferences preferences;
     ScriptedDialogs dialogs;
     Workspace workspace(false, WorkspaceServices{&preferences, &dialogs, nullptr, nullptr});
-    workspace.setFolder(*prepared);
-    workspace.refreshFiles();
+    workspace.project.setFolder(*prepared);
+    workspace.project.refreshFiles();
     QStringList listed;
-    for (const FileEntry& entry : workspace.files()) {
+    for (const FileEntry& entry : workspace.project.files()) {
         if (QFileInfo(entry.path).absolutePath() == QDir(*prepared).absolutePath()) {
             listed.append(QFileInfo(entry.path).fileName());
         }

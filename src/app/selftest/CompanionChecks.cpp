@@ -8,6 +8,7 @@
 #include "companion/ui/CompanionController.h"
 #include "platform/Dialogs.h"
 #include "platform/Preferences.h"
+#include "ui/Navigator.h"
 #include "workspace/Workspace.h"
 
 #include <QDir>
@@ -117,11 +118,13 @@ SelfTestResult companionWindowsPlaceThePetAndHandOnTheDraft(SelfTestContext& con
     CompanionModel model(false, preferences, dialogs, nullptr);
     Theme theme(false, preferences);
     Workspace& workspace = *context.workspace;
-    const QString prompt = workspace.prompt();
-    const Destination destination = workspace.destination();
+    Navigator navigator(workspace.sessions, workspace.launcher);
+    const QString prompt = workspace.launcher.prompt();
     int mainShown = 0;
-    CompanionController controller(model, workspace, theme, preferences,
-                                   {[&mainShown] { ++mainShown; }, {}});
+    CompanionController controller(
+        model,
+        {workspace.launcher, workspace.sessions, workspace.history, workspace.notices, navigator},
+        theme, preferences, {[&mainShown] { ++mainShown; }, {}});
 
     const QRectF pet = controller.petFrame();
     const QPointF home = DesktopGeometry::homeOrigin(pet.size(), main->visibleFrame);
@@ -143,11 +146,10 @@ SelfTestResult companionWindowsPlaceThePetAndHandOnTheDraft(SelfTestContext& con
         return QStringLiteral("the quick draft did not open beside the pet on the screen");
     }
     model.setDraft(QStringLiteral("  Check the companion  "));
-    workspace.setPrompt(QStringLiteral("Self-test task"));
+    workspace.launcher.setPrompt(QStringLiteral("Self-test task"));
     controller.useDraft();
-    const QString handedOn = workspace.prompt();
-    workspace.setPrompt(prompt);
-    workspace.setDestination(destination);
+    const QString handedOn = workspace.launcher.prompt();
+    workspace.launcher.setPrompt(prompt);
     if (handedOn != QStringLiteral("Self-test task\n\nCheck the companion") ||
         !model.draft().isEmpty() || controller.controlsPanel()->isVisible() || mainShown != 1) {
         return QStringLiteral("the draft was not handed on to the task: \"%1\"").arg(handedOn);

@@ -1,7 +1,9 @@
 #include "SelfTest.h"
 
+#include "appearance/Theme.h"
 #include "files/CodeEditor.h"
 #include "files/Highlighter.h"
+#include "platform/Preferences.h"
 
 #include <QApplication>
 
@@ -47,7 +49,9 @@ SelfTestResult codeEditorReportsEditsButNotItsOwnChanges(SelfTestContext&) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         return std::nullopt;  // no widgets in this process
     }
-    CodeEditor editor(nullptr);
+    MemoryPreferences preferences;
+    Theme theme(false, preferences);
+    CodeEditor editor(theme);
     QStringList edits;
     QObject::connect(&editor, &CodeEditor::textEdited,
                      [&edits](const QString& text) { edits << text; });

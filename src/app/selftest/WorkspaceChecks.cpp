@@ -37,17 +37,17 @@ struct CheckWorkspace {
         QDir().mkpath(folder + QStringLiteral("/project"));
         workspace = std::make_unique<Workspace>(
             false, WorkspaceServices{&preferences, &dialogs, nullptr, nullptr});
-        workspace->setSeparateCopies(false);
-        workspace->setFolder(project());
+        workspace->launcher.setSeparateCopies(false);
+        workspace->project.setFolder(project());
     }
-    ~CheckWorkspace() { workspace->stopAll(); }
+    ~CheckWorkspace() { workspace->sessions.stopAll(); }
 
     QString project() const { return folder + QStringLiteral("/project"); }
 
     bool waitForSessions() const {
         return selfTestWaitUntil(
             [this] {
-                for (const SessionPointer& session : workspace->sessions()) {
+                for (const SessionPointer& session : workspace->sessions.sessions()) {
                     if (!session->exitCode()) {
                         return false;
                     }
@@ -85,24 +85,24 @@ SelfTestResult dispatchReachesAnAssistantAsOneLiteralArgument(SelfTestContext& c
     standIn.executable = tool;
     standIn.templateText = shellQuote(tool) + QStringLiteral(" {prompt}");
     Workspace& workspace = *check.workspace;
-    workspace.saveProvider(standIn);
-    workspace.setSelectedProviders({standIn.id});
+    workspace.providers.saveProvider(standIn);
+    workspace.launcher.setSelectedProviders({standIn.id});
 
     const QString prompt = QStringLiteral("text ' ; $(touch SHOULD_NOT_EXIST) `touch ALSO_NOT`");
-    workspace.setPrompt(prompt);
-    workspace.dispatchPrompt();
-    if (workspace.sessions().size() != 1) {
+    workspace.launcher.setPrompt(prompt);
+    workspace.launcher.dispatchPrompt();
+    if (workspace.sessions.sessions().size() != 1) {
         return QStringLiteral("dispatch started %1 sessions: %2")
-            .arg(workspace.sessions().size())
-            .arg(workspace.toast());
+            .arg(workspace.sessions.sessions().size())
+            .arg(workspace.notices.toast());
     }
-    if (workspace.toast() != QStringLiteral("Task sent to 1 assistant.")) {
-        return QStringLiteral("unexpected notice: ") + workspace.toast();
+    if (workspace.notices.toast() != QStringLiteral("Task sent to 1 assistant.")) {
+        return QStringLiteral("unexpected notice: ") + workspace.notices.toast();
     }
     if (!check.waitForSessions()) {
         return QStringLiteral("the assistant session did not finish");
     }
-    const SessionPointer session = workspace.sessions().first();
+    const SessionPointer session = workspace.sessions.sessions().first();
     const QString received =
         QString::fromUtf8(readBytes(check.project() + QStringLiteral("/received.txt")));
     if (received != QStringLiteral("1|") + prompt) {
@@ -131,8 +131,8 @@ std::optional<Provider> installStandIn(const CheckWorkspace& check, const QByteA
     standIn.name = QStringLiteral("Stand-in");
     standIn.executable = tool;
     standIn.templateText = shellQuote(tool) + QStringLiteral(" {prompt}");
-    check.workspace->saveProvider(standIn);
-    check.workspace->setSelectedProviders({standIn.id});
+    check.workspace->providers.saveProvider(standIn);
+    check.workspace->launcher.setSelectedProviders({standIn.id});
     return standIn;
 }
 
@@ -151,29 +151,30 @@ SelfTestResult teamRunChangesApplyBackToTheProject(SelfTestContext& context) {
     CheckWorkspace check(context, QStringLiteral("team-run"));
     Workspace& workspace = *check.workspace;
     const QString storage = check.folder + QStringLiteral("/runs");
-    workspace.setSeparateCopies(true);
-    workspace.setRunStorageRoot(storage);
+    workspace.launcher.setSeparateCopies(true);
+    workspace.teamRuns.setRunStorageRoot(storage);
     if (!writeBytes(check.project() + QStringLiteral("/main.txt"), "original\n") ||
         !installStandIn(check,
                         "printf 'edited\\n' > main.txt\nprintf 'new\\n' > added.txt\n"
                         "echo STAND_IN_DONE\n")) {
         return QStringLiteral("could not lay out the project and the stand-in assistant");
     }
-    workspace.refreshFiles();
-    workspace.setPrompt(QStringLiteral("Edit main.txt"));
-    workspace.dispatchPrompt();
-    if (!selfTestWaitUntil([&] { return workspace.teamRuns().size() == 1; }, kSessionTimeoutMs)) {
-        return QStringLiteral("the run was not prepared: ") + workspace.toast();
+    workspace.project.refreshFiles();
+    workspace.launcher.setPrompt(QStringLiteral("Edit main.txt"));
+    workspace.launcher.dispatchPrompt();
+    if (!selfTestWaitUntil([&] { return workspace.teamRuns.teamRuns().size() == 1; },
+                           kSessionTimeoutMs)) {
+        return QStringLiteral("the run was not prepared: ") + workspace.notices.toast();
     }
     if (!selfTestWaitUntil(
             [&] {
-                const auto& copies = workspace.teamRuns().first().copies;
+                const auto& copies = workspace.teamRuns.teamRuns().first().copies;
                 return copies.size() == 1 && copies.front().exitCode.has_value();
             },
             kSessionTimeoutMs)) {
         return QStringLiteral("the assistant in the copy did not finish");
     }
-    const TeamRun run = workspace.teamRuns().first();
+    const TeamRun run = workspace.teamRuns.teamRuns().first();
     const RunCopy& copy = run.copies.front();
     if (copy.exitCode != 0 ||
         readBytes(check.project() + QStringLiteral("/main.txt")) != "original\n") {
@@ -206,16 +207,17 @@ SelfTestResult teamRunChangesApplyBackToTheProject(SelfTestContext& context) {
 SelfTestResult finishedSessionsAreRecordedInHistory(SelfTestContext& context) {
     CheckWorkspace check(context, QStringLiteral("history"));
     Workspace& workspace = *check.workspace;
-    workspace.setRunnerCommand(QStringLiteral("echo HISTORY_''MARKER; exit 3"));
-    workspace.runCommand();
-    workspace.runCommand();
+    workspace.project.setRunnerCommand(QStringLiteral("echo HISTORY_''MARKER; exit 3"));
+    workspace.launcher.runCommand();
+    workspace.launcher.runCommand();
     if (!check.waitForSessions()) {
         return QStringLiteral("the sessions did not finish");
     }
-    if (workspace.history().size() != 2) {
-        return QStringLiteral("%1 history entries for 2 sessions").arg(workspace.history().size());
+    if (workspace.history.history().size() != 2) {
+        return QStringLiteral("%1 history entries for 2 sessions")
+            .arg(workspace.history.history().size());
     }
-    const HistoryEntry& newest = workspace.history().first();
+    const HistoryEntry& newest = workspace.history.history().first();
     if (newest.exitCode != 3 || newest.provider != kShellID ||
         newest.directory != check.project() ||
         !newest.output.contains(QStringLiteral("HISTORY_MARKER"))) {
@@ -238,25 +240,25 @@ SelfTestResult savingKeepsPermissionsAndGuardsOtherChanges(SelfTestContext& cont
                                          QFile::ReadGroup | QFile::ExeGroup)) {
         return QStringLiteral("could not create the file");
     }
-    workspace.refreshFiles();
-    workspace.openFile(FileEntry{path, false});
-    if (workspace.selectedFile() != path) {
-        return QStringLiteral("the file did not open: ") + workspace.toast();
+    workspace.project.refreshFiles();
+    workspace.project.openFile(FileEntry{path, false});
+    if (workspace.project.selectedFile() != path) {
+        return QStringLiteral("the file did not open: ") + workspace.notices.toast();
     }
-    workspace.setEditorText(QStringLiteral("#!/bin/sh\necho after\n"));
-    if (!workspace.saveFile() || readBytes(path) != "#!/bin/sh\necho after\n") {
-        return QStringLiteral("the save did not write the buffer: ") + workspace.toast();
+    workspace.project.setEditorText(QStringLiteral("#!/bin/sh\necho after\n"));
+    if (!workspace.project.saveFile() || readBytes(path) != "#!/bin/sh\necho after\n") {
+        return QStringLiteral("the save did not write the buffer: ") + workspace.notices.toast();
     }
     if (!QFileInfo(path).isExecutable()) {
         return QStringLiteral("the save lost the executable bit");
     }
 
     // Another program changes the file; cancelling the question keeps its version.
-    workspace.setEditorText(QStringLiteral("#!/bin/sh\necho mine\n"));
+    workspace.project.setEditorText(QStringLiteral("#!/bin/sh\necho mine\n"));
     writeBytes(path, "#!/bin/sh\necho theirs\n");
     check.dialogs.answerAlert(QStringLiteral("Cancel"));
-    if (workspace.saveFile() || readBytes(path) != "#!/bin/sh\necho theirs\n" ||
-        !workspace.fileIsDirty()) {
+    if (workspace.project.saveFile() || readBytes(path) != "#!/bin/sh\necho theirs\n" ||
+        !workspace.project.fileIsDirty()) {
         return QStringLiteral("a change made on disk was overwritten");
     }
     return std::nullopt;

@@ -11,8 +11,12 @@
 #include "terminal/TerminalSession.h"
 #include "ui/AppStyle.h"
 #include "ui/Icons.h"
+#include "ui/Navigator.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
+#include "workspace/HistoryStore.h"
+#include "workspace/Launcher.h"
+#include "workspace/Notices.h"
+#include "workspace/SessionManager.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -98,12 +102,12 @@ ScreenLayout qtScreenLayout() {
     return layout;
 }
 
-CompanionController::CompanionController(CompanionModel& model, Workspace& workspace, Theme& theme,
+CompanionController::CompanionController(CompanionModel& model, Models models, Theme& theme,
                                          Preferences& preferences, Actions actions,
                                          ScreenSource screens, QObject* parent)
     : QObject(parent),
       m_model(model),
-      m_workspace(workspace),
+      m_models(models),
       m_theme(theme),
       m_preferences(preferences),
       m_actions(std::move(actions)),
@@ -139,7 +143,7 @@ CompanionController::CompanionController(CompanionModel& model, Workspace& works
     connect(&m_model, &CompanionModel::openControls, this, &CompanionController::showControls);
     connect(&m_model, &CompanionModel::openWorkspace, this, &CompanionController::openMain);
     connect(&m_model, &CompanionModel::openSettings, this, [this] {
-        m_workspace.setDestination(Destination::Companion);
+        m_models.navigator.setDestination(Destination::Companion);
         openMain();
     });
     connect(&m_model, &CompanionModel::resetPosition, this, &CompanionController::resetPosition);
@@ -344,7 +348,7 @@ void CompanionController::openMain() {
 }
 
 void CompanionController::openSettingsPage() {
-    m_workspace.setDestination(Destination::Settings);
+    m_models.navigator.setDestination(Destination::Settings);
     openMain();
 }
 
@@ -379,23 +383,23 @@ void CompanionController::useDraft() {
     if (text.isEmpty()) {
         return;
     }
-    const QString prompt = m_workspace.prompt();
-    m_workspace.setPrompt(prompt.trimmed().isEmpty() ? text
-                                                     : prompt + QStringLiteral("\n\n") + text);
-    m_workspace.setDestination(Destination::Workspace);
+    const QString prompt = m_models.launcher.prompt();
+    m_models.launcher.setPrompt(
+        prompt.trimmed().isEmpty() ? text : prompt + QStringLiteral("\n\n") + text);
+    m_models.navigator.setDestination(Destination::Workspace);
     m_model.setDraft(QString());
     m_controlsPanel->hide();
     openMain();
-    m_workspace.notify(
+    m_models.notices.notify(
         QStringLiteral("Companion draft added. Choose your assistants and run it when ready."));
 }
 
 void CompanionController::readOutput() {
     QString text;
-    if (const SessionPointer session = m_workspace.activeSession()) {
+    if (const SessionPointer session = m_models.sessions.activeSession()) {
         text = session->screen().plainText();
-    } else if (!m_workspace.history().isEmpty()) {
-        text = m_workspace.history().first().output;
+    } else if (!m_models.history.history().isEmpty()) {
+        text = m_models.history.history().first().output;
     }
     m_model.speak(text);
 }

@@ -17,7 +17,11 @@ class Preferences;
 class QMenu;
 class QSystemTrayIcon;
 class Theme;
-class Workspace;
+class HistoryStore;
+class Launcher;
+class Navigator;
+class Notices;
+class SessionManager;
 
 // A frameless, translucent, always-on-top tool window shown on every virtual desktop and
 // kept out of the task bar and the window switcher. Both companion windows are one.
@@ -59,10 +63,19 @@ public:
         std::function<void()> quit;      // asks the application to quit
     };
     using ScreenSource = std::function<ScreenLayout()>;
+    // The window's models the companion works with: its draft goes to the launcher's task,
+    // read-aloud reads the active session or the latest history entry.
+    struct Models {
+        Launcher& launcher;
+        const SessionManager& sessions;
+        const HistoryStore& history;
+        Notices& notices;
+        Navigator& navigator;
+    };
 
     // `screens` describes the attached screens; by default Qt's. The position is kept in
     // `preferences`. Every reference must outlive the controller.
-    CompanionController(CompanionModel& model, Workspace& workspace, Theme& theme,
+    CompanionController(CompanionModel& model, Models models, Theme& theme,
                         Preferences& preferences, Actions actions, ScreenSource screens = {},
                         QObject* parent = nullptr);
     ~CompanionController() override;
@@ -119,7 +132,7 @@ private:
     void buildStatusItem();
 
     CompanionModel& m_model;
-    Workspace& m_workspace;
+    Models m_models;
     Theme& m_theme;
     Preferences& m_preferences;
     Actions m_actions;

@@ -2,9 +2,9 @@
 
 #include "companion/CompanionModel.h"
 #include "companion/ui/PetArt.h"
+#include "ui/Navigator.h"
 #include "ui/Switch.h"
 #include "ui/Widgets.h"
-#include "workspace/Workspace.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -33,14 +33,14 @@ QVBoxLayout* cardLayout(QFrame* card) {
 
 }  // namespace
 
-CompanionSettingsView::CompanionSettingsView(CompanionModel& model, Workspace& workspace,
-                                             Theme* theme, QWidget* parent)
-    : QWidget(parent), m_model(model), m_workspace(workspace) {
+CompanionSettingsView::CompanionSettingsView(CompanionModel& model, Navigator& navigator,
+                                             Theme& theme, QWidget* parent)
+    : QWidget(parent), m_model(model), m_navigator(navigator) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
 
     auto* back = Widgets::button(QStringLiteral("Back to Settings"));
     connect(back, &QPushButton::clicked, this,
-            [this] { m_workspace.setDestination(Destination::Settings); });
+            [this] { m_navigator.setDestination(Destination::Settings); });
     auto* backRow = new QHBoxLayout;
     backRow->addWidget(back);
     backRow->addStretch(1);

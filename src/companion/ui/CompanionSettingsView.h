@@ -9,7 +9,7 @@ class QPushButton;
 class QSlider;
 class Switch;
 class Theme;
-class Workspace;
+class Navigator;
 
 // The Companion page: the pet with its name and kind, showing and hiding it, choosing or
 // removing a custom image, the floating motion, the pet's size and position, and what the
@@ -17,8 +17,7 @@ class Workspace;
 class CompanionSettingsView : public QWidget {
     Q_OBJECT
 public:
-    // The theme may be null.
-    CompanionSettingsView(CompanionModel& model, Workspace& workspace, Theme* theme,
+    CompanionSettingsView(CompanionModel& model, Navigator& navigator, Theme& theme,
                           QWidget* parent = nullptr);
 
     PetArt* petArt() const { return m_art; }
@@ -36,7 +35,7 @@ private:
     void sync();
 
     CompanionModel& m_model;
-    Workspace& m_workspace;
+    Navigator& m_navigator;
     PetArt* m_art = nullptr;
     QLabel* m_name = nullptr;
     QLabel* m_kind = nullptr;

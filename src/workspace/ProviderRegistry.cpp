@@ -1,12 +1,13 @@
-// Tool discovery, connection checks, sign-in and resume terminals, and the user's
-// connector definitions.
+// Tool discovery, connection checks and the user's connector definitions.
 
-#include "workspace/Workspace.h"
+#include "workspace/ProviderRegistry.h"
 
 #include "assistants/AssistantTraits.h"
 #include "assistants/LocalTools.h"
 #include "core/Background.h"
+#include "core/Publish.h"
 #include "platform/Preferences.h"
+#include "workspace/Notices.h"
 #include "workspace/PreferenceKeys.h"
 #include "workspace/StoredList.h"
 
@@ -40,9 +41,30 @@ QStringList extraToolFolders() {
     };
 }
 
+// A stored list that repeats an id keeps the first entry with it.
+QList<Provider> withoutDuplicateIDs(const QList<Provider>& providers) {
+    QList<Provider> unique;
+    QSet<QString> seen;
+    for (const Provider& provider : providers) {
+        if (!seen.contains(provider.id)) {
+            seen.insert(provider.id);
+            unique.append(provider);
+        }
+    }
+    return unique;
+}
+
 }  // namespace
 
-std::optional<QString> Workspace::executablePath(const QString& name) const {
+ProviderRegistry::ProviderRegistry(Preferences* store, Notices& notices, QObject* parent)
+    : QObject(parent), m_store(store), m_notices(notices), m_providers(Provider::defaults()) {
+    if (m_store) {
+        loadProviders();
+    }
+    refreshProviders();
+}
+
+std::optional<QString> ProviderRegistry::executablePath(const QString& name) {
     if (name.isEmpty()) {
         return std::nullopt;
     }
@@ -68,7 +90,7 @@ std::optional<QString> Workspace::executablePath(const QString& name) const {
     return std::nullopt;
 }
 
-void Workspace::refreshProviders() {
+void ProviderRegistry::refreshProviders() {
     QMap<QString, QString> available;
     for (const Provider& provider : m_providers) {
         // A stored list may repeat an id; the first entry is the one that counts.
@@ -79,10 +101,10 @@ void Workspace::refreshProviders() {
             available.insert(provider.id, *path);
         }
     }
-    setAvailable(available);
+    publish(this, m_available, available, &ProviderRegistry::availableChanged);
 }
 
-Provider Workspace::provider(const QString& id) const {
+Provider ProviderRegistry::provider(const QString& id) const {
     for (const Provider& provider : m_providers) {
         if (provider.id == id) {
             return provider;
@@ -91,20 +113,21 @@ Provider Workspace::provider(const QString& id) const {
     return Provider::defaults().constLast();
 }
 
-bool Workspace::isReady(const Provider& provider) const {
+bool ProviderRegistry::isReady(const Provider& provider) const {
     return m_available.contains(provider.id) && !provider.templateText.trimmed().isEmpty();
 }
 
-int Workspace::readyCount() const {
+int ProviderRegistry::readyCount() const {
     return int(std::count_if(m_providers.cbegin(), m_providers.cend(),
                              [this](const Provider& p) { return p.id != kShellID && isReady(p); }));
 }
 
-void Workspace::checkConnections() {
+void ProviderRegistry::checkConnections() {
     if (m_checkingConnections) {
         return;
     }
-    setCheckingConnections(true);
+    m_checkingConnections = true;
+    Q_EMIT checkingConnectionsChanged();
 
     const QMap<QString, QString> available = m_available;
     const int timeoutMs = m_connectionCheckTimeoutMs;
@@ -127,12 +150,14 @@ void Workspace::checkConnections() {
             return status;
         },
         [this](const QMap<QString, QString>& status) {
-            setConnectionStatus(status);
-            setCheckingConnections(false);
+            m_connectionStatus = status;
+            Q_EMIT connectionStatusChanged();
+            m_checkingConnections = false;
+            Q_EMIT checkingConnectionsChanged();
         });
 }
 
-QString Workspace::connectionLabel(const Provider& provider) const {
+QString ProviderRegistry::connectionLabel(const Provider& provider) const {
     if (isReady(provider)) {
         if (const auto label = m_connectionStatus.constFind(provider.id);
             label != m_connectionStatus.cend()) {
@@ -145,44 +170,7 @@ QString Workspace::connectionLabel(const Provider& provider) const {
                                                            : QStringLiteral("Not installed");
 }
 
-void Workspace::signIn(const Provider& provider) {
-    const auto path = m_available.constFind(provider.id);
-    if (path == m_available.cend()) {
-        setEditingProvider(provider);
-        setPresentConnector(true);
-        return;
-    }
-    const QString& arguments = AssistantTraits::of(provider.id).commands.signIn;
-    if (arguments.isEmpty()) {
-        launch(QString(), provider);
-        return;
-    }
-    const QString directory = hasFolder() ? m_folder : QDir::homePath();
-    startSession(provider.id, QStringLiteral("Sign in · ") + provider.name,
-                 shellQuote(*path) + u' ' + arguments, directory);
-}
-
-void Workspace::resume(const Provider& provider) {
-    const auto found = m_available.constFind(provider.id);
-    if (found == m_available.cend()) {
-        return;
-    }
-    const QString path = *found;
-    if (!hasFolder()) {
-        chooseFolder();
-        if (!hasFolder()) {
-            return;
-        }
-    }
-    const QString& arguments = AssistantTraits::of(provider.id).commands.resume;
-    if (arguments.isEmpty()) {
-        return;
-    }
-    startSession(provider.id, QStringLiteral("Resume · ") + provider.name,
-                 shellQuote(path) + u' ' + arguments, m_folder);
-}
-
-void Workspace::saveProvider(const Provider& provider) {
+void ProviderRegistry::saveProvider(const Provider& provider) {
     QList<Provider> providers = m_providers;
     const auto existing = std::find_if(providers.begin(), providers.end(),
                                        [&](const Provider& p) { return p.id == provider.id; });
@@ -191,16 +179,17 @@ void Workspace::saveProvider(const Provider& provider) {
     } else {
         providers.insert(providers.isEmpty() ? 0 : providers.size() - 1, provider);
     }
-    setProviders(providers);
+    m_providers = providers;
+    Q_EMIT providersChanged();
     storeProviders();
     refreshProviders();
-    notify(provider.name + QStringLiteral(" configuration saved."));
+    m_notices.notify(provider.name + QStringLiteral(" configuration saved."));
 }
 
-void Workspace::loadProviders() {
+void ProviderRegistry::loadProviders() {
     QList<Provider> stored;
-    const StoredList::Reading reading = StoredList::read(
-        *m_services.preferences, PreferenceKeys::providers, [&stored](const QJsonValue& value) {
+    const StoredList::Reading reading =
+        StoredList::read(*m_store, PreferenceKeys::providers, [&stored](const QJsonValue& value) {
             std::optional<Provider> provider = Provider::fromJson(value);
             if (provider) {
                 stored.append(std::move(*provider));
@@ -214,21 +203,8 @@ void Workspace::loadProviders() {
     }
 }
 
-void Workspace::storeProviders() {
-    if (m_persist) {
-        m_services.preferences->setValue(PreferenceKeys::providers,
-                                         Provider::encodeList(m_providers));
+void ProviderRegistry::storeProviders() {
+    if (m_store) {
+        m_store->setValue(PreferenceKeys::providers, Provider::encodeList(m_providers));
     }
-}
-
-QList<Provider> Workspace::withoutDuplicateIDs(const QList<Provider>& providers) {
-    QList<Provider> unique;
-    QSet<QString> seen;
-    for (const Provider& provider : providers) {
-        if (!seen.contains(provider.id)) {
-            seen.insert(provider.id);
-            unique.append(provider);
-        }
-    }
-    return unique;
 }

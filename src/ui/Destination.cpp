@@ -1,4 +1,4 @@
-#include "workspace/Destination.h"
+#include "ui/Destination.h"
 
 QString displayName(Destination destination) {
     switch (destination) {

@@ -1,14 +1,17 @@
-// Team runs on the workspace: preparing the project copies in the background, launching one
-// assistant per copy, recording how each session ended, and the AI comparison.
-
-#include "workspace/Workspace.h"
+#include "workspace/TeamRunController.h"
 
 #include "assistants/AssistantTraits.h"
+#include "core/Publish.h"
 #include "platform/AtomicFile.h"
 #include "runs/RunPreparation.h"
 #include "runs/RunStore.h"
 #include "terminal/TerminalSession.h"
 #include "workspace/Characters.h"
+#include "workspace/HistoryStore.h"
+#include "workspace/Notices.h"
+#include "workspace/ProjectModel.h"
+#include "workspace/ProviderRegistry.h"
+#include "workspace/SessionManager.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,15 +46,28 @@ TeamRun* findRun(QList<TeamRun>& runs, const QUuid& id) {
 
 }  // namespace
 
-void Workspace::setSelectedRunID(const QString& id) {
-    if (m_selectedRunID == id) {
-        return;
-    }
-    m_selectedRunID = id;
-    Q_EMIT selectedRunIDChanged();
+TeamRunController::TeamRunController(SessionManager& sessions, ProviderRegistry& providers,
+                                     ProjectModel& project, const HistoryStore& history,
+                                     Notices& notices, QObject* parent)
+    : QObject(parent),
+      m_sessions(sessions),
+      m_providers(providers),
+      m_project(project),
+      m_history(history),
+      m_notices(notices) {
+    connect(&sessions, &SessionManager::sessionFinished, this,
+            &TeamRunController::recordFinishedCopy);
 }
 
-void Workspace::setPreparingRun(bool preparing) {
+QString TeamRunController::storageRoot() const {
+    return m_runStorageRoot.isEmpty() ? RunStore::defaultRoot() : m_runStorageRoot;
+}
+
+void TeamRunController::setSelectedRunID(const QString& id) {
+    publish(this, m_selectedRunID, id, &TeamRunController::selectedRunIDChanged);
+}
+
+void TeamRunController::setPreparingRun(bool preparing) {
     if (m_preparingRun == preparing) {
         return;
     }
@@ -62,7 +78,7 @@ void Workspace::setPreparingRun(bool preparing) {
     Q_EMIT preparingRunChanged();
 }
 
-void Workspace::publishPreparationProgress() {
+void TeamRunController::publishPreparationProgress() {
     const qint64 copied = m_preparation ? m_preparation->copied() : 0;
     const qint64 total = m_preparation ? m_preparation->total() : 0;
     if (copied == m_preparationCopied && total == m_preparationTotal) {
@@ -73,27 +89,20 @@ void Workspace::publishPreparationProgress() {
     Q_EMIT preparationProgressChanged();
 }
 
-void Workspace::loadTeamRuns() {
-    const QString root = m_runStorageRoot.isEmpty() ? RunStore::defaultRoot() : m_runStorageRoot;
-    if (auto runs = RunStore::load(root)) {
+void TeamRunController::loadTeamRuns() {
+    if (auto runs = RunStore::load(storageRoot())) {
         m_teamRuns = QList<TeamRun>(runs->begin(), runs->end());
         Q_EMIT teamRunsChanged();
     }
 }
 
-void Workspace::saveRun(const TeamRun& run) {
-    if (const Result<void> saved = RunStore::save(run); !saved) {
-        notify(saved.error().message);
-    }
-}
-
-void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& providers,
-                             const QString& project, const QString& storageRoot) {
+void TeamRunController::startTeamRun(const QString& prompt, const QList<Provider>& providers,
+                                     const QString& project, const QString& storageRoot) {
     if (m_preparingRun) {
         return;
     }
-    if (providers.isEmpty() || providers.size() > kMaximumRunAssistants) {
-        notify(QStringLiteral("Choose 1 to 8 assistants per run."));
+    if (providers.isEmpty() || providers.size() > kMaximumAssistants) {
+        m_notices.notify(QStringLiteral("Choose 1 to 8 assistants per run."));
         return;
     }
     // A task too long for a command line goes through a file, to the tools that can read
@@ -106,19 +115,16 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
             continue;
         }
         if (!provider.readsBatchTaskFromInput()) {
-            notify(taskTooLongNotice(provider.name, command));
+            m_notices.notify(taskTooLongNotice(provider.name, command));
             return;
         }
         taskInFile = true;
     }
-    if (fileIsDirty() && !confirmDiscard()) {
+    if (m_project.fileIsDirty() && !m_project.confirmDiscard()) {
         return;
     }
 
-    QString root = storageRoot;
-    if (root.isEmpty()) {
-        root = m_runStorageRoot.isEmpty() ? RunStore::defaultRoot() : m_runStorageRoot;
-    }
+    const QString root = storageRoot.isEmpty() ? this->storageRoot() : storageRoot;
     RunPreparation::Request request{project, RunStore::newRunFolder(root), prompt, {}, {}, {}};
     for (const Provider& provider : providers) {
         request.assistants.append(provider.id);
@@ -139,31 +145,32 @@ void Workspace::startTeamRun(const QString& prompt, const QList<Provider>& provi
                              }
                              setPreparingRun(false);
                              if (result.error().kind == Error::Kind::TimedOut) {
-                                 notify(kCancelledNotice);
+                                 m_notices.notify(kCancelledNotice);
                              }
-                             notify(result.error().message);
+                             m_notices.notify(result.error().message);
                          });
     publishPreparationProgress();
     setPreparingRun(true);
     if (!m_progressTimer) {
         m_progressTimer = new QTimer(this);
         m_progressTimer->setInterval(kProgressIntervalMs);
-        connect(m_progressTimer, &QTimer::timeout, this, &Workspace::publishPreparationProgress);
+        connect(m_progressTimer, &QTimer::timeout, this,
+                &TeamRunController::publishPreparationProgress);
     }
     m_progressTimer->start();
 }
 
-void Workspace::cancelPreparation() {
+void TeamRunController::cancelPreparation() {
     // Only a preparation in progress can be abandoned; an idle workspace has nothing to say.
     if (!m_preparingRun) {
         return;
     }
     m_preparation->cancel();
     setPreparingRun(false);
-    notify(kCancelledNotice);
+    m_notices.notify(kCancelledNotice);
 }
 
-void Workspace::launchTeamRun(const TeamRun& run, const QList<Provider>& providers) {
+void TeamRunController::launchTeamRun(const TeamRun& run, const QList<Provider>& providers) {
     publishPreparationProgress();
     m_teamRuns.prepend(run);
     Q_EMIT teamRunsChanged();
@@ -182,27 +189,26 @@ void Workspace::launchTeamRun(const TeamRun& run, const QList<Provider>& provide
         }
         // The copy learns its session id before the session starts, so a session that ends
         // at once is still matched to it.
-        startSession(provider.id, title, command, run.copies.at(copyIndex).directory,
-                     [this, runID, copyIndex](TerminalSession& session) {
-                         if (TeamRun* stored = findRun(m_teamRuns, runID)) {
-                             stored->copies.at(copyIndex).session = session.id();
-                             Q_EMIT teamRunsChanged();
-                         }
-                     });
+        m_sessions.startSession(provider.id, title, command, run.copies.at(copyIndex).directory,
+                                [this, runID, copyIndex](TerminalSession& session) {
+                                    if (TeamRun* stored = findRun(m_teamRuns, runID)) {
+                                        stored->copies.at(copyIndex).session = session.id();
+                                        Q_EMIT teamRunsChanged();
+                                    }
+                                });
     }
     if (const TeamRun* stored = findRun(m_teamRuns, runID)) {
-        saveRun(*stored);
+        if (const Result<void> saved = RunStore::save(*stored); !saved) {
+            m_notices.notify(saved.error().message);
+        }
     }
     setPreparingRun(false);
-    // Text the user typed meanwhile is theirs; only the prompt that was sent is cleared.
-    if (m_prompt.trimmed() == run.prompt) {
-        setPrompt(QString());
-    }
-    notify(QStringLiteral(
+    Q_EMIT runLaunched(run);
+    m_notices.notify(QStringLiteral(
         "Assistants are working in separate copies. Review their results in Team runs."));
 }
 
-void Workspace::runSessionFinished(const TerminalSession& session) {
+void TeamRunController::recordFinishedCopy(const TerminalSession& session) {
     bool matched = false;
     for (TeamRun& run : m_teamRuns) {
         for (RunCopy& copy : run.copies) {
@@ -211,18 +217,18 @@ void Workspace::runSessionFinished(const TerminalSession& session) {
             }
             copy.exitCode = session.exitCode();
             const Result<void> recorded = RunStore::save(run);
-            const QString output = Characters::last(session.screen().plainText(), kRunOutputLength);
+            const QString output = Characters::last(session.screen().plainText(), kOutputLength);
             const Result<void> written =
                 AtomicFile::write(RunStore::outputFile(run, copy), output.toUtf8());
             // Both fail together when the run folder is gone; then the record's notice is shown.
             if (!recorded) {
-                notify(recorded.error().message);
+                m_notices.notify(recorded.error().message);
             } else if (!written) {
                 // Without the file, the output is lost once the session is closed.
-                notify(Error::system(written.error().systemError,
-                                     QStringLiteral("Could not save the output of ") +
-                                         provider(copy.provider).name)
-                           .message);
+                m_notices.notify(Error::system(written.error().systemError,
+                                               QStringLiteral("Could not save the output of ") +
+                                                   m_providers.provider(copy.provider).name)
+                                     .message);
             }
             matched = true;
             break;
@@ -233,28 +239,25 @@ void Workspace::runSessionFinished(const TerminalSession& session) {
     }
 }
 
-bool Workspace::copyRunning(const RunCopy& copy) const {
+bool TeamRunController::copyRunning(const RunCopy& copy) const {
     if (!copy.session) {
         return false;
     }
-    return std::any_of(m_sessions.cbegin(), m_sessions.cend(), [&copy](const SessionPointer& s) {
-        return s->id() == *copy.session && s->running();
-    });
+    const SessionPointer session = m_sessions.find(*copy.session);
+    return session && session->running();
 }
 
-QString Workspace::runOutput(const RunCopy& copy, const TeamRun& run) const {
+QString TeamRunController::runOutput(const RunCopy& copy, const TeamRun& run) const {
     if (copy.session) {
-        for (const SessionPointer& session : m_sessions) {
-            if (session->id() == *copy.session) {
-                return session->screen().plainText();
-            }
+        if (const SessionPointer session = m_sessions.find(*copy.session)) {
+            return session->screen().plainText();
         }
     }
     QFile file(RunStore::outputFile(run, copy));
     if (file.open(QIODevice::ReadOnly)) {
         return QString::fromUtf8(file.readAll());
     }
-    for (const HistoryEntry& entry : m_history) {
+    for (const HistoryEntry& entry : m_history.history()) {
         if (entry.directory == copy.directory) {
             return entry.output;
         }
@@ -262,25 +265,26 @@ QString Workspace::runOutput(const RunCopy& copy, const TeamRun& run) const {
     return QStringLiteral("No captured output.");
 }
 
-void Workspace::summarizeRun(const TeamRun& run) {
+void TeamRunController::summarizeRun(const TeamRun& run) {
     const AssistantTraits& comparer = AssistantTraits::resultsComparer();
+    const QList<Provider>& providers = m_providers.providers();
     const auto comparing =
-        std::find_if(m_providers.cbegin(), m_providers.cend(),
+        std::find_if(providers.cbegin(), providers.cend(),
                      [&comparer](const Provider& p) { return p.id == comparer.stock.id; });
-    if (comparing == m_providers.cend() || !isReady(*comparing)) {
-        notify(QStringLiteral("Connect Codex to compare the results with AI."));
+    if (comparing == providers.cend() || !m_providers.isReady(*comparing)) {
+        m_notices.notify(QStringLiteral("Connect Codex to compare the results with AI."));
         return;
     }
     if (std::any_of(run.copies.cbegin(), run.copies.cend(),
                     [this](const RunCopy& copy) { return copyRunning(copy); })) {
-        notify(QStringLiteral("Wait for the assistants to finish before comparing."));
+        m_notices.notify(QStringLiteral("Wait for the assistants to finish before comparing."));
         return;
     }
     QStringList sections;
     for (const RunCopy& copy : run.copies) {
         const QString exit =
             copy.exitCode ? QString::number(*copy.exitCode) : QStringLiteral("interrupted");
-        sections.append(QStringLiteral("ASSISTANT: ") + provider(copy.provider).name +
+        sections.append(QStringLiteral("ASSISTANT: ") + m_providers.provider(copy.provider).name +
                         QStringLiteral("\nEXIT: ") + exit + QStringLiteral("\nOUTPUT:\n") +
                         Characters::last(runOutput(copy, run), kComparisonOutputLength));
     }
@@ -296,38 +300,12 @@ void Workspace::summarizeRun(const TeamRun& run) {
     if (!commandLineFits(command)) {
         const QString taskFile = QDir(run.root).filePath(kComparisonTaskFileName);
         if (const Result<void> written = AtomicFile::write(taskFile, task.toUtf8()); !written) {
-            notify(written.error().message);
+            m_notices.notify(written.error().message);
             return;
         }
         command = comparer.withTaskFromFile(comparer.abilities.compareResults, taskFile)
                       .value_or(command);
     }
-    startSession(comparer.stock.id, QStringLiteral("Compare team results"), command, run.root);
-}
-
-void Workspace::reloadAppliedFiles(const QStringList& locations) {
-    if (m_selectedFile.isEmpty()) {
-        return;
-    }
-    const QString open = QDir::cleanPath(QFileInfo(m_selectedFile).absoluteFilePath());
-    const bool applied =
-        std::any_of(locations.cbegin(), locations.cend(), [&open](const QString& l) {
-            return QDir::cleanPath(QFileInfo(l).absoluteFilePath()) == open;
-        });
-    if (!applied) {
-        return;
-    }
-    if (!QFileInfo::exists(m_selectedFile)) {
-        setSelectedFile(QString());
-        setEditorText(QString());
-        setSavedText(QString());
-        return;
-    }
-    QFile file(m_selectedFile);
-    QString text;
-    if (file.open(QIODevice::ReadOnly)) {
-        text = QString::fromUtf8(file.readAll());
-    }
-    setEditorText(text);
-    setSavedText(text);
+    m_sessions.startSession(comparer.stock.id, QStringLiteral("Compare team results"), command,
+                            run.root);
 }

@@ -1,0 +1,71 @@
+#include "workspace/HistoryStore.h"
+
+#include "platform/Ids.h"
+#include "platform/Preferences.h"
+#include "terminal/TerminalSession.h"
+#include "workspace/Characters.h"
+#include "workspace/Notices.h"
+#include "workspace/PreferenceKeys.h"
+#include "workspace/SessionManager.h"
+#include "workspace/StoredList.h"
+
+HistoryStore::HistoryStore(Preferences* store, SessionManager& sessions, Notices& notices,
+                           QObject* parent)
+    : QObject(parent), m_store(store), m_notices(notices) {
+    if (m_store) {
+        // Read entry by entry; what cannot be read is set aside.
+        StoredList::read(*m_store, PreferenceKeys::history, [this](const QJsonValue& value) {
+            std::optional<HistoryEntry> entry = HistoryEntry::fromJson(value);
+            if (entry) {
+                m_history.append(std::move(*entry));
+            }
+            return entry.has_value();
+        });
+    }
+    connect(&sessions, &SessionManager::sessionFinished, this, &HistoryStore::record);
+}
+
+void HistoryStore::record(const TerminalSession& session, const QString& directory) {
+    HistoryEntry entry;
+    entry.id = Ids::newText();
+    entry.provider = session.providerID();
+    entry.title = session.title();
+    entry.directory = directory;
+    entry.started = session.started();
+    entry.exitCode = session.exitCode().value_or(-1);
+    entry.output = Characters::last(session.screen().plainText(), kOutputLength);
+
+    m_history.prepend(entry);
+    if (m_history.size() > kLimit) {
+        m_history.resize(kLimit);
+    }
+    Q_EMIT historyChanged();
+    save();
+}
+
+void HistoryStore::save() {
+    if (m_store) {
+        m_store->setValue(PreferenceKeys::history, HistoryEntry::encodeList(m_history));
+    }
+}
+
+void HistoryStore::clear() {
+    m_history.clear();
+    Q_EMIT historyChanged();
+    save();
+    m_notices.notify(QStringLiteral("VELK history cleared."));
+}
+
+QList<HistoryEntry> HistoryStore::filtered(const QString& query) const {
+    if (query.isEmpty()) {
+        return m_history;
+    }
+    QList<HistoryEntry> matches;
+    for (const HistoryEntry& entry : m_history) {
+        if (entry.title.contains(query, Qt::CaseInsensitive) ||
+            entry.provider.contains(query, Qt::CaseInsensitive)) {
+            matches.append(entry);
+        }
+    }
+    return matches;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+// The one-line notices shown at the bottom of the window. A notice stays for durationMs();
+// a newer one replaces it and keeps its own full duration.
+class Notices : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString toast READ toast NOTIFY toastChanged)
+
+public:
+    explicit Notices(QObject* parent = nullptr) : QObject(parent) {}
+
+    // The notice shown now; empty when none.
+    QString toast() const { return m_toast; }
+    // Changes with every notice, also one repeating the text before it.
+    QUuid toastToken() const { return m_toastToken; }
+    void notify(const QString& message);
+    int durationMs() const { return m_durationMs; }
+    void setDurationMs(int ms) { m_durationMs = ms; }
+
+Q_SIGNALS:
+    void toastChanged();
+
+private:
+    QString m_toast;
+    QUuid m_toastToken = QUuid::createUuid();
+    int m_durationMs = 4000;
+};
