@@ -75,11 +75,10 @@ void reportRecoveredApplies(Dialogs& dialogs,
     for (const RunFiles::ApplyRecovery& recovery : recoveries) {
         reports.append(recovery.describe());
     }
-    Dialogs::Alert alert;
-    alert.message = QStringLiteral("VELK found an interrupted apply");
-    alert.informativeText = reports.join(QStringLiteral("\n\n"));
-    alert.buttons = {QStringLiteral("OK")};
-    alert.style = Dialogs::Style::Informational;
+    const Dialogs::Alert alert{.message = QStringLiteral("VELK found an interrupted apply"),
+                               .informativeText = reports.join(QStringLiteral("\n\n")),
+                               .buttons = {QStringLiteral("OK")},
+                               .style = Dialogs::Style::Informational};
     dialogs.alert(alert);
 }
 

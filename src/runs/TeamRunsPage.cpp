@@ -560,15 +560,13 @@ void TeamRunsPage::applySelected() {
         }
     }
     const QString count = QString::number(lines.size());
-    Dialogs::Alert alert;
-    alert.message = QStringLiteral("Apply ") + count + QStringLiteral(" reviewed files?");
-    alert.informativeText = QStringLiteral("Project: ") + run->project + QStringLiteral("\n\n") +
-                            lines.join(QLatin1Char('\n')) +
-                            QStringLiteral(
-                                "\n\nOriginal files are backed up inside this run. "
-                                "Conflicting changes are blocked.");
-    alert.buttons = {QStringLiteral("Apply changes"), QStringLiteral("Cancel")};
-    alert.style = Dialogs::Style::Warning;
+    const Dialogs::Alert alert{
+        .message = QStringLiteral("Apply ") + count + QStringLiteral(" reviewed files?"),
+        .informativeText = QStringLiteral("Project: ") + run->project + QStringLiteral("\n\n") +
+                           lines.join(QLatin1Char('\n')) +
+                           QStringLiteral("\n\nOriginal files are backed up inside this run. "
+                                          "Conflicting changes are blocked."),
+        .buttons = {QStringLiteral("Apply changes"), QStringLiteral("Cancel")}};
     if (m_dialogs.alert(alert) != 0) {
         return;
     }

@@ -185,12 +185,10 @@ bool HistoryPage::showsEmptyState() const {
 }
 
 void HistoryPage::clearHistory() {
-    Dialogs::Alert alert;
-    alert.message = QStringLiteral("Clear VELK’s saved history?");
-    alert.informativeText =
-        QStringLiteral("Provider session files will remain in their original tools.");
-    alert.buttons = {QStringLiteral("Clear"), QStringLiteral("Cancel")};
-    alert.style = Dialogs::Style::Warning;
+    const Dialogs::Alert alert{.message = QStringLiteral("Clear VELK’s saved history?"),
+                               .informativeText = QStringLiteral(
+                                   "Provider session files will remain in their original tools."),
+                               .buttons = {QStringLiteral("Clear"), QStringLiteral("Cancel")}};
     if (m_dialogs.alert(alert) == 0) {
         m_history.clear();
     }

@@ -15,8 +15,6 @@ public:
 
     // The notice shown now; empty when none.
     QString toast() const { return m_toast; }
-    // Changes with every notice, also one repeating the text before it.
-    QUuid toastToken() const { return m_toastToken; }
     void notify(const QString& message);
     int durationMs() const { return m_durationMs; }
     void setDurationMs(int ms) { m_durationMs = ms; }

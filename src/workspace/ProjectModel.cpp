@@ -241,13 +241,12 @@ bool ProjectModel::saveFile() {
         return false;
     }
     if (*onDisk != m_savedText) {
-        Dialogs::Alert alert;
-        alert.message = QStringLiteral("This file changed on disk");
-        alert.informativeText = QStringLiteral(
-            "An assistant or another app edited this file. Replace those changes with your "
-            "editor version?");
-        alert.buttons = {QStringLiteral("Replace"), QStringLiteral("Cancel")};
-        alert.style = Dialogs::Style::Warning;
+        const Dialogs::Alert alert{
+            .message = QStringLiteral("This file changed on disk"),
+            .informativeText = QStringLiteral(
+                "An assistant or another app edited this file. Replace those changes with your "
+                "editor version?"),
+            .buttons = {QStringLiteral("Replace"), QStringLiteral("Cancel")}};
         if (m_dialogs.alert(alert) != 0) {
             return false;
         }
@@ -267,13 +266,12 @@ bool ProjectModel::confirmDiscard() {
     if (!fileIsDirty()) {
         return true;
     }
-    Dialogs::Alert alert;
-    alert.message = QStringLiteral("Save your changes?");
-    alert.informativeText = m_selectedFile.isEmpty()
-                                ? QStringLiteral("Your file has unsaved changes.")
-                                : QFileInfo(m_selectedFile).fileName();
-    alert.buttons = {QStringLiteral("Save"), QStringLiteral("Discard"), QStringLiteral("Cancel")};
-    alert.style = Dialogs::Style::Warning;
+    const Dialogs::Alert alert{
+        .message = QStringLiteral("Save your changes?"),
+        .informativeText = m_selectedFile.isEmpty()
+                               ? QStringLiteral("Your file has unsaved changes.")
+                               : QFileInfo(m_selectedFile).fileName(),
+        .buttons = {QStringLiteral("Save"), QStringLiteral("Discard"), QStringLiteral("Cancel")}};
     switch (m_dialogs.alert(alert)) {
         case 0:
             return saveFile();

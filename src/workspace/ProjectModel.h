@@ -47,7 +47,6 @@ public:
     QString selectedFile() const { return m_selectedFile; }
     QString editorText() const { return m_editorText; }
     void setEditorText(const QString& text);
-    QString savedText() const { return m_savedText; }
     QString search() const { return m_search; }
     void setSearch(const QString& search);
     bool fileIsDirty() const { return m_editorText != m_savedText; }

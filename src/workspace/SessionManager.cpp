@@ -71,11 +71,8 @@ void SessionManager::finish(TerminalSession& session, const QString& directory,
     Q_EMIT sessionFinished(session, directory);
 
     const QUuid id = session.id();
-    const auto removed = m_closingSessions.removeIf(
+    m_closingSessions.removeIf(
         [&id](const SessionPointer& closing) { return closing->id() == id; });
-    if (removed > 0) {
-        Q_EMIT closingSessionsChanged();
-    }
     if (onFinish) {
         onFinish(session);
     }
@@ -86,17 +83,15 @@ void SessionManager::closeSession(const SessionPointer& session) {
         return;
     }
     if (session->running()) {
-        Dialogs::Alert alert;
-        alert.message = QStringLiteral("Stop this session?");
-        alert.informativeText =
-            QStringLiteral("The assistant and processes launched in this terminal will stop.");
-        alert.buttons = {QStringLiteral("Stop session"), QStringLiteral("Cancel")};
-        alert.style = Dialogs::Style::Warning;
+        const Dialogs::Alert alert{
+            .message = QStringLiteral("Stop this session?"),
+            .informativeText =
+                QStringLiteral("The assistant and processes launched in this terminal will stop."),
+            .buttons = {QStringLiteral("Stop session"), QStringLiteral("Cancel")}};
         if (m_dialogs.alert(alert) != 0) {
             return;
         }
         m_closingSessions.append(session);
-        Q_EMIT closingSessionsChanged();
         session->stop();
     }
 

@@ -50,7 +50,6 @@ public:
 Q_SIGNALS:
     void sessionsChanged();
     void activeSessionIDChanged();
-    void closingSessionsChanged();
     void sessionStarted(TerminalSession& session);
     // `directory` is where the session worked.
     void sessionFinished(TerminalSession& session, const QString& directory);
