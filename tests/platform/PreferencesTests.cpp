@@ -186,19 +186,3 @@ TEST(SettingsPreferences, theDefaultFilesLiveInTheConfigurationFolder) {
     EXPECT_TRUE(QFileInfo::exists(folder.filePath("Kelo AI/VELK.conf")));
     EXPECT_EQ(SettingsPreferences::formerPreferencesPath(), folder.filePath("Kelo AI/Vira.conf"));
 }
-
-TEST(MemoryPreferences, countsEveryReadAndWrite) {
-    MemoryPreferences preferences({{"keepAwake", true}});
-    EXPECT_EQ(preferences.reads(), 0);
-    EXPECT_EQ(preferences.writes(), 0);
-
-    EXPECT_TRUE(preferences.value("keepAwake").toBool());
-    EXPECT_FALSE(preferences.contains("workspace"));
-    EXPECT_EQ(preferences.reads(), 2);
-
-    preferences.setValue("workspace", "/a");
-    preferences.remove("keepAwake");
-    EXPECT_EQ(preferences.writes(), 2);
-    EXPECT_EQ(preferences.values(), (QVariantMap{{"workspace", "/a"}}));
-    EXPECT_EQ(preferences.reads(), 2);
-}

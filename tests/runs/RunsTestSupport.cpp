@@ -102,6 +102,10 @@ QStringList appliesInProgress() {
         .entryList({"*.json"}, QDir::Files | QDir::Hidden);
 }
 
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
 QStringList temporaryFiles(const QString& root) {
     QStringList found;
     QDirIterator it(root, {".velk-*.tmp"}, QDir::Files | QDir::Hidden | QDir::System,

@@ -43,6 +43,12 @@ struct FileState {
 using TreeState = std::map<QString, FileState>;
 TreeState treeState(const QString& root, bool withFolders = true);
 
+// The file at `path` in the tree, if there is one.
+inline std::optional<FileState> fileAt(const TreeState& tree, const QString& path) {
+    const auto found = tree.find(path);
+    return found == tree.end() ? std::nullopt : std::optional(found->second);
+}
+
 inline const QString kInvalidPath = QStringLiteral("Invalid change path.");
 inline const QString kLinkedPath =
     QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK.");
@@ -76,6 +82,9 @@ void useDataFolder(const QString& folder);
 
 // The applies listed as in progress (their listing files' names).
 QStringList appliesInProgress();
+
+// The names in a folder, hidden ones included.
+QStringList entries(const QString& folder);
 
 // The temporary files of applies (".velk-….tmp") below `root`, relative to it.
 QStringList temporaryFiles(const QString& root);

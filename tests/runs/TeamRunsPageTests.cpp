@@ -62,6 +62,19 @@ protected:
     }
     QStringList rows() const { return rows(page->changeList()); }
 
+    void showPage(Workspace& model) {
+        page = std::make_unique<TeamRunsPage>(model, &theme);
+        page->resize(1100, 760);
+        page->show();
+    }
+
+    // Reads the copy's changes and waits for the list.
+    bool inspect(const RunCopy& copy) {
+        QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
+        page->inspect(copy);
+        return finished.wait(10000);
+    }
+
     // A run recorded earlier, with one copy of the project as it is now, stored.
     TeamRun recordRun(const QString& prompt) {
         TeamRun run{QUuid::createUuid(),
@@ -90,9 +103,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     model.setSeparateCopies(true);
     model.setRunStorageRoot(scratch() + "/runs");
     model.setSelectedProviders({"claude"});
-    page = std::make_unique<TeamRunsPage>(model, &theme);
-    page->resize(1100, 760);
-    page->show();
+    showPage(model);
     EXPECT_TRUE(page->showsEmptyState());
 
     model.setPrompt("Improve the greeting");
@@ -197,12 +208,8 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
     Workspace& model = openWorkspace();
     model.setRunStorageRoot(scratch() + "/runs");
     model.loadTeamRuns();
-    page = std::make_unique<TeamRunsPage>(model, &theme);
-    page->resize(1100, 760);
-    page->show();
-    QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
-    page->inspect(copy);
-    ASSERT_TRUE(finished.wait(10000));
+    showPage(model);
+    ASSERT_TRUE(inspect(copy));
     EXPECT_EQ(rows(), (QStringList{"Added   setup.sh · setuid/setgid/sticky bits are not applied",
                                    "Changed   tool.sh · mode 644 → 666"}));
     EXPECT_TRUE(page->skippedList()->isHidden());
@@ -217,8 +224,7 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
     ASSERT_TRUE(writeFile(copy.directory + "/main.txt", "edited\n"));
     ASSERT_TRUE(::close(::open((inCopy + "/caf\xe9.txt").c_str(), O_WRONLY | O_CREAT, 0644)) == 0);
     ASSERT_TRUE(QDir().mkpath(copy.directory + "/chain" + QStringLiteral("/a").repeated(256)));
-    page->inspect(copy);
-    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_TRUE(inspect(copy));
     EXPECT_EQ(rows(), (QStringList{"Changed   main.txt",
                                    "Added   setup.sh · setuid/setgid/sticky bits are not applied",
                                    "Changed   tool.sh · mode 644 → 666"}));
@@ -285,12 +291,8 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
     Workspace& model = openWorkspace();
     model.setRunStorageRoot(scratch() + "/runs");
     model.loadTeamRuns();
-    page = std::make_unique<TeamRunsPage>(model, &theme);
-    page->resize(1100, 760);
-    page->show();
-    QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
-    page->inspect(copy);
-    ASSERT_TRUE(finished.wait(10000));
+    showPage(model);
+    ASSERT_TRUE(inspect(copy));
     ASSERT_EQ(rows(), QStringList{"Added   NEWS.md"});
     QCoreApplication::processEvents();
     const int listHeight = page->changeList()->height();
