@@ -9,7 +9,6 @@
 #include <new>
 
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,25 +37,6 @@ QString changedWhileApplying(const QString& path) {
 QString folderInTheWay(const QString& path) {
     return "A folder in your project stands where the copy has the file " + path +
            ". Nothing was applied; move or remove that folder first.";
-}
-
-// Runs `work` in a child process and returns how it ended (waitpid's status). The child
-// never returns into the test program.
-template <typename Work>
-int inChild(Work work) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        int code = 0;
-        try {
-            work();
-        } catch (...) {
-            code = 3;
-        }
-        ::_exit(code);
-    }
-    int status = 0;
-    EXPECT_EQ(::waitpid(child, &status, 0), child);
-    return status;
 }
 
 // The three-way layout of a run: the project, its baseline and one assistant's copy, with
@@ -278,33 +258,10 @@ TEST_F(RunLayout, anEditSavedWhileApplyingIsKeptAndEverythingWrittenIsUndone) {
 
 TEST_F(RunLayout, aSecondApplyToTheSameProjectWaitsForTheFirstThenIsRefused) {
     const std::vector<FileChange> changes = review();
-    int paused[2];
-    int resume[2];
-    ASSERT_EQ(::pipe(paused), 0);
-    ASSERT_EQ(::pipe(resume), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Another process's apply, stopped after its backup, before its first write.
-        bool stopped = false;
-        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view) {
-            if (operation == "create" && !stopped) {
-                stopped = true;
-                char byte = 0;
-                [[maybe_unused]] auto written = ::write(paused[1], "p", 1);
-                [[maybe_unused]] auto read = ::read(resume[0], &byte, 1);
-            }
-            return 0;
-        });
-        int code = 0;
-        try {
-            RunFiles::apply(changes, project(), copy(), backup());
-        } catch (...) {
-            code = 1;
-        }
-        ::_exit(code);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(paused[0], &byte, 1), 1);
+    // Another process's apply, stopped after its backup, before its first write.
+    StoppedApply other(changes, project(), copy(), backup(),
+                       [](std::string_view operation, auto) { return operation == "create"; });
+    ASSERT_TRUE(other.stopped());
     const TreeState before = treeState(project());
     EXPECT_EQ(failure([&] {
                   RunFiles::apply({changes.front()}, project(), copy(), scratch.path("backup-2"));
@@ -312,14 +269,9 @@ TEST_F(RunLayout, aSecondApplyToTheSameProjectWaitsForTheFirstThenIsRefused) {
               "Another apply to this project is in progress. Nothing was applied; try again when "
               "it has finished.");
     EXPECT_EQ(treeState(project()), before);
-    ASSERT_EQ(::write(resume[1], "r", 1), 1);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const int status = other.resume();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(scratch.read("project/main.txt"), "edited") << "the first apply went through";
-    for (int fd : {paused[0], paused[1], resume[0], resume[1]}) {
-        ::close(fd);
-    }
 }
 
 TEST_F(RunLayout, anApplyKilledMidwayIsRolledBackAtTheNextStartKeepingLaterEdits) {
@@ -328,15 +280,11 @@ TEST_F(RunLayout, anApplyKilledMidwayIsRolledBackAtTheNextStartKeepingLaterEdits
     const TreeState before = treeState(project());
     // Killed as the last file is about to be renamed into place: main.txt and new.txt are
     // written, old.txt is gone, zzz.txt's temporary stands beside it.
-    const int status = inChild([&] {
-        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view name) {
-            if (operation == "rename" && name == "zzz.txt") {
-                ::raise(SIGKILL);
-            }
-            return 0;
-        });
-        RunFiles::apply(changes, project(), copy(), backup());
+    StoppedApply killed(changes, project(), copy(), backup(), [](auto operation, auto name) {
+        return operation == "rename" && name == "zzz.txt";
     });
+    ASSERT_TRUE(killed.stopped());
+    const int status = killed.kill();
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     ASSERT_EQ(scratch.read("project/main.txt"), "edited");
     ASSERT_FALSE(scratch.exists("project/old.txt"));

@@ -7,9 +7,12 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 // A scratch folder with small helpers to lay out projects, baselines and copies.
 class Scratch {
@@ -73,6 +76,30 @@ public:
     ~ScopedFaultHook() { PosixFiles::setFaultHook({}); }
     ScopedFaultHook(const ScopedFaultHook&) = delete;
     ScopedFaultHook& operator=(const ScopedFaultHook&) = delete;
+};
+
+// An apply of `changes` in a child process that stops just before the first file operation
+// `stopsAt` picks and waits there to be resumed or killed, as another VELK or velk-runs
+// would stand in the middle of its apply.
+class StoppedApply {
+public:
+    using Pick = std::function<bool(std::string_view operation, std::string_view name)>;
+    StoppedApply(const std::vector<FileChange>& changes, const QString& project,
+                 const QString& copy, const QString& backup, const Pick& stopsAt);
+    ~StoppedApply();
+    StoppedApply(const StoppedApply&) = delete;
+    StoppedApply& operator=(const StoppedApply&) = delete;
+
+    bool stopped();  // waits for the stop; false when the child ended before it
+    int resume();    // lets the apply go on; its wait status
+    int kill();      // ends it with SIGKILL; its wait status
+
+private:
+    int end(bool kill);
+
+    int m_child = -1;
+    int m_stopped[2] = {-1, -1};
+    int m_resume[2] = {-1, -1};
 };
 
 // Points VELK's data folder, where applies in progress are listed, at `folder` for the rest

@@ -1,8 +1,8 @@
 // The Team runs page on a real run of the fake assistant: the copy card, the review of the
 // copy's files and the apply of ticked changes into the project.
 
+#include "RunsTestSupport.h"
 #include "appearance/Theme.h"
-#include "runs/PosixFiles.h"
 #include "runs/RunFiles.h"
 #include "runs/RunStore.h"
 #include "runs/TeamRunsPage.h"
@@ -20,8 +20,6 @@
 
 #include <memory>
 #include <string>
-
-#include <csignal>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -269,22 +267,11 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
         ASSERT_TRUE(writeFile(other + QStringLiteral("/f%1.txt").arg(i), "other\n"));
     }
     const std::vector<FileChange> changes = RunFiles::changes(project(), other);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        PosixFiles::setFaultHook([](std::string_view operation, std::string_view name) {
-            if (operation == "rename" && name == "f9.txt") {
-                ::raise(SIGKILL);
-            }
-            return 0;
-        });
-        try {
-            RunFiles::apply(changes, project(), other, scratch() + "/other-backup");
-        } catch (...) {
-        }
-        ::_exit(3);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    StoppedApply killed(
+        changes, project(), other, scratch() + "/other-backup",
+        [](auto operation, auto name) { return operation == "rename" && name == "f9.txt"; });
+    ASSERT_TRUE(killed.stopped());
+    const int status = killed.kill();
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     ASSERT_EQ(readFile(projectFile("f0.txt")), QByteArray("other\n"));
 
