@@ -269,7 +269,7 @@ TEST_F(RunLayout, aSecondApplyToTheSameProjectWaitsForTheFirstThenIsRefused) {
               "Another apply to this project is in progress. Nothing was applied; try again when "
               "it has finished.");
     EXPECT_EQ(treeState(project()), before);
-    const int status = other.resume();
+    const int status = other.finish(false);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(scratch.read("project/main.txt"), "edited") << "the first apply went through";
 }
@@ -284,7 +284,7 @@ TEST_F(RunLayout, anApplyKilledMidwayIsRolledBackAtTheNextStartKeepingLaterEdits
         return operation == "rename" && name == "zzz.txt";
     });
     ASSERT_TRUE(killed.stopped());
-    const int status = killed.kill();
+    const int status = killed.finish(true);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     ASSERT_EQ(scratch.read("project/main.txt"), "edited");
     ASSERT_FALSE(scratch.exists("project/old.txt"));

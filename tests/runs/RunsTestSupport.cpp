@@ -128,12 +128,10 @@ StoppedApply::StoppedApply(const std::vector<FileChange>& changes, const QString
 
 StoppedApply::~StoppedApply() {
     if (m_child > 0) {
-        kill();
+        finish(true);
     }
     for (int fd : {m_stopped[0], m_stopped[1], m_resume[0], m_resume[1]}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+        ::close(fd);  // -1 (closed or never opened) is harmless
     }
 }
 
@@ -142,15 +140,7 @@ bool StoppedApply::stopped() {
     return ::read(m_stopped[0], &byte, 1) == 1;
 }
 
-int StoppedApply::resume() {
-    return end(false);
-}
-
-int StoppedApply::kill() {
-    return end(true);
-}
-
-int StoppedApply::end(bool kill) {
+int StoppedApply::finish(bool kill) {
     if (kill) {
         ::kill(m_child, SIGKILL);
     } else {

@@ -91,12 +91,10 @@ public:
     StoppedApply& operator=(const StoppedApply&) = delete;
 
     bool stopped();  // waits for the stop; false when the child ended before it
-    int resume();    // lets the apply go on; its wait status
-    int kill();      // ends it with SIGKILL; its wait status
+    // Lets the apply go on, or kills it (SIGKILL); the child's wait status.
+    int finish(bool kill);
 
 private:
-    int end(bool kill);
-
     int m_child = -1;
     int m_stopped[2] = {-1, -1};
     int m_resume[2] = {-1, -1};

@@ -271,7 +271,7 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
         changes, project(), other, scratch() + "/other-backup",
         [](auto operation, auto name) { return operation == "rename" && name == "f9.txt"; });
     ASSERT_TRUE(killed.stopped());
-    const int status = killed.kill();
+    const int status = killed.finish(true);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     ASSERT_EQ(readFile(projectFile("f0.txt")), QByteArray("other\n"));
 

@@ -101,7 +101,7 @@ TEST(VelkRunsTool, anApplyWaitsForAnotherProcessAndRollsBackOneThatWasKilled) {
               "Another apply to this project is in progress. Nothing was applied; try again when "
               "it has finished.\n");
 
-    other.kill();
+    other.finish(true);
     ASSERT_EQ(scratch.read("p/new.txt"), "new");
     const ToolResult applied = velkRuns(apply + QStringList{"main.txt"});
     EXPECT_EQ(applied.exitCode, 0) << applied.err.toStdString();
