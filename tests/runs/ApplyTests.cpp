@@ -63,6 +63,12 @@ protected:
 
     std::vector<FileChange> review() const { return RunFiles::changes(baseline(), copy()); }
 
+    // The project as the run began (without the files snapshots leave out).
+    void resetProject() const {
+        ASSERT_TRUE(QDir(project()).removeRecursively());
+        RunFiles::snapshot(baseline(), project());
+    }
+
     // Applies and expects a refusal that leaves the project exactly as it was.
     QString refusedApply(const std::vector<FileChange>& changes) const {
         const TreeState before = treeState(project());
@@ -133,9 +139,7 @@ TEST_F(RunLayout, projectChangesSinceTheRunBeganBlockTheWholeSelection) {
         {"old.txt", [](Scratch& s) { s.write("project/old.txt", "changed before removal"); }},
     };
     for (const auto& [path, edit] : conflicts) {
-        // The project as the run began, then the user's edit.
-        ASSERT_TRUE(QDir(project()).removeRecursively());
-        RunFiles::snapshot(baseline(), project());
+        resetProject();  // then the user's edit
         edit(scratch);
         EXPECT_EQ(refusedApply(review()), projectConflict(path)) << path;
     }
@@ -145,7 +149,6 @@ TEST_F(RunLayout, assistantChangesAfterTheReviewBlockTheWholeSelection) {
     std::vector<FileChange> changes = review();
     scratch.write("copy/main.txt", "edited again");
     EXPECT_EQ(refusedApply(changes), assistantConflict("main.txt"));
-    EXPECT_EQ(scratch.read("project/main.txt"), "original");
 
     changes = review();
     scratch.write("copy/old.txt", "recreated");
@@ -231,9 +234,8 @@ TEST_F(RunLayout, anEditSavedWhileApplyingIsKeptAndEverythingWrittenIsUndone) {
     const std::vector<FileChange> changes = review();
     for (const Save& save : saves) {
         SCOPED_TRACE(save.path.toStdString());
-        ASSERT_TRUE(QDir(project()).removeRecursively());
+        resetProject();
         ASSERT_TRUE(QDir(backup()).removeRecursively());
-        RunFiles::snapshot(baseline(), project());
         bool saved = false;
         QString message;
         {
@@ -248,8 +250,7 @@ TEST_F(RunLayout, anEditSavedWhileApplyingIsKeptAndEverythingWrittenIsUndone) {
         }
         EXPECT_EQ(message, changedWhileApplying(save.path));
         const TreeState edited = treeState(project());
-        ASSERT_TRUE(QDir(project()).removeRecursively());
-        RunFiles::snapshot(baseline(), project());
+        resetProject();
         save.edit(scratch);
         EXPECT_EQ(edited, treeState(project())) << "only the user's edit is left";
         EXPECT_EQ(appliesInProgress(), QStringList());
