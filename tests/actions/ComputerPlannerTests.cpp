@@ -129,10 +129,9 @@ TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromp
     EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
                     .match(folder.dirName())
                     .hasMatch());
-    // The schema handed over is one line of JSON, 448 characters.
+    // The schema handed over is one line of JSON.
     const QByteArray schema = readFile(folder.filePath("schema.json"));
     EXPECT_EQ(QString::fromUtf8(schema), ComputerPlan::schema());
-    EXPECT_EQ(schema.size(), 448);
     EXPECT_TRUE(QJsonDocument::fromJson(schema).isObject() && !schema.contains('\n'));
     ASSERT_TRUE(waitUntil([&] { return !planning.planner->planning(); }));
     EXPECT_EQ(planning.planner->message(), kReview);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using DesktopGeometry::boundedOrigin;
 
 namespace {
@@ -23,29 +25,24 @@ TEST(BoundedOrigin, keepsTheWindowOnTheScreenAndPinsOneLargerThanTheScreenToItsC
     EXPECT_EQ(boundedOrigin({0, 300}, {1600, 100}, kLeftScreen), QPointF(-1440, 300));
 }
 
-TEST(DesktopSpace, convertsQtRectanglesAroundThePrimaryScreensBottomEdge) {
-    // A 1920 × 1080 primary screen at Qt's origin: y = 0 is its bottom edge.
-    const DesktopSpace space(QRect(0, 0, 1920, 1080));
-    EXPECT_EQ(space.toDesktop(QRectF(100, 880, 176, 186)), QRectF(100, 14, 176, 186));
-    EXPECT_EQ(space.toQt(QRectF(100, 14, 176, 186)), QRectF(100, 880, 176, 186));
-    EXPECT_EQ(space.pointToDesktop(QPointF(10, 1000)), QPointF(10, 80));
-    // A screen above the primary one has desktop y above its height.
-    EXPECT_EQ(space.toDesktop(QRectF(0, -800, 1280, 800)), QRectF(0, 1080, 1280, 800));
-}
-
-TEST(DesktopSpace, aStoredPositionSurvivesTheRoundTripWhenThePrimaryScreenIsNotAtTheOrigin) {
-    // Primary screen at Qt (1440, 200); a second screen at Qt (0, 0) to its left.
-    const DesktopSpace space(QRect(1440, 200, 1920, 1080));
-    const QRectF onPrimary(3000, 1000, 176, 186);
-    const QRectF stored = space.toDesktop(onPrimary);
-    // Bottom-left corner relative to the primary screen's bottom-left corner.
-    EXPECT_EQ(stored.topLeft(), QPointF(3000 - 1440, 1280 - 1186));
-    EXPECT_EQ(space.toQt(stored), onPrimary);
-
-    const QRectF onSecond(20, 40, 264, 279);
-    const QRectF storedSecond = space.toDesktop(onSecond);
-    EXPECT_LT(storedSecond.x(), 0);
-    EXPECT_EQ(space.toQt(storedSecond), onSecond);
+TEST(DesktopSpace, convertsQtRectanglesAroundThePrimaryScreensBottomEdgeAndBack) {
+    // A 1920 × 1080 primary screen at Qt's origin: y = 0 is its bottom edge. A screen above
+    // it has desktop y above its height.
+    const DesktopSpace atOrigin(QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(atOrigin.pointToDesktop(QPointF(10, 1000)), QPointF(10, 80));
+    // The primary screen at Qt (1440, 200), a second screen at Qt (0, 0) to its left: the
+    // stored corner is relative to the primary screen's bottom-left corner.
+    const DesktopSpace moved(QRect(1440, 200, 1920, 1080));
+    const std::tuple<const DesktopSpace&, QRectF, QRectF> rows[] = {
+        {atOrigin, QRectF(100, 880, 176, 186), QRectF(100, 14, 176, 186)},
+        {atOrigin, QRectF(0, -800, 1280, 800), QRectF(0, 1080, 1280, 800)},
+        {moved, QRectF(3000, 1000, 176, 186), QRectF(3000 - 1440, 1280 - 1186, 176, 186)},
+        {moved, QRectF(20, 40, 264, 279), QRectF(20 - 1440, 1280 - 319, 264, 279)},
+    };
+    for (const auto& [space, qt, desktop] : rows) {
+        EXPECT_EQ(space.toDesktop(qt), desktop);
+        EXPECT_EQ(space.toQt(desktop), qt);
+    }
 }
 
 ScreenLayout twoScreens() {

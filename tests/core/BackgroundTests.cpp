@@ -1,7 +1,7 @@
 #include "core/Background.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
@@ -12,17 +12,6 @@
 #include <memory>
 
 namespace {
-
-// Runs the event loop until `condition` holds or five seconds pass.
-template <typename Condition>
-bool processUntil(Condition condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return condition();
-}
 
 // Drains the pool and the queued deliveries, so a skipped `done` has had every chance to run.
 void settle() {
@@ -48,7 +37,7 @@ TEST(Background, theResultArrivesOnTheMainThreadWhileTheWorkRanElsewhere) {
             doneThread = QThread::currentThread();
             received = value;
         });
-    ASSERT_TRUE(processUntil([&] { return received != 0; }));
+    ASSERT_TRUE(testing_support::waitUntil([&] { return received != 0; }));
     EXPECT_EQ(received, 42);
     EXPECT_EQ(doneThread, QCoreApplication::instance()->thread());
     EXPECT_NE(workThread, doneThread);
@@ -97,7 +86,7 @@ TEST(Background, blockingJobsDoNotWaitForQtsGlobalPool) {
     bool done = false;
     runInBackground(
         &context, [] {}, [&] { done = true; });
-    const bool finished = processUntil([&] { return done; });
+    const bool finished = testing_support::waitUntil([&] { return done; });
     release.release(global.maxThreadCount());
     global.waitForDone();
     EXPECT_TRUE(finished);

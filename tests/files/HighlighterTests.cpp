@@ -64,12 +64,6 @@ TEST(Highlighter, theShortBoundaryBeforeAWordCharacterAgreesWithTheGeneralOne) {
     EXPECT_EQ(dash.styles("a -a"), (std::vector<Highlighter::Style>{1, 0, 0, 1}));
 }
 
-TEST(Highlighter, everyUnicodeLineTerminatorEndsAComment) {
-    EXPECT_EQ(styleMap(QString::fromUtf8("# a\u2028if")), "ccc.kk");
-    EXPECT_EQ(styleMap("// a\r\nif"), "cccc..kk");
-    EXPECT_EQ(styleMap("#\n#"), "c.c");
-}
-
 TEST(Highlighter, aRuleThatDoesNotCompileIsSkippedAndTheOthersStillColour) {
     const Highlighter highlighter(
         std::vector<HighlightRule>{{"(unclosed", "FF0000"}, {"b+", "00FF00"}});

@@ -14,12 +14,23 @@ using testing_support::writeFile;
 
 namespace {
 
-// One value of every type the application stores, with awkward contents.
+// One value of every type the application stores, with awkward contents, and the largest
+// values it writes: the companion's picture at its 10,000,000-byte limit and 50 history
+// snapshots of 60,000 three-byte characters.
 QVariantMap storedValues() {
     QByteArray everyByte;
     for (int byte = 0; byte < 256; ++byte) {
         everyByte.append(char(byte));
     }
+    QByteArray picture(10'000'000, '\0');
+    for (qsizetype i = 0; i < picture.size(); ++i) {
+        picture[i] = char((i * 7919) >> 5);
+    }
+    QByteArray history = "[";
+    for (int i = 0; i < 50; ++i) {
+        history += (i ? ",\"" : "\"") + QString(60'000, QChar(0x4E16)).toUtf8() + "\"";
+    }
+    history += "]";
     return {{"workspace", "/home/ana/a b/\"quoted\"=\nnext line é ✓"},
             {"emptyText", QString()},
             {"recentFolders", QStringList{"/one", "/two, with comma", "", "/ü"}},
@@ -32,7 +43,9 @@ QVariantMap storedValues() {
             {"kelo.pet.size", 0.1 + 0.2},
             {"wholeDouble", 2.0},
             {"count", qlonglong(1) << 60},
-            {"group/inner key=x", "nested"}};
+            {"group/inner key=x", "nested"},
+            {"kelo.pet.image", picture},
+            {"history", history}};
 }
 
 void expectSameValueAndType(const QVariant& actual, const QVariant& expected, const QString& key) {
@@ -142,34 +155,10 @@ TEST(SettingsPreferences, streamedValuesAreIgnoredAndTheRestOfTheFileIsRead) {
     expectSameValueAndType(preferences.value("kelo.pet.size"), 0.5, "kelo.pet.size");
 }
 
-// The largest values VELK writes (the companion's picture at its 10,000,000-byte limit and
-// 50 history snapshots of 60,000 three-byte characters) come back; a value past the limit
-// is skipped unread and the lines after it are read.
-TEST(SettingsPreferences, theLargestStoredValuesComeBackAndAnOversizedOneIsSkipped) {
-    QByteArray picture(10'000'000, '\0');
-    for (qsizetype i = 0; i < picture.size(); ++i) {
-        picture[i] = char((i * 7919) >> 5);
-    }
-    const QString snapshot = QString(60'000, QChar(0x4E16));
-    QByteArray history = "[";
-    for (int i = 0; i < 50; ++i) {
-        history += (i ? ",\"" : "\"") + snapshot.toUtf8() + "\"";
-    }
-    history += "]";
+// A value past the size limit is skipped unread and the lines after it are read.
+TEST(SettingsPreferences, anOversizedValueIsSkippedAndTheRestOfTheFileIsRead) {
     QTemporaryDir folder;
     const QString path = folder.filePath("VELK.conf");
-    {
-        SettingsPreferences preferences(path);
-        preferences.setValue("kelo.pet.image", picture);
-        preferences.setValue("history", history);
-        preferences.sync();
-    }
-    {
-        SettingsPreferences reread(path);
-        expectSameValueAndType(reread.value("kelo.pet.image"), picture, "kelo.pet.image");
-        expectSameValueAndType(reread.value("history"), history, "history");
-    }
-
     const QByteArray oversized(33 * 1024 * 1024, 'A');
     ASSERT_TRUE(writeFile(
         path, "keepAwake=true\nhistory={\"bytes\":\"" + oversized + "\"}\nworkspace=\"/after\"\n"));
@@ -185,20 +174,4 @@ TEST(SettingsPreferences, theDefaultFilesLiveInTheConfigurationFolder) {
     SettingsPreferences().setValue("keepAwake", true);
     EXPECT_TRUE(QFileInfo::exists(folder.filePath("Kelo AI/VELK.conf")));
     EXPECT_EQ(SettingsPreferences::formerPreferencesPath(), folder.filePath("Kelo AI/Vira.conf"));
-}
-
-TEST(MemoryPreferences, countsEveryReadAndWrite) {
-    MemoryPreferences preferences({{"keepAwake", true}});
-    EXPECT_EQ(preferences.reads(), 0);
-    EXPECT_EQ(preferences.writes(), 0);
-
-    EXPECT_TRUE(preferences.value("keepAwake").toBool());
-    EXPECT_FALSE(preferences.contains("workspace"));
-    EXPECT_EQ(preferences.reads(), 2);
-
-    preferences.setValue("workspace", "/a");
-    preferences.remove("keepAwake");
-    EXPECT_EQ(preferences.writes(), 2);
-    EXPECT_EQ(preferences.values(), (QVariantMap{{"workspace", "/a"}}));
-    EXPECT_EQ(preferences.reads(), 2);
 }

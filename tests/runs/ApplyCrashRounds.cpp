@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -23,19 +24,13 @@
 
 namespace {
 
-struct File {
-    QByteArray bytes;
-    int mode = 0;
-    bool operator==(const File&) const = default;
-};
-using Tree = std::map<QString, File>;
-
 const QStringList kNames = {
-    "a.txt", "B.md", "with space.c", "caf\u00e9",       "\U0001F600.bin", "-dash",
-    ".dot",  "x",    "deep",         "\u65e5\u672c.txt"};
+    "a.txt", "B.md", "with space.c", "new\nline",        "caf\u00e9", "\U0001F600.bin", "-dash",
+    ".dot",  "x",    "deep",         "\u65e5\u672c.txt", "tab\there",
+};
 const QList<int> kModes = {0644, 0755, 0600, 0700};
 
-void writeFile(const QString& root, const QString& path, const File& file) {
+void writeFile(const QString& root, const QString& path, const FileState& file) {
     const QString location = root + u'/' + path;
     QDir().mkpath(QFileInfo(location).absolutePath());
     QFile out(location);
@@ -46,8 +41,8 @@ void writeFile(const QString& root, const QString& path, const File& file) {
     ::chmod(QFile::encodeName(location).constData(), mode_t(file.mode));
 }
 
-Tree readTree(const QString& root) {
-    Tree tree;
+TreeState readTree(const QString& root) {
+    TreeState tree;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString location = it.next();
@@ -62,13 +57,8 @@ Tree readTree(const QString& root) {
     return tree;
 }
 
-std::optional<File> lookup(const Tree& tree, const QString& path) {
-    const auto found = tree.find(path);
-    return found == tree.end() ? std::nullopt : std::optional(found->second);
-}
-
 // A file can only be placed where no ancestor is a file and it is not itself a folder.
-bool fits(const Tree& tree, const QString& path) {
+bool fits(const TreeState& tree, const QString& path) {
     for (const auto& [existing, file] : tree) {
         if (existing.startsWith(path + u'/') || path.startsWith(existing + u'/')) {
             return false;
@@ -86,14 +76,14 @@ QString randomPath(QRandomGenerator& random) {
     return parts.join(u'/');
 }
 
-// Mostly small files; one in eight spans several of the copy's 256 KB chunks.
-File randomFile(QRandomGenerator& random) {
-    const int size = random.bounded(8) ? random.bounded(64) : random.bounded(64'000, 700'000);
+QByteArray randomBytes(QRandomGenerator& random, bool largeFiles) {
+    const int size =
+        !largeFiles || random.bounded(8) ? random.bounded(64) : random.bounded(64'000, 700'000);
     QByteArray bytes(size, Qt::Uninitialized);
     for (char& byte : bytes) {
         byte = char(random.bounded(256));
     }
-    return {bytes, kModes[random.bounded(kModes.size())]};
+    return bytes;
 }
 
 bool isTemporary(const QString& path) {
@@ -158,6 +148,51 @@ int killedChild(Work work, int step, std::optional<int> delayMicroseconds) {
 
 }  // namespace
 
+RandomRun layOutRandomRun(QRandomGenerator& random, const QString& base, int maxFiles,
+                          bool largeFiles) {
+    const QString project = base + "/project";
+    const QString copy = base + "/copy";
+    QDir().mkpath(project);
+    const auto randomFile = [&] {
+        return FileState{randomBytes(random, largeFiles), kModes[random.bounded(kModes.size())]};
+    };
+    RandomRun run;
+    for (int count = random.bounded(1, maxFiles + 1); count > 0; --count) {
+        const QString path = randomPath(random);
+        if (fits(run.project, path)) {
+            run.project[path] = randomFile();
+            writeFile(project, path, run.project[path]);
+        }
+    }
+    RunFiles::snapshot(project, base + "/baseline");
+    RunFiles::snapshot(base + "/baseline", copy);
+    run.copy = run.project;
+    for (int edits = random.bounded(1, 6); edits > 0; --edits) {
+        const int action = random.bounded(4);
+        if (action == 0 || run.copy.empty()) {
+            const QString path = randomPath(random);
+            if (!run.copy.contains(path) && fits(run.copy, path) && fits(run.project, path) &&
+                !QFileInfo::exists(copy + u'/' + path)) {
+                run.copy[path] = randomFile();
+                writeFile(copy, path, run.copy[path]);
+            }
+            continue;
+        }
+        auto it = std::next(run.copy.begin(), random.bounded(int(run.copy.size())));
+        if (action == 1) {  // new bytes, now and then the same ones
+            it->second.bytes = random.bounded(4) ? randomFile().bytes : it->second.bytes;
+            writeFile(copy, it->first, it->second);
+        } else if (action == 2) {
+            QFile::remove(copy + u'/' + it->first);
+            run.copy.erase(it);
+        } else {
+            it->second.mode = kModes[random.bounded(kModes.size())];
+            writeFile(copy, it->first, it->second);
+        }
+    }
+    return run;
+}
+
 CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Applier applier) {
     CrashTally tally;
     QRandomGenerator random(seed);
@@ -176,45 +211,11 @@ CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Appl
         const QString base = scratch + "/round";
         QDir(base).removeRecursively();
         const QString project = base + "/project";
-        const QString baseline = base + "/baseline";
         const QString copy = base + "/copy";
-        QDir().mkpath(project);
-
-        Tree before;
-        for (int count = random.bounded(1, 12); count > 0; --count) {
-            const QString path = randomPath(random);
-            if (fits(before, path)) {
-                before[path] = randomFile(random);
-                writeFile(project, path, before[path]);
-            }
-        }
-        RunFiles::snapshot(project, baseline);
-        RunFiles::snapshot(baseline, copy);
-        Tree copied = before;
-        for (int edits = random.bounded(1, 6); edits > 0; --edits) {
-            const int action = random.bounded(4);
-            if (action == 0 || copied.empty()) {
-                const QString path = randomPath(random);
-                if (!copied.contains(path) && fits(copied, path) && fits(before, path) &&
-                    !QFileInfo::exists(copy + u'/' + path)) {
-                    copied[path] = randomFile(random);
-                    writeFile(copy, path, copied[path]);
-                }
-                continue;
-            }
-            auto it = std::next(copied.begin(), random.bounded(int(copied.size())));
-            if (action == 1) {
-                it->second.bytes = randomFile(random).bytes;
-                writeFile(copy, it->first, it->second);
-            } else if (action == 2) {
-                QFile::remove(copy + u'/' + it->first);
-                copied.erase(it);
-            } else {
-                it->second.mode = kModes[random.bounded(kModes.size())];
-                writeFile(copy, it->first, it->second);
-            }
-        }
-        const std::vector<FileChange> changes = RunFiles::changes(baseline, copy);
+        const RandomRun run = layOutRandomRun(random, base, 11, true);
+        const TreeState& before = run.project;
+        const TreeState& copied = run.copy;
+        const std::vector<FileChange> changes = RunFiles::changes(base + "/baseline", copy);
         if (changes.empty()) {
             continue;
         }
@@ -227,9 +228,9 @@ CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Appl
         if (selection.empty()) {
             selection.push_back(changes[size_t(random.bounded(int(changes.size())))]);
         }
-        Tree after = before;
+        TreeState after = before;
         for (const FileChange& change : selection) {
-            if (const auto target = lookup(copied, change.path)) {
+            if (const auto target = fileAt(copied, change.path)) {
                 after[change.path] = {target->bytes, target->mode & 0777};
             } else {
                 after.erase(change.path);
@@ -288,7 +289,7 @@ CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Appl
         RunFiles::recoverInterruptedApplies();
         tally.recoverySeconds += double(clock.nsecsElapsed()) / 1e9;
 
-        Tree now = readTree(project);
+        TreeState now = readTree(project);
         for (auto it = now.begin(); it != now.end();) {
             if (isTemporary(it->first)) {
                 ++tally.leftTemporaries;
@@ -303,7 +304,7 @@ CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Appl
             problem(QStringLiteral("apply left in progress"));
             QFile::remove(inProgress.filePath(listed));
         }
-        auto withoutEdit = [&](Tree tree) {
+        auto withoutEdit = [&](TreeState tree) {
             if (edit) {
                 tree.erase(edit->first);
             }
@@ -321,19 +322,19 @@ CrashTally runCrashRounds(int rounds, quint32 seed, const QString& scratch, Appl
             problem(QStringLiteral("a completed apply was undone"));
         }
         std::set<QString> paths;
-        for (const Tree* tree : {&before, &after}) {
+        for (const TreeState* tree : {&before, &std::as_const(after)}) {
             for (const auto& [path, file] : *tree) {
                 paths.insert(path);
             }
         }
         for (const QString& path : paths) {
-            const std::optional<File> found = lookup(now, path);
+            const std::optional<FileState> found = fileAt(now, path);
             if (edit && edit->first == path) {
                 if (!found || found->bytes != edit->second) {
                     ++tally.lostFiles;
                     problem(QStringLiteral("the user's edit of %1 was lost").arg(path));
                 }
-            } else if (found != lookup(before, path) && found != lookup(after, path)) {
+            } else if (found != fileAt(before, path) && found != fileAt(after, path)) {
                 ++tally.lostFiles;
                 problem(
                     QStringLiteral("%1 holds neither its original nor the applied file").arg(path));

@@ -9,8 +9,25 @@
 // left, no apply left in progress. The apply property test runs a few rounds, the benchmark
 // program bench/runs hundreds.
 
+#include "RunsTestSupport.h"
+
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
+
+// A run laid out at random below a folder: "project" with up to `maxFiles` files, "baseline"
+// and "copy" snapshots of it, then one to five assistant edits in the copy (additions, new
+// bytes, sometimes the same bytes, removals, permission changes). Names are chosen to trip
+// up path handling: spaces, line breaks, tabs, Unicode beyond U+FFFF, leading dots and
+// dashes. Files are small, but with `largeFiles` one in eight spans several of the copy's
+// 256 KB chunks. Clashes of a file with a folder are kept out: applying one without the
+// other is refused, which the apply tests cover.
+struct RandomRun {
+    TreeState project;  // as the run began (the baseline too)
+    TreeState copy;     // after the assistant's edits
+};
+RandomRun layOutRandomRun(QRandomGenerator& random, const QString& base, int maxFiles,
+                          bool largeFiles);
 
 struct CrashTally {
     int rounds = 0;

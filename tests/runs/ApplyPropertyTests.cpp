@@ -9,55 +9,6 @@
 
 #include <set>
 
-namespace {
-
-// Names chosen to trip up path handling: spaces, newlines, unicode (including a character
-// beyond U+FFFF), leading dots and dashes.
-const QStringList kNames = {
-    "a.txt", "B.md", "with space.c", "new\nline",        "caf\u00e9", "\U0001F600.bin", "-dash",
-    ".dot",  "x",    "deep",         "\u65e5\u672c.txt", "tab\there",
-};
-const QList<int> kModes = {0644, 0755, 0600, 0700};
-
-QString randomPath(QRandomGenerator& random) {
-    QStringList parts;
-    const int depth = random.bounded(3);
-    for (int level = 0; level < depth; ++level) {
-        parts.append("d" + kNames[random.bounded(kNames.size())]);
-    }
-    parts.append(kNames[random.bounded(kNames.size())]);
-    return parts.join(u'/');
-}
-
-QByteArray randomBytes(QRandomGenerator& random) {
-    QByteArray bytes(random.bounded(64), '\0');
-    for (char& byte : bytes) {
-        byte = char(random.bounded(256));
-    }
-    return bytes;
-}
-
-// A file can only be placed where no ancestor is a file and it is not itself a folder.
-bool fits(const TreeState& tree, const QString& path) {
-    for (const auto& [existing, state] : tree) {
-        if (existing.startsWith(path + u'/') || path.startsWith(existing + u'/')) {
-            return false;
-        }
-    }
-    return true;
-}
-
-FileState randomFile(QRandomGenerator& random) {
-    return {randomBytes(random), kModes[random.bounded(kModes.size())]};
-}
-
-std::optional<FileState> lookup(const TreeState& tree, const QString& path) {
-    const auto found = tree.find(path);
-    return found == tree.end() ? std::nullopt : std::optional(found->second);
-}
-
-}  // namespace
-
 // Random projects and random assistant edits: applying a random subset of the changes leaves
 // exactly the selected files equal to the copy, every other file untouched, and the backup
 // holding the originals of the replaced and removed files.
@@ -66,53 +17,13 @@ TEST(ApplyProperty, applyingARandomSelectionChangesExactlyTheSelectedFiles) {
     for (int round = 0; round < 100; ++round) {
         SCOPED_TRACE(round);
         Scratch scratch;
-        TreeState project;
-        for (int count = random.bounded(1, 10); count > 0; --count) {
-            const QString path = randomPath(random);
-            if (fits(project, path)) {
-                project[path] = randomFile(random);
-                scratch.write("project/" + path, project[path].bytes, project[path].mode);
-            }
-        }
-        if (project.empty()) {
-            scratch.makeFolder("project");
-        }
-        RunFiles::snapshot(scratch.path("project"), scratch.path("baseline"));
-        RunFiles::snapshot(scratch.path("baseline"), scratch.path("copy"));
-
-        TreeState copy = project;
-        for (int edits = random.bounded(1, 6); edits > 0; --edits) {
-            const int action = random.bounded(4);
-            if (action == 0 || copy.empty()) {  // add
-                const QString path = randomPath(random);
-                // Clashes of a file with a folder are kept out: applying one without the
-                // other is refused, which the apply tests cover.
-                if (!copy.contains(path) && fits(copy, path) && fits(project, path) &&
-                    !scratch.exists("copy/" + path)) {
-                    copy[path] = randomFile(random);
-                    scratch.write("copy/" + path, copy[path].bytes, copy[path].mode);
-                }
-                continue;
-            }
-            auto it = std::next(copy.begin(), random.bounded(int(copy.size())));
-            const QString path = it->first;
-            if (action == 1) {  // change the bytes (sometimes to the same bytes)
-                it->second.bytes = random.bounded(4) ? randomBytes(random) : it->second.bytes;
-                scratch.write("copy/" + path, it->second.bytes, it->second.mode);
-            } else if (action == 2) {  // remove
-                copy.erase(it);
-                scratch.remove("copy/" + path);
-            } else {  // change the permission bits
-                it->second.mode = kModes[random.bounded(kModes.size())];
-                scratch.chmod("copy/" + path, it->second.mode);
-            }
-        }
+        const auto [project, copy] = layOutRandomRun(random, scratch.path(), 9, false);
 
         // The change list is exactly the set of paths whose file differs.
         std::set<QString> differing, listed;
         for (const TreeState* tree : {&project, &copy}) {
             for (const auto& [path, state] : *tree) {
-                if (lookup(project, path) != lookup(copy, path)) {
+                if (fileAt(project, path) != fileAt(copy, path)) {
                     differing.insert(path);
                 }
             }
@@ -133,10 +44,10 @@ TEST(ApplyProperty, applyingARandomSelectionChangesExactlyTheSelectedFiles) {
         TreeState expected = project;
         TreeState expectedBackup;
         for (const FileChange& change : selection) {
-            if (const auto original = lookup(project, change.path)) {
+            if (const auto original = fileAt(project, change.path)) {
                 expectedBackup[change.path] = *original;
             }
-            if (const auto target = lookup(copy, change.path)) {
+            if (const auto target = fileAt(copy, change.path)) {
                 expected[change.path] = *target;
             } else {
                 expected.erase(change.path);

@@ -9,7 +9,6 @@
 #include <new>
 
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,25 +39,6 @@ QString folderInTheWay(const QString& path) {
            ". Nothing was applied; move or remove that folder first.";
 }
 
-// Runs `work` in a child process and returns how it ended (waitpid's status). The child
-// never returns into the test program.
-template <typename Work>
-int inChild(Work work) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        int code = 0;
-        try {
-            work();
-        } catch (...) {
-            code = 3;
-        }
-        ::_exit(code);
-    }
-    int status = 0;
-    EXPECT_EQ(::waitpid(child, &status, 0), child);
-    return status;
-}
-
 // The three-way layout of a run: the project, its baseline and one assistant's copy, with
 // the copy holding an edit, an addition and a removal (tests add more).
 class RunLayout : public ::testing::Test {
@@ -82,6 +62,12 @@ protected:
     QString backup() const { return scratch.path("backup-1"); }
 
     std::vector<FileChange> review() const { return RunFiles::changes(baseline(), copy()); }
+
+    // The project as the run began (without the files snapshots leave out).
+    void resetProject() const {
+        ASSERT_TRUE(QDir(project()).removeRecursively());
+        RunFiles::snapshot(baseline(), project());
+    }
 
     // Applies and expects a refusal that leaves the project exactly as it was.
     QString refusedApply(const std::vector<FileChange>& changes) const {
@@ -153,9 +139,7 @@ TEST_F(RunLayout, projectChangesSinceTheRunBeganBlockTheWholeSelection) {
         {"old.txt", [](Scratch& s) { s.write("project/old.txt", "changed before removal"); }},
     };
     for (const auto& [path, edit] : conflicts) {
-        // The project as the run began, then the user's edit.
-        ASSERT_TRUE(QDir(project()).removeRecursively());
-        RunFiles::snapshot(baseline(), project());
+        resetProject();  // then the user's edit
         edit(scratch);
         EXPECT_EQ(refusedApply(review()), projectConflict(path)) << path;
     }
@@ -165,7 +149,6 @@ TEST_F(RunLayout, assistantChangesAfterTheReviewBlockTheWholeSelection) {
     std::vector<FileChange> changes = review();
     scratch.write("copy/main.txt", "edited again");
     EXPECT_EQ(refusedApply(changes), assistantConflict("main.txt"));
-    EXPECT_EQ(scratch.read("project/main.txt"), "original");
 
     changes = review();
     scratch.write("copy/old.txt", "recreated");
@@ -251,9 +234,8 @@ TEST_F(RunLayout, anEditSavedWhileApplyingIsKeptAndEverythingWrittenIsUndone) {
     const std::vector<FileChange> changes = review();
     for (const Save& save : saves) {
         SCOPED_TRACE(save.path.toStdString());
-        ASSERT_TRUE(QDir(project()).removeRecursively());
+        resetProject();
         ASSERT_TRUE(QDir(backup()).removeRecursively());
-        RunFiles::snapshot(baseline(), project());
         bool saved = false;
         QString message;
         {
@@ -268,8 +250,7 @@ TEST_F(RunLayout, anEditSavedWhileApplyingIsKeptAndEverythingWrittenIsUndone) {
         }
         EXPECT_EQ(message, changedWhileApplying(save.path));
         const TreeState edited = treeState(project());
-        ASSERT_TRUE(QDir(project()).removeRecursively());
-        RunFiles::snapshot(baseline(), project());
+        resetProject();
         save.edit(scratch);
         EXPECT_EQ(edited, treeState(project())) << "only the user's edit is left";
         EXPECT_EQ(appliesInProgress(), QStringList());
@@ -278,33 +259,10 @@ TEST_F(RunLayout, anEditSavedWhileApplyingIsKeptAndEverythingWrittenIsUndone) {
 
 TEST_F(RunLayout, aSecondApplyToTheSameProjectWaitsForTheFirstThenIsRefused) {
     const std::vector<FileChange> changes = review();
-    int paused[2];
-    int resume[2];
-    ASSERT_EQ(::pipe(paused), 0);
-    ASSERT_EQ(::pipe(resume), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Another process's apply, stopped after its backup, before its first write.
-        bool stopped = false;
-        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view) {
-            if (operation == "create" && !stopped) {
-                stopped = true;
-                char byte = 0;
-                [[maybe_unused]] auto written = ::write(paused[1], "p", 1);
-                [[maybe_unused]] auto read = ::read(resume[0], &byte, 1);
-            }
-            return 0;
-        });
-        int code = 0;
-        try {
-            RunFiles::apply(changes, project(), copy(), backup());
-        } catch (...) {
-            code = 1;
-        }
-        ::_exit(code);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(paused[0], &byte, 1), 1);
+    // Another process's apply, stopped after its backup, before its first write.
+    StoppedApply other(changes, project(), copy(), backup(),
+                       [](std::string_view operation, auto) { return operation == "create"; });
+    ASSERT_TRUE(other.stopped());
     const TreeState before = treeState(project());
     EXPECT_EQ(failure([&] {
                   RunFiles::apply({changes.front()}, project(), copy(), scratch.path("backup-2"));
@@ -312,14 +270,9 @@ TEST_F(RunLayout, aSecondApplyToTheSameProjectWaitsForTheFirstThenIsRefused) {
               "Another apply to this project is in progress. Nothing was applied; try again when "
               "it has finished.");
     EXPECT_EQ(treeState(project()), before);
-    ASSERT_EQ(::write(resume[1], "r", 1), 1);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const int status = other.finish(false);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(scratch.read("project/main.txt"), "edited") << "the first apply went through";
-    for (int fd : {paused[0], paused[1], resume[0], resume[1]}) {
-        ::close(fd);
-    }
 }
 
 TEST_F(RunLayout, anApplyKilledMidwayIsRolledBackAtTheNextStartKeepingLaterEdits) {
@@ -328,15 +281,11 @@ TEST_F(RunLayout, anApplyKilledMidwayIsRolledBackAtTheNextStartKeepingLaterEdits
     const TreeState before = treeState(project());
     // Killed as the last file is about to be renamed into place: main.txt and new.txt are
     // written, old.txt is gone, zzz.txt's temporary stands beside it.
-    const int status = inChild([&] {
-        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view name) {
-            if (operation == "rename" && name == "zzz.txt") {
-                ::raise(SIGKILL);
-            }
-            return 0;
-        });
-        RunFiles::apply(changes, project(), copy(), backup());
+    StoppedApply killed(changes, project(), copy(), backup(), [](auto operation, auto name) {
+        return operation == "rename" && name == "zzz.txt";
     });
+    ASSERT_TRUE(killed.stopped());
+    const int status = killed.finish(true);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     ASSERT_EQ(scratch.read("project/main.txt"), "edited");
     ASSERT_FALSE(scratch.exists("project/old.txt"));

@@ -10,14 +10,6 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-}  // namespace
-
 TEST(AtomicWrites, aReaderNeverSeesAHalfWrittenFile) {
     Scratch scratch;
     const qsizetype size = 2 * 1024 * 1024;

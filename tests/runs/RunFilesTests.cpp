@@ -1,6 +1,7 @@
 #include "RunsTestSupport.h"
 #include "runs/PosixFiles.h"
 #include "runs/RunFiles.h"
+#include "support/TestSupport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,7 +14,6 @@
 #include <string>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,21 +44,6 @@ QStringList listed(const QString& root) {
 }
 
 using PosixFiles::UniqueFd;
-
-// Lowers the soft limit of open descriptors for its lifetime.
-class DescriptorLimit {
-public:
-    explicit DescriptorLimit(rlim_t limit) {
-        ::getrlimit(RLIMIT_NOFILE, &m_saved);
-        rlimit lowered = m_saved;
-        lowered.rlim_cur = limit;
-        EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    }
-    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
-
-private:
-    rlimit m_saved{};
-};
 
 // `levels` nested folders: `top`, then "a" in each.
 QString chainPath(const QString& top, int levels) {
@@ -163,7 +148,7 @@ TEST(RunFilesListing, folderChainsDeeperThan256LevelsAreRefusedByNameWithoutADes
     const QString bottom = chainPath("chain", 256) + "/bottom.txt";
     scratch.write("p/" + bottom, "x");
     {
-        const DescriptorLimit limit(32);
+        const testing_support::DescriptorLimit limit(32);
         EXPECT_EQ(listed(scratch.path("p")), (QStringList{bottom, "top.txt"}));
     }
 

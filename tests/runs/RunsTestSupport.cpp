@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -92,6 +95,63 @@ TreeState treeState(const QString& root, bool withFolders) {
     return state;
 }
 
+StoppedApply::StoppedApply(const std::vector<FileChange>& changes, const QString& project,
+                           const QString& copy, const QString& backup, const Pick& stopsAt) {
+    if (::pipe(m_stopped) != 0 || ::pipe(m_resume) != 0) {
+        ADD_FAILURE() << "no pipes";
+        return;
+    }
+    m_child = ::fork();
+    if (m_child == 0) {
+        bool paused = false;
+        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view name) {
+            if (!paused && stopsAt(operation, name)) {
+                paused = true;
+                char byte = 0;
+                [[maybe_unused]] auto written = ::write(m_stopped[1], "s", 1);
+                [[maybe_unused]] auto read = ::read(m_resume[0], &byte, 1);
+            }
+            return 0;
+        });
+        int code = 0;
+        try {
+            RunFiles::apply(changes, project, copy, backup);
+        } catch (...) {
+            code = 1;
+        }
+        ::_exit(code);
+    }
+    // Without the parent's copy, the child's end closes the pipe and a wait for the stop ends.
+    ::close(std::exchange(m_stopped[1], -1));
+    EXPECT_GT(m_child, 0);
+}
+
+StoppedApply::~StoppedApply() {
+    if (m_child > 0) {
+        finish(true);
+    }
+    for (int fd : {m_stopped[0], m_stopped[1], m_resume[0], m_resume[1]}) {
+        ::close(fd);  // -1 (closed or never opened) is harmless
+    }
+}
+
+bool StoppedApply::stopped() {
+    char byte = 0;
+    return ::read(m_stopped[0], &byte, 1) == 1;
+}
+
+int StoppedApply::finish(bool kill) {
+    if (kill) {
+        ::kill(m_child, SIGKILL);
+    } else {
+        EXPECT_EQ(::write(m_resume[1], "r", 1), 1);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(m_child, &status, 0), m_child);
+    m_child = -1;
+    return status;
+}
+
 void useDataFolder(const QString& folder) {
     ASSERT_TRUE(QDir().mkpath(folder));
     qputenv("XDG_DATA_HOME", QFile::encodeName(folder));
@@ -100,6 +160,10 @@ void useDataFolder(const QString& folder) {
 QStringList appliesInProgress() {
     return QDir(AppPaths::dataRoot() + "/Applies in progress")
         .entryList({"*.json"}, QDir::Files | QDir::Hidden);
+}
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 QStringList temporaryFiles(const QString& root) {

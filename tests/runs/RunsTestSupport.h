@@ -7,9 +7,12 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 // A scratch folder with small helpers to lay out projects, baselines and copies.
 class Scratch {
@@ -43,6 +46,12 @@ struct FileState {
 using TreeState = std::map<QString, FileState>;
 TreeState treeState(const QString& root, bool withFolders = true);
 
+// The file at `path` in the tree, if there is one.
+inline std::optional<FileState> fileAt(const TreeState& tree, const QString& path) {
+    const auto found = tree.find(path);
+    return found == tree.end() ? std::nullopt : std::optional(found->second);
+}
+
 inline const QString kInvalidPath = QStringLiteral("Invalid change path.");
 inline const QString kLinkedPath =
     QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK.");
@@ -69,6 +78,28 @@ public:
     ScopedFaultHook& operator=(const ScopedFaultHook&) = delete;
 };
 
+// An apply of `changes` in a child process that stops just before the first file operation
+// `stopsAt` picks and waits there to be resumed or killed, as another VELK or velk-runs
+// would stand in the middle of its apply.
+class StoppedApply {
+public:
+    using Pick = std::function<bool(std::string_view operation, std::string_view name)>;
+    StoppedApply(const std::vector<FileChange>& changes, const QString& project,
+                 const QString& copy, const QString& backup, const Pick& stopsAt);
+    ~StoppedApply();
+    StoppedApply(const StoppedApply&) = delete;
+    StoppedApply& operator=(const StoppedApply&) = delete;
+
+    bool stopped();  // waits for the stop; false when the child ended before it
+    // Lets the apply go on, or kills it (SIGKILL); the child's wait status.
+    int finish(bool kill);
+
+private:
+    int m_child = -1;
+    int m_stopped[2] = {-1, -1};
+    int m_resume[2] = {-1, -1};
+};
+
 // Points VELK's data folder, where applies in progress are listed, at `folder` for the rest
 // of the process and the processes it starts, so test programs running side by side never
 // recover each other's applies.
@@ -76,6 +107,9 @@ void useDataFolder(const QString& folder);
 
 // The applies listed as in progress (their listing files' names).
 QStringList appliesInProgress();
+
+// The names in a folder, hidden ones included.
+QStringList entries(const QString& folder);
 
 // The temporary files of applies (".velk-….tmp") below `root`, relative to it.
 QStringList temporaryFiles(const QString& root);

@@ -35,10 +35,6 @@ QJsonObject encoded(const TeamRun& run) {
     return QJsonDocument::fromJson(run.toJsonBytes()).object();
 }
 
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
 }  // namespace
 
 TEST(TeamRunRecords, aRunIsStoredWithUpperCaseIdsSecondsSince2001AndNoEmptyKeysAndReadsBackEqual) {

@@ -1,7 +1,7 @@
 // The Team runs page on a real run of the fake assistant: the copy card, the review of the
 // copy's files and the apply of ticked changes into the project.
 
-#include "runs/PosixFiles.h"
+#include "RunsTestSupport.h"
 #include "runs/RunFiles.h"
 #include "runs/RunStore.h"
 #include "runs/TeamRunsPage.h"
@@ -21,8 +21,6 @@
 #include <memory>
 #include <string>
 
-#include <csignal>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,11 +35,6 @@ protected:
         page.reset();
         navigator.reset();
         WorkspaceTest::TearDown();
-    }
-    std::unique_ptr<TeamRunsPage> makePage(Workspace& model) {
-        navigator = std::make_unique<Navigator>(model.sessions, model.launcher);
-        return std::make_unique<TeamRunsPage>(model.teamRuns, model.sessions, model.providers,
-                                              model.project, *navigator, dialogs, &desktop);
     }
 
     QStringList cardStates() const {
@@ -67,6 +60,21 @@ protected:
         return texts;
     }
     QStringList rows() const { return rows(page->changeList()); }
+
+    void showPage(Workspace& model) {
+        navigator = std::make_unique<Navigator>(model.sessions, model.launcher);
+        page = std::make_unique<TeamRunsPage>(model.teamRuns, model.sessions, model.providers,
+                                              model.project, *navigator, dialogs, &desktop);
+        page->resize(1100, 760);
+        page->show();
+    }
+
+    // Reads the copy's changes and waits for the list.
+    bool inspect(const RunCopy& copy) {
+        QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
+        page->inspect(copy);
+        return finished.wait(10000);
+    }
 
     // A run recorded earlier, with one copy of the project as it is now, stored.
     TeamRun recordRun(const QString& prompt) {
@@ -96,9 +104,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     model.launcher.setSeparateCopies(true);
     model.teamRuns.setRunStorageRoot(scratch() + "/runs");
     model.launcher.setSelectedProviders({"claude"});
-    page = makePage(model);
-    page->resize(1100, 760);
-    page->show();
+    showPage(model);
     EXPECT_TRUE(page->showsEmptyState());
 
     model.launcher.setPrompt("Improve the greeting");
@@ -203,12 +209,8 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
     Workspace& model = openWorkspace();
     model.teamRuns.setRunStorageRoot(scratch() + "/runs");
     model.teamRuns.loadTeamRuns();
-    page = makePage(model);
-    page->resize(1100, 760);
-    page->show();
-    QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
-    page->inspect(copy);
-    ASSERT_TRUE(finished.wait(10000));
+    showPage(model);
+    ASSERT_TRUE(inspect(copy));
     EXPECT_EQ(rows(), (QStringList{"Added   setup.sh · setuid/setgid/sticky bits are not applied",
                                    "Changed   tool.sh · mode 644 → 666"}));
     EXPECT_TRUE(page->skippedList()->isHidden());
@@ -223,8 +225,7 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
     ASSERT_TRUE(writeFile(copy.directory + "/main.txt", "edited\n"));
     ASSERT_TRUE(::close(::open((inCopy + "/caf\xe9.txt").c_str(), O_WRONLY | O_CREAT, 0644)) == 0);
     ASSERT_TRUE(QDir().mkpath(copy.directory + "/chain" + QStringLiteral("/a").repeated(256)));
-    page->inspect(copy);
-    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_TRUE(inspect(copy));
     EXPECT_EQ(rows(), (QStringList{"Changed   main.txt",
                                    "Added   setup.sh · setuid/setgid/sticky bits are not applied",
                                    "Changed   tool.sh · mode 644 → 666"}));
@@ -269,34 +270,19 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
         ASSERT_TRUE(writeFile(other + QStringLiteral("/f%1.txt").arg(i), "other\n"));
     }
     const std::vector<FileChange> changes = RunFiles::changes(project(), other);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        PosixFiles::setFaultHook([](std::string_view operation, std::string_view name) {
-            if (operation == "rename" && name == "f9.txt") {
-                ::raise(SIGKILL);
-            }
-            return 0;
-        });
-        try {
-            RunFiles::apply(changes, project(), other, scratch() + "/other-backup");
-        } catch (...) {
-        }
-        ::_exit(3);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    StoppedApply killed(
+        changes, project(), other, scratch() + "/other-backup",
+        [](auto operation, auto name) { return operation == "rename" && name == "f9.txt"; });
+    ASSERT_TRUE(killed.stopped());
+    const int status = killed.finish(true);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     ASSERT_EQ(readFile(projectFile("f0.txt")), QByteArray("other\n"));
 
     Workspace& model = openWorkspace();
     model.teamRuns.setRunStorageRoot(scratch() + "/runs");
     model.teamRuns.loadTeamRuns();
-    page = makePage(model);
-    page->resize(1100, 760);
-    page->show();
-    QSignalSpy finished(page.get(), &TeamRunsPage::inspectionFinished);
-    page->inspect(copy);
-    ASSERT_TRUE(finished.wait(10000));
+    showPage(model);
+    ASSERT_TRUE(inspect(copy));
     ASSERT_EQ(rows(), QStringList{"Added   NEWS.md"});
     QCoreApplication::processEvents();
     const int listHeight = page->changeList()->height();

@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace {
 
 struct ToolResult {
@@ -93,26 +89,9 @@ TEST(VelkRunsTool, anApplyWaitsForAnotherProcessAndRollsBackOneThatWasKilled) {
         RunFiles::changes(scratch.path("base"), scratch.path("copy"));
 
     // The other process stops before removing old.txt, with main.txt and new.txt written.
-    int stopped[2];
-    ASSERT_EQ(::pipe(stopped), 0);
-    const pid_t other = ::fork();
-    if (other == 0) {
-        PosixFiles::setFaultHook([&](std::string_view operation, std::string_view) {
-            if (operation == "unlink") {
-                [[maybe_unused]] auto written = ::write(stopped[1], "s", 1);
-                ::pause();
-            }
-            return 0;
-        });
-        try {
-            RunFiles::apply(changes, scratch.path("p"), scratch.path("copy"),
-                            scratch.path("backup-1"));
-        } catch (...) {
-        }
-        ::_exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(stopped[0], &byte, 1), 1);
+    StoppedApply other(changes, scratch.path("p"), scratch.path("copy"), scratch.path("backup-1"),
+                       [](std::string_view operation, auto) { return operation == "unlink"; });
+    ASSERT_TRUE(other.stopped());
     const QStringList apply = {"apply",           "--baseline",         scratch.path("base"),
                                "--copy",          scratch.path("copy"), "--project",
                                scratch.path("p"), "--backup",           scratch.path("backup-2")};
@@ -122,8 +101,7 @@ TEST(VelkRunsTool, anApplyWaitsForAnotherProcessAndRollsBackOneThatWasKilled) {
               "Another apply to this project is in progress. Nothing was applied; try again when "
               "it has finished.\n");
 
-    ::kill(other, SIGKILL);
-    ASSERT_EQ(::waitpid(other, nullptr, 0), other);
+    other.finish(true);
     ASSERT_EQ(scratch.read("p/new.txt"), "new");
     const ToolResult applied = velkRuns(apply + QStringList{"main.txt"});
     EXPECT_EQ(applied.exitCode, 0) << applied.err.toStdString();
@@ -135,6 +113,4 @@ TEST(VelkRunsTool, anApplyWaitsForAnotherProcessAndRollsBackOneThatWasKilled) {
     EXPECT_EQ(treeState(scratch.path("p")),
               (TreeState{{"main.txt", {"edited", 0644}}, {"old.txt", {"old", 0644}}}));
     EXPECT_EQ(velkRuns({"recover"}).out, "No interrupted apply.\n");
-    ::close(stopped[0]);
-    ::close(stopped[1]);
 }

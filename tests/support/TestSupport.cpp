@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace testing_support {
 
 bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
@@ -48,6 +51,19 @@ QByteArray readFile(const QString& path) {
         return {};
     }
     return file.readAll();
+}
+
+DescriptorLimit::DescriptorLimit(rlim_t limit) {
+    ::getrlimit(RLIMIT_NOFILE, &m_saved);
+    rlimit lowered = m_saved;
+    lowered.rlim_cur = limit;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+}
+
+int lowestFreeDescriptor() {
+    const int lowestFree = ::fcntl(0, F_DUPFD, 0);
+    ::close(lowestFree);
+    return lowestFree;
 }
 
 }  // namespace testing_support

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <functional>
 
+#include <sys/resource.h>
+
 namespace testing_support {
 
 // Runs the event loop until the predicate holds or the time-out passes; returns the
@@ -47,6 +49,21 @@ private:
     const char* m_name;
     bool m_wasSet;
     QByteArray m_former;
+};
+
+// The lowest descriptor number now free: a descriptor limit at it lets no new one open.
+int lowestFreeDescriptor();
+
+// Lowers the soft limit of open descriptors for the life of the object.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t limit);
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+private:
+    rlimit m_saved{};
 };
 
 }  // namespace testing_support

@@ -10,10 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 using namespace std::chrono_literals;
 using testing_support::processEventsFor;
 using testing_support::waitUntil;
@@ -144,20 +140,14 @@ TEST(TerminalSession, stopTerminatesAndKillsAChildIgnoringThatASecondLater) {
 }
 
 TEST(TerminalSession, aFailedStartShowsTheSystemsReasonAndCanBeRetried) {
-    // With the descriptor limit at the lowest free descriptor, the pseudo-terminal cannot
-    // be opened.
-    const int lowestFree = ::fcntl(0, F_DUPFD, 0);
-    ASSERT_GE(lowestFree, 0);
-    ::close(lowestFree);
-    rlimit original{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
-    rlimit lowered = original;
-    lowered.rlim_cur = rlim_t(lowestFree);
-
     SessionRun run(QStringLiteral("exit 5"), false);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    run.session->start();
-    ::setrlimit(RLIMIT_NOFILE, &original);
+    {
+        // With the descriptor limit at the lowest free descriptor, the pseudo-terminal cannot
+        // be opened.
+        const testing_support::DescriptorLimit limit(
+            rlim_t(testing_support::lowestFreeDescriptor()));
+        run.session->start();
+    }
 
     EXPECT_EQ(run.finishes, 1);
     EXPECT_FALSE(run.session->running());
