@@ -4,8 +4,8 @@
 #include <QString>
 #include <QUuid>
 
-// The one-line notices shown at the bottom of the window. A notice stays for durationMs();
-// a newer one replaces it and keeps its own full duration.
+// The one-line notices shown at the bottom of the window. A notice stays for its duration
+// (4 s unless changed); a newer one replaces it and keeps its own full duration.
 class Notices : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString toast READ toast NOTIFY toastChanged)
@@ -16,7 +16,6 @@ public:
     // The notice shown now; empty when none.
     QString toast() const { return m_toast; }
     void notify(const QString& message);
-    int durationMs() const { return m_durationMs; }
     void setDurationMs(int ms) { m_durationMs = ms; }
 
 Q_SIGNALS:

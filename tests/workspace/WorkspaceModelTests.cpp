@@ -169,7 +169,6 @@ TEST_F(WorkspaceModel, foldersAreRecentOnceNewestFirstAtMostEightAndOneThatIsGon
 
 TEST_F(WorkspaceModel, aNewerNoticeReplacesTheOlderAndKeepsItsFullDuration) {
     Workspace& model = createWorkspace(false);
-    EXPECT_EQ(model.notices.durationMs(), 4000);
     model.notices.setDurationMs(300);
     QElapsedTimer clock;
     clock.start();
