@@ -1,11 +1,13 @@
 #include "runs/RunFiles.h"
 
+#include "core/Background.h"
 #include "runs/RunFilesInternal.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -400,7 +402,7 @@ void snapshot(const QString& from, const QString& to, const SnapshotProgress& pr
     }
 
     std::atomic<size_t> copied{0};
-    detail::runInParallel(tree.files.size(), [&](size_t index) {
+    Background::forEachInParallel(tree.files.size(), [&](size_t index) {
         const std::string& relative = tree.files[index].relative;
         UniqueFd source =
             PosixFiles::openBeneath(tree.folder.get(), relative, O_RDONLY | O_NONBLOCK);
