@@ -90,6 +90,7 @@ private:
     void scalar(char32_t value);
     void startControlSequence();
     void finishControlSequence(char finalCharacter);
+    void startUtf8(char32_t value, int needed, std::uint8_t lower, std::uint8_t upper);
     void invalidUtf8();
     /// Prints the whole, valid UTF-8 sequences at `bytes` as one run; returns where it stopped.
     const std::uint8_t* printUtf8Run(const std::uint8_t* bytes, const std::uint8_t* end);
