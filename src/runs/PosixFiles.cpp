@@ -320,14 +320,6 @@ bool streamHashing(int fd, qint64 limit, QString& hex, qint64& total,
 
 }  // namespace
 
-QString sha256Hex(const QByteArray& bytes) {
-    DigestContext context = startSha256();
-    if (!context || EVP_DigestUpdate(context.get(), bytes.constData(), size_t(bytes.size())) != 1) {
-        return {};
-    }
-    return finishHex(context.get());
-}
-
 bool sha256OfFile(int fd, QString& hex, qint64 limit, qint64* size) {
     qint64 total = 0;
     if (!streamHashing(fd, limit, hex, total, {})) {

@@ -349,17 +349,6 @@ SafePath resolveSafely(const QString& path, const QString& root) {
 
 }  // namespace detail
 
-const QSet<QString>& excluded() {
-    static const QSet<QString> names = [] {
-        QSet<QString> set;
-        for (std::string_view name : kExcludedNames) {
-            set.insert(QString::fromLatin1(name.data(), qsizetype(name.size())));
-        }
-        return set;
-    }();
-    return names;
-}
-
 Listing files(const QString& root) {
     const detail::ListedTree tree = detail::listTree(root);
     Listing listing;
@@ -433,20 +422,8 @@ QString hash(const QString& file) {
     return hex;
 }
 
-int mode(const QString& item) {
-    struct stat status;
-    if (::lstat(PosixFiles::encode(item).c_str(), &status) != 0) {
-        throw RunFilesError::system(errno, QStringLiteral("Could not read ") + item);
-    }
-    return int(status.st_mode & 07777);
-}
-
 QString safeURL(const QString& path, const QString& root) {
     return detail::resolveSafely(path, root).location;
-}
-
-RunFilesError error(const QString& message) {
-    return RunFilesError(message);
 }
 
 }  // namespace RunFiles

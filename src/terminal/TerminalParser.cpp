@@ -228,12 +228,6 @@ void TerminalParser::feed(QStringView text) {
     }
 }
 
-void TerminalParser::resetState() {
-    m_state = State::Ground;
-    m_sequenceLength = 0;
-    m_escapeIntermediate = 0;
-}
-
 void TerminalParser::scalar(char32_t value) {
     switch (m_state) {
         case State::Ground:

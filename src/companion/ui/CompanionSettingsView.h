@@ -21,7 +21,6 @@ public:
     CompanionSettingsView(CompanionModel& model, Workspace& workspace, Theme* theme,
                           QWidget* parent = nullptr);
 
-    PetArt* petArt() const { return m_art; }
     QLabel* nameLabel() const { return m_name; }
     QLabel* kindPill() const { return m_kind; }
     Switch* enabledSwitch() const { return m_enabled; }
