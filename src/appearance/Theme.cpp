@@ -79,10 +79,6 @@ Theme::Theme(bool persist, Preferences& preferences, QObject* parent)
     }
 }
 
-QStringList Theme::preferenceKeys() {
-    return {kBackgroundKey, kAccentKey, kFontKey, kPresetKey, kResetAppliedKey};
-}
-
 void Theme::load() {
     m_backgroundHex = storedText(m_preferences.value(kBackgroundKey), kDefaultBackground);
     m_accentHex = storedText(m_preferences.value(kAccentKey), kDefaultAccent);

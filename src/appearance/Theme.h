@@ -37,9 +37,6 @@ public:
 
     Theme(bool persist, Preferences& preferences, QObject* parent = nullptr);
 
-    // Every preference key the theme owns, including the one-time reset flag.
-    static QStringList preferenceKeys();
-
     bool persist() const { return m_persist; }
 
     QString backgroundHex() const { return m_backgroundHex; }

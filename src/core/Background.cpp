@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -61,12 +63,18 @@ public:
             task->run();
             return;
         }
-        m_tasks.push_back(std::move(task));
-        if (m_idle == 0 && m_threads.size() < kThreads) {
-            m_threads.emplace_back([this] { work(); });
-        } else {
-            m_wake.notify_one();
+        enqueue(std::move(task));
+    }
+
+    // Starts `task` only if a thread can take it at once: an idle one, or a new one while the
+    // pool may still grow. False otherwise (and while the application ends).
+    bool startIfIdle(std::unique_ptr<Task> task) {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopping || (m_tasks.size() >= m_idle && m_threads.size() >= kThreadCount)) {
+            return false;
         }
+        enqueue(std::move(task));
+        return true;
     }
 
     void waitForIdle() {
@@ -88,9 +96,17 @@ public:
     }
 
 private:
-    // Blocking jobs mostly wait (on other programs, on the disk), so more threads than cores
-    // keep a slow status check from holding up a copy or an apply.
-    static constexpr std::size_t kThreads = 8;
+    // Queues `task` under the lock. Workers woken but not yet at the queue still count as
+    // idle while their task waits there, so a thread is added whenever the queue holds more
+    // tasks than there are idle workers to take them.
+    void enqueue(std::unique_ptr<Task> task) {
+        m_tasks.push_back(std::move(task));
+        if (m_tasks.size() > m_idle && m_threads.size() < kThreadCount) {
+            m_threads.emplace_back([this] { work(); });
+        } else {
+            m_wake.notify_one();
+        }
+    }
 
     void work() {
         pthread_setname_np(pthread_self(), "velk.background");
@@ -126,6 +142,72 @@ private:
     bool m_stopping = false;
 };
 
+// One forEachInParallel call, shared with the helpers it started. A helper that starts only
+// after the caller has closed the call leaves without touching `item`, which is the caller's
+// and may be gone by then.
+class ParallelItems {
+public:
+    ParallelItems(std::size_t count, const std::function<void(std::size_t)>& item)
+        : m_count(count), m_item(item) {}
+
+    // Runs items until none is left or one has failed.
+    void takeItems() {
+        while (!m_failed.load(std::memory_order_relaxed)) {
+            const std::size_t index = m_next.fetch_add(1, std::memory_order_relaxed);
+            if (index >= m_count) {
+                return;
+            }
+            try {
+                m_item(index);
+            } catch (...) {
+                const std::lock_guard lock(m_mutex);
+                if (!m_error) {
+                    m_error = std::current_exception();
+                }
+                m_failed.store(true, std::memory_order_relaxed);
+            }
+        }
+    }
+
+    // On a background thread.
+    void help() {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_closed) {
+                return;
+            }
+            ++m_helping;
+        }
+        takeItems();
+        const std::lock_guard lock(m_mutex);
+        if (--m_helping == 0) {
+            m_helpersDone.notify_all();
+        }
+    }
+
+    // On the caller's thread, once its own takeItems() has returned: no helper joins after
+    // this, and the ones that did have finished their items when it returns.
+    void close() {
+        std::unique_lock lock(m_mutex);
+        m_closed = true;
+        m_helpersDone.wait(lock, [this] { return m_helping == 0; });
+        if (m_error) {
+            std::rethrow_exception(m_error);
+        }
+    }
+
+private:
+    const std::size_t m_count;
+    const std::function<void(std::size_t)>& m_item;
+    std::atomic<std::size_t> m_next{0};
+    std::atomic<bool> m_failed{false};
+    std::mutex m_mutex;
+    std::condition_variable m_helpersDone;
+    std::size_t m_helping = 0;
+    bool m_closed = false;
+    std::exception_ptr m_error;
+};
+
 TaskQueue& mainTasks() {
     static TaskQueue queue;
     return queue;
@@ -145,6 +227,25 @@ void start(std::unique_ptr<Task> task) {
 
 void waitForIdle() {
     WorkerPool::instance().waitForIdle();
+}
+
+void forEachInParallel(std::size_t count, const std::function<void(std::size_t)>& item) {
+    // Hashing and copying are bound by the cores and the disk: beyond four threads in all,
+    // more only contend.
+    constexpr unsigned kMostThreads = 4;
+    if (count == 0) {
+        return;
+    }
+    const std::size_t threads = std::min<std::size_t>(
+        count, std::clamp(std::thread::hardware_concurrency(), 1U, kMostThreads));
+    const auto items = std::make_shared<ParallelItems>(count, item);
+    for (std::size_t helper = 1; helper < threads; ++helper) {
+        if (!WorkerPool::instance().startIfIdle(makeTask([items] { items->help(); }))) {
+            break;
+        }
+    }
+    items->takeItems();
+    items->close();
 }
 
 void post(std::unique_ptr<Task> task) {

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <tuple>
@@ -43,8 +44,21 @@ namespace Background {
 // cores, so two slow status checks would starve everything else on a two-core machine. The
 // application's end waits for running jobs.
 
+// How many threads the pool grows to. Blocking jobs mostly wait (on other programs, on the
+// disk), so more threads than cores keep a slow status check from holding up a copy or an
+// apply.
+inline constexpr std::size_t kThreadCount = 8;
+
 // Returns once no job is queued or running (for tests and orderly ends).
 void waitForIdle();
+
+// Runs item(0) … item(count - 1) on the calling thread and on up to three background threads
+// that are idle right now, and returns once every item has run. The caller takes items itself
+// from the same shared counter and waits only for helpers that have already started, so a
+// background job may call this while every other background thread is busy: it then does all
+// the items alone rather than wait for help that cannot come. The first exception an item
+// throws stops the items not yet started and is rethrown here once the others have ended.
+void forEachInParallel(std::size_t count, const std::function<void(std::size_t)>& item);
 
 // A task handed from one thread to another. Hand-overs go through queues guarded by a
 // standard mutex rather than through the closures Qt carries across threads: the order they

@@ -54,7 +54,6 @@ public:
     QRectF blockRectInViewport(const QTextBlock& block) const;
 
     LineRuler* ruler() const { return m_ruler; }
-    const Highlighter& highlighter() const { return m_highlighter; }
 
     // Re-colours the whole text (nothing at Highlighter::kMaxTextLength units or more).
     void highlight();

@@ -43,8 +43,6 @@ public:
     explicit Highlighter(std::vector<HighlightRule> rules = codeRules());
 
     const std::vector<HighlightRule>& rules() const { return m_rules; }
-    // Whether rules()[index] compiled (a rule that did not is skipped).
-    bool ruleCompiled(size_t index) const { return m_compiled.at(index).isValid(); }
     QColor color(Style style) const;
 
     // The style of every UTF-16 unit of the text, or nothing when the text has

@@ -248,10 +248,6 @@ void SettingsPreferences::sync() {
     d->settings.sync();
 }
 
-QString SettingsPreferences::filePath() const {
-    return d->settings.fileName();
-}
-
 QString SettingsPreferences::defaultPath() {
     return configFolder() + QStringLiteral("/VELK.conf");
 }

@@ -35,8 +35,6 @@ public:
     void remove(const QString& key) override;
     void sync() override;
 
-    QString filePath() const;
-
     static QString defaultPath();
     static QString formerPreferencesPath();
 

@@ -209,17 +209,15 @@ std::pair<std::string, std::string> splitParent(const std::string& relative) {
     return {relative.substr(0, slash), relative.substr(slash + 1)};
 }
 
-bool readAll(int fd, QByteArray& bytes, qint64 limit) {
-    bytes.clear();
-    // The size is a hint for the allocation only, capped by the limit: the file may have
-    // grown (or claim a terabyte through a hole) since anyone looked.
-    struct stat status;
-    if (::fstat(fd, &status) == 0 && status.st_size > 0 && limit >= 0) {
-        bytes.reserve(qsizetype(std::min<qint64>(status.st_size, limit)));
-    }
-    char buffer[65536];
+namespace {
+
+// Reads `fd` to its end, handing each chunk to `chunk`; false on a read error (with errno set)
+// or as soon as `chunk` returns false.
+bool readChunks(int fd, const std::function<bool(const char*, size_t)>& chunk) {
+    constexpr size_t kChunk = 256 * 1024;
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
     for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        const ssize_t count = ::read(fd, buffer.get(), kChunk);
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
@@ -229,13 +227,31 @@ bool readAll(int fd, QByteArray& bytes, qint64 limit) {
         if (count == 0) {
             return true;
         }
-        if (limit >= 0 && bytes.size() + count > limit) {
+        if (!chunk(buffer.get(), size_t(count))) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+bool readAll(int fd, QByteArray& bytes, qint64 limit) {
+    bytes.clear();
+    // The size is a hint for the allocation only, capped by the limit: the file may have
+    // grown (or claim a terabyte through a hole) since anyone looked.
+    struct stat status;
+    if (::fstat(fd, &status) == 0 && status.st_size > 0 && limit >= 0) {
+        bytes.reserve(qsizetype(std::min<qint64>(status.st_size, limit)));
+    }
+    return readChunks(fd, [&](const char* data, size_t count) {
+        if (limit >= 0 && bytes.size() + qint64(count) > limit) {
             bytes.clear();
             errno = EFBIG;
             return false;
         }
-        bytes.append(buffer, qsizetype(count));
-    }
+        bytes.append(data, qsizetype(count));
+        return true;
+    });
 }
 
 namespace {
@@ -278,32 +294,21 @@ bool streamHashing(int fd, qint64 limit, QString& hex, qint64& total,
         errno = ENOMEM;
         return false;
     }
-    constexpr size_t kChunk = 256 * 1024;
-    std::unique_ptr<char[]> buffer(new char[kChunk]);
     total = 0;
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer.get(), kChunk);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (count == 0) {
-            break;
-        }
-        total += count;
+    const bool readToEnd = readChunks(fd, [&](const char* data, size_t count) {
+        total += qint64(count);
         if (limit >= 0 && total > limit) {
             errno = EFBIG;
             return false;
         }
-        if (EVP_DigestUpdate(context.get(), buffer.get(), size_t(count)) != 1) {
+        if (EVP_DigestUpdate(context.get(), data, count) != 1) {
             errno = EIO;
             return false;
         }
-        if (sink && !sink(buffer.get(), size_t(count))) {
-            return false;
-        }
+        return !sink || sink(data, count);
+    });
+    if (!readToEnd) {
+        return false;
     }
     hex = finishHex(context.get());
     if (hex.isEmpty()) {
@@ -314,14 +319,6 @@ bool streamHashing(int fd, qint64 limit, QString& hex, qint64& total,
 }
 
 }  // namespace
-
-QString sha256Hex(const QByteArray& bytes) {
-    DigestContext context = startSha256();
-    if (!context || EVP_DigestUpdate(context.get(), bytes.constData(), size_t(bytes.size())) != 1) {
-        return {};
-    }
-    return finishHex(context.get());
-}
 
 bool sha256OfFile(int fd, QString& hex, qint64 limit, qint64* size) {
     qint64 total = 0;
@@ -373,23 +370,8 @@ bool copyContents(int from, int to) {
         }
         return false;
     }
-    constexpr size_t kChunk = 256 * 1024;
-    std::unique_ptr<char[]> buffer(new char[kChunk]);
-    for (;;) {
-        const ssize_t count = ::read(from, buffer.get(), kChunk);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (count == 0) {
-            return true;
-        }
-        if (!writeFully(to, buffer.get(), size_t(count))) {
-            return false;
-        }
-    }
+    return readChunks(from,
+                      [to](const char* data, size_t count) { return writeFully(to, data, count); });
 }
 
 bool copyHashing(int from, int to, qint64 limit, QString& hex, const std::string& name) {

@@ -61,8 +61,6 @@ std::pair<std::string, std::string> splitParent(const std::string& relative);
 // EFBIG; the size the file claims is never trusted for the allocation.
 bool readAll(int fd, QByteArray& bytes, qint64 limit = -1);
 
-// SHA-256 as 64 lower-case hexadecimal characters, through libcrypto's EVP interface.
-QString sha256Hex(const QByteArray& bytes);
 // Hashes the rest of `fd` in chunks. With a `limit` of zero or more, more bytes than that
 // fail with EFBIG. `size`, when given, receives the number of bytes hashed.
 bool sha256OfFile(int fd, QString& hex, qint64 limit = -1, qint64* size = nullptr);

@@ -1,5 +1,6 @@
 #include "runs/RunFiles.h"
 
+#include "core/Background.h"
 #include "runs/RunFilesInternal.h"
 
 #include <QStringDecoder>
@@ -99,7 +100,7 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
     }
     std::vector<HashedFile> beforeHashes(paths.size());
     std::vector<HashedFile> afterHashes(paths.size());
-    detail::runInParallel(jobs.size(), [&](size_t job) {
+    Background::forEachInParallel(jobs.size(), [&](size_t job) {
         const auto [index, baselineSide] = jobs[job];
         HashedFile& hashed = baselineSide ? beforeHashes[index] : afterHashes[index];
         hashed =

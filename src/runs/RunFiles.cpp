@@ -1,11 +1,13 @@
 #include "runs/RunFiles.h"
 
+#include "core/Background.h"
 #include "runs/RunFilesInternal.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -347,17 +349,6 @@ SafePath resolveSafely(const QString& path, const QString& root) {
 
 }  // namespace detail
 
-const QSet<QString>& excluded() {
-    static const QSet<QString> names = [] {
-        QSet<QString> set;
-        for (std::string_view name : kExcludedNames) {
-            set.insert(QString::fromLatin1(name.data(), qsizetype(name.size())));
-        }
-        return set;
-    }();
-    return names;
-}
-
 Listing files(const QString& root) {
     const detail::ListedTree tree = detail::listTree(root);
     Listing listing;
@@ -400,7 +391,7 @@ void snapshot(const QString& from, const QString& to, const SnapshotProgress& pr
     }
 
     std::atomic<size_t> copied{0};
-    detail::runInParallel(tree.files.size(), [&](size_t index) {
+    Background::forEachInParallel(tree.files.size(), [&](size_t index) {
         const std::string& relative = tree.files[index].relative;
         UniqueFd source =
             PosixFiles::openBeneath(tree.folder.get(), relative, O_RDONLY | O_NONBLOCK);
@@ -431,20 +422,8 @@ QString hash(const QString& file) {
     return hex;
 }
 
-int mode(const QString& item) {
-    struct stat status;
-    if (::lstat(PosixFiles::encode(item).c_str(), &status) != 0) {
-        throw RunFilesError::system(errno, QStringLiteral("Could not read ") + item);
-    }
-    return int(status.st_mode & 07777);
-}
-
 QString safeURL(const QString& path, const QString& root) {
     return detail::resolveSafely(path, root).location;
-}
-
-RunFilesError error(const QString& message) {
-    return RunFilesError(message);
 }
 
 }  // namespace RunFiles

@@ -4,7 +4,6 @@
 #include "runs/FileChange.h"
 #include "runs/PosixFiles.h"
 
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -64,9 +63,6 @@ namespace RunFiles {
 // Relative path ("src/main.txt") -> absolute path of the file, in code-point order.
 using Listing = std::map<QString, QString, CodePointLess>;
 
-// Names never listed nor descended into.
-const QSet<QString>& excluded();
-
 // Every regular file below `root` that passes the filters (excluded names, ".env" files,
 // ".app" and ".framework" bundles; symbolic links are never followed). The listing is
 // complete or an error: it fails beyond 5,000 files or 150,000,000 bytes.
@@ -82,14 +78,9 @@ void snapshot(const QString& from, const QString& to, const SnapshotProgress& pr
 // SHA-256 of a regular file's bytes as 64 lower-case hexadecimal characters.
 QString hash(const QString& file);
 
-// The permission bits of an item (a final symbolic link is not followed), e.g. 493.
-int mode(const QString& item);
-
 // The absolute location of the relative `path` inside `root`, refusing empty, absolute and
 // ".." paths and any path that leaves the root or passes through a symbolic link.
 QString safeURL(const QString& path, const QString& root);
-
-RunFilesError error(const QString& message);
 
 // The changes of `result` against `baseline`, in code-point order of their paths. A change of
 // permission bits alone counts.

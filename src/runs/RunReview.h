@@ -73,7 +73,6 @@ public:
 
     bool inspecting() const { return m_inspecting; }
     bool applying() const { return m_applying; }
-    bool busy() const { return m_inspecting || m_applying; }
 
     // Reads the copy's changes anew; inspected() follows.
     void inspect();

@@ -291,13 +291,7 @@ void TeamRunsPage::syncRuns() {
         // Another run is shown: its copies have nothing reviewed yet.
         m_reviewRun = run->id;
         closeReview();
-        m_changes.clear();
-        m_skipped.clear();
-        m_selection.clear();
-        m_previewPath.clear();
-        m_requestedPreview.clear();
-        m_shownPreview.clear();
-        m_status.clear();
+        forgetReviewed();
     }
     syncCards(*run);
     syncReview();
@@ -470,6 +464,14 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
                 });
         m_review = review;
     }
+    forgetReviewed();
+    m_review->inspect();
+    syncCards(*run);
+    syncReview();
+}
+
+// What was reviewed, selected and shown of the last copy: another copy starts without it.
+void TeamRunsPage::forgetReviewed() {
     m_changes.clear();
     m_skipped.clear();
     m_selection.clear();
@@ -477,9 +479,6 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
     m_requestedPreview.clear();
     m_shownPreview.clear();
     m_status.clear();
-    m_review->inspect();
-    syncCards(*run);
-    syncReview();
 }
 
 // Another copy or run is chosen: the review of the last one goes, unless it is still applying.

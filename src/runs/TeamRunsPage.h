@@ -100,6 +100,7 @@ private:
     void syncReview();
     std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
     void closeReview();
+    void forgetReviewed();
     void inspectionArrived(const Result<RunFiles::Review>& result);
     void previewArrived(const RunReview::Preview& preview);
     void applyArrived(RunReview* review, const Result<RunReview::Applied>& result);

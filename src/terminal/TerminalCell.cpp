@@ -35,20 +35,3 @@ QJsonObject toJson(const TerminalCell& cell) {
     }
     return object;
 }
-
-TerminalCell terminalCellFromJson(const QJsonObject& object) {
-    TerminalCell cell;
-    cell.text = object.value(QStringLiteral("text")).toString(QStringLiteral(" "));
-    if (object.contains(QStringLiteral("foreground"))) {
-        cell.foreground =
-            TerminalColor::fromHex(object.value(QStringLiteral("foreground")).toString());
-    }
-    if (object.contains(QStringLiteral("background"))) {
-        cell.background =
-            TerminalColor::fromHex(object.value(QStringLiteral("background")).toString());
-    }
-    cell.bold = object.value(QStringLiteral("bold")).toBool();
-    cell.inverse = object.value(QStringLiteral("inverse")).toBool();
-    cell.continuation = object.value(QStringLiteral("continuation")).toBool();
-    return cell;
-}

@@ -40,7 +40,6 @@ struct TerminalCell {
 };
 
 QJsonObject toJson(const TerminalCell& cell);
-TerminalCell terminalCellFromJson(const QJsonObject& object);
 
 /// The compact form in which the screen stores a cell (12 bytes). Views that draw many
 /// cells read this directly instead of building a TerminalCell per cell.
@@ -73,9 +72,6 @@ struct PackedCell {
             return std::nullopt;
         }
         return TerminalColor::fromRgb(word & 0xFFFFFF);
-    }
-    static std::uint32_t wordOf(const std::optional<TerminalColor>& color) {
-        return color ? (kColorPresent | color->rgb()) : 0;
     }
 
     bool operator==(const PackedCell&) const = default;

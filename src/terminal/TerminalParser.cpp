@@ -119,24 +119,12 @@ qsizetype TerminalParser::feed(QByteArrayView data) {
             if (byte < 0x80) {
                 scalar(byte);
             } else if (byte >= 0xC2 && byte <= 0xDF) {
-                m_utf8Value = byte & 0x1F;
-                m_utf8Needed = 1;
-                m_utf8Length = 1;
-                m_utf8Lower = 0x80;
-                m_utf8Upper = 0xBF;
+                startUtf8(byte & 0x1F, 1, 0x80, 0xBF);
             } else if (byte >= 0xE0 && byte <= 0xEF) {
-                m_utf8Value = byte & 0x0F;
-                m_utf8Needed = 2;
-                m_utf8Length = 1;
                 // Overlong forms and UTF-16 surrogates are invalid from the second byte on.
-                m_utf8Lower = byte == 0xE0 ? 0xA0 : 0x80;
-                m_utf8Upper = byte == 0xED ? 0x9F : 0xBF;
+                startUtf8(byte & 0x0F, 2, byte == 0xE0 ? 0xA0 : 0x80, byte == 0xED ? 0x9F : 0xBF);
             } else if (byte >= 0xF0 && byte <= 0xF4) {
-                m_utf8Value = byte & 0x07;
-                m_utf8Needed = 3;
-                m_utf8Length = 1;
-                m_utf8Lower = byte == 0xF0 ? 0x90 : 0x80;
-                m_utf8Upper = byte == 0xF4 ? 0x8F : 0xBF;
+                startUtf8(byte & 0x07, 3, byte == 0xF0 ? 0x90 : 0x80, byte == 0xF4 ? 0x8F : 0xBF);
             } else {
                 scalar(kReplacement);
             }
@@ -200,6 +188,15 @@ const std::uint8_t* TerminalParser::printUtf8Run(const std::uint8_t* bytes,
     return bytes;
 }
 
+// A lead byte: `needed` continuation bytes follow, the first of them within [lower, upper].
+void TerminalParser::startUtf8(char32_t value, int needed, std::uint8_t lower, std::uint8_t upper) {
+    m_utf8Value = value;
+    m_utf8Needed = needed;
+    m_utf8Length = 1;
+    m_utf8Lower = lower;
+    m_utf8Upper = upper;
+}
+
 void TerminalParser::invalidUtf8() {
     m_utf8Needed = 0;
     m_utf8Length = 0;
@@ -229,12 +226,6 @@ void TerminalParser::feed(QStringView text) {
             scalar(unit);
         }
     }
-}
-
-void TerminalParser::resetState() {
-    m_state = State::Ground;
-    m_sequenceLength = 0;
-    m_escapeIntermediate = 0;
 }
 
 void TerminalParser::scalar(char32_t value) {

@@ -77,19 +77,12 @@ public:
     /// Already decoded text. Lone surrogates become U+FFFD. Pending UTF-8 bytes of feed(data)
     /// are left waiting.
     void feed(QStringView text);
-    /// Back to ground state, dropping any partial sequence (pending UTF-8 bytes are kept).
-    void resetState();
-
-    State state() const { return m_state; }
-    /// The parameter characters of the control sequence being read.
-    std::string_view sequence() const { return {m_sequence.data(), std::size_t(m_sequenceLength)}; }
-    /// Number of bytes of an incomplete UTF-8 sequence waiting for the next chunk.
-    int pendingUtf8Bytes() const { return m_utf8Length; }
 
 private:
     void scalar(char32_t value);
     void startControlSequence();
     void finishControlSequence(char finalCharacter);
+    void startUtf8(char32_t value, int needed, std::uint8_t lower, std::uint8_t upper);
     void invalidUtf8();
     /// Prints the whole, valid UTF-8 sequences at `bytes` as one run; returns where it stopped.
     const std::uint8_t* printUtf8Run(const std::uint8_t* bytes, const std::uint8_t* end);

@@ -123,13 +123,6 @@ std::vector<TerminalCell> TerminalScreen::scrollbackLine(int index) const {
     return cells;
 }
 
-std::optional<TerminalPosition> TerminalScreen::alternateSavedCursor() const {
-    if (!m_alternate) {
-        return std::nullopt;
-    }
-    return TerminalPosition{m_alternate->row, m_alternate->column};
-}
-
 TerminalCell TerminalScreen::style() const {
     TerminalCell cell;
     cell.foreground = m_style.foreground();

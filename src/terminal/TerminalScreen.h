@@ -72,15 +72,8 @@ public:
     TerminalPosition savedCursor() const { return m_savedCursor; }
     /// True while the alternate screen is shown (the main screen is saved aside).
     bool alternateScreenActive() const { return m_alternate.has_value(); }
-    /// Cursor of the saved main screen while the alternate screen is shown.
-    std::optional<TerminalPosition> alternateSavedCursor() const;
     /// Attributes given to newly written characters (text and continuation unused).
     TerminalCell style() const;
-    /// Interpreter state: 0 ground, 1 escape, 2 control sequence, 3 string, 4 string escape,
-    /// 5 after an escape intermediate such as a character-set designation.
-    int parserState() const { return int(m_parser.state()); }
-    /// True while ESC ( 0 has the DEC line-drawing set in use.
-    bool lineDrawingCharset() const { return m_lineDrawing; }
 
     // ---- Grid ---------------------------------------------------------------------------
     /// The cells of visible line `row` (0 is the top line). Valid until the next change.

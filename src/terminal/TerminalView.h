@@ -50,7 +50,6 @@ public:
     void setFontSize(double points);
     QColor backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(const QColor& color);
-    QColor accentColor() const { return m_accentColor; }
     void setAccentColor(const QColor& color);
 
     /// Lines scrolled back into the scrollback; 0 shows the live screen.

@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -90,4 +94,61 @@ TEST(Background, blockingJobsDoNotWaitForQtsGlobalPool) {
     release.release(global.maxThreadCount());
     global.waitForDone();
     EXPECT_TRUE(finished);
+}
+
+TEST(Background, parallelItemsEachRunOnceAndAFailureReachesTheCaller) {
+    constexpr std::size_t kItems = 1000;
+    std::vector<std::atomic_int> visits(kItems);
+    Background::forEachInParallel(kItems, [&](std::size_t index) { ++visits[index]; });
+    for (std::size_t index = 0; index < kItems; ++index) {
+        ASSERT_EQ(visits[index].load(), 1) << "item " << index;
+    }
+
+    try {
+        Background::forEachInParallel(kItems, [&](std::size_t index) {
+            if (index == 3) {
+                throw std::runtime_error("item 3 failed");
+            }
+        });
+        ADD_FAILURE() << "the failure was lost";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "item 3 failed");
+    }
+}
+
+TEST(Background, parallelItemsFinishWhenEveryBackgroundThreadIsBusy) {
+    // Every background thread runs a job that waits until all of them have started, then
+    // spreads its own items: no thread is idle to help, so each job must do its items itself
+    // rather than wait for helpers that cannot run until it ends.
+    constexpr std::size_t kItems = 64;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t started = 0;
+    std::size_t finished = 0;
+    std::vector<std::vector<std::atomic_int>> visits(Background::kThreadCount);
+    for (std::size_t job = 0; job < Background::kThreadCount; ++job) {
+        visits[job] = std::vector<std::atomic_int>(kItems);
+        Background::start([&, job] {
+            {
+                std::unique_lock lock(mutex);
+                ++started;
+                changed.notify_all();
+                changed.wait(lock, [&] { return started == Background::kThreadCount; });
+            }
+            Background::forEachInParallel(kItems,
+                                          [&, job](std::size_t index) { ++visits[job][index]; });
+            const std::lock_guard lock(mutex);
+            ++finished;
+            changed.notify_all();
+        });
+    }
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return finished == Background::kThreadCount; });
+    }
+    for (std::size_t job = 0; job < Background::kThreadCount; ++job) {
+        for (std::size_t index = 0; index < kItems; ++index) {
+            ASSERT_EQ(visits[job][index].load(), 1) << "job " << job << ", item " << index;
+        }
+    }
 }

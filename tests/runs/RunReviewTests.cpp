@@ -105,10 +105,10 @@ TEST(RunReview, anApplyRunsOnAPoolThreadWhileTheMainThreadGoesOn) {
     QTimer::singleShot(0, [&] { timerFired.release(); });
     EXPECT_FALSE(review.apply({"elsewhere.txt"})) << "nothing chosen, nothing to apply";
     ASSERT_TRUE(review.apply({"main.txt"}));
-    EXPECT_TRUE(review.busy());
+    EXPECT_TRUE(review.applying());
     EXPECT_FALSE(review.apply({"main.txt"})) << "one apply at a time";
     ASSERT_TRUE(applied.wait(10000));
-    EXPECT_FALSE(review.busy());
+    EXPECT_FALSE(review.applying());
     EXPECT_TRUE(sawTimer);
     EXPECT_NE(applyThread.load(), QCoreApplication::instance()->thread());
     ASSERT_TRUE(result && result->ok());

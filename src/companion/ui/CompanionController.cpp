@@ -361,17 +361,6 @@ void CompanionController::toggle() {
     m_model.setEnabled(!m_model.enabled());
 }
 
-void CompanionController::customize() {
-    Q_EMIT m_model.openSettings();
-}
-
-void CompanionController::quickDraft() {
-    m_model.setEnabled(true);
-    positionControls();
-    m_controlsPanel->makeKeyAndOrderFront();
-    m_controls->editor()->setFocus();
-}
-
 void CompanionController::useDraft() {
     // Dictation still running would keep writing into the draft after it was handed on (the
     // used words would come back) and would keep listening behind the hidden panel; it

@@ -110,8 +110,6 @@ public:
     void openSettingsPage();
     void stopAudio();
     void toggle();
-    void customize();
-    void quickDraft();
 
     // The model's requests to hand the draft to the workspace and to read output aloud.
     void useDraft();

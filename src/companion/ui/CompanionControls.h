@@ -26,10 +26,8 @@ public:
 
     QPlainTextEdit* editor() const { return m_editor; }
     QPushButton* microphoneButton() const { return m_microphone; }
-    QToolButton* readAloudButton() const { return m_readAloud; }
     QMenu* readAloudMenu() const { return m_readMenu; }
     QPushButton* useDraftButton() const { return m_useDraft; }
-    QPushButton* customizeButton() const { return m_customize; }
     QPushButton* closeButton() const { return m_close; }
     QLabel* status() const { return m_status; }
 

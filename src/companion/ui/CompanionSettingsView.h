@@ -20,7 +20,6 @@ public:
     CompanionSettingsView(CompanionModel& model, Navigator& navigator, Theme& theme,
                           QWidget* parent = nullptr);
 
-    PetArt* petArt() const { return m_art; }
     QLabel* nameLabel() const { return m_name; }
     QLabel* kindPill() const { return m_kind; }
     Switch* enabledSwitch() const { return m_enabled; }
