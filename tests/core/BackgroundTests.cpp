@@ -80,6 +80,11 @@ TEST(Background, aDestroyedContextOrACancelledJobNeverHearsTheResult) {
 }
 
 TEST(Background, blockingJobsDoNotWaitForQtsGlobalPool) {
+#if defined(__SANITIZE_THREAD__)
+    // Qt's pool hands work over through futexes ThreadSanitizer cannot see, so it reports races
+    // inside Qt here; VELK's own pool is checked by the other tests.
+    GTEST_SKIP() << "Qt's global pool is opaque to ThreadSanitizer";
+#endif
     // Fill Qt's global pool with jobs that block; a background job must still finish.
     QSemaphore release;
     QThreadPool& global = *QThreadPool::globalInstance();
