@@ -13,8 +13,8 @@
 // Each figure is the median and the 95th percentile over VELK_BENCH_KEYS keystrokes
 // (default 200), typed in the middle of the file, in wall-clock time and in CPU time of the
 // main thread. Goal: under 16 ms, one frame.
-#include "files/CodeEditor.h"
-#include "files/Highlighter.h"
+#include "core/files/Highlighter.h"
+#include "ui/files/CodeEditor.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

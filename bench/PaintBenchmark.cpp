@@ -4,10 +4,10 @@
 //     the same screen;
 //  2. paints per second while 64 MiB of coloured output floods a real session, for the
 //     view's frame-paced repaints next to a view that asks for a repaint on every chunk.
-#include "assistants/Provider.h"
-#include "terminal/TerminalScreen.h"
-#include "terminal/TerminalSession.h"
-#include "terminal/TerminalView.h"
+#include "core/assistants/Provider.h"
+#include "core/terminal/TerminalScreen.h"
+#include "core/terminal/TerminalSession.h"
+#include "ui/terminal/TerminalView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -15,9 +15,9 @@
 // (comma-separated).
 #include "ScreenCorpus.h"
 
-#include "assistants/Provider.h"
-#include "terminal/Pty.h"
-#include "terminal/TerminalSession.h"
+#include "core/assistants/Provider.h"
+#include "core/terminal/Pty.h"
+#include "core/terminal/TerminalSession.h"
 
 #include <QCoreApplication>
 #include <QDir>

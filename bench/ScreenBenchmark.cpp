@@ -5,7 +5,7 @@
 // VELK_BENCH_CORPUS_MIB sets the corpus size (default 32).
 #include "ScreenCorpus.h"
 
-#include "terminal/TerminalScreen.h"
+#include "core/terminal/TerminalScreen.h"
 
 #include <benchmark/benchmark.h>
 #include <vterm.h>

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/terminal/TerminalWidthTable.inc: the cell class of every Unicode scalar.
+"""Writes src/core/terminal/TerminalWidthTable.inc: the cell class of every Unicode scalar.
 
 Class 0: zero width, joined to the previous cell (nonspacing and enclosing marks, and the
 zero-width format characters U+200B-U+200F, U+2060-U+2064, U+FEFF).
@@ -7,7 +7,7 @@ Class 2: two cells (East Asian Wide and Fullwidth, plus the fixed wide ranges be
 Class 1: one cell (everything else).
 
 The table is two-stage: a block index per 256 scalars, then the unique blocks.
-Run: tools/generate-terminal-width-table.py > src/terminal/TerminalWidthTable.inc
+Run: tools/generate-terminal-width-table.py > src/core/terminal/TerminalWidthTable.inc
 """
 import sys
 import unicodedata

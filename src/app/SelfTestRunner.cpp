@@ -1,8 +1,8 @@
 #include "app/SelfTestRunner.h"
 
 #include "app/selftest/SelfTest.h"
-#include "terminal/TerminalSession.h"
-#include "workspace/Workspace.h"
+#include "core/terminal/TerminalSession.h"
+#include "core/workspace/Workspace.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CommandLine.h"
+#include "core/app/CommandLine.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,15 +1,15 @@
 // Process entry: run mode, single instance, one-time preference migration, launch.
-#include "app/CommandLine.h"
-#include "app/PreferenceMigration.h"
 #include "app/SelfTestRunner.h"
 #include "app/VelkApplication.h"
 #include "app/selftest/SelfTest.h"
-#include "platform/Dialogs.h"
+#include "core/app/CommandLine.h"
+#include "core/app/PreferenceMigration.h"
+#include "core/services/Dialogs.h"
+#include "core/services/Preferences.h"
+#include "core/workspace/Workspace.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
-#include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
-#include "workspace/Workspace.h"
 
 #include <QApplication>
 #include <QDBusConnection>

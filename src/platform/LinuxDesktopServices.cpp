@@ -1,4 +1,4 @@
-#include "LinuxDesktopServices.h"
+#include "platform/LinuxDesktopServices.h"
 
 #include <QDesktopServices>
 #include <QDir>

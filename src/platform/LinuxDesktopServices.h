@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/DesktopServices.h"
+#include "core/services/DesktopServices.h"
 
 #include <QStringList>
 

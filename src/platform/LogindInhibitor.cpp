@@ -1,4 +1,4 @@
-#include "LogindInhibitor.h"
+#include "platform/LogindInhibitor.h"
 
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PowerInhibitor.h"
+#include "core/services/PowerInhibitor.h"
 
 #include <QDBusConnection>
 #include <QSet>

@@ -1,5 +1,5 @@
 // Kept apart from every Qt file: Xlib's macros (None, Bool, Status…) collide with Qt names.
-#include "LinuxDesktopServices.h"
+#include "platform/LinuxDesktopServices.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>

@@ -1,20 +1,20 @@
 // The Mac actions page on the real workspace: the Codex found on PATH plans in a visible
 // terminal session, the page lists the plan and runs its steps, and the manual tools.
-#include "actions/ComputerActionsPage.h"
-#include "actions/ComputerPlanner.h"
+#include "core/actions/ComputerPlanner.h"
+#include "ui/actions/ComputerActionsPage.h"
 
 #include "PlannerTestKit.h"
-#include "appearance/Theme.h"
-#include "platform/DesktopServices.h"
-#include "platform/Dialogs.h"
-#include "platform/PowerInhibitor.h"
-#include "platform/Preferences.h"
+#include "core/appearance/Theme.h"
+#include "core/services/DesktopServices.h"
+#include "core/services/Dialogs.h"
+#include "core/services/PowerInhibitor.h"
+#include "core/services/Preferences.h"
+#include "core/terminal/TerminalSession.h"
+#include "core/workspace/Workspace.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
-#include "terminal/TerminalSession.h"
-#include "ui/Navigator.h"
-#include "ui/WindowPlannerHost.h"
-#include "workspace/Workspace.h"
+#include "ui/window/Navigator.h"
+#include "ui/window/WindowPlannerHost.h"
 
 #include <QFileInfo>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // Plan decoding and validation. Each rule is pinned by a table of known steps (limits at
 // their exact boundaries included); generated plans then combine those steps at random places
 // to prove the rule order, and mutated bytes are thrown at decoding and validation.
-#include "actions/ComputerPlan.h"
+#include "core/actions/ComputerPlan.h"
 
 #include <QRandomGenerator>
 

@@ -1,8 +1,8 @@
-#include "actions/ComputerPlanner.h"
+#include "core/actions/ComputerPlanner.h"
 
 #include "PlannerTestKit.h"
-#include "assistants/Provider.h"
-#include "platform/Dialogs.h"
+#include "core/assistants/Provider.h"
+#include "core/services/Dialogs.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>

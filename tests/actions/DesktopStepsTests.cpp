@@ -1,13 +1,13 @@
 // Plan steps carried out on a real X11 display with the openbox window manager: a test
 // application registered by a desktop entry is opened, typed into and sent a shortcut, and
 // nothing is typed once another window has taken the front.
-#include "actions/ComputerPlanner.h"
-#include "actions/LinuxStepRunner.h"
+#include "core/actions/ComputerPlanner.h"
+#include "platform/LinuxStepRunner.h"
 
 #include "PlannerTestKit.h"
+#include "core/services/Dialogs.h"
 #include "e2e/PrivateDisplay.h"
 #include "platform/ApplicationResolver.h"
-#include "platform/Dialogs.h"
 #include "platform/KeyboardSynthesis.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/X11Windows.h"

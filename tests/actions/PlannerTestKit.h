@@ -4,8 +4,8 @@
 // login shell or answers at once with a chosen file, and a step runner whose desktop is
 // scripted.
 
-#include "actions/PlannerHost.h"
-#include "actions/StepRunner.h"
+#include "core/actions/PlannerHost.h"
+#include "core/actions/StepRunner.h"
 
 #include <QDir>
 #include <QFile>

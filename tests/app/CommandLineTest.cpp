@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "core/app/CommandLine.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "app/PreferenceMigration.h"
+#include "core/app/PreferenceMigration.h"
 
-#include "platform/Preferences.h"
+#include "core/services/Preferences.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "appearance/HexColor.h"
+#include "core/appearance/HexColor.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "appearance/HexColor.h"
-#include "appearance/Theme.h"
-#include "platform/Preferences.h"
+#include "core/appearance/HexColor.h"
+#include "core/appearance/Theme.h"
+#include "core/services/Preferences.h"
 
 #include <gtest/gtest.h>
 

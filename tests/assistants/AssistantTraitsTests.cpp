@@ -1,5 +1,5 @@
-#include "assistants/AssistantTraits.h"
-#include "assistants/CommandTemplate.h"
+#include "core/assistants/AssistantTraits.h"
+#include "core/assistants/CommandTemplate.h"
 
 #include <gtest/gtest.h>
 

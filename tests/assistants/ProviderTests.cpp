@@ -1,4 +1,4 @@
-#include "assistants/Provider.h"
+#include "core/assistants/Provider.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

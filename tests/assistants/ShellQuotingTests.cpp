@@ -2,8 +2,8 @@
 // syntax go through Provider::command into `/bin/zsh -l -c`, and what the command prints
 // must be the prompt, byte for byte, with nothing executed on the way. Generated templates
 // prove the template check: whatever it accepts keeps every attack prompt inert.
-#include "assistants/Provider.h"
-#include "terminal/SpawnRequest.h"
+#include "core/assistants/Provider.h"
+#include "core/terminal/SpawnRequest.h"
 
 #include <QDir>
 #include <QProcess>

@@ -2,10 +2,10 @@
 // pet's first place, the stored position, sizes, clicks and drags, the quick draft, handing
 // a draft to the workspace and switching the companion off.
 #include "CompanionWindowTestKit.h"
-#include "companion/ui/CompanionControls.h"
-#include "companion/ui/CompanionSettingsView.h"
-#include "companion/ui/DesktopPet.h"
-#include "ui/Switch.h"
+#include "ui/companion/CompanionControls.h"
+#include "ui/companion/CompanionSettingsView.h"
+#include "ui/companion/DesktopPet.h"
+#include "ui/kit/Switch.h"
 
 #include <QAction>
 #include <QApplication>

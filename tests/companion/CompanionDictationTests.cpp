@@ -1,8 +1,8 @@
 #include "FakeSpeechServices.h"
 
-#include "companion/CompanionModel.h"
-#include "platform/Dialogs.h"
-#include "platform/Preferences.h"
+#include "core/companion/CompanionModel.h"
+#include "core/services/Dialogs.h"
+#include "core/services/Preferences.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 #include "CompanionTestSupport.h"
 
-#include "companion/BrandAssets.h"
-#include "companion/CompanionModel.h"
-#include "platform/Dialogs.h"
-#include "platform/Preferences.h"
+#include "core/companion/BrandAssets.h"
+#include "core/companion/CompanionModel.h"
+#include "core/services/Dialogs.h"
+#include "core/services/Preferences.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>

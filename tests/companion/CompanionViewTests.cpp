@@ -1,12 +1,12 @@
 // The quick-draft panel, the Companion page and the pet drawing, bound to the model.
 #include "CompanionTestSupport.h"
 #include "CompanionWindowTestKit.h"
-#include "companion/ui/CompanionControls.h"
-#include "companion/ui/CompanionSettingsView.h"
-#include "companion/ui/DesktopPet.h"
-#include "companion/ui/PetArt.h"
-#include "terminal/TerminalSession.h"
-#include "ui/Switch.h"
+#include "core/terminal/TerminalSession.h"
+#include "ui/companion/CompanionControls.h"
+#include "ui/companion/CompanionSettingsView.h"
+#include "ui/companion/DesktopPet.h"
+#include "ui/companion/PetArt.h"
+#include "ui/kit/Switch.h"
 
 #include <QLabel>
 #include <QMenu>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "FakeSpeechServices.h"
-#include "companion/CompanionModel.h"
-#include "companion/ui/CompanionController.h"
+#include "core/companion/CompanionModel.h"
 #include "support/TestSupport.h"
 #include "ui/UiFixture.h"
+#include "ui/companion/CompanionController.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 // The placement rules of the companion's windows, in the desktop convention (bottom-left
 // origin, y upward), and the conversion from and to Qt's global coordinates.
-#include "companion/DesktopGeometry.h"
+#include "core/companion/DesktopGeometry.h"
 
 #include <gtest/gtest.h>
 

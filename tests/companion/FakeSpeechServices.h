@@ -1,7 +1,7 @@
 #pragma once
 
-#include "companion/CompanionModel.h"
-#include "companion/SpeechServices.h"
+#include "core/companion/CompanionModel.h"
+#include "core/companion/SpeechServices.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -4,13 +4,13 @@
 // real sound path (the word error rate is printed for each voice).
 #include "PrivateDisplay.h"
 #include "X11TestDisplay.h"
-#include "companion/CompanionModel.h"
-#include "companion/LinuxSpeechServices.h"
-#include "companion/ui/CompanionController.h"
-#include "companion/ui/CompanionControls.h"
-#include "companion/ui/DesktopPet.h"
+#include "core/companion/CompanionModel.h"
+#include "platform/speech/LinuxSpeechServices.h"
 #include "support/TestSupport.h"
 #include "ui/UiFixture.h"
+#include "ui/companion/CompanionController.h"
+#include "ui/companion/CompanionControls.h"
+#include "ui/companion/DesktopPet.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

@@ -1,5 +1,5 @@
-#include "companion/LinuxSpeechServices.h"
-#include "companion/PocketSphinxRecognizer.h"
+#include "platform/speech/LinuxSpeechServices.h"
+#include "platform/speech/PocketSphinxRecognizer.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>

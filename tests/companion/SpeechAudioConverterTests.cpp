@@ -1,4 +1,4 @@
-#include "companion/SpeechAudioConverter.h"
+#include "platform/speech/SpeechAudioConverter.h"
 
 #include <QtEndian>
 

@@ -1,10 +1,10 @@
 // Read-aloud through the real services: QTextToSpeech playing into the null sink of the sound
 // server that scripts/test.sh starts. (Dictation through the same sound server, started from
 // the quick draft, is in FloatingWindowTests.cpp.)
-#include "companion/CompanionModel.h"
-#include "companion/LinuxSpeechServices.h"
-#include "platform/Dialogs.h"
-#include "platform/Preferences.h"
+#include "core/companion/CompanionModel.h"
+#include "core/services/Dialogs.h"
+#include "core/services/Preferences.h"
+#include "platform/speech/LinuxSpeechServices.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>

@@ -1,4 +1,4 @@
-#include "core/Background.h"
+#include "core/base/Background.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

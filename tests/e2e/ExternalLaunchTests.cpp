@@ -6,11 +6,11 @@
 // folder the test prints.
 #include "PrivateDisplay.h"
 #include "Screenshots.h"
+#include "core/services/Preferences.h"
+#include "core/workspace/HistoryEntry.h"
 #include "platform/KeyboardSynthesis.h"
-#include "platform/Preferences.h"
 #include "platform/X11Windows.h"
 #include "support/TestSupport.h"
-#include "workspace/HistoryEntry.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -1,9 +1,9 @@
-#include "appearance/HexColor.h"
-#include "appearance/Theme.h"
-#include "files/CodeEditor.h"
-#include "files/LineRuler.h"
-#include "platform/Preferences.h"
+#include "core/appearance/HexColor.h"
+#include "core/appearance/Theme.h"
+#include "core/services/Preferences.h"
 #include "support/TestSupport.h"
+#include "ui/files/CodeEditor.h"
+#include "ui/files/LineRuler.h"
 
 #include <QApplication>
 #include <QFontMetricsF>

@@ -1,7 +1,7 @@
 // Preparing the example project and the atomic writer underneath the editor.
 
-#include "files/ExampleProject.h"
-#include "platform/AtomicFile.h"
+#include "core/files/ExampleProject.h"
+#include "core/services/AtomicFile.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

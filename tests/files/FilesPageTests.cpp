@@ -1,9 +1,9 @@
-#include "appearance/Theme.h"
-#include "assistants/Provider.h"
-#include "files/CodeEditor.h"
-#include "files/FilesPage.h"
-#include "ui/MainWindow.h"
-#include "ui/Navigator.h"
+#include "core/appearance/Theme.h"
+#include "core/assistants/Provider.h"
+#include "ui/files/CodeEditor.h"
+#include "ui/files/FilesPage.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/Navigator.h"
 #include "workspace/WorkspaceTestKit.h"
 
 #include <QLabel>

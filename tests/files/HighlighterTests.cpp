@@ -1,5 +1,5 @@
-#include "appearance/HexColor.h"
-#include "files/Highlighter.h"
+#include "core/appearance/HexColor.h"
+#include "core/files/Highlighter.h"
 
 #include <gtest/gtest.h>
 

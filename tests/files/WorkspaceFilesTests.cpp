@@ -3,7 +3,7 @@
 
 #include "workspace/WorkspaceTestKit.h"
 
-#include "files/FileOrder.h"
+#include "core/files/FileOrder.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "platform/Preferences.h"
+#include "core/services/Preferences.h"
 #include "support/TestSupport.h"
 
 #include <QDataStream>

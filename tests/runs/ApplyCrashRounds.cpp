@@ -1,8 +1,8 @@
 #include "ApplyCrashRounds.h"
 
-#include "platform/AppPaths.h"
-#include "runs/PosixFiles.h"
-#include "runs/RunFiles.h"
+#include "core/runs/PosixFiles.h"
+#include "core/runs/RunFiles.h"
+#include "core/services/AppPaths.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #include "ApplyCrashRounds.h"
 #include "RunsTestSupport.h"
-#include "runs/RunFiles.h"
+#include "core/runs/RunFiles.h"
 
 #include <QDir>
 #include <QRandomGenerator>

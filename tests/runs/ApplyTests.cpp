@@ -1,5 +1,5 @@
 #include "RunsTestSupport.h"
-#include "runs/RunFiles.h"
+#include "core/runs/RunFiles.h"
 
 #include <QDir>
 

@@ -1,5 +1,5 @@
 #include "RunsTestSupport.h"
-#include "runs/PosixFiles.h"
+#include "core/runs/PosixFiles.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
 #include "RunsTestSupport.h"
-#include "runs/PosixFiles.h"
-#include "runs/RunFiles.h"
+#include "core/runs/PosixFiles.h"
+#include "core/runs/RunFiles.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>

@@ -2,9 +2,9 @@
 // and a run nobody takes leaves no folder behind.
 
 #include "RunsTestSupport.h"
-#include "core/Background.h"
-#include "runs/RunPreparation.h"
-#include "runs/RunStore.h"
+#include "core/base/Background.h"
+#include "core/runs/RunPreparation.h"
+#include "core/runs/RunStore.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

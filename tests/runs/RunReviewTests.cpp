@@ -2,8 +2,8 @@
 // thread free, failures come back as Errors with the engine's words.
 
 #include "RunsTestSupport.h"
-#include "core/Background.h"
-#include "runs/RunReview.h"
+#include "core/base/Background.h"
+#include "core/runs/RunReview.h"
 
 #include <QCoreApplication>
 #include <QSemaphore>

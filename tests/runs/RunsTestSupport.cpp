@@ -1,6 +1,6 @@
 #include "RunsTestSupport.h"
 
-#include "platform/AppPaths.h"
+#include "core/services/AppPaths.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "runs/PosixFiles.h"
-#include "runs/RunFiles.h"
+#include "core/runs/PosixFiles.h"
+#include "core/runs/RunFiles.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "RunsTestSupport.h"
-#include "runs/RunStore.h"
-#include "runs/TeamRun.h"
+#include "core/runs/RunStore.h"
+#include "core/runs/TeamRun.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -2,10 +2,10 @@
 // copy's files and the apply of ticked changes into the project.
 
 #include "RunsTestSupport.h"
-#include "runs/RunFiles.h"
-#include "runs/RunStore.h"
-#include "runs/TeamRunsPage.h"
-#include "ui/Navigator.h"
+#include "core/runs/RunFiles.h"
+#include "core/runs/RunStore.h"
+#include "ui/runs/TeamRunsPage.h"
+#include "ui/window/Navigator.h"
 #include "workspace/WorkspaceTestKit.h"
 
 #include <QComboBox>

@@ -3,8 +3,8 @@
 // Stand-ins for the desktop services a workspace is built with, recording what they were
 // asked to do.
 
-#include "platform/DesktopServices.h"
-#include "platform/PowerInhibitor.h"
+#include "core/services/DesktopServices.h"
+#include "core/services/PowerInhibitor.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "assistants/Provider.h"
-#include "terminal/PTYTransport.h"
-#include "terminal/Pty.h"
+#include "core/assistants/Provider.h"
+#include "core/terminal/PTYTransport.h"
+#include "core/terminal/Pty.h"
 
 #include "PtyTestSupport.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 #include "TerminalFuzzHarness.h"
 
-#include "terminal/TerminalScreen.h"
+#include "core/terminal/TerminalScreen.h"
 
 #include <algorithm>
 

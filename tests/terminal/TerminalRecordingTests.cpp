@@ -2,8 +2,8 @@
 // man, zsh, ls, git, ncdu, a curses demo, assistant-like output), recorded in tmux by
 // tools/record-terminal-programs.sh together with tmux's screen at the same moment. The
 // screen must show the same text as tmux, however the bytes are chunked.
+#include "core/terminal/TerminalScreen.h"
 #include "support/TestSupport.h"
-#include "terminal/TerminalScreen.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // What the scripts in tests/terminal/scripts cannot say: the primitives called directly,
 // the history's bounds and the cell values.
-#include "terminal/TerminalScreen.h"
+#include "core/terminal/TerminalScreen.h"
 
 #include <gtest/gtest.h>
 

@@ -16,8 +16,8 @@
 //   plain TEXT | scrollback N | history I TEXT (scrollback line I, trimmed)
 // Escapes in BYTES and TEXT: \e \r \n \t \b \a \\ \s (a space) \xNN \u{HEX} (as UTF-8).
 // After every command the screen's invariants must hold.
+#include "core/terminal/TerminalScreen.h"
 #include "support/TestSupport.h"
-#include "terminal/TerminalScreen.h"
 
 #include <gtest/gtest.h>
 

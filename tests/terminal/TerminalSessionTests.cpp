@@ -1,6 +1,6 @@
-#include "terminal/TerminalSession.h"
+#include "core/terminal/TerminalSession.h"
 
-#include "assistants/Provider.h"
+#include "core/assistants/Provider.h"
 
 #include "PtyTestSupport.h"
 #include "support/TestSupport.h"

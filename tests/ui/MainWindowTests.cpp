@@ -1,16 +1,16 @@
 // The main window and its pages against a real workspace: composer rules, the session deck
 // layout, the sidebar badge and recent projects, notices, page capture and the quit policy.
 #include "UiFixture.h"
+#include "core/terminal/TerminalSession.h"
 #include "support/TestSupport.h"
-#include "terminal/TerminalSession.h"
-#include "ui/Composer.h"
-#include "ui/MainWindow.h"
-#include "ui/QtDialogs.h"
-#include "ui/QuitPolicy.h"
-#include "ui/SessionDeck.h"
-#include "ui/TerminalPane.h"
-#include "ui/WindowCapture.h"
-#include "ui/WorkspacePage.h"
+#include "ui/kit/QtDialogs.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/QuitPolicy.h"
+#include "ui/window/WindowCapture.h"
+#include "ui/workspace/Composer.h"
+#include "ui/workspace/SessionDeck.h"
+#include "ui/workspace/TerminalPane.h"
+#include "ui/workspace/WorkspacePage.h"
 
 #include <QApplication>
 #include <QDir>

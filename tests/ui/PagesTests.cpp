@@ -5,14 +5,14 @@
 
 #include "UiFixture.h"
 
-#include "appearance/AppearancePage.h"
-#include "assistants/AssistantsPage.h"
-#include "assistants/ConnectorEditor.h"
+#include "core/terminal/TerminalScreen.h"
+#include "core/terminal/TerminalSession.h"
+#include "core/workspace/PreferenceKeys.h"
 #include "support/TestSupport.h"
-#include "terminal/TerminalScreen.h"
-#include "terminal/TerminalSession.h"
-#include "workspace/HistoryPage.h"
-#include "workspace/PreferenceKeys.h"
+#include "ui/appearance/AppearancePage.h"
+#include "ui/assistants/AssistantsPage.h"
+#include "ui/assistants/ConnectorEditor.h"
+#include "ui/history/HistoryPage.h"
 
 #include <QDir>
 #include <QLabel>

@@ -3,11 +3,11 @@
 // three changes, and the project on disk is checked. With VELK_SCREENSHOT_DIR set, the window
 // is saved there as team-runs.png for a look.
 #include "UiFixture.h"
-#include "runs/TeamRunsPage.h"
 #include "support/TestSupport.h"
-#include "ui/Composer.h"
-#include "ui/MainWindow.h"
-#include "ui/WorkspacePage.h"
+#include "ui/runs/TeamRunsPage.h"
+#include "ui/window/MainWindow.h"
+#include "ui/workspace/Composer.h"
+#include "ui/workspace/WorkspacePage.h"
 
 #include <QDir>
 #include <QListWidget>

@@ -1,10 +1,10 @@
 // The terminal view against a real session and screen: key encoding, clipboard, scrolling,
 // the grid fit and what a paint puts on screen.
-#include "assistants/Provider.h"
+#include "core/assistants/Provider.h"
+#include "core/terminal/TerminalScreen.h"
+#include "core/terminal/TerminalSession.h"
 #include "support/TestSupport.h"
-#include "terminal/TerminalScreen.h"
-#include "terminal/TerminalSession.h"
-#include "terminal/TerminalView.h"
+#include "ui/terminal/TerminalView.h"
 
 #include <QAction>
 #include <QApplication>

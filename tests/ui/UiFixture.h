@@ -1,11 +1,11 @@
 #pragma once
 
-#include "appearance/Theme.h"
-#include "platform/Dialogs.h"
-#include "platform/Preferences.h"
+#include "core/appearance/Theme.h"
+#include "core/services/Dialogs.h"
+#include "core/services/Preferences.h"
+#include "core/workspace/Workspace.h"
 #include "support/FakeServices.h"
-#include "ui/Navigator.h"
-#include "workspace/Workspace.h"
+#include "ui/window/Navigator.h"
 
 #include <QTemporaryDir>
 

@@ -1,6 +1,6 @@
 // The local tool runner: capture, limits, environment and time-outs, with real processes.
 
-#include "assistants/LocalTools.h"
+#include "core/assistants/LocalTools.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

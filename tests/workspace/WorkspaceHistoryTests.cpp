@@ -3,9 +3,9 @@
 
 #include "WorkspaceTestKit.h"
 
-#include "workspace/Characters.h"
-#include "workspace/PreferenceKeys.h"
-#include "workspace/StoredList.h"
+#include "core/workspace/Characters.h"
+#include "core/workspace/PreferenceKeys.h"
+#include "core/workspace/StoredList.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -3,7 +3,7 @@
 
 #include "WorkspaceTestKit.h"
 
-#include "workspace/PreferenceKeys.h"
+#include "core/workspace/PreferenceKeys.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

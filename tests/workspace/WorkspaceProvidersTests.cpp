@@ -3,10 +3,10 @@
 
 #include "WorkspaceTestKit.h"
 
-#include "assistants/ConnectionStatus.h"
-#include "assistants/LocalTools.h"
-#include "workspace/PreferenceKeys.h"
-#include "workspace/StoredList.h"
+#include "core/assistants/ConnectionStatus.h"
+#include "core/assistants/LocalTools.h"
+#include "core/workspace/PreferenceKeys.h"
+#include "core/workspace/StoredList.h"
 
 #include <QFile>
 #include <QJsonArray>

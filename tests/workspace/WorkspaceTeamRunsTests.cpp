@@ -4,8 +4,8 @@
 
 #include "WorkspaceTestKit.h"
 
-#include "core/Background.h"
-#include "runs/RunStore.h"
+#include "core/base/Background.h"
+#include "core/runs/RunStore.h"
 
 #include <QFile>
 

@@ -4,14 +4,14 @@
 // dialogs and fake platform services, with the fake assistant tools first on PATH and a
 // temporary project folder.
 
-#include "platform/DesktopServices.h"
-#include "platform/Dialogs.h"
-#include "platform/PowerInhibitor.h"
-#include "platform/Preferences.h"
+#include "core/services/DesktopServices.h"
+#include "core/services/Dialogs.h"
+#include "core/services/PowerInhibitor.h"
+#include "core/services/Preferences.h"
+#include "core/terminal/TerminalSession.h"
+#include "core/workspace/Workspace.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
-#include "terminal/TerminalSession.h"
-#include "workspace/Workspace.h"
 
 #include <QDir>
 #include <QTemporaryDir>

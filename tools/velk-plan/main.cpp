@@ -4,7 +4,7 @@
 // assistant's answer arrives. Prints "ok" and exits 0 for a usable plan; otherwise prints the
 // message the user would see (a decoding error or the validation message) and exits 1.
 // Usage errors and unreadable files exit 2.
-#include "actions/ComputerPlan.h"
+#include "core/actions/ComputerPlan.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,7 +3,7 @@
 // Feeds a byte file (for example a recording of a real program's output) into a terminal
 // screen in chunks of N bytes and prints the visible rows with trailing blanks trimmed, or
 // with --plain the whole plain text, or with --dump a JSON description of the screen.
-#include "terminal/TerminalScreen.h"
+#include "core/terminal/TerminalScreen.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -11,7 +11,7 @@
 // prints what that recovery did; `recover` rolls back every interrupted apply now.
 // Paths in the output escape backslashes and control characters (\n, \t, \xHH) so that each
 // entry stays on one line.
-#include "runs/RunFiles.h"
+#include "core/runs/RunFiles.h"
 
 #include <QCoreApplication>
 #include <QSet>

@@ -1,11 +1,11 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "actions/ComputerPlan.h"
-#include "actions/ComputerPlanner.h"
-#include "actions/PlannerHost.h"
-#include "actions/StepRunner.h"
-#include "assistants/AssistantTraits.h"
-#include "platform/Dialogs.h"
+#include "core/actions/ComputerPlan.h"
+#include "core/actions/ComputerPlanner.h"
+#include "core/actions/PlannerHost.h"
+#include "core/actions/StepRunner.h"
+#include "core/assistants/AssistantTraits.h"
+#include "core/services/Dialogs.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "appearance/HexColor.h"
-#include "appearance/Theme.h"
-#include "platform/Preferences.h"
+#include "core/appearance/HexColor.h"
+#include "core/appearance/Theme.h"
+#include "core/services/Preferences.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 // and the example project prepares from them; and the guard that proves a self-test run
 // neither read nor wrote any preferences, the user's own file included.
 
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "files/ExampleProject.h"
-#include "platform/AppPaths.h"
-#include "platform/Dialogs.h"
-#include "platform/Preferences.h"
-#include "workspace/Workspace.h"
+#include "core/files/ExampleProject.h"
+#include "core/services/AppPaths.h"
+#include "core/services/Dialogs.h"
+#include "core/services/Preferences.h"
+#include "core/workspace/Workspace.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,6 +1,6 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "assistants/Provider.h"
+#include "core/assistants/Provider.h"
 
 #include <QDir>
 #include <QProcess>

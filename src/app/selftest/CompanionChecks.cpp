@@ -1,15 +1,15 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "appearance/Theme.h"
-#include "companion/BrandAssets.h"
-#include "companion/CompanionModel.h"
-#include "companion/LinuxSpeechServices.h"
-#include "companion/PocketSphinxRecognizer.h"
-#include "companion/ui/CompanionController.h"
-#include "platform/Dialogs.h"
-#include "platform/Preferences.h"
-#include "ui/Navigator.h"
-#include "workspace/Workspace.h"
+#include "core/appearance/Theme.h"
+#include "core/companion/BrandAssets.h"
+#include "core/companion/CompanionModel.h"
+#include "core/services/Dialogs.h"
+#include "core/services/Preferences.h"
+#include "core/workspace/Workspace.h"
+#include "platform/speech/LinuxSpeechServices.h"
+#include "platform/speech/PocketSphinxRecognizer.h"
+#include "ui/companion/CompanionController.h"
+#include "ui/window/Navigator.h"
 
 #include <QDir>
 #include <QFile>

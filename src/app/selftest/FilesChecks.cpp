@@ -1,9 +1,9 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "appearance/Theme.h"
-#include "files/CodeEditor.h"
-#include "files/Highlighter.h"
-#include "platform/Preferences.h"
+#include "core/appearance/Theme.h"
+#include "core/files/Highlighter.h"
+#include "core/services/Preferences.h"
+#include "ui/files/CodeEditor.h"
 
 #include <QApplication>
 

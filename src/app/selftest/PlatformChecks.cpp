@@ -1,7 +1,7 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
+#include "core/services/Preferences.h"
 #include "platform/LinuxDesktopServices.h"
-#include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
 
 #include <QDir>

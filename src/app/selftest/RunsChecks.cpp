@@ -1,7 +1,7 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "runs/RunFiles.h"
-#include "runs/RunStore.h"
+#include "core/runs/RunFiles.h"
+#include "core/runs/RunStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,9 +1,9 @@
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "assistants/Provider.h"
+#include "core/assistants/Provider.h"
 
-#include "terminal/TerminalScreen.h"
-#include "terminal/TerminalSession.h"
+#include "core/terminal/TerminalScreen.h"
+#include "core/terminal/TerminalSession.h"
 
 #include <QDir>
 #include <QProcess>

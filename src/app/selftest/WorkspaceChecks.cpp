@@ -4,15 +4,15 @@
 // check works on a private, non-persisting workspace with scripted dialogs, in its own
 // folder of the run's output folder, so no real assistant and no window is involved.
 
-#include "SelfTest.h"
+#include "app/selftest/SelfTest.h"
 
-#include "assistants/AssistantTraits.h"
-#include "platform/Dialogs.h"
-#include "platform/Preferences.h"
-#include "runs/RunFiles.h"
-#include "runs/RunStore.h"
-#include "terminal/TerminalSession.h"
-#include "workspace/Workspace.h"
+#include "core/assistants/AssistantTraits.h"
+#include "core/runs/RunFiles.h"
+#include "core/runs/RunStore.h"
+#include "core/services/Dialogs.h"
+#include "core/services/Preferences.h"
+#include "core/terminal/TerminalSession.h"
+#include "core/workspace/Workspace.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,198 @@
+#include "core/assistants/AssistantTraits.h"
+
+#include "core/assistants/ConnectionStatus.h"
+
+#include <algorithm>
+
+namespace {
+
+const QString kPromptWord = QStringLiteral("prompt");
+
+QList<AssistantTraits> makeTable() {
+    return {
+        {
+            .stock = {.id = QStringLiteral("claude"),
+                      .name = QStringLiteral("Claude Code"),
+                      .subtitle = QStringLiteral("Anthropic · coding agent"),
+                      .icon = QStringLiteral("asterisk"),
+                      .colorHex = QStringLiteral("E3AF94"),
+                      .executable = QStringLiteral("claude"),
+                      .templateText = QStringLiteral("claude {prompt}"),
+                      .documentation = QStringLiteral("https://code.claude.com/docs/en/overview")},
+            .commands = {.batch = QStringLiteral("claude --print {prompt}"),
+                         .taskFromInput = QString(),
+                         .signIn = QStringLiteral("auth login"),
+                         .resume = QStringLiteral("--continue")},
+            .status = {.arguments = {QStringLiteral("auth"), QStringLiteral("status")},
+                       .label = &ConnectionStatus::claudeLabel},
+            .abilities = {.inDefaultTeam = true},
+        },
+        {
+            .stock = {.id = QStringLiteral("codex"),
+                      .name = QStringLiteral("Codex"),
+                      .subtitle = QStringLiteral("OpenAI · coding agent"),
+                      .icon = QStringLiteral("chevron.left.forwardslash.chevron.right"),
+                      .colorHex = QStringLiteral("A6C9F8"),
+                      .executable = QStringLiteral("codex"),
+                      .templateText = QStringLiteral("codex --sandbox workspace-write {prompt}"),
+                      .documentation = QStringLiteral("https://developers.openai.com/codex/cli")},
+            .commands = {.batch = QStringLiteral(
+                             "codex exec --skip-git-repo-check --sandbox workspace-write {prompt}"),
+                         .taskFromInput = QStringLiteral("-"),
+                         .signIn = QStringLiteral("login"),
+                         .resume = QStringLiteral("resume --last --sandbox workspace-write")},
+            .status = {.arguments = {QStringLiteral("login"), QStringLiteral("status")},
+                       .label = &ConnectionStatus::codexLabel},
+            .abilities = {.compareResults = QStringLiteral(
+                              "codex exec --skip-git-repo-check --sandbox read-only {prompt}"),
+                          .planDesktopActions = QStringLiteral(
+                              "exec --ignore-user-config --ephemeral --skip-git-repo-check "
+                              "--sandbox read-only --output-schema {schema} "
+                              "--output-last-message {answer} {prompt}"),
+                          .inDefaultTeam = true},
+        },
+        {
+            .stock = {.id = QStringLiteral("kimi"),
+                      .name = QStringLiteral("Kimi Code"),
+                      .subtitle = QStringLiteral("Moonshot · K3 via your CLI settings"),
+                      .icon = QStringLiteral("k.square"),
+                      .colorHex = QStringLiteral("C0AAF9"),
+                      .executable = QStringLiteral("kimi"),
+                      .templateText = QStringLiteral("kimi"),
+                      .documentation = QStringLiteral("https://www.kimi.com/code/docs/en/")},
+            .commands = {.interactiveWithTask = QStringLiteral("kimi --prompt {prompt}"),
+                         .batch = QStringLiteral("kimi --prompt {prompt}"),
+                         .signIn = QStringLiteral("login"),
+                         .resume = QStringLiteral("--continue")},
+        },
+        {
+            .stock = {.id = QStringLiteral("antigravity"),
+                      .name = QStringLiteral("Antigravity"),
+                      .subtitle = QStringLiteral("Google · coding agent"),
+                      .icon = QStringLiteral("sparkle"),
+                      .colorHex = QStringLiteral("99D8BA"),
+                      .executable = QStringLiteral("agy"),
+                      .templateText = QStringLiteral("agy"),
+                      .documentation = QStringLiteral("https://antigravity.google/docs/home")},
+            .commands = {.interactiveWithTask = QStringLiteral("agy --prompt-interactive {prompt}"),
+                         .batch = QStringLiteral("agy --print {prompt}"),
+                         .resume = QStringLiteral("--continue")},
+        },
+        {
+            .stock = {.id = QStringLiteral("zai"),
+                      .name = QStringLiteral("Z.ai"),
+                      .subtitle = QStringLiteral("GLM · configure a separate CLI profile"),
+                      .icon = QStringLiteral("z.square"),
+                      .colorHex = QStringLiteral("7EE6E3"),
+                      .executable = QStringLiteral("claude"),
+                      .templateText = QString(),
+                      .documentation = QStringLiteral("https://docs.z.ai/devpack/tool/claude")},
+            .profileTemplate =
+                QStringLiteral("claude --settings /path/to/zai-settings.json {prompt}"),
+        },
+        {
+            .stock = {.id = kShellID,
+                      .name = QStringLiteral("Terminal"),
+                      .subtitle = QStringLiteral("Your Mac · Zsh shell"),
+                      .icon = QStringLiteral("terminal"),
+                      .colorHex = QStringLiteral("90A4BE"),
+                      .executable = QStringLiteral("/bin/zsh"),
+                      .templateText = QStringLiteral("/bin/zsh -l"),
+                      .documentation = QString()},
+        },
+    };
+}
+
+// What is known of a connector the user added: nothing.
+const AssistantTraits& noTraits() {
+    static const AssistantTraits none;
+    return none;
+}
+
+const AssistantTraits& firstThat(bool (*has)(const AssistantTraits&)) {
+    const QList<AssistantTraits>& table = AssistantTraits::all();
+    const auto found = std::find_if(table.cbegin(), table.cend(), has);
+    return found != table.cend() ? *found : noTraits();
+}
+
+// Replaces each {name} found in `words` by its text, in one pass.
+QString fill(const QString& form, const QHash<QString, QString>& words) {
+    QString line;
+    qsizetype from = 0;
+    for (qsizetype open = form.indexOf(u'{'); open >= 0; open = form.indexOf(u'{', open + 1)) {
+        const qsizetype close = form.indexOf(u'}', open + 1);
+        if (close < 0) {
+            break;
+        }
+        const auto word = words.constFind(form.sliced(open + 1, close - open - 1));
+        if (word != words.cend()) {
+            line += form.sliced(from, open - from) + *word;
+            from = close + 1;
+            open = close;
+        }
+    }
+    return line + form.sliced(from);
+}
+
+}  // namespace
+
+const QList<AssistantTraits>& AssistantTraits::all() {
+    static const QList<AssistantTraits> table = makeTable();
+    return table;
+}
+
+const AssistantTraits& AssistantTraits::of(const QString& id) {
+    if (id.isEmpty()) {
+        return noTraits();
+    }
+    const QList<AssistantTraits>& table = all();
+    const auto found = std::find_if(table.cbegin(), table.cend(),
+                                    [&id](const AssistantTraits& t) { return t.stock.id == id; });
+    return found != table.cend() ? *found : noTraits();
+}
+
+const AssistantTraits& AssistantTraits::resultsComparer() {
+    return firstThat(
+        [](const AssistantTraits& t) { return !t.abilities.compareResults.isEmpty(); });
+}
+
+const AssistantTraits& AssistantTraits::desktopPlanner() {
+    return firstThat(
+        [](const AssistantTraits& t) { return !t.abilities.planDesktopActions.isEmpty(); });
+}
+
+QSet<QString> AssistantTraits::defaultTeam() {
+    QSet<QString> team;
+    for (const AssistantTraits& traits : all()) {
+        if (traits.abilities.inDefaultTeam) {
+            team.insert(traits.stock.id);
+        }
+    }
+    return team;
+}
+
+bool AssistantTraits::hasStockTemplate(const Provider& provider) const {
+    return isBuiltIn() && provider.templateText == stock.templateText;
+}
+
+QString AssistantTraits::withTask(const QString& form, const QString& task,
+                                  const QHash<QString, QString>& words) {
+    QHash<QString, QString> filled = words;
+    filled.insert(kPromptWord, shellQuote(task));
+    return fill(form, filled);
+}
+
+std::optional<QString> AssistantTraits::withTaskFromFile(
+    const QString& form, const QString& taskFile, const QHash<QString, QString>& words) const {
+    if (!commands.taskFromInput) {
+        return std::nullopt;
+    }
+    QHash<QString, QString> filled = words;
+    filled.insert(kPromptWord, *commands.taskFromInput);
+    QString line = fill(form, filled);
+    // An empty stand-in leaves the blank before it.
+    while (line.endsWith(u' ')) {
+        line.chop(1);
+    }
+    return line + QStringLiteral(" < ") + shellQuote(taskFile);
+}

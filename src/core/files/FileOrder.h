@@ -1,0 +1,16 @@
+#pragma once
+
+#include "core/files/FileEntry.h"
+
+#include <QString>
+
+// The order of the file browser, as a file manager sorts: folders first, then names
+// compared case-insensitively with runs of digits compared by value ("file2" before
+// "file10").
+namespace FileOrder {
+
+// Negative, zero or positive as `a` sorts before, with or after `b`.
+int compareNames(const QString& a, const QString& b);
+bool lessThan(const FileEntry& a, const FileEntry& b);
+
+}  // namespace FileOrder

@@ -1,0 +1,429 @@
+#include "core/runs/RunFiles.h"
+
+#include "core/base/Background.h"
+#include "core/runs/RunFilesInternal.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+#include <string_view>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using PosixFiles::UniqueFd;
+
+RunFilesError::RunFilesError(QString domain, int code, QString message)
+    : m_domain(std::move(domain)),
+      m_code(code),
+      m_message(std::move(message)),
+      m_utf8(m_message.toUtf8()) {}
+
+Error RunFilesError::toError() const {
+    if (m_domain == u"POSIX") {
+        return {Error::Kind::System, m_message, m_code};
+    }
+    return {m_kind, m_message};
+}
+
+RunFilesError RunFilesError::system(int errorNumber, const QString& what) {
+    return RunFilesError(
+        QStringLiteral("POSIX"), errorNumber,
+        what + QStringLiteral(": ") + PosixFiles::errorText(errorNumber) + QLatin1Char('.'));
+}
+
+bool CodePointLess::operator()(const QString& left, const QString& right) const {
+    const qsizetype common = std::min(left.size(), right.size());
+    for (qsizetype index = 0; index < common; ++index) {
+        char16_t a = left[index].unicode();
+        char16_t b = right[index].unicode();
+        if (a == b) {
+            continue;
+        }
+        // Surrogates (U+D800–DFFF) stand for code points above U+FFFF, so they must sort
+        // after U+E000–FFFF.
+        if (a >= 0xD800 && b >= 0xD800) {
+            a = a >= 0xE000 ? char16_t(a - 0x800) : char16_t(a + 0x2000);
+            b = b >= 0xE000 ? char16_t(b - 0x800) : char16_t(b + 0x2000);
+        }
+        return a < b;
+    }
+    return left.size() < right.size();
+}
+
+namespace RunFiles {
+
+namespace {
+
+constexpr std::array<std::string_view, 15> kExcludedNames = {
+    ".git", ".svn",  ".hg",    "node_modules", ".venv", "venv",   ".build",   "build",
+    "dist", ".next", ".cache", ".ssh",         ".aws",  ".gnupg", ".DS_Store"};
+
+using detail::kMaximumBytes;
+using detail::kMaximumFiles;
+// Folder levels below the root; deeper folders are refused by name.
+constexpr int kMaximumDepth = 256;
+
+const QString kMissingFolder = QStringLiteral("This project folder no longer exists.");
+const QString kUnreadableFolder = QStringLiteral("This project folder cannot be read.");
+const QString kTooLarge = QStringLiteral(
+    "Separate copies currently support up to 5,000 files and 150 MB. Choose a smaller project "
+    "folder or use the shared-folder mode.");
+const QString kInvalidPath = QStringLiteral("Invalid change path.");
+const QString kLinkedPath =
+    QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK.");
+
+// The filters applied to the last component of every entry before anything else is read.
+bool skippedByName(std::string_view name) {
+    for (std::string_view excludedName : kExcludedNames) {
+        if (name == excludedName) {
+            return true;
+        }
+    }
+    if (name == ".env") {
+        return true;
+    }
+    if (name.starts_with(".env.") && name != ".env.example" && name != ".env.sample") {
+        return true;
+    }
+    // Application and framework bundles, with everything inside them.
+    const size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos && dot > 0) {
+        const std::string_view extension = name.substr(dot + 1);
+        if (extension == "app" || extension == "framework") {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Walk {
+    std::vector<detail::ListedFile> files;
+    qint64 totalBytes = 0;
+    // Where entries that cannot be listed go; without it the first one fails the walk.
+    std::vector<detail::SkippedItem>* skipped = nullptr;
+    const OpenBeneath* open = nullptr;
+
+    // An entry that cannot be listed: recorded with `reason` when the walk collects them,
+    // else `failure` stops the walk.
+    void leaveOut(const std::string& relative, const QString& reason,
+                  const RunFilesError& failure) {
+        if (!skipped) {
+            throw failure;
+        }
+        skipped->push_back({relative, reason});
+    }
+    void leaveOutUnreadable(const std::string& relative, int errorNumber) {
+        leaveOut(relative, detail::unreadableReason(errorNumber),
+                 RunFilesError::system(errorNumber, QStringLiteral("Could not read ") +
+                                                        QString::fromStdString(relative)));
+    }
+
+    UniqueFd openBelowRoot(int root, const std::string& relative, int flags) const {
+        return open && *open ? (*open)(root, relative, flags)
+                             : PosixFiles::openBeneath(root, relative, flags);
+    }
+};
+
+// File names are bytes; VELK's paths are UTF-8 text. A name that is not UTF-8 cannot be
+// named again after a round trip through text, so it is never copied or compared under a
+// different name.
+bool isUtf8(const std::string& name) {
+    return QString::fromStdString(name).toStdString() == name;
+}
+
+void leaveOutNonUtf8(Walk& walk, const std::string& relative) {
+    walk.leaveOut(relative, QStringLiteral("The name is not valid UTF-8."),
+                  RunFilesError(QStringLiteral("The name of %1 is not valid UTF-8. Rename it or "
+                                               "use the shared-folder mode.")
+                                    .arg(QString::fromStdString(relative))));
+}
+
+// "a/b/c/…/z" for a long path, so that a message about a deep folder stays readable.
+QString shortenedFolder(const std::string& relative) {
+    const QStringList parts = QString::fromStdString(relative).split(QLatin1Char('/'));
+    if (parts.size() <= 4) {
+        return parts.join(QLatin1Char('/'));
+    }
+    return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
+}
+
+// Reads the names in the open folder `folder`, leaving out "." and ".." and the filtered
+// names. False when the folder cannot be read; errno tells why.
+bool readNames(int folder, std::vector<std::pair<std::string, unsigned char>>& entries) {
+    DIR* listing = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    if (!listing) {
+        return false;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != ".." && !skippedByName(name)) {
+            entries.emplace_back(std::string(name), entry->d_type);
+        }
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(listing);
+    errno = readError;
+    return readError == 0;
+}
+
+// Lists the tree below the open folder `root` depth first without recursion. The stack
+// holds the folders still to read as paths below the root, and each is opened from the root
+// when its turn comes (without following links), so the walk holds one descriptor besides
+// the root's however deep the tree is; folders deeper than kMaximumDepth are left out by name.
+void walkTree(int root, Walk& walk) {
+    struct Pending {
+        std::string relative;  // "" for the root, else "a/b"
+        int depth = 0;
+    };
+    std::vector<Pending> pending{{std::string(), 0}};
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    while (!pending.empty()) {
+        const Pending current = std::move(pending.back());
+        pending.pop_back();
+        UniqueFd folder;
+        if (current.relative.empty()) {
+            folder = UniqueFd(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+        } else {
+            folder = walk.openBelowRoot(root, current.relative, O_RDONLY | O_DIRECTORY);
+            // A folder replaced by a link between its listing and here is skipped like any
+            // other link.
+            if (!folder.valid() && (errno == ELOOP || errno == ENOTDIR)) {
+                continue;
+            }
+        }
+        entries.clear();
+        if (!folder.valid() || !readNames(folder.get(), entries)) {
+            if (current.relative.empty()) {
+                throw RunFilesError::system(errno, QStringLiteral("Could not read ."));
+            }
+            walk.leaveOutUnreadable(current.relative, errno);
+            continue;
+        }
+        const std::string prefix =
+            current.relative.empty() ? std::string() : current.relative + '/';
+        for (const auto& [name, type] : entries) {
+            const std::string relative = prefix + name;
+            if (type == DT_LNK) {
+                continue;
+            }
+            bool isFolder = type == DT_DIR;
+            bool isFile = false;
+            off_t size = 0;
+            if (!isFolder) {
+                struct stat status;
+                if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                    walk.leaveOutUnreadable(relative, errno);
+                    continue;
+                }
+                isFolder = S_ISDIR(status.st_mode);
+                isFile = S_ISREG(status.st_mode);
+                size = status.st_size;
+            }
+            if (isFile) {
+                if (walk.files.size() >= size_t(kMaximumFiles) ||
+                    walk.totalBytes + qint64(size) > kMaximumBytes) {
+                    throw RunFilesError(kTooLarge, Error::Kind::Limit);
+                }
+                if (!isUtf8(name)) {
+                    leaveOutNonUtf8(walk, relative);
+                    continue;
+                }
+                walk.totalBytes += qint64(size);
+                walk.files.push_back({relative, size});
+            } else if (isFolder) {
+                if (!isUtf8(name)) {
+                    leaveOutNonUtf8(walk, relative);
+                } else if (current.depth + 1 > kMaximumDepth) {
+                    walk.leaveOut(
+                        relative,
+                        QStringLiteral("Nested more than %1 folders deep.").arg(kMaximumDepth),
+                        RunFilesError(
+                            QStringLiteral("The folder %1 is nested more than "
+                                           "%2 levels deep. Move it higher "
+                                           "up or use the shared-folder mode.")
+                                .arg(shortenedFolder(relative), QString::number(kMaximumDepth))));
+                } else {
+                    pending.push_back({relative, current.depth + 1});
+                }
+            }
+            // Sockets, pipes and devices are not project files.
+        }
+    }
+}
+
+QString standardised(const QString& path) {
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+}  // namespace
+
+namespace detail {
+
+QString unreadableReason(int errorNumber) {
+    return QStringLiteral("Cannot be read: ") + PosixFiles::errorText(errorNumber) +
+           QLatin1Char('.');
+}
+
+ListedTree listTree(const QString& rootPath, std::vector<SkippedItem>* skipped,
+                    const OpenBeneath& open) {
+    ListedTree tree;
+    struct stat status;
+    if (rootPath.isEmpty()) {
+        throw RunFilesError(kMissingFolder, Error::Kind::NotFound);
+    }
+    tree.root = standardised(rootPath);
+    if (::stat(PosixFiles::encode(tree.root).c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        throw RunFilesError(kMissingFolder, Error::Kind::NotFound);
+    }
+    tree.folder = PosixFiles::openFolder(tree.root);
+    if (!tree.folder.valid()) {
+        throw RunFilesError(kUnreadableFolder);
+    }
+    Walk walk;
+    walk.skipped = skipped;
+    walk.open = &open;
+    walkTree(tree.folder.get(), walk);
+    tree.files = std::move(walk.files);
+    std::sort(tree.files.begin(), tree.files.end(),
+              [](const ListedFile& left, const ListedFile& right) {
+                  return left.relative < right.relative;
+              });
+    return tree;
+}
+
+SafePath resolveSafely(const QString& path, const QString& root) {
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || path.contains(QChar(u'\0'))) {
+        throw RunFilesError(kInvalidPath);
+    }
+    for (const QString& component : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (component == QStringLiteral("..")) {
+            throw RunFilesError(kInvalidPath);
+        }
+    }
+    SafePath safe;
+    const std::string rootBytes = PosixFiles::encode(standardised(root));
+    if (char* resolved = ::realpath(rootBytes.c_str(), nullptr)) {
+        safe.base = QString::fromStdString(resolved);
+        std::free(resolved);
+    } else {
+        safe.base = QString::fromStdString(rootBytes);
+    }
+    safe.base = QDir::cleanPath(safe.base);
+    const QString prefix = safe.base.endsWith(QLatin1Char('/')) ? safe.base : safe.base + u'/';
+    safe.location = QDir::cleanPath(prefix + path);
+    if (!safe.location.startsWith(prefix) || safe.location.size() == prefix.size()) {
+        throw RunFilesError(kLinkedPath);
+    }
+    safe.relative = PosixFiles::encode(safe.location.mid(prefix.size()));
+
+    // No component below the root may be a link; the first one that does not exist ends the
+    // check (a new file may go into a new folder).
+    const std::string baseBytes = PosixFiles::encode(prefix);
+    size_t end = 0;
+    while (end != std::string::npos) {
+        end = safe.relative.find('/', end + 1);
+        const std::string partial =
+            baseBytes + (end == std::string::npos ? safe.relative : safe.relative.substr(0, end));
+        struct stat status;
+        if (::lstat(partial.c_str(), &status) != 0) {
+            break;
+        }
+        if (S_ISLNK(status.st_mode)) {
+            throw RunFilesError(kLinkedPath);
+        }
+    }
+    return safe;
+}
+
+}  // namespace detail
+
+Listing files(const QString& root) {
+    const detail::ListedTree tree = detail::listTree(root);
+    Listing listing;
+    const QString prefix = tree.root.endsWith(QLatin1Char('/')) ? tree.root : tree.root + u'/';
+    for (const detail::ListedFile& file : tree.files) {
+        const QString relative = QString::fromStdString(file.relative);
+        listing.emplace(relative, prefix + relative);
+    }
+    return listing;
+}
+
+void snapshot(const QString& from, const QString& to, const SnapshotProgress& progress) {
+    const detail::ListedTree tree = detail::listTree(from);
+    if (progress) {
+        progress(0, tree.files.size());
+    }
+    const QString target = standardised(to);
+    if (!QDir().mkpath(target)) {
+        throw RunFilesError::system(errno ? errno : EIO,
+                                    QStringLiteral("Could not create ") + target);
+    }
+    UniqueFd targetFolder = PosixFiles::openFolder(target);
+    if (!targetFolder.valid()) {
+        throw RunFilesError::system(errno, QStringLiteral("Could not open ") + target);
+    }
+
+    // Folders first, parents before children (a parent's path sorts before its children's).
+    std::set<std::string> folders;
+    for (const detail::ListedFile& file : tree.files) {
+        for (size_t slash = file.relative.find('/'); slash != std::string::npos;
+             slash = file.relative.find('/', slash + 1)) {
+            folders.insert(file.relative.substr(0, slash));
+        }
+    }
+    for (const std::string& folder : folders) {
+        if (::mkdirat(targetFolder.get(), folder.c_str(), 0777) != 0 && errno != EEXIST) {
+            throw RunFilesError::system(
+                errno, QStringLiteral("Could not create ") + QString::fromStdString(folder));
+        }
+    }
+
+    std::atomic<size_t> copied{0};
+    Background::forEachInParallel(tree.files.size(), [&](size_t index) {
+        const std::string& relative = tree.files[index].relative;
+        UniqueFd source =
+            PosixFiles::openBeneath(tree.folder.get(), relative, O_RDONLY | O_NONBLOCK);
+        if (!source.valid() || !PosixFiles::copyFile(source.get(), targetFolder.get(), relative)) {
+            throw RunFilesError::system(
+                errno, QStringLiteral("Could not copy ") + QString::fromStdString(relative));
+        }
+        if (progress) {
+            progress(copied.fetch_add(1) + 1, tree.files.size());
+        }
+    });
+}
+
+QString hash(const QString& file) {
+    UniqueFd fd(::open(PosixFiles::encode(file).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status;
+    QString hex;
+    if (!fd.valid() || ::fstat(fd.get(), &status) != 0) {
+        throw RunFilesError::system(errno, QStringLiteral("Could not read ") + file);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw RunFilesError::system(S_ISDIR(status.st_mode) ? EISDIR : EINVAL,
+                                    QStringLiteral("Could not read ") + file);
+    }
+    if (!PosixFiles::sha256OfFile(fd.get(), hex)) {
+        throw RunFilesError::system(errno, QStringLiteral("Could not read ") + file);
+    }
+    return hex;
+}
+
+QString safeURL(const QString& path, const QString& root) {
+    return detail::resolveSafely(path, root).location;
+}
+
+}  // namespace RunFiles

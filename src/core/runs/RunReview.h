@@ -1,0 +1,103 @@
+#pragma once
+
+#include "core/base/Background.h"
+#include "core/base/Result.h"
+#include "core/runs/FileChange.h"
+#include "core/runs/RunFiles.h"
+#include "core/runs/TeamRun.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+// The review of one assistant's copy in a team run: reading its changes against the run's
+// baseline, the before/after texts of one file, and the apply of chosen changes into the
+// project. Every file operation runs as a background job; the results come back on the main
+// thread as signals carrying a Result, whose Error holds the message shown to the user.
+//
+// Newer requests win: a second inspect() or preview() cancels the one still running, whose
+// result is then never delivered. An apply is never cancelled (it restores the project on its
+// own if it fails half-way) and only one runs at a time; destroying the review while one runs
+// lets it finish unheard.
+class RunReview : public QObject {
+    Q_OBJECT
+
+public:
+    // The file operations a review runs: RunFiles's unless a test puts others in. Each is
+    // called on a pool thread and reports failure by throwing (RunFilesError or any
+    // std::exception).
+    struct Engine {
+        std::function<RunFiles::Review(const QString& baseline, const QString& copy)> review;
+        std::function<QString(const QString& root, const QString& path)> preview;
+        std::function<void(const std::vector<FileChange>& changes, const QString& project,
+                           const QString& copy, const QString& backup,
+                           std::vector<RunFiles::ApplyRecovery>* recovered)>
+            apply;
+
+        static Engine files();
+    };
+
+    // The texts of one file on both sides, as RunFiles::preview gives them.
+    struct Preview {
+        QString path;
+        QString before;  // in the run's baseline
+        QString after;   // in the copy
+    };
+
+    // What an apply wrote, and the interrupted earlier applies to the project that were
+    // rolled back before it.
+    struct Applied {
+        std::vector<FileChange> changes;
+        std::vector<RunFiles::ApplyRecovery> recovered;
+    };
+
+    // `status` after the reports of the rolled-back applies, which the user must see first.
+    static QString withRecoveries(const std::vector<RunFiles::ApplyRecovery>& recovered,
+                                  const QString& status);
+
+    RunReview(TeamRun run, RunCopy copy, QObject* parent = nullptr);
+    RunReview(TeamRun run, RunCopy copy, Engine engine, QObject* parent = nullptr);
+    ~RunReview() override;
+
+    const TeamRun& run() const { return m_run; }
+    const RunCopy& copy() const { return m_copy; }
+
+    // The changes and skipped entries of the last inspection that succeeded; empty while one
+    // runs.
+    const std::vector<FileChange>& changes() const { return m_review.changes; }
+    const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_review.skipped; }
+
+    bool inspecting() const { return m_inspecting; }
+    bool applying() const { return m_applying; }
+
+    // Reads the copy's changes anew; inspected() follows.
+    void inspect();
+    // Reads both sides of `path` (relative); previewed() follows unless another preview is
+    // asked for first.
+    void preview(const QString& path);
+    // Applies the changes of the last inspection whose paths are in `paths`, in review order,
+    // backing up the replaced project files into a new backup folder of the run. False (and
+    // nothing happens) while another apply runs or when no change is chosen; else applied()
+    // follows.
+    bool apply(const QSet<QString>& paths);
+
+Q_SIGNALS:
+    void inspected(const Result<RunFiles::Review>& result);
+    void previewed(const RunReview::Preview& preview);
+    // The changes written, or why nothing was (after the reports of any rolled-back applies).
+    void applied(const Result<RunReview::Applied>& result);
+
+private:
+    TeamRun m_run;
+    RunCopy m_copy;
+    Engine m_engine;
+    RunFiles::Review m_review;
+    bool m_inspecting = false;
+    bool m_applying = false;
+    std::optional<BackgroundJob> m_inspection;
+    std::optional<BackgroundJob> m_preview;
+};

@@ -1,0 +1,154 @@
+#include "core/runs/TeamRun.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// 2001-01-01T00:00:00Z, the origin of stored dates.
+constexpr qint64 kReferenceEpochMSecs = 978307200000;
+
+QString uuidText(const QUuid& id) {
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+std::optional<QUuid> uuidFrom(const QJsonValue& value) {
+    if (!value.isString()) {
+        return std::nullopt;
+    }
+    const QUuid id = QUuid::fromString(value.toString());
+    if (id.isNull() && value.toString() != QStringLiteral("00000000-0000-0000-0000-000000000000")) {
+        return std::nullopt;
+    }
+    return id;
+}
+
+std::optional<QString> stringFrom(const QJsonObject& object, const QString& key) {
+    const QJsonValue value = object.value(key);
+    if (!value.isString()) {
+        return std::nullopt;
+    }
+    return value.toString();
+}
+
+// Dates are stored as (fractional) seconds since 2001-01-01; rounding to the nearest
+// millisecond keeps a written date equal to itself when read back.
+double secondsFrom(const QDateTime& time) {
+    return double(time.toMSecsSinceEpoch() - kReferenceEpochMSecs) / 1000.0;
+}
+
+// About 300,000 years either side: beyond it the millisecond count would overflow.
+constexpr double kLargestSeconds = 1e13;
+
+QDateTime dateFrom(double seconds) {
+    return QDateTime::fromMSecsSinceEpoch(kReferenceEpochMSecs + std::llround(seconds * 1000.0),
+                                          Qt::UTC);
+}
+
+}  // namespace
+
+QJsonObject RunCopy::toJson() const {
+    QJsonObject object{
+        {QStringLiteral("id"), uuidText(id)},
+        {QStringLiteral("provider"), provider},
+        {QStringLiteral("directory"), directory},
+    };
+    if (session) {
+        object.insert(QStringLiteral("session"), uuidText(*session));
+    }
+    if (exitCode) {
+        object.insert(QStringLiteral("exitCode"), *exitCode);
+    }
+    return object;
+}
+
+std::optional<RunCopy> RunCopy::fromJson(const QJsonObject& object) {
+    RunCopy copy;
+    const auto id = uuidFrom(object.value(QStringLiteral("id")));
+    const auto provider = stringFrom(object, QStringLiteral("provider"));
+    const auto directory = stringFrom(object, QStringLiteral("directory"));
+    if (!id || !provider || !directory) {
+        return std::nullopt;
+    }
+    copy.id = *id;
+    copy.provider = *provider;
+    copy.directory = *directory;
+    const QJsonValue session = object.value(QStringLiteral("session"));
+    if (!session.isUndefined() && !session.isNull()) {
+        copy.session = uuidFrom(session);
+        if (!copy.session) {
+            return std::nullopt;
+        }
+    }
+    const QJsonValue exitCode = object.value(QStringLiteral("exitCode"));
+    if (!exitCode.isUndefined() && !exitCode.isNull()) {
+        const double number = exitCode.toDouble(std::nan(""));
+        if (!exitCode.isDouble() || number != std::trunc(number) ||
+            number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max()) {
+            return std::nullopt;
+        }
+        copy.exitCode = int(number);
+    }
+    return copy;
+}
+
+QJsonObject TeamRun::toJson() const {
+    QJsonArray copyArray;
+    for (const RunCopy& copy : copies) {
+        copyArray.append(copy.toJson());
+    }
+    return {
+        {QStringLiteral("id"), uuidText(id)},
+        {QStringLiteral("prompt"), prompt},
+        {QStringLiteral("project"), project},
+        {QStringLiteral("root"), root},
+        {QStringLiteral("created"), secondsFrom(created)},
+        {QStringLiteral("copies"), copyArray},
+    };
+}
+
+std::optional<TeamRun> TeamRun::fromJson(const QJsonObject& object) {
+    const auto id = uuidFrom(object.value(QStringLiteral("id")));
+    const auto prompt = stringFrom(object, QStringLiteral("prompt"));
+    const auto project = stringFrom(object, QStringLiteral("project"));
+    const auto root = stringFrom(object, QStringLiteral("root"));
+    const QJsonValue created = object.value(QStringLiteral("created"));
+    const QJsonValue copies = object.value(QStringLiteral("copies"));
+    if (!id || !prompt || !project || !root || !created.isDouble() || !copies.isArray() ||
+        !(std::fabs(created.toDouble()) < kLargestSeconds)) {
+        return std::nullopt;
+    }
+    TeamRun run;
+    run.id = *id;
+    run.prompt = *prompt;
+    run.project = *project;
+    run.root = *root;
+    run.created = dateFrom(created.toDouble());
+    for (const QJsonValue& value : copies.toArray()) {
+        if (!value.isObject()) {
+            return std::nullopt;
+        }
+        auto copy = RunCopy::fromJson(value.toObject());
+        if (!copy) {
+            return std::nullopt;
+        }
+        run.copies.push_back(std::move(*copy));
+    }
+    return run;
+}
+
+QByteArray TeamRun::toJsonBytes() const {
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
+
+std::optional<TeamRun> TeamRun::fromJsonBytes(const QByteArray& bytes) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        return std::nullopt;
+    }
+    return fromJson(document.object());
+}

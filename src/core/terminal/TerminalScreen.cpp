@@ -1,0 +1,559 @@
+#include "core/terminal/TerminalScreen.h"
+
+#include "core/terminal/TerminalScreenDetail.h"
+
+#include <algorithm>
+#include <utility>
+
+using terminal_detail::appendScalar;
+using terminal_detail::blank;
+using terminal_detail::kBlankCell;
+
+// ---- Construction and access ---------------------------------------------------------------
+
+TerminalScreen::TerminalScreen(int rows, int columns)
+    : m_parser(*this), m_rows(std::max(rows, 1)), m_columns(std::max(columns, 1)) {
+    blank(m_blankRow, m_columns);
+    m_grid.lines.resize(std::size_t(m_rows));
+    for (Line& line : m_grid.lines) {
+        blankLine(line);
+    }
+    m_scrollBottom = m_rows - 1;
+}
+
+TerminalScreen::~TerminalScreen() = default;
+
+void TerminalScreen::blankLine(Line& line) const {
+    if (int(line.cells.size()) == m_columns) {
+        // A copy, not a fill: copying is vectorised, filling with a 12-byte pattern is not.
+        std::copy_n(m_blankRow.begin(), line.dirty, line.cells.begin());
+    } else {
+        blank(line.cells, m_columns);
+    }
+    line.marks.clear();
+    line.dirty = 0;
+    line.hasWide = false;
+}
+
+std::span<const PackedCell> TerminalScreen::lineCells(int row) const {
+    return lineAt(row).cells;
+}
+
+QString TerminalScreen::textOf(const Line& line, int column) {
+    const PackedCell& cell = line.cells[std::size_t(column)];
+    if (cell.continuation()) {
+        return QString();
+    }
+    QString text;
+    appendScalar(text, cell.codePoint());
+    if (cell.hasCombining()) {
+        for (const CombiningMarks& marks : line.marks) {
+            if (marks.column == column) {
+                text += marks.text;
+                break;
+            }
+        }
+    }
+    return text;
+}
+
+TerminalCell TerminalScreen::cellOf(const Line& line, int column) {
+    const PackedCell& packed = line.cells[std::size_t(column)];
+    TerminalCell cell;
+    cell.text = textOf(line, column);
+    cell.foreground = packed.foreground();
+    cell.background = packed.background();
+    cell.bold = packed.bold();
+    cell.inverse = packed.inverse();
+    cell.continuation = packed.continuation();
+    return cell;
+}
+
+QString TerminalScreen::cellText(int row, int column) const {
+    return textOf(lineAt(row), column);
+}
+
+TerminalCell TerminalScreen::cell(int row, int column) const {
+    return cellOf(lineAt(row), column);
+}
+
+std::vector<TerminalCell> TerminalScreen::line(int row) const {
+    const Line& source = lineAt(row);
+    std::vector<TerminalCell> cells;
+    cells.reserve(source.cells.size());
+    for (int column = 0; column < int(source.cells.size()); ++column) {
+        cells.push_back(cellOf(source, column));
+    }
+    return cells;
+}
+
+std::vector<TerminalCell> TerminalScreen::blankLine() const {
+    return std::vector<TerminalCell>(std::size_t(m_columns));
+}
+
+const TerminalScreen::Line& TerminalScreen::historyLine(int index) const {
+    return m_history[std::size_t((m_historyStart + index) % kScrollbackLimit)];
+}
+
+std::span<const PackedCell> TerminalScreen::scrollbackLineCells(int index) const {
+    const Line& line = historyLine(index);
+    return std::span(line.cells).first(std::size_t(line.dirty));
+}
+
+int TerminalScreen::scrollbackLineWidth(int index) const {
+    return historyLine(index).width;
+}
+
+QString TerminalScreen::scrollbackCellText(int index, int column) const {
+    const Line& source = historyLine(index);
+    return column < source.dirty ? textOf(source, column) : QStringLiteral(" ");
+}
+
+TerminalCell TerminalScreen::scrollbackCell(int index, int column) const {
+    const Line& source = historyLine(index);
+    return column < source.dirty ? cellOf(source, column) : TerminalCell{};
+}
+
+std::vector<TerminalCell> TerminalScreen::scrollbackLine(int index) const {
+    const Line& source = historyLine(index);
+    std::vector<TerminalCell> cells(std::size_t(source.width));
+    for (int column = 0; column < source.dirty; ++column) {
+        cells[std::size_t(column)] = cellOf(source, column);
+    }
+    return cells;
+}
+
+TerminalCell TerminalScreen::style() const {
+    TerminalCell cell;
+    cell.foreground = m_style.foreground();
+    cell.background = m_style.background();
+    cell.bold = m_style.bold();
+    cell.inverse = m_style.inverse();
+    return cell;
+}
+
+// ---- Output ----------------------------------------------------------------------------------
+
+void TerminalScreen::feed(QByteArrayView data) {
+    feed(data, std::numeric_limits<qint64>::max());
+}
+
+qsizetype TerminalScreen::feed(QByteArrayView data, qint64 work) {
+    m_workLeft = work;
+    const qsizetype read = m_parser.feed(data);
+    applyPendingRepeats();
+    m_workLeft = std::numeric_limits<qint64>::max();
+    Q_ASSERT_X(invariantViolation().isEmpty(), "TerminalScreen::feed",
+               qPrintable(invariantViolation()));
+    return read;
+}
+
+void TerminalScreen::feed(QStringView text) {
+    m_parser.feed(text);
+    applyPendingRepeats();
+    Q_ASSERT_X(invariantViolation().isEmpty(), "TerminalScreen::feed",
+               qPrintable(invariantViolation()));
+}
+
+void TerminalScreen::setOnResponse(std::function<void(const QString&)> callback) {
+    m_onResponse = std::move(callback);
+}
+
+void TerminalScreen::respond(const QString& reply) {
+    if (m_onResponse) {
+        m_onResponse(reply);
+    }
+}
+
+// ---- Primitives --------------------------------------------------------------------------------
+
+void TerminalScreen::clamp() {
+    m_row = std::clamp(m_row, 0, m_rows - 1);
+    m_column = std::clamp(m_column, 0, m_columns - 1);
+    m_pendingWrap = false;
+}
+
+void TerminalScreen::erase(int row, int from, int to) {
+    if (to < from) {
+        return;
+    }
+    blankRange(lineAt(row), from, to);
+}
+
+void TerminalScreen::blankRange(Line& line, int from, int to) {
+    spend(to - from + 1);
+    std::fill(line.cells.begin() + from, line.cells.begin() + to + 1, kBlankCell);
+}
+
+void TerminalScreen::eraseInDisplay(int mode) {
+    spend(qint64(m_rows) * m_columns);
+    switch (mode) {
+        case 0:
+            erase(m_row, m_column, m_columns - 1);
+            for (int row = m_row + 1; row < m_rows; ++row) {
+                blankLine(lineAt(row));
+            }
+            break;
+        case 1:
+            for (int row = 0; row < m_row; ++row) {
+                blankLine(lineAt(row));
+            }
+            erase(m_row, 0, m_column);
+            break;
+        case 2:
+        case 3:
+            for (int row = 0; row < m_rows; ++row) {
+                blankLine(lineAt(row));
+            }
+            if (mode == 3) {
+                // The slots keep their buffers for reuse.
+                m_historyStart = 0;
+                m_historyCount = 0;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void TerminalScreen::insertCharacters(int count) {
+    spend(m_columns - m_column);
+    Line& line = lineAt(m_row);
+    const int shift = std::min(m_columns - m_column, count);
+    auto begin = line.cells.begin() + m_column;
+    std::move_backward(begin, line.cells.end() - shift, line.cells.end());
+    std::fill(begin, begin + shift, kBlankCell);
+    if (line.dirty > m_column) {
+        line.dirty = std::min(line.dirty + shift, m_columns);
+    }
+    for (auto it = line.marks.begin(); it != line.marks.end();) {
+        if (it->column >= m_column) {
+            it->column += shift;
+        }
+        it = it->column >= m_columns ? line.marks.erase(it) : it + 1;
+    }
+}
+
+void TerminalScreen::deleteCharacters(int count) {
+    spend(m_columns - m_column);
+    Line& line = lineAt(m_row);
+    const int shift = std::min(m_columns - m_column, count);
+    auto begin = line.cells.begin() + m_column;
+    std::move(begin + shift, line.cells.end(), begin);
+    std::fill(line.cells.end() - shift, line.cells.end(), kBlankCell);
+    for (auto it = line.marks.begin(); it != line.marks.end();) {
+        if (it->column >= m_column && it->column < m_column + shift) {
+            it = line.marks.erase(it);
+            continue;
+        }
+        if (it->column >= m_column + shift) {
+            it->column -= shift;
+        }
+        ++it;
+    }
+}
+
+void TerminalScreen::rotateLines(int first, int last, int shift) {
+    spend(last - first + 1);
+    auto reverse = [this](int from, int to) {
+        while (from < to) {
+            std::swap(lineAt(from++), lineAt(to--));
+        }
+    };
+    reverse(first, first + shift - 1);
+    reverse(first + shift, last);
+    reverse(first, last);
+}
+
+void TerminalScreen::insertLines(int count) {
+    if (m_row < m_scrollTop || m_row > m_scrollBottom) {
+        return;
+    }
+    const int height = m_scrollBottom - m_row + 1;
+    const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
+    // The bottom k lines of [row, scrollBottom] leave; blank lines come in at row.
+    rotateLines(m_row, m_scrollBottom, height - k);
+    for (int row = m_row; row < m_row + k; ++row) {
+        blankLine(lineAt(row));
+    }
+}
+
+void TerminalScreen::deleteLines(int count) {
+    if (m_row < m_scrollTop || m_row > m_scrollBottom) {
+        return;
+    }
+    const int height = m_scrollBottom - m_row + 1;
+    const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
+    rotateLines(m_row, m_scrollBottom, k % height);
+    for (int row = m_scrollBottom - k + 1; row <= m_scrollBottom; ++row) {
+        blankLine(lineAt(row));
+    }
+}
+
+void TerminalScreen::scrollDown(int count) {
+    const int height = m_scrollBottom - m_scrollTop + 1;
+    const int k = std::min(height, count);
+    spend(qint64(k) * m_columns);
+    rotateLines(m_scrollTop, m_scrollBottom, height - k);
+    for (int row = m_scrollTop; row < m_scrollTop + k; ++row) {
+        blankLine(lineAt(row));
+    }
+}
+
+void TerminalScreen::pushHistory(Line& line) {
+    if (m_history.empty()) {
+        m_history.resize(kScrollbackLimit);
+    }
+    std::size_t slot;
+    if (m_historyCount < kScrollbackLimit) {
+        slot = std::size_t((m_historyStart + m_historyCount) % kScrollbackLimit);
+        ++m_historyCount;
+    } else {
+        // Full: the oldest line leaves and its slot is reused.
+        slot = std::size_t(m_historyStart);
+        m_historyStart = (m_historyStart + 1) % kScrollbackLimit;
+    }
+    // The line moves into the slot and the slot's old line takes its place on the grid,
+    // where the caller blanks it: no cell is copied. Cells after `dirty` are blank on both,
+    // so blanking the old line costs what was written on it, not the width.
+    Line& stored = m_history[slot];
+    std::swap(stored, line);
+    stored.width = int(stored.cells.size());
+}
+
+void TerminalScreen::scrollUp() {
+    spend(m_columns);
+    const bool toHistory = !m_alternate && m_scrollTop == 0;
+    if (m_scrollTop == 0 && m_scrollBottom == m_rows - 1) {
+        // Whole screen: the top line becomes the new bottom line, nothing else moves.
+        Line& leaving = lineAt(0);
+        if (toHistory) {
+            pushHistory(leaving);
+        }
+        blankLine(leaving);
+        m_grid.top = m_grid.top + 1 == m_rows ? 0 : m_grid.top + 1;
+        return;
+    }
+    Line& leaving = lineAt(m_scrollTop);
+    if (toHistory) {
+        pushHistory(leaving);
+    }
+    blankLine(leaving);
+    if (m_scrollBottom > m_scrollTop) {
+        rotateLines(m_scrollTop, m_scrollBottom, 1);
+    }
+}
+
+void TerminalScreen::reset() {
+    spend(qint64(m_rows) * m_columns);
+    for (Line& line : m_grid.lines) {
+        blankLine(line);
+    }
+    m_grid.top = 0;
+    m_row = 0;
+    m_column = 0;
+    m_style = PackedCell{};
+    m_scrollTop = 0;
+    m_scrollBottom = m_rows - 1;
+    m_pendingWrap = false;
+}
+
+void TerminalScreen::prepareFreshGrid(Grid& grid) const {
+    grid.lines.resize(std::size_t(m_rows));
+    grid.top = 0;
+}
+
+void TerminalScreen::switchToAlternateScreen() {
+    if (m_alternate) {
+        return;
+    }
+    SavedScreen saved{std::move(m_grid), m_row, m_column};
+    m_grid = std::move(m_spareGrid);
+    m_spareGrid = Grid{};
+    prepareFreshGrid(m_grid);
+    m_alternate = std::move(saved);
+    reset();
+}
+
+void TerminalScreen::returnFromAlternateScreen() {
+    if (!m_alternate) {
+        return;
+    }
+    m_spareGrid = std::move(m_grid);
+    m_grid = std::move(m_alternate->grid);
+    m_row = m_alternate->row;
+    m_column = m_alternate->column;
+    m_alternate.reset();
+    m_scrollTop = 0;
+    m_scrollBottom = m_rows - 1;
+    clamp();
+}
+
+void TerminalScreen::refit(Grid& grid, int& cursorRow, bool saveHistory, int rows, int columns) {
+    std::rotate(grid.lines.begin(), grid.lines.begin() + grid.top, grid.lines.end());
+    grid.top = 0;
+    const int drop = std::max(cursorRow - rows + 1, 0);
+    if (drop > 0) {
+        const int leaving = std::min<int>(drop, int(grid.lines.size()));
+        if (saveHistory) {
+            for (int i = 0; i < leaving; ++i) {
+                pushHistory(grid.lines[std::size_t(i)]);
+            }
+        }
+        grid.lines.erase(grid.lines.begin(), grid.lines.begin() + leaving);
+    }
+    for (Line& line : grid.lines) {
+        line.cells.resize(std::size_t(columns), kBlankCell);
+        line.dirty = std::min(line.dirty, columns);
+        std::erase_if(line.marks,
+                      [columns](const CombiningMarks& marks) { return marks.column >= columns; });
+    }
+    if (int(grid.lines.size()) > rows) {
+        grid.lines.resize(std::size_t(rows));
+    }
+    while (int(grid.lines.size()) < rows) {
+        Line line;
+        blank(line.cells, columns);
+        grid.lines.push_back(std::move(line));
+    }
+    cursorRow -= drop;
+}
+
+void TerminalScreen::resize(int rows, int columns) {
+    const int newRows = std::max(rows, kMinimumRows);
+    const int newColumns = std::max(columns, kMinimumColumns);
+    if (newRows == m_rows && newColumns == m_columns) {
+        return;
+    }
+    refit(m_grid, m_row, !m_alternate, newRows, newColumns);
+    if (m_alternate) {
+        refit(m_alternate->grid, m_alternate->row, true, newRows, newColumns);
+        m_alternate->column = std::min(newColumns - 1, m_alternate->column);
+    }
+    m_rows = newRows;
+    m_columns = newColumns;
+    blank(m_blankRow, m_columns);
+    m_column = std::min(newColumns - 1, m_column);
+    m_scrollTop = 0;
+    m_scrollBottom = newRows - 1;
+    m_pendingWrap = false;
+}
+
+void TerminalScreen::appendLineText(QString& text, const Line& line) {
+    const qsizetype lineStart = text.size();
+    // Cells after `dirty` are blank, and trailing blanks are cut below anyway.
+    for (int column = 0; column < line.dirty; ++column) {
+        const PackedCell& cell = line.cells[std::size_t(column)];
+        if (cell.continuation()) {
+            continue;
+        }
+        if (cell.hasCombining()) {
+            text += textOf(line, column);
+        } else {
+            appendScalar(text, cell.codePoint());
+        }
+    }
+    qsizetype end = text.size();
+    while (end > lineStart && text.at(end - 1).isSpace()) {
+        --end;
+    }
+    text.truncate(end);
+}
+
+QString TerminalScreen::plainText() const {
+    QString text;
+    for (int index = 0; index < m_historyCount; ++index) {
+        appendLineText(text, historyLine(index));
+        text.append(QLatin1Char('\n'));
+    }
+    for (int row = 0; row < m_rows; ++row) {
+        appendLineText(text, lineAt(row));
+        text.append(QLatin1Char('\n'));
+    }
+    return text.trimmed();
+}
+
+QString TerminalScreen::rowText(int row) const {
+    QString text;
+    if (row >= 0 && row < m_rows) {
+        appendLineText(text, lineAt(row));
+    }
+    return text;
+}
+
+QString TerminalScreen::invariantViolation() const {
+    auto gridViolation = [this](const Grid& grid, const char* name) -> QString {
+        if (int(grid.lines.size()) != m_rows || grid.top < 0 || grid.top >= m_rows) {
+            return QStringLiteral("%1 has %2 lines for %3 rows")
+                .arg(QLatin1String(name))
+                .arg(grid.lines.size())
+                .arg(m_rows);
+        }
+        for (const Line& line : grid.lines) {
+            if (int(line.cells.size()) != m_columns) {
+                return QStringLiteral("%1 has a line of %2 cells for %3 columns")
+                    .arg(QLatin1String(name))
+                    .arg(line.cells.size())
+                    .arg(m_columns);
+            }
+        }
+        return {};
+    };
+    if (QString violation = gridViolation(m_grid, "the grid"); !violation.isEmpty()) {
+        return violation;
+    }
+    if (m_row < 0 || m_row >= m_rows || m_column < 0 || m_column >= m_columns) {
+        return QStringLiteral("cursor (%1, %2) outside %3 x %4")
+            .arg(m_row)
+            .arg(m_column)
+            .arg(m_rows)
+            .arg(m_columns);
+    }
+    if (m_scrollTop < 0 || m_scrollTop > m_scrollBottom || m_scrollBottom >= m_rows) {
+        return QStringLiteral("scroll region %1-%2 with %3 rows")
+            .arg(m_scrollTop)
+            .arg(m_scrollBottom)
+            .arg(m_rows);
+    }
+    if (m_historyCount < 0 || m_historyCount > kScrollbackLimit) {
+        return QStringLiteral("scrollback holds %1 lines").arg(m_historyCount);
+    }
+    for (int index = 0; index < m_historyCount; ++index) {
+        const Line& line = historyLine(index);
+        if (int(line.cells.size()) != line.width || line.dirty > line.width) {
+            return QStringLiteral(
+                       "scrollback line %1 holds %2 cells, %3 written, for a width of %4")
+                .arg(index)
+                .arg(line.cells.size())
+                .arg(line.dirty)
+                .arg(line.width);
+        }
+    }
+    // Blanking stops at `dirty`, so nothing may be written after it.
+    for (int row = 0; row < m_rows; ++row) {
+        const Line& line = lineAt(row);
+        for (int column = line.dirty; column < m_columns; ++column) {
+            if (line.cells[std::size_t(column)] != kBlankCell) {
+                return QStringLiteral("line %1 has a written cell at %2 after its end %3")
+                    .arg(row)
+                    .arg(column)
+                    .arg(line.dirty);
+            }
+        }
+    }
+    if (m_alternate) {
+        if (QString violation = gridViolation(m_alternate->grid, "the saved main screen");
+            !violation.isEmpty()) {
+            return violation;
+        }
+        if (m_alternate->row < 0 || m_alternate->row >= m_rows || m_alternate->column < 0 ||
+            m_alternate->column >= m_columns) {
+            return QStringLiteral("saved main cursor (%1, %2) outside the grid")
+                .arg(m_alternate->row)
+                .arg(m_alternate->column);
+        }
+    }
+    return {};
+}

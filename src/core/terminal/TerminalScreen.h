@@ -1,0 +1,270 @@
+#pragma once
+
+#include "core/terminal/TerminalCell.h"
+#include "core/terminal/TerminalParser.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <limits>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+/// A (row, column) pair, 0-based.
+struct TerminalPosition {
+    int row = 0;
+    int column = 0;
+    bool operator==(const TerminalPosition&) const = default;
+};
+
+/// The in-memory model of one terminal: a grid of rows × columns cells, the cursor, a
+/// scrollback of at most 2000 lines, the saved main screen while the alternate screen is
+/// shown, the scroll region, the input modes, and the interpreter that turns a child
+/// program's output into changes of all these (see docs/terminal-sequences.md).
+///
+/// Storage: cells are PackedCell values; the grid is a ring of lines, so a full-screen
+/// scroll moves no line at all, and the scrollback is a ring whose evicted line buffers are
+/// reused for the new blank lines, so steady output allocates nothing.
+///
+/// Not thread-safe: used on the main thread only.
+class TerminalScreen : private TerminalParserHandler {
+public:
+    static constexpr int kScrollbackLimit = 2000;
+    static constexpr int kMinimumRows = 3;
+    static constexpr int kMinimumColumns = 10;
+    /// Combining scalars kept per cell; further ones are dropped.
+    static constexpr int kMaxCombiningPerCell = 16;
+
+    /// Requires rows >= 1 and columns >= 1 (smaller values are raised to 1).
+    explicit TerminalScreen(int rows = 24, int columns = 80);
+    ~TerminalScreen() override;
+    TerminalScreen(const TerminalScreen&) = delete;
+    TerminalScreen& operator=(const TerminalScreen&) = delete;
+
+    int rows() const { return m_rows; }
+    int columns() const { return m_columns; }
+
+    // ---- Output -------------------------------------------------------------------------
+    /// Raw output bytes in any chunking; an incomplete UTF-8 tail waits for the next call.
+    void feed(QByteArrayView data);
+    /// As feed(data), but stops soon after about `work` units of work (a unit is about one
+    /// cell written, blanked or moved) and returns how many bytes it read; the rest is to be
+    /// fed later. Always reads something of non-empty data.
+    qsizetype feed(QByteArrayView data, qint64 work);
+    /// Already decoded text (the session's own messages).
+    void feed(QStringView text);
+    /// Receives the replies to terminal queries, synchronously inside feed().
+    void setOnResponse(std::function<void(const QString&)> callback);
+
+    // ---- Cursor, modes, interpreter state -----------------------------------------------
+    int row() const { return m_row; }
+    int column() const { return m_column; }
+    bool pendingWrap() const { return m_pendingWrap; }
+    bool cursorVisible() const { return m_cursorVisible; }
+    bool bracketedPaste() const { return m_bracketedPaste; }
+    bool applicationCursor() const { return m_applicationCursor; }
+    int scrollTop() const { return m_scrollTop; }
+    int scrollBottom() const { return m_scrollBottom; }
+    TerminalPosition savedCursor() const { return m_savedCursor; }
+    /// True while the alternate screen is shown (the main screen is saved aside).
+    bool alternateScreenActive() const { return m_alternate.has_value(); }
+    /// Attributes given to newly written characters (text and continuation unused).
+    TerminalCell style() const;
+
+    // ---- Grid ---------------------------------------------------------------------------
+    /// The cells of visible line `row` (0 is the top line). Valid until the next change.
+    std::span<const PackedCell> lineCells(int row) const;
+    /// Text of a visible cell: its scalar plus combining marks; "" for a continuation.
+    QString cellText(int row, int column) const;
+    TerminalCell cell(int row, int column) const;
+    std::vector<TerminalCell> line(int row) const;
+    /// A line of `columns` blank cells.
+    std::vector<TerminalCell> blankLine() const;
+
+    // ---- Scrollback, oldest first ---------------------------------------------------------
+    int scrollbackSize() const { return m_historyCount; }
+    /// The width scrollback line `index` had on the grid.
+    int scrollbackLineWidth(int index) const;
+    /// Cells of scrollback line `index` up to its last written cell: the cells after them,
+    /// up to scrollbackLineWidth(), are blank.
+    std::span<const PackedCell> scrollbackLineCells(int index) const;
+    QString scrollbackCellText(int index, int column) const;
+    TerminalCell scrollbackCell(int index, int column) const;
+    std::vector<TerminalCell> scrollbackLine(int index) const;
+
+    // ---- Primitives -----------------------------------------------------------------------
+    /// Scrolls the scroll region up one line; the line leaving the top of the main screen
+    /// enters the scrollback.
+    void scrollUp();
+    /// Blanks cells `from` … `to` of line `row`; nothing when to < from.
+    void erase(int row, int from, int to);
+    /// Moves the cursor into the grid and clears the pending wrap.
+    void clamp();
+    /// Blank grid, cursor home, blank style, full scroll region, no pending wrap.
+    void reset();
+    /// Changes the grid size (raised to at least 3 × 10), keeping the cursor's line visible;
+    /// lines leaving the top of the main screen enter the scrollback. No reflow.
+    void resize(int rows, int columns);
+    void switchToAlternateScreen();
+    void returnFromAlternateScreen();
+    /// The whole content, scrollback first, one text line per grid line, trailing
+    /// whitespace removed from each line and the whole trimmed.
+    QString plainText() const;
+    /// The text of one grid row, trailing whitespace removed.
+    QString rowText(int row) const;
+
+    /// Checks the structural invariants (grid shape, cursor, scroll region, scrollback
+    /// bound). Returns the first violation, or an empty text.
+    QString invariantViolation() const;
+
+private:
+    struct CombiningMarks {
+        int column = 0;
+        QString text;
+    };
+    struct Line {
+        std::vector<PackedCell> cells;
+        std::vector<CombiningMarks> marks;  // at most one entry per column
+        int dirty = 0;                      // cells from here on are blank, so blanking stops here
+        bool hasWide = false;  // a double-width character was written since the last blank
+        int width = 0;         // scrollback lines only: the width the line had on the grid
+    };
+    /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
+    struct Grid {
+        std::vector<Line> lines;
+        int top = 0;
+    };
+    struct SavedScreen {
+        Grid grid;
+        int row = 0;
+        int column = 0;
+    };
+
+    /// Gathered repeats are written before they could reach this many, long before the count
+    /// could overflow.
+    static constexpr qint64 kPendingRepeatLimit = qint64(1) << 50;
+
+    // TerminalParserHandler
+    void printAscii(const char* text, std::size_t length) override;
+    void print(const char32_t* scalars, std::size_t count) override;
+    void control(char32_t character) override;
+    void escape(char32_t intermediate, char32_t finalCharacter) override;
+    void controlSequence(const TerminalControlSequence& sequence) override;
+
+    void put(char32_t scalar);
+    void putCell(char32_t scalar, bool doubleWidth);
+    void addCombining(char32_t scalar);
+    void repeatLastCharacter(int count);
+    /// Writes the repeats REP and matching text have gathered (see m_pendingRepeats).
+    void applyPendingRepeats() {
+        if (m_pendingRepeats != 0) {
+            writeRepeats(std::exchange(m_pendingRepeats, 0));
+        }
+    }
+    /// Writes m_lastGraphic `count` times, with the cells, wraps, scrolls and scrollback lines
+    /// of as many putCell() calls, a line segment at a time.
+    void writeRepeats(qint64 count);
+    /// Writes `count` copies of the character from the cursor on, all on the cursor's line
+    /// (the caller has checked that they fit), and moves the cursor past them.
+    void writeRepeatSegment(int count, bool doubleWidth);
+    void wrapToNextLine();
+    void lineFeed();
+    void reverseIndex();
+    void fullReset();
+    void setMode(const int* parameters, int count, bool enable);
+    void selectGraphicRendition(const int* parameters, int count);
+    void selectGraphicRenditionWithSubparameters(std::string_view parameters);
+    void insertCharacters(int count);
+    void deleteCharacters(int count);
+    void insertLines(int count);
+    void deleteLines(int count);
+    void scrollDown(int count);
+    void eraseInDisplay(int mode);
+    void respond(const QString& reply);
+
+    /// Counts work against the budget of feed(data, work), pausing the parser once it is used.
+    void spend(qint64 work) {
+        m_workLeft -= work;
+        if (m_workLeft <= 0) [[unlikely]] {
+            m_parser.pause();
+        }
+    }
+
+    Line& lineAt(int row);
+    const Line& lineAt(int row) const;
+    static Line& lineOf(Grid& grid, int row);
+    static const Line& lineOf(const Grid& grid, int row);
+    void blankLine(Line& line) const;
+    void blankRange(Line& line, int from, int to);
+    /// Rotates lines first … last of the grid so that line first + shift comes first.
+    void rotateLines(int first, int last, int shift);
+    void pushHistory(Line& line);
+    const Line& historyLine(int index) const;
+    void refit(Grid& grid, int& cursorRow, bool saveHistory, int rows, int columns);
+    void prepareFreshGrid(Grid& grid) const;
+    static QString textOf(const Line& line, int column);
+    static void appendLineText(QString& text, const Line& line);
+    static TerminalCell cellOf(const Line& line, int column);
+    /// Blanks the other half of a double-width character that a write to `column` splits.
+    void breakWideCharacterAt(Line& line, int column);
+
+    TerminalParser m_parser;
+    int m_rows = 0;
+    int m_columns = 0;
+    std::vector<PackedCell> m_blankRow;  // a blank line of the current width to copy from
+    Grid m_grid;
+    Grid m_spareGrid;  // the other screen's buffers, kept for the next switch
+    std::optional<SavedScreen> m_alternate;
+    std::vector<Line> m_history;  // ring of kScrollbackLimit slots once used
+    int m_historyStart = 0;
+    int m_historyCount = 0;
+
+    int m_row = 0;
+    int m_column = 0;
+    bool m_pendingWrap = false;
+    bool m_cursorVisible = true;
+    bool m_bracketedPaste = false;
+    bool m_applicationCursor = false;
+    int m_scrollTop = 0;
+    int m_scrollBottom = 0;
+    TerminalPosition m_savedCursor;
+    PackedCell m_style;  // code point unused
+    bool m_lineDrawing = false;
+    char32_t m_lastGraphic = 0;  // for REP
+    // Repeats of m_lastGraphic not written yet. Within one feed, REP and text made only of
+    // that character add up here, and anything else writes them first, so a flood of
+    // repeats costs one run of lines however many sequences it holds.
+    qint64 m_pendingRepeats = 0;
+    std::vector<PackedCell> m_repeatRow;  // a line of the repeated cells to copy from
+    qint64 m_workLeft = std::numeric_limits<qint64>::max();  // see spend()
+    std::function<void(const QString&)> m_onResponse;
+};
+
+// Line lookups sit on the hot path of every printed character: inline for both source files.
+inline TerminalScreen::Line& TerminalScreen::lineOf(Grid& grid, int row) {
+    std::size_t index = std::size_t(grid.top + row);
+    if (index >= grid.lines.size()) {
+        index -= grid.lines.size();
+    }
+    return grid.lines[index];
+}
+
+inline const TerminalScreen::Line& TerminalScreen::lineOf(const Grid& grid, int row) {
+    std::size_t index = std::size_t(grid.top + row);
+    if (index >= grid.lines.size()) {
+        index -= grid.lines.size();
+    }
+    return grid.lines[index];
+}
+
+inline TerminalScreen::Line& TerminalScreen::lineAt(int row) {
+    return lineOf(m_grid, row);
+}
+
+inline const TerminalScreen::Line& TerminalScreen::lineAt(int row) const {
+    return lineOf(m_grid, row);
+}

@@ -1,0 +1,757 @@
+// The interpreter half of TerminalScreen: printing, controls, escape and control sequences.
+#include "core/terminal/TerminalScreen.h"
+
+#include "core/terminal/TerminalScreenDetail.h"
+#include "core/terminal/TerminalWidth.h"
+
+#include <algorithm>
+#include <array>
+
+using terminal_detail::appendScalar;
+using terminal_detail::kBlankCell;
+
+namespace {
+
+constexpr int kMaxParameterValue = TerminalParser::kMaxParameterValue;
+// 512 parameter characters hold at most 513 fields.
+constexpr int kMaxParameters = TerminalParser::kMaxSequenceLength + 1;
+
+// The 16-colour palette, 0xRRGGBB.
+constexpr std::array<std::uint32_t, 16> kPalette = {
+    0x182538, 0xF4808A, 0x83DFC0, 0xF6D28B, 0x7AAAF7, 0xC5A0EF, 0x62DCDD, 0xD7E2EF,
+    0x6B819A, 0xFFA0A8, 0xA2EECF, 0xFFE7B0, 0xA1C1FF, 0xDABEFF, 0x9AEFF0, 0xFFFFFF,
+};
+
+// Colour word (see PackedCell) of 256-colour index n; larger numbers give near-white greys.
+constexpr std::uint32_t computeIndexedColorWord(int n) {
+    std::uint32_t rgb = 0;
+    if (n < 16) {
+        rgb = kPalette[std::size_t(std::max(n, 0))];
+    } else if (n < 232) {
+        constexpr std::array<std::uint32_t, 6> levels = {0, 95, 135, 175, 215, 255};
+        const int i = n - 16;
+        rgb = (levels[std::size_t(i / 36)] << 16) | (levels[std::size_t(i / 6 % 6)] << 8) |
+              levels[std::size_t(i % 6)];
+    } else {
+        const std::uint32_t grey = std::uint32_t(std::min((n - 232) * 10 + 8, 255));
+        rgb = (grey << 16) | (grey << 8) | grey;
+    }
+    return PackedCell::kColorPresent | rgb;
+}
+
+constexpr auto kIndexedColorWords = [] {
+    std::array<std::uint32_t, 256> words{};
+    for (int n = 0; n < 256; ++n) {
+        words[std::size_t(n)] = computeIndexedColorWord(n);
+    }
+    return words;
+}();
+
+std::uint32_t indexedColorWord(int n) {
+    return n >= 0 && n < 256 ? kIndexedColorWords[std::size_t(n)] : computeIndexedColorWord(n);
+}
+
+std::uint32_t rgbColorWord(int red, int green, int blue) {
+    auto component = [](int value) { return std::uint32_t(std::clamp(value, 0, 255)); };
+    return PackedCell::kColorPresent | (component(red) << 16) | (component(green) << 8) |
+           component(blue);
+}
+
+// Splits parameter characters at ";" (empty fields kept). A field made only of digits is
+// its value capped at 1,000,000; an empty field or one with any other character is 0.
+int parseParameters(std::string_view text, int* out, int capacity) {
+    int count = 0;
+    int value = 0;
+    bool valid = true;
+    for (const char character : text) {
+        if (character == ';') {
+            if (count < capacity) {
+                out[count++] = valid ? value : 0;
+            }
+            value = 0;
+            valid = true;
+        } else if (character >= '0' && character <= '9') {
+            value = value >= kMaxParameterValue / 10
+                        ? kMaxParameterValue
+                        : std::min(value * 10 + (character - '0'), kMaxParameterValue);
+        } else {
+            valid = false;
+        }
+    }
+    if (count < capacity) {
+        out[count++] = valid ? value : 0;
+    }
+    return count;
+}
+
+// DEC Special Graphics: the characters 0x5F-0x7E of G0 after ESC ( 0.
+constexpr std::array<char16_t, 32> kLineDrawing = {
+    0x00A0, 0x25C6, 0x2592, 0x2409, 0x240C, 0x240D, 0x240A, 0x00B0, 0x00B1, 0x2424, 0x240B,
+    0x2518, 0x2510, 0x250C, 0x2514, 0x253C, 0x23BA, 0x23BB, 0x2500, 0x23BC, 0x23BD, 0x251C,
+    0x2524, 0x2534, 0x252C, 0x2502, 0x2264, 0x2265, 0x03C0, 0x2260, 0x00A3, 0x00B7,
+};
+
+}  // namespace
+
+// ---- Printing --------------------------------------------------------------------------------
+
+void TerminalScreen::breakWideCharacterAt(Line& line, int column) {
+    if (!line.hasWide) {
+        return;
+    }
+    PackedCell* cells = line.cells.data();
+    if (cells[column].continuation()) {
+        if (column > 0 && !cells[column - 1].continuation()) {
+            cells[column - 1] = kBlankCell;
+        }
+    } else if (column + 1 < m_columns && cells[column + 1].continuation()) {
+        cells[column + 1] = kBlankCell;
+    }
+}
+
+void TerminalScreen::printAscii(const char* text, std::size_t length) {
+    if (m_pendingRepeats != 0) [[unlikely]] {
+        const bool repeats = !m_lineDrawing && m_pendingRepeats < kPendingRepeatLimit &&
+                             std::all_of(text, text + length, [this](char character) {
+                                 return static_cast<unsigned char>(character) == m_lastGraphic;
+                             });
+        if (repeats) {
+            m_pendingRepeats += qint64(length);
+            return;
+        }
+        applyPendingRepeats();
+    }
+    spend(qint64(length));
+    if (m_lineDrawing) {
+        for (std::size_t i = 0; i < length; ++i) {
+            const auto character = static_cast<unsigned char>(text[i]);
+            putCell(character >= 0x5F ? kLineDrawing[character - 0x5F] : character, false);
+        }
+        return;
+    }
+    const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
+    const std::uint32_t foreground = m_style.foregroundWord;
+    const std::uint32_t background = m_style.backgroundWord;
+    while (length > 0) {
+        if (m_pendingWrap) {
+            wrapToNextLine();
+        }
+        Line& line = lineAt(m_row);
+        const int count = int(std::min<std::size_t>(std::size_t(m_columns - m_column), length));
+        if (line.hasWide) {
+            breakWideCharacterAt(line, m_column);
+            breakWideCharacterAt(line, m_column + count - 1);
+        }
+        PackedCell* cell = line.cells.data() + m_column;
+        for (int i = 0; i < count; ++i) {
+            cell[i].codeAndFlags = static_cast<unsigned char>(text[i]) | flags;
+            cell[i].foregroundWord = foreground;
+            cell[i].backgroundWord = background;
+        }
+        m_lastGraphic = static_cast<unsigned char>(text[count - 1]);
+        line.dirty = std::max(line.dirty, m_column + count);
+        text += count;
+        length -= std::size_t(count);
+        m_column += count;
+        if (m_column >= m_columns) {
+            m_column = m_columns - 1;
+            m_pendingWrap = true;
+        }
+    }
+}
+
+void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
+    if (m_pendingRepeats != 0) [[unlikely]] {
+        const bool repeats = m_pendingRepeats < kPendingRepeatLimit &&
+                             std::all_of(scalars, scalars + count, [this](char32_t scalar) {
+                                 return scalar == m_lastGraphic;
+                             });
+        if (repeats) {
+            m_pendingRepeats += qint64(count);
+            return;
+        }
+        applyPendingRepeats();
+    }
+    spend(qint64(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        put(scalars[i]);
+    }
+}
+
+void TerminalScreen::put(char32_t scalar) {
+    switch (terminalCellWidth(scalar)) {
+        case TerminalCellWidth::Zero:
+            addCombining(scalar);
+            return;
+        case TerminalCellWidth::Single:
+            putCell(scalar, false);
+            return;
+        case TerminalCellWidth::Double:
+            putCell(scalar, true);
+            return;
+    }
+}
+
+void TerminalScreen::putCell(char32_t scalar, bool doubleWidth) {
+    if (m_pendingWrap || (doubleWidth && m_column == m_columns - 1)) {
+        wrapToNextLine();
+    }
+    Line& line = lineAt(m_row);
+    const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
+    breakWideCharacterAt(line, m_column);
+    line.cells[std::size_t(m_column)] = {scalar | flags, m_style.foregroundWord,
+                                         m_style.backgroundWord};
+    line.dirty = std::max(line.dirty, std::min(m_column + (doubleWidth ? 2 : 1), m_columns));
+    if (doubleWidth && m_column + 1 < m_columns) {
+        line.hasWide = true;
+        breakWideCharacterAt(line, m_column + 1);
+        line.cells[std::size_t(m_column + 1)] = {PackedCell::kContinuation | flags,
+                                                 m_style.foregroundWord, m_style.backgroundWord};
+    }
+    m_lastGraphic = scalar;
+    m_column += doubleWidth ? 2 : 1;
+    if (m_column >= m_columns) {
+        m_column = m_columns - 1;
+        m_pendingWrap = true;
+    }
+}
+
+void TerminalScreen::addCombining(char32_t scalar) {
+    // The mark belongs to the character written last: left of the cursor, or under it while
+    // a wrap is pending in the last column; a double-width character owns its right half.
+    int column = m_pendingWrap ? m_column : m_column - 1;
+    if (column < 0) {
+        return;
+    }
+    Line& line = lineAt(m_row);
+    if (line.cells[std::size_t(column)].continuation() && column > 0) {
+        --column;
+    }
+    PackedCell& cell = line.cells[std::size_t(column)];
+    auto entry =
+        std::find_if(line.marks.begin(), line.marks.end(),
+                     [column](const CombiningMarks& marks) { return marks.column == column; });
+    if (entry == line.marks.end()) {
+        line.marks.push_back({column, QString()});
+        entry = line.marks.end() - 1;
+    } else if (!cell.hasCombining()) {
+        entry->text.clear();  // left over from a character since overwritten
+    }
+    cell.codeAndFlags |= PackedCell::kHasCombining;
+    line.dirty = std::max(line.dirty, column + 1);
+    // The cap keeps hostile output from growing a cell without bound.
+    const auto scalars = std::count_if(entry->text.cbegin(), entry->text.cend(),
+                                       [](QChar unit) { return !unit.isLowSurrogate(); });
+    if (scalars < kMaxCombiningPerCell) {
+        appendScalar(entry->text, scalar);
+    }
+}
+
+void TerminalScreen::repeatLastCharacter(int count) {
+    if (m_lastGraphic == 0) {
+        return;
+    }
+    if (m_pendingRepeats >= kPendingRepeatLimit) {
+        applyPendingRepeats();
+    }
+    // Never more than one screenful per sequence.
+    m_pendingRepeats += std::min<qint64>(count, qint64(m_rows) * m_columns);
+}
+
+void TerminalScreen::writeRepeats(qint64 count) {
+    const char32_t scalar = m_lastGraphic;
+    const bool doubleWidth = terminalCellWidth(scalar) == TerminalCellWidth::Double;
+    const int width = doubleWidth ? 2 : 1;
+    // Characters on a line that starts at the left edge.
+    const int perLine = doubleWidth ? std::max(m_columns / 2, 1) : m_columns;
+    // The cells a segment copies: the character, and its right half for a double-width one.
+    const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
+    const PackedCell head{scalar | flags, m_style.foregroundWord, m_style.backgroundWord};
+    const PackedCell tail{PackedCell::kContinuation | flags, m_style.foregroundWord,
+                          m_style.backgroundWord};
+    m_repeatRow.resize(std::size_t(std::min<qint64>(m_columns, count * width)));
+    for (std::size_t column = 0; column < m_repeatRow.size(); ++column) {
+        m_repeatRow[column] = doubleWidth && column % 2 == 1 ? tail : head;
+    }
+
+    // The rest of the cursor's line, unless the first character already wraps.
+    if (!m_pendingWrap && !(doubleWidth && m_column == m_columns - 1)) {
+        const int room = doubleWidth ? (m_columns - m_column) / 2 : m_columns - m_column;
+        const int first = int(std::min<qint64>(count, room));
+        writeRepeatSegment(first, doubleWidth);
+        count -= first;
+    }
+    if (count == 0) {
+        return;
+    }
+    // Every further line starts with a wrap and holds perLine characters, the last one the
+    // remainder.
+    qint64 lines = (count + perLine - 1) / perLine;
+    const int last = int(count - (lines - 1) * perLine);
+    auto writeLine = [&] {
+        wrapToNextLine();
+        writeRepeatSegment(lines == 1 ? last : perLine, doubleWidth);
+        --lines;
+    };
+    // Down to the bottom of the scroll region, or of the screen below it, without scrolling.
+    while (lines > 0 && m_row != m_scrollBottom && m_row < m_rows - 1) {
+        writeLine();
+    }
+    if (lines == 0) {
+        return;
+    }
+    if (m_row != m_scrollBottom) {
+        // On the last line, below the scroll region: each line rewrites it from the left
+        // edge, so a full line and then the last one leave what all of them would.
+        lines = std::min<qint64>(lines, 2);
+    } else {
+        // Each line scrolls the region up. A line that leaves the region and then the
+        // scrollback (or, with no scrollback, just the region) before the end never shows,
+        // and neither does a line it pushed out: only the lines that can show are written.
+        const bool toHistory = !m_alternate && m_scrollTop == 0;
+        const qint64 shown =
+            qint64(m_scrollBottom - m_scrollTop + 1) + (toHistory ? kScrollbackLimit : 0);
+        lines = std::min(lines, shown);
+    }
+    while (lines > 0) {
+        writeLine();
+    }
+}
+
+void TerminalScreen::writeRepeatSegment(int count, bool doubleWidth) {
+    Line& line = lineAt(m_row);
+    const int start = m_column;
+    const int width = doubleWidth ? 2 : 1;
+    const int cells = std::min(count * width, m_columns - start);
+    spend(cells);
+    if (!line.hasWide) {
+        // No double-width character on the line, so no write splits one: a plain copy.
+        std::copy_n(m_repeatRow.begin(), cells, line.cells.begin() + start);
+        line.hasWide = doubleWidth && start + 1 < m_columns;
+    } else {
+        // As putCell() does, cell by cell: each write may blank half of a character it splits.
+        const PackedCell head = m_repeatRow[0];
+        int column = start;
+        for (int i = 0; i < count; ++i) {
+            breakWideCharacterAt(line, column);
+            line.cells[std::size_t(column)] = head;
+            if (doubleWidth && column + 1 < m_columns) {
+                breakWideCharacterAt(line, column + 1);
+                line.cells[std::size_t(column + 1)] = m_repeatRow[1];
+            }
+            column += width;
+        }
+    }
+    line.dirty = std::max(line.dirty, start + cells);
+    m_column = start + count * width;
+    if (m_column >= m_columns) {
+        m_column = m_columns - 1;
+        m_pendingWrap = true;
+    }
+}
+
+// ---- Controls and escapes ------------------------------------------------------------------
+
+void TerminalScreen::wrapToNextLine() {
+    m_column = 0;
+    m_pendingWrap = false;
+    if (m_row == m_scrollBottom) {
+        scrollUp();
+    } else {
+        m_row = std::min(m_row + 1, m_rows - 1);
+    }
+}
+
+void TerminalScreen::lineFeed() {
+    m_pendingWrap = false;
+    if (m_row == m_scrollBottom) {
+        scrollUp();
+    } else {
+        m_row = std::min(m_row + 1, m_rows - 1);
+    }
+}
+
+void TerminalScreen::reverseIndex() {
+    if (m_row != m_scrollTop) {
+        m_row = std::max(m_row - 1, 0);
+    } else {
+        scrollDown(1);
+    }
+}
+
+void TerminalScreen::control(char32_t character) {
+    applyPendingRepeats();
+    spend(1);
+    switch (character) {
+        case 0x08:  // BS
+            m_column = std::max(m_column - 1, 0);
+            m_pendingWrap = false;
+            break;
+        case 0x09:  // HT — fixed tab stops every 8 columns
+            m_column = std::min((m_column / 8) * 8 + 8, m_columns - 1);
+            break;
+        case 0x0A:  // LF
+        case 0x0B:  // VT
+        case 0x0C:  // FF
+            lineFeed();
+            break;
+        case 0x0D:  // CR
+            m_column = 0;
+            m_pendingWrap = false;
+            break;
+        default:  // BEL and the other controls are ignored
+            break;
+    }
+}
+
+void TerminalScreen::escape(char32_t intermediate, char32_t finalCharacter) {
+    applyPendingRepeats();
+    spend(1);
+    if (intermediate == '(') {
+        // SCS — designate G0: "0" is DEC Special Graphics, anything else plain ASCII.
+        m_lineDrawing = finalCharacter == '0';
+        return;
+    }
+    if (intermediate != 0) {
+        return;  // G1-G3 designations, DECALN, character-set announcements: not supported
+    }
+    switch (finalCharacter) {
+        case '7':  // DECSC
+            m_savedCursor = {m_row, m_column};
+            break;
+        case '8':  // DECRC
+            m_row = m_savedCursor.row;
+            m_column = m_savedCursor.column;
+            clamp();
+            break;
+        case 'D':  // IND
+            lineFeed();
+            break;
+        case 'E':  // NEL
+            m_column = 0;
+            lineFeed();
+            break;
+        case 'M':  // RI
+            reverseIndex();
+            break;
+        case 'c':  // RIS
+            fullReset();
+            break;
+        default:
+            break;
+    }
+}
+
+void TerminalScreen::fullReset() {
+    m_alternate.reset();
+    reset();
+    m_savedCursor = {};
+    m_cursorVisible = true;
+    m_bracketedPaste = false;
+    m_applicationCursor = false;
+    m_lineDrawing = false;
+    m_lastGraphic = 0;
+}
+
+// ---- Control sequences ---------------------------------------------------------------------
+
+void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
+    if (sequence.finalCharacter != 'b') {
+        applyPendingRepeats();
+    }
+    spend(1);
+    if (sequence.hasIntermediates) {
+        return;  // DECSCUSR, DECSTR, DECRQM and the like: none supported
+    }
+    const char finalCharacter = sequence.finalCharacter;
+    if (finalCharacter == 'm' && sequence.marker == 0 && sequence.hasSubparameters) {
+        selectGraphicRenditionWithSubparameters(sequence.parameters);
+        return;
+    }
+    std::array<int, kMaxParameters> parsed;
+    const int* parameters = sequence.parameterValues;
+    int count = sequence.parameterCount;
+    if (count == 0) {
+        count = parseParameters(sequence.parameters, parsed.data(), kMaxParameters);
+        parameters = parsed.data();
+    }
+    const int first = parameters[0];
+    const int n = std::max(first, 1);
+
+    if (sequence.marker == '?') {
+        switch (finalCharacter) {
+            case 'h':  // DECSET
+                setMode(parameters, count, true);
+                break;
+            case 'l':  // DECRST
+                setMode(parameters, count, false);
+                break;
+            case 'n':  // DSR, private form: answered like the plain report
+                break;
+            default:
+                return;  // kitty keyboard query, XTQMODKEYS, …: ignored
+        }
+        if (finalCharacter != 'n') {
+            return;
+        }
+    } else if (sequence.marker == '>') {
+        if (finalCharacter == 'c') {  // secondary DA, answered like the primary one
+            respond(QStringLiteral("\x1b[?1;2c"));
+        }
+        return;  // modifyOtherKeys, kitty keyboard push, XTVERSION …: ignored
+    } else if (sequence.marker != 0) {
+        return;  // "<" (kitty keyboard pop) and "=" forms: ignored
+    }
+
+    switch (finalCharacter) {
+        case 'A':  // CUU
+            m_row -= n;
+            clamp();
+            break;
+        case 'B':  // CUD
+        case 'e':  // VPR
+            m_row += n;
+            clamp();
+            break;
+        case 'C':  // CUF
+        case 'a':  // HPR
+            m_column += n;
+            clamp();
+            break;
+        case 'D':  // CUB
+            m_column -= n;
+            clamp();
+            break;
+        case 'E':  // CNL
+            m_row += n;
+            m_column = 0;
+            clamp();
+            break;
+        case 'F':  // CPL
+            m_row -= n;
+            m_column = 0;
+            clamp();
+            break;
+        case 'G':  // CHA
+        case '`':  // HPA
+            m_column = n - 1;
+            clamp();
+            break;
+        case 'd':  // VPA
+            m_row = n - 1;
+            clamp();
+            break;
+        case 'H':  // CUP
+        case 'f':  // HVP
+            m_row = n - 1;
+            m_column = count == 1 ? 0 : std::max(parameters[1], 1) - 1;
+            clamp();
+            break;
+        case 'J':  // ED
+            eraseInDisplay(first);
+            break;
+        case 'K':  // EL
+            if (first == 0) {
+                erase(m_row, m_column, m_columns - 1);
+            } else if (first == 1) {
+                erase(m_row, 0, m_column);
+            } else {
+                erase(m_row, 0, m_columns - 1);
+            }
+            break;
+        case 'X':  // ECH
+            erase(m_row, m_column, std::min(m_column + n - 1, m_columns - 1));
+            break;
+        case '@':  // ICH
+            insertCharacters(n);
+            break;
+        case 'P':  // DCH
+            deleteCharacters(n);
+            break;
+        case 'L':  // IL
+            insertLines(n);
+            break;
+        case 'M':  // DL
+            deleteLines(n);
+            break;
+        case 'S':  // SU
+            for (int i = std::min(m_rows, n); i > 0; --i) {
+                scrollUp();
+            }
+            break;
+        case 'T':  // SD
+            scrollDown(std::min(m_rows, n));
+            break;
+        case 'b':  // REP
+            repeatLastCharacter(n);
+            break;
+        case 'm':  // SGR
+            selectGraphicRendition(parameters, count);
+            break;
+        case 's':  // SCOSC
+            m_savedCursor = {m_row, m_column};
+            break;
+        case 'u':  // SCORC
+            m_row = m_savedCursor.row;
+            m_column = m_savedCursor.column;
+            clamp();
+            break;
+        case 'r': {  // DECSTBM
+            const int top = n;
+            const int bottom = count >= 2 && parameters[1] > 0 ? parameters[1] : m_rows;
+            const int last = std::min(std::max(bottom, 1) - 1, m_rows - 1);
+            if (top - 1 < last) {
+                m_scrollTop = top - 1;
+                m_scrollBottom = last;
+                m_row = 0;
+                m_column = 0;
+                // The cursor moved home: a wrap pending from the old position is void.
+                m_pendingWrap = false;
+            }
+            break;
+        }
+        case 'n':  // DSR
+            if (first == 5) {
+                respond(QStringLiteral("\x1b[0n"));
+            } else if (first == 6) {
+                respond(QStringLiteral("\x1b[%1;%2R").arg(m_row + 1).arg(m_column + 1));
+            }
+            break;
+        case 'c':  // DA
+            respond(QStringLiteral("\x1b[?1;2c"));
+            break;
+        default:
+            break;
+    }
+}
+
+void TerminalScreen::setMode(const int* parameters, int count, bool enable) {
+    for (int i = 0; i < count; ++i) {
+        switch (parameters[i]) {
+            case 1:  // DECCKM
+                m_applicationCursor = enable;
+                break;
+            case 25:  // DECTCEM
+                m_cursorVisible = enable;
+                break;
+            case 2004:
+                m_bracketedPaste = enable;
+                break;
+            case 47:
+            case 1047:
+            case 1049:
+                if (enable) {
+                    switchToAlternateScreen();
+                } else {
+                    returnFromAlternateScreen();
+                }
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void TerminalScreen::selectGraphicRendition(const int* parameters, int count) {
+    for (int i = 0; i < count; ++i) {
+        const int code = parameters[i];
+        const int following = count - i - 1;
+        switch (code) {
+            case 0:
+                m_style = PackedCell{};
+                break;
+            case 1:
+                m_style.codeAndFlags |= PackedCell::kBold;
+                break;
+            case 22:
+                m_style.codeAndFlags &= ~PackedCell::kBold;
+                break;
+            case 7:
+                m_style.codeAndFlags |= PackedCell::kInverse;
+                break;
+            case 27:
+                m_style.codeAndFlags &= ~PackedCell::kInverse;
+                break;
+            case 39:
+                m_style.foregroundWord = 0;
+                break;
+            case 49:
+                m_style.backgroundWord = 0;
+                break;
+            case 38:
+            case 48: {
+                std::uint32_t word = 0;
+                if (following >= 2 && parameters[i + 1] == 5) {
+                    word = indexedColorWord(parameters[i + 2]);
+                    i += 2;
+                } else if (following >= 4 && parameters[i + 1] == 2) {
+                    word = rgbColorWord(parameters[i + 2], parameters[i + 3], parameters[i + 4]);
+                    i += 4;
+                }
+                (code == 38 ? m_style.foregroundWord : m_style.backgroundWord) = word;
+                break;
+            }
+            default:
+                if (code >= 30 && code <= 37) {
+                    m_style.foregroundWord = indexedColorWord(code - 30);
+                } else if (code >= 90 && code <= 97) {
+                    m_style.foregroundWord = indexedColorWord(code - 82);
+                } else if (code >= 40 && code <= 47) {
+                    m_style.backgroundWord = indexedColorWord(code - 40);
+                } else if (code >= 100 && code <= 107) {
+                    m_style.backgroundWord = indexedColorWord(code - 92);
+                }
+                break;
+        }
+    }
+}
+
+// SGR with ":"-separated sub-parameters (ITU T.416 colours such as 38:2::255:0:0, underline
+// styles such as 4:3). A field with sub-parameters stands alone; the others are read as usual.
+void TerminalScreen::selectGraphicRenditionWithSubparameters(std::string_view parameters) {
+    std::array<int, kMaxParameters> plain;
+    int plainCount = 0;
+    std::size_t start = 0;
+    while (start <= parameters.size()) {
+        std::size_t end = parameters.find(';', start);
+        if (end == std::string_view::npos) {
+            end = parameters.size();
+        }
+        const std::string_view field = parameters.substr(start, end - start);
+        if (field.find(':') == std::string_view::npos) {
+            parseParameters(field, &plain[std::size_t(plainCount++)], 1);
+        } else {
+            selectGraphicRendition(plain.data(), plainCount);
+            plainCount = 0;
+            std::array<int, 8> parts{};
+            int partCount = 0;
+            std::size_t partStart = 0;
+            while (partStart <= field.size() && partCount < int(parts.size())) {
+                std::size_t partEnd = field.find(':', partStart);
+                if (partEnd == std::string_view::npos) {
+                    partEnd = field.size();
+                }
+                parseParameters(field.substr(partStart, partEnd - partStart),
+                                &parts[std::size_t(partCount++)], 1);
+                partStart = partEnd + 1;
+            }
+            const int code = parts[0];
+            if (code == 38 || code == 48) {
+                std::uint32_t word = 0;
+                if (parts[1] == 5 && partCount >= 3) {
+                    word = indexedColorWord(parts[2]);
+                } else if (parts[1] == 2 && partCount >= 6) {  // 38:2:colourspace:r:g:b
+                    word = rgbColorWord(parts[3], parts[4], parts[5]);
+                } else if (parts[1] == 2 && partCount == 5) {  // 38:2:r:g:b
+                    word = rgbColorWord(parts[2], parts[3], parts[4]);
+                }
+                (code == 38 ? m_style.foregroundWord : m_style.backgroundWord) = word;
+            } else {
+                // Only the main code counts (4:3, a curly underline, is an underline).
+                selectGraphicRendition(&code, 1);
+            }
+        }
+        start = end + 1;
+    }
+    selectGraphicRendition(plain.data(), plainCount);
+}

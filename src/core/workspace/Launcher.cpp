@@ -1,0 +1,244 @@
+#include "core/workspace/Launcher.h"
+
+#include "core/base/Publish.h"
+#include "core/terminal/TerminalSession.h"
+#include "core/workspace/Characters.h"
+#include "core/workspace/Notices.h"
+#include "core/workspace/ProjectModel.h"
+#include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/SessionManager.h"
+#include "core/workspace/TeamRunController.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+constexpr int kPromptTitleLength = 52;
+constexpr int kCommandTitleLength = 50;
+
+QString placeholderMissingNotice(const Provider& provider) {
+    return QStringLiteral("Add {prompt} to ") + provider.name +
+           QStringLiteral("’s launch command to receive tasks.");
+}
+
+// The command that runs a single file, by its extension; nothing for unsupported types.
+std::optional<QString> fileRunCommand(const QString& path, const QString& python3) {
+    const QString quoted = shellQuote(path);
+    const QString extension = QFileInfo(path).suffix().toLower();
+    if (extension == QLatin1String("py")) {
+        return python3 + QLatin1Char(' ') + quoted;
+    }
+    if (extension == QLatin1String("js") || extension == QLatin1String("mjs") ||
+        extension == QLatin1String("cjs")) {
+        return QStringLiteral("node ") + quoted;
+    }
+    if (extension == QLatin1String("swift")) {
+        return QStringLiteral("/usr/bin/swift ") + quoted;
+    }
+    if (extension == QLatin1String("sh")) {
+        return QStringLiteral("/bin/bash ") + quoted;
+    }
+    if (extension == QLatin1String("zsh")) {
+        return QStringLiteral("/bin/zsh ") + quoted;
+    }
+    if (extension == QLatin1String("rb")) {
+        return QStringLiteral("ruby ") + quoted;
+    }
+    if (extension == QLatin1String("applescript")) {
+        return QStringLiteral("/usr/bin/osascript ") + quoted;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Launcher::Launcher(ProjectModel& project, ProviderRegistry& providers, SessionManager& sessions,
+                   TeamRunController& teamRuns, Notices& notices, QObject* parent)
+    : QObject(parent),
+      m_project(project),
+      m_providers(providers),
+      m_sessions(sessions),
+      m_teamRuns(teamRuns),
+      m_notices(notices) {
+    // Text the user typed meanwhile is theirs; only the task that was sent is cleared.
+    connect(&teamRuns, &TeamRunController::runLaunched, this, [this](const TeamRun& run) {
+        if (m_prompt.trimmed() == run.prompt) {
+            setPrompt(QString());
+        }
+    });
+}
+
+void Launcher::setPrompt(const QString& prompt) {
+    publish(this, m_prompt, prompt, &Launcher::promptChanged);
+}
+
+void Launcher::setSelectedProviders(const QSet<QString>& ids) {
+    publish(this, m_selectedProviders, ids, &Launcher::selectedProvidersChanged);
+}
+
+void Launcher::setSeparateCopies(bool separateCopies) {
+    publish(this, m_separateCopies, separateCopies, &Launcher::separateCopiesChanged);
+}
+
+bool Launcher::launch(const QString& prompt, const Provider& provider) {
+    if (!m_project.ensureFolder()) {
+        return false;
+    }
+    if (!m_providers.isReady(provider)) {
+        Q_EMIT connectorRequested(provider);
+        return false;
+    }
+    if (const auto error = provider.templateError()) {
+        m_notices.notify(*error);
+        return false;
+    }
+    QString title;
+    if (prompt.isEmpty()) {
+        title = provider.name + QStringLiteral(" session");
+    } else {
+        if (!provider.receivesTasks()) {
+            m_notices.notify(placeholderMissingNotice(provider));
+            return false;
+        }
+        title = Characters::first(prompt, kPromptTitleLength);
+    }
+    const QString command = provider.command(prompt);
+    // An interactive assistant reads its terminal, so its task can only be an argument.
+    if (!commandLineFits(command)) {
+        m_notices.notify(taskTooLongNotice(provider.name, command));
+        return false;
+    }
+    m_sessions.startSession(provider.id, title, command, m_project.folder());
+    return true;
+}
+
+void Launcher::dispatchPrompt() {
+    const QString text = m_prompt.trimmed();
+    if (text.isEmpty()) {
+        return;
+    }
+    if (!m_project.ensureFolder()) {
+        return;
+    }
+
+    QList<Provider> targets;
+    for (const Provider& provider : m_providers.providers()) {
+        if (m_selectedProviders.contains(provider.id) &&
+            m_providers.available().contains(provider.id) &&
+            !provider.templateText.trimmed().isEmpty() && provider.id != kShellID) {
+            targets.append(provider);
+        }
+    }
+    if (targets.isEmpty()) {
+        m_notices.notify(QStringLiteral("Select at least one installed assistant."));
+        return;
+    }
+    // Every target is checked before anything starts, so a bad template among good ones
+    // starts nothing at all.
+    for (const Provider& target : targets) {
+        if (const auto error = target.templateError()) {
+            m_notices.notify(*error);
+            return;
+        }
+        if (!target.receivesTasks()) {
+            m_notices.notify(placeholderMissingNotice(target));
+            return;
+        }
+        if (!m_separateCopies && !commandLineFits(target.command(text))) {
+            m_notices.notify(taskTooLongNotice(target.name, target.command(text)));
+            return;
+        }
+    }
+
+    if (m_separateCopies) {
+        m_teamRuns.startTeamRun(text, targets, m_project.folder());
+        return;
+    }
+    qsizetype started = 0;
+    for (const Provider& target : targets) {
+        started += launch(text, target) ? 1 : 0;
+    }
+    // The task stays in the box, with the notice of what failed, unless every target took it.
+    if (started < targets.size()) {
+        return;
+    }
+    setPrompt(QString());
+    const qsizetype count = targets.size();
+    m_notices.notify(QStringLiteral("Task sent to %1 assistant%2.")
+                         .arg(count)
+                         .arg(count == 1 ? QString() : QStringLiteral("s")));
+}
+
+void Launcher::openTerminal() {
+    launch(QString(), m_providers.provider(kShellID));
+}
+
+bool Launcher::runInProject(const QString& title, const QString& command) {
+    if (!m_project.hasFolder()) {
+        m_project.chooseFolder();
+        return false;
+    }
+    m_sessions.startSession(kShellID, title, command, m_project.folder());
+    return true;
+}
+
+void Launcher::runCommand() {
+    const QString command = m_project.runnerCommand().trimmed();
+    if (m_project.hasFolder() && command.isEmpty()) {
+        return;
+    }
+    runInProject(Characters::first(command, kCommandTitleLength), command);
+}
+
+void Launcher::runFile() {
+    const QString file = m_project.selectedFile();
+    if (file.isEmpty() || !m_project.hasFolder()) {
+        return;
+    }
+    if (m_project.fileIsDirty() && !m_project.saveFile()) {
+        return;
+    }
+    const auto python3Path = ProviderRegistry::executablePath(QStringLiteral("python3"));
+    const QString python3 = python3Path ? shellQuote(*python3Path) : QStringLiteral("python3");
+    const auto command = fileRunCommand(file, python3);
+    if (!command) {
+        m_notices.notify(QStringLiteral("Use a custom command for this file type."));
+        return;
+    }
+    m_sessions.startSession(kShellID, QStringLiteral("Run · ") + QFileInfo(file).fileName(),
+                            *command, m_project.folder());
+}
+
+void Launcher::signIn(const Provider& provider) {
+    const auto path = m_providers.available().constFind(provider.id);
+    if (path == m_providers.available().cend()) {
+        Q_EMIT connectorRequested(provider);
+        return;
+    }
+    const QString& arguments = AssistantTraits::of(provider.id).commands.signIn;
+    if (arguments.isEmpty()) {
+        launch(QString(), provider);
+        return;
+    }
+    const QString directory = m_project.hasFolder() ? m_project.folder() : QDir::homePath();
+    m_sessions.startSession(provider.id, QStringLiteral("Sign in · ") + provider.name,
+                            shellQuote(*path) + u' ' + arguments, directory);
+}
+
+void Launcher::resume(const Provider& provider) {
+    const auto found = m_providers.available().constFind(provider.id);
+    if (found == m_providers.available().cend()) {
+        return;
+    }
+    const QString path = *found;
+    if (!m_project.ensureFolder()) {
+        return;
+    }
+    const QString& arguments = AssistantTraits::of(provider.id).commands.resume;
+    if (arguments.isEmpty()) {
+        return;
+    }
+    m_sessions.startSession(provider.id, QStringLiteral("Resume · ") + provider.name,
+                            shellQuote(path) + u' ' + arguments, m_project.folder());
+}

@@ -1,0 +1,210 @@
+// Tool discovery, connection checks and the user's connector definitions.
+
+#include "core/workspace/ProviderRegistry.h"
+
+#include "core/assistants/AssistantTraits.h"
+#include "core/assistants/LocalTools.h"
+#include "core/base/Background.h"
+#include "core/base/Publish.h"
+#include "core/services/Preferences.h"
+#include "core/workspace/Notices.h"
+#include "core/workspace/PreferenceKeys.h"
+#include "core/workspace/StoredList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool isExecutableFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    return ::stat(name.constData(), &status) == 0 && S_ISREG(status.st_mode) &&
+           ::access(name.constData(), X_OK) == 0;
+}
+
+// The folders searched after PATH, where installers commonly put these tools.
+QStringList extraToolFolders() {
+    const QString home = QDir::homePath();
+    return {
+        home + QStringLiteral("/.local/bin"),
+        home + QStringLiteral("/.kimi-code/bin"),
+        home + QStringLiteral("/.cargo/bin"),
+        QStringLiteral("/opt/homebrew/bin"),
+        QStringLiteral("/usr/local/bin"),
+        QStringLiteral("/usr/bin"),
+        QStringLiteral("/bin"),
+    };
+}
+
+// A stored list that repeats an id keeps the first entry with it.
+QList<Provider> withoutDuplicateIDs(const QList<Provider>& providers) {
+    QList<Provider> unique;
+    QSet<QString> seen;
+    for (const Provider& provider : providers) {
+        if (!seen.contains(provider.id)) {
+            seen.insert(provider.id);
+            unique.append(provider);
+        }
+    }
+    return unique;
+}
+
+}  // namespace
+
+ProviderRegistry::ProviderRegistry(Preferences* store, Notices& notices, QObject* parent)
+    : QObject(parent), m_store(store), m_notices(notices), m_providers(Provider::defaults()) {
+    if (m_store) {
+        loadProviders();
+    }
+    refreshProviders();
+}
+
+std::optional<QString> ProviderRegistry::executablePath(const QString& name) {
+    if (name.isEmpty()) {
+        return std::nullopt;
+    }
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('~'))) {
+        QString path = name;
+        if (name == QLatin1String("~") || name.startsWith(QLatin1String("~/"))) {
+            path = QDir::homePath() + name.mid(1);
+        } else if (name.startsWith(QLatin1Char('~'))) {
+            // "~user" forms name another account's home; they are not looked up.
+            return std::nullopt;
+        }
+        return isExecutableFile(path) ? std::optional<QString>(path) : std::nullopt;
+    }
+
+    QStringList folders = qEnvironmentVariable("PATH").split(QLatin1Char(':'));
+    folders += extraToolFolders();
+    for (const QString& folder : folders) {
+        const QString candidate = folder + QLatin1Char('/') + name;
+        if (isExecutableFile(candidate)) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+void ProviderRegistry::refreshProviders() {
+    QMap<QString, QString> available;
+    for (const Provider& provider : m_providers) {
+        // A stored list may repeat an id; the first entry is the one that counts.
+        if (available.contains(provider.id)) {
+            continue;
+        }
+        if (const auto path = executablePath(provider.executable)) {
+            available.insert(provider.id, *path);
+        }
+    }
+    publish(this, m_available, available, &ProviderRegistry::availableChanged);
+}
+
+Provider ProviderRegistry::provider(const QString& id) const {
+    for (const Provider& provider : m_providers) {
+        if (provider.id == id) {
+            return provider;
+        }
+    }
+    return Provider::defaults().constLast();
+}
+
+bool ProviderRegistry::isReady(const Provider& provider) const {
+    return m_available.contains(provider.id) && !provider.templateText.trimmed().isEmpty();
+}
+
+int ProviderRegistry::readyCount() const {
+    return int(std::count_if(m_providers.cbegin(), m_providers.cend(),
+                             [this](const Provider& p) { return p.id != kShellID && isReady(p); }));
+}
+
+void ProviderRegistry::checkConnections() {
+    if (m_checkingConnections) {
+        return;
+    }
+    m_checkingConnections = true;
+    Q_EMIT checkingConnectionsChanged();
+
+    const QMap<QString, QString> available = m_available;
+    const int timeoutMs = m_connectionCheckTimeoutMs;
+    // The status commands run one after the other off the main thread; the result replaces
+    // the whole map.
+    runInBackground(
+        this,
+        [available, timeoutMs] {
+            QThread::currentThread()->setPriority(QThread::LowPriority);
+            QMap<QString, QString> status;
+            for (const AssistantTraits& traits : AssistantTraits::all()) {
+                const auto path = available.constFind(traits.stock.id);
+                if (traits.status.label && path != available.cend()) {
+                    status.insert(path.key(),
+                                  traits.status.label(LocalTools::run(
+                                      *path, traits.status.arguments, QString(), timeoutMs)));
+                }
+            }
+            QThread::currentThread()->setPriority(QThread::NormalPriority);
+            return status;
+        },
+        [this](const QMap<QString, QString>& status) {
+            m_connectionStatus = status;
+            Q_EMIT connectionStatusChanged();
+            m_checkingConnections = false;
+            Q_EMIT checkingConnectionsChanged();
+        });
+}
+
+QString ProviderRegistry::connectionLabel(const Provider& provider) const {
+    if (isReady(provider)) {
+        if (const auto label = m_connectionStatus.constFind(provider.id);
+            label != m_connectionStatus.cend()) {
+            return *label;
+        }
+        return provider.id == kShellID ? QStringLiteral("Ready")
+                                       : QStringLiteral("Installed · login unchecked");
+    }
+    return AssistantTraits::of(provider.id).needsProfile() ? QStringLiteral("Profile needed")
+                                                           : QStringLiteral("Not installed");
+}
+
+void ProviderRegistry::saveProvider(const Provider& provider) {
+    QList<Provider> providers = m_providers;
+    const auto existing = std::find_if(providers.begin(), providers.end(),
+                                       [&](const Provider& p) { return p.id == provider.id; });
+    if (existing != providers.end()) {
+        *existing = provider;
+    } else {
+        providers.insert(providers.isEmpty() ? 0 : providers.size() - 1, provider);
+    }
+    m_providers = providers;
+    Q_EMIT providersChanged();
+    storeProviders();
+    refreshProviders();
+    m_notices.notify(provider.name + QStringLiteral(" configuration saved."));
+}
+
+void ProviderRegistry::loadProviders() {
+    QList<Provider> stored;
+    const StoredList::Reading reading =
+        StoredList::read(*m_store, PreferenceKeys::providers, [&stored](const QJsonValue& value) {
+            std::optional<Provider> provider = Provider::fromJson(value);
+            if (provider) {
+                stored.append(std::move(*provider));
+            }
+            return provider.has_value();
+        });
+    // A list of which nothing could be read leaves the built-in assistants; an empty list
+    // stored as such is the user's.
+    if (reading.list && (reading.taken > 0 || reading.damaged == 0)) {
+        m_providers = withoutDuplicateIDs(stored);
+    }
+}
+
+void ProviderRegistry::storeProviders() {
+    if (m_store) {
+        m_store->setValue(PreferenceKeys::providers, Provider::encodeList(m_providers));
+    }
+}

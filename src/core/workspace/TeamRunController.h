@@ -1,0 +1,93 @@
+#pragma once
+
+#include "core/assistants/Provider.h"
+#include "core/runs/TeamRun.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class HistoryStore;
+class Notices;
+class ProjectModel;
+class ProviderRegistry;
+class QTimer;
+class RunPreparation;
+class SessionManager;
+class TerminalSession;
+
+// Team runs: preparing the project copies in the background, one assistant session per
+// copy, how each session ended, the stored run records and the AI comparison.
+// Main thread only.
+class TeamRunController : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kMaximumAssistants = 8;
+    static constexpr int kOutputLength = 60000;            // user-perceived characters
+    static constexpr int kComparisonOutputLength = 18000;  // per copy, likewise
+
+    TeamRunController(SessionManager& sessions, ProviderRegistry& providers, ProjectModel& project,
+                      const HistoryStore& history, Notices& notices, QObject* parent = nullptr);
+
+    // Newest first.
+    const QList<TeamRun>& teamRuns() const { return m_teamRuns; }
+    QString selectedRunID() const { return m_selectedRunID; }
+    void setSelectedRunID(const QString& id);
+    bool preparingRun() const { return m_preparingRun; }
+    // Files copied so far and in all, over the baseline and every copy of the preparation;
+    // both 0 until the project is listed.
+    qint64 preparationCopied() const { return m_preparationCopied; }
+    qint64 preparationTotal() const { return m_preparationTotal; }
+    // Where run folders go; empty means the "Runs" application-data folder.
+    void setRunStorageRoot(const QString& root) { m_runStorageRoot = root; }
+    // How long a preparation may take before it is abandoned (60 s unless changed).
+    void setPreparationTimeoutMs(int ms) { m_preparationTimeoutMs = ms; }
+
+    // Reads the runs recorded in the storage root; keeps the current list when it cannot.
+    void loadTeamRuns();
+    // Copies the project once per assistant on a background thread, then starts one
+    // one-shot session per assistant in its copy. An empty `storageRoot` means the storage
+    // root set above. Reports through the notices.
+    void startTeamRun(const QString& prompt, const QList<Provider>& providers,
+                      const QString& project, const QString& storageRoot = QString());
+    // Abandons the current preparation; its folder is removed when the copying ends.
+    void cancelPreparation();
+    bool copyRunning(const RunCopy& copy) const;
+    // The live screen text, else the saved output file, else the history entry's output.
+    QString runOutput(const RunCopy& copy, const TeamRun& run) const;
+    // Starts a read-only session of the results comparer over the copies' results.
+    void summarizeRun(const TeamRun& run);
+
+Q_SIGNALS:
+    void selectedRunIDChanged();
+    void preparingRunChanged();
+    void preparationProgressChanged();
+    void teamRunsChanged();
+    // The run's sessions have started.
+    void runLaunched(const TeamRun& run);
+
+private:
+    QString storageRoot() const;
+    void setPreparingRun(bool preparing);
+    void publishPreparationProgress();
+    void launchTeamRun(const TeamRun& run, const QList<Provider>& providers);
+    // Records the exit code and output of a session that worked in a run's copy.
+    void recordFinishedCopy(const TerminalSession& session);
+
+    SessionManager& m_sessions;
+    ProviderRegistry& m_providers;
+    ProjectModel& m_project;
+    const HistoryStore& m_history;
+    Notices& m_notices;
+
+    QString m_selectedRunID;
+    bool m_preparingRun = false;
+    QList<TeamRun> m_teamRuns;
+    QString m_runStorageRoot;
+    int m_preparationTimeoutMs = 60000;
+    RunPreparation* m_preparation = nullptr;
+    QTimer* m_progressTimer = nullptr;
+    qint64 m_preparationCopied = 0;
+    qint64 m_preparationTotal = 0;
+};

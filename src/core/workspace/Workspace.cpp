@@ -1,0 +1,28 @@
+#include "core/workspace/Workspace.h"
+
+namespace {
+
+Preferences* storeIf(bool persist, Preferences* preferences) {
+    return persist ? preferences : nullptr;
+}
+
+}  // namespace
+
+Workspace::Workspace(bool persist, WorkspaceServices services)
+    : services(services),
+      project(storeIf(persist, services.preferences), *services.dialogs, services.desktop, notices),
+      providers(storeIf(persist, services.preferences), notices),
+      sessions(*services.dialogs),
+      history(storeIf(persist, services.preferences), sessions, notices),
+      teamRuns(sessions, providers, project, history, notices),
+      launcher(project, providers, sessions, teamRuns, notices),
+      keepAwake(storeIf(persist, services.preferences), services.inhibitor, sessions),
+      permissions(services.desktop, *services.dialogs, notices) {
+    // What a session did to the project shows in the listing once it ends.
+    QObject::connect(&sessions, &SessionManager::sessionFinished, &project,
+                     [this] { project.refreshFiles(); });
+    if (persist) {
+        providers.checkConnections();
+        teamRuns.loadTeamRuns();
+    }
+}

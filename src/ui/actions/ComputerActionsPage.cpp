@@ -1,0 +1,317 @@
+#include "ui/actions/ComputerActionsPage.h"
+
+#include "core/actions/ComputerPlanner.h"
+#include "core/assistants/AssistantTraits.h"
+#include "core/assistants/Provider.h"
+#include "core/workspace/Launcher.h"
+#include "core/workspace/Notices.h"
+#include "core/workspace/Permissions.h"
+#include "core/workspace/ProjectModel.h"
+#include "ui/files/CodeEditor.h"
+#include "ui/kit/Widgets.h"
+#include "ui/window/Navigator.h"
+
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kAppleScriptRunner = QStringLiteral("/usr/bin/osascript");
+
+QFrame* toolCard(const QString& heading, const QString& text, QPushButton* action) {
+    QFrame* card = Widgets::card();
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(16, 14, 16, 14);
+    layout->setSpacing(6);
+    layout->addWidget(Widgets::label(heading, "title"));
+    layout->addWidget(Widgets::wrappingLabel(text, "muted"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(action);
+    row->addStretch(1);
+    layout->addLayout(row);
+    return card;
+}
+
+}  // namespace
+
+// --- Manual tools -------------------------------------------------------------------------
+
+MacActionsView::MacActionsView(ProjectModel& project, Launcher& launcher, Permissions& permissions,
+                               Notices& notices, Theme& theme, QWidget* parent)
+    : QWidget(parent),
+      m_project(project),
+      m_launcher(launcher),
+      m_permissions(permissions),
+      m_notices(notices) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+
+    auto* openApplication = Widgets::button(QStringLiteral("Open an application"));
+    connect(openApplication, &QPushButton::clicked, this,
+            [this] { m_permissions.openApplication(); });
+    layout->addWidget(toolCard(QStringLiteral("Open an application"),
+                               QStringLiteral("Choose an installed app and launch it."),
+                               openApplication));
+
+    auto* openTerminal = Widgets::button(QStringLiteral("Open a Mac terminal"));
+    connect(openTerminal, &QPushButton::clicked, this, [this] { m_launcher.openTerminal(); });
+    layout->addWidget(toolCard(QStringLiteral("Open a Mac terminal"),
+                               QStringLiteral("Run commands inside VELK’s native terminal."),
+                               openTerminal));
+
+    auto* showProject = Widgets::button(QStringLiteral("Show your project"));
+    connect(showProject, &QPushButton::clicked, this, [this] { m_project.revealFolder(); });
+    layout->addWidget(toolCard(QStringLiteral("Show your project"),
+                               QStringLiteral("Open the working folder in Finder."), showProject));
+
+    QFrame* console = Widgets::card();
+    auto* consoleLayout = new QVBoxLayout(console);
+    consoleLayout->setContentsMargins(16, 14, 16, 14);
+    consoleLayout->addWidget(Widgets::label(QStringLiteral("AppleScript console"), "title"));
+    m_script = new CodeEditor(theme);
+    m_script->setText(QStringLiteral("tell application \"Finder\" to activate"));
+    m_script->setObjectName(QStringLiteral("AppleScriptEditor"));
+    m_script->setFixedHeight(96);
+    consoleLayout->addWidget(m_script);
+    consoleLayout->addWidget(
+        Widgets::label(QStringLiteral("Review the script before running it."), "muted"));
+    auto* runScript = Widgets::button(QStringLiteral("Run script"));
+    connect(runScript, &QPushButton::clicked, this, &MacActionsView::runScript);
+    auto* runRow = new QHBoxLayout;
+    runRow->addWidget(runScript);
+    runRow->addStretch(1);
+    consoleLayout->addLayout(runRow);
+    layout->addWidget(console);
+
+    QFrame* permissionsCard = Widgets::card();
+    auto* permissionsLayout = new QVBoxLayout(permissionsCard);
+    permissionsLayout->setContentsMargins(16, 14, 16, 14);
+    permissionsLayout->addWidget(
+        Widgets::label(QStringLiteral("Computer access is managed by macOS"), "title"));
+    permissionsLayout->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("Grant only the access your workflow needs. Providers may request their "
+                       "own permissions separately."),
+        "muted"));
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(Widgets::label(QStringLiteral("Accessibility")));
+    statusRow->addStretch(1);
+    m_accessibility = Widgets::label(QString(), "pill");
+    statusRow->addWidget(m_accessibility);
+    permissionsLayout->addLayout(statusRow);
+    auto* buttons = new QHBoxLayout;
+    auto* accessibility = Widgets::button(QStringLiteral("Accessibility settings"));
+    auto* screen = Widgets::button(QStringLiteral("Screen recording settings"));
+    auto* refresh = Widgets::button(QStringLiteral("Refresh permissions"));
+    connect(accessibility, &QPushButton::clicked, this,
+            [this] { m_permissions.openAccessibility(); });
+    connect(screen, &QPushButton::clicked, this, [this] { m_permissions.openScreenPermission(); });
+    connect(refresh, &QPushButton::clicked, this, [this] { m_permissions.refresh(); });
+    buttons->addWidget(accessibility);
+    buttons->addWidget(screen);
+    buttons->addWidget(refresh);
+    buttons->addStretch(1);
+    permissionsLayout->addLayout(buttons);
+    layout->addWidget(permissionsCard);
+
+    connect(&m_permissions, &Permissions::accessibilityChanged, this,
+            &MacActionsView::syncPermissions);
+    syncPermissions();
+}
+
+void MacActionsView::syncPermissions() {
+    m_accessibility->setText(m_permissions.accessibility() ? QStringLiteral("Allowed")
+                                                           : QStringLiteral("Not granted"));
+}
+
+void MacActionsView::runScript() {
+    if (!m_project.hasFolder()) {
+        m_project.chooseFolder();
+        return;
+    }
+    // There is no AppleScript here; say so instead of starting a command that cannot run.
+    if (!QFileInfo(kAppleScriptRunner).isExecutable()) {
+        m_notices.notify(QStringLiteral("AppleScript is not available on this computer."));
+        return;
+    }
+    m_launcher.runInProject(
+        QStringLiteral("Mac action · AppleScript"),
+        kAppleScriptRunner + QStringLiteral(" -e ") + shellQuote(m_script->text()));
+}
+
+// --- The page ------------------------------------------------------------------------------
+
+ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, ProjectModel& project,
+                                         Launcher& launcher, Permissions& permissions,
+                                         Notices& notices, Navigator& navigator, Theme& theme,
+                                         std::function<QString()> quickDraft, QWidget* parent)
+    : QWidget(parent),
+      m_planner(planner),
+      m_notices(notices),
+      m_navigator(navigator),
+      m_quickDraft(std::move(quickDraft)) {
+    QVBoxLayout* layout = Widgets::scrollingPage(this);
+    layout->setSpacing(14);
+
+    layout->addWidget(Widgets::label(QStringLiteral("Mac assistant"), "accent"));
+    layout->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("Codex drafts a short plan. Review it, then run each step when you’re "
+                       "ready. VELK can open apps and links, type text, and use supported "
+                       "keyboard shortcuts."),
+        "muted"));
+
+    QFrame* planCard = Widgets::card();
+    auto* planLayout = new QVBoxLayout(planCard);
+    planLayout->setContentsMargins(18, 16, 18, 16);
+    planLayout->setSpacing(10);
+    planLayout->addWidget(Widgets::label(QStringLiteral("Mac task to plan"), "title"));
+    m_task = new QPlainTextEdit;
+    m_task->setPlaceholderText(QStringLiteral("Say what you want to do."));
+    m_task->setFixedHeight(90);
+    planLayout->addWidget(m_task);
+
+    auto* planRow = new QHBoxLayout;
+    m_plan = Widgets::button(QStringLiteral("Make a plan"), "primary");
+    m_stop = Widgets::button(QStringLiteral("Stop planning"));
+    auto* voice = Widgets::button(QStringLiteral("Use voice draft"));
+    auto* output = Widgets::button(QStringLiteral("Planner output"));
+    for (QPushButton* button : {m_plan, m_stop, voice, output}) {
+        planRow->addWidget(button);
+    }
+    planRow->addStretch(1);
+    planLayout->addLayout(planRow);
+
+    m_message = Widgets::wrappingLabel(QString(), "muted");
+    planLayout->addWidget(m_message);
+    m_explanation = Widgets::wrappingLabel(QString());
+    planLayout->addWidget(m_explanation);
+    m_steps = new QVBoxLayout;
+    m_steps->setSpacing(8);
+    planLayout->addLayout(m_steps);
+
+    auto* runRow = new QHBoxLayout;
+    m_run = Widgets::button(QStringLiteral("Run next step"), "primary");
+    auto* accessibility = Widgets::button(QStringLiteral("Accessibility settings"));
+    runRow->addWidget(m_run);
+    runRow->addWidget(accessibility);
+    runRow->addStretch(1);
+    planLayout->addLayout(runRow);
+    layout->addWidget(planCard);
+
+    QFrame* notice = Widgets::card();
+    auto* noticeLayout = new QVBoxLayout(notice);
+    noticeLayout->setContentsMargins(18, 14, 18, 14);
+    noticeLayout->addWidget(Widgets::label(QStringLiteral("You stay in control"), "title"));
+    noticeLayout->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("This assistant does not see your screen or check whether a step "
+                       "succeeded. Review each target, text and shortcut. Replan if the screen "
+                       "differs from the plan. Typing needs macOS Accessibility permission."),
+        "muted"));
+    layout->addWidget(notice);
+
+    m_toolsToggle = new QToolButton;
+    m_toolsToggle->setText(QStringLiteral("Manual Mac tools"));
+    m_toolsToggle->setCheckable(true);
+    m_toolsToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_toolsToggle->setArrowType(Qt::RightArrow);
+    layout->addWidget(m_toolsToggle);
+    m_tools = new MacActionsView(project, launcher, permissions, notices, theme);
+    m_tools->setVisible(false);
+    layout->addWidget(m_tools);
+    layout->addStretch(1);
+
+    connect(m_toolsToggle, &QToolButton::toggled, this, [this](bool open) {
+        m_tools->setVisible(open);
+        m_toolsToggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    });
+    connect(m_task, &QPlainTextEdit::textChanged, this,
+            [this] { m_planner.setTask(m_task->toPlainText()); });
+    connect(m_plan, &QPushButton::clicked, this, [this] { m_planner.prepare(); });
+    connect(m_stop, &QPushButton::clicked, this, [this] { m_planner.stopPlanning(); });
+    connect(voice, &QPushButton::clicked, this, &ComputerActionsPage::useVoiceDraft);
+    connect(output, &QPushButton::clicked, this, [this] { m_planner.showPlannerOutput(); });
+    connect(m_run, &QPushButton::clicked, this, [this] { m_planner.runNext(); });
+    connect(accessibility, &QPushButton::clicked, this,
+            [&permissions] { permissions.openAccessibility(); });
+
+    connect(&m_planner, &ComputerPlanner::taskChanged, this, &ComputerActionsPage::syncTask);
+    for (auto signal : {&ComputerPlanner::planningChanged, &ComputerPlanner::executingChanged,
+                        &ComputerPlanner::messageChanged}) {
+        connect(&m_planner, signal, this, &ComputerActionsPage::syncState);
+    }
+    connect(&m_planner, &ComputerPlanner::planChanged, this, &ComputerActionsPage::rebuildSteps);
+    connect(&m_planner, &ComputerPlanner::completedChanged, this,
+            &ComputerActionsPage::rebuildSteps);
+    syncTask();
+    rebuildSteps();
+}
+
+QStringList ComputerActionsPage::shownSteps() const {
+    return m_shownSteps;
+}
+
+void ComputerActionsPage::syncTask() {
+    if (m_task->toPlainText() != m_planner.task()) {
+        m_task->setPlainText(m_planner.task());
+    }
+}
+
+void ComputerActionsPage::syncState() {
+    m_plan->setText(m_planner.planning() ? QStringLiteral("Making plan…")
+                                         : QStringLiteral("Make a plan"));
+    m_stop->setVisible(m_planner.planning());
+    m_run->setText(m_planner.executing() ? QStringLiteral("Sending step…")
+                                         : QStringLiteral("Run next step"));
+    const auto& plan = m_planner.plan();
+    m_run->setEnabled(plan && m_planner.completed() < plan->steps.size() && !m_planner.executing());
+    m_message->setText(m_planner.message());
+    m_message->setVisible(!m_planner.message().isEmpty());
+}
+
+void ComputerActionsPage::rebuildSteps() {
+    Widgets::clearLayout(m_steps);
+    m_shownSteps.clear();
+    const auto& plan = m_planner.plan();
+    m_explanation->setVisible(plan && plan->steps.isEmpty());
+    m_explanation->setText(plan ? plan->explanation : QString());
+    if (plan) {
+        for (int i = 0; i < plan->steps.size(); ++i) {
+            const ComputerStep& step = plan->steps.at(i);
+            const QString heading = QStringLiteral("%1. %2").arg(i + 1).arg(step.title);
+            m_shownSteps.append(heading);
+            auto* row = new QHBoxLayout;
+            row->addWidget(Widgets::label(i < m_planner.completed() ? QStringLiteral("✔")
+                                                                    : QStringLiteral("○"),
+                                          i < m_planner.completed() ? "accent" : "muted"),
+                           0, Qt::AlignTop);
+            auto* text = new QVBoxLayout;
+            text->setSpacing(2);
+            // Plan texts come from the assistant: shown as plain text, never as markup.
+            QLabel* title = Widgets::wrappingLabel(heading);
+            QLabel* detail =
+                Widgets::label(step.app + QStringLiteral(" · ") + step.action, "muted");
+            for (QLabel* label : {title, detail}) {
+                label->setTextFormat(Qt::PlainText);
+                text->addWidget(label);
+            }
+            row->addLayout(text, 1);
+            m_steps->addLayout(row);
+        }
+    }
+    syncState();
+}
+
+void ComputerActionsPage::useVoiceDraft() {
+    const QString draft = m_quickDraft ? m_quickDraft() : QString();
+    m_planner.setTask(draft);
+    if (draft.isEmpty()) {
+        m_navigator.setDestination(Destination::Companion);
+        m_notices.notify(QStringLiteral("Use the companion microphone to make a draft first."));
+    }
+}

@@ -1,0 +1,163 @@
+#include "ui/companion/PetArt.h"
+
+#include "core/companion/CompanionModel.h"
+#include "ui/kit/Icons.h"
+
+#include <QBitmap>
+#include <QDateTime>
+#include <QPainter>
+
+#include <cmath>
+
+#include <gio/gio.h>
+
+PetArt::PetArt(CompanionModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    m_timer.setInterval(kFrameIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &PetArt::tick);
+    connect(&m_model, &CompanionModel::appearanceChanged, this, &PetArt::syncImage);
+    connect(&m_model, &CompanionModel::customImageChanged, this, &PetArt::syncImage);
+    connect(&m_model, &CompanionModel::animateChanged, this, &PetArt::syncMotion);
+    syncImage();
+}
+
+void PetArt::setAnimated(bool animated) {
+    m_animated = animated;
+    syncMotion();
+}
+
+void PetArt::setReducedMotion(bool reduced) {
+    m_reducedMotion = reduced;
+    syncMotion();
+}
+
+int PetArt::floatOffset(double seconds) {
+    return int(std::lround(std::sin(seconds * 1.6) * 3.0));
+}
+
+void PetArt::tick() {
+    setOffset(floatOffset(double(QDateTime::currentMSecsSinceEpoch()) / 1000.0));
+}
+
+void PetArt::setOffset(int offset) {
+    if (m_offset == offset) {
+        return;
+    }
+    m_offset = offset;
+    update();
+    Q_EMIT shapeChanged();
+}
+
+QRect PetArt::imageRect() const {
+    const QRect area = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    if (area.isEmpty()) {
+        return {};
+    }
+    if (m_image.isNull()) {
+        const int side = std::max(std::min(area.width(), area.height()) / 2, 1);
+        return QRect(area.center() - QPoint(side / 2, side / 2), QSize(side, side));
+    }
+    QRect target(QPoint(0, 0), m_image.size().scaled(area.size(), Qt::KeepAspectRatio));
+    target.moveCenter(area.center());
+    // The offset grows upward in the description's convention; Qt's y grows downward.
+    return target.translated(0, -m_offset);
+}
+
+QRegion PetArt::opaqueRegion() const {
+    if (!m_restingRegion) {
+        const QRect target = imageRect().translated(0, m_offset);
+        if (m_image.isNull() || target.isEmpty()) {
+            m_restingRegion = QRegion(target);
+        } else {
+            const QImage scaled =
+                m_image.convertToFormat(QImage::Format_ARGB32)
+                    .scaled(target.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            m_restingRegion =
+                QRegion(QBitmap::fromImage(scaled.createAlphaMask())).translated(target.topLeft());
+        }
+    }
+    return m_restingRegion->translated(0, -m_offset);
+}
+
+void PetArt::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_restingRegion.reset();
+    Q_EMIT shapeChanged();
+}
+
+void PetArt::syncImage() {
+    const std::optional<QImage> image = m_model.displayedImage();
+    m_image = image ? *image : QImage();
+    // The built-in pet is pixel art: it keeps its hard edges when scaled.
+    m_pixelArt = m_model.appearance() != QStringLiteral("custom");
+    setAccessibleName(m_model.displayName());
+    m_restingRegion.reset();
+    update();
+    Q_EMIT shapeChanged();
+}
+
+void PetArt::syncMotion() {
+    // A hidden drawing never ticks; the timer only runs while someone can see it move.
+    const bool wanted = m_animated && m_model.animate() && !m_reducedMotion && isVisible();
+    if (wanted && !m_timer.isActive()) {
+        m_timer.start();
+        tick();
+    } else if (!wanted && m_timer.isActive()) {
+        m_timer.stop();
+        setOffset(0);
+    }
+}
+
+void PetArt::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    syncMotion();
+}
+
+void PetArt::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    syncMotion();
+}
+
+void PetArt::paintEvent(QPaintEvent*) {
+    const QRect target = imageRect();
+    if (target.isEmpty()) {
+        return;
+    }
+    QPainter painter(this);
+    if (m_image.isNull()) {
+        const QPixmap symbol =
+            Icons::pixmap(QStringLiteral("pawprint"), QColor(0x00, 0xD9, 0xFF), target.width());
+        if (!symbol.isNull()) {
+            painter.drawPixmap(target, symbol);
+        } else {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0x00, 0xD9, 0xFF));
+            painter.drawEllipse(target);
+        }
+        return;
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !m_pixelArt);
+    painter.drawImage(target, m_image);
+}
+
+bool desktopPrefersReducedMotion() {
+    // GSettings aborts on a schema that is not installed, so look it up first.
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    if (!source) {
+        return false;
+    }
+    GSettingsSchema* schema =
+        g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE);
+    if (!schema) {
+        return false;
+    }
+    bool reduced = false;
+    if (g_settings_schema_has_key(schema, "enable-animations")) {
+        GSettings* settings = g_settings_new("org.gnome.desktop.interface");
+        reduced = !g_settings_get_boolean(settings, "enable-animations");
+        g_object_unref(settings);
+    }
+    g_settings_schema_unref(schema);
+    return reduced;
+}

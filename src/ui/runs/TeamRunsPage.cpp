@@ -1,0 +1,642 @@
+#include "ui/runs/TeamRunsPage.h"
+
+#include "core/appearance/Theme.h"
+#include "core/runs/RunStore.h"
+#include "core/services/DesktopServices.h"
+#include "core/services/Dialogs.h"
+#include "core/terminal/TerminalSession.h"
+#include "core/workspace/Characters.h"
+#include "core/workspace/ProjectModel.h"
+#include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/SessionManager.h"
+#include "core/workspace/TeamRunController.h"
+#include "ui/window/Navigator.h"
+
+#include "ui/kit/Widgets.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QTextDocument>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kPickerLength = 70;
+constexpr int kReviewListWidth = 300;
+constexpr int kSkippedListHeight = 96;
+// A status longer than this many lines (the report of a rolled-back earlier apply lists every
+// file) scrolls in a box of this height instead of pushing the list of changes off the page.
+constexpr int kStatusLines = 6;
+
+QString runIDText(const QUuid& id) {
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+// What the review says about a change's permission bits: a change of mode (which the contents
+// panes cannot show), and that special bits stay behind. Apply writes only the bits 0777, so
+// that an assistant can never plant a setuid program in the project.
+QStringList modeMarks(const FileChange& change) {
+    QStringList marks;
+    if (change.beforeMode && change.afterMode && *change.beforeMode != *change.afterMode) {
+        marks.append(QStringLiteral("mode ") + QString::number(*change.beforeMode, 8) +
+                     QStringLiteral(" → ") + QString::number(*change.afterMode, 8));
+    }
+    if (change.afterMode && (*change.afterMode & 07000) != 0) {
+        marks.append(QStringLiteral("setuid/setgid/sticky bits are not applied"));
+    }
+    return marks;
+}
+
+// A path of more than four components as its first two and its last, so that the reason
+// after it stays in view (a skipped folder may be hundreds of levels deep).
+QString shortenedPath(const QString& path) {
+    const QStringList parts = path.split(QLatin1Char('/'));
+    if (parts.size() <= 4) {
+        return path;
+    }
+    return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
+}
+
+QPlainTextEdit* previewView() {
+    auto* view = new QPlainTextEdit;
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    return view;
+}
+
+}  // namespace
+
+TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
+                           const ProviderRegistry& providers, ProjectModel& project,
+                           Navigator& navigator, Dialogs& dialogs, DesktopServices* desktop,
+                           QWidget* parent)
+    : QWidget(parent),
+      m_teamRuns(teamRuns),
+      m_sessions(sessions),
+      m_providers(providers),
+      m_project(project),
+      m_navigator(navigator),
+      m_dialogs(dialogs),
+      m_desktop(desktop) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 24, 28, 24);
+    layout->setSpacing(14);
+    layout->addWidget(
+        Widgets::wrappingLabel(QStringLiteral("Build. Compare. Choose."), "headline"));
+    layout->addWidget(
+        Widgets::wrappingLabel(QStringLiteral("Your team’s work, in one place."), "muted"));
+    auto* information = Widgets::card();
+    auto* informationLayout = new QVBoxLayout(information);
+    informationLayout->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("Each assistant works in its own copy. Review the output and "
+                       "files, then choose what goes into your project."),
+        "body"));
+    layout->addWidget(information);
+
+    m_stack = new QStackedWidget;
+    m_emptyState = new QWidget;
+    auto* emptyLayout = new QVBoxLayout(m_emptyState);
+    emptyLayout->addStretch(1);
+    auto* emptyTitle = Widgets::wrappingLabel(QStringLiteral("Start your first team run"), "title");
+    emptyTitle->setAlignment(Qt::AlignCenter);
+    auto* emptyText = Widgets::wrappingLabel(
+        QStringLiteral("In Workspace, choose Separate copies, select your assistants and send a "
+                       "task. The results will appear here."),
+        "muted");
+    emptyText->setAlignment(Qt::AlignCenter);
+    emptyLayout->addWidget(emptyTitle);
+    emptyLayout->addWidget(emptyText);
+    emptyLayout->addStretch(2);
+    m_stack->addWidget(m_emptyState);
+
+    auto* content = new QWidget;
+    auto* contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->setSpacing(12);
+    contentLayout->addWidget(buildRunArea());
+    contentLayout->addWidget(buildReviewArea(), 1);
+    m_stack->addWidget(content);
+    layout->addWidget(m_stack, 1);
+
+    connect(&m_teamRuns, &TeamRunController::teamRunsChanged, this, &TeamRunsPage::scheduleSync);
+    connect(&m_teamRuns, &TeamRunController::selectedRunIDChanged, this,
+            &TeamRunsPage::scheduleSync);
+    connect(&m_sessions, &SessionManager::sessionsChanged, this, &TeamRunsPage::scheduleSync);
+    syncRuns();
+}
+
+QWidget* TeamRunsPage::buildRunArea() {
+    auto* area = new QWidget;
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QHBoxLayout;
+    m_runPicker = new QComboBox;
+    m_runPicker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_runPicker->setMinimumContentsLength(40);
+    m_compareButton = Widgets::button(QStringLiteral("Compare with AI"));
+    bar->addWidget(m_runPicker, 1);
+    bar->addWidget(m_compareButton);
+    layout->addLayout(bar);
+    m_cards = new QWidget;
+    m_cardsLayout = new QVBoxLayout(m_cards);
+    m_cardsLayout->setContentsMargins(0, 0, 0, 0);
+    m_cardsLayout->setSpacing(6);
+    layout->addWidget(m_cards);
+
+    connect(m_runPicker, &QComboBox::activated, this, [this](int index) {
+        m_teamRuns.setSelectedRunID(m_runPicker->itemData(index).toString());
+    });
+    connect(m_compareButton, &QPushButton::clicked, this, [this] {
+        if (const auto run = shownRun()) {
+            m_teamRuns.summarizeRun(*run);
+        }
+    });
+    return area;
+}
+
+QWidget* TeamRunsPage::buildReviewArea() {
+    auto* area = Widgets::card();
+    auto* layout = new QHBoxLayout(area);
+    layout->setSpacing(12);
+
+    auto* left = new QVBoxLayout;
+    m_reviewTitle = Widgets::wrappingLabel(QString(), "title");
+    m_counter = Widgets::wrappingLabel(QString(), "muted");
+    m_reviewMessage = Widgets::wrappingLabel(QString(), "muted");
+    m_changeList = new QListWidget;
+    m_changeList->setMinimumWidth(kReviewListWidth);
+    m_skippedTitle = Widgets::wrappingLabel(QString(), "caption");
+    m_skippedList = new QListWidget;
+    m_skippedList->setMaximumHeight(kSkippedListHeight);
+    m_skippedList->setSelectionMode(QAbstractItemView::NoSelection);
+    m_selectAllButton = Widgets::button(QStringLiteral("Select all"));
+    m_applyButton = Widgets::button(QString(), "primary");
+    m_statusLabel = Widgets::wrappingLabel(QString(), "muted");
+    m_statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_statusReport = new QPlainTextEdit;
+    m_statusReport->setReadOnly(true);
+    m_statusReport->setFixedHeight(m_statusReport->fontMetrics().lineSpacing() * kStatusLines +
+                                   2 * m_statusReport->frameWidth() +
+                                   2 * int(m_statusReport->document()->documentMargin()));
+    m_statusReport->hide();
+    left->addWidget(m_reviewTitle);
+    left->addWidget(m_counter);
+    left->addWidget(m_reviewMessage);
+    left->addWidget(m_changeList, 1);
+    left->addWidget(m_skippedTitle);
+    left->addWidget(m_skippedList);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_selectAllButton);
+    buttons->addStretch(1);
+    buttons->addWidget(m_applyButton);
+    left->addLayout(buttons);
+    left->addWidget(m_statusLabel);
+    left->addWidget(m_statusReport);
+    layout->addLayout(left, 2);
+
+    m_previewStack = new QStackedWidget;
+    auto* nothingPicked =
+        Widgets::wrappingLabel(QStringLiteral("Choose a file to compare its contents."), "muted");
+    nothingPicked->setAlignment(Qt::AlignCenter);
+    m_previewStack->addWidget(nothingPicked);
+    auto* panes = new QWidget;
+    auto* paneColumn = new QVBoxLayout(panes);
+    paneColumn->setContentsMargins(0, 0, 0, 0);
+    m_modeNote = Widgets::wrappingLabel(QString(), "muted");
+    paneColumn->addWidget(m_modeNote);
+    auto* panesLayout = new QHBoxLayout;
+    paneColumn->addLayout(panesLayout, 1);
+    m_before = previewView();
+    m_after = previewView();
+    for (auto [title, view] : {std::pair{QStringLiteral("Before"), m_before},
+                               std::pair{QStringLiteral("After"), m_after}}) {
+        auto* column = new QVBoxLayout;
+        column->addWidget(Widgets::wrappingLabel(title, "caption"));
+        column->addWidget(view, 1);
+        panesLayout->addLayout(column, 1);
+    }
+    m_previewStack->addWidget(panes);
+    layout->addWidget(m_previewStack, 3);
+
+    connect(m_changeList, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        setTicked(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
+    });
+    connect(m_changeList, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+        if (item) {
+            showPreview(item->data(Qt::UserRole).toString());
+        }
+    });
+    connect(m_selectAllButton, &QPushButton::clicked, this, &TeamRunsPage::selectAll);
+    connect(m_applyButton, &QPushButton::clicked, this, &TeamRunsPage::applySelected);
+    return area;
+}
+
+bool TeamRunsPage::showsEmptyState() const {
+    return m_stack->currentWidget() == m_emptyState;
+}
+
+std::optional<TeamRun> TeamRunsPage::shownRun() const {
+    const QList<TeamRun>& runs = m_teamRuns.teamRuns();
+    if (runs.isEmpty()) {
+        return std::nullopt;
+    }
+    for (const TeamRun& run : runs) {
+        if (runIDText(run.id) == m_teamRuns.selectedRunID()) {
+            return run;
+        }
+    }
+    return runs.first();
+}
+
+// Several model signals often arrive together (a session starts, its copy learns the id);
+// one rebuild afterwards is enough and sees the sessions already running.
+void TeamRunsPage::scheduleSync() {
+    if (m_syncScheduled) {
+        return;
+    }
+    m_syncScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_syncScheduled = false;
+        syncRuns();
+    });
+}
+
+void TeamRunsPage::syncRuns() {
+    const std::optional<TeamRun> run = shownRun();
+    m_stack->setCurrentIndex(run ? 1 : 0);
+    {
+        const QSignalBlocker blocker(m_runPicker);
+        m_runPicker->clear();
+        for (const TeamRun& each : m_teamRuns.teamRuns()) {
+            m_runPicker->addItem(Characters::first(each.prompt, kPickerLength), runIDText(each.id));
+        }
+        if (run) {
+            m_runPicker->setCurrentIndex(m_runPicker->findData(runIDText(run->id)));
+        }
+    }
+    if (!run) {
+        return;
+    }
+    if (run->id != m_reviewRun) {
+        // Another run is shown: its copies have nothing reviewed yet.
+        m_reviewRun = run->id;
+        closeReview();
+        forgetReviewed();
+    }
+    syncCards(*run);
+    syncReview();
+}
+
+void TeamRunsPage::syncCards(const TeamRun& run) {
+    Widgets::clearLayout(m_cardsLayout);
+    for (const RunCopy& copy : run.copies) {
+        auto* frame = Widgets::card();
+        auto* row = new QHBoxLayout(frame);
+        auto* name = Widgets::wrappingLabel(m_providers.provider(copy.provider).name, "title");
+        QString state;
+        if (m_teamRuns.copyRunning(copy)) {
+            state = QStringLiteral("Running");
+        } else if (!copy.exitCode) {
+            state = QStringLiteral("Interrupted");
+        } else if (*copy.exitCode == 0) {
+            state = QStringLiteral("Finished");
+        } else {
+            state = QStringLiteral("Needs attention · exit ") + QString::number(*copy.exitCode);
+        }
+        auto* stateLabel = Widgets::wrappingLabel(state, "muted");
+        stateLabel->setObjectName(QStringLiteral("copyState"));
+        row->addWidget(name);
+        row->addWidget(stateLabel, 1);
+        auto* open = Widgets::button(QStringLiteral("Open working copy"));
+        auto* output = Widgets::button(QStringLiteral("Output"));
+        auto* review = Widgets::button(QStringLiteral("Review files"),
+                                       reviewedCopy() == copy.id ? "primary" : nullptr);
+        row->addWidget(open);
+        row->addWidget(output);
+        row->addWidget(review);
+        connect(open, &QPushButton::clicked, this, [this, copy] {
+            if (m_desktop) {
+                m_desktop->openUrl(QUrl::fromLocalFile(copy.directory).toString());
+            }
+        });
+        connect(output, &QPushButton::clicked, this, [this, copy] { showOutput(copy); });
+        connect(review, &QPushButton::clicked, this, [this, copy] { inspect(copy); });
+        m_cardsLayout->addWidget(frame);
+    }
+}
+
+std::optional<QUuid> TeamRunsPage::reviewedCopy() const {
+    return m_review ? std::optional(m_review->copy().id) : std::nullopt;
+}
+
+std::optional<RunCopy> TeamRunsPage::findReviewedCopy(const TeamRun& run) const {
+    for (const RunCopy& copy : run.copies) {
+        if (copy.id == reviewedCopy()) {
+            return copy;
+        }
+    }
+    return std::nullopt;
+}
+
+void TeamRunsPage::syncReview() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    m_reviewTitle->setText(copy ? m_providers.provider(copy->provider).name +
+                                      QStringLiteral(" · files")
+                                : QStringLiteral("Files"));
+    if (!copy) {
+        m_reviewMessage->setText(QStringLiteral("Choose an assistant’s files to review."));
+    } else if (inspecting()) {
+        m_reviewMessage->setText(QStringLiteral("Reading changes…"));
+    } else {
+        m_reviewMessage->clear();
+    }
+    m_reviewMessage->setVisible(!m_reviewMessage->text().isEmpty());
+    m_changeList->setVisible(copy && !inspecting());
+    m_counter->setText(QString::number(m_changes.size()) + QStringLiteral(" changed files"));
+    m_counter->setVisible(copy && !inspecting());
+    {
+        const QSignalBlocker blocker(m_changeList);
+        m_changeList->clear();
+        for (const FileChange& change : m_changes) {
+            QString text = change.kind() + QStringLiteral("   ") + change.path;
+            for (const QString& mark : modeMarks(change)) {
+                text += QStringLiteral(" · ") + mark;
+            }
+            auto* item = new QListWidgetItem(text);
+            item->setData(Qt::UserRole, change.path);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            item->setCheckState(m_selection.contains(change.path) ? Qt::Checked : Qt::Unchecked);
+            m_changeList->addItem(item);
+            if (change.path == m_previewPath) {
+                m_changeList->setCurrentItem(item);
+            }
+        }
+    }
+    m_skippedList->clear();
+    for (const RunFiles::SkippedEntry& entry : m_skipped) {
+        auto* item =
+            new QListWidgetItem(shortenedPath(entry.path) + QStringLiteral("   ") + entry.reason);
+        item->setFlags(Qt::ItemIsEnabled);
+        item->setToolTip(entry.path + QLatin1Char('\n') + entry.reason);
+        m_skippedList->addItem(item);
+    }
+    m_skippedTitle->setText(QStringLiteral("Not compared (") + QString::number(m_skipped.size()) +
+                            QLatin1Char(')'));
+    const bool showSkipped = copy && !inspecting() && !m_skipped.empty();
+    m_skippedTitle->setVisible(showSkipped);
+    m_skippedList->setVisible(showSkipped);
+    m_selectAllButton->setEnabled(!m_changes.empty());
+    m_applyButton->setText(QStringLiteral("Apply selected (") +
+                           QString::number(m_selection.size()) + QLatin1Char(')'));
+    m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_teamRuns.copyRunning(*copy) &&
+                              !applying());
+    const bool longStatus = m_status.count(u'\n') >= kStatusLines;
+    m_statusLabel->setText(longStatus ? QString() : m_status);
+    m_statusLabel->setVisible(!m_status.isEmpty() && !longStatus);
+    if (m_statusReport->toPlainText() != (longStatus ? m_status : QString())) {
+        m_statusReport->setPlainText(longStatus ? m_status : QString());
+    }
+    m_statusReport->setVisible(longStatus);
+
+    if (m_previewPath.isEmpty() || !run || !copy) {
+        m_previewStack->setCurrentIndex(0);
+    } else {
+        QString note;
+        for (const FileChange& change : m_changes) {
+            if (change.path == m_previewPath) {
+                const QStringList marks = modeMarks(change);
+                if (!marks.isEmpty()) {
+                    note = (change.before == change.after ? QStringLiteral("Same contents · ")
+                                                          : QString()) +
+                           marks.join(QStringLiteral(" · "));
+                }
+            }
+        }
+        m_modeNote->setText(note);
+        m_modeNote->setVisible(!note.isEmpty());
+        // The texts are read off the main thread (a file may hold up to 2 MB); the panes stay
+        // empty until they arrive rather than show another file's texts.
+        if (m_requestedPreview != m_previewPath) {
+            m_requestedPreview = m_previewPath;
+            m_shownPreview.clear();
+            m_before->clear();
+            m_after->clear();
+            m_review->preview(m_previewPath);
+        }
+        m_previewStack->setCurrentIndex(1);
+    }
+}
+
+void TeamRunsPage::inspect(const RunCopy& copy) {
+    const std::optional<TeamRun> run = shownRun();
+    if (!run) {
+        return;
+    }
+    if (reviewedCopy() != copy.id) {
+        closeReview();
+        auto* review = new RunReview(*run, copy, this);
+        connect(review, &RunReview::inspected, this,
+                [this, review](const Result<RunFiles::Review>& result) {
+                    if (review == m_review) {
+                        inspectionArrived(result);
+                    }
+                });
+        connect(review, &RunReview::previewed, this,
+                [this, review](const RunReview::Preview& preview) {
+                    if (review == m_review) {
+                        previewArrived(preview);
+                    }
+                });
+        connect(review, &RunReview::applied, this,
+                [this, review](const Result<RunReview::Applied>& result) {
+                    applyArrived(review, result);
+                });
+        m_review = review;
+    }
+    forgetReviewed();
+    m_review->inspect();
+    syncCards(*run);
+    syncReview();
+}
+
+// What was reviewed, selected and shown of the last copy: another copy starts without it.
+void TeamRunsPage::forgetReviewed() {
+    m_changes.clear();
+    m_skipped.clear();
+    m_selection.clear();
+    m_previewPath.clear();
+    m_requestedPreview.clear();
+    m_shownPreview.clear();
+    m_status.clear();
+}
+
+// Another copy or run is chosen: the review of the last one goes, unless it is still applying.
+void TeamRunsPage::closeReview() {
+    if (m_review && !m_review->applying()) {
+        delete m_review;
+    }
+    m_review = nullptr;
+}
+
+void TeamRunsPage::inspectionArrived(const Result<RunFiles::Review>& result) {
+    if (!result) {
+        m_status = result.error().message;
+    } else {
+        m_changes = result->changes;
+        m_skipped = result->skipped;
+        m_previewPath = m_changes.empty() ? QString() : m_changes.front().path;
+        // The files may have changed since the texts were last read.
+        m_requestedPreview.clear();
+        if (m_changes.empty()) {
+            m_status = QStringLiteral(
+                "No file changes. Check the output for findings or setup instructions.");
+        }
+    }
+    syncReview();
+    Q_EMIT inspectionFinished();
+}
+
+void TeamRunsPage::previewArrived(const RunReview::Preview& preview) {
+    if (preview.path != m_requestedPreview) {
+        return;
+    }
+    m_before->setPlainText(preview.before);
+    m_after->setPlainText(preview.after);
+    m_shownPreview = preview.path;
+}
+
+void TeamRunsPage::setTicked(const QString& path, bool ticked) {
+    if (ticked) {
+        m_selection.insert(path);
+    } else {
+        m_selection.remove(path);
+    }
+    syncReview();
+}
+
+void TeamRunsPage::selectAll() {
+    for (const FileChange& change : m_changes) {
+        m_selection.insert(change.path);
+    }
+    syncReview();
+}
+
+void TeamRunsPage::showPreview(const QString& path) {
+    if (m_previewPath == path) {
+        return;
+    }
+    m_previewPath = path;
+    // Rebuilding the list from here would replace the item being picked; only the panes change.
+    QTimer::singleShot(0, this, &TeamRunsPage::syncReview);
+}
+
+void TeamRunsPage::applySelected() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    if (!copy || m_selection.isEmpty() || m_teamRuns.copyRunning(*copy) || applying()) {
+        return;
+    }
+    if (m_project.fileIsDirty() && !m_project.confirmDiscard()) {
+        return;
+    }
+    QSet<QString> chosen;
+    QStringList lines;
+    for (const FileChange& change : m_changes) {
+        if (m_selection.contains(change.path)) {
+            chosen.insert(change.path);
+            lines.append(change.kind() + QStringLiteral(": ") + change.path);
+        }
+    }
+    const QString count = QString::number(lines.size());
+    const Dialogs::Alert alert{
+        .message = QStringLiteral("Apply ") + count + QStringLiteral(" reviewed files?"),
+        .informativeText = QStringLiteral("Project: ") + run->project + QStringLiteral("\n\n") +
+                           lines.join(QLatin1Char('\n')) +
+                           QStringLiteral("\n\nOriginal files are backed up inside this run. "
+                                          "Conflicting changes are blocked."),
+        .buttons = {QStringLiteral("Apply changes"), QStringLiteral("Cancel")}};
+    if (m_dialogs.alert(alert) != 0) {
+        return;
+    }
+    // The dialog ran the event loop: the review may have been closed meanwhile.
+    if (reviewedCopy() == copy->id && m_review->apply(chosen)) {
+        syncReview();
+    }
+}
+
+void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Applied>& result) {
+    // A review replaced while it applied only lets the editor follow its files.
+    const bool shown = review == m_review;
+    if (!shown) {
+        review->deleteLater();
+    }
+    if (!result) {
+        if (shown) {
+            m_status = result.error().message;
+            syncReview();
+        }
+        Q_EMIT applyFinished();
+        return;
+    }
+    if (shown) {
+        m_selection.clear();
+        m_status = RunReview::withRecoveries(
+            result->recovered, QStringLiteral("Applied ") +
+                                   QString::number(result->changes.size()) +
+                                   QStringLiteral(" files. Originals are saved in the run’s "
+                                                  "backup folder."));
+        syncReview();
+    }
+    m_project.refreshFiles();
+    QStringList locations;
+    for (const FileChange& change : result->changes) {
+        locations.append(review->run().project + QLatin1Char('/') + change.path);
+    }
+    m_project.reloadAppliedFiles(locations);
+    Q_EMIT applyFinished();
+}
+
+void TeamRunsPage::showOutput(const RunCopy& copy) {
+    if (copy.session) {
+        if (m_sessions.find(*copy.session)) {
+            m_sessions.setActiveSessionID(*copy.session);
+            m_navigator.setFocusMode(true);
+            m_navigator.setDestination(Destination::Workspace);
+            return;
+        }
+    }
+    const std::optional<TeamRun> run = shownRun();
+    if (!run) {
+        return;
+    }
+    delete m_outputSheet;
+    m_outputSheet = new QDialog(this);
+    m_outputSheet->setWindowTitle(QStringLiteral("Assistant output"));
+    m_outputSheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_outputSheet->resize(720, 480);
+    auto* layout = new QVBoxLayout(m_outputSheet);
+    layout->addWidget(Widgets::wrappingLabel(QStringLiteral("Assistant output"), "title"));
+    auto* text = new QPlainTextEdit(m_teamRuns.runOutput(copy, *run));
+    text->setReadOnly(true);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    layout->addWidget(text, 1);
+    auto* done = Widgets::button(QStringLiteral("Done"), "primary");
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(done);
+    layout->addLayout(row);
+    connect(done, &QPushButton::clicked, m_outputSheet, &QDialog::accept);
+    m_outputSheet->setModal(true);
+    m_outputSheet->show();
+}

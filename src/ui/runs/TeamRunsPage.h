@@ -1,0 +1,151 @@
+#pragma once
+
+#include "core/runs/FileChange.h"
+#include "core/runs/RunFiles.h"
+#include "core/runs/RunReview.h"
+#include "core/runs/TeamRun.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QSet>
+#include <QUuid>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QVBoxLayout;
+class Theme;
+class DesktopServices;
+class Dialogs;
+class Navigator;
+class ProjectModel;
+class ProviderRegistry;
+class SessionManager;
+class TeamRunController;
+
+// The "Team runs" page: the runs of the workspace, one card per assistant copy with its
+// state and actions, the AI comparison, and the review of one copy's files with the apply of
+// the ticked ones into the project.
+class TeamRunsPage : public QWidget {
+    Q_OBJECT
+
+public:
+    // `desktop` may be null: then copies do not open in the file manager.
+    TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
+                 const ProviderRegistry& providers, ProjectModel& project, Navigator& navigator,
+                 Dialogs& dialogs, DesktopServices* desktop, QWidget* parent = nullptr);
+
+    // The run shown: the selected one, else the newest; nothing without runs.
+    std::optional<TeamRun> shownRun() const;
+
+    // Review state, for the window and for tests.
+    const std::vector<FileChange>& changes() const { return m_changes; }
+    // The copy's entries that could not be compared, with their reasons.
+    const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_skipped; }
+    const QSet<QString>& selection() const { return m_selection; }
+    const QString& previewPath() const { return m_previewPath; }
+    // The file whose texts the panes show: empty until they have been read.
+    const QString& shownPreview() const { return m_shownPreview; }
+    bool inspecting() const { return m_review && m_review->inspecting(); }
+    bool applying() const { return m_review && m_review->applying(); }
+    const QString& status() const { return m_status; }
+    std::optional<QUuid> reviewedCopy() const;
+
+    // The actions behind the buttons.
+    void inspect(const RunCopy& copy);
+    void setTicked(const QString& path, bool ticked);
+    void selectAll();
+    void showPreview(const QString& path);
+    void applySelected();
+    void showOutput(const RunCopy& copy);
+
+    // The parts, for tests.
+    QComboBox* runPicker() const { return m_runPicker; }
+    QPushButton* compareButton() const { return m_compareButton; }
+    QWidget* cardsArea() const { return m_cards; }
+    QListWidget* changeList() const { return m_changeList; }
+    QListWidget* skippedList() const { return m_skippedList; }
+    QLabel* modeNote() const { return m_modeNote; }
+    QPushButton* applyButton() const { return m_applyButton; }
+    QPushButton* selectAllButton() const { return m_selectAllButton; }
+    QLabel* counterLabel() const { return m_counter; }
+    QLabel* statusLabel() const { return m_statusLabel; }
+    QPlainTextEdit* statusReport() const { return m_statusReport; }
+    QLabel* reviewMessage() const { return m_reviewMessage; }
+    QPlainTextEdit* beforeView() const { return m_before; }
+    QPlainTextEdit* afterView() const { return m_after; }
+    QDialog* outputSheet() const { return m_outputSheet; }
+    bool showsEmptyState() const;
+
+Q_SIGNALS:
+    // A review finished reading the copy's changes (or failed to).
+    void inspectionFinished();
+    // An apply finished (or failed); the status says which.
+    void applyFinished();
+
+private:
+    QWidget* buildRunArea();
+    QWidget* buildReviewArea();
+    void scheduleSync();
+    void syncRuns();
+    void syncCards(const TeamRun& run);
+    void syncReview();
+    std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
+    void closeReview();
+    void forgetReviewed();
+    void inspectionArrived(const Result<RunFiles::Review>& result);
+    void previewArrived(const RunReview::Preview& preview);
+    void applyArrived(RunReview* review, const Result<RunReview::Applied>& result);
+
+    TeamRunController& m_teamRuns;
+    SessionManager& m_sessions;
+    const ProviderRegistry& m_providers;
+    ProjectModel& m_project;
+    Navigator& m_navigator;
+    Dialogs& m_dialogs;
+    DesktopServices* m_desktop;
+    bool m_syncScheduled = false;
+
+    QStackedWidget* m_stack = nullptr;
+    QWidget* m_emptyState = nullptr;
+    QComboBox* m_runPicker = nullptr;
+    QPushButton* m_compareButton = nullptr;
+    QWidget* m_cards = nullptr;
+    QVBoxLayout* m_cardsLayout = nullptr;
+    QLabel* m_reviewTitle = nullptr;
+    QLabel* m_reviewMessage = nullptr;
+    QListWidget* m_changeList = nullptr;
+    QLabel* m_skippedTitle = nullptr;
+    QListWidget* m_skippedList = nullptr;
+    QPushButton* m_selectAllButton = nullptr;
+    QLabel* m_counter = nullptr;
+    QPushButton* m_applyButton = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QPlainTextEdit* m_statusReport = nullptr;  // a status too long for the label
+    QStackedWidget* m_previewStack = nullptr;
+    QLabel* m_modeNote = nullptr;
+    QPlainTextEdit* m_before = nullptr;
+    QPlainTextEdit* m_after = nullptr;
+    QPointer<QDialog> m_outputSheet;
+
+    // Review state; not kept across launches.
+    QUuid m_reviewRun;
+    // The review of the copy chosen, a child of the page. One replaced while its apply runs
+    // lives on until that apply ends, so the editor still follows the applied files.
+    RunReview* m_review = nullptr;
+    std::vector<FileChange> m_changes;
+    std::vector<RunFiles::SkippedEntry> m_skipped;
+    QSet<QString> m_selection;
+    QString m_previewPath;
+    QString m_requestedPreview;  // the file whose texts are read or shown
+    QString m_shownPreview;
+    QString m_status;
+};

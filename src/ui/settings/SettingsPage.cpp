@@ -1,0 +1,152 @@
+#include "ui/settings/SettingsPage.h"
+
+#include "core/appearance/Theme.h"
+#include "core/assistants/LocalTools.h"
+#include "core/companion/BrandAssets.h"
+#include "core/services/DesktopServices.h"
+#include "core/workspace/KeepAwake.h"
+#include "core/workspace/Notices.h"
+#include "core/workspace/ProviderRegistry.h"
+#include "ui/kit/Icons.h"
+#include "ui/kit/Switch.h"
+#include "ui/kit/Widgets.h"
+#include "ui/window/Navigator.h"
+
+#include <QDir>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+QFrame* settingsCard(const QString& heading, const QString& text, QLayout* controls) {
+    QFrame* card = Widgets::card();
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(18, 16, 18, 16);
+    layout->setSpacing(10);
+    layout->addWidget(Widgets::label(heading, "title"));
+    layout->addWidget(Widgets::wrappingLabel(text, "muted"));
+    layout->addStretch(1);
+    layout->addLayout(controls);
+    return card;
+}
+
+}  // namespace
+
+SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake, Navigator& navigator,
+                           Notices& notices, DesktopServices* desktop, Theme& theme,
+                           QWidget* parent)
+    : QWidget(parent), m_navigator(navigator) {
+    QVBoxLayout* layout = Widgets::scrollingPage(this);
+
+    layout->addWidget(Widgets::label(QStringLiteral("Simple on the surface."), "headline"));
+    layout->addWidget(Widgets::label(
+        QStringLiteral("Native on the inside. VELK coordinates the tools you already trust."),
+        "muted"));
+    layout->addSpacing(8);
+
+    auto* grid = new QGridLayout;
+    grid->setSpacing(16);
+
+    auto* accountControls = new QHBoxLayout;
+    auto* manage = Widgets::button(QStringLiteral("Manage assistants"));
+    auto* refresh = Widgets::button(QStringLiteral("Refresh tools"));
+    accountControls->addWidget(manage);
+    accountControls->addWidget(refresh);
+    accountControls->addStretch(1);
+    connect(manage, &QPushButton::clicked, this,
+            [this] { m_navigator.setDestination(Destination::Assistants); });
+    connect(refresh, &QPushButton::clicked, this, [&providers, &notices] {
+        providers.refreshProviders();
+        notices.notify(QStringLiteral("Installed tool list refreshed."));
+    });
+    grid->addWidget(
+        settingsCard(
+            QStringLiteral("Provider accounts"),
+            QStringLiteral(
+                "Open a provider’s terminal and use its login command: codex login, claude auth "
+                "login, or kimi login. VELK does not store API keys or replace those "
+                "subscriptions. Kimi’s model selection comes from its own settings."),
+            accountControls),
+        0, 0);
+
+    auto* executionControls = new QVBoxLayout;
+    m_keepAwake = new Switch(QStringLiteral("Keep Mac awake while VELK tasks run"), theme);
+    m_keepAwake->setChecked(keepAwake.enabled());
+    connect(m_keepAwake, &Switch::toggled, &keepAwake, &KeepAwake::setEnabled);
+    connect(&keepAwake, &KeepAwake::enabledChanged, this,
+            [this, &keepAwake] { m_keepAwake->setChecked(keepAwake.enabled()); });
+    executionControls->addWidget(m_keepAwake);
+    executionControls->addWidget(Widgets::wrappingLabel(
+        QStringLiteral(
+            "Off by default. Prevents idle sleep only while a terminal session is running; your "
+            "display can still sleep. Closing the lid, manual sleep, shutdown, loss of internet "
+            "or provider limits can interrupt work. This is not an unattended 24/7 service."),
+        "muted"));
+    grid->addWidget(
+        settingsCard(
+            QStringLiteral("Execution & approvals"),
+            QStringLiteral("VELK runs under your Mac account. Terminals and scripts execute real "
+                           "commands. Provider approval prompts remain enabled; VELK’s folder "
+                           "selection is a working directory, not a security sandbox. Codex starts "
+                           "with its workspace-write setting."),
+            executionControls),
+        0, 1);
+
+    auto* runsControls = new QHBoxLayout;
+    auto* openRuns = Widgets::button(QStringLiteral("Open saved runs"));
+    openRuns->setIcon(Icons::icon(QStringLiteral("folder"), theme.text()));
+    runsControls->addWidget(openRuns);
+    runsControls->addStretch(1);
+    connect(openRuns, &QPushButton::clicked, this, [desktop] {
+        const QString root = LocalTools::applicationData(QStringLiteral("Runs"));
+        QDir().mkpath(root);  // a failure shows up as a folder that does not open
+        if (desktop) {
+            desktop->openUrl(QUrl::fromLocalFile(root).toString());
+        }
+    });
+    grid->addWidget(
+        settingsCard(
+            QStringLiteral("Runs"),
+            QStringLiteral(
+                "Separate copies keep assistant edits apart. Review changed files and apply "
+                "selected results with backups and conflict checks. Use Compare with AI for a "
+                "Codex summary. Copies and backups stay in local application storage until you "
+                "remove them. Use Open saved runs to find them."),
+            runsControls),
+        1, 0);
+
+    auto* storageControls = new QHBoxLayout;
+    auto* appearance = Widgets::button(QStringLiteral("Customize appearance"));
+    auto* companion = Widgets::button(QStringLiteral("Desktop companion & voice"));
+    storageControls->addWidget(appearance);
+    storageControls->addWidget(companion);
+    storageControls->addStretch(1);
+    connect(appearance, &QPushButton::clicked, this,
+            [this] { m_navigator.setDestination(Destination::Appearance); });
+    connect(companion, &QPushButton::clicked, this,
+            [this] { m_navigator.setDestination(Destination::Companion); });
+    QFrame* storage = settingsCard(
+        QStringLiteral("Local session storage"),
+        QStringLiteral(
+            "Your theme, connector commands, recent folders, and the latest 50 terminal "
+            "snapshots are saved in VELK’s macOS preferences. Prompts and project data sent to "
+            "an assistant follow that provider’s policies. Use History to export or clear VELK "
+            "snapshots."),
+        storageControls);
+    static_cast<QVBoxLayout*>(storage->layout())
+        ->insertWidget(1, Widgets::label(QStringLiteral("Workspace preferences"), "muted"));
+    grid->addWidget(storage, 1, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    layout->addLayout(grid);
+    layout->addStretch(1);
+
+    layout->addWidget(Widgets::label(
+        QStringLiteral("VELK ") + BrandAssets::version() +
+            QStringLiteral(" · Native Linux desktop interface · No web server required"),
+        "muted"));
+}

@@ -1,0 +1,572 @@
+#include "ui/terminal/TerminalView.h"
+
+#include "core/appearance/HexColor.h"
+#include "core/appearance/Theme.h"
+#include "core/terminal/TerminalScreen.h"
+#include "core/terminal/TerminalSession.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QGlyphRun>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+namespace {
+
+constexpr quint32 kUnknownGlyph = ~0u;
+constexpr char32_t kGlyphCacheLimit = 0x10000;
+const QColor kDefaultTextColor = colorFromHex(u"D0DEEB");
+
+// Code points drawn inside a glyph batch. Beyond Latin, symbols and box drawing often come
+// from a fallback face whose advance differs from the cell; those are drawn one by one at
+// their own cell so the grid never drifts.
+bool batchable(char32_t codePoint) {
+    return codePoint < 0x0250 || (codePoint >= 0x2500 && codePoint < 0x25A0);
+}
+
+QColor colorOfWord(std::uint32_t word) {
+    return QColor::fromRgb(QRgb(0xFF000000u | (word & 0xFFFFFFu)));
+}
+
+}  // namespace
+
+TerminalView::TerminalView(QWidget* parent)
+    : QWidget(parent),
+      m_backgroundColor(colorFromHex(u"081322")),
+      m_accentColor(colorFromHex(u"00E5D0")) {
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_frameTimer.setSingleShot(true);
+    connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    m_sinceLastPaint.start();
+    updateFonts();
+}
+
+TerminalView::~TerminalView() = default;
+
+void TerminalView::setSession(std::shared_ptr<TerminalSession> session) {
+    if (session == m_session) {
+        return;
+    }
+    m_session = std::move(session);
+    m_scrollOffset = 0;
+    update();
+}
+
+void TerminalView::setFontSize(double points) {
+    if (points == m_fontSize || points <= 0) {
+        return;
+    }
+    m_fontSize = points;
+    updateFonts();
+    update();
+}
+
+void TerminalView::setBackgroundColor(const QColor& color) {
+    if (color != m_backgroundColor) {
+        m_backgroundColor = color;
+        update();
+    }
+}
+
+void TerminalView::setAccentColor(const QColor& color) {
+    if (color != m_accentColor) {
+        m_accentColor = color;
+        update();
+    }
+}
+
+int TerminalView::scrollbackSize() const {
+    return m_session ? m_session->screen().scrollbackSize() : 0;
+}
+
+void TerminalView::setScrollOffset(int lines) {
+    const int clamped = std::clamp(lines, 0, scrollbackSize());
+    if (clamped != m_scrollOffset) {
+        m_scrollOffset = clamped;
+        update();
+    }
+}
+
+double TerminalView::cellWidth() const {
+    return m_cellWidth;
+}
+
+int TerminalView::lineHeight() const {
+    return int(std::ceil(m_fontSize * 1.5));
+}
+
+QSize TerminalView::fittedGrid(QSizeF size, double cellWidth, int lineHeight) {
+    const int columns = cellWidth > 0 ? int((size.width() - 20) / cellWidth) : 0;
+    const int rows = lineHeight > 0 ? int((size.height() - 16) / lineHeight) : 0;
+    return {std::max(columns, TerminalScreen::kMinimumColumns),
+            std::max(rows, TerminalScreen::kMinimumRows)};
+}
+
+void TerminalView::updateFonts() {
+    // Sizes are logical pixels ("points" of the desktop the sizes were chosen on), so the
+    // point size given to Qt undoes the screen's logical resolution.
+    const double dpi = logicalDpiY() > 0 ? logicalDpiY() : 96.0;
+    m_font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    m_font.setPointSizeF(m_fontSize * 72.0 / dpi);
+    m_font.setWeight(QFont::Normal);
+    m_font.setKerning(false);
+    m_font.setStyleStrategy(QFont::PreferDefault);
+    m_boldFont = m_font;
+    m_boldFont.setWeight(QFont::Bold);
+    m_rawFont = QRawFont::fromFont(m_font);
+    m_boldRawFont = QRawFont::fromFont(m_boldFont);
+    m_cellWidth = QFontMetricsF(m_font, this).horizontalAdvance(QStringLiteral("M"));
+    m_ascent = QFontMetricsF(m_font, this).ascent();
+    for (int weight = 0; weight < 2; ++weight) {
+        m_glyphCache[weight].assign(128, kUnknownGlyph);
+        m_wideGlyphCache[weight].clear();
+    }
+}
+
+quint32 TerminalView::glyphFor(char32_t codePoint, bool bold) {
+    const int weight = bold ? 1 : 0;
+    const QRawFont& raw = bold ? m_boldRawFont : m_rawFont;
+    auto lookUp = [&raw](char32_t scalar) -> quint32 {
+        if (!raw.isValid() || !raw.supportsCharacter(uint(scalar))) {
+            return 0;
+        }
+        const QString text = QString::fromUcs4(&scalar, 1);
+        const QList<quint32> indexes = raw.glyphIndexesForString(text);
+        return indexes.size() == 1 ? indexes.front() : 0;
+    };
+    if (codePoint < kGlyphCacheLimit) {
+        std::vector<quint32>& cache = m_glyphCache[weight];
+        if (codePoint >= cache.size()) {
+            cache.resize(std::max<size_t>(codePoint + 1, cache.size() * 2), kUnknownGlyph);
+        }
+        if (cache[codePoint] == kUnknownGlyph) {
+            cache[codePoint] = lookUp(codePoint);
+        }
+        return cache[codePoint];
+    }
+    auto [it, inserted] = m_wideGlyphCache[weight].try_emplace(codePoint, 0);
+    if (inserted) {
+        it->second = lookUp(codePoint);
+    }
+    return it->second;
+}
+
+int TerminalView::frameIntervalMs() const {
+    const QScreen* display = screen();
+    const double rate = display && display->refreshRate() >= 20 ? display->refreshRate() : 60.0;
+    return std::max(1, int(std::round(1000.0 / rate)));
+}
+
+void TerminalView::scheduleRepaint() {
+    if (m_frameTimer.isActive()) {
+        return;
+    }
+    const qint64 since = m_sinceLastPaint.elapsed();
+    m_frameTimer.start(int(std::max<qint64>(0, frameIntervalMs() - since)));
+}
+
+// ---- Input ---------------------------------------------------------------------------------
+
+void TerminalView::send(const QString& text) {
+    if (!m_session || text.isEmpty()) {
+        return;
+    }
+    m_session->send(text);
+    Q_EMIT inputSent(text);
+}
+
+QString TerminalView::encodeKey(const QKeyEvent& event, bool applicationCursor) {
+    const QString arrowPrefix =
+        applicationCursor ? QStringLiteral("\x1bO") : QStringLiteral("\x1b[");
+    switch (event.key()) {
+        case Qt::Key_Left:
+            return arrowPrefix + u'D';
+        case Qt::Key_Right:
+            return arrowPrefix + u'C';
+        case Qt::Key_Down:
+            return arrowPrefix + u'B';
+        case Qt::Key_Up:
+            return arrowPrefix + u'A';
+        case Qt::Key_Home:
+            return QStringLiteral("\x1b[H");
+        case Qt::Key_End:
+            return QStringLiteral("\x1b[F");
+        case Qt::Key_PageUp:
+            return QStringLiteral("\x1b[5~");
+        case Qt::Key_PageDown:
+            return QStringLiteral("\x1b[6~");
+        case Qt::Key_Delete:
+            return QStringLiteral("\x1b[3~");
+        case Qt::Key_Backspace:
+            return QStringLiteral("\x7f");
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return QStringLiteral("\r");
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:  // Shift+Tab: the table applies whatever modifiers are held
+            return QStringLiteral("\t");
+        case Qt::Key_Escape:
+            return QStringLiteral("\x1b");
+        default:
+            break;
+    }
+
+    QString text = event.text();
+    const Qt::KeyboardModifiers modifiers = event.modifiers();
+    if (modifiers & Qt::ControlModifier) {
+        // Control with a letter or one of @[\]^_ gives the matching C0 control character.
+        // Some platforms report the plain letter in text(), so derive it from the key.
+        const int key = event.key();
+        if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+            text = QChar(char16_t(key - Qt::Key_A + 1));
+        } else if (key >= Qt::Key_At && key <= Qt::Key_Underscore) {
+            text = QChar(char16_t(key - Qt::Key_At));
+        } else if (key == Qt::Key_Space) {
+            text = QChar(char16_t(0));
+        }
+    }
+    if (text.isEmpty()) {
+        return {};
+    }
+    if (modifiers & Qt::AltModifier) {
+        text.prepend(QChar(0x1b));
+    }
+    return text;
+}
+
+bool TerminalView::event(QEvent* event) {
+    // Keep Control+letter from the window's shortcuts: in a terminal they belong to the
+    // program (Control+C interrupts, it does not copy).
+    if (event->type() == QEvent::ShortcutOverride && m_session) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers();
+        const bool commandLike =
+            (modifiers & Qt::ControlModifier) && (modifiers & Qt::ShiftModifier);
+        if (!commandLike) {
+            event->accept();
+            return true;
+        }
+        const int letter = key->key();
+        if (letter == Qt::Key_V || letter == Qt::Key_C || letter == Qt::Key_A) {
+            event->accept();
+            return true;
+        }
+    }
+    if (event->type() == QEvent::KeyPress) {
+        // Tab and Backtab would otherwise move the focus to the next widget.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
+    return QWidget::event(event);
+}
+
+bool TerminalView::runWindowShortcut(QKeyEvent* event) {
+    const QKeySequence wanted(QKeyCombination(Qt::ControlModifier, Qt::Key(event->key())));
+    QWidget* top = window();
+    if (!top) {
+        return false;
+    }
+    const QList<QAction*> actions = top->findChildren<QAction*>();
+    for (QAction* action : actions) {
+        if (action->isEnabled() && action->shortcut() == wanted) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+void TerminalView::keyPressEvent(QKeyEvent* event) {
+    if (!m_session) {
+        event->ignore();
+        return;
+    }
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if ((modifiers & Qt::ControlModifier) && (modifiers & Qt::ShiftModifier)) {
+        switch (event->key()) {
+            case Qt::Key_V:
+                paste();
+                return;
+            case Qt::Key_C:
+            case Qt::Key_A:
+                copy();
+                return;
+            default:
+                if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z &&
+                    runWindowShortcut(event)) {
+                    return;
+                }
+                event->ignore();
+                return;
+        }
+    }
+
+    m_scrollOffset = 0;
+    const QString text = encodeKey(*event, m_session->screen().applicationCursor());
+    send(text);
+    update();
+}
+
+void TerminalView::paste() {
+    if (!m_session) {
+        return;
+    }
+    QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty()) {
+        return;
+    }
+    if (m_session->screen().bracketedPaste()) {
+        text = QStringLiteral("\x1b[200~") + text + QStringLiteral("\x1b[201~");
+    }
+    send(text);
+}
+
+void TerminalView::copy() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(m_session ? m_session->screen().plainText() : QString());
+}
+
+void TerminalView::wheelEvent(QWheelEvent* event) {
+    // One notch (120 units) is three lines. Fine-grained wheels and touchpads send
+    // fractions of a notch; the remainder is kept so slow scrolling still moves.
+    const double lines = event->angleDelta().y() / 120.0 * 3.0 + m_wheelRemainder;
+    const int whole = int(std::trunc(lines));
+    m_wheelRemainder = lines - whole;
+    m_scrollOffset = std::clamp(m_scrollOffset + whole, 0, scrollbackSize());
+    event->accept();
+    update();
+}
+
+void TerminalView::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    update();
+    QWidget::mousePressEvent(event);
+}
+
+void TerminalView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void TerminalView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
+}
+
+void TerminalView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Copy terminal output"), this, &TerminalView::copy);
+    menu.addAction(QStringLiteral("Paste"), this, &TerminalView::paste);
+    menu.exec(event->globalPos());
+}
+
+// ---- Drawing -------------------------------------------------------------------------------
+
+void TerminalView::paintEvent(QPaintEvent*) {
+    ++m_paintCount;
+    m_sinceLastPaint.restart();
+    QPainter painter(this);
+    painter.fillRect(rect(), m_backgroundColor);
+    if (!m_session) {
+        return;
+    }
+
+    const double w = m_cellWidth;
+    const int h = lineHeight();
+    const QSize grid = fittedGrid(size(), w, h);
+    m_session->resize(grid.height(), grid.width());
+
+    const TerminalScreen& screen = m_session->screen();
+    const int history = screen.scrollbackSize();
+    m_scrollOffset = std::min(m_scrollOffset, history);
+
+    // The shown lines: index i < history is scrollback line i, the rest are screen lines.
+    const int rows = screen.rows();
+    const int end = history + rows - m_scrollOffset;
+    const int first = m_scrollOffset == 0 ? history : std::max(0, end - rows);
+
+    for (GlyphBatch& batch : m_batches) {
+        batch.glyphs.clear();
+        batch.positions.clear();
+    }
+    m_batchIndex.clear();
+    m_looseTexts.clear();
+    int usedBatches = 0;
+
+    const QRgb viewBackground = m_backgroundColor.rgb() & 0xFFFFFF;
+    const std::uint32_t defaultText = kDefaultTextColor.rgb() & 0xFFFFFF;
+
+    for (int index = first; index < end; ++index) {
+        const int shownRow = index - first;
+        const bool fromHistory = index < history;
+        const std::span<const PackedCell> cells =
+            fromHistory ? screen.scrollbackLineCells(index) : screen.lineCells(index - history);
+        const double y = double(h) * shownRow + kTopMargin;
+        const double baseline = y + m_ascent;
+
+        // Background fills merge into runs of one colour.
+        std::uint32_t runColor = 0;
+        int runStart = -1;
+        auto flushRun = [&](int endColumn) {
+            if (runStart >= 0) {
+                // Whole-pixel edges: solid integer rectangles take the raster engine's fast
+                // fill path, and neighbouring runs meet without seams.
+                const int x0 = int(std::lround(w * runStart)) + kLeftMargin;
+                const int x1 = int(std::lround(w * endColumn)) + kLeftMargin;
+                painter.fillRect(QRect(x0, int(y), x1 - x0, h), colorOfWord(runColor));
+                runStart = -1;
+            }
+        };
+
+        const int count = int(cells.size());
+        for (int column = 0; column < count; ++column) {
+            const PackedCell& cell = cells[column];
+            if (cell.continuation()) {
+                // The right half of a wide character: its fill belongs to the first half only.
+                flushRun(column);
+                continue;
+            }
+            std::uint32_t textRgb;
+            std::optional<std::uint32_t> fill;
+            if (cell.inverse()) {
+                textRgb = (cell.backgroundWord & PackedCell::kColorPresent)
+                              ? (cell.backgroundWord & 0xFFFFFF)
+                              : viewBackground;
+                fill = (cell.foregroundWord & PackedCell::kColorPresent)
+                           ? (cell.foregroundWord & 0xFFFFFF)
+                           : defaultText;
+            } else {
+                textRgb = (cell.foregroundWord & PackedCell::kColorPresent)
+                              ? (cell.foregroundWord & 0xFFFFFF)
+                              : defaultText;
+                if (cell.backgroundWord & PackedCell::kColorPresent) {
+                    fill = cell.backgroundWord & 0xFFFFFF;
+                }
+            }
+            if (fill) {
+                if (runStart >= 0 && runColor != *fill) {
+                    flushRun(column);
+                }
+                if (runStart < 0) {
+                    runStart = column;
+                    runColor = *fill;
+                }
+            } else {
+                flushRun(column);
+            }
+
+            const char32_t code = cell.codePoint();
+            if (code == U' ' && !cell.hasCombining()) {
+                continue;
+            }
+            const double x = w * column + kLeftMargin;
+            const bool bold = cell.bold();
+            const quint32 glyph =
+                (!cell.hasCombining() && batchable(code)) ? glyphFor(code, bold) : 0;
+            if (glyph == 0) {
+                const QString text = fromHistory ? screen.scrollbackCellText(index, column)
+                                                 : screen.cellText(index - history, column);
+                m_looseTexts.push_back({QPointF(x, baseline), text, colorOfWord(textRgb), bold});
+                continue;
+            }
+            const quint64 key = quint64(textRgb) | (quint64(bold) << 32);
+            auto [it, inserted] = m_batchIndex.try_emplace(key, usedBatches);
+            if (inserted) {
+                if (usedBatches == int(m_batches.size())) {
+                    m_batches.emplace_back();
+                }
+                m_batches[usedBatches].color = colorOfWord(textRgb);
+                m_batches[usedBatches].bold = bold;
+                ++usedBatches;
+            }
+            GlyphBatch& batch = m_batches[it->second];
+            batch.glyphs.append(glyph);
+            // Whole-pixel pen positions: one cached rendering per glyph instead of one per
+            // sub-pixel offset, and crisper text.
+            batch.positions.append(QPointF(std::round(x), std::round(baseline)));
+        }
+        flushRun(count);
+    }
+
+    // Text over the fills: one glyph run per colour and weight.
+    QGlyphRun run;
+    for (int i = 0; i < usedBatches; ++i) {
+        const GlyphBatch& batch = m_batches[i];
+        run.setRawFont(batch.bold ? m_boldRawFont : m_rawFont);
+        run.setGlyphIndexes(batch.glyphs);
+        run.setPositions(batch.positions);
+        painter.setPen(batch.color);
+        painter.drawGlyphRun(QPointF(0, 0), run);
+    }
+    for (const LooseText& loose : m_looseTexts) {
+        painter.setFont(loose.bold ? m_boldFont : m_font);
+        painter.setPen(loose.color);
+        painter.drawText(loose.baseline, loose.text);
+    }
+
+    // The block cursor, over the character, which shows through it.
+    if (m_scrollOffset == 0 && screen.cursorVisible() && m_session->running()) {
+        QColor block = m_accentColor;
+        block.setAlphaF(hasFocus() ? 0.6 : 0.22);
+        painter.fillRect(
+            QRectF(w * screen.column() + kLeftMargin, double(h) * screen.row() + kTopMargin, w, h),
+            block);
+    }
+
+    if (m_scrollOffset >= 1) {
+        QFont labelFont = QApplication::font();
+        labelFont.setPointSizeF(10.0 * 72.0 / (logicalDpiY() > 0 ? logicalDpiY() : 96.0));
+        painter.setFont(labelFont);
+        const QString label = QStringLiteral("Scrollback · %1 lines").arg(m_scrollOffset);
+        const QFontMetricsF metrics(labelFont, this);
+        const QRectF box(12, height() - 20, metrics.horizontalAdvance(label), metrics.height());
+        painter.fillRect(box, m_backgroundColor);
+        painter.setPen(m_accentColor);
+        painter.drawText(QPointF(box.left(), box.top() + metrics.ascent()), label);
+    }
+}
+
+// ---- NativeTerminal ------------------------------------------------------------------------
+
+NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& theme,
+                               QWidget* parent)
+    : QWidget(parent), m_session(std::move(session)), m_theme(theme), m_view(new TerminalView) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    setFocusProxy(m_view);
+    m_view->setSession(m_session);
+    if (m_session) {
+        TerminalView* view = m_view;
+        auto repaint = [view] { view->scheduleRepaint(); };
+        connect(m_session.get(), &TerminalSession::revisionChanged, m_view, repaint);
+        connect(m_session.get(), &TerminalSession::runningChanged, m_view, repaint);
+        connect(m_session.get(), &TerminalSession::exitCodeChanged, m_view, repaint);
+    }
+    connect(&m_theme, &Theme::changed, this, &NativeTerminal::applyTheme);
+    applyTheme();
+}
+
+void NativeTerminal::applyTheme() {
+    m_view->setFontSize(m_theme.fontSize());
+    m_view->setBackgroundColor(colorFromHex(m_theme.backgroundHex()));
+    m_view->setAccentColor(colorFromHex(m_theme.accentHex()));
+    m_view->update();
+}

@@ -1,0 +1,112 @@
+#include "ui/workspace/TerminalPane.h"
+
+#include "core/appearance/Theme.h"
+#include "core/terminal/TerminalScreen.h"
+#include "core/terminal/TerminalSession.h"
+#include "core/workspace/ProjectModel.h"
+#include "core/workspace/SessionManager.h"
+#include "ui/kit/Icons.h"
+#include "ui/kit/Widgets.h"
+#include "ui/terminal/TerminalView.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPointer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Theme& theme,
+                           std::shared_ptr<TerminalSession> session, const QString& providerName,
+                           QWidget* parent)
+    : QFrame(parent), m_session(std::move(session)) {
+    setProperty("card", true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget;
+    auto* headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(12, 6, 6, 6);
+    m_dot = new QLabel;
+    m_dot->setFixedSize(8, 8);
+    auto* title = Widgets::label(m_session->title(), "title");
+    title->setToolTip(m_session->command());
+    m_status = Widgets::label(QString(), "muted");
+    auto* menuButton = new QToolButton;
+    menuButton->setProperty("flat", true);
+    auto applyTheme = [menuButton, &theme] {
+        menuButton->setIcon(Icons::icon(QStringLiteral("ellipsis"), theme.text()));
+    };
+    applyTheme();
+    connect(&theme, &Theme::changed, menuButton, applyTheme);
+    menuButton->setPopupMode(QToolButton::InstantPopup);
+    menuButton->setToolTip(QStringLiteral("Session actions"));
+
+    auto* menu = new QMenu(menuButton);
+    QPointer<SessionManager> sessionsPointer(&sessions);
+    QPointer<ProjectModel> projectPointer(&project);
+    std::weak_ptr<TerminalSession> weak = m_session;
+    menu->addAction(QStringLiteral("Copy output"), this, [weak] {
+        if (auto session = weak.lock()) {
+            QGuiApplication::clipboard()->setText(session->screen().plainText());
+        }
+    });
+    menu->addAction(QStringLiteral("Export output"), this, [weak, projectPointer] {
+        if (auto session = weak.lock(); session && projectPointer) {
+            projectPointer->exportSession(*session);
+        }
+    });
+    menu->addAction(QStringLiteral("Stop session"), this, [weak] {
+        if (auto session = weak.lock()) {
+            session->stop();
+        }
+    });
+    // Closing removes this pane, so the call runs after the menu has closed.
+    menu->addAction(QStringLiteral("Close pane"), this, [weak, sessionsPointer] {
+        QMetaObject::invokeMethod(
+            sessionsPointer.data(),
+            [weak, sessionsPointer] {
+                if (auto session = weak.lock(); session && sessionsPointer) {
+                    sessionsPointer->closeSession(session);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    menuButton->setMenu(menu);
+
+    headerLayout->addWidget(m_dot);
+    headerLayout->addWidget(title);
+    headerLayout->addWidget(Widgets::label(providerName, "muted"), 1);
+    headerLayout->addWidget(m_status);
+    headerLayout->addWidget(menuButton);
+    layout->addWidget(header);
+
+    m_terminal = new NativeTerminal(m_session, theme);
+    layout->addWidget(m_terminal, 1);
+    setFocusProxy(m_terminal);
+
+    connect(m_session.get(), &TerminalSession::runningChanged, this, &TerminalPane::updateStatus);
+    connect(m_session.get(), &TerminalSession::exitCodeChanged, this, &TerminalPane::updateStatus);
+    updateStatus();
+}
+
+QString TerminalPane::statusText() const {
+    if (m_session->running()) {
+        return QStringLiteral("Running");
+    }
+    if (const auto code = m_session->exitCode()) {
+        return *code < 0 ? QStringLiteral("Failed to start") : QStringLiteral("Exit %1").arg(*code);
+    }
+    return QStringLiteral("Starting");
+}
+
+void TerminalPane::updateStatus() {
+    m_status->setText(statusText());
+    const bool good = m_session->running() || m_session->exitCode().value_or(1) == 0;
+    m_dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;")
+                             .arg(m_session->running() ? QStringLiteral("#3DD68C")
+                                  : good               ? QStringLiteral("#8A96A3")
+                                                       : QStringLiteral("#F2686B")));
+}
