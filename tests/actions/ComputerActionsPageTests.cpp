@@ -13,7 +13,7 @@
 #include "core/workspace/Workspace.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 #include "ui/window/WindowPlannerHost.h"
 
 #include <QFileInfo>

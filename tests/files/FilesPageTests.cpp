@@ -2,8 +2,8 @@
 #include "core/assistants/Provider.h"
 #include "ui/files/CodeEditor.h"
 #include "ui/files/FilesPage.h"
+#include "ui/navigation/Navigator.h"
 #include "ui/window/MainWindow.h"
-#include "ui/window/Navigator.h"
 #include "workspace/WorkspaceTestKit.h"
 
 #include <QLabel>

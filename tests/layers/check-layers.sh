@@ -7,7 +7,8 @@
 #   ui/        velk_ui: core/, platform/ and ui/
 #   app/       the program: anything
 # Within core/, a feature folder includes its own headers and those of the folders below it in
-# core_order. Within ui/, kit/ includes no other ui/ folder and only window/ includes window/.
+# core_order. Within ui/, kit/ includes no other ui/ folder, navigation/ only kit/, and only
+# window/ includes window/.
 # Includes are written from src/ ("core/runs/RunFiles.h"), so that each shows its layer.
 set -euo pipefail
 
@@ -17,22 +18,15 @@ src=${1:?usage: check-layers.sh SRC_DIR}
 # services are used by all; workspace composes the features below it).
 core_order="base services appearance terminal assistants files runs actions companion workspace app"
 
-# TEMPORARY: includes from a core folder up to a higher one, allowed until the workspace model no
-# longer reaches into actions/ and files/ from below. Entries are "from->to"; empty the list as
-# they go.
-temporary_exceptions="actions->workspace files->workspace"
-
 cd "$src"
 files=$(find . -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.cpp' -o -name '*.cc' \
     -o -name '*.inc' \) | sed 's|^\./||' | LC_ALL=C sort)
 [ -n "$files" ] || { echo "$src: no sources" >&2; exit 1; }
 
-printf '%s\n' "$files" | awk -v order="$core_order" -v exceptions="$temporary_exceptions" '
+printf '%s\n' "$files" | awk -v order="$core_order" '
 BEGIN {
     n = split(order, feature, " ")
     for (i = 1; i <= n; i++) rank[feature[i]] = i
-    n = split(exceptions, pair, " ")
-    for (i = 1; i <= n; i++) allowed[pair[i]] = 1
     failed = 0
 }
 function report(rule) {
@@ -72,10 +66,7 @@ FNR == 1 {
         if (to[1] != "core") {
             report("core/ includes core/ headers only")
         } else if (to[2] in rank && folder in rank && rank[to[2]] > rank[folder]) {
-            if ((folder "->" to[2]) in allowed)
-                printf "src/%s:%d: %s: allowed for now\n", FILENAME, FNR, include
-            else
-                report("core/" folder " is below core/" to[2] " in the core order")
+            report("core/" folder " is below core/" to[2] " in the core order")
         }
     } else if (layer == "platform") {
         if (to[1] != "core" && to[1] != "platform")
@@ -85,6 +76,8 @@ FNR == 1 {
             report("ui/ includes core/, platform/ and ui/ headers only")
         else if (to[1] == "ui" && folder == "kit" && to[2] != "kit")
             report("ui/kit includes no other ui/ folder")
+        else if (to[1] == "ui" && folder == "navigation" && to[2] != "navigation" && to[2] != "kit")
+            report("ui/navigation includes only ui/kit")
         else if (to[1] == "ui" && folder != "window" && to[2] == "window")
             report("only ui/window includes ui/window")
     }

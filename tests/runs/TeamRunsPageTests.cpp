@@ -4,8 +4,8 @@
 #include "RunsTestSupport.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
+#include "ui/navigation/Navigator.h"
 #include "ui/runs/TeamRunsPage.h"
-#include "ui/window/Navigator.h"
 #include "workspace/WorkspaceTestKit.h"
 
 #include <QComboBox>

@@ -5,7 +5,7 @@
 #include "core/services/Preferences.h"
 #include "core/workspace/Workspace.h"
 #include "support/FakeServices.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 #include <QTemporaryDir>
 

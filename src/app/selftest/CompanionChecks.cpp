@@ -9,7 +9,7 @@
 #include "platform/speech/LinuxSpeechServices.h"
 #include "platform/speech/PocketSphinxRecognizer.h"
 #include "ui/companion/CompanionController.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 #include <QDir>
 #include <QFile>

@@ -9,7 +9,7 @@
 #include "core/workspace/ProjectModel.h"
 #include "ui/files/CodeEditor.h"
 #include "ui/kit/Widgets.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 #include <QFileInfo>
 #include <QFrame>

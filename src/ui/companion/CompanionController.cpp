@@ -16,7 +16,7 @@
 #include "ui/kit/AppStyle.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Widgets.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

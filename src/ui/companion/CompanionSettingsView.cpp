@@ -4,7 +4,7 @@
 #include "ui/companion/PetArt.h"
 #include "ui/kit/Switch.h"
 #include "ui/kit/Widgets.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -10,7 +10,7 @@
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 #include "ui/kit/Widgets.h"
 

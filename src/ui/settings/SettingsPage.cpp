@@ -10,7 +10,7 @@
 #include "ui/kit/Icons.h"
 #include "ui/kit/Switch.h"
 #include "ui/kit/Widgets.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 #include <QDir>
 #include <QGridLayout>

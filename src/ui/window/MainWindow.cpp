@@ -15,9 +15,9 @@
 #include "ui/kit/AppStyle.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Widgets.h"
+#include "ui/navigation/Navigator.h"
 #include "ui/runs/TeamRunsPage.h"
 #include "ui/settings/SettingsPage.h"
-#include "ui/window/Navigator.h"
 #include "ui/workspace/Composer.h"
 #include "ui/workspace/WorkspacePage.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/window/Destination.h"
+#include "ui/navigation/Destination.h"
 
 #include <QHash>
 #include <QMainWindow>

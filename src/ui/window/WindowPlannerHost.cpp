@@ -4,7 +4,7 @@
 #include "core/terminal/TerminalSession.h"
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/SessionManager.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 QMap<QString, QString> WindowPlannerHost::availableAssistants() const {
     return m_providers.available();

@@ -8,7 +8,7 @@
 #include "core/workspace/SessionManager.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Widgets.h"
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 #include "ui/workspace/Composer.h"
 #include "ui/workspace/SessionDeck.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/assistants/Provider.h"
-#include "ui/window/Destination.h"
+#include "ui/navigation/Destination.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "ui/window/Destination.h"
+#include "ui/navigation/Destination.h"
 
 QString displayName(Destination destination) {
     switch (destination) {

@@ -1,4 +1,4 @@
-#include "ui/window/Navigator.h"
+#include "ui/navigation/Navigator.h"
 
 #include "core/base/Publish.h"
 #include "core/workspace/Launcher.h"
