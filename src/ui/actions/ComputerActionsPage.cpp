@@ -26,9 +26,7 @@ const QString kAppleScriptRunner = QStringLiteral("/usr/bin/osascript");
 
 QFrame* toolCard(const QString& heading, const QString& text, QPushButton* action) {
     QFrame* card = Widgets::card();
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(16, 14, 16, 14);
-    layout->setSpacing(6);
+    auto* layout = Widgets::box<QVBoxLayout>(card, {16, 14, 16, 14}, 6);
     layout->addWidget(Widgets::label(heading, "title"));
     layout->addWidget(Widgets::wrappingLabel(text, "muted"));
     auto* row = new QHBoxLayout;
@@ -49,9 +47,7 @@ MacActionsView::MacActionsView(ProjectModel& project, Launcher& launcher, Permis
       m_launcher(launcher),
       m_permissions(permissions),
       m_notices(notices) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(12);
+    auto* layout = Widgets::box<QVBoxLayout>(this, {0, 0, 0, 0}, 12);
 
     auto* openApplication = Widgets::button(QStringLiteral("Open an application"));
     connect(openApplication, &QPushButton::clicked, this,
@@ -167,9 +163,7 @@ ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, ProjectModel&
         "muted"));
 
     QFrame* planCard = Widgets::card();
-    auto* planLayout = new QVBoxLayout(planCard);
-    planLayout->setContentsMargins(18, 16, 18, 16);
-    planLayout->setSpacing(10);
+    auto* planLayout = Widgets::box<QVBoxLayout>(planCard, {18, 16, 18, 16}, 10);
     planLayout->addWidget(Widgets::label(QStringLiteral("Mac task to plan"), "title"));
     m_task = new QPlainTextEdit;
     m_task->setPlaceholderText(QStringLiteral("Say what you want to do."));

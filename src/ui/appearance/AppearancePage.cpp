@@ -59,9 +59,7 @@ public:
         setProperty("card", true);
         setObjectName(QStringLiteral("preset:") + preset.id);
         setCursor(Qt::PointingHandCursor);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(16, 14, 16, 14);
-        layout->setSpacing(6);
+        auto* layout = Widgets::box<QVBoxLayout>(this, {16, 14, 16, 14}, 6);
         auto* top = new QHBoxLayout;
         top->setSpacing(6);
         top->addWidget(swatch(colorFromHex(preset.background), 26));
@@ -129,9 +127,7 @@ AppearancePage::AppearancePage(Theme& theme, QWidget* parent) : QWidget(parent),
     layout->addWidget(m_presets);
 
     QFrame* palette = Widgets::card();
-    auto* paletteLayout = new QHBoxLayout(palette);
-    paletteLayout->setContentsMargins(20, 18, 20, 18);
-    paletteLayout->setSpacing(28);
+    auto* paletteLayout = Widgets::box<QHBoxLayout>(palette, {20, 18, 20, 18}, 28);
 
     auto* controls = new QVBoxLayout;
     controls->setSpacing(10);
@@ -172,9 +168,7 @@ AppearancePage::AppearancePage(Theme& theme, QWidget* parent) : QWidget(parent),
     auto* preview = new QFrame;
     preview->setObjectName(QStringLiteral("Preview"));
     preview->setMinimumWidth(320);
-    auto* previewLayout = new QVBoxLayout(preview);
-    previewLayout->setContentsMargins(18, 16, 18, 16);
-    previewLayout->setSpacing(10);
+    auto* previewLayout = Widgets::box<QVBoxLayout>(preview, {18, 16, 18, 16}, 10);
     m_previewTitle = Widgets::label(QStringLiteral("Hello, VELK."), "title");
     m_previewTerminal =
         Widgets::label(QStringLiteral("$ ready to build\n  Your ideas start here."));

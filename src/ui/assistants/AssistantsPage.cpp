@@ -114,9 +114,7 @@ QWidget* AssistantsPage::card(const QString& providerID) const {
 QWidget* AssistantsPage::buildCard(const Provider& provider) {
     QFrame* card = Widgets::card();
     card->setObjectName(QStringLiteral("provider:") + provider.id);
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(18, 16, 18, 14);
-    layout->setSpacing(8);
+    auto* layout = Widgets::box<QVBoxLayout>(card, {18, 16, 18, 14}, 8);
 
     auto* top = new QHBoxLayout;
     top->setSpacing(12);

@@ -19,9 +19,7 @@ CompanionControls::CompanionControls(CompanionModel& model, Theme& theme,
     setObjectName(QStringLiteral("companionControls"));
     // The panel's window is transparent; this rounded card is what shows.
     setAttribute(Qt::WA_StyledBackground);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(18, 16, 18, 16);
-    layout->setSpacing(8);
+    auto* layout = Widgets::box<QVBoxLayout>(this, {18, 16, 18, 16}, 8);
 
     layout->addWidget(Widgets::label(QStringLiteral("Your desktop companion"), "accent"));
     layout->addWidget(Widgets::label(QStringLiteral("VELK, within reach."), "title"));

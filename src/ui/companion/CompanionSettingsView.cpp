@@ -25,9 +25,7 @@ int percentOf(double scale) {
 }
 
 QVBoxLayout* cardLayout(QFrame* card) {
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(20, 18, 20, 18);
-    layout->setSpacing(10);
+    auto* layout = Widgets::box<QVBoxLayout>(card, {20, 18, 20, 18}, 10);
     return layout;
 }
 

@@ -34,9 +34,7 @@ constexpr int kDirtyDotSize = 8;
 
 FilesPage::FilesPage(ProjectModel& project, Launcher& launcher, Theme& theme, QWidget* parent)
     : QWidget(parent), m_project(project), m_launcher(launcher), m_theme(theme) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->setSpacing(16);
+    auto* layout = Widgets::box<QVBoxLayout>(this, {28, 24, 28, 24}, 16);
 
     auto* header = new QHBoxLayout;
     auto* headings = new QVBoxLayout;
@@ -90,9 +88,7 @@ FilesPage::FilesPage(ProjectModel& project, Launcher& launcher, Theme& theme, QW
 QWidget* FilesPage::buildFileList() {
     QFrame* frame = Widgets::card();
     frame->setFixedWidth(kFileListWidth);
-    auto* layout = new QVBoxLayout(frame);
-    layout->setContentsMargins(14, 14, 14, 14);
-    layout->setSpacing(10);
+    auto* layout = Widgets::box<QVBoxLayout>(frame, {14, 14, 14, 14}, 10);
 
     auto* top = new QHBoxLayout;
     m_folderLabel = Widgets::label(QString(), "title");
@@ -146,24 +142,14 @@ QWidget* FilesPage::buildEditorArea() {
     m_editorStack = new QStackedWidget;
     outer->addWidget(m_editorStack);
 
-    m_emptyState = new QWidget;
-    auto* empty = new QVBoxLayout(m_emptyState);
-    empty->addStretch(1);
-    auto* emptyTitle = Widgets::label(QStringLiteral("Make something here."), "title");
-    emptyTitle->setAlignment(Qt::AlignCenter);
-    auto* emptyText = Widgets::label(
-        QStringLiteral("Choose a text file from your project, or create a new one."), "muted");
-    emptyText->setAlignment(Qt::AlignCenter);
-    emptyText->setWordWrap(true);
-    empty->addWidget(emptyTitle);
-    empty->addWidget(emptyText);
-    empty->addStretch(1);
+    m_emptyState = Widgets::emptyState(
+        QStringLiteral("Make something here."),
+        QStringLiteral("Choose a text file from your project, or create a new one."), nullptr, 1,
+        1);
     m_editorStack->addWidget(m_emptyState);
 
     auto* open = new QWidget;
-    auto* layout = new QVBoxLayout(open);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    auto* layout = Widgets::box<QVBoxLayout>(open, {0, 0, 0, 0}, 0);
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(16, 10, 12, 10);
     bar->setSpacing(8);
@@ -193,9 +179,7 @@ QWidget* FilesPage::buildEditorArea() {
 
 QWidget* FilesPage::buildRunner() {
     auto* runner = new QWidget;
-    auto* layout = new QHBoxLayout(runner);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    auto* layout = Widgets::box<QHBoxLayout>(runner, {0, 0, 0, 0}, 8);
     m_commandField = new QLineEdit;
     m_commandField->setPlaceholderText(QStringLiteral("Custom command"));
     m_runCommandButton = Widgets::button(QStringLiteral("Run"));

@@ -36,9 +36,7 @@ QString exitText(const HistoryEntry& entry) {
 QWidget* rowWidget(const HistoryEntry& entry) {
     auto* row = new QWidget;
     row->setAttribute(Qt::WA_TransparentForMouseEvents);
-    auto* layout = new QVBoxLayout(row);
-    layout->setContentsMargins(12, 8, 12, 8);
-    layout->setSpacing(2);
+    auto* layout = Widgets::box<QVBoxLayout>(row, {12, 8, 12, 8}, 2);
     QLabel* title = Widgets::label(entry.title);
     title->setStyleSheet(QStringLiteral("font-weight: 600;"));
     layout->addWidget(title);
@@ -60,9 +58,7 @@ HistoryPage::HistoryPage(HistoryStore& history, ProjectModel& project, Navigator
       m_navigator(navigator),
       m_dialogs(dialogs),
       m_theme(theme) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->setSpacing(14);
+    auto* layout = Widgets::box<QVBoxLayout>(this, {28, 24, 28, 24}, 14);
 
     auto* header = new QHBoxLayout;
     auto* headings = new QVBoxLayout;
@@ -82,27 +78,14 @@ HistoryPage::HistoryPage(HistoryStore& history, ProjectModel& project, Navigator
     m_body = new QStackedWidget;
     layout->addWidget(m_body, 1);
 
-    m_emptyState = new QWidget;
-    auto* empty = new QVBoxLayout(m_emptyState);
-    empty->addStretch(1);
     m_emptyIcon = new QLabel;
-    m_emptyIcon->setAlignment(Qt::AlignCenter);
-    empty->addWidget(m_emptyIcon);
-    QLabel* emptyTitle =
-        Widgets::label(QStringLiteral("Completed sessions will appear here."), "title");
-    emptyTitle->setAlignment(Qt::AlignCenter);
-    empty->addWidget(emptyTitle);
-    QLabel* emptyText =
-        Widgets::label(QStringLiteral("Your next session starts the story."), "muted");
-    emptyText->setAlignment(Qt::AlignCenter);
-    empty->addWidget(emptyText);
-    empty->addStretch(2);
+    m_emptyState =
+        Widgets::emptyState(QStringLiteral("Completed sessions will appear here."),
+                            QStringLiteral("Your next session starts the story."), m_emptyIcon);
     m_body->addWidget(m_emptyState);
 
     auto* browser = new QWidget;
-    auto* columns = new QHBoxLayout(browser);
-    columns->setContentsMargins(0, 0, 0, 0);
-    columns->setSpacing(16);
+    auto* columns = Widgets::box<QHBoxLayout>(browser, {0, 0, 0, 0}, 16);
     auto* left = new QVBoxLayout;
     left->setSpacing(10);
     m_search = new QLineEdit;
@@ -122,9 +105,7 @@ HistoryPage::HistoryPage(HistoryStore& history, ProjectModel& project, Navigator
 
     QFrame* detail = Widgets::card();
     m_detail = detail;
-    auto* detailLayout = new QVBoxLayout(detail);
-    detailLayout->setContentsMargins(20, 18, 20, 18);
-    detailLayout->setSpacing(8);
+    auto* detailLayout = Widgets::box<QVBoxLayout>(detail, {20, 18, 20, 18}, 8);
     auto* detailTop = new QHBoxLayout;
     auto* detailHeadings = new QVBoxLayout;
     m_detailTitle = Widgets::label(QString(), "title");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QBoxLayout>
 #include <QFrame>
 #include <QLabel>
 #include <QLayout>
@@ -54,6 +55,34 @@ inline QPushButton* button(const QString& text, const char* kind = nullptr,
     return result;
 }
 
+// A layout of `Box` (QVBoxLayout or QHBoxLayout) on `owner`, with these margins and spacing.
+template <typename Box>
+Box* box(QWidget* owner, const QMargins& margins, int spacing) {
+    auto* layout = new Box(owner);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+// A page's empty state: an optional picture above a title and a line of text, centred, with
+// `topStretch` : `bottomStretch` of the free height above and below them.
+inline QWidget* emptyState(const QString& title, const QString& text, QLabel* picture = nullptr,
+                           int topStretch = 1, int bottomStretch = 2) {
+    auto* state = new QWidget;
+    auto* layout = new QVBoxLayout(state);
+    layout->addStretch(topStretch);
+    if (picture) {
+        picture->setAlignment(Qt::AlignCenter);
+        layout->addWidget(picture);
+    }
+    for (QLabel* line : {wrappingLabel(title, "title"), wrappingLabel(text, "muted")}) {
+        line->setAlignment(Qt::AlignCenter);
+        layout->addWidget(line);
+    }
+    layout->addStretch(bottomStretch);
+    return state;
+}
+
 // Gives `page` a scroll area filling it and returns the column layout of the scrolled
 // content, with the pages' usual margins and spacing.
 inline QVBoxLayout* scrollingPage(QWidget* page) {
@@ -64,10 +93,7 @@ inline QVBoxLayout* scrollingPage(QWidget* page) {
     outer->addWidget(scroll);
     auto* content = new QWidget;
     scroll->setWidget(content);
-    auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->setSpacing(16);
-    return layout;
+    return box<QVBoxLayout>(content, {28, 24, 28, 24}, 16);
 }
 
 // Re-applies the stylesheet after a dynamic property used by it changed.

@@ -88,9 +88,7 @@ TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions
       m_navigator(navigator),
       m_dialogs(dialogs),
       m_desktop(desktop) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->setSpacing(14);
+    auto* layout = Widgets::box<QVBoxLayout>(this, {28, 24, 28, 24}, 14);
     layout->addWidget(
         Widgets::wrappingLabel(QStringLiteral("Build. Compare. Choose."), "headline"));
     layout->addWidget(
@@ -104,25 +102,14 @@ TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions
     layout->addWidget(information);
 
     m_stack = new QStackedWidget;
-    m_emptyState = new QWidget;
-    auto* emptyLayout = new QVBoxLayout(m_emptyState);
-    emptyLayout->addStretch(1);
-    auto* emptyTitle = Widgets::wrappingLabel(QStringLiteral("Start your first team run"), "title");
-    emptyTitle->setAlignment(Qt::AlignCenter);
-    auto* emptyText = Widgets::wrappingLabel(
+    m_emptyState = Widgets::emptyState(
+        QStringLiteral("Start your first team run"),
         QStringLiteral("In Workspace, choose Separate copies, select your assistants and send a "
-                       "task. The results will appear here."),
-        "muted");
-    emptyText->setAlignment(Qt::AlignCenter);
-    emptyLayout->addWidget(emptyTitle);
-    emptyLayout->addWidget(emptyText);
-    emptyLayout->addStretch(2);
+                       "task. The results will appear here."));
     m_stack->addWidget(m_emptyState);
 
     auto* content = new QWidget;
-    auto* contentLayout = new QVBoxLayout(content);
-    contentLayout->setContentsMargins(0, 0, 0, 0);
-    contentLayout->setSpacing(12);
+    auto* contentLayout = Widgets::box<QVBoxLayout>(content, {0, 0, 0, 0}, 12);
     contentLayout->addWidget(buildRunArea());
     contentLayout->addWidget(buildReviewArea(), 1);
     m_stack->addWidget(content);

@@ -24,9 +24,7 @@ namespace {
 
 QFrame* settingsCard(const QString& heading, const QString& text, QLayout* controls) {
     QFrame* card = Widgets::card();
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(18, 16, 18, 16);
-    layout->setSpacing(10);
+    auto* layout = Widgets::box<QVBoxLayout>(card, {18, 16, 18, 16}, 10);
     layout->addWidget(Widgets::label(heading, "title"));
     layout->addWidget(Widgets::wrappingLabel(text, "muted"));
     layout->addStretch(1);

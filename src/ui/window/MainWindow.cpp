@@ -62,9 +62,7 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
 
     auto* root = new QWidget;
     root->setObjectName(QStringLiteral("Root"));
-    auto* rootLayout = new QHBoxLayout(root);
-    rootLayout->setContentsMargins(0, 0, 0, 0);
-    rootLayout->setSpacing(0);
+    auto* rootLayout = Widgets::box<QHBoxLayout>(root, {0, 0, 0, 0}, 0);
     rootLayout->addWidget(buildSidebar());
 
     auto* right = new QVBoxLayout;
@@ -176,9 +174,7 @@ QWidget* MainWindow::buildSidebar() {
     sidebar->setObjectName(QStringLiteral("Sidebar"));
     sidebar->setAttribute(Qt::WA_StyledBackground);
     sidebar->setFixedWidth(kSidebarWidth);
-    auto* layout = new QVBoxLayout(sidebar);
-    layout->setContentsMargins(14, 18, 14, 14);
-    layout->setSpacing(4);
+    auto* layout = Widgets::box<QVBoxLayout>(sidebar, {14, 18, 14, 14}, 4);
 
     auto* brand = new QHBoxLayout;
     brand->setSpacing(10);
@@ -255,9 +251,7 @@ QWidget* MainWindow::buildHeader() {
     header->setObjectName(QStringLiteral("Header"));
     header->setAttribute(Qt::WA_StyledBackground);
     header->setFixedHeight(56);
-    auto* layout = new QHBoxLayout(header);
-    layout->setContentsMargins(22, 0, 16, 0);
-    layout->setSpacing(10);
+    auto* layout = Widgets::box<QHBoxLayout>(header, {22, 0, 16, 0}, 10);
     m_headerIcon = new QLabel;
     m_headerTitle = Widgets::label(QString(), "title");
     m_headerTitle->setStyleSheet(QStringLiteral("font-size: 17px;"));
@@ -287,9 +281,7 @@ QWidget* MainWindow::buildStatusBar() {
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setAttribute(Qt::WA_StyledBackground);
     bar->setFixedHeight(30);
-    auto* layout = new QHBoxLayout(bar);
-    layout->setContentsMargins(16, 0, 16, 0);
-    layout->setSpacing(8);
+    auto* layout = Widgets::box<QHBoxLayout>(bar, {16, 0, 16, 0}, 8);
     m_statusDot = new QLabel;
     m_statusDot->setFixedSize(8, 8);
     m_readyLabel = new QLabel;

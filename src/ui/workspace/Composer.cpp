@@ -21,9 +21,7 @@ Composer::Composer(Launcher& launcher, const ProjectModel& project,
       m_providers(providers),
       m_teamRuns(teamRuns) {
     setProperty("card", true);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 14, 16, 14);
-    layout->setSpacing(10);
+    auto* layout = Widgets::box<QVBoxLayout>(this, {16, 14, 16, 14}, 10);
 
     auto* heading = new QHBoxLayout;
     heading->addWidget(Widgets::label(QStringLiteral("Task for selected assistants"), "title"));

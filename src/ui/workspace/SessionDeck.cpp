@@ -81,9 +81,7 @@ SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
       m_launcher(launcher),
       m_navigator(navigator),
       m_theme(theme) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
+    auto* layout = Widgets::box<QVBoxLayout>(this, {0, 0, 0, 0}, 10);
 
     auto* header = new QHBoxLayout;
     header->setSpacing(6);

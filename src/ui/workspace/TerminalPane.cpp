@@ -22,9 +22,7 @@ TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Them
                            QWidget* parent)
     : QFrame(parent), m_session(std::move(session)) {
     setProperty("card", true);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(1, 1, 1, 1);
-    layout->setSpacing(0);
+    auto* layout = Widgets::box<QVBoxLayout>(this, {1, 1, 1, 1}, 0);
 
     auto* header = new QWidget;
     auto* headerLayout = new QHBoxLayout(header);

@@ -54,9 +54,7 @@ WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
       m_launcher(launcher),
       m_navigator(navigator),
       m_theme(theme) {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(22, 18, 22, 18);
-    layout->setSpacing(18);
+    auto* layout = Widgets::box<QHBoxLayout>(this, {22, 18, 22, 18}, 18);
 
     auto* main = new QVBoxLayout;
     main->setSpacing(14);
@@ -113,9 +111,7 @@ QWidget* WorkspacePage::buildWelcome() {
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     auto* panel = new QWidget;
-    auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(8, 12, 8, 12);
-    layout->setSpacing(10);
+    auto* layout = Widgets::box<QVBoxLayout>(panel, {8, 12, 8, 12}, 10);
 
     layout->addWidget(Widgets::label(QStringLiteral("A new orbit\nfor your ideas."), "headline"));
     layout->addWidget(Widgets::label(
@@ -177,9 +173,7 @@ void WorkspacePage::rebuildConnectedTools() {
         auto* chip = Widgets::card();
         // Name above status: side by side, a long status ("Installed · login unchecked")
         // would make three chips wider than the page.
-        auto* chipLayout = new QVBoxLayout(chip);
-        chipLayout->setContentsMargins(12, 8, 12, 8);
-        chipLayout->setSpacing(2);
+        auto* chipLayout = Widgets::box<QVBoxLayout>(chip, {12, 8, 12, 8}, 2);
         chipLayout->addWidget(Widgets::label(provider.name));
         chipLayout->addWidget(Widgets::label(m_providers.connectionLabel(provider),
                                              m_providers.isReady(provider) ? "accent" : "muted"));
@@ -196,9 +190,7 @@ QWidget* WorkspacePage::buildInspector() {
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* column = new QWidget;
     column->setFixedWidth(300);
-    auto* layout = new QVBoxLayout(column);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(12);
+    auto* layout = Widgets::box<QVBoxLayout>(column, {0, 0, 0, 0}, 12);
 
     auto* project = Widgets::card();
     auto* projectLayout = new QVBoxLayout(project);
