@@ -57,7 +57,10 @@ TEST(TemplateError, refusesAPlaceholderInsideQuotesOrAfterABackslashAndAQuoteLef
     for (const auto& [texts, error] : groups) {
         for (const QString& text : texts) {
             const Provider provider = withTemplate(text);
-            EXPECT_EQ(provider.templateError(), error) << text.toStdString();
+            const Result<void> checked = provider.checkTemplate();
+            EXPECT_EQ(checked ? std::nullopt : std::optional<QString>(checked.error().message),
+                      error)
+                << text.toStdString();
             EXPECT_FALSE(error && provider.receivesTasks()) << text.toStdString();
         }
     }
@@ -143,7 +146,10 @@ TEST(TemplateError, acceptsThePlaceholderOnlyAsAPlainArgumentOfACommand) {
     for (const auto& [texts, error] : groups) {
         for (const QString& text : texts) {
             const Provider provider = withTemplate(text);
-            EXPECT_EQ(provider.templateError(), error) << text.toStdString();
+            const Result<void> checked = provider.checkTemplate();
+            EXPECT_EQ(checked ? std::nullopt : std::optional<QString>(checked.error().message),
+                      error)
+                << text.toStdString();
             EXPECT_EQ(provider.receivesTasks(), !error && text.contains("{prompt}"))
                 << text.toStdString();
         }
@@ -173,7 +179,7 @@ TEST(TemplateWarning, namesAShellOrInterpreterThatReceivesTheTask) {
     for (const auto& [text, expected] : rows) {
         const Provider provider = withTemplate(text);
         EXPECT_EQ(provider.templateWarning(), expected) << text.toStdString();
-        EXPECT_EQ(provider.templateError().has_value(), text.endsWith('(')) << text.toStdString();
+        EXPECT_EQ(!provider.checkTemplate(), text.endsWith('(')) << text.toStdString();
     }
 }
 

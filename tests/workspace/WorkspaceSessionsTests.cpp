@@ -93,7 +93,7 @@ TEST_F(WorkspaceSessions, dispatchWithoutAReadyAssistantOrWithABadTemplateStarts
     codex.templateText = "codex \"{prompt}\"";
     model.providers.saveProvider(codex);
     dispatch("task", {"claude", "codex"});
-    EXPECT_EQ(model.notices.toast(), *codex.templateError());
+    EXPECT_EQ(model.notices.toast(), codex.checkTemplate().error().message);
     codex.templateText = "codex --no-prompt";
     model.providers.saveProvider(codex);
     model.launcher.dispatchPrompt();

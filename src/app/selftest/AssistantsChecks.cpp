@@ -52,18 +52,20 @@ SelfTestResult quotingThroughTheLoginShell(SelfTestContext& context) {
 
 SelfTestResult templatesAreChecked(SelfTestContext&) {
     for (const Provider& provider : Provider::defaults()) {
-        if (provider.templateError()) {
+        if (!provider.checkTemplate()) {
             return QStringLiteral("the built-in template of %1 is refused").arg(provider.id);
         }
     }
     Provider custom = Provider::defaults().first();
     custom.id = QStringLiteral("custom");
     custom.templateText = QStringLiteral("claude \"{prompt}\"");
-    if (!custom.templateError() || custom.receivesTasks()) {
+    if (custom.checkTemplate() || custom.receivesTasks()) {
         return QStringLiteral("a placeholder inside quotes was accepted");
     }
     custom.templateText = QStringLiteral("claude {prompt} 'open");
-    if (custom.templateError() != QStringLiteral("Close the quotation mark in this command.")) {
+    if (const Result<void> checked = custom.checkTemplate();
+        checked ||
+        checked.error().message != QStringLiteral("Close the quotation mark in this command.")) {
         return QStringLiteral("an open quotation mark was accepted");
     }
     const Provider& kimi = Provider::defaults().at(2);

@@ -120,8 +120,12 @@ std::optional<QUrl> Provider::documentationURL() const {
     return url;
 }
 
-std::optional<QString> Provider::templateError() const {
-    return CommandTemplate::review(templateText).error;
+Result<void> Provider::checkTemplate() const {
+    const CommandTemplate::Review review = CommandTemplate::review(templateText);
+    if (review.error) {
+        return Error::invalid(*review.error);
+    }
+    return {};
 }
 
 std::optional<QString> Provider::templateWarning() const {
@@ -132,7 +136,7 @@ std::optional<QString> Provider::templateWarning() const {
 }
 
 bool Provider::receivesTasks() const {
-    if (templateError()) {
+    if (!checkTemplate()) {
         return false;
     }
     return templateText.contains(kPlaceholder) || takesTaskThroughOption(*this);

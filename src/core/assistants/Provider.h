@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/Result.h"
+
 #include <QByteArray>
 #include <QColor>
 #include <QJsonObject>
@@ -58,8 +60,8 @@ struct Provider {
 
     QColor color() const;
     std::optional<QUrl> documentationURL() const;
-    // Why the template could not safely receive a prompt; nothing when it can.
-    std::optional<QString> templateError() const;
+    // Whether the template can safely receive a prompt; the error says why not.
+    Result<void> checkTemplate() const;
     // A caution about a template that may still be used: an interpreter receives the task.
     std::optional<QString> templateWarning() const;
     bool receivesTasks() const;

@@ -89,8 +89,8 @@ bool Launcher::launch(const QString& prompt, const Provider& provider) {
         Q_EMIT connectorRequested(provider);
         return false;
     }
-    if (const auto error = provider.templateError()) {
-        m_notices.notify(*error);
+    if (const Result<void> checked = provider.checkTemplate(); !checked) {
+        m_notices.notify(checked.error().message);
         return false;
     }
     QString title;
@@ -137,8 +137,8 @@ void Launcher::dispatchPrompt() {
     // Every target is checked before anything starts, so a bad template among good ones
     // starts nothing at all.
     for (const Provider& target : targets) {
-        if (const auto error = target.templateError()) {
-            m_notices.notify(*error);
+        if (const Result<void> checked = target.checkTemplate(); !checked) {
+            m_notices.notify(checked.error().message);
             return;
         }
         if (!target.receivesTasks()) {

@@ -205,7 +205,8 @@ void ConnectorEditor::syncState() {
     Provider probe;
     probe.templateText = m_template->text();
     probe.documentation = m_documentation->text();
-    const auto error = probe.templateError();
+    const Result<void> checked = probe.checkTemplate();
+    const auto error = checked ? std::nullopt : std::optional<QString>(checked.error().message);
     const auto warning = error ? std::nullopt : probe.templateWarning();
     bool changed = false;
     for (const auto& [label, text] : {std::pair{m_error, error}, std::pair{m_warning, warning}}) {
