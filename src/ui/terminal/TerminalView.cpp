@@ -4,6 +4,7 @@
 #include "core/appearance/Theme.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
+#include "ui/terminal/BoxDrawing.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,11 +29,11 @@ constexpr quint32 kUnknownGlyph = ~0u;
 constexpr char32_t kGlyphCacheLimit = 0x10000;
 const QColor kDefaultTextColor = colorFromHex(u"D0DEEB");
 
-// Code points drawn inside a glyph batch. Beyond Latin, symbols and box drawing often come
-// from a fallback face whose advance differs from the cell; those are drawn one by one at
-// their own cell so the grid never drifts.
+// Code points drawn inside a glyph batch. Beyond Latin, symbols often come from a fallback
+// face whose advance differs from the cell; those are drawn one by one at their own cell so
+// the grid never drifts.
 bool batchable(char32_t codePoint) {
-    return codePoint < 0x0250 || (codePoint >= 0x2500 && codePoint < 0x25A0);
+    return codePoint < 0x0250;
 }
 
 QColor colorOfWord(std::uint32_t word) {
@@ -409,6 +410,7 @@ void TerminalView::paintEvent(QPaintEvent*) {
     m_batchIndex.clear();
     m_looseTexts.clear();
     int usedBatches = 0;
+    std::vector<BoxDrawing::Cell> boxCells;  // drawn to fill their cells, after the fills
 
     const QRgb viewBackground = m_backgroundColor.rgb() & 0xFFFFFF;
     const std::uint32_t defaultText = kDefaultTextColor.rgb() & 0xFFFFFF;
@@ -477,6 +479,10 @@ void TerminalView::paintEvent(QPaintEvent*) {
                 continue;
             }
             const double x = w * column + kLeftMargin;
+            if (BoxDrawing::covers(code) && !cell.hasCombining()) {
+                boxCells.push_back({QRectF(x, y, w, h), code, colorOfWord(textRgb)});
+                continue;
+            }
             const bool bold = cell.bold();
             const quint32 glyph =
                 (!cell.hasCombining() && batchable(code)) ? glyphFor(code, bold) : 0;
@@ -514,6 +520,9 @@ void TerminalView::paintEvent(QPaintEvent*) {
         run.setPositions(batch.positions);
         painter.setPen(batch.color);
         painter.drawGlyphRun(QPointF(0, 0), run);
+    }
+    for (const BoxDrawing::Cell& box : boxCells) {
+        BoxDrawing::draw(painter, box.rect, box.code, box.color);
     }
     for (const LooseText& loose : m_looseTexts) {
         painter.setFont(loose.bold ? m_boldFont : m_font);
