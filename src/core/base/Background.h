@@ -112,11 +112,14 @@ BackgroundJob runInBackground(QObject* context, Work work, Done done) {
     BackgroundJob job;
     Background::start([context = QPointer<QObject>(context), job, work = std::move(work),
                        done = std::move(done)]() mutable {
+        // The guard is handed back to the main thread rather than destroyed here: a QPointer
+        // shares a count with its object, and that object is destroyed on the main thread.
         if (job.cancelled()) {
+            Background::deliver(std::move(context), [] {});
             return;
         }
         auto finish = [&](auto&&... result) {
-            Background::deliver(context,
+            Background::deliver(std::move(context),
                                 [job, done = std::move(done),
                                  result = std::make_tuple(std::move(result)...)]() mutable {
                                     if (!job.cancelled()) {
