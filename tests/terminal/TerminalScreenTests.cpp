@@ -100,6 +100,16 @@ TEST(TerminalScreenValues, cellsConvertToJsonAndColoursReadHexText) {
     EXPECT_EQ(toJson(cell).value(QStringLiteral("foreground")).toString(),
               QStringLiteral("FF0014"));
     EXPECT_FALSE(toJson(TerminalCell{}).contains(QStringLiteral("background")));
+    // Later attributes appear only when set, so plain cells keep their five keys.
+    EXPECT_EQ(toJson(TerminalCell{}).size(), 4);
+    cell.italic = true;
+    cell.underline = TerminalUnderline::Curly;
+    cell.underlineColor = TerminalColor{0, 0, 255};
+    const QJsonObject styled = toJson(cell);
+    EXPECT_TRUE(styled.value(QStringLiteral("italic")).toBool());
+    EXPECT_FALSE(styled.contains(QStringLiteral("dim")));
+    EXPECT_EQ(styled.value(QStringLiteral("underline")).toString(), QStringLiteral("curly"));
+    EXPECT_EQ(styled.value(QStringLiteral("underlineColor")).toString(), QStringLiteral("0000FF"));
 
     // Surrounding characters are ignored and the low 24 bits kept.
     EXPECT_EQ(TerminalColor::fromHex(u" #f4808a "), (TerminalColor{0xF4, 0x80, 0x8A}));
