@@ -152,7 +152,6 @@ void TerminalView::updateFonts() {
 }
 
 quint32 TerminalView::glyphFor(char32_t codePoint, int face) {
-    const int weight = face;
     const QRawFont& raw = m_rawFonts[face];
     auto lookUp = [&raw](char32_t scalar) -> quint32 {
         if (!raw.isValid() || !raw.supportsCharacter(uint(scalar))) {
@@ -163,7 +162,7 @@ quint32 TerminalView::glyphFor(char32_t codePoint, int face) {
         return indexes.size() == 1 ? indexes.front() : 0;
     };
     if (codePoint < kGlyphCacheLimit) {
-        std::vector<quint32>& cache = m_glyphCache[weight];
+        std::vector<quint32>& cache = m_glyphCache[face];
         if (codePoint >= cache.size()) {
             cache.resize(std::max<size_t>(codePoint + 1, cache.size() * 2), kUnknownGlyph);
         }
@@ -172,7 +171,7 @@ quint32 TerminalView::glyphFor(char32_t codePoint, int face) {
         }
         return cache[codePoint];
     }
-    auto [it, inserted] = m_wideGlyphCache[weight].try_emplace(codePoint, 0);
+    auto [it, inserted] = m_wideGlyphCache[face].try_emplace(codePoint, 0);
     if (inserted) {
         it->second = lookUp(codePoint);
     }
