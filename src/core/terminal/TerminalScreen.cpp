@@ -35,12 +35,22 @@ void TerminalScreen::blankLine(Line& line) const {
     line.hasWide = false;
 }
 
-void TerminalScreen::eraseLine(Line& line) const {
-    blankLine(line);
+void TerminalScreen::fillLine(Line& line, const PackedCell& fill) const {
+    std::fill(line.cells.begin(), line.cells.end(), fill);
+    line.dirty = m_columns;
+}
+
+void TerminalScreen::eraseLines(int first, int last) {
     const PackedCell fill = erasedCell();
-    if (fill != kBlankCell) {
-        std::fill(line.cells.begin(), line.cells.end(), fill);
-        line.dirty = m_columns;
+    if (fill == kBlankCell) {
+        for (int row = first; row <= last; ++row) {
+            blankLine(lineAt(row));
+        }
+        return;
+    }
+    for (int row = first; row <= last; ++row) {
+        blankLine(lineAt(row));
+        fillLine(lineAt(row), fill);
     }
 }
 
@@ -217,21 +227,15 @@ void TerminalScreen::eraseInDisplay(int mode) {
     switch (mode) {
         case 0:
             erase(m_row, m_column, m_columns - 1);
-            for (int row = m_row + 1; row < m_rows; ++row) {
-                eraseLine(lineAt(row));
-            }
+            eraseLines(m_row + 1, m_rows - 1);
             break;
         case 1:
-            for (int row = 0; row < m_row; ++row) {
-                eraseLine(lineAt(row));
-            }
+            eraseLines(0, m_row - 1);
             erase(m_row, 0, m_column);
             break;
         case 2:
         case 3:
-            for (int row = 0; row < m_rows; ++row) {
-                eraseLine(lineAt(row));
-            }
+            eraseLines(0, m_rows - 1);
             if (mode == 3) {
                 // The slots keep their buffers for reuse.
                 m_historyStart = 0;
@@ -309,9 +313,7 @@ void TerminalScreen::insertLines(int count) {
     spend(qint64(k) * m_columns);
     // The bottom k lines of [row, scrollBottom] leave; blank lines come in at row.
     rotateLines(m_row, m_scrollBottom, height - k);
-    for (int row = m_row; row < m_row + k; ++row) {
-        eraseLine(lineAt(row));
-    }
+    eraseLines(m_row, m_row + k - 1);
 }
 
 void TerminalScreen::deleteLines(int count) {
@@ -322,9 +324,7 @@ void TerminalScreen::deleteLines(int count) {
     const int k = std::min(height, count);
     spend(qint64(k) * m_columns);
     rotateLines(m_row, m_scrollBottom, k % height);
-    for (int row = m_scrollBottom - k + 1; row <= m_scrollBottom; ++row) {
-        eraseLine(lineAt(row));
-    }
+    eraseLines(m_scrollBottom - k + 1, m_scrollBottom);
 }
 
 void TerminalScreen::scrollDown(int count) {
@@ -332,9 +332,7 @@ void TerminalScreen::scrollDown(int count) {
     const int k = std::min(height, count);
     spend(qint64(k) * m_columns);
     rotateLines(m_scrollTop, m_scrollBottom, height - k);
-    for (int row = m_scrollTop; row < m_scrollTop + k; ++row) {
-        eraseLine(lineAt(row));
-    }
+    eraseLines(m_scrollTop, m_scrollTop + k - 1);
 }
 
 void TerminalScreen::pushHistory(Line& line) {
@@ -367,7 +365,7 @@ void TerminalScreen::scrollUp() {
         if (toHistory) {
             pushHistory(leaving);
         }
-        eraseLine(leaving);
+        eraseLine(leaving, erasedCell());
         m_grid.top = m_grid.top + 1 == m_rows ? 0 : m_grid.top + 1;
         return;
     }
@@ -375,7 +373,7 @@ void TerminalScreen::scrollUp() {
     if (toHistory) {
         pushHistory(leaving);
     }
-    eraseLine(leaving);
+    eraseLine(leaving, erasedCell());
     if (m_scrollBottom > m_scrollTop) {
         rotateLines(m_scrollTop, m_scrollBottom, 1);
     }

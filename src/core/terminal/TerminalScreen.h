@@ -208,8 +208,17 @@ private:
     PackedCell erasedCell() const {
         return {U' ', 0, m_style.backgroundWord & PackedCell::kColorMask};
     }
-    /// Blanks a whole line with erasedCell().
-    void eraseLine(Line& line) const;
+    /// Blanks a whole line with `fill`, the erasedCell() of the moment (callers erasing
+    /// many lines read it once).
+    void eraseLine(Line& line, const PackedCell& fill) const {
+        blankLine(line);
+        if (fill != PackedCell{}) [[unlikely]] {
+            fillLine(line, fill);
+        }
+    }
+    void fillLine(Line& line, const PackedCell& fill) const;
+    /// Erases grid lines first … last (none when last < first) as eraseLine() does.
+    void eraseLines(int first, int last);
     void blankRange(Line& line, int from, int to);
     /// Sets the underline colour of new characters from a colour word (0: the text colour).
     void setUnderlineColor(std::uint32_t colorWord);
