@@ -100,7 +100,7 @@ TEST(TerminalScreenValues, cellsConvertToJsonAndColoursReadHexText) {
     EXPECT_EQ(toJson(cell).value(QStringLiteral("foreground")).toString(),
               QStringLiteral("FF0014"));
     EXPECT_FALSE(toJson(TerminalCell{}).contains(QStringLiteral("background")));
-    // Later attributes appear only when set, so plain cells keep their five keys.
+    // The attributes beyond bold and inverse appear only when set.
     EXPECT_EQ(toJson(TerminalCell{}).size(), 4);
     cell.italic = true;
     cell.underline = TerminalUnderline::Curly;
@@ -116,6 +116,16 @@ TEST(TerminalScreenValues, cellsConvertToJsonAndColoursReadHexText) {
     EXPECT_EQ(TerminalColor::fromHex(u"FFF"), (TerminalColor{0, 0x0F, 0xFF}));
     EXPECT_EQ(TerminalColor::fromHex(u"12F4808A"), (TerminalColor{0xF4, 0x80, 0x8A}));
     EXPECT_EQ(TerminalColor::fromHex(u"zz"), (TerminalColor{0, 0, 0}));
+}
+
+TEST(TerminalScreenValues, underlineColoursBeyondTheTableTakeTheNearestOneKept) {
+    TerminalScreen screen(3, 200);
+    for (int red = 0; red < 130; ++red) {
+        screen.feed(QByteArrayView(QStringLiteral("\x1b[58;2;%1;0;0mx").arg(red).toLatin1()));
+    }
+    EXPECT_EQ(screen.cell(0, 0).underlineColor, (TerminalColor{0, 0, 0}));
+    EXPECT_EQ(screen.cell(0, 126).underlineColor, (TerminalColor{126, 0, 0}));
+    EXPECT_EQ(screen.cell(0, 129).underlineColor, (TerminalColor{126, 0, 0}));
 }
 
 TEST(TerminalScreenValues, endlessCombiningMarksCannotGrowACellWithoutBound) {

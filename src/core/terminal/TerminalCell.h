@@ -50,8 +50,8 @@ struct TerminalCell {
     bool operator==(const TerminalCell&) const = default;
 };
 
-/// The cell as a JSON object; attributes added after the first five keys appear only when
-/// set, so the objects of plain cells stay as they were.
+/// The cell as a JSON object: text, bold, inverse and continuation always; the colours and
+/// the other attributes only when set, so a plain cell gives the same object as always.
 QJsonObject toJson(const TerminalCell& cell);
 
 /// The compact form in which the screen stores a cell (12 bytes). Views that draw many

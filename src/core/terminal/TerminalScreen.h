@@ -216,6 +216,7 @@ private:
             fillLine(line, fill);
         }
     }
+    /// Fills every cell of a line with `fill`, which is not blank.
     void fillLine(Line& line, const PackedCell& fill) const;
     /// Erases grid lines first … last (none when last < first) as eraseLine() does.
     void eraseLines(int first, int last);
