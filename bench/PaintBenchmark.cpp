@@ -4,7 +4,9 @@
 //     the same screen;
 //  2. paints per second while 64 MiB of coloured output floods a real session, for the
 //     view's frame-paced repaints next to a view that asks for a repaint on every chunk.
+#include "core/appearance/Theme.h"
 #include "core/assistants/Provider.h"
+#include "core/services/Preferences.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
 #include "ui/terminal/TerminalView.h"
@@ -166,7 +168,9 @@ FloodResult flood(const QString& file, bool perChunk) {
         holder.reset(plain);
         view = plain;
     } else {
-        auto* wrapper = new NativeTerminal(session, nullptr);
+        static MemoryPreferences preferences;
+        static Theme theme(false, preferences);
+        auto* wrapper = new NativeTerminal(session, theme);
         holder.reset(wrapper);
         view = wrapper->view();
     }

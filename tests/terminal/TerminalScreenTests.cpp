@@ -100,12 +100,32 @@ TEST(TerminalScreenValues, cellsConvertToJsonAndColoursReadHexText) {
     EXPECT_EQ(toJson(cell).value(QStringLiteral("foreground")).toString(),
               QStringLiteral("FF0014"));
     EXPECT_FALSE(toJson(TerminalCell{}).contains(QStringLiteral("background")));
+    // The attributes beyond bold and inverse appear only when set.
+    EXPECT_EQ(toJson(TerminalCell{}).size(), 4);
+    cell.italic = true;
+    cell.underline = TerminalUnderline::Curly;
+    cell.underlineColor = TerminalColor{0, 0, 255};
+    const QJsonObject styled = toJson(cell);
+    EXPECT_TRUE(styled.value(QStringLiteral("italic")).toBool());
+    EXPECT_FALSE(styled.contains(QStringLiteral("dim")));
+    EXPECT_EQ(styled.value(QStringLiteral("underline")).toString(), QStringLiteral("curly"));
+    EXPECT_EQ(styled.value(QStringLiteral("underlineColor")).toString(), QStringLiteral("0000FF"));
 
     // Surrounding characters are ignored and the low 24 bits kept.
     EXPECT_EQ(TerminalColor::fromHex(u" #f4808a "), (TerminalColor{0xF4, 0x80, 0x8A}));
     EXPECT_EQ(TerminalColor::fromHex(u"FFF"), (TerminalColor{0, 0x0F, 0xFF}));
     EXPECT_EQ(TerminalColor::fromHex(u"12F4808A"), (TerminalColor{0xF4, 0x80, 0x8A}));
     EXPECT_EQ(TerminalColor::fromHex(u"zz"), (TerminalColor{0, 0, 0}));
+}
+
+TEST(TerminalScreenValues, underlineColoursBeyondTheTableTakeTheNearestOneKept) {
+    TerminalScreen screen(3, 200);
+    for (int red = 0; red < 130; ++red) {
+        screen.feed(QByteArrayView(QStringLiteral("\x1b[58;2;%1;0;0mx").arg(red).toLatin1()));
+    }
+    EXPECT_EQ(screen.cell(0, 0).underlineColor, (TerminalColor{0, 0, 0}));
+    EXPECT_EQ(screen.cell(0, 126).underlineColor, (TerminalColor{126, 0, 0}));
+    EXPECT_EQ(screen.cell(0, 129).underlineColor, (TerminalColor{126, 0, 0}));
 }
 
 TEST(TerminalScreenValues, endlessCombiningMarksCannotGrowACellWithoutBound) {

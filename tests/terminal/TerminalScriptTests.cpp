@@ -9,8 +9,11 @@
 //   resize R C | size R C      change / expect the grid size
 //   row N TEXT                 visible row N, trailing blanks trimmed
 //   cell R C key=value …       text="…" fg=RRGGBB|none bg=… bold=0|1 inverse=0|1 cont=0|1
+//                              italic dim blink conceal strike overline (0|1)
+//                              ul=none|single|double|curly|dotted|dashed ulc=RRGGBB|none
+//   hcell I C key=value …      as for cell, of scrollback line I
 //   cursor R C | wrap 0|1 | region TOP BOTTOM
-//   style key=value …          as for cell (fg, bg, bold, inverse)
+//   style key=value …          as for cell (all but text and cont)
 //   modes key=value …          cursorVisible bracketedPaste applicationCursor alternate
 //   replies BYTES              the replies sent since the last check, concatenated
 //   plain TEXT | scrollback N | history I TEXT (scrollback line I, trimmed)
@@ -102,7 +105,7 @@ void expectValues(const std::string& where, const std::map<QString, QString>& ac
                   const QString& expectations) {
     for (auto [key, value] : attributes(expectations)) {
         ASSERT_TRUE(actual.count(key)) << where << ": unknown key " << qPrintable(key);
-        if ((key == "fg" || key == "bg") && value != "none") {
+        if ((key == "fg" || key == "bg" || key == "ulc") && value != "none") {
             value = TerminalColor::fromHex(value).hex();
         }
         EXPECT_EQ(actual.at(key).toStdString(), value.toStdString())
@@ -111,13 +114,23 @@ void expectValues(const std::string& where, const std::map<QString, QString>& ac
 }
 
 void expectCell(const std::string& where, const TerminalCell& cell, const QString& expectations) {
+    static const char* const kUnderlines[] = {"none",  "single", "double",
+                                              "curly", "dotted", "dashed"};
     expectValues(where,
                  {{"text", cell.text},
                   {"fg", describe(cell.foreground)},
                   {"bg", describe(cell.background)},
                   {"bold", flag(cell.bold)},
                   {"inverse", flag(cell.inverse)},
-                  {"cont", flag(cell.continuation)}},
+                  {"cont", flag(cell.continuation)},
+                  {"italic", flag(cell.italic)},
+                  {"dim", flag(cell.dim)},
+                  {"blink", flag(cell.blink)},
+                  {"conceal", flag(cell.conceal)},
+                  {"strike", flag(cell.strikethrough)},
+                  {"overline", flag(cell.overline)},
+                  {"ul", QLatin1String(kUnderlines[std::size_t(cell.underline)])},
+                  {"ulc", describe(cell.underlineColor)}},
                  expectations);
 }
 
@@ -175,6 +188,9 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
             screen->resize(first, second);
         } else if (command == "cell") {
             expectCell(where, screen->cell(first, second), rest);
+        } else if (command == "hcell") {
+            ASSERT_LT(first, screen->scrollbackSize()) << where;
+            expectCell(where, screen->scrollbackCell(first, second), rest);
         } else if (command == "style") {
             expectCell(where, screen->style(), rest);
         } else if (command == "modes") {

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QImage>
 #include <QKeyEvent>
+#include <QSet>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -215,6 +216,36 @@ TEST_F(TerminalViewTest, everyPaintFitsTheSessionWithAFloorOfTenByThreeAndInvers
     view.resize(40, 30);
     view.grab();
     EXPECT_EQ(QSize(session->screen().columns(), session->screen().rows()), QSize(10, 3));
+}
+
+TEST_F(TerminalViewTest, linesUnderThroughAndOverCellsDrawInTheirColoursAndConcealHidesThem) {
+    // Spaces carry no glyph, so every pixel that is not background comes from a line.
+    feed(
+        "\x1b[4m \x1b[0;4;58;2;255;0;0m \x1b[0;9m \x1b[0;53m \x1b[0;4:3m \x1b[0;8;4;9m "
+        "\x1b[0m \x1b[0;2;4m ");
+    view.grab();
+    const QImage image = view.grab().toImage();
+    // The colours down the middle of cell (0, column), background left out.
+    auto coloursIn = [&](int column) {
+        QSet<QRgb> colours;
+        const int x = int(view.cellWidth() * (column + 0.5)) + TerminalView::kLeftMargin;
+        for (int y = TerminalView::kTopMargin; y < TerminalView::kTopMargin + view.lineHeight();
+             ++y) {
+            if (image.pixel(x, y) != kBackground) {
+                colours.insert(image.pixel(x, y));
+            }
+        }
+        return colours;
+    };
+    EXPECT_EQ(coloursIn(0), QSet<QRgb>{kDefaultText});
+    EXPECT_EQ(coloursIn(1), QSet<QRgb>{qRgb(255, 0, 0)});
+    EXPECT_EQ(coloursIn(2), QSet<QRgb>{kDefaultText});
+    EXPECT_EQ(coloursIn(3), QSet<QRgb>{kDefaultText});
+    EXPECT_FALSE(coloursIn(4).isEmpty());  // the curly line, antialiased
+    EXPECT_TRUE(coloursIn(5).isEmpty());
+    EXPECT_TRUE(coloursIn(6).isEmpty());
+    // Dim lines are drawn halfway from the text colour to the background.
+    EXPECT_EQ(coloursIn(7), QSet<QRgb>{qRgb(0x6C, 0x78, 0x86)});
 }
 
 TEST_F(TerminalViewTest, cursorShowsOnlyForARunningLiveVisibleSession) {

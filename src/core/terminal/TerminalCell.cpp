@@ -1,5 +1,7 @@
 #include "core/terminal/TerminalCell.h"
 
+#include <utility>
+
 TerminalColor TerminalColor::fromHex(QStringView text) {
     qsizetype start = 0;
     qsizetype end = text.size();
@@ -32,6 +34,26 @@ QJsonObject toJson(const TerminalCell& cell) {
     }
     if (cell.background) {
         object.insert(QStringLiteral("background"), cell.background->hex());
+    }
+    const std::pair<const char*, bool> flags[] = {{"italic", cell.italic},
+                                                  {"dim", cell.dim},
+                                                  {"blink", cell.blink},
+                                                  {"conceal", cell.conceal},
+                                                  {"strikethrough", cell.strikethrough},
+                                                  {"overline", cell.overline}};
+    for (const auto& [key, set] : flags) {
+        if (set) {
+            object.insert(QLatin1String(key), true);
+        }
+    }
+    if (cell.underline != TerminalUnderline::None) {
+        static const char* const kStyles[] = {"none",  "single", "double",
+                                              "curly", "dotted", "dashed"};
+        object.insert(QStringLiteral("underline"),
+                      QLatin1String(kStyles[std::size_t(cell.underline)]));
+    }
+    if (cell.underlineColor) {
+        object.insert(QStringLiteral("underlineColor"), cell.underlineColor->hex());
     }
     return object;
 }

@@ -35,6 +35,25 @@ void TerminalScreen::blankLine(Line& line) const {
     line.hasWide = false;
 }
 
+void TerminalScreen::fillLine(Line& line, const PackedCell& fill) const {
+    std::fill(line.cells.begin(), line.cells.end(), fill);
+    line.dirty = m_columns;
+}
+
+void TerminalScreen::eraseLines(int first, int last) {
+    const PackedCell fill = erasedCell();
+    if (fill == kBlankCell) {
+        for (int row = first; row <= last; ++row) {
+            blankLine(lineAt(row));
+        }
+        return;
+    }
+    for (int row = first; row <= last; ++row) {
+        blankLine(lineAt(row));
+        fillLine(lineAt(row), fill);
+    }
+}
+
 std::span<const PackedCell> TerminalScreen::lineCells(int row) const {
     return lineAt(row).cells;
 }
@@ -57,7 +76,7 @@ QString TerminalScreen::textOf(const Line& line, int column) {
     return text;
 }
 
-TerminalCell TerminalScreen::cellOf(const Line& line, int column) {
+TerminalCell TerminalScreen::cellOf(const Line& line, int column) const {
     const PackedCell& packed = line.cells[std::size_t(column)];
     TerminalCell cell;
     cell.text = textOf(line, column);
@@ -66,7 +85,22 @@ TerminalCell TerminalScreen::cellOf(const Line& line, int column) {
     cell.bold = packed.bold();
     cell.inverse = packed.inverse();
     cell.continuation = packed.continuation();
+    cell.italic = packed.italic();
+    cell.dim = packed.dim();
+    cell.blink = packed.blink();
+    cell.conceal = packed.conceal();
+    cell.strikethrough = packed.strikethrough();
+    cell.overline = packed.overline();
+    cell.underline = packed.underline();
+    cell.underlineColor = underlineColor(packed.underlineColorSlot());
     return cell;
+}
+
+std::optional<TerminalColor> TerminalScreen::underlineColor(int slot) const {
+    if (slot <= 0 || slot >= int(m_underlineColors.size())) {
+        return std::nullopt;
+    }
+    return TerminalColor::fromRgb(m_underlineColors[std::size_t(slot)]);
 }
 
 QString TerminalScreen::cellText(int row, int column) const {
@@ -124,11 +158,10 @@ std::vector<TerminalCell> TerminalScreen::scrollbackLine(int index) const {
 }
 
 TerminalCell TerminalScreen::style() const {
-    TerminalCell cell;
-    cell.foreground = m_style.foreground();
-    cell.background = m_style.background();
-    cell.bold = m_style.bold();
-    cell.inverse = m_style.inverse();
+    Line line;
+    line.cells.push_back(m_style);
+    TerminalCell cell = cellOf(line, 0);
+    cell.text = QStringLiteral(" ");
     return cell;
 }
 
@@ -182,7 +215,11 @@ void TerminalScreen::erase(int row, int from, int to) {
 
 void TerminalScreen::blankRange(Line& line, int from, int to) {
     spend(to - from + 1);
-    std::fill(line.cells.begin() + from, line.cells.begin() + to + 1, kBlankCell);
+    const PackedCell fill = erasedCell();
+    std::fill(line.cells.begin() + from, line.cells.begin() + to + 1, fill);
+    if (fill != kBlankCell) {
+        line.dirty = std::max(line.dirty, to + 1);
+    }
 }
 
 void TerminalScreen::eraseInDisplay(int mode) {
@@ -190,21 +227,15 @@ void TerminalScreen::eraseInDisplay(int mode) {
     switch (mode) {
         case 0:
             erase(m_row, m_column, m_columns - 1);
-            for (int row = m_row + 1; row < m_rows; ++row) {
-                blankLine(lineAt(row));
-            }
+            eraseLines(m_row + 1, m_rows - 1);
             break;
         case 1:
-            for (int row = 0; row < m_row; ++row) {
-                blankLine(lineAt(row));
-            }
+            eraseLines(0, m_row - 1);
             erase(m_row, 0, m_column);
             break;
         case 2:
         case 3:
-            for (int row = 0; row < m_rows; ++row) {
-                blankLine(lineAt(row));
-            }
+            eraseLines(0, m_rows - 1);
             if (mode == 3) {
                 // The slots keep their buffers for reuse.
                 m_historyStart = 0;
@@ -222,9 +253,13 @@ void TerminalScreen::insertCharacters(int count) {
     const int shift = std::min(m_columns - m_column, count);
     auto begin = line.cells.begin() + m_column;
     std::move_backward(begin, line.cells.end() - shift, line.cells.end());
-    std::fill(begin, begin + shift, kBlankCell);
+    const PackedCell fill = erasedCell();
+    std::fill(begin, begin + shift, fill);
     if (line.dirty > m_column) {
         line.dirty = std::min(line.dirty + shift, m_columns);
+    }
+    if (fill != kBlankCell) {
+        line.dirty = std::max(line.dirty, m_column + shift);
     }
     for (auto it = line.marks.begin(); it != line.marks.end();) {
         if (it->column >= m_column) {
@@ -240,7 +275,11 @@ void TerminalScreen::deleteCharacters(int count) {
     const int shift = std::min(m_columns - m_column, count);
     auto begin = line.cells.begin() + m_column;
     std::move(begin + shift, line.cells.end(), begin);
-    std::fill(line.cells.end() - shift, line.cells.end(), kBlankCell);
+    const PackedCell fill = erasedCell();
+    std::fill(line.cells.end() - shift, line.cells.end(), fill);
+    if (fill != kBlankCell) {
+        line.dirty = m_columns;
+    }
     for (auto it = line.marks.begin(); it != line.marks.end();) {
         if (it->column >= m_column && it->column < m_column + shift) {
             it = line.marks.erase(it);
@@ -274,9 +313,7 @@ void TerminalScreen::insertLines(int count) {
     spend(qint64(k) * m_columns);
     // The bottom k lines of [row, scrollBottom] leave; blank lines come in at row.
     rotateLines(m_row, m_scrollBottom, height - k);
-    for (int row = m_row; row < m_row + k; ++row) {
-        blankLine(lineAt(row));
-    }
+    eraseLines(m_row, m_row + k - 1);
 }
 
 void TerminalScreen::deleteLines(int count) {
@@ -287,9 +324,7 @@ void TerminalScreen::deleteLines(int count) {
     const int k = std::min(height, count);
     spend(qint64(k) * m_columns);
     rotateLines(m_row, m_scrollBottom, k % height);
-    for (int row = m_scrollBottom - k + 1; row <= m_scrollBottom; ++row) {
-        blankLine(lineAt(row));
-    }
+    eraseLines(m_scrollBottom - k + 1, m_scrollBottom);
 }
 
 void TerminalScreen::scrollDown(int count) {
@@ -297,9 +332,7 @@ void TerminalScreen::scrollDown(int count) {
     const int k = std::min(height, count);
     spend(qint64(k) * m_columns);
     rotateLines(m_scrollTop, m_scrollBottom, height - k);
-    for (int row = m_scrollTop; row < m_scrollTop + k; ++row) {
-        blankLine(lineAt(row));
-    }
+    eraseLines(m_scrollTop, m_scrollTop + k - 1);
 }
 
 void TerminalScreen::pushHistory(Line& line) {
@@ -332,7 +365,7 @@ void TerminalScreen::scrollUp() {
         if (toHistory) {
             pushHistory(leaving);
         }
-        blankLine(leaving);
+        eraseLine(leaving, erasedCell());
         m_grid.top = m_grid.top + 1 == m_rows ? 0 : m_grid.top + 1;
         return;
     }
@@ -340,7 +373,7 @@ void TerminalScreen::scrollUp() {
     if (toHistory) {
         pushHistory(leaving);
     }
-    blankLine(leaving);
+    eraseLine(leaving, erasedCell());
     if (m_scrollBottom > m_scrollTop) {
         rotateLines(m_scrollTop, m_scrollBottom, 1);
     }

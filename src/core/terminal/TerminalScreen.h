@@ -95,12 +95,16 @@ public:
     QString scrollbackCellText(int index, int column) const;
     TerminalCell scrollbackCell(int index, int column) const;
     std::vector<TerminalCell> scrollbackLine(int index) const;
+    /// The underline colour of PackedCell::underlineColorSlot() `slot`; absent for slot 0
+    /// (the text colour). Slots stay valid for the screen's lifetime.
+    std::optional<TerminalColor> underlineColor(int slot) const;
 
     // ---- Primitives -----------------------------------------------------------------------
     /// Scrolls the scroll region up one line; the line leaving the top of the main screen
     /// enters the scrollback.
     void scrollUp();
-    /// Blanks cells `from` … `to` of line `row`; nothing when to < from.
+    /// Erases cells `from` … `to` of line `row`: blank, in the current background colour;
+    /// nothing when to < from.
     void erase(int row, int from, int to);
     /// Moves the cursor into the grid and clears the pending wrap.
     void clamp();
@@ -199,7 +203,28 @@ private:
     static Line& lineOf(Grid& grid, int row);
     static const Line& lineOf(const Grid& grid, int row);
     void blankLine(Line& line) const;
+    /// The cell that erasing, inserting, deleting and scrolling leave: blank, with the
+    /// current background colour and no other attribute.
+    PackedCell erasedCell() const {
+        return {U' ', 0, m_style.backgroundWord & PackedCell::kColorMask};
+    }
+    /// Blanks a whole line with `fill`, the erasedCell() of the moment (callers erasing
+    /// many lines read it once).
+    void eraseLine(Line& line, const PackedCell& fill) const {
+        blankLine(line);
+        if (fill != PackedCell{}) [[unlikely]] {
+            fillLine(line, fill);
+        }
+    }
+    /// Fills every cell of a line with `fill`, which is not blank.
+    void fillLine(Line& line, const PackedCell& fill) const;
+    /// Erases grid lines first … last (none when last < first) as eraseLine() does.
+    void eraseLines(int first, int last);
     void blankRange(Line& line, int from, int to);
+    /// Sets the underline colour of new characters from a colour word (0: the text colour).
+    void setUnderlineColor(std::uint32_t colorWord);
+    /// Sets the colour of SGR 38 (text), 48 (background) or 58 (underline).
+    void setExtendedColor(int code, std::uint32_t colorWord);
     /// Rotates lines first … last of the grid so that line first + shift comes first.
     void rotateLines(int first, int last, int shift);
     void pushHistory(Line& line);
@@ -208,7 +233,7 @@ private:
     void prepareFreshGrid(Grid& grid) const;
     static QString textOf(const Line& line, int column);
     static void appendLineText(QString& text, const Line& line);
-    static TerminalCell cellOf(const Line& line, int column);
+    TerminalCell cellOf(const Line& line, int column) const;
     /// Blanks the other half of a double-width character that a write to `column` splits.
     void breakWideCharacterAt(Line& line, int column);
 
@@ -233,6 +258,9 @@ private:
     int m_scrollBottom = 0;
     TerminalPosition m_savedCursor;
     PackedCell m_style;  // code point unused
+    // 0xRRGGBB of each underline colour slot in use; slot 0 is the text colour. Cells in the
+    // grid and the scrollback keep their slots, so entries are never replaced.
+    std::vector<std::uint32_t> m_underlineColors{0};
     bool m_lineDrawing = false;
     char32_t m_lastGraphic = 0;  // for REP
     // Repeats of m_lastGraphic not written yet. Within one feed, REP and text made only of

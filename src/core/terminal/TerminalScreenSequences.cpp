@@ -51,6 +51,16 @@ std::uint32_t indexedColorWord(int n) {
     return n >= 0 && n < 256 ? kIndexedColorWords[std::size_t(n)] : computeIndexedColorWord(n);
 }
 
+// Replaces the colour bits of a colour word, keeping what is stored above them.
+void setColor(std::uint32_t& word, std::uint32_t colorWord) {
+    word = (word & ~PackedCell::kColorMask) | colorWord;
+}
+
+void setUnderline(PackedCell& style, TerminalUnderline underline) {
+    style.foregroundWord = (style.foregroundWord & ~PackedCell::kUnderlineMask) |
+                           (std::uint32_t(underline) << PackedCell::kUnderlineShift);
+}
+
 std::uint32_t rgbColorWord(int red, int green, int blue) {
     auto component = [](int value) { return std::uint32_t(std::clamp(value, 0, 255)); };
     return PackedCell::kColorPresent | (component(red) << 16) | (component(green) << 8) |
@@ -652,6 +662,39 @@ void TerminalScreen::setMode(const int* parameters, int count, bool enable) {
     }
 }
 
+void TerminalScreen::setUnderlineColor(std::uint32_t colorWord) {
+    int slot = 0;
+    if (colorWord != 0) {
+        const std::uint32_t rgb = colorWord & 0xFFFFFF;
+        const auto found = std::find(m_underlineColors.begin() + 1, m_underlineColors.end(), rgb);
+        if (found != m_underlineColors.end()) {
+            slot = int(found - m_underlineColors.begin());
+        } else if (int(m_underlineColors.size()) < PackedCell::kUnderlineColorSlots) {
+            slot = int(m_underlineColors.size());
+            m_underlineColors.push_back(rgb);
+        } else {
+            // Every slot is taken: the nearest colour stands in.
+            auto distance = [rgb](std::uint32_t other) {
+                int sum = 0;
+                for (const int shift : {16, 8, 0}) {
+                    const int delta = int((rgb >> shift) & 0xFF) - int((other >> shift) & 0xFF);
+                    sum += delta * delta;
+                }
+                return sum;
+            };
+            slot = 1;
+            for (int i = 2; i < int(m_underlineColors.size()); ++i) {
+                if (distance(m_underlineColors[std::size_t(i)]) <
+                    distance(m_underlineColors[std::size_t(slot)])) {
+                    slot = i;
+                }
+            }
+        }
+    }
+    m_style.backgroundWord = (m_style.backgroundWord & ~PackedCell::kUnderlineColorMask) |
+                             (std::uint32_t(slot) << PackedCell::kUnderlineColorShift);
+}
+
 void TerminalScreen::selectGraphicRendition(const int* parameters, int count) {
     for (int i = 0; i < count; ++i) {
         const int code = parameters[i];
@@ -663,23 +706,69 @@ void TerminalScreen::selectGraphicRendition(const int* parameters, int count) {
             case 1:
                 m_style.codeAndFlags |= PackedCell::kBold;
                 break;
-            case 22:
-                m_style.codeAndFlags &= ~PackedCell::kBold;
+            case 2:
+                m_style.codeAndFlags |= PackedCell::kDim;
+                break;
+            case 3:
+                m_style.codeAndFlags |= PackedCell::kItalic;
+                break;
+            case 4:
+                setUnderline(m_style, TerminalUnderline::Single);
+                break;
+            case 5:
+                m_style.codeAndFlags |= PackedCell::kBlink;
                 break;
             case 7:
                 m_style.codeAndFlags |= PackedCell::kInverse;
                 break;
+            case 8:
+                m_style.codeAndFlags |= PackedCell::kConceal;
+                break;
+            case 9:
+                m_style.codeAndFlags |= PackedCell::kStrikethrough;
+                break;
+            case 21:
+                setUnderline(m_style, TerminalUnderline::Double);
+                break;
+            case 22:
+                m_style.codeAndFlags &= ~(PackedCell::kBold | PackedCell::kDim);
+                break;
+            case 23:
+                m_style.codeAndFlags &= ~PackedCell::kItalic;
+                break;
+            case 24:
+                setUnderline(m_style, TerminalUnderline::None);
+                break;
+            case 25:
+                m_style.codeAndFlags &= ~PackedCell::kBlink;
+                break;
             case 27:
                 m_style.codeAndFlags &= ~PackedCell::kInverse;
                 break;
+            case 28:
+                m_style.codeAndFlags &= ~PackedCell::kConceal;
+                break;
+            case 29:
+                m_style.codeAndFlags &= ~PackedCell::kStrikethrough;
+                break;
             case 39:
-                m_style.foregroundWord = 0;
+                setColor(m_style.foregroundWord, 0);
                 break;
             case 49:
-                m_style.backgroundWord = 0;
+                setColor(m_style.backgroundWord, 0);
+                break;
+            case 53:
+                m_style.codeAndFlags |= PackedCell::kOverline;
+                break;
+            case 55:
+                m_style.codeAndFlags &= ~PackedCell::kOverline;
+                break;
+            case 59:
+                setUnderlineColor(0);
                 break;
             case 38:
-            case 48: {
+            case 48:
+            case 58: {
                 std::uint32_t word = 0;
                 if (following >= 2 && parameters[i + 1] == 5) {
                     word = indexedColorWord(parameters[i + 2]);
@@ -688,26 +777,37 @@ void TerminalScreen::selectGraphicRendition(const int* parameters, int count) {
                     word = rgbColorWord(parameters[i + 2], parameters[i + 3], parameters[i + 4]);
                     i += 4;
                 }
-                (code == 38 ? m_style.foregroundWord : m_style.backgroundWord) = word;
+                setExtendedColor(code, word);
                 break;
             }
             default:
                 if (code >= 30 && code <= 37) {
-                    m_style.foregroundWord = indexedColorWord(code - 30);
+                    setColor(m_style.foregroundWord, indexedColorWord(code - 30));
                 } else if (code >= 90 && code <= 97) {
-                    m_style.foregroundWord = indexedColorWord(code - 82);
+                    setColor(m_style.foregroundWord, indexedColorWord(code - 82));
                 } else if (code >= 40 && code <= 47) {
-                    m_style.backgroundWord = indexedColorWord(code - 40);
+                    setColor(m_style.backgroundWord, indexedColorWord(code - 40));
                 } else if (code >= 100 && code <= 107) {
-                    m_style.backgroundWord = indexedColorWord(code - 92);
+                    setColor(m_style.backgroundWord, indexedColorWord(code - 92));
                 }
                 break;
         }
     }
 }
 
-// SGR with ":"-separated sub-parameters (ITU T.416 colours such as 38:2::255:0:0, underline
-// styles such as 4:3). A field with sub-parameters stands alone; the others are read as usual.
+void TerminalScreen::setExtendedColor(int code, std::uint32_t colorWord) {
+    if (code == 38) {
+        setColor(m_style.foregroundWord, colorWord);
+    } else if (code == 48) {
+        setColor(m_style.backgroundWord, colorWord);
+    } else {
+        setUnderlineColor(colorWord);
+    }
+}
+
+// SGR with ":"-separated sub-parameters (ITU T.416 colours such as 38:2::255:0:0 or
+// 58:5:196, underline styles such as 4:3). A field with sub-parameters stands alone; the others are
+// read as usual.
 void TerminalScreen::selectGraphicRenditionWithSubparameters(std::string_view parameters) {
     std::array<int, kMaxParameters> plain;
     int plainCount = 0;
@@ -736,7 +836,7 @@ void TerminalScreen::selectGraphicRenditionWithSubparameters(std::string_view pa
                 partStart = partEnd + 1;
             }
             const int code = parts[0];
-            if (code == 38 || code == 48) {
+            if (code == 38 || code == 48 || code == 58) {
                 std::uint32_t word = 0;
                 if (parts[1] == 5 && partCount >= 3) {
                     word = indexedColorWord(parts[2]);
@@ -745,9 +845,14 @@ void TerminalScreen::selectGraphicRenditionWithSubparameters(std::string_view pa
                 } else if (parts[1] == 2 && partCount == 5) {  // 38:2:r:g:b
                     word = rgbColorWord(parts[2], parts[3], parts[4]);
                 }
-                (code == 38 ? m_style.foregroundWord : m_style.backgroundWord) = word;
+                setExtendedColor(code, word);
+            } else if (code == 4) {
+                // 4:0 … 4:5: none, single, double, curly, dotted, dashed; others change nothing.
+                if (parts[1] >= 0 && parts[1] <= int(TerminalUnderline::Dashed)) {
+                    setUnderline(m_style, TerminalUnderline(parts[1]));
+                }
             } else {
-                // Only the main code counts (4:3, a curly underline, is an underline).
+                // Only the main code counts.
                 selectGraphicRendition(&code, 1);
             }
         }

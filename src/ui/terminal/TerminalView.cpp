@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -39,6 +40,15 @@ bool batchable(char32_t codePoint) {
 QColor colorOfWord(std::uint32_t word) {
     return QColor::fromRgb(QRgb(0xFF000000u | (word & 0xFFFFFFu)));
 }
+
+// Halfway from one 0xRRGGBB colour to another, for dim text.
+std::uint32_t halfway(std::uint32_t from, std::uint32_t to) {
+    return ((from & 0xFEFEFE) >> 1) + ((to & 0xFEFEFE) >> 1);
+}
+
+// Attributes that draw lines or hide the text: a plain cell has none of them.
+constexpr std::uint32_t kDecorationFlags =
+    PackedCell::kStrikethrough | PackedCell::kOverline | PackedCell::kConceal;
 
 }  // namespace
 
@@ -120,26 +130,30 @@ void TerminalView::updateFonts() {
     // Sizes are logical pixels ("points" of the desktop the sizes were chosen on), so the
     // point size given to Qt undoes the screen's logical resolution.
     const double dpi = logicalDpiY() > 0 ? logicalDpiY() : 96.0;
-    m_font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    m_font.setPointSizeF(m_fontSize * 72.0 / dpi);
-    m_font.setWeight(QFont::Normal);
-    m_font.setKerning(false);
-    m_font.setStyleStrategy(QFont::PreferDefault);
-    m_boldFont = m_font;
-    m_boldFont.setWeight(QFont::Bold);
-    m_rawFont = QRawFont::fromFont(m_font);
-    m_boldRawFont = QRawFont::fromFont(m_boldFont);
-    m_cellWidth = QFontMetricsF(m_font, this).horizontalAdvance(QStringLiteral("M"));
-    m_ascent = QFontMetricsF(m_font, this).ascent();
-    for (int weight = 0; weight < 2; ++weight) {
-        m_glyphCache[weight].assign(128, kUnknownGlyph);
-        m_wideGlyphCache[weight].clear();
+    QFont& regular = m_fonts[0];
+    regular = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    regular.setPointSizeF(m_fontSize * 72.0 / dpi);
+    regular.setWeight(QFont::Normal);
+    regular.setKerning(false);
+    regular.setStyleStrategy(QFont::PreferDefault);
+    for (int face = 0; face < kFaces; ++face) {
+        if (face > 0) {
+            m_fonts[face] = regular;
+            m_fonts[face].setWeight((face & 1) ? QFont::Bold : QFont::Normal);
+            m_fonts[face].setItalic(face & 2);
+        }
+        m_rawFonts[face] = QRawFont::fromFont(m_fonts[face]);
+        m_glyphCache[face].assign(128, kUnknownGlyph);
+        m_wideGlyphCache[face].clear();
     }
+    const QFontMetricsF metrics(regular, this);
+    m_cellWidth = metrics.horizontalAdvance(QStringLiteral("M"));
+    m_ascent = metrics.ascent();
+    m_lineWidth = std::max(1.0, std::round(metrics.lineWidth()));
 }
 
-quint32 TerminalView::glyphFor(char32_t codePoint, bool bold) {
-    const int weight = bold ? 1 : 0;
-    const QRawFont& raw = bold ? m_boldRawFont : m_rawFont;
+quint32 TerminalView::glyphFor(char32_t codePoint, int face) {
+    const QRawFont& raw = m_rawFonts[face];
     auto lookUp = [&raw](char32_t scalar) -> quint32 {
         if (!raw.isValid() || !raw.supportsCharacter(uint(scalar))) {
             return 0;
@@ -149,7 +163,7 @@ quint32 TerminalView::glyphFor(char32_t codePoint, bool bold) {
         return indexes.size() == 1 ? indexes.front() : 0;
     };
     if (codePoint < kGlyphCacheLimit) {
-        std::vector<quint32>& cache = m_glyphCache[weight];
+        std::vector<quint32>& cache = m_glyphCache[face];
         if (codePoint >= cache.size()) {
             cache.resize(std::max<size_t>(codePoint + 1, cache.size() * 2), kUnknownGlyph);
         }
@@ -158,7 +172,7 @@ quint32 TerminalView::glyphFor(char32_t codePoint, bool bold) {
         }
         return cache[codePoint];
     }
-    auto [it, inserted] = m_wideGlyphCache[weight].try_emplace(codePoint, 0);
+    auto [it, inserted] = m_wideGlyphCache[face].try_emplace(codePoint, 0);
     if (inserted) {
         it->second = lookUp(codePoint);
     }
@@ -409,6 +423,7 @@ void TerminalView::paintEvent(QPaintEvent*) {
     }
     m_batchIndex.clear();
     m_looseTexts.clear();
+    m_decorations.clear();
     int usedBatches = 0;
     std::vector<BoxDrawing::Cell> boxCells;  // drawn to fill their cells, after the fills
 
@@ -474,32 +489,59 @@ void TerminalView::paintEvent(QPaintEvent*) {
                 flushRun(column);
             }
 
+            const double x = w * column + kLeftMargin;
+            if (cell.dim()) {
+                textRgb = halfway(textRgb, fill ? *fill : viewBackground);
+            }
+            if ((cell.codeAndFlags & kDecorationFlags) ||
+                (cell.foregroundWord & PackedCell::kUnderlineMask)) [[unlikely]] {
+                if (cell.conceal()) {
+                    continue;
+                }
+                // A double-width character's lines span both of its cells.
+                const double right =
+                    x + (column + 1 < count && cells[column + 1].continuation() ? 2 * w : w);
+                using Kind = Decoration::Kind;
+                if (const TerminalUnderline underline = cell.underline();
+                    underline != TerminalUnderline::None) {
+                    const std::optional<TerminalColor> color =
+                        screen.underlineColor(cell.underlineColorSlot());
+                    decorate(Kind(int(underline) - 1), color ? color->rgb() : textRgb, x, right,
+                             baseline);
+                }
+                if (cell.strikethrough()) {
+                    decorate(Kind::Strike, textRgb, x, right, baseline);
+                }
+                if (cell.overline()) {
+                    decorate(Kind::Over, textRgb, x, right, baseline);
+                }
+            }
+
             const char32_t code = cell.codePoint();
             if (code == U' ' && !cell.hasCombining()) {
                 continue;
             }
-            const double x = w * column + kLeftMargin;
             if (BoxDrawing::covers(code) && !cell.hasCombining()) {
                 boxCells.push_back({QRectF(x, y, w, h), code, colorOfWord(textRgb)});
                 continue;
             }
-            const bool bold = cell.bold();
+            const int face = (cell.bold() ? 1 : 0) | (cell.italic() ? 2 : 0);
             const quint32 glyph =
-                (!cell.hasCombining() && batchable(code)) ? glyphFor(code, bold) : 0;
+                (!cell.hasCombining() && batchable(code)) ? glyphFor(code, face) : 0;
             if (glyph == 0) {
                 const QString text = fromHistory ? screen.scrollbackCellText(index, column)
                                                  : screen.cellText(index - history, column);
-                m_looseTexts.push_back({QPointF(x, baseline), text, colorOfWord(textRgb), bold});
+                m_looseTexts.push_back({QPointF(x, baseline), text, colorOfWord(textRgb), face});
                 continue;
             }
-            const quint64 key = quint64(textRgb) | (quint64(bold) << 32);
+            const quint64 key = quint64(textRgb) | (quint64(face) << 32);
             auto [it, inserted] = m_batchIndex.try_emplace(key, usedBatches);
             if (inserted) {
                 if (usedBatches == int(m_batches.size())) {
                     m_batches.emplace_back();
                 }
                 m_batches[usedBatches].color = colorOfWord(textRgb);
-                m_batches[usedBatches].bold = bold;
+                m_batches[usedBatches].face = face;
                 ++usedBatches;
             }
             GlyphBatch& batch = m_batches[it->second];
@@ -511,11 +553,11 @@ void TerminalView::paintEvent(QPaintEvent*) {
         flushRun(count);
     }
 
-    // Text over the fills: one glyph run per colour and weight.
+    // Text over the fills: one glyph run per colour and face.
     QGlyphRun run;
     for (int i = 0; i < usedBatches; ++i) {
         const GlyphBatch& batch = m_batches[i];
-        run.setRawFont(batch.bold ? m_boldRawFont : m_rawFont);
+        run.setRawFont(m_rawFonts[batch.face]);
         run.setGlyphIndexes(batch.glyphs);
         run.setPositions(batch.positions);
         painter.setPen(batch.color);
@@ -525,10 +567,11 @@ void TerminalView::paintEvent(QPaintEvent*) {
         BoxDrawing::draw(painter, box.rect, box.code, box.color);
     }
     for (const LooseText& loose : m_looseTexts) {
-        painter.setFont(loose.bold ? m_boldFont : m_font);
+        painter.setFont(m_fonts[loose.face]);
         painter.setPen(loose.color);
         painter.drawText(loose.baseline, loose.text);
     }
+    drawDecorations(painter);
 
     // The block cursor, over the character, which shows through it.
     if (m_scrollOffset == 0 && screen.cursorVisible() && m_session->running()) {
@@ -549,6 +592,80 @@ void TerminalView::paintEvent(QPaintEvent*) {
         painter.fillRect(box, m_backgroundColor);
         painter.setPen(m_accentColor);
         painter.drawText(QPointF(box.left(), box.top() + metrics.ascent()), label);
+    }
+}
+
+void TerminalView::decorate(Decoration::Kind kind, std::uint32_t rgb, double left, double right,
+                            double baseline) {
+    if (!m_decorations.empty()) {
+        Decoration& last = m_decorations.back();
+        if (last.kind == kind && last.rgb == rgb && last.baseline == baseline &&
+            std::abs(last.right - left) < 0.5) {
+            last.right = right;
+            return;
+        }
+    }
+    m_decorations.push_back({kind, rgb, left, right, baseline});
+}
+
+void TerminalView::drawDecorations(QPainter& painter) const {
+    if (m_decorations.empty()) {
+        return;
+    }
+    const double t = m_lineWidth;
+    // Underlines sit just below the baseline, inside the line's descent.
+    const double under = std::round(std::max(t, m_ascent * 0.12));
+    using Kind = Decoration::Kind;
+    for (const Decoration& line : m_decorations) {
+        const QColor color = colorOfWord(line.rgb);
+        const double width = line.right - line.left;
+        const double top = std::round(line.baseline) + under;
+        switch (line.kind) {
+            case Kind::Single:
+                painter.fillRect(QRectF(line.left, top, width, t), color);
+                break;
+            case Kind::Double:
+                painter.fillRect(QRectF(line.left, top, width, t), color);
+                painter.fillRect(QRectF(line.left, top + 2 * t, width, t), color);
+                break;
+            case Kind::Curly: {
+                // One wave per cell, its crests t above and below the underline.
+                QPainterPath wave(QPointF(line.left, top + t / 2));
+                const double half = m_cellWidth / 2;
+                double x = line.left;
+                for (int step = 0; x < line.right - 0.5; ++step) {
+                    const double next = std::min(x + half, line.right);
+                    const double crest = top + t / 2 + (step % 2 == 0 ? -1.5 * t : 1.5 * t);
+                    wave.quadTo(QPointF((x + next) / 2, crest), QPointF(next, top + t / 2));
+                    x = next;
+                }
+                painter.save();
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setPen(QPen(color, t));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawPath(wave);
+                painter.restore();
+                break;
+            }
+            case Kind::Dotted:
+            case Kind::Dashed: {
+                // Dots are t long with t gaps; dashes 3t with 2t gaps.
+                const double on = line.kind == Kind::Dotted ? t : 3 * t;
+                const double off = line.kind == Kind::Dotted ? t : 2 * t;
+                for (double x = line.left; x < line.right; x += on + off) {
+                    painter.fillRect(QRectF(x, top, std::min(on, line.right - x), t), color);
+                }
+                break;
+            }
+            case Kind::Strike:
+                painter.fillRect(
+                    QRectF(line.left, std::round(line.baseline - m_ascent * 0.3), width, t), color);
+                break;
+            case Kind::Over:
+                painter.fillRect(QRectF(line.left, std::round(line.baseline - m_ascent), width, t),
+                                 color);
+                break;
+        }
     }
 }
 

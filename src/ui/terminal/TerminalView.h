@@ -8,9 +8,12 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <unordered_map>
 #include <vector>
+
+class QPainter;
 
 class QKeyEvent;
 class Theme;
@@ -97,9 +100,12 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    /// Font faces, indexed by bold | italic << 1: regular, bold, italic, bold italic.
+    static constexpr int kFaces = 4;
+
     struct GlyphBatch {
         QColor color;
-        bool bold = false;
+        int face = 0;
         QList<quint32> glyphs;
         QList<QPointF> positions;
     };
@@ -107,13 +113,27 @@ private:
         QPointF baseline;
         QString text;
         QColor color;
-        bool bold = false;
+        int face = 0;
+    };
+    /// A line under, through or over a run of neighbouring cells of one colour.
+    struct Decoration {
+        enum class Kind { Single, Double, Curly, Dotted, Dashed, Strike, Over };
+        Kind kind = Kind::Single;
+        std::uint32_t rgb = 0;
+        double left = 0;
+        double right = 0;
+        double baseline = 0;
     };
 
     void send(const QString& text);
     void updateFonts();
-    /// Glyph index of a code point in the regular or bold face; 0 when the face lacks it.
-    quint32 glyphFor(char32_t codePoint, bool bold);
+    /// Glyph index of a code point in one of the kFaces faces; 0 when the face lacks it.
+    quint32 glyphFor(char32_t codePoint, int face);
+    /// Adds a decoration of the cells from `left` to `right`, extending the previous one when
+    /// they meet.
+    void decorate(Decoration::Kind kind, std::uint32_t rgb, double left, double right,
+                  double baseline);
+    void drawDecorations(QPainter& painter) const;
     bool runWindowShortcut(QKeyEvent* event);
     int scrollbackSize() const;
 
@@ -124,19 +144,19 @@ private:
     int m_scrollOffset = 0;
     double m_wheelRemainder = 0;
 
-    QFont m_font;
-    QFont m_boldFont;
-    QRawFont m_rawFont;
-    QRawFont m_boldRawFont;
+    QFont m_fonts[kFaces];
+    QRawFont m_rawFonts[kFaces];
     double m_cellWidth = 0;
     double m_ascent = 0;
-    std::vector<quint32> m_glyphCache[2];  // code points below 0x10000; ~0u = not looked up
-    std::unordered_map<char32_t, quint32> m_wideGlyphCache[2];
+    double m_lineWidth = 1;                     // of underlines and the other decorations
+    std::vector<quint32> m_glyphCache[kFaces];  // code points below 0x10000; ~0u = not looked up
+    std::unordered_map<char32_t, quint32> m_wideGlyphCache[kFaces];
 
     // Reused between paints so a steady flood allocates nothing.
     std::vector<GlyphBatch> m_batches;
     std::unordered_map<quint64, int> m_batchIndex;
     std::vector<LooseText> m_looseTexts;
+    std::vector<Decoration> m_decorations;
 
     QTimer m_frameTimer;
     QElapsedTimer m_sinceLastPaint;
