@@ -13,7 +13,9 @@
 // Each figure is the median and the 95th percentile over VELK_BENCH_KEYS keystrokes
 // (default 200), typed in the middle of the file, in wall-clock time and in CPU time of the
 // main thread. Goal: under 16 ms, one frame.
+#include "core/appearance/Theme.h"
 #include "core/files/Highlighter.h"
+#include "core/services/Preferences.h"
 #include "ui/files/CodeEditor.h"
 
 #include <QApplication>
@@ -195,7 +197,9 @@ int main(int argc, char** argv) {
     }
     print("engine", "Highlighter::styles", summarize(engineRuns));
 
-    CodeEditor velk(nullptr);
+    MemoryPreferences preferences;
+    Theme theme(false, preferences);
+    CodeEditor velk(theme);
     velk.setText(text);
     const auto [velkTyping, velkPainting] = measureKeystrokes(velk, keyCount);
 
