@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <pthread.h>
@@ -191,8 +192,11 @@ public:
         std::unique_lock lock(m_mutex);
         m_closed = true;
         m_helpersDone.wait(lock, [this] { return m_helping == 0; });
-        if (m_error) {
-            std::rethrow_exception(m_error);
+        // The caller takes the only reference to the error, so the exception is freed on its
+        // thread and not by whichever helper happens to drop this object last.
+        if (std::exception_ptr error = std::exchange(m_error, nullptr)) {
+            lock.unlock();
+            std::rethrow_exception(std::move(error));
         }
     }
 
