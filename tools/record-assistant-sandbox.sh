@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs an assistant command-line program for tools/record-terminal-programs.sh as a new user
-# would meet it: a fresh home and project folder, inside a network namespace of its own
-# (started with `unshare -n -m`) whose only interface is the loopback, so nothing the program
-# tries reaches another machine and it signs nobody in.
+# would meet it: a fresh home and project folder, inside a network namespace of its own whose
+# only interface is the loopback, so nothing the program tries reaches another machine and it
+# signs nobody in. Started with `unshare -n -m -p -f --mount-proc --kill-child`: the process
+# namespace ends with the recording, taking any daemon the program left (Codex leaves one).
 #
 #   record-assistant-sandbox.sh WORK PROGRAM [ARGUMENTS…]
 #

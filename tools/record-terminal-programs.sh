@@ -124,7 +124,7 @@ assistant() {
         echo "skipped $name: set VELK_ASSISTANT_CLIS to a folder of tools/install-assistant-clis.sh"
         return 0
     fi
-    record "$name" 24 80 "unshare -n -m sh $PWD/tools/record-assistant-sandbox.sh $work $clis/node_modules/.bin/$program" "$@"
+    record "$name" 24 80 "unshare -n -m -p -f --mount-proc --kill-child sh $PWD/tools/record-assistant-sandbox.sh $work $clis/node_modules/.bin/$program" "$@"
 }
 # Claude Code: the theme choice, then the sign-in choice.
 want claude-start && assistant claude-start claude "wait:Syntax theme" "sleep:1"
