@@ -130,8 +130,11 @@ assistant() {
 want claude-start && assistant claude-start claude "wait:Syntax theme" "sleep:1"
 want claude-sign-in && assistant claude-sign-in claude "wait:Syntax theme" "sleep:1" Enter \
     "wait:Select login method" "sleep:1"
-# Codex opens on its sign-in choice.
+# Codex opens on its sign-in choice; the first choice shows the sign-in link (nothing is
+# reached: the sandbox has no network).
 want codex-start && assistant codex-start codex "wait:Press enter to continue" "sleep:1"
+want codex-sign-in && assistant codex-sign-in codex "wait:Press enter to continue" "sleep:1" \
+    Enter "sleep:4"
 # Gemini CLI asks whether to trust the folder, then how to sign in.
 want gemini-start && assistant gemini-start gemini "wait:Don't trust" "sleep:2"
 want gemini-sign-in && assistant gemini-sign-in gemini "wait:Don't trust" "sleep:2" Enter \
