@@ -1,5 +1,6 @@
 #include "TerminalFuzzHarness.h"
 
+#include "core/terminal/TerminalEventLog.h"
 #include "core/terminal/TerminalScreen.h"
 
 #include <algorithm>
@@ -12,9 +13,33 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
     TerminalScreen screen(1 + data[0] % 60, 1 + data[1] % 140);
     QString violation;
     screen.setOnResponse([&violation](const QString& reply) {
-        if (!reply.startsWith(QLatin1String("\x1b[")) && violation.isEmpty()) {
+        // Control sequences, colour reports and the version; never anything else.
+        const bool known = reply.startsWith(QLatin1String("\x1b[")) ||
+                           reply.startsWith(QLatin1String("\x1b]")) ||
+                           reply.startsWith(QLatin1String("\x1bP>|VELK "));
+        if (!known && violation.isEmpty()) {
             violation = QStringLiteral("malformed reply %1").arg(reply);
         }
+    });
+    // Events go to a log as a session keeps them, on a clock that advances 100 ms per event:
+    // just within the rate limit, so the log fills to its capacity.
+    screen.setClipboardWritesAllowed(data[0] & 1);
+    TerminalEventLog events;
+    qint64 clock = 0;
+    screen.setOnEvent([&](const TerminalScreenEvent& event) {
+        const bool clipboard = event.kind == TerminalScreenEvent::Kind::ClipboardWrite;
+        if (clipboard && !screen.clipboardWritesAllowed() && violation.isEmpty()) {
+            violation = QStringLiteral("a clipboard write while not allowed");
+        }
+        const qsizetype limit = clipboard ? TerminalScreen::kMaxClipboardBytes
+                                          : 2 * TerminalScreen::kMaxNotificationLength;
+        if ((event.title.size() > limit || event.body.size() > limit) && violation.isEmpty()) {
+            violation = QStringLiteral("an event text of %1 and %2 units")
+                            .arg(event.title.size())
+                            .arg(event.body.size());
+        }
+        clock += 100;
+        events.add({TerminalEvent::Kind::Bell, event.title, event.body, {}}, clock);
     });
     std::size_t offset = 2;
     while (offset < size && violation.isEmpty()) {
@@ -51,6 +76,9 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
         }
         if (violation.isEmpty() && screen.scrollbackSize() > TerminalScreen::kScrollbackLimit) {
             violation = QStringLiteral("scrollback over its limit");
+        }
+        if (violation.isEmpty() && int(events.events().size()) > TerminalEventLog::kCapacity) {
+            violation = QStringLiteral("%1 events kept").arg(events.events().size());
         }
     }
     if (violation.isEmpty()) {

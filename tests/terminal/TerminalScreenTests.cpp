@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QSysInfo>
+
 #include <random>
 
 namespace {
@@ -263,4 +265,40 @@ TEST(TerminalScreenRepeat, writesWhatPrintingTheCharacterAsOftenWrites) {
     }
 }
 
+TEST(TerminalScreenDirectory, aFileUrlNamingThisMachineIsTakenAndAnyOtherHostIsNot) {
+    TerminalScreen screen;
+    const QString host = QSysInfo::machineHostName();
+    ASSERT_FALSE(host.isEmpty());
+    screen.feed(QByteArrayView(("\x1b]7;file://" + host.toUpper() + "/srv/app\a").toUtf8()));
+    EXPECT_EQ(screen.currentDirectory(), QStringLiteral("/srv/app"));
+    screen.feed(QByteArrayView(("\x1b]7;file://" + host + ".evil/etc\a").toUtf8()));
+    screen.feed(QByteArrayView(("\x1b]7;file://x" + host + "/etc\a").toUtf8()));
+    EXPECT_EQ(screen.currentDirectory(), QStringLiteral("/srv/app"));
+}
+
 }  // namespace
+
+TEST(TerminalScreenClipboard, takesAWriteOfUpTo1MiBAndNoLongerOneFedAsASessionFeedsIt) {
+    constexpr qsizetype kLimit = TerminalScreen::kMaxClipboardBytes;
+    // At the limit; one byte over (same base64 length); far over (cut by the parser).
+    for (const qsizetype size : {kLimit, kLimit + 1, 3 * kLimit}) {
+        TerminalScreen screen(3, 20);
+        screen.setClipboardWritesAllowed(true);
+        std::vector<QString> copied;
+        screen.setOnEvent([&copied](const TerminalScreenEvent& event) {
+            if (event.kind == TerminalScreenEvent::Kind::ClipboardWrite) {
+                copied.push_back(event.body);
+            }
+        });
+        const QByteArray output = "\x1b]52;c;" + QByteArray(size, 'x').toBase64() + "\x1b\\after";
+        for (qsizetype at = 0; at < output.size(); at += 65536) {
+            screen.feed(
+                QByteArrayView(output).sliced(at, std::min<qsizetype>(65536, output.size() - at)));
+        }
+        ASSERT_EQ(copied.size(), size == kLimit ? 1u : 0u) << size;
+        if (size == kLimit) {
+            EXPECT_TRUE(copied.front() == QString(kLimit, QLatin1Char('x')));
+        }
+        EXPECT_EQ(screen.rowText(0), QStringLiteral("after")) << size;
+    }
+}

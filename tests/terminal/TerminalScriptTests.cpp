@@ -16,6 +16,13 @@
 //   style key=value …          as for cell (all but text and cont)
 //   modes key=value …          cursorVisible bracketedPaste applicationCursor alternate
 //   replies BYTES              the replies sent since the last check, concatenated
+//                              ({version} stands for VELK's version)
+//   colors FG BG CURSOR        set the default colours (RRGGBB)
+//   title TEXT | icon TEXT | titles N (saved titles) | directory TEXT | progress STATE PERCENT
+//   events E|E…                the events since the last check: title, directory,
+//                              progress, bell, note:TITLE:BODY, copy:TEXT (an empty line:
+//                              none)
+//   clipboard on|off           allow or refuse the program's clipboard writes
 //   plain TEXT | scrollback N | history I TEXT (scrollback line I, trimmed)
 // Escapes in BYTES and TEXT: \e \r \n \t \b \a \\ \s (a space) \xNN \u{HEX} (as UTF-8).
 // After every command the screen's invariants must hold.
@@ -156,8 +163,26 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
                                              : QStringLiteral("fed cut at byte %1").arg(cut);
     auto screen = std::make_unique<TerminalScreen>();
     QByteArray replies;
-    auto connect = [&replies](TerminalScreen& target) {
+    QStringList events;
+    auto connect = [&replies, &events](TerminalScreen& target) {
         target.setOnResponse([&replies](const QString& reply) { replies += reply.toUtf8(); });
+        target.setOnEvent([&events](const TerminalScreenEvent& event) {
+            static const char* const kKinds[] = {"title", "directory", "progress",
+                                                 "note",  "bell",      "copy"};
+            QString text = QLatin1String(kKinds[int(event.kind)]);
+            if (event.kind == TerminalScreenEvent::Kind::Notification) {
+                text += QLatin1Char(':') + event.title + QLatin1Char(':') + event.body;
+            } else if (event.kind == TerminalScreenEvent::Kind::ClipboardWrite) {
+                // Long texts as their size and ends.
+                text +=
+                    QLatin1Char(':') + (event.body.size() <= 40 ? event.body
+                                                                : QStringLiteral("%1…%2…%3")
+                                                                      .arg(event.body.left(3))
+                                                                      .arg(event.body.size())
+                                                                      .arg(event.body.right(3)));
+            }
+            events.append(text);
+        });
     };
     connect(*screen);
     for (int number = 0; number < lines.size(); ++number) {
@@ -180,6 +205,7 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
             screen = std::make_unique<TerminalScreen>(first, second);
             connect(*screen);
             replies.clear();
+            events.clear();
         } else if (command == "feed") {
             feedCut(*screen, unescape(rest), cut);
         } else if (command == "text") {
@@ -214,6 +240,25 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
             actual = screen->plainText();
         } else if (command == "replies") {
             actual = QString::fromUtf8(std::exchange(replies, {}));
+            expected.replace(QLatin1String("{version}"), QLatin1String(VELK_VERSION));
+        } else if (command == "colors") {
+            screen->setDefaultColors(words.value(0).toUInt(nullptr, 16),
+                                     words.value(1).toUInt(nullptr, 16),
+                                     words.value(2).toUInt(nullptr, 16));
+        } else if (command == "clipboard") {
+            screen->setClipboardWritesAllowed(rest == "on");
+        } else if (command == "title") {
+            actual = screen->title();
+        } else if (command == "icon") {
+            actual = screen->iconName();
+        } else if (command == "titles") {
+            actual = QString::number(screen->titleStackSize());
+        } else if (command == "directory") {
+            actual = screen->currentDirectory();
+        } else if (command == "progress") {
+            actual = pair(screen->progress().state, screen->progress().percent);
+        } else if (command == "events") {
+            actual = std::exchange(events, {}).join(QLatin1Char('|'));
         } else if (command == "row" || command == "history") {
             // The text after the row or history line number.
             expected = QString::fromUtf8(unescape(rest.mid(words.value(0).size() + 1)));

@@ -124,6 +124,63 @@ TEST(TerminalSession, aFloodIsFedInTurnsWithTheEventLoopRunningBetweenThem) {
     EXPECT_EQ(run.finishes, 1);
 }
 
+TEST(TerminalSession, theProgramsTitleColoursNotificationsAndCopiesTravelThroughTheSession) {
+    SessionRun run(
+        QStringLiteral("stty raw -echo; print -n $'\\e]2;from child\\a\\e]11;?\\e\\\\'; "
+                       "read -r -d '\\' reply; stty sane; print -r -- \"BG:${reply#*;}\"; "
+                       "print -n $'\\e]777;notify;Done;all good\\a\\a\\e]52;c;aGk=\\a'"),
+        false);
+    int titleChanges = 0;
+    int eventsAdded = 0;
+    QStringList copied;
+    QObject::connect(run.session.get(), &TerminalSession::programTitleChanged,
+                     [&] { ++titleChanges; });
+    QObject::connect(run.session.get(), &TerminalSession::eventAdded, [&] { ++eventsAdded; });
+    QObject::connect(run.session.get(), &TerminalSession::clipboardWriteRequested,
+                     [&](const QString& text) { copied.append(text); });
+    run.session->setColors(0xE6E6E6, 0x101418, 0x00E5D0);
+    EXPECT_FALSE(run.session->clipboardWritesAllowed());
+    run.session->setClipboardWritesAllowed(true);
+    run.session->start();
+    ASSERT_TRUE(run.waitForFinish());
+    EXPECT_TRUE(run.text().contains(QStringLiteral("BG:rgb:1010/1414/1818")))
+        << run.text().toStdString();
+    EXPECT_EQ(run.session->title(), QStringLiteral("Test"));
+    EXPECT_EQ(run.session->programTitle(), QStringLiteral("from child"));
+    EXPECT_EQ(titleChanges, 1);
+    ASSERT_EQ(eventsAdded, 2);
+    const auto& events = run.session->events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, TerminalEvent::Kind::Notification);
+    EXPECT_EQ(events[0].title, QStringLiteral("Done"));
+    EXPECT_EQ(events[0].body, QStringLiteral("all good"));
+    EXPECT_TRUE(events[0].timestamp.isValid());
+    EXPECT_EQ(events[1].kind, TerminalEvent::Kind::Bell);
+    EXPECT_EQ(copied, QStringList{QStringLiteral("hi")});
+}
+
+TEST(TerminalEventLog, keepsTheNewest32AndAtMostTenWithinAnySecond) {
+    TerminalEventLog log;
+    auto add = [&log](int number, qint64 nowMs) {
+        return log.add({TerminalEvent::Kind::Bell, QString::number(number), {}, {}}, nowMs);
+    };
+    // A burst: ten recorded, the rest dropped until the first has left the window.
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(add(i, 1000 + i), i < 10) << i;
+    }
+    EXPECT_FALSE(add(15, 1999));
+    EXPECT_TRUE(add(16, 2000));
+    EXPECT_FALSE(add(17, 2000));
+    EXPECT_EQ(log.events().size(), 11u);
+    // A steady ten per second is never limited; only the newest 32 are kept.
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_TRUE(add(100 + i, 3000 + i * 100)) << i;
+    }
+    ASSERT_EQ(log.events().size(), 32u);
+    EXPECT_EQ(log.events().front().title, QStringLiteral("108"));
+    EXPECT_EQ(log.events().back().title, QStringLiteral("139"));
+}
+
 TEST(TerminalSession, stopTerminatesAndKillsAChildIgnoringThatASecondLater) {
     SessionRun sleeper(QStringLiteral("sleep 30"));
     SessionRun stubborn(QStringLiteral("trap '' TERM; print READY; sleep 30"));

@@ -1,6 +1,8 @@
 // The terminal view against a real session and screen: key encoding, clipboard, scrolling,
 // the grid fit and what a paint puts on screen.
+#include "core/appearance/Theme.h"
 #include "core/assistants/Provider.h"
+#include "core/services/Preferences.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
 #include "support/TestSupport.h"
@@ -13,6 +15,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QSet>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -281,6 +284,40 @@ TEST_F(TerminalViewTest, aBurstOfRepaintRequestsCostsOnePaintPerFrame) {
     const quint64 paints = view.paintCount() - before;
     EXPECT_GE(paints, 1u);
     EXPECT_LE(paints, 2u);
+}
+
+TEST(NativeTerminalClipboard, onlyTheFocusedSessionsAllowedWritesReachTheClipboard) {
+    MemoryPreferences preferences;
+    Theme theme(false, preferences);
+    auto session = [] {
+        return TerminalSession::create("shell", "test", "true",
+                                       shellSpawnRequest("true", QDir::tempPath()));
+    };
+    const auto focused = session();
+    const auto other = session();
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* terminal = new NativeTerminal(focused, theme);
+    layout->addWidget(terminal);
+    layout->addWidget(new NativeTerminal(other, theme));
+    window.resize(400, 400);
+    window.show();
+    window.activateWindow();
+    terminal->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(terminal->view()->hasFocus());
+
+    auto copy = [](TerminalSession& from, const QByteArray& text) {
+        from.screen().feed(QByteArrayView("\x1b]52;c;" + text.toBase64() + "\a"));
+    };
+    QGuiApplication::clipboard()->setText("before");
+    copy(*focused, "not allowed");
+    focused->setClipboardWritesAllowed(true);
+    other->setClipboardWritesAllowed(true);
+    copy(*other, "from the other pane");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
+    copy(*focused, "copied");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "copied");
 }
 
 }  // namespace

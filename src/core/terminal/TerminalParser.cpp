@@ -248,6 +248,9 @@ void TerminalParser::scalar(char32_t value) {
                 startControlSequence();
             } else if (value == 'P' || value == ']' || value == '^' || value == '_') {
                 m_state = State::String;
+                m_inCommand = value == ']';
+                m_command.clear();
+                m_commandLimit = kMaxCommandLength;
             } else if (value >= 0x20 && value <= 0x2F) {
                 // ESC ( ESC ) ESC # ESC % ESC SP …: the next scalar completes the sequence.
                 m_escapeIntermediate = value;
@@ -280,13 +283,47 @@ void TerminalParser::scalar(char32_t value) {
             if (value == kEscape) {
                 m_state = State::StringEscape;
             } else if (value == kBell) {
-                m_state = State::Ground;
+                finishString(true);
+            } else {
+                stringScalar(value);
             }
             return;
         case State::StringEscape:
-            m_state = value == '\\' ? State::Ground : State::String;
+            if (value == '\\') {
+                finishString(false);
+            } else {
+                m_state = State::String;
+            }
             return;
     }
+}
+
+void TerminalParser::stringScalar(char32_t value) {
+    if (!m_inCommand || m_command.size() >= m_commandLimit) {
+        return;
+    }
+    if (value >= 0x10000) {
+        // A pair that would not fit whole is dropped whole.
+        if (m_command.size() + 2 <= m_commandLimit) {
+            const char32_t scalars[1] = {value};
+            m_command += QString::fromUcs4(scalars, 1);
+        }
+        return;
+    }
+    m_command += QChar(char16_t(value));
+    if (m_command.size() == 3 && QStringView(m_command) == u"52;") {
+        m_commandLimit = kMaxClipboardCommandLength;
+    }
+}
+
+void TerminalParser::finishString(bool bellTerminated) {
+    m_state = State::Ground;
+    if (!m_inCommand) {
+        return;
+    }
+    m_inCommand = false;
+    m_handler.operatingSystemCommand(m_command, bellTerminated);
+    m_command.clear();
 }
 
 void TerminalParser::startControlSequence() {

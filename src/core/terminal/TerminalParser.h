@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
 #include <QStringView>
 
 #include <array>
@@ -41,12 +42,20 @@ public:
     /// ("(" for a G0 designation, "#", "%", …) or 0.
     virtual void escape(char32_t intermediate, char32_t finalCharacter) = 0;
     virtual void controlSequence(const TerminalControlSequence& sequence) = 0;
+    /// An operating system command (ESC "]" … BEL or ST): its text, decoded (invalid UTF-8
+    /// as U+FFFD) and cut at TerminalParser::kMaxCommandLength UTF-16 units, and whether BEL
+    /// ended it (else ST did; a reply uses the same ending).
+    virtual void operatingSystemCommand(QStringView text, bool bellTerminated) {
+        (void)text;
+        (void)bellTerminated;
+    }
 };
 
 /// The byte- and scalar-level state machine of the terminal: decodes UTF-8 across chunk
 /// boundaries (each maximal invalid subpart becomes one U+FFFD) and splits the scalars into
-/// printable text, controls, escape sequences and control sequences. Strings (OSC, DCS,
-/// PM, APC) are consumed without reaching the handler.
+/// printable text, controls, escape sequences and control sequences. Operating system
+/// commands reach the handler whole; the other strings (DCS, PM, APC) are consumed without
+/// reaching it.
 class TerminalParser {
 public:
     /// The states, numbered as the screen reports them.
@@ -63,6 +72,12 @@ public:
     static constexpr int kMaxSequenceLength = 512;
     /// Numbers in a control sequence are capped here.
     static constexpr int kMaxParameterValue = 1'000'000;
+    /// The text of an operating system command is kept up to this many UTF-16 units; the
+    /// rest is dropped.
+    static constexpr int kMaxCommandLength = 4096;
+    /// A clipboard command ("52;…") may be longer: room for 1 MiB in base64 and a few
+    /// characters more, so a cut one is always over that size.
+    static constexpr int kMaxClipboardCommandLength = 64 + 4 * (((1 << 20) + 2) / 3);
 
     explicit TerminalParser(TerminalParserHandler& handler) : m_handler(handler) {}
 
@@ -84,6 +99,10 @@ private:
     void finishControlSequence(char finalCharacter);
     void startUtf8(char32_t value, int needed, std::uint8_t lower, std::uint8_t upper);
     void invalidUtf8();
+    /// A scalar inside a string; an operating system command keeps it.
+    void stringScalar(char32_t value);
+    /// The end of a string (BEL or ST).
+    void finishString(bool bellTerminated);
     /// Prints the whole, valid UTF-8 sequences at `bytes` as one run; returns where it stopped.
     const std::uint8_t* printUtf8Run(const std::uint8_t* bytes, const std::uint8_t* end);
 
@@ -98,6 +117,9 @@ private:
     std::array<int, kMaxSequenceLength + 1> m_parameters{};
     int m_parameterCount = 0;
     int m_parameterValue = 0;
+    bool m_inCommand = false;  // the current string is an operating system command
+    QString m_command;         // its text so far
+    int m_commandLimit = kMaxCommandLength;
 
     // UTF-8 decoding between bytes and scalars.
     char32_t m_utf8Value = 0;

@@ -588,5 +588,5 @@ QString TerminalScreen::invariantViolation() const {
                 .arg(m_alternate->column);
         }
     }
-    return {};
+    return reportedStateViolation();
 }

@@ -21,6 +21,30 @@ struct TerminalPosition {
     bool operator==(const TerminalPosition&) const = default;
 };
 
+/// A progress report of the program: state 0 none, 1 running, 2 error, 3 indeterminate,
+/// 4 paused; percent 0-100.
+struct TerminalProgress {
+    int state = 0;
+    int percent = 0;
+    bool operator==(const TerminalProgress&) const = default;
+};
+
+/// Something the program did that the screen's owner may show: see
+/// TerminalScreen::setOnEvent().
+struct TerminalScreenEvent {
+    enum class Kind {
+        TitleChanged,      ///< title() changed
+        DirectoryChanged,  ///< currentDirectory() changed
+        ProgressChanged,   ///< progress() changed
+        Notification,      ///< a desktop notification: title and body
+        Bell,
+        ClipboardWrite,  ///< body copied to the clipboard, when allowed
+    };
+    Kind kind = Kind::Bell;
+    QString title;
+    QString body;
+};
+
 /// The in-memory model of one terminal: a grid of rows × columns cells, the cursor, a
 /// scrollback of at most 2000 lines, the saved main screen while the alternate screen is
 /// shown, the scroll region, the input modes, and the interpreter that turns a child
@@ -121,8 +145,40 @@ public:
     /// The text of one grid row, trailing whitespace removed.
     QString rowText(int row) const;
 
+    // ---- What the program reported -------------------------------------------------------
+    /// Titles and icon names keep at most this many characters.
+    static constexpr int kMaxTitleLength = 256;
+    /// Titles saved by the title push; a further push drops the oldest.
+    static constexpr int kTitleStackDepth = 10;
+    /// Notification titles and bodies keep at most this many characters.
+    static constexpr int kMaxNotificationLength = 1000;
+    /// The window title the program set; empty until it sets one.
+    QString title() const { return m_title; }
+    QString iconName() const { return m_iconName; }
+    int titleStackSize() const { return int(m_titleStack.size()); }
+    /// The local path the program reported as its current directory; empty until reported.
+    QString currentDirectory() const { return m_currentDirectory; }
+    TerminalProgress progress() const { return m_progress; }
+    /// Receives title, directory and progress changes, notifications, bells and clipboard
+    /// writes, synchronously inside feed().
+    void setOnEvent(std::function<void(const TerminalScreenEvent&)> callback);
+    /// The colours (0xRRGGBB) the view paints default text, the default background and the
+    /// cursor in; the screen reports them to programs that ask.
+    void setDefaultColors(std::uint32_t foreground, std::uint32_t background, std::uint32_t cursor);
+    std::uint32_t defaultForeground() const { return m_defaultForeground; }
+    std::uint32_t defaultBackground() const { return m_defaultBackground; }
+    std::uint32_t cursorColor() const { return m_cursorColor; }
+    /// 0xRRGGBB of 256-colour palette entry `index` (0-255).
+    static std::uint32_t paletteColor(int index);
+    /// A program's clipboard write (OSC 52) carries at most this many bytes.
+    static constexpr int kMaxClipboardBytes = 1 << 20;
+    /// Whether clipboard writes become ClipboardWrite events; off, they are ignored. Reading
+    /// the clipboard is never answered.
+    void setClipboardWritesAllowed(bool allowed) { m_clipboardWritesAllowed = allowed; }
+    bool clipboardWritesAllowed() const { return m_clipboardWritesAllowed; }
+
     /// Checks the structural invariants (grid shape, cursor, scroll region, scrollback
-    /// bound). Returns the first violation, or an empty text.
+    /// bound, title and title stack bounds). Returns the first violation, or an empty text.
     QString invariantViolation() const;
 
 private:
@@ -158,6 +214,7 @@ private:
     void control(char32_t character) override;
     void escape(char32_t intermediate, char32_t finalCharacter) override;
     void controlSequence(const TerminalControlSequence& sequence) override;
+    void operatingSystemCommand(QStringView text, bool bellTerminated) override;
 
     void put(char32_t scalar);
     void putCell(char32_t scalar, bool doubleWidth);
@@ -189,6 +246,20 @@ private:
     void scrollDown(int count);
     void eraseInDisplay(int mode);
     void respond(const QString& reply);
+    void emitEvent(TerminalScreenEvent::Kind kind, QString title = {}, QString body = {});
+    void setTitle(const QString& title);
+    /// CSI 22 / 23 t: pushes or pops the title.
+    void windowOperation(const int* parameters, int count);
+    void setCurrentDirectoryFromUrl(QStringView url);
+    void consoleCommand(QStringView text);
+    void kittyNotification(QStringView text);
+    void colorQuery(int code, QStringView text, bool bellTerminated);
+    void paletteQuery(QStringView text, bool bellTerminated);
+    /// XTVERSION: the terminal's name and version.
+    void reportVersion();
+    void clipboardCommand(QStringView text);
+    /// The bounds of the title, the title stack and the icon name; see invariantViolation().
+    QString reportedStateViolation() const;
 
     /// Counts work against the budget of feed(data, work), pausing the parser once it is used.
     void spend(qint64 work) {
@@ -270,6 +341,17 @@ private:
     std::vector<PackedCell> m_repeatRow;  // a line of the repeated cells to copy from
     qint64 m_workLeft = std::numeric_limits<qint64>::max();  // see spend()
     std::function<void(const QString&)> m_onResponse;
+
+    QString m_title;
+    QString m_iconName;
+    std::vector<QString> m_titleStack;  // oldest first
+    QString m_currentDirectory;
+    TerminalProgress m_progress;
+    std::uint32_t m_defaultForeground = 0xD0DEEB;
+    std::uint32_t m_defaultBackground = 0x081322;
+    std::uint32_t m_cursorColor = 0x00E5D0;
+    std::function<void(const TerminalScreenEvent&)> m_onEvent;
+    bool m_clipboardWritesAllowed = false;
 };
 
 // Line lookups sit on the hot path of every printed character: inline for both source files.

@@ -103,6 +103,10 @@ constexpr std::array<char16_t, 32> kLineDrawing = {
 
 }  // namespace
 
+std::uint32_t TerminalScreen::paletteColor(int index) {
+    return indexedColorWord(std::clamp(index, 0, 255)) & 0xFFFFFF;
+}
+
 // ---- Printing --------------------------------------------------------------------------------
 
 void TerminalScreen::breakWideCharacterAt(Line& line, int column) {
@@ -409,7 +413,10 @@ void TerminalScreen::control(char32_t character) {
             m_column = 0;
             m_pendingWrap = false;
             break;
-        default:  // BEL and the other controls are ignored
+        case 0x07:  // BEL
+            emitEvent(TerminalScreenEvent::Kind::Bell);
+            break;
+        default:  // the other controls are ignored
             break;
     }
 }
@@ -507,8 +514,10 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
     } else if (sequence.marker == '>') {
         if (finalCharacter == 'c') {  // secondary DA, answered like the primary one
             respond(QStringLiteral("\x1b[?1;2c"));
+        } else if (finalCharacter == 'q' && first == 0 && count == 1) {  // XTVERSION
+            reportVersion();
         }
-        return;  // modifyOtherKeys, kitty keyboard push, XTVERSION …: ignored
+        return;  // modifyOtherKeys, kitty keyboard push …: ignored
     } else if (sequence.marker != 0) {
         return;  // "<" (kitty keyboard pop) and "=" forms: ignored
     }
@@ -629,6 +638,9 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
             break;
         case 'c':  // DA
             respond(QStringLiteral("\x1b[?1;2c"));
+            break;
+        case 't':  // window operations
+            windowOperation(parameters, count);
             break;
         default:
             break;

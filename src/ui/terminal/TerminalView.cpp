@@ -685,6 +685,14 @@ NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& 
         connect(m_session.get(), &TerminalSession::revisionChanged, m_view, repaint);
         connect(m_session.get(), &TerminalSession::runningChanged, m_view, repaint);
         connect(m_session.get(), &TerminalSession::exitCodeChanged, m_view, repaint);
+        // The session only hands on writes the user allowed; of those, only the session being
+        // typed in may set the clipboard, not one running unseen in another pane.
+        connect(m_session.get(), &TerminalSession::clipboardWriteRequested, m_view,
+                [view](const QString& text) {
+                    if (view->hasFocus() && view->isActiveWindow()) {
+                        QGuiApplication::clipboard()->setText(text);
+                    }
+                });
     }
     connect(&m_theme, &Theme::changed, this, &NativeTerminal::applyTheme);
     applyTheme();
@@ -694,5 +702,10 @@ void NativeTerminal::applyTheme() {
     m_view->setFontSize(m_theme.fontSize());
     m_view->setBackgroundColor(colorFromHex(m_theme.backgroundHex()));
     m_view->setAccentColor(colorFromHex(m_theme.accentHex()));
+    if (m_session) {
+        // Programs that ask for the terminal's colours get the ones painted.
+        m_session->setColors(kDefaultTextColor.rgb(), colorFromHex(m_theme.backgroundHex()).rgb(),
+                             colorFromHex(m_theme.accentHex()).rgb());
+    }
     m_view->update();
 }

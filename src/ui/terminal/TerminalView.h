@@ -165,7 +165,8 @@ private:
 
 /// Embeds a TerminalView for one session and keeps it current: every published change of
 /// the session (revision, running, exit code) schedules a repaint, and theme changes set the
-/// view's font size, background and accent colours.
+/// view's font size, background and accent colours and the colours the session reports to
+/// programs. The program's clipboard writes reach the clipboard while the view has the focus.
 class NativeTerminal : public QWidget {
     Q_OBJECT
 public:
