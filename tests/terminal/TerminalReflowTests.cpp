@@ -182,6 +182,13 @@ TEST(TerminalReflow, doubleWidthCharactersNeverSplitAndTheirPaddingIsNoText) {
     }
     screen.resize(6, 30);
     EXPECT_EQ(screen.rowText(0), QString::fromUtf8("abcdefghij中文xy中"));
+
+    // The padding column is blanked even when it held a character before.
+    TerminalScreen overwritten(4, 11);
+    feed(overwritten, QByteArray("abcdefghijk\r") + "0123456789\xe4\xb8\xad");
+    EXPECT_EQ(overwritten.rowText(0), QStringLiteral("0123456789"));
+    overwritten.resize(4, 20);
+    EXPECT_EQ(overwritten.rowText(0), QString::fromUtf8("0123456789中"));
 }
 
 TEST(TerminalReflow, lineBreaksAndErasedEndsKeepLinesApart) {
