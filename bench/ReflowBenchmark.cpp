@@ -1,7 +1,8 @@
 // velk-bench-reflow: the cost of a width change on a full scrollback. 10,000 lines of text
 // (lengths 0-400 columns, some coloured, some with double-width characters) are written to a
 // 50×200 TerminalScreen, leaving a full scrollback; each iteration narrows it to 120 columns
-// and widens it back, re-wrapping every line twice. The peer is libvterm (no reflow: it cuts
+// and widens it back, re-wrapping every line twice; a second case re-wraps 10,000 lines (an
+// 8,000-row grid below the scrollback) the same way. The peer is libvterm (no reflow: it cuts
 // and pads) resizing a screen of as many lines as VELK's scrollback and grid hold, the same
 // text written to it.
 #include "core/terminal/TerminalScreen.h"
@@ -57,15 +58,15 @@ const QByteArray& text() {
     return bytes;
 }
 
-void benchmarkVelk(benchmark::State& state) {
-    TerminalScreen screen(kRows, kWide);
+void benchmarkVelk(benchmark::State& state, int rows) {
+    TerminalScreen screen(rows, kWide);
     screen.feed(QByteArrayView(text()));
     for (auto _ : state) {
-        screen.resize(kRows, kNarrow);
-        screen.resize(kRows, kWide);
+        screen.resize(rows, kNarrow);
+        screen.resize(rows, kWide);
         benchmark::DoNotOptimize(screen.row());
     }
-    state.counters["lines"] = screen.scrollbackSize() + kRows;
+    state.counters["lines"] = screen.scrollbackSize() + rows;
 }
 
 void benchmarkLibvterm(benchmark::State& state) {
@@ -112,7 +113,10 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::RegisterBenchmark("velk/reflow-200-120-200", benchmarkVelk)
+    benchmark::RegisterBenchmark("velk/reflow-200-120-200", benchmarkVelk, kRows)
+        ->Unit(benchmark::kMillisecond);
+    // 10,000 lines at once: a grid of 8,000 rows below the full scrollback, all re-wrapped.
+    benchmark::RegisterBenchmark("velk/reflow-10k-lines", benchmarkVelk, 8000)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("libvterm/resize-200-120-200", benchmarkLibvterm)
         ->Unit(benchmark::kMillisecond);
@@ -125,6 +129,8 @@ int main(int argc, char** argv) {
                 reporter.milliseconds("velk/reflow-200-120-200") / 2);
     std::printf("  libvterm (cuts, peer) %8.2f\n",
                 reporter.milliseconds("libvterm/resize-200-120-200") / 2);
+    std::printf("  velk, 10,000 lines    %8.2f\n",
+                reporter.milliseconds("velk/reflow-10k-lines") / 2);
     benchmark::Shutdown();
     return 0;
 }

@@ -68,9 +68,11 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
     Placement cursor;
     int gridTop = -1;  // the new line where the old grid's top line starts
 
-    auto newLine = [&laid, columns]() -> Line& {
+    // Copying a blank line is vectorised, filling with a 12-byte pattern is not.
+    const std::vector<PackedCell> blankRow(std::size_t(columns), kBlankCell);
+    auto newLine = [&laid, &blankRow, columns]() -> Line& {
         Line& line = laid.emplace_back();
-        line.cells.assign(std::size_t(columns), kBlankCell);
+        line.cells = blankRow;
         line.width = columns;
         return line;
     };
@@ -81,6 +83,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
         marks.clear();
         int cursorOffset = -1;
         int gridTopOffset = -1;
+        bool hasWide = false;
         for (;;) {
             Line& source = sources[next];
             const int width = int(source.cells.size());
@@ -102,6 +105,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
                 }
             }
             const bool wrapped = source.wrap != Wrap::None;
+            hasWide = hasWide || source.hasWide;
             source = Line{};  // its memory is not needed any more
             ++next;
             if (!wrapped || next == sources.size()) {
@@ -115,44 +119,41 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             --length;
         }
 
-        // Cut it again at the new width; a double-width character that does not fit in the
-        // last column goes on to the next line.
+        // Cut it again at the new width, a line at a time; a double-width character that
+        // would start in the last column goes on to the next line.
         const int firstLine = int(laid.size());
         Line* line = &newLine();
-        int column = 0;
+        int column = 0;  // where the text ends on the last line
         std::size_t nextMark = 0;
         Placement cursorPlace{-1, 0};
         Placement gridTopPlace{-1, 0};
-        for (int index = 0; index < length;) {
-            const PackedCell& cell = text[std::size_t(index)];
-            const int span = !cell.continuation() && index + 1 < length &&
-                                     text[std::size_t(index + 1)].continuation()
-                                 ? 2
-                                 : 1;
-            if (column + span > columns) {
-                line->wrap = column < columns ? Wrap::BeforeWide : Wrap::Full;
-                line->dirty = column;
-                line = &newLine();
-                column = 0;
+        for (int index = 0;;) {
+            int count = std::min(columns, length - index);
+            if (index + count < length && text[std::size_t(index + count)].continuation() &&
+                !text[std::size_t(index + count - 1)].continuation()) {
+                --count;
             }
-            if (cursorOffset >= index && cursorOffset < index + span) {
-                cursorPlace = {int(laid.size()) - 1, column + cursorOffset - index};
+            std::copy_n(text.begin() + index, count, line->cells.begin());
+            line->hasWide = hasWide;
+            const int lineIndex = int(laid.size()) - 1;
+            if (cursorOffset >= index && cursorOffset < index + count) {
+                cursorPlace = {lineIndex, cursorOffset - index};
             }
-            if (gridTopOffset >= index && gridTopOffset < index + span) {
-                gridTopPlace = {int(laid.size()) - 1, column};
+            if (gridTopOffset >= index && gridTopOffset < index + count) {
+                gridTopPlace = {lineIndex, gridTopOffset - index};
             }
-            std::copy_n(text.begin() + index, span, line->cells.begin() + column);
-            if (span == 2 || cell.continuation()) {
-                line->hasWide = true;
+            for (; nextMark < marks.size() && marks[nextMark].offset < index + count; ++nextMark) {
+                line->marks.push_back(
+                    {marks[nextMark].offset - index, std::move(marks[nextMark].text)});
             }
-            while (nextMark < marks.size() && marks[nextMark].offset < index + span) {
-                if (marks[nextMark].offset == index) {
-                    line->marks.push_back({column, std::move(marks[nextMark].text)});
-                }
-                ++nextMark;
+            index += count;
+            column = count;
+            if (index >= length) {
+                break;
             }
-            column += span;
-            index += span;
+            line->wrap = count < columns ? Wrap::BeforeWide : Wrap::Full;
+            line->dirty = count;
+            line = &newLine();
         }
         line->dirty = column;
         // Past the text, offsets count blank cells from where it ended.
