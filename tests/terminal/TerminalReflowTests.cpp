@@ -189,6 +189,11 @@ TEST(TerminalReflow, doubleWidthCharactersNeverSplitAndTheirPaddingIsNoText) {
     EXPECT_EQ(overwritten.rowText(0), QStringLiteral("0123456789"));
     overwritten.resize(4, 20);
     EXPECT_EQ(overwritten.rowText(0), QString::fromUtf8("0123456789中"));
+    // Written over later, the padding column is text again.
+    overwritten.resize(4, 11);
+    feed(overwritten, "\x1b[1;11HZ");
+    overwritten.resize(4, 20);
+    EXPECT_EQ(overwritten.rowText(0), QString::fromUtf8("0123456789Z中"));
 }
 
 TEST(TerminalReflow, lineBreaksAndErasedEndsKeepLinesApart) {

@@ -94,9 +94,10 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             if (int(next) == firstGridSource) {
                 gridTopOffset = offset;
             }
-            const int taken = source.wrap == Wrap::Full         ? width
-                              : source.wrap == Wrap::BeforeWide ? width - 1
-                                                                : source.dirty;
+            // The padding before an early wrap is left out, unless written over since.
+            const bool padded =
+                source.wrap == Wrap::BeforeWide && source.cells.back() == kBlankCell;
+            const int taken = source.wrap == Wrap::None ? source.dirty : width - (padded ? 1 : 0);
             text.insert(text.end(), source.cells.begin(), source.cells.begin() + taken);
             for (CombiningMarks& entry : source.marks) {
                 if (entry.column < taken &&
