@@ -37,13 +37,13 @@ std::vector<std::uint32_t> contents(const TerminalScreen& screen) {
     return numbers;
 }
 
-TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesEachWithTheWidthItHad) {
+TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesAtTheWidthOfTheGrid) {
     TerminalScreen screen(3, 10);
     feed(screen, "a\r\nb\r\nc\r\n");
-    screen.resize(3, 15);
+    screen.resize(3, 15);  // the scrollback is re-wrapped to the new width
     feed(screen, "d\r\ne\r\n");
     ASSERT_EQ(screen.scrollbackSize(), 3);
-    EXPECT_EQ(screen.scrollbackLineWidth(0), 10);
+    EXPECT_EQ(screen.scrollbackLineWidth(0), 15);
     EXPECT_EQ(screen.scrollbackLineWidth(2), 15);
     EXPECT_EQ(screen.scrollbackLine(2).size(), 15u);
     EXPECT_EQ(screen.scrollbackCell(2, 14), TerminalCell{});

@@ -33,6 +33,7 @@ void TerminalScreen::blankLine(Line& line) const {
     line.marks.clear();
     line.dirty = 0;
     line.hasWide = false;
+    line.wrap = Wrap::None;
 }
 
 void TerminalScreen::fillLine(Line& line, const PackedCell& fill) const {
@@ -125,6 +126,14 @@ std::vector<TerminalCell> TerminalScreen::blankLine() const {
     return std::vector<TerminalCell>(std::size_t(m_columns));
 }
 
+bool TerminalScreen::rowWrapped(int row) const {
+    return lineAt(row).wrap != Wrap::None;
+}
+
+bool TerminalScreen::scrollbackLineWrapped(int index) const {
+    return historyLine(index).wrap != Wrap::None;
+}
+
 const TerminalScreen::Line& TerminalScreen::historyLine(int index) const {
     return m_history[std::size_t((m_historyStart + index) % kScrollbackLimit)];
 }
@@ -210,7 +219,12 @@ void TerminalScreen::erase(int row, int from, int to) {
     if (to < from) {
         return;
     }
-    blankRange(lineAt(row), from, to);
+    Line& line = lineAt(row);
+    if (to == m_columns - 1) {
+        // The line's end is gone, so what follows on the next line no longer continues it.
+        line.wrap = Wrap::None;
+    }
+    blankRange(line, from, to);
 }
 
 void TerminalScreen::blankRange(Line& line, int from, int to) {
@@ -460,18 +474,32 @@ void TerminalScreen::resize(int rows, int columns) {
     if (newRows == m_rows && newColumns == m_columns) {
         return;
     }
-    refit(m_grid, m_row, !m_alternate, newRows, newColumns);
+    // A new width re-wraps the main screen, wherever it is; the alternate screen is cut.
+    const bool rewrap = newColumns != m_columns;
     if (m_alternate) {
-        refit(m_alternate->grid, m_alternate->row, true, newRows, newColumns);
-        m_alternate->column = std::min(newColumns - 1, m_alternate->column);
+        refit(m_grid, m_row, false, newRows, newColumns);
+        if (rewrap) {
+            bool pendingWrap = false;
+            reflow(m_alternate->grid, m_alternate->row, m_alternate->column, pendingWrap, newRows,
+                   newColumns);
+        } else {
+            refit(m_alternate->grid, m_alternate->row, true, newRows, newColumns);
+            m_alternate->column = std::min(newColumns - 1, m_alternate->column);
+        }
+    } else if (rewrap) {
+        reflow(m_grid, m_row, m_column, m_pendingWrap, newRows, newColumns);
+    } else {
+        refit(m_grid, m_row, true, newRows, newColumns);
+    }
+    if (m_alternate || !rewrap) {
+        m_column = std::min(newColumns - 1, m_column);
+        m_pendingWrap = false;
     }
     m_rows = newRows;
     m_columns = newColumns;
     blank(m_blankRow, m_columns);
-    m_column = std::min(newColumns - 1, m_column);
     m_scrollTop = 0;
     m_scrollBottom = newRows - 1;
-    m_pendingWrap = false;
 }
 
 void TerminalScreen::appendLineText(QString& text, const Line& line) {

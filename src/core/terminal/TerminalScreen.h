@@ -108,6 +108,9 @@ public:
     std::vector<TerminalCell> line(int row) const;
     /// A line of `columns` blank cells.
     std::vector<TerminalCell> blankLine() const;
+    /// True when visible line `row` was filled by writing and continues on the next line (the
+    /// text wrapped there), so that changing the width re-wraps them together.
+    bool rowWrapped(int row) const;
 
     // ---- Scrollback, oldest first ---------------------------------------------------------
     int scrollbackSize() const { return m_historyCount; }
@@ -119,6 +122,9 @@ public:
     QString scrollbackCellText(int index, int column) const;
     TerminalCell scrollbackCell(int index, int column) const;
     std::vector<TerminalCell> scrollbackLine(int index) const;
+    /// As rowWrapped(), for scrollback line `index`: the next line (or visible line 0 after the
+    /// newest) continues it.
+    bool scrollbackLineWrapped(int index) const;
     /// The underline colour of PackedCell::underlineColorSlot() `slot`; absent for slot 0
     /// (the text colour). Slots stay valid for the screen's lifetime.
     std::optional<TerminalColor> underlineColor(int slot) const;
@@ -135,7 +141,9 @@ public:
     /// Blank grid, cursor home, blank style, full scroll region, no pending wrap.
     void reset();
     /// Changes the grid size (raised to at least 3 × 10), keeping the cursor's line visible;
-    /// lines leaving the top of the main screen enter the scrollback. No reflow.
+    /// lines leaving the top of the main screen enter the scrollback. A new width re-wraps the
+    /// lines of the main screen and the scrollback that wrapped (see reflow()); the alternate
+    /// screen's lines are cut or padded. The history never comes back onto the grid.
     void resize(int rows, int columns);
     void switchToAlternateScreen();
     void returnFromAlternateScreen();
@@ -186,12 +194,17 @@ private:
         int column = 0;
         QString text;
     };
+    /// How a line ends: with a line break of the program's, or with writing that went on
+    /// at the start of the next line. A double-width character that did not fit in the last
+    /// column wraps early, leaving that column as padding that is no part of the text.
+    enum class Wrap : std::uint8_t { None, Full, BeforeWide };
     struct Line {
         std::vector<PackedCell> cells;
         std::vector<CombiningMarks> marks;  // at most one entry per column
         int dirty = 0;                      // cells from here on are blank, so blanking stops here
-        bool hasWide = false;  // a double-width character was written since the last blank
-        int width = 0;         // scrollback lines only: the width the line had on the grid
+        bool hasWide = false;    // a double-width character was written since the last blank
+        int width = 0;           // scrollback lines only: the width the line had on the grid
+        Wrap wrap = Wrap::None;  // set by writing past the end, cleared by a line feed or erase
     };
     /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
     struct Grid {
@@ -301,6 +314,13 @@ private:
     void pushHistory(Line& line);
     const Line& historyLine(int index) const;
     void refit(Grid& grid, int& cursorRow, bool saveHistory, int rows, int columns);
+    /// Re-wraps the scrollback and `grid`, the main screen, to `columns`: each run of lines
+    /// joined by wraps becomes one text, cut again at the new width, without its trailing
+    /// blank cells and without splitting a double-width character. The grid starts where
+    /// the first cell of its top line went and reaches down to the cursor; what does not fit
+    /// leaves the top for the scrollback. The cursor stays on its character.
+    void reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool& pendingWrap, int rows,
+                int columns);
     void prepareFreshGrid(Grid& grid) const;
     static QString textOf(const Line& line, int column);
     static void appendLineText(QString& text, const Line& line);

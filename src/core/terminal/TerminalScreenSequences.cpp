@@ -367,6 +367,16 @@ void TerminalScreen::writeRepeatSegment(int count, bool doubleWidth) {
 // ---- Controls and escapes ------------------------------------------------------------------
 
 void TerminalScreen::wrapToNextLine() {
+    Line& line = lineAt(m_row);
+    if (m_pendingWrap) {
+        line.wrap = Wrap::Full;
+    } else {
+        // A double-width character is wrapping early from the last column, which is left
+        // blank: padding, not text.
+        line.wrap = Wrap::BeforeWide;
+        breakWideCharacterAt(line, m_column);
+        line.cells[std::size_t(m_column)] = kBlankCell;
+    }
     m_column = 0;
     m_pendingWrap = false;
     if (m_row == m_scrollBottom) {
@@ -377,6 +387,7 @@ void TerminalScreen::wrapToNextLine() {
 }
 
 void TerminalScreen::lineFeed() {
+    lineAt(m_row).wrap = Wrap::None;
     m_pendingWrap = false;
     if (m_row == m_scrollBottom) {
         scrollUp();
