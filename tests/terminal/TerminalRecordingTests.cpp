@@ -4,8 +4,8 @@
 // together with tmux's screen at the same moment. However the bytes are chunked, the screen
 // must show the same text as tmux and the same attributes in every cell tmux reports
 // (NAME.tmux.attrs, format in the script): colour or default for text and background, bold,
-// dim, italic, underline, inverse and strikethrough. NAME.tmux.title keeps the window title
-// a program left.
+// dim, italic, underline, inverse and strikethrough. NAME.tmux.title, where a program set one,
+// keeps the window title it left (one line); the session must end with the same title.
 #include "core/terminal/TerminalScreen.h"
 #include "support/TestSupport.h"
 
@@ -84,6 +84,11 @@ TEST_P(TerminalRecording, showsTheSameScreenAsTmux) {
         QString::fromUtf8(testing_support::readFile(kFolder + name + ".tmux.txt"));
     const QByteArray attributes = testing_support::readFile(kFolder + name + ".tmux.attrs");
     ASSERT_FALSE(attributes.isEmpty()) << "every recording keeps tmux's cell attributes";
+    QString expectedTitle =
+        QString::fromUtf8(testing_support::readFile(kFolder + name + ".tmux.title"));
+    if (expectedTitle.endsWith(QLatin1Char('\n'))) {
+        expectedTitle.chop(1);
+    }
     std::vector<QStringList> expectedCells;
     for (const QString& line : QString::fromUtf8(attributes).split(QLatin1Char('\n'))) {
         expectedCells.push_back(expandRuns(line));
@@ -101,6 +106,8 @@ TEST_P(TerminalRecording, showsTheSameScreenAsTmux) {
         }
         EXPECT_EQ((rows.join(QLatin1Char('\n')) + QLatin1Char('\n')).toStdString(),
                   expected.toStdString())
+            << qPrintable(name) << " fed in chunks of " << chunk;
+        EXPECT_EQ(screen.title().toStdString(), expectedTitle.toStdString())
             << qPrintable(name) << " fed in chunks of " << chunk;
         for (int row = 0; row < screen.rows() && std::size_t(row) < expectedCells.size(); ++row) {
             const QStringList& wanted = expectedCells[std::size_t(row)];
