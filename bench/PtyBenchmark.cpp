@@ -220,28 +220,21 @@ int main(int argc, char** argv) {
     // records the longest gap between two of its ticks. Three floods: the first corpus
     // repeated, REP of a screenful after every character (each 11 bytes rewrite the whole
     // screen), and erase-display.
-    const struct {
-        const char* name;
-        QByteArray unit;
-    } floods[] = {
-        {"mixed", corpora.front().bytes},
-        {"REP", QByteArrayLiteral("a\x1b[1000000b")},
-        {"ED", QByteArrayLiteral("\x1b[2J")},
-    };
     constexpr qsizetype kFloodSize = 64 * 1024 * 1024;
-    std::printf("\n%-8s %10s %12s %12s %22s\n", "flood", "MiB", "velk MB/s", "tmux MB/s",
+    const QByteArray& mixed = corpora.front().bytes;
+    std::vector<ScreenCorpus> floods = {
+        {QStringLiteral("mixed"), mixed.repeated(kFloodSize / mixed.size() + 1).first(kFloodSize)}};
+    for (ScreenCorpus& flood : buildFloodCorpora(kFloodSize)) {
+        floods.push_back(std::move(flood));
+    }
+    std::printf("\n%-10s %10s %12s %12s %22s\n", "flood", "MiB", "velk MB/s", "tmux MB/s",
                 "longest stall (velk)");
-    for (const auto& flood : floods) {
+    for (const ScreenCorpus& flood : floods) {
         const QString path = folder.filePath(QStringLiteral("flood"));
         {
             QFile file(path);
-            if (!file.open(QIODevice::WriteOnly)) {
+            if (!file.open(QIODevice::WriteOnly) || file.write(flood.bytes) != kFloodSize) {
                 return 1;
-            }
-            for (qsizetype written = 0; written < kFloodSize;) {
-                const qsizetype piece = std::min(flood.unit.size(), kFloodSize - written);
-                file.write(flood.unit.constData(), piece);
-                written += piece;
             }
         }
         const QString command = QStringLiteral("cat ") + QString::fromUtf8(shellQuoted(path));
@@ -261,7 +254,7 @@ int main(int argc, char** argv) {
         ticker.stop();
         const std::optional<double> tmuxSeconds =
             tmux.isEmpty() ? std::nullopt : timeTmux(tmux, command);
-        std::printf("%-8s %10.1f %12s %12s %19.1f ms\n", flood.name,
+        std::printf("%-10s %10.1f %12s %12s %19.1f ms\n", qPrintable(flood.name),
                     double(kFloodSize) / (1024.0 * 1024.0),
                     qPrintable(rate(kFloodSize, floodSeconds)),
                     qPrintable(rate(kFloodSize, tmuxSeconds)), double(longestGapNs) / 1e6);
