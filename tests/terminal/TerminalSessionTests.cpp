@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 using namespace std::chrono_literals;
 using testing_support::processEventsFor;
 using testing_support::waitUntil;
+using testing_support::writeFile;
 
 namespace {
 
@@ -179,6 +181,37 @@ TEST(TerminalEventLog, keepsTheNewest32AndAtMostTenWithinAnySecond) {
     ASSERT_EQ(log.events().size(), 32u);
     EXPECT_EQ(log.events().front().title, QStringLiteral("108"));
     EXPECT_EQ(log.events().back().title, QStringLiteral("139"));
+}
+
+TEST(TerminalSession, outputFedInManyTurnsKeepsEveryByteInOrder) {
+    // 2,100 numbered lines, each with a two-byte and a three-byte character, colours and a
+    // REP, so turns end inside characters, sequences and gathered repeats. Every 50 lines a
+    // burst of screenful repeats (of two characters in turn, so none add up) on the alternate
+    // screen makes turns end on the work limit too; leaving it restores the main screen.
+    QByteArray output;
+    QStringList lines;
+    for (int i = 1; i <= 2100; ++i) {
+        const QByteArray number = QByteArray::number(i).rightJustified(5, '0');
+        output += "L" + number + " \xC3\xA9\xE4\xB8\xAD\x1b[31m=\x1b[60b\x1b[0m end\r\n";
+        lines.append(QStringLiteral("L%1 \u00E9\u4E2D%2 end")
+                         .arg(QString::fromLatin1(number), QString(61, u'=')));
+        if (i % 50 == 0) {
+            output += "\x1b[?1049h" + QByteArray("a\x1b[1000000bb\x1b[1000000b").repeated(1000) +
+                      "\x1b[?1049l";
+        }
+    }
+    const QTemporaryDir folder;
+    ASSERT_TRUE(writeFile(folder.filePath("output"), output));
+    SessionRun run(QStringLiteral("stty raw -echo; cat '%1'").arg(folder.filePath("output")));
+    int turns = 0;
+    QObject::connect(run.session.get(), &TerminalSession::revisionChanged, [&] { ++turns; });
+    ASSERT_TRUE(run.waitForFinish(60s));
+    EXPECT_GE(turns, output.size() / TerminalSession::kFeedLimit);
+    // The scrollback's 2,000 lines and the screen's hold the last 2,023 lines and the empty
+    // line the cursor is on.
+    const int kept = TerminalScreen::kScrollbackLimit + run.session->screen().rows() - 1;
+    EXPECT_EQ(run.textAtFinish, lines.mid(lines.size() - kept).join(u'\n'));
+    EXPECT_EQ(run.finishes, 1);
 }
 
 TEST(TerminalSession, stopTerminatesAndKillsAChildIgnoringThatASecondLater) {

@@ -272,6 +272,54 @@ TEST_F(TerminalViewTest, cursorShowsOnlyForARunningLiveVisibleSession) {
     EXPECT_EQ(pixelAt(row, 0), kBackground);
 }
 
+TEST_F(TerminalViewTest, blinkingTextHidesEveryOtherHalfSecondOnlyWhileAnimatedAndShown) {
+    // The colours inside cell (0, column), background left out.
+    auto coloursIn = [this](int column) {
+        const QImage image = view.grab().toImage();
+        QSet<QRgb> colours;
+        const int left = int(view.cellWidth() * column) + TerminalView::kLeftMargin;
+        for (int x = left + 1; x < left + int(view.cellWidth()) - 1; ++x) {
+            for (int y = TerminalView::kTopMargin + 1;
+                 y < TerminalView::kTopMargin + view.lineHeight() - 1; ++y) {
+                if (image.pixel(x, y) != kBackground) {
+                    colours.insert(image.pixel(x, y));
+                }
+            }
+        }
+        return colours;
+    };
+    view.grab();
+    EXPECT_FALSE(view.blinkRunning());  // nothing blinks: no timer
+
+    // A blinking underlined B on red, then a steady underlined S on red.
+    feed("\x1b[5;4;41mB\x1b[25mS\x1b[0m");
+    ASSERT_TRUE(session->screen().cell(0, 0).background.has_value());
+    const QRgb red = 0xFF000000u | session->screen().cell(0, 0).background->rgb();
+    const QSet<QRgb> steady = coloursIn(1);
+    EXPECT_GT(coloursIn(0).size(), 1);
+    EXPECT_TRUE(view.blinkRunning());
+    EXPECT_FALSE(view.blinkHidden());
+
+    // Half a period later the text and its underline are gone; the fill stays.
+    ASSERT_TRUE(waitUntil([this] { return view.blinkHidden(); }, 5s));
+    EXPECT_EQ(coloursIn(0), QSet<QRgb>{red});
+    EXPECT_EQ(coloursIn(1), steady);
+
+    // Without animations blinking text is drawn steady and no timer runs.
+    view.setBlinkAnimated(false);
+    EXPECT_FALSE(view.blinkRunning());
+    EXPECT_FALSE(view.blinkHidden());
+    EXPECT_GT(coloursIn(0).size(), 1);
+    view.setBlinkAnimated(true);
+    view.grab();
+    EXPECT_TRUE(view.blinkRunning());
+
+    // Once nothing shown blinks, the timer stops.
+    feed("\x1b[2J");
+    view.grab();
+    EXPECT_FALSE(view.blinkRunning());
+}
+
 TEST_F(TerminalViewTest, aBurstOfRepaintRequestsCostsOnePaintPerFrame) {
     view.show();
     testing_support::processEventsFor(100ms);

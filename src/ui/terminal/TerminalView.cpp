@@ -61,6 +61,8 @@ TerminalView::TerminalView(QWidget* parent)
     setAttribute(Qt::WA_InputMethodEnabled, false);
     m_frameTimer.setSingleShot(true);
     connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    m_blinkTimer.setInterval(kBlinkHalfPeriodMs);
+    connect(&m_blinkTimer, &QTimer::timeout, this, &TerminalView::blink);
     m_sinceLastPaint.start();
     updateFonts();
 }
@@ -191,6 +193,68 @@ void TerminalView::scheduleRepaint() {
     }
     const qint64 since = m_sinceLastPaint.elapsed();
     m_frameTimer.start(int(std::max<qint64>(0, frameIntervalMs() - since)));
+}
+
+// ---- Blinking text -------------------------------------------------------------------------
+
+void TerminalView::setBlinkAnimated(bool animated) {
+    if (animated == m_blinkAnimated) {
+        return;
+    }
+    m_blinkAnimated = animated;
+    updateBlinkTimer();
+    update();
+}
+
+std::vector<int> TerminalView::blinkingRows() const {
+    std::vector<int> rows;
+    if (!m_session) {
+        return rows;
+    }
+    const TerminalScreen& screen = m_session->screen();
+    const int history = screen.scrollbackSize();
+    const int offset = std::min(m_scrollOffset, history);
+    const int end = history + screen.rows() - offset;
+    const int first = offset == 0 ? history : std::max(0, end - screen.rows());
+    for (int index = first; index < end; ++index) {
+        const std::span<const PackedCell> cells =
+            index < history ? screen.scrollbackLineCells(index) : screen.lineCells(index - history);
+        if (std::any_of(cells.begin(), cells.end(),
+                        [](const PackedCell& cell) { return cell.blink(); })) {
+            rows.push_back(index - first);
+        }
+    }
+    return rows;
+}
+
+void TerminalView::updateBlinkTimer() {
+    if (m_blinkAnimated && !blinkingRows().empty()) {
+        if (!m_blinkTimer.isActive()) {
+            m_blinkTimer.start();
+        }
+        return;
+    }
+    m_blinkTimer.stop();
+    m_blinkHidden = false;
+}
+
+void TerminalView::blink() {
+    const std::vector<int> rows = blinkingRows();
+    if (!m_blinkAnimated || rows.empty()) {
+        updateBlinkTimer();
+        return;
+    }
+    m_blinkHidden = !m_blinkHidden;
+    // Neighbouring rows merge into one rectangle.
+    const int h = lineHeight();
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t last = i;
+        while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1) {
+            ++last;
+        }
+        update(QRect(0, kTopMargin + h * rows[i], width(), h * (rows[last] - rows[i] + 1)));
+        i = last + 1;
+    }
 }
 
 // ---- Input ---------------------------------------------------------------------------------
@@ -394,7 +458,7 @@ void TerminalView::contextMenuEvent(QContextMenuEvent* event) {
 
 // ---- Drawing -------------------------------------------------------------------------------
 
-void TerminalView::paintEvent(QPaintEvent*) {
+void TerminalView::paintEvent(QPaintEvent* event) {
     ++m_paintCount;
     m_sinceLastPaint.restart();
     QPainter painter(this);
@@ -429,6 +493,9 @@ void TerminalView::paintEvent(QPaintEvent*) {
 
     const QRgb viewBackground = m_backgroundColor.rgb() & 0xFFFFFF;
     const std::uint32_t defaultText = kDefaultTextColor.rgb() & 0xFFFFFF;
+    // A blink repaints only the rows holding blinking text; the others are left as they are.
+    const QRect dirty = event->rect();
+    const bool hideBlinking = m_blinkAnimated && m_blinkHidden;
 
     for (int index = first; index < end; ++index) {
         const int shownRow = index - first;
@@ -437,6 +504,9 @@ void TerminalView::paintEvent(QPaintEvent*) {
             fromHistory ? screen.scrollbackLineCells(index) : screen.lineCells(index - history);
         const double y = double(h) * shownRow + kTopMargin;
         const double baseline = y + m_ascent;
+        if (y >= dirty.bottom() + 1 || y + h <= dirty.top()) {
+            continue;
+        }
 
         // Background fills merge into runs of one colour.
         std::uint32_t runColor = 0;
@@ -489,6 +559,9 @@ void TerminalView::paintEvent(QPaintEvent*) {
                 flushRun(column);
             }
 
+            if (hideBlinking && cell.blink()) [[unlikely]] {
+                continue;  // the background stays; text and lines blink
+            }
             const double x = w * column + kLeftMargin;
             if (cell.dim()) {
                 textRgb = halfway(textRgb, fill ? *fill : viewBackground);
@@ -593,6 +666,7 @@ void TerminalView::paintEvent(QPaintEvent*) {
         painter.setPen(m_accentColor);
         painter.drawText(QPointF(box.left(), box.top() + metrics.ascent()), label);
     }
+    updateBlinkTimer();
 }
 
 void TerminalView::decorate(Decoration::Kind kind, std::uint32_t rgb, double left, double right,
@@ -696,6 +770,9 @@ NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& 
     }
     connect(&m_theme, &Theme::changed, this, &NativeTerminal::applyTheme);
     applyTheme();
+    connect(&m_theme, &Theme::animationsEnabledChanged, this,
+            &NativeTerminal::followAnimationSetting);
+    followAnimationSetting();
 }
 
 void NativeTerminal::applyTheme() {
@@ -708,4 +785,8 @@ void NativeTerminal::applyTheme() {
                              colorFromHex(m_theme.accentHex()).rgb());
     }
     m_view->update();
+}
+
+void NativeTerminal::followAnimationSetting() {
+    m_view->setBlinkAnimated(m_theme.animationsEnabled());
 }

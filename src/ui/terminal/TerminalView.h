@@ -32,6 +32,10 @@ class TerminalSession;
 /// Repaints driven by output go through scheduleRepaint(), which paints at most once per
 /// display frame however many chunks arrive.
 ///
+/// Text with the blink attribute is hidden for half of every second while blinking is
+/// animated (the desktop allows animations) and drawn steady otherwise. The blink timer runs
+/// only while some shown cell blinks, and each blink repaints just the rows holding one.
+///
 /// Keys: plain Control+letter goes to the program as a control character; Control+Shift+V
 /// pastes, Control+Shift+C and Control+Shift+A copy the whole text, and any other
 /// Control+Shift+letter runs the window's Control+letter command (the terminal's stand-in
@@ -78,6 +82,16 @@ public:
     quint64 paintCount() const { return m_paintCount; }
     /// Interval between display frames, from the screen's refresh rate.
     int frameIntervalMs() const;
+
+    /// Blinking text shows for this long, then hides for as long.
+    static constexpr int kBlinkHalfPeriodMs = 500;
+    /// Whether blinking text blinks (true, the default) or is drawn steady.
+    bool blinkAnimated() const { return m_blinkAnimated; }
+    void setBlinkAnimated(bool animated);
+    /// True during the half of the blink in which blinking text is hidden.
+    bool blinkHidden() const { return m_blinkHidden; }
+    /// True while the blink timer runs: blinking is animated and a shown cell blinks.
+    bool blinkRunning() const { return m_blinkTimer.isActive(); }
 
 public Q_SLOTS:
     /// Puts the session's whole text (scrollback included) on the clipboard.
@@ -135,6 +149,13 @@ private:
                   double baseline);
     void drawDecorations(QPainter& painter) const;
     bool runWindowShortcut(QKeyEvent* event);
+    /// The view rows (0 at the top) showing a cell with the blink attribute, in order.
+    std::vector<int> blinkingRows() const;
+    /// Runs the blink timer while blinking is animated and something shown blinks; stops it
+    /// (showing blinking text again) otherwise.
+    void updateBlinkTimer();
+    /// One half period: hides or shows blinking text again and repaints the rows holding it.
+    void blink();
     int scrollbackSize() const;
 
     std::shared_ptr<TerminalSession> m_session;
@@ -158,6 +179,10 @@ private:
     std::vector<LooseText> m_looseTexts;
     std::vector<Decoration> m_decorations;
 
+    QTimer m_blinkTimer;
+    bool m_blinkAnimated = true;
+    bool m_blinkHidden = false;
+
     QTimer m_frameTimer;
     QElapsedTimer m_sinceLastPaint;
     quint64 m_paintCount = 0;
@@ -165,8 +190,9 @@ private:
 
 /// Embeds a TerminalView for one session and keeps it current: every published change of
 /// the session (revision, running, exit code) schedules a repaint, and theme changes set the
-/// view's font size, background and accent colours and the colours the session reports to
-/// programs. The program's clipboard writes reach the clipboard while the view has the focus.
+/// view's font size, background and accent colours, the colours the session reports to
+/// programs, and whether blinking text blinks. The program's clipboard writes reach the
+/// clipboard while the view has the focus.
 class NativeTerminal : public QWidget {
     Q_OBJECT
 public:
@@ -179,6 +205,7 @@ public:
 
 private:
     void applyTheme();
+    void followAnimationSetting();
 
     std::shared_ptr<TerminalSession> m_session;
     Theme& m_theme;
