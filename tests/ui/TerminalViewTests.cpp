@@ -294,6 +294,34 @@ TEST_F(TerminalViewTest, cursorTakesTheShapeTheProgramAsksFor) {
     EXPECT_NE(leftOf(0), kBackground);
 }
 
+TEST_F(TerminalViewTest, aBlinkingCursorBlinksWhileTheViewHasTheFocusAndTypingShowsIt) {
+    if (QApplication::cursorFlashTime() <= 0) {
+        GTEST_SKIP() << "the desktop does not let cursors blink";
+    }
+    session->start();
+    ASSERT_TRUE(waitUntil([this] { return session->running(); }, 5s));
+    view.show();
+    view.activateWindow();
+    view.setFocus();
+    ASSERT_TRUE(waitUntil([this] { return view.hasFocus(); }, 5s));
+    feed("\x1b[H\x1b[5 q");  // a blinking bar
+    view.update();
+    auto barShows = [this] {
+        return view.grab().toImage().pixel(TerminalView::kLeftMargin,
+                                           TerminalView::kTopMargin + 3) != kBackground;
+    };
+    EXPECT_TRUE(waitUntil([&] { return !barShows(); }, 5s));
+    EXPECT_TRUE(waitUntil(barShows, 5s));
+    EXPECT_TRUE(waitUntil([&] { return !barShows(); }, 5s));
+    press(Qt::Key_Shift, Qt::ShiftModifier);  // sends nothing, but is typing
+    EXPECT_TRUE(barShows());
+    // Steady again: it stays through what would be a whole blink.
+    feed("\x1b[6 q");
+    view.update();
+    EXPECT_FALSE(waitUntil([&] { return !barShows(); },
+                           std::chrono::milliseconds(QApplication::cursorFlashTime())));
+}
+
 TEST_F(TerminalViewTest, anOpenUpdateHoldsOutputRepaintsUntilItClosesOrHasBeenOpenTooLong) {
     // The view times open updates on this clock, which moves only when the test says so;
     // the real waits below only give timers the chance to fire.

@@ -60,7 +60,8 @@ TerminalView::TerminalView(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     connect(&m_blinkTimer, &QTimer::timeout, this, [this] {
-        m_cursorBlinkedOff = !m_cursorBlinkedOff;
+        // After a while without typing the cursor rests, shown, as GNOME's do.
+        m_cursorBlinkedOff = !m_cursorBlinkedOff && m_sinceTyping.elapsed() < kCursorBlinkForMs;
         if (!m_session || !m_session->screen().updateOpen()) {
             update();  // an open update holds this repaint as it holds the others
         }
@@ -68,6 +69,7 @@ TerminalView::TerminalView(QWidget* parent)
     m_frameTimer.setSingleShot(true);
     connect(&m_frameTimer, &QTimer::timeout, this, &TerminalView::frameTimerFired);
     m_sinceLastPaint.start();
+    m_sinceTyping.start();
     QElapsedTimer clock;
     clock.start();
     m_clock = [clock] { return clock.elapsed(); };
@@ -359,10 +361,11 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
         event->ignore();
         return;
     }
-    if (m_blinkTimer.isActive()) {
+    m_sinceTyping.restart();
+    if (m_cursorBlinkedOff || m_blinkTimer.isActive()) {
         // Typing shows a blinking cursor and starts its blink over.
         m_cursorBlinkedOff = false;
-        m_blinkTimer.start();
+        m_blinkTimer.stop();
         update();
     }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
@@ -430,6 +433,7 @@ void TerminalView::mousePressEvent(QMouseEvent* event) {
 
 void TerminalView::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
+    m_sinceTyping.restart();
     update();
 }
 
@@ -630,7 +634,8 @@ void TerminalView::paintEvent(QPaintEvent*) {
     // asks for it, the view has the focus and the desktop lets cursors blink, at the
     // desktop's rate.
     const int flashTime = QApplication::cursorFlashTime();
-    const bool blinks = screen.cursorBlinking() && hasFocus() && flashTime > 0;
+    const bool blinks = screen.cursorBlinking() && hasFocus() && flashTime > 0 &&
+                        (m_cursorBlinkedOff || m_sinceTyping.elapsed() < kCursorBlinkForMs);
     if (!blinks) {
         m_blinkTimer.stop();
         m_cursorBlinkedOff = false;

@@ -173,8 +173,10 @@ private:
     std::vector<LooseText> m_looseTexts;
     std::vector<Decoration> m_decorations;
 
-    QTimer m_blinkTimer;  // runs while the cursor blinks
+    static constexpr qint64 kCursorBlinkForMs = 10'000;  // after the last key or focus
+    QTimer m_blinkTimer;                                 // runs while the cursor blinks
     bool m_cursorBlinkedOff = false;
+    QElapsedTimer m_sinceTyping;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceLastPaint;
     std::function<qint64()> m_clock;  // milliseconds
