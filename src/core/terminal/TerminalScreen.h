@@ -319,11 +319,10 @@ private:
     int m_scrollTop = 0;
     int m_scrollBottom = 0;
     TerminalPosition m_savedCursor;
-    // What DECSC keeps besides the position.
+    // What DECSC keeps besides the position (as xterm: not auto-wrap).
     struct SavedCursorState {
         PackedCell style;
         bool originMode = false;
-        bool autowrap = true;
         bool lineDrawing = false;
     };
     SavedCursorState m_savedState;

@@ -811,7 +811,7 @@ void TerminalScreen::setOriginMode(bool enable) {
 
 void TerminalScreen::saveCursor() {
     m_savedCursor = {m_row, m_column};
-    m_savedState = {m_style, m_originMode, m_autowrap, m_lineDrawing};
+    m_savedState = {m_style, m_originMode, m_lineDrawing};
 }
 
 void TerminalScreen::restoreCursor() {
@@ -819,7 +819,6 @@ void TerminalScreen::restoreCursor() {
     m_column = m_savedCursor.column;
     m_style = m_savedState.style;
     m_originMode = m_savedState.originMode;
-    m_autowrap = m_savedState.autowrap;
     m_lineDrawing = m_savedState.lineDrawing;
     clamp();
 }
