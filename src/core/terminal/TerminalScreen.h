@@ -239,9 +239,12 @@ private:
     void resetTabStops(int from);
     /// Printing in insert mode: makes room for `width` cells at the cursor.
     void insertForPrint(int width);
-    /// Writes `count` repeats through putCell(), for insert mode and auto-wrap off, which
-    /// writeRepeats() does not know.
-    void writeRepeatsByCell(int count);
+    /// Writes `count` repeats in insert mode or with auto-wrap off, which writeRepeats()
+    /// does not know: as many putCell() calls would, a run per line.
+    void writeRepeatsInMode(int count);
+    /// Writes `count` repeats from the cursor on, all on the cursor's line (the caller has
+    /// checked that they fit), inserting them in insert mode, and moves the cursor past them.
+    void writeRepeatRun(int count, bool doubleWidth);
     void selectGraphicRendition(const int* parameters, int count);
     void selectGraphicRenditionWithSubparameters(std::string_view parameters);
     void insertCharacters(int count);

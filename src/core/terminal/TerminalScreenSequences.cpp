@@ -255,33 +255,66 @@ void TerminalScreen::insertForPrint(int width) {
     insertCharacters(width);
 }
 
-void TerminalScreen::writeRepeatsByCell(int count) {
+void TerminalScreen::writeRepeatsInMode(int count) {
     const bool doubleWidth = terminalCellWidth(m_lastGraphic) == TerminalCellWidth::Double;
     const int width = doubleWidth ? 2 : 1;
-    spend(count);
     while (count > 0) {
-        // In insert mode the characters that fit before the margin share one shift of the
-        // rest of the line, so a long run costs a line's worth of moves per line, not per
-        // character.
-        const int run = m_insertMode && !m_pendingWrap
-                            ? std::clamp((m_columns - m_column) / width, 1, count)
-                            : 1;
-        if (run > 1) {
-            insertForPrint(run * width);
-            m_insertMode = false;
-            for (int i = 0; i < run; ++i) {
-                putCell(m_lastGraphic, doubleWidth);
-            }
-            m_insertMode = true;
-        } else {
-            putCell(m_lastGraphic, doubleWidth);
+        if (m_pendingWrap) {
+            wrapToNextLine();
         }
-        count -= run;
+        const int room = (m_columns - m_column) / width;
+        if (room == 0) {
+            // A double-width character in the last column: putCell() wraps it, or without
+            // wrapping moves it back a cell.
+            spend(1);
+            putCell(m_lastGraphic, doubleWidth);
+            --count;
+        } else if (m_column == 0 && m_autowrap && room * width == m_columns && count > room) {
+            // Whole lines from the left edge (insert mode, as auto-wrap is on): inserting a
+            // line's worth pushes all of the line out, which is what writing over it does, so
+            // the plain writer takes them, skipping lines that could never show. The last line
+            // is left to the runs.
+            const int whole = (count - 1) / room * room;
+            writeRepeats(whole);
+            count -= whole;
+        } else {
+            const int run = std::min(count, room);
+            writeRepeatRun(run, doubleWidth);
+            count -= run;
+        }
         if (!m_autowrap && m_column + width >= m_columns) {
             // Without wrapping every further character lands on the same last cells: the
             // last of them is all that shows.
             count = std::min(count, 1);
         }
+    }
+}
+
+void TerminalScreen::writeRepeatRun(int count, bool doubleWidth) {
+    const int cells = count * (doubleWidth ? 2 : 1);
+    spend(cells);
+    Line& line = lineAt(m_row);
+    if (m_insertMode) {
+        // One shift for the whole run, rather than one per character.
+        insertForPrint(cells);
+    } else if (line.hasWide) {
+        breakWideCharacterAt(line, m_column);
+        breakWideCharacterAt(line, m_column + cells - 1);
+    }
+    const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
+    const PackedCell head{m_lastGraphic | flags, m_style.foregroundWord, m_style.backgroundWord};
+    const PackedCell tail{PackedCell::kContinuation | flags, m_style.foregroundWord,
+                          m_style.backgroundWord};
+    PackedCell* cell = line.cells.data() + m_column;
+    for (int i = 0; i < cells; ++i) {
+        cell[i] = doubleWidth && i % 2 == 1 ? tail : head;
+    }
+    line.hasWide = line.hasWide || doubleWidth;
+    line.dirty = std::max(line.dirty, m_column + cells);
+    m_column += cells;
+    if (m_column >= m_columns) {
+        m_column = m_columns - 1;
+        m_pendingWrap = m_autowrap;
     }
 }
 
@@ -322,7 +355,7 @@ void TerminalScreen::repeatLastCharacter(int count) {
     }
     if (m_insertMode || !m_autowrap) [[unlikely]] {
         // Never more than one screenful per sequence, as below.
-        writeRepeatsByCell(std::min(count, m_rows * m_columns));
+        writeRepeatsInMode(std::min(count, m_rows * m_columns));
         return;
     }
     if (m_pendingRepeats >= kPendingRepeatLimit) {
