@@ -15,6 +15,10 @@
 //   cursor R C | wrap 0|1 | region TOP BOTTOM
 //   style key=value …          as for cell (all but text and cont)
 //   modes key=value …          cursorVisible bracketedPaste applicationCursor alternate
+//                              autowrap insert origin blink updateOpen focus altScroll (0|1)
+//                              shape=block|underline|bar mouse=none|clicks|drags|motion
+//                              mouseEncoding=default|utf8|sgr
+//   tabs COLUMN …              the tab stops, in order
 //   replies BYTES              the replies sent since the last check, concatenated
 //                              ({version} stands for VELK's version)
 //   colors FG BG CURSOR        set the default colours (RRGGBB)
@@ -220,12 +224,34 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
         } else if (command == "style") {
             expectCell(where, screen->style(), rest);
         } else if (command == "modes") {
+            static const char* const kShapes[] = {"block", "underline", "bar"};
+            static const char* const kTracking[] = {"none", "clicks", "drags", "motion"};
+            static const char* const kEncodings[] = {"default", "utf8", "sgr"};
             expectValues(where,
                          {{"cursorVisible", flag(screen->cursorVisible())},
                           {"bracketedPaste", flag(screen->bracketedPaste())},
                           {"applicationCursor", flag(screen->applicationCursor())},
-                          {"alternate", flag(screen->alternateScreenActive())}},
+                          {"alternate", flag(screen->alternateScreenActive())},
+                          {"autowrap", flag(screen->autowrap())},
+                          {"insert", flag(screen->insertMode())},
+                          {"origin", flag(screen->originMode())},
+                          {"blink", flag(screen->cursorBlinking())},
+                          {"updateOpen", flag(screen->updateOpen())},
+                          {"focus", flag(screen->focusEvents())},
+                          {"altScroll", flag(screen->alternateScroll())},
+                          {"shape", QLatin1String(kShapes[std::size_t(screen->cursorShape())])},
+                          {"mouse", QLatin1String(kTracking[std::size_t(screen->mouseTracking())])},
+                          {"mouseEncoding",
+                           QLatin1String(kEncodings[std::size_t(screen->mouseEncoding())])}},
                          rest);
+        } else if (command == "tabs") {
+            QStringList stops;
+            for (int column = 0; column < screen->columns(); ++column) {
+                if (screen->tabStopAt(column)) {
+                    stops.append(QString::number(column));
+                }
+            }
+            actual = stops.join(QLatin1Char(' '));
         } else if (command == "size") {
             actual = pair(screen->rows(), screen->columns());
         } else if (command == "cursor") {

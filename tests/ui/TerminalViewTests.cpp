@@ -320,6 +320,104 @@ TEST_F(TerminalViewTest, blinkingTextHidesEveryOtherHalfSecondOnlyWhileAnimatedA
     EXPECT_FALSE(view.blinkRunning());
 }
 
+TEST_F(TerminalViewTest, cursorTakesTheShapeTheProgramAsksFor) {
+    session->start();
+    ASSERT_TRUE(waitUntil([this] { return session->running(); }, 5s));
+    // pixelAt() reads near the top of the cell, half way across; the bottom and left edges.
+    auto bottomOf = [this](int column) {
+        return view.grab().toImage().pixel(
+            int(view.cellWidth() * (column + 0.5)) + TerminalView::kLeftMargin,
+            view.lineHeight() + TerminalView::kTopMargin - 1);
+    };
+    auto leftOf = [this](int column) {
+        return view.grab().toImage().pixel(
+            int(view.cellWidth() * column) + TerminalView::kLeftMargin,
+            TerminalView::kTopMargin + 3);
+    };
+    feed("\x1b[H");
+    EXPECT_NE(pixelAt(0, 0), kBackground);
+    feed("\x1b[4 q");
+    EXPECT_EQ(pixelAt(0, 0), kBackground);
+    EXPECT_NE(bottomOf(0), kBackground);
+    feed("\x1b[6 q");
+    EXPECT_EQ(pixelAt(0, 0), kBackground);
+    EXPECT_EQ(bottomOf(0), kBackground);
+    EXPECT_NE(leftOf(0), kBackground);
+}
+
+TEST_F(TerminalViewTest, aBlinkingCursorBlinksWhileTheViewHasTheFocusAndTypingShowsIt) {
+    if (QApplication::cursorFlashTime() <= 0) {
+        GTEST_SKIP() << "the desktop does not let cursors blink";
+    }
+    session->start();
+    ASSERT_TRUE(waitUntil([this] { return session->running(); }, 5s));
+    view.show();
+    view.activateWindow();
+    view.setFocus();
+    ASSERT_TRUE(waitUntil([this] { return view.hasFocus(); }, 5s));
+    feed("\x1b[H\x1b[5 q");  // a blinking bar
+    view.update();
+    auto barShows = [this] {
+        return view.grab().toImage().pixel(TerminalView::kLeftMargin,
+                                           TerminalView::kTopMargin + 3) != kBackground;
+    };
+    EXPECT_TRUE(waitUntil([&] { return !barShows(); }, 5s));
+    EXPECT_TRUE(waitUntil(barShows, 5s));
+    EXPECT_TRUE(waitUntil([&] { return !barShows(); }, 5s));
+    press(Qt::Key_Shift, Qt::ShiftModifier);  // sends nothing, but is typing
+    EXPECT_TRUE(barShows());
+    // Steady again: it stays through what would be a whole blink.
+    feed("\x1b[6 q");
+    view.update();
+    EXPECT_FALSE(waitUntil([&] { return !barShows(); },
+                           std::chrono::milliseconds(QApplication::cursorFlashTime())));
+}
+
+TEST_F(TerminalViewTest, anOpenUpdateHoldsOutputRepaintsUntilItClosesOrHasBeenOpenTooLong) {
+    // The view times open updates on this clock, which moves only when the test says so;
+    // the real waits below only give timers the chance to fire.
+    qint64 now = 0;
+    view.setClock([&now] { return now; });
+    view.show();
+    testing_support::processEventsFor(100ms);
+    auto output = [this](const char* bytes) {
+        feed(QString::fromLatin1(bytes));
+        view.scheduleRepaint();
+    };
+    quint64 before = view.paintCount();
+    auto painted = [&] { return waitUntil([&] { return view.paintCount() > before; }, 5s); };
+
+    // An update opened and closed within the output paints at the next frame.
+    output("\x1b[?2026hone\x1b[?2026l");
+    EXPECT_TRUE(painted());
+
+    // Left open, it holds every repaint, however long that really takes...
+    before = view.paintCount();
+    output("\x1b[?2026htwo");
+    now = 100;
+    output("three");
+    testing_support::processEventsFor(400ms);
+    EXPECT_EQ(view.paintCount(), before);
+    EXPECT_TRUE(session->screen().updateOpen());
+    // ...until the cap has passed on the view's clock: then the view ends it and paints.
+    now = TerminalView::kUpdateOpenCapMs;
+    EXPECT_TRUE(painted());
+    EXPECT_FALSE(session->screen().updateOpen());
+    // Output after that paints at the frame rate again.
+    before = view.paintCount();
+    output("four");
+    EXPECT_TRUE(painted());
+
+    // Closing an update paints without waiting for the cap.
+    now = 1000;
+    before = view.paintCount();
+    output("\x1b[?2026hfive");
+    testing_support::processEventsFor(200ms);
+    EXPECT_EQ(view.paintCount(), before);
+    output("\x1b[?2026l");
+    EXPECT_TRUE(painted());
+}
+
 TEST_F(TerminalViewTest, aBurstOfRepaintRequestsCostsOnePaintPerFrame) {
     view.show();
     testing_support::processEventsFor(100ms);

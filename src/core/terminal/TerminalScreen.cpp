@@ -19,6 +19,7 @@ TerminalScreen::TerminalScreen(int rows, int columns)
         blankLine(line);
     }
     m_scrollBottom = m_rows - 1;
+    resetTabStops(0);
 }
 
 TerminalScreen::~TerminalScreen() = default;
@@ -498,6 +499,13 @@ void TerminalScreen::resize(int rows, int columns) {
     m_rows = newRows;
     m_columns = newColumns;
     blank(m_blankRow, m_columns);
+    // Stops kept where they still fit; new columns get the default ones.
+    const int oldColumns = int(m_tabStops.size());
+    m_tabStops.resize(std::size_t(newColumns));
+    if (newColumns > oldColumns) {
+        resetTabStops(oldColumns);
+    }
+    m_column = std::min(newColumns - 1, m_column);
     m_scrollTop = 0;
     m_scrollBottom = newRows - 1;
 }
@@ -577,6 +585,11 @@ QString TerminalScreen::invariantViolation() const {
             .arg(m_scrollTop)
             .arg(m_scrollBottom)
             .arg(m_rows);
+    }
+    if (int(m_tabStops.size()) != m_columns) {
+        return QStringLiteral("%1 tab stop places for %2 columns")
+            .arg(m_tabStops.size())
+            .arg(m_columns);
     }
     if (m_historyCount < 0 || m_historyCount > kScrollbackLimit) {
         return QStringLiteral("scrollback holds %1 lines").arg(m_historyCount);

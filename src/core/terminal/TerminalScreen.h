@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -44,6 +46,15 @@ struct TerminalScreenEvent {
     QString title;
     QString body;
 };
+
+/// How the cursor is drawn.
+enum class TerminalCursorShape : std::uint8_t { Block, Underline, Bar };
+
+/// Which mouse actions the program asked to hear about.
+enum class TerminalMouseTracking : std::uint8_t { None, Clicks, Drags, Motion };
+
+/// How mouse reports are to be encoded.
+enum class TerminalMouseEncoding : std::uint8_t { Default, Utf8, Sgr };
 
 /// The in-memory model of one terminal: a grid of rows × columns cells, the cursor, a
 /// scrollback of at most 2000 lines, the saved main screen while the alternate screen is
@@ -94,6 +105,28 @@ public:
     int scrollTop() const { return m_scrollTop; }
     int scrollBottom() const { return m_scrollBottom; }
     TerminalPosition savedCursor() const { return m_savedCursor; }
+    /// Off: printing in the last column overwrites it instead of wrapping.
+    bool autowrap() const { return m_autowrap; }
+    /// On: printed characters push the rest of the line right.
+    bool insertMode() const { return m_insertMode; }
+    /// On: cursor addresses count from the scroll region's top line and stay inside it.
+    bool originMode() const { return m_originMode; }
+    bool tabStopAt(int column) const {
+        return column >= 0 && column < int(m_tabStops.size()) && m_tabStops[std::size_t(column)];
+    }
+    TerminalCursorShape cursorShape() const { return m_cursorShape; }
+    bool cursorBlinking() const { return m_cursorBlinking; }
+    /// True while the program is drawing an update that should show only once complete
+    /// (synchronized output).
+    bool updateOpen() const { return m_updateOpen; }
+    /// Ends an open update as if the program had: what a view does when one stays open
+    /// too long.
+    void endUpdate() { m_updateOpen = false; }
+    bool focusEvents() const { return m_focusEvents; }
+    TerminalMouseTracking mouseTracking() const { return m_mouseTracking; }
+    TerminalMouseEncoding mouseEncoding() const { return m_mouseEncoding; }
+    /// On: the wheel sends cursor keys while the alternate screen is shown.
+    bool alternateScroll() const { return m_alternateScroll; }
     /// True while the alternate screen is shown (the main screen is saved aside).
     bool alternateScreenActive() const { return m_alternate.has_value(); }
     /// Attributes given to newly written characters (text and continuation unused).
@@ -250,6 +283,38 @@ private:
     void reverseIndex();
     void fullReset();
     void setMode(const int* parameters, int count, bool enable);
+    /// A sequence with intermediate characters: DECSCUSR and DECRQM.
+    void intermediateSequence(const TerminalControlSequence& sequence);
+    /// The modes of CSI h / CSI l (no private marker).
+    void setAnsiMode(const int* parameters, int count, bool enable);
+    void setOriginMode(bool enable);
+    /// Answers DECRQM for private mode `mode` (`isPrivate`) or ANSI mode `mode`.
+    void reportMode(int mode, bool isPrivate);
+    /// 1 set, 2 reset, 0 not recognised, as DECRQM reports it.
+    int modeState(int mode, bool isPrivate) const;
+    /// Row `row` of a cursor address: counted from the scroll region in origin mode.
+    int addressedRow(int row) const {
+        return m_originMode ? std::clamp(m_scrollTop + row, m_scrollTop, m_scrollBottom) : row;
+    }
+    /// Row `row`, kept inside the scroll region in origin mode.
+    int keptInRegion(int row) const {
+        return m_originMode ? std::clamp(row, m_scrollTop, m_scrollBottom) : row;
+    }
+    void saveCursor();
+    void restoreCursor();
+    void tabForward(int count);
+    void tabBackward(int count);
+    void clearTabStops(int mode);
+    /// Default stops, every 8 columns, from column `from` on.
+    void resetTabStops(int from);
+    /// Printing in insert mode: makes room for `width` cells at the cursor.
+    void insertForPrint(int width);
+    /// Writes `count` repeats in insert mode or with auto-wrap off, which writeRepeats()
+    /// does not know: as many putCell() calls would, a run per line.
+    void writeRepeatsInMode(int count);
+    /// Writes `count` repeats from the cursor on, all on the cursor's line (the caller has
+    /// checked that they fit), inserting them in insert mode, and moves the cursor past them.
+    void writeRepeatRun(int count, bool doubleWidth);
     void selectGraphicRendition(const int* parameters, int count);
     void selectGraphicRenditionWithSubparameters(std::string_view parameters);
     void insertCharacters(int count);
@@ -348,6 +413,24 @@ private:
     int m_scrollTop = 0;
     int m_scrollBottom = 0;
     TerminalPosition m_savedCursor;
+    // What DECSC keeps besides the position (as xterm: not auto-wrap).
+    struct SavedCursorState {
+        PackedCell style;
+        bool originMode = false;
+        bool lineDrawing = false;
+    };
+    SavedCursorState m_savedState;
+    bool m_autowrap = true;
+    bool m_insertMode = false;
+    bool m_originMode = false;
+    std::vector<bool> m_tabStops;
+    TerminalCursorShape m_cursorShape = TerminalCursorShape::Block;
+    bool m_cursorBlinking = false;
+    bool m_updateOpen = false;
+    bool m_focusEvents = false;
+    TerminalMouseTracking m_mouseTracking = TerminalMouseTracking::None;
+    TerminalMouseEncoding m_mouseEncoding = TerminalMouseEncoding::Default;
+    bool m_alternateScroll = false;
     PackedCell m_style;  // code point unused
     // 0xRRGGBB of each underline colour slot in use; slot 0 is the text colour. Cells in the
     // grid and the scrollback keep their slots, so entries are never replaced.

@@ -59,11 +59,22 @@ TerminalView::TerminalView(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
+    connect(&m_cursorBlinkTimer, &QTimer::timeout, this, [this] {
+        // After a while without typing the cursor rests, shown, as GNOME's do.
+        m_cursorBlinkedOff = !m_cursorBlinkedOff && m_sinceTyping.elapsed() < kCursorBlinkForMs;
+        if (!m_session || !m_session->screen().updateOpen()) {
+            update();  // an open update holds this repaint as it holds the others
+        }
+    });
     m_frameTimer.setSingleShot(true);
-    connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&m_frameTimer, &QTimer::timeout, this, &TerminalView::frameTimerFired);
     m_blinkTimer.setInterval(kBlinkHalfPeriodMs);
     connect(&m_blinkTimer, &QTimer::timeout, this, &TerminalView::blink);
     m_sinceLastPaint.start();
+    m_sinceTyping.start();
+    QElapsedTimer clock;
+    clock.start();
+    m_clock = [clock] { return clock.elapsed(); };
     updateFonts();
 }
 
@@ -187,12 +198,50 @@ int TerminalView::frameIntervalMs() const {
     return std::max(1, int(std::round(1000.0 / rate)));
 }
 
+void TerminalView::setClock(std::function<qint64()> milliseconds) {
+    m_clock = std::move(milliseconds);
+    m_updateOpenedAt = -1;
+}
+
+qint64 TerminalView::updateOpenForMs() {
+    if (!m_session || !m_session->screen().updateOpen()) {
+        m_updateOpenedAt = -1;
+        return -1;
+    }
+    const qint64 now = m_clock();
+    if (m_updateOpenedAt < 0) {
+        m_updateOpenedAt = now;
+    }
+    return now - m_updateOpenedAt;
+}
+
 void TerminalView::scheduleRepaint() {
-    if (m_frameTimer.isActive()) {
+    const qint64 openFor = updateOpenForMs();
+    const int delay =
+        openFor >= 0 && openFor < kUpdateOpenCapMs
+            ? int(kUpdateOpenCapMs - openFor)
+            : int(std::max<qint64>(0, frameIntervalMs() - m_sinceLastPaint.elapsed()));
+    // A pending repaint that comes sooner stands; one held for an update that has since
+    // closed is brought forward.
+    if (m_frameTimer.isActive() && m_frameTimer.remainingTime() <= delay) {
         return;
     }
-    const qint64 since = m_sinceLastPaint.elapsed();
-    m_frameTimer.start(int(std::max<qint64>(0, frameIntervalMs() - since)));
+    m_frameTimer.start(delay);
+}
+
+void TerminalView::frameTimerFired() {
+    const qint64 openFor = updateOpenForMs();
+    if (openFor >= 0) {
+        if (openFor < kUpdateOpenCapMs) {
+            m_frameTimer.start(int(kUpdateOpenCapMs - openFor));
+            return;
+        }
+        // Held as long as allowed: the update ends here and what it drew so far shows; later
+        // output paints at the frame rate until the program opens another one.
+        m_session->screen().endUpdate();
+        m_updateOpenedAt = -1;
+    }
+    update();
 }
 
 // ---- Blinking text -------------------------------------------------------------------------
@@ -376,6 +425,13 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
         event->ignore();
         return;
     }
+    m_sinceTyping.restart();
+    if (m_cursorBlinkedOff || m_cursorBlinkTimer.isActive()) {
+        // Typing shows a blinking cursor and starts its blink over.
+        m_cursorBlinkedOff = false;
+        m_cursorBlinkTimer.stop();
+        update();
+    }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     if ((modifiers & Qt::ControlModifier) && (modifiers & Qt::ShiftModifier)) {
         switch (event->key()) {
@@ -441,6 +497,7 @@ void TerminalView::mousePressEvent(QMouseEvent* event) {
 
 void TerminalView::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
+    m_sinceTyping.restart();
     update();
 }
 
@@ -646,13 +703,31 @@ void TerminalView::paintEvent(QPaintEvent* event) {
     }
     drawDecorations(painter);
 
-    // The block cursor, over the character, which shows through it.
-    if (m_scrollOffset == 0 && screen.cursorVisible() && m_session->running()) {
+    // The cursor, over the character, which shows through it. It blinks when the program
+    // asks for it, the view has the focus and the desktop lets cursors blink, at the
+    // desktop's rate.
+    const int flashTime = QApplication::cursorFlashTime();
+    const bool blinks = screen.cursorBlinking() && hasFocus() && flashTime > 0 &&
+                        (m_cursorBlinkedOff || m_sinceTyping.elapsed() < kCursorBlinkForMs);
+    if (!blinks) {
+        m_cursorBlinkTimer.stop();
+        m_cursorBlinkedOff = false;
+    } else if (!m_cursorBlinkTimer.isActive()) {
+        m_cursorBlinkTimer.start(flashTime / 2);
+    }
+    if (m_scrollOffset == 0 && screen.cursorVisible() && m_session->running() &&
+        !m_cursorBlinkedOff) {
         QColor block = m_accentColor;
         block.setAlphaF(hasFocus() ? 0.6 : 0.22);
-        painter.fillRect(
-            QRectF(w * screen.column() + kLeftMargin, double(h) * screen.row() + kTopMargin, w, h),
-            block);
+        QRectF cursor(w * screen.column() + kLeftMargin, double(h) * screen.row() + kTopMargin, w,
+                      h);
+        const double thickness = std::max(2.0, std::round(h * 0.12));
+        if (screen.cursorShape() == TerminalCursorShape::Underline) {
+            cursor.setTop(cursor.bottom() - thickness);
+        } else if (screen.cursorShape() == TerminalCursorShape::Bar) {
+            cursor.setWidth(std::min(thickness, w));
+        }
+        painter.fillRect(cursor, block);
     }
 
     if (m_scrollOffset >= 1) {

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -30,7 +31,10 @@ class TerminalSession;
 /// colour, so a full screen costs a few dozen draw calls rather than one per cell.
 ///
 /// Repaints driven by output go through scheduleRepaint(), which paints at most once per
-/// display frame however many chunks arrive.
+/// display frame however many chunks arrive. While the program holds an update open
+/// (synchronized output), they wait for it to close, or for kUpdateOpenCapMs at most, when
+/// the view ends the update itself. Repaints the user causes (scrolling, focus, resizing)
+/// are not held.
 ///
 /// Text with the blink attribute is hidden for half of every second while blinking is
 /// animated (the desktop allows animations) and drawn steady otherwise. The blink timer runs
@@ -76,7 +80,14 @@ public:
     /// Alt-as-Meta ESC prefix; the clipboard shortcuts are handled before this.
     static QString encodeKey(const QKeyEvent& event, bool applicationCursor);
 
-    /// Asks for a repaint at the next display frame; requests before it are merged.
+    /// Longest an open update holds repaints; then the view ends it and paints.
+    static constexpr int kUpdateOpenCapMs = 150;
+    /// Replaces the monotonic millisecond clock that times open updates (tests step their
+    /// own).
+    void setClock(std::function<qint64()> milliseconds);
+
+    /// Asks for a repaint at the next display frame; requests before it are merged. While
+    /// the screen holds an update open, the repaint waits for it to close or for the cap.
     void scheduleRepaint();
     /// Number of paints so far (for tests and the paint benchmark).
     quint64 paintCount() const { return m_paintCount; }
@@ -157,6 +168,10 @@ private:
     /// One half period: hides or shows blinking text again and repaints the rows holding it.
     void blink();
     int scrollbackSize() const;
+    /// How long the screen's update has been open as far as the view has seen, or -1 when
+    /// none is.
+    qint64 updateOpenForMs();
+    void frameTimerFired();
 
     std::shared_ptr<TerminalSession> m_session;
     double m_fontSize = kDefaultFontSize;
@@ -179,12 +194,18 @@ private:
     std::vector<LooseText> m_looseTexts;
     std::vector<Decoration> m_decorations;
 
-    QTimer m_blinkTimer;
+    QTimer m_blinkTimer;  // runs while shown text blinks
     bool m_blinkAnimated = true;
     bool m_blinkHidden = false;
 
+    static constexpr qint64 kCursorBlinkForMs = 10'000;  // after the last key or focus
+    QTimer m_cursorBlinkTimer;                           // runs while the cursor blinks
+    bool m_cursorBlinkedOff = false;
+    QElapsedTimer m_sinceTyping;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceLastPaint;
+    std::function<qint64()> m_clock;  // milliseconds
+    qint64 m_updateOpenedAt = -1;     // on m_clock, when the view first saw the open update
     quint64 m_paintCount = 0;
 };
 
