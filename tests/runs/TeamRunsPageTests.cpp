@@ -5,16 +5,22 @@
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
 #include "ui/navigation/Navigator.h"
+#include "ui/runs/DiffView.h"
 #include "ui/runs/TeamRunsPage.h"
 #include "workspace/WorkspaceTestKit.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextTable>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +98,32 @@ protected:
         return run;
     }
 
+    // Picks `path` in the list and waits for its diff.
+    bool showDiff(const QString& path) {
+        for (int row = 0; row < page->changeList()->count(); ++row) {
+            if (page->changeList()->item(row)->data(Qt::UserRole).toString() == path) {
+                page->changeList()->setCurrentRow(row);
+            }
+        }
+        const bool shown = waitUntil([&] { return page->shownPreview() == path; }, 5s);
+        QCoreApplication::processEvents();
+        return shown;
+    }
+    QStringList diffLines() const { return page->diffView()->text()->toPlainText().split(u'\n'); }
+    // The texts drawn on `background` in the diff, in order.
+    QStringList textsOn(const QColor& background) const {
+        QStringList texts;
+        const QTextDocument* document = page->diffView()->text()->document();
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
+                if (fragment.fragment().charFormat().background().color() == background) {
+                    texts << fragment.fragment().text();
+                }
+            }
+        }
+        return texts;
+    }
+
     std::unique_ptr<Navigator> navigator;
     std::unique_ptr<TeamRunsPage> page;
 };
@@ -135,8 +167,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(page->counterLabel()->text(), "3 changed files");
     EXPECT_EQ(page->previewPath(), "main.txt");
     ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.txt"; }, 5s));
-    EXPECT_EQ(page->beforeView()->toPlainText(), "original\n");
-    EXPECT_EQ(page->afterView()->toPlainText(), "written by claude\n");
+    EXPECT_EQ(page->diffView()->text()->toPlainText(), "1   - original\n  1 + written by claude");
     EXPECT_FALSE(page->applyButton()->isEnabled());
 
     page->changeList()->item(0)->setCheckState(Qt::Checked);
@@ -219,7 +250,7 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
         [&] { return page->previewPath() == "tool.sh" && page->shownPreview() == "tool.sh"; }, 5s));
     QCoreApplication::processEvents();
     EXPECT_EQ(page->modeNote()->text(), "Same contents · mode 644 → 666");
-    EXPECT_EQ(page->beforeView()->toPlainText(), page->afterView()->toPlainText());
+    EXPECT_EQ(page->diffView()->summaryLabel()->text(), "The contents are the same.");
 
     // A name that is not UTF-8 and a folder chain too deep to list no longer hide the rest.
     ASSERT_TRUE(writeFile(copy.directory + "/main.txt", "edited\n"));
@@ -305,4 +336,109 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
     EXPECT_EQ(page->statusReport()->toPlainText(), page->status());
     EXPECT_FALSE(page->statusLabel()->isVisible());
     EXPECT_GE(page->changeList()->height(), listHeight / 2);
+}
+
+// A change in two places of a long file, an added file and a binary file, reviewed as a
+// reader would: hunks with folded stretches between them, changed words marked, both layouts,
+// and long lines that wrap or scroll but are never cut.
+TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
+    QByteArray before;
+    for (int line = 1; line <= 30; ++line) {
+        before += "value_" + QByteArray::number(line) + " = " + QByteArray::number(line) + "\n";
+    }
+    const QByteArray longLine = "long = \"" + QByteArray(600, 'x') + "\"\n";
+    before += longLine;
+    ASSERT_TRUE(writeFile(projectFile("main.py"), before));
+    ASSERT_TRUE(writeFile(projectFile("logo.png"), QByteArray(1500, '\0')));
+    const TeamRun run = recordRun("Tune the values");
+    const RunCopy& copy = run.copies.front();
+    QByteArray after = before;
+    after.replace("value_5 = 5\n", "value_5 = 50\n");
+    after.replace("value_25 = 25\n", "value_25 = 25\nvalue_26b = 0\n");
+    ASSERT_TRUE(writeFile(copy.directory + "/main.py", after));
+    ASSERT_TRUE(writeFile(copy.directory + "/notes.md", "# Notes\nfirst\n"));
+    ASSERT_TRUE(writeFile(copy.directory + "/logo.png", QByteArray(2500, '\0')));
+
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    showPage(model);
+    ASSERT_TRUE(inspect(copy));
+    DiffView* view = page->diffView();
+
+    ASSERT_TRUE(showDiff("main.py"));
+    EXPECT_EQ(
+        view->countsLabel()->text().contains("+2") && view->countsLabel()->text().contains("−1"),
+        true)
+        << view->countsLabel()->text().toStdString();
+    EXPECT_EQ(
+        diffLines(),
+        (QStringList{"⋯  Show 1 more line", " 2  2   value_2 = 2", " 3  3   value_3 = 3",
+                     " 4  4   value_4 = 4", " 5    - value_5 = 5", "    5 + value_5 = 50",
+                     " 6  6   value_6 = 6", " 7  7   value_7 = 7", " 8  8   value_8 = 8",
+                     "⋯  Show 14 more lines", "23 23   value_23 = 23", "24 24   value_24 = 24",
+                     "25 25   value_25 = 25", "   26 + value_26b = 0", "26 27   value_26 = 26",
+                     "27 28   value_27 = 27", "28 29   value_28 = 28", "⋯  Show 3 more lines"}));
+    EXPECT_EQ(textsOn(DiffView::kRemovedWord), QStringList{"5"});
+    EXPECT_EQ(textsOn(DiffView::kAddedWord), QStringList{"50"});
+
+    // Unfolding a stretch shows its lines in place, numbered on both sides.
+    view->unfold(1);
+    EXPECT_TRUE(diffLines().contains("15 15   value_15 = 15"));
+    EXPECT_FALSE(diffLines().contains("⋯  Show 14 more lines"));
+    view->unfold(2);
+    const QString shownLong = "31 32   " + QString::fromLatin1(longLine.chopped(1));
+    EXPECT_TRUE(diffLines().contains(shownLong));
+
+    // The long line wraps inside the view, or scrolls sideways when wrapping is off.
+    QTextBrowser* text = view->text();
+    EXPECT_TRUE(view->wrapBox()->isChecked());
+    EXPECT_EQ(text->horizontalScrollBar()->maximum(), 0);
+    view->wrapBox()->click();
+    QCoreApplication::processEvents();
+    EXPECT_GT(text->horizontalScrollBar()->maximum(), 0);
+    view->wrapBox()->click();
+
+    // Side by side: removed and added lines face each other in one row; an added line faces
+    // an empty side.
+    view->sideBySideButton()->click();
+    QCoreApplication::processEvents();
+    QTextTable* table = nullptr;
+    for (QTextFrame* frame : text->document()->rootFrame()->childFrames()) {
+        table = qobject_cast<QTextTable*>(frame);
+    }
+    ASSERT_TRUE(table);
+    const auto cell = [&](int row, int column) {
+        QTextCursor cursor = table->cellAt(row, column).firstCursorPosition();
+        cursor.setPosition(table->cellAt(row, column).lastCursorPosition().position(),
+                           QTextCursor::KeepAnchor);
+        return cursor.selectedText();
+    };
+    QStringList rowsShown;
+    for (int row = 0; row < table->rows(); ++row) {
+        rowsShown << cell(row, 0) + "|" + cell(row, 1) + "|" + cell(row, 2) + "|" + cell(row, 3);
+    }
+    EXPECT_TRUE(rowsShown.contains(" 5|value_5 = 5| 5|value_5 = 50"))
+        << rowsShown.join('\n').toStdString();
+    EXPECT_TRUE(rowsShown.contains("||26|value_26b = 0"));
+    EXPECT_EQ(textsOn(DiffView::kAddedWord), QStringList{"50"});
+
+    // The layout stays for the next file: an added file is all added lines, with no word
+    // of it missing on a "Before" side.
+    ASSERT_TRUE(showDiff("notes.md"));
+    EXPECT_TRUE(view->sideBySide());
+    view->unifiedButton()->click();
+    EXPECT_EQ(diffLines(), (QStringList{"  1 + # Notes", "  2 + first"}));
+    EXPECT_FALSE(page->diffView()->summaryLabel()->isVisible());
+
+    ASSERT_TRUE(showDiff("logo.png"));
+    EXPECT_TRUE(view->summaryLabel()->isVisible());
+    EXPECT_EQ(view->summaryLabel()->text(), "Binary file changed (1.5 KB → 2.5 KB)");
+    const QByteArray screenshots = qgetenv("VELK_SCREENSHOT_DIR");
+    if (!screenshots.isEmpty()) {
+        ASSERT_TRUE(showDiff("main.py"));
+        page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-diff-unified.png");
+        view->sideBySideButton()->click();
+        page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-diff-side.png");
+    }
 }

@@ -38,7 +38,7 @@ RunReview::Engine RunReview::Engine::files() {
     return {[](const QString& baseline, const QString& copy) {
                 return RunFiles::review(baseline, copy);
             },
-            &RunFiles::preview, &RunFiles::apply};
+            &RunFiles::preview, &RunFiles::apply, &RunFiles::readVersion};
 }
 
 QString RunReview::withRecoveries(const std::vector<RunFiles::ApplyRecovery>& recovered,
@@ -61,7 +61,7 @@ RunReview::RunReview(TeamRun run, RunCopy copy, Engine engine, QObject* parent)
 
 RunReview::~RunReview() {
     // Jobs still queued need not run at all; their results would not be delivered anyway.
-    for (const std::optional<BackgroundJob>& job : {m_inspection, m_preview}) {
+    for (const std::optional<BackgroundJob>& job : {m_inspection, m_preview, m_diff}) {
         if (job) {
             job->cancel();
         }
@@ -114,6 +114,27 @@ void RunReview::preview(const QString& path) {
         [this](const Preview& preview) {
             m_preview.reset();
             Q_EMIT previewed(preview);
+        });
+}
+
+void RunReview::diff(const QString& path) {
+    if (m_diff) {
+        m_diff->cancel();
+    }
+    m_diff = runInBackground(
+        this,
+        [read = m_engine.read ? m_engine.read : &RunFiles::readVersion,
+         baseline = RunStore::baselineFolder(m_run), copy = m_copy.directory,
+         path](const BackgroundJob& job) {
+            const FileVersion before = read(baseline, path);
+            if (job.cancelled()) {
+                return FileDiff{};
+            }
+            return LineDiff::compute(path, before, read(copy, path));
+        },
+        [this](const FileDiff& diff) {
+            m_diff.reset();
+            Q_EMIT diffed(diff);
         });
 }
 

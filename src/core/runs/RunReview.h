@@ -3,6 +3,7 @@
 #include "core/base/Background.h"
 #include "core/base/Result.h"
 #include "core/runs/FileChange.h"
+#include "core/runs/FileDiff.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/TeamRun.h"
 
@@ -37,6 +38,8 @@ public:
                            const QString& copy, const QString& backup,
                            std::vector<RunFiles::ApplyRecovery>* recovered)>
             apply;
+        // One side of a file for its line diff; RunFiles::readVersion when not set.
+        std::function<FileVersion(const QString& root, const QString& path)> read;
 
         static Engine files();
     };
@@ -84,10 +87,14 @@ public:
     // nothing happens) while another apply runs or when no change is chosen; else applied()
     // follows.
     bool apply(const QSet<QString>& paths);
+    // Diffs both sides of `path` (relative) off the main thread; diffed() follows unless
+    // another diff is asked for first.
+    void diff(const QString& path);
 
 Q_SIGNALS:
     void inspected(const Result<RunFiles::Review>& result);
     void previewed(const RunReview::Preview& preview);
+    void diffed(const FileDiff& diff);
     // The changes written, or why nothing was (after the reports of any rolled-back applies).
     void applied(const Result<RunReview::Applied>& result);
 
@@ -100,4 +107,5 @@ private:
     bool m_applying = false;
     std::optional<BackgroundJob> m_inspection;
     std::optional<BackgroundJob> m_preview;
+    std::optional<BackgroundJob> m_diff;
 };

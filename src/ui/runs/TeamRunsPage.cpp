@@ -11,6 +11,7 @@
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
 #include "ui/navigation/Navigator.h"
+#include "ui/runs/DiffView.h"
 
 #include "ui/kit/Widgets.h"
 
@@ -65,13 +66,6 @@ QString shortenedPath(const QString& path) {
         return path;
     }
     return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
-}
-
-QPlainTextEdit* previewView() {
-    auto* view = new QPlainTextEdit;
-    view->setReadOnly(true);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    return view;
 }
 
 }  // namespace
@@ -201,17 +195,8 @@ QWidget* TeamRunsPage::buildReviewArea() {
     paneColumn->setContentsMargins(0, 0, 0, 0);
     m_modeNote = Widgets::wrappingLabel(QString(), "muted");
     paneColumn->addWidget(m_modeNote);
-    auto* panesLayout = new QHBoxLayout;
-    paneColumn->addLayout(panesLayout, 1);
-    m_before = previewView();
-    m_after = previewView();
-    for (auto [title, view] : {std::pair{QStringLiteral("Before"), m_before},
-                               std::pair{QStringLiteral("After"), m_after}}) {
-        auto* column = new QVBoxLayout;
-        column->addWidget(Widgets::wrappingLabel(title, "caption"));
-        column->addWidget(view, 1);
-        panesLayout->addLayout(column, 1);
-    }
+    m_diffView = new DiffView;
+    paneColumn->addWidget(m_diffView, 1);
     m_previewStack->addWidget(panes);
     layout->addWidget(m_previewStack, 3);
 
@@ -412,14 +397,13 @@ void TeamRunsPage::syncReview() {
         }
         m_modeNote->setText(note);
         m_modeNote->setVisible(!note.isEmpty());
-        // The texts are read off the main thread (a file may hold up to 2 MB); the panes stay
-        // empty until they arrive rather than show another file's texts.
+        // The diff is computed off the main thread (a file may hold up to 2 MB); the view
+        // stays empty until it arrives rather than show another file's lines.
         if (m_requestedPreview != m_previewPath) {
             m_requestedPreview = m_previewPath;
             m_shownPreview.clear();
-            m_before->clear();
-            m_after->clear();
-            m_review->preview(m_previewPath);
+            m_diffView->clear();
+            m_review->diff(m_previewPath);
         }
         m_previewStack->setCurrentIndex(1);
     }
@@ -439,12 +423,11 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
                         inspectionArrived(result);
                     }
                 });
-        connect(review, &RunReview::previewed, this,
-                [this, review](const RunReview::Preview& preview) {
-                    if (review == m_review) {
-                        previewArrived(preview);
-                    }
-                });
+        connect(review, &RunReview::diffed, this, [this, review](const FileDiff& diff) {
+            if (review == m_review) {
+                diffArrived(diff);
+            }
+        });
         connect(review, &RunReview::applied, this,
                 [this, review](const Result<RunReview::Applied>& result) {
                     applyArrived(review, result);
@@ -494,13 +477,12 @@ void TeamRunsPage::inspectionArrived(const Result<RunFiles::Review>& result) {
     Q_EMIT inspectionFinished();
 }
 
-void TeamRunsPage::previewArrived(const RunReview::Preview& preview) {
-    if (preview.path != m_requestedPreview) {
+void TeamRunsPage::diffArrived(const FileDiff& diff) {
+    if (diff.path != m_requestedPreview) {
         return;
     }
-    m_before->setPlainText(preview.before);
-    m_after->setPlainText(preview.after);
-    m_shownPreview = preview.path;
+    m_diffView->setDiff(diff);
+    m_shownPreview = diff.path;
 }
 
 void TeamRunsPage::setTicked(const QString& path, bool ticked) {

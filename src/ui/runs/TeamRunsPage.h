@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+class DiffView;
 class QComboBox;
 class QLabel;
 class QListWidget;
@@ -52,7 +53,7 @@ public:
     const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_skipped; }
     const QSet<QString>& selection() const { return m_selection; }
     const QString& previewPath() const { return m_previewPath; }
-    // The file whose texts the panes show: empty until they have been read.
+    // The file whose line diff is shown: empty until it has been computed.
     const QString& shownPreview() const { return m_shownPreview; }
     bool inspecting() const { return m_review && m_review->inspecting(); }
     bool applying() const { return m_review && m_review->applying(); }
@@ -80,8 +81,7 @@ public:
     QLabel* statusLabel() const { return m_statusLabel; }
     QPlainTextEdit* statusReport() const { return m_statusReport; }
     QLabel* reviewMessage() const { return m_reviewMessage; }
-    QPlainTextEdit* beforeView() const { return m_before; }
-    QPlainTextEdit* afterView() const { return m_after; }
+    DiffView* diffView() const { return m_diffView; }
     QDialog* outputSheet() const { return m_outputSheet; }
     bool showsEmptyState() const;
 
@@ -102,7 +102,7 @@ private:
     void closeReview();
     void forgetReviewed();
     void inspectionArrived(const Result<RunFiles::Review>& result);
-    void previewArrived(const RunReview::Preview& preview);
+    void diffArrived(const FileDiff& diff);
     void applyArrived(RunReview* review, const Result<RunReview::Applied>& result);
 
     TeamRunController& m_teamRuns;
@@ -132,8 +132,7 @@ private:
     QPlainTextEdit* m_statusReport = nullptr;  // a status too long for the label
     QStackedWidget* m_previewStack = nullptr;
     QLabel* m_modeNote = nullptr;
-    QPlainTextEdit* m_before = nullptr;
-    QPlainTextEdit* m_after = nullptr;
+    DiffView* m_diffView = nullptr;
     QPointer<QDialog> m_outputSheet;
 
     // Review state; not kept across launches.
@@ -145,7 +144,7 @@ private:
     std::vector<RunFiles::SkippedEntry> m_skipped;
     QSet<QString> m_selection;
     QString m_previewPath;
-    QString m_requestedPreview;  // the file whose texts are read or shown
+    QString m_requestedPreview;  // the file whose diff is computed or shown
     QString m_shownPreview;
     QString m_status;
 };
