@@ -169,9 +169,11 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.txt"; }, 5s));
     EXPECT_EQ(page->diffView()->text()->toPlainText(), "1   - original\n  1 + written by claude");
     EXPECT_FALSE(page->applyButton()->isEnabled());
+    EXPECT_EQ(page->applyReason()->text(), "Tick the files to apply.");
 
     page->changeList()->item(0)->setCheckState(Qt::Checked);
     page->changeList()->item(1)->setCheckState(Qt::Checked);
+    EXPECT_TRUE(page->applyReason()->isHidden());
     EXPECT_EQ(page->applyButton()->text(), "Apply selected (2)");
     QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
     dialogs.answerAlert("Apply changes");
@@ -195,6 +197,24 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(readFile(projectFile("old.txt")), QByteArray("old\n"));
     EXPECT_EQ(model.project.editorText(), "written by claude\n");
     EXPECT_FALSE(model.project.fileIsDirty());
+
+    // The applied files are marked, in the run's record too: they still are once the runs
+    // are read again, until the copy changes such a file anew.
+    const QStringList marked{"Changed   main.txt · Applied", "Added   new.txt · Applied",
+                             "Removed   old.txt"};
+    ASSERT_TRUE(waitUntil([&] { return rows() == marked; }, 5s)) << rows().join('|').toStdString();
+    const auto stored = RunStore::load(scratch() + "/runs");
+    ASSERT_TRUE(stored && stored->size() == 1u);
+    EXPECT_EQ(stored->front().copies.front().applied.size(), 2u);
+    model.teamRuns.loadTeamRuns();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows(), marked);
+    ASSERT_TRUE(writeFile(copy.directory + "/new.txt", "newer\n"));
+    ASSERT_TRUE(inspect(copy));
+    EXPECT_EQ(rows(), (QStringList{"Changed   main.txt · Applied", "Added   new.txt",
+                                   "Removed   old.txt"}));
+    ASSERT_TRUE(writeFile(copy.directory + "/new.txt", "new\n"));
+    ASSERT_TRUE(inspect(copy));
 
     // The same, now stale, review cannot be applied twice.
     page->selectAll();
@@ -441,4 +461,42 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
         view->sideBySideButton()->click();
         page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-diff-side.png");
     }
+}
+
+// While the assistant still works in its copy, Apply stays off and says why; it comes on
+// once the assistant has ended.
+TEST_F(TeamRunsPageTest, applyWaitsForTheAssistantToFinishAndSaysWhy) {
+    ASSERT_TRUE(writeFile(projectFile("main.txt"), "original\n"));
+    ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
+    ScopedEnvironment hang("VELK_FAKE_HANG", "1");
+    Workspace& model = openWorkspace();
+    model.launcher.setSeparateCopies(true);
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.launcher.setSelectedProviders({"claude"});
+    showPage(model);
+    model.launcher.setPrompt("Improve the greeting");
+    model.launcher.dispatchPrompt();
+    ASSERT_TRUE(waitUntil([&] { return !model.teamRuns.teamRuns().isEmpty(); }, 20s));
+    const RunCopy copy = model.teamRuns.teamRuns().first().copies.front();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return cardStates() == QStringList{"Running"} &&
+                   readFile(copy.directory + "/main.txt") == "written by claude\n";
+        },
+        20s));
+
+    ASSERT_TRUE(inspect(copy));
+    ASSERT_EQ(rows(), QStringList{"Changed   main.txt"});
+    page->changeList()->item(0)->setCheckState(Qt::Checked);
+    EXPECT_FALSE(page->applyButton()->isEnabled());
+    const QString reason =
+        "Claude Code is still working in this copy. Apply is available once it has finished, "
+        "so that its files no longer change.";
+    EXPECT_EQ(page->applyReason()->text(), reason);
+    EXPECT_EQ(page->applyButton()->toolTip(), reason);
+    EXPECT_TRUE(page->applyReason()->isVisible());
+
+    model.sessions.stopAll();
+    ASSERT_TRUE(waitUntil([&] { return page->applyButton()->isEnabled(); }, 10s));
+    EXPECT_TRUE(page->applyReason()->isHidden());
 }

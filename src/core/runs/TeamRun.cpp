@@ -62,6 +62,13 @@ QJsonObject RunCopy::toJson() const {
     if (exitCode) {
         object.insert(QStringLiteral("exitCode"), *exitCode);
     }
+    if (!applied.empty()) {
+        QJsonObject files;
+        for (const auto& [path, hash] : applied) {
+            files.insert(path, hash);
+        }
+        object.insert(QStringLiteral("applied"), files);
+    }
     return object;
 }
 
@@ -91,6 +98,13 @@ std::optional<RunCopy> RunCopy::fromJson(const QJsonObject& object) {
             return std::nullopt;
         }
         copy.exitCode = int(number);
+    }
+    // Older records have no applied files; a malformed entry is dropped, not the copy.
+    const QJsonObject applied = object.value(QStringLiteral("applied")).toObject();
+    for (auto entry = applied.begin(); entry != applied.end(); ++entry) {
+        if (entry.value().isString()) {
+            copy.applied[entry.key()] = entry.value().toString();
+        }
     }
     return copy;
 }

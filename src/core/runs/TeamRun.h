@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -15,6 +16,9 @@ struct RunCopy {
     QString directory;             // absolute path of the copy folder
     std::optional<QUuid> session;  // the terminal session working in the copy, once made
     std::optional<int> exitCode;   // that session's exit status, once it ended with one
+    // The files applied from this copy into the project: path -> the content hash applied
+    // (empty for a removal). A file whose copy changed again since no longer counts.
+    std::map<QString, QString> applied = {};
 
     bool operator==(const RunCopy&) const = default;
 

@@ -239,6 +239,25 @@ void TeamRunController::recordFinishedCopy(const TerminalSession& session) {
     }
 }
 
+void TeamRunController::recordApplied(const QUuid& runID, const QUuid& copyID,
+                                      const std::vector<FileChange>& changes) {
+    for (TeamRun& run : m_teamRuns) {
+        for (RunCopy& copy : run.copies) {
+            if (run.id != runID || copy.id != copyID) {
+                continue;
+            }
+            for (const FileChange& change : changes) {
+                copy.applied[change.path] = change.after.value_or(QString());
+            }
+            if (const Result<void> saved = RunStore::save(run); !saved) {
+                m_notices.notify(saved.error().message);
+            }
+            Q_EMIT teamRunsChanged();
+            return;
+        }
+    }
+}
+
 bool TeamRunController::copyRunning(const RunCopy& copy) const {
     if (!copy.session) {
         return false;

@@ -58,6 +58,12 @@ QStringList modeMarks(const FileChange& change) {
     return marks;
 }
 
+// Whether `change` was applied from `copy` as it is now (the copy may have changed since).
+bool wasApplied(const RunCopy& copy, const FileChange& change) {
+    const auto found = copy.applied.find(change.path);
+    return found != copy.applied.end() && found->second == change.after.value_or(QString());
+}
+
 // A path of more than four components as its first two and its last, so that the reason
 // after it stays in view (a skipped folder may be hundreds of levels deep).
 QString shortenedPath(const QString& path) {
@@ -162,6 +168,8 @@ QWidget* TeamRunsPage::buildReviewArea() {
     m_skippedList->setSelectionMode(QAbstractItemView::NoSelection);
     m_selectAllButton = Widgets::button(QStringLiteral("Select all"));
     m_applyButton = Widgets::button(QString(), "primary");
+    m_applyReason = Widgets::wrappingLabel(QString(), "muted");
+    m_applyReason->setObjectName(QStringLiteral("applyReason"));
     m_statusLabel = Widgets::wrappingLabel(QString(), "muted");
     m_statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_statusReport = new QPlainTextEdit;
@@ -181,6 +189,7 @@ QWidget* TeamRunsPage::buildReviewArea() {
     buttons->addStretch(1);
     buttons->addWidget(m_applyButton);
     left->addLayout(buttons);
+    left->addWidget(m_applyReason);
     left->addWidget(m_statusLabel);
     left->addWidget(m_statusReport);
     layout->addLayout(left, 2);
@@ -345,6 +354,9 @@ void TeamRunsPage::syncReview() {
             for (const QString& mark : modeMarks(change)) {
                 text += QStringLiteral(" · ") + mark;
             }
+            if (copy && wasApplied(*copy, change)) {
+                text += QStringLiteral(" · Applied");
+            }
             auto* item = new QListWidgetItem(text);
             item->setData(Qt::UserRole, change.path);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
@@ -371,8 +383,26 @@ void TeamRunsPage::syncReview() {
     m_selectAllButton->setEnabled(!m_changes.empty());
     m_applyButton->setText(QStringLiteral("Apply selected (") +
                            QString::number(m_selection.size()) + QLatin1Char(')'));
+    QString reason;
+    if (!copy || inspecting()) {
+        reason.clear();
+    } else if (applying()) {
+        reason = QStringLiteral("Applying…");
+    } else if (m_teamRuns.copyRunning(*copy)) {
+        reason = m_providers.provider(copy->provider).name +
+                 QStringLiteral(
+                     " is still working in this copy. Apply is available once it "
+                     "has finished, so that its files no longer change.");
+    } else if (m_changes.empty()) {
+        reason.clear();
+    } else if (m_selection.isEmpty()) {
+        reason = QStringLiteral("Tick the files to apply.");
+    }
     m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_teamRuns.copyRunning(*copy) &&
                               !applying());
+    m_applyButton->setToolTip(reason);
+    m_applyReason->setText(reason);
+    m_applyReason->setVisible(!reason.isEmpty());
     const bool longStatus = m_status.count(u'\n') >= kStatusLines;
     m_statusLabel->setText(longStatus ? QString() : m_status);
     m_statusLabel->setVisible(!m_status.isEmpty() && !longStatus);
@@ -558,6 +588,7 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
         Q_EMIT applyFinished();
         return;
     }
+    m_teamRuns.recordApplied(review->run().id, review->copy().id, result->changes);
     if (shown) {
         m_selection.clear();
         m_status = RunReview::withRecoveries(

@@ -76,6 +76,8 @@ public:
     QListWidget* skippedList() const { return m_skippedList; }
     QLabel* modeNote() const { return m_modeNote; }
     QPushButton* applyButton() const { return m_applyButton; }
+    // Why Apply cannot be used right now; empty when it can.
+    QLabel* applyReason() const { return m_applyReason; }
     QPushButton* selectAllButton() const { return m_selectAllButton; }
     QLabel* counterLabel() const { return m_counter; }
     QLabel* statusLabel() const { return m_statusLabel; }
@@ -128,6 +130,7 @@ private:
     QPushButton* m_selectAllButton = nullptr;
     QLabel* m_counter = nullptr;
     QPushButton* m_applyButton = nullptr;
+    QLabel* m_applyReason = nullptr;
     QLabel* m_statusLabel = nullptr;
     QPlainTextEdit* m_statusReport = nullptr;  // a status too long for the label
     QStackedWidget* m_previewStack = nullptr;
