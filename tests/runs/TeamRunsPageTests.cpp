@@ -66,6 +66,35 @@ protected:
         return texts;
     }
     QStringList rows() const { return rows(page->changeList()); }
+    // Waits for the list to read `expected` (marks found in the background come later).
+    bool rowsBecome(const QStringList& expected) {
+        const bool became = waitUntil([&] { return rows() == expected; }, 5s);
+        if (!became) {
+            ADD_FAILURE() << rows().join('\n').toStdString();
+        }
+        return became;
+    }
+    QStringList cardTexts(const char* name) const {
+        QStringList texts;
+        for (QLabel* label : page->cardsArea()->findChildren<QLabel*>(name)) {
+            texts << label->text();
+        }
+        return texts;
+    }
+    // Applies the ticked files, answering the confirmation, and waits for the outcome.
+    bool applyTicked() {
+        QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
+        dialogs.answerAlert("Apply changes");
+        page->applyButton()->click();
+        return applied.wait(10000);
+    }
+    void tick(const QString& path, bool ticked = true) {
+        for (int row = 0; row < page->changeList()->count(); ++row) {
+            if (page->changeList()->item(row)->data(Qt::UserRole).toString() == path) {
+                page->changeList()->item(row)->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+            }
+        }
+    }
 
     void showPage(Workspace& model) {
         navigator = std::make_unique<Navigator>(model.sessions, model.launcher);
@@ -82,18 +111,22 @@ protected:
         return finished.wait(10000);
     }
 
-    // A run recorded earlier, with one copy of the project as it is now, stored.
-    TeamRun recordRun(const QString& prompt) {
+    // A run recorded earlier, with one copy of the project as it is now per assistant,
+    // stored.
+    TeamRun recordRun(const QString& prompt, const QStringList& assistants = {"claude"}) {
         TeamRun run{QUuid::createUuid(),
                     prompt,
                     project(),
                     scratch() + "/runs/run",
                     QDateTime::currentDateTimeUtc(),
                     {}};
-        run.copies.push_back(
-            RunCopy{QUuid::createUuid(), "claude", run.root + "/copy", std::nullopt, 0});
+        for (const QString& assistant : assistants) {
+            const QString folder =
+                run.root + (assistant == "claude" ? QString("/copy") : "/copy-" + assistant);
+            run.copies.push_back(RunCopy{QUuid::createUuid(), assistant, folder, std::nullopt, 0});
+            RunFiles::snapshot(project(), folder);
+        }
         RunFiles::snapshot(project(), RunStore::baselineFolder(run));
-        RunFiles::snapshot(project(), run.copies.front().directory);
         EXPECT_TRUE(RunStore::save(run));
         return run;
     }
@@ -211,10 +244,13 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(rows(), marked);
     ASSERT_TRUE(writeFile(copy.directory + "/new.txt", "newer\n"));
     ASSERT_TRUE(inspect(copy));
-    EXPECT_EQ(rows(), (QStringList{"Changed   main.txt · Applied", "Added   new.txt",
-                                   "Removed   old.txt"}));
+    EXPECT_TRUE(rowsBecome({"Changed   main.txt · Applied",
+                            "Added   new.txt · will be refused: added to your project since this "
+                            "run began",
+                            "Removed   old.txt"}));
     ASSERT_TRUE(writeFile(copy.directory + "/new.txt", "new\n"));
     ASSERT_TRUE(inspect(copy));
+    ASSERT_TRUE(rowsBecome(marked));
 
     // The same, now stale, review cannot be applied twice.
     page->selectAll();
@@ -222,9 +258,16 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     dialogs.answerAlert("Apply changes");
     page->applyButton()->click();
     ASSERT_TRUE(applied.wait(10000));
-    EXPECT_EQ(page->status(), QStringLiteral("main.txt changed in your project since this run "
-                                             "began. Nothing was applied; review the conflict "
-                                             "first."));
+    // Every file refused is named with its reason.
+    EXPECT_EQ(page->status(),
+              "2 files changed in your project since this run began. Nothing was "
+              "applied; each one is marked with its reason.");
+    EXPECT_EQ(rows(),
+              (QStringList{"Changed   main.txt · Applied · refused: changed in your project "
+                           "since this run began",
+                           "Added   new.txt · Applied · refused: added to your project since "
+                           "this run began",
+                           "Removed   old.txt"}));
     EXPECT_EQ(readFile(projectFile("old.txt")), QByteArray("old\n"));
 
     // "Output" of a copy whose session is still listed jumps to it.
@@ -499,4 +542,87 @@ TEST_F(TeamRunsPageTest, applyWaitsForTheAssistantToFinishAndSaysWhy) {
     model.sessions.stopAll();
     ASSERT_TRUE(waitUntil([&] { return page->applyButton()->isEnabled(); }, 10s));
     EXPECT_TRUE(page->applyReason()->isHidden());
+}
+
+// Two assistants changed the same file, and the user edited another one after the run
+// began: both are marked before anything is applied, can be compared, and are refused with
+// their reasons; files that only one side touched go in from each copy in turn.
+TEST_F(TeamRunsPageTest, conflictsAcrossCopiesAndWithTheProjectAreMarkedAndRefusedWithReasons) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        ASSERT_TRUE(writeFile(projectFile(name), QByteArray(name) + "\n"));
+    }
+    const TeamRun run = recordRun("Share the work", {"claude", "codex"});
+    const RunCopy& claude = run.copies[0];
+    const RunCopy& codex = run.copies[1];
+    ASSERT_TRUE(writeFile(claude.directory + "/a.txt", "a by claude\n"));
+    ASSERT_TRUE(writeFile(claude.directory + "/b.txt", "b by claude\n"));
+    ASSERT_TRUE(writeFile(codex.directory + "/a.txt", "a by codex\n"));
+    ASSERT_TRUE(writeFile(codex.directory + "/c.txt", "c by codex\n"));
+    ASSERT_TRUE(writeFile(projectFile("b.txt"), "b edited by you\n"));
+
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    showPage(model);
+    ASSERT_TRUE(inspect(claude));
+    ASSERT_TRUE(rowsBecome({"Changed   a.txt · also changed by Codex",
+                            "Changed   b.txt · will be refused: changed in your project since "
+                            "this run began"}));
+    EXPECT_EQ(cardTexts("copyOverlap"),
+              (QStringList{"1 file also changed by Codex", "1 file also changed by Claude Code"}));
+
+    // The copies' versions of a.txt side by side, each against the baseline.
+    ASSERT_TRUE(showDiff("a.txt"));
+    EXPECT_TRUE(page->compareCopiesButton()->isVisible());
+    EXPECT_FALSE(page->compareProjectButton()->isVisible());
+    page->compareCopiesButton()->click();
+    ASSERT_TRUE(page->compareDialog());
+    ASSERT_TRUE(waitUntil([&] { return page->compareDialog()->ready(); }, 5s));
+    ASSERT_EQ(page->compareDialog()->views().size(), 2u);
+    EXPECT_EQ(page->compareDialog()->views()[0]->text()->toPlainText(),
+              "1   - a.txt\n  1 + a by claude");
+    EXPECT_EQ(page->compareDialog()->views()[1]->text()->toPlainText(),
+              "1   - a.txt\n  1 + a by codex");
+
+    // b.txt three ways: the baseline against the project now and against the copy.
+    ASSERT_TRUE(showDiff("b.txt"));
+    EXPECT_FALSE(page->compareCopiesButton()->isVisible());
+    EXPECT_TRUE(page->compareProjectButton()->isVisible());
+    page->compareProjectButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return page->compareDialog()->ready(); }, 5s));
+    EXPECT_EQ(page->compareDialog()->views()[0]->text()->toPlainText(),
+              "1   - b.txt\n  1 + b edited by you");
+    EXPECT_EQ(page->compareDialog()->views()[1]->text()->toPlainText(),
+              "1   - b.txt\n  1 + b by claude");
+    page->compareDialog()->close();
+
+    // A selection holding a refused file is refused whole, and the file says why.
+    tick("a.txt");
+    tick("b.txt");
+    ASSERT_TRUE(applyTicked());
+    EXPECT_EQ(page->status(),
+              "b.txt changed in your project since this run began. Nothing was "
+              "applied; review the conflict first.");
+    EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray("a.txt\n"));
+    EXPECT_TRUE(rowsBecome({"Changed   a.txt · also changed by Codex",
+                            "Changed   b.txt · refused: changed in your project since this run "
+                            "began"}));
+
+    // a.txt from Claude Code, then c.txt from Codex: different files, both go in. Codex's
+    // a.txt is then refused, as the project no longer has the baseline's.
+    tick("b.txt", false);
+    ASSERT_TRUE(applyTicked());
+    EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray("a by claude\n"));
+    ASSERT_TRUE(inspect(codex));
+    ASSERT_TRUE(
+        rowsBecome({"Changed   a.txt · also changed by Claude Code · will be refused: "
+                    "changed in your project since this run began",
+                    "Changed   c.txt"}));
+    tick("c.txt");
+    ASSERT_TRUE(applyTicked());
+    EXPECT_EQ(readFile(projectFile("c.txt")), QByteArray("c by codex\n"));
+    tick("a.txt");
+    ASSERT_TRUE(applyTicked());
+    EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray("a by claude\n"));
+    EXPECT_TRUE(page->status().startsWith("a.txt changed in your project"));
 }

@@ -11,6 +11,7 @@
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
 #include "ui/navigation/Navigator.h"
+#include "ui/runs/CompareDialog.h"
 #include "ui/runs/DiffView.h"
 
 #include "ui/kit/Widgets.h"
@@ -29,6 +30,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -203,7 +205,15 @@ QWidget* TeamRunsPage::buildReviewArea() {
     auto* paneColumn = new QVBoxLayout(panes);
     paneColumn->setContentsMargins(0, 0, 0, 0);
     m_modeNote = Widgets::wrappingLabel(QString(), "muted");
-    paneColumn->addWidget(m_modeNote);
+    m_compareCopiesButton = Widgets::button(QStringLiteral("Compare copies"));
+    m_compareProjectButton = Widgets::button(QStringLiteral("Compare with your project"));
+    auto* noteRow = new QHBoxLayout;
+    noteRow->addWidget(m_modeNote, 1);
+    noteRow->addWidget(m_compareCopiesButton);
+    noteRow->addWidget(m_compareProjectButton);
+    paneColumn->addLayout(noteRow);
+    connect(m_compareCopiesButton, &QPushButton::clicked, this, &TeamRunsPage::compareCopies);
+    connect(m_compareProjectButton, &QPushButton::clicked, this, &TeamRunsPage::compareWithProject);
     m_diffView = new DiffView;
     paneColumn->addWidget(m_diffView, 1);
     m_previewStack->addWidget(panes);
@@ -296,6 +306,33 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         }
         auto* stateLabel = Widgets::wrappingLabel(state, "muted");
         stateLabel->setObjectName(QStringLiteral("copyState"));
+        // Files this copy changed that other copies changed too, once a review has read them.
+        if (m_review) {
+            const RunReview::Overlaps& overlaps = m_review->overlaps();
+            int shared = 0;
+            std::vector<QUuid> others;
+            if (const auto mine = overlaps.changedByCopy.find(copy.id);
+                mine != overlaps.changedByCopy.end()) {
+                for (const QString& path : mine->second) {
+                    const std::vector<QUuid> changing = overlaps.othersChanging(copy.id, path);
+                    shared += changing.empty() ? 0 : 1;
+                    for (const QUuid& other : changing) {
+                        if (std::find(others.begin(), others.end(), other) == others.end()) {
+                            others.push_back(other);
+                        }
+                    }
+                }
+            }
+            if (shared > 0) {
+                auto* overlap = Widgets::wrappingLabel(
+                    (shared == 1 ? QStringLiteral("1 file")
+                                 : QString::number(shared) + QStringLiteral(" files")) +
+                        QStringLiteral(" also changed by ") + copyNames(others),
+                    "muted");
+                overlap->setObjectName(QStringLiteral("copyOverlap"));
+                row->addWidget(overlap);
+            }
+        }
         row->addWidget(name);
         row->addWidget(stateLabel, 1);
         auto* open = Widgets::button(QStringLiteral("Open working copy"));
@@ -314,6 +351,42 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         connect(review, &QPushButton::clicked, this, [this, copy] { inspect(copy); });
         m_cardsLayout->addWidget(frame);
     }
+}
+
+QString TeamRunsPage::copyNames(const std::vector<QUuid>& ids) const {
+    QStringList names;
+    if (const std::optional<TeamRun> run = shownRun()) {
+        for (const RunCopy& copy : run->copies) {
+            if (std::find(ids.begin(), ids.end(), copy.id) != ids.end()) {
+                names.append(m_providers.provider(copy.provider).name);
+            }
+        }
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+QStringList TeamRunsPage::changeMarks(const RunCopy& copy, const FileChange& change) const {
+    QStringList marks = modeMarks(change);
+    const bool applied = wasApplied(copy, change);
+    if (applied) {
+        marks.append(QStringLiteral("Applied"));
+    }
+    if (!m_review) {
+        return marks;
+    }
+    const RunReview::Overlaps& overlaps = m_review->overlaps();
+    const std::vector<QUuid> others = overlaps.othersChanging(copy.id, change.path);
+    if (!others.empty()) {
+        marks.append(QStringLiteral("also changed by ") + copyNames(others));
+    }
+    if (const auto refused = m_refusals.find(change.path); refused != m_refusals.end()) {
+        marks.append(QStringLiteral("refused: ") + refused->second);
+    } else if (const auto changed = overlaps.projectChanged.find(change.path);
+               changed != overlaps.projectChanged.end() && !applied) {
+        // Applying it would be refused: the project no longer has the baseline's file.
+        marks.append(QStringLiteral("will be refused: ") + changed->second);
+    }
+    return marks;
 }
 
 std::optional<QUuid> TeamRunsPage::reviewedCopy() const {
@@ -351,11 +424,8 @@ void TeamRunsPage::syncReview() {
         m_changeList->clear();
         for (const FileChange& change : m_changes) {
             QString text = change.kind() + QStringLiteral("   ") + change.path;
-            for (const QString& mark : modeMarks(change)) {
+            for (const QString& mark : copy ? changeMarks(*copy, change) : modeMarks(change)) {
                 text += QStringLiteral(" · ") + mark;
-            }
-            if (copy && wasApplied(*copy, change)) {
-                text += QStringLiteral(" · Applied");
             }
             auto* item = new QListWidgetItem(text);
             item->setData(Qt::UserRole, change.path);
@@ -427,6 +497,11 @@ void TeamRunsPage::syncReview() {
         }
         m_modeNote->setText(note);
         m_modeNote->setVisible(!note.isEmpty());
+        const RunReview::Overlaps& overlaps = m_review->overlaps();
+        m_compareCopiesButton->setVisible(
+            !overlaps.othersChanging(copy->id, m_previewPath).empty());
+        m_compareProjectButton->setVisible(overlaps.projectChanged.contains(m_previewPath) ||
+                                           m_refusals.contains(m_previewPath));
         // The diff is computed off the main thread (a file may hold up to 2 MB); the view
         // stays empty until it arrives rather than show another file's lines.
         if (m_requestedPreview != m_previewPath) {
@@ -458,6 +533,14 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
                 diffArrived(diff);
             }
         });
+        connect(review, &RunReview::overlapsFound, this, [this, review] {
+            if (review == m_review) {
+                if (const std::optional<TeamRun> shown = shownRun()) {
+                    syncCards(*shown);
+                }
+                syncReview();
+            }
+        });
         connect(review, &RunReview::applied, this,
                 [this, review](const Result<RunReview::Applied>& result) {
                     applyArrived(review, result);
@@ -479,6 +562,7 @@ void TeamRunsPage::forgetReviewed() {
     m_requestedPreview.clear();
     m_shownPreview.clear();
     m_status.clear();
+    m_refusals.clear();
 }
 
 // Another copy or run is chosen: the review of the last one goes, unless it is still applying.
@@ -582,6 +666,7 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
     }
     if (!result) {
         if (shown) {
+            m_refusals = review->refusals();
             m_status = result.error().message;
             syncReview();
         }
@@ -590,6 +675,7 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
     }
     m_teamRuns.recordApplied(review->run().id, review->copy().id, result->changes);
     if (shown) {
+        m_refusals.clear();
         m_selection.clear();
         m_status = RunReview::withRecoveries(
             result->recovered, QStringLiteral("Applied ") +
@@ -605,6 +691,43 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
     }
     m_project.reloadAppliedFiles(locations);
     Q_EMIT applyFinished();
+}
+
+void TeamRunsPage::compareCopies() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    if (!copy || m_previewPath.isEmpty()) {
+        return;
+    }
+    const std::vector<QUuid> others = m_review->overlaps().othersChanging(copy->id, m_previewPath);
+    std::vector<CompareDialog::Version> versions;
+    for (const RunCopy& each : run->copies) {
+        if (each.id == copy->id ||
+            std::find(others.begin(), others.end(), each.id) != others.end()) {
+            versions.emplace_back(m_providers.provider(each.provider).name, each.directory);
+        }
+    }
+    delete m_compareDialog;
+    m_compareDialog = new CompareDialog(QStringLiteral("Copies compared"), m_previewPath,
+                                        RunStore::baselineFolder(*run), versions, this);
+    m_compareDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_compareDialog->show();
+}
+
+void TeamRunsPage::compareWithProject() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    if (!copy || m_previewPath.isEmpty()) {
+        return;
+    }
+    delete m_compareDialog;
+    m_compareDialog = new CompareDialog(
+        QStringLiteral("Your project and the copy"), m_previewPath, RunStore::baselineFolder(*run),
+        {{QStringLiteral("Your project now"), run->project},
+         {m_providers.provider(copy->provider).name + QStringLiteral("’s copy"), copy->directory}},
+        this);
+    m_compareDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_compareDialog->show();
 }
 
 void TeamRunsPage::showOutput(const RunCopy& copy) {

@@ -4,6 +4,7 @@
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunReview.h"
 #include "core/runs/TeamRun.h"
+#include "ui/runs/CompareDialog.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -11,6 +12,7 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -67,6 +69,10 @@ public:
     void showPreview(const QString& path);
     void applySelected();
     void showOutput(const RunCopy& copy);
+    // The versions of the shown file in every copy that changed it, against the baseline.
+    void compareCopies();
+    // The shown file as the project has it now next to the copy's, against the baseline.
+    void compareWithProject();
 
     // The parts, for tests.
     QComboBox* runPicker() const { return m_runPicker; }
@@ -84,6 +90,9 @@ public:
     QPlainTextEdit* statusReport() const { return m_statusReport; }
     QLabel* reviewMessage() const { return m_reviewMessage; }
     DiffView* diffView() const { return m_diffView; }
+    QPushButton* compareCopiesButton() const { return m_compareCopiesButton; }
+    QPushButton* compareProjectButton() const { return m_compareProjectButton; }
+    CompareDialog* compareDialog() const { return m_compareDialog; }
     QDialog* outputSheet() const { return m_outputSheet; }
     bool showsEmptyState() const;
 
@@ -101,6 +110,10 @@ private:
     void syncCards(const TeamRun& run);
     void syncReview();
     std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
+    // The assistants' names of the copies `ids` of the shown run, joined.
+    QString copyNames(const std::vector<QUuid>& ids) const;
+    // The marks after a change in the list: mode, applied, shared, refused.
+    QStringList changeMarks(const RunCopy& copy, const FileChange& change) const;
     void closeReview();
     void forgetReviewed();
     void inspectionArrived(const Result<RunFiles::Review>& result);
@@ -136,6 +149,9 @@ private:
     QStackedWidget* m_previewStack = nullptr;
     QLabel* m_modeNote = nullptr;
     DiffView* m_diffView = nullptr;
+    QPushButton* m_compareCopiesButton = nullptr;
+    QPushButton* m_compareProjectButton = nullptr;
+    QPointer<CompareDialog> m_compareDialog;
     QPointer<QDialog> m_outputSheet;
 
     // Review state; not kept across launches.
@@ -150,4 +166,6 @@ private:
     QString m_requestedPreview;  // the file whose diff is computed or shown
     QString m_shownPreview;
     QString m_status;
+    // The files the last apply refused, with their reasons.
+    std::map<QString, QString> m_refusals;
 };
