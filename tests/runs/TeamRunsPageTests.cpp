@@ -13,11 +13,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextTable>
@@ -113,11 +115,12 @@ protected:
 
     // A run recorded earlier, with one copy of the project as it is now per assistant,
     // stored.
-    TeamRun recordRun(const QString& prompt, const QStringList& assistants = {"claude"}) {
+    TeamRun recordRun(const QString& prompt, const QStringList& assistants = {"claude"},
+                      const QString& folder = "run") {
         TeamRun run{QUuid::createUuid(),
                     prompt,
                     project(),
-                    scratch() + "/runs/run",
+                    scratch() + "/runs/" + folder,
                     QDateTime::currentDateTimeUtc(),
                     {}};
         for (const QString& assistant : assistants) {
@@ -179,7 +182,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Finished"}; }, 5s))
         << cardStates().join(',').toStdString();
     EXPECT_FALSE(page->showsEmptyState());
-    EXPECT_EQ(page->runPicker()->currentText(), "Improve the greeting");
+    EXPECT_TRUE(page->runPicker()->currentText().startsWith("Improve the greeting"));
     EXPECT_EQ(page->reviewMessage()->text(), "Choose an assistant’s files to review.");
 
     // The assistant also added a file and removed one in its copy.
@@ -625,4 +628,90 @@ TEST_F(TeamRunsPageTest, conflictsAcrossCopiesAndWithTheProjectAreMarkedAndRefus
     ASSERT_TRUE(applyTicked());
     EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray("a by claude\n"));
     EXPECT_TRUE(page->status().startsWith("a.txt changed in your project"));
+}
+
+// Runs are renamed, show their size on disk, and are deleted with the room they took: never
+// while an interrupted apply still needs their backups, and their backups only when asked.
+TEST_F(TeamRunsPageTest, runsAreRenamedMeasuredAndDeletedWithTheirSpace) {
+    ScopedEnvironment data("XDG_DATA_HOME", QFile::encodeName(scratch() + "/data"));
+    ASSERT_TRUE(writeFile(projectFile("a.txt"), "a\n"));
+    const TeamRun older = recordRun("First try", {"claude"}, "older");
+    const TeamRun run = recordRun("Tune the greeting", {"claude"}, "newer");
+    ASSERT_TRUE(writeFile(older.copies.front().directory + "/a.txt", "older a\n"));
+    ASSERT_TRUE(writeFile(run.copies.front().directory + "/a.txt", QByteArray(40000, 'x')));
+
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    model.teamRuns.setSelectedRunID(run.id.toString(QUuid::WithoutBraces).toUpper());
+    showPage(model);
+    QSignalSpy sizes(page.get(), &TeamRunsPage::runSizesMeasured);
+    ASSERT_TRUE(sizes.wait(10000));
+    EXPECT_EQ(page->runPicker()->currentText(),
+              "Tune the greeting  ·  " + describeSize(RunStore::diskUsage(run).total));
+
+    // Renamed: the name shows and is kept in the record.
+    page->renameButton()->click();
+    ASSERT_TRUE(page->nameField()->isVisible());
+    EXPECT_EQ(page->nameField()->text(), "Tune the greeting");
+    page->nameField()->setText("  Greeting, take two ");
+    QTest::keyClick(page->nameField(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page->nameField()->isVisible());
+    EXPECT_TRUE(page->runPicker()->currentText().startsWith("Greeting, take two  ·  "));
+    const auto stored = RunStore::load(scratch() + "/runs");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->front().name, "Greeting, take two");
+
+    // Apply a.txt, so the run holds a backup.
+    ASSERT_TRUE(inspect(run.copies.front()));
+    tick("a.txt");
+    ASSERT_TRUE(applyTicked());
+    ASSERT_EQ(readFile(projectFile("a.txt")), QByteArray(40000, 'x'));
+
+    // An apply from this run cut short: its backups are needed to undo it.
+    const QString other = scratch() + "/other";
+    RunFiles::snapshot(project(), other);
+    ASSERT_TRUE(writeFile(other + "/a.txt", "other\n"));
+    {
+        StoppedApply killed(
+            RunFiles::changes(project(), other), project(), other, run.root + "/backup-interrupted",
+            [](auto operation, auto name) { return operation == "rename" && name == "a.txt"; });
+        ASSERT_TRUE(killed.stopped());
+        ASSERT_TRUE(WIFSIGNALED(killed.finish(true)));
+    }
+    QSignalSpy deleted(page.get(), &TeamRunsPage::runDeleted);
+    page->deleteButton()->click();
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_TRUE(page->runMessage()->text().startsWith(
+        "An apply from this run was interrupted and its backups are still needed"));
+    EXPECT_TRUE(dialogs.alerts().empty() || dialogs.alerts().back().message != "Delete this run?");
+    EXPECT_TRUE(QFileInfo::exists(run.root + "/run.json"));
+    (void)RunFiles::recoverInterruptedApplies();
+
+    // Deleted with its backups: the folder is gone and the room it took is reported.
+    const RunStore::DiskUsage usage = RunStore::diskUsage(run);
+    ASSERT_GT(usage.backups, 0);
+    const std::size_t asked = dialogs.alerts().size();
+    dialogs.answerAlert("Delete run");
+    dialogs.answerAlert("Delete backups");
+    page->deleteButton()->click();
+    ASSERT_TRUE(deleted.wait(10000));
+    ASSERT_EQ(dialogs.alerts().size(), asked + 2);
+    EXPECT_EQ(dialogs.alerts()[asked].informativeText,
+              "“Greeting, take two”\n\nIts copies, baseline and assistants’ output are deleted, "
+              "freeing " +
+                  describeSize(usage.total - usage.backups) + ". Your project is not touched.");
+    EXPECT_EQ(page->runMessage()->text(), "Run deleted. " + describeSize(usage.total) + " freed.");
+    EXPECT_FALSE(QFileInfo::exists(run.root));
+    EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray(40000, 'x'));
+    ASSERT_EQ(model.teamRuns.teamRuns().size(), 1);
+    EXPECT_TRUE(page->runPicker()->currentText().startsWith("First try"));
+
+    // The other run, deleted without its backups (it has none): nothing of it stays.
+    dialogs.answerAlert("Delete run");
+    page->deleteButton()->click();
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_FALSE(QFileInfo::exists(older.root));
+    EXPECT_TRUE(page->showsEmptyState());
 }

@@ -114,7 +114,7 @@ QJsonObject TeamRun::toJson() const {
     for (const RunCopy& copy : copies) {
         copyArray.append(copy.toJson());
     }
-    return {
+    QJsonObject object{
         {QStringLiteral("id"), uuidText(id)},
         {QStringLiteral("prompt"), prompt},
         {QStringLiteral("project"), project},
@@ -122,6 +122,10 @@ QJsonObject TeamRun::toJson() const {
         {QStringLiteral("created"), secondsFrom(created)},
         {QStringLiteral("copies"), copyArray},
     };
+    if (!name.isEmpty()) {
+        object.insert(QStringLiteral("name"), name);
+    }
+    return object;
 }
 
 std::optional<TeamRun> TeamRun::fromJson(const QJsonObject& object) {
@@ -151,6 +155,7 @@ std::optional<TeamRun> TeamRun::fromJson(const QJsonObject& object) {
         }
         run.copies.push_back(std::move(*copy));
     }
+    run.name = object.value(QStringLiteral("name")).toString();
     return run;
 }
 

@@ -258,6 +258,28 @@ void TeamRunController::recordApplied(const QUuid& runID, const QUuid& copyID,
     }
 }
 
+void TeamRunController::renameRun(const QUuid& runID, const QString& name) {
+    for (TeamRun& run : m_teamRuns) {
+        if (run.id != runID || run.name == name) {
+            continue;
+        }
+        run.name = name;
+        if (const Result<void> saved = RunStore::save(run); !saved) {
+            m_notices.notify(saved.error().message);
+        }
+        Q_EMIT teamRunsChanged();
+        return;
+    }
+}
+
+void TeamRunController::forgetRun(const QUuid& runID) {
+    const qsizetype removed =
+        m_teamRuns.removeIf([&](const TeamRun& run) { return run.id == runID; });
+    if (removed > 0) {
+        Q_EMIT teamRunsChanged();
+    }
+}
+
 bool TeamRunController::copyRunning(const RunCopy& copy) const {
     if (!copy.session) {
         return false;

@@ -57,6 +57,12 @@ public:
     // Abandons the current preparation; its folder is removed when the copying ends.
     void cancelPreparation();
     bool copyRunning(const RunCopy& copy) const;
+    // Gives the run `runID` the name shown for it (empty: its task again) and saves it.
+    void renameRun(const QUuid& runID, const QString& name);
+    // Forgets the run `runID`, whose folder has been deleted.
+    void forgetRun(const QUuid& runID);
+    // Where the run folders are: the root set, else the default one.
+    QString runStorageRoot() const { return storageRoot(); }
     // Notes in the run's record that `changes` were applied from the copy `copyID` of the
     // run `runID` (each with the content it applied).
     void recordApplied(const QUuid& runID, const QUuid& copyID,

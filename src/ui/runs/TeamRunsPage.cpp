@@ -1,6 +1,7 @@
 #include "ui/runs/TeamRunsPage.h"
 
 #include "core/appearance/Theme.h"
+#include "core/runs/FileDiff.h"
 #include "core/runs/RunStore.h"
 #include "core/services/DesktopServices.h"
 #include "core/services/Dialogs.h"
@@ -20,7 +21,9 @@
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -133,9 +136,31 @@ QWidget* TeamRunsPage::buildRunArea() {
     m_runPicker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_runPicker->setMinimumContentsLength(40);
     m_compareButton = Widgets::button(QStringLiteral("Compare with AI"));
+    m_nameField = new QLineEdit;
+    m_nameField->setPlaceholderText(QStringLiteral("Name of this run"));
+    m_nameField->hide();
+    m_renameButton = Widgets::button(QStringLiteral("Rename"));
+    m_deleteButton = Widgets::button(QStringLiteral("Delete run…"));
     bar->addWidget(m_runPicker, 1);
+    bar->addWidget(m_nameField, 1);
+    bar->addWidget(m_renameButton);
+    bar->addWidget(m_deleteButton);
     bar->addWidget(m_compareButton);
     layout->addLayout(bar);
+    m_runMessage = Widgets::wrappingLabel(QString(), "muted");
+    m_runMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_runMessage->hide();
+    layout->addWidget(m_runMessage);
+    connect(m_renameButton, &QPushButton::clicked, this, &TeamRunsPage::startRename);
+    connect(m_deleteButton, &QPushButton::clicked, this, &TeamRunsPage::deleteShownRun);
+    connect(m_nameField, &QLineEdit::returnPressed, this, [this] {
+        if (const std::optional<TeamRun> run = shownRun()) {
+            m_teamRuns.renameRun(run->id, m_nameField->text().trimmed());
+        }
+        m_nameField->hide();
+        m_runPicker->show();
+    });
+    m_nameField->installEventFilter(this);
     m_cards = new QWidget;
     m_cardsLayout = new QVBoxLayout(m_cards);
     m_cardsLayout->setContentsMargins(0, 0, 0, 0);
@@ -269,11 +294,23 @@ void TeamRunsPage::syncRuns() {
         const QSignalBlocker blocker(m_runPicker);
         m_runPicker->clear();
         for (const TeamRun& each : m_teamRuns.teamRuns()) {
-            m_runPicker->addItem(Characters::first(each.prompt, kPickerLength), runIDText(each.id));
+            QString text = Characters::first(each.title(), kPickerLength);
+            if (const auto size = m_runSizes.find(each.id); size != m_runSizes.end()) {
+                text += QStringLiteral("  ·  ") + describeSize(size->second.total);
+            }
+            m_runPicker->addItem(text, runIDText(each.id));
         }
         if (run) {
             m_runPicker->setCurrentIndex(m_runPicker->findData(runIDText(run->id)));
         }
+    }
+    QList<QUuid> ids;
+    for (const TeamRun& each : m_teamRuns.teamRuns()) {
+        ids.append(each.id);
+    }
+    if (ids != m_measuredRuns) {
+        m_measuredRuns = ids;
+        measureRuns();
     }
     if (!run) {
         return;
@@ -684,6 +721,7 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
                                                   "backup folder."));
         syncReview();
     }
+    measureRuns();  // the apply's backups take room in the run
     m_project.refreshFiles();
     QStringList locations;
     for (const FileChange& change : result->changes) {
@@ -728,6 +766,148 @@ void TeamRunsPage::compareWithProject() {
         this);
     m_compareDialog->setAttribute(Qt::WA_DeleteOnClose);
     m_compareDialog->show();
+}
+
+// Sizes are measured on a pool thread: a run holds a copy of the project per assistant.
+void TeamRunsPage::measureRuns() {
+    if (m_sizeJob) {
+        m_sizeJob->cancel();
+    }
+    std::vector<TeamRun> runs(m_teamRuns.teamRuns().begin(), m_teamRuns.teamRuns().end());
+    m_sizeJob = runInBackground(
+        this,
+        [runs](const BackgroundJob& job) {
+            std::map<QUuid, RunStore::DiskUsage> sizes;
+            for (const TeamRun& run : runs) {
+                if (job.cancelled()) {
+                    break;
+                }
+                sizes[run.id] = RunStore::diskUsage(run);
+            }
+            return sizes;
+        },
+        [this](const std::map<QUuid, RunStore::DiskUsage>& sizes) {
+            m_sizeJob.reset();
+            m_runSizes = sizes;
+            syncRuns();
+            Q_EMIT runSizesMeasured();
+        });
+}
+
+void TeamRunsPage::setRunMessage(const QString& message) {
+    m_runMessage->setText(message);
+    m_runMessage->setVisible(!message.isEmpty());
+}
+
+void TeamRunsPage::startRename() {
+    const std::optional<TeamRun> run = shownRun();
+    if (!run) {
+        return;
+    }
+    m_nameField->setText(run->title());
+    m_runPicker->hide();
+    m_nameField->show();
+    m_nameField->selectAll();
+    m_nameField->setFocus();
+}
+
+bool TeamRunsPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_nameField && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        m_nameField->hide();
+        m_runPicker->show();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TeamRunsPage::deleteShownRun() {
+    const std::optional<TeamRun> run = shownRun();
+    if (!run || m_deleting) {
+        return;
+    }
+    for (const RunCopy& copy : run->copies) {
+        if (m_teamRuns.copyRunning(copy)) {
+            setRunMessage(QStringLiteral("Stop the assistants of this run before deleting it."));
+            Q_EMIT runDeleted();
+            return;
+        }
+    }
+    if (m_review && m_review->run().id == run->id && m_review->applying()) {
+        setRunMessage(QStringLiteral("Wait for the apply to finish before deleting the run."));
+        Q_EMIT runDeleted();
+        return;
+    }
+    m_deleting = true;
+    m_deleteButton->setEnabled(false);
+    runInBackground(
+        this,
+        [run = *run, root = m_teamRuns.runStorageRoot()] {
+            return std::make_pair(RunStore::removalRefusal(run, root), RunStore::diskUsage(run));
+        },
+        [this, run = *run](const std::pair<QString, RunStore::DiskUsage>& found) {
+            const auto finish = [this](const QString& message) {
+                m_deleting = false;
+                m_deleteButton->setEnabled(true);
+                setRunMessage(message);
+                Q_EMIT runDeleted();
+            };
+            const auto& [refusal, usage] = found;
+            if (!refusal.isEmpty()) {
+                finish(refusal);
+                return;
+            }
+            const Dialogs::Alert confirm{
+                .message = QStringLiteral("Delete this run?"),
+                .informativeText =
+                    QStringLiteral("“") + Characters::first(run.title(), kPickerLength) +
+                    QStringLiteral("”\n\nIts copies, baseline and assistants’ output are "
+                                   "deleted, freeing ") +
+                    describeSize(usage.total - usage.backups) +
+                    QStringLiteral(". Your project is not touched."),
+                .buttons = {QStringLiteral("Delete run"), QStringLiteral("Cancel")}};
+            if (m_dialogs.alert(confirm) != 0) {
+                finish(QString());
+                return;
+            }
+            bool withBackups = false;
+            if (usage.backups > 0) {
+                const Dialogs::Alert backups{
+                    .message = QStringLiteral("Delete the backups too?"),
+                    .informativeText =
+                        QStringLiteral("They hold the project files that applies from this run "
+                                       "replaced (") +
+                        describeSize(usage.backups) +
+                        QStringLiteral("). Without them, those applies can no longer be undone "
+                                       "by hand."),
+                    .buttons = {QStringLiteral("Keep backups"), QStringLiteral("Delete backups")}};
+                withBackups = m_dialogs.alert(backups) == 1;
+            }
+            runInBackground(
+                this,
+                [run, withBackups, root = m_teamRuns.runStorageRoot()] {
+                    return RunStore::remove(run, root, withBackups);
+                },
+                [this, run, withBackups, usage, finish](const Result<qint64>& freed) {
+                    if (!freed) {
+                        finish(freed.error().message);
+                        return;
+                    }
+                    if (m_review && m_review->run().id == run.id) {
+                        closeReview();
+                        forgetReviewed();
+                    }
+                    m_teamRuns.forgetRun(run.id);
+                    syncRuns();
+                    QString message = QStringLiteral("Run deleted. ") +
+                                      describeSize(freed.value()) + QStringLiteral(" freed.");
+                    if (!withBackups && usage.backups > 0) {
+                        message += QStringLiteral(" Its backups are kept in ") + run.root +
+                                   QStringLiteral(".");
+                    }
+                    finish(message);
+                });
+        });
 }
 
 void TeamRunsPage::showOutput(const RunCopy& copy) {

@@ -3,6 +3,7 @@
 #include "core/runs/FileChange.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunReview.h"
+#include "core/runs/RunSpace.h"
 #include "core/runs/TeamRun.h"
 #include "ui/runs/CompareDialog.h"
 
@@ -18,6 +19,7 @@
 
 class DiffView;
 class QComboBox;
+class QLineEdit;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -73,10 +75,20 @@ public:
     void compareCopies();
     // The shown file as the project has it now next to the copy's, against the baseline.
     void compareWithProject();
+    // Shows the name field for the shown run; Enter keeps the name, Escape leaves it.
+    void startRename();
+    // Deletes the shown run after confirming (twice when it holds backups); runDeleted()
+    // follows when it was asked for and refused, failed or done.
+    void deleteShownRun();
 
     // The parts, for tests.
     QComboBox* runPicker() const { return m_runPicker; }
     QPushButton* compareButton() const { return m_compareButton; }
+    QPushButton* renameButton() const { return m_renameButton; }
+    QLineEdit* nameField() const { return m_nameField; }
+    QPushButton* deleteButton() const { return m_deleteButton; }
+    // What became of the last rename or delete of a run.
+    QLabel* runMessage() const { return m_runMessage; }
     QWidget* cardsArea() const { return m_cards; }
     QListWidget* changeList() const { return m_changeList; }
     QListWidget* skippedList() const { return m_skippedList; }
@@ -101,6 +113,13 @@ Q_SIGNALS:
     void inspectionFinished();
     // An apply finished (or failed); the status says which.
     void applyFinished();
+    // A delete was refused, failed or done; runMessage() says which.
+    void runDeleted();
+    // The runs' sizes on disk were measured.
+    void runSizesMeasured();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildRunArea();
@@ -133,6 +152,10 @@ private:
     QWidget* m_emptyState = nullptr;
     QComboBox* m_runPicker = nullptr;
     QPushButton* m_compareButton = nullptr;
+    QPushButton* m_renameButton = nullptr;
+    QLineEdit* m_nameField = nullptr;
+    QPushButton* m_deleteButton = nullptr;
+    QLabel* m_runMessage = nullptr;
     QWidget* m_cards = nullptr;
     QVBoxLayout* m_cardsLayout = nullptr;
     QLabel* m_reviewTitle = nullptr;
@@ -166,6 +189,13 @@ private:
     QString m_requestedPreview;  // the file whose diff is computed or shown
     QString m_shownPreview;
     QString m_status;
+    // The runs' sizes on disk, and the runs they were measured for.
+    std::map<QUuid, RunStore::DiskUsage> m_runSizes;
+    QList<QUuid> m_measuredRuns;
+    std::optional<BackgroundJob> m_sizeJob;
+    bool m_deleting = false;
+    void measureRuns();
+    void setRunMessage(const QString& message);
     // The files the last apply refused, with their reasons.
     std::map<QString, QString> m_refusals;
 };
