@@ -2,8 +2,11 @@
 // copy's files and the apply of ticked changes into the project.
 
 #include "RunsTestSupport.h"
+#include "core/appearance/Theme.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
+#include "core/services/Preferences.h"
+#include "ui/kit/AppStyle.h"
 #include "ui/navigation/Navigator.h"
 #include "ui/runs/DiffView.h"
 #include "ui/runs/TeamRunsPage.h"
@@ -448,6 +451,25 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
     EXPECT_EQ(textsOn(DiffView::kRemovedWord), QStringList{"5"});
     EXPECT_EQ(textsOn(DiffView::kAddedWord), QStringList{"50"});
 
+    // n and p walk the changes; space ticks the file; j and k walk the files.
+    EXPECT_EQ(view->changeCount(), 2);
+    QTest::keyClick(view->text(), Qt::Key_N);
+    QTest::keyClick(view->text(), Qt::Key_N);
+    EXPECT_EQ(view->currentChange(), 1);
+    EXPECT_EQ(view->text()->textCursor().block().text(), "   26 + value_26b = 0");
+    QTest::keyClick(view->text(), Qt::Key_N);
+    EXPECT_EQ(view->currentChange(), 1);
+    QTest::keyClick(view->text(), Qt::Key_P);
+    EXPECT_EQ(view->text()->textCursor().block().text(), " 5    - value_5 = 5");
+    QTest::keyClick(view->text(), Qt::Key_Space);
+    EXPECT_EQ(page->selection(), QSet<QString>{"main.py"});
+    QTest::keyClick(page->changeList(), Qt::Key_J);
+    ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "notes.md"; }, 5s));
+    QTest::keyClick(page->changeList(), Qt::Key_K);
+    ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.py"; }, 5s));
+    QTest::keyClick(page->changeList(), Qt::Key_Space);
+    EXPECT_TRUE(page->selection().isEmpty());
+
     // Unfolding a stretch shows its lines in place, numbered on both sides.
     view->unfold(1);
     EXPECT_TRUE(diffLines().contains("15 15   value_15 = 15"));
@@ -502,10 +524,19 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
     EXPECT_EQ(view->summaryLabel()->text(), "Binary file changed (1.5 KB → 2.5 KB)");
     const QByteArray screenshots = qgetenv("VELK_SCREENSHOT_DIR");
     if (!screenshots.isEmpty()) {
+        // In the application's own style, as the window shows it.
+        MemoryPreferences preferences;
+        const Theme theme(false, preferences);
+        qApp->setStyleSheet(AppStyle::styleSheet(theme));
+        page->setStyleSheet(
+            QStringLiteral("TeamRunsPage { background: %1; }").arg(theme.bg().name()));
+        page->setAttribute(Qt::WA_StyledBackground);
         ASSERT_TRUE(showDiff("main.py"));
         page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-diff-unified.png");
         view->sideBySideButton()->click();
+        QCoreApplication::processEvents();
         page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-diff-side.png");
+        qApp->setStyleSheet(QString());
     }
 }
 

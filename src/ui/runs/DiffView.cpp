@@ -252,6 +252,7 @@ void DiffView::computeFolds() {
 
 void DiffView::render() {
     m_changeStarts.clear();
+    m_currentChange = -1;
     const QString summary = m_diff.summary();
     const auto count = [](const char* color, const QString& text) {
         return QStringLiteral("<span style=\"color:%1\">%2</span>")
@@ -486,36 +487,17 @@ bool DiffView::showChange(bool forward) {
     if (m_changeStarts.empty() || m_stack->currentWidget() != m_text) {
         return false;
     }
-    QScrollBar* bar = m_text->verticalScrollBar();
-    const int lineHeight = QFontMetrics(m_text->font()).lineSpacing();
-    const int margin = kLinesAboveChange * lineHeight;
-    const auto top = [&](int position) {
-        QTextCursor cursor(m_text->document());
-        cursor.setPosition(position);
-        return m_text->cursorRect(cursor).top() + bar->value();
-    };
-    const int current = bar->value() + margin;
-    std::optional<int> target;
-    if (forward) {
-        for (int position : m_changeStarts) {
-            if (top(position) > current + lineHeight / 2) {
-                target = top(position);
-                break;
-            }
-        }
-    } else {
-        for (auto position = m_changeStarts.rbegin(); position != m_changeStarts.rend();
-             ++position) {
-            if (top(*position) < current - lineHeight / 2) {
-                target = top(*position);
-                break;
-            }
-        }
-    }
-    if (!target) {
+    const int next = m_currentChange + (forward ? 1 : -1);
+    if (next < 0 || next >= int(m_changeStarts.size())) {
         return false;
     }
-    bar->setValue(*target - margin);
+    m_currentChange = next;
+    QTextCursor cursor(m_text->document());
+    cursor.setPosition(m_changeStarts[std::size_t(next)]);
+    m_text->setTextCursor(cursor);
+    QScrollBar* bar = m_text->verticalScrollBar();
+    const int margin = kLinesAboveChange * QFontMetrics(m_text->font()).lineSpacing();
+    bar->setValue(m_text->cursorRect(cursor).top() + bar->value() - margin);
     return true;
 }
 

@@ -48,10 +48,14 @@ public:
     int foldCount() const { return int(m_folds.size()); }
     void unfold(int fold);
 
-    // Scrolls to the next or previous change (a run of added or removed lines) after or
-    // before the one in view; false when there is none.
+    // Scrolls to the next or previous change (a run of added or removed lines) and puts the
+    // caret there; false when there is none. The first call after a diff is shown goes to
+    // its first change.
     bool showNextChange();
     bool showPreviousChange();
+    // The change last scrolled to (0-based), -1 before any; and how many there are.
+    int currentChange() const { return m_currentChange; }
+    int changeCount() const { return int(m_changeStarts.size()); }
 
     // The parts, for tests.
     QTextBrowser* text() const { return m_text; }
@@ -91,6 +95,7 @@ private:
     std::vector<Fold> m_folds;
     // Where each change starts in the document, in order.
     std::vector<int> m_changeStarts;
+    int m_currentChange = -1;
 
     QLabel* m_counts = nullptr;
     QPushButton* m_unifiedButton = nullptr;

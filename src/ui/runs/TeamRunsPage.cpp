@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
@@ -244,6 +245,8 @@ QWidget* TeamRunsPage::buildReviewArea() {
     m_previewStack->addWidget(panes);
     layout->addWidget(m_previewStack, 3);
 
+    m_changeList->installEventFilter(this);
+    m_diffView->text()->installEventFilter(this);
     connect(m_changeList, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         setTicked(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
     });
@@ -812,6 +815,39 @@ void TeamRunsPage::startRename() {
 }
 
 bool TeamRunsPage::eventFilter(QObject* watched, QEvent* event) {
+    // The review's keys, in the list of files and in the diff: j/k next/previous file, n/p
+    // next/previous change, space ticks the file shown.
+    if ((watched == m_changeList || watched == m_diffView->text()) &&
+        event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            const int row = m_changeList->currentRow();
+            switch (key->key()) {
+                case Qt::Key_J:
+                case Qt::Key_K: {
+                    const int next = row + (key->key() == Qt::Key_J ? 1 : -1);
+                    if (next >= 0 && next < m_changeList->count()) {
+                        m_changeList->setCurrentRow(next);
+                    }
+                    return true;
+                }
+                case Qt::Key_N:
+                    m_diffView->showNextChange();
+                    return true;
+                case Qt::Key_P:
+                    m_diffView->showPreviousChange();
+                    return true;
+                case Qt::Key_Space:
+                    if (QListWidgetItem* item = m_changeList->currentItem()) {
+                        item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked
+                                                                              : Qt::Checked);
+                    }
+                    return true;
+                default:
+                    break;
+            }
+        }
+    }
     if (watched == m_nameField && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         m_nameField->hide();
