@@ -26,6 +26,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextTable>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -419,6 +420,7 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
     before += longLine;
     ASSERT_TRUE(writeFile(projectFile("main.py"), before));
     ASSERT_TRUE(writeFile(projectFile("logo.png"), QByteArray(1500, '\0')));
+    ASSERT_TRUE(writeFile(projectFile("data.csv"), QByteArray(2'100'000, 'd')));
     const TeamRun run = recordRun("Tune the values");
     const RunCopy& copy = run.copies.front();
     QByteArray after = before;
@@ -427,6 +429,7 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
     ASSERT_TRUE(writeFile(copy.directory + "/main.py", after));
     ASSERT_TRUE(writeFile(copy.directory + "/notes.md", "# Notes\nfirst\n"));
     ASSERT_TRUE(writeFile(copy.directory + "/logo.png", QByteArray(2500, '\0')));
+    ASSERT_TRUE(writeFile(copy.directory + "/data.csv", QByteArray(2'200'000, 'e')));
 
     Workspace& model = openWorkspace();
     model.teamRuns.setRunStorageRoot(scratch() + "/runs");
@@ -522,6 +525,18 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
     ASSERT_TRUE(showDiff("logo.png"));
     EXPECT_TRUE(view->summaryLabel()->isVisible());
     EXPECT_EQ(view->summaryLabel()->text(), "Binary file changed (1.5 KB → 2.5 KB)");
+    EXPECT_FALSE(page->openBothButton()->isVisible());
+
+    // A file over the limit gives its sizes, and both versions open outside VELK.
+    ASSERT_TRUE(showDiff("data.csv"));
+    EXPECT_EQ(view->summaryLabel()->text(),
+              "Too large to compare here (2.1 MB → 2.2 MB). Open both versions to compare them.");
+    ASSERT_TRUE(page->openBothButton()->isVisible());
+    page->openBothButton()->click();
+    EXPECT_EQ(desktop.openedUrls,
+              (std::vector<QString>{
+                  QUrl::fromLocalFile(RunStore::baselineFolder(run) + "/data.csv").toString(),
+                  QUrl::fromLocalFile(copy.directory + "/data.csv").toString()}));
     const QByteArray screenshots = qgetenv("VELK_SCREENSHOT_DIR");
     if (!screenshots.isEmpty()) {
         // In the application's own style, as the window shows it.

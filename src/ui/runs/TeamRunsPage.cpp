@@ -237,6 +237,24 @@ QWidget* TeamRunsPage::buildReviewArea() {
     noteRow->addWidget(m_modeNote, 1);
     noteRow->addWidget(m_compareCopiesButton);
     noteRow->addWidget(m_compareProjectButton);
+    m_openBothButton = Widgets::button(QStringLiteral("Open both versions"));
+    m_openBothButton->hide();
+    noteRow->addWidget(m_openBothButton);
+    connect(m_openBothButton, &QPushButton::clicked, this, [this] {
+        const std::optional<TeamRun> run = shownRun();
+        const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+        if (!copy || !m_desktop || m_shownPreview.isEmpty()) {
+            return;
+        }
+        const FileDiff& diff = m_diffView->diff();
+        for (const auto& [state, root] : {std::pair{diff.before, RunStore::baselineFolder(*run)},
+                                          std::pair{diff.after, copy->directory}}) {
+            if (state != FileVersion::State::Absent) {
+                m_desktop->openUrl(
+                    QUrl::fromLocalFile(root + QLatin1Char('/') + m_shownPreview).toString());
+            }
+        }
+    });
     paneColumn->addLayout(noteRow);
     connect(m_compareCopiesButton, &QPushButton::clicked, this, &TeamRunsPage::compareCopies);
     connect(m_compareProjectButton, &QPushButton::clicked, this, &TeamRunsPage::compareWithProject);
@@ -548,6 +566,7 @@ void TeamRunsPage::syncReview() {
             m_requestedPreview = m_previewPath;
             m_shownPreview.clear();
             m_diffView->clear();
+            m_openBothButton->hide();
             m_review->diff(m_previewPath);
         }
         m_previewStack->setCurrentIndex(1);
@@ -637,6 +656,7 @@ void TeamRunsPage::diffArrived(const FileDiff& diff) {
     }
     m_diffView->setDiff(diff);
     m_shownPreview = diff.path;
+    m_openBothButton->setVisible(diff.kind == FileDiff::Kind::TooLarge);
 }
 
 void TeamRunsPage::setTicked(const QString& path, bool ticked) {

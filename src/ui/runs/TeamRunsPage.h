@@ -104,6 +104,9 @@ public:
     DiffView* diffView() const { return m_diffView; }
     QPushButton* compareCopiesButton() const { return m_compareCopiesButton; }
     QPushButton* compareProjectButton() const { return m_compareProjectButton; }
+    // Shown for a file too large to compare here: opens both versions with the desktop's
+    // applications.
+    QPushButton* openBothButton() const { return m_openBothButton; }
     CompareDialog* compareDialog() const { return m_compareDialog; }
     QDialog* outputSheet() const { return m_outputSheet; }
     bool showsEmptyState() const;
@@ -174,6 +177,7 @@ private:
     DiffView* m_diffView = nullptr;
     QPushButton* m_compareCopiesButton = nullptr;
     QPushButton* m_compareProjectButton = nullptr;
+    QPushButton* m_openBothButton = nullptr;
     QPointer<CompareDialog> m_compareDialog;
     QPointer<QDialog> m_outputSheet;
 
