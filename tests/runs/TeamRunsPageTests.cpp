@@ -438,6 +438,21 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
     ASSERT_TRUE(inspect(copy));
     DiffView* view = page->diffView();
 
+    // Lines added and removed per file and over the copy; binary and oversized files have
+    // no line counts.
+    ASSERT_TRUE(waitUntil([&] { return page->lineTotals()->isVisible(); }, 5s));
+    EXPECT_TRUE(page->lineTotals()->text().contains(">+4<") &&
+                page->lineTotals()->text().contains(">−1<"))
+        << page->lineTotals()->text().toStdString();
+    QStringList counts;
+    for (int row = 0; row < page->changeList()->count(); ++row) {
+        const QVariant value = page->changeList()->item(row)->data(TeamRunsPage::kCountsRole);
+        counts << (value.isValid()
+                       ? QString("+%1 -%2").arg(value.toPoint().x()).arg(value.toPoint().y())
+                       : QString("none"));
+    }
+    EXPECT_EQ(counts, (QStringList{"none", "none", "+2 -1", "+2 -0"}));
+
     ASSERT_TRUE(showDiff("main.py"));
     EXPECT_EQ(
         view->countsLabel()->text().contains("+2") && view->countsLabel()->text().contains("−1"),

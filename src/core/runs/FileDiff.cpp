@@ -268,6 +268,25 @@ QStringList tokens(const QString& line) {
     return found;
 }
 
+LineCounts count(const FileVersion& before, const FileVersion& after) {
+    using State = FileVersion::State;
+    const auto readable = [](const FileVersion& version) {
+        return version.state == State::Absent ||
+               (version.state == State::Read && textOf(version.bytes));
+    };
+    if (!readable(before) || !readable(after)) {
+        return {0, 0, false};
+    }
+    const Patch patch =
+        patchOf(before.bytes, after.bytes, GIT_DIFF_PATIENCE, FileDiff::kContextLines);
+    size_t added = 0;
+    size_t removed = 0;
+    if (!patch || git_patch_line_stats(nullptr, &added, &removed, patch.get()) != 0) {
+        return {0, 0, false};
+    }
+    return {int(added), int(removed), true};
+}
+
 FileDiff compute(const QString& path, const FileVersion& before, const FileVersion& after) {
     using State = FileVersion::State;
     FileDiff diff;

@@ -102,6 +102,18 @@ namespace LineDiff {
 // Diffs two versions of the file at `path`. Thread-safe; may take a while for large files.
 FileDiff compute(const QString& path, const FileVersion& before, const FileVersion& after);
 
+// Lines added and removed in a text file; `text` is false when a side is not text (binary,
+// too large or unreadable) and nothing was counted.
+struct LineCounts {
+    int added = 0;
+    int removed = 0;
+    bool text = true;
+    bool operator==(const LineCounts&) const = default;
+};
+
+// Counts the lines `compute` would show as added and removed, without building them.
+LineCounts count(const FileVersion& before, const FileVersion& after);
+
 // The tokens a line is cut into for the word diff: runs of letters, digits and underscores,
 // runs of white space, and every other character on its own.
 QStringList tokens(const QString& line);

@@ -116,7 +116,7 @@ RunReview::RunReview(TeamRun run, RunCopy copy, Engine engine, QObject* parent)
 RunReview::~RunReview() {
     // Jobs still queued need not run at all; their results would not be delivered anyway.
     for (const std::optional<BackgroundJob>& job :
-         {m_inspection, m_preview, m_diff, m_overlapJob}) {
+         {m_inspection, m_preview, m_diff, m_overlapJob, m_countJob}) {
         if (job) {
             job->cancel();
         }
@@ -131,8 +131,13 @@ void RunReview::inspect() {
         m_overlapJob->cancel();
         m_overlapJob.reset();
     }
+    if (m_countJob) {
+        m_countJob->cancel();
+        m_countJob.reset();
+    }
     m_review = {};
     m_overlaps = {};
+    m_lineCounts.clear();
     m_inspecting = true;
     m_inspection = runInBackground(
         this,
@@ -149,6 +154,7 @@ void RunReview::inspect() {
             Q_EMIT inspected(result);
             if (result) {
                 findOverlaps();
+                countLines();
             }
         });
 }
@@ -243,6 +249,32 @@ void RunReview::findOverlaps() {
             m_overlapJob.reset();
             m_overlaps = found;
             Q_EMIT overlapsFound();
+        });
+}
+
+void RunReview::countLines() {
+    m_countJob = runInBackground(
+        this,
+        [read = m_engine.read ? m_engine.read : &RunFiles::readVersion,
+         baseline = RunStore::baselineFolder(m_run), copy = m_copy.directory,
+         changes = m_review.changes](const BackgroundJob& job) {
+            std::vector<LineDiff::LineCounts> counts(changes.size());
+            Background::forEachInParallel(changes.size(), [&](std::size_t index) {
+                if (!job.cancelled()) {
+                    const QString& path = changes[index].path;
+                    counts[index] = LineDiff::count(read(baseline, path), read(copy, path));
+                }
+            });
+            std::map<QString, LineDiff::LineCounts> found;
+            for (std::size_t index = 0; index < changes.size(); ++index) {
+                found[changes[index].path] = counts[index];
+            }
+            return found;
+        },
+        [this](const std::map<QString, LineDiff::LineCounts>& found) {
+            m_countJob.reset();
+            m_lineCounts = found;
+            Q_EMIT lineCountsFound();
         });
 }
 

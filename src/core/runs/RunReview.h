@@ -97,6 +97,8 @@ public:
     // The chosen files the last apply refused because the project changed under them, with
     // each one's reason; empty after an apply that went ahead.
     const std::map<QString, QString>& refusals() const { return m_refusals; }
+    // Lines added and removed per changed file, found after each inspection.
+    const std::map<QString, LineDiff::LineCounts>& lineCounts() const { return m_lineCounts; }
 
     bool inspecting() const { return m_inspecting; }
     bool applying() const { return m_applying; }
@@ -120,6 +122,7 @@ Q_SIGNALS:
     void previewed(const RunReview::Preview& preview);
     void diffed(const FileDiff& diff);
     void overlapsFound();
+    void lineCountsFound();
     // The changes written, or why nothing was (after the reports of any rolled-back applies).
     void applied(const Result<RunReview::Applied>& result);
 
@@ -136,6 +139,10 @@ private:
     std::optional<BackgroundJob> m_overlapJob;
     Overlaps m_overlaps;
     std::map<QString, QString> m_refusals;
+    std::optional<BackgroundJob> m_countJob;
+    std::map<QString, LineDiff::LineCounts> m_lineCounts;
+
+    void countLines();
 
     void findOverlaps();
 };

@@ -17,6 +17,7 @@
 
 #include "ui/kit/Widgets.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QFrame>
@@ -25,10 +26,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTimer>
@@ -63,6 +66,53 @@ QStringList modeMarks(const FileChange& change) {
     }
     return marks;
 }
+
+// "+2 −1" in the colours of added and removed lines.
+QString countsHtml(int added, int removed) {
+    return QStringLiteral(
+               "<span style=\"color:#3FB950\">+%1</span>&nbsp;"
+               "<span style=\"color:#F85149\">−%2</span>")
+        .arg(added)
+        .arg(removed);
+}
+
+// Paints a row as usual, then its line counts at the right end.
+class CountsDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QVariant counts = index.data(TeamRunsPage::kCountsRole);
+        if (!counts.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QPoint lines = counts.toPoint();
+        const QString plus = QStringLiteral("+") + QString::number(lines.x());
+        const QString minus = QStringLiteral(" −") + QString::number(lines.y());
+        const QFontMetrics metrics(option.font);
+        const int width = metrics.horizontalAdvance(plus + minus) + 12;
+        // The row's background across its whole width, its text (elided) left of the counts.
+        QStyleOptionViewItem full = option;
+        initStyleOption(&full, index);
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &full, painter, widget);
+        QStyleOptionViewItem narrow = option;
+        narrow.rect.setRight(option.rect.right() - width);
+        QStyledItemDelegate::paint(painter, narrow, index);
+        QRect area = option.rect.adjusted(0, 0, -6, 0);
+        painter->save();
+        painter->setFont(option.font);
+        painter->setPen(QColor(0xF8, 0x51, 0x49));
+        painter->drawText(area, Qt::AlignRight | Qt::AlignVCenter, minus);
+        area.setRight(area.right() - metrics.horizontalAdvance(minus));
+        painter->setPen(QColor(0x3F, 0xB9, 0x50));
+        painter->drawText(area, Qt::AlignRight | Qt::AlignVCenter, plus);
+        painter->restore();
+    }
+};
 
 // Whether `change` was applied from `copy` as it is now (the copy may have changed since).
 bool wasApplied(const RunCopy& copy, const FileChange& change) {
@@ -190,6 +240,7 @@ QWidget* TeamRunsPage::buildReviewArea() {
     m_reviewMessage = Widgets::wrappingLabel(QString(), "muted");
     m_changeList = new QListWidget;
     m_changeList->setMinimumWidth(kReviewListWidth);
+    m_changeList->setItemDelegate(new CountsDelegate(m_changeList));
     m_skippedTitle = Widgets::wrappingLabel(QString(), "caption");
     m_skippedList = new QListWidget;
     m_skippedList->setMaximumHeight(kSkippedListHeight);
@@ -207,7 +258,12 @@ QWidget* TeamRunsPage::buildReviewArea() {
                                    2 * int(m_statusReport->document()->documentMargin()));
     m_statusReport->hide();
     left->addWidget(m_reviewTitle);
-    left->addWidget(m_counter);
+    auto* counters = new QHBoxLayout;
+    m_lineTotals = Widgets::label(QString(), "muted");
+    m_lineTotals->setTextFormat(Qt::RichText);
+    counters->addWidget(m_counter, 1);
+    counters->addWidget(m_lineTotals);
+    left->addLayout(counters);
     left->addWidget(m_reviewMessage);
     left->addWidget(m_changeList, 1);
     left->addWidget(m_skippedTitle);
@@ -477,6 +533,17 @@ void TeamRunsPage::syncReview() {
     m_changeList->setVisible(copy && !inspecting());
     m_counter->setText(QString::number(m_changes.size()) + QStringLiteral(" changed files"));
     m_counter->setVisible(copy && !inspecting());
+    int added = 0;
+    int removed = 0;
+    if (m_review) {
+        for (const auto& [path, counts] : m_review->lineCounts()) {
+            added += counts.added;
+            removed += counts.removed;
+        }
+    }
+    const bool counted = m_review && !m_review->lineCounts().empty() && !inspecting();
+    m_lineTotals->setText(counted ? countsHtml(added, removed) : QString());
+    m_lineTotals->setVisible(counted);
     {
         const QSignalBlocker blocker(m_changeList);
         m_changeList->clear();
@@ -487,6 +554,13 @@ void TeamRunsPage::syncReview() {
             }
             auto* item = new QListWidgetItem(text);
             item->setData(Qt::UserRole, change.path);
+            if (m_review) {
+                const auto counts = m_review->lineCounts().find(change.path);
+                if (counts != m_review->lineCounts().end() && counts->second.text) {
+                    item->setData(kCountsRole,
+                                  QPoint(counts->second.added, counts->second.removed));
+                }
+            }
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
             item->setCheckState(m_selection.contains(change.path) ? Qt::Checked : Qt::Unchecked);
             m_changeList->addItem(item);
@@ -597,6 +671,11 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
                 if (const std::optional<TeamRun> shown = shownRun()) {
                     syncCards(*shown);
                 }
+                syncReview();
+            }
+        });
+        connect(review, &RunReview::lineCountsFound, this, [this, review] {
+            if (review == m_review) {
                 syncReview();
             }
         });

@@ -98,6 +98,10 @@ public:
     QLabel* applyReason() const { return m_applyReason; }
     QPushButton* selectAllButton() const { return m_selectAllButton; }
     QLabel* counterLabel() const { return m_counter; }
+    // Lines added and removed over the copy's text files, once counted.
+    QLabel* lineTotals() const { return m_lineTotals; }
+    // Each row's "+2 −1", painted at its right end.
+    static constexpr int kCountsRole = Qt::UserRole + 1;
     QLabel* statusLabel() const { return m_statusLabel; }
     QPlainTextEdit* statusReport() const { return m_statusReport; }
     QLabel* reviewMessage() const { return m_reviewMessage; }
@@ -168,6 +172,7 @@ private:
     QListWidget* m_skippedList = nullptr;
     QPushButton* m_selectAllButton = nullptr;
     QLabel* m_counter = nullptr;
+    QLabel* m_lineTotals = nullptr;
     QPushButton* m_applyButton = nullptr;
     QLabel* m_applyReason = nullptr;
     QLabel* m_statusLabel = nullptr;
