@@ -15,12 +15,12 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextTable>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <optional>
+#include <tuple>
 
 const QColor DiffView::kAddedLine = QColor(46, 160, 67, 48);
 const QColor DiffView::kAddedWord = QColor(46, 160, 67, 130);
@@ -119,6 +119,44 @@ QString number(int value, int width) {
 
 }  // namespace
 
+QTextBrowser* DiffView::makeBrowser() {
+    auto* view = new QTextBrowser;
+    view->setOpenLinks(false);
+    view->setUndoRedoEnabled(false);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // The code editor's ground, on which the syntax colours are made to be read.
+    view->setStyleSheet(QStringLiteral("QTextBrowser { background-color: %1; color: %2; }")
+                            .arg(kEditorBackground.name(), kEditorText.name()));
+    connect(view, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+        if (url.scheme() == QLatin1String("fold")) {
+            unfold(url.path().toInt());
+        }
+    });
+    return view;
+}
+
+QTextDocument* DiffView::newDocument(QTextBrowser* owner, bool wrap) const {
+    auto* document = new QTextDocument(owner);
+    document->setUndoRedoEnabled(false);
+    document->setDefaultFont(owner->font());
+    QTextOption option = document->defaultTextOption();
+    option.setWrapMode(wrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    option.setTabStopDistance(4 * QFontMetricsF(owner->font()).horizontalAdvance(u' '));
+    document->setDefaultTextOption(option);
+    return document;
+}
+
+// The view deletes its own first document when given another; the ones made here are the
+// view's children and go when replaced.
+void DiffView::install(QTextBrowser* view, QTextDocument* document) {
+    QTextDocument* old = view->document();
+    const bool madeHere = old->parent() == view;
+    view->setDocument(document);
+    if (madeHere) {
+        delete old;
+    }
+}
+
 DiffView::DiffView(QWidget* parent) : QWidget(parent) {
     auto* layout = Widgets::box<QVBoxLayout>(this, {0, 0, 0, 0}, 6);
     auto* bar = new QHBoxLayout;
@@ -140,24 +178,28 @@ DiffView::DiffView(QWidget* parent) : QWidget(parent) {
     layout->addLayout(bar);
 
     m_stack = new QStackedWidget;
-    m_text = new QTextBrowser;
-    m_text->setOpenLinks(false);
-    m_text->setUndoRedoEnabled(false);
-    m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    // The code editor's ground, on which the syntax colours are made to be read.
-    m_text->setStyleSheet(QStringLiteral("QTextBrowser { background-color: %1; color: %2; }")
-                              .arg(kEditorBackground.name(), kEditorText.name()));
+    m_text = makeBrowser();
+    m_left = makeBrowser();
+    m_right = makeBrowser();
+    m_panes = new QWidget;
+    auto* panes = Widgets::box<QHBoxLayout>(m_panes, {0, 0, 0, 0}, 4);
+    panes->addWidget(m_left, 1);
+    panes->addWidget(m_right, 1);
+    for (QTextBrowser* side : {m_left, m_right}) {
+        side->setLineWrapMode(QTextEdit::NoWrap);
+    }
+    // The two sides scroll as one.
+    connect(m_left->verticalScrollBar(), &QScrollBar::valueChanged, m_right->verticalScrollBar(),
+            &QScrollBar::setValue);
+    connect(m_right->verticalScrollBar(), &QScrollBar::valueChanged, m_left->verticalScrollBar(),
+            &QScrollBar::setValue);
     m_summary = Widgets::wrappingLabel(QString(), "muted");
     m_summary->setAlignment(Qt::AlignCenter);
     m_stack->addWidget(m_text);
+    m_stack->addWidget(m_panes);
     m_stack->addWidget(m_summary);
     layout->addWidget(m_stack, 1);
 
-    connect(m_text, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
-        if (url.scheme() == QLatin1String("fold")) {
-            unfold(url.path().toInt());
-        }
-    });
     connect(m_unifiedButton, &QPushButton::clicked, this, [this] {
         setSideBySide(false);
         Q_EMIT sideBySideChanged(false);
@@ -187,6 +229,8 @@ void DiffView::clear() {
     m_folds.clear();
     m_changeStarts.clear();
     m_text->clear();
+    m_left->clear();
+    m_right->clear();
     m_counts->clear();
     m_stack->setCurrentWidget(m_text);
 }
@@ -218,6 +262,10 @@ void DiffView::syncControls() {
     m_sideBySideButton->setChecked(m_sideBySide);
     m_wrapBox->setChecked(m_wrapping);
     m_text->setLineWrapMode(m_wrapping ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+    m_wrapBox->setEnabled(!m_sideBySide);
+    m_wrapBox->setToolTip(m_sideBySide ? QStringLiteral("Side by side keeps each line in its "
+                                                        "row; long lines scroll sideways.")
+                                       : QString());
 }
 
 void DiffView::unfold(int fold) {
@@ -225,9 +273,9 @@ void DiffView::unfold(int fold) {
         return;
     }
     m_folds[std::size_t(fold)].open = true;
-    const int scrolled = m_text->verticalScrollBar()->value();
+    const int scrolled = primaryText()->verticalScrollBar()->value();
     render();
-    m_text->verticalScrollBar()->setValue(scrolled);
+    primaryText()->verticalScrollBar()->setValue(scrolled);
 }
 
 void DiffView::computeFolds() {
@@ -274,33 +322,23 @@ void DiffView::render() {
         m_stack->setCurrentWidget(m_summary);
         return;
     }
-    m_stack->setCurrentWidget(m_text);
-
-    // The document is built apart and handed over whole, so the view lays it out once.
-    auto* document = new QTextDocument(m_text);
-    document->setUndoRedoEnabled(false);
-    document->setDefaultFont(m_text->font());
-    QTextOption option = document->defaultTextOption();
-    option.setWrapMode(m_wrapping ? QTextOption::WrapAtWordBoundaryOrAnywhere
-                                  : QTextOption::NoWrap);
-    option.setTabStopDistance(4 * QFontMetricsF(m_text->font()).horizontalAdvance(u' '));
-    document->setDefaultTextOption(option);
-    QTextCursor cursor(document);
-    cursor.beginEditBlock();
+    // The documents are built apart and handed over whole, so the views lay them out once.
     if (m_sideBySide) {
-        renderSideBySide(cursor);
-    } else {
-        renderUnified(cursor);
+        m_stack->setCurrentWidget(m_panes);
+        QTextDocument* left = newDocument(m_left, false);
+        QTextDocument* right = newDocument(m_right, false);
+        QTextCursor leftCursor(left);
+        QTextCursor rightCursor(right);
+        renderSideBySide(leftCursor, rightCursor);
+        install(m_left, left);
+        install(m_right, right);
+        return;
     }
-    cursor.endEditBlock();
-    // The view deletes its own first document when given another; the ones made here are
-    // the view's children and go when replaced.
-    QTextDocument* old = m_text->document();
-    const bool madeHere = old->parent() == m_text;
-    m_text->setDocument(document);
-    if (madeHere) {
-        delete old;
-    }
+    m_stack->setCurrentWidget(m_text);
+    QTextDocument* document = newDocument(m_text, m_wrapping);
+    QTextCursor cursor(document);
+    renderUnified(cursor);
+    install(m_text, document);
 }
 
 void DiffView::renderUnified(QTextCursor& cursor) {
@@ -361,7 +399,7 @@ void DiffView::renderUnified(QTextCursor& cursor) {
     writeFold(int(m_diff.hunks.size()));
 }
 
-void DiffView::renderSideBySide(QTextCursor& cursor) {
+void DiffView::renderSideBySide(QTextCursor& left, QTextCursor& right) {
     static const Highlighter colors;
     // One row of the table: a line on either side (or a fold across the row).
     struct Row {
@@ -417,74 +455,58 @@ void DiffView::renderSideBySide(QTextCursor& cursor) {
     }
     addFold(int(m_diff.hunks.size()));
 
-    const int digits =
-        int(QString::number(std::max(m_diff.beforeLineCount(),
-                                     m_diff.hunks.back().newStart + m_diff.hunks.back().newCount))
-                .size());
-    const qreal gutter =
-        QFontMetricsF(m_text->font()).horizontalAdvance(QString(digits + 2, u'0')) + 4;
-    QTextTableFormat format;
-    format.setBorder(0);
-    format.setCellPadding(1);
-    format.setCellSpacing(0);
-    format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
-    format.setColumnWidthConstraints({QTextLength(QTextLength::FixedLength, gutter),
-                                      QTextLength(QTextLength::PercentageLength, 50),
-                                      QTextLength(QTextLength::FixedLength, gutter),
-                                      QTextLength(QTextLength::PercentageLength, 50)});
-    QTextTable* table = cursor.insertTable(int(rows.size()), 4, format);
+    const int digits = int(QString::number(std::max(m_diff.beforeLineCount(),
+                                                    m_diff.hunks.back().newStart +
+                                                        m_diff.hunks.back().newCount))
+                               .size());
+    bool firstBlock = true;
+    const auto startBlock = [&](QTextCursor& cursor, const QColor& background) {
+        QTextBlockFormat format;
+        format.setBackground(background);
+        if (firstBlock) {
+            cursor.setBlockFormat(format);
+        } else {
+            cursor.insertBlock(format);
+        }
+    };
     bool inChange = false;
-    for (int row = 0; row < int(rows.size()); ++row) {
-        const Row& each = rows[std::size_t(row)];
-        if (each.fold >= 0) {
+    for (const Row& row : rows) {
+        if (row.fold >= 0) {
             inChange = false;
-            table->mergeCells(row, 0, 1, 4);
-            QTextTableCell cell = table->cellAt(row, 0);
-            QTextCharFormat background = cell.format();
-            background.setBackground(kFoldBackground);
-            cell.setFormat(background);
-            QTextCursor place = cell.firstCursorPosition();
-            place.insertText(foldText(m_folds[std::size_t(each.fold)].count),
-                             foldFormat(each.fold));
+            for (QTextCursor* cursor : {&left, &right}) {
+                startBlock(*cursor, kFoldBackground);
+                cursor->insertText(foldText(m_folds[std::size_t(row.fold)].count),
+                                   foldFormat(row.fold));
+            }
+            firstBlock = false;
             continue;
         }
         const bool change =
-            (each.left && isChange(*each.left)) || (each.right && isChange(*each.right));
-        bool recorded = !change || inChange;
-        inChange = change;
-        for (const auto& [side, column] : {std::pair{&each.left, 0}, std::pair{&each.right, 2}}) {
-            QTextTableCell numberCell = table->cellAt(row, column);
-            QTextTableCell textCell = table->cellAt(row, column + 1);
-            QColor background = kEmptySide;
-            if (*side) {
-                background = lineBackground((*side)->kind);
+            (row.left && isChange(*row.left)) || (row.right && isChange(*row.right));
+        for (const auto& [line, cursor, isLeft] :
+             {std::tuple{&row.left, &left, true}, std::tuple{&row.right, &right, false}}) {
+            startBlock(*cursor, *line ? lineBackground((*line)->kind) : kEmptySide);
+            if (isLeft && change && !inChange) {
+                m_changeStarts.push_back(cursor->position());
             }
-            for (QTextTableCell* cell : {&numberCell, &textCell}) {
-                QTextCharFormat cellFormat = cell->format();
-                cellFormat.setBackground(background);
-                cell->setFormat(cellFormat);
-            }
-            if (!*side) {
+            if (!*line) {
                 continue;
             }
-            const DiffLine& line = **side;
-            const int shown = line.kind == DiffLine::Kind::Note
-                                  ? 0
-                                  : (column == 0 ? line.oldNumber : line.newNumber);
-            QTextCursor place = numberCell.firstCursorPosition();
-            place.insertText(number(shown, digits), gutterFormat());
-            place = textCell.firstCursorPosition();
-            if (!recorded) {
-                m_changeStarts.push_back(place.position());
-                recorded = true;
-            }
-            insertLineText(place, line, colors);
+            const DiffLine& shown = **line;
+            const int shownNumber = shown.kind == DiffLine::Kind::Note
+                                        ? 0
+                                        : (isLeft ? shown.oldNumber : shown.newNumber);
+            cursor->insertText(number(shownNumber, digits) + QStringLiteral("  "),
+                               gutterFormat());
+            insertLineText(*cursor, shown, colors);
         }
+        firstBlock = false;
+        inChange = change;
     }
 }
 
 bool DiffView::showChange(bool forward) {
-    if (m_changeStarts.empty() || m_stack->currentWidget() != m_text) {
+    if (m_changeStarts.empty() || m_stack->currentWidget() == m_summary) {
         return false;
     }
     const int next = m_currentChange + (forward ? 1 : -1);
@@ -492,12 +514,13 @@ bool DiffView::showChange(bool forward) {
         return false;
     }
     m_currentChange = next;
-    QTextCursor cursor(m_text->document());
+    QTextBrowser* view = primaryText();
+    QTextCursor cursor(view->document());
     cursor.setPosition(m_changeStarts[std::size_t(next)]);
-    m_text->setTextCursor(cursor);
-    QScrollBar* bar = m_text->verticalScrollBar();
-    const int margin = kLinesAboveChange * QFontMetrics(m_text->font()).lineSpacing();
-    bar->setValue(m_text->cursorRect(cursor).top() + bar->value() - margin);
+    view->setTextCursor(cursor);
+    QScrollBar* bar = view->verticalScrollBar();
+    const int margin = kLinesAboveChange * QFontMetrics(view->font()).lineSpacing();
+    bar->setValue(view->cursorRect(cursor).top() + bar->value() - margin);
     return true;
 }
 

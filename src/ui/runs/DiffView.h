@@ -57,8 +57,13 @@ public:
     int currentChange() const { return m_currentChange; }
     int changeCount() const { return int(m_changeStarts.size()); }
 
-    // The parts, for tests.
+    // The parts, for tests. Side by side, the two sides are two views scrolled together, one
+    // row per line on each (so wrapping is off there: long lines scroll sideways).
     QTextBrowser* text() const { return m_text; }
+    QTextBrowser* leftText() const { return m_left; }
+    QTextBrowser* rightText() const { return m_right; }
+    // The view the keys and the caret of n/p belong to in the layout shown.
+    QTextBrowser* primaryText() const { return m_sideBySide ? m_left : m_text; }
     QLabel* summaryLabel() const { return m_summary; }
     QLabel* countsLabel() const { return m_counts; }
     QPushButton* unifiedButton() const { return m_unifiedButton; }
@@ -83,7 +88,10 @@ private:
     void computeFolds();
     void render();
     void renderUnified(QTextCursor& cursor);
-    void renderSideBySide(QTextCursor& cursor);
+    void renderSideBySide(QTextCursor& left, QTextCursor& right);
+    QTextDocument* newDocument(QTextBrowser* owner, bool wrap) const;
+    static void install(QTextBrowser* view, QTextDocument* document);
+    QTextBrowser* makeBrowser();
     void syncControls();
     bool showChange(bool forward);
 
@@ -104,4 +112,7 @@ private:
     QStackedWidget* m_stack = nullptr;
     QLabel* m_summary = nullptr;
     QTextBrowser* m_text = nullptr;
+    QWidget* m_panes = nullptr;
+    QTextBrowser* m_left = nullptr;
+    QTextBrowser* m_right = nullptr;
 };

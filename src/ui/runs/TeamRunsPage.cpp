@@ -320,7 +320,10 @@ QWidget* TeamRunsPage::buildReviewArea() {
     layout->addWidget(m_previewStack, 3);
 
     m_changeList->installEventFilter(this);
-    m_diffView->text()->installEventFilter(this);
+    for (QTextBrowser* text :
+         {m_diffView->text(), m_diffView->leftText(), m_diffView->rightText()}) {
+        text->installEventFilter(this);
+    }
     connect(m_changeList, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         setTicked(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
     });
@@ -916,7 +919,8 @@ void TeamRunsPage::startRename() {
 bool TeamRunsPage::eventFilter(QObject* watched, QEvent* event) {
     // The review's keys, in the list of files and in the diff: j/k next/previous file, n/p
     // next/previous change, space ticks the file shown.
-    if ((watched == m_changeList || watched == m_diffView->text()) &&
+    if ((watched == m_changeList || watched == m_diffView->text() ||
+         watched == m_diffView->leftText() || watched == m_diffView->rightText()) &&
         event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
