@@ -5,6 +5,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -35,6 +37,8 @@ const QColor kGutterText(0x8B, 0x94, 0x9E);
 const QColor kFoldText(0x58, 0xA6, 0xFF);
 const QColor kFoldBackground(56, 139, 253, 28);
 const QColor kEmptySide(127, 127, 127, 22);
+// The longest the view writes rows before it lets the window handle events again.
+constexpr qint64 kSliceMs = 20;
 // Lines of context kept above a change that n/p scrolls to.
 constexpr int kLinesAboveChange = 2;
 
@@ -223,7 +227,25 @@ void DiffView::setDiff(FileDiff diff) {
     render();
 }
 
+// Documents still being written when another diff or layout comes are never shown.
+void DiffView::dropUnshown() {
+    if (writing()) {
+        for (QTextCursor& cursor : m_cursors) {
+            if (!cursor.isNull()) {
+                delete cursor.document();
+            }
+        }
+    }
+    for (QTextCursor& cursor : m_cursors) {
+        cursor = QTextCursor();
+    }
+}
+
 void DiffView::clear() {
+    dropUnshown();
+    ++m_generation;
+    m_rows.clear();
+    m_nextRow = 0;
     m_diff = {};
     m_hasDiff = false;
     m_folds.clear();
@@ -299,6 +321,10 @@ void DiffView::computeFolds() {
 }
 
 void DiffView::render() {
+    dropUnshown();
+    m_rows.clear();
+    m_nextRow = 0;
+    ++m_generation;
     m_changeStarts.clear();
     m_currentChange = -1;
     const QString summary = m_diff.summary();
@@ -322,118 +348,83 @@ void DiffView::render() {
         m_stack->setCurrentWidget(m_summary);
         return;
     }
-    // The documents are built apart and handed over whole, so the views lay them out once.
-    if (m_sideBySide) {
-        m_stack->setCurrentWidget(m_panes);
-        QTextDocument* left = newDocument(m_left, false);
-        QTextDocument* right = newDocument(m_right, false);
-        QTextCursor leftCursor(left);
-        QTextCursor rightCursor(right);
-        renderSideBySide(leftCursor, rightCursor);
-        install(m_left, left);
-        install(m_right, right);
-        return;
-    }
-    m_stack->setCurrentWidget(m_text);
-    QTextDocument* document = newDocument(m_text, m_wrapping);
-    QTextCursor cursor(document);
-    renderUnified(cursor);
-    install(m_text, document);
-}
-
-void DiffView::renderUnified(QTextCursor& cursor) {
-    static const Highlighter colors;
-    const int width =
+    // The rows are written into new documents that are shown once complete: a large diff is
+    // written in slices between events, so the window never waits for all of it.
+    buildRows();
+    m_nextRow = 0;
+    m_firstBlock = true;
+    m_inChange = false;
+    m_digits =
         int(QString::number(std::max(m_diff.beforeLineCount(),
                                      m_diff.hunks.back().newStart + m_diff.hunks.back().newCount))
                 .size());
-    bool firstBlock = true;
-    const auto startBlock = [&](const QColor& background) {
-        QTextBlockFormat format;
-        format.setBackground(background);
-        if (firstBlock) {
-            cursor.setBlockFormat(format);
-            firstBlock = false;
-        } else {
-            cursor.insertBlock(format);
-        }
-    };
-    bool inChange = false;
-    const auto writeLine = [&](const DiffLine& line) {
-        const bool change = isChange(line);
-        startBlock(lineBackground(line.kind));
-        if (change && !inChange) {
-            m_changeStarts.push_back(cursor.position());
-        }
-        inChange = change;
-        QString gutter = number(line.kind == DiffLine::Kind::Note ? 0 : line.oldNumber, width) +
-                         u' ' +
-                         number(line.kind == DiffLine::Kind::Note ? 0 : line.newNumber, width);
-        gutter += line.kind == DiffLine::Kind::Added     ? QStringLiteral(" + ")
-                  : line.kind == DiffLine::Kind::Removed ? QStringLiteral(" - ")
-                                                         : QStringLiteral("   ");
-        cursor.insertText(gutter, gutterFormat());
-        insertLineText(cursor, line, colors);
-    };
-    const auto writeFold = [&](int index) {
-        const Fold& fold = m_folds[std::size_t(index)];
-        if (fold.count <= 0) {
-            return;
-        }
-        if (fold.open) {
-            for (int line = 0; line < fold.count; ++line) {
-                writeLine(m_diff.contextLine(fold.oldFirst + line, fold.newFirst + line));
-            }
-            return;
-        }
-        inChange = false;
-        startBlock(kFoldBackground);
-        cursor.insertText(foldText(fold.count), foldFormat(index));
-    };
-    for (std::size_t hunk = 0; hunk < m_diff.hunks.size(); ++hunk) {
-        writeFold(int(hunk));
-        for (const DiffLine& line : m_diff.hunks[hunk].lines) {
-            writeLine(line);
-        }
+    const int generation = ++m_generation;
+    if (m_sideBySide) {
+        m_stack->setCurrentWidget(m_panes);
+        m_cursors[0] = QTextCursor(newDocument(m_left, false));
+        m_cursors[1] = QTextCursor(newDocument(m_right, false));
+    } else {
+        m_stack->setCurrentWidget(m_text);
+        m_cursors[0] = QTextCursor(newDocument(m_text, m_wrapping));
     }
-    writeFold(int(m_diff.hunks.size()));
+    writeRows();
+    continueRows(generation);
 }
 
-void DiffView::renderSideBySide(QTextCursor& left, QTextCursor& right) {
-    static const Highlighter colors;
-    // One row of the table: a line on either side (or a fold across the row).
-    struct Row {
-        std::optional<DiffLine> left;
-        std::optional<DiffLine> right;
-        int fold = -1;
-    };
-    std::vector<Row> rows;
+void DiffView::continueRows(int generation) {
+    if (m_nextRow < m_rows.size()) {
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation == m_generation) {
+                writeRows();
+                continueRows(generation);
+            }
+        });
+        return;
+    }
+    if (m_sideBySide) {
+        install(m_left, m_cursors[0].document());
+        install(m_right, m_cursors[1].document());
+    } else {
+        install(m_text, m_cursors[0].document());
+    }
+}
+
+// Unified, a row is one line (in `left`) or a fold; side by side, a line on either side
+// facing each other, or a fold across both.
+void DiffView::buildRows() {
+    m_rows.clear();
     const auto addFold = [&](int index) {
         const Fold& fold = m_folds[std::size_t(index)];
         if (fold.count <= 0) {
             return;
         }
         if (!fold.open) {
-            rows.push_back({std::nullopt, std::nullopt, index});
+            m_rows.push_back({std::nullopt, std::nullopt, index});
             return;
         }
         for (int line = 0; line < fold.count; ++line) {
             const DiffLine context = m_diff.contextLine(fold.oldFirst + line, fold.newFirst + line);
-            rows.push_back({context, context, -1});
+            m_rows.push_back({context, m_sideBySide ? std::optional(context) : std::nullopt, -1});
         }
     };
     for (std::size_t hunk = 0; hunk < m_diff.hunks.size(); ++hunk) {
         addFold(int(hunk));
         const std::vector<DiffLine>& lines = m_diff.hunks[hunk].lines;
+        if (!m_sideBySide) {
+            for (const DiffLine& line : lines) {
+                m_rows.push_back({line, std::nullopt, -1});
+            }
+            continue;
+        }
         std::size_t index = 0;
         while (index < lines.size()) {
             const DiffLine& line = lines[index];
             if (!isChange(line)) {
                 // A note stands on the side(s) it is about.
                 const bool note = line.kind == DiffLine::Kind::Note;
-                rows.push_back({!note || line.oldNumber > 0 ? std::optional(line) : std::nullopt,
-                                !note || line.newNumber > 0 ? std::optional(line) : std::nullopt,
-                                -1});
+                m_rows.push_back({!note || line.oldNumber > 0 ? std::optional(line) : std::nullopt,
+                                  !note || line.newNumber > 0 ? std::optional(line) : std::nullopt,
+                                  -1});
                 ++index;
                 continue;
             }
@@ -447,61 +438,75 @@ void DiffView::renderSideBySide(QTextCursor& left, QTextCursor& right) {
                 added.push_back(lines[index++]);
             }
             for (std::size_t pair = 0; pair < std::max(removed.size(), added.size()); ++pair) {
-                rows.push_back({pair < removed.size() ? std::optional(removed[pair]) : std::nullopt,
-                                pair < added.size() ? std::optional(added[pair]) : std::nullopt,
-                                -1});
+                m_rows.push_back(
+                    {pair < removed.size() ? std::optional(removed[pair]) : std::nullopt,
+                     pair < added.size() ? std::optional(added[pair]) : std::nullopt, -1});
             }
         }
     }
     addFold(int(m_diff.hunks.size()));
+}
 
-    const int digits = int(QString::number(std::max(m_diff.beforeLineCount(),
-                                                    m_diff.hunks.back().newStart +
-                                                        m_diff.hunks.back().newCount))
-                               .size());
-    bool firstBlock = true;
+// Writes rows until they are all written or a slice of time has passed.
+void DiffView::writeRows() {
+    static const Highlighter colors;
+    QElapsedTimer slice;
+    slice.start();
     const auto startBlock = [&](QTextCursor& cursor, const QColor& background) {
         QTextBlockFormat format;
         format.setBackground(background);
-        if (firstBlock) {
+        if (m_firstBlock) {
             cursor.setBlockFormat(format);
         } else {
             cursor.insertBlock(format);
         }
     };
-    bool inChange = false;
-    for (const Row& row : rows) {
+    const int sides = m_sideBySide ? 2 : 1;
+    while (m_nextRow < m_rows.size()) {
+        if ((m_nextRow % 64) == 0 && slice.elapsed() >= kSliceMs) {
+            return;
+        }
+        const Row& row = m_rows[m_nextRow++];
         if (row.fold >= 0) {
-            inChange = false;
-            for (QTextCursor* cursor : {&left, &right}) {
-                startBlock(*cursor, kFoldBackground);
-                cursor->insertText(foldText(m_folds[std::size_t(row.fold)].count),
-                                   foldFormat(row.fold));
+            m_inChange = false;
+            for (int side = 0; side < sides; ++side) {
+                startBlock(m_cursors[side], kFoldBackground);
+                m_cursors[side].insertText(foldText(m_folds[std::size_t(row.fold)].count),
+                                           foldFormat(row.fold));
             }
-            firstBlock = false;
+            m_firstBlock = false;
             continue;
         }
         const bool change =
             (row.left && isChange(*row.left)) || (row.right && isChange(*row.right));
-        for (const auto& [line, cursor, isLeft] :
-             {std::tuple{&row.left, &left, true}, std::tuple{&row.right, &right, false}}) {
-            startBlock(*cursor, *line ? lineBackground((*line)->kind) : kEmptySide);
-            if (isLeft && change && !inChange) {
-                m_changeStarts.push_back(cursor->position());
+        for (int side = 0; side < sides; ++side) {
+            QTextCursor& cursor = m_cursors[side];
+            const std::optional<DiffLine>& line = side == 0 ? row.left : row.right;
+            startBlock(cursor, line ? lineBackground(line->kind) : kEmptySide);
+            if (side == 0 && change && !m_inChange) {
+                m_changeStarts.push_back(cursor.position());
             }
-            if (!*line) {
+            if (!line) {
                 continue;
             }
-            const DiffLine& shown = **line;
-            const int shownNumber = shown.kind == DiffLine::Kind::Note
-                                        ? 0
-                                        : (isLeft ? shown.oldNumber : shown.newNumber);
-            cursor->insertText(number(shownNumber, digits) + QStringLiteral("  "),
-                               gutterFormat());
-            insertLineText(*cursor, shown, colors);
+            const bool note = line->kind == DiffLine::Kind::Note;
+            QString gutter;
+            if (!m_sideBySide) {
+                gutter = number(note ? 0 : line->oldNumber, m_digits) + u' ' +
+                         number(note ? 0 : line->newNumber, m_digits);
+                gutter += line->kind == DiffLine::Kind::Added     ? QStringLiteral(" + ")
+                          : line->kind == DiffLine::Kind::Removed ? QStringLiteral(" - ")
+                                                                  : QStringLiteral("   ");
+            } else {
+                gutter =
+                    number(note ? 0 : (side == 0 ? line->oldNumber : line->newNumber), m_digits) +
+                    QStringLiteral("  ");
+            }
+            cursor.insertText(gutter, gutterFormat());
+            insertLineText(cursor, *line, colors);
         }
-        firstBlock = false;
-        inChange = change;
+        m_firstBlock = false;
+        m_inChange = change;
     }
 }
 

@@ -4,14 +4,17 @@
 
 #include <QColor>
 #include <QSet>
+#include <QTextCursor>
 #include <QWidget>
+
+#include <optional>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTextBrowser;
-class QTextCursor;
 class QTextDocument;
 
 // The line diff of one file in the review: unified or side by side, in the editor's fixed
@@ -38,6 +41,8 @@ public:
     void clear();
     const FileDiff& diff() const { return m_diff; }
     bool hasDiff() const { return m_hasDiff; }
+    // Whether rows of a large diff are still being written (between events).
+    bool writing() const { return m_nextRow < m_rows.size(); }
 
     bool sideBySide() const { return m_sideBySide; }
     void setSideBySide(bool sideBySide);
@@ -87,8 +92,10 @@ private:
 
     void computeFolds();
     void render();
-    void renderUnified(QTextCursor& cursor);
-    void renderSideBySide(QTextCursor& left, QTextCursor& right);
+    void buildRows();
+    void writeRows();
+    void continueRows(int generation);
+    void dropUnshown();
     QTextDocument* newDocument(QTextBrowser* owner, bool wrap) const;
     static void install(QTextBrowser* view, QTextDocument* document);
     QTextBrowser* makeBrowser();
@@ -101,6 +108,19 @@ private:
     bool m_wrapping = true;
     // Folds before each hunk, then the one after the last (count 0 when there is nothing).
     std::vector<Fold> m_folds;
+    // The rows of the layout shown, written up to m_nextRow so far.
+    struct Row {
+        std::optional<DiffLine> left;  // unified: the line
+        std::optional<DiffLine> right;
+        int fold = -1;
+    };
+    std::vector<Row> m_rows;
+    std::size_t m_nextRow = 0;
+    QTextCursor m_cursors[2];
+    bool m_firstBlock = true;
+    bool m_inChange = false;
+    int m_digits = 1;
+    int m_generation = 0;
     // Where each change starts in the document, in order.
     std::vector<int> m_changeStarts;
     int m_currentChange = -1;
