@@ -15,16 +15,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextTable>
@@ -771,4 +771,56 @@ TEST_F(TeamRunsPageTest, runsAreRenamedMeasuredAndDeletedWithTheirSpace) {
     ASSERT_TRUE(deleted.wait(10000));
     EXPECT_FALSE(QFileInfo::exists(older.root));
     EXPECT_TRUE(page->showsEmptyState());
+}
+
+// A large diff is written between events and shown whole; one replaced while it is still
+// being written never shows up.
+TEST(DiffViewTest, aLargeDiffIsShownWholeAndAReplacedOneNeverShows) {
+    QByteArray before;
+    for (int line = 1; line <= 20000; ++line) {
+        before += "value_" + QByteArray::number(line) + " = " + QByteArray::number(line) + "\n";
+    }
+    QByteArray after = before;
+    after.replace("value_10 = 10\n", "value_10 = 11\n");
+    QByteArray every = before;
+    for (int line = 10; line <= 20000; line += 10) {
+        const QByteArray old = "value_" + QByteArray::number(line) + " = ";
+        every.replace("\n" + old + QByteArray::number(line) + "\n",
+                      "\n" + old + QByteArray::number(line + 1) + "\n");
+    }
+    const auto version = [](const QByteArray& bytes) {
+        return FileVersion{FileVersion::State::Read, bytes, bytes.size()};
+    };
+    const FileDiff large = LineDiff::compute("big.txt", version(before), version(every));
+    const FileDiff small = LineDiff::compute("big.txt", version(before), version(after));
+    ASSERT_EQ(large.added, 2000);
+
+    DiffView view;
+    view.resize(800, 600);
+    view.show();
+    for (bool side : {false, true}) {
+        view.setSideBySide(side);
+        view.setDiff(large);
+        view.setDiff(small);
+        while (view.writing()) {
+            QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+        // The copy's lines: in the unified view, or on the right side by side.
+        QTextBrowser* copySide = side ? view.rightText() : view.text();
+        const QString shown = copySide->toPlainText();
+        EXPECT_TRUE(shown.contains("value_10 = 11")) << side;
+        EXPECT_FALSE(shown.contains("value_20 = 21")) << side;
+
+        view.setDiff(large);
+        while (view.writing()) {
+            QCoreApplication::processEvents();
+        }
+        const QStringList lines = copySide->toPlainText().split(u'\n');
+        EXPECT_EQ(view.changeCount(), 2000) << side;
+        EXPECT_TRUE(lines.back().endsWith("value_20000 = 20001") ||
+                    lines.back().endsWith("value_20000 = 20000"))
+            << lines.back().toStdString();
+        EXPECT_EQ(lines.filter("value_19990 = 19991").size(), 1) << side;
+    }
 }
