@@ -50,8 +50,8 @@ namespace {
 
 // The pages page capture writes, in order.
 const QList<Destination> kCapturedPages = {
-    Destination::Workspace,  Destination::Assistants,     Destination::Appearance,
-    Destination::MacActions, Destination::FilesAndRunner, Destination::Settings,
+    Destination::Workspace,      Destination::Assistants,     Destination::Appearance,
+    Destination::DesktopActions, Destination::FilesAndRunner, Destination::Settings,
     Destination::Companion,
 };
 
@@ -228,8 +228,8 @@ void VelkApplication::installMenus() {
     add(application, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
         [this] { settings(); });
     application->addSeparator();
-    add(application, QStringLiteral("Hide VELK"), QKeySequence(Qt::CTRL | Qt::Key_H),
-        [this] { m_window->hide(); });
+    add(application, QStringLiteral("Minimise"), QKeySequence(Qt::CTRL | Qt::Key_H),
+        [this] { m_window->showMinimized(); });
     application->addSeparator();
     add(application, QStringLiteral("Quit VELK"), QKeySequence(Qt::CTRL | Qt::Key_Q),
         [this] { requestQuit(); });
@@ -261,7 +261,7 @@ void VelkApplication::installMenus() {
     QMenu* windowMenu = bar->addMenu(QStringLiteral("Window"));
     add(windowMenu, QStringLiteral("Minimize"), QKeySequence(Qt::CTRL | Qt::Key_M),
         [this] { m_window->showMinimized(); });
-    add(windowMenu, QStringLiteral("Zoom"), {},
+    add(windowMenu, QStringLiteral("Maximise"), {},
         [this] { m_window->isMaximized() ? m_window->showNormal() : m_window->showMaximized(); });
 }
 
@@ -282,7 +282,7 @@ void VelkApplication::about() {
     QMessageBox::about(
         m_window.get(), QStringLiteral("About VELK"),
         QStringLiteral("<h3>VELK</h3><p>Version %1 (%2)</p><p>Your ideas, in orbit.<br>A native "
-                       "Mac workspace with a desktop companion.</p>")
+                       "Linux workspace with a desktop companion.</p>")
             .arg(version.toHtmlEscaped(), version.toHtmlEscaped()));
 }
 

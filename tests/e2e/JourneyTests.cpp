@@ -439,9 +439,9 @@ void Journey::planDesktopActionsAndTypeIntoAnApplication() {
                "/bin-actions/codex";
     }));
 
-    ASSERT_NO_FATAL_FAILURE(go(Destination::MacActions));
-    auto* actions = page<ComputerActionsPage>(Destination::MacActions);
-    ASSERT_TRUE(actions) << "the Mac actions page needs the planner";
+    ASSERT_NO_FATAL_FAILURE(go(Destination::DesktopActions));
+    auto* actions = page<ComputerActionsPage>(Destination::DesktopActions);
+    ASSERT_TRUE(actions) << "the Desktop actions page needs the planner";
     ComputerPlanner& planner = *m_app->planner();
     typeInto(actions->taskEditor(), "Type a greeting into the typing target");
     click(actions->planButton());
@@ -449,8 +449,8 @@ void Journey::planDesktopActionsAndTypeIntoAnApplication() {
     ASSERT_TRUE(planner.plan()) << planner.message().toStdString();
     EXPECT_EQ(actions->shownSteps(),
               QStringList({"1. Open the typing target", "2. Type the greeting"}));
-    if (navigator().destination() != Destination::MacActions) {
-        ASSERT_NO_FATAL_FAILURE(go(Destination::MacActions));
+    if (navigator().destination() != Destination::DesktopActions) {
+        ASSERT_NO_FATAL_FAILURE(go(Destination::DesktopActions));
     }
     snap("09-plan-drafted");
 

@@ -5,6 +5,7 @@
 
 #include "core/assistants/ConnectionStatus.h"
 #include "core/assistants/LocalTools.h"
+#include "core/assistants/LoginShell.h"
 #include "core/workspace/PreferenceKeys.h"
 #include "core/workspace/StoredList.h"
 
@@ -43,7 +44,7 @@ TEST_F(WorkspaceAssistants, theFakeToolsAreFoundAndTheShellIsReadyButNeverCounte
     Workspace& model = openWorkspace();
     EXPECT_EQ(model.providers.available().value("claude"), fixturesBin() + "/claude");
     EXPECT_EQ(model.providers.available().value("antigravity"), fixturesBin() + "/agy");
-    EXPECT_EQ(model.providers.available().value("shell"), "/bin/zsh");
+    EXPECT_EQ(model.providers.available().value("shell"), LoginShell::userShell());
     // claude, codex, kimi and antigravity; "zai" has no template, the shell never counts.
     EXPECT_EQ(model.providers.readyCount(), 4);
     EXPECT_TRUE(model.providers.available().contains("zai"));
@@ -186,6 +187,39 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
         EXPECT_EQ(
             QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
             QJsonArray{find});
+    }
+}
+
+// A stored Terminal card from an earlier version gets today's texts where it still has the
+// old built-in ones; a text the user changed stays.
+TEST_F(WorkspaceAssistants, storedBuiltInTextsAreUpdatedOnlyWhileTheyAreTheOldOnes) {
+    const Provider shell = Provider::defaults().last();
+    Provider old = shell;
+    old.subtitle = "Your Mac · Zsh shell";
+    old.executable = "/bin/zsh";
+    old.templateText = "/bin/zsh -l";
+    Provider changed = old;
+    changed.subtitle = "My zsh";
+    changed.id = "mine";  // the same old texts on a connector of the user's
+    Provider edited = old;
+    edited.templateText = "/bin/zsh -l -i";
+    const struct {
+        Provider stored, expected;
+    } rows[] = {
+        {old, shell},
+        {changed, changed},
+        {edited,
+         [&] {
+             Provider p = shell;
+             p.templateText = "/bin/zsh -l -i";
+             return p;
+         }()},
+    };
+    for (const auto& row : rows) {
+        preferences =
+            MemoryPreferences({{PreferenceKeys::providers, Provider::encodeList({row.stored})}});
+        EXPECT_EQ(createWorkspace(true).providers.providers(), QList<Provider>{row.expected})
+            << row.stored.id.toStdString() << " " << row.stored.templateText.toStdString();
     }
 }
 

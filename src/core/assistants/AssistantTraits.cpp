@@ -1,6 +1,7 @@
 #include "core/assistants/AssistantTraits.h"
 
 #include "core/assistants/ConnectionStatus.h"
+#include "core/assistants/LoginShell.h"
 
 #include <algorithm>
 
@@ -9,6 +10,7 @@ namespace {
 const QString kPromptWord = QStringLiteral("prompt");
 
 QList<AssistantTraits> makeTable() {
+    const QString shell = LoginShell::userShell();
     return {
         {
             .stock = {.id = QStringLiteral("claude"),
@@ -93,11 +95,12 @@ QList<AssistantTraits> makeTable() {
         {
             .stock = {.id = kShellID,
                       .name = QStringLiteral("Terminal"),
-                      .subtitle = QStringLiteral("Your Mac · Zsh shell"),
+                      .subtitle =
+                          QStringLiteral("This computer · ") + LoginShell::displayName(shell),
                       .icon = QStringLiteral("terminal"),
                       .colorHex = QStringLiteral("90A4BE"),
-                      .executable = QStringLiteral("/bin/zsh"),
-                      .templateText = QStringLiteral("/bin/zsh -l"),
+                      .executable = shell,
+                      .templateText = LoginShell::startLine(shell),
                       .documentation = QString()},
         },
     };

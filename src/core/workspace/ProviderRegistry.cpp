@@ -41,6 +41,29 @@ QStringList extraToolFolders() {
     };
 }
 
+// Texts the built-ins had in earlier versions. A stored built-in that still has one gets
+// today's text from the table of built-ins; a text the user changed stays.
+struct FormerText {
+    const char* id;
+    QString Provider::*field;
+    const char* text;
+};
+constexpr FormerText kFormerTexts[] = {
+    {"shell", &Provider::subtitle, "Your Mac · Zsh shell"},
+    {"shell", &Provider::executable, "/bin/zsh"},
+    {"shell", &Provider::templateText, "/bin/zsh -l"},
+};
+
+Provider withCurrentTexts(Provider provider) {
+    for (const FormerText& former : kFormerTexts) {
+        if (provider.id == QLatin1String(former.id) &&
+            provider.*former.field == QString::fromUtf8(former.text)) {
+            provider.*former.field = AssistantTraits::of(provider.id).stock.*former.field;
+        }
+    }
+    return provider;
+}
+
 // A stored list that repeats an id keeps the first entry with it.
 QList<Provider> withoutDuplicateIDs(const QList<Provider>& providers) {
     QList<Provider> unique;
@@ -192,7 +215,7 @@ void ProviderRegistry::loadProviders() {
         StoredList::read(*m_store, PreferenceKeys::providers, [&stored](const QJsonValue& value) {
             std::optional<Provider> provider = Provider::fromJson(value);
             if (provider) {
-                stored.append(std::move(*provider));
+                stored.append(withCurrentTexts(std::move(*provider)));
             }
             return provider.has_value();
         });
