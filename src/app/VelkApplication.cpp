@@ -144,6 +144,7 @@ void VelkApplication::launch() {
     showMainWindow();
     if (!m_commandLine.automation()) {
         startCompanion();
+        m_workspace->providers.adoptLoginEnvironment();
     }
 
     if (m_commandLine.captureFolder) {

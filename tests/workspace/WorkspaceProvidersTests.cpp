@@ -6,6 +6,7 @@
 #include "core/assistants/ConnectionStatus.h"
 #include "core/assistants/LocalTools.h"
 #include "core/assistants/LoginShell.h"
+#include "core/terminal/SpawnRequest.h"
 #include "core/workspace/PreferenceKeys.h"
 #include "core/workspace/StoredList.h"
 
@@ -246,4 +247,82 @@ TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWh
     model.launcher.signIn(missing);
     EXPECT_EQ(requestedConnector, missing);
     EXPECT_EQ(model.sessions.sessions().size(), 2);
+}
+
+// Kimi Code and Antigravity, when not installed, say where their makers explain installing
+// them; the connector editor opens as before.
+TEST_F(WorkspaceAssistants, builtInsNotInstalledSayHowToInstallThem) {
+    ScopedEnvironment bare{"PATH", "/usr/bin:/bin"};
+    Workspace& model = openWorkspace();
+    EXPECT_FALSE(model.launcher.launch(QString(), provider("kimi")));
+    EXPECT_EQ(requestedConnector, provider("kimi"));
+    EXPECT_EQ(model.notices.toast(),
+              "Kimi Code is not installed. Its maker’s page explains how to install it: "
+              "https://www.kimi.com/code/docs/en/");
+    model.launcher.signIn(provider("antigravity"));
+    EXPECT_EQ(requestedConnector, provider("antigravity"));
+    EXPECT_EQ(model.notices.toast(),
+              "Antigravity is not installed. Its maker’s page explains how to install it: "
+              "https://antigravity.google/docs/home");
+}
+
+// Started from the desktop's menu, VELK has a bare PATH; the folder the user's ~/.bashrc adds
+// comes from the login shell's environment, read in the background, and discovery runs again.
+// A shell that hangs in its startup files is stopped at the time-out and VELK goes on.
+TEST(LoginEnvironment, toolsOnTheShellsPathAreFoundAndAHangingShellIsLeftBehind) {
+    QTemporaryDir home;
+    ScopedEnvironment homeVariable{"HOME", QFile::encodeName(home.path())};
+    ScopedEnvironment path{"PATH", "/usr/bin:/bin"};
+    ScopedEnvironment shell{"SHELL", "/bin/bash"};
+    LoginShell::adopt({});
+    const QString tools = home.filePath("tools");
+    ASSERT_TRUE(QDir().mkpath(tools));
+    ASSERT_TRUE(makeExecutable(tools + "/codex"));
+    ASSERT_TRUE(writeFile(home.filePath(".bashrc"), "export PATH=\"$HOME/tools:$PATH\"\n"));
+
+    Notices notices;
+    notices.setDurationMs(60000);
+    ProviderRegistry registry(nullptr, notices);
+    EXPECT_FALSE(registry.available().contains("codex"));
+    int settled = 0;
+    QObject::connect(&registry, &ProviderRegistry::loginEnvironmentSettled,
+                     [&settled] { ++settled; });
+    registry.adoptLoginEnvironment();
+    ASSERT_TRUE(waitUntil([&] { return settled == 1; }, 30s));
+    EXPECT_EQ(registry.available().value("codex"), tools + "/codex");
+    EXPECT_TRUE(LoginShell::searchPath().startsWith(tools + ":"));
+    // Sessions and status checks see the same search path.
+    EXPECT_TRUE(shellSpawnRequest("codex", home.path())
+                    .environment.contains("PATH=" + LoginShell::searchPath()));
+    EXPECT_TRUE(LocalTools::statusSearchPath().endsWith(":" + LoginShell::searchPath()));
+    EXPECT_EQ(notices.toast(), "");
+
+    LoginShell::adopt({});
+    ASSERT_TRUE(writeFile(home.filePath(".bashrc"), "sleep 60\n"));
+    registry.adoptLoginEnvironment(300);
+    ASSERT_TRUE(waitUntil([&] { return settled == 2; }, 30s));
+    EXPECT_EQ(notices.toast(),
+              "Could not read your shell’s environment (bash did not finish within 0.3 s). "
+              "Assistants whose folder your shell’s startup files add to PATH may not be found.");
+    registry.refreshProviders();
+    EXPECT_FALSE(registry.available().contains("codex"));
+    EXPECT_EQ(LoginShell::searchPath(), "/usr/bin:/bin");
+}
+
+// The Terminal card runs the user's own shell: $SHELL when it names one, else the passwd
+// entry's.
+TEST(LoginEnvironment, theUserShellComesFromShellThenThePasswdEntry) {
+    {
+        ScopedEnvironment shell{"SHELL", "/bin/zsh"};
+        EXPECT_EQ(LoginShell::userShell(), "/bin/zsh");
+    }
+    for (const char* unusable : {"zsh", "/nonexistent/shell", ""}) {
+        ScopedEnvironment shell{"SHELL", unusable};
+        const QString chosen = LoginShell::userShell();
+        EXPECT_TRUE(chosen.startsWith("/") && QFileInfo(chosen).isExecutable()) << unusable;
+        EXPECT_NE(chosen, unusable);
+    }
+    EXPECT_EQ(LoginShell::startLine("/bin/bash"), "/bin/bash -l");
+    EXPECT_EQ(LoginShell::startLine("/opt/my shells/fish"), "'/opt/my shells/fish' -l");
+    EXPECT_EQ(LoginShell::displayName("/usr/bin/fish"), "Fish shell");
 }

@@ -66,6 +66,8 @@ QList<AssistantTraits> makeTable() {
                          .batch = QStringLiteral("kimi --prompt {prompt}"),
                          .signIn = QStringLiteral("login"),
                          .resume = QStringLiteral("--continue")},
+            .installHint = QStringLiteral("Kimi Code is not installed. Its maker’s page explains "
+                                          "how to install it: https://www.kimi.com/code/docs/en/"),
         },
         {
             .stock = {.id = QStringLiteral("antigravity"),
@@ -79,6 +81,9 @@ QList<AssistantTraits> makeTable() {
             .commands = {.interactiveWithTask = QStringLiteral("agy --prompt-interactive {prompt}"),
                          .batch = QStringLiteral("agy --print {prompt}"),
                          .resume = QStringLiteral("--continue")},
+            .installHint =
+                QStringLiteral("Antigravity is not installed. Its maker’s page explains "
+                               "how to install it: https://antigravity.google/docs/home"),
         },
         {
             .stock = {.id = QStringLiteral("zai"),

@@ -32,9 +32,9 @@ QStringList extraToolFolders() {
     const QString home = QDir::homePath();
     return {
         home + QStringLiteral("/.local/bin"),
+        home + QStringLiteral("/.npm-global/bin"),
         home + QStringLiteral("/.kimi-code/bin"),
         home + QStringLiteral("/.cargo/bin"),
-        QStringLiteral("/opt/homebrew/bin"),
         QStringLiteral("/usr/local/bin"),
         QStringLiteral("/usr/bin"),
         QStringLiteral("/bin"),
@@ -102,7 +102,7 @@ std::optional<QString> ProviderRegistry::executablePath(const QString& name) {
         return isExecutableFile(path) ? std::optional<QString>(path) : std::nullopt;
     }
 
-    QStringList folders = qEnvironmentVariable("PATH").split(QLatin1Char(':'));
+    QStringList folders = LoginShell::searchPath().split(QLatin1Char(':'));
     folders += extraToolFolders();
     for (const QString& folder : folders) {
         const QString candidate = folder + QLatin1Char('/') + name;
@@ -177,6 +177,25 @@ void ProviderRegistry::checkConnections() {
             Q_EMIT connectionStatusChanged();
             m_checkingConnections = false;
             Q_EMIT checkingConnectionsChanged();
+        });
+}
+
+void ProviderRegistry::adoptLoginEnvironment(int timeoutMs) {
+    const QString shell = LoginShell::userShell();
+    runInBackground(
+        this, [shell, timeoutMs] { return LoginShell::readEnvironment(shell, timeoutMs); },
+        [this](const Result<QHash<QString, QString>>& environment) {
+            if (environment) {
+                LoginShell::adopt(*environment);
+                refreshProviders();
+            } else {
+                m_notices.notify(
+                    QStringLiteral("Could not read your shell’s environment (%1). Assistants "
+                                   "whose folder your shell’s startup files add to PATH may "
+                                   "not be found.")
+                        .arg(environment.error().message));
+            }
+            Q_EMIT loginEnvironmentSettled();
         });
 }
 
