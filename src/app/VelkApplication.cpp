@@ -340,15 +340,24 @@ void VelkApplication::capturePages(const QString& folder) {
 }
 
 void VelkApplication::captureNextPage(const QString& folder, int index) {
-    if (index >= kCapturedPages.size()) {
+    // The pages in the theme VELK starts with, then again in the light preset, named
+    // "Workspace (Paper light).png" and so on.
+    if (index == kCapturedPages.size()) {
         captureCompanionWindows(folder);
+        m_theme->apply(ThemePreset::all().constLast());
+    }
+    if (index >= 2 * kCapturedPages.size()) {
         QCoreApplication::quit();
         return;
     }
-    const Destination page = kCapturedPages[index];
+    const Destination page = kCapturedPages[index % kCapturedPages.size()];
+    const QString suffix = index < kCapturedPages.size()
+                               ? QString()
+                               : QStringLiteral(" (%1)").arg(ThemePreset::all().constLast().title);
     m_navigator->setDestination(page);
-    QTimer::singleShot(800, this, [this, folder, index, page] {
-        const QString path = folder + QLatin1Char('/') + displayName(page) + QStringLiteral(".png");
+    QTimer::singleShot(800, this, [this, folder, index, page, suffix] {
+        const QString path =
+            folder + QLatin1Char('/') + displayName(page) + suffix + QStringLiteral(".png");
         if (const Result<void> captured = captureWindow(m_window.get(), path); !captured) {
             std::fprintf(stdout, "Capture error: %s\n", qPrintable(captured.error().message));
             std::fflush(stdout);
