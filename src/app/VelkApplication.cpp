@@ -16,6 +16,7 @@
 #include "core/runs/RunFiles.h"
 #include "core/services/AppPaths.h"
 #include "core/services/Preferences.h"
+#include "core/terminal/TerminalSession.h"
 #include "core/workspace/Workspace.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
@@ -39,6 +40,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUuid>
@@ -232,8 +234,17 @@ void VelkApplication::installMenus() {
     add(application, QStringLiteral("Minimise"), QKeySequence(Qt::CTRL | Qt::Key_H),
         [this] { m_window->showMinimized(); });
     application->addSeparator();
-    add(application, QStringLiteral("Quit VELK"), QKeySequence(Qt::CTRL | Qt::Key_Q),
-        [this] { requestQuit(); });
+    // Terminals keep Ctrl+key for their programs: inside one, window commands take
+    // Ctrl+Shift+key, and the menu names both.
+    const auto alsoWithShift = [](QAction* item, const QKeySequence& keys,
+                                  const QKeySequence& shifted) {
+        item->setShortcuts({keys, shifted});
+        item->setText(item->text() + u'\t' + keys.toString(QKeySequence::NativeText) +
+                      QStringLiteral(", ") + shifted.toString(QKeySequence::NativeText));
+    };
+    alsoWithShift(add(application, QStringLiteral("Quit VELK"), {}, [this] { requestQuit(); }),
+                  QKeySequence(Qt::CTRL | Qt::Key_Q),
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Q));
 
     QMenu* file = bar->addMenu(QStringLiteral("File"));
     add(file, QStringLiteral("Open Project…"), QKeySequence(Qt::CTRL | Qt::Key_O),
@@ -264,6 +275,15 @@ void VelkApplication::installMenus() {
         [this] { m_window->showMinimized(); });
     add(windowMenu, QStringLiteral("Maximise"), {},
         [this] { m_window->isMaximized() ? m_window->showNormal() : m_window->showMaximized(); });
+    windowMenu->addSeparator();
+    alsoWithShift(add(windowMenu, QStringLiteral("Next Session"), {}, [this] { switchSession(1); }),
+                  QKeySequence(Qt::CTRL | Qt::Key_PageDown),
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageDown));
+    alsoWithShift(
+        add(windowMenu, QStringLiteral("Previous Session"), {}, [this] { switchSession(-1); }),
+        QKeySequence(Qt::CTRL | Qt::Key_PageUp),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageUp));
+    m_window->installEventFilter(this);
 }
 
 void VelkApplication::showMainWindow() {
@@ -326,6 +346,42 @@ void VelkApplication::requestQuit() {
         m_quitting = true;
         QCoreApplication::quit();
     }
+}
+
+void VelkApplication::switchSession(int step) {
+    SessionManager& sessions = m_workspace->sessions;
+    const QList<SessionPointer>& all = sessions.sessions();
+    if (all.isEmpty()) {
+        return;
+    }
+    qsizetype index = 0;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        if (all[i]->id() == sessions.activeSessionID()) {
+            index = (i + step + all.size()) % all.size();
+        }
+    }
+    sessions.setActiveSessionID(all[index]->id());
+    m_navigator->setDestination(Destination::Workspace);
+}
+
+bool VelkApplication::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_window.get() || event->type() != QEvent::Close || m_quitting) {
+        return QObject::eventFilter(watched, event);
+    }
+    event->ignore();
+    QSystemTrayIcon* tray = m_companionController ? m_companionController->statusItem() : nullptr;
+    if (!tray) {
+        requestQuit();
+        return true;
+    }
+    m_window->hide();
+    if (!m_toldAboutTray) {
+        m_toldAboutTray = true;
+        tray->showMessage(QStringLiteral("VELK is still running"),
+                          QStringLiteral("Open VELK again from its icon in the tray; quit it "
+                                         "there or with Ctrl+Q."));
+    }
+    return true;
 }
 
 void VelkApplication::capturePages(const QString& folder) {

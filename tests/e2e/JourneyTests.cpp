@@ -26,9 +26,12 @@
 #include "ui/companion/CompanionController.h"
 #include "ui/companion/CompanionControls.h"
 #include "ui/companion/DesktopPet.h"
+#include "ui/files/CodeEditor.h"
+#include "ui/files/FilesPage.h"
 #include "ui/history/HistoryPage.h"
 #include "ui/navigation/Navigator.h"
 #include "ui/runs/TeamRunsPage.h"
+#include "ui/terminal/TerminalView.h"
 #include "ui/window/MainWindow.h"
 #include "ui/workspace/Composer.h"
 #include "ui/workspace/SessionDeck.h"
@@ -533,10 +536,59 @@ void Journey::quitWhileASessionRuns() {
                shellPane->visibleRegion().boundingRect().height() > shellPane->height() / 2;
     })) << "the new terminal is out of sight";
 
+    // Quitting works wherever the focus is: Ctrl+Q outside a terminal, Ctrl+Shift+Q
+    // everywhere; inside a terminal Ctrl+Q stays with the program.
+    auto* terminal = shellPane->findChild<TerminalView*>();
+    ASSERT_TRUE(terminal);
+    const auto press = [](QWidget* focus, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        focus->setFocus();
+        QTest::keyClick(focus, key, modifiers);
+    };
+    const qsizetype asked = m_dialogs.messages().size();
+    press(terminal, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(m_dialogs.messages().size(), asked) << "Ctrl+Q in a terminal is the program's";
+    ASSERT_NO_FATAL_FAILURE(go(Destination::FilesAndRunner));
+    QWidget* editor = page<FilesPage>(Destination::FilesAndRunner)->editor();
+    ASSERT_NO_FATAL_FAILURE(go(Destination::Workspace));
+    QWidget* composer = page<WorkspacePage>(Destination::Workspace)->composer()->editor();
+    const std::vector<std::pair<QWidget*, Qt::KeyboardModifiers>> quits = {
+        {terminal, Qt::ControlModifier | Qt::ShiftModifier},
+        {composer, Qt::ControlModifier},
+        {composer, Qt::ControlModifier | Qt::ShiftModifier},
+        {&window(), Qt::ControlModifier},
+    };
+    for (const auto& [focus, modifiers] : quits) {
+        const qsizetype before = m_dialogs.messages().size();
+        m_dialogs.clickButton("Cancel");
+        press(focus, Qt::Key_Q, modifiers);
+        ASSERT_TRUE(m_dialogs.done()) << focus->metaObject()->className() << " " << modifiers;
+        EXPECT_EQ(m_dialogs.messages().size(), before + 1);
+    }
+    ASSERT_NO_FATAL_FAILURE(go(Destination::FilesAndRunner));
     m_dialogs.clickButton("Cancel");
-    QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
+    press(editor, Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_TRUE(m_dialogs.done()) << "Ctrl+Q in the editor";
+    ASSERT_NO_FATAL_FAILURE(go(Destination::Workspace));
+
+    // Ctrl+PageDown moves to the next session; inside a terminal Ctrl+Shift+PageDown does.
+    const auto active = [&] { return workspace().sessions.activeSessionID(); };
+    workspace().sessions.setActiveSessionID(shell->id());
+    press(&window(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_NE(active(), shell->id());
+    press(&window(), Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(active(), shell->id());
+    press(terminal, Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(active(), shell->id()) << "Ctrl+PageDown in a terminal is the program's";
+    press(terminal, Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_NE(active(), shell->id());
+    workspace().sessions.setActiveSessionID(shell->id());
+
+    // Without a tray, closing the window runs the quit policy; Cancel keeps it open.
+    m_dialogs.clickButton("Cancel");
+    window().close();
     ASSERT_TRUE(m_dialogs.done());
     EXPECT_EQ(m_dialogs.messages().last(), "Quit and stop running sessions?");
+    EXPECT_TRUE(window().isVisible());
     testing_support::processEventsFor(200ms);
     EXPECT_TRUE(shell->running()) << "Cancel keeps the sessions";
     snap("13-quit-cancelled");

@@ -272,7 +272,8 @@ TEST_F(WorkspaceAssistants, builtInsNotInstalledSayHowToInstallThem) {
 TEST(LoginEnvironment, toolsOnTheShellsPathAreFoundAndAHangingShellIsLeftBehind) {
     QTemporaryDir home;
     ScopedEnvironment homeVariable{"HOME", QFile::encodeName(home.path())};
-    ScopedEnvironment path{"PATH", "/usr/bin:/bin"};
+    // A folder only VELK's own PATH has stays on the adopted one.
+    ScopedEnvironment path{"PATH", "/usr/bin:/bin:/velk-own-folder"};
     ScopedEnvironment shell{"SHELL", "/bin/bash"};
     LoginShell::adopt({});
     const QString tools = home.filePath("tools");
@@ -291,6 +292,7 @@ TEST(LoginEnvironment, toolsOnTheShellsPathAreFoundAndAHangingShellIsLeftBehind)
     ASSERT_TRUE(waitUntil([&] { return settled == 1; }, 30s));
     EXPECT_EQ(registry.available().value("codex"), tools + "/codex");
     EXPECT_TRUE(LoginShell::searchPath().startsWith(tools + ":"));
+    EXPECT_TRUE(LoginShell::searchPath().endsWith(":/velk-own-folder"));
     // Sessions and status checks see the same search path.
     EXPECT_TRUE(shellSpawnRequest("codex", home.path())
                     .environment.contains("PATH=" + LoginShell::searchPath()));
@@ -306,7 +308,7 @@ TEST(LoginEnvironment, toolsOnTheShellsPathAreFoundAndAHangingShellIsLeftBehind)
               "Assistants whose folder your shell’s startup files add to PATH may not be found.");
     registry.refreshProviders();
     EXPECT_FALSE(registry.available().contains("codex"));
-    EXPECT_EQ(LoginShell::searchPath(), "/usr/bin:/bin");
+    EXPECT_EQ(LoginShell::searchPath(), "/usr/bin:/bin:/velk-own-folder");
 }
 
 // The Terminal card runs the user's own shell: $SHELL when it names one, else the passwd

@@ -80,8 +80,8 @@ QString statusSearchPath() {
                    QStringLiteral("/.kimi-code/bin:/usr/local/bin:/usr/bin:/bin");
     // Once the login shell's environment is known, its folders follow (nvm's node, for a
     // tool that is a node script).
-    if (const std::optional<QString> adopted = LoginShell::adoptedValue(QStringLiteral("PATH"))) {
-        path += u':' + *adopted;
+    if (LoginShell::adoptedValue(QStringLiteral("PATH"))) {
+        path += u':' + LoginShell::searchPath();
     }
     return path;
 }

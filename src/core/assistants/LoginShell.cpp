@@ -119,10 +119,11 @@ void adopt(const QHash<QString, QString>& environment) {
 }
 
 QStringList adoptedEntries() {
+    const QString path = searchPath();
     const QMutexLocker lock(&adoptedMutex());
     QStringList entries;
     for (auto it = adoptedVariables().cbegin(); it != adoptedVariables().cend(); ++it) {
-        entries.append(it.key() + u'=' + it.value());
+        entries.append(it.key() + u'=' + (it.key() == u"PATH" ? path : it.value()));
     }
     entries.sort();
     return entries;
@@ -135,7 +136,20 @@ std::optional<QString> adoptedValue(const QString& name) {
 }
 
 QString searchPath() {
-    return adoptedValue(QStringLiteral("PATH")).value_or(qEnvironmentVariable("PATH"));
+    const QString own = qEnvironmentVariable("PATH");
+    const std::optional<QString> adopted = adoptedValue(QStringLiteral("PATH"));
+    if (!adopted) {
+        return own;
+    }
+    // Folders on VELK's own search path that the login shell's lacks (VELK started from a
+    // terminal with a PATH of its own) follow the shell's.
+    QStringList folders = adopted->split(u':');
+    for (const QString& folder : own.split(u':')) {
+        if (!folder.isEmpty() && !folders.contains(folder)) {
+            folders.append(folder);
+        }
+    }
+    return folders.join(u':');
 }
 
 }  // namespace LoginShell

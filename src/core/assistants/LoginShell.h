@@ -42,7 +42,8 @@ QStringList adoptedEntries();
 // An adopted variable's value; nothing when it was not adopted.
 std::optional<QString> adoptedValue(const QString& name);
 
-// The search path the user's shell has: the adopted PATH, else VELK's own.
+// The search path the user's shell has: the adopted PATH followed by the folders of VELK's
+// own that it lacks, else VELK's own.
 QString searchPath();
 
 }  // namespace LoginShell
