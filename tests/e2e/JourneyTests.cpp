@@ -540,7 +540,10 @@ void Journey::quitWhileASessionRuns() {
     // everywhere; inside a terminal Ctrl+Q stays with the program.
     auto* terminal = shellPane->findChild<TerminalView*>();
     ASSERT_TRUE(terminal);
-    const auto press = [](QWidget* focus, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    // Window shortcuts need the window active again after each dialog.
+    const auto press = [this](QWidget* focus, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        X11Windows::activate(window().winId());
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window(); }));
         focus->setFocus();
         QTest::keyClick(focus, key, modifiers);
     };
