@@ -29,6 +29,7 @@
 #include "ui/window/WindowCapture.h"
 #include "ui/window/WindowPlannerHost.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
@@ -170,6 +171,23 @@ void VelkApplication::startCompanion() {
         if (self) {
             self->requestQuit();
         }
+    };
+    actions.mainFrame = [self] {
+        return self && self->m_window ? self->m_window->frameGeometry() : QRect();
+    };
+    actions.mainControls = [self] {
+        QList<QRect> controls;
+        if (!self || !self->m_window) {
+            return controls;
+        }
+        for (QWidget* widget : self->m_window->findChildren<QWidget*>()) {
+            if ((qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+                 qobject_cast<QPlainTextEdit*>(widget)) &&
+                widget->isVisible()) {
+                controls.append(QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size()));
+            }
+        }
+        return controls;
     };
     m_companionController = std::make_unique<CompanionController>(
         *m_companion,
