@@ -54,9 +54,9 @@ namespace {
 
 // The pages page capture writes, in order.
 const QList<Destination> kCapturedPages = {
-    Destination::Workspace,      Destination::Assistants,     Destination::Appearance,
-    Destination::DesktopActions, Destination::FilesAndRunner, Destination::Settings,
-    Destination::Companion,
+    Destination::Workspace,  Destination::TeamRuns,       Destination::Assistants,
+    Destination::Appearance, Destination::DesktopActions, Destination::FilesAndRunner,
+    Destination::History,    Destination::Settings,       Destination::Companion,
 };
 
 // The standard edit commands go to whatever has the keyboard focus (a text field, the
