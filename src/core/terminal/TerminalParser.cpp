@@ -248,6 +248,9 @@ void TerminalParser::scalar(char32_t value) {
                 startControlSequence();
             } else if (value == 'P' || value == ']' || value == '^' || value == '_') {
                 m_state = State::String;
+                m_stringIsCommand = value == ']';
+                m_commandTruncated = false;
+                m_command.clear();
             } else if (value >= 0x20 && value <= 0x2F) {
                 // ESC ( ESC ) ESC # ESC % ESC SP …: the next scalar completes the sequence.
                 m_escapeIntermediate = value;
@@ -280,12 +283,47 @@ void TerminalParser::scalar(char32_t value) {
             if (value == kEscape) {
                 m_state = State::StringEscape;
             } else if (value == kBell) {
-                m_state = State::Ground;
+                finishString();
+            } else if (m_stringIsCommand && value >= 0x20 && value != 0x7F) {
+                appendToCommand(value);
             }
             return;
         case State::StringEscape:
-            m_state = value == '\\' ? State::Ground : State::String;
+            if (value == '\\') {
+                finishString();
+            } else {
+                m_state = State::String;
+            }
             return;
+    }
+}
+
+void TerminalParser::appendToCommand(char32_t value) {
+    // Back to UTF-8: the decoder has already replaced what was invalid.
+    char bytes[4];
+    std::size_t length = 1;
+    if (value < 0x80) {
+        bytes[0] = char(value);
+    } else {
+        length = value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
+        constexpr std::uint8_t kLeads[] = {0, 0, 0xC0, 0xE0, 0xF0};
+        bytes[0] = char(kLeads[length] | (value >> (6 * (length - 1))));
+        for (std::size_t i = 1; i < length; ++i) {
+            bytes[i] = char(0x80 | ((value >> (6 * (length - 1 - i))) & 0x3F));
+        }
+    }
+    if (m_command.size() + length > std::size_t(kMaxCommandLength)) {
+        m_commandTruncated = true;
+        return;
+    }
+    m_command.append(bytes, length);
+}
+
+void TerminalParser::finishString() {
+    m_state = State::Ground;
+    if (m_stringIsCommand) {
+        m_stringIsCommand = false;
+        m_handler.operatingSystemCommand(m_command, m_commandTruncated);
     }
 }
 

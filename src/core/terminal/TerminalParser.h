@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 /// One complete control sequence (ESC "[" … final) as the parser read it.
@@ -41,12 +42,20 @@ public:
     /// ("(" for a G0 designation, "#", "%", …) or 0.
     virtual void escape(char32_t intermediate, char32_t finalCharacter) = 0;
     virtual void controlSequence(const TerminalControlSequence& sequence) = 0;
+    /// An operating system command (ESC "]" … BEL or ESC "\\") as UTF-8, without its
+    /// terminator and without control characters. Only the first
+    /// TerminalParser::kMaxCommandLength bytes are kept; `truncated` says that more were cut.
+    virtual void operatingSystemCommand(std::string_view text, bool truncated) {
+        (void)text;
+        (void)truncated;
+    }
 };
 
 /// The byte- and scalar-level state machine of the terminal: decodes UTF-8 across chunk
 /// boundaries (each maximal invalid subpart becomes one U+FFFD) and splits the scalars into
-/// printable text, controls, escape sequences and control sequences. Strings (OSC, DCS,
-/// PM, APC) are consumed without reaching the handler.
+/// printable text, controls, escape sequences and control sequences. Operating system
+/// commands reach the handler whole; the other strings (DCS, PM, APC) are consumed without
+/// reaching it.
 class TerminalParser {
 public:
     /// The states, numbered as the screen reports them.
@@ -63,6 +72,8 @@ public:
     static constexpr int kMaxSequenceLength = 512;
     /// Numbers in a control sequence are capped here.
     static constexpr int kMaxParameterValue = 1'000'000;
+    /// Bytes of an operating system command kept; the rest is read and dropped.
+    static constexpr int kMaxCommandLength = 8192;
 
     explicit TerminalParser(TerminalParserHandler& handler) : m_handler(handler) {}
 
@@ -82,6 +93,9 @@ private:
     void scalar(char32_t value);
     void startControlSequence();
     void finishControlSequence(char finalCharacter);
+    /// Ends the string being read: an operating system command goes to the handler.
+    void finishString();
+    void appendToCommand(char32_t value);
     void startUtf8(char32_t value, int needed, std::uint8_t lower, std::uint8_t upper);
     void invalidUtf8();
     /// Prints the whole, valid UTF-8 sequences at `bytes` as one run; returns where it stopped.
@@ -98,6 +112,10 @@ private:
     std::array<int, kMaxSequenceLength + 1> m_parameters{};
     int m_parameterCount = 0;
     int m_parameterValue = 0;
+    // The operating system command being read (only while m_stringIsCommand).
+    bool m_stringIsCommand = false;
+    bool m_commandTruncated = false;
+    std::string m_command;
 
     // UTF-8 decoding between bytes and scalars.
     char32_t m_utf8Value = 0;

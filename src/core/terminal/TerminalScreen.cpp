@@ -23,7 +23,7 @@ TerminalScreen::TerminalScreen(int rows, int columns)
 
 TerminalScreen::~TerminalScreen() = default;
 
-void TerminalScreen::blankLine(Line& line) const {
+void TerminalScreen::blankLine(Line& line) {
     if (int(line.cells.size()) == m_columns) {
         // A copy, not a fill: copying is vectorised, filling with a 12-byte pattern is not.
         std::copy_n(m_blankRow.begin(), line.dirty, line.cells.begin());
@@ -31,6 +31,9 @@ void TerminalScreen::blankLine(Line& line) const {
         blank(line.cells, m_columns);
     }
     line.marks.clear();
+    if (!line.links.empty()) [[unlikely]] {
+        releaseLinks(line);
+    }
     line.dirty = 0;
     line.hasWide = false;
 }
@@ -237,6 +240,7 @@ void TerminalScreen::eraseInDisplay(int mode) {
         case 3:
             eraseLines(0, m_rows - 1);
             if (mode == 3) {
+                releaseHistoryLinks();
                 // The slots keep their buffers for reuse.
                 m_historyStart = 0;
                 m_historyCount = 0;
@@ -588,5 +592,5 @@ QString TerminalScreen::invariantViolation() const {
                 .arg(m_alternate->column);
         }
     }
-    return {};
+    return linkViolation();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/terminal/TerminalCell.h"
+#include "core/terminal/TerminalLinks.h"
 #include "core/terminal/TerminalParser.h"
 
 #include <QByteArrayView>
@@ -99,6 +100,22 @@ public:
     /// (the text colour). Slots stay valid for the screen's lifetime.
     std::optional<TerminalColor> underlineColor(int slot) const;
 
+    // ---- Hyperlinks (OSC 8) ------------------------------------------------------------------
+    /// Longest URI kept: a link with a longer one is not made (its cells carry none).
+    static constexpr int kMaxLinkUriLength = 4096;
+    /// Longest id kept; a link with a longer one is not made either.
+    static constexpr int kMaxLinkIdLength = 256;
+    /// The link of a visible cell; absent when it has none.
+    std::optional<TerminalHyperlink> linkAt(int row, int column) const;
+    /// The link of a cell of scrollback line `index`; absent when it has none.
+    std::optional<TerminalHyperlink> scrollbackLinkAt(int index, int column) const;
+    /// TerminalHyperlink::index of a visible cell's link, -1 when it has none: the cheap
+    /// question for drawing, where cells of one link are compared.
+    int linkIndex(int row, int column) const;
+    int scrollbackLinkIndex(int index, int column) const;
+    /// Entries of the link table in use (at most TerminalLinkTable::kCapacity).
+    int linkCount() const { return m_links.liveCount(); }
+
     // ---- Primitives -----------------------------------------------------------------------
     /// Scrolls the scroll region up one line; the line leaving the top of the main screen
     /// enters the scrollback.
@@ -136,6 +153,10 @@ private:
         int dirty = 0;                      // cells from here on are blank, so blanking stops here
         bool hasWide = false;  // a double-width character was written since the last blank
         int width = 0;         // scrollback lines only: the width the line had on the grid
+        // Link table indexes of the cells' link slots: slot s is links[s - 1], kNoLink when
+        // free. Cells carry slots of their own line only, so cells never move to another
+        // line without their slot being translated.
+        std::vector<std::uint16_t> links;
     };
     /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
     struct Grid {
@@ -158,6 +179,7 @@ private:
     void control(char32_t character) override;
     void escape(char32_t intermediate, char32_t finalCharacter) override;
     void controlSequence(const TerminalControlSequence& sequence) override;
+    void operatingSystemCommand(std::string_view text, bool truncated) override;
 
     void put(char32_t scalar);
     void putCell(char32_t scalar, bool doubleWidth);
@@ -189,6 +211,28 @@ private:
     void scrollDown(int count);
     void eraseInDisplay(int mode);
     void respond(const QString& reply);
+    /// OSC 8: "params;URI" opens a link for the characters written next, an empty URI (or
+    /// one that is not kept) ends it.
+    void setHyperlink(std::string_view text, bool truncated);
+    /// The link table entry OSC 8 `text` opens, kNone for none; `previous` is the open one.
+    int openedLink(std::string_view text, bool truncated, int previous);
+    void closeLink();
+    /// Gives cells `from` … `to` - 1 of `line` the open link (m_link), when the line has
+    /// a slot left for it.
+    void markLink(Line& line, int from, int to);
+    /// The line's slot for link table entry `link`, taken now if needed; 0 when all are taken.
+    int linkSlotFor(Line& line, int link);
+    /// Frees the line's slots no cell uses.
+    void sweepLine(Line& line);
+    /// Lets go of all the line's links (it is being blanked).
+    void releaseLinks(Line& line);
+    void releaseHistoryLinks();
+    /// Sweeps every line and recounts the table, freeing what no line lists but `open`.
+    void sweepLinks(int open);
+    int linkIndexOf(const Line& line, int column) const;
+    std::optional<TerminalHyperlink> linkOf(const Line& line, int column) const;
+    /// The first broken link invariant (table bound, slots naming live entries), or "".
+    QString linkViolation() const;
 
     /// Counts work against the budget of feed(data, work), pausing the parser once it is used.
     void spend(qint64 work) {
@@ -202,7 +246,7 @@ private:
     const Line& lineAt(int row) const;
     static Line& lineOf(Grid& grid, int row);
     static const Line& lineOf(const Grid& grid, int row);
-    void blankLine(Line& line) const;
+    void blankLine(Line& line);
     /// The cell that erasing, inserting, deleting and scrolling leave: blank, with the
     /// current background colour and no other attribute.
     PackedCell erasedCell() const {
@@ -210,7 +254,7 @@ private:
     }
     /// Blanks a whole line with `fill`, the erasedCell() of the moment (callers erasing
     /// many lines read it once).
-    void eraseLine(Line& line, const PackedCell& fill) const {
+    void eraseLine(Line& line, const PackedCell& fill) {
         blankLine(line);
         if (fill != PackedCell{}) [[unlikely]] {
             fillLine(line, fill);
@@ -268,6 +312,11 @@ private:
     // repeats costs one run of lines however many sequences it holds.
     qint64 m_pendingRepeats = 0;
     std::vector<PackedCell> m_repeatRow;  // a line of the repeated cells to copy from
+    static constexpr std::uint16_t kNoLink = 0xFFFF;
+    TerminalLinkTable m_links;
+    int m_link = TerminalLinkTable::kNone;  // the link new characters get
+    // New entries asked for since the table was last swept (see sweepLinks()).
+    int m_linkRequestsSinceSweep = 0;
     qint64 m_workLeft = std::numeric_limits<qint64>::max();  // see spend()
     std::function<void(const QString&)> m_onResponse;
 };

@@ -158,6 +158,9 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
             cell[i].foregroundWord = foreground;
             cell[i].backgroundWord = background;
         }
+        if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+            markLink(line, m_column, m_column + count);
+        }
         m_lastGraphic = static_cast<unsigned char>(text[count - 1]);
         line.dirty = std::max(line.dirty, m_column + count);
         text += count;
@@ -217,6 +220,9 @@ void TerminalScreen::putCell(char32_t scalar, bool doubleWidth) {
         breakWideCharacterAt(line, m_column + 1);
         line.cells[std::size_t(m_column + 1)] = {PackedCell::kContinuation | flags,
                                                  m_style.foregroundWord, m_style.backgroundWord};
+    }
+    if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+        markLink(line, m_column, std::min(m_column + (doubleWidth ? 2 : 1), m_columns));
     }
     m_lastGraphic = scalar;
     m_column += doubleWidth ? 2 : 1;
@@ -352,6 +358,9 @@ void TerminalScreen::writeRepeatSegment(int count, bool doubleWidth) {
             column += width;
         }
     }
+    if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+        markLink(line, start, start + cells);
+    }
     line.dirty = std::max(line.dirty, start + cells);
     m_column = start + count * width;
     if (m_column >= m_columns) {
@@ -461,6 +470,7 @@ void TerminalScreen::fullReset() {
     m_applicationCursor = false;
     m_lineDrawing = false;
     m_lastGraphic = 0;
+    closeLink();
 }
 
 // ---- Control sequences ---------------------------------------------------------------------
@@ -632,6 +642,16 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
             break;
         default:
             break;
+    }
+}
+
+// ---- Operating system commands -------------------------------------------------------------
+
+void TerminalScreen::operatingSystemCommand(std::string_view text, bool truncated) {
+    applyPendingRepeats();
+    spend(1);
+    if (text.starts_with("8;")) {
+        setHyperlink(text.substr(2), truncated);
     }
 }
 
