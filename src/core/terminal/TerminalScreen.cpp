@@ -31,7 +31,7 @@ void TerminalScreen::blankLine(Line& line) {
         blank(line.cells, m_columns);
     }
     line.marks.clear();
-    if (!line.links.empty()) [[unlikely]] {
+    if (line.links >= 0) [[unlikely]] {
         releaseLinks(line);
     }
     line.dirty = 0;

@@ -29,7 +29,8 @@ struct TerminalPosition {
 ///
 /// Storage: cells are PackedCell values; the grid is a ring of lines, so a full-screen
 /// scroll moves no line at all, and the scrollback is a ring whose evicted line buffers are
-/// reused for the new blank lines, so steady output allocates nothing.
+/// reused for the new blank lines, so steady output allocates nothing. Hyperlinks (OSC 8)
+/// live in a bounded link table that cells reach through their line (TerminalScreenLinks.cpp).
 ///
 /// Not thread-safe: used on the main thread only.
 class TerminalScreen : private TerminalParserHandler {
@@ -153,10 +154,12 @@ private:
         int dirty = 0;                      // cells from here on are blank, so blanking stops here
         bool hasWide = false;  // a double-width character was written since the last blank
         int width = 0;         // scrollback lines only: the width the line had on the grid
-        // Link table indexes of the cells' link slots: slot s is links[s - 1], kNoLink when
-        // free. Cells carry slots of their own line only, so cells never move to another
-        // line without their slot being translated.
-        std::vector<std::uint16_t> links;
+        // The line's list of links in m_linkLists, -1 for none: slot s of a cell is entry
+        // s - 1, a link table index (kNoLink when free). Cells carry slots of their own line
+        // only, so cells never move to another line without their slot being translated.
+        // An index, not the list itself, keeps a line at 64 bytes: lines are found by
+        // multiplying with their size on every character written.
+        int links = -1;
     };
     /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
     struct Grid {
@@ -226,6 +229,15 @@ private:
     void sweepLine(Line& line);
     /// Lets go of all the line's links (it is being blanked).
     void releaseLinks(Line& line);
+    /// Gives the line's list back to the pool without letting go of its links (the sweep
+    /// recounts them).
+    void dropLinkList(Line& line);
+    std::vector<std::uint16_t>& linkListOf(const Line& line) {
+        return m_linkLists[std::size_t(line.links)];
+    }
+    const std::vector<std::uint16_t>& linkListOf(const Line& line) const {
+        return m_linkLists[std::size_t(line.links)];
+    }
     void releaseHistoryLinks();
     /// Sweeps every line and recounts the table, freeing what no line lists but `open`.
     void sweepLinks(int open);
@@ -314,6 +326,8 @@ private:
     std::vector<PackedCell> m_repeatRow;  // a line of the repeated cells to copy from
     static constexpr std::uint16_t kNoLink = 0xFFFF;
     TerminalLinkTable m_links;
+    std::vector<std::vector<std::uint16_t>> m_linkLists;  // see Line::links
+    std::vector<int> m_freeLinkLists;
     int m_link = TerminalLinkTable::kNone;  // the link new characters get
     // New entries asked for since the table was last swept (see sweepLinks()).
     int m_linkRequestsSinceSweep = 0;

@@ -108,7 +108,15 @@ void TerminalScreen::markLink(Line& line, int from, int to) {
 }
 
 int TerminalScreen::linkSlotFor(Line& line, int link) {
-    std::vector<std::uint16_t>& links = line.links;
+    if (line.links < 0) {
+        if (m_freeLinkLists.empty()) {
+            m_freeLinkLists.push_back(int(m_linkLists.size()));
+            m_linkLists.emplace_back();
+        }
+        line.links = m_freeLinkLists.back();
+        m_freeLinkLists.pop_back();
+    }
+    std::vector<std::uint16_t>& links = linkListOf(line);
     const auto found = std::find(links.begin(), links.end(), std::uint16_t(link));
     if (found != links.end()) {
         return int(found - links.begin()) + 1;
@@ -130,44 +138,59 @@ int TerminalScreen::linkSlotFor(Line& line, int link) {
 }
 
 void TerminalScreen::sweepLine(Line& line) {
-    if (line.links.empty()) {
+    if (line.links < 0) {
         return;
     }
+    std::vector<std::uint16_t>& links = linkListOf(line);
     std::array<bool, PackedCell::kLinkSlots> slotUsed{};
     const int end = std::min<int>(line.dirty, int(line.cells.size()));  // blank after dirty
     for (int column = 0; column < end; ++column) {
         slotUsed[std::size_t(line.cells[std::size_t(column)].linkSlot())] = true;
     }
-    for (std::size_t i = 0; i < line.links.size(); ++i) {
-        if (line.links[i] != kNoLink && !slotUsed[i + 1]) {
-            m_links.release(std::exchange(line.links[i], kNoLink), m_link);
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        if (links[i] != kNoLink && !slotUsed[i + 1]) {
+            m_links.release(std::exchange(links[i], kNoLink), m_link);
         }
     }
-    while (!line.links.empty() && line.links.back() == kNoLink) {
-        line.links.pop_back();
+    while (!links.empty() && links.back() == kNoLink) {
+        links.pop_back();
     }
 }
 
 void TerminalScreen::releaseLinks(Line& line) {
-    for (const std::uint16_t link : line.links) {
+    for (const std::uint16_t link : linkListOf(line)) {
         if (link != kNoLink) {
             m_links.release(link, m_link);
         }
     }
-    line.links.clear();
+    dropLinkList(line);
+}
+
+void TerminalScreen::dropLinkList(Line& line) {
+    if (line.links >= 0) {
+        linkListOf(line).clear();
+        m_freeLinkLists.push_back(std::exchange(line.links, -1));
+    }
 }
 
 void TerminalScreen::releaseHistoryLinks() {
     for (Line& line : m_history) {
-        releaseLinks(line);
+        if (line.links >= 0) {
+            releaseLinks(line);
+        }
     }
 }
 
 void TerminalScreen::sweepLinks(int open) {
     std::vector<int> references(std::size_t(TerminalLinkTable::kCapacity), 0);
-    auto sweep = [this, &references](Line& line) {
+    std::vector<bool> listUsed(m_linkLists.size(), false);
+    auto sweep = [this, &references, &listUsed](Line& line) {
         sweepLine(line);
-        for (const std::uint16_t link : line.links) {
+        if (line.links < 0) {
+            return;
+        }
+        listUsed[std::size_t(line.links)] = true;
+        for (const std::uint16_t link : linkListOf(line)) {
             if (link != kNoLink) {
                 ++references[link];
             }
@@ -183,7 +206,7 @@ void TerminalScreen::sweepLinks(int open) {
     }
     // Lines waiting for reuse are blanked before they show again: their lists go now.
     for (Line& line : m_spareGrid.lines) {
-        line.links.clear();
+        line.links = -1;
     }
     const int slots = int(m_history.size());
     for (int slot = 0; slot < slots; ++slot) {
@@ -191,10 +214,18 @@ void TerminalScreen::sweepLinks(int open) {
         if ((slot - m_historyStart + slots) % slots < m_historyCount) {
             sweep(line);
         } else {
-            line.links.clear();
+            line.links = -1;
         }
     }
-    // The recount also frees what lines dropped without letting go (a resize cutting them).
+    // Every list no line shown holds goes back to the pool, also those of lines dropped
+    // without letting go (a resize cutting them), and the counts are redone.
+    m_freeLinkLists.clear();
+    for (std::size_t list = 0; list < m_linkLists.size(); ++list) {
+        if (!listUsed[list]) {
+            m_linkLists[list].clear();
+            m_freeLinkLists.push_back(int(list));
+        }
+    }
     m_links.recount(references, open);
     m_linkRequestsSinceSweep = 0;
 }
@@ -204,10 +235,10 @@ int TerminalScreen::linkIndexOf(const Line& line, int column) const {
         return TerminalLinkTable::kNone;
     }
     const int slot = line.cells[std::size_t(column)].linkSlot();
-    if (slot == 0 || slot > int(line.links.size())) {
+    if (slot == 0 || line.links < 0 || slot > int(linkListOf(line).size())) {
         return TerminalLinkTable::kNone;
     }
-    const std::uint16_t link = line.links[std::size_t(slot - 1)];
+    const std::uint16_t link = linkListOf(line)[std::size_t(slot - 1)];
     return link == kNoLink ? TerminalLinkTable::kNone : int(link);
 }
 
@@ -252,11 +283,23 @@ QString TerminalScreen::linkViolation() const {
     if (m_link != TerminalLinkTable::kNone && !m_links.isLive(m_link)) {
         return QStringLiteral("the open link %1 is not in the table").arg(m_link);
     }
-    auto lineViolation = [this](const Line& line) -> QString {
-        if (line.links.size() >= std::size_t(PackedCell::kLinkSlots)) {
-            return QStringLiteral("a line lists %1 links").arg(line.links.size());
+    std::vector<bool> listSeen(m_linkLists.size(), false);
+    auto lineViolation = [this, &listSeen](const Line& line) -> QString {
+        static const std::vector<std::uint16_t> kNoLinks;
+        if (line.links >= int(m_linkLists.size())) {
+            return QStringLiteral("a line has the unknown list of links %1").arg(line.links);
         }
-        for (const std::uint16_t link : line.links) {
+        if (line.links >= 0) {
+            if (listSeen[std::size_t(line.links)]) {
+                return QStringLiteral("two lines share the list of links %1").arg(line.links);
+            }
+            listSeen[std::size_t(line.links)] = true;
+        }
+        const std::vector<std::uint16_t>& links = line.links >= 0 ? linkListOf(line) : kNoLinks;
+        if (links.size() >= std::size_t(PackedCell::kLinkSlots)) {
+            return QStringLiteral("a line lists %1 links").arg(links.size());
+        }
+        for (const std::uint16_t link : links) {
             if (link != kNoLink && !m_links.isLive(link)) {
                 return QStringLiteral("a line lists the free link %1").arg(link);
             }
@@ -264,7 +307,7 @@ QString TerminalScreen::linkViolation() const {
         for (int column = 0; column < int(line.cells.size()); ++column) {
             const int slot = line.cells[std::size_t(column)].linkSlot();
             if (slot != 0 &&
-                (slot > int(line.links.size()) || line.links[std::size_t(slot - 1)] == kNoLink)) {
+                (slot > int(links.size()) || links[std::size_t(slot - 1)] == kNoLink)) {
                 return QStringLiteral("cell %1 has the unlisted link slot %2")
                     .arg(column)
                     .arg(slot);
