@@ -24,6 +24,13 @@ TerminalScreen::TerminalScreen(int rows, int columns)
 TerminalScreen::~TerminalScreen() = default;
 
 void TerminalScreen::blankLine(Line& line) {
+    blankCells(line);
+    if (line.links >= 0) [[unlikely]] {
+        releaseLinks(line);
+    }
+}
+
+void TerminalScreen::blankCells(Line& line) const {
     if (int(line.cells.size()) == m_columns) {
         // A copy, not a fill: copying is vectorised, filling with a 12-byte pattern is not.
         std::copy_n(m_blankRow.begin(), line.dirty, line.cells.begin());
@@ -31,9 +38,6 @@ void TerminalScreen::blankLine(Line& line) {
         blank(line.cells, m_columns);
     }
     line.marks.clear();
-    if (line.links >= 0) [[unlikely]] {
-        releaseLinks(line);
-    }
     line.dirty = 0;
     line.hasWide = false;
 }
@@ -46,6 +50,13 @@ void TerminalScreen::fillLine(Line& line, const PackedCell& fill) const {
 void TerminalScreen::eraseLines(int first, int last) {
     const PackedCell fill = erasedCell();
     if (fill == kBlankCell) {
+        if (m_freeLinkLists.size() == m_linkLists.size()) {
+            // No line holds links (the usual case): nothing to look for on each line.
+            for (int row = first; row <= last; ++row) {
+                blankCells(lineAt(row));
+            }
+            return;
+        }
         for (int row = first; row <= last; ++row) {
             blankLine(lineAt(row));
         }

@@ -259,6 +259,8 @@ private:
     static Line& lineOf(Grid& grid, int row);
     static const Line& lineOf(const Grid& grid, int row);
     void blankLine(Line& line);
+    /// blankLine() for a line that holds no links.
+    void blankCells(Line& line) const;
     /// The cell that erasing, inserting, deleting and scrolling leave: blank, with the
     /// current background colour and no other attribute.
     PackedCell erasedCell() const {
