@@ -3,7 +3,12 @@
 //     view's batched drawing next to a cell-by-cell painter (fill and drawText per cell) on
 //     the same screen;
 //  2. paints per second while 64 MiB of coloured output floods a real session, for the
-//     view's frame-paced repaints next to a view that asks for a repaint on every chunk.
+//     view's frame-paced repaints next to a view that asks for a repaint on every chunk;
+//  3. the longest main-thread stall while hostile floods of 64 MiB (REP of a screenful after
+//     every character, erase-display) go through a real session shown in the view, painting
+//     included, next to the same session with nothing shown.
+#include "ScreenCorpus.h"
+
 #include "core/appearance/Theme.h"
 #include "core/assistants/Provider.h"
 #include "core/services/Preferences.h"
@@ -18,6 +23,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -216,6 +222,85 @@ void floodPaintRate() {
         64 / eager.seconds);
 }
 
+// Seconds for a session to run `command`, and the longest gap between two ticks of a 1 ms
+// timer meanwhile: the longest the main thread was kept from its event loop. With `shown`,
+// the session is shown in a frame-paced view of 1200 × 800 that paints as output arrives.
+// The main thread's processor time between the same two ticks tells its own work apart
+// from time the machine gave to other programs.
+struct Stall {
+    double seconds = 0;
+    double longestGapMs = 0;
+    double longestWorkMs = 0;
+    quint64 paints = 0;
+};
+
+Stall floodWithTicker(const QString& command, bool shown) {
+    auto session = TerminalSession::create(QStringLiteral("shell"), QStringLiteral("flood"),
+                                           command, shellSpawnRequest(command, QDir::tempPath()));
+    static MemoryPreferences preferences;
+    static Theme theme(false, preferences);
+    std::unique_ptr<NativeTerminal> terminal;
+    if (shown) {
+        terminal = std::make_unique<NativeTerminal>(session, theme);
+        terminal->resize(1200, 800);
+        terminal->show();
+        QCoreApplication::processEvents();
+    }
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QElapsedTimer sinceTick;
+    qint64 longestGapNs = 0;
+    double cpuAtTick = 0;
+    double longestWorkMs = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+        const double cpu = threadCpuMilliseconds();
+        longestWorkMs = std::max(longestWorkMs, cpu - cpuAtTick);
+        cpuAtTick = cpu;
+    });
+    const quint64 before = terminal ? terminal->view()->paintCount() : 0;
+    QElapsedTimer timer;
+    timer.start();
+    session->start();
+    sinceTick.start();
+    cpuAtTick = threadCpuMilliseconds();
+    ticker.start();
+    while (session->running() || !session->exitCode()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return {timer.nsecsElapsed() / 1e9, longestGapNs / 1e6, longestWorkMs,
+            terminal ? terminal->view()->paintCount() - before : 0};
+}
+
+void floodStalls() {
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("flood"));
+    std::printf("hostile floods of 64 MiB through a real session: longest main-thread stall\n");
+    std::printf("(wall: between two ticks of a 1 ms timer; work: the most processor time the\n");
+    std::printf("main thread spent between two ticks, without what other programs took)\n");
+    std::printf("  %-10s %-40s %s\n", "flood", "shown in the view", "nothing shown (peer)");
+    for (const ScreenCorpus& corpus : buildFloodCorpora(64 * 1024 * 1024)) {
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly) || out.write(corpus.bytes) != corpus.bytes.size()) {
+            std::printf("cannot write %s\n", qPrintable(file));
+            return;
+        }
+        out.close();
+        const QString command = QStringLiteral("cat '") + file + QLatin1Char('\'');
+        const Stall shown = floodWithTicker(command, true);
+        const Stall hidden = floodWithTicker(command, false);
+        std::printf(
+            "  %-10s wall %5.1f ms, work %5.1f ms (%5.2f s, %4llu paints)  wall %5.1f ms, work "
+            "%5.1f ms (%5.2f s)\n",
+            qPrintable(corpus.name), shown.longestGapMs, shown.longestWorkMs, shown.seconds,
+            static_cast<unsigned long long>(shown.paints), hidden.longestGapMs,
+            hidden.longestWorkMs, hidden.seconds);
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,13 +308,16 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication application(argc, argv);
-    // "repaint" or "flood" runs one part alone.
+    // "repaint", "flood" or "stall" runs one part alone.
     const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (only.isEmpty() || only == QLatin1String("repaint")) {
         fullRepaint();
     }
     if (only.isEmpty() || only == QLatin1String("flood")) {
         floodPaintRate();
+    }
+    if (only.isEmpty() || only == QLatin1String("stall")) {
+        floodStalls();
     }
     return 0;
 }

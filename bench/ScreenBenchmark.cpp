@@ -3,6 +3,11 @@
 // then prints both throughputs side by side.
 //
 // VELK_BENCH_CORPUS_MIB sets the corpus size (default 32).
+//
+// `velk-bench-screen --once CORPUS velk|libvterm` feeds that corpus once into one screen
+// (24×80, 64 KiB chunks) and does nothing else, for instruction counts per byte: run it under
+// valgrind --tool=callgrind --toggle-collect='*feedVelkOnce*' (or '*feedLibvtermOnce*' for
+// libvterm) and divide the collected instructions by the bytes.
 #include "ScreenCorpus.h"
 
 #include "core/terminal/TerminalScreen.h"
@@ -12,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
@@ -33,14 +39,35 @@ void feedInChunks(const QByteArray& bytes, qsizetype chunk, Feed&& feed) {
     }
 }
 
+// One whole feed of `bytes` into a new screen of each kind. Not inlined, so a profiler can
+// count each one's instructions alone (see --once below).
+[[gnu::noinline]] int feedVelkOnce(const QByteArray& bytes, ScreenSize size, qsizetype chunk) {
+    TerminalScreen screen(size.rows, size.columns);
+    feedInChunks(bytes, chunk, [&screen](const char* data, qsizetype length) {
+        screen.feed(QByteArrayView(data, length));
+    });
+    return screen.row();
+}
+
+[[gnu::noinline]] int feedLibvtermOnce(const QByteArray& bytes, ScreenSize size, qsizetype chunk) {
+    VTerm* terminal = vterm_new(size.rows, size.columns);
+    vterm_set_utf8(terminal, 1);
+    VTermScreen* screen = vterm_obtain_screen(terminal);
+    vterm_screen_enable_altscreen(screen, 1);
+    vterm_screen_reset(screen, 1);
+    feedInChunks(bytes, chunk, [terminal](const char* data, qsizetype length) {
+        vterm_input_write(terminal, data, std::size_t(length));
+    });
+    VTermPos cursor;
+    vterm_state_get_cursorpos(vterm_obtain_state(terminal), &cursor);
+    vterm_free(terminal);
+    return cursor.row;
+}
+
 void benchmarkVelk(benchmark::State& state, const QByteArray* bytes, ScreenSize size,
                    qsizetype chunk) {
     for (auto _ : state) {
-        TerminalScreen screen(size.rows, size.columns);
-        feedInChunks(*bytes, chunk, [&screen](const char* data, qsizetype length) {
-            screen.feed(QByteArrayView(data, length));
-        });
-        benchmark::DoNotOptimize(screen.row());
+        benchmark::DoNotOptimize(feedVelkOnce(*bytes, size, chunk));
     }
     state.SetBytesProcessed(state.iterations() * bytes->size());
 }
@@ -48,18 +75,7 @@ void benchmarkVelk(benchmark::State& state, const QByteArray* bytes, ScreenSize 
 void benchmarkLibvterm(benchmark::State& state, const QByteArray* bytes, ScreenSize size,
                        qsizetype chunk) {
     for (auto _ : state) {
-        VTerm* terminal = vterm_new(size.rows, size.columns);
-        vterm_set_utf8(terminal, 1);
-        VTermScreen* screen = vterm_obtain_screen(terminal);
-        vterm_screen_enable_altscreen(screen, 1);
-        vterm_screen_reset(screen, 1);
-        feedInChunks(*bytes, chunk, [terminal](const char* data, qsizetype length) {
-            vterm_input_write(terminal, data, std::size_t(length));
-        });
-        VTermPos cursor;
-        vterm_state_get_cursorpos(vterm_obtain_state(terminal), &cursor);
-        benchmark::DoNotOptimize(cursor.row);
-        vterm_free(terminal);
+        benchmark::DoNotOptimize(feedLibvtermOnce(*bytes, size, chunk));
     }
     state.SetBytesProcessed(state.iterations() * bytes->size());
 }
@@ -102,12 +118,24 @@ int main(int argc, char** argv) {
         mebibytes = std::max(1, std::atoi(value));
     }
     std::vector<ScreenCorpus> corpora = buildScreenCorpora(mebibytes * 1024 * 1024);
-    // Floods of one costly sequence: REP of a screenful after every character, and
-    // erase-display.
-    for (const auto& [name, unit] : {std::pair{"rep-flood", QByteArray("a\x1b[1000000b")},
-                                     std::pair{"ed-flood", QByteArray("\x1b[2J")}}) {
-        corpora.push_back(
-            {QString::fromLatin1(name), unit.repeated(mebibytes * 1024 * 1024 / unit.size())});
+    for (ScreenCorpus& flood : buildFloodCorpora(mebibytes * 1024 * 1024)) {
+        corpora.push_back(std::move(flood));
+    }
+
+    if (argc == 4 && std::strcmp(argv[1], "--once") == 0) {
+        const bool libvterm = std::strcmp(argv[3], "libvterm") == 0;
+        for (const ScreenCorpus& corpus : corpora) {
+            if (corpus.name == QLatin1String(argv[2])) {
+                const int row = libvterm ? feedLibvtermOnce(corpus.bytes, kSizes[0], kChunks[0])
+                                         : feedVelkOnce(corpus.bytes, kSizes[0], kChunks[0]);
+                std::printf("%s: %lld bytes fed once into %s (cursor row %d)\n", argv[2],
+                            static_cast<long long>(corpus.bytes.size()),
+                            libvterm ? "libvterm" : "velk", row);
+                return 0;
+            }
+        }
+        std::fprintf(stderr, "no corpus named %s\n", argv[2]);
+        return 2;
     }
 
     std::vector<std::string> cases;

@@ -189,3 +189,13 @@ std::vector<ScreenCorpus> buildScreenCorpora(qsizetype size) {
         {QStringLiteral("dense"), denseCells(size, random)},
     };
 }
+
+std::vector<ScreenCorpus> buildFloodCorpora(qsizetype size) {
+    auto flood = [size](const QByteArray& unit) {
+        return unit.repeated(size / unit.size() + 1).first(size);
+    };
+    return {
+        {QStringLiteral("rep-flood"), flood(QByteArrayLiteral("a\x1b[1000000b"))},
+        {QStringLiteral("ed-flood"), flood(QByteArrayLiteral("\x1b[2J"))},
+    };
+}

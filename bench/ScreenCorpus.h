@@ -13,3 +13,8 @@ struct ScreenCorpus {
 
 // Builds every corpus with about `size` bytes each, the same bytes for the same size.
 std::vector<ScreenCorpus> buildScreenCorpora(qsizetype size);
+
+// Hostile floods of one costly sequence, `size` bytes each (the last repeat cut short):
+// "rep-flood", a character and a REP of a screenful (`a ESC[1000000b`), so every 11 bytes
+// rewrite the whole screen; "ed-flood", erase-display (`ESC[2J`) over and over.
+std::vector<ScreenCorpus> buildFloodCorpora(qsizetype size);

@@ -19,6 +19,8 @@ packages=(
     libpocketsphinx-dev pocketsphinx-en-us
     # digests, desktop applications, keystrokes, X11 queries
     libssl-dev libglib2.0-dev libxdo-dev libx11-dev libxtst-dev
+    # line diffs of the team-run review
+    libgit2-dev
     # every terminal runs the login shell
     zsh
     # tests: unit, X11 display, D-Bus, fake assistants, reference terminal

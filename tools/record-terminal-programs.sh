@@ -1,11 +1,24 @@
 #!/usr/bin/env bash
 # Records real programs running in tmux and keeps, for each, the bytes the program wrote and
-# tmux's screen at the same moment. tests/terminal/TerminalRecordingTests.cpp replays the
-# bytes through TerminalScreen and compares with tmux's screen.
+# tmux's screen at the same moment: its text (NAME.tmux.txt), its cell attributes
+# (NAME.tmux.attrs, see below) and, when the program set one, its window title
+# (NAME.tmux.title). tests/terminal/TerminalRecordingTests.cpp replays the bytes through
+# TerminalScreen and compares with tmux's screen.
 #
 #   tools/record-terminal-programs.sh [NAME…]     (default: every recording below)
 #
-# Needs tmux, vim, less, htop, nano, mc, dialog, man, zsh, git, ncdu, whiptail.
+# Needs tmux, python3 and tic, and the programs recorded: vim, less, htop, nano, mc, dialog,
+# man, zsh, git, ncdu, whiptail; for the assistant command-line programs, root (for
+# unshare), ip, openssl and the packages installed by tools/install-assistant-clis.sh
+# (skipped when VELK_ASSISTANT_CLIS is not set). Tests only replay what is stored here.
+#
+# NAME.tmux.attrs has one line per screen row: space-separated runs COUNT*FLAGS covering the
+# row's cells, FLAGS being "-" or the letters of the attributes set: f foreground colour,
+# b background colour (not the default ones), B bold, D dim, I italic, U underline (any
+# style), R inverse, S strikethrough. capture-pane reports a row's cells only up to the last
+# one a program wrote; the cells after it come from tmux's redraw of the screen to a client
+# (tools/record-terminal-redraw.py), or, should that redraw not match the capture, are left
+# out, and the row's runs stop short of the last column.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=tests/terminal/recordings
@@ -22,7 +35,8 @@ for i in 1 2 3 4 5 6; do head -c $((i * 1500)) /dev/zero > "$work/tree/src/file$
 printf 'readme\n' > "$work/tree/README.md"
 
 # record NAME ROWS COLUMNS 'COMMAND' [KEYS-AND-PAUSES…]
-# Each extra argument is either "sleep:SECONDS" or keys for tmux send-keys.
+# Each extra argument is "sleep:SECONDS", "wait:TEXT" (until the screen shows TEXT, at most
+# 30 seconds) or keys for tmux send-keys.
 record() {
     local name=$1 rows=$2 columns=$3 command=$4
     shift 4
@@ -36,6 +50,7 @@ sleep 60
 SCRIPT
     tmux -L "$socket" -f /dev/null new-session -d -s rec -x "$columns" -y "$rows" "sh $work/$name.sh"
     tmux -L "$socket" set-option -g window-size manual
+    tmux -L "$socket" select-pane -t rec -T ''
     tmux -L "$socket" pipe-pane -t rec -o "cat > '$work/$name.bytes'"
     sleep 0.3
     touch "$work/$name.go"
@@ -43,53 +58,43 @@ SCRIPT
     for step in "$@"; do
         case $step in
             sleep:*) sleep "${step#sleep:}" ;;
+            wait:*)
+                local tries=0
+                until tmux -L "$socket" capture-pane -p -t rec | grep -qF -- "${step#wait:}"; do
+                    tries=$((tries + 1))
+                    [ $tries -lt 300 ] || { echo "$name never showed: ${step#wait:}" >&2; break; }
+                    sleep 0.1
+                done ;;
             *) tmux -L "$socket" send-keys -t rec "$step" ;;
         esac
     done
     sleep 1.5
-    # -e marks line-drawing cells with SO/SI (tmux keeps them as ASCII internally); the text
-    # is mapped below as a terminal shows it.
-    tmux -L "$socket" capture-pane -p -e -t rec > "$work/$name.tmux.txt"
+    # -e adds the attributes as SGR sequences and marks line-drawing cells with SO/SI (tmux
+    # keeps them as ASCII internally); -N keeps trailing spaces, which may be coloured.
+    tmux -L "$socket" capture-pane -p -e -N -t rec > "$work/$name.capture"
+    # The pane's title was cleared before the program started: one left now is the program's.
+    tmux -L "$socket" display-message -p -t rec '#{pane_title}' > "$work/$name.title"
+    # The cells capture-pane leaves out, from tmux's redraw of the whole screen to a client.
+    tmux -L "$socket" pipe-pane -t rec
+    tmux -L "$socket" set-option -g status off
+    python3 "$PWD/tools/record-terminal-redraw.py" "$socket" rec "$rows" "$columns" "$work" \
+        "$work/$name.redraw.json"
     tmux -L "$socket" kill-server
     sleep 0.3
-    cp "$work/$name.bytes" "$out/$name-${rows}x${columns}.bytes"
-    # capture-pane leaves out the trailing empty lines; keep exactly one line per row.
-    python3 - "$work/$name.tmux.txt" "$rows" > "$out/$name-${rows}x${columns}.tmux.txt" <<'PY'
-import re, sys
-LINE_DRAWING = dict(zip("_`abcdefghijklmnopqrstuvwxyz{|}~",
-                        "\u00a0\u25c6\u2592\u2409\u240c\u240d\u240a\u00b0\u00b1\u2424\u240b"
-                        "\u2518\u2510\u250c\u2514\u253c\u23ba\u23bb\u2500\u23bc\u23bd\u251c"
-                        "\u2524\u2534\u252c\u2502\u2264\u2265\u03c0\u2260\u00a3\u00b7"))
-drawing = False  # the SO/SI state runs on from one line to the next
-def plain(line):
-    global drawing
-    line = re.sub(r"\x1b\[[0-9;:]*m", "", line)
-    out = []
-    for ch in line:
-        if ch == "\x0e":
-            drawing = True
-        elif ch == "\x0f":
-            drawing = False
-        else:
-            out.append(LINE_DRAWING.get(ch, ch) if drawing else ch)
-    return "".join(out)
-lines = [plain(l) for l in open(sys.argv[1], encoding="utf-8").read().split("\n")]
-if lines and lines[-1] == "":
-    lines.pop()
-rows = int(sys.argv[2])
-lines = [l.rstrip() for l in lines][:rows]
-lines += [""] * (rows - len(lines))
-sys.stdout.write("\n".join(lines) + "\n")
-PY
+    local base="$out/$name-${rows}x${columns}"
+    cp "$work/$name.bytes" "$base.bytes"
+    python3 "$PWD/tools/record-terminal-capture.py" "$work/$name.capture" "$rows" \
+        "$base.tmux.txt" "$base.tmux.attrs" "$work/$name.bytes" "$work/$name.title" \
+        "$base.tmux.title" "$work/$name.redraw.json"
     echo "recorded $name (${rows}x${columns}, $(wc -c < "$out/$name-${rows}x${columns}.bytes") bytes)"
 }
 
 names=("$@")
 want() { [ ${#names[@]} -eq 0 ] && return 0; local n; for n in "${names[@]}"; do [ "$n" = "$1" ] && return 0; done; return 1; }
 
-want vim && record vim 24 80 "vim -u NONE -N -i NONE $work/sample.txt" \
+want vim && record vim 24 80 "vim -u NONE -N -i NONE -n $work/sample.txt" \
     ":set number" Enter "40G" "dd" "o" "an inserted line with ✅ and 中文" Escape "sleep:0.5"
-want vim-exit && record vim-exit 24 80 "printf 'before vim\n'; vim -u NONE -N -i NONE $work/sample.txt" \
+want vim-exit && record vim-exit 24 80 "printf 'before vim\n'; vim -u NONE -N -i NONE -n $work/sample.txt" \
     "G" "sleep:0.3" ":q" Enter
 want less && record less 24 80 "less $work/sample.txt" "Space" "sleep:0.3" "/fox" Enter
 want htop && record htop 24 80 "htop -d 100" "sleep:1.5"
@@ -105,5 +110,32 @@ want git && record git 24 80 "cd $PWD && git --no-pager log --graph --color=alwa
 want ncdu && record ncdu 24 80 "ncdu $work/tree" "sleep:1"
 want curses && record curses 24 80 "python3 $PWD/tools/record-curses-demo.py"
 want assistant && record assistant 24 80 "sh $PWD/tools/record-assistant-like.sh"
-want vim-wide && record vim-wide 50 200 "vim -u NONE -N -i NONE $work/sample.txt" ":set number" Enter "100G" "sleep:0.3"
+want vim-wide && record vim-wide 50 200 "vim -u NONE -N -i NONE -n $work/sample.txt" ":set number" Enter "100G" "sleep:0.3"
 want htop-wide && record htop-wide 50 200 "htop -d 100" "sleep:1.5"
+
+# The assistant command-line programs' first screens, as a new user meets them, each in a
+# sandbox without network (tools/record-assistant-sandbox.sh). Install them with
+# tools/install-assistant-clis.sh FOLDER and pass VELK_ASSISTANT_CLIS=FOLDER.
+clis=${VELK_ASSISTANT_CLIS:-}
+assistant() {
+    local name=$1 program=$2
+    shift 2
+    if [ -z "$clis" ] || [ ! -x "$clis/node_modules/.bin/$program" ]; then
+        echo "skipped $name: set VELK_ASSISTANT_CLIS to a folder of tools/install-assistant-clis.sh"
+        return 0
+    fi
+    record "$name" 24 80 "unshare -n -m -p -f --mount-proc --kill-child sh $PWD/tools/record-assistant-sandbox.sh $work $clis/node_modules/.bin/$program" "$@"
+}
+# Claude Code: the theme choice, then the sign-in choice.
+want claude-start && assistant claude-start claude "wait:Syntax theme" "sleep:1"
+want claude-sign-in && assistant claude-sign-in claude "wait:Syntax theme" "sleep:1" Enter \
+    "wait:Select login method" "sleep:1"
+# Codex opens on its sign-in choice; the first choice shows the sign-in link (nothing is
+# reached: the sandbox has no network).
+want codex-start && assistant codex-start codex "wait:Press enter to continue" "sleep:1"
+want codex-sign-in && assistant codex-sign-in codex "wait:Press enter to continue" "sleep:1" \
+    Enter "sleep:4"
+# Gemini CLI asks whether to trust the folder, then how to sign in.
+want gemini-start && assistant gemini-start gemini "wait:Don't trust" "sleep:2"
+want gemini-sign-in && assistant gemini-sign-in gemini "wait:Don't trust" "sleep:2" Enter \
+    "wait:How would you like to authenticate" "sleep:2"

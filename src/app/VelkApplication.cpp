@@ -17,6 +17,7 @@
 #include "core/services/AppPaths.h"
 #include "core/services/Preferences.h"
 #include "core/workspace/Workspace.h"
+#include "platform/GnomeMotionPreference.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
 #include "ui/kit/AppStyle.h"
@@ -130,6 +131,7 @@ void VelkApplication::launch() {
                                                         m_workspace->sessions, *m_navigator);
     m_planner = std::make_unique<ComputerPlanner>(*m_plannerHost, *m_stepRunner, *m_dialogs);
     m_theme = std::make_unique<Theme>(persist, *m_preferences);
+    followDesktopMotion();
     m_companion = std::make_unique<CompanionModel>(
         persist, *m_preferences, *m_dialogs,
         persist ? makeLinuxSpeechServices() : makeSilentSpeechServices());
@@ -153,6 +155,13 @@ void VelkApplication::launch() {
         QTimer::singleShot(0, this,
                            [this, recovered] { reportRecoveredApplies(*m_dialogs, recovered); });
     }
+}
+
+void VelkApplication::followDesktopMotion() {
+    m_motion = std::make_unique<GnomeMotionPreference>();
+    auto follow = [this] { m_theme->setAnimationsEnabled(m_motion->animationsEnabled()); };
+    follow();
+    connect(m_motion.get(), &MotionPreference::animationsEnabledChanged, m_theme.get(), follow);
 }
 
 void VelkApplication::startCompanion() {

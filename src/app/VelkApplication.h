@@ -10,6 +10,7 @@
 class DesktopServices;
 class Dialogs;
 class MainWindow;
+class MotionPreference;
 class Preferences;
 class PowerInhibitor;
 class QMenuBar;
@@ -66,6 +67,8 @@ private:
     void captureNextPage(const QString& folder, int index);
     void captureCompanionWindows(const QString& folder);
     void startCompanion();
+    // Keeps the theme's animation switch on the desktop's motion setting.
+    void followDesktopMotion();
 
     CommandLine m_commandLine;
     std::unique_ptr<Preferences> m_preferences;
@@ -78,6 +81,7 @@ private:
     std::unique_ptr<PlannerHost> m_plannerHost;
     std::unique_ptr<ComputerPlanner> m_planner;
     std::unique_ptr<Theme> m_theme;
+    std::unique_ptr<MotionPreference> m_motion;
     std::unique_ptr<CompanionModel> m_companion;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<CompanionController> m_companionController;

@@ -1,4 +1,5 @@
 #include "RunsTestSupport.h"
+#include "core/runs/RunSpace.h"
 #include "core/runs/RunStore.h"
 #include "core/runs/TeamRun.h"
 
@@ -149,4 +150,48 @@ TEST(RunStorage, runCopyAndBackupFoldersAreFreshUuidsApartFromTheRecordIds) {
     const QString backup = RunStore::newBackupFolder(run);
     EXPECT_TRUE(backup.startsWith("/data/Runs/F/backup-"));
     EXPECT_NE(backup, RunStore::newBackupFolder(run)) << "each apply gets its own backup";
+}
+
+// Deleting a run removes only its own folder below the runs folder: a record pointing
+// elsewhere, a linked run folder or a record of another run is refused and nothing goes, and
+// a link inside a copy is removed without touching what it points to.
+TEST(RunStoreRemoval, onlyTheRunsOwnFolderIsDeletedAndLinksAreNotFollowed) {
+    Scratch scratch;
+    const QString runs = scratch.path("runs");
+    scratch.write("outside/keep.txt", "precious");
+    scratch.write("outside/run.json", "");
+    const auto stored = [&](const QString& root, const QUuid& id) {
+        QDir().mkpath(root);
+        TeamRun run = sampleRun(root);
+        run.id = id;
+        EXPECT_TRUE(RunStore::save(run));
+        return run;
+    };
+    const TeamRun elsewhere = stored(scratch.path("outside"), kRunId);
+    scratch.link("runs/linked", scratch.path("outside"));
+    TeamRun linked = elsewhere;
+    linked.root = runs + "/linked";
+    TeamRun other = stored(runs + "/other", QUuid::createUuid());
+    other.id = kRunId;
+    for (const TeamRun& refused : {elsewhere, linked, other}) {
+        const Result<qint64> removed = RunStore::remove(refused, runs, true);
+        ASSERT_FALSE(removed) << refused.root.toStdString();
+        EXPECT_TRUE(removed.error().message.startsWith(
+            "This run’s folder is not one of VELK’s run folders"));
+    }
+    EXPECT_EQ(scratch.read("outside/keep.txt"), "precious");
+    EXPECT_TRUE(scratch.exists("runs/other/run.json"));
+
+    const TeamRun run = stored(runs + "/mine", QUuid::createUuid());
+    scratch.write("runs/mine/C1/a.txt", QByteArray(10000, 'a'));
+    scratch.link("runs/mine/C1/escape", scratch.path("outside"));
+    scratch.write("runs/mine/backup-1/a.txt", "old");
+    const RunStore::DiskUsage usage = RunStore::diskUsage(run);
+    EXPECT_GE(usage.total, 10000);
+    EXPECT_GT(usage.backups, 0);
+    const Result<qint64> kept = RunStore::remove(run, runs, false);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(entries(runs + "/mine"), QStringList{"backup-1"});
+    EXPECT_EQ(scratch.read("outside/keep.txt"), "precious");
+    EXPECT_EQ(kept.value() + RunStore::diskUsage(run).total, usage.total);
 }

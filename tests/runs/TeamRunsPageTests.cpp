@@ -2,19 +2,33 @@
 // copy's files and the apply of ticked changes into the project.
 
 #include "RunsTestSupport.h"
+#include "core/appearance/Theme.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
+#include "core/services/Preferences.h"
+#include "ui/kit/AppStyle.h"
 #include "ui/navigation/Navigator.h"
+#include "ui/runs/DiffView.h"
 #include "ui/runs/TeamRunsPage.h"
 #include "workspace/WorkspaceTestKit.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextTable>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +74,35 @@ protected:
         return texts;
     }
     QStringList rows() const { return rows(page->changeList()); }
+    // Waits for the list to read `expected` (marks found in the background come later).
+    bool rowsBecome(const QStringList& expected) {
+        const bool became = waitUntil([&] { return rows() == expected; }, 5s);
+        if (!became) {
+            ADD_FAILURE() << rows().join('\n').toStdString();
+        }
+        return became;
+    }
+    QStringList cardTexts(const char* name) const {
+        QStringList texts;
+        for (QLabel* label : page->cardsArea()->findChildren<QLabel*>(name)) {
+            texts << label->text();
+        }
+        return texts;
+    }
+    // Applies the ticked files, answering the confirmation, and waits for the outcome.
+    bool applyTicked() {
+        QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
+        dialogs.answerAlert("Apply changes");
+        page->applyButton()->click();
+        return applied.wait(10000);
+    }
+    void tick(const QString& path, bool ticked = true) {
+        for (int row = 0; row < page->changeList()->count(); ++row) {
+            if (page->changeList()->item(row)->data(Qt::UserRole).toString() == path) {
+                page->changeList()->item(row)->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+            }
+        }
+    }
 
     void showPage(Workspace& model) {
         navigator = std::make_unique<Navigator>(model.sessions, model.launcher);
@@ -76,20 +119,51 @@ protected:
         return finished.wait(10000);
     }
 
-    // A run recorded earlier, with one copy of the project as it is now, stored.
-    TeamRun recordRun(const QString& prompt) {
+    // A run recorded earlier, with one copy of the project as it is now per assistant,
+    // stored.
+    TeamRun recordRun(const QString& prompt, const QStringList& assistants = {"claude"},
+                      const QString& folder = "run") {
         TeamRun run{QUuid::createUuid(),
                     prompt,
                     project(),
-                    scratch() + "/runs/run",
+                    scratch() + "/runs/" + folder,
                     QDateTime::currentDateTimeUtc(),
                     {}};
-        run.copies.push_back(
-            RunCopy{QUuid::createUuid(), "claude", run.root + "/copy", std::nullopt, 0});
+        for (const QString& assistant : assistants) {
+            const QString folder =
+                run.root + (assistant == "claude" ? QString("/copy") : "/copy-" + assistant);
+            run.copies.push_back(RunCopy{QUuid::createUuid(), assistant, folder, std::nullopt, 0});
+            RunFiles::snapshot(project(), folder);
+        }
         RunFiles::snapshot(project(), RunStore::baselineFolder(run));
-        RunFiles::snapshot(project(), run.copies.front().directory);
         EXPECT_TRUE(RunStore::save(run));
         return run;
+    }
+
+    // Picks `path` in the list and waits for its diff.
+    bool showDiff(const QString& path) {
+        for (int row = 0; row < page->changeList()->count(); ++row) {
+            if (page->changeList()->item(row)->data(Qt::UserRole).toString() == path) {
+                page->changeList()->setCurrentRow(row);
+            }
+        }
+        const bool shown = waitUntil([&] { return page->shownPreview() == path; }, 5s);
+        QCoreApplication::processEvents();
+        return shown;
+    }
+    QStringList diffLines() const { return page->diffView()->text()->toPlainText().split(u'\n'); }
+    // The texts drawn on `background` in the diff, in order.
+    QStringList textsOn(const QColor& background) const {
+        QStringList texts;
+        const QTextDocument* document = page->diffView()->text()->document();
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
+                if (fragment.fragment().charFormat().background().color() == background) {
+                    texts << fragment.fragment().text();
+                }
+            }
+        }
+        return texts;
     }
 
     std::unique_ptr<Navigator> navigator;
@@ -114,7 +188,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Finished"}; }, 5s))
         << cardStates().join(',').toStdString();
     EXPECT_FALSE(page->showsEmptyState());
-    EXPECT_EQ(page->runPicker()->currentText(), "Improve the greeting");
+    EXPECT_TRUE(page->runPicker()->currentText().startsWith("Improve the greeting"));
     EXPECT_EQ(page->reviewMessage()->text(), "Choose an assistant’s files to review.");
 
     // The assistant also added a file and removed one in its copy.
@@ -135,12 +209,13 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(page->counterLabel()->text(), "3 changed files");
     EXPECT_EQ(page->previewPath(), "main.txt");
     ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.txt"; }, 5s));
-    EXPECT_EQ(page->beforeView()->toPlainText(), "original\n");
-    EXPECT_EQ(page->afterView()->toPlainText(), "written by claude\n");
+    EXPECT_EQ(page->diffView()->text()->toPlainText(), "1   - original\n  1 + written by claude");
     EXPECT_FALSE(page->applyButton()->isEnabled());
+    EXPECT_EQ(page->applyReason()->text(), "Tick the files to apply.");
 
     page->changeList()->item(0)->setCheckState(Qt::Checked);
     page->changeList()->item(1)->setCheckState(Qt::Checked);
+    EXPECT_TRUE(page->applyReason()->isHidden());
     EXPECT_EQ(page->applyButton()->text(), "Apply selected (2)");
     QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
     dialogs.answerAlert("Apply changes");
@@ -165,15 +240,43 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(model.project.editorText(), "written by claude\n");
     EXPECT_FALSE(model.project.fileIsDirty());
 
+    // The applied files are marked, in the run's record too: they still are once the runs
+    // are read again, until the copy changes such a file anew.
+    const QStringList marked{"Changed   main.txt · Applied", "Added   new.txt · Applied",
+                             "Removed   old.txt"};
+    ASSERT_TRUE(waitUntil([&] { return rows() == marked; }, 5s)) << rows().join('|').toStdString();
+    const auto stored = RunStore::load(scratch() + "/runs");
+    ASSERT_TRUE(stored && stored->size() == 1u);
+    EXPECT_EQ(stored->front().copies.front().applied.size(), 2u);
+    model.teamRuns.loadTeamRuns();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows(), marked);
+    ASSERT_TRUE(writeFile(copy.directory + "/new.txt", "newer\n"));
+    ASSERT_TRUE(inspect(copy));
+    EXPECT_TRUE(rowsBecome({"Changed   main.txt · Applied",
+                            "Added   new.txt · will be refused: added to your project since this "
+                            "run began",
+                            "Removed   old.txt"}));
+    ASSERT_TRUE(writeFile(copy.directory + "/new.txt", "new\n"));
+    ASSERT_TRUE(inspect(copy));
+    ASSERT_TRUE(rowsBecome(marked));
+
     // The same, now stale, review cannot be applied twice.
     page->selectAll();
     EXPECT_EQ(page->applyButton()->text(), "Apply selected (3)");
     dialogs.answerAlert("Apply changes");
     page->applyButton()->click();
     ASSERT_TRUE(applied.wait(10000));
-    EXPECT_EQ(page->status(), QStringLiteral("main.txt changed in your project since this run "
-                                             "began. Nothing was applied; review the conflict "
-                                             "first."));
+    // Every file refused is named with its reason.
+    EXPECT_EQ(page->status(),
+              "2 files changed in your project since this run began. Nothing was "
+              "applied; each one is marked with its reason.");
+    EXPECT_EQ(rows(),
+              (QStringList{"Changed   main.txt · Applied · refused: changed in your project "
+                           "since this run began",
+                           "Added   new.txt · Applied · refused: added to your project since "
+                           "this run began",
+                           "Removed   old.txt"}));
     EXPECT_EQ(readFile(projectFile("old.txt")), QByteArray("old\n"));
 
     // "Output" of a copy whose session is still listed jumps to it.
@@ -219,7 +322,7 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
         [&] { return page->previewPath() == "tool.sh" && page->shownPreview() == "tool.sh"; }, 5s));
     QCoreApplication::processEvents();
     EXPECT_EQ(page->modeNote()->text(), "Same contents · mode 644 → 666");
-    EXPECT_EQ(page->beforeView()->toPlainText(), page->afterView()->toPlainText());
+    EXPECT_EQ(page->diffView()->summaryLabel()->text(), "The contents are the same.");
 
     // A name that is not UTF-8 and a folder chain too deep to list no longer hide the rest.
     ASSERT_TRUE(writeFile(copy.directory + "/main.txt", "edited\n"));
@@ -305,4 +408,419 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
     EXPECT_EQ(page->statusReport()->toPlainText(), page->status());
     EXPECT_FALSE(page->statusLabel()->isVisible());
     EXPECT_GE(page->changeList()->height(), listHeight / 2);
+}
+
+// A change in two places of a long file, an added file and a binary file, reviewed as a
+// reader would: hunks with folded stretches between them, changed words marked, both layouts,
+// and long lines that wrap or scroll but are never cut.
+TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
+    QByteArray before;
+    for (int line = 1; line <= 30; ++line) {
+        before += "value_" + QByteArray::number(line) + " = " + QByteArray::number(line) + "\n";
+    }
+    const QByteArray longLine = "long = \"" + QByteArray(600, 'x') + "\"\n";
+    before += longLine;
+    ASSERT_TRUE(writeFile(projectFile("main.py"), before));
+    ASSERT_TRUE(writeFile(projectFile("logo.png"), QByteArray(1500, '\0')));
+    ASSERT_TRUE(writeFile(projectFile("data.csv"), QByteArray(2'100'000, 'd')));
+    const TeamRun run = recordRun("Tune the values");
+    const RunCopy& copy = run.copies.front();
+    QByteArray after = before;
+    after.replace("value_5 = 5\n", "value_5 = 50\n");
+    after.replace("value_25 = 25\n", "value_25 = 25\nvalue_26b = 0\n");
+    ASSERT_TRUE(writeFile(copy.directory + "/main.py", after));
+    ASSERT_TRUE(writeFile(copy.directory + "/notes.md", "# Notes\nfirst\n"));
+    ASSERT_TRUE(writeFile(copy.directory + "/logo.png", QByteArray(2500, '\0')));
+    ASSERT_TRUE(writeFile(copy.directory + "/data.csv", QByteArray(2'200'000, 'e')));
+
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    showPage(model);
+    ASSERT_TRUE(inspect(copy));
+    DiffView* view = page->diffView();
+
+    // Lines added and removed per file and over the copy; binary and oversized files have
+    // no line counts.
+    ASSERT_TRUE(waitUntil([&] { return page->lineTotals()->isVisible(); }, 5s));
+    EXPECT_TRUE(page->lineTotals()->text().contains(">+4<") &&
+                page->lineTotals()->text().contains(">−1<"))
+        << page->lineTotals()->text().toStdString();
+    QStringList counts;
+    for (int row = 0; row < page->changeList()->count(); ++row) {
+        const QVariant value = page->changeList()->item(row)->data(TeamRunsPage::kCountsRole);
+        counts << (value.isValid()
+                       ? QString("+%1 -%2").arg(value.toPoint().x()).arg(value.toPoint().y())
+                       : QString("none"));
+    }
+    EXPECT_EQ(counts, (QStringList{"none", "none", "+2 -1", "+2 -0"}));
+
+    ASSERT_TRUE(showDiff("main.py"));
+    EXPECT_EQ(
+        view->countsLabel()->text().contains("+2") && view->countsLabel()->text().contains("−1"),
+        true)
+        << view->countsLabel()->text().toStdString();
+    EXPECT_EQ(
+        diffLines(),
+        (QStringList{"⋯  Show 1 more line", " 2  2   value_2 = 2", " 3  3   value_3 = 3",
+                     " 4  4   value_4 = 4", " 5    - value_5 = 5", "    5 + value_5 = 50",
+                     " 6  6   value_6 = 6", " 7  7   value_7 = 7", " 8  8   value_8 = 8",
+                     "⋯  Show 14 more lines", "23 23   value_23 = 23", "24 24   value_24 = 24",
+                     "25 25   value_25 = 25", "   26 + value_26b = 0", "26 27   value_26 = 26",
+                     "27 28   value_27 = 27", "28 29   value_28 = 28", "⋯  Show 3 more lines"}));
+    EXPECT_EQ(textsOn(DiffView::kRemovedWord), QStringList{"5"});
+    EXPECT_EQ(textsOn(DiffView::kAddedWord), QStringList{"50"});
+
+    // n and p walk the changes; space ticks the file; j and k walk the files.
+    EXPECT_EQ(view->changeCount(), 2);
+    QTest::keyClick(view->text(), Qt::Key_N);
+    QTest::keyClick(view->text(), Qt::Key_N);
+    EXPECT_EQ(view->currentChange(), 1);
+    EXPECT_EQ(view->text()->textCursor().block().text(), "   26 + value_26b = 0");
+    QTest::keyClick(view->text(), Qt::Key_N);
+    EXPECT_EQ(view->currentChange(), 1);
+    QTest::keyClick(view->text(), Qt::Key_P);
+    EXPECT_EQ(view->text()->textCursor().block().text(), " 5    - value_5 = 5");
+    QTest::keyClick(view->text(), Qt::Key_Space);
+    EXPECT_EQ(page->selection(), QSet<QString>{"main.py"});
+    QTest::keyClick(page->changeList(), Qt::Key_J);
+    ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "notes.md"; }, 5s));
+    QTest::keyClick(page->changeList(), Qt::Key_K);
+    ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.py"; }, 5s));
+    QTest::keyClick(page->changeList(), Qt::Key_Space);
+    EXPECT_TRUE(page->selection().isEmpty());
+
+    // Unfolding a stretch shows its lines in place, numbered on both sides.
+    view->unfold(1);
+    EXPECT_TRUE(diffLines().contains("15 15   value_15 = 15"));
+    EXPECT_FALSE(diffLines().contains("⋯  Show 14 more lines"));
+    view->unfold(2);
+    const QString shownLong = "31 32   " + QString::fromLatin1(longLine.chopped(1));
+    EXPECT_TRUE(diffLines().contains(shownLong));
+
+    // The long line wraps inside the view, or scrolls sideways when wrapping is off.
+    QTextBrowser* text = view->text();
+    EXPECT_TRUE(view->wrapBox()->isChecked());
+    EXPECT_EQ(text->horizontalScrollBar()->maximum(), 0);
+    view->wrapBox()->click();
+    QCoreApplication::processEvents();
+    EXPECT_GT(text->horizontalScrollBar()->maximum(), 0);
+    view->wrapBox()->click();
+
+    // Side by side: removed and added lines face each other in one row; an added line faces
+    // an empty side.
+    view->sideBySideButton()->click();
+    QCoreApplication::processEvents();
+    const QStringList left = view->leftText()->toPlainText().split(u'\n');
+    const QStringList right = view->rightText()->toPlainText().split(u'\n');
+    ASSERT_EQ(left.size(), right.size());
+    const qsizetype changed = left.indexOf(" 5  value_5 = 5");
+    ASSERT_GE(changed, 0) << left.join('\n').toStdString();
+    EXPECT_EQ(right[changed], " 5  value_5 = 50");
+    const qsizetype added = right.indexOf("26  value_26b = 0");
+    ASSERT_GE(added, 0);
+    EXPECT_EQ(left[added], "");
+    EXPECT_EQ(left[added + 1], "26  value_26 = 26");
+    EXPECT_EQ(right[added + 1], "27  value_26 = 26");
+    // The sides scroll together, and long lines scroll sideways there.
+    EXPECT_FALSE(view->wrapBox()->isEnabled());
+    EXPECT_GT(view->leftText()->horizontalScrollBar()->maximum(), 0);
+    // The layout stays for the next file: an added file is all added lines, with no word
+    // of it missing on a "Before" side.
+    ASSERT_TRUE(showDiff("notes.md"));
+    EXPECT_TRUE(view->sideBySide());
+    view->unifiedButton()->click();
+    EXPECT_EQ(diffLines(), (QStringList{"  1 + # Notes", "  2 + first"}));
+    EXPECT_FALSE(page->diffView()->summaryLabel()->isVisible());
+
+    ASSERT_TRUE(showDiff("logo.png"));
+    EXPECT_TRUE(view->summaryLabel()->isVisible());
+    EXPECT_EQ(view->summaryLabel()->text(), "Binary file changed (1.5 KB → 2.5 KB)");
+    EXPECT_FALSE(page->openBothButton()->isVisible());
+
+    // A file over the limit gives its sizes, and both versions open outside VELK.
+    ASSERT_TRUE(showDiff("data.csv"));
+    EXPECT_EQ(view->summaryLabel()->text(),
+              "Too large to compare here (2.1 MB → 2.2 MB). Open both versions to compare them.");
+    ASSERT_TRUE(page->openBothButton()->isVisible());
+    page->openBothButton()->click();
+    EXPECT_EQ(desktop.openedUrls,
+              (std::vector<QString>{
+                  QUrl::fromLocalFile(RunStore::baselineFolder(run) + "/data.csv").toString(),
+                  QUrl::fromLocalFile(copy.directory + "/data.csv").toString()}));
+    const QByteArray screenshots = qgetenv("VELK_SCREENSHOT_DIR");
+    if (!screenshots.isEmpty()) {
+        // In the application's own style, as the window shows it.
+        MemoryPreferences preferences;
+        const Theme theme(false, preferences);
+        qApp->setStyleSheet(AppStyle::styleSheet(theme));
+        page->setStyleSheet(
+            QStringLiteral("TeamRunsPage { background: %1; }").arg(theme.bg().name()));
+        page->setAttribute(Qt::WA_StyledBackground);
+        ASSERT_TRUE(showDiff("main.py"));
+        page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-diff-unified.png");
+        view->sideBySideButton()->click();
+        QCoreApplication::processEvents();
+        page->grab().save(QString::fromLocal8Bit(screenshots) + "/team-runs-diff-side.png");
+        qApp->setStyleSheet(QString());
+    }
+}
+
+// While the assistant still works in its copy, Apply stays off and says why; it comes on
+// once the assistant has ended.
+TEST_F(TeamRunsPageTest, applyWaitsForTheAssistantToFinishAndSaysWhy) {
+    ASSERT_TRUE(writeFile(projectFile("main.txt"), "original\n"));
+    ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
+    ScopedEnvironment hang("VELK_FAKE_HANG", "1");
+    Workspace& model = openWorkspace();
+    model.launcher.setSeparateCopies(true);
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.launcher.setSelectedProviders({"claude"});
+    showPage(model);
+    model.launcher.setPrompt("Improve the greeting");
+    model.launcher.dispatchPrompt();
+    ASSERT_TRUE(waitUntil([&] { return !model.teamRuns.teamRuns().isEmpty(); }, 20s));
+    const RunCopy copy = model.teamRuns.teamRuns().first().copies.front();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return cardStates() == QStringList{"Running"} &&
+                   readFile(copy.directory + "/main.txt") == "written by claude\n";
+        },
+        20s));
+
+    ASSERT_TRUE(inspect(copy));
+    ASSERT_EQ(rows(), QStringList{"Changed   main.txt"});
+    page->changeList()->item(0)->setCheckState(Qt::Checked);
+    EXPECT_FALSE(page->applyButton()->isEnabled());
+    const QString reason =
+        "Claude Code is still working in this copy. Apply is available once it has finished, "
+        "so that its files no longer change.";
+    EXPECT_EQ(page->applyReason()->text(), reason);
+    EXPECT_EQ(page->applyButton()->toolTip(), reason);
+    EXPECT_TRUE(page->applyReason()->isVisible());
+
+    model.sessions.stopAll();
+    ASSERT_TRUE(waitUntil([&] { return page->applyButton()->isEnabled(); }, 10s));
+    EXPECT_TRUE(page->applyReason()->isHidden());
+}
+
+// Two assistants changed the same file, and the user edited another one after the run
+// began: both are marked before anything is applied, can be compared, and are refused with
+// their reasons; files that only one side touched go in from each copy in turn.
+TEST_F(TeamRunsPageTest, conflictsAcrossCopiesAndWithTheProjectAreMarkedAndRefusedWithReasons) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        ASSERT_TRUE(writeFile(projectFile(name), QByteArray(name) + "\n"));
+    }
+    const TeamRun run = recordRun("Share the work", {"claude", "codex"});
+    const RunCopy& claude = run.copies[0];
+    const RunCopy& codex = run.copies[1];
+    ASSERT_TRUE(writeFile(claude.directory + "/a.txt", "a by claude\n"));
+    ASSERT_TRUE(writeFile(claude.directory + "/b.txt", "b by claude\n"));
+    ASSERT_TRUE(writeFile(codex.directory + "/a.txt", "a by codex\n"));
+    ASSERT_TRUE(writeFile(codex.directory + "/c.txt", "c by codex\n"));
+    ASSERT_TRUE(writeFile(projectFile("b.txt"), "b edited by you\n"));
+
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    showPage(model);
+    ASSERT_TRUE(inspect(claude));
+    ASSERT_TRUE(rowsBecome({"Changed   a.txt · also changed by Codex",
+                            "Changed   b.txt · will be refused: changed in your project since "
+                            "this run began"}));
+    EXPECT_EQ(cardTexts("copyOverlap"),
+              (QStringList{"1 file also changed by Codex", "1 file also changed by Claude Code"}));
+
+    // The copies' versions of a.txt side by side, each against the baseline.
+    ASSERT_TRUE(showDiff("a.txt"));
+    EXPECT_TRUE(page->compareCopiesButton()->isVisible());
+    EXPECT_FALSE(page->compareProjectButton()->isVisible());
+    page->compareCopiesButton()->click();
+    ASSERT_TRUE(page->compareDialog());
+    ASSERT_TRUE(waitUntil([&] { return page->compareDialog()->ready(); }, 5s));
+    ASSERT_EQ(page->compareDialog()->views().size(), 2u);
+    EXPECT_EQ(page->compareDialog()->views()[0]->text()->toPlainText(),
+              "1   - a.txt\n  1 + a by claude");
+    EXPECT_EQ(page->compareDialog()->views()[1]->text()->toPlainText(),
+              "1   - a.txt\n  1 + a by codex");
+
+    // b.txt three ways: the baseline against the project now and against the copy.
+    ASSERT_TRUE(showDiff("b.txt"));
+    EXPECT_FALSE(page->compareCopiesButton()->isVisible());
+    EXPECT_TRUE(page->compareProjectButton()->isVisible());
+    page->compareProjectButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return page->compareDialog()->ready(); }, 5s));
+    EXPECT_EQ(page->compareDialog()->views()[0]->text()->toPlainText(),
+              "1   - b.txt\n  1 + b edited by you");
+    EXPECT_EQ(page->compareDialog()->views()[1]->text()->toPlainText(),
+              "1   - b.txt\n  1 + b by claude");
+    page->compareDialog()->close();
+
+    // A selection holding a refused file is refused whole, and the file says why.
+    tick("a.txt");
+    tick("b.txt");
+    ASSERT_TRUE(applyTicked());
+    EXPECT_EQ(page->status(),
+              "b.txt changed in your project since this run began. Nothing was "
+              "applied; review the conflict first.");
+    EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray("a.txt\n"));
+    EXPECT_TRUE(rowsBecome({"Changed   a.txt · also changed by Codex",
+                            "Changed   b.txt · refused: changed in your project since this run "
+                            "began"}));
+
+    // a.txt from Claude Code, then c.txt from Codex: different files, both go in. Codex's
+    // a.txt is then refused, as the project no longer has the baseline's.
+    tick("b.txt", false);
+    ASSERT_TRUE(applyTicked());
+    EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray("a by claude\n"));
+    ASSERT_TRUE(inspect(codex));
+    ASSERT_TRUE(
+        rowsBecome({"Changed   a.txt · also changed by Claude Code · will be refused: "
+                    "changed in your project since this run began",
+                    "Changed   c.txt"}));
+    tick("c.txt");
+    ASSERT_TRUE(applyTicked());
+    EXPECT_EQ(readFile(projectFile("c.txt")), QByteArray("c by codex\n"));
+    tick("a.txt");
+    ASSERT_TRUE(applyTicked());
+    EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray("a by claude\n"));
+    EXPECT_TRUE(page->status().startsWith("a.txt changed in your project"));
+}
+
+// Runs are renamed, show their size on disk, and are deleted with the room they took: never
+// while an interrupted apply still needs their backups, and their backups only when asked.
+TEST_F(TeamRunsPageTest, runsAreRenamedMeasuredAndDeletedWithTheirSpace) {
+    ScopedEnvironment data("XDG_DATA_HOME", QFile::encodeName(scratch() + "/data"));
+    ASSERT_TRUE(writeFile(projectFile("a.txt"), "a\n"));
+    const TeamRun older = recordRun("First try", {"claude"}, "older");
+    const TeamRun run = recordRun("Tune the greeting", {"claude"}, "newer");
+    ASSERT_TRUE(writeFile(older.copies.front().directory + "/a.txt", "older a\n"));
+    ASSERT_TRUE(writeFile(run.copies.front().directory + "/a.txt", QByteArray(40000, 'x')));
+
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    model.teamRuns.setSelectedRunID(run.id.toString(QUuid::WithoutBraces).toUpper());
+    showPage(model);
+    QSignalSpy sizes(page.get(), &TeamRunsPage::runSizesMeasured);
+    ASSERT_TRUE(sizes.wait(10000));
+    EXPECT_EQ(page->runPicker()->currentText(),
+              "Tune the greeting  ·  " + describeSize(RunStore::diskUsage(run).total));
+
+    // Renamed: the name shows and is kept in the record.
+    page->renameButton()->click();
+    ASSERT_TRUE(page->nameField()->isVisible());
+    EXPECT_EQ(page->nameField()->text(), "Tune the greeting");
+    page->nameField()->setText("  Greeting, take two ");
+    QTest::keyClick(page->nameField(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page->nameField()->isVisible());
+    EXPECT_TRUE(page->runPicker()->currentText().startsWith("Greeting, take two  ·  "));
+    const auto stored = RunStore::load(scratch() + "/runs");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->front().name, "Greeting, take two");
+
+    // Apply a.txt, so the run holds a backup.
+    ASSERT_TRUE(inspect(run.copies.front()));
+    tick("a.txt");
+    ASSERT_TRUE(applyTicked());
+    ASSERT_EQ(readFile(projectFile("a.txt")), QByteArray(40000, 'x'));
+
+    // An apply from this run cut short: its backups are needed to undo it.
+    const QString other = scratch() + "/other";
+    RunFiles::snapshot(project(), other);
+    ASSERT_TRUE(writeFile(other + "/a.txt", "other\n"));
+    {
+        StoppedApply killed(
+            RunFiles::changes(project(), other), project(), other, run.root + "/backup-interrupted",
+            [](auto operation, auto name) { return operation == "rename" && name == "a.txt"; });
+        ASSERT_TRUE(killed.stopped());
+        ASSERT_TRUE(WIFSIGNALED(killed.finish(true)));
+    }
+    QSignalSpy deleted(page.get(), &TeamRunsPage::runDeleted);
+    page->deleteButton()->click();
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_TRUE(page->runMessage()->text().startsWith(
+        "An apply from this run was interrupted and its backups are still needed"));
+    EXPECT_TRUE(dialogs.alerts().empty() || dialogs.alerts().back().message != "Delete this run?");
+    EXPECT_TRUE(QFileInfo::exists(run.root + "/run.json"));
+    (void)RunFiles::recoverInterruptedApplies();
+
+    // Deleted with its backups: the folder is gone and the room it took is reported.
+    const RunStore::DiskUsage usage = RunStore::diskUsage(run);
+    ASSERT_GT(usage.backups, 0);
+    const std::size_t asked = dialogs.alerts().size();
+    dialogs.answerAlert("Delete run");
+    dialogs.answerAlert("Delete backups");
+    page->deleteButton()->click();
+    ASSERT_TRUE(deleted.wait(10000));
+    ASSERT_EQ(dialogs.alerts().size(), asked + 2);
+    EXPECT_EQ(dialogs.alerts()[asked].informativeText,
+              "“Greeting, take two”\n\nIts copies, baseline and assistants’ output are deleted, "
+              "freeing " +
+                  describeSize(usage.total - usage.backups) + ". Your project is not touched.");
+    EXPECT_EQ(page->runMessage()->text(), "Run deleted. " + describeSize(usage.total) + " freed.");
+    EXPECT_FALSE(QFileInfo::exists(run.root));
+    EXPECT_EQ(readFile(projectFile("a.txt")), QByteArray(40000, 'x'));
+    ASSERT_EQ(model.teamRuns.teamRuns().size(), 1);
+    EXPECT_TRUE(page->runPicker()->currentText().startsWith("First try"));
+
+    // The other run, deleted without its backups (it has none): nothing of it stays.
+    dialogs.answerAlert("Delete run");
+    page->deleteButton()->click();
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_FALSE(QFileInfo::exists(older.root));
+    EXPECT_TRUE(page->showsEmptyState());
+}
+
+// A large diff is written between events and shown whole; one replaced while it is still
+// being written never shows up.
+TEST(DiffViewTest, aLargeDiffIsShownWholeAndAReplacedOneNeverShows) {
+    QByteArray before;
+    for (int line = 1; line <= 20000; ++line) {
+        before += "value_" + QByteArray::number(line) + " = " + QByteArray::number(line) + "\n";
+    }
+    QByteArray after = before;
+    after.replace("value_10 = 10\n", "value_10 = 11\n");
+    QByteArray every = before;
+    for (int line = 10; line <= 20000; line += 10) {
+        const QByteArray old = "value_" + QByteArray::number(line) + " = ";
+        every.replace("\n" + old + QByteArray::number(line) + "\n",
+                      "\n" + old + QByteArray::number(line + 1) + "\n");
+    }
+    const auto version = [](const QByteArray& bytes) {
+        return FileVersion{FileVersion::State::Read, bytes, bytes.size()};
+    };
+    const FileDiff large = LineDiff::compute("big.txt", version(before), version(every));
+    const FileDiff small = LineDiff::compute("big.txt", version(before), version(after));
+    ASSERT_EQ(large.added, 2000);
+
+    DiffView view;
+    view.resize(800, 600);
+    view.show();
+    for (bool side : {false, true}) {
+        view.setSideBySide(side);
+        view.setDiff(large);
+        view.setDiff(small);
+        while (view.writing()) {
+            QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+        // The copy's lines: in the unified view, or on the right side by side.
+        QTextBrowser* copySide = side ? view.rightText() : view.text();
+        const QString shown = copySide->toPlainText();
+        EXPECT_TRUE(shown.contains("value_10 = 11")) << side;
+        EXPECT_FALSE(shown.contains("value_20 = 21")) << side;
+
+        view.setDiff(large);
+        while (view.writing()) {
+            QCoreApplication::processEvents();
+        }
+        const QStringList lines = copySide->toPlainText().split(u'\n');
+        EXPECT_EQ(view.changeCount(), 2000) << side;
+        EXPECT_TRUE(lines.back().endsWith("value_20000 = 20001") ||
+                    lines.back().endsWith("value_20000 = 20000"))
+            << lines.back().toStdString();
+        EXPECT_EQ(lines.filter("value_19990 = 19991").size(), 1) << side;
+    }
 }

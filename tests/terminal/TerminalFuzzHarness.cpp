@@ -1,8 +1,106 @@
 #include "TerminalFuzzHarness.h"
 
+#include "core/terminal/TerminalEventLog.h"
 #include "core/terminal/TerminalScreen.h"
 
+#include <QStringList>
+
 #include <algorithm>
+#include <vector>
+
+namespace {
+
+// The texts of the main screen and the scrollback as written: wrapped lines joined, without
+// spaces (a blank last cell before a double-width character is padding, and re-wrapping
+// moves the blanks that remain), trailing empty texts left out.
+QStringList writtenTexts(const TerminalScreen& screen) {
+    QStringList texts;
+    QString current;
+    auto add = [&](auto cellText, int width, bool wrapped) {
+        for (int column = 0; column < width; ++column) {
+            current += cellText(column);
+        }
+        if (!wrapped) {
+            current.remove(QLatin1Char(' '));
+            texts.append(current);
+            current.clear();
+        }
+    };
+    for (int index = 0; index < screen.scrollbackSize(); ++index) {
+        add([&](int column) { return screen.scrollbackCellText(index, column); },
+            screen.scrollbackLineWidth(index), screen.scrollbackLineWrapped(index));
+    }
+    for (int row = 0; row < screen.rows(); ++row) {
+        add([&](int column) { return screen.cellText(row, column); }, screen.columns(),
+            screen.rowWrapped(row));
+    }
+    add([](int) { return QString(); }, 0, false);  // the last line may wrap in place
+    while (!texts.isEmpty() && texts.back().isEmpty()) {
+        texts.removeLast();
+    }
+    return texts;
+}
+
+// Re-wrapping keeps the texts: those after are a run of those before, except that the first
+// may have lost its start (to the scrollback limit) and the last its end (cut below the
+// cursor).
+bool keepsTexts(const QStringList& before, const QStringList& after) {
+    const qsizetype count = after.size();
+    if (count == 0) {
+        return true;
+    }
+    for (qsizetype start = 0; start + count <= before.size(); ++start) {
+        bool match = count == 1 ? before[start].contains(after[0])
+                                : before[start].endsWith(after[0]) &&
+                                      before[start + count - 1].startsWith(after[count - 1]);
+        for (qsizetype i = 1; match && i + 1 < count; ++i) {
+            match = before[start + i] == after[i];
+        }
+        if (match) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// No double-width character is split between a line and the next one it wraps into.
+QString splitWideCharacter(const TerminalScreen& screen) {
+    const int last = screen.columns() - 1;
+    for (int row = 0; row + 1 < screen.rows(); ++row) {
+        if (screen.rowWrapped(row) && screen.cell(row + 1, 0).continuation &&
+            !screen.cell(row, last).continuation) {
+            return QStringLiteral("a character is split between lines %1 and %2")
+                .arg(row)
+                .arg(row + 1);
+        }
+    }
+    return {};
+}
+
+// Resizes, checking on the main screen that a new width keeps the texts and the cursor on
+// its character.
+QString resizeChecked(TerminalScreen& screen, int rows, int columns) {
+    const bool rewraps = !screen.alternateScreenActive() &&
+                         std::max(columns, TerminalScreen::kMinimumColumns) != screen.columns();
+    if (!rewraps) {
+        screen.resize(rows, columns);
+        return {};
+    }
+    const QStringList before = writtenTexts(screen);
+    const QString cursorText =
+        screen.pendingWrap() ? QString() : screen.cellText(screen.row(), screen.column());
+    screen.resize(rows, columns);
+    if (!keepsTexts(before, writtenTexts(screen))) {
+        return QStringLiteral("re-wrapping to %1 columns lost or changed text").arg(columns);
+    }
+    if (!cursorText.trimmed().isEmpty() &&
+        screen.cellText(screen.row(), screen.column()) != cursorText) {
+        return QStringLiteral("re-wrapping moved the cursor off '%1'").arg(cursorText);
+    }
+    return splitWideCharacter(screen);
+}
+
+}  // namespace
 
 namespace {
 
@@ -31,9 +129,33 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
     TerminalScreen screen(1 + data[0] % 60, 1 + data[1] % 140);
     QString violation;
     screen.setOnResponse([&violation](const QString& reply) {
-        if (!reply.startsWith(QLatin1String("\x1b[")) && violation.isEmpty()) {
+        // Control sequences, colour reports and the version; never anything else.
+        const bool known = reply.startsWith(QLatin1String("\x1b[")) ||
+                           reply.startsWith(QLatin1String("\x1b]")) ||
+                           reply.startsWith(QLatin1String("\x1bP>|VELK "));
+        if (!known && violation.isEmpty()) {
             violation = QStringLiteral("malformed reply %1").arg(reply);
         }
+    });
+    // Events go to a log as a session keeps them, on a clock that advances 100 ms per event:
+    // just within the rate limit, so the log fills to its capacity.
+    screen.setClipboardWritesAllowed(data[0] & 1);
+    TerminalEventLog events;
+    qint64 clock = 0;
+    screen.setOnEvent([&](const TerminalScreenEvent& event) {
+        const bool clipboard = event.kind == TerminalScreenEvent::Kind::ClipboardWrite;
+        if (clipboard && !screen.clipboardWritesAllowed() && violation.isEmpty()) {
+            violation = QStringLiteral("a clipboard write while not allowed");
+        }
+        const qsizetype limit = clipboard ? TerminalScreen::kMaxClipboardBytes
+                                          : 2 * TerminalScreen::kMaxNotificationLength;
+        if ((event.title.size() > limit || event.body.size() > limit) && violation.isEmpty()) {
+            violation = QStringLiteral("an event text of %1 and %2 units")
+                            .arg(event.title.size())
+                            .arg(event.body.size());
+        }
+        clock += 100;
+        events.add({TerminalEvent::Kind::Bell, event.title, event.body, {}}, clock);
     });
     std::size_t offset = 2;
     int bursts = 0;
@@ -53,7 +175,7 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
             if (offset + 2 > size) {
                 break;
             }
-            screen.resize(data[offset] % 70, data[offset + 1] % 220);
+            violation = resizeChecked(screen, data[offset] % 70, data[offset + 1] % 220);
             offset += 2;
         } else {
             const std::size_t length = std::min<std::size_t>(size - offset, (operation & 0x3F) + 1);
@@ -84,6 +206,9 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
         }
         if (violation.isEmpty() && screen.linkCount() > TerminalLinkTable::kCapacity) {
             violation = QStringLiteral("link table over its limit");
+        }
+        if (violation.isEmpty() && int(events.events().size()) > TerminalEventLog::kCapacity) {
+            violation = QStringLiteral("%1 events kept").arg(events.events().size());
         }
     }
     if (violation.isEmpty()) {

@@ -37,13 +37,13 @@ std::vector<std::uint32_t> contents(const TerminalScreen& screen) {
     return numbers;
 }
 
-TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesEachWithTheWidthItHad) {
+TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesAtTheWidthOfTheGrid) {
     TerminalScreen screen(3, 10);
     feed(screen, "a\r\nb\r\nc\r\n");
-    screen.resize(3, 15);
+    screen.resize(3, 15);  // the scrollback is re-wrapped to the new width
     feed(screen, "d\r\ne\r\n");
     ASSERT_EQ(screen.scrollbackSize(), 3);
-    EXPECT_EQ(screen.scrollbackLineWidth(0), 10);
+    EXPECT_EQ(screen.scrollbackLineWidth(0), 15);
     EXPECT_EQ(screen.scrollbackLineWidth(2), 15);
     EXPECT_EQ(screen.scrollbackLine(2).size(), 15u);
     EXPECT_EQ(screen.scrollbackCell(2, 14), TerminalCell{});
@@ -265,6 +265,17 @@ TEST(TerminalScreenRepeat, writesWhatPrintingTheCharacterAsOftenWrites) {
     }
 }
 
+TEST(TerminalScreenDirectory, aFileUrlNamingThisMachineIsTakenAndAnyOtherHostIsNot) {
+    TerminalScreen screen;
+    const QString host = QSysInfo::machineHostName();
+    ASSERT_FALSE(host.isEmpty());
+    screen.feed(QByteArrayView(("\x1b]7;file://" + host.toUpper() + "/srv/app\a").toUtf8()));
+    EXPECT_EQ(screen.currentDirectory(), QStringLiteral("/srv/app"));
+    screen.feed(QByteArrayView(("\x1b]7;file://" + host + ".evil/etc\a").toUtf8()));
+    screen.feed(QByteArrayView(("\x1b]7;file://x" + host + "/etc\a").toUtf8()));
+    EXPECT_EQ(screen.currentDirectory(), QStringLiteral("/srv/app"));
+}
+
 }  // namespace
 
 namespace {
@@ -369,4 +380,29 @@ TEST(TerminalScreenLinks, onlyWebMailAndLocalFileAddressesOpen) {
     }
     const QString here = QStringLiteral("file://%1/tmp").arg(QSysInfo::machineHostName());
     EXPECT_TRUE(isOpenableLink(here)) << qPrintable(here);
+}
+
+TEST(TerminalScreenClipboard, takesAWriteOfUpTo1MiBAndNoLongerOneFedAsASessionFeedsIt) {
+    constexpr qsizetype kLimit = TerminalScreen::kMaxClipboardBytes;
+    // At the limit; one byte over (same base64 length); far over (cut by the parser).
+    for (const qsizetype size : {kLimit, kLimit + 1, 3 * kLimit}) {
+        TerminalScreen screen(3, 20);
+        screen.setClipboardWritesAllowed(true);
+        std::vector<QString> copied;
+        screen.setOnEvent([&copied](const TerminalScreenEvent& event) {
+            if (event.kind == TerminalScreenEvent::Kind::ClipboardWrite) {
+                copied.push_back(event.body);
+            }
+        });
+        const QByteArray output = "\x1b]52;c;" + QByteArray(size, 'x').toBase64() + "\x1b\\after";
+        for (qsizetype at = 0; at < output.size(); at += 65536) {
+            screen.feed(
+                QByteArrayView(output).sliced(at, std::min<qsizetype>(65536, output.size() - at)));
+        }
+        ASSERT_EQ(copied.size(), size == kLimit ? 1u : 0u) << size;
+        if (size == kLimit) {
+            EXPECT_TRUE(copied.front() == QString(kLimit, QLatin1Char('x')));
+        }
+        EXPECT_EQ(screen.rowText(0), QStringLiteral("after")) << size;
+    }
 }

@@ -15,7 +15,18 @@
 //   cursor R C | wrap 0|1 | region TOP BOTTOM
 //   style key=value …          as for cell (all but text and cont)
 //   modes key=value …          cursorVisible bracketedPaste applicationCursor alternate
+//                              autowrap insert origin blink updateOpen focus altScroll (0|1)
+//                              shape=block|underline|bar mouse=none|clicks|drags|motion
+//                              mouseEncoding=default|utf8|sgr
+//   tabs COLUMN …              the tab stops, in order
 //   replies BYTES              the replies sent since the last check, concatenated
+//                              ({version} stands for VELK's version)
+//   colors FG BG CURSOR        set the default colours (RRGGBB)
+//   title TEXT | icon TEXT | titles N (saved titles) | directory TEXT | progress STATE PERCENT
+//   events E|E…                the events since the last check: title, directory,
+//                              progress, bell, note:TITLE:BODY, copy:TEXT (an empty line:
+//                              none)
+//   clipboard on|off           allow or refuse the program's clipboard writes
 //   plain TEXT | scrollback N | history I TEXT (scrollback line I, trimmed)
 //   link R C URI|none          the hyperlink of visible cell (R, C); hlink I C …: scrollback
 //   linkid R C ID              the id the link of cell (R, C) was given ("" when none)
@@ -160,8 +171,26 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
                                              : QStringLiteral("fed cut at byte %1").arg(cut);
     auto screen = std::make_unique<TerminalScreen>();
     QByteArray replies;
-    auto connect = [&replies](TerminalScreen& target) {
+    QStringList events;
+    auto connect = [&replies, &events](TerminalScreen& target) {
         target.setOnResponse([&replies](const QString& reply) { replies += reply.toUtf8(); });
+        target.setOnEvent([&events](const TerminalScreenEvent& event) {
+            static const char* const kKinds[] = {"title", "directory", "progress",
+                                                 "note",  "bell",      "copy"};
+            QString text = QLatin1String(kKinds[int(event.kind)]);
+            if (event.kind == TerminalScreenEvent::Kind::Notification) {
+                text += QLatin1Char(':') + event.title + QLatin1Char(':') + event.body;
+            } else if (event.kind == TerminalScreenEvent::Kind::ClipboardWrite) {
+                // Long texts as their size and ends.
+                text +=
+                    QLatin1Char(':') + (event.body.size() <= 40 ? event.body
+                                                                : QStringLiteral("%1…%2…%3")
+                                                                      .arg(event.body.left(3))
+                                                                      .arg(event.body.size())
+                                                                      .arg(event.body.right(3)));
+            }
+            events.append(text);
+        });
     };
     connect(*screen);
     for (int number = 0; number < lines.size(); ++number) {
@@ -184,6 +213,7 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
             screen = std::make_unique<TerminalScreen>(first, second);
             connect(*screen);
             replies.clear();
+            events.clear();
         } else if (command == "feed") {
             feedCut(*screen, unescape(rest), cut);
         } else if (command == "text") {
@@ -198,12 +228,34 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
         } else if (command == "style") {
             expectCell(where, screen->style(), rest);
         } else if (command == "modes") {
+            static const char* const kShapes[] = {"block", "underline", "bar"};
+            static const char* const kTracking[] = {"none", "clicks", "drags", "motion"};
+            static const char* const kEncodings[] = {"default", "utf8", "sgr"};
             expectValues(where,
                          {{"cursorVisible", flag(screen->cursorVisible())},
                           {"bracketedPaste", flag(screen->bracketedPaste())},
                           {"applicationCursor", flag(screen->applicationCursor())},
-                          {"alternate", flag(screen->alternateScreenActive())}},
+                          {"alternate", flag(screen->alternateScreenActive())},
+                          {"autowrap", flag(screen->autowrap())},
+                          {"insert", flag(screen->insertMode())},
+                          {"origin", flag(screen->originMode())},
+                          {"blink", flag(screen->cursorBlinking())},
+                          {"updateOpen", flag(screen->updateOpen())},
+                          {"focus", flag(screen->focusEvents())},
+                          {"altScroll", flag(screen->alternateScroll())},
+                          {"shape", QLatin1String(kShapes[std::size_t(screen->cursorShape())])},
+                          {"mouse", QLatin1String(kTracking[std::size_t(screen->mouseTracking())])},
+                          {"mouseEncoding",
+                           QLatin1String(kEncodings[std::size_t(screen->mouseEncoding())])}},
                          rest);
+        } else if (command == "tabs") {
+            QStringList stops;
+            for (int column = 0; column < screen->columns(); ++column) {
+                if (screen->tabStopAt(column)) {
+                    stops.append(QString::number(column));
+                }
+            }
+            actual = stops.join(QLatin1Char(' '));
         } else if (command == "size") {
             actual = pair(screen->rows(), screen->columns());
         } else if (command == "cursor") {
@@ -231,6 +283,25 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
             actual = QString::number(screen->linkCount());
         } else if (command == "replies") {
             actual = QString::fromUtf8(std::exchange(replies, {}));
+            expected.replace(QLatin1String("{version}"), QLatin1String(VELK_VERSION));
+        } else if (command == "colors") {
+            screen->setDefaultColors(words.value(0).toUInt(nullptr, 16),
+                                     words.value(1).toUInt(nullptr, 16),
+                                     words.value(2).toUInt(nullptr, 16));
+        } else if (command == "clipboard") {
+            screen->setClipboardWritesAllowed(rest == "on");
+        } else if (command == "title") {
+            actual = screen->title();
+        } else if (command == "icon") {
+            actual = screen->iconName();
+        } else if (command == "titles") {
+            actual = QString::number(screen->titleStackSize());
+        } else if (command == "directory") {
+            actual = screen->currentDirectory();
+        } else if (command == "progress") {
+            actual = pair(screen->progress().state, screen->progress().percent);
+        } else if (command == "events") {
+            actual = std::exchange(events, {}).join(QLatin1Char('|'));
         } else if (command == "row" || command == "history") {
             // The text after the row or history line number.
             expected = QString::fromUtf8(unescape(rest.mid(words.value(0).size() + 1)));

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 using namespace std::chrono_literals;
 using testing_support::processEventsFor;
 using testing_support::waitUntil;
+using testing_support::writeFile;
 
 namespace {
 
@@ -121,6 +123,94 @@ TEST(TerminalSession, aFloodIsFedInTurnsWithTheEventLoopRunningBetweenThem) {
     // All of it arrived, in order, before the one finish.
     EXPECT_EQ(run.session->screen().rowText(0), QStringLiteral("FLOOD_END") + QString(71, u'a'));
     EXPECT_EQ(run.session->screen().rowText(23), QString(80, u'a'));
+    EXPECT_EQ(run.finishes, 1);
+}
+
+TEST(TerminalSession, theProgramsTitleColoursNotificationsAndCopiesTravelThroughTheSession) {
+    SessionRun run(
+        QStringLiteral("stty raw -echo; print -n $'\\e]2;from child\\a\\e]11;?\\e\\\\'; "
+                       "read -r -d '\\' reply; stty sane; print -r -- \"BG:${reply#*;}\"; "
+                       "print -n $'\\e]777;notify;Done;all good\\a\\a\\e]52;c;aGk=\\a'"),
+        false);
+    int titleChanges = 0;
+    int eventsAdded = 0;
+    QStringList copied;
+    QObject::connect(run.session.get(), &TerminalSession::programTitleChanged,
+                     [&] { ++titleChanges; });
+    QObject::connect(run.session.get(), &TerminalSession::eventAdded, [&] { ++eventsAdded; });
+    QObject::connect(run.session.get(), &TerminalSession::clipboardWriteRequested,
+                     [&](const QString& text) { copied.append(text); });
+    run.session->setColors(0xE6E6E6, 0x101418, 0x00E5D0);
+    EXPECT_FALSE(run.session->clipboardWritesAllowed());
+    run.session->setClipboardWritesAllowed(true);
+    run.session->start();
+    ASSERT_TRUE(run.waitForFinish());
+    EXPECT_TRUE(run.text().contains(QStringLiteral("BG:rgb:1010/1414/1818")))
+        << run.text().toStdString();
+    EXPECT_EQ(run.session->title(), QStringLiteral("Test"));
+    EXPECT_EQ(run.session->programTitle(), QStringLiteral("from child"));
+    EXPECT_EQ(titleChanges, 1);
+    ASSERT_EQ(eventsAdded, 2);
+    const auto& events = run.session->events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, TerminalEvent::Kind::Notification);
+    EXPECT_EQ(events[0].title, QStringLiteral("Done"));
+    EXPECT_EQ(events[0].body, QStringLiteral("all good"));
+    EXPECT_TRUE(events[0].timestamp.isValid());
+    EXPECT_EQ(events[1].kind, TerminalEvent::Kind::Bell);
+    EXPECT_EQ(copied, QStringList{QStringLiteral("hi")});
+}
+
+TEST(TerminalEventLog, keepsTheNewest32AndAtMostTenWithinAnySecond) {
+    TerminalEventLog log;
+    auto add = [&log](int number, qint64 nowMs) {
+        return log.add({TerminalEvent::Kind::Bell, QString::number(number), {}, {}}, nowMs);
+    };
+    // A burst: ten recorded, the rest dropped until the first has left the window.
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(add(i, 1000 + i), i < 10) << i;
+    }
+    EXPECT_FALSE(add(15, 1999));
+    EXPECT_TRUE(add(16, 2000));
+    EXPECT_FALSE(add(17, 2000));
+    EXPECT_EQ(log.events().size(), 11u);
+    // A steady ten per second is never limited; only the newest 32 are kept.
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_TRUE(add(100 + i, 3000 + i * 100)) << i;
+    }
+    ASSERT_EQ(log.events().size(), 32u);
+    EXPECT_EQ(log.events().front().title, QStringLiteral("108"));
+    EXPECT_EQ(log.events().back().title, QStringLiteral("139"));
+}
+
+TEST(TerminalSession, outputFedInManyTurnsKeepsEveryByteInOrder) {
+    // 2,100 numbered lines, each with a two-byte and a three-byte character, colours and a
+    // REP, so turns end inside characters, sequences and gathered repeats. Every 50 lines a
+    // burst of screenful repeats (of two characters in turn, so none add up) on the alternate
+    // screen makes turns end on the work limit too; leaving it restores the main screen.
+    QByteArray output;
+    QStringList lines;
+    for (int i = 1; i <= 2100; ++i) {
+        const QByteArray number = QByteArray::number(i).rightJustified(5, '0');
+        output += "L" + number + " \xC3\xA9\xE4\xB8\xAD\x1b[31m=\x1b[60b\x1b[0m end\r\n";
+        lines.append(QStringLiteral("L%1 \u00E9\u4E2D%2 end")
+                         .arg(QString::fromLatin1(number), QString(61, u'=')));
+        if (i % 50 == 0) {
+            output += "\x1b[?1049h" + QByteArray("a\x1b[1000000bb\x1b[1000000b").repeated(1000) +
+                      "\x1b[?1049l";
+        }
+    }
+    const QTemporaryDir folder;
+    ASSERT_TRUE(writeFile(folder.filePath("output"), output));
+    SessionRun run(QStringLiteral("stty raw -echo; cat '%1'").arg(folder.filePath("output")));
+    int turns = 0;
+    QObject::connect(run.session.get(), &TerminalSession::revisionChanged, [&] { ++turns; });
+    ASSERT_TRUE(run.waitForFinish(60s));
+    EXPECT_GE(turns, output.size() / TerminalSession::kFeedLimit);
+    // The scrollback's 2,000 lines and the screen's hold the last 2,023 lines and the empty
+    // line the cursor is on.
+    const int kept = TerminalScreen::kScrollbackLimit + run.session->screen().rows() - 1;
+    EXPECT_EQ(run.textAtFinish, lines.mid(lines.size() - kept).join(u'\n'));
     EXPECT_EQ(run.finishes, 1);
 }
 

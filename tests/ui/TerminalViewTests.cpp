@@ -1,6 +1,8 @@
 // The terminal view against a real session and screen: key encoding, clipboard, scrolling,
 // the grid fit and what a paint puts on screen.
+#include "core/appearance/Theme.h"
 #include "core/assistants/Provider.h"
+#include "core/services/Preferences.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
 #include "support/FakeServices.h"
@@ -15,6 +17,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSet>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -271,6 +274,152 @@ TEST_F(TerminalViewTest, cursorShowsOnlyForARunningLiveVisibleSession) {
     EXPECT_EQ(pixelAt(row, 0), kBackground);
 }
 
+TEST_F(TerminalViewTest, blinkingTextHidesEveryOtherHalfSecondOnlyWhileAnimatedAndShown) {
+    // The colours inside cell (0, column), background left out.
+    auto coloursIn = [this](int column) {
+        const QImage image = view.grab().toImage();
+        QSet<QRgb> colours;
+        const int left = int(view.cellWidth() * column) + TerminalView::kLeftMargin;
+        for (int x = left + 1; x < left + int(view.cellWidth()) - 1; ++x) {
+            for (int y = TerminalView::kTopMargin + 1;
+                 y < TerminalView::kTopMargin + view.lineHeight() - 1; ++y) {
+                if (image.pixel(x, y) != kBackground) {
+                    colours.insert(image.pixel(x, y));
+                }
+            }
+        }
+        return colours;
+    };
+    view.grab();
+    EXPECT_FALSE(view.blinkRunning());  // nothing blinks: no timer
+
+    // A blinking underlined B on red, then a steady underlined S on red.
+    feed("\x1b[5;4;41mB\x1b[25mS\x1b[0m");
+    ASSERT_TRUE(session->screen().cell(0, 0).background.has_value());
+    const QRgb red = 0xFF000000u | session->screen().cell(0, 0).background->rgb();
+    const QSet<QRgb> steady = coloursIn(1);
+    EXPECT_GT(coloursIn(0).size(), 1);
+    EXPECT_TRUE(view.blinkRunning());
+    EXPECT_FALSE(view.blinkHidden());
+
+    // Half a period later the text and its underline are gone; the fill stays.
+    ASSERT_TRUE(waitUntil([this] { return view.blinkHidden(); }, 5s));
+    EXPECT_EQ(coloursIn(0), QSet<QRgb>{red});
+    EXPECT_EQ(coloursIn(1), steady);
+
+    // Without animations blinking text is drawn steady and no timer runs.
+    view.setBlinkAnimated(false);
+    EXPECT_FALSE(view.blinkRunning());
+    EXPECT_FALSE(view.blinkHidden());
+    EXPECT_GT(coloursIn(0).size(), 1);
+    view.setBlinkAnimated(true);
+    view.grab();
+    EXPECT_TRUE(view.blinkRunning());
+
+    // Once nothing shown blinks, the timer stops.
+    feed("\x1b[2J");
+    view.grab();
+    EXPECT_FALSE(view.blinkRunning());
+}
+
+TEST_F(TerminalViewTest, cursorTakesTheShapeTheProgramAsksFor) {
+    session->start();
+    ASSERT_TRUE(waitUntil([this] { return session->running(); }, 5s));
+    // pixelAt() reads near the top of the cell, half way across; the bottom and left edges.
+    auto bottomOf = [this](int column) {
+        return view.grab().toImage().pixel(
+            int(view.cellWidth() * (column + 0.5)) + TerminalView::kLeftMargin,
+            view.lineHeight() + TerminalView::kTopMargin - 1);
+    };
+    auto leftOf = [this](int column) {
+        return view.grab().toImage().pixel(
+            int(view.cellWidth() * column) + TerminalView::kLeftMargin,
+            TerminalView::kTopMargin + 3);
+    };
+    feed("\x1b[H");
+    EXPECT_NE(pixelAt(0, 0), kBackground);
+    feed("\x1b[4 q");
+    EXPECT_EQ(pixelAt(0, 0), kBackground);
+    EXPECT_NE(bottomOf(0), kBackground);
+    feed("\x1b[6 q");
+    EXPECT_EQ(pixelAt(0, 0), kBackground);
+    EXPECT_EQ(bottomOf(0), kBackground);
+    EXPECT_NE(leftOf(0), kBackground);
+}
+
+TEST_F(TerminalViewTest, aBlinkingCursorBlinksWhileTheViewHasTheFocusAndTypingShowsIt) {
+    if (QApplication::cursorFlashTime() <= 0) {
+        GTEST_SKIP() << "the desktop does not let cursors blink";
+    }
+    session->start();
+    ASSERT_TRUE(waitUntil([this] { return session->running(); }, 5s));
+    view.show();
+    view.activateWindow();
+    view.setFocus();
+    ASSERT_TRUE(waitUntil([this] { return view.hasFocus(); }, 5s));
+    feed("\x1b[H\x1b[5 q");  // a blinking bar
+    view.update();
+    auto barShows = [this] {
+        return view.grab().toImage().pixel(TerminalView::kLeftMargin,
+                                           TerminalView::kTopMargin + 3) != kBackground;
+    };
+    EXPECT_TRUE(waitUntil([&] { return !barShows(); }, 5s));
+    EXPECT_TRUE(waitUntil(barShows, 5s));
+    EXPECT_TRUE(waitUntil([&] { return !barShows(); }, 5s));
+    press(Qt::Key_Shift, Qt::ShiftModifier);  // sends nothing, but is typing
+    EXPECT_TRUE(barShows());
+    // Steady again: it stays through what would be a whole blink.
+    feed("\x1b[6 q");
+    view.update();
+    EXPECT_FALSE(waitUntil([&] { return !barShows(); },
+                           std::chrono::milliseconds(QApplication::cursorFlashTime())));
+}
+
+TEST_F(TerminalViewTest, anOpenUpdateHoldsOutputRepaintsUntilItClosesOrHasBeenOpenTooLong) {
+    // The view times open updates on this clock, which moves only when the test says so;
+    // the real waits below only give timers the chance to fire.
+    qint64 now = 0;
+    view.setClock([&now] { return now; });
+    view.show();
+    testing_support::processEventsFor(100ms);
+    auto output = [this](const char* bytes) {
+        feed(QString::fromLatin1(bytes));
+        view.scheduleRepaint();
+    };
+    quint64 before = view.paintCount();
+    auto painted = [&] { return waitUntil([&] { return view.paintCount() > before; }, 5s); };
+
+    // An update opened and closed within the output paints at the next frame.
+    output("\x1b[?2026hone\x1b[?2026l");
+    EXPECT_TRUE(painted());
+
+    // Left open, it holds every repaint, however long that really takes...
+    before = view.paintCount();
+    output("\x1b[?2026htwo");
+    now = 100;
+    output("three");
+    testing_support::processEventsFor(400ms);
+    EXPECT_EQ(view.paintCount(), before);
+    EXPECT_TRUE(session->screen().updateOpen());
+    // ...until the cap has passed on the view's clock: then the view ends it and paints.
+    now = TerminalView::kUpdateOpenCapMs;
+    EXPECT_TRUE(painted());
+    EXPECT_FALSE(session->screen().updateOpen());
+    // Output after that paints at the frame rate again.
+    before = view.paintCount();
+    output("four");
+    EXPECT_TRUE(painted());
+
+    // Closing an update paints without waiting for the cap.
+    now = 1000;
+    before = view.paintCount();
+    output("\x1b[?2026hfive");
+    testing_support::processEventsFor(200ms);
+    EXPECT_EQ(view.paintCount(), before);
+    output("\x1b[?2026l");
+    EXPECT_TRUE(painted());
+}
+
 TEST_F(TerminalViewTest, aBurstOfRepaintRequestsCostsOnePaintPerFrame) {
     view.show();
     testing_support::processEventsFor(100ms);
@@ -283,6 +432,40 @@ TEST_F(TerminalViewTest, aBurstOfRepaintRequestsCostsOnePaintPerFrame) {
     const quint64 paints = view.paintCount() - before;
     EXPECT_GE(paints, 1u);
     EXPECT_LE(paints, 2u);
+}
+
+TEST(NativeTerminalClipboard, onlyTheFocusedSessionsAllowedWritesReachTheClipboard) {
+    MemoryPreferences preferences;
+    Theme theme(false, preferences);
+    auto session = [] {
+        return TerminalSession::create("shell", "test", "true",
+                                       shellSpawnRequest("true", QDir::tempPath()));
+    };
+    const auto focused = session();
+    const auto other = session();
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* terminal = new NativeTerminal(focused, theme);
+    layout->addWidget(terminal);
+    layout->addWidget(new NativeTerminal(other, theme));
+    window.resize(400, 400);
+    window.show();
+    window.activateWindow();
+    terminal->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(terminal->view()->hasFocus());
+
+    auto copy = [](TerminalSession& from, const QByteArray& text) {
+        from.screen().feed(QByteArrayView("\x1b]52;c;" + text.toBase64() + "\a"));
+    };
+    QGuiApplication::clipboard()->setText("before");
+    copy(*focused, "not allowed");
+    focused->setClipboardWritesAllowed(true);
+    other->setClipboardWritesAllowed(true);
+    copy(*other, "from the other pane");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
+    copy(*focused, "copied");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "copied");
 }
 
 }  // namespace

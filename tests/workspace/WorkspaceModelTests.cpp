@@ -3,6 +3,7 @@
 
 #include "WorkspaceTestKit.h"
 
+#include "core/terminal/TerminalSession.h"
 #include "core/workspace/PreferenceKeys.h"
 
 #include <QElapsedTimer>
@@ -29,6 +30,7 @@ QVariantMap storedEverything(const QString& folder) {
     entry.exitCode = 0;
     return {
         {PreferenceKeys::keepAwake, true},
+        {PreferenceKeys::programClipboard, true},
         {PreferenceKeys::providers, Provider::encodeList({custom, Provider::defaults().last()})},
         {PreferenceKeys::recentFolders, QStringList{folder}},
         {PreferenceKeys::workspace, folder},
@@ -47,6 +49,7 @@ TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKey
     EXPECT_TRUE(off.history.history().isEmpty());
     EXPECT_TRUE(off.project.recentFolders().isEmpty());
     EXPECT_FALSE(off.keepAwake.enabled());
+    EXPECT_FALSE(off.programClipboard.enabled());
     EXPECT_FALSE(off.project.hasFolder());
 
     off.notices.setDurationMs(60000);
@@ -54,7 +57,13 @@ TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKey
     off.keepAwake.setEnabled(true);
     off.providers.saveProvider(Provider::defaults().first());
     off.project.setRunnerCommand("exit 0");
+    off.programClipboard.setEnabled(true);
     off.launcher.runCommand();
+    // The clipboard setting reaches a session started after it and one already open.
+    ASSERT_FALSE(off.sessions.sessions().isEmpty());
+    EXPECT_TRUE(off.sessions.sessions().last()->clipboardWritesAllowed());
+    off.programClipboard.setEnabled(false);
+    EXPECT_FALSE(off.sessions.sessions().last()->clipboardWritesAllowed());
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_EQ(off.history.history().size(), 1);  // recorded in memory only
     off.history.clear();
@@ -64,6 +73,7 @@ TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKey
     // With persistence on, every key is loaded and each change stored with its type.
     Workspace& model = createWorkspace(true);
     EXPECT_TRUE(model.keepAwake.enabled());
+    EXPECT_TRUE(model.programClipboard.enabled());
     ASSERT_EQ(model.providers.providers().size(), 2);
     EXPECT_EQ(model.providers.providers().first().id, "mine");
     EXPECT_EQ(model.project.recentFolders(), QStringList{project()});
@@ -75,6 +85,7 @@ TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKey
     ASSERT_TRUE(QDir().mkpath(other));
     model.project.setFolder(other);
     model.keepAwake.setEnabled(false);
+    model.programClipboard.setEnabled(false);
     model.history.clear();
     const QVariantMap& stored = preferences.values();
     EXPECT_EQ(stored.value(PreferenceKeys::workspace).typeId(), QMetaType::QString);
@@ -82,6 +93,7 @@ TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKey
     EXPECT_EQ(stored.value(PreferenceKeys::recentFolders).toStringList(),
               QStringList({other, project()}));
     EXPECT_EQ(stored.value(PreferenceKeys::keepAwake), QVariant(false));
+    EXPECT_EQ(stored.value(PreferenceKeys::programClipboard), QVariant(false));
     EXPECT_EQ(stored.value(PreferenceKeys::history).typeId(), QMetaType::QByteArray);
     EXPECT_EQ(HistoryEntry::decodeList(stored.value(PreferenceKeys::history).toByteArray()),
               QList<HistoryEntry>{});
@@ -207,6 +219,7 @@ TEST_F(WorkspaceModel, keepAwakeHoldsTheAssertionOnlyWhileASessionRuns) {
     model.launcher.runCommand();
     ASSERT_EQ(inhibitor.held.size(), 1u);
     model.keepAwake.setEnabled(false);
+    model.programClipboard.setEnabled(false);
     EXPECT_TRUE(inhibitor.held.empty());
     EXPECT_FALSE(model.keepAwake.activity().active());
 

@@ -1,6 +1,7 @@
 #include "core/appearance/Theme.h"
 
 #include "core/appearance/HexColor.h"
+#include "core/base/Publish.h"
 #include "core/services/Preferences.h"
 
 #include <QMetaType>
@@ -135,6 +136,10 @@ void Theme::setPresetID(const QString& id) {
     m_presetID = id;
     Q_EMIT presetIDChanged();
     Q_EMIT changed();
+}
+
+void Theme::setAnimationsEnabled(bool enabled) {
+    publish(this, m_animationsEnabled, enabled, &Theme::animationsEnabledChanged);
 }
 
 void Theme::save() {

@@ -23,6 +23,8 @@ class Theme : public QObject {
     Q_PROPERTY(QString accentHex READ accentHex WRITE setAccentHex NOTIFY accentHexChanged)
     Q_PROPERTY(double fontSize READ fontSize WRITE setFontSize NOTIFY fontSizeChanged)
     Q_PROPERTY(QString presetID READ presetID WRITE setPresetID NOTIFY presetIDChanged)
+    Q_PROPERTY(bool animationsEnabled READ animationsEnabled WRITE setAnimationsEnabled NOTIFY
+                   animationsEnabledChanged)
 
     Q_PROPERTY(QColor bg READ bg NOTIFY backgroundHexChanged)
     Q_PROPERTY(QColor accent READ accent NOTIFY accentHexChanged)
@@ -52,6 +54,11 @@ public:
     void setFontSize(double points);
     void setPresetID(const QString& id);
 
+    // Whether views may animate (blinking text, for one): the desktop's motion setting, which
+    // the application follows. Not stored; on until told otherwise.
+    bool animationsEnabled() const { return m_animationsEnabled; }
+    void setAnimationsEnabled(bool enabled);
+
     // Writes the four values (persistence on only).
     void save();
     // Takes the preset's id and colours; the colour changes store the new id with them.
@@ -75,6 +82,7 @@ Q_SIGNALS:
     void accentHexChanged();
     void fontSizeChanged();
     void presetIDChanged();
+    void animationsEnabledChanged();
     // After any of the four values changed; convenient for views that repaint everything.
     void changed();
 
@@ -88,4 +96,5 @@ private:
     QString m_accentHex;
     double m_fontSize = kDefaultFontSize;
     QString m_presetID;
+    bool m_animationsEnabled = true;
 };

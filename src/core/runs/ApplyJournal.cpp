@@ -416,6 +416,14 @@ std::optional<ApplyRecovery> recoverListed(const ListedApply& listed, int projec
 
 namespace detail {
 
+QStringList journalsInProgress() {
+    QStringList journals;
+    for (const ListedApply& apply : listedApplies()) {
+        journals.append(apply.journal);
+    }
+    return journals;
+}
+
 Found look(int folder, const std::string& relative, const QString& path, qint64 limit) {
     Found found;
     const UniqueFd file = PosixFiles::openBeneath(folder, relative, O_RDONLY | O_NONBLOCK);

@@ -112,6 +112,10 @@ struct RollBackResult {
 // Never throws; the caller holds the project's lock.
 RollBackResult rollBack(const JournalIntent& intent, int projectFolder, int backupFolder);
 
+// The journals (absolute paths) of the applies listed as in progress: interrupted ones whose
+// roll-back still needs the backups beside them, or ones running right now.
+QStringList journalsInProgress();
+
 // Rolls back the interrupted applies to the locked project `projectFolder`.
 std::vector<ApplyRecovery> recoverProject(int projectFolder);
 

@@ -2,11 +2,22 @@
 
 #include "core/runs/RunStore.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <type_traits>
 #include <utility>
 
 namespace {
+
+// What an apply job hands back.
+struct Outcome {
+    Result<void> result;
+    std::vector<RunFiles::ApplyRecovery> recovered;
+    std::map<QString, QString> refusals;
+};
 
 // Runs a file operation, turning whatever it throws into the Error shown to the user. The
 // engine does not sort its own refusals (a conflict, a limit, an unsafe path) into kinds; only
@@ -38,7 +49,50 @@ RunReview::Engine RunReview::Engine::files() {
     return {[](const QString& baseline, const QString& copy) {
                 return RunFiles::review(baseline, copy);
             },
-            &RunFiles::preview, &RunFiles::apply};
+            &RunFiles::preview, &RunFiles::apply, &RunFiles::readVersion};
+}
+
+std::vector<QUuid> RunReview::Overlaps::othersChanging(const QUuid& copy,
+                                                       const QString& path) const {
+    std::vector<QUuid> others;
+    for (const auto& [id, paths] : changedByCopy) {
+        if (id != copy && paths.contains(path)) {
+            others.push_back(id);
+        }
+    }
+    return others;
+}
+
+QString RunReview::projectRefusal(const FileChange& change, const QString& project) {
+    try {
+        const QString location = RunFiles::safeURL(change.path, project);
+        struct stat status;
+        if (::lstat(location.toLocal8Bit().constData(), &status) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) {
+                return change.before ? QStringLiteral(
+                                           "removed from your project since this "
+                                           "run began")
+                                     : QString();
+            }
+            return QStringLiteral("cannot be read in your project: ") +
+                   QString::fromLocal8Bit(std::strerror(errno));
+        }
+        if (S_ISDIR(status.st_mode)) {
+            return QStringLiteral("a folder in your project stands where the copy has a file");
+        }
+        if (!S_ISREG(status.st_mode)) {
+            return QStringLiteral("your project has something other than a file here");
+        }
+        if (!change.before) {
+            return QStringLiteral("added to your project since this run began");
+        }
+        if (RunFiles::hash(location) != *change.before) {
+            return QStringLiteral("changed in your project since this run began");
+        }
+        return QString();
+    } catch (const RunFilesError& error) {
+        return error.message();
+    }
 }
 
 QString RunReview::withRecoveries(const std::vector<RunFiles::ApplyRecovery>& recovered,
@@ -61,7 +115,8 @@ RunReview::RunReview(TeamRun run, RunCopy copy, Engine engine, QObject* parent)
 
 RunReview::~RunReview() {
     // Jobs still queued need not run at all; their results would not be delivered anyway.
-    for (const std::optional<BackgroundJob>& job : {m_inspection, m_preview}) {
+    for (const std::optional<BackgroundJob>& job :
+         {m_inspection, m_preview, m_diff, m_overlapJob, m_countJob}) {
         if (job) {
             job->cancel();
         }
@@ -72,7 +127,17 @@ void RunReview::inspect() {
     if (m_inspection) {
         m_inspection->cancel();
     }
+    if (m_overlapJob) {
+        m_overlapJob->cancel();
+        m_overlapJob.reset();
+    }
+    if (m_countJob) {
+        m_countJob->cancel();
+        m_countJob.reset();
+    }
     m_review = {};
+    m_overlaps = {};
+    m_lineCounts.clear();
     m_inspecting = true;
     m_inspection = runInBackground(
         this,
@@ -87,6 +152,10 @@ void RunReview::inspect() {
                 m_review = result.value();
             }
             Q_EMIT inspected(result);
+            if (result) {
+                findOverlaps();
+                countLines();
+            }
         });
 }
 
@@ -117,6 +186,98 @@ void RunReview::preview(const QString& path) {
         });
 }
 
+void RunReview::diff(const QString& path) {
+    if (m_diff) {
+        m_diff->cancel();
+    }
+    m_diff = runInBackground(
+        this,
+        [read = m_engine.read ? m_engine.read : &RunFiles::readVersion,
+         baseline = RunStore::baselineFolder(m_run), copy = m_copy.directory,
+         path](const BackgroundJob& job) {
+            const FileVersion before = read(baseline, path);
+            if (job.cancelled()) {
+                return FileDiff{};
+            }
+            return LineDiff::compute(path, before, read(copy, path));
+        },
+        [this](const FileDiff& diff) {
+            m_diff.reset();
+            Q_EMIT diffed(diff);
+        });
+}
+
+// The other copies' changes are read as the review reads this one's; a copy that cannot be
+// read counts as changing nothing. The project files are checked for this copy's changes only.
+void RunReview::findOverlaps() {
+    m_overlapJob = runInBackground(
+        this,
+        [review = m_engine.review, baseline = RunStore::baselineFolder(m_run), run = m_run,
+         copy = m_copy, changes = m_review.changes](const BackgroundJob& job) {
+            Overlaps found;
+            for (const RunCopy& each : run.copies) {
+                std::set<QString>& paths = found.changedByCopy[each.id];
+                if (each.id == copy.id) {
+                    for (const FileChange& change : changes) {
+                        paths.insert(change.path);
+                    }
+                    continue;
+                }
+                if (job.cancelled()) {
+                    return found;
+                }
+                const Result<RunFiles::Review> other =
+                    attempt<RunFiles::Review>([&] { return review(baseline, each.directory); });
+                if (other) {
+                    for (const FileChange& change : other->changes) {
+                        paths.insert(change.path);
+                    }
+                }
+            }
+            for (const FileChange& change : changes) {
+                if (job.cancelled()) {
+                    break;
+                }
+                const QString refusal = projectRefusal(change, run.project);
+                if (!refusal.isEmpty()) {
+                    found.projectChanged[change.path] = refusal;
+                }
+            }
+            return found;
+        },
+        [this](const Overlaps& found) {
+            m_overlapJob.reset();
+            m_overlaps = found;
+            Q_EMIT overlapsFound();
+        });
+}
+
+void RunReview::countLines() {
+    m_countJob = runInBackground(
+        this,
+        [read = m_engine.read ? m_engine.read : &RunFiles::readVersion,
+         baseline = RunStore::baselineFolder(m_run), copy = m_copy.directory,
+         changes = m_review.changes](const BackgroundJob& job) {
+            std::vector<LineDiff::LineCounts> counts(changes.size());
+            Background::forEachInParallel(changes.size(), [&](std::size_t index) {
+                if (!job.cancelled()) {
+                    const QString& path = changes[index].path;
+                    counts[index] = LineDiff::count(read(baseline, path), read(copy, path));
+                }
+            });
+            std::map<QString, LineDiff::LineCounts> found;
+            for (std::size_t index = 0; index < changes.size(); ++index) {
+                found[changes[index].path] = counts[index];
+            }
+            return found;
+        },
+        [this](const std::map<QString, LineDiff::LineCounts>& found) {
+            m_countJob.reset();
+            m_lineCounts = found;
+            Q_EMIT lineCountsFound();
+        });
+}
+
 bool RunReview::apply(const QSet<QString>& paths) {
     if (m_applying) {
         return false;
@@ -137,15 +298,33 @@ bool RunReview::apply(const QSet<QString>& paths) {
         this,
         [apply = m_engine.apply, chosen, project = m_run.project, copy = m_copy.directory,
          backup = RunStore::newBackupFolder(m_run)] {
-            std::vector<RunFiles::ApplyRecovery> recovered;
-            Result<void> result =
-                attempt<void>([&] { apply(chosen, project, copy, backup, &recovered); });
-            return std::make_pair(std::move(result), std::move(recovered));
+            Outcome outcome;
+            outcome.result =
+                attempt<void>([&] { apply(chosen, project, copy, backup, &outcome.recovered); });
+            if (outcome.result) {
+                return outcome;
+            }
+            // The apply stops at the first file the project changed under; the user is shown
+            // every such file with its reason, so one review settles them all.
+            for (const FileChange& change : chosen) {
+                const QString refusal = projectRefusal(change, project);
+                if (!refusal.isEmpty()) {
+                    outcome.refusals[change.path] = refusal;
+                }
+            }
+            if (outcome.refusals.size() > 1) {
+                outcome.result = Error::invalid(
+                    QString::number(outcome.refusals.size()) +
+                    QStringLiteral(" files changed in your project since this run began. Nothing "
+                                   "was applied; each one is marked with its reason."));
+            }
+            return outcome;
         },
-        [this,
-         chosen](const std::pair<Result<void>, std::vector<RunFiles::ApplyRecovery>>& outcome) {
+        [this, chosen](const Outcome& outcome) {
             m_applying = false;
-            const auto& [result, recovered] = outcome;
+            m_refusals = outcome.refusals;
+            const auto& result = outcome.result;
+            const auto& recovered = outcome.recovered;
             if (result) {
                 Q_EMIT applied(Applied{chosen, recovered});
             } else {

@@ -3,6 +3,7 @@
 #include "core/base/Background.h"
 #include "core/base/Result.h"
 #include "core/runs/FileChange.h"
+#include "core/runs/FileDiff.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/TeamRun.h"
 
@@ -11,7 +12,9 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 // The review of one assistant's copy in a team run: reading its changes against the run's
@@ -37,6 +40,8 @@ public:
                            const QString& copy, const QString& backup,
                            std::vector<RunFiles::ApplyRecovery>* recovered)>
             apply;
+        // One side of a file for its line diff; RunFiles::readVersion when not set.
+        std::function<FileVersion(const QString& root, const QString& path)> read;
 
         static Engine files();
     };
@@ -55,6 +60,22 @@ public:
         std::vector<RunFiles::ApplyRecovery> recovered;
     };
 
+    // Where this copy's changes meet other work: the files each copy of the run changed,
+    // and the files of this copy that changed in the project since the run began (an apply
+    // of those is refused), with the reason.
+    struct Overlaps {
+        std::map<QUuid, std::set<QString>> changedByCopy;  // every copy of the run
+        std::map<QString, QString> projectChanged;         // path -> why it is refused
+
+        // The other copies that changed `path` too.
+        std::vector<QUuid> othersChanging(const QUuid& copy, const QString& path) const;
+    };
+
+    // Why applying `change` to `project` would be refused now ("changed in your project since
+    // this run began"), or empty when the project file is still the baseline's. Reads the
+    // project; call it off the main thread.
+    static QString projectRefusal(const FileChange& change, const QString& project);
+
     // `status` after the reports of the rolled-back applies, which the user must see first.
     static QString withRecoveries(const std::vector<RunFiles::ApplyRecovery>& recovered,
                                   const QString& status);
@@ -71,6 +92,14 @@ public:
     const std::vector<FileChange>& changes() const { return m_review.changes; }
     const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_review.skipped; }
 
+    // Found after each inspection; empty until then.
+    const Overlaps& overlaps() const { return m_overlaps; }
+    // The chosen files the last apply refused because the project changed under them, with
+    // each one's reason; empty after an apply that went ahead.
+    const std::map<QString, QString>& refusals() const { return m_refusals; }
+    // Lines added and removed per changed file, found after each inspection.
+    const std::map<QString, LineDiff::LineCounts>& lineCounts() const { return m_lineCounts; }
+
     bool inspecting() const { return m_inspecting; }
     bool applying() const { return m_applying; }
 
@@ -84,10 +113,16 @@ public:
     // nothing happens) while another apply runs or when no change is chosen; else applied()
     // follows.
     bool apply(const QSet<QString>& paths);
+    // Diffs both sides of `path` (relative) off the main thread; diffed() follows unless
+    // another diff is asked for first.
+    void diff(const QString& path);
 
 Q_SIGNALS:
     void inspected(const Result<RunFiles::Review>& result);
     void previewed(const RunReview::Preview& preview);
+    void diffed(const FileDiff& diff);
+    void overlapsFound();
+    void lineCountsFound();
     // The changes written, or why nothing was (after the reports of any rolled-back applies).
     void applied(const Result<RunReview::Applied>& result);
 
@@ -100,4 +135,14 @@ private:
     bool m_applying = false;
     std::optional<BackgroundJob> m_inspection;
     std::optional<BackgroundJob> m_preview;
+    std::optional<BackgroundJob> m_diff;
+    std::optional<BackgroundJob> m_overlapJob;
+    Overlaps m_overlaps;
+    std::map<QString, QString> m_refusals;
+    std::optional<BackgroundJob> m_countJob;
+    std::map<QString, LineDiff::LineCounts> m_lineCounts;
+
+    void countLines();
+
+    void findOverlaps();
 };

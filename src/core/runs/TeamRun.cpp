@@ -62,6 +62,13 @@ QJsonObject RunCopy::toJson() const {
     if (exitCode) {
         object.insert(QStringLiteral("exitCode"), *exitCode);
     }
+    if (!applied.empty()) {
+        QJsonObject files;
+        for (const auto& [path, hash] : applied) {
+            files.insert(path, hash);
+        }
+        object.insert(QStringLiteral("applied"), files);
+    }
     return object;
 }
 
@@ -92,6 +99,13 @@ std::optional<RunCopy> RunCopy::fromJson(const QJsonObject& object) {
         }
         copy.exitCode = int(number);
     }
+    // Older records have no applied files; a malformed entry is dropped, not the copy.
+    const QJsonObject applied = object.value(QStringLiteral("applied")).toObject();
+    for (auto entry = applied.begin(); entry != applied.end(); ++entry) {
+        if (entry.value().isString()) {
+            copy.applied[entry.key()] = entry.value().toString();
+        }
+    }
     return copy;
 }
 
@@ -100,7 +114,7 @@ QJsonObject TeamRun::toJson() const {
     for (const RunCopy& copy : copies) {
         copyArray.append(copy.toJson());
     }
-    return {
+    QJsonObject object{
         {QStringLiteral("id"), uuidText(id)},
         {QStringLiteral("prompt"), prompt},
         {QStringLiteral("project"), project},
@@ -108,6 +122,10 @@ QJsonObject TeamRun::toJson() const {
         {QStringLiteral("created"), secondsFrom(created)},
         {QStringLiteral("copies"), copyArray},
     };
+    if (!name.isEmpty()) {
+        object.insert(QStringLiteral("name"), name);
+    }
+    return object;
 }
 
 std::optional<TeamRun> TeamRun::fromJson(const QJsonObject& object) {
@@ -137,6 +155,7 @@ std::optional<TeamRun> TeamRun::fromJson(const QJsonObject& object) {
         }
         run.copies.push_back(std::move(*copy));
     }
+    run.name = object.value(QStringLiteral("name")).toString();
     return run;
 }
 

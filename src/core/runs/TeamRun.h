@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -15,6 +16,9 @@ struct RunCopy {
     QString directory;             // absolute path of the copy folder
     std::optional<QUuid> session;  // the terminal session working in the copy, once made
     std::optional<int> exitCode;   // that session's exit status, once it ended with one
+    // The files applied from this copy into the project: path -> the content hash applied
+    // (empty for a removal). A file whose copy changed again since no longer counts.
+    std::map<QString, QString> applied = {};
 
     bool operator==(const RunCopy&) const = default;
 
@@ -33,12 +37,16 @@ struct TeamRun {
     QString root;     // absolute path of this run's folder
     QDateTime created;
     std::vector<RunCopy> copies;  // in the order of the assistants given to the run
+    QString name = {};            // given by the user; empty until then
+
+    // The name, else the task.
+    const QString& title() const { return name.isEmpty() ? prompt : name; }
 
     bool operator==(const TeamRun&) const = default;
 
     // UUIDs as upper-case text, `created` as seconds since 2001-01-01 00:00:00 UTC.
     QJsonObject toJson() const;
-    // Every key is required; nullopt when one is missing or malformed.
+    // Every key but "name" is required; nullopt when one is missing or malformed.
     static std::optional<TeamRun> fromJson(const QJsonObject& object);
 
     // The compact JSON text of the record.

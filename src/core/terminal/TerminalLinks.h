@@ -27,8 +27,8 @@ bool isOpenableLink(QStringView uri);
 
 /// The bounded table of the links one screen shows. Each entry counts the lines that list it
 /// (see TerminalScreen) and is freed when the last one lets go, unless it is the link being
-/// written. Counts may run high where lines are dropped without letting go (a resize cutting
-/// lines): the screen's sweep recounts them.
+/// written. Lines dropped whole (cut by a resize, a reset) let go as well, so the counts are
+/// exact; the screen checks them (TerminalScreen::invariantViolation()).
 class TerminalLinkTable {
 public:
     static constexpr int kCapacity = 2048;

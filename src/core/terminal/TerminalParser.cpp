@@ -248,9 +248,9 @@ void TerminalParser::scalar(char32_t value) {
                 startControlSequence();
             } else if (value == 'P' || value == ']' || value == '^' || value == '_') {
                 m_state = State::String;
-                m_stringIsCommand = value == ']';
-                m_commandTruncated = false;
+                m_inCommand = value == ']';
                 m_command.clear();
+                m_commandLimit = kMaxCommandLength;
             } else if (value >= 0x20 && value <= 0x2F) {
                 // ESC ( ESC ) ESC # ESC % ESC SP …: the next scalar completes the sequence.
                 m_escapeIntermediate = value;
@@ -283,14 +283,14 @@ void TerminalParser::scalar(char32_t value) {
             if (value == kEscape) {
                 m_state = State::StringEscape;
             } else if (value == kBell) {
-                finishString();
-            } else if (m_stringIsCommand && value >= 0x20 && value != 0x7F) {
-                appendToCommand(value);
+                finishString(true);
+            } else {
+                stringScalar(value);
             }
             return;
         case State::StringEscape:
             if (value == '\\') {
-                finishString();
+                finishString(false);
             } else {
                 m_state = State::String;
             }
@@ -298,33 +298,34 @@ void TerminalParser::scalar(char32_t value) {
     }
 }
 
-void TerminalParser::appendToCommand(char32_t value) {
-    // Back to UTF-8: the decoder has already replaced what was invalid.
-    char bytes[4];
-    std::size_t length = 1;
-    if (value < 0x80) {
-        bytes[0] = char(value);
-    } else {
-        length = value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
-        constexpr std::uint8_t kLeads[] = {0, 0, 0xC0, 0xE0, 0xF0};
-        bytes[0] = char(kLeads[length] | (value >> (6 * (length - 1))));
-        for (std::size_t i = 1; i < length; ++i) {
-            bytes[i] = char(0x80 | ((value >> (6 * (length - 1 - i))) & 0x3F));
-        }
-    }
-    if (m_command.size() + length > std::size_t(kMaxCommandLength)) {
-        m_commandTruncated = true;
+void TerminalParser::stringScalar(char32_t value) {
+    if (!m_inCommand || m_command.size() >= m_commandLimit) {
         return;
     }
-    m_command.append(bytes, length);
+    if (value >= 0x10000) {
+        // A pair that would not fit whole is dropped whole.
+        if (m_command.size() + 2 <= m_commandLimit) {
+            const char32_t scalars[1] = {value};
+            m_command += QString::fromUcs4(scalars, 1);
+        }
+        return;
+    }
+    m_command += QChar(char16_t(value));
+    if (m_command.size() == 3 && QStringView(m_command) == u"52;") {
+        m_commandLimit = kMaxClipboardCommandLength;
+    } else if (m_command.size() == 2 && QStringView(m_command) == u"8;") {
+        m_commandLimit = kMaxHyperlinkCommandLength;
+    }
 }
 
-void TerminalParser::finishString() {
+void TerminalParser::finishString(bool bellTerminated) {
     m_state = State::Ground;
-    if (m_stringIsCommand) {
-        m_stringIsCommand = false;
-        m_handler.operatingSystemCommand(m_command, m_commandTruncated);
+    if (!m_inCommand) {
+        return;
     }
+    m_inCommand = false;
+    m_handler.operatingSystemCommand(m_command, bellTerminated);
+    m_command.clear();
 }
 
 void TerminalParser::startControlSequence() {

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
 #include <QStringView>
 
 #include <array>
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 /// One complete control sequence (ESC "[" … final) as the parser read it.
@@ -42,12 +42,12 @@ public:
     /// ("(" for a G0 designation, "#", "%", …) or 0.
     virtual void escape(char32_t intermediate, char32_t finalCharacter) = 0;
     virtual void controlSequence(const TerminalControlSequence& sequence) = 0;
-    /// An operating system command (ESC "]" … BEL or ESC "\\") as UTF-8, without its
-    /// terminator and without control characters. Only the first
-    /// TerminalParser::kMaxCommandLength bytes are kept; `truncated` says that more were cut.
-    virtual void operatingSystemCommand(std::string_view text, bool truncated) {
+    /// An operating system command (ESC "]" … BEL or ST): its text, decoded (invalid UTF-8
+    /// as U+FFFD) and cut at TerminalParser::kMaxCommandLength UTF-16 units, and whether BEL
+    /// ended it (else ST did; a reply uses the same ending).
+    virtual void operatingSystemCommand(QStringView text, bool bellTerminated) {
         (void)text;
-        (void)truncated;
+        (void)bellTerminated;
     }
 };
 
@@ -72,8 +72,15 @@ public:
     static constexpr int kMaxSequenceLength = 512;
     /// Numbers in a control sequence are capped here.
     static constexpr int kMaxParameterValue = 1'000'000;
-    /// Bytes of an operating system command kept; the rest is read and dropped.
-    static constexpr int kMaxCommandLength = 8192;
+    /// The text of an operating system command is kept up to this many UTF-16 units; the
+    /// rest is dropped.
+    static constexpr int kMaxCommandLength = 4096;
+    /// A clipboard command ("52;…") may be longer: room for 1 MiB in base64 and a few
+    /// characters more, so a cut one is always over that size.
+    static constexpr int kMaxClipboardCommandLength = 64 + 4 * (((1 << 20) + 2) / 3);
+    /// A hyperlink command ("8;…") is read up to 8192 units, and one more, so the screen
+    /// tells one that was cut by its size.
+    static constexpr int kMaxHyperlinkCommandLength = 8192 + 1;
 
     explicit TerminalParser(TerminalParserHandler& handler) : m_handler(handler) {}
 
@@ -93,11 +100,12 @@ private:
     void scalar(char32_t value);
     void startControlSequence();
     void finishControlSequence(char finalCharacter);
-    /// Ends the string being read: an operating system command goes to the handler.
-    void finishString();
-    void appendToCommand(char32_t value);
     void startUtf8(char32_t value, int needed, std::uint8_t lower, std::uint8_t upper);
     void invalidUtf8();
+    /// A scalar inside a string; an operating system command keeps it.
+    void stringScalar(char32_t value);
+    /// The end of a string (BEL or ST).
+    void finishString(bool bellTerminated);
     /// Prints the whole, valid UTF-8 sequences at `bytes` as one run; returns where it stopped.
     const std::uint8_t* printUtf8Run(const std::uint8_t* bytes, const std::uint8_t* end);
 
@@ -112,10 +120,9 @@ private:
     std::array<int, kMaxSequenceLength + 1> m_parameters{};
     int m_parameterCount = 0;
     int m_parameterValue = 0;
-    // The operating system command being read (only while m_stringIsCommand).
-    bool m_stringIsCommand = false;
-    bool m_commandTruncated = false;
-    std::string m_command;
+    bool m_inCommand = false;  // the current string is an operating system command
+    QString m_command;         // its text so far
+    int m_commandLimit = kMaxCommandLength;
 
     // UTF-8 decoding between bytes and scalars.
     char32_t m_utf8Value = 0;

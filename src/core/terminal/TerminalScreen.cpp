@@ -19,6 +19,7 @@ TerminalScreen::TerminalScreen(int rows, int columns)
         blankLine(line);
     }
     m_scrollBottom = m_rows - 1;
+    resetTabStops(0);
 }
 
 TerminalScreen::~TerminalScreen() = default;
@@ -40,6 +41,7 @@ void TerminalScreen::blankCells(Line& line) const {
     line.marks.clear();
     line.dirty = 0;
     line.hasWide = false;
+    line.wrap = Wrap::None;
 }
 
 void TerminalScreen::fillLine(Line& line, const PackedCell& fill) const {
@@ -139,6 +141,14 @@ std::vector<TerminalCell> TerminalScreen::blankLine() const {
     return std::vector<TerminalCell>(std::size_t(m_columns));
 }
 
+bool TerminalScreen::rowWrapped(int row) const {
+    return lineAt(row).wrap != Wrap::None;
+}
+
+bool TerminalScreen::scrollbackLineWrapped(int index) const {
+    return historyLine(index).wrap != Wrap::None;
+}
+
 const TerminalScreen::Line& TerminalScreen::historyLine(int index) const {
     return m_history[std::size_t((m_historyStart + index) % kScrollbackLimit)];
 }
@@ -224,7 +234,12 @@ void TerminalScreen::erase(int row, int from, int to) {
     if (to < from) {
         return;
     }
-    blankRange(lineAt(row), from, to);
+    Line& line = lineAt(row);
+    if (to == m_columns - 1) {
+        // The line's end is gone, so what follows on the next line no longer continues it.
+        line.wrap = Wrap::None;
+    }
+    blankRange(line, from, to);
 }
 
 void TerminalScreen::blankRange(Line& line, int from, int to) {
@@ -408,7 +423,12 @@ void TerminalScreen::reset() {
     m_pendingWrap = false;
 }
 
-void TerminalScreen::prepareFreshGrid(Grid& grid) const {
+void TerminalScreen::prepareFreshGrid(Grid& grid) {
+    for (std::size_t i = std::size_t(m_rows); i < grid.lines.size(); ++i) {
+        if (grid.lines[i].links >= 0) [[unlikely]] {
+            releaseLinks(grid.lines[i]);
+        }
+    }
     grid.lines.resize(std::size_t(m_rows));
     grid.top = 0;
 }
@@ -445,9 +465,13 @@ void TerminalScreen::refit(Grid& grid, int& cursorRow, bool saveHistory, int row
     const int drop = std::max(cursorRow - rows + 1, 0);
     if (drop > 0) {
         const int leaving = std::min<int>(drop, int(grid.lines.size()));
-        if (saveHistory) {
-            for (int i = 0; i < leaving; ++i) {
-                pushHistory(grid.lines[std::size_t(i)]);
+        for (int i = 0; i < leaving; ++i) {
+            Line& line = grid.lines[std::size_t(i)];
+            if (saveHistory) {
+                pushHistory(line);  // it now holds the line that left the scrollback, if any
+            }
+            if (line.links >= 0) [[unlikely]] {
+                releaseLinks(line);
             }
         }
         grid.lines.erase(grid.lines.begin(), grid.lines.begin() + leaving);
@@ -459,6 +483,11 @@ void TerminalScreen::refit(Grid& grid, int& cursorRow, bool saveHistory, int row
                       [columns](const CombiningMarks& marks) { return marks.column >= columns; });
     }
     if (int(grid.lines.size()) > rows) {
+        for (std::size_t i = std::size_t(rows); i < grid.lines.size(); ++i) {
+            if (grid.lines[i].links >= 0) [[unlikely]] {
+                releaseLinks(grid.lines[i]);
+            }
+        }
         grid.lines.resize(std::size_t(rows));
     }
     while (int(grid.lines.size()) < rows) {
@@ -475,18 +504,39 @@ void TerminalScreen::resize(int rows, int columns) {
     if (newRows == m_rows && newColumns == m_columns) {
         return;
     }
-    refit(m_grid, m_row, !m_alternate, newRows, newColumns);
+    // A new width re-wraps the main screen, wherever it is; the alternate screen is cut.
+    const bool rewrap = newColumns != m_columns;
     if (m_alternate) {
-        refit(m_alternate->grid, m_alternate->row, true, newRows, newColumns);
-        m_alternate->column = std::min(newColumns - 1, m_alternate->column);
+        refit(m_grid, m_row, false, newRows, newColumns);
+        if (rewrap) {
+            bool pendingWrap = false;
+            reflow(m_alternate->grid, m_alternate->row, m_alternate->column, pendingWrap, newRows,
+                   newColumns);
+        } else {
+            refit(m_alternate->grid, m_alternate->row, true, newRows, newColumns);
+            m_alternate->column = std::min(newColumns - 1, m_alternate->column);
+        }
+    } else if (rewrap) {
+        reflow(m_grid, m_row, m_column, m_pendingWrap, newRows, newColumns);
+    } else {
+        refit(m_grid, m_row, true, newRows, newColumns);
+    }
+    if (m_alternate || !rewrap) {
+        m_column = std::min(newColumns - 1, m_column);
+        m_pendingWrap = false;
     }
     m_rows = newRows;
     m_columns = newColumns;
     blank(m_blankRow, m_columns);
+    // Stops kept where they still fit; new columns get the default ones.
+    const int oldColumns = int(m_tabStops.size());
+    m_tabStops.resize(std::size_t(newColumns));
+    if (newColumns > oldColumns) {
+        resetTabStops(oldColumns);
+    }
     m_column = std::min(newColumns - 1, m_column);
     m_scrollTop = 0;
     m_scrollBottom = newRows - 1;
-    m_pendingWrap = false;
 }
 
 void TerminalScreen::appendLineText(QString& text, const Line& line) {
@@ -565,6 +615,11 @@ QString TerminalScreen::invariantViolation() const {
             .arg(m_scrollBottom)
             .arg(m_rows);
     }
+    if (int(m_tabStops.size()) != m_columns) {
+        return QStringLiteral("%1 tab stop places for %2 columns")
+            .arg(m_tabStops.size())
+            .arg(m_columns);
+    }
     if (m_historyCount < 0 || m_historyCount > kScrollbackLimit) {
         return QStringLiteral("scrollback holds %1 lines").arg(m_historyCount);
     }
@@ -602,6 +657,9 @@ QString TerminalScreen::invariantViolation() const {
                 .arg(m_alternate->row)
                 .arg(m_alternate->column);
         }
+    }
+    if (QString violation = reportedStateViolation(); !violation.isEmpty()) {
+        return violation;
     }
     return linkViolation();
 }

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -21,6 +23,39 @@ struct TerminalPosition {
     int column = 0;
     bool operator==(const TerminalPosition&) const = default;
 };
+
+/// A progress report of the program: state 0 none, 1 running, 2 error, 3 indeterminate,
+/// 4 paused; percent 0-100.
+struct TerminalProgress {
+    int state = 0;
+    int percent = 0;
+    bool operator==(const TerminalProgress&) const = default;
+};
+
+/// Something the program did that the screen's owner may show: see
+/// TerminalScreen::setOnEvent().
+struct TerminalScreenEvent {
+    enum class Kind {
+        TitleChanged,      ///< title() changed
+        DirectoryChanged,  ///< currentDirectory() changed
+        ProgressChanged,   ///< progress() changed
+        Notification,      ///< a desktop notification: title and body
+        Bell,
+        ClipboardWrite,  ///< body copied to the clipboard, when allowed
+    };
+    Kind kind = Kind::Bell;
+    QString title;
+    QString body;
+};
+
+/// How the cursor is drawn.
+enum class TerminalCursorShape : std::uint8_t { Block, Underline, Bar };
+
+/// Which mouse actions the program asked to hear about.
+enum class TerminalMouseTracking : std::uint8_t { None, Clicks, Drags, Motion };
+
+/// How mouse reports are to be encoded.
+enum class TerminalMouseEncoding : std::uint8_t { Default, Utf8, Sgr };
 
 /// The in-memory model of one terminal: a grid of rows × columns cells, the cursor, a
 /// scrollback of at most 2000 lines, the saved main screen while the alternate screen is
@@ -72,6 +107,28 @@ public:
     int scrollTop() const { return m_scrollTop; }
     int scrollBottom() const { return m_scrollBottom; }
     TerminalPosition savedCursor() const { return m_savedCursor; }
+    /// Off: printing in the last column overwrites it instead of wrapping.
+    bool autowrap() const { return m_autowrap; }
+    /// On: printed characters push the rest of the line right.
+    bool insertMode() const { return m_insertMode; }
+    /// On: cursor addresses count from the scroll region's top line and stay inside it.
+    bool originMode() const { return m_originMode; }
+    bool tabStopAt(int column) const {
+        return column >= 0 && column < int(m_tabStops.size()) && m_tabStops[std::size_t(column)];
+    }
+    TerminalCursorShape cursorShape() const { return m_cursorShape; }
+    bool cursorBlinking() const { return m_cursorBlinking; }
+    /// True while the program is drawing an update that should show only once complete
+    /// (synchronized output).
+    bool updateOpen() const { return m_updateOpen; }
+    /// Ends an open update as if the program had: what a view does when one stays open
+    /// too long.
+    void endUpdate() { m_updateOpen = false; }
+    bool focusEvents() const { return m_focusEvents; }
+    TerminalMouseTracking mouseTracking() const { return m_mouseTracking; }
+    TerminalMouseEncoding mouseEncoding() const { return m_mouseEncoding; }
+    /// On: the wheel sends cursor keys while the alternate screen is shown.
+    bool alternateScroll() const { return m_alternateScroll; }
     /// True while the alternate screen is shown (the main screen is saved aside).
     bool alternateScreenActive() const { return m_alternate.has_value(); }
     /// Attributes given to newly written characters (text and continuation unused).
@@ -86,6 +143,9 @@ public:
     std::vector<TerminalCell> line(int row) const;
     /// A line of `columns` blank cells.
     std::vector<TerminalCell> blankLine() const;
+    /// True when visible line `row` was filled by writing and continues on the next line (the
+    /// text wrapped there), so that changing the width re-wraps them together.
+    bool rowWrapped(int row) const;
 
     // ---- Scrollback, oldest first ---------------------------------------------------------
     int scrollbackSize() const { return m_historyCount; }
@@ -97,6 +157,9 @@ public:
     QString scrollbackCellText(int index, int column) const;
     TerminalCell scrollbackCell(int index, int column) const;
     std::vector<TerminalCell> scrollbackLine(int index) const;
+    /// As rowWrapped(), for scrollback line `index`: the next line (or visible line 0 after the
+    /// newest) continues it.
+    bool scrollbackLineWrapped(int index) const;
     /// The underline colour of PackedCell::underlineColorSlot() `slot`; absent for slot 0
     /// (the text colour). Slots stay valid for the screen's lifetime.
     std::optional<TerminalColor> underlineColor(int slot) const;
@@ -129,7 +192,9 @@ public:
     /// Blank grid, cursor home, blank style, full scroll region, no pending wrap.
     void reset();
     /// Changes the grid size (raised to at least 3 × 10), keeping the cursor's line visible;
-    /// lines leaving the top of the main screen enter the scrollback. No reflow.
+    /// lines leaving the top of the main screen enter the scrollback. A new width re-wraps the
+    /// lines of the main screen and the scrollback that wrapped (see reflow()); the alternate
+    /// screen's lines are cut or padded. The history never comes back onto the grid.
     void resize(int rows, int columns);
     void switchToAlternateScreen();
     void returnFromAlternateScreen();
@@ -139,8 +204,40 @@ public:
     /// The text of one grid row, trailing whitespace removed.
     QString rowText(int row) const;
 
+    // ---- What the program reported -------------------------------------------------------
+    /// Titles and icon names keep at most this many characters.
+    static constexpr int kMaxTitleLength = 256;
+    /// Titles saved by the title push; a further push drops the oldest.
+    static constexpr int kTitleStackDepth = 10;
+    /// Notification titles and bodies keep at most this many characters.
+    static constexpr int kMaxNotificationLength = 1000;
+    /// The window title the program set; empty until it sets one.
+    QString title() const { return m_title; }
+    QString iconName() const { return m_iconName; }
+    int titleStackSize() const { return int(m_titleStack.size()); }
+    /// The local path the program reported as its current directory; empty until reported.
+    QString currentDirectory() const { return m_currentDirectory; }
+    TerminalProgress progress() const { return m_progress; }
+    /// Receives title, directory and progress changes, notifications, bells and clipboard
+    /// writes, synchronously inside feed().
+    void setOnEvent(std::function<void(const TerminalScreenEvent&)> callback);
+    /// The colours (0xRRGGBB) the view paints default text, the default background and the
+    /// cursor in; the screen reports them to programs that ask.
+    void setDefaultColors(std::uint32_t foreground, std::uint32_t background, std::uint32_t cursor);
+    std::uint32_t defaultForeground() const { return m_defaultForeground; }
+    std::uint32_t defaultBackground() const { return m_defaultBackground; }
+    std::uint32_t cursorColor() const { return m_cursorColor; }
+    /// 0xRRGGBB of 256-colour palette entry `index` (0-255).
+    static std::uint32_t paletteColor(int index);
+    /// A program's clipboard write (OSC 52) carries at most this many bytes.
+    static constexpr int kMaxClipboardBytes = 1 << 20;
+    /// Whether clipboard writes become ClipboardWrite events; off, they are ignored. Reading
+    /// the clipboard is never answered.
+    void setClipboardWritesAllowed(bool allowed) { m_clipboardWritesAllowed = allowed; }
+    bool clipboardWritesAllowed() const { return m_clipboardWritesAllowed; }
+
     /// Checks the structural invariants (grid shape, cursor, scroll region, scrollback
-    /// bound). Returns the first violation, or an empty text.
+    /// bound, title and title stack bounds). Returns the first violation, or an empty text.
     QString invariantViolation() const;
 
 private:
@@ -148,19 +245,42 @@ private:
         int column = 0;
         QString text;
     };
+    /// How a line ends: with a line break of the program's, or with writing that went on
+    /// at the start of the next line. A double-width character that did not fit in the last
+    /// column wraps early, leaving that column as padding that is no part of the text.
+    enum class Wrap : std::uint8_t { None, Full, BeforeWide };
     struct Line {
         std::vector<PackedCell> cells;
         std::vector<CombiningMarks> marks;  // at most one entry per column
         int dirty = 0;                      // cells from here on are blank, so blanking stops here
-        bool hasWide = false;  // a double-width character was written since the last blank
-        int width = 0;         // scrollback lines only: the width the line had on the grid
+        int width = 0;  // scrollback lines only: the width the line had on the grid
         // The line's list of links in m_linkLists, -1 for none: slot s of a cell is entry
         // s - 1, a link table index (kNoLink when free). Cells carry slots of their own line
-        // only, so cells never move to another line without their slot being translated.
-        // An index, not the list itself, keeps a line at 64 bytes: lines are found by
-        // multiplying with their size on every character written.
+        // only, so cells never move to another line without their slot being translated
+        // (re-wrapping does so), and a line is moved, never copied. An index, not the list
+        // itself, keeps a line at 64 bytes: lines are found by multiplying with their size on
+        // every character written.
         int links = -1;
+        bool hasWide = false;    // a double-width character was written since the last blank
+        Wrap wrap = Wrap::None;  // set by writing past the end, cleared by a line feed or erase
+
+        Line() = default;
+        // A line left behind by a move lists no links: they went with the cells.
+        Line(Line&& other) noexcept { *this = std::move(other); }
+        Line& operator=(Line&& other) noexcept {
+            cells = std::move(other.cells);
+            marks = std::move(other.marks);
+            dirty = other.dirty;
+            width = other.width;
+            links = std::exchange(other.links, -1);
+            hasWide = other.hasWide;
+            wrap = other.wrap;
+            return *this;
+        }
+        Line(const Line&) = delete;
+        Line& operator=(const Line&) = delete;
     };
+    static_assert(sizeof(Line) == 64);
     /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
     struct Grid {
         std::vector<Line> lines;
@@ -182,7 +302,7 @@ private:
     void control(char32_t character) override;
     void escape(char32_t intermediate, char32_t finalCharacter) override;
     void controlSequence(const TerminalControlSequence& sequence) override;
-    void operatingSystemCommand(std::string_view text, bool truncated) override;
+    void operatingSystemCommand(QStringView text, bool bellTerminated) override;
 
     void put(char32_t scalar);
     void putCell(char32_t scalar, bool doubleWidth);
@@ -205,6 +325,38 @@ private:
     void reverseIndex();
     void fullReset();
     void setMode(const int* parameters, int count, bool enable);
+    /// A sequence with intermediate characters: DECSCUSR and DECRQM.
+    void intermediateSequence(const TerminalControlSequence& sequence);
+    /// The modes of CSI h / CSI l (no private marker).
+    void setAnsiMode(const int* parameters, int count, bool enable);
+    void setOriginMode(bool enable);
+    /// Answers DECRQM for private mode `mode` (`isPrivate`) or ANSI mode `mode`.
+    void reportMode(int mode, bool isPrivate);
+    /// 1 set, 2 reset, 0 not recognised, as DECRQM reports it.
+    int modeState(int mode, bool isPrivate) const;
+    /// Row `row` of a cursor address: counted from the scroll region in origin mode.
+    int addressedRow(int row) const {
+        return m_originMode ? std::clamp(m_scrollTop + row, m_scrollTop, m_scrollBottom) : row;
+    }
+    /// Row `row`, kept inside the scroll region in origin mode.
+    int keptInRegion(int row) const {
+        return m_originMode ? std::clamp(row, m_scrollTop, m_scrollBottom) : row;
+    }
+    void saveCursor();
+    void restoreCursor();
+    void tabForward(int count);
+    void tabBackward(int count);
+    void clearTabStops(int mode);
+    /// Default stops, every 8 columns, from column `from` on.
+    void resetTabStops(int from);
+    /// Printing in insert mode: makes room for `width` cells at the cursor.
+    void insertForPrint(int width);
+    /// Writes `count` repeats in insert mode or with auto-wrap off, which writeRepeats()
+    /// does not know: as many putCell() calls would, a run per line.
+    void writeRepeatsInMode(int count);
+    /// Writes `count` repeats from the cursor on, all on the cursor's line (the caller has
+    /// checked that they fit), inserting them in insert mode, and moves the cursor past them.
+    void writeRepeatRun(int count, bool doubleWidth);
     void selectGraphicRendition(const int* parameters, int count);
     void selectGraphicRenditionWithSubparameters(std::string_view parameters);
     void insertCharacters(int count);
@@ -215,7 +367,8 @@ private:
     void eraseInDisplay(int mode);
     void respond(const QString& reply);
     /// OSC 8: "params;URI" opens a link for the characters written next, an empty URI (or
-    /// one that is not kept) ends it.
+    /// one that is not kept) ends it. `command` is the whole text, "8;" included.
+    void hyperlinkCommand(QStringView command);
     void setHyperlink(std::string_view text, bool truncated);
     /// The link table entry OSC 8 `text` opens, kNone for none; `previous` is the open one.
     int openedLink(std::string_view text, bool truncated, int previous);
@@ -229,9 +382,14 @@ private:
     void sweepLine(Line& line);
     /// Lets go of all the line's links (it is being blanked).
     void releaseLinks(Line& line);
-    /// Gives the line's list back to the pool without letting go of its links (the sweep
-    /// recounts them).
-    void dropLinkList(Line& line);
+    /// Lets go of the links of list `list` (no line names it any more) and frees it.
+    void releaseLinkList(int list);
+    /// Appends the link table index of each of the line's first `count` cells (kNoLink for
+    /// none): what a cell's slot means, to take along to another line.
+    void appendLinkIndexes(const Line& line, int count, std::vector<std::uint16_t>& indexes) const;
+    /// Gives the line's first `count` cells, copied from other lines, slots of this line for
+    /// the table indexes `indexes` (kNoLink: no link). The line's `dirty` must cover them.
+    void relinkCells(Line& line, const std::uint16_t* indexes, int count);
     std::vector<std::uint16_t>& linkListOf(const Line& line) {
         return m_linkLists[std::size_t(line.links)];
     }
@@ -245,6 +403,23 @@ private:
     std::optional<TerminalHyperlink> linkOf(const Line& line, int column) const;
     /// The first broken link invariant (table bound, slots naming live entries), or "".
     QString linkViolation() const;
+    /// The first list of links neither used nor free, or entry whose count is not the number
+    /// of lines listing it (`listSeen`: the lists lines name), or "".
+    QString referenceViolation(const std::vector<bool>& listSeen) const;
+    void emitEvent(TerminalScreenEvent::Kind kind, QString title = {}, QString body = {});
+    void setTitle(const QString& title);
+    /// CSI 22 / 23 t: pushes or pops the title.
+    void windowOperation(const int* parameters, int count);
+    void setCurrentDirectoryFromUrl(QStringView url);
+    void consoleCommand(QStringView text);
+    void kittyNotification(QStringView text);
+    void colorQuery(int code, QStringView text, bool bellTerminated);
+    void paletteQuery(QStringView text, bool bellTerminated);
+    /// XTVERSION: the terminal's name and version.
+    void reportVersion();
+    void clipboardCommand(QStringView text);
+    /// The bounds of the title, the title stack and the icon name; see invariantViolation().
+    QString reportedStateViolation() const;
 
     /// Counts work against the budget of feed(data, work), pausing the parser once it is used.
     void spend(qint64 work) {
@@ -288,7 +463,14 @@ private:
     void pushHistory(Line& line);
     const Line& historyLine(int index) const;
     void refit(Grid& grid, int& cursorRow, bool saveHistory, int rows, int columns);
-    void prepareFreshGrid(Grid& grid) const;
+    /// Re-wraps the scrollback and `grid`, the main screen, to `columns`: each run of lines
+    /// joined by wraps becomes one text, cut again at the new width, without its trailing
+    /// blank cells and without splitting a double-width character. The grid starts where
+    /// the first cell of its top line went and reaches down to the cursor; what does not fit
+    /// leaves the top for the scrollback. The cursor stays on its character.
+    void reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool& pendingWrap, int rows,
+                int columns);
+    void prepareFreshGrid(Grid& grid);
     static QString textOf(const Line& line, int column);
     static void appendLineText(QString& text, const Line& line);
     TerminalCell cellOf(const Line& line, int column) const;
@@ -315,6 +497,24 @@ private:
     int m_scrollTop = 0;
     int m_scrollBottom = 0;
     TerminalPosition m_savedCursor;
+    // What DECSC keeps besides the position (as xterm: not auto-wrap).
+    struct SavedCursorState {
+        PackedCell style;
+        bool originMode = false;
+        bool lineDrawing = false;
+    };
+    SavedCursorState m_savedState;
+    bool m_autowrap = true;
+    bool m_insertMode = false;
+    bool m_originMode = false;
+    std::vector<bool> m_tabStops;
+    TerminalCursorShape m_cursorShape = TerminalCursorShape::Block;
+    bool m_cursorBlinking = false;
+    bool m_updateOpen = false;
+    bool m_focusEvents = false;
+    TerminalMouseTracking m_mouseTracking = TerminalMouseTracking::None;
+    TerminalMouseEncoding m_mouseEncoding = TerminalMouseEncoding::Default;
+    bool m_alternateScroll = false;
     PackedCell m_style;  // code point unused
     // 0xRRGGBB of each underline colour slot in use; slot 0 is the text colour. Cells in the
     // grid and the scrollback keep their slots, so entries are never replaced.
@@ -335,6 +535,17 @@ private:
     int m_linkRequestsSinceSweep = 0;
     qint64 m_workLeft = std::numeric_limits<qint64>::max();  // see spend()
     std::function<void(const QString&)> m_onResponse;
+
+    QString m_title;
+    QString m_iconName;
+    std::vector<QString> m_titleStack;  // oldest first
+    QString m_currentDirectory;
+    TerminalProgress m_progress;
+    std::uint32_t m_defaultForeground = 0xD0DEEB;
+    std::uint32_t m_defaultBackground = 0x081322;
+    std::uint32_t m_cursorColor = 0x00E5D0;
+    std::function<void(const TerminalScreenEvent&)> m_onEvent;
+    bool m_clipboardWritesAllowed = false;
 };
 
 // Line lookups sit on the hot path of every printed character: inline for both source files.

@@ -14,6 +14,8 @@
 // an eighth of its size in new links, so a flood of links costs one sweep per many links.
 #include "core/terminal/TerminalScreen.h"
 
+#include <QByteArray>
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -54,6 +56,17 @@ std::string_view idParameter(std::string_view parameters) {
 }
 
 }  // namespace
+
+void TerminalScreen::hyperlinkCommand(QStringView command) {
+    // Characters written before it (repeats still gathered) keep the link they had.
+    applyPendingRepeats();
+    // The parser reads one unit past the limit, so a longer command shows by its size.
+    const bool truncated = command.size() >= TerminalParser::kMaxHyperlinkCommandLength;
+    // As UTF-8, without control characters.
+    QByteArray text = command.sliced(2).toUtf8();
+    text.removeIf([](char c) { return (c >= 0 && c < 0x20) || c == 0x7F; });
+    setHyperlink(std::string_view(text.data(), std::size_t(text.size())), truncated);
+}
 
 void TerminalScreen::setHyperlink(std::string_view text, bool truncated) {
     const int previous = m_link;
@@ -158,18 +171,37 @@ void TerminalScreen::sweepLine(Line& line) {
 }
 
 void TerminalScreen::releaseLinks(Line& line) {
-    for (const std::uint16_t link : linkListOf(line)) {
+    releaseLinkList(std::exchange(line.links, -1));
+}
+
+void TerminalScreen::releaseLinkList(int list) {
+    std::vector<std::uint16_t>& links = m_linkLists[std::size_t(list)];
+    for (const std::uint16_t link : links) {
         if (link != kNoLink) {
             m_links.release(link, m_link);
         }
     }
-    dropLinkList(line);
+    links.clear();
+    m_freeLinkLists.push_back(list);
 }
 
-void TerminalScreen::dropLinkList(Line& line) {
-    if (line.links >= 0) {
-        linkListOf(line).clear();
-        m_freeLinkLists.push_back(std::exchange(line.links, -1));
+void TerminalScreen::appendLinkIndexes(const Line& line, int count,
+                                       std::vector<std::uint16_t>& indexes) const {
+    for (int column = 0; column < count; ++column) {
+        const int index = linkIndexOf(line, column);
+        indexes.push_back(index == TerminalLinkTable::kNone ? kNoLink : std::uint16_t(index));
+    }
+}
+
+void TerminalScreen::relinkCells(Line& line, const std::uint16_t* indexes, int count) {
+    // The slots copied along name entries of the lines the cells came from.
+    for (int column = 0; column < count; ++column) {
+        line.cells[std::size_t(column)].setLinkSlot(0);
+    }
+    for (int column = 0; column < count; ++column) {
+        if (indexes[column] != kNoLink) {
+            line.cells[std::size_t(column)].setLinkSlot(linkSlotFor(line, indexes[column]));
+        }
     }
 }
 
@@ -204,9 +236,8 @@ void TerminalScreen::sweepLinks(int open) {
             sweep(line);
         }
     }
-    // Lines waiting for reuse are blanked before they show again: their lists go now.
     for (Line& line : m_spareGrid.lines) {
-        line.links = -1;
+        sweep(line);
     }
     const int slots = int(m_history.size());
     for (int slot = 0; slot < slots; ++slot) {
@@ -217,8 +248,7 @@ void TerminalScreen::sweepLinks(int open) {
             line.links = -1;
         }
     }
-    // Every list no line shown holds goes back to the pool, also those of lines dropped
-    // without letting go (a resize cutting them), and the counts are redone.
+    // Every list no line holds goes back to the pool, and the counts are redone.
     m_freeLinkLists.clear();
     for (std::size_t list = 0; list < m_linkLists.size(); ++list) {
         if (!listUsed[list]) {
@@ -330,6 +360,49 @@ QString TerminalScreen::linkViolation() const {
     for (int index = 0; index < m_historyCount; ++index) {
         if (QString violation = lineViolation(historyLine(index)); !violation.isEmpty()) {
             return QStringLiteral("scrollback line %1: %2").arg(index).arg(violation);
+        }
+    }
+    // The lines waiting for reuse still list their links until they are blanked.
+    for (const Line& line : m_spareGrid.lines) {
+        if (QString violation = lineViolation(line); !violation.isEmpty()) {
+            return QStringLiteral("spare line: %1").arg(violation);
+        }
+    }
+    return referenceViolation(listSeen);
+}
+
+QString TerminalScreen::referenceViolation(const std::vector<bool>& listSeen) const {
+    // Every list no line names is free, and each entry counts the lines listing it.
+    std::vector<bool> listFree(m_linkLists.size(), false);
+    for (const int list : m_freeLinkLists) {
+        if (listSeen[std::size_t(list)] || listFree[std::size_t(list)]) {
+            return QStringLiteral("the list of links %1 is free and in use").arg(list);
+        }
+        listFree[std::size_t(list)] = true;
+    }
+    std::vector<int> references(std::size_t(TerminalLinkTable::kCapacity), 0);
+    for (std::size_t list = 0; list < m_linkLists.size(); ++list) {
+        if (!listSeen[list] && !listFree[list]) {
+            return QStringLiteral("the list of links %1 is lost").arg(list);
+        }
+        if (listSeen[list]) {
+            for (const std::uint16_t link : m_linkLists[list]) {
+                if (link != kNoLink) {
+                    ++references[link];
+                }
+            }
+        }
+    }
+    for (int index = 0; index < TerminalLinkTable::kCapacity; ++index) {
+        if (!m_links.isLive(index)) {
+            continue;
+        }
+        const int counted = m_links.entry(index).references;
+        if (counted != references[std::size_t(index)] || (counted == 0 && index != m_link)) {
+            return QStringLiteral("link %1 counts %2 lines, %3 list it")
+                .arg(index)
+                .arg(counted)
+                .arg(references[std::size_t(index)]);
         }
     }
     return {};

@@ -103,6 +103,10 @@ constexpr std::array<char16_t, 32> kLineDrawing = {
 
 }  // namespace
 
+std::uint32_t TerminalScreen::paletteColor(int index) {
+    return indexedColorWord(std::clamp(index, 0, 255)) & 0xFFFFFF;
+}
+
 // ---- Printing --------------------------------------------------------------------------------
 
 void TerminalScreen::breakWideCharacterAt(Line& line, int column) {
@@ -132,10 +136,12 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
         applyPendingRepeats();
     }
     spend(qint64(length));
-    if (m_lineDrawing) {
+    if (m_lineDrawing || m_insertMode || !m_autowrap) [[unlikely]] {
+        // Cell by cell: line drawing, insert mode and no wrapping all change each write.
         for (std::size_t i = 0; i < length; ++i) {
             const auto character = static_cast<unsigned char>(text[i]);
-            putCell(character >= 0x5F ? kLineDrawing[character - 0x5F] : character, false);
+            putCell(m_lineDrawing && character >= 0x5F ? kLineDrawing[character - 0x5F] : character,
+                    false);
         }
         return;
     }
@@ -207,7 +213,16 @@ void TerminalScreen::put(char32_t scalar) {
 
 void TerminalScreen::putCell(char32_t scalar, bool doubleWidth) {
     if (m_pendingWrap || (doubleWidth && m_column == m_columns - 1)) {
-        wrapToNextLine();
+        if (m_autowrap) [[likely]] {
+            wrapToNextLine();
+        } else {
+            // No wrapping: the character takes the last cells of the line.
+            m_column = std::max(m_columns - (doubleWidth ? 2 : 1), 0);
+            m_pendingWrap = false;
+        }
+    }
+    if (m_insertMode) [[unlikely]] {
+        insertForPrint(doubleWidth ? 2 : 1);
     }
     Line& line = lineAt(m_row);
     const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
@@ -228,7 +243,91 @@ void TerminalScreen::putCell(char32_t scalar, bool doubleWidth) {
     m_column += doubleWidth ? 2 : 1;
     if (m_column >= m_columns) {
         m_column = m_columns - 1;
-        m_pendingWrap = true;
+        m_pendingWrap = m_autowrap;
+    }
+}
+
+void TerminalScreen::insertForPrint(int width) {
+    Line& line = lineAt(m_row);
+    PackedCell* cells = line.cells.data();
+    if (line.hasWide) {
+        // A double-width character the cursor splits goes; so does one whose right half
+        // is pushed past the margin.
+        if (cells[m_column].continuation()) {
+            breakWideCharacterAt(line, m_column);
+            cells[m_column] = kBlankCell;
+        }
+        const int lost = m_columns - width;
+        if (lost > m_column && cells[lost].continuation()) {
+            cells[lost - 1] = kBlankCell;
+        }
+    }
+    insertCharacters(width);
+}
+
+void TerminalScreen::writeRepeatsInMode(int count) {
+    const bool doubleWidth = terminalCellWidth(m_lastGraphic) == TerminalCellWidth::Double;
+    const int width = doubleWidth ? 2 : 1;
+    while (count > 0) {
+        if (m_pendingWrap) {
+            wrapToNextLine();
+        }
+        const int room = (m_columns - m_column) / width;
+        if (room == 0) {
+            // A double-width character in the last column: putCell() wraps it, or without
+            // wrapping moves it back a cell.
+            spend(1);
+            putCell(m_lastGraphic, doubleWidth);
+            --count;
+        } else if (m_column == 0 && m_autowrap && room * width == m_columns && count > room) {
+            // Whole lines from the left edge (insert mode, as auto-wrap is on): inserting a
+            // line's worth pushes all of the line out, which is what writing over it does, so
+            // the plain writer takes them, skipping lines that could never show. The last line
+            // is left to the runs.
+            const int whole = (count - 1) / room * room;
+            writeRepeats(whole);
+            count -= whole;
+        } else {
+            const int run = std::min(count, room);
+            writeRepeatRun(run, doubleWidth);
+            count -= run;
+        }
+        if (!m_autowrap && m_column + width >= m_columns) {
+            // Without wrapping every further character lands on the same last cells: the
+            // last of them is all that shows.
+            count = std::min(count, 1);
+        }
+    }
+}
+
+void TerminalScreen::writeRepeatRun(int count, bool doubleWidth) {
+    const int cells = count * (doubleWidth ? 2 : 1);
+    spend(cells);
+    Line& line = lineAt(m_row);
+    if (m_insertMode) {
+        // One shift for the whole run, rather than one per character.
+        insertForPrint(cells);
+    } else if (line.hasWide) {
+        breakWideCharacterAt(line, m_column);
+        breakWideCharacterAt(line, m_column + cells - 1);
+    }
+    const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
+    const PackedCell head{m_lastGraphic | flags, m_style.foregroundWord, m_style.backgroundWord};
+    const PackedCell tail{PackedCell::kContinuation | flags, m_style.foregroundWord,
+                          m_style.backgroundWord};
+    PackedCell* cell = line.cells.data() + m_column;
+    for (int i = 0; i < cells; ++i) {
+        cell[i] = doubleWidth && i % 2 == 1 ? tail : head;
+    }
+    if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+        markLink(line, m_column, m_column + cells);
+    }
+    line.hasWide = line.hasWide || doubleWidth;
+    line.dirty = std::max(line.dirty, m_column + cells);
+    m_column += cells;
+    if (m_column >= m_columns) {
+        m_column = m_columns - 1;
+        m_pendingWrap = m_autowrap;
     }
 }
 
@@ -265,6 +364,11 @@ void TerminalScreen::addCombining(char32_t scalar) {
 
 void TerminalScreen::repeatLastCharacter(int count) {
     if (m_lastGraphic == 0) {
+        return;
+    }
+    if (m_insertMode || !m_autowrap) [[unlikely]] {
+        // Never more than one screenful per sequence, as below.
+        writeRepeatsInMode(std::min(count, m_rows * m_columns));
         return;
     }
     if (m_pendingRepeats >= kPendingRepeatLimit) {
@@ -372,6 +476,16 @@ void TerminalScreen::writeRepeatSegment(int count, bool doubleWidth) {
 // ---- Controls and escapes ------------------------------------------------------------------
 
 void TerminalScreen::wrapToNextLine() {
+    Line& line = lineAt(m_row);
+    if (m_pendingWrap) {
+        line.wrap = Wrap::Full;
+    } else {
+        // A double-width character is wrapping early from the last column, which is left
+        // blank: padding, not text.
+        line.wrap = Wrap::BeforeWide;
+        breakWideCharacterAt(line, m_column);
+        line.cells[std::size_t(m_column)] = kBlankCell;
+    }
     m_column = 0;
     m_pendingWrap = false;
     if (m_row == m_scrollBottom) {
@@ -382,6 +496,7 @@ void TerminalScreen::wrapToNextLine() {
 }
 
 void TerminalScreen::lineFeed() {
+    lineAt(m_row).wrap = Wrap::None;
     m_pendingWrap = false;
     if (m_row == m_scrollBottom) {
         scrollUp();
@@ -406,8 +521,8 @@ void TerminalScreen::control(char32_t character) {
             m_column = std::max(m_column - 1, 0);
             m_pendingWrap = false;
             break;
-        case 0x09:  // HT — fixed tab stops every 8 columns
-            m_column = std::min((m_column / 8) * 8 + 8, m_columns - 1);
+        case 0x09:  // HT
+            tabForward(1);
             break;
         case 0x0A:  // LF
         case 0x0B:  // VT
@@ -418,7 +533,10 @@ void TerminalScreen::control(char32_t character) {
             m_column = 0;
             m_pendingWrap = false;
             break;
-        default:  // BEL and the other controls are ignored
+        case 0x07:  // BEL
+            emitEvent(TerminalScreenEvent::Kind::Bell);
+            break;
+        default:  // the other controls are ignored
             break;
     }
 }
@@ -436,12 +554,13 @@ void TerminalScreen::escape(char32_t intermediate, char32_t finalCharacter) {
     }
     switch (finalCharacter) {
         case '7':  // DECSC
-            m_savedCursor = {m_row, m_column};
+            saveCursor();
             break;
         case '8':  // DECRC
-            m_row = m_savedCursor.row;
-            m_column = m_savedCursor.column;
-            clamp();
+            restoreCursor();
+            break;
+        case 'H':  // HTS
+            m_tabStops[std::size_t(m_column)] = true;
             break;
         case 'D':  // IND
             lineFeed();
@@ -462,6 +581,14 @@ void TerminalScreen::escape(char32_t intermediate, char32_t finalCharacter) {
 }
 
 void TerminalScreen::fullReset() {
+    if (m_alternate) {
+        // The main screen behind the alternate one goes, and its links with it.
+        for (Line& line : m_alternate->grid.lines) {
+            if (line.links >= 0) [[unlikely]] {
+                releaseLinks(line);
+            }
+        }
+    }
     m_alternate.reset();
     reset();
     m_savedCursor = {};
@@ -470,6 +597,18 @@ void TerminalScreen::fullReset() {
     m_applicationCursor = false;
     m_lineDrawing = false;
     m_lastGraphic = 0;
+    m_savedState = {};
+    m_autowrap = true;
+    m_insertMode = false;
+    m_originMode = false;
+    resetTabStops(0);
+    m_cursorShape = TerminalCursorShape::Block;
+    m_cursorBlinking = false;
+    m_updateOpen = false;
+    m_focusEvents = false;
+    m_mouseTracking = TerminalMouseTracking::None;
+    m_mouseEncoding = TerminalMouseEncoding::Default;
+    m_alternateScroll = false;
     closeLink();
 }
 
@@ -481,7 +620,8 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
     }
     spend(1);
     if (sequence.hasIntermediates) {
-        return;  // DECSCUSR, DECSTR, DECRQM and the like: none supported
+        intermediateSequence(sequence);
+        return;
     }
     const char finalCharacter = sequence.finalCharacter;
     if (finalCharacter == 'm' && sequence.marker == 0 && sequence.hasSubparameters) {
@@ -517,20 +657,22 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
     } else if (sequence.marker == '>') {
         if (finalCharacter == 'c') {  // secondary DA, answered like the primary one
             respond(QStringLiteral("\x1b[?1;2c"));
+        } else if (finalCharacter == 'q' && first == 0 && count == 1) {  // XTVERSION
+            reportVersion();
         }
-        return;  // modifyOtherKeys, kitty keyboard push, XTVERSION …: ignored
+        return;  // modifyOtherKeys, kitty keyboard push …: ignored
     } else if (sequence.marker != 0) {
         return;  // "<" (kitty keyboard pop) and "=" forms: ignored
     }
 
     switch (finalCharacter) {
         case 'A':  // CUU
-            m_row -= n;
+            m_row = keptInRegion(m_row - n);
             clamp();
             break;
         case 'B':  // CUD
         case 'e':  // VPR
-            m_row += n;
+            m_row = keptInRegion(m_row + n);
             clamp();
             break;
         case 'C':  // CUF
@@ -543,12 +685,12 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
             clamp();
             break;
         case 'E':  // CNL
-            m_row += n;
+            m_row = keptInRegion(m_row + n);
             m_column = 0;
             clamp();
             break;
         case 'F':  // CPL
-            m_row -= n;
+            m_row = keptInRegion(m_row - n);
             m_column = 0;
             clamp();
             break;
@@ -558,12 +700,12 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
             clamp();
             break;
         case 'd':  // VPA
-            m_row = n - 1;
+            m_row = addressedRow(n - 1);
             clamp();
             break;
         case 'H':  // CUP
         case 'f':  // HVP
-            m_row = n - 1;
+            m_row = addressedRow(n - 1);
             m_column = count == 1 ? 0 : std::max(parameters[1], 1) - 1;
             clamp();
             break;
@@ -608,13 +750,26 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
         case 'm':  // SGR
             selectGraphicRendition(parameters, count);
             break;
-        case 's':  // SCOSC
-            m_savedCursor = {m_row, m_column};
+        case 's':  // SCOSC, kept as DECSC
+            saveCursor();
             break;
-        case 'u':  // SCORC
-            m_row = m_savedCursor.row;
-            m_column = m_savedCursor.column;
-            clamp();
+        case 'u':  // SCORC, restored as DECRC
+            restoreCursor();
+            break;
+        case 'h':  // SM
+            setAnsiMode(parameters, count, true);
+            break;
+        case 'l':  // RM
+            setAnsiMode(parameters, count, false);
+            break;
+        case 'I':  // CHT
+            tabForward(n);
+            break;
+        case 'Z':  // CBT
+            tabBackward(n);
+            break;
+        case 'g':  // TBC
+            clearTabStops(first);
             break;
         case 'r': {  // DECSTBM
             const int top = n;
@@ -623,7 +778,7 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
             if (top - 1 < last) {
                 m_scrollTop = top - 1;
                 m_scrollBottom = last;
-                m_row = 0;
+                m_row = addressedRow(0);
                 m_column = 0;
                 // The cursor moved home: a wrap pending from the old position is void.
                 m_pendingWrap = false;
@@ -634,24 +789,19 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
             if (first == 5) {
                 respond(QStringLiteral("\x1b[0n"));
             } else if (first == 6) {
-                respond(QStringLiteral("\x1b[%1;%2R").arg(m_row + 1).arg(m_column + 1));
+                respond(QStringLiteral("\x1b[%1;%2R")
+                            .arg(m_row + 1 - (m_originMode ? m_scrollTop : 0))
+                            .arg(m_column + 1));
             }
             break;
         case 'c':  // DA
             respond(QStringLiteral("\x1b[?1;2c"));
             break;
+        case 't':  // window operations
+            windowOperation(parameters, count);
+            break;
         default:
             break;
-    }
-}
-
-// ---- Operating system commands -------------------------------------------------------------
-
-void TerminalScreen::operatingSystemCommand(std::string_view text, bool truncated) {
-    applyPendingRepeats();
-    spend(1);
-    if (text.starts_with("8;")) {
-        setHyperlink(text.substr(2), truncated);
     }
 }
 
@@ -667,6 +817,45 @@ void TerminalScreen::setMode(const int* parameters, int count, bool enable) {
             case 2004:
                 m_bracketedPaste = enable;
                 break;
+            case 6:  // DECOM
+                setOriginMode(enable);
+                break;
+            case 7:  // DECAWM
+                m_autowrap = enable;
+                m_pendingWrap = m_pendingWrap && enable;
+                break;
+            case 12:
+                m_cursorBlinking = enable;
+                break;
+            case 2026:
+                m_updateOpen = enable;
+                break;
+            case 1004:
+                m_focusEvents = enable;
+                break;
+            case 1000:
+            case 1002:
+            case 1003: {
+                // One tracking level at a time; resetting any of them ends tracking.
+                const int level = parameters[i] == 1000 ? 1 : parameters[i] == 1002 ? 2 : 3;
+                m_mouseTracking = TerminalMouseTracking(enable ? level : 0);
+                break;
+            }
+            case 1005:
+            case 1006: {
+                // One encoding at a time; resetting one that is not in use changes nothing.
+                const auto encoding = parameters[i] == 1005 ? TerminalMouseEncoding::Utf8
+                                                            : TerminalMouseEncoding::Sgr;
+                if (enable) {
+                    m_mouseEncoding = encoding;
+                } else if (m_mouseEncoding == encoding) {
+                    m_mouseEncoding = TerminalMouseEncoding::Default;
+                }
+                break;
+            }
+            case 1007:
+                m_alternateScroll = enable;
+                break;
             case 47:
             case 1047:
             case 1049:
@@ -680,6 +869,144 @@ void TerminalScreen::setMode(const int* parameters, int count, bool enable) {
                 break;
         }
     }
+}
+
+void TerminalScreen::setAnsiMode(const int* parameters, int count, bool enable) {
+    for (int i = 0; i < count; ++i) {
+        if (parameters[i] == 4) {  // IRM
+            m_insertMode = enable;
+        }
+    }
+}
+
+void TerminalScreen::setOriginMode(bool enable) {
+    m_originMode = enable;
+    m_row = addressedRow(0);
+    m_column = 0;
+    m_pendingWrap = false;
+}
+
+void TerminalScreen::saveCursor() {
+    m_savedCursor = {m_row, m_column};
+    m_savedState = {m_style, m_originMode, m_lineDrawing};
+}
+
+void TerminalScreen::restoreCursor() {
+    m_row = m_savedCursor.row;
+    m_column = m_savedCursor.column;
+    m_style = m_savedState.style;
+    m_originMode = m_savedState.originMode;
+    m_lineDrawing = m_savedState.lineDrawing;
+    clamp();
+}
+
+void TerminalScreen::resetTabStops(int from) {
+    m_tabStops.resize(std::size_t(m_columns));
+    for (int column = from; column < m_columns; ++column) {
+        m_tabStops[std::size_t(column)] = column % 8 == 0;
+    }
+}
+
+void TerminalScreen::tabForward(int count) {
+    for (; count > 0 && m_column < m_columns - 1; --count) {
+        do {
+            ++m_column;
+        } while (m_column < m_columns - 1 && !m_tabStops[std::size_t(m_column)]);
+    }
+}
+
+void TerminalScreen::tabBackward(int count) {
+    for (; count > 0 && m_column > 0; --count) {
+        do {
+            --m_column;
+        } while (m_column > 0 && !m_tabStops[std::size_t(m_column)]);
+    }
+    m_pendingWrap = false;
+}
+
+void TerminalScreen::clearTabStops(int mode) {
+    if (mode == 0) {
+        m_tabStops[std::size_t(m_column)] = false;
+    } else if (mode == 3) {
+        std::fill(m_tabStops.begin(), m_tabStops.end(), false);
+    }
+}
+
+void TerminalScreen::intermediateSequence(const TerminalControlSequence& sequence) {
+    // The parameters end with the intermediate characters.
+    const std::string_view text = sequence.parameters;
+    const std::size_t digitsEnd = text.find_first_of(" !\"#$%&'()*+,-./");
+    if (digitsEnd == std::string_view::npos) {
+        return;
+    }
+    const std::string_view intermediates = text.substr(digitsEnd);
+    int value = 0;
+    parseParameters(text.substr(0, digitsEnd), &value, 1);
+    if (sequence.finalCharacter == 'q' && intermediates == " " && sequence.marker == 0) {
+        // DECSCUSR: 0 and 1 blinking block, 2 steady block, 3/4 underline, 5/6 bar.
+        if (value <= 6) {
+            static constexpr TerminalCursorShape kShapes[] = {
+                TerminalCursorShape::Block,     TerminalCursorShape::Block,
+                TerminalCursorShape::Block,     TerminalCursorShape::Underline,
+                TerminalCursorShape::Underline, TerminalCursorShape::Bar,
+                TerminalCursorShape::Bar};
+            m_cursorShape = kShapes[value];
+            m_cursorBlinking = value <= 1 || value % 2 == 1;
+        }
+    } else if (sequence.finalCharacter == 'p' && intermediates == "$" &&
+               (sequence.marker == 0 || sequence.marker == '?')) {
+        reportMode(value, sequence.marker == '?');
+    }
+}
+
+int TerminalScreen::modeState(int mode, bool isPrivate) const {
+    auto state = [](bool set) { return set ? 1 : 2; };
+    if (!isPrivate) {
+        return mode == 4 ? state(m_insertMode) : 0;
+    }
+    switch (mode) {
+        case 1:
+            return state(m_applicationCursor);
+        case 6:
+            return state(m_originMode);
+        case 7:
+            return state(m_autowrap);
+        case 12:
+            return state(m_cursorBlinking);
+        case 25:
+            return state(m_cursorVisible);
+        case 47:
+        case 1047:
+        case 1049:
+            return state(alternateScreenActive());
+        case 1000:
+            return state(m_mouseTracking == TerminalMouseTracking::Clicks);
+        case 1002:
+            return state(m_mouseTracking == TerminalMouseTracking::Drags);
+        case 1003:
+            return state(m_mouseTracking == TerminalMouseTracking::Motion);
+        case 1004:
+            return state(m_focusEvents);
+        case 1005:
+            return state(m_mouseEncoding == TerminalMouseEncoding::Utf8);
+        case 1006:
+            return state(m_mouseEncoding == TerminalMouseEncoding::Sgr);
+        case 1007:
+            return state(m_alternateScroll);
+        case 2004:
+            return state(m_bracketedPaste);
+        case 2026:
+            return state(m_updateOpen);
+        default:
+            return 0;
+    }
+}
+
+void TerminalScreen::reportMode(int mode, bool isPrivate) {
+    respond(QStringLiteral("\x1b[%1%2;%3$y")
+                .arg(isPrivate ? QStringLiteral("?") : QString())
+                .arg(mode)
+                .arg(modeState(mode, isPrivate)));
 }
 
 void TerminalScreen::setUnderlineColor(std::uint32_t colorWord) {

@@ -33,6 +33,9 @@ std::shared_ptr<TerminalSession> TerminalSession::create(QString providerID, QSt
                 self->send(reply);
             }
         });
+    // The screen lives inside the session: a plain pointer cannot outlive it.
+    session->m_screen.setOnEvent(
+        [raw = session.get()](const TerminalScreenEvent& event) { raw->screenEvent(event); });
     return session;
 }
 
@@ -41,7 +44,9 @@ TerminalSession::TerminalSession(QString providerID, QString title, QString comm
     : m_providerID(std::move(providerID)),
       m_title(std::move(title)),
       m_command(std::move(command)),
-      m_request(std::move(request)) {}
+      m_request(std::move(request)) {
+    m_clock.start();
+}
 
 TerminalSession::~TerminalSession() {
     if (m_running && m_pid > 1) {
@@ -54,6 +59,41 @@ TerminalSession::~TerminalSession() {
 
 void TerminalSession::setOnFinish(std::function<void(TerminalSession&)> onFinish) {
     m_onFinish = std::move(onFinish);
+}
+
+void TerminalSession::setColors(std::uint32_t foreground, std::uint32_t background,
+                                std::uint32_t cursor) {
+    m_screen.setDefaultColors(foreground, background, cursor);
+}
+
+void TerminalSession::screenEvent(const TerminalScreenEvent& event) {
+    switch (event.kind) {
+        case TerminalScreenEvent::Kind::TitleChanged:
+            Q_EMIT programTitleChanged();
+            return;
+        case TerminalScreenEvent::Kind::DirectoryChanged:
+            Q_EMIT programDirectoryChanged();
+            return;
+        case TerminalScreenEvent::Kind::ProgressChanged:
+            Q_EMIT progressChanged();
+            return;
+        case TerminalScreenEvent::Kind::ClipboardWrite:
+            Q_EMIT clipboardWriteRequested(event.body);
+            return;
+        case TerminalScreenEvent::Kind::Notification:
+        case TerminalScreenEvent::Kind::Bell:
+            break;
+    }
+    const auto kind = event.kind == TerminalScreenEvent::Kind::Bell
+                          ? TerminalEvent::Kind::Bell
+                          : TerminalEvent::Kind::Notification;
+    if (m_events.add({kind, event.title, event.body, {}}, m_clock.elapsed())) {
+        Q_EMIT eventAdded();
+    }
+}
+
+void TerminalSession::setClipboardWritesAllowed(bool allowed) {
+    m_screen.setClipboardWritesAllowed(allowed);
 }
 
 void TerminalSession::start() {

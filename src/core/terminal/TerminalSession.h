@@ -1,9 +1,11 @@
 #pragma once
 
 #include "core/terminal/SpawnRequest.h"
+#include "core/terminal/TerminalEventLog.h"
 #include "core/terminal/TerminalScreen.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QUuid>
@@ -60,6 +62,23 @@ public:
     /// The child's process id after a successful start, else -1 or the failed result.
     int pid() const { return m_pid; }
 
+    /// The window title the program set (empty until it sets one); title() stays the name
+    /// the session was given.
+    QString programTitle() const { return m_screen.title(); }
+    /// The local directory the program reported as its current one; empty until reported.
+    QString programDirectory() const { return m_screen.currentDirectory(); }
+    TerminalProgress progress() const { return m_screen.progress(); }
+    /// The program's latest notifications and bells, oldest first (see TerminalEventLog).
+    const std::deque<TerminalEvent>& events() const { return m_events.events(); }
+    /// The colours (0xRRGGBB) default text, the default background and the cursor are shown
+    /// in, reported to programs that ask.
+    void setColors(std::uint32_t foreground, std::uint32_t background, std::uint32_t cursor);
+    /// Whether the program may copy text to the clipboard (OSC 52): allowed, each write is
+    /// handed on as clipboardWriteRequested, for a view to apply when its session has the
+    /// focus. Off by default.
+    void setClipboardWritesAllowed(bool allowed);
+    bool clipboardWritesAllowed() const { return m_screen.clipboardWritesAllowed(); }
+
     /// Called on the main thread exactly once per successful start (after the last output
     /// has been fed and exitCode is set) and once per failed start attempt.
     void setOnFinish(std::function<void(TerminalSession&)> onFinish);
@@ -81,6 +100,13 @@ Q_SIGNALS:
     void revisionChanged();
     void runningChanged();
     void exitCodeChanged();
+    void programTitleChanged();
+    void programDirectoryChanged();
+    void progressChanged();
+    /// A notification or bell was recorded: the last of events().
+    void eventAdded();
+    /// The program copied `text` (at most TerminalScreen::kMaxClipboardBytes of UTF-8).
+    void clipboardWriteRequested(const QString& text);
 
 private:
     TerminalSession(QString providerID, QString title, QString command, SpawnRequest request);
@@ -90,6 +116,7 @@ private:
     qsizetype outputArrived(QByteArrayView output);
     void completed(int status);
     void finish();
+    void screenEvent(const TerminalScreenEvent& event);
 
     QUuid m_id = QUuid::createUuid();
     QString m_providerID;
@@ -104,4 +131,6 @@ private:
     int m_pid = -1;
     std::shared_ptr<PTYTransport> m_transport;
     std::function<void(TerminalSession&)> m_onFinish;
+    TerminalEventLog m_events;
+    QElapsedTimer m_clock;  // for the event rate limit
 };

@@ -239,6 +239,47 @@ void TeamRunController::recordFinishedCopy(const TerminalSession& session) {
     }
 }
 
+void TeamRunController::recordApplied(const QUuid& runID, const QUuid& copyID,
+                                      const std::vector<FileChange>& changes) {
+    for (TeamRun& run : m_teamRuns) {
+        for (RunCopy& copy : run.copies) {
+            if (run.id != runID || copy.id != copyID) {
+                continue;
+            }
+            for (const FileChange& change : changes) {
+                copy.applied[change.path] = change.after.value_or(QString());
+            }
+            if (const Result<void> saved = RunStore::save(run); !saved) {
+                m_notices.notify(saved.error().message);
+            }
+            Q_EMIT teamRunsChanged();
+            return;
+        }
+    }
+}
+
+void TeamRunController::renameRun(const QUuid& runID, const QString& name) {
+    for (TeamRun& run : m_teamRuns) {
+        if (run.id != runID || run.name == name) {
+            continue;
+        }
+        run.name = name;
+        if (const Result<void> saved = RunStore::save(run); !saved) {
+            m_notices.notify(saved.error().message);
+        }
+        Q_EMIT teamRunsChanged();
+        return;
+    }
+}
+
+void TeamRunController::forgetRun(const QUuid& runID) {
+    const qsizetype removed =
+        m_teamRuns.removeIf([&](const TeamRun& run) { return run.id == runID; });
+    if (removed > 0) {
+        Q_EMIT teamRunsChanged();
+    }
+}
+
 bool TeamRunController::copyRunning(const RunCopy& copy) const {
     if (!copy.session) {
         return false;

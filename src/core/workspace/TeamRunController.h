@@ -1,11 +1,14 @@
 #pragma once
 
 #include "core/assistants/Provider.h"
+#include "core/runs/FileChange.h"
 #include "core/runs/TeamRun.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <vector>
 
 class HistoryStore;
 class Notices;
@@ -54,6 +57,16 @@ public:
     // Abandons the current preparation; its folder is removed when the copying ends.
     void cancelPreparation();
     bool copyRunning(const RunCopy& copy) const;
+    // Gives the run `runID` the name shown for it (empty: its task again) and saves it.
+    void renameRun(const QUuid& runID, const QString& name);
+    // Forgets the run `runID`, whose folder has been deleted.
+    void forgetRun(const QUuid& runID);
+    // Where the run folders are: the root set, else the default one.
+    QString runStorageRoot() const { return storageRoot(); }
+    // Notes in the run's record that `changes` were applied from the copy `copyID` of the
+    // run `runID` (each with the content it applied).
+    void recordApplied(const QUuid& runID, const QUuid& copyID,
+                       const std::vector<FileChange>& changes);
     // The live screen text, else the saved output file, else the history entry's output.
     QString runOutput(const RunCopy& copy, const TeamRun& run) const;
     // Starts a read-only session of the results comparer over the copies' results.

@@ -17,6 +17,7 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       teamRuns(sessions, providers, project, history, notices),
       launcher(project, providers, sessions, teamRuns, notices),
       keepAwake(storeIf(persist, services.preferences), services.inhibitor, sessions),
+      programClipboard(storeIf(persist, services.preferences), sessions),
       permissions(services.desktop, *services.dialogs, notices) {
     // What a session did to the project shows in the listing once it ends.
     QObject::connect(&sessions, &SessionManager::sessionFinished, &project,

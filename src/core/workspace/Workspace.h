@@ -5,6 +5,7 @@
 #include "core/workspace/Launcher.h"
 #include "core/workspace/Notices.h"
 #include "core/workspace/Permissions.h"
+#include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/SessionManager.h"
@@ -43,5 +44,6 @@ public:
     TeamRunController teamRuns;
     Launcher launcher;
     KeepAwake keepAwake;
+    ProgramClipboard programClipboard;
     Permissions permissions;
 };

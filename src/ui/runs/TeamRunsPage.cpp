@@ -1,6 +1,7 @@
 #include "ui/runs/TeamRunsPage.h"
 
 #include "core/appearance/Theme.h"
+#include "core/runs/FileDiff.h"
 #include "core/runs/RunStore.h"
 #include "core/services/DesktopServices.h"
 #include "core/services/Dialogs.h"
@@ -11,23 +12,32 @@
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
 #include "ui/navigation/Navigator.h"
+#include "ui/runs/CompareDialog.h"
+#include "ui/runs/DiffView.h"
 
 #include "ui/kit/Widgets.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +67,59 @@ QStringList modeMarks(const FileChange& change) {
     return marks;
 }
 
+// "+2 −1" in the colours of added and removed lines.
+QString countsHtml(int added, int removed) {
+    return QStringLiteral(
+               "<span style=\"color:#3FB950\">+%1</span>&nbsp;"
+               "<span style=\"color:#F85149\">−%2</span>")
+        .arg(added)
+        .arg(removed);
+}
+
+// Paints a row as usual, then its line counts at the right end.
+class CountsDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QVariant counts = index.data(TeamRunsPage::kCountsRole);
+        if (!counts.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QPoint lines = counts.toPoint();
+        const QString plus = QStringLiteral("+") + QString::number(lines.x());
+        const QString minus = QStringLiteral(" −") + QString::number(lines.y());
+        const QFontMetrics metrics(option.font);
+        const int width = metrics.horizontalAdvance(plus + minus) + 12;
+        // The row's background across its whole width, its text (elided) left of the counts.
+        QStyleOptionViewItem full = option;
+        initStyleOption(&full, index);
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &full, painter, widget);
+        QStyleOptionViewItem narrow = option;
+        narrow.rect.setRight(option.rect.right() - width);
+        QStyledItemDelegate::paint(painter, narrow, index);
+        QRect area = option.rect.adjusted(0, 0, -6, 0);
+        painter->save();
+        painter->setFont(option.font);
+        painter->setPen(QColor(0xF8, 0x51, 0x49));
+        painter->drawText(area, Qt::AlignRight | Qt::AlignVCenter, minus);
+        area.setRight(area.right() - metrics.horizontalAdvance(minus));
+        painter->setPen(QColor(0x3F, 0xB9, 0x50));
+        painter->drawText(area, Qt::AlignRight | Qt::AlignVCenter, plus);
+        painter->restore();
+    }
+};
+
+// Whether `change` was applied from `copy` as it is now (the copy may have changed since).
+bool wasApplied(const RunCopy& copy, const FileChange& change) {
+    const auto found = copy.applied.find(change.path);
+    return found != copy.applied.end() && found->second == change.after.value_or(QString());
+}
+
 // A path of more than four components as its first two and its last, so that the reason
 // after it stays in view (a skipped folder may be hundreds of levels deep).
 QString shortenedPath(const QString& path) {
@@ -65,13 +128,6 @@ QString shortenedPath(const QString& path) {
         return path;
     }
     return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
-}
-
-QPlainTextEdit* previewView() {
-    auto* view = new QPlainTextEdit;
-    view->setReadOnly(true);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    return view;
 }
 
 }  // namespace
@@ -131,9 +187,31 @@ QWidget* TeamRunsPage::buildRunArea() {
     m_runPicker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_runPicker->setMinimumContentsLength(40);
     m_compareButton = Widgets::button(QStringLiteral("Compare with AI"));
+    m_nameField = new QLineEdit;
+    m_nameField->setPlaceholderText(QStringLiteral("Name of this run"));
+    m_nameField->hide();
+    m_renameButton = Widgets::button(QStringLiteral("Rename"));
+    m_deleteButton = Widgets::button(QStringLiteral("Delete run…"));
     bar->addWidget(m_runPicker, 1);
+    bar->addWidget(m_nameField, 1);
+    bar->addWidget(m_renameButton);
+    bar->addWidget(m_deleteButton);
     bar->addWidget(m_compareButton);
     layout->addLayout(bar);
+    m_runMessage = Widgets::wrappingLabel(QString(), "muted");
+    m_runMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_runMessage->hide();
+    layout->addWidget(m_runMessage);
+    connect(m_renameButton, &QPushButton::clicked, this, &TeamRunsPage::startRename);
+    connect(m_deleteButton, &QPushButton::clicked, this, &TeamRunsPage::deleteShownRun);
+    connect(m_nameField, &QLineEdit::returnPressed, this, [this] {
+        if (const std::optional<TeamRun> run = shownRun()) {
+            m_teamRuns.renameRun(run->id, m_nameField->text().trimmed());
+        }
+        m_nameField->hide();
+        m_runPicker->show();
+    });
+    m_nameField->installEventFilter(this);
     m_cards = new QWidget;
     m_cardsLayout = new QVBoxLayout(m_cards);
     m_cardsLayout->setContentsMargins(0, 0, 0, 0);
@@ -162,12 +240,15 @@ QWidget* TeamRunsPage::buildReviewArea() {
     m_reviewMessage = Widgets::wrappingLabel(QString(), "muted");
     m_changeList = new QListWidget;
     m_changeList->setMinimumWidth(kReviewListWidth);
+    m_changeList->setItemDelegate(new CountsDelegate(m_changeList));
     m_skippedTitle = Widgets::wrappingLabel(QString(), "caption");
     m_skippedList = new QListWidget;
     m_skippedList->setMaximumHeight(kSkippedListHeight);
     m_skippedList->setSelectionMode(QAbstractItemView::NoSelection);
     m_selectAllButton = Widgets::button(QStringLiteral("Select all"));
     m_applyButton = Widgets::button(QString(), "primary");
+    m_applyReason = Widgets::wrappingLabel(QString(), "muted");
+    m_applyReason->setObjectName(QStringLiteral("applyReason"));
     m_statusLabel = Widgets::wrappingLabel(QString(), "muted");
     m_statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_statusReport = new QPlainTextEdit;
@@ -177,7 +258,12 @@ QWidget* TeamRunsPage::buildReviewArea() {
                                    2 * int(m_statusReport->document()->documentMargin()));
     m_statusReport->hide();
     left->addWidget(m_reviewTitle);
-    left->addWidget(m_counter);
+    auto* counters = new QHBoxLayout;
+    m_lineTotals = Widgets::label(QString(), "muted");
+    m_lineTotals->setTextFormat(Qt::RichText);
+    counters->addWidget(m_counter, 1);
+    counters->addWidget(m_lineTotals);
+    left->addLayout(counters);
     left->addWidget(m_reviewMessage);
     left->addWidget(m_changeList, 1);
     left->addWidget(m_skippedTitle);
@@ -187,6 +273,7 @@ QWidget* TeamRunsPage::buildReviewArea() {
     buttons->addStretch(1);
     buttons->addWidget(m_applyButton);
     left->addLayout(buttons);
+    left->addWidget(m_applyReason);
     left->addWidget(m_statusLabel);
     left->addWidget(m_statusReport);
     layout->addLayout(left, 2);
@@ -200,21 +287,43 @@ QWidget* TeamRunsPage::buildReviewArea() {
     auto* paneColumn = new QVBoxLayout(panes);
     paneColumn->setContentsMargins(0, 0, 0, 0);
     m_modeNote = Widgets::wrappingLabel(QString(), "muted");
-    paneColumn->addWidget(m_modeNote);
-    auto* panesLayout = new QHBoxLayout;
-    paneColumn->addLayout(panesLayout, 1);
-    m_before = previewView();
-    m_after = previewView();
-    for (auto [title, view] : {std::pair{QStringLiteral("Before"), m_before},
-                               std::pair{QStringLiteral("After"), m_after}}) {
-        auto* column = new QVBoxLayout;
-        column->addWidget(Widgets::wrappingLabel(title, "caption"));
-        column->addWidget(view, 1);
-        panesLayout->addLayout(column, 1);
-    }
+    m_compareCopiesButton = Widgets::button(QStringLiteral("Compare copies"));
+    m_compareProjectButton = Widgets::button(QStringLiteral("Compare with your project"));
+    auto* noteRow = new QHBoxLayout;
+    noteRow->addWidget(m_modeNote, 1);
+    noteRow->addWidget(m_compareCopiesButton);
+    noteRow->addWidget(m_compareProjectButton);
+    m_openBothButton = Widgets::button(QStringLiteral("Open both versions"));
+    m_openBothButton->hide();
+    noteRow->addWidget(m_openBothButton);
+    connect(m_openBothButton, &QPushButton::clicked, this, [this] {
+        const std::optional<TeamRun> run = shownRun();
+        const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+        if (!copy || !m_desktop || m_shownPreview.isEmpty()) {
+            return;
+        }
+        const FileDiff& diff = m_diffView->diff();
+        for (const auto& [state, root] : {std::pair{diff.before, RunStore::baselineFolder(*run)},
+                                          std::pair{diff.after, copy->directory}}) {
+            if (state != FileVersion::State::Absent) {
+                m_desktop->openUrl(
+                    QUrl::fromLocalFile(root + QLatin1Char('/') + m_shownPreview).toString());
+            }
+        }
+    });
+    paneColumn->addLayout(noteRow);
+    connect(m_compareCopiesButton, &QPushButton::clicked, this, &TeamRunsPage::compareCopies);
+    connect(m_compareProjectButton, &QPushButton::clicked, this, &TeamRunsPage::compareWithProject);
+    m_diffView = new DiffView;
+    paneColumn->addWidget(m_diffView, 1);
     m_previewStack->addWidget(panes);
     layout->addWidget(m_previewStack, 3);
 
+    m_changeList->installEventFilter(this);
+    for (QTextBrowser* text :
+         {m_diffView->text(), m_diffView->leftText(), m_diffView->rightText()}) {
+        text->installEventFilter(this);
+    }
     connect(m_changeList, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         setTicked(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
     });
@@ -265,11 +374,23 @@ void TeamRunsPage::syncRuns() {
         const QSignalBlocker blocker(m_runPicker);
         m_runPicker->clear();
         for (const TeamRun& each : m_teamRuns.teamRuns()) {
-            m_runPicker->addItem(Characters::first(each.prompt, kPickerLength), runIDText(each.id));
+            QString text = Characters::first(each.title(), kPickerLength);
+            if (const auto size = m_runSizes.find(each.id); size != m_runSizes.end()) {
+                text += QStringLiteral("  ·  ") + describeSize(size->second.total);
+            }
+            m_runPicker->addItem(text, runIDText(each.id));
         }
         if (run) {
             m_runPicker->setCurrentIndex(m_runPicker->findData(runIDText(run->id)));
         }
+    }
+    QList<QUuid> ids;
+    for (const TeamRun& each : m_teamRuns.teamRuns()) {
+        ids.append(each.id);
+    }
+    if (ids != m_measuredRuns) {
+        m_measuredRuns = ids;
+        measureRuns();
     }
     if (!run) {
         return;
@@ -302,6 +423,33 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         }
         auto* stateLabel = Widgets::wrappingLabel(state, "muted");
         stateLabel->setObjectName(QStringLiteral("copyState"));
+        // Files this copy changed that other copies changed too, once a review has read them.
+        if (m_review) {
+            const RunReview::Overlaps& overlaps = m_review->overlaps();
+            int shared = 0;
+            std::vector<QUuid> others;
+            if (const auto mine = overlaps.changedByCopy.find(copy.id);
+                mine != overlaps.changedByCopy.end()) {
+                for (const QString& path : mine->second) {
+                    const std::vector<QUuid> changing = overlaps.othersChanging(copy.id, path);
+                    shared += changing.empty() ? 0 : 1;
+                    for (const QUuid& other : changing) {
+                        if (std::find(others.begin(), others.end(), other) == others.end()) {
+                            others.push_back(other);
+                        }
+                    }
+                }
+            }
+            if (shared > 0) {
+                auto* overlap = Widgets::wrappingLabel(
+                    (shared == 1 ? QStringLiteral("1 file")
+                                 : QString::number(shared) + QStringLiteral(" files")) +
+                        QStringLiteral(" also changed by ") + copyNames(others),
+                    "muted");
+                overlap->setObjectName(QStringLiteral("copyOverlap"));
+                row->addWidget(overlap);
+            }
+        }
         row->addWidget(name);
         row->addWidget(stateLabel, 1);
         auto* open = Widgets::button(QStringLiteral("Open working copy"));
@@ -320,6 +468,42 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         connect(review, &QPushButton::clicked, this, [this, copy] { inspect(copy); });
         m_cardsLayout->addWidget(frame);
     }
+}
+
+QString TeamRunsPage::copyNames(const std::vector<QUuid>& ids) const {
+    QStringList names;
+    if (const std::optional<TeamRun> run = shownRun()) {
+        for (const RunCopy& copy : run->copies) {
+            if (std::find(ids.begin(), ids.end(), copy.id) != ids.end()) {
+                names.append(m_providers.provider(copy.provider).name);
+            }
+        }
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+QStringList TeamRunsPage::changeMarks(const RunCopy& copy, const FileChange& change) const {
+    QStringList marks = modeMarks(change);
+    const bool applied = wasApplied(copy, change);
+    if (applied) {
+        marks.append(QStringLiteral("Applied"));
+    }
+    if (!m_review) {
+        return marks;
+    }
+    const RunReview::Overlaps& overlaps = m_review->overlaps();
+    const std::vector<QUuid> others = overlaps.othersChanging(copy.id, change.path);
+    if (!others.empty()) {
+        marks.append(QStringLiteral("also changed by ") + copyNames(others));
+    }
+    if (const auto refused = m_refusals.find(change.path); refused != m_refusals.end()) {
+        marks.append(QStringLiteral("refused: ") + refused->second);
+    } else if (const auto changed = overlaps.projectChanged.find(change.path);
+               changed != overlaps.projectChanged.end() && !applied) {
+        // Applying it would be refused: the project no longer has the baseline's file.
+        marks.append(QStringLiteral("will be refused: ") + changed->second);
+    }
+    return marks;
 }
 
 std::optional<QUuid> TeamRunsPage::reviewedCopy() const {
@@ -352,16 +536,34 @@ void TeamRunsPage::syncReview() {
     m_changeList->setVisible(copy && !inspecting());
     m_counter->setText(QString::number(m_changes.size()) + QStringLiteral(" changed files"));
     m_counter->setVisible(copy && !inspecting());
+    int added = 0;
+    int removed = 0;
+    if (m_review) {
+        for (const auto& [path, counts] : m_review->lineCounts()) {
+            added += counts.added;
+            removed += counts.removed;
+        }
+    }
+    const bool counted = m_review && !m_review->lineCounts().empty() && !inspecting();
+    m_lineTotals->setText(counted ? countsHtml(added, removed) : QString());
+    m_lineTotals->setVisible(counted);
     {
         const QSignalBlocker blocker(m_changeList);
         m_changeList->clear();
         for (const FileChange& change : m_changes) {
             QString text = change.kind() + QStringLiteral("   ") + change.path;
-            for (const QString& mark : modeMarks(change)) {
+            for (const QString& mark : copy ? changeMarks(*copy, change) : modeMarks(change)) {
                 text += QStringLiteral(" · ") + mark;
             }
             auto* item = new QListWidgetItem(text);
             item->setData(Qt::UserRole, change.path);
+            if (m_review) {
+                const auto counts = m_review->lineCounts().find(change.path);
+                if (counts != m_review->lineCounts().end() && counts->second.text) {
+                    item->setData(kCountsRole,
+                                  QPoint(counts->second.added, counts->second.removed));
+                }
+            }
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
             item->setCheckState(m_selection.contains(change.path) ? Qt::Checked : Qt::Unchecked);
             m_changeList->addItem(item);
@@ -386,8 +588,26 @@ void TeamRunsPage::syncReview() {
     m_selectAllButton->setEnabled(!m_changes.empty());
     m_applyButton->setText(QStringLiteral("Apply selected (") +
                            QString::number(m_selection.size()) + QLatin1Char(')'));
+    QString reason;
+    if (!copy || inspecting()) {
+        reason.clear();
+    } else if (applying()) {
+        reason = QStringLiteral("Applying…");
+    } else if (m_teamRuns.copyRunning(*copy)) {
+        reason = m_providers.provider(copy->provider).name +
+                 QStringLiteral(
+                     " is still working in this copy. Apply is available once it "
+                     "has finished, so that its files no longer change.");
+    } else if (m_changes.empty()) {
+        reason.clear();
+    } else if (m_selection.isEmpty()) {
+        reason = QStringLiteral("Tick the files to apply.");
+    }
     m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_teamRuns.copyRunning(*copy) &&
                               !applying());
+    m_applyButton->setToolTip(reason);
+    m_applyReason->setText(reason);
+    m_applyReason->setVisible(!reason.isEmpty());
     const bool longStatus = m_status.count(u'\n') >= kStatusLines;
     m_statusLabel->setText(longStatus ? QString() : m_status);
     m_statusLabel->setVisible(!m_status.isEmpty() && !longStatus);
@@ -412,14 +632,19 @@ void TeamRunsPage::syncReview() {
         }
         m_modeNote->setText(note);
         m_modeNote->setVisible(!note.isEmpty());
-        // The texts are read off the main thread (a file may hold up to 2 MB); the panes stay
-        // empty until they arrive rather than show another file's texts.
+        const RunReview::Overlaps& overlaps = m_review->overlaps();
+        m_compareCopiesButton->setVisible(
+            !overlaps.othersChanging(copy->id, m_previewPath).empty());
+        m_compareProjectButton->setVisible(overlaps.projectChanged.contains(m_previewPath) ||
+                                           m_refusals.contains(m_previewPath));
+        // The diff is computed off the main thread (a file may hold up to 2 MB); the view
+        // stays empty until it arrives rather than show another file's lines.
         if (m_requestedPreview != m_previewPath) {
             m_requestedPreview = m_previewPath;
             m_shownPreview.clear();
-            m_before->clear();
-            m_after->clear();
-            m_review->preview(m_previewPath);
+            m_diffView->clear();
+            m_openBothButton->hide();
+            m_review->diff(m_previewPath);
         }
         m_previewStack->setCurrentIndex(1);
     }
@@ -439,12 +664,24 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
                         inspectionArrived(result);
                     }
                 });
-        connect(review, &RunReview::previewed, this,
-                [this, review](const RunReview::Preview& preview) {
-                    if (review == m_review) {
-                        previewArrived(preview);
-                    }
-                });
+        connect(review, &RunReview::diffed, this, [this, review](const FileDiff& diff) {
+            if (review == m_review) {
+                diffArrived(diff);
+            }
+        });
+        connect(review, &RunReview::overlapsFound, this, [this, review] {
+            if (review == m_review) {
+                if (const std::optional<TeamRun> shown = shownRun()) {
+                    syncCards(*shown);
+                }
+                syncReview();
+            }
+        });
+        connect(review, &RunReview::lineCountsFound, this, [this, review] {
+            if (review == m_review) {
+                syncReview();
+            }
+        });
         connect(review, &RunReview::applied, this,
                 [this, review](const Result<RunReview::Applied>& result) {
                     applyArrived(review, result);
@@ -466,6 +703,7 @@ void TeamRunsPage::forgetReviewed() {
     m_requestedPreview.clear();
     m_shownPreview.clear();
     m_status.clear();
+    m_refusals.clear();
 }
 
 // Another copy or run is chosen: the review of the last one goes, unless it is still applying.
@@ -494,13 +732,13 @@ void TeamRunsPage::inspectionArrived(const Result<RunFiles::Review>& result) {
     Q_EMIT inspectionFinished();
 }
 
-void TeamRunsPage::previewArrived(const RunReview::Preview& preview) {
-    if (preview.path != m_requestedPreview) {
+void TeamRunsPage::diffArrived(const FileDiff& diff) {
+    if (diff.path != m_requestedPreview) {
         return;
     }
-    m_before->setPlainText(preview.before);
-    m_after->setPlainText(preview.after);
-    m_shownPreview = preview.path;
+    m_diffView->setDiff(diff);
+    m_shownPreview = diff.path;
+    m_openBothButton->setVisible(diff.kind == FileDiff::Kind::TooLarge);
 }
 
 void TeamRunsPage::setTicked(const QString& path, bool ticked) {
@@ -570,13 +808,16 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
     }
     if (!result) {
         if (shown) {
+            m_refusals = review->refusals();
             m_status = result.error().message;
             syncReview();
         }
         Q_EMIT applyFinished();
         return;
     }
+    m_teamRuns.recordApplied(review->run().id, review->copy().id, result->changes);
     if (shown) {
+        m_refusals.clear();
         m_selection.clear();
         m_status = RunReview::withRecoveries(
             result->recovered, QStringLiteral("Applied ") +
@@ -585,6 +826,7 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
                                                   "backup folder."));
         syncReview();
     }
+    measureRuns();  // the apply's backups take room in the run
     m_project.refreshFiles();
     QStringList locations;
     for (const FileChange& change : result->changes) {
@@ -592,6 +834,219 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
     }
     m_project.reloadAppliedFiles(locations);
     Q_EMIT applyFinished();
+}
+
+void TeamRunsPage::compareCopies() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    if (!copy || m_previewPath.isEmpty()) {
+        return;
+    }
+    const std::vector<QUuid> others = m_review->overlaps().othersChanging(copy->id, m_previewPath);
+    std::vector<CompareDialog::Version> versions;
+    for (const RunCopy& each : run->copies) {
+        if (each.id == copy->id ||
+            std::find(others.begin(), others.end(), each.id) != others.end()) {
+            versions.emplace_back(m_providers.provider(each.provider).name, each.directory);
+        }
+    }
+    delete m_compareDialog;
+    m_compareDialog = new CompareDialog(QStringLiteral("Copies compared"), m_previewPath,
+                                        RunStore::baselineFolder(*run), versions, this);
+    m_compareDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_compareDialog->show();
+}
+
+void TeamRunsPage::compareWithProject() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    if (!copy || m_previewPath.isEmpty()) {
+        return;
+    }
+    delete m_compareDialog;
+    m_compareDialog = new CompareDialog(
+        QStringLiteral("Your project and the copy"), m_previewPath, RunStore::baselineFolder(*run),
+        {{QStringLiteral("Your project now"), run->project},
+         {m_providers.provider(copy->provider).name + QStringLiteral("’s copy"), copy->directory}},
+        this);
+    m_compareDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_compareDialog->show();
+}
+
+// Sizes are measured on a pool thread: a run holds a copy of the project per assistant.
+void TeamRunsPage::measureRuns() {
+    if (m_sizeJob) {
+        m_sizeJob->cancel();
+    }
+    std::vector<TeamRun> runs(m_teamRuns.teamRuns().begin(), m_teamRuns.teamRuns().end());
+    m_sizeJob = runInBackground(
+        this,
+        [runs](const BackgroundJob& job) {
+            std::map<QUuid, RunStore::DiskUsage> sizes;
+            for (const TeamRun& run : runs) {
+                if (job.cancelled()) {
+                    break;
+                }
+                sizes[run.id] = RunStore::diskUsage(run);
+            }
+            return sizes;
+        },
+        [this](const std::map<QUuid, RunStore::DiskUsage>& sizes) {
+            m_sizeJob.reset();
+            m_runSizes = sizes;
+            syncRuns();
+            Q_EMIT runSizesMeasured();
+        });
+}
+
+void TeamRunsPage::setRunMessage(const QString& message) {
+    m_runMessage->setText(message);
+    m_runMessage->setVisible(!message.isEmpty());
+}
+
+void TeamRunsPage::startRename() {
+    const std::optional<TeamRun> run = shownRun();
+    if (!run) {
+        return;
+    }
+    m_nameField->setText(run->title());
+    m_runPicker->hide();
+    m_nameField->show();
+    m_nameField->selectAll();
+    m_nameField->setFocus();
+}
+
+bool TeamRunsPage::eventFilter(QObject* watched, QEvent* event) {
+    // The review's keys, in the list of files and in the diff: j/k next/previous file, n/p
+    // next/previous change, space ticks the file shown.
+    if ((watched == m_changeList || watched == m_diffView->text() ||
+         watched == m_diffView->leftText() || watched == m_diffView->rightText()) &&
+        event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            const int row = m_changeList->currentRow();
+            switch (key->key()) {
+                case Qt::Key_J:
+                case Qt::Key_K: {
+                    const int next = row + (key->key() == Qt::Key_J ? 1 : -1);
+                    if (next >= 0 && next < m_changeList->count()) {
+                        m_changeList->setCurrentRow(next);
+                    }
+                    return true;
+                }
+                case Qt::Key_N:
+                    m_diffView->showNextChange();
+                    return true;
+                case Qt::Key_P:
+                    m_diffView->showPreviousChange();
+                    return true;
+                case Qt::Key_Space:
+                    if (QListWidgetItem* item = m_changeList->currentItem()) {
+                        item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked
+                                                                              : Qt::Checked);
+                    }
+                    return true;
+                default:
+                    break;
+            }
+        }
+    }
+    if (watched == m_nameField && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        m_nameField->hide();
+        m_runPicker->show();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TeamRunsPage::deleteShownRun() {
+    const std::optional<TeamRun> run = shownRun();
+    if (!run || m_deleting) {
+        return;
+    }
+    for (const RunCopy& copy : run->copies) {
+        if (m_teamRuns.copyRunning(copy)) {
+            setRunMessage(QStringLiteral("Stop the assistants of this run before deleting it."));
+            Q_EMIT runDeleted();
+            return;
+        }
+    }
+    if (m_review && m_review->run().id == run->id && m_review->applying()) {
+        setRunMessage(QStringLiteral("Wait for the apply to finish before deleting the run."));
+        Q_EMIT runDeleted();
+        return;
+    }
+    m_deleting = true;
+    m_deleteButton->setEnabled(false);
+    runInBackground(
+        this,
+        [run = *run, root = m_teamRuns.runStorageRoot()] {
+            return std::make_pair(RunStore::removalRefusal(run, root), RunStore::diskUsage(run));
+        },
+        [this, run = *run](const std::pair<QString, RunStore::DiskUsage>& found) {
+            const auto finish = [this](const QString& message) {
+                m_deleting = false;
+                m_deleteButton->setEnabled(true);
+                setRunMessage(message);
+                Q_EMIT runDeleted();
+            };
+            const auto& [refusal, usage] = found;
+            if (!refusal.isEmpty()) {
+                finish(refusal);
+                return;
+            }
+            const Dialogs::Alert confirm{
+                .message = QStringLiteral("Delete this run?"),
+                .informativeText =
+                    QStringLiteral("“") + Characters::first(run.title(), kPickerLength) +
+                    QStringLiteral("”\n\nIts copies, baseline and assistants’ output are "
+                                   "deleted, freeing ") +
+                    describeSize(usage.total - usage.backups) +
+                    QStringLiteral(". Your project is not touched."),
+                .buttons = {QStringLiteral("Delete run"), QStringLiteral("Cancel")}};
+            if (m_dialogs.alert(confirm) != 0) {
+                finish(QString());
+                return;
+            }
+            bool withBackups = false;
+            if (usage.backups > 0) {
+                const Dialogs::Alert backups{
+                    .message = QStringLiteral("Delete the backups too?"),
+                    .informativeText =
+                        QStringLiteral("They hold the project files that applies from this run "
+                                       "replaced (") +
+                        describeSize(usage.backups) +
+                        QStringLiteral("). Without them, those applies can no longer be undone "
+                                       "by hand."),
+                    .buttons = {QStringLiteral("Keep backups"), QStringLiteral("Delete backups")}};
+                withBackups = m_dialogs.alert(backups) == 1;
+            }
+            runInBackground(
+                this,
+                [run, withBackups, root = m_teamRuns.runStorageRoot()] {
+                    return RunStore::remove(run, root, withBackups);
+                },
+                [this, run, withBackups, usage, finish](const Result<qint64>& freed) {
+                    if (!freed) {
+                        finish(freed.error().message);
+                        return;
+                    }
+                    if (m_review && m_review->run().id == run.id) {
+                        closeReview();
+                        forgetReviewed();
+                    }
+                    m_teamRuns.forgetRun(run.id);
+                    syncRuns();
+                    QString message = QStringLiteral("Run deleted. ") +
+                                      describeSize(freed.value()) + QStringLiteral(" freed.");
+                    if (!withBackups && usage.backups > 0) {
+                        message += QStringLiteral(" Its backups are kept in ") + run.root +
+                                   QStringLiteral(".");
+                    }
+                    finish(message);
+                });
+        });
 }
 
 void TeamRunsPage::showOutput(const RunCopy& copy) {

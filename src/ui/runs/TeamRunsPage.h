@@ -3,7 +3,9 @@
 #include "core/runs/FileChange.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunReview.h"
+#include "core/runs/RunSpace.h"
 #include "core/runs/TeamRun.h"
+#include "ui/runs/CompareDialog.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -11,10 +13,13 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <map>
 #include <optional>
 #include <vector>
 
+class DiffView;
 class QComboBox;
+class QLineEdit;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -52,7 +57,7 @@ public:
     const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_skipped; }
     const QSet<QString>& selection() const { return m_selection; }
     const QString& previewPath() const { return m_previewPath; }
-    // The file whose texts the panes show: empty until they have been read.
+    // The file whose line diff is shown: empty until it has been computed.
     const QString& shownPreview() const { return m_shownPreview; }
     bool inspecting() const { return m_review && m_review->inspecting(); }
     bool applying() const { return m_review && m_review->applying(); }
@@ -66,22 +71,47 @@ public:
     void showPreview(const QString& path);
     void applySelected();
     void showOutput(const RunCopy& copy);
+    // The versions of the shown file in every copy that changed it, against the baseline.
+    void compareCopies();
+    // The shown file as the project has it now next to the copy's, against the baseline.
+    void compareWithProject();
+    // Shows the name field for the shown run; Enter keeps the name, Escape leaves it.
+    void startRename();
+    // Deletes the shown run after confirming (twice when it holds backups); runDeleted()
+    // follows when it was asked for and refused, failed or done.
+    void deleteShownRun();
 
     // The parts, for tests.
     QComboBox* runPicker() const { return m_runPicker; }
     QPushButton* compareButton() const { return m_compareButton; }
+    QPushButton* renameButton() const { return m_renameButton; }
+    QLineEdit* nameField() const { return m_nameField; }
+    QPushButton* deleteButton() const { return m_deleteButton; }
+    // What became of the last rename or delete of a run.
+    QLabel* runMessage() const { return m_runMessage; }
     QWidget* cardsArea() const { return m_cards; }
     QListWidget* changeList() const { return m_changeList; }
     QListWidget* skippedList() const { return m_skippedList; }
     QLabel* modeNote() const { return m_modeNote; }
     QPushButton* applyButton() const { return m_applyButton; }
+    // Why Apply cannot be used right now; empty when it can.
+    QLabel* applyReason() const { return m_applyReason; }
     QPushButton* selectAllButton() const { return m_selectAllButton; }
     QLabel* counterLabel() const { return m_counter; }
+    // Lines added and removed over the copy's text files, once counted.
+    QLabel* lineTotals() const { return m_lineTotals; }
+    // Each row's "+2 −1", painted at its right end.
+    static constexpr int kCountsRole = Qt::UserRole + 1;
     QLabel* statusLabel() const { return m_statusLabel; }
     QPlainTextEdit* statusReport() const { return m_statusReport; }
     QLabel* reviewMessage() const { return m_reviewMessage; }
-    QPlainTextEdit* beforeView() const { return m_before; }
-    QPlainTextEdit* afterView() const { return m_after; }
+    DiffView* diffView() const { return m_diffView; }
+    QPushButton* compareCopiesButton() const { return m_compareCopiesButton; }
+    QPushButton* compareProjectButton() const { return m_compareProjectButton; }
+    // Shown for a file too large to compare here: opens both versions with the desktop's
+    // applications.
+    QPushButton* openBothButton() const { return m_openBothButton; }
+    CompareDialog* compareDialog() const { return m_compareDialog; }
     QDialog* outputSheet() const { return m_outputSheet; }
     bool showsEmptyState() const;
 
@@ -90,6 +120,13 @@ Q_SIGNALS:
     void inspectionFinished();
     // An apply finished (or failed); the status says which.
     void applyFinished();
+    // A delete was refused, failed or done; runMessage() says which.
+    void runDeleted();
+    // The runs' sizes on disk were measured.
+    void runSizesMeasured();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildRunArea();
@@ -99,10 +136,14 @@ private:
     void syncCards(const TeamRun& run);
     void syncReview();
     std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
+    // The assistants' names of the copies `ids` of the shown run, joined.
+    QString copyNames(const std::vector<QUuid>& ids) const;
+    // The marks after a change in the list: mode, applied, shared, refused.
+    QStringList changeMarks(const RunCopy& copy, const FileChange& change) const;
     void closeReview();
     void forgetReviewed();
     void inspectionArrived(const Result<RunFiles::Review>& result);
-    void previewArrived(const RunReview::Preview& preview);
+    void diffArrived(const FileDiff& diff);
     void applyArrived(RunReview* review, const Result<RunReview::Applied>& result);
 
     TeamRunController& m_teamRuns;
@@ -118,6 +159,10 @@ private:
     QWidget* m_emptyState = nullptr;
     QComboBox* m_runPicker = nullptr;
     QPushButton* m_compareButton = nullptr;
+    QPushButton* m_renameButton = nullptr;
+    QLineEdit* m_nameField = nullptr;
+    QPushButton* m_deleteButton = nullptr;
+    QLabel* m_runMessage = nullptr;
     QWidget* m_cards = nullptr;
     QVBoxLayout* m_cardsLayout = nullptr;
     QLabel* m_reviewTitle = nullptr;
@@ -127,13 +172,18 @@ private:
     QListWidget* m_skippedList = nullptr;
     QPushButton* m_selectAllButton = nullptr;
     QLabel* m_counter = nullptr;
+    QLabel* m_lineTotals = nullptr;
     QPushButton* m_applyButton = nullptr;
+    QLabel* m_applyReason = nullptr;
     QLabel* m_statusLabel = nullptr;
     QPlainTextEdit* m_statusReport = nullptr;  // a status too long for the label
     QStackedWidget* m_previewStack = nullptr;
     QLabel* m_modeNote = nullptr;
-    QPlainTextEdit* m_before = nullptr;
-    QPlainTextEdit* m_after = nullptr;
+    DiffView* m_diffView = nullptr;
+    QPushButton* m_compareCopiesButton = nullptr;
+    QPushButton* m_compareProjectButton = nullptr;
+    QPushButton* m_openBothButton = nullptr;
+    QPointer<CompareDialog> m_compareDialog;
     QPointer<QDialog> m_outputSheet;
 
     // Review state; not kept across launches.
@@ -145,7 +195,16 @@ private:
     std::vector<RunFiles::SkippedEntry> m_skipped;
     QSet<QString> m_selection;
     QString m_previewPath;
-    QString m_requestedPreview;  // the file whose texts are read or shown
+    QString m_requestedPreview;  // the file whose diff is computed or shown
     QString m_shownPreview;
     QString m_status;
+    // The runs' sizes on disk, and the runs they were measured for.
+    std::map<QUuid, RunStore::DiskUsage> m_runSizes;
+    QList<QUuid> m_measuredRuns;
+    std::optional<BackgroundJob> m_sizeJob;
+    bool m_deleting = false;
+    void measureRuns();
+    void setRunMessage(const QString& message);
+    // The files the last apply refused, with their reasons.
+    std::map<QString, QString> m_refusals;
 };

@@ -6,6 +6,7 @@
 #include "core/services/DesktopServices.h"
 #include "core/workspace/KeepAwake.h"
 #include "core/workspace/Notices.h"
+#include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProviderRegistry.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Switch.h"
@@ -34,7 +35,8 @@ QFrame* settingsCard(const QString& heading, const QString& text, QLayout* contr
 
 }  // namespace
 
-SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake, Navigator& navigator,
+SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
+                           ProgramClipboard& programClipboard, Navigator& navigator,
                            Notices& notices, DesktopServices* desktop, Theme& theme,
                            QWidget* parent)
     : QWidget(parent), m_navigator(navigator) {
@@ -83,6 +85,17 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake, Na
             "Off by default. Prevents idle sleep only while a terminal session is running; your "
             "display can still sleep. Closing the lid, manual sleep, shutdown, loss of internet "
             "or provider limits can interrupt work. This is not an unattended 24/7 service."),
+        "muted"));
+    m_programClipboard = new Switch(QStringLiteral("Let programs copy to the clipboard"), theme);
+    m_programClipboard->setChecked(programClipboard.enabled());
+    connect(m_programClipboard, &Switch::toggled, &programClipboard, &ProgramClipboard::setEnabled);
+    connect(&programClipboard, &ProgramClipboard::enabledChanged, this, [this, &programClipboard] {
+        m_programClipboard->setChecked(programClipboard.enabled());
+    });
+    executionControls->addWidget(m_programClipboard);
+    executionControls->addWidget(Widgets::wrappingLabel(
+        QStringLiteral("Off by default. Lets a program in the terminal you are typing in put up "
+                       "to 1 MB of text on the clipboard; programs can never read it."),
         "muted"));
     grid->addWidget(
         settingsCard(

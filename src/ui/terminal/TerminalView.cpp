@@ -61,9 +61,22 @@ TerminalView::TerminalView(QWidget* parent)
     setMouseTracking(true);  // for the links under the pointer
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
+    connect(&m_cursorBlinkTimer, &QTimer::timeout, this, [this] {
+        // After a while without typing the cursor rests, shown, as GNOME's do.
+        m_cursorBlinkedOff = !m_cursorBlinkedOff && m_sinceTyping.elapsed() < kCursorBlinkForMs;
+        if (!m_session || !m_session->screen().updateOpen()) {
+            update();  // an open update holds this repaint as it holds the others
+        }
+    });
     m_frameTimer.setSingleShot(true);
-    connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&m_frameTimer, &QTimer::timeout, this, &TerminalView::frameTimerFired);
+    m_blinkTimer.setInterval(kBlinkHalfPeriodMs);
+    connect(&m_blinkTimer, &QTimer::timeout, this, &TerminalView::blink);
     m_sinceLastPaint.start();
+    m_sinceTyping.start();
+    QElapsedTimer clock;
+    clock.start();
+    m_clock = [clock] { return clock.elapsed(); };
     updateFonts();
 }
 
@@ -187,12 +200,112 @@ int TerminalView::frameIntervalMs() const {
     return std::max(1, int(std::round(1000.0 / rate)));
 }
 
+void TerminalView::setClock(std::function<qint64()> milliseconds) {
+    m_clock = std::move(milliseconds);
+    m_updateOpenedAt = -1;
+}
+
+qint64 TerminalView::updateOpenForMs() {
+    if (!m_session || !m_session->screen().updateOpen()) {
+        m_updateOpenedAt = -1;
+        return -1;
+    }
+    const qint64 now = m_clock();
+    if (m_updateOpenedAt < 0) {
+        m_updateOpenedAt = now;
+    }
+    return now - m_updateOpenedAt;
+}
+
 void TerminalView::scheduleRepaint() {
-    if (m_frameTimer.isActive()) {
+    const qint64 openFor = updateOpenForMs();
+    const int delay =
+        openFor >= 0 && openFor < kUpdateOpenCapMs
+            ? int(kUpdateOpenCapMs - openFor)
+            : int(std::max<qint64>(0, frameIntervalMs() - m_sinceLastPaint.elapsed()));
+    // A pending repaint that comes sooner stands; one held for an update that has since
+    // closed is brought forward.
+    if (m_frameTimer.isActive() && m_frameTimer.remainingTime() <= delay) {
         return;
     }
-    const qint64 since = m_sinceLastPaint.elapsed();
-    m_frameTimer.start(int(std::max<qint64>(0, frameIntervalMs() - since)));
+    m_frameTimer.start(delay);
+}
+
+void TerminalView::frameTimerFired() {
+    const qint64 openFor = updateOpenForMs();
+    if (openFor >= 0) {
+        if (openFor < kUpdateOpenCapMs) {
+            m_frameTimer.start(int(kUpdateOpenCapMs - openFor));
+            return;
+        }
+        // Held as long as allowed: the update ends here and what it drew so far shows; later
+        // output paints at the frame rate until the program opens another one.
+        m_session->screen().endUpdate();
+        m_updateOpenedAt = -1;
+    }
+    update();
+}
+
+// ---- Blinking text -------------------------------------------------------------------------
+
+void TerminalView::setBlinkAnimated(bool animated) {
+    if (animated == m_blinkAnimated) {
+        return;
+    }
+    m_blinkAnimated = animated;
+    updateBlinkTimer();
+    update();
+}
+
+std::vector<int> TerminalView::blinkingRows() const {
+    std::vector<int> rows;
+    if (!m_session) {
+        return rows;
+    }
+    const TerminalScreen& screen = m_session->screen();
+    const int history = screen.scrollbackSize();
+    const int offset = std::min(m_scrollOffset, history);
+    const int end = history + screen.rows() - offset;
+    const int first = offset == 0 ? history : std::max(0, end - screen.rows());
+    for (int index = first; index < end; ++index) {
+        const std::span<const PackedCell> cells =
+            index < history ? screen.scrollbackLineCells(index) : screen.lineCells(index - history);
+        if (std::any_of(cells.begin(), cells.end(),
+                        [](const PackedCell& cell) { return cell.blink(); })) {
+            rows.push_back(index - first);
+        }
+    }
+    return rows;
+}
+
+void TerminalView::updateBlinkTimer() {
+    if (m_blinkAnimated && !blinkingRows().empty()) {
+        if (!m_blinkTimer.isActive()) {
+            m_blinkTimer.start();
+        }
+        return;
+    }
+    m_blinkTimer.stop();
+    m_blinkHidden = false;
+}
+
+void TerminalView::blink() {
+    const std::vector<int> rows = blinkingRows();
+    if (!m_blinkAnimated || rows.empty()) {
+        updateBlinkTimer();
+        return;
+    }
+    m_blinkHidden = !m_blinkHidden;
+    // Neighbouring rows merge into one rectangle.
+    const int h = lineHeight();
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t last = i;
+        while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1) {
+            ++last;
+        }
+        update(QRect(0, kTopMargin + h * rows[i], width(), h * (rows[last] - rows[i] + 1)));
+        i = last + 1;
+    }
 }
 
 // ---- Input ---------------------------------------------------------------------------------
@@ -313,6 +426,13 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
     if (!m_session) {
         event->ignore();
         return;
+    }
+    m_sinceTyping.restart();
+    if (m_cursorBlinkedOff || m_cursorBlinkTimer.isActive()) {
+        // Typing shows a blinking cursor and starts its blink over.
+        m_cursorBlinkedOff = false;
+        m_cursorBlinkTimer.stop();
+        update();
     }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     if ((modifiers & Qt::ControlModifier) && (modifiers & Qt::ShiftModifier)) {
@@ -437,6 +557,7 @@ std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
 
 void TerminalView::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
+    m_sinceTyping.restart();
     update();
 }
 
@@ -454,7 +575,7 @@ void TerminalView::contextMenuEvent(QContextMenuEvent* event) {
 
 // ---- Drawing -------------------------------------------------------------------------------
 
-void TerminalView::paintEvent(QPaintEvent*) {
+void TerminalView::paintEvent(QPaintEvent* event) {
     ++m_paintCount;
     m_sinceLastPaint.restart();
     QPainter painter(this);
@@ -494,6 +615,9 @@ void TerminalView::paintEvent(QPaintEvent*) {
 
     const QRgb viewBackground = m_backgroundColor.rgb() & 0xFFFFFF;
     const std::uint32_t defaultText = kDefaultTextColor.rgb() & 0xFFFFFF;
+    // A blink repaints only the rows holding blinking text; the others are left as they are.
+    const QRect dirty = event->rect();
+    const bool hideBlinking = m_blinkAnimated && m_blinkHidden;
 
     for (int index = first; index < end; ++index) {
         const int shownRow = index - first;
@@ -502,6 +626,9 @@ void TerminalView::paintEvent(QPaintEvent*) {
             fromHistory ? screen.scrollbackLineCells(index) : screen.lineCells(index - history);
         const double y = double(h) * shownRow + kTopMargin;
         const double baseline = y + m_ascent;
+        if (y >= dirty.bottom() + 1 || y + h <= dirty.top()) {
+            continue;
+        }
 
         // Background fills merge into runs of one colour.
         std::uint32_t runColor = 0;
@@ -554,6 +681,9 @@ void TerminalView::paintEvent(QPaintEvent*) {
                 flushRun(column);
             }
 
+            if (hideBlinking && cell.blink()) [[unlikely]] {
+                continue;  // the background stays; text and lines blink
+            }
             const double x = w * column + kLeftMargin;
             if (cell.dim()) {
                 textRgb = halfway(textRgb, fill ? *fill : viewBackground);
@@ -647,13 +777,31 @@ void TerminalView::paintEvent(QPaintEvent*) {
     }
     drawDecorations(painter);
 
-    // The block cursor, over the character, which shows through it.
-    if (m_scrollOffset == 0 && screen.cursorVisible() && m_session->running()) {
+    // The cursor, over the character, which shows through it. It blinks when the program
+    // asks for it, the view has the focus and the desktop lets cursors blink, at the
+    // desktop's rate.
+    const int flashTime = QApplication::cursorFlashTime();
+    const bool blinks = screen.cursorBlinking() && hasFocus() && flashTime > 0 &&
+                        (m_cursorBlinkedOff || m_sinceTyping.elapsed() < kCursorBlinkForMs);
+    if (!blinks) {
+        m_cursorBlinkTimer.stop();
+        m_cursorBlinkedOff = false;
+    } else if (!m_cursorBlinkTimer.isActive()) {
+        m_cursorBlinkTimer.start(flashTime / 2);
+    }
+    if (m_scrollOffset == 0 && screen.cursorVisible() && m_session->running() &&
+        !m_cursorBlinkedOff) {
         QColor block = m_accentColor;
         block.setAlphaF(hasFocus() ? 0.6 : 0.22);
-        painter.fillRect(
-            QRectF(w * screen.column() + kLeftMargin, double(h) * screen.row() + kTopMargin, w, h),
-            block);
+        QRectF cursor(w * screen.column() + kLeftMargin, double(h) * screen.row() + kTopMargin, w,
+                      h);
+        const double thickness = std::max(2.0, std::round(h * 0.12));
+        if (screen.cursorShape() == TerminalCursorShape::Underline) {
+            cursor.setTop(cursor.bottom() - thickness);
+        } else if (screen.cursorShape() == TerminalCursorShape::Bar) {
+            cursor.setWidth(std::min(thickness, w));
+        }
+        painter.fillRect(cursor, block);
     }
 
     if (m_scrollOffset >= 1) {
@@ -667,6 +815,7 @@ void TerminalView::paintEvent(QPaintEvent*) {
         painter.setPen(m_accentColor);
         painter.drawText(QPointF(box.left(), box.top() + metrics.ascent()), label);
     }
+    updateBlinkTimer();
 }
 
 void TerminalView::decorate(Decoration::Kind kind, std::uint32_t rgb, double left, double right,
@@ -760,14 +909,34 @@ NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& 
         connect(m_session.get(), &TerminalSession::revisionChanged, m_view, repaint);
         connect(m_session.get(), &TerminalSession::runningChanged, m_view, repaint);
         connect(m_session.get(), &TerminalSession::exitCodeChanged, m_view, repaint);
+        // The session only hands on writes the user allowed; of those, only the session being
+        // typed in may set the clipboard, not one running unseen in another pane.
+        connect(m_session.get(), &TerminalSession::clipboardWriteRequested, m_view,
+                [view](const QString& text) {
+                    if (view->hasFocus() && view->isActiveWindow()) {
+                        QGuiApplication::clipboard()->setText(text);
+                    }
+                });
     }
     connect(&m_theme, &Theme::changed, this, &NativeTerminal::applyTheme);
     applyTheme();
+    connect(&m_theme, &Theme::animationsEnabledChanged, this,
+            &NativeTerminal::followAnimationSetting);
+    followAnimationSetting();
 }
 
 void NativeTerminal::applyTheme() {
     m_view->setFontSize(m_theme.fontSize());
     m_view->setBackgroundColor(colorFromHex(m_theme.backgroundHex()));
     m_view->setAccentColor(colorFromHex(m_theme.accentHex()));
+    if (m_session) {
+        // Programs that ask for the terminal's colours get the ones painted.
+        m_session->setColors(kDefaultTextColor.rgb(), colorFromHex(m_theme.backgroundHex()).rgb(),
+                             colorFromHex(m_theme.accentHex()).rgb());
+    }
     m_view->update();
+}
+
+void NativeTerminal::followAnimationSetting() {
+    m_view->setBlinkAnimated(m_theme.animationsEnabled());
 }

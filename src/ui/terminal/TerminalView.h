@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -33,7 +34,14 @@ class TerminalSession;
 /// colour, so a full screen costs a few dozen draw calls rather than one per cell.
 ///
 /// Repaints driven by output go through scheduleRepaint(), which paints at most once per
-/// display frame however many chunks arrive.
+/// display frame however many chunks arrive. While the program holds an update open
+/// (synchronized output), they wait for it to close, or for kUpdateOpenCapMs at most, when
+/// the view ends the update itself. Repaints the user causes (scrolling, focus, resizing)
+/// are not held.
+///
+/// Text with the blink attribute is hidden for half of every second while blinking is
+/// animated (the desktop allows animations) and drawn steady otherwise. The blink timer runs
+/// only while some shown cell blinks, and each blink repaints just the rows holding one.
 ///
 /// Links: hovering a cell of a hyperlink the program printed underlines every cell of that
 /// link, shows its address as the tooltip and the pointing-hand cursor; Control+click opens
@@ -84,12 +92,29 @@ public:
     /// Alt-as-Meta ESC prefix; the clipboard shortcuts are handled before this.
     static QString encodeKey(const QKeyEvent& event, bool applicationCursor);
 
-    /// Asks for a repaint at the next display frame; requests before it are merged.
+    /// Longest an open update holds repaints; then the view ends it and paints.
+    static constexpr int kUpdateOpenCapMs = 150;
+    /// Replaces the monotonic millisecond clock that times open updates (tests step their
+    /// own).
+    void setClock(std::function<qint64()> milliseconds);
+
+    /// Asks for a repaint at the next display frame; requests before it are merged. While
+    /// the screen holds an update open, the repaint waits for it to close or for the cap.
     void scheduleRepaint();
     /// Number of paints so far (for tests and the paint benchmark).
     quint64 paintCount() const { return m_paintCount; }
     /// Interval between display frames, from the screen's refresh rate.
     int frameIntervalMs() const;
+
+    /// Blinking text shows for this long, then hides for as long.
+    static constexpr int kBlinkHalfPeriodMs = 500;
+    /// Whether blinking text blinks (true, the default) or is drawn steady.
+    bool blinkAnimated() const { return m_blinkAnimated; }
+    void setBlinkAnimated(bool animated);
+    /// True during the half of the blink in which blinking text is hidden.
+    bool blinkHidden() const { return m_blinkHidden; }
+    /// True while the blink timer runs: blinking is animated and a shown cell blinks.
+    bool blinkRunning() const { return m_blinkTimer.isActive(); }
 
 public Q_SLOTS:
     /// Puts the session's whole text (scrollback included) on the clipboard.
@@ -149,9 +174,20 @@ private:
                   double baseline);
     void drawDecorations(QPainter& painter) const;
     bool runWindowShortcut(QKeyEvent* event);
+    /// The view rows (0 at the top) showing a cell with the blink attribute, in order.
+    std::vector<int> blinkingRows() const;
+    /// Runs the blink timer while blinking is animated and something shown blinks; stops it
+    /// (showing blinking text again) otherwise.
+    void updateBlinkTimer();
+    /// One half period: hides or shows blinking text again and repaints the rows holding it.
+    void blink();
     int scrollbackSize() const;
     /// Follows the pointer: the hovered link's cursor, tooltip and underline.
     void updateHover();
+    /// How long the screen's update has been open as far as the view has seen, or -1 when
+    /// none is.
+    qint64 updateOpenForMs();
+    void frameTimerFired();
 
     std::shared_ptr<TerminalSession> m_session;
     DesktopServices* m_desktop = nullptr;
@@ -177,14 +213,26 @@ private:
     std::vector<LooseText> m_looseTexts;
     std::vector<Decoration> m_decorations;
 
+    QTimer m_blinkTimer;  // runs while shown text blinks
+    bool m_blinkAnimated = true;
+    bool m_blinkHidden = false;
+
+    static constexpr qint64 kCursorBlinkForMs = 10'000;  // after the last key or focus
+    QTimer m_cursorBlinkTimer;                           // runs while the cursor blinks
+    bool m_cursorBlinkedOff = false;
+    QElapsedTimer m_sinceTyping;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceLastPaint;
+    std::function<qint64()> m_clock;  // milliseconds
+    qint64 m_updateOpenedAt = -1;     // on m_clock, when the view first saw the open update
     quint64 m_paintCount = 0;
 };
 
 /// Embeds a TerminalView for one session and keeps it current: every published change of
 /// the session (revision, running, exit code) schedules a repaint, and theme changes set the
-/// view's font size, background and accent colours.
+/// view's font size, background and accent colours, the colours the session reports to
+/// programs, and whether blinking text blinks. The program's clipboard writes reach the
+/// clipboard while the view has the focus.
 class NativeTerminal : public QWidget {
     Q_OBJECT
 public:
@@ -197,6 +245,7 @@ public:
 
 private:
     void applyTheme();
+    void followAnimationSetting();
 
     std::shared_ptr<TerminalSession> m_session;
     Theme& m_theme;

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "core/runs/FileChange.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+// The line diff of one file between a run's baseline and an assistant's copy, as the review
+// shows it. The lines are compared by libgit2 (patience diff); inside a changed line paired
+// with its replacement, the words that differ are found by diffing the two lines' tokens with
+// the same library.
+
+// One version of a file as read for a review.
+struct FileVersion {
+    enum class State : std::uint8_t {
+        Absent,      // no file at the path
+        Read,        // `bytes` holds the whole file
+        TooLarge,    // at or over the limit: only `size` is known
+        Unreadable,  // not a regular file, or it could not be read
+    };
+    State state = State::Absent;
+    QByteArray bytes;
+    qint64 size = 0;
+};
+
+struct DiffLine {
+    enum class Kind : std::uint8_t { Context, Added, Removed, Note };
+    // A span of the line's text, in UTF-16 units.
+    struct Span {
+        int start = 0;
+        int length = 0;
+        bool operator==(const Span&) const = default;
+    };
+
+    Kind kind = Kind::Context;
+    int oldNumber = 0;  // 1-based line number in the baseline; 0 when not there
+    int newNumber = 0;  // 1-based line number in the copy; 0 when not there
+    // without its line break. A Note ("No line break at the end of the file") is about the
+    // side(s) whose number is set: that side's last line.
+    QString text;
+    // Highlighter styles, one per UTF-16 unit of `text` (empty when the file is not coloured).
+    QByteArray styles;
+    // The words that differ from the paired line on the other side.
+    std::vector<Span> changedWords;
+
+    bool operator==(const DiffLine&) const = default;
+};
+
+struct DiffHunk {
+    int oldStart = 0;  // first line of the hunk on each side, 1-based (0 for an empty side)
+    int oldCount = 0;
+    int newStart = 0;
+    int newCount = 0;
+    std::vector<DiffLine> lines;  // context, removed and added lines in order
+};
+
+struct FileDiff {
+    enum class Kind : std::uint8_t {
+        Text,        // hunks below (none when only the permission bits differ)
+        Binary,      // a side holds bytes that are not UTF-8 text
+        TooLarge,    // a side is at or over kPreviewLimit bytes
+        Unreadable,  // a side could not be read
+    };
+
+    // Files of this many bytes or more are not diffed.
+    static constexpr qint64 kPreviewLimit = 2'000'000;
+    // Unchanged lines kept around each change.
+    static constexpr int kContextLines = 3;
+
+    QString path;
+    Kind kind = Kind::Text;
+    FileVersion::State before = FileVersion::State::Absent;
+    FileVersion::State after = FileVersion::State::Absent;
+    qint64 beforeSize = 0;
+    qint64 afterSize = 0;
+    int added = 0;
+    int removed = 0;
+    std::vector<DiffHunk> hunks;
+    // Every line of the baseline's text, coloured: the unchanged lines between hunks are
+    // taken from here when the reader asks to see them.
+    std::vector<DiffLine> beforeLines;
+
+    // The line count of the baseline's text.
+    int beforeLineCount() const { return int(beforeLines.size()); }
+    // The baseline's line `oldNumber` (1-based) shown as context at `newNumber` in the copy.
+    DiffLine contextLine(int oldNumber, int newNumber) const;
+
+    // What the review says instead of lines: "Binary file changed (12.4 KB → 13.0 KB)", …;
+    // empty for text.
+    QString summary() const;
+};
+
+// "12.4 KB", "980 bytes", "3.1 MB".
+QString describeSize(qint64 bytes);
+
+namespace LineDiff {
+
+// Diffs two versions of the file at `path`. Thread-safe; may take a while for large files.
+FileDiff compute(const QString& path, const FileVersion& before, const FileVersion& after);
+
+// Lines added and removed in a text file; `text` is false when a side is not text (binary,
+// too large or unreadable) and nothing was counted.
+struct LineCounts {
+    int added = 0;
+    int removed = 0;
+    bool text = true;
+    bool operator==(const LineCounts&) const = default;
+};
+
+// Counts the lines `compute` would show as added and removed, without building them.
+LineCounts count(const FileVersion& before, const FileVersion& after);
+
+// The tokens a line is cut into for the word diff: runs of letters, digits and underscores,
+// runs of white space, and every other character on its own.
+QStringList tokens(const QString& line);
+
+}  // namespace LineDiff
+
+namespace RunFiles {
+
+// The file at `path` (relative) inside `root` for a review: absent, its bytes when under
+// FileDiff::kPreviewLimit, else its size. Never throws; an unsafe path reads as Unreadable.
+FileVersion readVersion(const QString& root, const QString& path);
+
+}  // namespace RunFiles

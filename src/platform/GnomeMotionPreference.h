@@ -1,0 +1,28 @@
+#pragma once
+
+#include "core/services/MotionPreference.h"
+
+#include <QString>
+
+// GNOME's `org.gnome.desktop.interface enable-animations`, read through GSettings and
+// followed while VELK runs. Desktops without that schema (or the key) allow animations, as
+// they give no way to ask for less motion.
+//
+// Change notifications come through GLib's main context, which Qt's event loop runs on
+// Linux.
+class GnomeMotionPreference : public MotionPreference {
+    Q_OBJECT
+public:
+    // `schemaFolder`: where to look for the compiled schema; empty for the system's schema
+    // folders (tests pass a folder of their own).
+    explicit GnomeMotionPreference(const QString& schemaFolder = {}, QObject* parent = nullptr);
+    ~GnomeMotionPreference() override;
+    GnomeMotionPreference(const GnomeMotionPreference&) = delete;
+    GnomeMotionPreference& operator=(const GnomeMotionPreference&) = delete;
+
+    bool animationsEnabled() const override;
+
+private:
+    void* m_settings = nullptr;  // GSettings*, or null when the schema or key is absent
+    unsigned long m_handler = 0;
+};

@@ -1,0 +1,232 @@
+// Line diffs of the review: the same hunks git finds, changed words within a replaced line,
+// the sides that are not text, and reading a side that is absent.
+
+#include "RunsTestSupport.h"
+#include "core/runs/FileDiff.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+FileVersion text(const QByteArray& bytes) {
+    return {FileVersion::State::Read, bytes, bytes.size()};
+}
+
+QByteArray numberedLines(int count) {
+    QByteArray lines;
+    for (int line = 1; line <= count; ++line) {
+        lines += "line " + QByteArray::number(line) + "\n";
+    }
+    return lines;
+}
+
+// The hunks as a unified patch body ("@@ -a,b +c,d @@" then " ", "-", "+" lines), the form
+// git prints.
+QString asPatch(const FileDiff& diff) {
+    QString patch;
+    for (const DiffHunk& hunk : diff.hunks) {
+        patch += QStringLiteral("@@ -%1,%2 +%3,%4 @@\n")
+                     .arg(hunk.oldStart)
+                     .arg(hunk.oldCount)
+                     .arg(hunk.newStart)
+                     .arg(hunk.newCount);
+        for (const DiffLine& line : hunk.lines) {
+            switch (line.kind) {
+                case DiffLine::Kind::Context:
+                    patch += u' ' + line.text + u'\n';
+                    break;
+                case DiffLine::Kind::Removed:
+                    patch += u'-' + line.text + u'\n';
+                    break;
+                case DiffLine::Kind::Added:
+                    patch += u'+' + line.text + u'\n';
+                    break;
+                case DiffLine::Kind::Note:
+                    patch += QStringLiteral("\\ No newline at end of file\n");
+                    break;
+            }
+        }
+    }
+    return patch;
+}
+
+// What `git diff --no-index --patience` prints from the first hunk on, with the counts
+// always written out (git leaves out a count of 1).
+QString gitPatch(const Scratch& scratch) {
+    QProcess git;
+    git.setWorkingDirectory(scratch.path());
+    git.start("git", {"diff", "--no-index", "--patience", "-U3", "--no-color", "old", "new"});
+    EXPECT_TRUE(git.waitForFinished(20000));
+    const QStringList lines = QString::fromUtf8(git.readAllStandardOutput()).split(u'\n');
+    QString patch;
+    bool inHunks = false;
+    static const QRegularExpression header(R"(^@@ -(\d+)(?:,(\d+))? \+(\d+)(?:,(\d+))? @@)");
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch match = header.match(line);
+        if (match.hasMatch()) {
+            inHunks = true;
+            const auto count = [&](int group) {
+                return match.captured(group).isEmpty() ? QStringLiteral("1")
+                                                       : match.captured(group);
+            };
+            patch += QStringLiteral("@@ -%1,%2 +%3,%4 @@\n")
+                         .arg(match.captured(1), count(2), match.captured(3), count(4));
+        } else if (inHunks && !line.isEmpty()) {
+            patch += line + u'\n';
+        }
+    }
+    return patch;
+}
+
+QStringList spans(const DiffLine& line) {
+    QStringList words;
+    for (const DiffLine::Span& span : line.changedWords) {
+        words << line.text.mid(span.start, span.length);
+    }
+    return words;
+}
+
+}  // namespace
+
+// Several scattered edits, moved blocks and a last line without a line break: the hunks,
+// their line numbers and their lines are git's.
+TEST(FileDiff, theHunksAreTheOnesGitFinds) {
+    struct Case {
+        const char* name;
+        QByteArray before;
+        QByteArray after;
+    };
+    QByteArray edited = numberedLines(60);
+    edited.replace("line 5\n", "line five\n");
+    edited.replace("line 30\nline 31\n", "");
+    edited.replace("line 44\n", "line 44\ninserted\nanother\n");
+    QByteArray moved = numberedLines(20);
+    moved.replace("line 3\nline 4\n", "");
+    moved += "line 3\nline 4\n}\n";
+    const std::vector<Case> cases = {
+        {"three edits", numberedLines(60), edited},
+        {"block moved to the end", numberedLines(20), moved},
+        {"last line break removed", "a\nb\nc\n", "a\nb\nC"},
+        {"changed at first and last line", numberedLines(9),
+         "first\n" + numberedLines(9).mid(7) + "last\n"},
+    };
+    for (const Case& each : cases) {
+        Scratch scratch;
+        scratch.write("old", each.before);
+        scratch.write("new", each.after);
+        const FileDiff diff = LineDiff::compute("f.txt", text(each.before), text(each.after));
+        EXPECT_EQ(diff.kind, FileDiff::Kind::Text) << each.name;
+        EXPECT_EQ(asPatch(diff).toStdString(), gitPatch(scratch).toStdString()) << each.name;
+    }
+
+    const FileDiff diff = LineDiff::compute("f.txt", text(numberedLines(60)), text(edited));
+    EXPECT_EQ(diff.hunks.size(), 3u);
+    EXPECT_EQ(diff.added, 3);
+    EXPECT_EQ(diff.removed, 3);
+    // Context lines carry both numbers; removed ones only the baseline's, added the copy's.
+    const DiffLine& context = diff.hunks[1].lines.front();
+    EXPECT_EQ(context.text, "line 27");
+    EXPECT_EQ(std::pair(context.oldNumber, context.newNumber), std::pair(27, 27));
+    const DiffLine& inserted = diff.hunks[2].lines[3];
+    EXPECT_EQ(inserted.text, "inserted");
+    EXPECT_EQ(std::pair(inserted.oldNumber, inserted.newNumber), std::pair(0, 43));
+    // An unchanged line between hunks can be shown with its place on both sides.
+    const DiffLine between = diff.contextLine(36, 34);
+    EXPECT_EQ(between.text, "line 36");
+}
+
+// Within a replaced line only the words that differ are marked; a line replaced by one with
+// nothing in common is not marked word by word.
+TEST(FileDiff, changedWordsAreMarkedInsideReplacedLines) {
+    const FileDiff diff = LineDiff::compute(
+        "main.c", text("int total = count + 1; // sum\nkeep\nold words here\nλ = α·β\n"),
+        text("int total = amount + 12; // sum\nkeep\nnothing alike at all\nλ = α·γ\nextra\n"));
+    ASSERT_EQ(diff.hunks.size(), 1u);
+    const std::vector<DiffLine>& lines = diff.hunks[0].lines;
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0].kind, DiffLine::Kind::Removed);
+    EXPECT_EQ(spans(lines[0]), (QStringList{"count", "1"}));
+    EXPECT_EQ(lines[1].kind, DiffLine::Kind::Added);
+    EXPECT_EQ(spans(lines[1]), (QStringList{"amount", "12"}));
+    // Removed lines face the added ones in order: lines sharing only spaces are not marked
+    // word by word, the others are, and an added line left over has nothing to face.
+    EXPECT_EQ(lines[3].text, "old words here");
+    EXPECT_TRUE(lines[3].changedWords.empty());
+    EXPECT_EQ(lines[5].text, "nothing alike at all");
+    EXPECT_TRUE(lines[5].changedWords.empty());
+    EXPECT_EQ(spans(lines[4]), QStringList{"β"});
+    EXPECT_EQ(spans(lines[6]), QStringList{"γ"});
+    EXPECT_EQ(lines[7].text, "extra");
+    EXPECT_TRUE(lines[7].changedWords.empty());
+    // Keywords and numbers keep the editor's colours inside the diff.
+    ASSERT_EQ(lines[0].styles.size(), lines[0].text.size());
+    EXPECT_NE(lines[0].styles[0], lines[0].styles[20]);   // "1"
+    EXPECT_NE(lines[0].styles[20], lines[0].styles[23]);  // "// sum"
+
+    EXPECT_EQ(LineDiff::tokens("a_b  += f(x);"),
+              (QStringList{"a_b", "  ", "+", "=", " ", "f", "(", "x", ")", ";"}));
+}
+
+// An added file is all added lines; a removed one all removed; binary and oversized sides
+// say so with their sizes instead of showing lines.
+TEST(FileDiff, filesThatAreAddedRemovedBinaryOrTooLargeSaySo) {
+    const FileVersion absent{};
+    const FileDiff added = LineDiff::compute("new.txt", absent, text("one\ntwo\n"));
+    EXPECT_EQ(added.kind, FileDiff::Kind::Text);
+    EXPECT_EQ(added.summary(), "");
+    ASSERT_EQ(added.hunks.size(), 1u);
+    EXPECT_EQ(asPatch(added), "@@ -0,0 +1,2 @@\n+one\n+two\n");
+    const FileDiff removed = LineDiff::compute("old.txt", text("one\n"), absent);
+    EXPECT_EQ(asPatch(removed), "@@ -1,1 +0,0 @@\n-one\n");
+
+    FileVersion image = text(QByteArray(12'400, 'x'));
+    image.bytes[3] = '\0';
+    FileVersion latin1 = text(QByteArray(13'000, 'y'));
+    latin1.bytes[0] = char(0xE9);
+    struct Case {
+        FileVersion before;
+        FileVersion after;
+        QString summary;
+    };
+    const std::vector<Case> cases = {
+        {image, latin1, "Binary file changed (12.4 KB → 13.0 KB)"},
+        {absent, image, "Binary file added (12.4 KB)"},
+        {latin1, absent, "Binary file removed (13.0 KB)"},
+        {text("a\n"),
+         {FileVersion::State::TooLarge, {}, 2'345'678},
+         "Too large to compare here (2 bytes → 2.3 MB). Open both versions to compare them."},
+        {absent,
+         {FileVersion::State::TooLarge, {}, 5'000'000},
+         "Too large to compare here (absent → 5.0 MB). Open both versions to compare them."},
+    };
+    for (const Case& each : cases) {
+        const FileDiff diff = LineDiff::compute("f", each.before, each.after);
+        EXPECT_EQ(diff.summary(), each.summary);
+        EXPECT_TRUE(diff.hunks.empty());
+    }
+}
+
+TEST(FileDiff, aSideIsReadAsAbsentTooLargeOrUnreadable) {
+    Scratch scratch;
+    scratch.write("root/a.txt", "hello\n");
+    scratch.write("root/big.bin", QByteArray(FileDiff::kPreviewLimit, 'z'));
+    scratch.makeFolder("root/folder");
+    scratch.write("outside.txt", "secret\n");
+    scratch.link("root/link.txt", scratch.path("outside.txt"));
+    const QString root = scratch.path("root");
+    using State = FileVersion::State;
+    EXPECT_EQ(RunFiles::readVersion(root, "a.txt").state, State::Read);
+    EXPECT_EQ(RunFiles::readVersion(root, "a.txt").bytes, "hello\n");
+    EXPECT_EQ(RunFiles::readVersion(root, "missing.txt").state, State::Absent);
+    EXPECT_EQ(RunFiles::readVersion(root, "missing/deeper.txt").state, State::Absent);
+    const FileVersion big = RunFiles::readVersion(root, "big.bin");
+    EXPECT_EQ(big.state, State::TooLarge);
+    EXPECT_EQ(big.size, FileDiff::kPreviewLimit);
+    EXPECT_TRUE(big.bytes.isEmpty());
+    EXPECT_EQ(RunFiles::readVersion(root, "folder").state, State::Unreadable);
+    EXPECT_EQ(RunFiles::readVersion(root, "link.txt").state, State::Unreadable);
+    EXPECT_EQ(RunFiles::readVersion(root, "../outside.txt").state, State::Unreadable);
+}
