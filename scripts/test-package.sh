@@ -117,7 +117,7 @@ wait "$menu_pid" 2>/dev/null || true
 echo "== capturing the pages through the menu entry's command"
 timeout 120 "${command[@]}" --capture "$scratch/pages" >"$scratch/capture.log" 2>&1 ||
     { cat "$scratch/capture.log" >&2; fail "the page capture did not finish"; }
-for page in Workspace Assistants Appearance "Mac actions" "Files & runner" Settings; do
+for page in Workspace Assistants Appearance "Desktop actions" "Files & runner" Settings; do
     [ -s "$scratch/pages/$page.png" ] || fail "the page capture wrote no image of $page"
 done
 

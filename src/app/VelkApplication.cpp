@@ -16,6 +16,7 @@
 #include "core/runs/RunFiles.h"
 #include "core/services/AppPaths.h"
 #include "core/services/Preferences.h"
+#include "core/terminal/TerminalSession.h"
 #include "core/workspace/Workspace.h"
 #include "platform/GnomeMotionPreference.h"
 #include "platform/LinuxDesktopServices.h"
@@ -29,6 +30,7 @@
 #include "ui/window/WindowCapture.h"
 #include "ui/window/WindowPlannerHost.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
@@ -40,6 +42,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUuid>
@@ -51,8 +54,8 @@ namespace {
 
 // The pages page capture writes, in order.
 const QList<Destination> kCapturedPages = {
-    Destination::Workspace,  Destination::Assistants,     Destination::Appearance,
-    Destination::MacActions, Destination::FilesAndRunner, Destination::Settings,
+    Destination::Workspace,      Destination::Assistants,     Destination::Appearance,
+    Destination::DesktopActions, Destination::FilesAndRunner, Destination::Settings,
     Destination::Companion,
 };
 
@@ -146,6 +149,7 @@ void VelkApplication::launch() {
     showMainWindow();
     if (!m_commandLine.automation()) {
         startCompanion();
+        m_workspace->providers.adoptLoginEnvironment();
     }
 
     if (m_commandLine.captureFolder) {
@@ -176,6 +180,23 @@ void VelkApplication::startCompanion() {
         if (self) {
             self->requestQuit();
         }
+    };
+    actions.mainFrame = [self] {
+        return self && self->m_window ? self->m_window->frameGeometry() : QRect();
+    };
+    actions.mainControls = [self] {
+        QList<QRect> controls;
+        if (!self || !self->m_window) {
+            return controls;
+        }
+        for (QWidget* widget : self->m_window->findChildren<QWidget*>()) {
+            if ((qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+                 qobject_cast<QPlainTextEdit*>(widget)) &&
+                widget->isVisible()) {
+                controls.append(QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size()));
+            }
+        }
+        return controls;
     };
     m_companionController = std::make_unique<CompanionController>(
         *m_companion,
@@ -237,11 +258,20 @@ void VelkApplication::installMenus() {
     add(application, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
         [this] { settings(); });
     application->addSeparator();
-    add(application, QStringLiteral("Hide VELK"), QKeySequence(Qt::CTRL | Qt::Key_H),
-        [this] { m_window->hide(); });
+    add(application, QStringLiteral("Minimise"), QKeySequence(Qt::CTRL | Qt::Key_H),
+        [this] { m_window->showMinimized(); });
     application->addSeparator();
-    add(application, QStringLiteral("Quit VELK"), QKeySequence(Qt::CTRL | Qt::Key_Q),
-        [this] { requestQuit(); });
+    // Terminals keep Ctrl+key for their programs: inside one, window commands take
+    // Ctrl+Shift+key, and the menu names both.
+    const auto alsoWithShift = [](QAction* item, const QKeySequence& keys,
+                                  const QKeySequence& shifted) {
+        item->setShortcuts({keys, shifted});
+        item->setText(item->text() + u'\t' + keys.toString(QKeySequence::NativeText) +
+                      QStringLiteral(", ") + shifted.toString(QKeySequence::NativeText));
+    };
+    alsoWithShift(add(application, QStringLiteral("Quit VELK"), {}, [this] { requestQuit(); }),
+                  QKeySequence(Qt::CTRL | Qt::Key_Q),
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Q));
 
     QMenu* file = bar->addMenu(QStringLiteral("File"));
     add(file, QStringLiteral("Open Project…"), QKeySequence(Qt::CTRL | Qt::Key_O),
@@ -270,8 +300,17 @@ void VelkApplication::installMenus() {
     QMenu* windowMenu = bar->addMenu(QStringLiteral("Window"));
     add(windowMenu, QStringLiteral("Minimize"), QKeySequence(Qt::CTRL | Qt::Key_M),
         [this] { m_window->showMinimized(); });
-    add(windowMenu, QStringLiteral("Zoom"), {},
+    add(windowMenu, QStringLiteral("Maximise"), {},
         [this] { m_window->isMaximized() ? m_window->showNormal() : m_window->showMaximized(); });
+    windowMenu->addSeparator();
+    alsoWithShift(add(windowMenu, QStringLiteral("Next Session"), {}, [this] { switchSession(1); }),
+                  QKeySequence(Qt::CTRL | Qt::Key_PageDown),
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageDown));
+    alsoWithShift(
+        add(windowMenu, QStringLiteral("Previous Session"), {}, [this] { switchSession(-1); }),
+        QKeySequence(Qt::CTRL | Qt::Key_PageUp),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageUp));
+    m_window->installEventFilter(this);
 }
 
 void VelkApplication::showMainWindow() {
@@ -291,7 +330,7 @@ void VelkApplication::about() {
     QMessageBox::about(
         m_window.get(), QStringLiteral("About VELK"),
         QStringLiteral("<h3>VELK</h3><p>Version %1 (%2)</p><p>Your ideas, in orbit.<br>A native "
-                       "Mac workspace with a desktop companion.</p>")
+                       "Linux workspace with a desktop companion.</p>")
             .arg(version.toHtmlEscaped(), version.toHtmlEscaped()));
 }
 
@@ -336,6 +375,42 @@ void VelkApplication::requestQuit() {
     }
 }
 
+void VelkApplication::switchSession(int step) {
+    SessionManager& sessions = m_workspace->sessions;
+    const QList<SessionPointer>& all = sessions.sessions();
+    if (all.isEmpty()) {
+        return;
+    }
+    qsizetype index = 0;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        if (all[i]->id() == sessions.activeSessionID()) {
+            index = (i + step + all.size()) % all.size();
+        }
+    }
+    sessions.setActiveSessionID(all[index]->id());
+    m_navigator->setDestination(Destination::Workspace);
+}
+
+bool VelkApplication::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_window.get() || event->type() != QEvent::Close || m_quitting) {
+        return QObject::eventFilter(watched, event);
+    }
+    event->ignore();
+    QSystemTrayIcon* tray = m_companionController ? m_companionController->statusItem() : nullptr;
+    if (!tray) {
+        requestQuit();
+        return true;
+    }
+    m_window->hide();
+    if (!m_toldAboutTray) {
+        m_toldAboutTray = true;
+        tray->showMessage(QStringLiteral("VELK is still running"),
+                          QStringLiteral("Open VELK again from its icon in the tray; quit it "
+                                         "there or with Ctrl+Q."));
+    }
+    return true;
+}
+
 void VelkApplication::capturePages(const QString& folder) {
     QDir().mkpath(folder);  // a failure shows up as capture errors
     // The Files & runner page is captured with the example program open in the editor.
@@ -348,15 +423,24 @@ void VelkApplication::capturePages(const QString& folder) {
 }
 
 void VelkApplication::captureNextPage(const QString& folder, int index) {
-    if (index >= kCapturedPages.size()) {
+    // The pages in the theme VELK starts with, then again in the light preset, named
+    // "Workspace (Paper light).png" and so on.
+    if (index == kCapturedPages.size()) {
         captureCompanionWindows(folder);
+        m_theme->apply(ThemePreset::all().constLast());
+    }
+    if (index >= 2 * kCapturedPages.size()) {
         QCoreApplication::quit();
         return;
     }
-    const Destination page = kCapturedPages[index];
+    const Destination page = kCapturedPages[index % kCapturedPages.size()];
+    const QString suffix = index < kCapturedPages.size()
+                               ? QString()
+                               : QStringLiteral(" (%1)").arg(ThemePreset::all().constLast().title);
     m_navigator->setDestination(page);
-    QTimer::singleShot(800, this, [this, folder, index, page] {
-        const QString path = folder + QLatin1Char('/') + displayName(page) + QStringLiteral(".png");
+    QTimer::singleShot(800, this, [this, folder, index, page, suffix] {
+        const QString path =
+            folder + QLatin1Char('/') + displayName(page) + suffix + QStringLiteral(".png");
         if (const Result<void> captured = captureWindow(m_window.get(), path); !captured) {
             std::fprintf(stdout, "Capture error: %s\n", qPrintable(captured.error().message));
             std::fflush(stdout);

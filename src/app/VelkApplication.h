@@ -60,6 +60,13 @@ public:
 
     // Writes one PNG per main page into `folder`, then quits.
     void capturePages(const QString& folder);
+    // Makes the next (+1) or previous (-1) session the active one, wrapping around.
+    void switchSession(int step);
+
+protected:
+    // Closing the main window hides it to the tray, saying so the first time; without a
+    // tray it quits through the quit policy.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void openProjectFolder();
@@ -86,4 +93,5 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<CompanionController> m_companionController;
     bool m_quitting = false;
+    bool m_toldAboutTray = false;
 };

@@ -62,6 +62,7 @@ TEST_F(ApplicationResolverTest, desktopEntryIdsResolveAsTheyAreAndMacIdsToTheDes
         {"com.apple.Safari", "org.example.Web.desktop"},
         {"com.apple.calculator", "org.example.Sums.desktop"},
         {"com.apple.Terminal", "org.example.Shell.desktop"},
+        {"org.example.Sums.desktop", "org.example.Sums.desktop"},
         {"com.apple.finder", "none"},
         {"com.apple.Mail", "none"},
         {"org.example.Gone", "none"},

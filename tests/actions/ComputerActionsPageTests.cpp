@@ -1,4 +1,4 @@
-// The Mac actions page on the real workspace: the Codex found on PATH plans in a visible
+// The Desktop actions page on the real workspace: the Codex found on PATH plans in a visible
 // terminal session, the page lists the plan and runs its steps, and the manual tools.
 #include "core/actions/ComputerPlanner.h"
 #include "ui/actions/ComputerActionsPage.h"
@@ -84,10 +84,10 @@ TEST(ComputerActionsPage, planningRunsAsAVisibleSessionAndThePlanIsListedAndRun)
     fixture.page.planButton()->click();
     EXPECT_EQ(fixture.page.planButton()->text(), QString::fromUtf8("Making plan…"));
     EXPECT_FALSE(fixture.page.stopButton()->isHidden());
-    EXPECT_EQ(fixture.navigator.destination(), Destination::MacActions);
+    EXPECT_EQ(fixture.navigator.destination(), Destination::DesktopActions);
     ASSERT_EQ(fixture.workspace.sessions.sessions().size(), 1);
     const SessionPointer session = fixture.workspace.sessions.sessions().front();
-    EXPECT_EQ(session->title(), "Plan Mac actions");
+    EXPECT_EQ(session->title(), "Plan desktop actions");
     EXPECT_EQ(fixture.planner.session(), session->id());
     EXPECT_TRUE(fixture.planner.planFolder().startsWith(fixture.host.plansFolder()));
 
@@ -125,24 +125,17 @@ TEST(ComputerActionsPage, anEmptyVoiceDraftShowsTheCompanionWithANotice) {
     EXPECT_EQ(fixture.page.taskEditor()->toPlainText(), "Open the calculator");
 }
 
-TEST(ComputerActionsPage, theAppleScriptConsoleAsksForAFolderAndSaysWhenAppleScriptIsMissing) {
+TEST(ComputerActionsPage, theManualToolsOfferNoScriptConsole) {
     PageFixture fixture;
-    MacActionsView* tools = fixture.page.findChild<MacActionsView*>();
+    DesktopToolsView* tools = fixture.page.findChild<DesktopToolsView*>();
     ASSERT_NE(tools, nullptr);
     EXPECT_EQ(tools->accessibilityStatus()->text(), "Not granted");
-
-    tools->runScript();
-    EXPECT_EQ(fixture.dialogs.openPanels().size(), 1u);
-    EXPECT_TRUE(fixture.workspace.sessions.sessions().isEmpty());
-
-    QTemporaryDir project;
-    fixture.workspace.project.setFolder(project.path());
-    tools->runScript();
-    if (QFileInfo("/usr/bin/osascript").isExecutable()) {
-        EXPECT_EQ(fixture.workspace.sessions.sessions().size(), 1);
-    } else {
-        EXPECT_TRUE(fixture.workspace.sessions.sessions().isEmpty());
-        EXPECT_EQ(fixture.workspace.notices.toast(),
-                  "AppleScript is not available on this computer.");
+    EXPECT_EQ(tools->findChild<QPlainTextEdit*>(), nullptr);
+    QStringList buttons;
+    for (const QPushButton* button : tools->findChildren<QPushButton*>()) {
+        buttons.append(button->text());
     }
+    EXPECT_EQ(buttons,
+              (QStringList{"Open an application", "Open a terminal", "Show your project",
+                           "Accessibility settings", "Privacy settings", "Refresh permissions"}));
 }

@@ -41,6 +41,9 @@ std::vector<StepRow> stepRows() {
         {"open_app", "", kAppOrTitle, "com." + QString(156, u'a')},
         {"open_app", "", kOk, "..com.x"},
         {"open_app", "", kOk, "org.gnome.TextEditor", "   "},  // only an empty title fails
+        // The desktop-entry file names the instructions ask for.
+        {"open_app", "", kOk, "firefox-esr.desktop"},
+        {"open_app", "", kOk, "org.gnome.TextEditor.desktop"},
         {"shell", "rm -rf /", kAppOrTitle, "com.apple.TextEdit", ""},
         {"shell", "rm -rf /", kAction},
         {"Open_app", "", kAction},

@@ -121,7 +121,7 @@ TEST(ComputerPlannerPlanning, codexRunsReadOnlyWithTheSchemaAndTheUntrimmedPromp
     ASSERT_EQ(planning.host.started.size(), 1u);
     const StartedSession& session = planning.host.started.front();
     EXPECT_EQ(session.providerID, "codex");
-    EXPECT_EQ(session.title, "Plan Mac actions");
+    EXPECT_EQ(session.title, "Plan desktop actions");
 
     const QDir folder(session.directory);
     EXPECT_EQ(folder.absolutePath(), planning.planner->planFolder());
@@ -232,7 +232,8 @@ TEST(ComputerPlannerSteps, theConfirmationShowsTheStepAndCancellingChangesNothin
     ready.runner.trusted = false;
     ready.confirmAndRun();
     EXPECT_EQ(ready.planner->message(),
-              "Allow VELK in macOS Accessibility settings, then try this step again.");
+              "Typing needs an X11 session with the XTEST extension; under Wayland VELK cannot "
+              "type into other applications.");
     EXPECT_TRUE(ready.runner.opened.empty());
     EXPECT_EQ(ready.planner->completed(), 0);
 }

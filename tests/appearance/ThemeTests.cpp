@@ -155,12 +155,23 @@ TEST(ThemeDerivedColours, useHandPickedValuesForTheTwoCharcoalsAndBlendOtherBack
     EXPECT_EQ(hexFromColor(theme.text()), "E8F0F8");
     EXPECT_EQ(hexFromColor(theme.muted()), "8496AB");
 
-    // Other backgrounds blend toward black and white: 200 gives a sidebar of 200 × 0.87 =
-    // 174 and a surface of 200 + 55 × 0.055.
-    theme.setBackgroundHex("C8C8C8");
-    EXPECT_NEAR(theme.sidebar().redF() * 255, 174.0, 0.01);
-    EXPECT_NEAR(theme.surface().greenF() * 255, 203.025, 0.01);
+    // Other backgrounds blend toward black and white: 100 gives a sidebar of 100 × 0.87 =
+    // 87 and a surface of 100 + 155 × 0.055.
+    theme.setBackgroundHex("646464");
+    EXPECT_FALSE(theme.isLight());
+    EXPECT_NEAR(theme.sidebar().redF() * 255, 87.0, 0.01);
+    EXPECT_NEAR(theme.surface().greenF() * 255, 108.525, 0.01);
     EXPECT_EQ(theme.sidebar().alphaF(), 1.0f);
+    EXPECT_EQ(theme.codeBackground(), theme.bg());
+    // A light background gets dark text, a lighter surface (200 + 55 × 0.7), a darker
+    // sidebar (200 × 0.96) and dark terminals.
+    theme.setBackgroundHex("C8C8C8");
+    EXPECT_TRUE(theme.isLight());
+    EXPECT_NEAR(theme.sidebar().redF() * 255, 192.0, 0.01);
+    EXPECT_NEAR(theme.surface().greenF() * 255, 238.5, 0.01);
+    EXPECT_EQ(hexFromColor(theme.text()), "1C2026");
+    EXPECT_EQ(hexFromColor(theme.muted()), "56606C");
+    EXPECT_EQ(hexFromColor(theme.codeBackground()), "1B1D22");
     theme.setBackgroundHex("081322");
     EXPECT_EQ(theme.border().rgb() & 0xFFFFFF, 0xFFFFFFu);
     EXPECT_NEAR(theme.border().alphaF(), 0.085, 0.001);

@@ -1,3 +1,4 @@
+#include "core/assistants/LoginShell.h"
 #include "core/assistants/Provider.h"
 
 #include <QJsonArray>
@@ -200,7 +201,7 @@ TEST(ProviderCommand, quotesThePromptIntoTheInteractiveAndTheOneShotLines) {
         // Blanks around the template go, line breaks stay; no placeholder ignores the prompt.
         {withTemplate("\t\u00a0 tool {prompt} \u3000").command(""), "tool"},
         {withTemplate("\ntool\n").command("x"), "\ntool\n"},
-        {builtIn("shell").command("rm -rf /"), "/bin/zsh -l"},
+        {builtIn("shell").command("rm -rf /"), LoginShell::userShell() + " -l"},
         {builtIn("zai").command("anything"), ""},
         // Kimi and Antigravity get their prompt options only with their stock templates.
         {builtIn("kimi").command("hello"), "kimi --prompt 'hello'"},
@@ -216,7 +217,7 @@ TEST(ProviderCommand, quotesThePromptIntoTheInteractiveAndTheOneShotLines) {
         {builtIn("kimi").batchCommand("go"), "kimi --prompt 'go'"},
         {builtIn("antigravity").batchCommand("go"), "agy --print 'go'"},
         {builtIn("claude").batchCommand(""), "claude --print ''"},
-        {builtIn("shell").batchCommand("go"), "/bin/zsh -l"},
+        {builtIn("shell").batchCommand("go"), LoginShell::userShell() + " -l"},
         {customCodex.batchCommand("go"), "codex --model o3 'go'"},
         {zaiProfile.batchCommand("go"), "claude --settings ~/.zai.json 'go'"},
         {withTemplate("mytool {prompt}").batchCommand("go"), "mytool 'go'"},

@@ -59,8 +59,8 @@ TEST_F(CompanionDictationTest, eachWayDictationCannotStartEndsTheRequestWithItsO
     answer(speech->microphoneQuestions, false);
     EXPECT_FALSE(model->voiceBusy());
     EXPECT_EQ(model->message(),
-              "Microphone access is off. You can enable VELK in System Settings → Privacy & "
-              "Security → Microphone.");
+              "The microphone could not be opened. Choose an input device in your desktop’s "
+              "sound settings (PulseAudio or PipeWire).");
 
     model->toggleMicrophone();
     answer(speech->microphoneQuestions, true);
@@ -68,8 +68,8 @@ TEST_F(CompanionDictationTest, eachWayDictationCannotStartEndsTheRequestWithItsO
     answer(speech->recognitionQuestions, false);
     EXPECT_FALSE(model->voiceBusy());
     EXPECT_EQ(model->message(),
-              "Speech recognition is off. Enable it for VELK in System Settings → Privacy & "
-              "Security → Speech Recognition.");
+              "Speech recognition is off: the offline recognizer’s English model is missing. "
+              "Install the pocketsphinx-en-us package.");
 
     const QString unavailable = QStringLiteral(
         "Speech recognition is unavailable for this language or connection. You can still "

@@ -91,3 +91,30 @@ TEST(PetPlacement, theQuickDraftOpensRightOfThePetUnlessTheScreenEndsFirst) {
 }
 
 }  // namespace
+
+// The pet's first position covers none of VELK's own controls: outside the main window when
+// the desktop has room, else over the window where no button or field is.
+TEST(PetPlacement, theFirstPositionLeavesTheMainWindowsControlsUncovered) {
+    const QRectF screen(0, 0, 1366, 740);  // the visible frame, y growing upward
+    const QSizeF pet(176, 186);
+    const QPointF home = DesktopGeometry::homeOrigin(pet, screen);
+    // Centred 1024 wide: the home corner is free.
+    EXPECT_EQ(DesktopGeometry::firstOrigin(pet, screen, {171, 0, 1024, 740}, {}), home);
+    // Against the right edge: the bottom-left corner.
+    EXPECT_EQ(DesktopGeometry::firstOrigin(pet, screen, {300, 0, 1066, 740}, {}), QPointF(28, 30));
+    // Full width but not full height: a top corner.
+    EXPECT_EQ(DesktopGeometry::firstOrigin(pet, screen, {0, 0, 1366, 500}, {}),
+              QPointF(home.x(), 740 - 186 - 30));
+
+    // Maximised: over the window, clear of the status bar, the sidebar's footer and a Run
+    // button at the bottom right.
+    const QRectF maximised(0, 0, 1366, 740);
+    const QList<QRectF> controls = {{0, 0, 1366, 28}, {0, 28, 240, 80}, {1200, 40, 120, 30}};
+    const QPointF origin = DesktopGeometry::firstOrigin(pet, screen, maximised, controls);
+    const QRectF placed(origin, pet);
+    EXPECT_TRUE(screen.contains(placed));
+    for (const QRectF& control : controls) {
+        EXPECT_FALSE(placed.intersects(control)) << control.x() << "," << control.y();
+    }
+    EXPECT_TRUE(QRectF(home, pet).intersects(controls[2])) << "the home would cover the button";
+}

@@ -26,9 +26,12 @@
 #include "ui/companion/CompanionController.h"
 #include "ui/companion/CompanionControls.h"
 #include "ui/companion/DesktopPet.h"
+#include "ui/files/CodeEditor.h"
+#include "ui/files/FilesPage.h"
 #include "ui/history/HistoryPage.h"
 #include "ui/navigation/Navigator.h"
 #include "ui/runs/TeamRunsPage.h"
+#include "ui/terminal/TerminalView.h"
 #include "ui/window/MainWindow.h"
 #include "ui/workspace/Composer.h"
 #include "ui/workspace/SessionDeck.h"
@@ -439,9 +442,9 @@ void Journey::planDesktopActionsAndTypeIntoAnApplication() {
                "/bin-actions/codex";
     }));
 
-    ASSERT_NO_FATAL_FAILURE(go(Destination::MacActions));
-    auto* actions = page<ComputerActionsPage>(Destination::MacActions);
-    ASSERT_TRUE(actions) << "the Mac actions page needs the planner";
+    ASSERT_NO_FATAL_FAILURE(go(Destination::DesktopActions));
+    auto* actions = page<ComputerActionsPage>(Destination::DesktopActions);
+    ASSERT_TRUE(actions) << "the Desktop actions page needs the planner";
     ComputerPlanner& planner = *m_app->planner();
     typeInto(actions->taskEditor(), "Type a greeting into the typing target");
     click(actions->planButton());
@@ -449,8 +452,8 @@ void Journey::planDesktopActionsAndTypeIntoAnApplication() {
     ASSERT_TRUE(planner.plan()) << planner.message().toStdString();
     EXPECT_EQ(actions->shownSteps(),
               QStringList({"1. Open the typing target", "2. Type the greeting"}));
-    if (navigator().destination() != Destination::MacActions) {
-        ASSERT_NO_FATAL_FAILURE(go(Destination::MacActions));
+    if (navigator().destination() != Destination::DesktopActions) {
+        ASSERT_NO_FATAL_FAILURE(go(Destination::DesktopActions));
     }
     snap("09-plan-drafted");
 
@@ -533,10 +536,62 @@ void Journey::quitWhileASessionRuns() {
                shellPane->visibleRegion().boundingRect().height() > shellPane->height() / 2;
     })) << "the new terminal is out of sight";
 
+    // Quitting works wherever the focus is: Ctrl+Q outside a terminal, Ctrl+Shift+Q
+    // everywhere; inside a terminal Ctrl+Q stays with the program.
+    auto* terminal = shellPane->findChild<TerminalView*>();
+    ASSERT_TRUE(terminal);
+    // Window shortcuts need the window active again after each dialog.
+    const auto press = [this](QWidget* focus, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        X11Windows::activate(window().winId());
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window(); }));
+        focus->setFocus();
+        QTest::keyClick(focus, key, modifiers);
+    };
+    const qsizetype asked = m_dialogs.messages().size();
+    press(terminal, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(m_dialogs.messages().size(), asked) << "Ctrl+Q in a terminal is the program's";
+    ASSERT_NO_FATAL_FAILURE(go(Destination::FilesAndRunner));
+    QWidget* editor = page<FilesPage>(Destination::FilesAndRunner)->editor();
+    ASSERT_NO_FATAL_FAILURE(go(Destination::Workspace));
+    QWidget* composer = page<WorkspacePage>(Destination::Workspace)->composer()->editor();
+    const std::vector<std::pair<QWidget*, Qt::KeyboardModifiers>> quits = {
+        {terminal, Qt::ControlModifier | Qt::ShiftModifier},
+        {composer, Qt::ControlModifier},
+        {composer, Qt::ControlModifier | Qt::ShiftModifier},
+        {&window(), Qt::ControlModifier},
+    };
+    for (const auto& [focus, modifiers] : quits) {
+        const qsizetype before = m_dialogs.messages().size();
+        m_dialogs.clickButton("Cancel");
+        press(focus, Qt::Key_Q, modifiers);
+        ASSERT_TRUE(m_dialogs.done()) << focus->metaObject()->className() << " " << modifiers;
+        EXPECT_EQ(m_dialogs.messages().size(), before + 1);
+    }
+    ASSERT_NO_FATAL_FAILURE(go(Destination::FilesAndRunner));
     m_dialogs.clickButton("Cancel");
-    QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
+    press(editor, Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_TRUE(m_dialogs.done()) << "Ctrl+Q in the editor";
+    ASSERT_NO_FATAL_FAILURE(go(Destination::Workspace));
+
+    // Ctrl+PageDown moves to the next session; inside a terminal Ctrl+Shift+PageDown does.
+    const auto active = [&] { return workspace().sessions.activeSessionID(); };
+    workspace().sessions.setActiveSessionID(shell->id());
+    press(&window(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_NE(active(), shell->id());
+    press(&window(), Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(active(), shell->id());
+    press(terminal, Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(active(), shell->id()) << "Ctrl+PageDown in a terminal is the program's";
+    press(terminal, Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_NE(active(), shell->id());
+    workspace().sessions.setActiveSessionID(shell->id());
+
+    // Without a tray, closing the window runs the quit policy; Cancel keeps it open.
+    m_dialogs.clickButton("Cancel");
+    window().close();
     ASSERT_TRUE(m_dialogs.done());
     EXPECT_EQ(m_dialogs.messages().last(), "Quit and stop running sessions?");
+    EXPECT_TRUE(window().isVisible());
     testing_support::processEventsFor(200ms);
     EXPECT_TRUE(shell->running()) << "Cancel keeps the sessions";
     snap("13-quit-cancelled");

@@ -83,8 +83,8 @@ TEST(TerminalSession, theChildSeesTheToolFoldersOnItsPathItsQueriesAnsweredAndTh
     run.session->resize(24, 1000);  // one line for the whole path
     run.session->start();
     const QString path = QStringLiteral(
-                             "PATH=%1/.local/bin:%1/.kimi-code/bin:%1/.cargo/bin:"
-                             "/opt/homebrew/bin:/usr/local/bin:")
+                             "PATH=%1/.local/bin:%1/.npm-global/bin:%1/.kimi-code/bin:"
+                             "%1/.cargo/bin:/usr/local/bin:")
                              .arg(QDir::homePath());
     // The cursor position query is answered with no user action.
     ASSERT_TRUE(waitUntil([&] { return run.text().contains(QStringLiteral("READY")); }));

@@ -5,6 +5,8 @@
 
 #include "core/assistants/ConnectionStatus.h"
 #include "core/assistants/LocalTools.h"
+#include "core/assistants/LoginShell.h"
+#include "core/terminal/SpawnRequest.h"
 #include "core/workspace/PreferenceKeys.h"
 #include "core/workspace/StoredList.h"
 
@@ -43,7 +45,7 @@ TEST_F(WorkspaceAssistants, theFakeToolsAreFoundAndTheShellIsReadyButNeverCounte
     Workspace& model = openWorkspace();
     EXPECT_EQ(model.providers.available().value("claude"), fixturesBin() + "/claude");
     EXPECT_EQ(model.providers.available().value("antigravity"), fixturesBin() + "/agy");
-    EXPECT_EQ(model.providers.available().value("shell"), "/bin/zsh");
+    EXPECT_EQ(model.providers.available().value("shell"), LoginShell::userShell());
     // claude, codex, kimi and antigravity; "zai" has no template, the shell never counts.
     EXPECT_EQ(model.providers.readyCount(), 4);
     EXPECT_TRUE(model.providers.available().contains("zai"));
@@ -189,6 +191,39 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
     }
 }
 
+// A stored Terminal card from an earlier version gets today's texts where it still has the
+// old built-in ones; a text the user changed stays.
+TEST_F(WorkspaceAssistants, storedBuiltInTextsAreUpdatedOnlyWhileTheyAreTheOldOnes) {
+    const Provider shell = Provider::defaults().last();
+    Provider old = shell;
+    old.subtitle = "Your Mac · Zsh shell";
+    old.executable = "/bin/zsh";
+    old.templateText = "/bin/zsh -l";
+    Provider changed = old;
+    changed.subtitle = "My zsh";
+    changed.id = "mine";  // the same old texts on a connector of the user's
+    Provider edited = old;
+    edited.templateText = "/bin/zsh -l -i";
+    const struct {
+        Provider stored, expected;
+    } rows[] = {
+        {old, shell},
+        {changed, changed},
+        {edited,
+         [&] {
+             Provider p = shell;
+             p.templateText = "/bin/zsh -l -i";
+             return p;
+         }()},
+    };
+    for (const auto& row : rows) {
+        preferences =
+            MemoryPreferences({{PreferenceKeys::providers, Provider::encodeList({row.stored})}});
+        EXPECT_EQ(createWorkspace(true).providers.providers(), QList<Provider>{row.expected})
+            << row.stored.id.toStdString() << " " << row.stored.templateText.toStdString();
+    }
+}
+
 TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWhenNotInstalled) {
     Workspace& model = openWorkspace();
     model.launcher.signIn(provider("claude"));
@@ -212,4 +247,84 @@ TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWh
     model.launcher.signIn(missing);
     EXPECT_EQ(requestedConnector, missing);
     EXPECT_EQ(model.sessions.sessions().size(), 2);
+}
+
+// Kimi Code and Antigravity, when not installed, say where their makers explain installing
+// them; the connector editor opens as before.
+TEST_F(WorkspaceAssistants, builtInsNotInstalledSayHowToInstallThem) {
+    ScopedEnvironment bare{"PATH", "/usr/bin:/bin"};
+    Workspace& model = openWorkspace();
+    EXPECT_FALSE(model.launcher.launch(QString(), provider("kimi")));
+    EXPECT_EQ(requestedConnector, provider("kimi"));
+    EXPECT_EQ(model.notices.toast(),
+              "Kimi Code is not installed. Its maker’s page explains how to install it: "
+              "https://www.kimi.com/code/docs/en/");
+    model.launcher.signIn(provider("antigravity"));
+    EXPECT_EQ(requestedConnector, provider("antigravity"));
+    EXPECT_EQ(model.notices.toast(),
+              "Antigravity is not installed. Its maker’s page explains how to install it: "
+              "https://antigravity.google/docs/home");
+}
+
+// Started from the desktop's menu, VELK has a bare PATH; the folder the user's ~/.bashrc adds
+// comes from the login shell's environment, read in the background, and discovery runs again.
+// A shell that hangs in its startup files is stopped at the time-out and VELK goes on.
+TEST(LoginEnvironment, toolsOnTheShellsPathAreFoundAndAHangingShellIsLeftBehind) {
+    QTemporaryDir home;
+    ScopedEnvironment homeVariable{"HOME", QFile::encodeName(home.path())};
+    // A folder only VELK's own PATH has stays on the adopted one.
+    ScopedEnvironment path{"PATH", "/usr/bin:/bin:/velk-own-folder"};
+    ScopedEnvironment shell{"SHELL", "/bin/bash"};
+    LoginShell::adopt({});
+    const QString tools = home.filePath("tools");
+    ASSERT_TRUE(QDir().mkpath(tools));
+    ASSERT_TRUE(makeExecutable(tools + "/codex"));
+    ASSERT_TRUE(writeFile(home.filePath(".bashrc"), "export PATH=\"$HOME/tools:$PATH\"\n"));
+
+    Notices notices;
+    notices.setDurationMs(60000);
+    ProviderRegistry registry(nullptr, notices);
+    EXPECT_FALSE(registry.available().contains("codex"));
+    int settled = 0;
+    QObject::connect(&registry, &ProviderRegistry::loginEnvironmentSettled,
+                     [&settled] { ++settled; });
+    registry.adoptLoginEnvironment();
+    ASSERT_TRUE(waitUntil([&] { return settled == 1; }, 30s));
+    EXPECT_EQ(registry.available().value("codex"), tools + "/codex");
+    EXPECT_TRUE(LoginShell::searchPath().startsWith(tools + ":"));
+    EXPECT_TRUE(LoginShell::searchPath().endsWith(":/velk-own-folder"));
+    // Sessions and status checks see the same search path.
+    EXPECT_TRUE(shellSpawnRequest("codex", home.path())
+                    .environment.contains("PATH=" + LoginShell::searchPath()));
+    EXPECT_TRUE(LocalTools::statusSearchPath().endsWith(":" + LoginShell::searchPath()));
+    EXPECT_EQ(notices.toast(), "");
+
+    LoginShell::adopt({});
+    ASSERT_TRUE(writeFile(home.filePath(".bashrc"), "sleep 60\n"));
+    registry.adoptLoginEnvironment(300);
+    ASSERT_TRUE(waitUntil([&] { return settled == 2; }, 30s));
+    EXPECT_EQ(notices.toast(),
+              "Could not read your shell’s environment (bash did not finish within 0.3 s). "
+              "Assistants whose folder your shell’s startup files add to PATH may not be found.");
+    registry.refreshProviders();
+    EXPECT_FALSE(registry.available().contains("codex"));
+    EXPECT_EQ(LoginShell::searchPath(), "/usr/bin:/bin:/velk-own-folder");
+}
+
+// The Terminal card runs the user's own shell: $SHELL when it names one, else the passwd
+// entry's.
+TEST(LoginEnvironment, theUserShellComesFromShellThenThePasswdEntry) {
+    {
+        ScopedEnvironment shell{"SHELL", "/bin/zsh"};
+        EXPECT_EQ(LoginShell::userShell(), "/bin/zsh");
+    }
+    for (const char* unusable : {"zsh", "/nonexistent/shell", ""}) {
+        ScopedEnvironment shell{"SHELL", unusable};
+        const QString chosen = LoginShell::userShell();
+        EXPECT_TRUE(chosen.startsWith("/") && QFileInfo(chosen).isExecutable()) << unusable;
+        EXPECT_NE(chosen, unusable);
+    }
+    EXPECT_EQ(LoginShell::startLine("/bin/bash"), "/bin/bash -l");
+    EXPECT_EQ(LoginShell::startLine("/opt/my shells/fish"), "'/opt/my shells/fish' -l");
+    EXPECT_EQ(LoginShell::displayName("/usr/bin/fish"), "Fish shell");
 }

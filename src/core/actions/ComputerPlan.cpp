@@ -339,12 +339,14 @@ const QString& ComputerPlan::schema() {
 
 const QString& ComputerPlan::instructions() {
     static const QString text = QStringLiteral(
-        "Make a simple macOS action plan for the user's request below. Plan only; do not run "
-        "tools, commands, or interact with the computer. No screenshot is provided. Supported "
-        "actions: open_app (value empty), open_url (HTTP/HTTPS value), type_text (one line, "
-        "<=2000 UTF16 units), key (return, tab, escape, space, command+a, command+c, "
-        "command+v, command+s, command+n, command+f). Every action targets a real macOS app "
-        "bundle identifier in app, e.g. com.apple.TextEdit. Use at most 12 steps with unique "
+        "Make a simple Linux desktop action plan for the user's request below. Plan only; do "
+        "not run tools, commands, or interact with the computer. No screenshot is provided. "
+        "Supported actions: open_app (value empty), open_url (HTTP/HTTPS value), type_text (one "
+        "line, <=2000 UTF16 units), key (return, tab, escape, space, command+a, command+c, "
+        "command+v, command+s, command+n, command+f; on this computer each command+ shortcut "
+        "is pressed with Ctrl). Every action targets a real installed Linux application, named "
+        "in app by its desktop-entry file name, e.g. firefox-esr.desktop or "
+        "org.gnome.TextEditor.desktop. Use at most 12 steps with unique "
         "integer ids and plain-language titles. Show all text and destinations in the values. "
         "Do not invent app features. If reliable steps require seeing a screen, passwords, "
         "unsupported actions, or additional information, return an empty steps array and "

@@ -25,8 +25,9 @@ const QString kTooLarge = QStringLiteral("The plan response was too large.");
 const QString kReview =
     QStringLiteral("Review the steps below. Run next step performs one action only.");
 const QString kNeedsMore = QStringLiteral("This request needs more information or manual steps.");
-const QString kAllowAccessibility =
-    QStringLiteral("Allow VELK in macOS Accessibility settings, then try this step again.");
+const QString kAllowAccessibility = QStringLiteral(
+    "Typing needs an X11 session with the XTEST extension; under Wayland VELK "
+    "cannot type into other applications.");
 const QString kCouldNotOpen = QStringLiteral("The app could not be opened.");
 const QString kNoLongerActive =
     QStringLiteral("The target app is no longer active. Nothing was typed. Try this step again.");
@@ -147,12 +148,13 @@ void ComputerPlanner::prepare() {
     const QUuid run = QUuid::createUuid();
     m_planningRun = run;
     QPointer<ComputerPlanner> self(this);
-    m_session = m_host.startSession(planner.stock.id, QStringLiteral("Plan Mac actions"), command,
-                                    folder, [self, run, answerFile](std::optional<int> exitCode) {
-                                        if (self && self->m_planningRun == run) {
-                                            self->planningFinished(exitCode, answerFile);
-                                        }
-                                    });
+    m_session =
+        m_host.startSession(planner.stock.id, QStringLiteral("Plan desktop actions"), command,
+                            folder, [self, run, answerFile](std::optional<int> exitCode) {
+                                if (self && self->m_planningRun == run) {
+                                    self->planningFinished(exitCode, answerFile);
+                                }
+                            });
     m_host.showActionsPage();
 }
 

@@ -31,6 +31,6 @@ public:
     virtual void stopSession(const QUuid& id) = 0;
     // Makes the session the active one in focus mode on the Workspace page, if it exists.
     virtual void showSession(const QUuid& id) = 0;
-    // Shows the Mac actions page.
+    // Shows the Desktop actions page.
     virtual void showActionsPage() = 0;
 };

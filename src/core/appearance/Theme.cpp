@@ -166,6 +166,21 @@ bool Theme::isOrlo() const {
     return m_backgroundHex.toUpper() == kOrloBackground;
 }
 
+bool Theme::isLight() const {
+    // The WCAG relative luminance: above 0.4, black text reads better than white.
+    const auto channel = [](float value) {
+        return value <= 0.03928f ? value / 12.92f : std::pow((value + 0.055f) / 1.055f, 2.4f);
+    };
+    const QColor color = bg();
+    return 0.2126f * channel(color.redF()) + 0.7152f * channel(color.greenF()) +
+               0.0722f * channel(color.blueF()) >
+           0.4f;
+}
+
+QColor Theme::codeBackground() const {
+    return isLight() ? colorFromHex(u"1B1D22") : bg();
+}
+
 QColor Theme::bg() const {
     return colorFromHex(m_backgroundHex);
 }
@@ -181,7 +196,7 @@ QColor Theme::sidebar() const {
     if (isOrlo()) {
         return colorFromHex(u"121214");
     }
-    return blended(bg(), Qt::black, 0.13f);
+    return blended(bg(), Qt::black, isLight() ? 0.04f : 0.13f);
 }
 
 QColor Theme::surface() const {
@@ -191,7 +206,7 @@ QColor Theme::surface() const {
     if (isOrlo()) {
         return colorFromHex(u"212124");
     }
-    return blended(bg(), Qt::white, 0.055f);
+    return blended(bg(), Qt::white, isLight() ? 0.7f : 0.055f);
 }
 
 QColor Theme::border() const {
@@ -201,9 +216,9 @@ QColor Theme::border() const {
     if (isOrlo()) {
         return colorFromHex(u"37363A");
     }
-    QColor faintWhite(Qt::white);
-    faintWhite.setAlphaF(0.085f);
-    return faintWhite;
+    QColor faint(isLight() ? Qt::black : Qt::white);
+    faint.setAlphaF(isLight() ? 0.14f : 0.085f);
+    return faint;
 }
 
 QColor Theme::text() const {
@@ -213,7 +228,7 @@ QColor Theme::text() const {
     if (isOrlo()) {
         return colorFromHex(u"F1EEE8");
     }
-    return colorFromHex(u"E8F0F8");
+    return colorFromHex(isLight() ? u"1C2026" : u"E8F0F8");
 }
 
 QColor Theme::muted() const {
@@ -223,5 +238,5 @@ QColor Theme::muted() const {
     if (isOrlo()) {
         return colorFromHex(u"B0AAA1");
     }
-    return colorFromHex(u"8496AB");
+    return colorFromHex(isLight() ? u"56606C" : u"8496AB");
 }

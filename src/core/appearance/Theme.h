@@ -76,6 +76,11 @@ public:
     bool isClaude() const;
     bool isOrlo() const;
     bool isNeutral() const { return isClaude() || isOrlo(); }
+    // A light background: dark text on it, and surfaces a little lighter, borders darker.
+    bool isLight() const;
+    // Terminals and the code editor keep a dark background under a light theme: programs
+    // and the highlighting colours assume light text on dark.
+    QColor codeBackground() const;
 
 Q_SIGNALS:
     void backgroundHexChanged();

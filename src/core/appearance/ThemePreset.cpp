@@ -10,6 +10,8 @@ const QList<ThemePreset>& ThemePreset::all() {
          QStringLiteral("00E5D0"), QStringLiteral("Navy & rich vira")},
         {QStringLiteral("midnight"), QStringLiteral("Midnight"), QStringLiteral("111221"),
          QStringLiteral("A797FF"), QStringLiteral("Ink & soft violet")},
+        {QStringLiteral("paper"), QStringLiteral("Paper light"), QStringLiteral("F4F4F1"),
+         QStringLiteral("0058B8"), QStringLiteral("Warm white & deep blue")},
     };
     return presets;
 }

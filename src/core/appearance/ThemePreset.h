@@ -13,6 +13,7 @@ struct ThemePreset {
 
     bool operator==(const ThemePreset&) const = default;
 
-    // The presets in card order; the first is the charcoal default the theme starts with.
+    // The presets in card order; the first is the charcoal default the theme starts with, the
+    // last the light one.
     static const QList<ThemePreset>& all();
 };

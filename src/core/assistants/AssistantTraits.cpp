@@ -1,6 +1,7 @@
 #include "core/assistants/AssistantTraits.h"
 
 #include "core/assistants/ConnectionStatus.h"
+#include "core/assistants/LoginShell.h"
 
 #include <algorithm>
 
@@ -9,6 +10,7 @@ namespace {
 const QString kPromptWord = QStringLiteral("prompt");
 
 QList<AssistantTraits> makeTable() {
+    const QString shell = LoginShell::userShell();
     return {
         {
             .stock = {.id = QStringLiteral("claude"),
@@ -64,6 +66,8 @@ QList<AssistantTraits> makeTable() {
                          .batch = QStringLiteral("kimi --prompt {prompt}"),
                          .signIn = QStringLiteral("login"),
                          .resume = QStringLiteral("--continue")},
+            .installHint = QStringLiteral("Kimi Code is not installed. Its maker’s page explains "
+                                          "how to install it: https://www.kimi.com/code/docs/en/"),
         },
         {
             .stock = {.id = QStringLiteral("antigravity"),
@@ -77,6 +81,9 @@ QList<AssistantTraits> makeTable() {
             .commands = {.interactiveWithTask = QStringLiteral("agy --prompt-interactive {prompt}"),
                          .batch = QStringLiteral("agy --print {prompt}"),
                          .resume = QStringLiteral("--continue")},
+            .installHint =
+                QStringLiteral("Antigravity is not installed. Its maker’s page explains "
+                               "how to install it: https://antigravity.google/docs/home"),
         },
         {
             .stock = {.id = QStringLiteral("zai"),
@@ -93,11 +100,12 @@ QList<AssistantTraits> makeTable() {
         {
             .stock = {.id = kShellID,
                       .name = QStringLiteral("Terminal"),
-                      .subtitle = QStringLiteral("Your Mac · Zsh shell"),
+                      .subtitle =
+                          QStringLiteral("This computer · ") + LoginShell::displayName(shell),
                       .icon = QStringLiteral("terminal"),
                       .colorHex = QStringLiteral("90A4BE"),
-                      .executable = QStringLiteral("/bin/zsh"),
-                      .templateText = QStringLiteral("/bin/zsh -l"),
+                      .executable = shell,
+                      .templateText = LoginShell::startLine(shell),
                       .documentation = QString()},
         },
     };

@@ -73,6 +73,10 @@ struct AssistantTraits {
     // template; it cannot run until the user writes one.
     QString profileTemplate{};
 
+    // What the user reads when the tool is not installed and the connector editor alone
+    // would not tell them how to get it: where its maker explains installing it.
+    QString installHint{};
+
     // The built-ins, in card order; the login shell comes last.
     static const QList<AssistantTraits>& all();
     // The traits of the built-in with this id; empty traits for any other id.

@@ -1,5 +1,7 @@
 #include "core/assistants/LocalTools.h"
 
+#include "core/assistants/LoginShell.h"
+
 #include "core/base/ChildExit.h"
 #include "core/services/AppPaths.h"
 
@@ -59,6 +61,10 @@ private:
 
 QStringList environmentWithStatusPath() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : LoginShell::adoptedEntries()) {
+        const qsizetype equals = entry.indexOf(u'=');
+        environment.insert(entry.first(equals), entry.sliced(equals + 1));
+    }
     environment.insert(QStringLiteral("PATH"), LocalTools::statusSearchPath());
     return environment.toStringList();
 }
@@ -69,8 +75,15 @@ namespace LocalTools {
 
 QString statusSearchPath() {
     const QString home = QDir::homePath();
-    return home + QStringLiteral("/.local/bin:") + home +
-           QStringLiteral("/.kimi-code/bin:/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin");
+    QString path = home + QStringLiteral("/.local/bin:") + home +
+                   QStringLiteral("/.npm-global/bin:") + home +
+                   QStringLiteral("/.kimi-code/bin:/usr/local/bin:/usr/bin:/bin");
+    // Once the login shell's environment is known, its folders follow (nvm's node, for a
+    // tool that is a node script).
+    if (LoginShell::adoptedValue(QStringLiteral("PATH"))) {
+        path += u':' + LoginShell::searchPath();
+    }
+    return path;
 }
 
 QString applicationData(const QString& name) {

@@ -3,6 +3,7 @@
 #include "core/appearance/HexColor.h"
 #include "core/assistants/AssistantTraits.h"
 #include "core/assistants/CommandTemplate.h"
+#include "core/assistants/LoginShell.h"
 #include "core/terminal/SpawnRequest.h"
 
 #include <QJsonArray>
@@ -66,6 +67,7 @@ SpawnRequest shellSpawnRequest(const QString& command, const QString& directory)
     request.program = QStringLiteral("/bin/zsh");
     request.arguments = {QStringLiteral("zsh"), QStringLiteral("-l"), QStringLiteral("-c"),
                          QString::fromUtf8(kShellPathPrefix) + command};
+    request.environment = LoginShell::adoptedEntries();
     request.directory = directory;
     return request;
 }

@@ -22,11 +22,11 @@ QString shellQuote(const QString& text);
 // The search path put in front of every command a terminal session runs, so the user's own
 // tool folders come before the inherited path (the shell expands the variables).
 constexpr const char* kShellPathPrefix =
-    "export PATH=\"$HOME/.local/bin:$HOME/.kimi-code/bin:$HOME/.cargo/bin:/opt/homebrew/bin:"
+    "export PATH=\"$HOME/.local/bin:$HOME/.npm-global/bin:$HOME/.kimi-code/bin:$HOME/.cargo/bin:"
     "/usr/local/bin:$PATH\"; ";
 
 // How a terminal session runs `command` in `directory`: `/bin/zsh -l -c`, with the search
-// path above put first.
+// path above put first, in the environment of the user's login shell once it is known.
 SpawnRequest shellSpawnRequest(const QString& command, const QString& directory);
 
 // Linux refuses to start a program with one argument of 128 KiB or more, its terminating

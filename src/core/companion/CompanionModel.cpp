@@ -307,8 +307,8 @@ void CompanionModel::onMicrophoneAnswer(QUuid attempt, bool granted) {
     if (!granted) {
         setRequestingMicrophone(false);
         setMessage(QStringLiteral(
-            "Microphone access is off. You can enable VELK in System Settings → Privacy & "
-            "Security → Microphone."));
+            "The microphone could not be opened. Choose an input device in your desktop’s "
+            "sound settings (PulseAudio or PipeWire)."));
         return;
     }
     setMessage(QStringLiteral("Waiting for speech recognition permission…"));
@@ -324,8 +324,8 @@ void CompanionModel::onRecognitionAnswer(QUuid attempt, bool authorised) {
     if (!authorised) {
         setRequestingMicrophone(false);
         setMessage(QStringLiteral(
-            "Speech recognition is off. Enable it for VELK in System Settings → Privacy & "
-            "Security → Speech Recognition."));
+            "Speech recognition is off: the offline recognizer’s English model is missing. "
+            "Install the pocketsphinx-en-us package."));
         return;
     }
     startRecognition(attempt);

@@ -62,6 +62,40 @@ QPointF homeOrigin(const QSizeF& petSize, const QRectF& visibleFrame) {
     return {visibleFrame.right() - petSize.width() - 28, visibleFrame.top() + 30};
 }
 
+QPointF firstOrigin(const QSizeF& petSize, const QRectF& visibleFrame, const QRectF& window,
+                    const QList<QRectF>& controls) {
+    const double w = petSize.width();
+    const double h = petSize.height();
+    const QPointF home = homeOrigin(petSize, visibleFrame);
+    const QList<QPointF> outside = {
+        home,
+        {visibleFrame.left() + 28, visibleFrame.top() + 30},
+        {home.x(), visibleFrame.bottom() - h - 30},
+        {visibleFrame.left() + 28, visibleFrame.bottom() - h - 30},
+        {window.right() + 8, window.top()},
+        {window.left() - w - 8, window.top()},
+    };
+    const auto fits = [&](const QPointF& origin) {
+        return visibleFrame.contains(QRectF(origin, petSize));
+    };
+    for (const QPointF& origin : outside) {
+        if (fits(origin) && !QRectF(origin, petSize).intersects(window)) {
+            return origin;
+        }
+    }
+    constexpr double kStep = 16;
+    for (double y = visibleFrame.top() + 30; y + h <= visibleFrame.bottom(); y += kStep) {
+        for (double x = visibleFrame.right() - w - 28; x >= visibleFrame.left(); x -= kStep) {
+            const QRectF place({x, y}, petSize);
+            if (std::none_of(controls.cbegin(), controls.cend(),
+                             [&](const QRectF& control) { return place.intersects(control); })) {
+                return {x, y};
+            }
+        }
+    }
+    return home;
+}
+
 QPointF controlsOrigin(const QRectF& pet, const QSizeF& controlsSize, const QRectF& visibleFrame) {
     double x = pet.right() + 8;
     const double y = pet.top() + 15;

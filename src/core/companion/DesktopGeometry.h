@@ -65,6 +65,14 @@ std::optional<DesktopScreen> currentScreen(const QRectF& window, const ScreenLay
 // The pet's home: bottom-right of the visible frame, 28 points from the right, 30 up.
 QPointF homeOrigin(const QSizeF& petSize, const QRectF& visibleFrame);
 
+// The pet's first position, which must not cover VELK's own controls: the home when it
+// leaves the main window `window` uncovered, else another corner of the visible frame or a
+// place beside the window; when the window leaves no room, a place over it that covers
+// none of `controls` (the window's buttons and fields), scanned from the bottom right; the
+// home when there is none.
+QPointF firstOrigin(const QSizeF& petSize, const QRectF& visibleFrame, const QRectF& window,
+                    const QList<QRectF>& controls);
+
 // Where the quick-draft panel opens beside the pet: 8 points to its right and 15 above its
 // bottom, or on its left when the right side has no room, kept within the visible frame.
 QPointF controlsOrigin(const QRectF& pet, const QSizeF& controlsSize, const QRectF& visibleFrame);

@@ -86,7 +86,7 @@ bool Launcher::launch(const QString& prompt, const Provider& provider) {
         return false;
     }
     if (!m_providers.isReady(provider)) {
-        Q_EMIT connectorRequested(provider);
+        requestConnector(provider);
         return false;
     }
     if (const Result<void> checked = provider.checkTemplate(); !checked) {
@@ -210,10 +210,18 @@ void Launcher::runFile() {
                             *command, m_project.folder());
 }
 
+void Launcher::requestConnector(const Provider& provider) {
+    const QString& hint = AssistantTraits::of(provider.id).installHint;
+    if (!hint.isEmpty() && !m_providers.available().contains(provider.id)) {
+        m_notices.notify(hint);
+    }
+    Q_EMIT connectorRequested(provider);
+}
+
 void Launcher::signIn(const Provider& provider) {
     const auto path = m_providers.available().constFind(provider.id);
     if (path == m_providers.available().cend()) {
-        Q_EMIT connectorRequested(provider);
+        requestConnector(provider);
         return;
     }
     const QString& arguments = AssistantTraits::of(provider.id).commands.signIn;

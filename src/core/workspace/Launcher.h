@@ -59,6 +59,10 @@ Q_SIGNALS:
     void connectorRequested(const Provider& provider);
 
 private:
+    // Asks for the connector editor; for a built-in that is not installed, first says how
+    // to install it where its traits know.
+    void requestConnector(const Provider& provider);
+
     ProjectModel& m_project;
     ProviderRegistry& m_providers;
     SessionManager& m_sessions;

@@ -32,13 +32,36 @@ QStringList extraToolFolders() {
     const QString home = QDir::homePath();
     return {
         home + QStringLiteral("/.local/bin"),
+        home + QStringLiteral("/.npm-global/bin"),
         home + QStringLiteral("/.kimi-code/bin"),
         home + QStringLiteral("/.cargo/bin"),
-        QStringLiteral("/opt/homebrew/bin"),
         QStringLiteral("/usr/local/bin"),
         QStringLiteral("/usr/bin"),
         QStringLiteral("/bin"),
     };
+}
+
+// Texts the built-ins had in earlier versions. A stored built-in that still has one gets
+// today's text from the table of built-ins; a text the user changed stays.
+struct FormerText {
+    const char* id;
+    QString Provider::*field;
+    const char* text;
+};
+constexpr FormerText kFormerTexts[] = {
+    {"shell", &Provider::subtitle, "Your Mac · Zsh shell"},
+    {"shell", &Provider::executable, "/bin/zsh"},
+    {"shell", &Provider::templateText, "/bin/zsh -l"},
+};
+
+Provider withCurrentTexts(Provider provider) {
+    for (const FormerText& former : kFormerTexts) {
+        if (provider.id == QLatin1String(former.id) &&
+            provider.*former.field == QString::fromUtf8(former.text)) {
+            provider.*former.field = AssistantTraits::of(provider.id).stock.*former.field;
+        }
+    }
+    return provider;
 }
 
 // A stored list that repeats an id keeps the first entry with it.
@@ -79,7 +102,7 @@ std::optional<QString> ProviderRegistry::executablePath(const QString& name) {
         return isExecutableFile(path) ? std::optional<QString>(path) : std::nullopt;
     }
 
-    QStringList folders = qEnvironmentVariable("PATH").split(QLatin1Char(':'));
+    QStringList folders = LoginShell::searchPath().split(QLatin1Char(':'));
     folders += extraToolFolders();
     for (const QString& folder : folders) {
         const QString candidate = folder + QLatin1Char('/') + name;
@@ -157,6 +180,25 @@ void ProviderRegistry::checkConnections() {
         });
 }
 
+void ProviderRegistry::adoptLoginEnvironment(int timeoutMs) {
+    const QString shell = LoginShell::userShell();
+    runInBackground(
+        this, [shell, timeoutMs] { return LoginShell::readEnvironment(shell, timeoutMs); },
+        [this](const Result<QHash<QString, QString>>& environment) {
+            if (environment) {
+                LoginShell::adopt(*environment);
+                refreshProviders();
+            } else {
+                m_notices.notify(
+                    QStringLiteral("Could not read your shell’s environment (%1). Assistants "
+                                   "whose folder your shell’s startup files add to PATH may "
+                                   "not be found.")
+                        .arg(environment.error().message));
+            }
+            Q_EMIT loginEnvironmentSettled();
+        });
+}
+
 QString ProviderRegistry::connectionLabel(const Provider& provider) const {
     if (isReady(provider)) {
         if (const auto label = m_connectionStatus.constFind(provider.id);
@@ -192,7 +234,7 @@ void ProviderRegistry::loadProviders() {
         StoredList::read(*m_store, PreferenceKeys::providers, [&stored](const QJsonValue& value) {
             std::optional<Provider> provider = Provider::fromJson(value);
             if (provider) {
-                stored.append(std::move(*provider));
+                stored.append(withCurrentTexts(std::move(*provider)));
             }
             return provider.has_value();
         });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/assistants/LoginShell.h"
 #include "core/assistants/Provider.h"
 
 #include <QList>
@@ -44,6 +45,11 @@ public:
     int readyCount() const;
     // Runs the installed assistants' status commands in the background.
     void checkConnections();
+    // Reads the user's login-shell environment in the background and adopts it, so that
+    // discovery, status checks and every session see what the user's own terminal sees, then
+    // discovers the tools again. When the shell fails or takes longer than `timeoutMs`, VELK
+    // goes on with its own environment and says so. Emits loginEnvironmentSettled either way.
+    void adoptLoginEnvironment(int timeoutMs = LoginShell::kEnvironmentTimeoutMs);
     QString connectionLabel(const Provider& provider) const;
     // Replaces the provider with the same id in place, or inserts it before the last entry
     // (the shell); stores the list and refreshes the installed tools.
@@ -54,6 +60,7 @@ Q_SIGNALS:
     void availableChanged();
     void connectionStatusChanged();
     void checkingConnectionsChanged();
+    void loginEnvironmentSettled();
 
 private:
     // Reads the stored list entry by entry; what cannot be read is set aside.

@@ -7,11 +7,9 @@
 #include "core/workspace/Notices.h"
 #include "core/workspace/Permissions.h"
 #include "core/workspace/ProjectModel.h"
-#include "ui/files/CodeEditor.h"
 #include "ui/kit/Widgets.h"
 #include "ui/navigation/Navigator.h"
 
-#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -21,8 +19,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const QString kAppleScriptRunner = QStringLiteral("/usr/bin/osascript");
 
 QFrame* toolCard(const QString& heading, const QString& text, QPushButton* action) {
     QFrame* card = Widgets::card();
@@ -40,13 +36,9 @@ QFrame* toolCard(const QString& heading, const QString& text, QPushButton* actio
 
 // --- Manual tools -------------------------------------------------------------------------
 
-MacActionsView::MacActionsView(ProjectModel& project, Launcher& launcher, Permissions& permissions,
-                               Notices& notices, Theme& theme, QWidget* parent)
-    : QWidget(parent),
-      m_project(project),
-      m_launcher(launcher),
-      m_permissions(permissions),
-      m_notices(notices) {
+DesktopToolsView::DesktopToolsView(ProjectModel& project, Launcher& launcher,
+                                   Permissions& permissions, QWidget* parent)
+    : QWidget(parent), m_project(project), m_launcher(launcher), m_permissions(permissions) {
     auto* layout = Widgets::box<QVBoxLayout>(this, {0, 0, 0, 0}, 12);
 
     auto* openApplication = Widgets::button(QStringLiteral("Open an application"));
@@ -56,41 +48,23 @@ MacActionsView::MacActionsView(ProjectModel& project, Launcher& launcher, Permis
                                QStringLiteral("Choose an installed app and launch it."),
                                openApplication));
 
-    auto* openTerminal = Widgets::button(QStringLiteral("Open a Mac terminal"));
+    auto* openTerminal = Widgets::button(QStringLiteral("Open a terminal"));
     connect(openTerminal, &QPushButton::clicked, this, [this] { m_launcher.openTerminal(); });
-    layout->addWidget(toolCard(QStringLiteral("Open a Mac terminal"),
+    layout->addWidget(toolCard(QStringLiteral("Open a terminal"),
                                QStringLiteral("Run commands inside VELK’s native terminal."),
                                openTerminal));
 
     auto* showProject = Widgets::button(QStringLiteral("Show your project"));
     connect(showProject, &QPushButton::clicked, this, [this] { m_project.revealFolder(); });
     layout->addWidget(toolCard(QStringLiteral("Show your project"),
-                               QStringLiteral("Open the working folder in Finder."), showProject));
-
-    QFrame* console = Widgets::card();
-    auto* consoleLayout = new QVBoxLayout(console);
-    consoleLayout->setContentsMargins(16, 14, 16, 14);
-    consoleLayout->addWidget(Widgets::label(QStringLiteral("AppleScript console"), "title"));
-    m_script = new CodeEditor(theme);
-    m_script->setText(QStringLiteral("tell application \"Finder\" to activate"));
-    m_script->setObjectName(QStringLiteral("AppleScriptEditor"));
-    m_script->setFixedHeight(96);
-    consoleLayout->addWidget(m_script);
-    consoleLayout->addWidget(
-        Widgets::label(QStringLiteral("Review the script before running it."), "muted"));
-    auto* runScript = Widgets::button(QStringLiteral("Run script"));
-    connect(runScript, &QPushButton::clicked, this, &MacActionsView::runScript);
-    auto* runRow = new QHBoxLayout;
-    runRow->addWidget(runScript);
-    runRow->addStretch(1);
-    consoleLayout->addLayout(runRow);
-    layout->addWidget(console);
+                               QStringLiteral("Open the working folder in the file manager."),
+                               showProject));
 
     QFrame* permissionsCard = Widgets::card();
     auto* permissionsLayout = new QVBoxLayout(permissionsCard);
     permissionsLayout->setContentsMargins(16, 14, 16, 14);
     permissionsLayout->addWidget(
-        Widgets::label(QStringLiteral("Computer access is managed by macOS"), "title"));
+        Widgets::label(QStringLiteral("Typing uses the X server’s input extension"), "title"));
     permissionsLayout->addWidget(Widgets::wrappingLabel(
         QStringLiteral("Grant only the access your workflow needs. Providers may request their "
                        "own permissions separately."),
@@ -103,7 +77,7 @@ MacActionsView::MacActionsView(ProjectModel& project, Launcher& launcher, Permis
     permissionsLayout->addLayout(statusRow);
     auto* buttons = new QHBoxLayout;
     auto* accessibility = Widgets::button(QStringLiteral("Accessibility settings"));
-    auto* screen = Widgets::button(QStringLiteral("Screen recording settings"));
+    auto* screen = Widgets::button(QStringLiteral("Privacy settings"));
     auto* refresh = Widgets::button(QStringLiteral("Refresh permissions"));
     connect(accessibility, &QPushButton::clicked, this,
             [this] { m_permissions.openAccessibility(); });
@@ -117,35 +91,21 @@ MacActionsView::MacActionsView(ProjectModel& project, Launcher& launcher, Permis
     layout->addWidget(permissionsCard);
 
     connect(&m_permissions, &Permissions::accessibilityChanged, this,
-            &MacActionsView::syncPermissions);
+            &DesktopToolsView::syncPermissions);
     syncPermissions();
 }
 
-void MacActionsView::syncPermissions() {
+void DesktopToolsView::syncPermissions() {
     m_accessibility->setText(m_permissions.accessibility() ? QStringLiteral("Allowed")
                                                            : QStringLiteral("Not granted"));
-}
-
-void MacActionsView::runScript() {
-    if (!m_project.hasFolder()) {
-        m_project.chooseFolder();
-        return;
-    }
-    // There is no AppleScript here; say so instead of starting a command that cannot run.
-    if (!QFileInfo(kAppleScriptRunner).isExecutable()) {
-        m_notices.notify(QStringLiteral("AppleScript is not available on this computer."));
-        return;
-    }
-    m_launcher.runInProject(
-        QStringLiteral("Mac action · AppleScript"),
-        kAppleScriptRunner + QStringLiteral(" -e ") + shellQuote(m_script->text()));
 }
 
 // --- The page ------------------------------------------------------------------------------
 
 ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, ProjectModel& project,
                                          Launcher& launcher, Permissions& permissions,
-                                         Notices& notices, Navigator& navigator, Theme& theme,
+                                         Notices& notices, Navigator& navigator,
+                                         [[maybe_unused]] Theme& theme,
                                          std::function<QString()> quickDraft, QWidget* parent)
     : QWidget(parent),
       m_planner(planner),
@@ -155,7 +115,7 @@ ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, ProjectModel&
     QVBoxLayout* layout = Widgets::scrollingPage(this);
     layout->setSpacing(14);
 
-    layout->addWidget(Widgets::label(QStringLiteral("Mac assistant"), "accent"));
+    layout->addWidget(Widgets::label(QStringLiteral("Desktop assistant"), "accent"));
     layout->addWidget(Widgets::wrappingLabel(
         QStringLiteral("Codex drafts a short plan. Review it, then run each step when you’re "
                        "ready. VELK can open apps and links, type text, and use supported "
@@ -164,7 +124,7 @@ ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, ProjectModel&
 
     QFrame* planCard = Widgets::card();
     auto* planLayout = Widgets::box<QVBoxLayout>(planCard, {18, 16, 18, 16}, 10);
-    planLayout->addWidget(Widgets::label(QStringLiteral("Mac task to plan"), "title"));
+    planLayout->addWidget(Widgets::label(QStringLiteral("Desktop task to plan"), "title"));
     m_task = new QPlainTextEdit;
     m_task->setPlaceholderText(QStringLiteral("Say what you want to do."));
     m_task->setFixedHeight(90);
@@ -205,17 +165,18 @@ ComputerActionsPage::ComputerActionsPage(ComputerPlanner& planner, ProjectModel&
     noticeLayout->addWidget(Widgets::wrappingLabel(
         QStringLiteral("This assistant does not see your screen or check whether a step "
                        "succeeded. Review each target, text and shortcut. Replan if the screen "
-                       "differs from the plan. Typing needs macOS Accessibility permission."),
+                       "differs from the plan. On X11 typing needs no permission; under Wayland "
+                       "VELK cannot type into other applications."),
         "muted"));
     layout->addWidget(notice);
 
     m_toolsToggle = new QToolButton;
-    m_toolsToggle->setText(QStringLiteral("Manual Mac tools"));
+    m_toolsToggle->setText(QStringLiteral("Manual desktop tools"));
     m_toolsToggle->setCheckable(true);
     m_toolsToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_toolsToggle->setArrowType(Qt::RightArrow);
     layout->addWidget(m_toolsToggle);
-    m_tools = new MacActionsView(project, launcher, permissions, notices, theme);
+    m_tools = new DesktopToolsView(project, launcher, permissions);
     m_tools->setVisible(false);
     layout->addWidget(m_tools);
     layout->addStretch(1);

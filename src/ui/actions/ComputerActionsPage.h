@@ -4,7 +4,6 @@
 
 #include <functional>
 
-class CodeEditor;
 class ComputerPlanner;
 class QLabel;
 class QPlainTextEdit;
@@ -18,20 +17,15 @@ class Permissions;
 class ProjectModel;
 class Theme;
 
-// The manual desktop tools: open an application, open a terminal, show the project, the
-// AppleScript console and the permissions card.
-class MacActionsView : public QWidget {
+// The manual desktop tools: open an application, open a terminal, show the project and the
+// permissions card.
+class DesktopToolsView : public QWidget {
     Q_OBJECT
 public:
-    // The theme colours the script editor.
-    MacActionsView(ProjectModel& project, Launcher& launcher, Permissions& permissions,
-                   Notices& notices, Theme& theme, QWidget* parent = nullptr);
+    DesktopToolsView(ProjectModel& project, Launcher& launcher, Permissions& permissions,
+                     QWidget* parent = nullptr);
 
-    CodeEditor* scriptEditor() const { return m_script; }
     QLabel* accessibilityStatus() const { return m_accessibility; }
-
-    // Runs the console's script in a terminal session in the project folder.
-    void runScript();
 
 private:
     void syncPermissions();
@@ -39,12 +33,10 @@ private:
     ProjectModel& m_project;
     Launcher& m_launcher;
     Permissions& m_permissions;
-    Notices& m_notices;
-    CodeEditor* m_script = nullptr;
     QLabel* m_accessibility = nullptr;
 };
 
-// The Mac actions page: the request editor, planning controls, the plan's steps with their
+// The Desktop actions page: the request editor, planning controls, the plan's steps with their
 // progress, the status line, and the manual tools.
 class ComputerActionsPage : public QWidget {
     Q_OBJECT
@@ -83,5 +75,5 @@ private:
     QVBoxLayout* m_steps = nullptr;
     QStringList m_shownSteps;
     QToolButton* m_toolsToggle = nullptr;
-    MacActionsView* m_tools = nullptr;
+    DesktopToolsView* m_tools = nullptr;
 };

@@ -309,8 +309,18 @@ void CompanionController::restorePosition() {
 
 void CompanionController::resetPosition() {
     if (const std::optional<DesktopScreen> main = screens().mainScreen()) {
+        const DesktopSpace space(screens().primaryGeometry);
+        const QRectF window =
+            m_actions.mainFrame ? space.toDesktop(QRectF(m_actions.mainFrame())) : QRectF();
+        QList<QRectF> controls;
+        if (m_actions.mainControls) {
+            for (const QRect& control : m_actions.mainControls()) {
+                controls.append(space.toDesktop(QRectF(control)));
+            }
+        }
         movePanel(m_panel.get(),
-                  DesktopGeometry::homeOrigin(QSizeF(m_panel->size()), main->visibleFrame));
+                  DesktopGeometry::firstOrigin(QSizeF(m_panel->size()), main->visibleFrame, window,
+                                               controls));
     }
     savePosition();
     positionControls();

@@ -61,6 +61,10 @@ public:
     struct Actions {
         std::function<void()> showMain;  // brings the main window to the front
         std::function<void()> quit;      // asks the application to quit
+        // The main window's frame and its buttons and fields, in Qt's global coordinates,
+        // which the pet's first position leaves uncovered; empty when there is none.
+        std::function<QRect()> mainFrame{};
+        std::function<QList<QRect>()> mainControls{};
     };
     using ScreenSource = std::function<ScreenLayout()>;
     // The window's models the companion works with: its draft goes to the launcher's task,

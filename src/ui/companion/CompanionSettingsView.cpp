@@ -158,17 +158,18 @@ CompanionSettingsView::CompanionSettingsView(CompanionModel& model, Navigator& n
         Widgets::wrappingLabel(
             QStringLiteral(
                 "Start the microphone to turn speech into an editable draft. It stops when you "
-                "close the quick draft or after one minute. macOS asks for microphone and speech "
-                "recognition permission on first use. Recognition uses Apple’s service when "
-                "on-device recognition is unavailable. Nothing is sent to an AI assistant until "
-                "you run the task."),
+                "close the quick draft or after one minute. VELK listens on the input device "
+                "chosen in your desktop’s sound settings (PulseAudio or PipeWire), and an "
+                "offline recognizer turns speech into text on this computer. Nothing is sent to "
+                "an AI assistant until you run the task."),
             "muted"),
         1, 0, Qt::AlignTop);
     voice->addWidget(Widgets::label(QStringLiteral("Read it. Hear it. Stop it."), "title"), 0, 1);
     voice->addWidget(
         Widgets::wrappingLabel(
             QStringLiteral("The speaker menu reads your draft or the latest terminal output using "
-                           "a Mac voice. Stop VELK audio ends VELK’s speech. This is dictation and "
+                           "the system’s speech voices. Stop VELK audio ends VELK’s speech. This "
+                           "is dictation and "
                            "read-aloud; a live AI voice conversation is a later step."),
             "muted"),
         1, 1, Qt::AlignTop);

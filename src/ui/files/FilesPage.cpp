@@ -281,7 +281,7 @@ void FilesPage::applyTheme() {
     }
     syncFiles();  // icons in the new colours
     m_editor->setFontSize(m_theme.fontSize() + 1);
-    m_editor->setBackground(m_theme.bg());
+    m_editor->setBackground(m_theme.codeBackground());
     // The file list and the text fields in the page's colours (the window's style sheet
     // leaves them to the platform style, which draws them light).
     const auto css = [](QColor color, double alpha = 1.0) {

@@ -66,7 +66,7 @@ HistoryPage::HistoryPage(HistoryStore& history, ProjectModel& project, Navigator
     headings->addWidget(Widgets::label(QStringLiteral("Session memory"), "accent"));
     headings->addWidget(Widgets::label(QStringLiteral("Pick up the thread."), "headline"));
     headings->addWidget(Widgets::wrappingLabel(
-        QStringLiteral("VELK saves the latest 50 completed terminal snapshots on this Mac. "
+        QStringLiteral("VELK saves the latest 50 completed terminal snapshots on this computer. "
                        "Original provider sessions stay in their own tools."),
         "muted"));
     header->addLayout(headings, 1);

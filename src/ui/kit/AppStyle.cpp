@@ -107,6 +107,11 @@ QScrollBar::handle:vertical { background: %border; border-radius: 4px; min-heigh
 QScrollBar::add-line, QScrollBar::sub-line { height: 0px; width: 0px; }
 QScrollBar:horizontal { background: transparent; height: 8px; }
 QScrollBar::handle:horizontal { background: %border; border-radius: 4px; min-width: 24px; }
+QHeaderView { background: %surface; border: none; }
+QHeaderView::section { background: %surface; color: %text; border: none;
+                       border-right: 1px solid %border; border-bottom: 1px solid %border;
+                       padding: 4px 6px; }
+QTableCornerButton::section { background: %surface; border: none; }
 QMenu { background: %surface; border: 1px solid %border; padding: 4px; }
 QMenu::item { padding: 5px 18px; border-radius: 4px; }
 QMenu::item:selected { background: %accentSoft; color: %accent; }

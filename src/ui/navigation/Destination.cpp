@@ -12,8 +12,8 @@ QString displayName(Destination destination) {
             return QStringLiteral("Files & runner");
         case Destination::History:
             return QStringLiteral("History");
-        case Destination::MacActions:
-            return QStringLiteral("Mac actions");
+        case Destination::DesktopActions:
+            return QStringLiteral("Desktop actions");
         case Destination::Companion:
             return QStringLiteral("Companion");
         case Destination::Appearance:
@@ -36,7 +36,7 @@ QString iconName(Destination destination) {
             return QStringLiteral("curlybraces");
         case Destination::History:
             return QStringLiteral("clock.arrow.circlepath");
-        case Destination::MacActions:
+        case Destination::DesktopActions:
             return QStringLiteral("desktopcomputer");
         case Destination::Companion:
             return QStringLiteral("pawprint");
@@ -51,7 +51,7 @@ QString iconName(Destination destination) {
 const QList<Destination>& allDestinations() {
     static const QList<Destination> all = {
         Destination::Workspace,      Destination::TeamRuns,   Destination::Assistants,
-        Destination::FilesAndRunner, Destination::History,    Destination::MacActions,
+        Destination::FilesAndRunner, Destination::History,    Destination::DesktopActions,
         Destination::Companion,      Destination::Appearance, Destination::Settings,
     };
     return all;

@@ -10,7 +10,7 @@ enum class Destination {
     Assistants,
     FilesAndRunner,
     History,
-    MacActions,
+    DesktopActions,
     Companion,
     Appearance,
     Settings,

@@ -74,7 +74,8 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
         0, 0);
 
     auto* executionControls = new QVBoxLayout;
-    m_keepAwake = new Switch(QStringLiteral("Keep Mac awake while VELK tasks run"), theme);
+    m_keepAwake =
+        new Switch(QStringLiteral("Keep this computer awake while VELK tasks run"), theme);
     m_keepAwake->setChecked(keepAwake.enabled());
     connect(m_keepAwake, &Switch::toggled, &keepAwake, &KeepAwake::setEnabled);
     connect(&keepAwake, &KeepAwake::enabledChanged, this,
@@ -82,8 +83,8 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
     executionControls->addWidget(m_keepAwake);
     executionControls->addWidget(Widgets::wrappingLabel(
         QStringLiteral(
-            "Off by default. Prevents idle sleep only while a terminal session is running; your "
-            "display can still sleep. Closing the lid, manual sleep, shutdown, loss of internet "
+            "Off by default. Prevents idle sleep and suspend only while a terminal session is "
+            "running; your display can still sleep. Closing the lid, shutdown, loss of internet "
             "or provider limits can interrupt work. This is not an unattended 24/7 service."),
         "muted"));
     m_programClipboard = new Switch(QStringLiteral("Let programs copy to the clipboard"), theme);
@@ -100,7 +101,7 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
     grid->addWidget(
         settingsCard(
             QStringLiteral("Execution & approvals"),
-            QStringLiteral("VELK runs under your Mac account. Terminals and scripts execute real "
+            QStringLiteral("VELK runs under your user account. Terminals and scripts execute real "
                            "commands. Provider approval prompts remain enabled; VELK’s folder "
                            "selection is a working directory, not a security sandbox. Codex starts "
                            "with its workspace-write setting."),
@@ -144,7 +145,7 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
         QStringLiteral("Local session storage"),
         QStringLiteral(
             "Your theme, connector commands, recent folders, and the latest 50 terminal "
-            "snapshots are saved in VELK’s macOS preferences. Prompts and project data sent to "
+            "snapshots are saved in VELK’s settings file. Prompts and project data sent to "
             "an assistant follow that provider’s policies. Use History to export or clear VELK "
             "snapshots."),
         storageControls);

@@ -927,7 +927,7 @@ NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& 
 
 void NativeTerminal::applyTheme() {
     m_view->setFontSize(m_theme.fontSize());
-    m_view->setBackgroundColor(colorFromHex(m_theme.backgroundHex()));
+    m_view->setBackgroundColor(m_theme.codeBackground());
     m_view->setAccentColor(colorFromHex(m_theme.accentHex()));
     if (m_session) {
         // Programs that ask for the terminal's colours get the ones painted.

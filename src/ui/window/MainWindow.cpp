@@ -147,7 +147,7 @@ QWidget* MainWindow::createPage(Destination destination) {
                                     *w.services.dialogs, w.services.desktop);
         case Destination::Appearance:
             return new AppearancePage(m_theme);
-        case Destination::MacActions:
+        case Destination::DesktopActions:
             if (m_planner) {
                 QPointer<CompanionModel> companion = m_companion;
                 return new ComputerActionsPage(
@@ -242,7 +242,7 @@ QWidget* MainWindow::buildSidebar() {
 
     layout->addWidget(
         Widgets::label(QStringLiteral("Local workspace · v") + BrandAssets::version(), "muted"));
-    layout->addWidget(Widgets::label(QStringLiteral("Made for your Mac"), "muted"));
+    layout->addWidget(Widgets::label(QStringLiteral("Made for your desktop"), "muted"));
     return sidebar;
 }
 
@@ -257,7 +257,7 @@ QWidget* MainWindow::buildHeader() {
     m_headerTitle->setStyleSheet(QStringLiteral("font-size: 17px;"));
     layout->addWidget(m_headerIcon);
     layout->addWidget(m_headerTitle);
-    layout->addWidget(Widgets::label(QStringLiteral("macOS native"), "pill"), 0, Qt::AlignVCenter);
+    layout->addWidget(Widgets::label(QStringLiteral("Linux native"), "pill"), 0, Qt::AlignVCenter);
     layout->addStretch(1);
     m_headerFolderIcon = new QLabel;
     m_headerFolder = Widgets::label(QString(), "muted");
@@ -288,9 +288,9 @@ QWidget* MainWindow::buildStatusBar() {
     layout->addWidget(m_statusDot);
     layout->addWidget(m_readyLabel);
     layout->addStretch(1);
-    layout->addWidget(new QLabel(QStringLiteral("⌘N  New terminal")));
+    layout->addWidget(new QLabel(QStringLiteral("Ctrl+N  New terminal")));
     layout->addSpacing(14);
-    layout->addWidget(new QLabel(QStringLiteral("⌘O  Open project")));
+    layout->addWidget(new QLabel(QStringLiteral("Ctrl+O  Open project")));
     layout->addSpacing(14);
     layout->addWidget(new QLabel(QStringLiteral("Local workspace")));
     return bar;

@@ -39,5 +39,5 @@ void WindowPlannerHost::showSession(const QUuid& id) {
 }
 
 void WindowPlannerHost::showActionsPage() {
-    m_navigator.setDestination(Destination::MacActions);
+    m_navigator.setDestination(Destination::DesktopActions);
 }

@@ -236,7 +236,8 @@ QWidget* WorkspacePage::buildInspector() {
     modeLayout->addWidget(m_modeText);
     layout->addWidget(mode);
 
-    layout->addWidget(Widgets::label(QStringLiteral("VELK history stays on this Mac"), "muted"));
+    layout->addWidget(
+        Widgets::label(QStringLiteral("VELK history stays on this computer"), "muted"));
     layout->addStretch(1);
     scroll->setWidget(column);
     return scroll;
