@@ -58,6 +58,9 @@ std::string_view idParameter(std::string_view parameters) {
 }  // namespace
 
 void TerminalScreen::hyperlinkCommand(QStringView command) {
+    if (!command.startsWith(u"8;")) {
+        return;  // "8" alone is no hyperlink command
+    }
     // Characters written before it (repeats still gathered) keep the link they had.
     applyPendingRepeats();
     // The parser reads one unit past the limit, so a longer command shows by its size.
