@@ -102,6 +102,25 @@ QString resizeChecked(TerminalScreen& screen, int rows, int columns) {
 
 }  // namespace
 
+namespace {
+
+// `count` links of one character each. Variant bits: 1 no ids, 2 a line break now and then,
+// 4 a few addresses only (ids then share entries).
+QByteArray linkBurst(int count, int variant) {
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray number = QByteArray::number((variant & 4) ? i % 5 : i);
+        bytes += "\x1b]8;" + ((variant & 1) ? QByteArray() : "id=" + number) + ";http://f/" +
+                 number + "\x1b\\x";
+        if ((variant & 2) && i % 7 == 6) {
+            bytes += "\r\n";
+        }
+    }
+    return bytes + "\x1b]8;;\x1b\\";
+}
+
+}  // namespace
+
 QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) {
         return {};
@@ -139,9 +158,20 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
         events.add({TerminalEvent::Kind::Bell, event.title, event.body, {}}, clock);
     });
     std::size_t offset = 2;
+    int bursts = 0;
     while (offset < size && violation.isEmpty()) {
         const std::uint8_t operation = data[offset++];
-        if (operation >= 0xF0 && operation <= 0xF7) {
+        if (operation >= 0xE8 && operation <= 0xEF) {
+            // A burst of links, enough to fill the link table that short inputs never reach.
+            if (offset + 1 > size) {
+                break;
+            }
+            // Two per input are enough to fill it, and keep the input quick to run.
+            if (++bursts <= 2) {
+                screen.feed(QByteArrayView(linkBurst((data[offset] + 1) * 16, operation & 7)));
+            }
+            offset += 1;
+        } else if (operation >= 0xF0 && operation <= 0xF7) {
             if (offset + 2 > size) {
                 break;
             }
@@ -174,6 +204,9 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
         if (violation.isEmpty() && screen.scrollbackSize() > TerminalScreen::kScrollbackLimit) {
             violation = QStringLiteral("scrollback over its limit");
         }
+        if (violation.isEmpty() && screen.linkCount() > TerminalLinkTable::kCapacity) {
+            violation = QStringLiteral("link table over its limit");
+        }
         if (violation.isEmpty() && int(events.events().size()) > TerminalEventLog::kCapacity) {
             violation = QStringLiteral("%1 events kept").arg(events.events().size());
         }
@@ -182,6 +215,10 @@ QString runTerminalFuzzInput(const std::uint8_t* data, std::size_t size) {
         // Every public view of every cell must be readable.
         for (int row = 0; row < screen.rows(); ++row) {
             for (int column = 0; column < screen.columns(); ++column) {
+                const std::optional<TerminalHyperlink> link = screen.linkAt(row, column);
+                if (link && (link->uri.isEmpty() || link->index != screen.linkIndex(row, column))) {
+                    return QStringLiteral("cell (%1, %2) has a broken link").arg(row).arg(column);
+                }
                 const TerminalCell cell = screen.cell(row, column);
                 if (cell.continuation != cell.text.isEmpty()) {
                     return QStringLiteral("cell (%1, %2) has text '%3' and continuation %4")

@@ -1,10 +1,12 @@
 // Re-wrapping on a width change: the text, attributes, cursor, double-width characters,
-// line breaks and scrollback bound through narrowing and widening.
+// line breaks, hyperlinks and scrollback bound through narrowing and widening.
 #include "core/terminal/TerminalScreen.h"
 
 #include <gtest/gtest.h>
 
 #include <QStringList>
+
+#include <set>
 
 namespace {
 
@@ -250,6 +252,97 @@ TEST(TerminalReflow, theAlternateScreenIsCutWhileTheMainScreenBehindItRewraps) {
     EXPECT_EQ(screen.rowText(0), QStringLiteral("main text th"));
     EXPECT_EQ(screen.row(), 2);
     EXPECT_EQ(screen.column(), 1);
+}
+
+QByteArray linked(const QByteArray& uri, const QByteArray& text, const QByteArray& id = {}) {
+    return "\x1b]8;" + (id.isEmpty() ? QByteArray() : "id=" + id) + ";" + uri + "\x1b\\" + text +
+           "\x1b]8;;\x1b\\";
+}
+
+// The linked characters of the scrollback and the screen, in order, each link's address
+// written before its first cell and again wherever another entry follows: a link that
+// comes apart into two entries, or loses a cell, shows.
+QString linkedText(const TerminalScreen& screen) {
+    QString text;
+    int previous = -1;
+    auto add = [&](const std::optional<TerminalHyperlink>& link, const QString& cell) {
+        if (!link) {
+            return;
+        }
+        if (link->index != previous) {
+            text += QLatin1Char('[') + link->uri + QLatin1Char(']');
+            previous = link->index;
+        }
+        text += cell;
+    };
+    for (int index = 0; index < screen.scrollbackSize(); ++index) {
+        for (int column = 0; column < screen.scrollbackLineWidth(index); ++column) {
+            add(screen.scrollbackLinkAt(index, column), screen.scrollbackCellText(index, column));
+        }
+    }
+    for (int row = 0; row < screen.rows(); ++row) {
+        for (int column = 0; column < screen.columns(); ++column) {
+            add(screen.linkAt(row, column), screen.cellText(row, column));
+        }
+    }
+    return text;
+}
+
+// The link table entries the cells use.
+int linksShown(const TerminalScreen& screen) {
+    std::set<int> indexes;
+    for (int index = 0; index < screen.scrollbackSize(); ++index) {
+        for (int column = 0; column < screen.scrollbackLineWidth(index); ++column) {
+            indexes.insert(screen.scrollbackLinkIndex(index, column));
+        }
+    }
+    for (int row = 0; row < screen.rows(); ++row) {
+        for (int column = 0; column < screen.columns(); ++column) {
+            indexes.insert(screen.linkIndex(row, column));
+        }
+    }
+    indexes.erase(-1);
+    return int(indexes.size());
+}
+
+TEST(TerminalReflow, hyperlinksStayOnTheirCharactersAndTheLinkTableKeepsCount) {
+    // A link wrapped over lines, sharing its last line with another link and a double-width
+    // character, and links on lines of their own, one of them in the scrollback.
+    TerminalScreen screen(3, 20);
+    feed(screen, linked("http://z/", "top") + "\r\nsee " +
+                     linked("http://x/doc", "0123456789abcdefghijklmn", "doc") + " and " +
+                     linked("file:///tmp/", "\xe4\xb8\xadyy") + "\r\n" +
+                     linked("http://y/", "last") + " line");
+    const QString text = linkedText(screen);
+    ASSERT_EQ(text,
+              QString::fromUtf8(
+                  "[http://z/]top[http://x/doc]0123456789abcdefghijklmn[file:///tmp/]\xe4\xb8\xad"
+                  "yy[http://y/]last"));
+    ASSERT_GT(screen.scrollbackSize(), 0);
+    ASSERT_EQ(screen.linkCount(), 4);
+    for (const int columns : {13, 10, 31, 11, 20}) {
+        SCOPED_TRACE(columns);
+        screen.resize(3, columns);
+        EXPECT_EQ(linkedText(screen), text);
+        EXPECT_EQ(screen.linkCount(), 4);
+        EXPECT_EQ(screen.invariantViolation(), QString());
+    }
+
+    // Lines re-wrapped past the scrollback limit take their links out of the table.
+    TerminalScreen scrolled(3, 20);
+    for (int i = 0; i < TerminalScreen::kScrollbackLimit + 3; ++i) {
+        feed(scrolled, linked("http://l/" + QByteArray::number(i), "abcdefghijklmnop") + "\r\n");
+    }
+    ASSERT_EQ(scrolled.linkCount(), linksShown(scrolled));
+    scrolled.resize(3, 10);  // two lines each: the older half leaves
+    EXPECT_LT(scrolled.linkCount(), TerminalScreen::kScrollbackLimit / 2 + 10);
+    EXPECT_EQ(scrolled.linkCount(), linksShown(scrolled));
+    scrolled.resize(3, 40);
+    EXPECT_EQ(scrolled.linkCount(), linksShown(scrolled));
+    EXPECT_EQ(scrolled.invariantViolation(), QString());
+    // A link written after re-wrapping gets an entry of its own.
+    feed(scrolled, linked("http://new/", "n"));
+    EXPECT_EQ(linkedText(scrolled).right(14), QStringLiteral("[http://new/]n"));
 }
 
 }  // namespace

@@ -278,6 +278,110 @@ TEST(TerminalScreenDirectory, aFileUrlNamingThisMachineIsTakenAndAnyOtherHostIsN
 
 }  // namespace
 
+namespace {
+
+QByteArray linked(const QByteArray& uri, const QByteArray& text, const QByteArray& id = {}) {
+    return "\x1b]8;" + (id.isEmpty() ? QByteArray() : "id=" + id) + ";" + uri + "\x1b\\" + text +
+           "\x1b]8;;\x1b\\";
+}
+
+// The address of the cell's link, "none" without one.
+std::string uriAt(const TerminalScreen& screen, int row, int column) {
+    const std::optional<TerminalHyperlink> link = screen.linkAt(row, column);
+    return link ? link->uri.toStdString() : "none";
+}
+
+}  // namespace
+
+TEST(TerminalScreenLinks, theTableStaysBoundedAndLinksWrittenOverOrScrolledAwayMakeRoom) {
+    constexpr int kCapacity = TerminalLinkTable::kCapacity;
+    // The first cell of each line rewritten with ever new links, more than the table holds
+    // before the lines are swept: it never holds more than it may, and every new link still
+    // gets an entry, those written over making room.
+    TerminalScreen rewritten(100, 20);
+    for (int i = 0; i < 4 * kCapacity; ++i) {
+        const QByteArray uri = "http://h/" + QByteArray::number(i);
+        const int row = i % 100;
+        rewritten.feed(QStringLiteral("\x1b[%1H").arg(row + 1).toLatin1() +
+                       linked(uri, "x", QByteArray::number(i % 3)));
+        ASSERT_EQ(uriAt(rewritten, row, 0), uri.toStdString()) << i;
+        ASSERT_LE(rewritten.linkCount(), kCapacity);
+    }
+    EXPECT_EQ(rewritten.invariantViolation(), QString());
+
+    // A new link on every line: lines leaving the scrollback take their links along, and
+    // the scrollback keeps the links of the lines it holds.
+    TerminalScreen scrolled(5, 20);
+    for (int i = 0; i < TerminalScreen::kScrollbackLimit + 3 * kCapacity; ++i) {
+        scrolled.feed(linked("http://l/" + QByteArray::number(i), "line") + "\r\n");
+        ASSERT_LE(scrolled.linkCount(), kCapacity);
+    }
+    const int last = TerminalScreen::kScrollbackLimit + 3 * kCapacity - 1;
+    EXPECT_EQ(uriAt(scrolled, 3, 0), "http://l/" + std::to_string(last));
+    const std::optional<TerminalHyperlink> oldest = scrolled.scrollbackLinkAt(0, 3);
+    ASSERT_TRUE(oldest);
+    EXPECT_EQ(oldest->uri.toStdString(), "http://l/" + std::to_string(last - 4 - 1999));
+    EXPECT_EQ(scrolled.invariantViolation(), QString());
+
+    // Every entry held by cells: further links get none (and nothing breaks) until the cells
+    // are erased, and then the next link has one again.
+    TerminalScreen full(24, 80);
+    for (int i = 0; i < kCapacity + 100; ++i) {
+        full.feed(linked("http://f/" + QByteArray::number(i), "x"));
+        if (i % 30 == 29) {
+            full.feed("\r\n");
+        }
+    }
+    EXPECT_EQ(full.linkCount(), kCapacity);
+    EXPECT_EQ(uriAt(full, full.row(), full.column() - 1), "none");
+    EXPECT_EQ(full.invariantViolation(), QString());
+    full.feed("\x1b[H\x1b[2J\x1b[3J" + linked("http://after/", "y"));
+    EXPECT_EQ(uriAt(full, 0, 0), "http://after/");
+    EXPECT_EQ(full.linkCount(), 1);
+}
+
+TEST(TerminalScreenLinks, aLinkLongerThanTheLimitIsNotMadeAndLinksGoWithAResizedLine) {
+    TerminalScreen screen(3, 40);
+    const QByteArray longest = "http://h/" + QByteArray(TerminalScreen::kMaxLinkUriLength - 9, 'a');
+    screen.feed(linked(longest, "a") + linked(longest + "b", "b") +
+                linked("http://h/" + QByteArray(10000, 'c'), "c") + linked("http://ok/", "d"));
+    EXPECT_EQ(uriAt(screen, 0, 0), longest.toStdString());
+    EXPECT_EQ(uriAt(screen, 0, 1), "none");
+    EXPECT_EQ(uriAt(screen, 0, 2), "none");  // cut by the parser: not made either
+    EXPECT_EQ(uriAt(screen, 0, 3), "http://ok/");
+    const QByteArray longestId(TerminalScreen::kMaxLinkIdLength, 'i');
+    screen.feed(linked("http://i/", "e", longestId) + linked("http://i/", "f", longestId + "i"));
+    EXPECT_EQ(uriAt(screen, 0, 4), "http://i/");
+    EXPECT_EQ(uriAt(screen, 0, 5), "none");
+
+    // Narrowing cuts linked cells off; the others keep their link.
+    screen.feed("\x1b[1;30H" + linked("http://cut/", "z"));
+    screen.resize(3, 20);
+    EXPECT_EQ(uriAt(screen, 0, 3), "http://ok/");
+    EXPECT_EQ(screen.invariantViolation(), QString());
+}
+
+TEST(TerminalScreenLinks, onlyWebMailAndLocalFileAddressesOpen) {
+    const std::pair<const char*, bool> cases[] = {
+        {"https://example.com/a?b=c#d", true},
+        {"HTTP://example.com", true},
+        {"mailto:someone@example.com", true},
+        {"file:///home/user/notes.txt", true},
+        {"file://localhost/etc/hosts", true},
+        {"file://some-other-machine.example/etc/passwd", false},
+        {"http:///no-host", false},
+        {"javascript:alert(1)", false},
+        {"ssh://host", false},
+        {"data:text/html,hi", false},
+        {"not a url", false},
+    };
+    for (const auto& [uri, openable] : cases) {
+        EXPECT_EQ(isOpenableLink(QString::fromLatin1(uri)), openable) << uri;
+    }
+    const QString here = QStringLiteral("file://%1/tmp").arg(QSysInfo::machineHostName());
+    EXPECT_TRUE(isOpenableLink(here)) << qPrintable(here);
+}
+
 TEST(TerminalScreenClipboard, takesAWriteOfUpTo1MiBAndNoLongerOneFedAsASessionFeedsIt) {
     constexpr qsizetype kLimit = TerminalScreen::kMaxClipboardBytes;
     // At the limit; one byte over (same base64 length); far over (cut by the parser).

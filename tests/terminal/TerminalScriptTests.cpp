@@ -28,6 +28,10 @@
 //                              none)
 //   clipboard on|off           allow or refuse the program's clipboard writes
 //   plain TEXT | scrollback N | history I TEXT (scrollback line I, trimmed)
+//   link R C URI|none          the hyperlink of visible cell (R, C); hlink I C …: scrollback
+//   linkid R C ID              the id the link of cell (R, C) was given ("" when none)
+//   samelink R C R2 C2 0|1     whether two visible cells carry the same link (both have one)
+//   links N                    entries of the screen's link table in use
 // Escapes in BYTES and TEXT: \e \r \n \t \b \a \\ \s (a space) \xNN \u{HEX} (as UTF-8).
 // After every command the screen's invariants must hold.
 #include "core/terminal/TerminalScreen.h"
@@ -264,6 +268,19 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
             actual = QString::number(screen->scrollbackSize());
         } else if (command == "plain") {
             actual = screen->plainText();
+        } else if (command == "link" || command == "hlink" || command == "linkid") {
+            const std::optional<TerminalHyperlink> link =
+                command == "hlink" ? screen->scrollbackLinkAt(first, second)
+                                   : screen->linkAt(first, second);
+            expected = QString::fromUtf8(unescape(rest.section(QLatin1Char(' '), 2)));
+            actual = !link ? QStringLiteral("none") : command == "linkid" ? link->id : link->uri;
+        } else if (command == "samelink") {
+            const int a = screen->linkIndex(first, second);
+            const int b = screen->linkIndex(words.value(2).toInt(), words.value(3).toInt());
+            expected = words.value(4);
+            actual = flag(a >= 0 && a == b);
+        } else if (command == "links") {
+            actual = QString::number(screen->linkCount());
         } else if (command == "replies") {
             actual = QString::fromUtf8(std::exchange(replies, {}));
             expected.replace(QLatin1String("{version}"), QLatin1String(VELK_VERSION));

@@ -5,6 +5,7 @@
 #include "core/services/Preferences.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
+#include "support/FakeServices.h"
 #include "support/TestSupport.h"
 #include "ui/terminal/TerminalView.h"
 
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QSet>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -467,3 +469,58 @@ TEST(NativeTerminalClipboard, onlyTheFocusedSessionsAllowedWritesReachTheClipboa
 }
 
 }  // namespace
+
+TEST_F(TerminalViewTest, hoveringALinkUnderlinesAllItsCellsAndControlClickOpensOnlySafeSchemes) {
+    testing_support::FakeDesktop desktop;
+    view.setDesktopServices(&desktop);
+    // Linked spaces: every pixel that is not background is an underline. Cells 0-1 and 6-7
+    // are one link (same id and address), 3-4 another.
+    feed(
+        "\x1b]8;id=a;https://example.com/\x1b\\  \x1b]8;;\x1b\\ "
+        "\x1b]8;;javascript:alert(1)\x1b\\  \x1b]8;;\x1b\\ "
+        "\x1b]8;id=a;https://example.com/\x1b\\  \x1b]8;;\x1b\\");
+    view.grab();
+    auto underlined = [this] {
+        const QImage image = view.grab().toImage();
+        QString cells;
+        for (int column = 0; column < 9; ++column) {
+            const int x = int(view.cellWidth() * (column + 0.5)) + TerminalView::kLeftMargin;
+            bool line = false;
+            for (int y = TerminalView::kTopMargin; y < TerminalView::kTopMargin + view.lineHeight();
+                 ++y) {
+                line = line || image.pixel(x, y) != kBackground;
+            }
+            cells += line ? QLatin1Char('_') : QLatin1Char('.');
+        }
+        return cells;
+    };
+    auto at = [this](int column) {
+        return QPointF(view.cellWidth() * (column + 0.5) + TerminalView::kLeftMargin,
+                       TerminalView::kTopMargin + view.lineHeight() / 2.0);
+    };
+    auto mouse = [this](QEvent::Type type, QPointF position, Qt::MouseButton button,
+                        Qt::KeyboardModifiers modifiers) {
+        QMouseEvent event(type, position, view.mapToGlobal(position), button,
+                          type == QEvent::MouseMove ? Qt::NoButton : button, modifiers);
+        QApplication::sendEvent(&view, &event);
+    };
+
+    EXPECT_EQ(underlined(), QStringLiteral("........."));
+    mouse(QEvent::MouseMove, at(1), Qt::NoButton, Qt::NoModifier);
+    EXPECT_EQ(underlined(), QStringLiteral("__....__."));
+    EXPECT_EQ(view.cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(view.toolTip(), QStringLiteral("https://example.com/"));
+    mouse(QEvent::MouseMove, at(3), Qt::NoButton, Qt::NoModifier);
+    EXPECT_EQ(underlined(), QStringLiteral("...__...."));
+
+    // A plain click opens nothing, nor does Control+click on a scheme that may not open.
+    mouse(QEvent::MouseButtonPress, at(3), Qt::LeftButton, Qt::ControlModifier);
+    mouse(QEvent::MouseButtonPress, at(0), Qt::LeftButton, Qt::NoModifier);
+    EXPECT_TRUE(desktop.openedUrls.empty());
+    mouse(QEvent::MouseButtonPress, at(7), Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(desktop.openedUrls, std::vector<QString>{QStringLiteral("https://example.com/")});
+
+    mouse(QEvent::MouseMove, at(5), Qt::NoButton, Qt::NoModifier);
+    EXPECT_EQ(underlined(), QStringLiteral("........."));
+    EXPECT_EQ(view.cursor().shape(), Qt::ArrowCursor);
+}

@@ -62,6 +62,11 @@ QJsonObject toJson(const TerminalCell& cell);
 /// (kColorMask selects them). Above the colour, the foreground word holds the underline
 /// style and the background word the underline colour's slot in the screen's table
 /// (TerminalScreen::underlineColor()), 0 for the text colour.
+///
+/// The hyperlink slot (0: no link, 1-31: an entry of the line's own list of links, which
+/// points into the screen's link table; TerminalScreen::linkAt() follows it) takes the top
+/// bit of `codeAndFlags` as its high bit and bits 28-31 of the foreground word as the rest.
+/// A slot only means something on the line the cell is on.
 struct PackedCell {
     static constexpr std::uint32_t kCodeMask = 0x1FFFFF;
     // Flags of codeAndFlags.
@@ -84,6 +89,11 @@ struct PackedCell {
     static constexpr int kUnderlineColorShift = 25;  // background word: table slot, 7 bits
     static constexpr std::uint32_t kUnderlineColorMask = 0x7Fu << kUnderlineColorShift;
     static constexpr int kUnderlineColorSlots = 128;  // slot 0 is the text colour
+    // Hyperlink slot.
+    static constexpr std::uint32_t kLinkSlotHigh = 1u << 31;  // codeAndFlags
+    static constexpr int kLinkSlotShift = 28;                 // foreground word: low 4 bits
+    static constexpr std::uint32_t kLinkSlotMask = 0xFu << kLinkSlotShift;
+    static constexpr int kLinkSlots = 32;  // slot 0 is no link
 
     std::uint32_t codeAndFlags = U' ';
     std::uint32_t foregroundWord = 0;
@@ -105,6 +115,15 @@ struct PackedCell {
     }
     int underlineColorSlot() const {
         return int((backgroundWord & kUnderlineColorMask) >> kUnderlineColorShift);
+    }
+    int linkSlot() const {
+        return int(foregroundWord >> kLinkSlotShift) | int((codeAndFlags >> 31) << 4);
+    }
+    /// Replaces the link slot (0 … kLinkSlots - 1).
+    void setLinkSlot(int slot) {
+        foregroundWord =
+            (foregroundWord & ~kLinkSlotMask) | ((std::uint32_t(slot) & 0xF) << kLinkSlotShift);
+        codeAndFlags = (codeAndFlags & ~kLinkSlotHigh) | (std::uint32_t(slot >> 4) << 31);
     }
     std::optional<TerminalColor> foreground() const { return colorOf(foregroundWord); }
     std::optional<TerminalColor> background() const { return colorOf(backgroundWord); }

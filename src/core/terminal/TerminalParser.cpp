@@ -313,6 +313,8 @@ void TerminalParser::stringScalar(char32_t value) {
     m_command += QChar(char16_t(value));
     if (m_command.size() == 3 && QStringView(m_command) == u"52;") {
         m_commandLimit = kMaxClipboardCommandLength;
+    } else if (m_command.size() == 2 && QStringView(m_command) == u"8;") {
+        m_commandLimit = kMaxHyperlinkCommandLength;
     }
 }
 

@@ -78,6 +78,9 @@ public:
     /// A clipboard command ("52;…") may be longer: room for 1 MiB in base64 and a few
     /// characters more, so a cut one is always over that size.
     static constexpr int kMaxClipboardCommandLength = 64 + 4 * (((1 << 20) + 2) / 3);
+    /// A hyperlink command ("8;…") is read up to 8192 units, and one more, so the screen
+    /// tells one that was cut by its size.
+    static constexpr int kMaxHyperlinkCommandLength = 8192 + 1;
 
     explicit TerminalParser(TerminalParserHandler& handler) : m_handler(handler) {}
 

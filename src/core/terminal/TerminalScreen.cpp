@@ -24,7 +24,14 @@ TerminalScreen::TerminalScreen(int rows, int columns)
 
 TerminalScreen::~TerminalScreen() = default;
 
-void TerminalScreen::blankLine(Line& line) const {
+void TerminalScreen::blankLine(Line& line) {
+    blankCells(line);
+    if (line.links >= 0) [[unlikely]] {
+        releaseLinks(line);
+    }
+}
+
+void TerminalScreen::blankCells(Line& line) const {
     if (int(line.cells.size()) == m_columns) {
         // A copy, not a fill: copying is vectorised, filling with a 12-byte pattern is not.
         std::copy_n(m_blankRow.begin(), line.dirty, line.cells.begin());
@@ -45,6 +52,13 @@ void TerminalScreen::fillLine(Line& line, const PackedCell& fill) const {
 void TerminalScreen::eraseLines(int first, int last) {
     const PackedCell fill = erasedCell();
     if (fill == kBlankCell) {
+        if (m_freeLinkLists.size() == m_linkLists.size()) {
+            // No line holds links (the usual case): nothing to look for on each line.
+            for (int row = first; row <= last; ++row) {
+                blankCells(lineAt(row));
+            }
+            return;
+        }
         for (int row = first; row <= last; ++row) {
             blankLine(lineAt(row));
         }
@@ -252,6 +266,7 @@ void TerminalScreen::eraseInDisplay(int mode) {
         case 3:
             eraseLines(0, m_rows - 1);
             if (mode == 3) {
+                releaseHistoryLinks();
                 // The slots keep their buffers for reuse.
                 m_historyStart = 0;
                 m_historyCount = 0;
@@ -408,7 +423,12 @@ void TerminalScreen::reset() {
     m_pendingWrap = false;
 }
 
-void TerminalScreen::prepareFreshGrid(Grid& grid) const {
+void TerminalScreen::prepareFreshGrid(Grid& grid) {
+    for (std::size_t i = std::size_t(m_rows); i < grid.lines.size(); ++i) {
+        if (grid.lines[i].links >= 0) [[unlikely]] {
+            releaseLinks(grid.lines[i]);
+        }
+    }
     grid.lines.resize(std::size_t(m_rows));
     grid.top = 0;
 }
@@ -445,9 +465,13 @@ void TerminalScreen::refit(Grid& grid, int& cursorRow, bool saveHistory, int row
     const int drop = std::max(cursorRow - rows + 1, 0);
     if (drop > 0) {
         const int leaving = std::min<int>(drop, int(grid.lines.size()));
-        if (saveHistory) {
-            for (int i = 0; i < leaving; ++i) {
-                pushHistory(grid.lines[std::size_t(i)]);
+        for (int i = 0; i < leaving; ++i) {
+            Line& line = grid.lines[std::size_t(i)];
+            if (saveHistory) {
+                pushHistory(line);  // it now holds the line that left the scrollback, if any
+            }
+            if (line.links >= 0) [[unlikely]] {
+                releaseLinks(line);
             }
         }
         grid.lines.erase(grid.lines.begin(), grid.lines.begin() + leaving);
@@ -459,6 +483,11 @@ void TerminalScreen::refit(Grid& grid, int& cursorRow, bool saveHistory, int row
                       [columns](const CombiningMarks& marks) { return marks.column >= columns; });
     }
     if (int(grid.lines.size()) > rows) {
+        for (std::size_t i = std::size_t(rows); i < grid.lines.size(); ++i) {
+            if (grid.lines[i].links >= 0) [[unlikely]] {
+                releaseLinks(grid.lines[i]);
+            }
+        }
         grid.lines.resize(std::size_t(rows));
     }
     while (int(grid.lines.size()) < rows) {
@@ -629,5 +658,8 @@ QString TerminalScreen::invariantViolation() const {
                 .arg(m_alternate->column);
         }
     }
-    return reportedStateViolation();
+    if (QString violation = reportedStateViolation(); !violation.isEmpty()) {
+        return violation;
+    }
+    return linkViolation();
 }

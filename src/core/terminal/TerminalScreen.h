@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/terminal/TerminalCell.h"
+#include "core/terminal/TerminalLinks.h"
 #include "core/terminal/TerminalParser.h"
 
 #include <QByteArrayView>
@@ -63,7 +64,8 @@ enum class TerminalMouseEncoding : std::uint8_t { Default, Utf8, Sgr };
 ///
 /// Storage: cells are PackedCell values; the grid is a ring of lines, so a full-screen
 /// scroll moves no line at all, and the scrollback is a ring whose evicted line buffers are
-/// reused for the new blank lines, so steady output allocates nothing.
+/// reused for the new blank lines, so steady output allocates nothing. Hyperlinks (OSC 8)
+/// live in a bounded link table that cells reach through their line (TerminalScreenLinks.cpp).
 ///
 /// Not thread-safe: used on the main thread only.
 class TerminalScreen : private TerminalParserHandler {
@@ -162,6 +164,22 @@ public:
     /// (the text colour). Slots stay valid for the screen's lifetime.
     std::optional<TerminalColor> underlineColor(int slot) const;
 
+    // ---- Hyperlinks (OSC 8) ------------------------------------------------------------------
+    /// Longest URI kept: a link with a longer one is not made (its cells carry none).
+    static constexpr int kMaxLinkUriLength = 4096;
+    /// Longest id kept; a link with a longer one is not made either.
+    static constexpr int kMaxLinkIdLength = 256;
+    /// The link of a visible cell; absent when it has none.
+    std::optional<TerminalHyperlink> linkAt(int row, int column) const;
+    /// The link of a cell of scrollback line `index`; absent when it has none.
+    std::optional<TerminalHyperlink> scrollbackLinkAt(int index, int column) const;
+    /// TerminalHyperlink::index of a visible cell's link, -1 when it has none: the cheap
+    /// question for drawing, where cells of one link are compared.
+    int linkIndex(int row, int column) const;
+    int scrollbackLinkIndex(int index, int column) const;
+    /// Entries of the link table in use (at most TerminalLinkTable::kCapacity).
+    int linkCount() const { return m_links.liveCount(); }
+
     // ---- Primitives -----------------------------------------------------------------------
     /// Scrolls the scroll region up one line; the line leaving the top of the main screen
     /// enters the scrollback.
@@ -235,10 +253,34 @@ private:
         std::vector<PackedCell> cells;
         std::vector<CombiningMarks> marks;  // at most one entry per column
         int dirty = 0;                      // cells from here on are blank, so blanking stops here
+        int width = 0;  // scrollback lines only: the width the line had on the grid
+        // The line's list of links in m_linkLists, -1 for none: slot s of a cell is entry
+        // s - 1, a link table index (kNoLink when free). Cells carry slots of their own line
+        // only, so cells never move to another line without their slot being translated
+        // (re-wrapping does so), and a line is moved, never copied. An index, not the list
+        // itself, keeps a line at 64 bytes: lines are found by multiplying with their size on
+        // every character written.
+        int links = -1;
         bool hasWide = false;    // a double-width character was written since the last blank
-        int width = 0;           // scrollback lines only: the width the line had on the grid
         Wrap wrap = Wrap::None;  // set by writing past the end, cleared by a line feed or erase
+
+        Line() = default;
+        // A line left behind by a move lists no links: they went with the cells.
+        Line(Line&& other) noexcept { *this = std::move(other); }
+        Line& operator=(Line&& other) noexcept {
+            cells = std::move(other.cells);
+            marks = std::move(other.marks);
+            dirty = other.dirty;
+            width = other.width;
+            links = std::exchange(other.links, -1);
+            hasWide = other.hasWide;
+            wrap = other.wrap;
+            return *this;
+        }
+        Line(const Line&) = delete;
+        Line& operator=(const Line&) = delete;
     };
+    static_assert(sizeof(Line) == 64);
     /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
     struct Grid {
         std::vector<Line> lines;
@@ -324,6 +366,46 @@ private:
     void scrollDown(int count);
     void eraseInDisplay(int mode);
     void respond(const QString& reply);
+    /// OSC 8: "params;URI" opens a link for the characters written next, an empty URI (or
+    /// one that is not kept) ends it. `command` is the whole text, "8;" included.
+    void hyperlinkCommand(QStringView command);
+    void setHyperlink(std::string_view text, bool truncated);
+    /// The link table entry OSC 8 `text` opens, kNone for none; `previous` is the open one.
+    int openedLink(std::string_view text, bool truncated, int previous);
+    void closeLink();
+    /// Gives cells `from` … `to` - 1 of `line` the open link (m_link), when the line has
+    /// a slot left for it.
+    void markLink(Line& line, int from, int to);
+    /// The line's slot for link table entry `link`, taken now if needed; 0 when all are taken.
+    int linkSlotFor(Line& line, int link);
+    /// Frees the line's slots no cell uses.
+    void sweepLine(Line& line);
+    /// Lets go of all the line's links (it is being blanked).
+    void releaseLinks(Line& line);
+    /// Lets go of the links of list `list` (no line names it any more) and frees it.
+    void releaseLinkList(int list);
+    /// Appends the link table index of each of the line's first `count` cells (kNoLink for
+    /// none): what a cell's slot means, to take along to another line.
+    void appendLinkIndexes(const Line& line, int count, std::vector<std::uint16_t>& indexes) const;
+    /// Gives the line's first `count` cells, copied from other lines, slots of this line for
+    /// the table indexes `indexes` (kNoLink: no link). The line's `dirty` must cover them.
+    void relinkCells(Line& line, const std::uint16_t* indexes, int count);
+    std::vector<std::uint16_t>& linkListOf(const Line& line) {
+        return m_linkLists[std::size_t(line.links)];
+    }
+    const std::vector<std::uint16_t>& linkListOf(const Line& line) const {
+        return m_linkLists[std::size_t(line.links)];
+    }
+    void releaseHistoryLinks();
+    /// Sweeps every line and recounts the table, freeing what no line lists but `open`.
+    void sweepLinks(int open);
+    int linkIndexOf(const Line& line, int column) const;
+    std::optional<TerminalHyperlink> linkOf(const Line& line, int column) const;
+    /// The first broken link invariant (table bound, slots naming live entries), or "".
+    QString linkViolation() const;
+    /// The first list of links neither used nor free, or entry whose count is not the number
+    /// of lines listing it (`listSeen`: the lists lines name), or "".
+    QString referenceViolation(const std::vector<bool>& listSeen) const;
     void emitEvent(TerminalScreenEvent::Kind kind, QString title = {}, QString body = {});
     void setTitle(const QString& title);
     /// CSI 22 / 23 t: pushes or pops the title.
@@ -351,7 +433,9 @@ private:
     const Line& lineAt(int row) const;
     static Line& lineOf(Grid& grid, int row);
     static const Line& lineOf(const Grid& grid, int row);
-    void blankLine(Line& line) const;
+    void blankLine(Line& line);
+    /// blankLine() for a line that holds no links.
+    void blankCells(Line& line) const;
     /// The cell that erasing, inserting, deleting and scrolling leave: blank, with the
     /// current background colour and no other attribute.
     PackedCell erasedCell() const {
@@ -359,7 +443,7 @@ private:
     }
     /// Blanks a whole line with `fill`, the erasedCell() of the moment (callers erasing
     /// many lines read it once).
-    void eraseLine(Line& line, const PackedCell& fill) const {
+    void eraseLine(Line& line, const PackedCell& fill) {
         blankLine(line);
         if (fill != PackedCell{}) [[unlikely]] {
             fillLine(line, fill);
@@ -386,7 +470,7 @@ private:
     /// leaves the top for the scrollback. The cursor stays on its character.
     void reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool& pendingWrap, int rows,
                 int columns);
-    void prepareFreshGrid(Grid& grid) const;
+    void prepareFreshGrid(Grid& grid);
     static QString textOf(const Line& line, int column);
     static void appendLineText(QString& text, const Line& line);
     TerminalCell cellOf(const Line& line, int column) const;
@@ -442,6 +526,13 @@ private:
     // repeats costs one run of lines however many sequences it holds.
     qint64 m_pendingRepeats = 0;
     std::vector<PackedCell> m_repeatRow;  // a line of the repeated cells to copy from
+    static constexpr std::uint16_t kNoLink = 0xFFFF;
+    TerminalLinkTable m_links;
+    std::vector<std::vector<std::uint16_t>> m_linkLists;  // see Line::links
+    std::vector<int> m_freeLinkLists;
+    int m_link = TerminalLinkTable::kNone;  // the link new characters get
+    // New entries asked for since the table was last swept (see sweepLinks()).
+    int m_linkRequestsSinceSweep = 0;
     qint64 m_workLeft = std::numeric_limits<qint64>::max();  // see spend()
     std::function<void(const QString&)> m_onResponse;
 

@@ -113,6 +113,9 @@ void TerminalScreen::operatingSystemCommand(QStringView text, bool bellTerminate
         case 7:
             setCurrentDirectoryFromUrl(data);
             break;
+        case 8:
+            hyperlinkCommand(text);
+            break;
         case 9:
             consoleCommand(data);
             break;

@@ -65,6 +65,11 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
         QString text;
     };
     std::vector<Mark> marks;
+    // While a text holds links: the link table index of each of its cells, as slots only
+    // mean something on their own line; and the lists of links of its lines, let go of once
+    // the new lines hold their links.
+    std::vector<std::uint16_t> textLinks;
+    std::vector<int> textLinkLists;
     Placement cursor;
     int gridTop = -1;  // the new line where the old grid's top line starts
 
@@ -81,6 +86,9 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
         // Join a run of lines: every one but the last wrapped into the next.
         text.clear();
         marks.clear();
+        textLinks.clear();
+        textLinkLists.clear();
+        bool linked = false;
         int cursorOffset = -1;
         int gridTopOffset = -1;
         bool hasWide = false;
@@ -99,6 +107,16 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
                 source.wrap == Wrap::BeforeWide && source.cells.back() == kBlankCell;
             const int taken = source.wrap == Wrap::None ? source.dirty : width - (padded ? 1 : 0);
             text.insert(text.end(), source.cells.begin(), source.cells.begin() + taken);
+            if (source.links >= 0 || linked) [[unlikely]] {
+                if (!linked) {
+                    textLinks.assign(std::size_t(offset), kNoLink);
+                    linked = true;
+                }
+                appendLinkIndexes(source, taken, textLinks);
+                if (source.links >= 0) {
+                    textLinkLists.push_back(std::exchange(source.links, -1));
+                }
+            }
             for (CombiningMarks& entry : source.marks) {
                 if (entry.column < taken &&
                     source.cells[std::size_t(entry.column)].hasCombining()) {
@@ -136,6 +154,10 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             }
             std::copy_n(text.begin() + index, count, line->cells.begin());
             line->hasWide = hasWide;
+            if (linked) [[unlikely]] {
+                line->dirty = count;
+                relinkCells(*line, textLinks.data() + index, count);
+            }
             const int lineIndex = int(laid.size()) - 1;
             if (cursorOffset >= index && cursorOffset < index + count) {
                 cursorPlace = {lineIndex, cursorOffset - index};
@@ -157,6 +179,9 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             line = &newLine();
         }
         line->dirty = column;
+        for (const int list : textLinkLists) {
+            releaseLinkList(list);
+        }
         // Past the text, offsets count blank cells from where it ended.
         auto pastEnd = [&](int offset) {
             const int cells = column + offset - length;
@@ -195,6 +220,18 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
     const int lastNeeded = std::min(int(laid.size()) - 1, cursor.line + rows - 1);
     const int gridStart = std::min(std::max(gridTop, lastNeeded - rows + 1), cursor.line);
     const int historyCount = std::min(gridStart, kScrollbackLimit);
+    // Lines that are dropped let go of their links: the old grid's lines below the text, and
+    // (at the end) the new lines beyond the scrollback limit or below the grid. Lines moved
+    // away list none.
+    auto releaseDropped = [this](std::vector<Line>& lines) {
+        for (Line& line : lines) {
+            if (line.links >= 0) [[unlikely]] {
+                releaseLinks(line);
+            }
+        }
+    };
+    releaseDropped(m_history);
+    releaseDropped(grid.lines);
     m_history.clear();
     if (historyCount > 0) {
         m_history.resize(kScrollbackLimit);
@@ -216,6 +253,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             line.cells.assign(std::size_t(columns), kBlankCell);
         }
     }
+    releaseDropped(laid);
     cursorRow = cursor.line - gridStart;
     cursorColumn = cursor.column;
 }

@@ -164,6 +164,9 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
             cell[i].foregroundWord = foreground;
             cell[i].backgroundWord = background;
         }
+        if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+            markLink(line, m_column, m_column + count);
+        }
         m_lastGraphic = static_cast<unsigned char>(text[count - 1]);
         line.dirty = std::max(line.dirty, m_column + count);
         text += count;
@@ -232,6 +235,9 @@ void TerminalScreen::putCell(char32_t scalar, bool doubleWidth) {
         breakWideCharacterAt(line, m_column + 1);
         line.cells[std::size_t(m_column + 1)] = {PackedCell::kContinuation | flags,
                                                  m_style.foregroundWord, m_style.backgroundWord};
+    }
+    if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+        markLink(line, m_column, std::min(m_column + (doubleWidth ? 2 : 1), m_columns));
     }
     m_lastGraphic = scalar;
     m_column += doubleWidth ? 2 : 1;
@@ -312,6 +318,9 @@ void TerminalScreen::writeRepeatRun(int count, bool doubleWidth) {
     PackedCell* cell = line.cells.data() + m_column;
     for (int i = 0; i < cells; ++i) {
         cell[i] = doubleWidth && i % 2 == 1 ? tail : head;
+    }
+    if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+        markLink(line, m_column, m_column + cells);
     }
     line.hasWide = line.hasWide || doubleWidth;
     line.dirty = std::max(line.dirty, m_column + cells);
@@ -453,6 +462,9 @@ void TerminalScreen::writeRepeatSegment(int count, bool doubleWidth) {
             column += width;
         }
     }
+    if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+        markLink(line, start, start + cells);
+    }
     line.dirty = std::max(line.dirty, start + cells);
     m_column = start + count * width;
     if (m_column >= m_columns) {
@@ -569,6 +581,14 @@ void TerminalScreen::escape(char32_t intermediate, char32_t finalCharacter) {
 }
 
 void TerminalScreen::fullReset() {
+    if (m_alternate) {
+        // The main screen behind the alternate one goes, and its links with it.
+        for (Line& line : m_alternate->grid.lines) {
+            if (line.links >= 0) [[unlikely]] {
+                releaseLinks(line);
+            }
+        }
+    }
     m_alternate.reset();
     reset();
     m_savedCursor = {};
@@ -589,6 +609,7 @@ void TerminalScreen::fullReset() {
     m_mouseTracking = TerminalMouseTracking::None;
     m_mouseEncoding = TerminalMouseEncoding::Default;
     m_alternateScroll = false;
+    closeLink();
 }
 
 // ---- Control sequences ---------------------------------------------------------------------

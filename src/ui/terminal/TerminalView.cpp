@@ -2,6 +2,7 @@
 
 #include "core/appearance/HexColor.h"
 #include "core/appearance/Theme.h"
+#include "core/services/DesktopServices.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
 #include "ui/terminal/BoxDrawing.h"
@@ -57,6 +58,7 @@ TerminalView::TerminalView(QWidget* parent)
       m_backgroundColor(colorFromHex(u"081322")),
       m_accentColor(colorFromHex(u"00E5D0")) {
     setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);  // for the links under the pointer
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     connect(&m_cursorBlinkTimer, &QTimer::timeout, this, [this] {
@@ -492,7 +494,65 @@ void TerminalView::wheelEvent(QWheelEvent* event) {
 void TerminalView::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     update();
+    if (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier)) {
+        if (const std::optional<TerminalHyperlink> link = linkAt(event->position());
+            link && m_desktop && isOpenableLink(link->uri)) {
+            m_desktop->openUrl(link->uri);
+            event->accept();
+            return;
+        }
+    }
     QWidget::mousePressEvent(event);
+}
+
+void TerminalView::mouseMoveEvent(QMouseEvent* event) {
+    m_pointer = event->position();
+    updateHover();
+    QWidget::mouseMoveEvent(event);
+}
+
+void TerminalView::leaveEvent(QEvent* event) {
+    m_pointer.reset();
+    updateHover();
+    QWidget::leaveEvent(event);
+}
+
+void TerminalView::updateHover() {
+    const std::optional<TerminalHyperlink> link = m_pointer ? linkAt(*m_pointer) : std::nullopt;
+    const int hovered = link ? link->index : -1;
+    if (hovered == m_hoveredLink) {
+        return;
+    }
+    m_hoveredLink = hovered;
+    if (link) {
+        setCursor(Qt::PointingHandCursor);
+        setToolTip(link->uri);
+    } else {
+        unsetCursor();
+        setToolTip(QString());
+    }
+    update();
+}
+
+std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
+    if (!m_session || m_cellWidth <= 0) {
+        return std::nullopt;
+    }
+    const TerminalScreen& screen = m_session->screen();
+    const int column = int(std::floor((position.x() - kLeftMargin) / m_cellWidth));
+    const int shownRow = int(std::floor((position.y() - kTopMargin) / lineHeight()));
+    if (column < 0 || column >= screen.columns() || shownRow < 0 || shownRow >= screen.rows()) {
+        return std::nullopt;
+    }
+    // As paintEvent() lays the lines out: index i < history is scrollback line i.
+    const int history = screen.scrollbackSize();
+    const int offset = std::min(m_scrollOffset, history);
+    const int first = offset == 0 ? history : std::max(0, history - offset);
+    const int index = first + shownRow;
+    if (index < history) {
+        return screen.scrollbackLinkAt(index, column);
+    }
+    return screen.linkAt(index - history, column);
 }
 
 void TerminalView::focusInEvent(QFocusEvent* event) {
@@ -547,6 +607,11 @@ void TerminalView::paintEvent(QPaintEvent* event) {
     m_decorations.clear();
     int usedBatches = 0;
     std::vector<BoxDrawing::Cell> boxCells;  // drawn to fill their cells, after the fills
+
+    // Output may have moved the text under a still pointer.
+    const std::optional<TerminalHyperlink> hovered =
+        m_pointer ? linkAt(*m_pointer) : std::optional<TerminalHyperlink>();
+    const int hoveredLink = hovered ? hovered->index : -1;
 
     const QRgb viewBackground = m_backgroundColor.rgb() & 0xFFFFFF;
     const std::uint32_t defaultText = kDefaultTextColor.rgb() & 0xFFFFFF;
@@ -644,6 +709,15 @@ void TerminalView::paintEvent(QPaintEvent* event) {
                 }
                 if (cell.overline()) {
                     decorate(Kind::Over, textRgb, x, right, baseline);
+                }
+            }
+            if (hoveredLink >= 0 && cell.linkSlot() != 0) [[unlikely]] {
+                const int link = fromHistory ? screen.scrollbackLinkIndex(index, column)
+                                             : screen.linkIndex(index - history, column);
+                if (link == hoveredLink) {
+                    const double right =
+                        x + (column + 1 < count && cells[column + 1].continuation() ? 2 * w : w);
+                    decorate(Decoration::Kind::Single, textRgb, x, right, baseline);
                 }
             }
 
@@ -821,8 +895,9 @@ void TerminalView::drawDecorations(QPainter& painter) const {
 // ---- NativeTerminal ------------------------------------------------------------------------
 
 NativeTerminal::NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& theme,
-                               QWidget* parent)
+                               DesktopServices* desktop, QWidget* parent)
     : QWidget(parent), m_session(std::move(session)), m_theme(theme), m_view(new TerminalView) {
+    m_view->setDesktopServices(desktop);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

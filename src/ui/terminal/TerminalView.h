@@ -11,13 +11,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 class QPainter;
 
 class QKeyEvent;
+class DesktopServices;
 class Theme;
+struct TerminalHyperlink;
 class TerminalSession;
 
 /// Draws one terminal session as a grid of monospaced cells and turns key presses, pastes
@@ -40,6 +43,10 @@ class TerminalSession;
 /// animated (the desktop allows animations) and drawn steady otherwise. The blink timer runs
 /// only while some shown cell blinks, and each blink repaints just the rows holding one.
 ///
+/// Links: hovering a cell of a hyperlink the program printed underlines every cell of that
+/// link, shows its address as the tooltip and the pointing-hand cursor; Control+click opens
+/// it through the desktop, if its scheme is one that may open (isOpenableLink()).
+///
 /// Keys: plain Control+letter goes to the program as a control character; Control+Shift+V
 /// pastes, Control+Shift+C and Control+Shift+A copy the whole text, and any other
 /// Control+Shift+letter runs the window's Control+letter command (the terminal's stand-in
@@ -56,6 +63,11 @@ public:
 
     void setSession(std::shared_ptr<TerminalSession> session);
     TerminalSession* session() const { return m_session.get(); }
+    /// Where Control+click opens links; none: links do not open. Must outlive the view.
+    void setDesktopServices(DesktopServices* desktop) { m_desktop = desktop; }
+    /// The link of the cell at `position` (in view coordinates) as shown now, scrollback
+    /// included; absent over a cell without one or outside the grid.
+    std::optional<TerminalHyperlink> linkAt(QPointF position) const;
 
     double fontSize() const { return m_fontSize; }
     void setFontSize(double points);
@@ -120,6 +132,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -168,12 +182,17 @@ private:
     /// One half period: hides or shows blinking text again and repaints the rows holding it.
     void blink();
     int scrollbackSize() const;
+    /// Follows the pointer: the hovered link's cursor, tooltip and underline.
+    void updateHover();
     /// How long the screen's update has been open as far as the view has seen, or -1 when
     /// none is.
     qint64 updateOpenForMs();
     void frameTimerFired();
 
     std::shared_ptr<TerminalSession> m_session;
+    DesktopServices* m_desktop = nullptr;
+    std::optional<QPointF> m_pointer;  // over the view
+    int m_hoveredLink = -1;            // link table index under the pointer
     double m_fontSize = kDefaultFontSize;
     QColor m_backgroundColor;
     QColor m_accentColor;
@@ -219,7 +238,7 @@ class NativeTerminal : public QWidget {
 public:
     // The theme must outlive the terminal.
     NativeTerminal(std::shared_ptr<TerminalSession> session, Theme& theme,
-                   QWidget* parent = nullptr);
+                   DesktopServices* desktop = nullptr, QWidget* parent = nullptr);
 
     TerminalView* view() const { return m_view; }
     TerminalSession* session() const { return m_session.get(); }

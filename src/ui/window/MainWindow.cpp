@@ -131,7 +131,7 @@ QWidget* MainWindow::createPage(Destination destination) {
     switch (destination) {
         case Destination::Workspace:
             return new WorkspacePage(w.sessions, w.project, w.providers, w.launcher, w.teamRuns,
-                                     m_navigator, m_theme);
+                                     m_navigator, m_theme, w.services.desktop);
         case Destination::Settings:
             return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, m_navigator,
                                     w.notices, w.services.desktop, m_theme);

@@ -73,14 +73,16 @@ void PaneGrid::arrange() {
 
 SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
                          const ProviderRegistry& providers, Launcher& launcher,
-                         Navigator& navigator, Theme& theme, QWidget* parent)
+                         Navigator& navigator, Theme& theme, DesktopServices* desktop,
+                         QWidget* parent)
     : QWidget(parent),
       m_sessions(sessions),
       m_project(project),
       m_providers(providers),
       m_launcher(launcher),
       m_navigator(navigator),
-      m_theme(theme) {
+      m_theme(theme),
+      m_desktop(desktop) {
     auto* layout = Widgets::box<QVBoxLayout>(this, {0, 0, 0, 0}, 10);
 
     auto* header = new QHBoxLayout;
@@ -160,9 +162,10 @@ void SessionDeck::syncSessions() {
     for (const SessionPointer& session : m_sessions.sessions()) {
         live.insert(session->id());
         if (!m_panes.contains(session->id())) {
-            m_panes.insert(session->id(),
-                           new TerminalPane(m_sessions, m_project, m_theme, session,
-                                            m_providers.provider(session->providerID()).name));
+            m_panes.insert(
+                session->id(),
+                new TerminalPane(m_sessions, m_project, m_theme, session,
+                                 m_providers.provider(session->providerID()).name, m_desktop));
         }
     }
     for (auto it = m_panes.begin(); it != m_panes.end();) {

@@ -11,6 +11,7 @@ class QPushButton;
 class QScrollArea;
 class QToolButton;
 class TerminalPane;
+class DesktopServices;
 class Launcher;
 class Navigator;
 class ProjectModel;
@@ -45,7 +46,8 @@ class SessionDeck : public QWidget {
     Q_OBJECT
 public:
     SessionDeck(SessionManager& sessions, ProjectModel& project, const ProviderRegistry& providers,
-                Launcher& launcher, Navigator& navigator, Theme& theme, QWidget* parent = nullptr);
+                Launcher& launcher, Navigator& navigator, Theme& theme,
+                DesktopServices* desktop = nullptr, QWidget* parent = nullptr);
 
     TerminalPane* paneFor(const QUuid& id) const { return m_panes.value(id); }
     QList<TerminalPane*> visiblePanes() const;
@@ -66,6 +68,7 @@ private:
     Launcher& m_launcher;
     Navigator& m_navigator;
     Theme& m_theme;
+    DesktopServices* m_desktop;  // where terminals open links
     QPushButton* m_focusButton;
     QPushButton* m_gridButton;
     QHBoxLayout* m_tabs;

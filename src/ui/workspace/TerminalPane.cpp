@@ -19,7 +19,7 @@
 
 TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Theme& theme,
                            std::shared_ptr<TerminalSession> session, const QString& providerName,
-                           QWidget* parent)
+                           DesktopServices* desktop, QWidget* parent)
     : QFrame(parent), m_session(std::move(session)) {
     setProperty("card", true);
     auto* layout = Widgets::box<QVBoxLayout>(this, {1, 1, 1, 1}, 0);
@@ -81,7 +81,7 @@ TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Them
     headerLayout->addWidget(menuButton);
     layout->addWidget(header);
 
-    m_terminal = new NativeTerminal(m_session, theme);
+    m_terminal = new NativeTerminal(m_session, theme, desktop);
     layout->addWidget(m_terminal, 1);
     setFocusProxy(m_terminal);
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class DesktopServices;
 class NativeTerminal;
 class QLabel;
 class QToolButton;
@@ -21,7 +22,7 @@ public:
     // `providerName` names the session's assistant in the header.
     TerminalPane(SessionManager& sessions, ProjectModel& project, Theme& theme,
                  std::shared_ptr<TerminalSession> session, const QString& providerName,
-                 QWidget* parent = nullptr);
+                 DesktopServices* desktop = nullptr, QWidget* parent = nullptr);
 
     TerminalSession* session() const { return m_session.get(); }
     NativeTerminal* terminal() const { return m_terminal; }

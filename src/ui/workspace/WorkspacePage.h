@@ -13,6 +13,7 @@ class Navigator;
 class ProjectModel;
 class ProviderRegistry;
 class SessionDeck;
+class DesktopServices;
 class SessionManager;
 class TeamRunController;
 class Theme;
@@ -25,7 +26,7 @@ public:
     WorkspacePage(SessionManager& sessions, ProjectModel& project,
                   const ProviderRegistry& providers, Launcher& launcher,
                   TeamRunController& teamRuns, Navigator& navigator, Theme& theme,
-                  QWidget* parent = nullptr);
+                  DesktopServices* desktop = nullptr, QWidget* parent = nullptr);
 
     Composer* composer() const { return m_composer; }
     SessionDeck* deck() const { return m_deck; }
