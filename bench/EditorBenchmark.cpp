@@ -13,6 +13,8 @@
 // Each figure is the median and the 95th percentile over VELK_BENCH_KEYS keystrokes
 // (default 200), typed in the middle of the file, in wall-clock time and in CPU time of the
 // main thread. Goal: under 16 ms, one frame.
+#include "StallMeter.h"
+
 #include "core/appearance/Theme.h"
 #include "core/files/Highlighter.h"
 #include "core/services/Preferences.h"
@@ -113,12 +115,6 @@ Figures summarize(const std::vector<Sample>& samples) {
     const size_t median = samples.size() / 2;
     const size_t p95 = samples.size() * 95 / 100;
     return {wall[median], wall[p95], cpu[median], cpu[p95]};
-}
-
-double threadCpuMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 Sample measure(const std::function<void()>& work) {

@@ -8,6 +8,7 @@
 //     every character, erase-display) go through a real session shown in the view, painting
 //     included, next to the same session with nothing shown.
 #include "ScreenCorpus.h"
+#include "StallMeter.h"
 
 #include "core/appearance/Theme.h"
 #include "core/assistants/Provider.h"
@@ -67,12 +68,6 @@ void paintCellByCell(QPainter& painter, const TerminalScreen& screen, double w, 
             painter.drawText(QPointF(box.left(), box.top() + ascent), cell.text);
         }
     }
-}
-
-double threadCpuMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
 // Per-paint times: the median is the typical paint; the best is the paint undisturbed by
@@ -246,31 +241,16 @@ Stall floodWithTicker(const QString& command, bool shown) {
         terminal->show();
         QCoreApplication::processEvents();
     }
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(1);
-    QElapsedTimer sinceTick;
-    qint64 longestGapNs = 0;
-    double cpuAtTick = 0;
-    double longestWorkMs = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-        const double cpu = threadCpuMilliseconds();
-        longestWorkMs = std::max(longestWorkMs, cpu - cpuAtTick);
-        cpuAtTick = cpu;
-    });
+    StallMeter stalls;
     const quint64 before = terminal ? terminal->view()->paintCount() : 0;
     QElapsedTimer timer;
     timer.start();
     session->start();
-    sinceTick.start();
-    cpuAtTick = threadCpuMilliseconds();
-    ticker.start();
+    stalls.start();
     while (session->running() || !session->exitCode()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
-    return {timer.nsecsElapsed() / 1e9, longestGapNs / 1e6, longestWorkMs,
+    return {timer.nsecsElapsed() / 1e9, stalls.longestGapMs(), stalls.longestWorkMs(),
             terminal ? terminal->view()->paintCount() - before : 0};
 }
 

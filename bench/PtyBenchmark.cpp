@@ -16,6 +16,7 @@
 // corpus size (default 32); VELK_BENCH_CORPORA limits the run to the named corpora
 // (comma-separated).
 #include "ScreenCorpus.h"
+#include "StallMeter.h"
 
 #include "core/assistants/Provider.h"
 #include "core/terminal/Pty.h"
@@ -158,12 +159,6 @@ struct Best {
     std::optional<double> value() const { return failed ? std::nullopt : seconds; }
 };
 
-double threadCpuMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
 QString rate(qsizetype bytes, std::optional<double> seconds) {
     return seconds ? QString::number(double(bytes) / 1e6 / *seconds, 'f', 1)
                    : QStringLiteral("n/a");
@@ -247,34 +242,17 @@ int main(int argc, char** argv) {
             }
         }
         const QString command = QStringLiteral("cat ") + QString::fromUtf8(shellQuoted(path));
-        QTimer ticker;
-        ticker.setTimerType(Qt::PreciseTimer);
-        ticker.setInterval(1);
-        QElapsedTimer sinceTick;
-        qint64 longestGapNs = 0;
-        // The main thread's processor time between the same ticks: its own work, without the
-        // time the machine gave to other programs.
-        double cpuAtTick = 0;
-        double longestWorkMs = 0;
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
-            sinceTick.restart();
-            const double cpu = threadCpuMilliseconds();
-            longestWorkMs = std::max(longestWorkMs, cpu - cpuAtTick);
-            cpuAtTick = cpu;
-        });
-        const std::optional<double> floodSeconds = timeSession(command, folder.path(), [&] {
-            sinceTick.start();
-            cpuAtTick = threadCpuMilliseconds();
-            ticker.start();
-        });
-        ticker.stop();
+        StallMeter stalls;
+        const std::optional<double> floodSeconds =
+            timeSession(command, folder.path(), [&] { stalls.start(); });
+        stalls.stop();
         const std::optional<double> tmuxSeconds =
             tmux.isEmpty() ? std::nullopt : timeTmux(tmux, command);
-        std::printf(
-            "%-10s %10.1f %12s %12s %19.1f ms %19.1f ms\n", qPrintable(flood.name),
-            double(kFloodSize) / (1024.0 * 1024.0), qPrintable(rate(kFloodSize, floodSeconds)),
-            qPrintable(rate(kFloodSize, tmuxSeconds)), double(longestGapNs) / 1e6, longestWorkMs);
+        std::printf("%-10s %10.1f %12s %12s %19.1f ms %19.1f ms\n", qPrintable(flood.name),
+                    double(kFloodSize) / (1024.0 * 1024.0),
+                    qPrintable(rate(kFloodSize, floodSeconds)),
+                    qPrintable(rate(kFloodSize, tmuxSeconds)), stalls.longestGapMs(),
+                    stalls.longestWorkMs());
         std::fflush(stdout);
         QFile::remove(path);
     }
