@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QBoxLayout>
+#include <QDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLayout>
@@ -116,6 +117,16 @@ inline void clearLayout(QLayout* layout) {
         }
         delete item;
     }
+}
+
+// Ends a dialog's layout with its one closing button, "Done", on the right.
+inline void addDoneButton(QDialog* dialog, QBoxLayout* layout) {
+    auto* done = button(QStringLiteral("Done"), "primary");
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(done);
+    layout->addLayout(row);
+    QObject::connect(done, &QPushButton::clicked, dialog, &QDialog::accept);
 }
 
 }  // namespace Widgets

@@ -29,12 +29,7 @@ CompareDialog::CompareDialog(const QString& title, const QString& path, const QS
         m_views.push_back(view);
     }
     layout->addLayout(columns, 1);
-    auto* done = Widgets::button(QStringLiteral("Done"), "primary");
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    row->addWidget(done);
-    layout->addLayout(row);
-    connect(done, &QPushButton::clicked, this, &QDialog::accept);
+    Widgets::addDoneButton(this, layout);
 
     m_job = runInBackground(
         this,

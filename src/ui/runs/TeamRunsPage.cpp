@@ -1073,12 +1073,7 @@ void TeamRunsPage::showOutput(const RunCopy& copy) {
     text->setReadOnly(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     layout->addWidget(text, 1);
-    auto* done = Widgets::button(QStringLiteral("Done"), "primary");
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    row->addWidget(done);
-    layout->addLayout(row);
-    connect(done, &QPushButton::clicked, m_outputSheet, &QDialog::accept);
+    Widgets::addDoneButton(m_outputSheet, layout);
     m_outputSheet->setModal(true);
     m_outputSheet->show();
 }
