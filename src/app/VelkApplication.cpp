@@ -22,6 +22,7 @@
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
 #include "ui/kit/AppStyle.h"
+#include "ui/kit/CaretBlinkTimeout.h"
 #include "ui/kit/QtDialogs.h"
 #include "ui/navigation/Navigator.h"
 #include "ui/terminal/TerminalView.h"
@@ -148,6 +149,7 @@ void VelkApplication::launch() {
     m_window->move(m_window->screen()->availableGeometry().center() - m_window->rect().center());
     showMainWindow();
     if (!m_commandLine.automation()) {
+        m_caretBlinkTimeout = std::make_unique<CaretBlinkTimeout>();
         startCompanion();
         m_workspace->providers.adoptLoginEnvironment();
     }

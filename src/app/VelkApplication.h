@@ -17,6 +17,7 @@ class QMenuBar;
 class QtDialogs;
 class Theme;
 class StepRunner;
+class CaretBlinkTimeout;
 class CompanionController;
 class CompanionModel;
 class ComputerPlanner;
@@ -92,6 +93,7 @@ private:
     std::unique_ptr<CompanionModel> m_companion;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<CompanionController> m_companionController;
+    std::unique_ptr<CaretBlinkTimeout> m_caretBlinkTimeout;
     bool m_quitting = false;
     bool m_toldAboutTray = false;
 };

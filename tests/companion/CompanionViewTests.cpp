@@ -160,6 +160,18 @@ TEST(PetArt, floatsGentlyOnlyWhenAnimationIsAllowedEverywhere) {
     EXPECT_TRUE(art.floating());
     art.hide();
     EXPECT_FALSE(art.floating());
+
+    // It wakes only for the frames where the drawn offset moves: a dozen per up-and-down
+    // cycle, not all ninety-odd frames, and never past a change.
+    const double frame = 1.0 / PetArt::kFramesPerSecond;
+    int wakeUps = 0;
+    for (double t = 0; t < 4.0; ++wakeUps) {
+        const double next = t + PetArt::msUntilOffsetChanges(t) / 1000.0;
+        EXPECT_NE(PetArt::floatOffset(next), PetArt::floatOffset(t)) << t;
+        EXPECT_EQ(PetArt::floatOffset(next - frame), PetArt::floatOffset(t)) << t;
+        t = next;
+    }
+    EXPECT_LE(wakeUps, 14);
 }
 
 TEST(DesktopPet, theBadgeSaysWhatTheCompanionDoesAndTheShapeIsTheVisiblePixelsAndTheBadge) {

@@ -4,6 +4,7 @@
 #include "core/appearance/ThemePreset.h"
 #include "core/terminal/TerminalSession.h"
 #include "support/TestSupport.h"
+#include "ui/kit/CaretBlinkTimeout.h"
 #include "ui/kit/QtDialogs.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/QuitPolicy.h"
@@ -18,11 +19,14 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleHints>
 #include <QTimer>
 #include <QToolButton>
 
@@ -381,3 +385,21 @@ TEST_F(MainWindowTest, quitAsksAboutUnsavedEditsThenRunningSessionsAndCancelKeep
 }
 
 }  // namespace
+
+TEST(CaretBlinkTimeout, caretsStopBlinkingAfterASpellWithoutInputAndTheNextKeyBringsTheBlinkBack) {
+    QStyleHints* hints = QGuiApplication::styleHints();
+    hints->setCursorFlashTime(1000);
+    {
+        CaretBlinkTimeout timeout(20);
+        QLineEdit field;
+        ASSERT_TRUE(waitUntil([&] { return timeout.stopped(); }));
+        EXPECT_EQ(hints->cursorFlashTime(), 0);
+
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+        QApplication::sendEvent(&field, &key);
+        EXPECT_FALSE(timeout.stopped());
+        EXPECT_EQ(hints->cursorFlashTime(), 1000);
+        ASSERT_TRUE(waitUntil([&] { return timeout.stopped(); }));
+    }
+    EXPECT_EQ(hints->cursorFlashTime(), 1000);  // given back when it goes
+}

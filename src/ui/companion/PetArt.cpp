@@ -13,7 +13,7 @@
 
 PetArt::PetArt(CompanionModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
     setAttribute(Qt::WA_TranslucentBackground);
-    m_timer.setInterval(kFrameIntervalMs);
+    m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &PetArt::tick);
     connect(&m_model, &CompanionModel::appearanceChanged, this, &PetArt::syncImage);
     connect(&m_model, &CompanionModel::customImageChanged, this, &PetArt::syncImage);
@@ -35,8 +35,22 @@ int PetArt::floatOffset(double seconds) {
     return int(std::lround(std::sin(seconds * 1.6) * 3.0));
 }
 
+int PetArt::msUntilOffsetChanges(double seconds) {
+    // The offset moves by one pixel a few times a second: wake for those frames only, not for
+    // every frame in between.
+    const int now = floatOffset(seconds);
+    int frames = 1;
+    while (frames < kFramesPerSecond * 2 &&
+           floatOffset(seconds + frames / double(kFramesPerSecond)) == now) {
+        ++frames;
+    }
+    return frames * 1000 / kFramesPerSecond;
+}
+
 void PetArt::tick() {
-    setOffset(floatOffset(double(QDateTime::currentMSecsSinceEpoch()) / 1000.0));
+    const double seconds = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    setOffset(floatOffset(seconds));
+    m_timer.start(msUntilOffsetChanges(seconds));
 }
 
 void PetArt::setOffset(int offset) {
@@ -90,6 +104,7 @@ void PetArt::syncImage() {
     m_image = image ? *image : QImage();
     // The built-in pet is pixel art: it keeps its hard edges when scaled.
     m_pixelArt = m_model.appearance() != QStringLiteral("custom");
+    m_scaled = QPixmap();
     setAccessibleName(m_model.displayName());
     m_restingRegion.reset();
     update();
@@ -100,7 +115,6 @@ void PetArt::syncMotion() {
     // A hidden drawing never ticks; the timer only runs while someone can see it move.
     const bool wanted = m_animated && m_model.animate() && !m_reducedMotion && isVisible();
     if (wanted && !m_timer.isActive()) {
-        m_timer.start();
         tick();
     } else if (!wanted && m_timer.isActive()) {
         m_timer.stop();
@@ -137,8 +151,13 @@ void PetArt::paintEvent(QPaintEvent*) {
         }
         return;
     }
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, !m_pixelArt);
-    painter.drawImage(target, m_image);
+    if (m_scaled.size() != target.size()) {
+        // Scaled once per size, not per frame: a floating pet only moves what it drew.
+        m_scaled = QPixmap::fromImage(
+            m_image.scaled(target.size(), Qt::IgnoreAspectRatio,
+                           m_pixelArt ? Qt::FastTransformation : Qt::SmoothTransformation));
+    }
+    painter.drawPixmap(target.topLeft(), m_scaled);
 }
 
 bool desktopPrefersReducedMotion() {

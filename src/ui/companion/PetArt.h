@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QPointer>
 #include <QRegion>
 #include <QTimer>
@@ -16,7 +17,7 @@ class PetArt : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kMargin = 10;
-    static constexpr int kFrameIntervalMs = 1000 / 24;
+    static constexpr int kFramesPerSecond = 24;
 
     explicit PetArt(CompanionModel& model, QWidget* parent = nullptr);
 
@@ -27,6 +28,8 @@ public:
 
     // The vertical offset of the floating motion at `seconds`: sin(t × 1.6) × 3, rounded.
     static int floatOffset(double seconds);
+    // How long after `seconds` the offset first differs, in whole frames (at most two seconds).
+    static int msUntilOffsetChanges(double seconds);
     // The offset drawn now: 0 while the drawing does not float.
     int currentOffset() const { return m_offset; }
 
@@ -53,6 +56,7 @@ private:
 
     CompanionModel& m_model;
     QImage m_image;
+    QPixmap m_scaled;  // m_image at the size drawn
     bool m_pixelArt = true;
     bool m_animated = false;
     bool m_reducedMotion = false;

@@ -1,0 +1,331 @@
+// Start-up and idle cost of the whole application on an X display, next to a bare Qt Widgets
+// window (this program started with --bare-window) and xterm where it is installed.
+//
+// Start-up: from fork() to the MapNotify of the program's main window, seen by an X client
+// that listens on the root window; warm (the program ran just before) and, where the page
+// cache may be dropped (root), cold. Idle: processor time and wake-ups (context switches of
+// all threads) over 10 s, starting 12 s after the window mapped and without any input, so
+// that blinking carets and cursors have stopped.
+//
+// Uses $DISPLAY when set, else starts its own Xvfb; starts one private D-Bus session bus for
+// every program. Usage: velk-bench-desktop [--runs N] [--idle-seconds S]
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Program {
+    std::string label;
+    std::vector<std::string> argv;
+    std::vector<std::string> environment;  // NAME=value added to ours
+    std::string windowName;                // WM_NAME of the window whose mapping counts
+};
+
+pid_t launch(const Program& program) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const std::string& entry : program.environment) {
+            putenv(strdup(entry.c_str()));
+        }
+        std::vector<char*> argv;
+        for (const std::string& arg : program.argv) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void stop(pid_t pid) {
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+std::string windowName(xcb_connection_t* connection, xcb_window_t window) {
+    xcb_get_property_cookie_t cookie = xcb_get_property(connection, 0, window, XCB_ATOM_WM_NAME,
+                                                        XCB_GET_PROPERTY_TYPE_ANY, 0, 256);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
+    if (!reply) {
+        return {};
+    }
+    std::string name(static_cast<const char*>(xcb_get_property_value(reply)),
+                     std::size_t(xcb_get_property_value_length(reply)));
+    free(reply);
+    return name;
+}
+
+// Starts the program and waits for its window to map; the milliseconds from fork() to the
+// mapping, or nothing after 20 s. The program keeps running (its pid is stored).
+std::optional<double> startAndWaitForMap(const Program& program, pid_t& pid) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    for (int attempt = 0; xcb_connection_has_error(connection) && attempt < 100; ++attempt) {
+        // A display started a moment ago may not accept clients yet.
+        xcb_disconnect(connection);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        connection = xcb_connect(nullptr, nullptr);
+    }
+    if (xcb_connection_has_error(connection)) {
+        std::fprintf(stderr, "cannot connect to the X display\n");
+        std::exit(1);
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection, screen->root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection);
+
+    const Clock::time_point started = Clock::now();
+    pid = launch(program);
+    std::optional<double> mappedAfter;
+    const Clock::time_point deadline = started + std::chrono::seconds(20);
+    pollfd descriptor{xcb_get_file_descriptor(connection), POLLIN, 0};
+    while (!mappedAfter && Clock::now() < deadline) {
+        xcb_generic_event_t* event = xcb_poll_for_event(connection);
+        if (!event) {
+            poll(&descriptor, 1, 100);
+            continue;
+        }
+        if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY) {
+            const Clock::time_point seen = Clock::now();
+            auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
+            if (windowName(connection, map->window) == program.windowName) {
+                mappedAfter = std::chrono::duration<double, std::milli>(seen - started).count();
+            }
+        }
+        free(event);
+    }
+    xcb_disconnect(connection);
+    return mappedAfter;
+}
+
+struct Usage {
+    double cpuTicks = 0;
+    double switches = 0;
+};
+
+Usage usageOf(pid_t pid) {
+    Usage usage;
+    const QString base = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(base + u'/' + task + QStringLiteral("/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.contains("ctxt_switches:")) {
+                    usage.switches += line.split(':').last().trimmed().toDouble();
+                }
+            }
+        }
+    }
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        // Fields after the command's closing parenthesis; utime and stime are 14 and 15.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 13) {
+            usage.cpuTicks = fields[11].toDouble() + fields[12].toDouble();
+        }
+    }
+    return usage;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+bool dropPageCache() {
+    sync();
+    QFile drop(QStringLiteral("/proc/sys/vm/drop_caches"));
+    return drop.open(QIODevice::WriteOnly) && drop.write("3\n") == 2;
+}
+
+void measure(const Program& program, int runs, int idleSeconds) {
+    pid_t pid = 0;
+    // The first run prepares what a first start creates; it is not counted.
+    if (!startAndWaitForMap(program, pid)) {
+        std::printf("%-34s did not map a window named \"%s\"\n", program.label.c_str(),
+                    program.windowName.c_str());
+        stop(pid);
+        return;
+    }
+    stop(pid);
+
+    std::vector<double> warm;
+    for (int run = 0; run < runs; ++run) {
+        if (const std::optional<double> ms = startAndWaitForMap(program, pid)) {
+            warm.push_back(*ms);
+        }
+        stop(pid);
+    }
+    std::string cold = "n/a (page cache cannot be dropped here)";
+    if (dropPageCache()) {
+        if (const std::optional<double> ms = startAndWaitForMap(program, pid)) {
+            cold = std::to_string(int(*ms)) + " ms";
+        }
+        stop(pid);
+    }
+    std::printf("%-34s start to window mapped: warm median %.0f ms (best %.0f, %d runs), cold %s\n",
+                program.label.c_str(), median(warm), *std::min_element(warm.begin(), warm.end()),
+                int(warm.size()), cold.c_str());
+
+    startAndWaitForMap(program, pid);
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    const Usage before = usageOf(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const Usage after = usageOf(pid);
+    stop(pid);
+    const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
+    std::printf("%-34s idle: %.2f %% CPU, %.1f wake-ups/s\n", program.label.c_str(),
+                (after.cpuTicks - before.cpuTicks) / ticksPerSecond / idleSeconds * 100.0,
+                (after.switches - before.switches) / idleSeconds);
+}
+
+std::optional<pid_t> startPrivateDisplay() {
+    if (qEnvironmentVariableIsSet("DISPLAY")) {
+        return std::nullopt;
+    }
+    int number = 90;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))) {
+        ++number;
+    }
+    char display[16];
+    std::snprintf(display, sizeof display, ":%d", number);
+    const pid_t pid = launch(
+        {"Xvfb", {"Xvfb", display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"}, {}, {}});
+    for (int i = 0; i < 100 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number));
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    setenv("DISPLAY", display, 1);
+    return pid;
+}
+
+std::optional<pid_t> startSessionBus() {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        return std::nullopt;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address", nullptr);
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    char address[512] = {};
+    const ssize_t read = ::read(pipeEnds[0], address, sizeof address - 1);
+    close(pipeEnds[0]);
+    if (read <= 0) {
+        return std::nullopt;
+    }
+    setenv("DBUS_SESSION_BUS_ADDRESS", QByteArray(address).trimmed().constData(), 1);
+    return pid;
+}
+
+int bareWindow(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("bare Qt window"));
+    window.resize(1440, 900);
+    window.show();
+    return application.exec();
+}
+
+std::string writeVelkHome(const QString& folder, bool animatePet) {
+    const QString config = folder + QStringLiteral("/config/Kelo AI");
+    QDir().mkpath(config);
+    QFile preferences(config + QStringLiteral("/VELK.conf"));
+    if (preferences.open(QIODevice::WriteOnly)) {
+        preferences.write(QByteArray("[General]\nkelo.pet.animate=") +
+                          (animatePet ? "true" : "false") + "\n");
+    }
+    return folder.toStdString();
+}
+
+Program velk(const QString& home, bool animatePet) {
+    const std::string folder = writeVelkHome(home, animatePet);
+    return {animatePet ? "VELK (pet animated)" : "VELK (pet still)",
+            {VELK_PROGRAM},
+            {"HOME=" + folder, "XDG_CONFIG_HOME=" + folder + "/config",
+             "XDG_DATA_HOME=" + folder + "/data", "XDG_CACHE_HOME=" + folder + "/cache"},
+            "VELK"};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--bare-window") == 0) {
+        return bareWindow(argc, argv);
+    }
+    int runs = 5;
+    int idleSeconds = 10;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--runs") == 0) {
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--idle-seconds") == 0) {
+            idleSeconds = std::max(1, std::atoi(argv[i + 1]));
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::optional<pid_t> display = startPrivateDisplay();
+    const std::optional<pid_t> bus = startSessionBus();
+    QTemporaryDir homes;
+
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
+        return 1;
+    }
+    measure({"bare Qt Widgets window", {self, "--bare-window"}, {}, "bare Qt window"}, runs,
+            idleSeconds);
+    if (!QStandardPaths::findExecutable(QStringLiteral("xterm")).isEmpty()) {
+        measure({"xterm", {"xterm", "-T", "xterm"}, {}, "xterm"}, runs, idleSeconds);
+    } else {
+        std::printf("%-34s not installed, skipped\n", "xterm");
+    }
+    measure(velk(homes.filePath(QStringLiteral("still")), false), runs, idleSeconds);
+    measure(velk(homes.filePath(QStringLiteral("animated")), true), runs, idleSeconds);
+
+    for (const std::optional<pid_t>& helper : {bus, display}) {
+        if (helper) {
+            stop(*helper);
+        }
+    }
+    return 0;
+}
