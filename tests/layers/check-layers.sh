@@ -16,7 +16,7 @@ src=${1:?usage: check-layers.sh SRC_DIR}
 
 # velk_core's feature folders, lowest first: the order their includes follow today (base and
 # services are used by all; workspace composes the features below it).
-core_order="base services appearance terminal assistants files runs actions companion workspace app"
+core_order="base services appearance terminal assistants attention files runs actions companion workspace app"
 
 cd "$src"
 files=$(find . -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.cpp' -o -name '*.cc' \

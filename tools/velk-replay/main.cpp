@@ -1,14 +1,22 @@
 // velk-replay --rows R --cols C [--chunk N] [--plain | --dump] FILE
+// velk-replay --state ASSISTANT [--rows R --cols C] [--chunk N] FILE
 //
 // Feeds a byte file (for example a recording of a real program's output) into a terminal
 // screen in chunks of N bytes and prints the visible rows with trailing blanks trimmed, or
 // with --plain the whole plain text, or with --dump a JSON description of the screen.
+//
+// With --state it prints the attention the recording ends in (working, needs input, idle,
+// waiting, ... or unknown) and, on standard error, the evidence: ASSISTANT is a built-in
+// assistant's id or a pattern file (*.json) being written. The size defaults to the one in
+// the file's name ("-24x80.") or 24 x 80.
+#include "core/attention/AttentionReplay.h"
 #include "core/terminal/TerminalScreen.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QString>
 
 #include <cstdio>
@@ -21,7 +29,8 @@ namespace {
 int usage(const char* message) {
     std::fprintf(stderr, "velk-replay: %s\n", message);
     std::fprintf(stderr,
-                 "usage: velk-replay --rows R --cols C [--chunk N] [--plain | --dump] FILE\n");
+                 "usage: velk-replay --rows R --cols C [--chunk N] [--plain | --dump] FILE\n"
+                 "       velk-replay --state ASSISTANT [--rows R --cols C] [--chunk N] FILE\n");
     return 2;
 }
 
@@ -75,6 +84,30 @@ QJsonObject dump(const TerminalScreen& screen) {
     };
 }
 
+int printState(const QString& assistant, const QByteArray& bytes, int rows, int columns,
+               int chunk) {
+    AttentionPatterns patterns = AttentionPatterns::forAssistant(assistant);
+    if (assistant.endsWith(QStringLiteral(".json"))) {
+        QFile file(assistant);
+        QString error;
+        std::optional<AttentionPatterns> parsed;
+        if (!file.open(QIODevice::ReadOnly) ||
+            !(parsed = AttentionPatterns::parse(file.readAll(), &error))) {
+            std::fprintf(stderr, "velk-replay: %s: %s\n", qPrintable(assistant),
+                         qPrintable(error.isEmpty() ? file.errorString() : error));
+            return 1;
+        }
+        patterns = *parsed;
+    }
+    const AttentionTracker tracker = replayAttention(bytes, rows, columns, patterns, chunk);
+    const Attention state = tracker.state();
+    std::printf("%s\n",
+                state == Attention::Starting ? "unknown" : qPrintable(attentionWord(state)));
+    std::fprintf(stderr, "%s%s\n", qPrintable(tracker.evidence()),
+                 patterns.known() ? "" : " (no patterns for this assistant)");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +116,7 @@ int main(int argc, char** argv) {
     int chunk = 65536;
     enum class Output { Rows, Plain, Dump } output = Output::Rows;
     const char* path = nullptr;
+    std::optional<QString> stateOf;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -102,6 +136,8 @@ int main(int argc, char** argv) {
                 return usage("--chunk needs a positive number");
             }
             chunk = *value;
+        } else if (argument == "--state" && hasValue) {
+            stateOf = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--plain" || argument == "--dump") {
             if (output != Output::Rows) {
                 return usage("--plain and --dump exclude each other");
@@ -112,6 +148,12 @@ int main(int argc, char** argv) {
         } else {
             return usage(("unexpected argument " + argument).c_str());
         }
+    }
+    if (stateOf && path && !rows && !columns) {
+        const QRegularExpressionMatch size = QRegularExpression(QStringLiteral("-(\\d+)x(\\d+)\\."))
+                                                 .match(QString::fromLocal8Bit(path));
+        rows = size.hasMatch() ? size.captured(1).toInt() : 24;
+        columns = size.hasMatch() ? size.captured(2).toInt() : 80;
     }
     if (!rows || !columns || !path) {
         return usage("--rows, --cols and a file are required");
@@ -124,6 +166,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QByteArray bytes = file.readAll();
+    if (stateOf) {
+        return printState(*stateOf, bytes, *rows, *columns, chunk);
+    }
 
     TerminalScreen screen(*rows, *columns);
     for (qsizetype offset = 0; offset < bytes.size(); offset += chunk) {

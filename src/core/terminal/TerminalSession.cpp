@@ -141,6 +141,7 @@ void TerminalSession::start() {
 void TerminalSession::send(const QString& text) {
     if (m_running && m_transport) {
         m_transport->send(text.toUtf8());
+        Q_EMIT inputSent();
     }
 }
 

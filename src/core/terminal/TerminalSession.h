@@ -103,6 +103,8 @@ Q_SIGNALS:
     void programTitleChanged();
     void programDirectoryChanged();
     void progressChanged();
+    /// The user's input went to the program (send()).
+    void inputSent();
     /// A notification or bell was recorded: the last of events().
     void eventAdded();
     /// The program copied `text` (at most TerminalScreen::kMaxClipboardBytes of UTF-8).

@@ -1,0 +1,266 @@
+#include "core/attention/AttentionTracker.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace {
+
+constexpr std::array kWords{
+    std::pair{Attention::Starting, "starting"},      std::pair{Attention::Working, "working"},
+    std::pair{Attention::NeedsInput, "needs input"}, std::pair{Attention::Idle, "idle"},
+    std::pair{Attention::Waiting, "waiting"},        std::pair{Attention::Stalled, "stalled"},
+    std::pair{Attention::Exited, "exited"},          std::pair{Attention::Failed, "failed"},
+};
+
+std::optional<Attention> attentionFromWord(const QString& word) {
+    for (const auto& [attention, text] : kWords) {
+        if (word == QLatin1String(text)) {
+            return attention;
+        }
+    }
+    return std::nullopt;
+}
+
+// The first rule matching `text`, and the line it matched on.
+const AttentionPatterns::Rule* firstMatch(const std::vector<AttentionPatterns::Rule>& rules,
+                                          const QString& text, QString* line) {
+    for (const AttentionPatterns::Rule& rule : rules) {
+        const QRegularExpressionMatch match = rule.pattern.match(text);
+        if (match.hasMatch()) {
+            const qsizetype start = text.lastIndexOf(u'\n', match.capturedStart()) + 1;
+            qsizetype end = text.indexOf(u'\n', match.capturedStart());
+            *line = text.mid(start, end < 0 ? -1 : end - start).trimmed();
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+QString attentionWord(Attention attention) {
+    for (const auto& [value, text] : kWords) {
+        if (value == attention) {
+            return QLatin1String(text);
+        }
+    }
+    return QStringLiteral("unknown");
+}
+
+QString attentionLabel(Attention attention, std::optional<int> exitCode) {
+    switch (attention) {
+        case Attention::Starting:
+            return QStringLiteral("Starting");
+        case Attention::Working:
+            return QStringLiteral("Working");
+        case Attention::NeedsInput:
+            return QStringLiteral("Needs you");
+        case Attention::Idle:
+            return QStringLiteral("Done");
+        case Attention::Waiting:
+            return QStringLiteral("Waiting");
+        case Attention::Stalled:
+            return QStringLiteral("Stalled");
+        case Attention::Exited:
+        case Attention::Failed:
+            return exitCode && *exitCode >= 0 ? QStringLiteral("Exited %1").arg(*exitCode)
+                                              : QStringLiteral("Failed");
+    }
+    return {};
+}
+
+std::optional<AttentionPatterns> AttentionPatterns::parse(const QByteArray& json, QString* error) {
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (!document.isObject()) {
+        *error = QStringLiteral("not a JSON object: %1").arg(parseError.errorString());
+        return std::nullopt;
+    }
+    const QJsonObject root = document.object();
+    AttentionPatterns patterns;
+    patterns.version = root.value(QStringLiteral("version")).toInt();
+    if (patterns.version < 1) {
+        *error = QStringLiteral("\"version\" must be a positive number");
+        return std::nullopt;
+    }
+    const auto rules = [&](const QString& key, std::vector<Rule>& into) {
+        const QJsonArray entries = root.value(key).toArray();
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            const QJsonObject entry = entries.at(i).toObject();
+            const std::optional<Attention> state =
+                attentionFromWord(entry.value(QStringLiteral("state")).toString());
+            QRegularExpression pattern(entry.value(QStringLiteral("pattern")).toString(),
+                                       QRegularExpression::MultilineOption);
+            if (!state || !pattern.isValid() || pattern.pattern().isEmpty()) {
+                *error = QStringLiteral("%1[%2] needs a known \"state\" and a valid \"pattern\"")
+                             .arg(key)
+                             .arg(i);
+                return false;
+            }
+            into.push_back({*state, std::move(pattern)});
+        }
+        return true;
+    };
+    if (!rules(QStringLiteral("title"), patterns.title) ||
+        !rules(QStringLiteral("screen"), patterns.screen) ||
+        !rules(QStringLiteral("notification"), patterns.notification)) {
+        return std::nullopt;
+    }
+    if (root.contains(QStringLiteral("bell"))) {
+        patterns.bell = attentionFromWord(root.value(QStringLiteral("bell")).toString());
+        if (!patterns.bell) {
+            *error = QStringLiteral("\"bell\" must name a known state");
+            return std::nullopt;
+        }
+    }
+    return patterns;
+}
+
+AttentionPatterns AttentionPatterns::forAssistant(const QString& assistant) {
+    QFile file(QStringLiteral(":/attention/%1.json").arg(assistant));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QString error;
+    const std::optional<AttentionPatterns> patterns = parse(file.readAll(), &error);
+    // The built-in files are checked by the tests; a broken one reads as unknown.
+    return patterns ? *patterns : AttentionPatterns{};
+}
+
+AttentionTracker::AttentionTracker(AttentionPatterns patterns) : m_patterns(std::move(patterns)) {}
+
+void AttentionTracker::started(qint64 now) {
+    m_lastActivity = now;
+    set(Attention::Starting, QStringLiteral("process started"));
+}
+
+void AttentionTracker::output(qint64 now) {
+    m_lastOutput = now;
+    m_lastActivity = now;
+}
+
+void AttentionTracker::input(qint64 now) {
+    m_lastInput = now;
+    m_signal.reset();
+}
+
+void AttentionTracker::titleChanged(const QString& title, qint64) {
+    m_title = title;
+    QString line;
+    const AttentionPatterns::Rule* rule = firstMatch(m_patterns.title, title, &line);
+    m_titleSays = rule ? std::optional(rule->attention) : std::nullopt;
+}
+
+void AttentionTracker::progressChanged(bool active, qint64 now) {
+    m_progress = active;
+    m_lastActivity = now;
+}
+
+void AttentionTracker::notified(const QString& text, qint64) {
+    QString line;
+    if (const AttentionPatterns::Rule* rule = firstMatch(m_patterns.notification, text, &line)) {
+        m_signal = rule->attention;
+        m_signalText = QStringLiteral("notification: ") + text;
+        m_question = text;
+    }
+}
+
+void AttentionTracker::bell(qint64) {
+    if (m_patterns.bell) {
+        m_signal = m_patterns.bell;
+        m_signalText = QStringLiteral("bell");
+    }
+}
+
+void AttentionTracker::exited(int code, qint64) {
+    m_ended = true;
+    m_exitCode = code;
+    set(code == 0 ? Attention::Exited : Attention::Failed,
+        QStringLiteral("process exited with %1").arg(code));
+}
+
+void AttentionTracker::failedToStart(qint64) {
+    m_ended = true;
+    m_exitCode = -1;
+    set(Attention::Failed, QStringLiteral("could not start"));
+}
+
+void AttentionTracker::set(Attention state, QString evidence, QString question) {
+    if (state == Attention::NeedsInput && m_state != Attention::NeedsInput) {
+        m_question = question.isEmpty() ? m_question : question;
+        m_askedAt = m_lastEvaluated;
+    }
+    m_state = state;
+    m_evidence = std::move(evidence);
+}
+
+bool AttentionTracker::evaluate(qint64 now, const QString& visibleScreen) {
+    m_lastEvaluated = now;
+    const Attention before = m_state;
+    if (m_ended) {
+        return false;
+    }
+    const bool waitsOnUser = m_state == Attention::NeedsInput || m_state == Attention::Idle;
+    if (m_stallAfterMs > 0 && m_lastActivity >= 0 && now - m_lastActivity >= m_stallAfterMs &&
+        !m_signal && !waitsOnUser) {
+        set(Attention::Stalled,
+            QStringLiteral("no output for %1 s").arg((now - m_lastActivity) / 1000));
+    } else if (m_progress) {
+        set(Attention::Working, QStringLiteral("progress state set"));
+    } else if (m_signal) {
+        set(*m_signal, m_signalText, m_question);
+    } else if (m_lastOutput < 0) {
+        // Nothing shown yet: still starting.
+    } else if (now - m_lastOutput < kQuietMs) {
+        // Output is flowing: the title tells, or the flow itself, unless it is the echo of
+        // what the user types or a redraw of a question nobody has answered yet.
+        const bool echo = m_lastInput >= 0 && now - m_lastInput < kQuietMs;
+        const bool unanswered = m_state == Attention::NeedsInput && m_lastInput < m_askedAt;
+        if (m_titleSays) {
+            set(*m_titleSays, QStringLiteral("title: ") + m_title);
+        } else if (!echo && !unanswered) {
+            set(Attention::Working, QStringLiteral("output"));
+        }
+    } else {
+        QString line;
+        if (const AttentionPatterns::Rule* rule =
+                firstMatch(m_patterns.screen, visibleScreen, &line)) {
+            set(rule->attention, QStringLiteral("screen: ") + line, line);
+        } else if (m_titleSays) {
+            set(*m_titleSays, QStringLiteral("title: ") + m_title);
+        } else if (now - m_lastOutput >= kWaitingMs) {
+            set(Attention::Waiting,
+                QStringLiteral("quiet for %1 s").arg((now - m_lastOutput) / 1000));
+        }
+    }
+    return m_state != before;
+}
+
+std::optional<qint64> AttentionTracker::nextCheckMs() const {
+    if (m_ended) {
+        return std::nullopt;
+    }
+    std::optional<qint64> next;
+    const auto consider = [&](qint64 at) {
+        if (at > m_lastEvaluated && (!next || at < *next)) {
+            next = at;
+        }
+    };
+    if (m_lastOutput >= 0) {
+        consider(m_lastOutput + kQuietMs);
+        consider(m_lastOutput + kWaitingMs);
+    }
+    if (m_lastInput >= 0) {
+        consider(m_lastInput + kQuietMs);
+    }
+    if (m_stallAfterMs > 0 && m_lastActivity >= 0) {
+        consider(m_lastActivity + m_stallAfterMs);
+    }
+    return next;
+}
