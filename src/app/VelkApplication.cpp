@@ -18,6 +18,7 @@
 #include "core/services/Preferences.h"
 #include "core/terminal/TerminalSession.h"
 #include "core/workspace/Workspace.h"
+#include "platform/FreedesktopNotifications.h"
 #include "platform/GnomeMotionPreference.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
@@ -150,6 +151,7 @@ void VelkApplication::launch() {
     showMainWindow();
     if (!m_commandLine.automation()) {
         m_caretBlinkTimeout = std::make_unique<CaretBlinkTimeout>();
+        followAttention();
         startCompanion();
         m_workspace->providers.adoptLoginEnvironment();
     }
@@ -313,6 +315,26 @@ void VelkApplication::installMenus() {
         QKeySequence(Qt::CTRL | Qt::Key_PageUp),
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageUp));
     m_window->installEventFilter(this);
+}
+
+void VelkApplication::followAttention() {
+    // Sessions that need the user, or finish, while the window is not the active one are
+    // told through desktop notifications; choosing one brings the window up on that session.
+    m_notifications = std::make_unique<FreedesktopNotifications>();
+    AttentionBoard& board = m_workspace->attention;
+    board.setNotifications(m_notifications.get());
+    board.setWindowActive(QGuiApplication::applicationState() == Qt::ApplicationActive);
+    connect(qApp, &QGuiApplication::applicationStateChanged, &board,
+            [&board](Qt::ApplicationState state) {
+                board.setWindowActive(state == Qt::ApplicationActive);
+            });
+    connect(&board, &AttentionBoard::showRequested, this, [this](const QUuid& session) {
+        if (m_workspace->sessions.find(session)) {
+            m_workspace->sessions.setActiveSessionID(session);
+            m_navigator->setDestination(Destination::Workspace);
+        }
+        showMainWindow();
+    });
 }
 
 void VelkApplication::showMainWindow() {

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class DesktopNotifications;
 class DesktopServices;
 class Dialogs;
 class MainWindow;
@@ -70,6 +71,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void followAttention();
     void openProjectFolder();
     void installMenus();
     void captureNextPage(const QString& folder, int index);
@@ -94,6 +96,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<CompanionController> m_companionController;
     std::unique_ptr<CaretBlinkTimeout> m_caretBlinkTimeout;
+    std::unique_ptr<DesktopNotifications> m_notifications;
     bool m_quitting = false;
     bool m_toldAboutTray = false;
 };

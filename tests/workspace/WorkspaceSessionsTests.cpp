@@ -3,6 +3,8 @@
 
 #include "WorkspaceTestKit.h"
 
+#include "core/services/DesktopNotifications.h"
+
 #include <QFile>
 
 using namespace testing_support;
@@ -266,4 +268,61 @@ TEST_F(WorkspaceSessions, exportingWritesTheTextAtomicallyAndReportsTheOutcome) 
     model.project.exportText("text", "VELK-session.txt");
     EXPECT_TRUE(model.notices.toast().contains("out.txt"));
     EXPECT_FALSE(model.notices.toast().startsWith("Exported"));
+}
+
+namespace {
+
+class RecordingNotifications : public DesktopNotifications {
+public:
+    bool available() const override { return true; }
+    bool notify(const QString& key, const QString& summary, const QString& body,
+                const QString&) override {
+        shown.push_back({key, summary, body});
+        return true;
+    }
+    struct Shown {
+        QString key, summary, body;
+    };
+    std::vector<Shown> shown;
+};
+
+}  // namespace
+
+TEST_F(WorkspaceSessions,
+       aSessionThatAsksIsCountedAndToldOnceWhileTheWindowIsAwayAndShowBringsItUp) {
+    Workspace& model = openWorkspace();
+    RecordingNotifications notifications;
+    AttentionBoard& board = model.attention;
+    board.setNotifications(&notifications);
+    board.setWindowActive(false);
+    std::optional<QUuid> shownSession;
+    QObject::connect(&board, &AttentionBoard::showRequested,
+                     [&](const QUuid& id) { shownSession = id; });
+
+    const SessionPointer session = model.sessions.startSession(
+        QStringLiteral("claude"), QStringLiteral("Claude"),
+        QStringLiteral("printf 'Edit app.py\\nDo you want to proceed?\\n'; read a; "
+                       "printf 'editing\\n'; sleep 1; printf '\\033[2J\\033[H> \\n'; read b"),
+        project());
+    ASSERT_TRUE(waitUntil([&] { return board.needingYou() == 1; }));
+    ASSERT_EQ(notifications.shown.size(), 1u);
+    EXPECT_EQ(notifications.shown[0].summary,
+              model.providers.provider("claude").name + " needs you");
+    EXPECT_TRUE(notifications.shown[0].body.endsWith("Do you want to proceed?"));
+
+    session->send(QStringLiteral("y\r"));
+    ASSERT_TRUE(
+        waitUntil([&] { return board.attentionOf(session->id())->state() == Attention::Idle; }));
+    EXPECT_EQ(board.needingYou(), 0);
+    ASSERT_EQ(notifications.shown.size(), 2u);
+    EXPECT_TRUE(notifications.shown[1].summary.endsWith(" finished"));
+
+    Q_EMIT notifications.activated(notifications.shown[1].key);
+    EXPECT_EQ(shownSession, session->id());
+
+    // Off, or with the window active, nothing more is told.
+    board.setNotificationsEnabled(false);
+    session->send(QStringLiteral("\r"));
+    ASSERT_TRUE(waitForSessionsToFinish());
+    EXPECT_EQ(notifications.shown.size(), 2u);
 }

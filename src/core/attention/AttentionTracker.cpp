@@ -29,13 +29,17 @@ std::optional<Attention> attentionFromWord(const QString& word) {
 
 // The first rule matching `text`, and the line it matched on.
 const AttentionPatterns::Rule* firstMatch(const std::vector<AttentionPatterns::Rule>& rules,
-                                          const QString& text, QString* line) {
+                                          const QString& text, QString* line,
+                                          qsizetype* lineEnd = nullptr) {
     for (const AttentionPatterns::Rule& rule : rules) {
         const QRegularExpressionMatch match = rule.pattern.match(text);
         if (match.hasMatch()) {
             const qsizetype start = text.lastIndexOf(u'\n', match.capturedStart()) + 1;
             qsizetype end = text.indexOf(u'\n', match.capturedStart());
             *line = text.mid(start, end < 0 ? -1 : end - start).trimmed();
+            if (lineEnd) {
+                *lineEnd = end;
+            }
             return &rule;
         }
     }
@@ -148,6 +152,23 @@ void AttentionTracker::output(qint64 now) {
 void AttentionTracker::input(qint64 now) {
     m_lastInput = now;
     m_signal.reset();
+    if (m_state == Attention::NeedsInput && !m_askedScreen.isEmpty()) {
+        m_answeredScreen = m_askedScreen;
+    }
+}
+
+QString AttentionTracker::unansweredPart(const QString& screen) {
+    // A question the user answered may stay on screen above what follows it (programs that
+    // print rather than redraw). While the screen down to that question is unchanged, that
+    // part is not read again; once it changes, the question counts as new.
+    if (m_answeredScreen.isEmpty()) {
+        return screen;
+    }
+    if (!screen.startsWith(m_answeredScreen)) {
+        m_answeredScreen.clear();
+        return screen;
+    }
+    return QString(m_answeredScreen.count(u'\n'), u'\n') + screen.mid(m_answeredScreen.size());
 }
 
 void AttentionTracker::titleChanged(const QString& title, qint64) {
@@ -229,9 +250,14 @@ bool AttentionTracker::evaluate(qint64 now, const QString& visibleScreen) {
         }
     } else {
         QString line;
+        const QString unanswered = unansweredPart(visibleScreen);
+        qsizetype lineEnd = -1;
         if (const AttentionPatterns::Rule* rule =
-                firstMatch(m_patterns.screen, visibleScreen, &line)) {
+                firstMatch(m_patterns.screen, unanswered, &line, &lineEnd)) {
             set(rule->attention, QStringLiteral("screen: ") + line, line);
+            m_askedScreen = rule->attention == Attention::NeedsInput
+                                ? visibleScreen.left(lineEnd < 0 ? visibleScreen.size() : lineEnd)
+                                : QString();
         } else if (m_titleSays) {
             set(*m_titleSays, QStringLiteral("title: ") + m_title);
         } else if (now - m_lastOutput >= kWaitingMs) {

@@ -105,6 +105,8 @@ public:
 
 private:
     void set(Attention state, QString evidence, QString question = {});
+    /// `screen` with an answered question that is still shown, and all above it, blanked.
+    QString unansweredPart(const QString& screen);
 
     AttentionPatterns m_patterns;
     Attention m_state = Attention::Starting;
@@ -122,5 +124,7 @@ private:
     std::optional<Attention> m_signal;  // from a notification or bell, until the next input
     QString m_signalText;
     qint64 m_lastEvaluated = -1;
-    qint64 m_askedAt = -1;  // when the state last turned to NeedsInput
+    qint64 m_askedAt = -1;     // when the state last turned to NeedsInput
+    QString m_askedScreen;     // the screen down to the question that was read last
+    QString m_answeredScreen;  // the same, once the user answered it
 };

@@ -9,5 +9,6 @@ inline const QString recentFolders = QStringLiteral("recentFolders");
 inline const QString providers = QStringLiteral("providers");
 inline const QString history = QStringLiteral("history");
 inline const QString keepAwake = QStringLiteral("keepAwake");
+inline const QString attentionNotifications = QStringLiteral("attentionNotifications");
 inline const QString programClipboard = QStringLiteral("programClipboard");
 }  // namespace PreferenceKeys

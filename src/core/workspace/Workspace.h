@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/workspace/AttentionBoard.h"
 #include "core/workspace/HistoryStore.h"
 #include "core/workspace/KeepAwake.h"
 #include "core/workspace/Launcher.h"
@@ -46,4 +47,5 @@ public:
     KeepAwake keepAwake;
     ProgramClipboard programClipboard;
     Permissions permissions;
+    AttentionBoard attention;
 };

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/attention/SessionAttention.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QUuid>
+
+#include <deque>
+#include <memory>
+
+class DesktopNotifications;
+class Preferences;
+class ProjectModel;
+class ProviderRegistry;
+class SessionManager;
+class TerminalSession;
+
+/// The attention of every open session: which works, which needs the user, which is done.
+/// Follows each session the manager starts with its assistant's patterns, counts those that
+/// need the user, and tells the desktop when a session starts needing the user or finishes
+/// a turn while the window is not active: with the assistant, the project and what it
+/// asked, at most once per state, at most kNotificationBurst within kNotificationWindowMs,
+/// and not at all when the setting is off. Choosing the notification emits showRequested.
+class AttentionBoard : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kNotificationBurst = 4;
+    static constexpr qint64 kNotificationWindowMs = 60'000;
+
+    AttentionBoard(SessionManager& sessions, ProviderRegistry& providers, ProjectModel& project,
+                   Preferences* preferences, QObject* parent = nullptr);
+    ~AttentionBoard() override;
+
+    /// Where notifications go; none: none are sent. Must outlive the board.
+    void setNotifications(DesktopNotifications* notifications);
+    /// Whether the window is the active one (the UI keeps this current).
+    void setWindowActive(bool active) { m_windowActive = active; }
+
+    /// The attention of the open session `id`; null for an unknown one.
+    const SessionAttention* attentionOf(const QUuid& id) const;
+    int needingYou() const;
+
+    bool notificationsEnabled() const { return m_notificationsEnabled; }
+    void setNotificationsEnabled(bool enabled);
+
+Q_SIGNALS:
+    void attentionChanged(const QUuid& session, Attention state);
+    void needingYouChanged(int count);
+    void showRequested(const QUuid& session);
+    void notificationsEnabledChanged(bool enabled);
+
+private:
+    void follow(TerminalSession& session);
+    void prune();
+    void stateChanged(const QUuid& id, Attention state);
+    void maybeNotify(const QUuid& id, Attention state);
+
+    SessionManager& m_sessions;
+    ProviderRegistry& m_providers;
+    ProjectModel& m_project;
+    Preferences* m_preferences = nullptr;
+    DesktopNotifications* m_notifications = nullptr;
+    bool m_notificationsEnabled = true;
+    bool m_windowActive = true;
+    QHash<QUuid, std::shared_ptr<SessionAttention>> m_attention;
+    QHash<QUuid, Attention> m_notified;  // the state each session was last notified for
+    QHash<QUuid, Attention> m_previous;  // the state before the current one
+    int m_lastCount = 0;
+    QElapsedTimer m_clock;
+    std::deque<qint64> m_sentAt;
+};
