@@ -114,6 +114,13 @@ TEST(TerminalSelection, staysWithItsTextAsItScrollsAndEndsWhenOutputChangesIt) {
     selection.start(screen, at(screen, 0, 0), false, Unit::Line);
     screen.resize(4, 30);
     EXPECT_TRUE(selection.follow(screen));
+
+    // Lines that a narrower width pushes into the scrollback count as scrolled off too.
+    TerminalScreen narrow(3, 20);
+    feed(narrow, "aaaaaaaaaaaaaaaaaaaa\r\nbbbbbbbbbbbbbbbbbbbb\r\nc");
+    narrow.resize(3, 10);
+    ASSERT_GT(narrow.scrollbackSize(), 0);
+    EXPECT_EQ(narrow.linesScrolledOff(), narrow.scrollbackSize());
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
 
-#include <QApplication>
 #include <QClipboard>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QStyleHints>
 #include <QWheelEvent>
