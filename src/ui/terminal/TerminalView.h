@@ -59,6 +59,7 @@ class TerminalSession;
 /// double click a word, a triple click a line, Shift+click extends the selection; the
 /// selection is the X11 primary selection and the middle button pastes that. The wheel
 /// scrolls the scrollback, or sends cursor keys on the alternate screen (alternate scroll).
+/// Gaining and losing the focus is reported to programs that ask (mode 1004).
 class TerminalView : public QWidget {
     Q_OBJECT
 public:
