@@ -32,8 +32,14 @@
 //   linkid R C ID              the id the link of cell (R, C) was given ("" when none)
 //   samelink R C R2 C2 0|1     whether two visible cells carry the same link (both have one)
 //   links N                    entries of the screen's link table in use
+//   mouse KIND BUTTON R C MODS BYTES
+//                              what reports a mouse event to the program (KIND press,
+//                              release or motion; BUTTON 0-7; MODS shift+alt+ctrl or -);
+//                              no BYTES: nothing
+//   focus in|out BYTES         what reports the focus to the program
 // Escapes in BYTES and TEXT: \e \r \n \t \b \a \\ \s (a space) \xNN \u{HEX} (as UTF-8).
 // After every command the screen's invariants must hold.
+#include "core/terminal/TerminalMouse.h"
 #include "core/terminal/TerminalScreen.h"
 #include "support/TestSupport.h"
 
@@ -281,6 +287,21 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
             actual = flag(a >= 0 && a == b);
         } else if (command == "links") {
             actual = QString::number(screen->linkCount());
+        } else if (command == "mouse") {
+            static const QStringList kKinds{"press", "release", "motion"};
+            TerminalMouseEvent event{TerminalMouseEvent::Kind(kKinds.indexOf(words.value(0))),
+                                     words.value(1).toInt(), words.value(2).toInt(),
+                                     words.value(3).toInt(), 0};
+            const QString modifiers = words.value(4);
+            event.modifiers = (modifiers.contains("shift") ? TerminalMouseEvent::kShift : 0) |
+                              (modifiers.contains("alt") ? TerminalMouseEvent::kAlt : 0) |
+                              (modifiers.contains("ctrl") ? TerminalMouseEvent::kControl : 0);
+            expected = QString::fromLatin1(unescape(rest.section(QLatin1Char(' '), 5)));
+            actual = QString::fromLatin1(TerminalMouse::report(*screen, event));
+        } else if (command == "focus") {
+            expected = QString::fromLatin1(unescape(rest.section(QLatin1Char(' '), 1)));
+            actual =
+                QString::fromLatin1(TerminalMouse::focusReport(*screen, words.value(0) == "in"));
         } else if (command == "replies") {
             actual = QString::fromUtf8(std::exchange(replies, {}));
             expected.replace(QLatin1String("{version}"), QLatin1String(VELK_VERSION));

@@ -122,7 +122,7 @@ TEST_F(TerminalViewTest, controlLettersReachTheProgramAndControlShiftLettersRunW
     view.setParent(nullptr);
 }
 
-TEST_F(TerminalViewTest, pasteIsOneInputBracketedWhenAskedForAndCopyTakesScrollbackAndScreen) {
+TEST_F(TerminalViewTest, pasteIsOneInputBracketedWhenAskedForAndCopyTakesTheSelection) {
     QGuiApplication::clipboard()->setText("line one\nline two\r\n");
     press(Qt::Key_V, kControlShift, "V");
     feed("\x1b[?2004h");
@@ -138,18 +138,23 @@ TEST_F(TerminalViewTest, pasteIsOneInputBracketedWhenAskedForAndCopyTakesScrollb
         feed(QStringLiteral("line %1\r\n").arg(i));
     }
     view.setScrollOffset(5);
+    QGuiApplication::clipboard()->setText("old");
+    press(Qt::Key_C, kControlShift, "C");  // nothing selected: the clipboard stays
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "old");
+    press(Qt::Key_A, kControlShift, "A");
     press(Qt::Key_C, kControlShift, "C");
     const QString copied = QGuiApplication::clipboard()->text();
     EXPECT_TRUE(copied.startsWith("line 0\n"));
     EXPECT_TRUE(copied.endsWith("line 39"));
     EXPECT_EQ(view.scrollOffset(), 5);  // shortcuts do not return to the live screen
     EXPECT_TRUE(sent.isEmpty());
-    QGuiApplication::clipboard()->setText("old");
-    press(Qt::Key_A, kControlShift, "A");
+    view.copyOutput();  // the context menu's whole output
     EXPECT_EQ(QGuiApplication::clipboard()->text(), copied);
 
     TerminalView empty;
     empty.copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), copied);
+    empty.copyOutput();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
 }
 

@@ -370,6 +370,7 @@ void TerminalScreen::pushHistory(Line& line) {
         m_history.resize(kScrollbackLimit);
     }
     std::size_t slot;
+    ++m_linesScrolledOff;
     if (m_historyCount < kScrollbackLimit) {
         slot = std::size_t((m_historyStart + m_historyCount) % kScrollbackLimit);
         ++m_historyCount;

@@ -127,7 +127,8 @@ public:
     bool focusEvents() const { return m_focusEvents; }
     TerminalMouseTracking mouseTracking() const { return m_mouseTracking; }
     TerminalMouseEncoding mouseEncoding() const { return m_mouseEncoding; }
-    /// On: the wheel sends cursor keys while the alternate screen is shown.
+    /// On (the default): the wheel sends cursor keys while the alternate screen is shown and
+    /// no mouse tracking is on.
     bool alternateScroll() const { return m_alternateScroll; }
     /// True while the alternate screen is shown (the main screen is saved aside).
     bool alternateScreenActive() const { return m_alternate.has_value(); }
@@ -160,6 +161,10 @@ public:
     /// As rowWrapped(), for scrollback line `index`: the next line (or visible line 0 after the
     /// newest) continues it.
     bool scrollbackLineWrapped(int index) const;
+    /// Lines that ever entered the scrollback, those since dropped or cleared included: the
+    /// number of visible line 0 in a numbering that stays with the text as it scrolls (line
+    /// n - scrollbackSize() + i is scrollback line i). Re-wrapping renumbers.
+    qint64 linesScrolledOff() const { return m_linesScrolledOff; }
     /// The underline colour of PackedCell::underlineColorSlot() `slot`; absent for slot 0
     /// (the text colour). Slots stay valid for the screen's lifetime.
     std::optional<TerminalColor> underlineColor(int slot) const;
@@ -487,6 +492,7 @@ private:
     std::vector<Line> m_history;  // ring of kScrollbackLimit slots once used
     int m_historyStart = 0;
     int m_historyCount = 0;
+    qint64 m_linesScrolledOff = 0;
 
     int m_row = 0;
     int m_column = 0;
@@ -514,7 +520,7 @@ private:
     bool m_focusEvents = false;
     TerminalMouseTracking m_mouseTracking = TerminalMouseTracking::None;
     TerminalMouseEncoding m_mouseEncoding = TerminalMouseEncoding::Default;
-    bool m_alternateScroll = false;
+    bool m_alternateScroll = true;
     PackedCell m_style;  // code point unused
     // 0xRRGGBB of each underline colour slot in use; slot 0 is the text colour. Cells in the
     // grid and the scrollback keep their slots, so entries are never replaced.

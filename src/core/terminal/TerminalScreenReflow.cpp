@@ -241,6 +241,9 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             std::move(laid[std::size_t(gridStart - historyCount + index)]);
     }
     m_historyStart = 0;
+    // Lines the narrower width pushed into the scrollback count as scrolled off, so that
+    // the visible lines keep numbers above the scrollback's.
+    m_linesScrolledOff += std::max(0, historyCount - m_historyCount);
     m_historyCount = historyCount;
 
     grid.lines.clear();

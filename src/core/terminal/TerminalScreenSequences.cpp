@@ -608,7 +608,7 @@ void TerminalScreen::fullReset() {
     m_focusEvents = false;
     m_mouseTracking = TerminalMouseTracking::None;
     m_mouseEncoding = TerminalMouseEncoding::Default;
-    m_alternateScroll = false;
+    m_alternateScroll = true;
     closeLink();
 }
 

@@ -145,6 +145,12 @@ void TerminalSession::send(const QString& text) {
     }
 }
 
+void TerminalSession::sendBytes(const QByteArray& bytes) {
+    if (m_running && m_transport) {
+        m_transport->send(bytes);
+    }
+}
+
 void TerminalSession::resize(int rows, int columns) {
     if (std::max(rows, TerminalScreen::kMinimumRows) == m_screen.rows() &&
         std::max(columns, TerminalScreen::kMinimumColumns) == m_screen.columns()) {

@@ -89,6 +89,9 @@ public:
     void start();
     /// Sends the text's UTF-8 bytes to the child while it runs; dropped otherwise.
     void send(const QString& text);
+    /// Sends bytes as they are while the child runs (mouse reports need bytes that are not
+    /// UTF-8); dropped otherwise.
+    void sendBytes(const QByteArray& bytes);
     /// Resizes the screen (at least 3 x 10) and the pseudo-terminal; unchanged sizes do
     /// nothing.
     void resize(int rows, int columns);

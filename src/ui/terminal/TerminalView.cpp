@@ -88,6 +88,7 @@ void TerminalView::setSession(std::shared_ptr<TerminalSession> session) {
     }
     m_session = std::move(session);
     m_scrollOffset = 0;
+    m_selection.clear();
     update();
 }
 
@@ -441,8 +442,10 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
                 paste();
                 return;
             case Qt::Key_C:
-            case Qt::Key_A:
                 copy();
+                return;
+            case Qt::Key_A:
+                selectAll();
                 return;
             default:
                 if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z &&
@@ -464,31 +467,24 @@ void TerminalView::paste() {
     if (!m_session) {
         return;
     }
-    QString text = QGuiApplication::clipboard()->text();
-    if (text.isEmpty()) {
+    pasteText(QGuiApplication::clipboard()->text());
+}
+
+void TerminalView::pasteText(const QString& text) {
+    if (!m_session || text.isEmpty()) {
         return;
     }
     if (m_session->screen().bracketedPaste()) {
-        text = QStringLiteral("\x1b[200~") + text + QStringLiteral("\x1b[201~");
+        send(QStringLiteral("\x1b[200~") + text + QStringLiteral("\x1b[201~"));
+        return;
     }
     send(text);
 }
 
-void TerminalView::copy() {
+void TerminalView::copyOutput() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(m_session ? m_session->screen().plainText() : QString());
-}
-
-void TerminalView::wheelEvent(QWheelEvent* event) {
-    // One notch (120 units) is three lines. Fine-grained wheels and touchpads send
-    // fractions of a notch; the remainder is kept so slow scrolling still moves.
-    const double lines = event->angleDelta().y() / 120.0 * 3.0 + m_wheelRemainder;
-    const int whole = int(std::trunc(lines));
-    m_wheelRemainder = lines - whole;
-    m_scrollOffset = std::clamp(m_scrollOffset + whole, 0, scrollbackSize());
-    event->accept();
-    update();
 }
 
 void TerminalView::mousePressEvent(QMouseEvent* event) {
@@ -502,12 +498,17 @@ void TerminalView::mousePressEvent(QMouseEvent* event) {
             return;
         }
     }
+    if (pressMouse(event)) {
+        event->accept();
+        return;
+    }
     QWidget::mousePressEvent(event);
 }
 
 void TerminalView::mouseMoveEvent(QMouseEvent* event) {
     m_pointer = event->position();
     updateHover();
+    moveMouse(event);
     QWidget::mouseMoveEvent(event);
 }
 
@@ -558,17 +559,25 @@ std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
 void TerminalView::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
     m_sinceTyping.restart();
+    reportFocus(true);
     update();
 }
 
 void TerminalView::focusOutEvent(QFocusEvent* event) {
     QWidget::focusOutEvent(event);
+    reportFocus(false);
     update();
 }
 
 void TerminalView::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() == QContextMenuEvent::Mouse && reportsMouse(event->modifiers())) {
+        event->accept();  // the right button went to the program
+        return;
+    }
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Copy terminal output"), this, &TerminalView::copy);
+    menu.addAction(QStringLiteral("Copy"), this, &TerminalView::copy)
+        ->setEnabled(!m_selection.isEmpty());
+    menu.addAction(QStringLiteral("Copy terminal output"), this, &TerminalView::copyOutput);
     menu.addAction(QStringLiteral("Paste"), this, &TerminalView::paste);
     menu.exec(event->globalPos());
 }
@@ -589,9 +598,14 @@ void TerminalView::paintEvent(QPaintEvent* event) {
     const QSize grid = fittedGrid(size(), w, h);
     m_session->resize(grid.height(), grid.width());
 
+    followSelection();
     const TerminalScreen& screen = m_session->screen();
     const int history = screen.scrollbackSize();
     m_scrollOffset = std::min(m_scrollOffset, history);
+    // The line number (TerminalScreen::linesScrolledOff) of the top shown line.
+    const qint64 firstLine = screen.linesScrolledOff() - m_scrollOffset;
+    QColor selectionColor = m_accentColor;
+    selectionColor.setAlphaF(0.35);
 
     // The shown lines: index i < history is scrollback line i, the rest are screen lines.
     const int rows = screen.rows();
@@ -755,6 +769,13 @@ void TerminalView::paintEvent(QPaintEvent* event) {
             batch.positions.append(QPointF(std::round(x), std::round(baseline)));
         }
         flushRun(count);
+        // The selection tints the fills; the text is drawn over it.
+        if (const auto [from, to] = m_selection.columnsOn(firstLine + shownRow, screen.columns());
+            from < to) {
+            const int x0 = int(std::lround(w * from)) + kLeftMargin;
+            const int x1 = int(std::lround(w * to)) + kLeftMargin;
+            painter.fillRect(QRect(x0, int(y), x1 - x0, h), selectionColor);
+        }
     }
 
     // Text over the fills: one glyph run per colour and face.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/terminal/TerminalSelection.h"
+
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
@@ -48,9 +50,16 @@ class TerminalSession;
 /// it through the desktop, if its scheme is one that may open (isOpenableLink()).
 ///
 /// Keys: plain Control+letter goes to the program as a control character; Control+Shift+V
-/// pastes, Control+Shift+C and Control+Shift+A copy the whole text, and any other
-/// Control+Shift+letter runs the window's Control+letter command (the terminal's stand-in
-/// for the desktop's Command key).
+/// pastes, Control+Shift+C copies the selection, Control+Shift+A selects all the text, and
+/// any other Control+Shift+letter runs the window's Control+letter command (the terminal's
+/// stand-in for the desktop's Command key).
+///
+/// Mouse: while the program asks for mouse reports, presses, releases, motion and the wheel
+/// go to it (TerminalMouse), except with Shift held. Otherwise dragging selects by cell, a
+/// double click a word, a triple click a line, Shift+click extends the selection; the
+/// selection is the X11 primary selection and the middle button pastes that. The wheel
+/// scrolls the scrollback, or sends cursor keys on the alternate screen (alternate scroll).
+/// Gaining and losing the focus is reported to programs that ask (mode 1004).
 class TerminalView : public QWidget {
     Q_OBJECT
 public:
@@ -74,6 +83,12 @@ public:
     QColor backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(const QColor& color);
     void setAccentColor(const QColor& color);
+
+    /// The text selected in the view; output that changes it ends it.
+    const TerminalSelection& selection() const { return m_selection; }
+    /// Characters that belong to words for a double click, besides letters and digits
+    /// (TerminalSelection::kDefaultWordCharacters until set).
+    void setWordCharacters(const QString& characters) { m_selection.setWordCharacters(characters); }
 
     /// Lines scrolled back into the scrollback; 0 shows the live screen.
     int scrollOffset() const { return m_scrollOffset; }
@@ -117,13 +132,19 @@ public:
     bool blinkRunning() const { return m_blinkTimer.isActive(); }
 
 public Q_SLOTS:
-    /// Puts the session's whole text (scrollback included) on the clipboard.
+    /// Puts the selected text on the clipboard; nothing, leaving the clipboard as it is,
+    /// when nothing is selected.
     void copy();
+    /// Puts the session's whole text (scrollback included) on the clipboard.
+    void copyOutput();
+    /// Selects the whole text, scrollback included.
+    void selectAll();
     /// Sends the clipboard's text in one piece, bracketed when the program asked for it.
     void paste();
 
 Q_SIGNALS:
-    /// Every piece of input handed to the session, as sent.
+    /// Every piece of input handed to the session, as sent (mouse reports one character per
+    /// byte).
     void inputSent(const QString& text);
 
 protected:
@@ -133,6 +154,8 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
@@ -165,6 +188,29 @@ private:
     };
 
     void send(const QString& text);
+    /// Sends the text as paste() does: in one piece, bracketed when the program asked.
+    void pasteText(const QString& text);
+
+    // Mouse reports and the selection (TerminalViewMouse.cpp).
+    /// The cell under a point of the view, kept inside the grid.
+    struct PointerCell {
+        int row = 0;  // shown row
+        int column = 0;
+        qint64 line = 0;  // in the screen's line numbering (TerminalScreen::linesScrolledOff)
+        bool rightHalf = false;
+    };
+    PointerCell cellAt(QPointF position) const;
+    /// Whether mouse input with these modifiers goes to the program (Shift keeps it here).
+    bool reportsMouse(Qt::KeyboardModifiers modifiers) const;
+    void sendBytes(const QByteArray& bytes);
+    /// A press the view handles (reported or selecting or pasting); false leaves it be.
+    bool pressMouse(QMouseEvent* event);
+    void moveMouse(QMouseEvent* event);
+    void reportFocus(bool focused);
+    /// Offers the selection as the X11 primary selection.
+    void publishSelection();
+    /// Ends the selection when output changed the text under it.
+    void followSelection();
     void updateFonts();
     /// Glyph index of a code point in one of the kFaces faces; 0 when the face lacks it.
     quint32 glyphFor(char32_t codePoint, int face);
@@ -198,6 +244,14 @@ private:
     QColor m_accentColor;
     int m_scrollOffset = 0;
     double m_wheelRemainder = 0;
+    double m_wheelNotchRemainder = 0;  // of wheel turns that go to the program
+
+    TerminalSelection m_selection;
+    bool m_selecting = false;              // the left button drags the selection
+    Qt::MouseButtons m_reportedButtons;    // pressed and reported, release pending
+    std::optional<QPoint> m_reportedCell;  // (column, shown row) of the last report
+    std::optional<QPointF> m_doubleClickAt;
+    quint64 m_doubleClickTime = 0;  // event timestamp
 
     QFont m_fonts[kFaces];
     QRawFont m_rawFonts[kFaces];
