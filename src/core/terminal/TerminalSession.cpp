@@ -148,6 +148,7 @@ void TerminalSession::send(const QString& text) {
 void TerminalSession::sendBytes(const QByteArray& bytes) {
     if (m_running && m_transport) {
         m_transport->send(bytes);
+        Q_EMIT inputSent();
     }
 }
 

@@ -106,7 +106,7 @@ Q_SIGNALS:
     void programTitleChanged();
     void programDirectoryChanged();
     void progressChanged();
-    /// The user's input went to the program (send()).
+    /// The user's input went to the program (send(), sendBytes()).
     void inputSent();
     /// A notification or bell was recorded: the last of events().
     void eventAdded();
