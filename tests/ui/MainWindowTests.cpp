@@ -193,19 +193,27 @@ TEST_F(MainWindowTest, gridLaysOutTwoSessionsFullWidthAndThreeTwoPerRowWithAFloo
     EXPECT_TRUE(panes[0]->isVisible());
 }
 
-TEST_F(MainWindowTest, sessionBadgeCountsSessionsAndDisappearsWithTheLast) {
+TEST_F(MainWindowTest, theBadgeTheTitleAndThePanesShowWhichSessionsNeedYou) {
     EXPECT_FALSE(window().sessionBadge()->isVisible());
-    const SessionPointer first = startSession("exit 0");
-    const SessionPointer second = startSession("exit 3");
+    const auto asking = [&] {
+        return fixture.workspace.sessions.startSession(
+            "claude", "test", "printf 'Do you want to proceed?\\n'; read answer", folder.path());
+    };
+    const SessionPointer first = asking();
+    const SessionPointer second = asking();
+    ASSERT_TRUE(waitUntil([&] { return window().sessionBadge()->text() == "2"; }));
     EXPECT_TRUE(window().sessionBadge()->isVisible());
-    EXPECT_EQ(window().sessionBadge()->text(), "2");
-    ASSERT_TRUE(waitUntil([&] { return runningSessions() == 0; }));
+    EXPECT_EQ(window().windowTitle(), "VELK (2 need you)");
+    TerminalPane* pane = workspacePage()->deck()->paneFor(first->id());
+    ASSERT_TRUE(pane);
+    EXPECT_EQ(pane->statusText(), "Needs you");
 
-    fixture.workspace.sessions.closeSession(first);
-    EXPECT_EQ(window().sessionBadge()->text(), "1");
-    fixture.workspace.sessions.closeSession(second);
-    EXPECT_FALSE(window().sessionBadge()->isVisible());
-    EXPECT_TRUE(workspacePage()->showsWelcome());
+    first->send("\r");
+    ASSERT_TRUE(waitUntil([&] { return window().sessionBadge()->text() == "1"; }));
+    EXPECT_EQ(pane->statusText(), "Exited 0");
+    second->send("\r");
+    ASSERT_TRUE(waitUntil([&] { return !window().sessionBadge()->isVisible(); }));
+    EXPECT_EQ(window().windowTitle(), "VELK");
 }
 
 TEST_F(MainWindowTest, recentProjectsShowTheNewestFourAndKeepUnsavedEditsWhenTheUserCancels) {

@@ -108,6 +108,30 @@ TEST_F(WorkspaceSessions, dispatchWithoutAReadyAssistantOrWithABadTemplateStarts
     EXPECT_EQ(model.notices.toast(), "before");
 }
 
+TEST_F(WorkspaceSessions, aTaskForAnAssistantThatNeedsSignInAsksFirstAndSignInOpensItsSignIn) {
+    ScopedEnvironment signedOut("VELK_FAKE_CLAUDE_STATUS", "out");
+    Workspace& model = openWorkspace();
+    model.providers.checkConnections();
+    ASSERT_TRUE(waitUntil([&] { return !model.providers.checkingConnections(); }));
+    ASSERT_EQ(model.providers.connectionLabel(provider("claude")), "Sign in needed");
+
+    dialogs.answerAlert("Cancel");
+    dispatch("task", {"claude"});
+    ASSERT_EQ(dialogs.alerts().size(), 1u);
+    EXPECT_EQ(dialogs.alerts().back().message, "Claude Code needs sign-in.");
+    EXPECT_EQ(dialogs.alerts().back().buttons, (QStringList{"Send anyway", "Sign in", "Cancel"}));
+    EXPECT_TRUE(model.sessions.sessions().isEmpty());
+
+    dialogs.answerAlert("Sign in");
+    dispatch("task", {"claude"});
+    ASSERT_EQ(model.sessions.sessions().size(), 1);
+    EXPECT_EQ(model.launcher.prompt(), "task") << "the task waits for the sign-in";
+
+    dialogs.answerAlert("Send anyway");
+    dispatch("task", {"claude"});
+    EXPECT_EQ(model.sessions.sessions().size(), 2);
+}
+
 TEST_F(WorkspaceSessions, theLongestTaskThatFitsRunsAndOneByteMoreStartsNothingAndStaysInTheBox) {
     const QString records = scratch() + "/records";
     ASSERT_TRUE(QDir().mkpath(records));

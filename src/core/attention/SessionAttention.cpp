@@ -73,13 +73,16 @@ void SessionAttention::reevaluate() {
     const qint64 at = now();
     // The screen is read only when output has gone quiet; while it flows it is not needed.
     const QString screen = m_tracker.readsScreenAt(at) ? visibleScreen(*session) : QString();
-    const bool changed = m_tracker.evaluate(at, screen);
+    m_tracker.evaluate(at, screen);
     if (const std::optional<qint64> next = m_tracker.nextCheckMs()) {
         m_check.start(int(std::max<qint64>(0, *next - at)));
     } else {
         m_check.stop();
     }
-    if (changed) {
-        Q_EMIT stateChanged(m_tracker.state());
+    // Compared with what was published last: reports such as the exit change the state
+    // themselves, before the evaluation.
+    if (m_tracker.state() != m_published) {
+        m_published = m_tracker.state();
+        Q_EMIT stateChanged(m_published);
     }
 }

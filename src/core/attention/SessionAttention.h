@@ -40,4 +40,5 @@ private:
     AttentionTracker m_tracker;
     QElapsedTimer m_clock;
     QTimer m_check;
+    Attention m_published = Attention::Starting;
 };

@@ -1,6 +1,8 @@
 #include "core/workspace/Launcher.h"
 
+#include "core/assistants/ConnectionStatus.h"
 #include "core/base/Publish.h"
+#include "core/services/Dialogs.h"
 #include "core/terminal/TerminalSession.h"
 #include "core/workspace/Characters.h"
 #include "core/workspace/Notices.h"
@@ -54,13 +56,14 @@ std::optional<QString> fileRunCommand(const QString& path, const QString& python
 }  // namespace
 
 Launcher::Launcher(ProjectModel& project, ProviderRegistry& providers, SessionManager& sessions,
-                   TeamRunController& teamRuns, Notices& notices, QObject* parent)
+                   TeamRunController& teamRuns, Notices& notices, Dialogs& dialogs, QObject* parent)
     : QObject(parent),
       m_project(project),
       m_providers(providers),
       m_sessions(sessions),
       m_teamRuns(teamRuns),
-      m_notices(notices) {
+      m_notices(notices),
+      m_dialogs(dialogs) {
     // Text the user typed meanwhile is theirs; only the task that was sent is cleared.
     connect(&teamRuns, &TeamRunController::runLaunched, this, [this](const TeamRun& run) {
         if (m_prompt.trimmed() == run.prompt) {
@@ -113,6 +116,35 @@ bool Launcher::launch(const QString& prompt, const Provider& provider) {
     return true;
 }
 
+bool Launcher::confirmSignedIn(const QList<Provider>& targets) {
+    QList<Provider> signedOut;
+    QStringList names;
+    for (const Provider& target : targets) {
+        if (m_providers.connectionLabel(target) == ConnectionStatus::signInNeeded) {
+            signedOut.append(target);
+            names.append(target.name);
+        }
+    }
+    if (signedOut.isEmpty()) {
+        return true;
+    }
+    const QString who = names.size() == 1
+                            ? names.first() + QStringLiteral(" needs")
+                            : names.join(QStringLiteral(", ")) + QStringLiteral(" need");
+    const int choice = m_dialogs.alert(
+        {.message = who + QStringLiteral(" sign-in."),
+         .informativeText = QStringLiteral("The last check found no sign-in, so the task may "
+                                           "stop at a sign-in screen."),
+         .buttons = {QStringLiteral("Send anyway"), QStringLiteral("Sign in"),
+                     QStringLiteral("Cancel")}});
+    if (choice == 1) {
+        for (const Provider& provider : signedOut) {
+            signIn(provider);
+        }
+    }
+    return choice == 0;
+}
+
 void Launcher::dispatchPrompt() {
     const QString text = m_prompt.trimmed();
     if (text.isEmpty()) {
@@ -151,6 +183,9 @@ void Launcher::dispatchPrompt() {
         }
     }
 
+    if (!confirmSignedIn(targets)) {
+        return;
+    }
     if (m_separateCopies) {
         m_teamRuns.startTeamRun(text, targets, m_project.folder());
         return;

@@ -8,6 +8,7 @@
 #include <QString>
 
 class Notices;
+class Dialogs;
 class ProjectModel;
 class ProviderRegistry;
 class SessionManager;
@@ -22,7 +23,8 @@ class Launcher : public QObject {
 
 public:
     Launcher(ProjectModel& project, ProviderRegistry& providers, SessionManager& sessions,
-             TeamRunController& teamRuns, Notices& notices, QObject* parent = nullptr);
+             TeamRunController& teamRuns, Notices& notices, Dialogs& dialogs,
+             QObject* parent = nullptr);
 
     // The composer's task.
     QString prompt() const { return m_prompt; }
@@ -62,12 +64,16 @@ private:
     // Asks for the connector editor; for a built-in that is not installed, first says how
     // to install it where its traits know.
     void requestConnector(const Provider& provider);
+    // Asks before sending a task to assistants whose last check said they need signing in:
+    // true to send anyway; "Sign in" opens their sign-in instead.
+    bool confirmSignedIn(const QList<Provider>& targets);
 
     ProjectModel& m_project;
     ProviderRegistry& m_providers;
     SessionManager& m_sessions;
     TeamRunController& m_teamRuns;
     Notices& m_notices;
+    Dialogs& m_dialogs;
 
     QString m_prompt;
     QSet<QString> m_selectedProviders = AssistantTraits::defaultTeam();

@@ -15,7 +15,7 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       sessions(*services.dialogs),
       history(storeIf(persist, services.preferences), sessions, notices),
       teamRuns(sessions, providers, project, history, notices),
-      launcher(project, providers, sessions, teamRuns, notices),
+      launcher(project, providers, sessions, teamRuns, notices, *services.dialogs),
       keepAwake(storeIf(persist, services.preferences), services.inhibitor, sessions),
       programClipboard(storeIf(persist, services.preferences), sessions),
       permissions(services.desktop, *services.dialogs, notices),

@@ -102,7 +102,8 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
 
     connect(&m_theme, &Theme::changed, this, &MainWindow::applyTheme);
     connect(&m_navigator, &Navigator::destinationChanged, this, &MainWindow::syncDestination);
-    connect(&m_workspace.sessions, &SessionManager::sessionsChanged, this, &MainWindow::syncBadge);
+    connect(&m_workspace.attention, &AttentionBoard::needingYouChanged, this,
+            &MainWindow::syncBadge);
     connect(&m_workspace.project, &ProjectModel::recentFoldersChanged, this,
             &MainWindow::syncRecentFolders);
     connect(&m_workspace.project, &ProjectModel::folderChanged, this,
@@ -131,7 +132,7 @@ QWidget* MainWindow::createPage(Destination destination) {
     switch (destination) {
         case Destination::Workspace:
             return new WorkspacePage(w.sessions, w.project, w.providers, w.launcher, w.teamRuns,
-                                     m_navigator, m_theme, w.services.desktop);
+                                     m_navigator, m_theme, w.services.desktop, &w.attention);
         case Destination::Settings:
             return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, m_navigator,
                                     w.notices, w.services.desktop, m_theme);
@@ -326,9 +327,13 @@ void MainWindow::syncDestination() {
 }
 
 void MainWindow::syncBadge() {
-    const qsizetype count = m_workspace.sessions.sessions().size();
+    const int count = m_workspace.attention.needingYou();
     m_badge->setText(QString::number(count));
+    m_badge->setToolTip(count == 1 ? QStringLiteral("1 session needs you")
+                                   : QStringLiteral("%1 sessions need you").arg(count));
     m_badge->setVisible(count > 0);
+    setWindowTitle(count > 0 ? QStringLiteral("VELK (%1 need you)").arg(count)
+                             : QStringLiteral("VELK"));
 }
 
 QStringList MainWindow::shownRecentFolders() const {

@@ -35,7 +35,7 @@ public:
 
     QWidget* page(Destination destination) const { return m_pages.value(destination); }
     QWidget* currentPage() const;
-    // The session badge of the Workspace entry; hidden when there are no sessions.
+    // The badge of the Workspace entry: how many sessions need the user; hidden when none do.
     QLabel* sessionBadge() const { return m_badge; }
     QLabel* notice() const { return m_notice; }
     // The recent-project entries shown now, by folder path.

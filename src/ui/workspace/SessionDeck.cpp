@@ -2,6 +2,7 @@
 
 #include "core/appearance/Theme.h"
 #include "core/terminal/TerminalSession.h"
+#include "core/workspace/AttentionBoard.h"
 #include "core/workspace/Launcher.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
@@ -14,6 +15,7 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QMenu>
+#include <QPainter>
 #include <QPointer>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -74,7 +76,7 @@ void PaneGrid::arrange() {
 SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
                          const ProviderRegistry& providers, Launcher& launcher,
                          Navigator& navigator, Theme& theme, DesktopServices* desktop,
-                         QWidget* parent)
+                         const AttentionBoard* attention, QWidget* parent)
     : QWidget(parent),
       m_sessions(sessions),
       m_project(project),
@@ -82,7 +84,8 @@ SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
       m_launcher(launcher),
       m_navigator(navigator),
       m_theme(theme),
-      m_desktop(desktop) {
+      m_desktop(desktop),
+      m_attention(attention) {
     auto* layout = Widgets::box<QVBoxLayout>(this, {0, 0, 0, 0}, 10);
 
     auto* header = new QHBoxLayout;
@@ -138,6 +141,10 @@ SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
     layout->addWidget(body, 1);
 
     connect(&m_sessions, &SessionManager::sessionsChanged, this, &SessionDeck::syncSessions);
+    if (m_attention) {
+        connect(m_attention, &AttentionBoard::attentionChanged, this,
+                [this](const QUuid& id) { syncTabState(id); });
+    }
     connect(&m_sessions, &SessionManager::activeSessionIDChanged, this, &SessionDeck::syncMode);
     connect(&m_navigator, &Navigator::focusModeChanged, this, &SessionDeck::syncMode);
     connect(&m_providers, &ProviderRegistry::providersChanged, this, &SessionDeck::rebuildPlusMenu);
@@ -162,10 +169,10 @@ void SessionDeck::syncSessions() {
     for (const SessionPointer& session : m_sessions.sessions()) {
         live.insert(session->id());
         if (!m_panes.contains(session->id())) {
-            m_panes.insert(
-                session->id(),
-                new TerminalPane(m_sessions, m_project, m_theme, session,
-                                 m_providers.provider(session->providerID()).name, m_desktop));
+            m_panes.insert(session->id(),
+                           new TerminalPane(m_sessions, m_project, m_theme, session,
+                                            m_providers.provider(session->providerID()).name,
+                                            m_desktop, m_attention));
         }
     }
     for (auto it = m_panes.begin(); it != m_panes.end();) {
@@ -197,10 +204,36 @@ void SessionDeck::syncTabs() {
         tab->setMaximumWidth(220);
         tab->setToolTip(session->title());
         const QUuid id = session->id();
+        tab->setProperty("session", id);
         connect(tab, &QPushButton::clicked, this,
                 [this, id] { m_sessions.setActiveSessionID(id); });
         m_tabGroup->addButton(tab);
         m_tabs->insertWidget(position++, tab);
+        syncTabState(id);
+    }
+}
+
+void SessionDeck::syncTabState(const QUuid& id) {
+    const SessionAttention* attention = m_attention ? m_attention->attentionOf(id) : nullptr;
+    const SessionPointer session = m_sessions.find(id);
+    if (!attention || !session) {
+        return;
+    }
+    for (QAbstractButton* tab : m_tabGroup->buttons()) {
+        if (tab->property("session").toUuid() != id) {
+            continue;
+        }
+        // A dot of the state's colour before the name, and the state in the tooltip.
+        QPixmap dot(10, 10);
+        dot.fill(Qt::transparent);
+        QPainter painter(&dot);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(attentionColor(attention->state(), session->exitCode()));
+        painter.drawEllipse(QRectF(1, 1, 8, 8));
+        painter.end();
+        tab->setIcon(QIcon(dot));
+        tab->setToolTip(session->title() + QStringLiteral(" — ") + attention->label());
     }
 }
 

@@ -11,6 +11,7 @@ class QPushButton;
 class QScrollArea;
 class QToolButton;
 class TerminalPane;
+class AttentionBoard;
 class DesktopServices;
 class Launcher;
 class Navigator;
@@ -47,7 +48,8 @@ class SessionDeck : public QWidget {
 public:
     SessionDeck(SessionManager& sessions, ProjectModel& project, const ProviderRegistry& providers,
                 Launcher& launcher, Navigator& navigator, Theme& theme,
-                DesktopServices* desktop = nullptr, QWidget* parent = nullptr);
+                DesktopServices* desktop = nullptr, const AttentionBoard* attention = nullptr,
+                QWidget* parent = nullptr);
 
     TerminalPane* paneFor(const QUuid& id) const { return m_panes.value(id); }
     QList<TerminalPane*> visiblePanes() const;
@@ -59,6 +61,7 @@ protected:
 private:
     void syncSessions();
     void syncTabs();
+    void syncTabState(const QUuid& id);
     void syncMode();
     void rebuildPlusMenu();
 
@@ -68,7 +71,8 @@ private:
     Launcher& m_launcher;
     Navigator& m_navigator;
     Theme& m_theme;
-    DesktopServices* m_desktop;  // where terminals open links
+    DesktopServices* m_desktop;         // where terminals open links
+    const AttentionBoard* m_attention;  // what each session asks of the user; may be null
     QPushButton* m_focusButton;
     QPushButton* m_gridButton;
     QHBoxLayout* m_tabs;

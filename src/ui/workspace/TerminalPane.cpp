@@ -3,6 +3,7 @@
 #include "core/appearance/Theme.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
+#include "core/workspace/AttentionBoard.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/SessionManager.h"
 #include "ui/kit/Icons.h"
@@ -19,8 +20,9 @@
 
 TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Theme& theme,
                            std::shared_ptr<TerminalSession> session, const QString& providerName,
-                           DesktopServices* desktop, QWidget* parent)
-    : QFrame(parent), m_session(std::move(session)) {
+                           DesktopServices* desktop, const AttentionBoard* attention,
+                           QWidget* parent)
+    : QFrame(parent), m_session(std::move(session)), m_attention(attention) {
     setProperty("card", true);
     auto* layout = Widgets::box<QVBoxLayout>(this, {1, 1, 1, 1}, 0);
 
@@ -87,10 +89,42 @@ TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Them
 
     connect(m_session.get(), &TerminalSession::runningChanged, this, &TerminalPane::updateStatus);
     connect(m_session.get(), &TerminalSession::exitCodeChanged, this, &TerminalPane::updateStatus);
+    if (m_attention) {
+        const QUuid id = m_session->id();
+        connect(m_attention, &AttentionBoard::attentionChanged, this,
+                [this, id](const QUuid& changed) {
+                    if (changed == id) {
+                        updateStatus();
+                    }
+                });
+    }
     updateStatus();
 }
 
+QColor attentionColor(Attention attention, std::optional<int> exitCode) {
+    switch (attention) {
+        case Attention::Working:
+        case Attention::Starting:
+            return QColor(0x3D, 0xD6, 0x8C);
+        case Attention::NeedsInput:
+            return QColor(0xF5, 0xB9, 0x42);
+        case Attention::Stalled:
+            return QColor(0xF2, 0x68, 0x6B);
+        case Attention::Exited:
+        case Attention::Failed:
+            return exitCode.value_or(1) == 0 ? QColor(0x8A, 0x96, 0xA3) : QColor(0xF2, 0x68, 0x6B);
+        case Attention::Idle:
+        case Attention::Waiting:
+            break;
+    }
+    return QColor(0x8A, 0x96, 0xA3);
+}
+
 QString TerminalPane::statusText() const {
+    if (const SessionAttention* attention =
+            m_attention ? m_attention->attentionOf(m_session->id()) : nullptr) {
+        return attention->label();
+    }
     if (m_session->running()) {
         return QStringLiteral("Running");
     }
@@ -102,9 +136,13 @@ QString TerminalPane::statusText() const {
 
 void TerminalPane::updateStatus() {
     m_status->setText(statusText());
-    const bool good = m_session->running() || m_session->exitCode().value_or(1) == 0;
+    const SessionAttention* attention =
+        m_attention ? m_attention->attentionOf(m_session->id()) : nullptr;
+    const Attention state = attention               ? attention->state()
+                            : m_session->running()  ? Attention::Working
+                            : m_session->exitCode() ? Attention::Exited
+                                                    : Attention::Starting;
     m_dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;")
-                             .arg(m_session->running() ? QStringLiteral("#3DD68C")
-                                  : good               ? QStringLiteral("#8A96A3")
-                                                       : QStringLiteral("#F2686B")));
+                             .arg(attentionColor(state, m_session->exitCode()).name()));
+    m_dot->setToolTip(attention ? attention->evidence() : QString());
 }

@@ -46,7 +46,8 @@ const QuickTask kQuickTasks[] = {
 WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
                              const ProviderRegistry& providers, Launcher& launcher,
                              TeamRunController& teamRuns, Navigator& navigator, Theme& theme,
-                             DesktopServices* desktop, QWidget* parent)
+                             DesktopServices* desktop, const AttentionBoard* attention,
+                             QWidget* parent)
     : QWidget(parent),
       m_sessions(sessions),
       m_project(project),
@@ -60,7 +61,8 @@ WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
     main->setSpacing(14);
     m_content = new QStackedWidget;
     m_welcome = buildWelcome();
-    m_deck = new SessionDeck(sessions, project, providers, launcher, navigator, theme, desktop);
+    m_deck = new SessionDeck(sessions, project, providers, launcher, navigator, theme, desktop,
+                             attention);
     m_content->addWidget(m_welcome);
     m_content->addWidget(m_deck);
     main->addWidget(m_content, 1);

@@ -13,6 +13,7 @@ class Navigator;
 class ProjectModel;
 class ProviderRegistry;
 class SessionDeck;
+class AttentionBoard;
 class DesktopServices;
 class SessionManager;
 class TeamRunController;
@@ -26,7 +27,8 @@ public:
     WorkspacePage(SessionManager& sessions, ProjectModel& project,
                   const ProviderRegistry& providers, Launcher& launcher,
                   TeamRunController& teamRuns, Navigator& navigator, Theme& theme,
-                  DesktopServices* desktop = nullptr, QWidget* parent = nullptr);
+                  DesktopServices* desktop = nullptr, const AttentionBoard* attention = nullptr,
+                  QWidget* parent = nullptr);
 
     Composer* composer() const { return m_composer; }
     SessionDeck* deck() const { return m_deck; }
