@@ -431,7 +431,8 @@ private:
     /// XTVERSION: the terminal's name and version.
     void reportVersion();
     void clipboardCommand(QStringView text);
-    /// The bounds of the title, the title stack and the icon name; see invariantViolation().
+    /// The bounds of the title, the title stack, the icon name and the keyboard flag stacks;
+    /// see invariantViolation().
     QString reportedStateViolation() const;
 
     /// Counts work against the budget of feed(data, work), pausing the parser once it is used.

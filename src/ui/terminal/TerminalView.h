@@ -51,7 +51,8 @@ class TerminalSession;
 /// Keys: plain Control+letter goes to the program as a control character; Control+Shift+V
 /// pastes, Control+Shift+C and Control+Shift+A copy the whole text, and any other
 /// Control+Shift+letter runs the window's Control+letter command (the terminal's stand-in
-/// for the desktop's Command key).
+/// for the desktop's Command key). Shift+PageUp/PageDown/Home/End scroll the view; every
+/// other key goes to the program as the screen's key modes encode it (TerminalKeys.h).
 class TerminalView : public QWidget {
     Q_OBJECT
 public:
