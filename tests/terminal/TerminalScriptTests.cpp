@@ -18,6 +18,11 @@
 //                              autowrap insert origin blink updateOpen focus altScroll (0|1)
 //                              shape=block|underline|bar mouse=none|clicks|drags|motion
 //                              mouseEncoding=default|utf8|sgr
+//   keymodes key=value …       cursor keypad (application modes, 0|1) flags=N (the kitty
+//                              keyboard flags in force)
+//   key MODS+KEY BYTES         the input a key sends in the screen's modes: KEY is a key's
+//                              name (Up, Home, F5, Enter …), a character, or space; MODS
+//                              any of shift alt ctrl super kp (keypad) numlock
 //   tabs COLUMN …              the tab stops, in order
 //   replies BYTES              the replies sent since the last check, concatenated
 //                              ({version} stands for VELK's version)
@@ -39,6 +44,7 @@
 //   focus in|out BYTES         what reports the focus to the program
 // Escapes in BYTES and TEXT: \e \r \n \t \b \a \\ \s (a space) \xNN \u{HEX} (as UTF-8).
 // After every command the screen's invariants must hold.
+#include "core/terminal/TerminalKeys.h"
 #include "core/terminal/TerminalMouse.h"
 #include "core/terminal/TerminalScreen.h"
 #include "support/TestSupport.h"
@@ -111,6 +117,46 @@ QList<QPair<QString, QString>> attributes(const QString& text) {
         result.append({match.captured(1), value});
     }
     return result;
+}
+
+// The key press a "key" command names, e.g. "ctrl+shift+Up", "alt+a", "kp+numlock++".
+TerminalKeyPress keyPress(const QString& spec) {
+    // In TerminalKey's order.
+    static const QStringList kNames = {
+        "Text",  "Up",     "Down",   "Right",  "Left",     "Home",      "End",
+        "Begin", "Insert", "Delete", "PageUp", "PageDown", "F1",        "F2",
+        "F3",    "F4",     "F5",     "F6",     "F7",       "F8",        "F9",
+        "F10",   "F11",    "F12",    "Enter",  "Tab",      "Backspace", "Escape"};
+    static const std::map<QString, int> kModifiers = {{"shift", TerminalModifier::Shift},
+                                                      {"alt", TerminalModifier::Alt},
+                                                      {"ctrl", TerminalModifier::Control},
+                                                      {"super", TerminalModifier::Super}};
+    QStringList parts = spec.split(QLatin1Char('+'));
+    if (spec.endsWith(QLatin1String("++")) || spec == QLatin1String("+")) {
+        parts = spec.chopped(spec == QLatin1String("+") ? 1 : 2).split(QLatin1Char('+'));
+        parts.removeAll(QString());
+        parts.append(QStringLiteral("+"));
+    }
+    TerminalKeyPress press;
+    const QString name = parts.takeLast();
+    for (const QString& part : parts) {
+        if (part == QLatin1String("kp")) {
+            press.keypad = true;
+        } else if (part == QLatin1String("numlock")) {
+            press.numLock = true;
+        } else {
+            press.modifiers |= kModifiers.at(part);
+        }
+    }
+    if (const qsizetype index = kNames.indexOf(name); index > 0) {
+        press.key = TerminalKey(index);
+    } else {
+        const QString character = name == QLatin1String("space") ? QStringLiteral(" ") : name;
+        press.base = character.toUcs4().value(0);
+        // The layout's Shift: upper-case letters.
+        press.text = press.modifiers & TerminalModifier::Shift ? character.toUpper() : character;
+    }
+    return press;
 }
 
 QString flag(bool value) {
@@ -254,6 +300,12 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
                           {"mouseEncoding",
                            QLatin1String(kEncodings[std::size_t(screen->mouseEncoding())])}},
                          rest);
+        } else if (command == "keymodes") {
+            expectValues(where,
+                         {{"cursor", flag(screen->applicationCursor())},
+                          {"keypad", flag(screen->applicationKeypad())},
+                          {"flags", QString::number(screen->keyboardFlags())}},
+                         rest);
         } else if (command == "tabs") {
             QStringList stops;
             for (int column = 0; column < screen->columns(); ++column) {
@@ -305,6 +357,9 @@ void runScript(const QString& name, const QStringList& lines, int cut) {
         } else if (command == "replies") {
             actual = QString::fromUtf8(std::exchange(replies, {}));
             expected.replace(QLatin1String("{version}"), QLatin1String(VELK_VERSION));
+        } else if (command == "key") {
+            expected = QString::fromUtf8(unescape(rest.section(QLatin1Char(' '), 1)));
+            actual = terminalKeyInput(keyPress(words.value(0)), TerminalKeyModes::of(*screen));
         } else if (command == "colors") {
             screen->setDefaultColors(words.value(0).toUInt(nullptr, 16),
                                      words.value(1).toUInt(nullptr, 16),

@@ -9,6 +9,7 @@
 #include <QStringView>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -104,6 +105,16 @@ public:
     bool cursorVisible() const { return m_cursorVisible; }
     bool bracketedPaste() const { return m_bracketedPaste; }
     bool applicationCursor() const { return m_applicationCursor; }
+    /// On: the keypad sends application sequences (DECKPAM, ESC =; ESC > turns it off).
+    bool applicationKeypad() const { return m_applicationKeypad; }
+    /// Pushed kitty keyboard flags each screen keeps; a further push drops the oldest.
+    static constexpr int kKeyboardFlagStackDepth = 16;
+    /// The kitty keyboard protocol's flags in force on the screen shown (the main and the
+    /// alternate screen keep their own stacks); 0: keys are sent as xterm sends them.
+    int keyboardFlags() const {
+        const std::vector<std::uint8_t>& stack = m_keyboardFlags[alternateScreenActive() ? 1 : 0];
+        return stack.empty() ? 0 : stack.back();
+    }
     int scrollTop() const { return m_scrollTop; }
     int scrollBottom() const { return m_scrollBottom; }
     TerminalPosition savedCursor() const { return m_savedCursor; }
@@ -335,6 +346,8 @@ private:
     /// The modes of CSI h / CSI l (no private marker).
     void setAnsiMode(const int* parameters, int count, bool enable);
     void setOriginMode(bool enable);
+    /// CSI ? u, CSI > u, CSI < u, CSI = u: the kitty keyboard flags' query, push, pop and set.
+    void keyboardFlagsSequence(char marker, const int* parameters, int count);
     /// Answers DECRQM for private mode `mode` (`isPrivate`) or ANSI mode `mode`.
     void reportMode(int mode, bool isPrivate);
     /// 1 set, 2 reset, 0 not recognised, as DECRQM reports it.
@@ -423,7 +436,8 @@ private:
     /// XTVERSION: the terminal's name and version.
     void reportVersion();
     void clipboardCommand(QStringView text);
-    /// The bounds of the title, the title stack and the icon name; see invariantViolation().
+    /// The bounds of the title, the title stack, the icon name and the keyboard flag stacks;
+    /// see invariantViolation().
     QString reportedStateViolation() const;
 
     /// Counts work against the budget of feed(data, work), pausing the parser once it is used.
@@ -500,6 +514,10 @@ private:
     bool m_cursorVisible = true;
     bool m_bracketedPaste = false;
     bool m_applicationCursor = false;
+    bool m_applicationKeypad = false;
+    // The kitty keyboard flags of the main and the alternate screen: the pushed entries, the
+    // last one in force.
+    std::array<std::vector<std::uint8_t>, 2> m_keyboardFlags;
     int m_scrollTop = 0;
     int m_scrollBottom = 0;
     TerminalPosition m_savedCursor;

@@ -320,5 +320,10 @@ QString TerminalScreen::reportedStateViolation() const {
     if (int(m_titleStack.size()) > kTitleStackDepth) {
         return QStringLiteral("%1 saved titles").arg(m_titleStack.size());
     }
+    for (const std::vector<std::uint8_t>& stack : m_keyboardFlags) {
+        if (int(stack.size()) > kKeyboardFlagStackDepth) {
+            return QStringLiteral("%1 pushed keyboard flags").arg(stack.size());
+        }
+    }
     return {};
 }

@@ -1,6 +1,7 @@
 // The interpreter half of TerminalScreen: printing, controls, escape and control sequences.
 #include "core/terminal/TerminalScreen.h"
 
+#include "core/terminal/TerminalKeys.h"
 #include "core/terminal/TerminalScreenDetail.h"
 #include "core/terminal/TerminalWidth.h"
 
@@ -575,6 +576,12 @@ void TerminalScreen::escape(char32_t intermediate, char32_t finalCharacter) {
         case 'c':  // RIS
             fullReset();
             break;
+        case '=':  // DECKPAM
+            m_applicationKeypad = true;
+            break;
+        case '>':  // DECKPNM
+            m_applicationKeypad = false;
+            break;
         default:
             break;
     }
@@ -595,6 +602,10 @@ void TerminalScreen::fullReset() {
     m_cursorVisible = true;
     m_bracketedPaste = false;
     m_applicationCursor = false;
+    m_applicationKeypad = false;
+    for (std::vector<std::uint8_t>& stack : m_keyboardFlags) {
+        stack.clear();
+    }
     m_lineDrawing = false;
     m_lastGraphic = 0;
     m_savedState = {};
@@ -648,8 +659,11 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
                 break;
             case 'n':  // DSR, private form: answered like the plain report
                 break;
+            case 'u':  // kitty keyboard flags query
+                keyboardFlagsSequence('?', parameters, count);
+                return;
             default:
-                return;  // kitty keyboard query, XTQMODKEYS, …: ignored
+                return;  // XTQMODKEYS, …: ignored
         }
         if (finalCharacter != 'n') {
             return;
@@ -659,10 +673,15 @@ void TerminalScreen::controlSequence(const TerminalControlSequence& sequence) {
             respond(QStringLiteral("\x1b[?1;2c"));
         } else if (finalCharacter == 'q' && first == 0 && count == 1) {  // XTVERSION
             reportVersion();
+        } else if (finalCharacter == 'u') {  // kitty keyboard flags push
+            keyboardFlagsSequence('>', parameters, count);
         }
-        return;  // modifyOtherKeys, kitty keyboard push …: ignored
+        return;  // modifyOtherKeys …: ignored
     } else if (sequence.marker != 0) {
-        return;  // "<" (kitty keyboard pop) and "=" forms: ignored
+        if (finalCharacter == 'u') {  // kitty keyboard flags pop ("<") and set ("=")
+            keyboardFlagsSequence(sequence.marker, parameters, count);
+        }
+        return;
     }
 
     switch (finalCharacter) {
@@ -811,6 +830,9 @@ void TerminalScreen::setMode(const int* parameters, int count, bool enable) {
             case 1:  // DECCKM
                 m_applicationCursor = enable;
                 break;
+            case 66:  // DECNKM, the mode form of DECKPAM / DECKPNM
+                m_applicationKeypad = enable;
+                break;
             case 25:  // DECTCEM
                 m_cursorVisible = enable;
                 break;
@@ -860,6 +882,9 @@ void TerminalScreen::setMode(const int* parameters, int count, bool enable) {
             case 1047:
             case 1049:
                 if (enable) {
+                    if (!m_alternate) {
+                        m_keyboardFlags[1].clear();  // a fresh alternate screen starts legacy
+                    }
                     switchToAlternateScreen();
                 } else {
                     returnFromAlternateScreen();
@@ -868,6 +893,44 @@ void TerminalScreen::setMode(const int* parameters, int count, bool enable) {
             default:
                 break;
         }
+    }
+}
+
+void TerminalScreen::keyboardFlagsSequence(char marker, const int* parameters, int count) {
+    std::vector<std::uint8_t>& stack = m_keyboardFlags[m_alternate ? 1 : 0];
+    // Flags this terminal does not honour are never recorded, so the query reports what
+    // keys will really send.
+    const auto flags = std::uint8_t(parameters[0] & kSupportedKeyboardFlags);
+    switch (marker) {
+        case '?':
+            respond(QStringLiteral("\x1b[?%1u").arg(keyboardFlags()));
+            break;
+        case '>':
+            if (int(stack.size()) == kKeyboardFlagStackDepth) {
+                stack.erase(stack.begin());
+            }
+            stack.push_back(flags);
+            break;
+        case '<': {
+            const int pops = std::min(std::max(parameters[0], 1), int(stack.size()));
+            stack.resize(stack.size() - std::size_t(pops));
+            break;
+        }
+        case '=': {
+            // Mode 1 (the default) replaces the flags in force, 2 adds to them, 3 takes away.
+            const int mode = count >= 2 && parameters[1] != 0 ? parameters[1] : 1;
+            if (stack.empty()) {
+                stack.push_back(0);
+            }
+            std::uint8_t& top = stack.back();
+            top = mode == 1   ? flags
+                  : mode == 2 ? std::uint8_t(top | flags)
+                  : mode == 3 ? std::uint8_t(top & ~flags)
+                              : top;
+            break;
+        }
+        default:
+            break;
     }
 }
 
@@ -967,6 +1030,8 @@ int TerminalScreen::modeState(int mode, bool isPrivate) const {
     switch (mode) {
         case 1:
             return state(m_applicationCursor);
+        case 66:
+            return state(m_applicationKeypad);
         case 6:
             return state(m_originMode);
         case 7:

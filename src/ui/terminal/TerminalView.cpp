@@ -3,6 +3,7 @@
 #include "core/appearance/HexColor.h"
 #include "core/appearance/Theme.h"
 #include "core/services/DesktopServices.h"
+#include "core/terminal/TerminalKeys.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
 #include "ui/terminal/BoxDrawing.h"
@@ -319,65 +320,6 @@ void TerminalView::send(const QString& text) {
     Q_EMIT inputSent(text);
 }
 
-QString TerminalView::encodeKey(const QKeyEvent& event, bool applicationCursor) {
-    const QString arrowPrefix =
-        applicationCursor ? QStringLiteral("\x1bO") : QStringLiteral("\x1b[");
-    switch (event.key()) {
-        case Qt::Key_Left:
-            return arrowPrefix + u'D';
-        case Qt::Key_Right:
-            return arrowPrefix + u'C';
-        case Qt::Key_Down:
-            return arrowPrefix + u'B';
-        case Qt::Key_Up:
-            return arrowPrefix + u'A';
-        case Qt::Key_Home:
-            return QStringLiteral("\x1b[H");
-        case Qt::Key_End:
-            return QStringLiteral("\x1b[F");
-        case Qt::Key_PageUp:
-            return QStringLiteral("\x1b[5~");
-        case Qt::Key_PageDown:
-            return QStringLiteral("\x1b[6~");
-        case Qt::Key_Delete:
-            return QStringLiteral("\x1b[3~");
-        case Qt::Key_Backspace:
-            return QStringLiteral("\x7f");
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            return QStringLiteral("\r");
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:  // Shift+Tab: the table applies whatever modifiers are held
-            return QStringLiteral("\t");
-        case Qt::Key_Escape:
-            return QStringLiteral("\x1b");
-        default:
-            break;
-    }
-
-    QString text = event.text();
-    const Qt::KeyboardModifiers modifiers = event.modifiers();
-    if (modifiers & Qt::ControlModifier) {
-        // Control with a letter or one of @[\]^_ gives the matching C0 control character.
-        // Some platforms report the plain letter in text(), so derive it from the key.
-        const int key = event.key();
-        if (key >= Qt::Key_A && key <= Qt::Key_Z) {
-            text = QChar(char16_t(key - Qt::Key_A + 1));
-        } else if (key >= Qt::Key_At && key <= Qt::Key_Underscore) {
-            text = QChar(char16_t(key - Qt::Key_At));
-        } else if (key == Qt::Key_Space) {
-            text = QChar(char16_t(0));
-        }
-    }
-    if (text.isEmpty()) {
-        return {};
-    }
-    if (modifiers & Qt::AltModifier) {
-        text.prepend(QChar(0x1b));
-    }
-    return text;
-}
-
 bool TerminalView::event(QEvent* event) {
     // Keep Control+letter from the window's shortcuts: in a terminal they belong to the
     // program (Control+C interrupts, it does not copy).
@@ -448,17 +390,21 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
                 selectAll();
                 return;
             default:
-                if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z &&
-                    runWindowShortcut(event)) {
+                if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z) {
+                    if (!runWindowShortcut(event)) {
+                        event->ignore();
+                    }
                     return;
                 }
-                event->ignore();
-                return;
+                break;  // Control+Shift with any other key goes to the program
         }
+    }
+    if (scrollByKey(*event)) {
+        return;
     }
 
     m_scrollOffset = 0;
-    const QString text = encodeKey(*event, m_session->screen().applicationCursor());
+    const QString text = encodeKey(*event, TerminalKeyModes::of(m_session->screen()));
     send(text);
     update();
 }

@@ -23,6 +23,7 @@ class QKeyEvent;
 class DesktopServices;
 class Theme;
 struct TerminalHyperlink;
+struct TerminalKeyModes;
 class TerminalSession;
 
 /// Draws one terminal session as a grid of monospaced cells and turns key presses, pastes
@@ -52,7 +53,8 @@ class TerminalSession;
 /// Keys: plain Control+letter goes to the program as a control character; Control+Shift+V
 /// pastes, Control+Shift+C copies the selection, Control+Shift+A selects all the text, and
 /// any other Control+Shift+letter runs the window's Control+letter command (the terminal's
-/// stand-in for the desktop's Command key).
+/// stand-in for the desktop's Command key). Shift+PageUp/PageDown/Home/End scroll the view;
+/// every other key goes to the program as the screen's key modes encode it (TerminalKeys.h).
 ///
 /// Mouse: while the program asks for mouse reports, presses, releases, motion and the wheel
 /// go to it (TerminalMouse), except with Shift held. Otherwise dragging selects by cell, a
@@ -102,10 +104,10 @@ public:
     /// high: width() columns, height() rows, at least 10 columns and 3 rows.
     static QSize fittedGrid(QSizeF size, double cellWidth, int lineHeight);
 
-    /// The bytes a key press sends, or nothing for keys that produce no input. Covers the
-    /// cursor and editing keys (arrows follow `applicationCursor`), Control letters and the
-    /// Alt-as-Meta ESC prefix; the clipboard shortcuts are handled before this.
-    static QString encodeKey(const QKeyEvent& event, bool applicationCursor);
+    /// The bytes a key press sends in the screen's key modes, or nothing for keys that
+    /// produce no input (see terminalKeyInput()); the clipboard shortcuts and the scrolling
+    /// keys are handled before this.
+    static QString encodeKey(const QKeyEvent& event, const TerminalKeyModes& modes);
 
     /// Longest an open update holds repaints; then the view ends it and paints.
     static constexpr int kUpdateOpenCapMs = 150;
@@ -220,6 +222,9 @@ private:
                   double baseline);
     void drawDecorations(QPainter& painter) const;
     bool runWindowShortcut(QKeyEvent* event);
+    /// Shift+Page Up / Page Down / Home / End scroll the view a page, to the oldest line
+    /// or back to the live screen; true when the key was one of them.
+    bool scrollByKey(const QKeyEvent& event);
     /// The view rows (0 at the top) showing a cell with the blink attribute, in order.
     std::vector<int> blinkingRows() const;
     /// Runs the blink timer while blinking is animated and something shown blinks; stops it
