@@ -14,6 +14,7 @@ class TerminalPane;
 class DesktopServices;
 class Launcher;
 class Navigator;
+class PasteSafety;
 class ProjectModel;
 class ProviderRegistry;
 class SessionManager;
@@ -41,12 +42,13 @@ private:
 
 // The session deck of the Workspace page: a header with the Focus/Grid picker, one tab per
 // session and the "plus" menu of providers, above the panes (the active one in Focus mode,
-// all of them in Grid mode).
+// all of them in Grid mode). The terminal of a session that starts takes the keyboard focus
+// once it is shown.
 class SessionDeck : public QWidget {
     Q_OBJECT
 public:
     SessionDeck(SessionManager& sessions, ProjectModel& project, const ProviderRegistry& providers,
-                Launcher& launcher, Navigator& navigator, Theme& theme,
+                Launcher& launcher, Navigator& navigator, PasteSafety& pasteSafety, Theme& theme,
                 DesktopServices* desktop = nullptr, QWidget* parent = nullptr);
 
     TerminalPane* paneFor(const QUuid& id) const { return m_panes.value(id); }
@@ -61,12 +63,15 @@ private:
     void syncTabs();
     void syncMode();
     void rebuildPlusMenu();
+    // Gives the pane's terminal the focus now if it shows, else when it is first shown.
+    void focusWhenShown(TerminalPane* pane);
 
     SessionManager& m_sessions;
     ProjectModel& m_project;
     const ProviderRegistry& m_providers;
     Launcher& m_launcher;
     Navigator& m_navigator;
+    PasteSafety& m_pasteSafety;
     Theme& m_theme;
     DesktopServices* m_desktop;  // where terminals open links
     QPushButton* m_focusButton;
@@ -78,4 +83,5 @@ private:
     QScrollArea* m_gridScroll;
     PaneGrid* m_grid;
     QHash<QUuid, TerminalPane*> m_panes;
+    QPointer<TerminalPane> m_focusOnShow;  // the newest session's, until it has the focus
 };
