@@ -185,7 +185,7 @@ void TerminalView::inputMethodEvent(QInputMethodEvent* event) {
 QVariant TerminalView::inputMethodQuery(Qt::InputMethodQuery query) const {
     switch (query) {
         case Qt::ImEnabled:
-            return true;
+            return testAttribute(Qt::WA_InputMethodEnabled);
         case Qt::ImCursorRectangle:
             return cursorCell();
         case Qt::ImFont:
