@@ -265,13 +265,19 @@ TEST(TerminalInWindow, aStartedTerminalTakesTheFocusAndControlShiftQStillQuitsFr
     QObject::connect(quit, &QAction::triggered, [&] { ++quits; });
     window.addAction(quit);
     window.resize(1200, 800);
-    window.show();
     auto* page = static_cast<WorkspacePage*>(window.page(Destination::Workspace));
-    ASSERT_EQ(window.focusWidget(), page->composer()->editor());
-
-    const SessionPointer session =
-        fixture.workspace.sessions.startSession("shell", "test", "exec sleep 30", folder.path());
-    TerminalView* view = page->deck()->paneFor(session->id())->terminal()->view();
+    const auto start = [&] {
+        const SessionPointer session = fixture.workspace.sessions.startSession(
+            "shell", "test", "exec sleep 30", folder.path());
+        return page->deck()->paneFor(session->id())->terminal()->view();
+    };
+    // Started while the window is hidden: the terminal takes the focus when it shows.
+    TerminalView* first = start();
+    EXPECT_NE(window.focusWidget(), first);
+    window.show();
+    EXPECT_EQ(window.focusWidget(), first);
+    page->composer()->editor()->setFocus();
+    TerminalView* view = start();
     EXPECT_EQ(window.focusWidget(), view) << "the first keys would go to the task box";
     QStringList sent;
     QObject::connect(view, &TerminalView::inputSent, [&](const QString& text) { sent << text; });
@@ -301,7 +307,7 @@ TEST(TerminalInWindow, aStartedTerminalTakesTheFocusAndControlShiftQStillQuitsFr
     EXPECT_EQ(sent.last(), "make\rmake install\r");
 
     fixture.workspace.sessions.stopAll();
-    waitUntil([&] { return !session->running(); }, 5s);
+    waitUntil([&] { return !fixture.workspace.sessions.anyRunning(); }, 5s);
 }
 
 }  // namespace
