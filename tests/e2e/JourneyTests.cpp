@@ -540,6 +540,7 @@ void Journey::quitWhileASessionRuns() {
     // everywhere; inside a terminal Ctrl+Q stays with the program.
     auto* terminal = shellPane->findChild<TerminalView*>();
     ASSERT_TRUE(terminal);
+    EXPECT_TRUE(terminal->hasFocus()) << "the new terminal does not have the keyboard focus";
     // Window shortcuts need the window active again after each dialog.
     const auto press = [this](QWidget* focus, Qt::Key key, Qt::KeyboardModifiers modifiers) {
         X11Windows::activate(window().winId());
@@ -596,10 +597,13 @@ void Journey::quitWhileASessionRuns() {
     EXPECT_TRUE(shell->running()) << "Cancel keeps the sessions";
     snap("13-quit-cancelled");
 
-    // The second time, "Quit & stop" ends the event loop the application runs in.
+    // The second time, "Quit & stop" ends the event loop the application runs in; from
+    // inside the terminal, where Ctrl+Q is the program's, the quit is Ctrl+Shift+Q.
     m_dialogs.clickButton("Quit & stop");
-    QTimer::singleShot(0, &window(),
-                       [this] { QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier); });
+    QTimer::singleShot(0, terminal, [terminal] {
+        terminal->setFocus();
+        QTest::keyClick(terminal, Qt::Key_Q, Qt::ControlModifier | Qt::ShiftModifier);
+    });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(2); });
     EXPECT_EQ(QApplication::exec(), 0) << "the application did not quit";
     EXPECT_TRUE(m_dialogs.done());

@@ -11,4 +11,5 @@ inline const QString history = QStringLiteral("history");
 inline const QString keepAwake = QStringLiteral("keepAwake");
 inline const QString attentionNotifications = QStringLiteral("attentionNotifications");
 inline const QString programClipboard = QStringLiteral("programClipboard");
+inline const QString askBeforeMultilinePaste = QStringLiteral("askBeforeMultilinePaste");
 }  // namespace PreferenceKeys

@@ -18,6 +18,7 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       launcher(project, providers, sessions, teamRuns, notices, *services.dialogs),
       keepAwake(storeIf(persist, services.preferences), services.inhibitor, sessions),
       programClipboard(storeIf(persist, services.preferences), sessions),
+      pasteSafety(storeIf(persist, services.preferences), *services.dialogs),
       permissions(services.desktop, *services.dialogs, notices),
       attention(sessions, providers, project, storeIf(persist, services.preferences)) {
     // What a session did to the project shows in the listing once it ends.

@@ -5,6 +5,7 @@
 #include "core/workspace/KeepAwake.h"
 #include "core/workspace/Launcher.h"
 #include "core/workspace/Notices.h"
+#include "core/workspace/PasteSafety.h"
 #include "core/workspace/Permissions.h"
 #include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProjectModel.h"
@@ -46,6 +47,7 @@ public:
     Launcher launcher;
     KeepAwake keepAwake;
     ProgramClipboard programClipboard;
+    PasteSafety pasteSafety;
     Permissions permissions;
     AttentionBoard attention;
 };

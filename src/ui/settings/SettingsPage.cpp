@@ -6,6 +6,7 @@
 #include "core/services/DesktopServices.h"
 #include "core/workspace/KeepAwake.h"
 #include "core/workspace/Notices.h"
+#include "core/workspace/PasteSafety.h"
 #include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProviderRegistry.h"
 #include "ui/kit/Icons.h"
@@ -36,9 +37,9 @@ QFrame* settingsCard(const QString& heading, const QString& text, QLayout* contr
 }  // namespace
 
 SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
-                           ProgramClipboard& programClipboard, Navigator& navigator,
-                           Notices& notices, DesktopServices* desktop, Theme& theme,
-                           QWidget* parent)
+                           ProgramClipboard& programClipboard, PasteSafety& pasteSafety,
+                           Navigator& navigator, Notices& notices, DesktopServices* desktop,
+                           Theme& theme, QWidget* parent)
     : QWidget(parent), m_navigator(navigator) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
 
@@ -98,6 +99,12 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
         QStringLiteral("Off by default. Lets a program in the terminal you are typing in put up "
                        "to 1 MB of text on the clipboard; programs can never read it."),
         "muted"));
+    m_pasteSafety = new Switch(QStringLiteral("Ask before pasting several lines"), theme);
+    m_pasteSafety->setChecked(pasteSafety.enabled());
+    connect(m_pasteSafety, &Switch::toggled, &pasteSafety, &PasteSafety::setEnabled);
+    connect(&pasteSafety, &PasteSafety::enabledChanged, this,
+            [this, &pasteSafety] { m_pasteSafety->setChecked(pasteSafety.enabled()); });
+    executionControls->addWidget(m_pasteSafety);
     grid->addWidget(
         settingsCard(
             QStringLiteral("Execution & approvals"),

@@ -61,7 +61,7 @@ TerminalView::TerminalView(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);  // for the links under the pointer
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setAttribute(Qt::WA_InputMethodEnabled);  // compose, dead keys and CJK input
     connect(&m_cursorBlinkTimer, &QTimer::timeout, this, [this] {
         // After a while without typing the cursor rests, shown, as GNOME's do.
         m_cursorBlinkedOff = !m_cursorBlinkedOff && m_sinceTyping.elapsed() < kCursorBlinkForMs;
@@ -94,12 +94,11 @@ void TerminalView::setSession(std::shared_ptr<TerminalSession> session) {
 }
 
 void TerminalView::setFontSize(double points) {
-    if (points == m_fontSize || points <= 0) {
+    if (points == m_baseFontSize || points <= 0) {
         return;
     }
-    m_fontSize = points;
-    updateFonts();
-    update();
+    m_baseFontSize = points;
+    applyZoom();
 }
 
 void TerminalView::setBackgroundColor(const QColor& color) {
@@ -325,6 +324,10 @@ bool TerminalView::event(QEvent* event) {
     // program (Control+C interrupts, it does not copy).
     if (event->type() == QEvent::ShortcutOverride && m_session) {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (zoomKey(*key)) {
+            event->accept();
+            return true;
+        }
         const Qt::KeyboardModifiers modifiers = key->modifiers();
         const bool commandLike =
             (modifiers & Qt::ControlModifier) && (modifiers & Qt::ShiftModifier);
@@ -370,6 +373,9 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
         event->ignore();
         return;
     }
+    if (handleZoomKey(*event)) {
+        return;
+    }
     m_sinceTyping.restart();
     if (m_cursorBlinkedOff || m_cursorBlinkTimer.isActive()) {
         // Typing shows a blinking cursor and starts its blink over.
@@ -407,24 +413,6 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
     const QString text = encodeKey(*event, TerminalKeyModes::of(m_session->screen()));
     send(text);
     update();
-}
-
-void TerminalView::paste() {
-    if (!m_session) {
-        return;
-    }
-    pasteText(QGuiApplication::clipboard()->text());
-}
-
-void TerminalView::pasteText(const QString& text) {
-    if (!m_session || text.isEmpty()) {
-        return;
-    }
-    if (m_session->screen().bracketedPaste()) {
-        send(QStringLiteral("\x1b[200~") + text + QStringLiteral("\x1b[201~"));
-        return;
-    }
-    send(text);
 }
 
 void TerminalView::copyOutput() {
@@ -770,6 +758,8 @@ void TerminalView::paintEvent(QPaintEvent* event) {
         }
         painter.fillRect(cursor, block);
     }
+    drawPreedit(painter);
+    followCursorForInputMethod();
 
     if (m_scrollOffset >= 1) {
         QFont labelFont = QApplication::font();

@@ -53,8 +53,10 @@ class TerminalSession;
 /// Keys: plain Control+letter goes to the program as a control character; Control+Shift+V
 /// pastes, Control+Shift+C copies the selection, Control+Shift+A selects all the text, and
 /// any other Control+Shift+letter runs the window's Control+letter command (the terminal's
-/// stand-in for the desktop's Command key). Shift+PageUp/PageDown/Home/End scroll the view;
-/// every other key goes to the program as the screen's key modes encode it (TerminalKeys.h).
+/// stand-in for the desktop's Command key). Control with =, + or - zooms this view's text in
+/// or out and Control+0 returns it to the base size; the program never sees those.
+/// Shift+PageUp/PageDown/Home/End scroll the view; every other key goes to the program as
+/// the screen's key modes encode it (TerminalKeys.h).
 ///
 /// Mouse: while the program asks for mouse reports, presses, releases, motion and the wheel
 /// go to it (TerminalMouse), except with Shift held. Otherwise dragging selects by cell, a
@@ -62,6 +64,11 @@ class TerminalSession;
 /// selection is the X11 primary selection and the middle button pastes that. The wheel
 /// scrolls the scrollback, or sends cursor keys on the alternate screen (alternate scroll).
 /// Gaining and losing the focus is reported to programs that ask (mode 1004).
+///
+/// Input methods: text being composed (preedit) is drawn at the cursor, underlined, and only
+/// the committed text reaches the program. Every paste goes through one path: line breaks
+/// become CR, a bracketed paste cannot be ended early by markers inside it, and text with a
+/// line break for a program without bracketed paste is first put to the paste confirmer.
 class TerminalView : public QWidget {
     Q_OBJECT
 public:
@@ -80,8 +87,19 @@ public:
     /// included; absent over a cell without one or outside the grid.
     std::optional<TerminalHyperlink> linkAt(QPointF position) const;
 
+    /// The size text is drawn at: the base size scaled by the zoom step.
     double fontSize() const { return m_fontSize; }
+    /// Sets the base size (the theme's); the view's zoom step stays and scales the new base.
     void setFontSize(double points);
+    /// Each zoom step scales the base size by this factor, within the size limits.
+    static constexpr double kZoomFactor = 1.2;
+    static constexpr double kMinimumFontSize = 6.0;
+    static constexpr double kMaximumFontSize = 72.0;
+    /// Steps zoomed in (positive) or out (negative) from the base size.
+    int zoomStep() const { return m_zoomStep; }
+    /// Zooms by `steps`; a step that would pass a size limit is not taken.
+    void zoomBy(int steps);
+    void resetZoom();
     QColor backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(const QColor& color);
     void setAccentColor(const QColor& color);
@@ -108,6 +126,20 @@ public:
     /// produce no input (see terminalKeyInput()); the clipboard shortcuts and the scrolling
     /// keys are handled before this.
     static QString encodeKey(const QKeyEvent& event, const TerminalKeyModes& modes);
+
+    /// What a paste of `text` sends: CR LF and LF become CR, as the Enter key sends; when
+    /// `bracketed`, the text goes between ESC [ 200 ~ and ESC [ 201 ~ with every such marker
+    /// inside it removed.
+    static QString pasteInput(const QString& text, bool bracketed);
+    /// Asked before text with a line break is pasted to a program without bracketed paste;
+    /// false cancels the paste. None: such pastes go at once.
+    void setPasteConfirmer(std::function<bool(const QString& text)> confirmer) {
+        m_pasteConfirmer = std::move(confirmer);
+    }
+    /// The text the input method is composing, drawn at the cursor and not yet sent.
+    QString preeditText() const { return m_preedit; }
+    /// Answers the input method: the cursor's cell, the font, and no surrounding text.
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
     /// Longest an open update holds repaints; then the view ends it and paints.
     static constexpr int kUpdateOpenCapMs = 150;
@@ -162,6 +194,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
     /// Font faces, indexed by bold | italic << 1: regular, bold, italic, bold italic.
@@ -190,8 +223,20 @@ private:
     };
 
     void send(const QString& text);
-    /// Sends the text as paste() does: in one piece, bracketed when the program asked.
+    /// The one way pasted text reaches the program (see pasteInput() and the confirmer).
     void pasteText(const QString& text);
+    /// The zoom step a key press asks for (+1, -1, or 0 for the base size), if it is one of
+    /// the zoom keys.
+    static std::optional<int> zoomKey(const QKeyEvent& event);
+    /// Zooms for a zoom key and returns true; false for any other key.
+    bool handleZoomKey(const QKeyEvent& event);
+    void applyZoom();
+    /// The cursor's cell in view coordinates.
+    QRect cursorCell() const;
+    /// Draws the input method's preedit text over the cells from the cursor on.
+    void drawPreedit(QPainter& painter);
+    /// Tells the input method where the cursor went, when it moved since it was last told.
+    void followCursorForInputMethod();
 
     // Mouse reports and the selection (TerminalViewMouse.cpp).
     /// The cell under a point of the view, kept inside the grid.
@@ -245,6 +290,12 @@ private:
     std::optional<QPointF> m_pointer;  // over the view
     int m_hoveredLink = -1;            // link table index under the pointer
     double m_fontSize = kDefaultFontSize;
+    double m_baseFontSize = kDefaultFontSize;
+    int m_zoomStep = 0;
+    std::function<bool(const QString&)> m_pasteConfirmer;
+    QString m_preedit;
+    int m_preeditCursor = -1;   // in m_preedit; -1 hides the input method's caret
+    QRect m_inputMethodCursor;  // as last reported to the input method
     QColor m_backgroundColor;
     QColor m_accentColor;
     int m_scrollOffset = 0;

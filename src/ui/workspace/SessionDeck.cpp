@@ -75,14 +75,15 @@ void PaneGrid::arrange() {
 
 SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
                          const ProviderRegistry& providers, Launcher& launcher,
-                         Navigator& navigator, Theme& theme, DesktopServices* desktop,
-                         const AttentionBoard* attention, QWidget* parent)
+                         Navigator& navigator, PasteSafety& pasteSafety, Theme& theme,
+                         DesktopServices* desktop, const AttentionBoard* attention, QWidget* parent)
     : QWidget(parent),
       m_sessions(sessions),
       m_project(project),
       m_providers(providers),
       m_launcher(launcher),
       m_navigator(navigator),
+      m_pasteSafety(pasteSafety),
       m_theme(theme),
       m_desktop(desktop),
       m_attention(attention) {
@@ -146,6 +147,10 @@ SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
                 [this](const QUuid& id) { syncTabState(id); });
     }
     connect(&m_sessions, &SessionManager::activeSessionIDChanged, this, &SessionDeck::syncMode);
+    // Typing after New Terminal, the + menu or Run goes to the program that started, not to
+    // the field or button that started it.
+    connect(&m_sessions, &SessionManager::sessionStarted, this,
+            [this](TerminalSession& session) { focusWhenShown(m_panes.value(session.id())); });
     connect(&m_navigator, &Navigator::focusModeChanged, this, &SessionDeck::syncMode);
     connect(&m_providers, &ProviderRegistry::providersChanged, this, &SessionDeck::rebuildPlusMenu);
     connect(&m_providers, &ProviderRegistry::availableChanged, this, &SessionDeck::rebuildPlusMenu);
@@ -170,7 +175,7 @@ void SessionDeck::syncSessions() {
         live.insert(session->id());
         if (!m_panes.contains(session->id())) {
             m_panes.insert(session->id(),
-                           new TerminalPane(m_sessions, m_project, m_theme, session,
+                           new TerminalPane(m_sessions, m_project, m_pasteSafety, m_theme, session,
                                             m_providers.provider(session->providerID()).name,
                                             m_desktop, m_attention));
         }
@@ -302,7 +307,28 @@ void SessionDeck::syncMode() {
     }
 }
 
+void SessionDeck::focusWhenShown(TerminalPane* pane) {
+    if (m_focusOnShow) {
+        m_focusOnShow->removeEventFilter(this);
+    }
+    m_focusOnShow = nullptr;
+    if (!pane) {
+        return;
+    }
+    if (pane->isVisible()) {
+        pane->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    m_focusOnShow = pane;
+    pane->installEventFilter(this);
+}
+
 bool SessionDeck::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_focusOnShow && event->type() == QEvent::Show) {
+        TerminalPane* pane = m_focusOnShow;
+        focusWhenShown(nullptr);
+        pane->setFocus(Qt::OtherFocusReason);
+    }
     if (watched == m_gridScroll->viewport() && event->type() == QEvent::Resize) {
         m_grid->setAvailableSize(static_cast<QResizeEvent*>(event)->size());
     }

@@ -15,6 +15,7 @@ class AttentionBoard;
 class DesktopServices;
 class Launcher;
 class Navigator;
+class PasteSafety;
 class ProjectModel;
 class ProviderRegistry;
 class SessionManager;
@@ -42,12 +43,13 @@ private:
 
 // The session deck of the Workspace page: a header with the Focus/Grid picker, one tab per
 // session and the "plus" menu of providers, above the panes (the active one in Focus mode,
-// all of them in Grid mode).
+// all of them in Grid mode). The terminal of a session that starts takes the keyboard focus
+// once it is shown.
 class SessionDeck : public QWidget {
     Q_OBJECT
 public:
     SessionDeck(SessionManager& sessions, ProjectModel& project, const ProviderRegistry& providers,
-                Launcher& launcher, Navigator& navigator, Theme& theme,
+                Launcher& launcher, Navigator& navigator, PasteSafety& pasteSafety, Theme& theme,
                 DesktopServices* desktop = nullptr, const AttentionBoard* attention = nullptr,
                 QWidget* parent = nullptr);
 
@@ -64,12 +66,15 @@ private:
     void syncTabState(const QUuid& id);
     void syncMode();
     void rebuildPlusMenu();
+    // Gives the pane's terminal the focus now if it shows, else when it is first shown.
+    void focusWhenShown(TerminalPane* pane);
 
     SessionManager& m_sessions;
     ProjectModel& m_project;
     const ProviderRegistry& m_providers;
     Launcher& m_launcher;
     Navigator& m_navigator;
+    PasteSafety& m_pasteSafety;
     Theme& m_theme;
     DesktopServices* m_desktop;         // where terminals open links
     const AttentionBoard* m_attention;  // what each session asks of the user; may be null
@@ -82,4 +87,5 @@ private:
     QScrollArea* m_gridScroll;
     PaneGrid* m_grid;
     QHash<QUuid, TerminalPane*> m_panes;
+    QPointer<TerminalPane> m_focusOnShow;  // the newest session's, until it has the focus
 };

@@ -4,6 +4,7 @@
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
 #include "core/workspace/AttentionBoard.h"
+#include "core/workspace/PasteSafety.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/SessionManager.h"
 #include "ui/kit/Icons.h"
@@ -18,7 +19,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Theme& theme,
+TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project,
+                           PasteSafety& pasteSafety, Theme& theme,
                            std::shared_ptr<TerminalSession> session, const QString& providerName,
                            DesktopServices* desktop, const AttentionBoard* attention,
                            QWidget* parent)
@@ -84,6 +86,8 @@ TerminalPane::TerminalPane(SessionManager& sessions, ProjectModel& project, Them
     layout->addWidget(header);
 
     m_terminal = new NativeTerminal(m_session, theme, desktop);
+    m_terminal->view()->setPasteConfirmer(
+        [&pasteSafety](const QString& text) { return pasteSafety.confirm(text); });
     layout->addWidget(m_terminal, 1);
     setFocusProxy(m_terminal);
 

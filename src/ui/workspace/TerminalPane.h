@@ -11,6 +11,7 @@
 class AttentionBoard;
 class DesktopServices;
 class NativeTerminal;
+class PasteSafety;
 class QLabel;
 class QToolButton;
 class TerminalSession;
@@ -28,11 +29,12 @@ QColor attentionColor(Attention attention, std::optional<int> exitCode);
 class TerminalPane : public QFrame {
     Q_OBJECT
 public:
-    // `providerName` names the session's assistant in the header.
-    TerminalPane(SessionManager& sessions, ProjectModel& project, Theme& theme,
-                 std::shared_ptr<TerminalSession> session, const QString& providerName,
-                 DesktopServices* desktop = nullptr, const AttentionBoard* attention = nullptr,
-                 QWidget* parent = nullptr);
+    // `providerName` names the session's assistant in the header; `pasteSafety` is asked
+    // before the terminal pastes several lines unbracketed.
+    TerminalPane(SessionManager& sessions, ProjectModel& project, PasteSafety& pasteSafety,
+                 Theme& theme, std::shared_ptr<TerminalSession> session,
+                 const QString& providerName, DesktopServices* desktop = nullptr,
+                 const AttentionBoard* attention = nullptr, QWidget* parent = nullptr);
 
     TerminalSession* session() const { return m_session.get(); }
     NativeTerminal* terminal() const { return m_terminal; }

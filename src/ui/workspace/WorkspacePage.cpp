@@ -45,9 +45,9 @@ const QuickTask kQuickTasks[] = {
 
 WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
                              const ProviderRegistry& providers, Launcher& launcher,
-                             TeamRunController& teamRuns, Navigator& navigator, Theme& theme,
-                             DesktopServices* desktop, const AttentionBoard* attention,
-                             QWidget* parent)
+                             TeamRunController& teamRuns, Navigator& navigator,
+                             PasteSafety& pasteSafety, Theme& theme, DesktopServices* desktop,
+                             const AttentionBoard* attention, QWidget* parent)
     : QWidget(parent),
       m_sessions(sessions),
       m_project(project),
@@ -61,8 +61,8 @@ WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
     main->setSpacing(14);
     m_content = new QStackedWidget;
     m_welcome = buildWelcome();
-    m_deck = new SessionDeck(sessions, project, providers, launcher, navigator, theme, desktop,
-                             attention);
+    m_deck = new SessionDeck(sessions, project, providers, launcher, navigator, pasteSafety, theme,
+                             desktop, attention);
     m_content->addWidget(m_welcome);
     m_content->addWidget(m_deck);
     main->addWidget(m_content, 1);

@@ -10,6 +10,7 @@ class QToolButton;
 class QVBoxLayout;
 class Launcher;
 class Navigator;
+class PasteSafety;
 class ProjectModel;
 class ProviderRegistry;
 class SessionDeck;
@@ -26,9 +27,9 @@ class WorkspacePage : public QWidget {
 public:
     WorkspacePage(SessionManager& sessions, ProjectModel& project,
                   const ProviderRegistry& providers, Launcher& launcher,
-                  TeamRunController& teamRuns, Navigator& navigator, Theme& theme,
-                  DesktopServices* desktop = nullptr, const AttentionBoard* attention = nullptr,
-                  QWidget* parent = nullptr);
+                  TeamRunController& teamRuns, Navigator& navigator, PasteSafety& pasteSafety,
+                  Theme& theme, DesktopServices* desktop = nullptr,
+                  const AttentionBoard* attention = nullptr, QWidget* parent = nullptr);
 
     Composer* composer() const { return m_composer; }
     SessionDeck* deck() const { return m_deck; }
