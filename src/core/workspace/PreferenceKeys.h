@@ -10,4 +10,5 @@ inline const QString providers = QStringLiteral("providers");
 inline const QString history = QStringLiteral("history");
 inline const QString keepAwake = QStringLiteral("keepAwake");
 inline const QString programClipboard = QStringLiteral("programClipboard");
+inline const QString scrollbackLines = QStringLiteral("scrollbackLines");
 }  // namespace PreferenceKeys

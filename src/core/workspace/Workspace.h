@@ -8,6 +8,7 @@
 #include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/ScrollbackSetting.h"
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
 
@@ -45,5 +46,6 @@ public:
     Launcher launcher;
     KeepAwake keepAwake;
     ProgramClipboard programClipboard;
+    ScrollbackSetting scrollback;
     Permissions permissions;
 };

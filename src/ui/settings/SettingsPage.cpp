@@ -4,10 +4,12 @@
 #include "core/assistants/LocalTools.h"
 #include "core/companion/BrandAssets.h"
 #include "core/services/DesktopServices.h"
+#include "core/terminal/TerminalScreen.h"
 #include "core/workspace/KeepAwake.h"
 #include "core/workspace/Notices.h"
 #include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/ScrollbackSetting.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Switch.h"
 #include "ui/kit/Widgets.h"
@@ -18,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -36,9 +39,9 @@ QFrame* settingsCard(const QString& heading, const QString& text, QLayout* contr
 }  // namespace
 
 SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
-                           ProgramClipboard& programClipboard, Navigator& navigator,
-                           Notices& notices, DesktopServices* desktop, Theme& theme,
-                           QWidget* parent)
+                           ProgramClipboard& programClipboard, ScrollbackSetting& scrollback,
+                           Navigator& navigator, Notices& notices, DesktopServices* desktop,
+                           Theme& theme, QWidget* parent)
     : QWidget(parent), m_navigator(navigator) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
 
@@ -98,6 +101,23 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
         QStringLiteral("Off by default. Lets a program in the terminal you are typing in put up "
                        "to 1 MB of text on the clipboard; programs can never read it."),
         "muted"));
+    auto* scrollbackRow = new QHBoxLayout;
+    m_scrollbackLines = new QSpinBox;
+    m_scrollbackLines->setRange(0, TerminalScreen::kMaxScrollbackLimit);
+    m_scrollbackLines->setSingleStep(1000);
+    m_scrollbackLines->setGroupSeparatorShown(true);
+    // Typed digits apply once the number is complete: "5000" must not pass through a limit of
+    // 5 lines on the way, which would drop the rest.
+    m_scrollbackLines->setKeyboardTracking(false);
+    m_scrollbackLines->setValue(scrollback.lines());
+    m_scrollbackLines->setAccessibleName(QStringLiteral("Scrollback lines"));
+    connect(m_scrollbackLines, &QSpinBox::valueChanged, &scrollback, &ScrollbackSetting::setLines);
+    connect(&scrollback, &ScrollbackSetting::linesChanged, this,
+            [this, &scrollback] { m_scrollbackLines->setValue(scrollback.lines()); });
+    scrollbackRow->addWidget(Widgets::label(QStringLiteral("Scrollback lines")));
+    scrollbackRow->addStretch(1);
+    scrollbackRow->addWidget(m_scrollbackLines);
+    executionControls->addLayout(scrollbackRow);
     grid->addWidget(
         settingsCard(
             QStringLiteral("Execution & approvals"),

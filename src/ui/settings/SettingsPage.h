@@ -8,6 +8,8 @@ class Navigator;
 class Notices;
 class ProgramClipboard;
 class ProviderRegistry;
+class QSpinBox;
+class ScrollbackSetting;
 class Switch;
 class Theme;
 
@@ -19,14 +21,17 @@ class SettingsPage : public QWidget {
 public:
     // `desktop` may be null: then the saved runs folder does not open.
     SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
-                 ProgramClipboard& programClipboard, Navigator& navigator, Notices& notices,
-                 DesktopServices* desktop, Theme& theme, QWidget* parent = nullptr);
+                 ProgramClipboard& programClipboard, ScrollbackSetting& scrollback,
+                 Navigator& navigator, Notices& notices, DesktopServices* desktop, Theme& theme,
+                 QWidget* parent = nullptr);
 
     Switch* keepAwakeSwitch() const { return m_keepAwake; }
     Switch* programClipboardSwitch() const { return m_programClipboard; }
+    QSpinBox* scrollbackLines() const { return m_scrollbackLines; }
 
 private:
     Navigator& m_navigator;
     Switch* m_keepAwake;
     Switch* m_programClipboard;
+    QSpinBox* m_scrollbackLines;
 };

@@ -4,6 +4,7 @@
 #include "core/appearance/Theme.h"
 #include "core/services/DesktopServices.h"
 #include "core/terminal/TerminalScreen.h"
+#include "core/terminal/TerminalSearch.h"
 #include "core/terminal/TerminalSession.h"
 #include "ui/terminal/BoxDrawing.h"
 
@@ -78,6 +79,7 @@ TerminalView::TerminalView(QWidget* parent)
     clock.start();
     m_clock = [clock] { return clock.elapsed(); };
     updateFonts();
+    createOverlays();
 }
 
 TerminalView::~TerminalView() = default;
@@ -103,6 +105,7 @@ void TerminalView::setFontSize(double points) {
 void TerminalView::setBackgroundColor(const QColor& color) {
     if (color != m_backgroundColor) {
         m_backgroundColor = color;
+        styleOverlays();
         update();
     }
 }
@@ -110,6 +113,7 @@ void TerminalView::setBackgroundColor(const QColor& color) {
 void TerminalView::setAccentColor(const QColor& color) {
     if (color != m_accentColor) {
         m_accentColor = color;
+        styleOverlays();
         update();
     }
 }
@@ -444,6 +448,9 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
             case Qt::Key_A:
                 copy();
                 return;
+            case Qt::Key_F:
+                openFindBar();
+                return;
             default:
                 if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z &&
                     runWindowShortcut(event)) {
@@ -518,15 +525,25 @@ void TerminalView::leaveEvent(QEvent* event) {
 }
 
 void TerminalView::updateHover() {
-    const std::optional<TerminalHyperlink> link = m_pointer ? linkAt(*m_pointer) : std::nullopt;
+    const std::optional<TerminalTextPosition> cell = m_pointer ? cellAt(*m_pointer) : std::nullopt;
+    const std::optional<TerminalHyperlink> link = cell ? hyperlinkAt(*cell) : std::nullopt;
+    // An address in the text counts only where the program put no hyperlink.
+    std::optional<TerminalUrl> url;
+    if (cell && !link) {
+        url = TerminalUrlDetector::urlAt(m_session->screen(), *cell);
+    }
+    if (m_pointer && m_pointer->x() >= width() - 3 * m_scrollBar->sizeHint().width()) {
+        revealScrollBar();
+    }
     const int hovered = link ? link->index : -1;
-    if (hovered == m_hoveredLink) {
+    if (hovered == m_hoveredLink && url == m_hoveredUrl) {
         return;
     }
     m_hoveredLink = hovered;
-    if (link) {
+    m_hoveredUrl = url;
+    if (link || url) {
         setCursor(Qt::PointingHandCursor);
-        setToolTip(link->uri);
+        setToolTip(link ? link->uri : url->url);
     } else {
         unsetCursor();
         setToolTip(QString());
@@ -534,7 +551,7 @@ void TerminalView::updateHover() {
     update();
 }
 
-std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
+std::optional<TerminalTextPosition> TerminalView::cellAt(QPointF position) const {
     if (!m_session || m_cellWidth <= 0) {
         return std::nullopt;
     }
@@ -548,11 +565,35 @@ std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
     const int history = screen.scrollbackSize();
     const int offset = std::min(m_scrollOffset, history);
     const int first = offset == 0 ? history : std::max(0, history - offset);
-    const int index = first + shownRow;
-    if (index < history) {
-        return screen.scrollbackLinkAt(index, column);
+    return TerminalTextPosition{first + shownRow, column};
+}
+
+std::optional<TerminalHyperlink> TerminalView::hyperlinkAt(TerminalTextPosition cell) const {
+    const TerminalScreen& screen = m_session->screen();
+    const int history = screen.scrollbackSize();
+    if (cell.line < history) {
+        return screen.scrollbackLinkAt(cell.line, cell.column);
     }
-    return screen.linkAt(index - history, column);
+    return screen.linkAt(cell.line - history, cell.column);
+}
+
+std::optional<TerminalHyperlink> TerminalView::hyperlinkAt(QPointF position) const {
+    const std::optional<TerminalTextPosition> cell = cellAt(position);
+    return cell ? hyperlinkAt(*cell) : std::nullopt;
+}
+
+std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
+    const std::optional<TerminalTextPosition> cell = cellAt(position);
+    if (!cell) {
+        return std::nullopt;
+    }
+    if (std::optional<TerminalHyperlink> link = hyperlinkAt(*cell)) {
+        return link;
+    }
+    if (std::optional<TerminalUrl> url = TerminalUrlDetector::urlAt(m_session->screen(), *cell)) {
+        return TerminalHyperlink{-1, url->url, QString()};
+    }
+    return std::nullopt;
 }
 
 void TerminalView::focusInEvent(QFocusEvent* event) {
@@ -592,6 +633,7 @@ void TerminalView::paintEvent(QPaintEvent* event) {
     const TerminalScreen& screen = m_session->screen();
     const int history = screen.scrollbackSize();
     m_scrollOffset = std::min(m_scrollOffset, history);
+    syncScrollBar(history, screen.rows());
 
     // The shown lines: index i < history is scrollback line i, the rest are screen lines.
     const int rows = screen.rows();
@@ -610,7 +652,7 @@ void TerminalView::paintEvent(QPaintEvent* event) {
 
     // Output may have moved the text under a still pointer.
     const std::optional<TerminalHyperlink> hovered =
-        m_pointer ? linkAt(*m_pointer) : std::optional<TerminalHyperlink>();
+        m_pointer ? hyperlinkAt(*m_pointer) : std::optional<TerminalHyperlink>();
     const int hoveredLink = hovered ? hovered->index : -1;
 
     const QRgb viewBackground = m_backgroundColor.rgb() & 0xFFFFFF;
@@ -756,6 +798,7 @@ void TerminalView::paintEvent(QPaintEvent* event) {
         }
         flushRun(count);
     }
+    paintFindOverlays(painter, first, end);
 
     // Text over the fills: one glyph run per colour and face.
     QGlyphRun run;

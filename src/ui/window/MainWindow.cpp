@@ -133,8 +133,8 @@ QWidget* MainWindow::createPage(Destination destination) {
             return new WorkspacePage(w.sessions, w.project, w.providers, w.launcher, w.teamRuns,
                                      m_navigator, m_theme, w.services.desktop);
         case Destination::Settings:
-            return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, m_navigator,
-                                    w.notices, w.services.desktop, m_theme);
+            return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, w.scrollback,
+                                    m_navigator, w.notices, w.services.desktop, m_theme);
         case Destination::FilesAndRunner:
             return new FilesPage(w.project, w.launcher, m_theme);
         case Destination::Assistants:
