@@ -1,4 +1,5 @@
 // The terminal view's links in plain text, find bar and scroll bar, against a real session.
+#include "core/assistants/Provider.h"
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSearch.h"
 #include "core/terminal/TerminalSession.h"

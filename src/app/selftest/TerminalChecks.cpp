@@ -111,7 +111,8 @@ SelfTestResult screenKeepsHistoryAndInvariantsUnderRandomOutput(SelfTestContext&
     screen.setScrollbackLimit(500);
     if (screen.scrollbackSize() != 500 ||
         !screen.plainText().startsWith(QStringLiteral("line 1978\n"))) {
-        return QStringLiteral("a scrollback limit of 500 kept %1 lines").arg(screen.scrollbackSize());
+        return QStringLiteral("a scrollback limit of 500 kept %1 lines")
+            .arg(screen.scrollbackSize());
     }
     // Random bytes, leaning on escape characters, in random chunks with random resizes.
     QRandomGenerator random(20261206);

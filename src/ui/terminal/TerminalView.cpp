@@ -532,7 +532,7 @@ void TerminalView::updateHover() {
     if (cell && !link) {
         url = TerminalUrlDetector::urlAt(m_session->screen(), *cell);
     }
-    if (m_pointer && m_pointer->x() >= width() - 3 * m_scrollBar->sizeHint().width()) {
+    if (m_pointer && m_pointer->x() >= width() - 3 * kScrollBarWidth) {
         revealScrollBar();
     }
     const int hovered = link ? link->index : -1;

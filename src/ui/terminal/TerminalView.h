@@ -69,6 +69,8 @@ public:
     static constexpr double kDefaultFontSize = 12.0;
     static constexpr int kLeftMargin = 10;
     static constexpr int kTopMargin = 8;
+    /// Width of the overlay scroll bar at the right edge.
+    static constexpr int kScrollBarWidth = 8;
 
     explicit TerminalView(QWidget* parent = nullptr);
     ~TerminalView() override;

@@ -7,6 +7,7 @@
 #include "ui/terminal/TerminalView.h"
 
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 namespace {
 
 constexpr std::uint32_t kLinkUnderlineRgb = 0xD0DEEB;  // the default text colour
-constexpr int kScrollBarWidth = 8;
 constexpr int kScrollBarShownMs = 1200;
 constexpr int kResearchAfterOutputMs = 200;
 constexpr int kFindBarMargin = 6;
