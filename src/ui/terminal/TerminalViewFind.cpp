@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::uint32_t kLinkUnderlineRgb = 0xD0DEEB;  // the default text colour
 constexpr int kScrollBarShownMs = 1200;
-constexpr int kResearchAfterOutputMs = 200;
+constexpr int kResearchAfterOutputMs = 300;
 constexpr int kFindBarMargin = 6;
 
 QColor withAlpha(QColor color, double alpha) {
