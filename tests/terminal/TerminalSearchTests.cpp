@@ -115,6 +115,14 @@ TEST(TerminalSearch, aMatchRunsOverAWrapAndPlainPatternsAreLiteral) {
     EXPECT_EQ(search.matches().size(), 1u);  // not "abc"
     search.search(screen, QStringLiteral("a.c"), {true, false}, {});
     EXPECT_EQ(search.matches().size(), 2u);
+
+    // The text is kept for the same revision of the screen, and taken again for a new one.
+    search.search(screen, QStringLiteral("abc"), {}, {}, 7);
+    screen.feed(QByteArrayView(" abc"));
+    search.search(screen, QStringLiteral("ab"), {}, {}, 7);
+    EXPECT_EQ(search.matches().size(), 1u);
+    search.search(screen, QStringLiteral("ab"), {}, {}, 8);
+    EXPECT_EQ(search.matches().size(), 2u);
 }
 
 TEST(TerminalScreenScrollbackLimit, changesAtRunTimeKeepingTheNewestLines) {

@@ -7,8 +7,17 @@
 #include <algorithm>
 
 void TerminalSearch::search(const TerminalScreen& screen, const QString& pattern, Options options,
-                            TerminalTextPosition near) {
-    clear();
+                            TerminalTextPosition near, std::optional<quint64> revision) {
+    std::optional<TextSource> source;
+    if (revision) {
+        source = TextSource{&screen, *revision, screen.scrollbackSize(), screen.rows(),
+                            screen.columns()};
+    }
+    if (!source || source != m_textSource) {
+        m_text = TerminalText();
+        m_textSource.reset();
+    }
+    forgetMatches();
     m_pattern = pattern;
     m_options = options;
     if (pattern.isEmpty()) {
@@ -26,7 +35,11 @@ void TerminalSearch::search(const TerminalScreen& screen, const QString& pattern
         m_error = QStringLiteral("Invalid pattern: %1").arg(expression.errorString());
         return;
     }
-    const TerminalText text = TerminalText::capture(screen, 0, terminalLineCount(screen) - 1);
+    if (!m_textSource || !source) {
+        m_text = TerminalText::capture(screen, 0, terminalLineCount(screen) - 1);
+        m_textSource = source;
+    }
+    const TerminalText& text = m_text;
     QRegularExpressionMatchIterator found = expression.globalMatch(text.text());
     while (found.hasNext()) {
         const QRegularExpressionMatch match = found.next();
@@ -51,6 +64,12 @@ void TerminalSearch::search(const TerminalScreen& screen, const QString& pattern
 }
 
 void TerminalSearch::clear() {
+    m_text = TerminalText();
+    m_textSource.reset();
+    forgetMatches();
+}
+
+void TerminalSearch::forgetMatches() {
     m_pattern.clear();
     m_error.clear();
     m_matches.clear();

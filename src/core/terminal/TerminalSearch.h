@@ -3,7 +3,9 @@
 #include "core/terminal/TerminalText.h"
 
 #include <QString>
+#include <QtGlobal>
 
+#include <optional>
 #include <vector>
 
 class TerminalScreen;
@@ -12,8 +14,9 @@ class TerminalScreen;
 /// matches in TerminalTextPosition numbering, and which one is current.
 ///
 /// Lines joined by a wrap are searched as one, so a match can run over the wrap. The text
-/// is captured once per search() and kept until the next, so stepping through the matches
-/// costs nothing; a screen that changed since needs a new search(). Plain patterns are
+/// is captured by search() and kept: stepping through the matches costs nothing, and a
+/// search for another pattern in a screen that has not changed (the same `revision`) does
+/// not capture it again. A screen that changed needs a new search(). Plain patterns are
 /// matched literally, regular expressions with QRegularExpression; both ignore case unless
 /// asked not to.
 class TerminalSearch {
@@ -29,9 +32,10 @@ public:
     /// Searches the screen's lines for `pattern`. An empty pattern finds nothing; an invalid
     /// regular expression finds nothing and sets error(). The current match becomes the last
     /// one that starts at or before `near` (the first when none does): searching from where
-    /// the user is looking finds the newest match above it.
+    /// the user is looking finds the newest match above it. `revision` names the screen's
+    /// content (a session's revision); without one the text is always captured afresh.
     void search(const TerminalScreen& screen, const QString& pattern, Options options,
-                TerminalTextPosition near);
+                TerminalTextPosition near, std::optional<quint64> revision = std::nullopt);
     /// Forgets the matches and the captured text.
     void clear();
 
@@ -57,6 +61,20 @@ public:
     static int offsetShowing(int line, int rows, int history, int offset);
 
 private:
+    /// What the captured text was taken from.
+    struct TextSource {
+        const TerminalScreen* screen = nullptr;
+        quint64 revision = 0;
+        int scrollback = 0;
+        int rows = 0;
+        int columns = 0;
+        bool operator==(const TextSource&) const = default;
+    };
+
+    void forgetMatches();
+
+    TerminalText m_text;
+    std::optional<TextSource> m_textSource;
     QString m_pattern;
     Options m_options;
     QString m_error;

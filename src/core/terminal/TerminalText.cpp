@@ -68,22 +68,30 @@ void TerminalText::appendLine(const TerminalScreen& screen, int line, bool last)
     LineStart start;
     start.offset = m_text.size();
     // Plain cells (a character below the surrogates, no marks, no second half) are one
-    // character each, written straight into the text; the first other cell ends this loop.
-    m_text.resize(start.offset + count);
-    QChar* out = m_text.data() + start.offset;
+    // character each, written straight into the text. Two loops without an early exit, which
+    // the compiler turns into vector code: is every cell plain, then the copy.
+    std::uint32_t widest = 0;
+    for (int column = 0; column < count; ++column) {
+        widest = std::max(widest, cells[std::size_t(column)].codeAndFlags & kShape);
+    }
     int plain = 0;
-    for (; plain < count; ++plain) {
-        const std::uint32_t shape = cells[std::size_t(plain)].codeAndFlags & kShape;
-        if (shape >= 0xD800) {
-            break;
+    if (widest < 0xD800) {
+        m_text.resize(start.offset + count);
+        char16_t* out = reinterpret_cast<char16_t*>(m_text.data()) + start.offset;
+        for (int column = 0; column < count; ++column) {
+            out[column] = char16_t(cells[std::size_t(column)].codeAndFlags);
         }
-        out[plain] = QChar(char16_t(shape));
+        plain = count;
+    } else {
+        while ((cells[std::size_t(plain)].codeAndFlags & kShape) < 0xD800) {
+            m_text.append(QChar(char16_t(cells[std::size_t(plain)].codeAndFlags)));
+            ++plain;
+        }
     }
     if (plain == count) {
         start.length = count;
         start.endColumn = count;
     } else {
-        m_text.truncate(start.offset + plain);
         std::vector<int> columns(static_cast<std::size_t>(plain));
         for (int i = 0; i < plain; ++i) {
             columns[std::size_t(i)] = i;

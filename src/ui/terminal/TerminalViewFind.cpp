@@ -139,7 +139,8 @@ void TerminalView::runSearch(bool scrollToCurrent) {
         near = m_search->matches()[std::size_t(m_search->current())].start;
     }
     m_search->search(screen, m_findBar->text(),
-                     {m_findBar->regularExpression(), m_findBar->caseSensitive()}, near);
+                     {m_findBar->regularExpression(), m_findBar->caseSensitive()}, near,
+                     m_session->revision());
     m_searchedRevision = m_session->revision();
     m_findBar->setSummary(m_search->summary(), !m_search->error().isEmpty());
     if (scrollToCurrent) {
