@@ -106,6 +106,9 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
     m_scrollbackLines->setRange(0, TerminalScreen::kMaxScrollbackLimit);
     m_scrollbackLines->setSingleStep(1000);
     m_scrollbackLines->setGroupSeparatorShown(true);
+    m_scrollbackLines->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    m_scrollbackLines->setMinimumWidth(110);
+    m_scrollbackLines->setAlignment(Qt::AlignRight);
     // Typed digits apply once the number is complete: "5000" must not pass through a limit of
     // 5 lines on the way, which would drop the rest.
     m_scrollbackLines->setKeyboardTracking(false);
