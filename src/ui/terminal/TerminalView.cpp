@@ -90,6 +90,8 @@ void TerminalView::setSession(std::shared_ptr<TerminalSession> session) {
     }
     m_session = std::move(session);
     m_scrollOffset = 0;
+    m_search->clear();  // the matches were another screen's: the open find bar searches again
+    m_searchedRevision = ~quint64(0);
     update();
 }
 
