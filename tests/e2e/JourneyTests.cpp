@@ -94,6 +94,9 @@ protected:
         qputenv("XDG_CACHE_HOME", path("cache").toUtf8());
         qputenv("XDG_RUNTIME_DIR", path("runtime").toUtf8());
         qputenv("VELK_RESOURCES", VELK_SOURCE_DIR "/resources");
+        // Both stand-ins report a sign-in, so tasks go out without a sign-in question.
+        qputenv("VELK_FAKE_CLAUDE_STATUS", "in");
+        qputenv("VELK_FAKE_CODEX_STATUS", "chatgpt");
         qputenv("PATH", testing_support::fixturesBin().toUtf8() + ':' + m_savedPath);
         m_typingLog = path("typing-target.log");
         ASSERT_TRUE(writeFile(path("data/applications/" + kTypingTarget + ".desktop"),
@@ -109,7 +112,8 @@ protected:
                 ::kill(pid_t(window.pid), SIGTERM);
             }
         }
-        for (const char* name : {"VELK_FAKE_WRITE_FILE", "FAKE_CODEX_ANSWER", "VELK_RESOURCES"}) {
+        for (const char* name : {"VELK_FAKE_WRITE_FILE", "FAKE_CODEX_ANSWER", "VELK_RESOURCES",
+                                 "VELK_FAKE_CLAUDE_STATUS", "VELK_FAKE_CODEX_STATUS"}) {
             qunsetenv(name);
         }
         qputenv("PATH", m_savedPath);

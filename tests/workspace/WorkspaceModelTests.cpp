@@ -233,3 +233,21 @@ TEST_F(WorkspaceModel, keepAwakeHoldsTheAssertionOnlyWhileASessionRuns) {
     EXPECT_TRUE(model.keepAwake.activity().active());
     EXPECT_EQ(inhibitor.held.size(), 1u);
 }
+
+TEST_F(WorkspaceModel, theScrollbackLimitIsStoredKeptInRangeAndReachesEverySession) {
+    preferences = MemoryPreferences({{PreferenceKeys::scrollbackLines, 500}});
+    Workspace& model = createWorkspace(true);
+    EXPECT_EQ(model.scrollback.lines(), 500);
+    model.project.setFolder(project());
+    model.project.setRunnerCommand("exit 0");
+    model.launcher.runCommand();
+    ASSERT_FALSE(model.sessions.sessions().isEmpty());
+    const SessionPointer session = model.sessions.sessions().last();
+    EXPECT_EQ(session->screen().scrollbackLimit(), 500);
+    model.scrollback.setLines(250'000);
+    EXPECT_EQ(model.scrollback.lines(), TerminalScreen::kMaxScrollbackLimit);
+    EXPECT_EQ(session->screen().scrollbackLimit(), TerminalScreen::kMaxScrollbackLimit);
+    EXPECT_EQ(preferences.values().value(PreferenceKeys::scrollbackLines),
+              QVariant(TerminalScreen::kMaxScrollbackLimit));
+    EXPECT_TRUE(waitForSessionsToFinish());
+}

@@ -107,6 +107,13 @@ SelfTestResult screenKeepsHistoryAndInvariantsUnderRandomOutput(SelfTestContext&
     if (!screen.plainText().startsWith(QStringLiteral("line 478\nline 479\n"))) {
         return QStringLiteral("the oldest lines kept are not the newest 2000");
     }
+    // A lower limit set at run time drops the oldest lines at once.
+    screen.setScrollbackLimit(500);
+    if (screen.scrollbackSize() != 500 ||
+        !screen.plainText().startsWith(QStringLiteral("line 1978\n"))) {
+        return QStringLiteral("a scrollback limit of 500 kept %1 lines")
+            .arg(screen.scrollbackSize());
+    }
     // Random bytes, leaning on escape characters, in random chunks with random resizes.
     QRandomGenerator random(20261206);
     for (int round = 0; round < 400; ++round) {

@@ -149,10 +149,6 @@ bool TerminalScreen::scrollbackLineWrapped(int index) const {
     return historyLine(index).wrap != Wrap::None;
 }
 
-const TerminalScreen::Line& TerminalScreen::historyLine(int index) const {
-    return m_history[std::size_t((m_historyStart + index) % kScrollbackLimit)];
-}
-
 std::span<const PackedCell> TerminalScreen::scrollbackLineCells(int index) const {
     const Line& line = historyLine(index);
     return std::span(line.cells).first(std::size_t(line.dirty));
@@ -366,18 +362,26 @@ void TerminalScreen::scrollDown(int count) {
 }
 
 void TerminalScreen::pushHistory(Line& line) {
-    if (m_history.empty()) {
-        m_history.resize(kScrollbackLimit);
-    }
-    std::size_t slot;
     ++m_linesScrolledOff;
-    if (m_historyCount < kScrollbackLimit) {
-        slot = std::size_t((m_historyStart + m_historyCount) % kScrollbackLimit);
+    if (m_scrollbackLimit == 0) {
+        return;  // the caller blanks the line where it is
+    }
+    const int slots = int(m_history.size());
+    std::size_t slot;
+    if (m_historyCount < slots) {
+        slot = std::size_t((m_historyStart + m_historyCount) % slots);
+        ++m_historyCount;
+    } else if (slots < m_scrollbackLimit) {
+        // Room to grow: the ring is straightened first so the new slot comes last.
+        std::rotate(m_history.begin(), m_history.begin() + m_historyStart, m_history.end());
+        m_historyStart = 0;
+        slot = m_history.size();
+        m_history.emplace_back();
         ++m_historyCount;
     } else {
         // Full: the oldest line leaves and its slot is reused.
         slot = std::size_t(m_historyStart);
-        m_historyStart = (m_historyStart + 1) % kScrollbackLimit;
+        m_historyStart = m_historyStart + 1 == slots ? 0 : m_historyStart + 1;
     }
     // The line moves into the slot and the slot's old line takes its place on the grid,
     // where the caller blanks it: no cell is copied. Cells after `dirty` are blank on both,
@@ -385,6 +389,26 @@ void TerminalScreen::pushHistory(Line& line) {
     Line& stored = m_history[slot];
     std::swap(stored, line);
     stored.width = int(stored.cells.size());
+}
+
+void TerminalScreen::setScrollbackLimit(int lines) {
+    lines = std::clamp(lines, 0, kMaxScrollbackLimit);
+    if (lines == m_scrollbackLimit) {
+        return;
+    }
+    // The newest lines move to a ring of just their number; the rest let go of their links
+    // and their buffers.
+    const int kept = std::min(m_historyCount, lines);
+    std::vector<Line> newest;
+    newest.reserve(std::size_t(kept));
+    for (int index = m_historyCount - kept; index < m_historyCount; ++index) {
+        newest.push_back(std::move(historyLine(index)));
+    }
+    releaseHistoryLinks();
+    m_history = std::move(newest);
+    m_historyStart = 0;
+    m_historyCount = kept;
+    m_scrollbackLimit = lines;
 }
 
 void TerminalScreen::scrollUp() {
@@ -621,7 +645,8 @@ QString TerminalScreen::invariantViolation() const {
             .arg(m_tabStops.size())
             .arg(m_columns);
     }
-    if (m_historyCount < 0 || m_historyCount > kScrollbackLimit) {
+    if (m_historyCount < 0 || m_historyCount > m_scrollbackLimit ||
+        m_historyCount > int(m_history.size())) {
         return QStringLiteral("scrollback holds %1 lines").arg(m_historyCount);
     }
     for (int index = 0; index < m_historyCount; ++index) {

@@ -59,19 +59,23 @@ enum class TerminalMouseTracking : std::uint8_t { None, Clicks, Drags, Motion };
 enum class TerminalMouseEncoding : std::uint8_t { Default, Utf8, Sgr };
 
 /// The in-memory model of one terminal: a grid of rows × columns cells, the cursor, a
-/// scrollback of at most 2000 lines, the saved main screen while the alternate screen is
-/// shown, the scroll region, the input modes, and the interpreter that turns a child
-/// program's output into changes of all these (see docs/terminal-sequences.md).
+/// scrollback of at most scrollbackLimit() lines, the saved main screen while the alternate screen
+/// is shown, the scroll region, the input modes, and the interpreter that turns a child program's
+/// output into changes of all these (see docs/terminal-sequences.md).
 ///
 /// Storage: cells are PackedCell values; the grid is a ring of lines, so a full-screen
-/// scroll moves no line at all, and the scrollback is a ring whose evicted line buffers are
-/// reused for the new blank lines, so steady output allocates nothing. Hyperlinks (OSC 8)
+/// scroll moves no line at all, and the scrollback is a ring (grown a slot at a time up to the
+/// limit) whose evicted line buffers are reused for the new blank lines, so steady output
+/// allocates nothing once it is full. Hyperlinks (OSC 8)
 /// live in a bounded link table that cells reach through their line (TerminalScreenLinks.cpp).
 ///
 /// Not thread-safe: used on the main thread only.
 class TerminalScreen : private TerminalParserHandler {
 public:
+    /// The scrollback limit a new screen starts with.
     static constexpr int kScrollbackLimit = 2000;
+    /// The highest scrollback limit that can be set.
+    static constexpr int kMaxScrollbackLimit = 100'000;
     static constexpr int kMinimumRows = 3;
     static constexpr int kMinimumColumns = 10;
     /// Combining scalars kept per cell; further ones are dropped.
@@ -161,6 +165,11 @@ public:
 
     // ---- Scrollback, oldest first ---------------------------------------------------------
     int scrollbackSize() const { return m_historyCount; }
+    /// Most lines the scrollback keeps; the oldest leave first.
+    int scrollbackLimit() const { return m_scrollbackLimit; }
+    /// Sets the limit (kept between 0 and kMaxScrollbackLimit). A lower limit drops the oldest
+    /// lines at once and frees their memory; 0 keeps no scrollback at all.
+    void setScrollbackLimit(int lines);
     /// The width scrollback line `index` had on the grid.
     int scrollbackLineWidth(int index) const;
     /// Cells of scrollback line `index` up to its last written cell: the cells after them,
@@ -480,7 +489,12 @@ private:
     /// Rotates lines first … last of the grid so that line first + shift comes first.
     void rotateLines(int first, int last, int shift);
     void pushHistory(Line& line);
-    const Line& historyLine(int index) const;
+    const Line& historyLine(int index) const { return m_history[historySlot(index)]; }
+    Line& historyLine(int index) { return m_history[historySlot(index)]; }
+    std::size_t historySlot(int index) const {
+        std::size_t slot = std::size_t(m_historyStart + index);
+        return slot >= m_history.size() ? slot - m_history.size() : slot;
+    }
     void refit(Grid& grid, int& cursorRow, bool saveHistory, int rows, int columns);
     /// Re-wraps the scrollback and `grid`, the main screen, to `columns`: each run of lines
     /// joined by wraps becomes one text, cut again at the new width, without its trailing
@@ -503,10 +517,13 @@ private:
     Grid m_grid;
     Grid m_spareGrid;  // the other screen's buffers, kept for the next switch
     std::optional<SavedScreen> m_alternate;
-    std::vector<Line> m_history;  // ring of kScrollbackLimit slots once used
+    // A ring of slots, grown one at a time up to m_scrollbackLimit: scrollback line i is slot
+    // (m_historyStart + i) % m_history.size().
+    std::vector<Line> m_history;
     int m_historyStart = 0;
     int m_historyCount = 0;
     qint64 m_linesScrolledOff = 0;
+    int m_scrollbackLimit = kScrollbackLimit;
 
     int m_row = 0;
     int m_column = 0;

@@ -48,8 +48,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
     std::vector<Line> sources;
     sources.reserve(std::size_t(m_historyCount + lastGridLine + 1));
     for (int index = 0; index < m_historyCount; ++index) {
-        sources.push_back(
-            std::move(m_history[std::size_t((m_historyStart + index) % kScrollbackLimit)]));
+        sources.push_back(std::move(historyLine(index)));
     }
     const int firstGridSource = m_historyCount;
     for (int row = 0; row <= lastGridLine; ++row) {
@@ -219,7 +218,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
     // scrollback, what is below the grid is cut.
     const int lastNeeded = std::min(int(laid.size()) - 1, cursor.line + rows - 1);
     const int gridStart = std::min(std::max(gridTop, lastNeeded - rows + 1), cursor.line);
-    const int historyCount = std::min(gridStart, kScrollbackLimit);
+    const int historyCount = std::min(gridStart, m_scrollbackLimit);
     // Lines that are dropped let go of their links: the old grid's lines below the text, and
     // (at the end) the new lines beyond the scrollback limit or below the grid. Lines moved
     // away list none.
@@ -233,9 +232,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
     releaseDropped(m_history);
     releaseDropped(grid.lines);
     m_history.clear();
-    if (historyCount > 0) {
-        m_history.resize(kScrollbackLimit);
-    }
+    m_history.resize(std::size_t(historyCount));
     for (int index = 0; index < historyCount; ++index) {
         m_history[std::size_t(index)] =
             std::move(laid[std::size_t(gridStart - historyCount + index)]);

@@ -431,7 +431,7 @@ void TerminalScreen::writeRepeats(qint64 count) {
         // and neither does a line it pushed out: only the lines that can show are written.
         const bool toHistory = !m_alternate && m_scrollTop == 0;
         const qint64 shown =
-            qint64(m_scrollBottom - m_scrollTop + 1) + (toHistory ? kScrollbackLimit : 0);
+            qint64(m_scrollBottom - m_scrollTop + 1) + (toHistory ? m_scrollbackLimit : 0);
         lines = std::min(lines, shown);
     }
     while (lines > 0) {

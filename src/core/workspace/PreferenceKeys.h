@@ -12,4 +12,5 @@ inline const QString keepAwake = QStringLiteral("keepAwake");
 inline const QString attentionNotifications = QStringLiteral("attentionNotifications");
 inline const QString programClipboard = QStringLiteral("programClipboard");
 inline const QString askBeforeMultilinePaste = QStringLiteral("askBeforeMultilinePaste");
+inline const QString scrollbackLines = QStringLiteral("scrollbackLines");
 }  // namespace PreferenceKeys

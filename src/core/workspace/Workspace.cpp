@@ -19,6 +19,7 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       keepAwake(storeIf(persist, services.preferences), services.inhibitor, sessions),
       programClipboard(storeIf(persist, services.preferences), sessions),
       pasteSafety(storeIf(persist, services.preferences), *services.dialogs),
+      scrollback(storeIf(persist, services.preferences), sessions),
       permissions(services.desktop, *services.dialogs, notices),
       attention(sessions, providers, project, storeIf(persist, services.preferences)) {
     // What a session did to the project shows in the listing once it ends.

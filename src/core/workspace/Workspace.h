@@ -10,6 +10,7 @@
 #include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/ScrollbackSetting.h"
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
 
@@ -48,6 +49,7 @@ public:
     KeepAwake keepAwake;
     ProgramClipboard programClipboard;
     PasteSafety pasteSafety;
+    ScrollbackSetting scrollback;
     Permissions permissions;
     AttentionBoard attention;
 };

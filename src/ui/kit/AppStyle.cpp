@@ -87,6 +87,11 @@ QPlainTextEdit { background: %bg; border: 1px solid %border; border-radius: 8px;
 QLineEdit { background: %bg; border: 1px solid %border; border-radius: 6px; padding: 5px 8px;
             selection-background-color: %accent; selection-color: %accentText; }
 QLineEdit:focus, QPlainTextEdit:focus { border-color: %accent; }
+QAbstractSpinBox { background: %bg; border: 1px solid %border; border-radius: 6px;
+                   padding: 4px 8px; color: %text; selection-background-color: %accent;
+                   selection-color: %accentText; }
+QAbstractSpinBox:focus { border-color: %accent; }
+QAbstractSpinBox QLineEdit { background: transparent; border: none; padding: 0; }
 QListView, QTreeView, QTableView, QTextEdit { background: %bg; border: 1px solid %border;
                                               border-radius: 8px; outline: none; }
 QListView::item, QTreeView::item { padding: 3px 4px; }

@@ -4,11 +4,13 @@
 #include "core/assistants/LocalTools.h"
 #include "core/companion/BrandAssets.h"
 #include "core/services/DesktopServices.h"
+#include "core/terminal/TerminalScreen.h"
 #include "core/workspace/KeepAwake.h"
 #include "core/workspace/Notices.h"
 #include "core/workspace/PasteSafety.h"
 #include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/ScrollbackSetting.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Switch.h"
 #include "ui/kit/Widgets.h"
@@ -19,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -38,8 +41,8 @@ QFrame* settingsCard(const QString& heading, const QString& text, QLayout* contr
 
 SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                            ProgramClipboard& programClipboard, PasteSafety& pasteSafety,
-                           Navigator& navigator, Notices& notices, DesktopServices* desktop,
-                           Theme& theme, QWidget* parent)
+                           ScrollbackSetting& scrollback, Navigator& navigator, Notices& notices,
+                           DesktopServices* desktop, Theme& theme, QWidget* parent)
     : QWidget(parent), m_navigator(navigator) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
 
@@ -105,6 +108,26 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
     connect(&pasteSafety, &PasteSafety::enabledChanged, this,
             [this, &pasteSafety] { m_pasteSafety->setChecked(pasteSafety.enabled()); });
     executionControls->addWidget(m_pasteSafety);
+    auto* scrollbackRow = new QHBoxLayout;
+    m_scrollbackLines = new QSpinBox;
+    m_scrollbackLines->setRange(0, TerminalScreen::kMaxScrollbackLimit);
+    m_scrollbackLines->setSingleStep(1000);
+    m_scrollbackLines->setGroupSeparatorShown(true);
+    m_scrollbackLines->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    m_scrollbackLines->setMinimumWidth(110);
+    m_scrollbackLines->setAlignment(Qt::AlignRight);
+    // Typed digits apply once the number is complete: "5000" must not pass through a limit of
+    // 5 lines on the way, which would drop the rest.
+    m_scrollbackLines->setKeyboardTracking(false);
+    m_scrollbackLines->setValue(scrollback.lines());
+    m_scrollbackLines->setAccessibleName(QStringLiteral("Scrollback lines"));
+    connect(m_scrollbackLines, &QSpinBox::valueChanged, &scrollback, &ScrollbackSetting::setLines);
+    connect(&scrollback, &ScrollbackSetting::linesChanged, this,
+            [this, &scrollback] { m_scrollbackLines->setValue(scrollback.lines()); });
+    scrollbackRow->addWidget(Widgets::label(QStringLiteral("Scrollback lines")));
+    scrollbackRow->addStretch(1);
+    scrollbackRow->addWidget(m_scrollbackLines);
+    executionControls->addLayout(scrollbackRow);
     grid->addWidget(
         settingsCard(
             QStringLiteral("Execution & approvals"),

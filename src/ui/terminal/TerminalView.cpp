@@ -5,6 +5,7 @@
 #include "core/services/DesktopServices.h"
 #include "core/terminal/TerminalKeys.h"
 #include "core/terminal/TerminalScreen.h"
+#include "core/terminal/TerminalSearch.h"
 #include "core/terminal/TerminalSession.h"
 #include "ui/terminal/BoxDrawing.h"
 
@@ -79,6 +80,7 @@ TerminalView::TerminalView(QWidget* parent)
     clock.start();
     m_clock = [clock] { return clock.elapsed(); };
     updateFonts();
+    createOverlays();
 }
 
 TerminalView::~TerminalView() = default;
@@ -90,6 +92,8 @@ void TerminalView::setSession(std::shared_ptr<TerminalSession> session) {
     m_session = std::move(session);
     m_scrollOffset = 0;
     m_selection.clear();
+    m_search->clear();  // the matches were another screen's: the open find bar searches again
+    m_searchedRevision = ~quint64(0);
     update();
 }
 
@@ -104,6 +108,7 @@ void TerminalView::setFontSize(double points) {
 void TerminalView::setBackgroundColor(const QColor& color) {
     if (color != m_backgroundColor) {
         m_backgroundColor = color;
+        styleOverlays();
         update();
     }
 }
@@ -111,6 +116,7 @@ void TerminalView::setBackgroundColor(const QColor& color) {
 void TerminalView::setAccentColor(const QColor& color) {
     if (color != m_accentColor) {
         m_accentColor = color;
+        styleOverlays();
         update();
     }
 }
@@ -395,6 +401,9 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
             case Qt::Key_A:
                 selectAll();
                 return;
+            case Qt::Key_F:
+                openFindBar();
+                return;
             default:
                 if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z) {
                     if (!runWindowShortcut(event)) {
@@ -453,15 +462,26 @@ void TerminalView::leaveEvent(QEvent* event) {
 }
 
 void TerminalView::updateHover() {
-    const std::optional<TerminalHyperlink> link = m_pointer ? linkAt(*m_pointer) : std::nullopt;
+    const std::optional<TerminalTextPosition> cell =
+        m_pointer ? textPositionAt(*m_pointer) : std::nullopt;
+    const std::optional<TerminalHyperlink> link = cell ? hyperlinkAt(*cell) : std::nullopt;
+    // An address in the text counts only where the program put no hyperlink.
+    std::optional<TerminalUrl> url;
+    if (cell && !link) {
+        url = TerminalUrlDetector::urlAt(m_session->screen(), *cell);
+    }
+    if (m_pointer && m_pointer->x() >= width() - 3 * kScrollBarWidth) {
+        revealScrollBar();
+    }
     const int hovered = link ? link->index : -1;
-    if (hovered == m_hoveredLink) {
+    if (hovered == m_hoveredLink && url == m_hoveredUrl) {
         return;
     }
     m_hoveredLink = hovered;
-    if (link) {
+    m_hoveredUrl = url;
+    if (link || url) {
         setCursor(Qt::PointingHandCursor);
-        setToolTip(link->uri);
+        setToolTip(link ? link->uri : url->url);
     } else {
         unsetCursor();
         setToolTip(QString());
@@ -469,7 +489,7 @@ void TerminalView::updateHover() {
     update();
 }
 
-std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
+std::optional<TerminalTextPosition> TerminalView::textPositionAt(QPointF position) const {
     if (!m_session || m_cellWidth <= 0) {
         return std::nullopt;
     }
@@ -483,11 +503,35 @@ std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
     const int history = screen.scrollbackSize();
     const int offset = std::min(m_scrollOffset, history);
     const int first = offset == 0 ? history : std::max(0, history - offset);
-    const int index = first + shownRow;
-    if (index < history) {
-        return screen.scrollbackLinkAt(index, column);
+    return TerminalTextPosition{first + shownRow, column};
+}
+
+std::optional<TerminalHyperlink> TerminalView::hyperlinkAt(TerminalTextPosition cell) const {
+    const TerminalScreen& screen = m_session->screen();
+    const int history = screen.scrollbackSize();
+    if (cell.line < history) {
+        return screen.scrollbackLinkAt(cell.line, cell.column);
     }
-    return screen.linkAt(index - history, column);
+    return screen.linkAt(cell.line - history, cell.column);
+}
+
+std::optional<TerminalHyperlink> TerminalView::hyperlinkAt(QPointF position) const {
+    const std::optional<TerminalTextPosition> cell = textPositionAt(position);
+    return cell ? hyperlinkAt(*cell) : std::nullopt;
+}
+
+std::optional<TerminalHyperlink> TerminalView::linkAt(QPointF position) const {
+    const std::optional<TerminalTextPosition> cell = textPositionAt(position);
+    if (!cell) {
+        return std::nullopt;
+    }
+    if (std::optional<TerminalHyperlink> link = hyperlinkAt(*cell)) {
+        return link;
+    }
+    if (std::optional<TerminalUrl> url = TerminalUrlDetector::urlAt(m_session->screen(), *cell)) {
+        return TerminalHyperlink{-1, url->url, QString()};
+    }
+    return std::nullopt;
 }
 
 void TerminalView::focusInEvent(QFocusEvent* event) {
@@ -540,6 +584,7 @@ void TerminalView::paintEvent(QPaintEvent* event) {
     const qint64 firstLine = screen.linesScrolledOff() - m_scrollOffset;
     QColor selectionColor = m_accentColor;
     selectionColor.setAlphaF(0.35);
+    syncScrollBar(history, screen.rows());
 
     // The shown lines: index i < history is scrollback line i, the rest are screen lines.
     const int rows = screen.rows();
@@ -558,7 +603,7 @@ void TerminalView::paintEvent(QPaintEvent* event) {
 
     // Output may have moved the text under a still pointer.
     const std::optional<TerminalHyperlink> hovered =
-        m_pointer ? linkAt(*m_pointer) : std::optional<TerminalHyperlink>();
+        m_pointer ? hyperlinkAt(*m_pointer) : std::optional<TerminalHyperlink>();
     const int hoveredLink = hovered ? hovered->index : -1;
 
     const QRgb viewBackground = m_backgroundColor.rgb() & 0xFFFFFF;
@@ -711,6 +756,7 @@ void TerminalView::paintEvent(QPaintEvent* event) {
             painter.fillRect(QRect(x0, int(y), x1 - x0, h), selectionColor);
         }
     }
+    paintFindOverlays(painter, first, end);
 
     // Text over the fills: one glyph run per colour and face.
     QGlyphRun run;

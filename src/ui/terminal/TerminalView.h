@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/terminal/TerminalSelection.h"
+#include "core/terminal/TerminalUrlDetector.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -20,7 +21,10 @@
 class QPainter;
 
 class QKeyEvent;
+class QScrollBar;
 class DesktopServices;
+class TerminalFindBar;
+class TerminalSearch;
 class Theme;
 struct TerminalHyperlink;
 struct TerminalKeyModes;
@@ -48,7 +52,14 @@ class TerminalSession;
 ///
 /// Links: hovering a cell of a hyperlink the program printed underlines every cell of that
 /// link, shows its address as the tooltip and the pointing-hand cursor; Control+click opens
-/// it through the desktop, if its scheme is one that may open (isOpenableLink()).
+/// it through the desktop, if its scheme is one that may open (isOpenableLink()). Addresses
+/// in plain text (TerminalUrlDetector) act the same, looked for only under the pointer; a
+/// printed hyperlink wins over an address in its text.
+///
+/// Scrollback: a thin scroll bar over the right edge shows while the view scrolls or the
+/// pointer is near it, and hides a moment later. Control+Shift+F opens the find bar over
+/// the top right; every match of the scrollback and the screen is highlighted, the current
+/// one stronger, and the view scrolls to show the current one.
 ///
 /// Keys: plain Control+letter goes to the program as a control character; Control+Shift+V
 /// pastes, Control+Shift+C copies the selection, Control+Shift+A selects all the text, and
@@ -75,6 +86,8 @@ public:
     static constexpr double kDefaultFontSize = 12.0;
     static constexpr int kLeftMargin = 10;
     static constexpr int kTopMargin = 8;
+    /// Width of the overlay scroll bar at the right edge.
+    static constexpr int kScrollBarWidth = 8;
 
     explicit TerminalView(QWidget* parent = nullptr);
     ~TerminalView() override;
@@ -84,8 +97,19 @@ public:
     /// Where Control+click opens links; none: links do not open. Must outlive the view.
     void setDesktopServices(DesktopServices* desktop) { m_desktop = desktop; }
     /// The link of the cell at `position` (in view coordinates) as shown now, scrollback
-    /// included; absent over a cell without one or outside the grid.
+    /// included: the program's hyperlink, else an address in the text (index -1, no id);
+    /// absent over a cell without either or outside the grid.
     std::optional<TerminalHyperlink> linkAt(QPointF position) const;
+
+    /// Opens the find bar, or takes the focus back into it, its text selected.
+    void openFindBar();
+    /// Closes it, drops the highlights and gives the focus back to the terminal.
+    void closeFindBar();
+    /// Null until the find bar is first opened.
+    TerminalFindBar* findBar() const { return m_findBar; }
+    const TerminalSearch& search() const { return *m_search; }
+    /// The overlay scroll bar: its value is the first shown line (0 is the oldest kept).
+    QScrollBar* scrollBar() const { return m_scrollBar; }
 
     /// The size text is drawn at: the base size scaled by the zoom step.
     double fontSize() const { return m_fontSize; }
@@ -195,6 +219,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     /// Font faces, indexed by bold | italic << 1: regular, bold, italic, bold italic.
@@ -280,6 +305,23 @@ private:
     int scrollbackSize() const;
     /// Follows the pointer: the hovered link's cursor, tooltip and underline.
     void updateHover();
+    /// The cell at `position` in TerminalTextPosition numbering, as shown now.
+    std::optional<TerminalTextPosition> textPositionAt(QPointF position) const;
+    /// The program's hyperlink of a cell, absent when it has none.
+    std::optional<TerminalHyperlink> hyperlinkAt(TerminalTextPosition cell) const;
+    std::optional<TerminalHyperlink> hyperlinkAt(QPointF position) const;
+    // Find bar, matches and scroll bar (TerminalViewFind.cpp).
+    void runSearch(bool scrollToCurrent);
+    void stepMatch(bool forward);
+    void showCurrentMatch();
+    /// Highlights the matches on lines first … end - 1 and underlines the hovered address;
+    /// between the cell fills and the text.
+    void paintFindOverlays(QPainter& painter, int first, int end);
+    /// Sets the scroll bar to the shown lines; shows it when the offset moved.
+    void syncScrollBar(int history, int rows);
+    void revealScrollBar();
+    void createOverlays();
+    void styleOverlays();
     /// How long the screen's update has been open as far as the view has seen, or -1 when
     /// none is.
     qint64 updateOpenForMs();
@@ -287,8 +329,9 @@ private:
 
     std::shared_ptr<TerminalSession> m_session;
     DesktopServices* m_desktop = nullptr;
-    std::optional<QPointF> m_pointer;  // over the view
-    int m_hoveredLink = -1;            // link table index under the pointer
+    std::optional<QPointF> m_pointer;         // over the view
+    int m_hoveredLink = -1;                   // link table index under the pointer
+    std::optional<TerminalUrl> m_hoveredUrl;  // the address in the text under the pointer
     double m_fontSize = kDefaultFontSize;
     double m_baseFontSize = kDefaultFontSize;
     int m_zoomStep = 0;
@@ -336,6 +379,14 @@ private:
     std::function<qint64()> m_clock;  // milliseconds
     qint64 m_updateOpenedAt = -1;     // on m_clock, when the view first saw the open update
     quint64 m_paintCount = 0;
+
+    std::unique_ptr<TerminalSearch> m_search;
+    TerminalFindBar* m_findBar = nullptr;
+    quint64 m_searchedRevision = 0;  // the session's revision the matches were found in
+    QTimer m_researchTimer;          // searches again after output, at most this often
+    QScrollBar* m_scrollBar = nullptr;
+    QTimer m_scrollBarHideTimer;
+    int m_shownOffset = 0;  // the offset the scroll bar last showed
 };
 
 /// Embeds a TerminalView for one session and keeps it current: every published change of

@@ -136,7 +136,8 @@ QWidget* MainWindow::createPage(Destination destination) {
                                      &w.attention);
         case Destination::Settings:
             return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, w.pasteSafety,
-                                    m_navigator, w.notices, w.services.desktop, m_theme);
+                                    w.scrollback, m_navigator, w.notices, w.services.desktop,
+                                    m_theme);
         case Destination::FilesAndRunner:
             return new FilesPage(w.project, w.launcher, m_theme);
         case Destination::Assistants:
