@@ -3,8 +3,10 @@
 //
 //   snapshot (project -> baseline) and each per-assistant copy (baseline -> copy)
 //       against `cp -a` of the same tree (fastest of three runs in the same session);
-//   changes of a copy with 1% of its files edited, hashing both trees,
-//       against one `sha256sum` pass over one tree.
+//   changes of a copy with 2% of its files edited, against one `sha256sum` pass over one
+//       tree and against `git status` in a repository of the same tree with the same edits
+//       (its index made when the files were committed, as a copy's stamps are when it is
+//       made).
 //
 // Every operation runs as a process (`velk-runs`, the application's own code, and the peer),
 // three times, interleaved, after a `sync` so that no run pays for the previous one's
@@ -15,6 +17,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdint>
@@ -218,27 +221,51 @@ int main(int argc, char** argv) {
         }
     }
 
-    // One file in a hundred edited in copy A (some sources, one large binary).
-    Random random;
-    random.state = 42;
-    QStringList edited;
-    for (int index = 0; edited.size() < kFiles / 100; index += 97) {
-        edited << paths[(index + 13) % kFiles];
+    // The peer's repository: the same tree, committed.
+    const QString repository = root + "/git";
+    if (QProcess::execute(QStringLiteral("cp"), {"-a", project, repository}) != 0) {
+        return 1;
     }
-    for (const QString& path : edited) {
-        QFile file(copyA + u'/' + path);
-        if (!file.open(QIODevice::ReadWrite)) {
+    for (const QStringList& arguments :
+         {QStringList{"init", "-q"}, QStringList{"add", "-A"},
+          QStringList{"-c", "user.name=bench", "-c", "user.email=bench@example.invalid", "commit",
+                      "-q", "-m", "tree"}}) {
+        QProcess git;
+        git.setWorkingDirectory(repository);
+        git.start(QStringLiteral("git"), arguments);
+        if (!git.waitForFinished(600'000) || git.exitCode() != 0) {
+            std::fprintf(stderr, "git %s failed\n", qPrintable(arguments.join(u' ')));
             return 1;
         }
-        file.seek(file.size() / 2);
-        file.write(content(random, 64, true));
     }
 
-    std::vector<double> changes, peerHash;
+    // Two files in a hundred edited in copy A and in the repository (some sources, one large
+    // binary), after a pause so that no edit falls in the clock tick of the copy's making.
+    QThread::msleep(50);
+    QStringList edited;
+    for (int index = 0; edited.size() < kFiles / 50; index += 97) {
+        edited << paths[(index + 13) % kFiles];
+    }
+    for (const QString& tree : {copyA, repository}) {
+        Random random;
+        random.state = 42;
+        for (const QString& path : edited) {
+            QFile file(tree + u'/' + path);
+            if (!file.open(QIODevice::ReadWrite)) {
+                return 1;
+            }
+            file.seek(file.size() / 2);
+            file.write(content(random, 64, true));
+        }
+    }
+
+    std::vector<double> changes, peerHash, peerStatus;
     qsizetype changeLines = 0;
     QStringList relative = paths;
     for (int trial = 0; trial < kTrials; ++trial) {
         peerHash.push_back(timed(QStringLiteral("sha256sum"), relative, project).seconds);
+        peerStatus.push_back(
+            timed(QStringLiteral("git"), {"status", "--porcelain"}, repository).seconds);
         const Run run = timed(tool, {"changes", baseline, copyA});
         changes.push_back(run.seconds);
         changeLines = run.output.count('\n');
@@ -260,12 +287,14 @@ int main(int argc, char** argv) {
         fastest(peerCopy));
     row("copy baseline -> assistant copy 2", fastest(secondCopy), "cp -a project (fastest of 3)",
         fastest(peerCopy));
-    row("changes, both trees hashed (50 edited)", fastest(changes),
-        "sha256sum, one tree (fastest of 3)", fastest(peerHash));
+    row("changes (100 edited)", fastest(changes), "sha256sum, one tree (fastest of 3)",
+        fastest(peerHash));
+    row("changes (100 edited)", fastest(changes), "git status (fastest of 3)", fastest(peerStatus));
     std::printf("\nall trials (s): cp -a %s | snapshot %s | copy 1 %s | copy 2 %s\n",
                 qPrintable(trials(peerCopy)), qPrintable(trials(snapshot)),
                 qPrintable(trials(firstCopy)), qPrintable(trials(secondCopy)));
-    std::printf("                sha256sum %s | changes %s\n", qPrintable(trials(peerHash)),
+    std::printf("                sha256sum %s | git status %s | changes %s\n",
+                qPrintable(trials(peerHash)), qPrintable(trials(peerStatus)),
                 qPrintable(trials(changes)));
     return 0;
 }

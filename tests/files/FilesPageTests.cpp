@@ -1,5 +1,6 @@
 #include "core/appearance/Theme.h"
 #include "core/assistants/Provider.h"
+#include "core/workspace/ProjectModel.h"
 #include "ui/files/CodeEditor.h"
 #include "ui/files/FilesPage.h"
 #include "ui/navigation/Navigator.h"
@@ -117,6 +118,44 @@ TEST_F(FilesPageTest, theListFollowsSearchAndFoldersAndSavingAChangedFileAsksBef
     EXPECT_TRUE(page->dirtyDot()->isHidden());
     EXPECT_EQ(workspace().notices.toast(), "Saved hello.py.");
     EXPECT_EQ(page->editor()->text(), "# edit print('hi')\n");
+}
+
+TEST_F(FilesPageTest, aLargeFileEditedInTheEditorKeepsItsDirtyStateSaveAndLineEndings) {
+    // Too long to colour, with CR LF endings; the model reads the text only when it needs it.
+    QByteArray original;
+    for (int line = 0; line < 30000; ++line) {
+        original += "line " + QByteArray::number(line) + "\r\n";
+    }
+    const QString path = projectFile("large.txt");
+    ASSERT_TRUE(writeFile(path, original));
+    openPage();
+    clickRow("large.txt");
+    ProjectModel& project = workspace().project;
+    page->editor()->setFocus();
+
+    QTest::keyClicks(page->editor(), "ab");
+    EXPECT_TRUE(project.fileIsDirty());
+    EXPECT_FALSE(page->dirtyDot()->isHidden());
+    QTest::keyClick(page->editor(), Qt::Key_Backspace);
+    QTest::keyClick(page->editor(), Qt::Key_Backspace);
+    EXPECT_FALSE(project.fileIsDirty()) << "the same text again is not a change";
+    EXPECT_TRUE(page->dirtyDot()->isHidden());
+    // Same length, other text.
+    QTest::keyClick(page->editor(), Qt::Key_Delete);
+    QTest::keyClicks(page->editor(), "L");
+    EXPECT_TRUE(project.fileIsDirty());
+    EXPECT_FALSE(page->dirtyDot()->isHidden());
+
+    click(page->saveButton());
+    const QByteArray saved = "L" + original.mid(1);
+    EXPECT_EQ(readFile(path), saved);
+    EXPECT_TRUE(page->dirtyDot()->isHidden());
+
+    // An edit the page reported is kept by the model when the page goes.
+    QTest::keyClicks(page->editor(), "!");
+    page.reset();
+    EXPECT_EQ(project.editorText(), QString::fromUtf8("L!" + original.mid(1)));
+    EXPECT_TRUE(project.fileIsDirty());
 }
 
 TEST_F(FilesPageTest, runFilePicksTheCommandByExtensionAndRefusesOtherFiles) {

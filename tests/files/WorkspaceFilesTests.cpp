@@ -7,6 +7,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 using namespace testing_support;
@@ -66,6 +68,15 @@ TEST_F(WorkspaceFiles, theListingHidesDotFilesPutsFoldersFirstAndSortsNumbersByV
     }
     EXPECT_NE(FileOrder::compareNames("a", "A"), 0);
     EXPECT_EQ(FileOrder::compareNames("same", "same"), 0);
+    // Sorting with keys taken once gives the order of the pairwise comparison.
+    QList<FileEntry> mixed;
+    for (const char* name : {"b10", "B2", "a", "A", "z.d", "b2", "a1", "01", "1", "c"}) {
+        mixed.append(FileEntry{QStringLiteral("/p/") + name, QString(name).endsWith(".d")});
+    }
+    QList<FileEntry> pairwise = mixed;
+    std::sort(pairwise.begin(), pairwise.end(), FileOrder::lessThan);
+    FileOrder::sort(mixed);
+    EXPECT_EQ(mixed, pairwise);
 
     // Listing a folder that was deleted empties the list and says why.
     model.project.openFile(FileEntry{projectFile("src"), true});

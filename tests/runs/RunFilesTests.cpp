@@ -1,4 +1,5 @@
 #include "RunsTestSupport.h"
+#include "core/runs/CopyStamps.h"
 #include "core/runs/PosixFiles.h"
 #include "core/runs/RunFiles.h"
 #include "support/TestSupport.h"
@@ -212,6 +213,84 @@ TEST(RunFilesReview, entriesThatCannotBeComparedAreNamedWithTheirReasonAndTheRes
     ::unlink((copy + "/caf\xe9.txt").c_str());
     ::unlink((copy + "/bad\xff/inner.txt").c_str());
     ::rmdir((copy + "/bad\xff").c_str());
+}
+
+QStringList changedPaths(const QString& baseline, const QString& copy) {
+    QStringList paths;
+    for (const FileChange& change : RunFiles::changes(baseline, copy)) {
+        paths.append(change.kind() + " " + change.path);
+    }
+    return paths;
+}
+
+// A copy records the stamps of its files and is compared without reading what still matches
+// them; an edit that keeps the size and puts the modification time back is still found.
+TEST(RunFilesChanges, anEditKeepingSizeAndModificationTimeIsFoundAlsoInTheStampsOwnTick) {
+    using RunFiles::detail::CopyStamps;
+    Scratch scratch;
+    scratch.write("base/a.txt", "aaaa");
+    scratch.write("base/b.txt", "bbbb");
+    RunFiles::snapshot(scratch.path("base"), scratch.path("copy"));
+    EXPECT_EQ(changedPaths(scratch.path("base"), scratch.path("copy")), QStringList());
+
+    const std::string edited = scratch.path("copy/a.txt").toStdString();
+    const std::string stampFile = CopyStamps::pathFor(scratch.path("copy")).toStdString();
+    struct stat original;
+    ASSERT_EQ(::stat(edited.c_str(), &original), 0);
+    // The edit comes in a later tick of the file-system clock than the copy.
+    for (struct stat probe = original; probe.st_ctim.tv_sec == original.st_ctim.tv_sec &&
+                                       probe.st_ctim.tv_nsec == original.st_ctim.tv_nsec;) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, stampFile.c_str(), nullptr, 0), 0);
+        ASSERT_EQ(::stat(stampFile.c_str(), &probe), 0);
+    }
+    {
+        const UniqueFd file(::open(edited.c_str(), O_WRONLY));
+        ASSERT_EQ(::pwrite(file.get(), "AAAA", 4, 0), 4);
+    }
+    const timespec times[2] = {original.st_atim, original.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, edited.c_str(), times, 0), 0);
+    // Stamps written after the edit would trust every earlier time: the change time tells.
+    const timespec later[2] = {{original.st_ctim.tv_sec + 3600, 0},
+                               {original.st_ctim.tv_sec + 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, stampFile.c_str(), later, 0), 0);
+    EXPECT_EQ(changedPaths(scratch.path("base"), scratch.path("copy")),
+              QStringList({"Changed a.txt"}));
+
+    // Had the edit come in the same clock tick as the stamps, they would still match; the
+    // stamps of that tick are not trusted.
+    CopyStamps stamps = CopyStamps::load(scratch.path("base"), scratch.path("copy"));
+    ASSERT_EQ(stamps.files.size(), 2u);
+    struct stat now;
+    ASSERT_EQ(::stat(edited.c_str(), &now), 0);
+    stamps.files[0].copy = RunFiles::detail::FileStamp::of(now);
+    ASSERT_TRUE(stamps.save());
+    const timespec tick[2] = {now.st_ctim, now.st_ctim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, stampFile.c_str(), tick, 0), 0);
+    EXPECT_EQ(changedPaths(scratch.path("base"), scratch.path("copy")),
+              QStringList({"Changed a.txt"}));
+}
+
+// The listing limits guard the snapshot; a copy of a project at the limit is reviewed with
+// what an assistant added, up to twice the limits.
+TEST(RunFilesChanges, aCopyOfAFullProjectIsReviewedWithWhatWasAddedUpToTwiceTheLimits) {
+    Scratch scratch;
+    scratch.makeFolder("base");
+    for (int index = 0; index < 5000; ++index) {
+        const UniqueFd file(
+            ::open(scratch.path(QStringLiteral("base/f%1").arg(index)).toStdString().c_str(),
+                   O_WRONLY | O_CREAT, 0644));
+        ASSERT_TRUE(file.valid());
+    }
+    RunFiles::snapshot(scratch.path("base"), scratch.path("copy"));
+    scratch.write("copy/added.txt", "new");
+    EXPECT_EQ(changedPaths(scratch.path("base"), scratch.path("copy")),
+              QStringList({"Added added.txt"}));
+    EXPECT_EQ(RunFiles::review(scratch.path("base"), scratch.path("copy")).changes.size(), 1u);
+
+    makeSparse(scratch.path("copy/huge.bin"), 300'000'000);
+    EXPECT_EQ(failure([&] { RunFiles::review(scratch.path("base"), scratch.path("copy")); }),
+              "This copy holds more than 10,000 files or 300 MB, twice what a separate copy "
+              "starts with. Review its changes outside VELK.");
 }
 
 TEST(RunFilesPaths, safeUrlRefusesEscapesAbsoluteAndEmptyPathsAndLinks) {

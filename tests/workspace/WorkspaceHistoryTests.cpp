@@ -4,9 +4,11 @@
 #include "WorkspaceTestKit.h"
 
 #include "core/workspace/Characters.h"
+#include "core/workspace/HistoryFile.h"
 #include "core/workspace/PreferenceKeys.h"
 #include "core/workspace/StoredList.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -139,6 +141,59 @@ TEST_F(WorkspaceHistory, aDamagedSnapshotIsSetAsideAndTheOthersAreKept) {
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_EQ(workspace().history.history().size(), 1);
     EXPECT_EQ(setAside(preferences), kept);
+}
+
+// With a preferences folder the history lives in a file of its own beside the preferences:
+// moved there from the key once, appended to as sessions end, and a line cut short by a
+// crash costs only itself.
+TEST_F(WorkspaceHistory, theHistoryFileTakesOverTheKeyAndSurvivesALineCutShort) {
+    QList<HistoryEntry> stored;
+    for (int i = 0; i < 3; ++i) {
+        stored.append(storedEntry(QStringLiteral("stored %1").arg(i)));
+    }
+    preferences = MemoryPreferences({{PreferenceKeys::history, HistoryEntry::encodeList(stored)}});
+    preferences.setFolder(scratch());
+    const QString path = scratch() + "/" + HistoryStore::kFileName;
+    const auto reopen = [&] {
+        HistoryStore& history = createWorkspace(true).history;
+        EXPECT_TRUE(waitUntil([&] { return history.loaded(); }));
+        return &history;
+    };
+
+    HistoryStore* history = reopen();
+    EXPECT_EQ(history->history(), stored);
+    EXPECT_FALSE(preferences.contains(PreferenceKeys::history)) << "the key goes once moved";
+    EXPECT_EQ(HistoryFile::read(path, HistoryStore::kLimit).entries, stored);
+
+    workspace().project.setFolder(project());
+    workspace().project.setRunnerCommand("exit 4");
+    workspace().launcher.runCommand();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    history->waitForWrites();
+    ASSERT_EQ(history->history().size(), 4);
+    EXPECT_EQ(history->history().first().exitCode, 4);
+
+    // Killed in the middle of the next append: the line is cut short.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write(QJsonDocument(storedEntry("torn").toJson()).toJson(QJsonDocument::Compact).left(40));
+    file.close();
+    const QList<HistoryEntry> beforeCrash = history->history();
+    history = reopen();
+    EXPECT_EQ(history->history(), beforeCrash);
+
+    // The next snapshot gets a line of its own.
+    workspace().project.setFolder(project());
+    workspace().project.setRunnerCommand("exit 5");
+    workspace().launcher.runCommand();
+    ASSERT_TRUE(waitForSessionsToFinish());
+    history->waitForWrites();
+    EXPECT_EQ(HistoryFile::read(path, HistoryStore::kLimit).entries, history->history());
+    ASSERT_EQ(history->history().size(), 5);
+
+    history->clear();
+    history->waitForWrites();
+    EXPECT_TRUE(reopen()->history().isEmpty());
 }
 
 TEST_F(WorkspaceHistory, aLongScreenKeepsExactlyItsLast60000Characters) {

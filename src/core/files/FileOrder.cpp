@@ -2,6 +2,9 @@
 
 #include <QCollator>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 bool isDigit(QChar c) {
@@ -76,6 +79,31 @@ bool lessThan(const FileEntry& a, const FileEntry& b) {
         return a.isDirectory;
     }
     return compareNames(a.name(), b.name()) < 0;
+}
+
+void sort(QList<FileEntry>& entries) {
+    struct Key {
+        bool isDirectory;
+        QString name;
+        qsizetype index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(size_t(entries.size()));
+    for (qsizetype index = 0; index < entries.size(); ++index) {
+        keys.push_back({entries[index].isDirectory, entries[index].name(), index});
+    }
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        if (a.isDirectory != b.isDirectory) {
+            return a.isDirectory;
+        }
+        return compareNames(a.name, b.name) < 0;
+    });
+    QList<FileEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const Key& key : keys) {
+        sorted.append(std::move(entries[key.index]));
+    }
+    entries = std::move(sorted);
 }
 
 }  // namespace FileOrder

@@ -61,13 +61,19 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
                                 std::vector<detail::SkippedItem>* skipped,
                                 const OpenBeneath& open) {
     const detail::ListedTree before = detail::listTree(baseline, skipped, open);
-    const detail::ListedTree after = detail::listTree(result, skipped, open);
+    const detail::ListedTree after = detail::listTree(result, skipped, open, true);
+    // A file whose stamps on both sides are still those of the copy's making is the same on
+    // both and read on neither. An opener of the caller's own decides what can be read, which
+    // stamps cannot tell: then every file is read.
+    const detail::CopyStamps stamps =
+        open ? detail::CopyStamps{} : detail::CopyStamps::load(before.root, after.root);
 
     // Both listings are sorted by their UTF-8 bytes, which is code-point order: merge them.
     struct Pair {
         const std::string* relative;
         bool inBefore;
         bool inAfter;
+        bool unchanged = false;
     };
     std::vector<Pair> paths;
     paths.reserve(before.files.size() + after.files.size());
@@ -82,7 +88,9 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
                    after.files[right].relative < before.files[left].relative) {
             paths.push_back({&after.files[right++].relative, false, true});
         } else {
-            paths.push_back({&before.files[left].relative, true, true});
+            paths.push_back({&before.files[left].relative, true, true,
+                             stamps.unchanged(before.files[left].relative, before.files[left].stamp,
+                                              after.files[right].stamp)});
             ++left;
             ++right;
         }
@@ -91,6 +99,9 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
     // One job per file on each side, spread over both cores.
     std::vector<std::pair<size_t, bool>> jobs;  // (path index, baseline side)
     for (size_t index = 0; index < paths.size(); ++index) {
+        if (paths[index].unchanged) {
+            continue;
+        }
         if (paths[index].inBefore) {
             jobs.emplace_back(index, true);
         }
@@ -134,6 +145,9 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
     std::vector<FileChange> found;
     for (size_t index = 0; index < paths.size(); ++index) {
         const Pair& pair = paths[index];
+        if (pair.unchanged) {
+            continue;
+        }
         if (pair.inBefore && pair.inAfter && beforeHashes[index].hash == afterHashes[index].hash &&
             beforeHashes[index].mode == afterHashes[index].mode) {
             continue;

@@ -4,6 +4,7 @@
 #include "core/runs/RunFilesInternal.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -78,6 +79,9 @@ const QString kUnreadableFolder = QStringLiteral("This project folder cannot be 
 const QString kTooLarge = QStringLiteral(
     "Separate copies currently support up to 5,000 files and 150 MB. Choose a smaller project "
     "folder or use the shared-folder mode.");
+const QString kCopyTooLarge = QStringLiteral(
+    "This copy holds more than 10,000 files or 300 MB, twice what a separate copy starts "
+    "with. Review its changes outside VELK.");
 const QString kInvalidPath = QStringLiteral("Invalid change path.");
 const QString kLinkedPath =
     QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK.");
@@ -109,6 +113,9 @@ bool skippedByName(std::string_view name) {
 struct Walk {
     std::vector<detail::ListedFile> files;
     qint64 totalBytes = 0;
+    size_t maximumFiles = kMaximumFiles;
+    qint64 maximumBytes = kMaximumBytes;
+    const QString* tooLarge = &kTooLarge;
     // Where entries that cannot be listed go; without it the first one fails the walk.
     std::vector<detail::SkippedItem>* skipped = nullptr;
     const OpenBeneath* open = nullptr;
@@ -221,6 +228,7 @@ void walkTree(int root, Walk& walk) {
             bool isFolder = type == DT_DIR;
             bool isFile = false;
             off_t size = 0;
+            detail::FileStamp stamp;
             if (!isFolder) {
                 struct stat status;
                 if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -230,18 +238,19 @@ void walkTree(int root, Walk& walk) {
                 isFolder = S_ISDIR(status.st_mode);
                 isFile = S_ISREG(status.st_mode);
                 size = status.st_size;
+                stamp = detail::FileStamp::of(status);
             }
             if (isFile) {
-                if (walk.files.size() >= size_t(kMaximumFiles) ||
-                    walk.totalBytes + qint64(size) > kMaximumBytes) {
-                    throw RunFilesError(kTooLarge, Error::Kind::Limit);
+                if (walk.files.size() >= walk.maximumFiles ||
+                    walk.totalBytes + qint64(size) > walk.maximumBytes) {
+                    throw RunFilesError(*walk.tooLarge, Error::Kind::Limit);
                 }
                 if (!isUtf8(name)) {
                     leaveOutNonUtf8(walk, relative);
                     continue;
                 }
                 walk.totalBytes += qint64(size);
-                walk.files.push_back({relative, size});
+                walk.files.push_back({relative, size, stamp});
             } else if (isFolder) {
                 if (!isUtf8(name)) {
                     leaveOutNonUtf8(walk, relative);
@@ -277,7 +286,7 @@ QString unreadableReason(int errorNumber) {
 }
 
 ListedTree listTree(const QString& rootPath, std::vector<SkippedItem>* skipped,
-                    const OpenBeneath& open) {
+                    const OpenBeneath& open, bool isCopy) {
     ListedTree tree;
     struct stat status;
     if (rootPath.isEmpty()) {
@@ -294,6 +303,11 @@ ListedTree listTree(const QString& rootPath, std::vector<SkippedItem>* skipped,
     Walk walk;
     walk.skipped = skipped;
     walk.open = &open;
+    if (isCopy) {
+        walk.maximumFiles = size_t(kMaximumFiles) * kCopyLimitFactor;
+        walk.maximumBytes = kMaximumBytes * kCopyLimitFactor;
+        walk.tooLarge = &kCopyTooLarge;
+    }
     walkTree(tree.folder.get(), walk);
     tree.files = std::move(walk.files);
     std::sort(tree.files.begin(), tree.files.end(),
@@ -366,6 +380,8 @@ void snapshot(const QString& from, const QString& to, const SnapshotProgress& pr
         progress(0, tree.files.size());
     }
     const QString target = standardised(to);
+    // Stamps of an earlier copy at this place describe other files.
+    QFile::remove(detail::CopyStamps::pathFor(target));
     if (!QDir().mkpath(target)) {
         throw RunFilesError::system(errno ? errno : EIO,
                                     QStringLiteral("Could not create ") + target);
@@ -390,6 +406,11 @@ void snapshot(const QString& from, const QString& to, const SnapshotProgress& pr
         }
     }
 
+    // Each file's stamps on both sides once it is copied, so that comparing the copy later
+    // reads only what was written since.
+    detail::CopyStamps stamps{tree.root, target, {}, 0};
+    stamps.files.resize(tree.files.size());
+    std::atomic<bool> stamped{true};
     std::atomic<size_t> copied{0};
     Background::forEachInParallel(tree.files.size(), [&](size_t index) {
         const std::string& relative = tree.files[index].relative;
@@ -399,10 +420,23 @@ void snapshot(const QString& from, const QString& to, const SnapshotProgress& pr
             throw RunFilesError::system(
                 errno, QStringLiteral("Could not copy ") + QString::fromStdString(relative));
         }
+        struct stat sourceStatus;
+        struct stat copyStatus;
+        if (::fstat(source.get(), &sourceStatus) == 0 &&
+            ::fstatat(targetFolder.get(), relative.c_str(), &copyStatus, AT_SYMLINK_NOFOLLOW) ==
+                0) {
+            stamps.files[index] = {relative, detail::FileStamp::of(sourceStatus),
+                                   detail::FileStamp::of(copyStatus)};
+        } else {
+            stamped = false;
+        }
         if (progress) {
             progress(copied.fetch_add(1) + 1, tree.files.size());
         }
     });
+    if (stamped) {
+        stamps.save();
+    }
 }
 
 QString hash(const QString& file) {

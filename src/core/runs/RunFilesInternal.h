@@ -2,6 +2,7 @@
 
 // Shared by the RunFiles sources only.
 
+#include "core/runs/CopyStamps.h"
 #include "core/runs/PosixFiles.h"
 #include "core/runs/RunFiles.h"
 
@@ -16,9 +17,14 @@ namespace RunFiles::detail {
 constexpr int kMaximumFiles = 5000;
 constexpr qint64 kMaximumBytes = 150'000'000;
 
+// A copy is listed within twice those limits: what it may hold beyond its snapshot is what
+// an assistant created there, which is reviewed like any other change.
+constexpr int kCopyLimitFactor = 2;
+
 struct ListedFile {
     std::string relative;  // UTF-8 bytes; byte order is code-point order
     off_t size = 0;
+    FileStamp stamp;
 };
 
 // A listed folder, kept open so later reads resolve below the same folder.
@@ -39,10 +45,11 @@ QString unreadableReason(int errorNumber);
 
 // Lists `root`. Without `skipped`, an entry that cannot be listed (a name that is not UTF-8,
 // a folder that cannot be read or is nested too deep) fails the listing; with it, the entry
-// is appended there and the listing goes on. The size limits fail it either way. `open`,
-// when set, opens the folders below the root instead of PosixFiles::openBeneath.
+// is appended there and the listing goes on. The size limits fail it either way (those of a
+// copy with `isCopy`). `open`, when set, opens the folders below the root instead of
+// PosixFiles::openBeneath.
 ListedTree listTree(const QString& root, std::vector<SkippedItem>* skipped = nullptr,
-                    const OpenBeneath& open = {});
+                    const OpenBeneath& open = {}, bool isCopy = false);
 
 // A change path checked by safeURL: the resolved root and the path below it.
 struct SafePath {

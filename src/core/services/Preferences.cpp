@@ -248,6 +248,10 @@ void SettingsPreferences::sync() {
     d->settings.sync();
 }
 
+QString SettingsPreferences::folder() const {
+    return QFileInfo(d->settings.fileName()).absolutePath();
+}
+
 QString SettingsPreferences::defaultPath() {
     return configFolder() + QStringLiteral("/VELK.conf");
 }

@@ -18,6 +18,9 @@ public:
     virtual void setValue(const QString& key, const QVariant& value) = 0;
     virtual void remove(const QString& key) = 0;
     virtual void sync() {}
+    // The folder holding the store's file, where data too large for a preference is kept in
+    // files of its own; empty for a store without one.
+    virtual QString folder() const { return {}; }
 };
 
 // Preferences kept in a QSettings file. The default location is
@@ -34,6 +37,7 @@ public:
     void setValue(const QString& key, const QVariant& value) override;
     void remove(const QString& key) override;
     void sync() override;
+    QString folder() const override;
 
     static QString defaultPath();
     static QString formerPreferencesPath();
@@ -54,6 +58,9 @@ public:
     bool contains(const QString& key) const override;
     void setValue(const QString& key, const QVariant& value) override;
     void remove(const QString& key) override;
+    QString folder() const override { return m_folder; }
+    // Gives the store a folder, as a preferences file has one.
+    void setFolder(const QString& folder) { m_folder = folder; }
 
     const QVariantMap& values() const { return m_values; }
     int reads() const { return m_reads; }
@@ -61,6 +68,7 @@ public:
 
 private:
     QVariantMap m_values;
+    QString m_folder;
     mutable int m_reads = 0;
     int m_writes = 0;
 };

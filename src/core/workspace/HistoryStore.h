@@ -1,10 +1,13 @@
 #pragma once
 
 #include "core/workspace/HistoryEntry.h"
+#include "core/workspace/HistoryFile.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 class Notices;
 class Preferences;
@@ -20,10 +23,22 @@ public:
     static constexpr int kLimit = 50;
     static constexpr int kOutputLength = 60000;  // user-perceived characters
 
-    // With a `store` the history is read now and stored after each change; without one it
-    // is neither read nor written.
+    // The file beside the preferences that holds the history of a store with a folder.
+    static constexpr const char* kFileName = "VELK-history.jsonl";
+
+    // With a `store` the history is read and stored after each change; without one it is
+    // neither read nor written. A store with a folder keeps the history in a file of its own
+    // there (HistoryFile), read off the main thread: history() is empty until loaded() (and
+    // holds any session that ended meanwhile). A history still under the preference key is
+    // moved into that file once, and the key removed when the file holds it. A store without
+    // a folder keeps the history under the key.
     HistoryStore(Preferences* store, SessionManager& sessions, Notices& notices,
                  QObject* parent = nullptr);
+    ~HistoryStore() override;
+
+    bool loaded() const { return m_loaded; }
+    // Returns once the file holds every change made so far (for tests and orderly ends).
+    void waitForWrites() const;
 
     const QList<HistoryEntry>& history() const { return m_history; }
     void clear();
@@ -37,8 +52,17 @@ Q_SIGNALS:
 private:
     void record(const TerminalSession& session, const QString& directory);
     void save();
+    void load(QList<HistoryEntry> stored);
+    void rewriteFile();
 
     Preferences* m_store;
     Notices& m_notices;
     QList<HistoryEntry> m_history;
+    std::unique_ptr<HistoryFile> m_file;
+    bool m_loaded = true;
+    // Before the file is loaded: the sessions recorded meanwhile, and whether the history
+    // was cleared (what is loaded then is dropped).
+    QList<HistoryEntry> m_recordedBeforeLoad;
+    bool m_clearedBeforeLoad = false;
+    int m_fileLines = 0;
 };

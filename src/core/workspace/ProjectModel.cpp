@@ -199,7 +199,7 @@ void ProjectModel::refreshFiles(const QString& folder) {
     for (const QFileInfo& info : entries) {
         files.append(FileEntry{info.absoluteFilePath(), info.isDir()});
     }
-    std::sort(files.begin(), files.end(), FileOrder::lessThan);
+    FileOrder::sort(files);
     setFiles(files);
 }
 
@@ -251,12 +251,12 @@ bool ProjectModel::saveFile() {
             return false;
         }
     }
-    if (const Result<void> written = AtomicFile::write(m_selectedFile, m_editorText.toUtf8());
-        !written) {
+    const QString text = editorText();
+    if (const Result<void> written = AtomicFile::write(m_selectedFile, text.toUtf8()); !written) {
         m_notices.notify(written.error().message);
         return false;
     }
-    publish(this, m_savedText, m_editorText, &ProjectModel::savedTextChanged);
+    publish(this, m_savedText, text, &ProjectModel::savedTextChanged);
     m_notices.notify(QStringLiteral("Saved ") + QFileInfo(m_selectedFile).fileName() +
                      QStringLiteral("."));
     return true;
@@ -349,8 +349,31 @@ void ProjectModel::exportSession(const TerminalSession& session) {
 
 // --- Published fields --------------------------------------------------------------------
 
+QString ProjectModel::editorText() const {
+    if (m_readEditorText) {
+        m_editorText = m_readEditorText();
+        m_readEditorText = nullptr;
+    }
+    return m_editorText;
+}
+
+bool ProjectModel::fileIsDirty() const {
+    // Most edits change the length, which tells without reading the editor's text.
+    if (m_readEditorText && m_editorLength != m_savedText.size()) {
+        return true;
+    }
+    return editorText() != m_savedText;
+}
+
 void ProjectModel::setEditorText(const QString& text) {
+    (void)editorText();
     publish(this, m_editorText, text, &ProjectModel::editorTextChanged);
+}
+
+void ProjectModel::editorEdited(std::function<QString()> read, qsizetype length) {
+    m_readEditorText = std::move(read);
+    m_editorLength = length;
+    Q_EMIT editorTextChanged();
 }
 
 void ProjectModel::setSearch(const QString& search) {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class DesktopServices;
 class Dialogs;
 class Notices;
@@ -45,11 +47,15 @@ public:
     const QList<FileEntry>& files() const { return m_files; }
     QString browsingFolder() const { return m_browsingFolder; }
     QString selectedFile() const { return m_selectedFile; }
-    QString editorText() const { return m_editorText; }
+    QString editorText() const;
     void setEditorText(const QString& text);
+    // The editor showing the buffer tells of each edit here instead of handing over its
+    // text: `read` gives the text when it is needed (saving, running, comparing), `length`
+    // is its length now. Announced as editorTextChanged().
+    void editorEdited(std::function<QString()> read, qsizetype length);
     QString search() const { return m_search; }
     void setSearch(const QString& search);
-    bool fileIsDirty() const { return m_editorText != m_savedText; }
+    bool fileIsDirty() const;
     // The listing filtered by `search`.
     QList<FileEntry> filteredFiles() const;
     // Lists `folder`, else the browsing folder, else the project folder.
@@ -96,7 +102,11 @@ private:
     QList<FileEntry> m_files;
     QString m_browsingFolder;
     QString m_selectedFile;
-    QString m_editorText;
+    // The buffer; while m_readEditorText is set, the text is the editor's and m_editorText
+    // is stale (m_editorLength is its length).
+    mutable QString m_editorText;
+    mutable std::function<QString()> m_readEditorText;
+    qsizetype m_editorLength = 0;
     QString m_savedText;
     QString m_search;
     QString m_runnerCommand;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QMetaMethod>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -79,7 +80,12 @@ CodeEditor::CodeEditor(Theme& theme, QWidget* parent)
 
     connect(document(), &QTextDocument::contentsChange, this, &CodeEditor::onContentsChange);
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
-        if (!m_updating) {
+        if (m_updating) {
+            return;
+        }
+        Q_EMIT edited();
+        // The whole text is built only for a receiver that asked for it.
+        if (isSignalConnected(QMetaMethod::fromSignal(&CodeEditor::textEdited))) {
             Q_EMIT textEdited(text());
         }
     });
@@ -110,8 +116,14 @@ QString CodeEditor::text() const {
     return toOwnerText(documentText());
 }
 
+qsizetype CodeEditor::textLength() const {
+    const QTextDocument* doc = document();
+    const qsizetype length = doc->characterCount() - 1;
+    return m_crlf ? length + doc->blockCount() - 1 : length;
+}
+
 void CodeEditor::setText(const QString& text) {
-    if (this->text() == text) {
+    if (textLength() == text.size() && this->text() == text) {
         return;
     }
     const int caret = textCursor().selectionStart();
@@ -199,6 +211,11 @@ void CodeEditor::highlight() {
 }
 
 void CodeEditor::recolour(std::optional<EditSpan> edit) {
+    // A text too long to colour is not copied just to learn that.
+    if (document()->characterCount() - 1 >= Highlighter::kMaxTextLength) {
+        m_appliedStyles.reset();
+        return;
+    }
     std::optional<std::vector<Highlighter::Style>> styles = m_highlighter.styles(documentText());
     if (!styles) {
         // Left as they are; the next colouring that happens starts afresh.

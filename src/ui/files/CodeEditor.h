@@ -19,7 +19,9 @@ class Theme;
 // - the owner pushes its text in with setText() whenever it changes; the editor replaces its
 //   content only when the text differs, keeps the caret where it was (or at the new end when
 //   the text got shorter), and does not report that change back;
-// - every edit the user makes is reported with textEdited(), carrying the whole text.
+// - every edit the user makes is reported with edited(), which carries nothing: the owner
+//   reads text() when it needs it, so a keystroke in a large file copies nothing; and with
+//   textEdited(), carrying the whole text, for an owner connected to it.
 //
 // Line endings: the text document knows only one kind of line break. A text whose lines all
 // end in CR LF is shown with plain breaks and reported back with CR LF, so opening and
@@ -39,6 +41,8 @@ public:
     // The text in the owner's terms (line endings as given to setText()).
     QString text() const;
     void setText(const QString& text);
+    // The length of text(), without building it.
+    qsizetype textLength() const;
 
     double fontSize() const { return m_fontSize; }
     void setFontSize(double points);
@@ -59,6 +63,7 @@ public:
     void highlight();
 
 Q_SIGNALS:
+    void edited();
     void textEdited(const QString& text);
 
 protected:

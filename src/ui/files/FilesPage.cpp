@@ -85,6 +85,11 @@ FilesPage::FilesPage(ProjectModel& project, Launcher& launcher, Theme& theme, QW
     applyTheme();
 }
 
+FilesPage::~FilesPage() {
+    // The model takes the editor's text while the editor still exists.
+    (void)m_project.editorText();
+}
+
 QWidget* FilesPage::buildFileList() {
     QFrame* frame = Widgets::card();
     frame->setFixedWidth(kFileListWidth);
@@ -173,7 +178,14 @@ QWidget* FilesPage::buildEditorArea() {
             [this] { QTimer::singleShot(0, this, [this] { m_project.saveFile(); }); });
     connect(m_runFileButton, &QPushButton::clicked, this,
             [this] { QTimer::singleShot(0, &m_launcher, &Launcher::runFile); });
-    connect(m_editor, &CodeEditor::textEdited, &m_project, &ProjectModel::setEditorText);
+    // The model is told of an edit and reads the editor's text only when it needs it.
+    connect(m_editor, &CodeEditor::edited, this, [this] {
+        m_reportingEdit = true;
+        m_project.editorEdited([editor = QPointer<CodeEditor>(
+                                    m_editor)] { return editor ? editor->text() : QString(); },
+                               m_editor->textLength());
+        m_reportingEdit = false;
+    });
     return frame;
 }
 
@@ -259,7 +271,9 @@ void FilesPage::syncOpenFile() {
 }
 
 void FilesPage::syncEditorText() {
-    m_editor->setText(m_project.editorText());
+    if (!m_reportingEdit) {
+        m_editor->setText(m_project.editorText());
+    }
     syncDirty();
 }
 

@@ -26,6 +26,7 @@ class FilesPage : public QWidget {
 
 public:
     FilesPage(ProjectModel& project, Launcher& launcher, Theme& theme, QWidget* parent = nullptr);
+    ~FilesPage() override;
 
     // The parts, for tests and for the window's own navigation.
     QLabel* folderLabel() const { return m_folderLabel; }
@@ -80,4 +81,7 @@ private:
     QPushButton* m_runCommandButton = nullptr;
     QString m_lastChoice;
     qint64 m_lastChoiceTime = 0;
+    // Set while the page reports an edit of the editor to the model, which then has nothing
+    // to push back.
+    bool m_reportingEdit = false;
 };

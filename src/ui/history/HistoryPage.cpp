@@ -135,7 +135,7 @@ HistoryPage::HistoryPage(HistoryStore& history, ProjectModel& project, Navigator
             m_project.exportText(entry->output, QStringLiteral("VELK-session.txt"));
         }
     });
-    connect(m_search, &QLineEdit::textChanged, this, &HistoryPage::rebuildList);
+    connect(m_search, &QLineEdit::textChanged, this, &HistoryPage::filterList);
     connect(m_list, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { select(item->data(kEntryIDRole).toString()); });
     connect(&m_history, &HistoryStore::historyChanged, this, &HistoryPage::rebuildList);
@@ -186,17 +186,36 @@ void HistoryPage::openFolder() {
 }
 
 void HistoryPage::rebuildList() {
-    m_listed = m_history.filtered(m_search->text());
     m_body->setCurrentWidget(m_history.history().isEmpty() ? m_emptyState : m_body->widget(1));
-    const QSignalBlocker blocker(m_list);
-    m_list->clear();
-    for (const HistoryEntry& entry : m_listed) {
-        auto* item = new QListWidgetItem(m_list);
-        item->setData(kEntryIDRole, entry.id);
-        QWidget* row = rowWidget(entry);
-        // The row follows the list's width; a little extra height keeps descenders whole.
-        item->setSizeHint(QSize(1, row->sizeHint().height() + 6));
-        m_list->setItemWidget(item, row);
+    {
+        const QSignalBlocker blocker(m_list);
+        m_list->clear();
+        for (const HistoryEntry& entry : m_history.history()) {
+            auto* item = new QListWidgetItem(m_list);
+            item->setData(kEntryIDRole, entry.id);
+            QWidget* row = rowWidget(entry);
+            // The row follows the list's width; a little extra height keeps descenders whole.
+            item->setSizeHint(QSize(1, row->sizeHint().height() + 6));
+            m_list->setItemWidget(item, row);
+        }
+    }
+    filterList();
+}
+
+void HistoryPage::filterList() {
+    m_listed = m_history.filtered(m_search->text());
+    // The rows are in the history's order and the matches keep it: one pass pairs them.
+    qsizetype next = 0;
+    for (int row = 0; row < m_list->count(); ++row) {
+        QListWidgetItem* item = m_list->item(row);
+        const bool matches =
+            next < m_listed.size() && item->data(kEntryIDRole).toString() == m_listed[next].id;
+        if (matches) {
+            ++next;
+        }
+        if (item->isHidden() == matches) {
+            item->setHidden(!matches);
+        }
     }
     syncDetail();
 }
@@ -225,7 +244,8 @@ void HistoryPage::syncDetail() {
     const QString shown = entry->output.isEmpty()
                               ? QStringLiteral("No terminal output was captured.")
                               : entry->output;
-    if (m_output->toPlainText() != shown) {
+    if (m_shownOutput != shown) {
+        m_shownOutput = shown;
         m_output->setPlainText(shown);
     }
 }

@@ -44,7 +44,9 @@ public:
 private:
     void clearHistory();
     void openFolder();
+    // One row per snapshot, built when the history changes; a search only hides rows.
     void rebuildList();
+    void filterList();
     void syncDetail();
     void applyTheme();
 
@@ -54,6 +56,7 @@ private:
     Dialogs& m_dialogs;
     Theme& m_theme;
     QString m_selectedID;
+    QString m_shownOutput;
     QList<HistoryEntry> m_listed;
     QPushButton* m_clear = nullptr;
     QLineEdit* m_search = nullptr;
