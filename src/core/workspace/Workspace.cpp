@@ -18,7 +18,8 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       launcher(project, providers, sessions, teamRuns, notices),
       keepAwake(storeIf(persist, services.preferences), services.inhibitor, sessions),
       programClipboard(storeIf(persist, services.preferences), sessions),
-      permissions(services.desktop, *services.dialogs, notices) {
+      permissions(services.desktop, *services.dialogs, notices),
+      reviewLayout(storeIf(persist, services.preferences)) {
     // What a session did to the project shows in the listing once it ends.
     QObject::connect(&sessions, &SessionManager::sessionFinished, &project,
                      [this] { project.refreshFiles(); });

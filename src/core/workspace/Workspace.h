@@ -8,6 +8,7 @@
 #include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/ReviewLayout.h"
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
 
@@ -46,4 +47,5 @@ public:
     KeepAwake keepAwake;
     ProgramClipboard programClipboard;
     Permissions permissions;
+    ReviewLayout reviewLayout;
 };
