@@ -94,15 +94,26 @@ void VelkApplication::captureReview(const QString& folder, const std::function<v
     m_workspace->teamRuns.setRunStorageRoot(storage);
     m_workspace->teamRuns.loadTeamRuns();
     m_navigator->setDestination(Destination::TeamRuns);
-    page->inspect(run.copies.front());
-    // Each step waits for the page, then captures after a moment for the layout to settle.
+    // Each step waits for the page (at most a few seconds), then captures after a moment for
+    // the layout to settle.
     auto step = std::make_shared<std::function<void(int)>>();
-    *step = [this, page, folder, done, step](int stage) {
-        const auto later = [step](int next, int ms) {
+    auto waited = std::make_shared<int>(0);
+    *step = [this, page, folder, done, step, waited, copy = run.copies.front()](int stage) {
+        const auto later = [step, waited, done](int next, int ms) {
+            if (++*waited > 100) {
+                report(QStringLiteral("the review did not show the scripted change"));
+                done();
+                return;
+            }
             QTimer::singleShot(ms, [step, next] { (*step)(next); });
         };
         switch (stage) {
-            case 0:  // the changes are read
+            case 0:  // the run is shown (the page takes it in after an event), its copy read
+                if (page->reviewedCopy() != copy.id) {
+                    page->inspect(copy);
+                    later(0, 100);
+                    return;
+                }
                 if (page->inspecting()) {
                     later(0, 100);
                     return;

@@ -1,5 +1,6 @@
 #include "core/runs/FileDiff.h"
 
+#include "core/base/Background.h"
 #include "core/files/Highlighter.h"
 #include "core/runs/RunFilesInternal.h"
 
@@ -310,14 +311,25 @@ FileDiff compute(const QString& path, const FileVersion& before, const FileVersi
         return diff;
     }
 
-    // The colours of the code editor; one highlighter per call, as its expressions are not
+    // Both sides are coloured and the lines compared at the same time, on idle pool threads
+    // where there are some. Each side has a highlighter of its own: its expressions are not
     // shared between threads.
-    const Highlighter highlighter;
-    diff.beforeLines = linesOf(*oldText, highlighter, false);
-    const std::vector<DiffLine> afterLines = linesOf(*newText, highlighter, true);
-
-    const Patch patch =
-        patchOf(before.bytes, after.bytes, GIT_DIFF_PATIENCE, FileDiff::kContextLines);
+    std::vector<DiffLine> afterLines;
+    Patch patch;
+    Background::forEachInParallel(3, [&](std::size_t part) {
+        switch (part) {
+            case 0:
+                diff.beforeLines = linesOf(*oldText, Highlighter(), false);
+                break;
+            case 1:
+                afterLines = linesOf(*newText, Highlighter(), true);
+                break;
+            default:
+                patch =
+                    patchOf(before.bytes, after.bytes, GIT_DIFF_PATIENCE, FileDiff::kContextLines);
+                break;
+        }
+    });
     if (!patch) {
         diff.kind = FileDiff::Kind::Unreadable;
         return diff;
@@ -367,9 +379,10 @@ FileDiff compute(const QString& path, const FileVersion& before, const FileVersi
             }
             hunk.lines.push_back(std::move(shown));
         }
-        markChangedWords(hunk);
         diff.hunks.push_back(std::move(hunk));
     }
+    Background::forEachInParallel(diff.hunks.size(),
+                                  [&](std::size_t hunk) { markChangedWords(diff.hunks[hunk]); });
     return diff;
 }
 
