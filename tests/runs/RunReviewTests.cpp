@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -189,4 +190,19 @@ TEST(RunReview, anApplyReportsHowFarItHasCome) {
     ASSERT_TRUE(applied.wait(10000));
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.front(), (RunReview::Progress{RunFiles::ApplyStep::Writing, 1200, 5000}));
+
+    // The apply itself reports each step of each file, and the end of the writing.
+    std::vector<std::tuple<RunFiles::ApplyStep, std::size_t, std::size_t>> steps;
+    RunFiles::apply(review.changes(), layout.run.project, layout.copy.directory,
+                    layout.scratch.path("run/backup-1"), nullptr,
+                    [&](RunFiles::ApplyStep step, std::size_t done, std::size_t total) {
+                        steps.emplace_back(step, done, total);
+                    });
+    using Step = RunFiles::ApplyStep;
+    EXPECT_EQ(steps,
+              (std::vector<std::tuple<Step, std::size_t, std::size_t>>{{Step::Checking, 0, 1},
+                                                                       {Step::BackingUp, 0, 1},
+                                                                       {Step::Writing, 0, 1},
+                                                                       {Step::Writing, 1, 1}}));
+    EXPECT_EQ(layout.scratch.read("project/main.txt"), "edited");
 }

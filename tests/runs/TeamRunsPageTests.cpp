@@ -910,8 +910,9 @@ TEST_F(TeamRunsPageTest, tickedHunksOfAFileAreAppliedAsGitAppliesThem) {
     EXPECT_EQ(QDir(run.root).entryList({"partial-*"}, QDir::Dirs), QStringList());
 
     // The second change alone: the project file is not the baseline's any more.
-    const QByteArray applyied = readFile(projectFile("main.txt"));
-    ASSERT_TRUE(showDiff("main.txt"));
+    const QByteArray partlyApplied = readFile(projectFile("main.txt"));
+    ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.txt"; }, 5s));
+    EXPECT_FALSE(view->hunkTicked(0)) << "the diff is shown afresh after an apply";
     clickRow("☐ Change 2 of 3");
     dialogs.answerAlert("Apply changes");
     view->applyHunksButton()->click();
@@ -919,7 +920,7 @@ TEST_F(TeamRunsPageTest, tickedHunksOfAFileAreAppliedAsGitAppliesThem) {
     EXPECT_EQ(page->status(),
               "main.txt changed in your project since this run began. Nothing was "
               "applied; review the conflict first.");
-    EXPECT_EQ(readFile(projectFile("main.txt")), applyied);
+    EXPECT_EQ(readFile(projectFile("main.txt")), partlyApplied);
     EXPECT_TRUE(
         rowsBecome({"Changed   main.txt · refused: changed in your project since this "
                     "run began"}));

@@ -943,6 +943,9 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
                       QStringLiteral(" files. Originals are saved in the run’s backup folder.");
         if (result->hunks == 0) {
             m_files->clearTicks();
+        } else {
+            // The file's diff is read again, its ticks cleared: what was applied is done.
+            m_requestedPreview.clear();
         }
         m_status = RunReview::withRecoveries(result->recovered, applied);
         syncReview();
