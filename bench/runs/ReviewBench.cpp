@@ -136,6 +136,7 @@ int main(int argc, char** argv) {
     // The summary: the review's changes and line counts next to git's --stat.
     std::vector<double> ours;
     std::vector<double> theirs;
+    std::vector<double> read;  // until the changes are known, before the counts
     int added = 0;
     int removed = 0;
     for (int round = 0; round < (diffOnly ? 0 : rounds); ++round) {
@@ -143,6 +144,8 @@ int main(int argc, char** argv) {
         bool counted = false;
         QObject::connect(&review, &RunReview::lineCountsFound, [&] { counted = true; });
         QElapsedTimer timer;
+        QObject::connect(&review, &RunReview::inspected,
+                         [&] { read.push_back(double(timer.nsecsElapsed()) / 1e6); });
         timer.start();
         review.inspect();
         waitFor([&] { return counted; });
@@ -160,6 +163,9 @@ int main(int argc, char** argv) {
         diffOnly ? "%-58s (skipped)\n" : "%-58s %10.1f %10.1f\n",
         qPrintable(QString("summary: %1 files, +%2 -%3 lines").arg(kFiles).arg(added).arg(removed)),
         median(ours), median(theirs));
+    if (!diffOnly) {
+        std::printf("%-58s %10.1f\n", "  of which reading and hashing the changes", median(read));
+    }
 
     // The full diff of one large file.
     QByteArray before;

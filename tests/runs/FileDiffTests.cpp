@@ -121,6 +121,10 @@ TEST(FileDiff, theHunksAreTheOnesGitFinds) {
         const FileDiff diff = LineDiff::compute("f.txt", text(each.before), text(each.after));
         EXPECT_EQ(diff.kind, FileDiff::Kind::Text) << each.name;
         EXPECT_EQ(asPatch(diff).toStdString(), gitPatch(scratch).toStdString()) << each.name;
+        // The review's line counts are the diff's.
+        EXPECT_EQ(LineDiff::count(text(each.before), text(each.after)),
+                  (LineDiff::LineCounts{diff.added, diff.removed, true}))
+            << each.name;
     }
 
     const FileDiff diff = LineDiff::compute("f.txt", text(numberedLines(60)), text(edited));

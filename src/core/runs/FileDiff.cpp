@@ -271,21 +271,37 @@ QStringList tokens(const QString& line) {
 
 LineCounts count(const FileVersion& before, const FileVersion& after) {
     using State = FileVersion::State;
+    // The same test as textOf's, without decoding: counting never shows the text.
     const auto readable = [](const FileVersion& version) {
         return version.state == State::Absent ||
-               (version.state == State::Read && textOf(version.bytes));
+               (version.state == State::Read && !version.bytes.contains('\0') &&
+                QByteArrayView(version.bytes).isValidUtf8());
     };
     if (!readable(before) || !readable(after)) {
         return {0, 0, false};
     }
-    const Patch patch =
-        patchOf(before.bytes, after.bytes, GIT_DIFF_PATIENCE, FileDiff::kContextLines);
-    size_t added = 0;
-    size_t removed = 0;
-    if (!patch || git_patch_line_stats(nullptr, &added, &removed, patch.get()) != 0) {
+    // The lines are counted as libgit2 reports them, without a patch or context around them
+    // (which changes no count).
+    initialiseLibgit2();
+    git_diff_options options;
+    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
+    options.flags = GIT_DIFF_PATIENCE | GIT_DIFF_FORCE_TEXT;
+    options.context_lines = 0;
+    options.interhunk_lines = 0;
+    LineCounts counts;
+    const auto tally = [](const git_diff_delta*, const git_diff_hunk*, const git_diff_line* line,
+                          void* payload) {
+        auto* counted = static_cast<LineCounts*>(payload);
+        counted->added += line->origin == GIT_DIFF_LINE_ADDITION ? 1 : 0;
+        counted->removed += line->origin == GIT_DIFF_LINE_DELETION ? 1 : 0;
+        return 0;
+    };
+    if (git_diff_buffers(before.bytes.constData(), size_t(before.bytes.size()), nullptr,
+                         after.bytes.constData(), size_t(after.bytes.size()), nullptr, &options,
+                         nullptr, nullptr, nullptr, tally, &counts) != 0) {
         return {0, 0, false};
     }
-    return {int(added), int(removed), true};
+    return counts;
 }
 
 FileDiff compute(const QString& path, const FileVersion& before, const FileVersion& after) {
