@@ -66,6 +66,7 @@ std::optional<QString> textOf(const QByteArray& bytes) {
 // break is not shown.
 std::vector<DiffLine> linesOf(const QString& text, const Highlighter& highlighter, bool isNew) {
     std::vector<DiffLine> lines;
+    lines.reserve(std::size_t(text.count(u'\n')) + 1);
     const std::optional<std::vector<Highlighter::Style>> styles = highlighter.styles(text);
     qsizetype start = 0;
     while (start < text.size()) {
@@ -81,10 +82,9 @@ std::vector<DiffLine> linesOf(const QString& text, const Highlighter& highlighte
         line.text = text.mid(start, shownEnd - start);
         (isNew ? line.newNumber : line.oldNumber) = int(lines.size()) + 1;
         if (styles) {
-            line.styles.resize(line.text.size());
-            for (qsizetype unit = 0; unit < line.text.size(); ++unit) {
-                line.styles[unit] = char((*styles)[std::size_t(start + unit)]);
-            }
+            static_assert(sizeof(Highlighter::Style) == 1);
+            line.styles =
+                QByteArray(reinterpret_cast<const char*>(styles->data() + start), line.text.size());
         }
         lines.push_back(std::move(line));
         start = end + 1;
