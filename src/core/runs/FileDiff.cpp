@@ -8,6 +8,7 @@
 
 #include <git2.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -92,25 +93,94 @@ std::vector<DiffLine> linesOf(const QString& text, const Highlighter& highlighte
     return lines;
 }
 
+// LineDiff::tokens as views into `line`.
+std::vector<QStringView> tokenViews(QStringView line) {
+    enum class Class { Word, Space, Other };
+    const auto classOf = [](char32_t point) {
+        if (point == U'_' || QChar::isLetterOrNumber(point) || QChar::isMark(point)) {
+            return Class::Word;
+        }
+        return QChar::isSpace(point) ? Class::Space : Class::Other;
+    };
+    std::vector<QStringView> found;
+    qsizetype index = 0;
+    while (index < line.size()) {
+        const qsizetype start = index;
+        std::optional<Class> run;
+        while (index < line.size()) {
+            const bool pair = line[index].isHighSurrogate() && index + 1 < line.size() &&
+                              line[index + 1].isLowSurrogate();
+            const char32_t point =
+                pair ? QChar::surrogateToUcs4(line[index], line[index + 1]) : line[index].unicode();
+            const Class kind = classOf(point);
+            if (run && (*run != kind || kind == Class::Other)) {
+                break;
+            }
+            run = kind;
+            index += pair ? 2 : 1;
+        }
+        found.push_back(line.mid(start, index - start));
+    }
+    return found;
+}
+
+// Lines of at most this many token pairs are compared word by word with a table.
+constexpr std::size_t kLongestTableOfTokens = 40'000;
+
 // Marks the words of `removed` and `added` (a changed line and its replacement) that the
 // other does not have. Lines with no word in common are left unmarked: the whole line
 // changed, which the line's own colour already says.
 void markChangedWords(DiffLine& removed, DiffLine& added) {
-    const QStringList oldTokens = LineDiff::tokens(removed.text);
-    const QStringList newTokens = LineDiff::tokens(added.text);
-    if (oldTokens.isEmpty() || newTokens.isEmpty()) {
-        return;
-    }
-    const auto joined = [](const QStringList& tokens) {
-        return (tokens.join(u'\n') + u'\n').toUtf8();
-    };
-    const Patch patch = patchOf(joined(oldTokens), joined(newTokens), GIT_DIFF_MINIMAL, 0);
-    if (!patch) {
+    const std::vector<QStringView> oldTokens = tokenViews(removed.text);
+    const std::vector<QStringView> newTokens = tokenViews(added.text);
+    if (oldTokens.empty() || newTokens.empty()) {
         return;
     }
     std::vector<bool> oldChanged(std::size_t(oldTokens.size()), false);
     std::vector<bool> newChanged(std::size_t(newTokens.size()), false);
-    for (size_t hunk = 0; hunk < git_patch_num_hunks(patch.get()); ++hunk) {
+    const std::size_t rows = std::size_t(oldTokens.size());
+    const std::size_t columns = std::size_t(newTokens.size());
+    if (rows * columns <= kLongestTableOfTokens) {
+        // A line's tokens are few: the longest common subsequence by table, which costs less
+        // than setting up a diff of the two as texts.
+        std::vector<int> common((rows + 1) * (columns + 1), 0);
+        const auto at = [&](std::size_t row, std::size_t column) -> int& {
+            return common[row * (columns + 1) + column];
+        };
+        for (std::size_t row = rows; row-- > 0;) {
+            for (std::size_t column = columns; column-- > 0;) {
+                at(row, column) = oldTokens[row] == newTokens[column]
+                                      ? at(row + 1, column + 1) + 1
+                                      : std::max(at(row + 1, column), at(row, column + 1));
+            }
+        }
+        std::size_t row = 0;
+        std::size_t column = 0;
+        while (row < rows || column < columns) {
+            if (row < rows && column < columns && oldTokens[row] == newTokens[column] &&
+                at(row, column) == at(row + 1, column + 1) + 1) {
+                ++row;
+                ++column;
+            } else if (column == columns ||
+                       (row < rows && at(row + 1, column) >= at(row, column + 1))) {
+                oldChanged[row++] = true;
+            } else {
+                newChanged[column++] = true;
+            }
+        }
+    }
+    const auto joined = [](const std::vector<QStringView>& tokens) {
+        QString text;
+        for (const QStringView token : tokens) {
+            text += token;
+            text += u'\n';
+        }
+        return text.toUtf8();
+    };
+    const Patch patch = rows * columns <= kLongestTableOfTokens
+                            ? nullptr
+                            : patchOf(joined(oldTokens), joined(newTokens), GIT_DIFF_MINIMAL, 0);
+    for (size_t hunk = 0; patch && hunk < git_patch_num_hunks(patch.get()); ++hunk) {
         const int count = git_patch_num_lines_in_hunk(patch.get(), hunk);
         for (int index = 0; index < count; ++index) {
             const git_diff_line* line = nullptr;
@@ -126,18 +196,19 @@ void markChangedWords(DiffLine& removed, DiffLine& added) {
     }
     // Lines that share nothing but spaces are not compared word by word.
     bool shareWords = false;
-    for (qsizetype index = 0; index < oldTokens.size() && !shareWords; ++index) {
-        shareWords = !oldChanged[std::size_t(index)] && !oldTokens[index].trimmed().isEmpty();
+    for (std::size_t index = 0; index < oldTokens.size() && !shareWords; ++index) {
+        shareWords = !oldChanged[index] && !oldTokens[index].trimmed().isEmpty();
     }
     if (!shareWords) {
         return;
     }
-    const auto spans = [](const QStringList& tokens, const std::vector<bool>& changed) {
+    const auto spans = [](const std::vector<QStringView>& tokens,
+                          const std::vector<bool>& changed) {
         std::vector<DiffLine::Span> found;
         int offset = 0;
-        for (qsizetype index = 0; index < tokens.size(); ++index) {
+        for (std::size_t index = 0; index < tokens.size(); ++index) {
             const int length = int(tokens[index].size());
-            if (changed[std::size_t(index)]) {
+            if (changed[index]) {
                 if (!found.empty() && found.back().start + found.back().length == offset) {
                     found.back().length += length;
                 } else {
@@ -240,31 +311,9 @@ QString FileDiff::summary() const {
 namespace LineDiff {
 
 QStringList tokens(const QString& line) {
-    enum class Class { Word, Space, Other };
-    const auto classOf = [](char32_t point) {
-        if (point == U'_' || QChar::isLetterOrNumber(point) || QChar::isMark(point)) {
-            return Class::Word;
-        }
-        return QChar::isSpace(point) ? Class::Space : Class::Other;
-    };
     QStringList found;
-    qsizetype index = 0;
-    while (index < line.size()) {
-        const qsizetype start = index;
-        std::optional<Class> run;
-        while (index < line.size()) {
-            const bool pair = line[index].isHighSurrogate() && index + 1 < line.size() &&
-                              line[index + 1].isLowSurrogate();
-            const char32_t point =
-                pair ? QChar::surrogateToUcs4(line[index], line[index + 1]) : line[index].unicode();
-            const Class kind = classOf(point);
-            if (run && (*run != kind || kind == Class::Other)) {
-                break;
-            }
-            run = kind;
-            index += pair ? 2 : 1;
-        }
-        found.append(line.mid(start, index - start));
+    for (const QStringView token : tokenViews(line)) {
+        found.append(token.toString());
     }
     return found;
 }
