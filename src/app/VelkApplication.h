@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 class DesktopNotifications;
@@ -76,6 +77,9 @@ private:
     void installMenus();
     void captureNextPage(const QString& folder, int index);
     void captureCompanionWindows(const QString& folder);
+    // Reviews a scripted change to the example project on the Team runs page and captures
+    // it unified and side by side, then calls `done`.
+    void captureReview(const QString& folder, const std::function<void()>& done);
     void startCompanion();
     // Keeps the theme's animation switch on the desktop's motion setting.
     void followDesktopMotion();
@@ -99,4 +103,5 @@ private:
     std::unique_ptr<DesktopNotifications> m_notifications;
     bool m_quitting = false;
     bool m_toldAboutTray = false;
+    bool m_reviewCaptured = false;
 };

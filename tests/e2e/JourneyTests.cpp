@@ -42,6 +42,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -298,8 +299,8 @@ void Journey::runATeamRunAndApplyOneCopysFile() {
         return runs->inspecting() || !inspected.isEmpty();
     }));
     ASSERT_TRUE(!inspected.isEmpty() || inspected.wait(10000));
-    QListWidget* changes = runs->changeList();
-    ASSERT_EQ(changes->count(), 1);
+    QListView* changes = runs->changeList();
+    ASSERT_EQ(changes->model()->rowCount(), 1);
     const std::optional<RunCopy> copy = [&]() -> std::optional<RunCopy> {
         for (const RunCopy& candidate : workspace().teamRuns.teamRuns().first().copies) {
             if (candidate.id == runs->reviewedCopy()) {
@@ -310,9 +311,9 @@ void Journey::runATeamRunAndApplyOneCopysFile() {
     }();
     ASSERT_TRUE(copy);
     // Tick the one changed file in the list, then apply it and confirm.
-    const QRect row = changes->visualItemRect(changes->item(0));
+    const QRect row = changes->visualRect(changes->model()->index(0, 0));
     QTest::mouseClick(changes->viewport(), Qt::LeftButton, {}, row.center());
-    changes->item(0)->setCheckState(Qt::Checked);
+    changes->model()->setData(changes->model()->index(0, 0), Qt::Checked, Qt::CheckStateRole);
     QSignalSpy applied(runs, &TeamRunsPage::applyFinished);
     m_dialogs.clickButton("Apply changes");
     click(runs->applyButton());

@@ -3,6 +3,7 @@
 
 #include "RunsTestSupport.h"
 #include "core/runs/FileDiff.h"
+#include "core/runs/HunkMerge.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -120,6 +121,10 @@ TEST(FileDiff, theHunksAreTheOnesGitFinds) {
         const FileDiff diff = LineDiff::compute("f.txt", text(each.before), text(each.after));
         EXPECT_EQ(diff.kind, FileDiff::Kind::Text) << each.name;
         EXPECT_EQ(asPatch(diff).toStdString(), gitPatch(scratch).toStdString()) << each.name;
+        // The review's line counts are the diff's.
+        EXPECT_EQ(LineDiff::count(text(each.before), text(each.after)),
+                  (LineDiff::LineCounts{diff.added, diff.removed, true}))
+            << each.name;
     }
 
     const FileDiff diff = LineDiff::compute("f.txt", text(numberedLines(60)), text(edited));
@@ -229,4 +234,47 @@ TEST(FileDiff, aSideIsReadAsAbsentTooLargeOrUnreadable) {
     EXPECT_EQ(RunFiles::readVersion(root, "folder").state, State::Unreadable);
     EXPECT_EQ(RunFiles::readVersion(root, "link.txt").state, State::Unreadable);
     EXPECT_EQ(RunFiles::readVersion(root, "../outside.txt").state, State::Unreadable);
+}
+
+// Applying some of a file's hunks gives what `git apply` gives for the same hunks of git's
+// patch, for every choice of hunks: line breaks of either kind and a missing last break kept.
+TEST(HunkMerge, everyChoiceOfHunksIsWhatGitApplyWrites) {
+    QByteArray crlf = numberedLines(40);
+    crlf.replace("\n", "\r\n");
+    QByteArray crlfEdited = crlf;
+    crlfEdited.replace("line 2\r\n", "line two\r\n");
+    crlfEdited.replace("line 20\r\n", "");
+    crlfEdited.chop(2);  // the last line loses its break
+    QByteArray edited = numberedLines(40);
+    edited.replace("line 1\n", "line one\n");
+    edited.replace("line 18\n", "line 18\nadded\n");
+    edited += "tail\n";
+    for (const auto& [before, after] :
+         {std::pair{crlf, crlfEdited}, std::pair{numberedLines(40), edited}}) {
+        const FileDiff diff = LineDiff::compute("f.txt", text(before), text(after));
+        ASSERT_EQ(diff.hunks.size(), 3u);
+        for (int chosen = 0; chosen < 8; ++chosen) {
+            std::vector<HunkMerge::Range> ranges;
+            std::vector<int> hunks;
+            for (int hunk = 0; hunk < 3; ++hunk) {
+                if (chosen & (1 << hunk)) {
+                    ranges.push_back(HunkMerge::Range::of(diff.hunks[std::size_t(hunk)]));
+                    hunks.push_back(hunk);
+                }
+            }
+            int count = 0;
+            const std::optional<QByteArray> merged = HunkMerge::merge(before, after, ranges);
+            ASSERT_TRUE(merged);
+            EXPECT_EQ(*merged, gitApplyHunks(before, after, hunks, &count))
+                << "hunks chosen: " << chosen;
+            EXPECT_EQ(count, 3);
+        }
+        EXPECT_EQ(HunkMerge::merge(
+                      before, after,
+                      {HunkMerge::Range::of(diff.hunks[0]), HunkMerge::Range::of(diff.hunks[1]),
+                       HunkMerge::Range::of(diff.hunks[2])}),
+                  after);
+    }
+    // Ranges beyond the texts (not the texts they were found in) merge nothing.
+    EXPECT_FALSE(HunkMerge::merge("a\n", "b\n", {{5, 1, 5, 1}}));
 }

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -86,7 +87,8 @@ TEST(RunReview, anApplyRunsOnAPoolThreadWhileTheMainThreadGoesOn) {
     std::atomic_bool sawTimer = false;
     RunReview::Engine engine = RunReview::Engine::files();
     engine.apply = [&](const std::vector<FileChange>&, const QString&, const QString&,
-                       const QString&, std::vector<RunFiles::ApplyRecovery>*) {
+                       const QString&, std::vector<RunFiles::ApplyRecovery>*,
+                       const RunFiles::ApplyProgress&) {
         applyThread = QThread::currentThread();
         sawTimer = timerFired.tryAcquire(1, 5000);
     };
@@ -160,4 +162,47 @@ TEST(RunReview, failuresArriveAsErrorsWithTheEnginesMessage) {
     ASSERT_TRUE(inspection && !inspection->ok());
     EXPECT_EQ(inspection->error().message, "This project folder no longer exists.");
     EXPECT_TRUE(review.changes().empty());
+}
+
+// An apply's progress reaches the main thread while the apply still runs.
+TEST(RunReview, anApplyReportsHowFarItHasCome) {
+    QSemaphore seen;
+    RunReview::Engine engine = RunReview::Engine::files();
+    engine.apply = [&](const std::vector<FileChange>&, const QString&, const QString&,
+                       const QString&, std::vector<RunFiles::ApplyRecovery>*,
+                       const RunFiles::ApplyProgress& progress) {
+        progress(RunFiles::ApplyStep::Writing, 1200, 5000);
+        seen.tryAcquire(1, 5000);
+    };
+    Layout layout;
+    RunReview review(layout.run, layout.copy, engine);
+    QSignalSpy inspected(&review, &RunReview::inspected);
+    review.inspect();
+    ASSERT_TRUE(inspected.wait(5000));
+    std::vector<RunReview::Progress> reports;
+    QObject::connect(&review, &RunReview::applyProgressed,
+                     [&](const RunReview::Progress& progress) {
+                         reports.push_back(progress);
+                         seen.release();
+                     });
+    QSignalSpy applied(&review, &RunReview::applied);
+    ASSERT_TRUE(review.apply({"main.txt"}));
+    ASSERT_TRUE(applied.wait(10000));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), (RunReview::Progress{RunFiles::ApplyStep::Writing, 1200, 5000}));
+
+    // The apply itself reports each step of each file, and the end of the writing.
+    std::vector<std::tuple<RunFiles::ApplyStep, std::size_t, std::size_t>> steps;
+    RunFiles::apply(review.changes(), layout.run.project, layout.copy.directory,
+                    layout.scratch.path("run/backup-1"), nullptr,
+                    [&](RunFiles::ApplyStep step, std::size_t done, std::size_t total) {
+                        steps.emplace_back(step, done, total);
+                    });
+    using Step = RunFiles::ApplyStep;
+    EXPECT_EQ(steps,
+              (std::vector<std::tuple<Step, std::size_t, std::size_t>>{{Step::Checking, 0, 1},
+                                                                       {Step::BackingUp, 0, 1},
+                                                                       {Step::Writing, 0, 1},
+                                                                       {Step::Writing, 1, 1}}));
+    EXPECT_EQ(layout.scratch.read("project/main.txt"), "edited");
 }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -174,4 +175,42 @@ QStringList temporaryFiles(const QString& root) {
         found.append(it.next().mid(root.size() + 1));
     }
     return found;
+}
+
+QByteArray gitApplyHunks(const QByteArray& before, const QByteArray& after,
+                         const std::vector<int>& chosen, int* hunkCount) {
+    Scratch scratch;
+    scratch.write("a", before);
+    scratch.write("b", after);
+    QProcess git;
+    git.setWorkingDirectory(scratch.path());
+    git.start("git", {"diff", "--no-index", "--patience", "--no-color", "a", "b"});
+    EXPECT_TRUE(git.waitForFinished(20000));
+    const QByteArray patch = git.readAllStandardOutput();
+    // The header names both files "a/a" and "b/a" would be wrong: "b/b" is rewritten so that
+    // the patch applies to "a".
+    const qsizetype first = patch.indexOf("\n@@") + 1;
+    QByteArray part = patch.left(first).replace("b/b", "b/a");
+    std::vector<QByteArray> hunks;
+    for (qsizetype start = first; start > 0 && start < patch.size();) {
+        const qsizetype next = patch.indexOf("\n@@", start);
+        hunks.push_back(patch.mid(start, next < 0 ? -1 : next + 1 - start));
+        start = next < 0 ? -1 : next + 1;
+    }
+    if (hunkCount) {
+        *hunkCount = int(hunks.size());
+    }
+    for (int hunk : chosen) {
+        part += hunks.at(std::size_t(hunk));
+    }
+    if (chosen.empty()) {
+        return before;
+    }
+    scratch.write("part.patch", part);
+    QProcess apply;
+    apply.setWorkingDirectory(scratch.path());
+    apply.start("git", {"apply", "part.patch"});
+    EXPECT_TRUE(apply.waitForFinished(20000));
+    EXPECT_EQ(apply.exitCode(), 0) << apply.readAllStandardError().toStdString();
+    return scratch.read("a");
 }

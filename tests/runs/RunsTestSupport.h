@@ -35,6 +35,12 @@ private:
     QTemporaryDir m_dir;
 };
 
+// What `git apply` makes of `before` with only the hunks `chosen` (0-based) of the patch
+// `git diff --no-index --patience` finds from `before` to `after`; how many hunks that patch
+// has in `hunkCount`.
+QByteArray gitApplyHunks(const QByteArray& before, const QByteArray& after,
+                         const std::vector<int>& chosen, int* hunkCount = nullptr);
+
 // Every regular file below a folder with its bytes and permission bits, links listed by
 // their target, folders (unless left out) as "folder": used to prove that an operation changed
 // nothing (or exactly what it should).

@@ -6,9 +6,13 @@
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
 #include "core/services/Preferences.h"
+#include "core/workspace/ReviewLayout.h"
+#include "ui/files/CodeEditor.h"
+#include "ui/files/FilesPage.h"
 #include "ui/kit/AppStyle.h"
 #include "ui/navigation/Navigator.h"
 #include "ui/runs/DiffView.h"
+#include "ui/runs/ReviewFileModel.h"
 #include "ui/runs/TeamRunsPage.h"
 #include "workspace/WorkspaceTestKit.h"
 
@@ -18,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -73,7 +78,19 @@ protected:
         }
         return texts;
     }
-    QStringList rows() const { return rows(page->changeList()); }
+    QStringList rows() const {
+        QStringList texts;
+        const QAbstractItemModel* model = page->changeList()->model();
+        for (int row = 0; row < model->rowCount(); ++row) {
+            texts << model->index(row, 0).data().toString();
+        }
+        return texts;
+    }
+    QModelIndex changeRow(int row) const { return page->changeList()->model()->index(row, 0); }
+    void tickRow(int row) {
+        page->changeList()->model()->setData(changeRow(row), Qt::Checked, Qt::CheckStateRole);
+    }
+    void pickRow(int row) { page->changeList()->setCurrentIndex(changeRow(row)); }
     // Waits for the list to read `expected` (marks found in the background come later).
     bool rowsBecome(const QStringList& expected) {
         const bool became = waitUntil([&] { return rows() == expected; }, 5s);
@@ -97,9 +114,10 @@ protected:
         return applied.wait(10000);
     }
     void tick(const QString& path, bool ticked = true) {
-        for (int row = 0; row < page->changeList()->count(); ++row) {
-            if (page->changeList()->item(row)->data(Qt::UserRole).toString() == path) {
-                page->changeList()->item(row)->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+        for (int row = 0; row < page->changeList()->model()->rowCount(); ++row) {
+            if (changeRow(row).data(Qt::UserRole).toString() == path) {
+                page->changeList()->model()->setData(
+                    changeRow(row), ticked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
             }
         }
     }
@@ -107,7 +125,8 @@ protected:
     void showPage(Workspace& model) {
         navigator = std::make_unique<Navigator>(model.sessions, model.launcher);
         page = std::make_unique<TeamRunsPage>(model.teamRuns, model.sessions, model.providers,
-                                              model.project, *navigator, dialogs, &desktop);
+                                              model.project, model.reviewLayout, *navigator,
+                                              dialogs, &desktop);
         page->resize(1100, 760);
         page->show();
     }
@@ -142,9 +161,9 @@ protected:
 
     // Picks `path` in the list and waits for its diff.
     bool showDiff(const QString& path) {
-        for (int row = 0; row < page->changeList()->count(); ++row) {
-            if (page->changeList()->item(row)->data(Qt::UserRole).toString() == path) {
-                page->changeList()->setCurrentRow(row);
+        for (int row = 0; row < page->changeList()->model()->rowCount(); ++row) {
+            if (changeRow(row).data(Qt::UserRole).toString() == path) {
+                pickRow(row);
             }
         }
         const bool shown = waitUntil([&] { return page->shownPreview() == path; }, 5s);
@@ -164,6 +183,22 @@ protected:
             }
         }
         return texts;
+    }
+
+    // Clicks the link of the diff's row that reads `text` ("☐ Change 2 of 3").
+    void clickRow(const QString& text) {
+        QTextBrowser* view = page->diffView()->primaryText();
+        for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+            if (block.text() == text) {
+                QTextCursor cursor(block);
+                cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor, 3);
+                view->setTextCursor(cursor);
+                QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                                  view->cursorRect(cursor).center());
+                return;
+            }
+        }
+        ADD_FAILURE() << "no row " << text.toStdString();
     }
 
     std::unique_ptr<Navigator> navigator;
@@ -209,12 +244,13 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(page->counterLabel()->text(), "3 changed files");
     EXPECT_EQ(page->previewPath(), "main.txt");
     ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.txt"; }, 5s));
-    EXPECT_EQ(page->diffView()->text()->toPlainText(), "1   - original\n  1 + written by claude");
+    EXPECT_EQ(page->diffView()->text()->toPlainText(),
+              "☐ Change 1 of 1\n1   - original\n  1 + written by claude");
     EXPECT_FALSE(page->applyButton()->isEnabled());
     EXPECT_EQ(page->applyReason()->text(), "Tick the files to apply.");
 
-    page->changeList()->item(0)->setCheckState(Qt::Checked);
-    page->changeList()->item(1)->setCheckState(Qt::Checked);
+    tickRow(0);
+    tickRow(1);
     EXPECT_TRUE(page->applyReason()->isHidden());
     EXPECT_EQ(page->applyButton()->text(), "Apply selected (2)");
     QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
@@ -229,8 +265,10 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     EXPECT_EQ(dialogs.alerts().front().message, "Apply 2 reviewed files?");
     EXPECT_EQ(dialogs.alerts().front().informativeText,
               "Project: " + project() +
-                  QStringLiteral("\n\nChanged: main.txt\nAdded: new.txt\n\nOriginal files are "
+                  QStringLiteral("\n\n1 changed, 1 added.\n\nOriginal files are "
                                  "backed up inside this run. Conflicting changes are blocked."));
+    EXPECT_EQ(dialogs.alerts().front().details,
+              (QStringList{"Changed: main.txt", "Added: new.txt"}));
     EXPECT_EQ(page->status(), QStringLiteral("Applied 2 files. Originals are saved in the run’s "
                                              "backup folder."));
     EXPECT_TRUE(page->selection().isEmpty());
@@ -317,7 +355,7 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
     EXPECT_EQ(rows(), (QStringList{"Added   setup.sh · setuid/setgid/sticky bits are not applied",
                                    "Changed   tool.sh · mode 644 → 666"}));
     EXPECT_TRUE(page->skippedList()->isHidden());
-    page->changeList()->setCurrentRow(1);
+    pickRow(1);
     ASSERT_TRUE(waitUntil(
         [&] { return page->previewPath() == "tool.sh" && page->shownPreview() == "tool.sh"; }, 5s));
     QCoreApplication::processEvents();
@@ -338,13 +376,13 @@ TEST_F(TeamRunsPageTest, modeChangesAndEntriesThatCannotBeComparedAreShownInTheR
     EXPECT_EQ(rows(page->skippedList()),
               (QStringList{"caf\uFFFD.txt   The name is not valid UTF-8.",
                            "chain/a/…/a   Nested more than 256 folders deep."}));
-    page->changeList()->setCurrentRow(1);
+    pickRow(1);
     ASSERT_TRUE(waitUntil(
         [&] { return page->previewPath() == "setup.sh" && page->shownPreview() == "setup.sh"; },
         5s));
     QCoreApplication::processEvents();
     EXPECT_EQ(page->modeNote()->text(), "setuid/setgid/sticky bits are not applied");
-    page->changeList()->setCurrentRow(2);
+    pickRow(2);
     ASSERT_TRUE(waitUntil(
         [&] { return page->previewPath() == "tool.sh" && page->shownPreview() == "tool.sh"; }, 5s));
     QCoreApplication::processEvents();
@@ -390,7 +428,7 @@ TEST_F(TeamRunsPageTest, theReportOfARolledBackApplyScrollsWithoutCrowdingTheCha
     QCoreApplication::processEvents();
     const int listHeight = page->changeList()->height();
 
-    page->changeList()->item(0)->setCheckState(Qt::Checked);
+    tickRow(0);
     QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
     dialogs.answerAlert("Apply changes");
     page->applyButton()->click();
@@ -447,8 +485,8 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
                 page->lineTotals()->text().contains(">−1<"))
         << page->lineTotals()->text().toStdString();
     QStringList counts;
-    for (int row = 0; row < page->changeList()->count(); ++row) {
-        const QVariant value = page->changeList()->item(row)->data(TeamRunsPage::kCountsRole);
+    for (int row = 0; row < page->changeList()->model()->rowCount(); ++row) {
+        const QVariant value = changeRow(row).data(TeamRunsPage::kCountsRole);
         counts << (value.isValid()
                        ? QString("+%1 -%2").arg(value.toPoint().x()).arg(value.toPoint().y())
                        : QString("none"));
@@ -462,12 +500,13 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
         << view->countsLabel()->text().toStdString();
     EXPECT_EQ(
         diffLines(),
-        (QStringList{"⋯  Show 1 more line", " 2  2   value_2 = 2", " 3  3   value_3 = 3",
-                     " 4  4   value_4 = 4", " 5    - value_5 = 5", "    5 + value_5 = 50",
-                     " 6  6   value_6 = 6", " 7  7   value_7 = 7", " 8  8   value_8 = 8",
-                     "⋯  Show 14 more lines", "23 23   value_23 = 23", "24 24   value_24 = 24",
-                     "25 25   value_25 = 25", "   26 + value_26b = 0", "26 27   value_26 = 26",
-                     "27 28   value_27 = 27", "28 29   value_28 = 28", "⋯  Show 3 more lines"}));
+        (QStringList{"⋯  Show 1 more line",   "☐ Change 1 of 2",       " 2  2   value_2 = 2",
+                     " 3  3   value_3 = 3",   " 4  4   value_4 = 4",   " 5    - value_5 = 5",
+                     "    5 + value_5 = 50",  " 6  6   value_6 = 6",   " 7  7   value_7 = 7",
+                     " 8  8   value_8 = 8",   "⋯  Show 14 more lines", "☐ Change 2 of 2",
+                     "23 23   value_23 = 23", "24 24   value_24 = 24", "25 25   value_25 = 25",
+                     "   26 + value_26b = 0", "26 27   value_26 = 26", "27 28   value_27 = 27",
+                     "28 29   value_28 = 28", "⋯  Show 3 more lines"}));
     EXPECT_EQ(textsOn(DiffView::kRemovedWord), QStringList{"5"});
     EXPECT_EQ(textsOn(DiffView::kAddedWord), QStringList{"50"});
 
@@ -590,7 +629,7 @@ TEST_F(TeamRunsPageTest, applyWaitsForTheAssistantToFinishAndSaysWhy) {
 
     ASSERT_TRUE(inspect(copy));
     ASSERT_EQ(rows(), QStringList{"Changed   main.txt"});
-    page->changeList()->item(0)->setCheckState(Qt::Checked);
+    tickRow(0);
     EXPECT_FALSE(page->applyButton()->isEnabled());
     const QString reason =
         "Claude Code is still working in this copy. Apply is available once it has finished, "
@@ -823,4 +862,152 @@ TEST(DiffViewTest, aLargeDiffIsShownWholeAndAReplacedOneNeverShows) {
             << lines.back().toStdString();
         EXPECT_EQ(lines.filter("value_19990 = 19991").size(), 1) << side;
     }
+}
+
+// The reader ticks the first and last of three changes of a file in the diff and applies
+// them: the project gets what `git apply` of those two hunks writes, the original is backed
+// up. The remaining change is then refused, the project file no longer being the baseline's.
+TEST_F(TeamRunsPageTest, tickedHunksOfAFileAreAppliedAsGitAppliesThem) {
+    QByteArray before;
+    for (int line = 1; line <= 40; ++line) {
+        before += "line " + QByteArray::number(line) + "\n";
+    }
+    ASSERT_TRUE(writeFile(projectFile("main.txt"), before));
+    const TeamRun run = recordRun("Edit three places");
+    QByteArray after = before;
+    after.replace("line 2\n", "line two\n");
+    after.replace("line 20\n", "line 20\nline 20b\n");
+    after.replace("line 38\n", "");
+    ASSERT_TRUE(writeFile(run.copies.front().directory + "/main.txt", after));
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    showPage(model);
+    ASSERT_TRUE(inspect(run.copies.front()));
+    ASSERT_TRUE(showDiff("main.txt"));
+    DiffView* view = page->diffView();
+    ASSERT_TRUE(view->hunksTickable());
+    EXPECT_TRUE(view->applyHunksButton()->isHidden());
+    clickRow("☐ Change 1 of 3");
+    clickRow("☐ Change 3 of 3");
+    EXPECT_TRUE(diffLines().contains("☑ Change 3 of 3"));
+    EXPECT_EQ(view->applyHunksButton()->text(), "Apply 2 of 3 changes");
+
+    QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
+    dialogs.answerAlert("Apply changes");
+    view->applyHunksButton()->click();
+    ASSERT_TRUE(applied.wait(10000));
+    EXPECT_EQ(dialogs.alerts().back().message, "Apply 2 of 3 changes to main.txt?");
+    int hunks = 0;
+    EXPECT_EQ(readFile(projectFile("main.txt")), gitApplyHunks(before, after, {0, 2}, &hunks));
+    EXPECT_EQ(hunks, 3);
+    EXPECT_EQ(page->status(),
+              "Applied 2 changes to main.txt. The original is saved in the run’s "
+              "backup folder.");
+    const QStringList backups = QDir(run.root).entryList({"backup-*"}, QDir::Dirs);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_EQ(readFile(run.root + "/" + backups.front() + "/main.txt"), before);
+    EXPECT_EQ(QDir(run.root).entryList({"partial-*"}, QDir::Dirs), QStringList());
+
+    // The second change alone: the project file is not the baseline's any more.
+    const QByteArray partlyApplied = readFile(projectFile("main.txt"));
+    ASSERT_TRUE(waitUntil([&] { return page->shownPreview() == "main.txt"; }, 5s));
+    EXPECT_FALSE(view->hunkTicked(0)) << "the diff is shown afresh after an apply";
+    clickRow("☐ Change 2 of 3");
+    dialogs.answerAlert("Apply changes");
+    view->applyHunksButton()->click();
+    ASSERT_TRUE(applied.wait(10000));
+    EXPECT_EQ(page->status(),
+              "main.txt changed in your project since this run began. Nothing was "
+              "applied; review the conflict first.");
+    EXPECT_EQ(readFile(projectFile("main.txt")), partlyApplied);
+    EXPECT_TRUE(
+        rowsBecome({"Changed   main.txt · refused: changed in your project since this "
+                    "run began"}));
+}
+
+// Thousands of changed files: a tick or Select all changes check states only (the rows are
+// never rebuilt), and the confirmation counts the files and lists them in a list of its own.
+TEST_F(TeamRunsPageTest, aLongListIsTickedWithoutRebuildingAndConfirmedInABoundedList) {
+    const TeamRun run = recordRun("Touch everything");
+    for (int file = 0; file < 300; ++file) {
+        ASSERT_TRUE(
+            writeFile(run.copies.front().directory + QString("/f%1.txt").arg(file), "new\n"));
+    }
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    showPage(model);
+    ASSERT_TRUE(inspect(run.copies.front()));
+    ASSERT_TRUE(waitUntil([&] { return page->lineTotals()->isVisible(); }, 10s));
+    QAbstractItemModel* files = page->changeList()->model();
+    ASSERT_EQ(files->rowCount(), 300);
+    QSignalSpy resets(files, &QAbstractItemModel::modelReset);
+    QSignalSpy changed(files, &QAbstractItemModel::dataChanged);
+    tickRow(7);
+    ASSERT_EQ(changed.size(), 1);
+    EXPECT_EQ(changed[0][0].toModelIndex().row(), 7);
+    EXPECT_EQ(changed[0][1].toModelIndex().row(), 7);
+    EXPECT_EQ(page->applyButton()->text(), "Apply selected (1)");
+    page->selectAllButton()->click();
+    EXPECT_EQ(changed.size(), 2);
+    EXPECT_EQ(page->applyButton()->text(), "Apply selected (300)");
+    EXPECT_EQ(resets.size(), 0);
+
+    ASSERT_TRUE(applyTicked());
+    const Dialogs::Alert& alert = dialogs.alerts().back();
+    EXPECT_EQ(alert.message, "Apply 300 reviewed files?");
+    EXPECT_EQ(alert.informativeText, "Project: " + project() +
+                                         "\n\n300 added.\n\nOriginal files are backed up "
+                                         "inside this run. Conflicting changes are blocked.");
+    ASSERT_EQ(alert.details.size(), 300);
+    EXPECT_EQ(alert.details.front(), "Added: f0.txt");
+    EXPECT_EQ(readFile(projectFile("f299.txt")), "new\n");
+}
+
+// The diff's layout and wrapping are kept across launches; "Open in editor" opens the
+// project's file in the Files page at the line the caret is on.
+TEST_F(TeamRunsPageTest, theDiffLayoutIsRememberedAndAFileOpensInTheEditorAtItsLine) {
+    {
+        MemoryPreferences stored;
+        ReviewLayout first(&stored);
+        EXPECT_FALSE(first.sideBySide());
+        EXPECT_TRUE(first.wrapping());
+        first.setSideBySide(true);
+        first.setWrapping(false);
+        const ReviewLayout next(&stored);
+        EXPECT_TRUE(next.sideBySide());
+        EXPECT_FALSE(next.wrapping());
+    }
+    QByteArray before;
+    for (int line = 1; line <= 30; ++line) {
+        before += "line " + QByteArray::number(line) + "\n";
+    }
+    ASSERT_TRUE(writeFile(projectFile("main.txt"), before));
+    const TeamRun run = recordRun("Edit one line");
+    QByteArray after = before;
+    after.replace("line 20\n", "line twenty\n");
+    ASSERT_TRUE(writeFile(run.copies.front().directory + "/main.txt", after));
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+    model.teamRuns.loadTeamRuns();
+    showPage(model);
+    Theme theme(false, preferences);
+    FilesPage files(model.project, model.launcher, theme);
+    QObject::connect(navigator.get(), &Navigator::editorLineRequested, &files, &FilesPage::openAt);
+    ASSERT_TRUE(inspect(run.copies.front()));
+    ASSERT_TRUE(showDiff("main.txt"));
+    // The page's diff follows the stored layout and stores the reader's choice.
+    page->diffView()->sideBySideButton()->click();
+    EXPECT_TRUE(model.reviewLayout.sideBySide());
+    page->diffView()->unifiedButton()->click();
+    EXPECT_FALSE(model.reviewLayout.sideBySide());
+    page->diffView()->wrapBox()->click();
+    EXPECT_FALSE(model.reviewLayout.wrapping());
+
+    ASSERT_TRUE(page->diffView()->showNextChange());
+    page->diffView()->openButton()->click();
+    EXPECT_EQ(navigator->destination(), Destination::FilesAndRunner);
+    EXPECT_EQ(model.project.selectedFile(), projectFile("main.txt"));
+    EXPECT_EQ(files.editor()->textCursor().blockNumber(), 19);
 }

@@ -10,7 +10,7 @@
 #include "ui/workspace/WorkspacePage.h"
 
 #include <QDir>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -89,10 +89,10 @@ TEST(TeamRunEndToEnd, twoAssistantsInSeparateCopiesThenTwoOfThreeChangesAreAppli
     }));
     QTest::mouseClick(review, Qt::LeftButton);
     ASSERT_TRUE(inspected.wait(10000));
-    ASSERT_EQ(page->changeList()->count(), 3);
-    QListWidget* list = page->changeList();
+    QListView* list = page->changeList();
+    ASSERT_EQ(list->model()->rowCount(), 3);
     for (int row : {0, 1}) {
-        list->item(row)->setCheckState(Qt::Checked);
+        list->model()->setData(list->model()->index(row, 0), Qt::Checked, Qt::CheckStateRole);
     }
     QSignalSpy applied(page, &TeamRunsPage::applyFinished);
     fixture.dialogs.answerAlert(QStringLiteral("Apply changes"));
@@ -104,7 +104,7 @@ TEST(TeamRunEndToEnd, twoAssistantsInSeparateCopiesThenTwoOfThreeChangesAreAppli
     EXPECT_EQ(readFile(project + QStringLiteral("/old.txt")), QByteArray("old\n"));
     EXPECT_TRUE(page->status().startsWith(QStringLiteral("Applied 2 files.")));
 
-    list->setCurrentRow(0);
+    list->setCurrentIndex(list->model()->index(0, 0));
     QTest::qWait(100);
     const QByteArray screenshots = qgetenv("VELK_SCREENSHOT_DIR");
     if (!screenshots.isEmpty()) {

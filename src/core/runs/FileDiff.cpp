@@ -1,5 +1,6 @@
 #include "core/runs/FileDiff.h"
 
+#include "core/base/Background.h"
 #include "core/files/Highlighter.h"
 #include "core/runs/RunFilesInternal.h"
 
@@ -7,6 +8,7 @@
 
 #include <git2.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -65,6 +67,7 @@ std::optional<QString> textOf(const QByteArray& bytes) {
 // break is not shown.
 std::vector<DiffLine> linesOf(const QString& text, const Highlighter& highlighter, bool isNew) {
     std::vector<DiffLine> lines;
+    lines.reserve(std::size_t(text.count(u'\n')) + 1);
     const std::optional<std::vector<Highlighter::Style>> styles = highlighter.styles(text);
     qsizetype start = 0;
     while (start < text.size()) {
@@ -80,10 +83,9 @@ std::vector<DiffLine> linesOf(const QString& text, const Highlighter& highlighte
         line.text = text.mid(start, shownEnd - start);
         (isNew ? line.newNumber : line.oldNumber) = int(lines.size()) + 1;
         if (styles) {
-            line.styles.resize(line.text.size());
-            for (qsizetype unit = 0; unit < line.text.size(); ++unit) {
-                line.styles[unit] = char((*styles)[std::size_t(start + unit)]);
-            }
+            static_assert(sizeof(Highlighter::Style) == 1);
+            line.styles =
+                QByteArray(reinterpret_cast<const char*>(styles->data() + start), line.text.size());
         }
         lines.push_back(std::move(line));
         start = end + 1;
@@ -91,25 +93,94 @@ std::vector<DiffLine> linesOf(const QString& text, const Highlighter& highlighte
     return lines;
 }
 
+// LineDiff::tokens as views into `line`.
+std::vector<QStringView> tokenViews(QStringView line) {
+    enum class Class { Word, Space, Other };
+    const auto classOf = [](char32_t point) {
+        if (point == U'_' || QChar::isLetterOrNumber(point) || QChar::isMark(point)) {
+            return Class::Word;
+        }
+        return QChar::isSpace(point) ? Class::Space : Class::Other;
+    };
+    std::vector<QStringView> found;
+    qsizetype index = 0;
+    while (index < line.size()) {
+        const qsizetype start = index;
+        std::optional<Class> run;
+        while (index < line.size()) {
+            const bool pair = line[index].isHighSurrogate() && index + 1 < line.size() &&
+                              line[index + 1].isLowSurrogate();
+            const char32_t point =
+                pair ? QChar::surrogateToUcs4(line[index], line[index + 1]) : line[index].unicode();
+            const Class kind = classOf(point);
+            if (run && (*run != kind || kind == Class::Other)) {
+                break;
+            }
+            run = kind;
+            index += pair ? 2 : 1;
+        }
+        found.push_back(line.mid(start, index - start));
+    }
+    return found;
+}
+
+// Lines of at most this many token pairs are compared word by word with a table.
+constexpr std::size_t kLongestTableOfTokens = 40'000;
+
 // Marks the words of `removed` and `added` (a changed line and its replacement) that the
 // other does not have. Lines with no word in common are left unmarked: the whole line
 // changed, which the line's own colour already says.
 void markChangedWords(DiffLine& removed, DiffLine& added) {
-    const QStringList oldTokens = LineDiff::tokens(removed.text);
-    const QStringList newTokens = LineDiff::tokens(added.text);
-    if (oldTokens.isEmpty() || newTokens.isEmpty()) {
-        return;
-    }
-    const auto joined = [](const QStringList& tokens) {
-        return (tokens.join(u'\n') + u'\n').toUtf8();
-    };
-    const Patch patch = patchOf(joined(oldTokens), joined(newTokens), GIT_DIFF_MINIMAL, 0);
-    if (!patch) {
+    const std::vector<QStringView> oldTokens = tokenViews(removed.text);
+    const std::vector<QStringView> newTokens = tokenViews(added.text);
+    if (oldTokens.empty() || newTokens.empty()) {
         return;
     }
     std::vector<bool> oldChanged(std::size_t(oldTokens.size()), false);
     std::vector<bool> newChanged(std::size_t(newTokens.size()), false);
-    for (size_t hunk = 0; hunk < git_patch_num_hunks(patch.get()); ++hunk) {
+    const std::size_t rows = std::size_t(oldTokens.size());
+    const std::size_t columns = std::size_t(newTokens.size());
+    if (rows * columns <= kLongestTableOfTokens) {
+        // A line's tokens are few: the longest common subsequence by table, which costs less
+        // than setting up a diff of the two as texts.
+        std::vector<int> common((rows + 1) * (columns + 1), 0);
+        const auto at = [&](std::size_t row, std::size_t column) -> int& {
+            return common[row * (columns + 1) + column];
+        };
+        for (std::size_t row = rows; row-- > 0;) {
+            for (std::size_t column = columns; column-- > 0;) {
+                at(row, column) = oldTokens[row] == newTokens[column]
+                                      ? at(row + 1, column + 1) + 1
+                                      : std::max(at(row + 1, column), at(row, column + 1));
+            }
+        }
+        std::size_t row = 0;
+        std::size_t column = 0;
+        while (row < rows || column < columns) {
+            if (row < rows && column < columns && oldTokens[row] == newTokens[column] &&
+                at(row, column) == at(row + 1, column + 1) + 1) {
+                ++row;
+                ++column;
+            } else if (column == columns ||
+                       (row < rows && at(row + 1, column) >= at(row, column + 1))) {
+                oldChanged[row++] = true;
+            } else {
+                newChanged[column++] = true;
+            }
+        }
+    }
+    const auto joined = [](const std::vector<QStringView>& tokens) {
+        QString text;
+        for (const QStringView token : tokens) {
+            text += token;
+            text += u'\n';
+        }
+        return text.toUtf8();
+    };
+    const Patch patch = rows * columns <= kLongestTableOfTokens
+                            ? nullptr
+                            : patchOf(joined(oldTokens), joined(newTokens), GIT_DIFF_MINIMAL, 0);
+    for (size_t hunk = 0; patch && hunk < git_patch_num_hunks(patch.get()); ++hunk) {
         const int count = git_patch_num_lines_in_hunk(patch.get(), hunk);
         for (int index = 0; index < count; ++index) {
             const git_diff_line* line = nullptr;
@@ -125,18 +196,19 @@ void markChangedWords(DiffLine& removed, DiffLine& added) {
     }
     // Lines that share nothing but spaces are not compared word by word.
     bool shareWords = false;
-    for (qsizetype index = 0; index < oldTokens.size() && !shareWords; ++index) {
-        shareWords = !oldChanged[std::size_t(index)] && !oldTokens[index].trimmed().isEmpty();
+    for (std::size_t index = 0; index < oldTokens.size() && !shareWords; ++index) {
+        shareWords = !oldChanged[index] && !oldTokens[index].trimmed().isEmpty();
     }
     if (!shareWords) {
         return;
     }
-    const auto spans = [](const QStringList& tokens, const std::vector<bool>& changed) {
+    const auto spans = [](const std::vector<QStringView>& tokens,
+                          const std::vector<bool>& changed) {
         std::vector<DiffLine::Span> found;
         int offset = 0;
-        for (qsizetype index = 0; index < tokens.size(); ++index) {
+        for (std::size_t index = 0; index < tokens.size(); ++index) {
             const int length = int(tokens[index].size());
-            if (changed[std::size_t(index)]) {
+            if (changed[index]) {
                 if (!found.empty() && found.back().start + found.back().length == offset) {
                     found.back().length += length;
                 } else {
@@ -239,52 +311,46 @@ QString FileDiff::summary() const {
 namespace LineDiff {
 
 QStringList tokens(const QString& line) {
-    enum class Class { Word, Space, Other };
-    const auto classOf = [](char32_t point) {
-        if (point == U'_' || QChar::isLetterOrNumber(point) || QChar::isMark(point)) {
-            return Class::Word;
-        }
-        return QChar::isSpace(point) ? Class::Space : Class::Other;
-    };
     QStringList found;
-    qsizetype index = 0;
-    while (index < line.size()) {
-        const qsizetype start = index;
-        std::optional<Class> run;
-        while (index < line.size()) {
-            const bool pair = line[index].isHighSurrogate() && index + 1 < line.size() &&
-                              line[index + 1].isLowSurrogate();
-            const char32_t point =
-                pair ? QChar::surrogateToUcs4(line[index], line[index + 1]) : line[index].unicode();
-            const Class kind = classOf(point);
-            if (run && (*run != kind || kind == Class::Other)) {
-                break;
-            }
-            run = kind;
-            index += pair ? 2 : 1;
-        }
-        found.append(line.mid(start, index - start));
+    for (const QStringView token : tokenViews(line)) {
+        found.append(token.toString());
     }
     return found;
 }
 
 LineCounts count(const FileVersion& before, const FileVersion& after) {
     using State = FileVersion::State;
+    // The same test as textOf's, without decoding: counting never shows the text.
     const auto readable = [](const FileVersion& version) {
         return version.state == State::Absent ||
-               (version.state == State::Read && textOf(version.bytes));
+               (version.state == State::Read && !version.bytes.contains('\0') &&
+                QByteArrayView(version.bytes).isValidUtf8());
     };
     if (!readable(before) || !readable(after)) {
         return {0, 0, false};
     }
-    const Patch patch =
-        patchOf(before.bytes, after.bytes, GIT_DIFF_PATIENCE, FileDiff::kContextLines);
-    size_t added = 0;
-    size_t removed = 0;
-    if (!patch || git_patch_line_stats(nullptr, &added, &removed, patch.get()) != 0) {
+    // The lines are counted as libgit2 reports them, without a patch or context around them
+    // (which changes no count).
+    initialiseLibgit2();
+    git_diff_options options;
+    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
+    options.flags = GIT_DIFF_PATIENCE | GIT_DIFF_FORCE_TEXT;
+    options.context_lines = 0;
+    options.interhunk_lines = 0;
+    LineCounts counts;
+    const auto tally = [](const git_diff_delta*, const git_diff_hunk*, const git_diff_line* line,
+                          void* payload) {
+        auto* counted = static_cast<LineCounts*>(payload);
+        counted->added += line->origin == GIT_DIFF_LINE_ADDITION ? 1 : 0;
+        counted->removed += line->origin == GIT_DIFF_LINE_DELETION ? 1 : 0;
+        return 0;
+    };
+    if (git_diff_buffers(before.bytes.constData(), size_t(before.bytes.size()), nullptr,
+                         after.bytes.constData(), size_t(after.bytes.size()), nullptr, &options,
+                         nullptr, nullptr, nullptr, tally, &counts) != 0) {
         return {0, 0, false};
     }
-    return {int(added), int(removed), true};
+    return counts;
 }
 
 FileDiff compute(const QString& path, const FileVersion& before, const FileVersion& after) {
@@ -310,14 +376,25 @@ FileDiff compute(const QString& path, const FileVersion& before, const FileVersi
         return diff;
     }
 
-    // The colours of the code editor; one highlighter per call, as its expressions are not
+    // Both sides are coloured and the lines compared at the same time, on idle pool threads
+    // where there are some. Each side has a highlighter of its own: its expressions are not
     // shared between threads.
-    const Highlighter highlighter;
-    diff.beforeLines = linesOf(*oldText, highlighter, false);
-    const std::vector<DiffLine> afterLines = linesOf(*newText, highlighter, true);
-
-    const Patch patch =
-        patchOf(before.bytes, after.bytes, GIT_DIFF_PATIENCE, FileDiff::kContextLines);
+    std::vector<DiffLine> afterLines;
+    Patch patch;
+    Background::forEachInParallel(3, [&](std::size_t part) {
+        switch (part) {
+            case 0:
+                diff.beforeLines = linesOf(*oldText, Highlighter(), false);
+                break;
+            case 1:
+                afterLines = linesOf(*newText, Highlighter(), true);
+                break;
+            default:
+                patch =
+                    patchOf(before.bytes, after.bytes, GIT_DIFF_PATIENCE, FileDiff::kContextLines);
+                break;
+        }
+    });
     if (!patch) {
         diff.kind = FileDiff::Kind::Unreadable;
         return diff;
@@ -367,9 +444,10 @@ FileDiff compute(const QString& path, const FileVersion& before, const FileVersi
             }
             hunk.lines.push_back(std::move(shown));
         }
-        markChangedWords(hunk);
         diff.hunks.push_back(std::move(hunk));
     }
+    Background::forEachInParallel(diff.hunks.size(),
+                                  [&](std::size_t hunk) { markChangedWords(diff.hunks[hunk]); });
     return diff;
 }
 

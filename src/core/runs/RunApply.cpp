@@ -240,7 +240,12 @@ void removeFile(const Planned& planned, int projectFolder) {
 
 void applyLocked(const std::vector<FileChange>& changes, const QString& project,
                  const QString& result, const QString& backup,
-                 std::vector<ApplyRecovery>* recovered) {
+                 std::vector<ApplyRecovery>* recovered, const ApplyProgress& progress) {
+    const auto report = [&](ApplyStep step, std::size_t done) {
+        if (progress) {
+            progress(step, done, changes.size());
+        }
+    };
     // Every path is checked on both sides before any file is read.
     std::vector<Planned> plan;
     std::set<std::string> seen;
@@ -286,7 +291,9 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
     // is refused without being read whole.
     qint64 budget = detail::kMaximumBytes;
     std::set<std::string> folders;
+    std::size_t checked = 0;
     for (Planned& planned : plan) {
+        report(ApplyStep::Checking, checked++);
         const FileChange& change = *planned.change;
         const Found inProject =
             detail::look(projectFolder.get(), planned.relative, change.path, detail::kMaximumBytes);
@@ -321,7 +328,9 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
                                     QStringLiteral("Could not create ") + backup);
     }
     const UniqueFd backupFolder = openForApply(backup);
+    std::size_t backedUp = 0;
     for (Planned& planned : plan) {
+        report(ApplyStep::BackingUp, backedUp++);
         if (!planned.change->before) {
             continue;
         }
@@ -367,6 +376,7 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
     std::exception_ptr failure;
     try {
         for (size_t index = 0; index < plan.size(); ++index) {
+            report(ApplyStep::Writing, index);
             if (plan[index].change->after) {
                 writeFile(plan[index], intent.entries[index], projectFolder.get(),
                           resultFolder.get());
@@ -376,6 +386,7 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
             touched[index] = true;
             journal.record(plan[index].change->after ? "written" : "removed", index);
         }
+        report(ApplyStep::Writing, plan.size());
         // The files were flushed before their renames; the folders holding the renames are
         // flushed before the apply counts as complete.
         for (const std::string& parent : parents) {
@@ -425,9 +436,10 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
 }  // namespace
 
 void apply(const std::vector<FileChange>& changes, const QString& project, const QString& result,
-           const QString& backup, std::vector<ApplyRecovery>* recovered) {
+           const QString& backup, std::vector<ApplyRecovery>* recovered,
+           const ApplyProgress& progress) {
     try {
-        applyLocked(changes, project, result, backup, recovered);
+        applyLocked(changes, project, result, backup, recovered, progress);
     } catch (...) {
         throw asRunFilesError(std::current_exception());
     }

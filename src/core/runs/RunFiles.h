@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <map>
@@ -142,9 +143,13 @@ struct ApplyRecovery {
 // its intent in a journal there, then writes each file through a temporary beside it,
 // checking just before each replacement that the project file is still the one backed up. A
 // failure restores every file touched so far; a crash is undone by the next recovery.
-// Throws only RunFilesError.
+// Throws only RunFilesError. `progress`, when given, hears each step's (done, total) files as
+// the apply checks, backs up and writes them, on the applying thread.
+enum class ApplyStep : std::uint8_t { Checking, BackingUp, Writing };
+using ApplyProgress = std::function<void(ApplyStep step, std::size_t done, std::size_t total)>;
 void apply(const std::vector<FileChange>& changes, const QString& project, const QString& result,
-           const QString& backup, std::vector<ApplyRecovery>* recovered = nullptr);
+           const QString& backup, std::vector<ApplyRecovery>* recovered = nullptr,
+           const ApplyProgress& progress = {});
 
 // Rolls back every interrupted apply whose project is not being applied to right now: what
 // VELK does when it starts. Never throws; problems are reported in the results.

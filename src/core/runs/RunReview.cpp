@@ -2,8 +2,17 @@
 
 #include "core/runs/RunStore.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+#include <QUuid>
+
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -14,10 +23,28 @@ namespace {
 
 // What an apply job hands back.
 struct Outcome {
-    Result<void> result;
+    Result<std::vector<FileChange>> result = std::vector<FileChange>();
     std::vector<RunFiles::ApplyRecovery> recovered;
     std::map<QString, QString> refusals;
 };
+
+// The progress an apply's thread leaves for the main thread to read.
+struct ProgressMeter {
+    std::atomic<int> step{0};
+    std::atomic<int> done{0};
+    std::atomic<int> total{0};
+
+    RunReview::Progress read() const {
+        return {RunFiles::ApplyStep(step.load()), done.load(), total.load()};
+    }
+};
+
+// How often the main thread looks at an apply's progress.
+constexpr int kProgressIntervalMs = 50;
+
+QString sha256(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
 
 // Runs a file operation, turning whatever it throws into the Error shown to the user. The
 // engine does not sort its own refusals (a conflict, a limit, an unsafe path) into kinds; only
@@ -291,16 +318,99 @@ bool RunReview::apply(const QSet<QString>& paths) {
     if (chosen.empty()) {
         return false;
     }
+    startApply(
+        chosen, 0,
+        [apply = m_engine.apply, chosen, project = m_run.project, copy = m_copy.directory,
+         backup = RunStore::newBackupFolder(m_run)](std::vector<RunFiles::ApplyRecovery>* recovered,
+                                                    const RunFiles::ApplyProgress& progress) {
+            apply(chosen, project, copy, backup, recovered, progress);
+            return chosen;
+        });
+    return true;
+}
+
+bool RunReview::applyHunks(const QString& path, const std::vector<HunkMerge::Range>& hunks) {
+    const auto found = std::find_if(m_review.changes.begin(), m_review.changes.end(),
+                                    [&](const FileChange& change) { return change.path == path; });
+    if (m_applying || hunks.empty() || found == m_review.changes.end() || !found->before ||
+        !found->after) {
+        return false;
+    }
+    // The chosen lines are written to a file of their own in the run's folder, which the apply
+    // then copies from as it copies from the assistant's copy; the file goes afterwards.
+    startApply(
+        {*found}, int(hunks.size()),
+        [apply = m_engine.apply, read = m_engine.read ? m_engine.read : &RunFiles::readVersion,
+         change = *found, hunks, baseline = RunStore::baselineFolder(m_run),
+         project = m_run.project, copy = m_copy.directory,
+         staging = m_run.root + QStringLiteral("/partial-") +
+                   QUuid::createUuid().toString(QUuid::WithoutBraces),
+         backup = RunStore::newBackupFolder(m_run)](std::vector<RunFiles::ApplyRecovery>* recovered,
+                                                    const RunFiles::ApplyProgress& progress) {
+            const FileVersion before = read(baseline, change.path);
+            const FileVersion after = read(copy, change.path);
+            if (before.state != FileVersion::State::Read ||
+                after.state != FileVersion::State::Read || sha256(before.bytes) != change.before ||
+                sha256(after.bytes) != change.after) {
+                throw RunFilesError(QStringLiteral("The assistant changed ") + change.path +
+                                    QStringLiteral(" after this review opened. Refresh changes "
+                                                   "before applying."));
+            }
+            const std::optional<QByteArray> merged =
+                HunkMerge::merge(before.bytes, after.bytes, hunks);
+            if (!merged) {
+                throw RunFilesError(QStringLiteral("The chosen changes no longer fit ") +
+                                    change.path +
+                                    QStringLiteral(". Refresh changes before applying."));
+            }
+            const FileChange partial{change.path, change.before, sha256(*merged), change.beforeMode,
+                                     change.beforeMode};
+            struct Staging {
+                QString folder;
+                ~Staging() { QDir(folder).removeRecursively(); }
+            } const staged{staging};
+            const QString file = RunFiles::safeURL(change.path, staging);
+            QFile out(file);
+            if (!QDir().mkpath(QFileInfo(file).absolutePath()) || !out.open(QIODevice::WriteOnly) ||
+                out.write(*merged) != merged->size() || !out.flush() ||
+                ::chmod(QFile::encodeName(file).constData(), mode_t(*change.beforeMode)) != 0) {
+                throw RunFilesError(QStringLiteral("Could not prepare the chosen changes of ") +
+                                    change.path + QStringLiteral(": ") + out.errorString());
+            }
+            out.close();
+            apply({partial}, project, staging, backup, recovered, progress);
+            return std::vector<FileChange>{partial};
+        });
+    return true;
+}
+
+void RunReview::startApply(std::vector<FileChange> chosen, int hunks, ApplyWork work) {
     m_applying = true;
+    auto meter = std::make_shared<ProgressMeter>();
+    auto* poll = new QTimer(this);
+    poll->setInterval(kProgressIntervalMs);
+    connect(poll, &QTimer::timeout, this, [this, meter, last = Progress{}]() mutable {
+        const Progress now = meter->read();
+        if (now != last) {
+            last = now;
+            Q_EMIT applyProgressed(now);
+        }
+    });
+    poll->start();
     // The job is not kept: an apply runs to its end, and only the review being destroyed
     // keeps its result from being heard.
     runInBackground(
         this,
-        [apply = m_engine.apply, chosen, project = m_run.project, copy = m_copy.directory,
-         backup = RunStore::newBackupFolder(m_run)] {
+        [work = std::move(work), chosen, project = m_run.project, meter] {
+            const RunFiles::ApplyProgress progress = [meter](RunFiles::ApplyStep step,
+                                                             std::size_t done, std::size_t total) {
+                meter->step = int(step);
+                meter->done = int(done);
+                meter->total = int(total);
+            };
             Outcome outcome;
-            outcome.result =
-                attempt<void>([&] { apply(chosen, project, copy, backup, &outcome.recovered); });
+            outcome.result = attempt<std::vector<FileChange>>(
+                [&] { return work(&outcome.recovered, progress); });
             if (outcome.result) {
                 return outcome;
             }
@@ -320,18 +430,18 @@ bool RunReview::apply(const QSet<QString>& paths) {
             }
             return outcome;
         },
-        [this, chosen](const Outcome& outcome) {
+        [this, poll, hunks](const Outcome& outcome) {
+            delete poll;
             m_applying = false;
             m_refusals = outcome.refusals;
             const auto& result = outcome.result;
             const auto& recovered = outcome.recovered;
             if (result) {
-                Q_EMIT applied(Applied{chosen, recovered});
+                Q_EMIT applied(Applied{result.value(), recovered, hunks});
             } else {
                 Error error = result.error();
                 error.message = withRecoveries(recovered, error.message);
                 Q_EMIT applied(error);
             }
         });
-    return true;
 }

@@ -4,6 +4,7 @@
 #include "core/base/Result.h"
 #include "core/runs/FileChange.h"
 #include "core/runs/FileDiff.h"
+#include "core/runs/HunkMerge.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/TeamRun.h"
 
@@ -38,7 +39,8 @@ public:
         std::function<QString(const QString& root, const QString& path)> preview;
         std::function<void(const std::vector<FileChange>& changes, const QString& project,
                            const QString& copy, const QString& backup,
-                           std::vector<RunFiles::ApplyRecovery>* recovered)>
+                           std::vector<RunFiles::ApplyRecovery>* recovered,
+                           const RunFiles::ApplyProgress& progress)>
             apply;
         // One side of a file for its line diff; RunFiles::readVersion when not set.
         std::function<FileVersion(const QString& root, const QString& path)> read;
@@ -58,6 +60,16 @@ public:
     struct Applied {
         std::vector<FileChange> changes;
         std::vector<RunFiles::ApplyRecovery> recovered;
+        // For a file applied in part: how many of its hunks were written (0 for whole files).
+        int hunks = 0;
+    };
+
+    // How far the apply running has come.
+    struct Progress {
+        RunFiles::ApplyStep step = RunFiles::ApplyStep::Checking;
+        int done = 0;
+        int total = 0;
+        bool operator==(const Progress&) const = default;
     };
 
     // Where this copy's changes meet other work: the files each copy of the run changed,
@@ -113,6 +125,13 @@ public:
     // nothing happens) while another apply runs or when no change is chosen; else applied()
     // follows.
     bool apply(const QSet<QString>& paths);
+    // Applies part of the changed text file `path`: the baseline with the copy's lines of the
+    // hunks `hunks` (as the diff of `path` numbers them) instead of its own, through the same
+    // checks, backup and journal as apply(). Refused like it when the project file is no
+    // longer the baseline's, and when either side changed since the review read them. False
+    // (and nothing happens) while another apply runs, when no hunk is chosen or `path` is not
+    // a changed file of the last inspection; else applied() follows.
+    bool applyHunks(const QString& path, const std::vector<HunkMerge::Range>& hunks);
     // Diffs both sides of `path` (relative) off the main thread; diffed() follows unless
     // another diff is asked for first.
     void diff(const QString& path);
@@ -125,6 +144,8 @@ Q_SIGNALS:
     void lineCountsFound();
     // The changes written, or why nothing was (after the reports of any rolled-back applies).
     void applied(const Result<RunReview::Applied>& result);
+    // An apply moved on (reported a few times a second, not for every file).
+    void applyProgressed(const RunReview::Progress& progress);
 
 private:
     TeamRun m_run;
@@ -143,6 +164,12 @@ private:
     std::map<QString, LineDiff::LineCounts> m_lineCounts;
 
     void countLines();
+    // Runs `work` (which applies and returns the changes it wrote, throwing on failure) as the
+    // one apply of this review, reporting its progress; `chosen` are the review's changes it
+    // stands for, whose refusals are found when it fails.
+    using ApplyWork = std::function<std::vector<FileChange>(
+        std::vector<RunFiles::ApplyRecovery>* recovered, const RunFiles::ApplyProgress& progress)>;
+    void startApply(std::vector<FileChange> chosen, int hunks, ApplyWork work);
 
     void findOverlaps();
 };

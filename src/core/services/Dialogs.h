@@ -19,6 +19,9 @@ public:
         QString informativeText;
         QStringList buttons;  // in display order; the first is the default
         Style style = Style::Warning;
+        // Lines shown below the text in a list of bounded height that scrolls (the files of
+        // an apply, however many).
+        QStringList details = {};
     };
 
     struct OpenPanel {

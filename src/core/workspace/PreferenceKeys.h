@@ -13,4 +13,6 @@ inline const QString attentionNotifications = QStringLiteral("attentionNotificat
 inline const QString programClipboard = QStringLiteral("programClipboard");
 inline const QString askBeforeMultilinePaste = QStringLiteral("askBeforeMultilinePaste");
 inline const QString scrollbackLines = QStringLiteral("scrollbackLines");
+inline const QString reviewSideBySide = QStringLiteral("reviewSideBySide");
+inline const QString reviewWrapping = QStringLiteral("reviewWrapping");
 }  // namespace PreferenceKeys

@@ -21,7 +21,8 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       pasteSafety(storeIf(persist, services.preferences), *services.dialogs),
       scrollback(storeIf(persist, services.preferences), sessions),
       permissions(services.desktop, *services.dialogs, notices),
-      attention(sessions, providers, project, storeIf(persist, services.preferences)) {
+      attention(sessions, providers, project, storeIf(persist, services.preferences)),
+      reviewLayout(storeIf(persist, services.preferences)) {
     // What a session did to the project shows in the listing once it ends.
     QObject::connect(&sessions, &SessionManager::sessionFinished, &project,
                      [this] { project.refreshFiles(); });

@@ -11,6 +11,7 @@
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/ScrollbackSetting.h"
+#include "core/workspace/ReviewLayout.h"
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
 
@@ -52,4 +53,5 @@ public:
     ScrollbackSetting scrollback;
     Permissions permissions;
     AttentionBoard attention;
+    ReviewLayout reviewLayout;
 };

@@ -21,9 +21,12 @@
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -337,4 +340,19 @@ void FilesPage::choose(const FileEntry& entry) {
     m_lastChoice = entry.path;
     m_lastChoiceTime = now;
     QTimer::singleShot(0, this, [this, entry] { m_project.openFile(entry); });
+}
+
+void FilesPage::openAt(const QString& file, int line) {
+    if (m_project.selectedFile() != file) {
+        m_project.openFile(FileEntry{file, false});
+    }
+    if (m_project.selectedFile() != file) {
+        return;  // refused: unsaved edits kept, not text, too large
+    }
+    const QTextBlock block = m_editor->document()->findBlockByNumber(std::max(0, line - 1));
+    if (block.isValid()) {
+        m_editor->setTextCursor(QTextCursor(block));
+        m_editor->centerCursor();
+    }
+    m_editor->setFocus();
 }

@@ -40,6 +40,9 @@ public:
     QLineEdit* commandField() const { return m_commandField; }
     QPushButton* runCommandButton() const { return m_runCommandButton; }
     CodeEditor* editor() const { return m_editor; }
+    // Opens `file` (absolute) in the editor, as choosing it in the list does, and puts the
+    // caret at the start of `line` (1-based), scrolled into the middle of the view.
+    void openAt(const QString& file, int line);
     // True while the "nothing open" message is shown instead of the editor.
     bool showsEmptyState() const;
 

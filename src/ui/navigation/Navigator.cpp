@@ -32,3 +32,8 @@ void Navigator::showConnector(const Provider& provider) {
     setEditingProvider(provider);
     setPresentConnector(true);
 }
+
+void Navigator::showInEditor(const QString& file, int line) {
+    Q_EMIT editorLineRequested(file, line);
+    setDestination(Destination::FilesAndRunner);
+}

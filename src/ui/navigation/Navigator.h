@@ -29,12 +29,16 @@ public:
     void setEditingProvider(const std::optional<Provider>& provider);
     // Opens the connector sheet on `provider`.
     void showConnector(const Provider& provider);
+    // Shows `file` (absolute) in the Files page's editor with the caret on `line` (1-based).
+    void showInEditor(const QString& file, int line);
 
 Q_SIGNALS:
     void destinationChanged();
     void focusModeChanged();
     void presentConnectorChanged();
     void editingProviderChanged();
+    // The Files page opens the file at the line; the page is brought forward after it.
+    void editorLineRequested(const QString& file, int line);
 
 private:
     Destination m_destination = Destination::Workspace;

@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -134,6 +135,9 @@ QTextBrowser* DiffView::makeBrowser() {
     connect(view, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
         if (url.scheme() == QLatin1String("fold")) {
             unfold(url.path().toInt());
+        } else if (url.scheme() == QLatin1String("hunk")) {
+            const int hunk = url.path().toInt();
+            setHunkTicked(hunk, !hunkTicked(hunk));
         }
     });
     return view;
@@ -174,8 +178,14 @@ DiffView::DiffView(QWidget* parent) : QWidget(parent) {
         layouts->addButton(button);
     }
     m_wrapBox = new QCheckBox(QStringLiteral("Wrap lines"));
+    m_applyHunksButton = Widgets::button(QString(), "primary");
+    m_applyHunksButton->hide();
+    m_openButton = Widgets::button(QStringLiteral("Open in editor"));
+    m_openButton->setToolTip(QStringLiteral("Edit your project’s file at this line"));
     bar->addWidget(m_counts);
     bar->addStretch(1);
+    bar->addWidget(m_applyHunksButton);
+    bar->addWidget(m_openButton);
     bar->addWidget(m_unifiedButton);
     bar->addWidget(m_sideBySideButton);
     bar->addWidget(m_wrapBox);
@@ -212,6 +222,14 @@ DiffView::DiffView(QWidget* parent) : QWidget(parent) {
         setSideBySide(true);
         Q_EMIT sideBySideChanged(true);
     });
+    connect(m_applyHunksButton, &QPushButton::clicked, this, &DiffView::applyHunksRequested);
+    connect(m_openButton, &QPushButton::clicked, this, [this] {
+        const auto [oldLine, newLine] = caretLine();
+        Q_EMIT openRequested(oldLine, newLine);
+    });
+    for (QTextBrowser* view : {m_text, m_left, m_right}) {
+        view->viewport()->installEventFilter(this);
+    }
     connect(m_wrapBox, &QCheckBox::clicked, this, [this](bool checked) {
         setWrapping(checked);
         Q_EMIT wrappingChanged(checked);
@@ -223,6 +241,11 @@ DiffView::DiffView(QWidget* parent) : QWidget(parent) {
 void DiffView::setDiff(FileDiff diff) {
     m_diff = std::move(diff);
     m_hasDiff = true;
+    m_tickedHunks.clear();
+    m_hunksTickable = m_reviewActions && m_diff.kind == FileDiff::Kind::Text &&
+                      m_diff.before == FileVersion::State::Read &&
+                      m_diff.after == FileVersion::State::Read && !m_diff.hunks.empty();
+    syncHunkButton();
     computeFolds();
     render();
 }
@@ -248,6 +271,9 @@ void DiffView::clear() {
     m_nextRow = 0;
     m_diff = {};
     m_hasDiff = false;
+    m_hunksTickable = false;
+    m_tickedHunks.clear();
+    syncHunkButton();
     m_folds.clear();
     m_changeStarts.clear();
     m_text->clear();
@@ -300,6 +326,67 @@ void DiffView::unfold(int fold) {
     primaryText()->verticalScrollBar()->setValue(scrolled);
 }
 
+void DiffView::setHunkTicked(int hunk, bool ticked) {
+    if (!m_hunksTickable || hunk < 0 || hunk >= hunkCount() || hunkTicked(hunk) == ticked) {
+        return;
+    }
+    if (ticked) {
+        m_tickedHunks.insert(hunk);
+    } else {
+        m_tickedHunks.remove(hunk);
+    }
+    syncHunkButton();
+    const int scrolled = primaryText()->verticalScrollBar()->value();
+    render();
+    primaryText()->verticalScrollBar()->setValue(scrolled);
+}
+
+std::vector<HunkMerge::Range> DiffView::tickedHunks() const {
+    std::vector<HunkMerge::Range> ranges;
+    for (int hunk = 0; hunk < hunkCount(); ++hunk) {
+        if (hunkTicked(hunk)) {
+            ranges.push_back(HunkMerge::Range::of(m_diff.hunks[std::size_t(hunk)]));
+        }
+    }
+    return ranges;
+}
+
+void DiffView::syncHunkButton() {
+    const int ticked = int(m_tickedHunks.size());
+    m_applyHunksButton->setText(
+        QStringLiteral("Apply ") + QString::number(ticked) + QStringLiteral(" of ") +
+        QString::number(hunkCount()) +
+        (hunkCount() == 1 ? QStringLiteral(" change") : QStringLiteral(" changes")));
+    m_applyHunksButton->setVisible(m_hunksTickable && ticked > 0);
+    m_openButton->setVisible(m_hasDiff && m_reviewActions);
+}
+
+std::pair<int, int> DiffView::caretLine() const {
+    const int block = primaryText()->textCursor().blockNumber();
+    if (!m_hasDiff || writing() || block < 0 || block >= int(m_shownRows.size())) {
+        return {0, 0};
+    }
+    return m_shownRows[std::size_t(block)];
+}
+
+bool DiffView::eventFilter(QObject* watched, QEvent* event) {
+    // A double click on a line opens the file there.
+    if (event->type() == QEvent::MouseButtonDblClick &&
+        (watched == m_text->viewport() || watched == m_left->viewport() ||
+         watched == m_right->viewport())) {
+        auto* view = static_cast<QTextBrowser*>(watched->parent());
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const int block = view->cursorForPosition(mouse->position().toPoint()).blockNumber();
+        if (m_hasDiff && !writing() && block >= 0 && block < int(m_shownRows.size()) &&
+            m_shownRows[std::size_t(block)] != std::pair(0, 0)) {
+            const auto [oldLine, newLine] = m_shownRows[std::size_t(block)];
+            Q_EMIT openRequested(oldLine, newLine);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void DiffView::computeFolds() {
     m_folds.clear();
     if (m_diff.kind != FileDiff::Kind::Text) {
@@ -326,6 +413,7 @@ void DiffView::render() {
     m_nextRow = 0;
     ++m_generation;
     m_changeStarts.clear();
+    m_shownRows.clear();
     m_currentChange = -1;
     const QString summary = m_diff.summary();
     const auto count = [](const char* color, const QString& text) {
@@ -409,6 +497,9 @@ void DiffView::buildRows() {
     };
     for (std::size_t hunk = 0; hunk < m_diff.hunks.size(); ++hunk) {
         addFold(int(hunk));
+        if (m_hunksTickable) {
+            m_rows.push_back({std::nullopt, std::nullopt, -1, int(hunk)});
+        }
         const std::vector<DiffLine>& lines = m_diff.hunks[hunk].lines;
         if (!m_sideBySide) {
             for (const DiffLine& line : lines) {
@@ -467,6 +558,22 @@ void DiffView::writeRows() {
             return;
         }
         const Row& row = m_rows[m_nextRow++];
+        if (row.hunk >= 0) {
+            m_inChange = false;
+            const QString text =
+                (hunkTicked(row.hunk) ? QStringLiteral("☑ ") : QStringLiteral("☐ ")) +
+                QStringLiteral("Change ") + QString::number(row.hunk + 1) + QStringLiteral(" of ") +
+                QString::number(hunkCount());
+            for (int side = 0; side < sides; ++side) {
+                startBlock(m_cursors[side], kFoldBackground);
+                QTextCharFormat format = foldFormat(-1);
+                format.setAnchorHref(QStringLiteral("hunk:") + QString::number(row.hunk));
+                m_cursors[side].insertText(text, format);
+            }
+            m_firstBlock = false;
+            m_shownRows.emplace_back(0, 0);
+            continue;
+        }
         if (row.fold >= 0) {
             m_inChange = false;
             for (int side = 0; side < sides; ++side) {
@@ -475,6 +582,7 @@ void DiffView::writeRows() {
                                            foldFormat(row.fold));
             }
             m_firstBlock = false;
+            m_shownRows.emplace_back(0, 0);
             continue;
         }
         const bool change =
@@ -507,6 +615,9 @@ void DiffView::writeRows() {
         }
         m_firstBlock = false;
         m_inChange = change;
+        m_shownRows.emplace_back(
+            row.left ? row.left->oldNumber : 0,
+            row.right ? row.right->newNumber : (row.left ? row.left->newNumber : 0));
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/runs/FileDiff.h"
+#include "core/runs/HunkMerge.h"
 
 #include <QColor>
 #include <QSet>
@@ -8,6 +9,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -62,6 +64,21 @@ public:
     int currentChange() const { return m_currentChange; }
     int changeCount() const { return int(m_changeStarts.size()); }
 
+    // A changed text file's hunks can be ticked one by one (a "☐ Change 2 of 3" row heads
+    // each) to apply only those; false for added, removed, binary and oversized files.
+    bool hunksTickable() const { return m_hunksTickable; }
+    // Whether hunks get their tick rows and "Open in editor" is offered: off until asked for
+    // (a view that only compares has nothing to apply). Takes effect with the next diff.
+    void setReviewActions(bool shown) { m_reviewActions = shown; }
+    int hunkCount() const { return int(m_diff.hunks.size()); }
+    bool hunkTicked(int hunk) const { return m_tickedHunks.contains(hunk); }
+    void setHunkTicked(int hunk, bool ticked);
+    // The ticked hunks' line ranges, in file order.
+    std::vector<HunkMerge::Range> tickedHunks() const;
+    // The lines in the baseline and in the copy (1-based, 0 where the line is not there) of
+    // the row the caret of the view shown stands on; {0, 0} on a fold or without a diff.
+    std::pair<int, int> caretLine() const;
+
     // The parts, for tests. Side by side, the two sides are two views scrolled together, one
     // row per line on each (so wrapping is off there: long lines scroll sideways).
     QTextBrowser* text() const { return m_text; }
@@ -74,11 +91,20 @@ public:
     QPushButton* unifiedButton() const { return m_unifiedButton; }
     QPushButton* sideBySideButton() const { return m_sideBySideButton; }
     QCheckBox* wrapBox() const { return m_wrapBox; }
+    // Applies the ticked hunks; shown while some are ticked.
+    QPushButton* applyHunksButton() const { return m_applyHunksButton; }
+    // Opens the file in the editor at the caret's line.
+    QPushButton* openButton() const { return m_openButton; }
 
 Q_SIGNALS:
     // The reader chose a layout or wrapping (for the page to remember).
     void sideBySideChanged(bool sideBySide);
     void wrappingChanged(bool wrapping);
+    // The reader asked to apply the ticked hunks.
+    void applyHunksRequested();
+    // The reader asked to edit the file at a row: its line in the baseline and in the copy
+    // (1-based; 0 on the side without it, both 0 when no line is chosen).
+    void openRequested(int oldLine, int newLine);
 
 private:
     // A stretch of unchanged lines between hunks: baseline lines [oldFirst, oldFirst + count)
@@ -101,7 +127,12 @@ private:
     QTextBrowser* makeBrowser();
     void syncControls();
     bool showChange(bool forward);
+    void syncHunkButton();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
     FileDiff m_diff;
     bool m_hasDiff = false;
     bool m_sideBySide = false;
@@ -113,6 +144,7 @@ private:
         std::optional<DiffLine> left;  // unified: the line
         std::optional<DiffLine> right;
         int fold = -1;
+        int hunk = -1;  // the tick row heading this hunk
     };
     std::vector<Row> m_rows;
     std::size_t m_nextRow = 0;
@@ -121,14 +153,22 @@ private:
     bool m_inChange = false;
     int m_digits = 1;
     int m_generation = 0;
+    // Per block of the document being written: the baseline's and the copy's line it shows
+    // ({0, 0} for a fold or a tick row), which "Open in editor" opens at.
+    std::vector<std::pair<int, int>> m_shownRows;
     // Where each change starts in the document, in order.
     std::vector<int> m_changeStarts;
     int m_currentChange = -1;
+    bool m_hunksTickable = false;
+    bool m_reviewActions = false;
+    QSet<int> m_tickedHunks;
 
     QLabel* m_counts = nullptr;
     QPushButton* m_unifiedButton = nullptr;
     QPushButton* m_sideBySideButton = nullptr;
     QCheckBox* m_wrapBox = nullptr;
+    QPushButton* m_applyHunksButton = nullptr;
+    QPushButton* m_openButton = nullptr;
     QStackedWidget* m_stack = nullptr;
     QLabel* m_summary = nullptr;
     QTextBrowser* m_text = nullptr;

@@ -9,23 +9,28 @@
 #include "core/workspace/Characters.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/ReviewLayout.h"
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
 #include "ui/navigation/Navigator.h"
 #include "ui/runs/CompareDialog.h"
 #include "ui/runs/DiffView.h"
+#include "ui/runs/ReviewFileModel.h"
 
 #include "ui/kit/Widgets.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
+#include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -120,6 +125,25 @@ bool wasApplied(const RunCopy& copy, const FileChange& change) {
     return found != copy.applied.end() && found->second == change.after.value_or(QString());
 }
 
+// "Applying 1,200 of 5,000 files…" and the steps before it.
+QString progressText(const RunReview::Progress& progress) {
+    const QLocale locale = QLocale::system();
+    QString step;
+    switch (progress.step) {
+        case RunFiles::ApplyStep::Checking:
+            step = QStringLiteral("Checking ");
+            break;
+        case RunFiles::ApplyStep::BackingUp:
+            step = QStringLiteral("Backing up ");
+            break;
+        case RunFiles::ApplyStep::Writing:
+            step = QStringLiteral("Applying ");
+            break;
+    }
+    return step + locale.toString(progress.done) + QStringLiteral(" of ") +
+           locale.toString(progress.total) + QStringLiteral(" files…");
+}
+
 // A path of more than four components as its first two and its last, so that the reason
 // after it stays in view (a skipped folder may be hundreds of levels deep).
 QString shortenedPath(const QString& path) {
@@ -134,8 +158,8 @@ QString shortenedPath(const QString& path) {
 
 TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
                            const ProviderRegistry& providers, ProjectModel& project,
-                           Navigator& navigator, Dialogs& dialogs, DesktopServices* desktop,
-                           QWidget* parent)
+                           ReviewLayout& reviewLayout, Navigator& navigator, Dialogs& dialogs,
+                           DesktopServices* desktop, QWidget* parent)
     : QWidget(parent),
       m_teamRuns(teamRuns),
       m_sessions(sessions),
@@ -143,7 +167,8 @@ TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions
       m_project(project),
       m_navigator(navigator),
       m_dialogs(dialogs),
-      m_desktop(desktop) {
+      m_desktop(desktop),
+      m_layout(reviewLayout) {
     auto* layout = Widgets::box<QVBoxLayout>(this, {28, 24, 28, 24}, 14);
     layout->addWidget(
         Widgets::wrappingLabel(QStringLiteral("Build. Compare. Choose."), "headline"));
@@ -238,7 +263,11 @@ QWidget* TeamRunsPage::buildReviewArea() {
     m_reviewTitle = Widgets::wrappingLabel(QString(), "title");
     m_counter = Widgets::wrappingLabel(QString(), "muted");
     m_reviewMessage = Widgets::wrappingLabel(QString(), "muted");
-    m_changeList = new QListWidget;
+    m_changeList = new QListView;
+    m_files = new ReviewFileModel(this);
+    m_changeList->setModel(m_files);
+    // Rows of one height are laid out without measuring each: thousands cost no more than ten.
+    m_changeList->setUniformItemSizes(true);
     m_changeList->setMinimumWidth(kReviewListWidth);
     m_changeList->setItemDelegate(new CountsDelegate(m_changeList));
     m_skippedTitle = Widgets::wrappingLabel(QString(), "caption");
@@ -315,6 +344,13 @@ QWidget* TeamRunsPage::buildReviewArea() {
     connect(m_compareCopiesButton, &QPushButton::clicked, this, &TeamRunsPage::compareCopies);
     connect(m_compareProjectButton, &QPushButton::clicked, this, &TeamRunsPage::compareWithProject);
     m_diffView = new DiffView;
+    m_diffView->setReviewActions(true);
+    m_diffView->setSideBySide(m_layout.sideBySide());
+    m_diffView->setWrapping(m_layout.wrapping());
+    connect(m_diffView, &DiffView::sideBySideChanged, &m_layout, &ReviewLayout::setSideBySide);
+    connect(m_diffView, &DiffView::wrappingChanged, &m_layout, &ReviewLayout::setWrapping);
+    connect(m_diffView, &DiffView::applyHunksRequested, this, &TeamRunsPage::applyTickedHunks);
+    connect(m_diffView, &DiffView::openRequested, this, &TeamRunsPage::openInEditor);
     paneColumn->addWidget(m_diffView, 1);
     m_previewStack->addWidget(panes);
     layout->addWidget(m_previewStack, 3);
@@ -324,14 +360,13 @@ QWidget* TeamRunsPage::buildReviewArea() {
          {m_diffView->text(), m_diffView->leftText(), m_diffView->rightText()}) {
         text->installEventFilter(this);
     }
-    connect(m_changeList, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
-        setTicked(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
-    });
-    connect(m_changeList, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
-        if (item) {
-            showPreview(item->data(Qt::UserRole).toString());
-        }
-    });
+    connect(m_files, &ReviewFileModel::tickedChanged, this, &TeamRunsPage::syncApplyControls);
+    connect(m_changeList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) {
+                    showPreview(current.data(ReviewFileModel::kPathRole).toString());
+                }
+            });
     connect(m_selectAllButton, &QPushButton::clicked, this, &TeamRunsPage::selectAll);
     connect(m_applyButton, &QPushButton::clicked, this, &TeamRunsPage::applySelected);
     return area;
@@ -547,31 +582,7 @@ void TeamRunsPage::syncReview() {
     const bool counted = m_review && !m_review->lineCounts().empty() && !inspecting();
     m_lineTotals->setText(counted ? countsHtml(added, removed) : QString());
     m_lineTotals->setVisible(counted);
-    {
-        const QSignalBlocker blocker(m_changeList);
-        m_changeList->clear();
-        for (const FileChange& change : m_changes) {
-            QString text = change.kind() + QStringLiteral("   ") + change.path;
-            for (const QString& mark : copy ? changeMarks(*copy, change) : modeMarks(change)) {
-                text += QStringLiteral(" · ") + mark;
-            }
-            auto* item = new QListWidgetItem(text);
-            item->setData(Qt::UserRole, change.path);
-            if (m_review) {
-                const auto counts = m_review->lineCounts().find(change.path);
-                if (counts != m_review->lineCounts().end() && counts->second.text) {
-                    item->setData(kCountsRole,
-                                  QPoint(counts->second.added, counts->second.removed));
-                }
-            }
-            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-            item->setCheckState(m_selection.contains(change.path) ? Qt::Checked : Qt::Unchecked);
-            m_changeList->addItem(item);
-            if (change.path == m_previewPath) {
-                m_changeList->setCurrentItem(item);
-            }
-        }
-    }
+    syncList();
     m_skippedList->clear();
     for (const RunFiles::SkippedEntry& entry : m_skipped) {
         auto* item =
@@ -585,29 +596,7 @@ void TeamRunsPage::syncReview() {
     const bool showSkipped = copy && !inspecting() && !m_skipped.empty();
     m_skippedTitle->setVisible(showSkipped);
     m_skippedList->setVisible(showSkipped);
-    m_selectAllButton->setEnabled(!m_changes.empty());
-    m_applyButton->setText(QStringLiteral("Apply selected (") +
-                           QString::number(m_selection.size()) + QLatin1Char(')'));
-    QString reason;
-    if (!copy || inspecting()) {
-        reason.clear();
-    } else if (applying()) {
-        reason = QStringLiteral("Applying…");
-    } else if (m_teamRuns.copyRunning(*copy)) {
-        reason = m_providers.provider(copy->provider).name +
-                 QStringLiteral(
-                     " is still working in this copy. Apply is available once it "
-                     "has finished, so that its files no longer change.");
-    } else if (m_changes.empty()) {
-        reason.clear();
-    } else if (m_selection.isEmpty()) {
-        reason = QStringLiteral("Tick the files to apply.");
-    }
-    m_applyButton->setEnabled(copy && !m_selection.isEmpty() && !m_teamRuns.copyRunning(*copy) &&
-                              !applying());
-    m_applyButton->setToolTip(reason);
-    m_applyReason->setText(reason);
-    m_applyReason->setVisible(!reason.isEmpty());
+    syncApplyControls();
     const bool longStatus = m_status.count(u'\n') >= kStatusLines;
     m_statusLabel->setText(longStatus ? QString() : m_status);
     m_statusLabel->setVisible(!m_status.isEmpty() && !longStatus);
@@ -616,18 +605,69 @@ void TeamRunsPage::syncReview() {
     }
     m_statusReport->setVisible(longStatus);
 
+    syncPreview();
+}
+
+// What the list shows beside each file; the ticks are the model's own and stay.
+void TeamRunsPage::syncList() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    std::vector<QStringList> marks;
+    marks.reserve(m_changes.size());
+    for (const FileChange& change : m_changes) {
+        marks.push_back(copy ? changeMarks(*copy, change) : modeMarks(change));
+    }
+    m_files->setMarks(std::move(marks));
+    m_files->setCounts(m_review ? m_review->lineCounts()
+                                : std::map<QString, LineDiff::LineCounts>());
+    const int row = m_files->rowOf(m_previewPath);
+    if (row >= 0 && m_changeList->currentIndex().row() != row) {
+        m_changeList->setCurrentIndex(m_files->index(row));
+    }
+}
+
+void TeamRunsPage::syncApplyControls() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    m_selectAllButton->setEnabled(!m_changes.empty());
+    m_applyButton->setText(QStringLiteral("Apply selected (") +
+                           QString::number(m_files->ticked().size()) + QLatin1Char(')'));
+    QString reason;
+    if (!copy || inspecting()) {
+        reason.clear();
+    } else if (applying()) {
+        reason = m_progress.isEmpty() ? QStringLiteral("Applying…") : m_progress;
+    } else if (m_teamRuns.copyRunning(*copy)) {
+        reason = m_providers.provider(copy->provider).name +
+                 QStringLiteral(
+                     " is still working in this copy. Apply is available once it "
+                     "has finished, so that its files no longer change.");
+    } else if (m_changes.empty()) {
+        reason.clear();
+    } else if (m_files->ticked().isEmpty()) {
+        reason = QStringLiteral("Tick the files to apply.");
+    }
+    m_applyButton->setEnabled(copy && !m_files->ticked().isEmpty() &&
+                              !m_teamRuns.copyRunning(*copy) && !applying());
+    m_applyButton->setToolTip(reason);
+    m_applyReason->setText(reason);
+    m_applyReason->setVisible(!reason.isEmpty());
+}
+
+void TeamRunsPage::syncPreview() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
     if (m_previewPath.isEmpty() || !run || !copy) {
         m_previewStack->setCurrentIndex(0);
     } else {
         QString note;
-        for (const FileChange& change : m_changes) {
-            if (change.path == m_previewPath) {
-                const QStringList marks = modeMarks(change);
-                if (!marks.isEmpty()) {
-                    note = (change.before == change.after ? QStringLiteral("Same contents · ")
-                                                          : QString()) +
-                           marks.join(QStringLiteral(" · "));
-                }
+        if (const int row = m_files->rowOf(m_previewPath); row >= 0) {
+            const FileChange& change = m_changes[std::size_t(row)];
+            const QStringList marks = modeMarks(change);
+            if (!marks.isEmpty()) {
+                note = (change.before == change.after ? QStringLiteral("Same contents · ")
+                                                      : QString()) +
+                       marks.join(QStringLiteral(" · "));
             }
         }
         m_modeNote->setText(note);
@@ -686,6 +726,13 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
                 [this, review](const Result<RunReview::Applied>& result) {
                     applyArrived(review, result);
                 });
+        connect(review, &RunReview::applyProgressed, this,
+                [this, review](const RunReview::Progress& progress) {
+                    if (review == m_review) {
+                        m_progress = progressText(progress);
+                        syncApplyControls();
+                    }
+                });
         m_review = review;
     }
     forgetReviewed();
@@ -698,7 +745,7 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
 void TeamRunsPage::forgetReviewed() {
     m_changes.clear();
     m_skipped.clear();
-    m_selection.clear();
+    m_files->setChanges({});
     m_previewPath.clear();
     m_requestedPreview.clear();
     m_shownPreview.clear();
@@ -720,6 +767,7 @@ void TeamRunsPage::inspectionArrived(const Result<RunFiles::Review>& result) {
     } else {
         m_changes = result->changes;
         m_skipped = result->skipped;
+        m_files->setChanges(m_changes);
         m_previewPath = m_changes.empty() ? QString() : m_changes.front().path;
         // The files may have changed since the texts were last read.
         m_requestedPreview.clear();
@@ -741,20 +789,16 @@ void TeamRunsPage::diffArrived(const FileDiff& diff) {
     m_openBothButton->setVisible(diff.kind == FileDiff::Kind::TooLarge);
 }
 
+const QSet<QString>& TeamRunsPage::selection() const {
+    return m_files->ticked();
+}
+
 void TeamRunsPage::setTicked(const QString& path, bool ticked) {
-    if (ticked) {
-        m_selection.insert(path);
-    } else {
-        m_selection.remove(path);
-    }
-    syncReview();
+    m_files->setTicked(path, ticked);
 }
 
 void TeamRunsPage::selectAll() {
-    for (const FileChange& change : m_changes) {
-        m_selection.insert(change.path);
-    }
-    syncReview();
+    m_files->tickAll();
 }
 
 void TeamRunsPage::showPreview(const QString& path) {
@@ -762,41 +806,111 @@ void TeamRunsPage::showPreview(const QString& path) {
         return;
     }
     m_previewPath = path;
-    // Rebuilding the list from here would replace the item being picked; only the panes change.
-    QTimer::singleShot(0, this, &TeamRunsPage::syncReview);
+    QTimer::singleShot(0, this, &TeamRunsPage::syncPreview);
 }
 
 void TeamRunsPage::applySelected() {
     const std::optional<TeamRun> run = shownRun();
     const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
-    if (!copy || m_selection.isEmpty() || m_teamRuns.copyRunning(*copy) || applying()) {
+    const QSet<QString>& ticked = m_files->ticked();
+    if (!copy || ticked.isEmpty() || m_teamRuns.copyRunning(*copy) || applying()) {
         return;
     }
     if (m_project.fileIsDirty() && !m_project.confirmDiscard()) {
         return;
     }
+    // The files are listed in a scrolling list of their own: the text says how many of each.
     QSet<QString> chosen;
     QStringList lines;
+    std::map<QString, int> kinds;
     for (const FileChange& change : m_changes) {
-        if (m_selection.contains(change.path)) {
+        if (ticked.contains(change.path)) {
             chosen.insert(change.path);
             lines.append(change.kind() + QStringLiteral(": ") + change.path);
+            ++kinds[change.kind()];
         }
     }
-    const QString count = QString::number(lines.size());
+    QStringList counts;
+    for (const QString& kind :
+         {QStringLiteral("Changed"), QStringLiteral("Added"), QStringLiteral("Removed")}) {
+        if (kinds[kind] > 0) {
+            counts.append(QLocale::system().toString(kinds[kind]) + u' ' + kind.toLower());
+        }
+    }
     const Dialogs::Alert alert{
-        .message = QStringLiteral("Apply ") + count + QStringLiteral(" reviewed files?"),
+        .message = QStringLiteral("Apply ") + QLocale::system().toString(lines.size()) +
+                   QStringLiteral(" reviewed files?"),
         .informativeText = QStringLiteral("Project: ") + run->project + QStringLiteral("\n\n") +
-                           lines.join(QLatin1Char('\n')) +
-                           QStringLiteral("\n\nOriginal files are backed up inside this run. "
+                           counts.join(QStringLiteral(", ")) +
+                           QStringLiteral(".\n\nOriginal files are backed up inside this run. "
                                           "Conflicting changes are blocked."),
-        .buttons = {QStringLiteral("Apply changes"), QStringLiteral("Cancel")}};
+        .buttons = {QStringLiteral("Apply changes"), QStringLiteral("Cancel")},
+        .details = lines};
     if (m_dialogs.alert(alert) != 0) {
         return;
     }
     // The dialog ran the event loop: the review may have been closed meanwhile.
     if (reviewedCopy() == copy->id && m_review->apply(chosen)) {
+        m_progress.clear();
         syncReview();
+    }
+}
+
+void TeamRunsPage::applyTickedHunks() {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    const std::vector<HunkMerge::Range> hunks = m_diffView->tickedHunks();
+    const QString path = m_shownPreview;
+    if (!copy || hunks.empty() || path.isEmpty() || m_teamRuns.copyRunning(*copy) || applying()) {
+        if (copy && m_teamRuns.copyRunning(*copy)) {
+            m_status = m_providers.provider(copy->provider).name +
+                       QStringLiteral(
+                           " is still working in this copy. Apply is available once "
+                           "it has finished, so that its files no longer change.");
+            syncReview();
+        }
+        return;
+    }
+    if (m_project.fileIsDirty() && !m_project.confirmDiscard()) {
+        return;
+    }
+    const Dialogs::Alert alert{
+        .message = QStringLiteral("Apply ") + QString::number(hunks.size()) +
+                   QStringLiteral(" of ") + QString::number(m_diffView->hunkCount()) +
+                   QStringLiteral(" changes to ") + path + u'?',
+        .informativeText = QStringLiteral("Project: ") + run->project +
+                           QStringLiteral("\n\nThe other changes of this file stay as your "
+                                          "project has them. The original file is backed up "
+                                          "inside this run. Conflicting changes are blocked."),
+        .buttons = {QStringLiteral("Apply changes"), QStringLiteral("Cancel")}};
+    if (m_dialogs.alert(alert) != 0) {
+        return;
+    }
+    if (reviewedCopy() == copy->id && m_review->applyHunks(path, hunks)) {
+        m_progress.clear();
+        syncReview();
+    }
+}
+
+void TeamRunsPage::openInEditor(int oldLine, int newLine) {
+    const std::optional<TeamRun> run = shownRun();
+    const std::optional<RunCopy> copy = run ? findReviewedCopy(*run) : std::nullopt;
+    const int row = m_files->rowOf(m_previewPath);
+    if (!copy || row < 0) {
+        return;
+    }
+    // The project's file numbers its lines as the baseline does until the copy's file is
+    // applied; a file only the copy has opens there.
+    const FileChange& change = m_changes[std::size_t(row)];
+    const QString inProject = run->project + u'/' + change.path;
+    if (QFileInfo(inProject).isFile()) {
+        const bool applied = wasApplied(*copy, change);
+        const int line =
+            applied ? (newLine > 0 ? newLine : oldLine) : (oldLine > 0 ? oldLine : newLine);
+        m_navigator.showInEditor(inProject, line);
+    } else {
+        m_navigator.showInEditor(copy->directory + u'/' + change.path,
+                                 newLine > 0 ? newLine : oldLine);
     }
 }
 
@@ -818,12 +932,22 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
     m_teamRuns.recordApplied(review->run().id, review->copy().id, result->changes);
     if (shown) {
         m_refusals.clear();
-        m_selection.clear();
-        m_status = RunReview::withRecoveries(
-            result->recovered, QStringLiteral("Applied ") +
-                                   QString::number(result->changes.size()) +
-                                   QStringLiteral(" files. Originals are saved in the run’s "
-                                                  "backup folder."));
+        const QString applied =
+            result->hunks > 0
+                ? QStringLiteral("Applied ") + QString::number(result->hunks) +
+                      (result->hunks == 1 ? QStringLiteral(" change to ")
+                                          : QStringLiteral(" changes to ")) +
+                      result->changes.front().path +
+                      QStringLiteral(". The original is saved in the run’s backup folder.")
+                : QStringLiteral("Applied ") + QString::number(result->changes.size()) +
+                      QStringLiteral(" files. Originals are saved in the run’s backup folder.");
+        if (result->hunks == 0) {
+            m_files->clearTicks();
+        } else {
+            // The file's diff is read again, its ticks cleared: what was applied is done.
+            m_requestedPreview.clear();
+        }
+        m_status = RunReview::withRecoveries(result->recovered, applied);
         syncReview();
     }
     measureRuns();  // the apply's backups take room in the run
@@ -924,13 +1048,13 @@ bool TeamRunsPage::eventFilter(QObject* watched, QEvent* event) {
         event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            const int row = m_changeList->currentRow();
+            const int row = m_changeList->currentIndex().row();
             switch (key->key()) {
                 case Qt::Key_J:
                 case Qt::Key_K: {
                     const int next = row + (key->key() == Qt::Key_J ? 1 : -1);
-                    if (next >= 0 && next < m_changeList->count()) {
-                        m_changeList->setCurrentRow(next);
+                    if (next >= 0 && next < m_files->rowCount()) {
+                        m_changeList->setCurrentIndex(m_files->index(next));
                     }
                     return true;
                 }
@@ -941,9 +1065,10 @@ bool TeamRunsPage::eventFilter(QObject* watched, QEvent* event) {
                     m_diffView->showPreviousChange();
                     return true;
                 case Qt::Key_Space:
-                    if (QListWidgetItem* item = m_changeList->currentItem()) {
-                        item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked
-                                                                              : Qt::Checked);
+                    if (const QModelIndex current = m_changeList->currentIndex();
+                        current.isValid()) {
+                        const QString path = current.data(ReviewFileModel::kPathRole).toString();
+                        m_files->setTicked(path, !m_files->ticked().contains(path));
                     }
                     return true;
                 default:

@@ -21,8 +21,8 @@ class DiffView;
 class QComboBox;
 class QLineEdit;
 class QLabel;
+class QListView;
 class QListWidget;
-class QListWidgetItem;
 class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
@@ -33,6 +33,8 @@ class Dialogs;
 class Navigator;
 class ProjectModel;
 class ProviderRegistry;
+class ReviewFileModel;
+class ReviewLayout;
 class SessionManager;
 class TeamRunController;
 
@@ -44,9 +46,11 @@ class TeamRunsPage : public QWidget {
 
 public:
     // `desktop` may be null: then copies do not open in the file manager.
+    // `layout` keeps the diff's layout and wrapping across launches.
     TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
-                 const ProviderRegistry& providers, ProjectModel& project, Navigator& navigator,
-                 Dialogs& dialogs, DesktopServices* desktop, QWidget* parent = nullptr);
+                 const ProviderRegistry& providers, ProjectModel& project, ReviewLayout& layout,
+                 Navigator& navigator, Dialogs& dialogs, DesktopServices* desktop,
+                 QWidget* parent = nullptr);
 
     // The run shown: the selected one, else the newest; nothing without runs.
     std::optional<TeamRun> shownRun() const;
@@ -55,7 +59,7 @@ public:
     const std::vector<FileChange>& changes() const { return m_changes; }
     // The copy's entries that could not be compared, with their reasons.
     const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_skipped; }
-    const QSet<QString>& selection() const { return m_selection; }
+    const QSet<QString>& selection() const;
     const QString& previewPath() const { return m_previewPath; }
     // The file whose line diff is shown: empty until it has been computed.
     const QString& shownPreview() const { return m_shownPreview; }
@@ -70,6 +74,11 @@ public:
     void selectAll();
     void showPreview(const QString& path);
     void applySelected();
+    // Applies the hunks ticked in the diff of the shown file, after confirming.
+    void applyTickedHunks();
+    // Opens the shown file in the Files page's editor: the project's file at its line
+    // `oldLine` of the baseline (or `newLine` of the copy once applied), else the copy's file.
+    void openInEditor(int oldLine, int newLine);
     void showOutput(const RunCopy& copy);
     // The versions of the shown file in every copy that changed it, against the baseline.
     void compareCopies();
@@ -90,7 +99,8 @@ public:
     // What became of the last rename or delete of a run.
     QLabel* runMessage() const { return m_runMessage; }
     QWidget* cardsArea() const { return m_cards; }
-    QListWidget* changeList() const { return m_changeList; }
+    QListView* changeList() const { return m_changeList; }
+    ReviewFileModel* fileModel() const { return m_files; }
     QListWidget* skippedList() const { return m_skippedList; }
     QLabel* modeNote() const { return m_modeNote; }
     QPushButton* applyButton() const { return m_applyButton; }
@@ -135,6 +145,14 @@ private:
     void syncRuns();
     void syncCards(const TeamRun& run);
     void syncReview();
+    // The rows' marks and line counts, after what they show changed (not after a tick).
+    void syncList();
+    // The counter, Apply button and its reason, after a tick.
+    void syncApplyControls();
+    // The diff of the file picked, its note and buttons.
+    void syncPreview();
+    // "Applying 1,200 of 5,000 files…" while an apply runs.
+    QString m_progress;
     std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
     // The assistants' names of the copies `ids` of the shown run, joined.
     QString copyNames(const std::vector<QUuid>& ids) const;
@@ -167,7 +185,9 @@ private:
     QVBoxLayout* m_cardsLayout = nullptr;
     QLabel* m_reviewTitle = nullptr;
     QLabel* m_reviewMessage = nullptr;
-    QListWidget* m_changeList = nullptr;
+    QListView* m_changeList = nullptr;
+    ReviewFileModel* m_files = nullptr;
+    ReviewLayout& m_layout;
     QLabel* m_skippedTitle = nullptr;
     QListWidget* m_skippedList = nullptr;
     QPushButton* m_selectAllButton = nullptr;
@@ -193,7 +213,6 @@ private:
     RunReview* m_review = nullptr;
     std::vector<FileChange> m_changes;
     std::vector<RunFiles::SkippedEntry> m_skipped;
-    QSet<QString> m_selection;
     QString m_previewPath;
     QString m_requestedPreview;  // the file whose diff is computed or shown
     QString m_shownPreview;

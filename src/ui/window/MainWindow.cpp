@@ -138,16 +138,19 @@ QWidget* MainWindow::createPage(Destination destination) {
             return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, w.pasteSafety,
                                     w.scrollback, m_navigator, w.notices, w.services.desktop,
                                     m_theme);
-        case Destination::FilesAndRunner:
-            return new FilesPage(w.project, w.launcher, m_theme);
+        case Destination::FilesAndRunner: {
+            auto* files = new FilesPage(w.project, w.launcher, m_theme);
+            connect(&m_navigator, &Navigator::editorLineRequested, files, &FilesPage::openAt);
+            return files;
+        }
         case Destination::Assistants:
             return new AssistantsPage(w.providers, w.launcher, m_navigator, w.services.desktop,
                                       m_theme);
         case Destination::History:
             return new HistoryPage(w.history, w.project, m_navigator, *w.services.dialogs, m_theme);
         case Destination::TeamRuns:
-            return new TeamRunsPage(w.teamRuns, w.sessions, w.providers, w.project, m_navigator,
-                                    *w.services.dialogs, w.services.desktop);
+            return new TeamRunsPage(w.teamRuns, w.sessions, w.providers, w.project, w.reviewLayout,
+                                    m_navigator, *w.services.dialogs, w.services.desktop);
         case Destination::Appearance:
             return new AppearancePage(m_theme);
         case Destination::DesktopActions:
