@@ -10,4 +10,6 @@ inline const QString providers = QStringLiteral("providers");
 inline const QString history = QStringLiteral("history");
 inline const QString keepAwake = QStringLiteral("keepAwake");
 inline const QString programClipboard = QStringLiteral("programClipboard");
+inline const QString restoreSessionsAutomatically = QStringLiteral("restoreSessionsAutomatically");
+inline const QString teamRunSettings = QStringLiteral("teamRunSettings");
 }  // namespace PreferenceKeys

@@ -14,11 +14,14 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       providers(storeIf(persist, services.preferences), notices),
       sessions(*services.dialogs),
       history(storeIf(persist, services.preferences), sessions, notices),
-      teamRuns(sessions, providers, project, history, notices),
+      teamRuns(sessions, providers, project, history, notices,
+               storeIf(persist, services.preferences)),
       launcher(project, providers, sessions, teamRuns, notices),
       keepAwake(storeIf(persist, services.preferences), services.inhibitor, sessions),
       programClipboard(storeIf(persist, services.preferences), sessions),
-      permissions(services.desktop, *services.dialogs, notices) {
+      permissions(services.desktop, *services.dialogs, notices),
+      sessionRestore(storeIf(persist, services.preferences), sessions, providers, teamRuns,
+                     notices) {
     // What a session did to the project shows in the listing once it ends.
     QObject::connect(&sessions, &SessionManager::sessionFinished, &project,
                      [this] { project.refreshFiles(); });

@@ -9,6 +9,7 @@
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/SessionManager.h"
+#include "core/workspace/SessionRestore.h"
 #include "core/workspace/TeamRunController.h"
 
 class DesktopServices;
@@ -46,4 +47,6 @@ public:
     KeepAwake keepAwake;
     ProgramClipboard programClipboard;
     Permissions permissions;
+    // Last: it reads the others' state while they live.
+    SessionRestore sessionRestore;
 };

@@ -7,11 +7,14 @@
 #include "core/workspace/KeepAwake.h"
 #include "core/workspace/Notices.h"
 #include "core/workspace/ProgramClipboard.h"
+#include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
+#include "core/workspace/SessionRestore.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Switch.h"
 #include "ui/kit/Widgets.h"
 #include "ui/navigation/Navigator.h"
+#include "ui/runs/TeamRunSettingsDialog.h"
 
 #include <QDir>
 #include <QGridLayout>
@@ -98,6 +101,16 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
         QStringLiteral("Off by default. Lets a program in the terminal you are typing in put up "
                        "to 1 MB of text on the clipboard; programs can never read it."),
         "muted"));
+    if (SessionRestore* restore = runs.restore) {
+        m_restoreSessions = new Switch(QStringLiteral("Restore sessions automatically"), theme);
+        m_restoreSessions->setChecked(restore->automatic());
+        connect(m_restoreSessions, &Switch::toggled, restore, &SessionRestore::setAutomatic);
+        executionControls->addWidget(m_restoreSessions);
+        executionControls->addWidget(Widgets::wrappingLabel(
+            QStringLiteral("Off by default. The sessions open when VELK last closed, or when it "
+                           "crashed, start again in their folders without asking."),
+            "muted"));
+    }
     grid->addWidget(
         settingsCard(
             QStringLiteral("Execution & approvals"),
@@ -112,6 +125,19 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
     auto* openRuns = Widgets::button(QStringLiteral("Open saved runs"));
     openRuns->setIcon(Icons::icon(QStringLiteral("folder"), theme.text()));
     runsControls->addWidget(openRuns);
+    if (runs.teamRuns && runs.project) {
+        m_runSettings = Widgets::button(QStringLiteral("Team-run settings for this project"));
+        runsControls->addWidget(m_runSettings);
+        connect(m_runSettings, &QPushButton::clicked, this,
+                [this, teamRuns = runs.teamRuns, project = runs.project] {
+                    if (!project->ensureFolder()) {
+                        return;
+                    }
+                    auto* dialog = new TeamRunSettingsDialog(*teamRuns, project->folder(), this);
+                    dialog->setAttribute(Qt::WA_DeleteOnClose);
+                    dialog->open();
+                });
+    }
     runsControls->addStretch(1);
     connect(openRuns, &QPushButton::clicked, this, [desktop] {
         const QString root = LocalTools::applicationData(QStringLiteral("Runs"));

@@ -7,8 +7,12 @@ class KeepAwake;
 class Navigator;
 class Notices;
 class ProgramClipboard;
+class ProjectModel;
 class ProviderRegistry;
+class QPushButton;
+class SessionRestore;
 class Switch;
+class TeamRunController;
 class Theme;
 
 // The Settings page: provider accounts, execution with the keep-awake and program clipboard
@@ -17,16 +21,30 @@ class Theme;
 class SettingsPage : public QWidget {
     Q_OBJECT
 public:
+    // The models behind the Runs card's project settings and the sessions' restore switch;
+    // without them those controls are not shown.
+    struct RunModels {
+        TeamRunController* teamRuns = nullptr;
+        ProjectModel* project = nullptr;
+        SessionRestore* restore = nullptr;
+    };
+
     // `desktop` may be null: then the saved runs folder does not open.
     SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                  ProgramClipboard& programClipboard, Navigator& navigator, Notices& notices,
-                 DesktopServices* desktop, Theme& theme, QWidget* parent = nullptr);
+                 DesktopServices* desktop, Theme& theme, RunModels runs = {},
+                 QWidget* parent = nullptr);
 
     Switch* keepAwakeSwitch() const { return m_keepAwake; }
     Switch* programClipboardSwitch() const { return m_programClipboard; }
+    Switch* restoreSessionsSwitch() const { return m_restoreSessions; }
+    // Opens the team-run settings of the project folder.
+    QPushButton* runSettingsButton() const { return m_runSettings; }
 
 private:
     Navigator& m_navigator;
     Switch* m_keepAwake;
     Switch* m_programClipboard;
+    Switch* m_restoreSessions = nullptr;
+    QPushButton* m_runSettings = nullptr;
 };
