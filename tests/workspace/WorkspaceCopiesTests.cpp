@@ -125,9 +125,7 @@ TEST_F(WorkspaceCopies, aFailedOrTimedOutSetupHoldsTheAssistantUntilRetriedOrSta
     const TeamRun failed = model.teamRuns.teamRuns().first();
     EXPECT_EQ(failed.copies.at(0).setupExitCode, 3);
     EXPECT_FALSE(failed.copies.at(0).session);
-    const SessionPointer setup = model.sessions.find(*failed.copies.at(0).setupSession);
-    ASSERT_TRUE(setup);
-    EXPECT_TRUE(setup->screen().plainText().contains("setting up"));
+    EXPECT_TRUE(model.teamRuns.runOutput(failed.copies.at(0), failed).contains("setting up"));
 
     model.teamRuns.retrySetup(failed.id, failed.copies.at(0).id);
     EXPECT_EQ(model.teamRuns.copyPhase(model.teamRuns.teamRuns().first().copies.at(0)),

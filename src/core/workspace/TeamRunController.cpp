@@ -328,6 +328,11 @@ QString TeamRunController::runOutput(const RunCopy& copy, const TeamRun& run) co
         if (const SessionPointer session = m_sessions.find(*copy.session)) {
             return session->screen().plainText();
         }
+    } else if (copy.setupSession) {
+        // Before its assistant starts, what the copy shows is its setup.
+        if (const SessionPointer setup = m_sessions.find(*copy.setupSession)) {
+            return setup->screen().plainText();
+        }
     }
     QFile file(RunStore::outputFile(run, copy));
     if (file.open(QIODevice::ReadOnly)) {

@@ -74,7 +74,8 @@ public:
     // run `runID` (each with the content it applied).
     void recordApplied(const QUuid& runID, const QUuid& copyID,
                        const std::vector<FileChange>& changes);
-    // The live screen text, else the saved output file, else the history entry's output.
+    // The live screen text (the setup's until the assistant starts), else the saved output
+    // file, else the history entry's output.
     QString runOutput(const RunCopy& copy, const TeamRun& run) const;
     // Starts a read-only session of the results comparer over the copies' results.
     void summarizeRun(const TeamRun& run);

@@ -41,7 +41,7 @@ QFrame* settingsCard(const QString& heading, const QString& text, QLayout* contr
 SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                            ProgramClipboard& programClipboard, Navigator& navigator,
                            Notices& notices, DesktopServices* desktop, Theme& theme,
-                           QWidget* parent)
+                           SettingsRunModels runs, QWidget* parent)
     : QWidget(parent), m_navigator(navigator) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
 

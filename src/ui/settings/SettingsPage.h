@@ -15,24 +15,24 @@ class Switch;
 class TeamRunController;
 class Theme;
 
+// The models behind the Settings page's team-run settings of the project and its switch for
+// restoring sessions; without them those controls are not shown.
+struct SettingsRunModels {
+    TeamRunController* teamRuns = nullptr;
+    ProjectModel* project = nullptr;
+    SessionRestore* restore = nullptr;
+};
+
 // The Settings page: provider accounts, execution with the keep-awake and program clipboard
 // switches, saved runs,
 // and where local data lives, with buttons to the pages that manage each.
 class SettingsPage : public QWidget {
     Q_OBJECT
 public:
-    // The models behind the Runs card's project settings and the sessions' restore switch;
-    // without them those controls are not shown.
-    struct RunModels {
-        TeamRunController* teamRuns = nullptr;
-        ProjectModel* project = nullptr;
-        SessionRestore* restore = nullptr;
-    };
-
     // `desktop` may be null: then the saved runs folder does not open.
     SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                  ProgramClipboard& programClipboard, Navigator& navigator, Notices& notices,
-                 DesktopServices* desktop, Theme& theme, RunModels runs = {},
+                 DesktopServices* desktop, Theme& theme, SettingsRunModels runs = {},
                  QWidget* parent = nullptr);
 
     Switch* keepAwakeSwitch() const { return m_keepAwake; }
