@@ -105,6 +105,8 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
         m_restoreSessions = new Switch(QStringLiteral("Restore sessions automatically"), theme);
         m_restoreSessions->setChecked(restore->automatic());
         connect(m_restoreSessions, &Switch::toggled, restore, &SessionRestore::setAutomatic);
+        connect(restore, &SessionRestore::automaticChanged, this,
+                [this, restore] { m_restoreSessions->setChecked(restore->automatic()); });
         executionControls->addWidget(m_restoreSessions);
         executionControls->addWidget(Widgets::wrappingLabel(
             QStringLiteral("Off by default. The sessions open when VELK last closed, or when it "
