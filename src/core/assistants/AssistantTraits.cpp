@@ -9,6 +9,15 @@ namespace {
 
 const QString kPromptWord = QStringLiteral("prompt");
 
+// How each tool resumes a conversation, from its maker's documentation:
+// - Claude Code: `claude --session-id <uuid>` starts a conversation with that id and
+//   `claude --resume <id>` resumes it; `--continue` takes the folder's latest
+//   (https://code.claude.com/docs/en/cli-reference).
+// - Codex: `codex resume <SESSION_ID>` or `codex resume --last`, the newest session of the
+//   working folder; a new session's id cannot be chosen, so VELK resumes the folder's latest
+//   (https://github.com/openai/codex/blob/main/docs/advanced.md, "Resuming sessions").
+// - Gemini CLI: `gemini --resume` loads the project's latest session, `--resume <uuid>` one
+//   by id (https://geminicli.com/docs/cli/session-management).
 QList<AssistantTraits> makeTable() {
     const QString shell = LoginShell::userShell();
     return {
@@ -24,7 +33,9 @@ QList<AssistantTraits> makeTable() {
             .commands = {.batch = QStringLiteral("claude --print {prompt}"),
                          .taskFromInput = QString(),
                          .signIn = QStringLiteral("auth login"),
-                         .resume = QStringLiteral("--continue")},
+                         .resume = QStringLiteral("--continue"),
+                         .newSession = QStringLiteral("--session-id {session}"),
+                         .resumeSession = QStringLiteral("--resume {session}")},
             .status = {.arguments = {QStringLiteral("auth"), QStringLiteral("status")},
                        .label = &ConnectionStatus::claudeLabel},
             .abilities = {.inDefaultTeam = true},

@@ -47,6 +47,12 @@ struct AssistantTraits {
         // folder; empty when the tool has no such command.
         QString signIn{};
         QString resume{};
+        // Arguments added to an interactive start that give the conversation the id
+        // {session} (a fresh UUID), and those that resume the conversation {session} later;
+        // empty when the tool takes no id of ours. Sessions VELK restores after a restart use
+        // the second, else `resume` in the session's folder.
+        QString newSession{};
+        QString resumeSession{};
     } commands{};
 
     // How the sign-in state is read from the tool's local configuration, with no request to

@@ -11,6 +11,9 @@ struct FileChange {
     std::optional<QString> after;   // content hash in the copy; absent if not there
     std::optional<int> beforeMode;  // permission bits in the baseline, with `before`
     std::optional<int> afterMode;   // permission bits in the copy, with `after`
+    // The copy's setup command left the file this way (a review sets it): such a file is
+    // applied only when the user ticks it.
+    bool madeBySetup = false;
 
     bool operator==(const FileChange&) const = default;
 

@@ -76,6 +76,18 @@ Listing files(const QString& root);
 using SnapshotProgress = std::function<void(std::size_t copied, std::size_t total)>;
 void snapshot(const QString& from, const QString& to, const SnapshotProgress& progress = {});
 
+// The files below `root` that the listing skips but one of `patterns` (gitignore syntax)
+// asks for, as relative paths in code-point order: ".env" files, files in build folders.
+// Patterns bring regular files only: dependency and version-control folders (node_modules,
+// .venv, .git…), key folders (.ssh, .aws, .gnupg) and symbolic links are never entered or
+// taken, so nothing outside `root` is reached. Fails beyond 1,000 files or 50,000,000 bytes.
+QStringList extraFiles(const QString& root, const QStringList& patterns);
+
+// Copies the relative `paths` from `from` into `to`, creating their folders and keeping
+// permission bits. A path that is no longer a regular file is left out; the copied ones are
+// returned.
+QStringList copyExtraFiles(const QString& from, const QString& to, const QStringList& paths);
+
 // SHA-256 of a regular file's bytes as 64 lower-case hexadecimal characters.
 QString hash(const QString& file);
 

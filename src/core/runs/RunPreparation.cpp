@@ -1,5 +1,6 @@
 #include "core/runs/RunPreparation.h"
 
+#include "core/runs/PortBlocks.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
 #include "core/services/AtomicFile.h"
@@ -143,14 +144,21 @@ Result<TeamRun> RunPreparation::prepare(const Request& request, Progress& progre
         }
         const QString baseline = RunStore::baselineFolder(run);
         RunFiles::snapshot(request.project, baseline, stageProgress(0));
+        const QStringList extras = RunFiles::extraFiles(request.project, request.extraPatterns);
+        const Result<std::vector<int>> ports = PortBlocks::reserve(int(request.assistants.size()));
         for (qsizetype index = 0; index < request.assistants.size(); ++index) {
             if (job.cancelled()) {
                 return failed(cancelled());
             }
             const QString copyFolder = RunStore::newCopyFolder(request.folder);
             RunFiles::snapshot(baseline, copyFolder, stageProgress(index + 1));
-            run.copies.push_back(RunCopy{QUuid::createUuid(), request.assistants.at(index),
-                                         copyFolder, std::nullopt, std::nullopt});
+            RunCopy copy{QUuid::createUuid(), request.assistants.at(index), copyFolder,
+                         std::nullopt, std::nullopt};
+            copy.extraFiles = RunFiles::copyExtraFiles(request.project, copyFolder, extras);
+            if (ports) {
+                copy.portBase = ports->at(std::size_t(index));
+            }
+            run.copies.push_back(std::move(copy));
         }
     } catch (const RunFilesError& error) {
         return failed(error.toError());

@@ -17,6 +17,8 @@
 // The preparation of a team run's folders, as one background job: a snapshot of the project
 // as the run's baseline, then one snapshot of the baseline per assistant. The result comes
 // back on the main thread with the run, or with the Error whose message is shown to the user.
+// Each copy also gets the extra files the request's patterns ask for and its own block of
+// free ports (see PortBlocks); a copy whose ports could not be found goes without.
 //
 // The run folder belongs to the preparation until its result is handed over. A preparation
 // that fails, is cancelled, times out or outlives its RunPreparation removes its folder,
@@ -35,6 +37,8 @@ public:
         // made, for assistants that read a task too long for the command line from a file.
         QString taskFile;
         QString task;
+        // Patterns (gitignore syntax) of files the listing skips that each copy gets too.
+        QStringList extraPatterns = {};
     };
 
     using Done = std::function<void(Result<TeamRun> result)>;

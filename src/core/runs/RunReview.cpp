@@ -70,6 +70,16 @@ Result<T> attempt(Operation operation) {
     }
 }
 
+// A change is the setup's while the copy still holds what the setup left there; one the
+// assistant changed again after the setup is its own.
+void markMadeBySetup(std::vector<FileChange>& changes, const RunCopy& copy) {
+    for (FileChange& change : changes) {
+        const auto made = copy.madeBySetup.find(change.path);
+        change.madeBySetup =
+            made != copy.madeBySetup.end() && made->second == change.after.value_or(QString());
+    }
+}
+
 }  // namespace
 
 RunReview::Engine RunReview::Engine::files() {
@@ -176,6 +186,7 @@ void RunReview::inspect() {
             m_inspecting = false;
             m_inspection.reset();
             if (result) {
+                markMadeBySetup(result.value().changes, m_copy);
                 m_review = result.value();
             }
             Q_EMIT inspected(result);

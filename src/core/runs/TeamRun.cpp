@@ -48,6 +48,56 @@ QDateTime dateFrom(double seconds) {
                                           Qt::UTC);
 }
 
+std::optional<int> intFrom(const QJsonValue& value) {
+    const double number = value.toDouble(std::nan(""));
+    if (!value.isDouble() || number != std::trunc(number) ||
+        number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max()) {
+        return std::nullopt;
+    }
+    return int(number);
+}
+
+// What the preparation and the setup added to a copy; each key is left out when empty.
+void insertCopyExtras(QJsonObject& object, const RunCopy& copy) {
+    if (!copy.extraFiles.isEmpty()) {
+        object.insert(QStringLiteral("extraFiles"), QJsonArray::fromStringList(copy.extraFiles));
+    }
+    if (copy.portBase) {
+        object.insert(QStringLiteral("portBase"), *copy.portBase);
+    }
+    if (copy.setupSession) {
+        object.insert(QStringLiteral("setupSession"), uuidText(*copy.setupSession));
+    }
+    if (copy.setupExitCode) {
+        object.insert(QStringLiteral("setupExitCode"), *copy.setupExitCode);
+    }
+    if (!copy.madeBySetup.empty()) {
+        QJsonObject files;
+        for (const auto& [path, hash] : copy.madeBySetup) {
+            files.insert(path, hash);
+        }
+        object.insert(QStringLiteral("madeBySetup"), files);
+    }
+}
+
+// Older records have none of these; a malformed value is dropped, not the copy.
+void readCopyExtras(const QJsonObject& object, RunCopy& copy) {
+    for (const QJsonValue& file : object.value(QStringLiteral("extraFiles")).toArray()) {
+        if (file.isString()) {
+            copy.extraFiles.append(file.toString());
+        }
+    }
+    copy.portBase = intFrom(object.value(QStringLiteral("portBase")));
+    copy.setupSession = uuidFrom(object.value(QStringLiteral("setupSession")));
+    copy.setupExitCode = intFrom(object.value(QStringLiteral("setupExitCode")));
+    const QJsonObject made = object.value(QStringLiteral("madeBySetup")).toObject();
+    for (auto entry = made.begin(); entry != made.end(); ++entry) {
+        if (entry.value().isString()) {
+            copy.madeBySetup[entry.key()] = entry.value().toString();
+        }
+    }
+}
+
 }  // namespace
 
 QJsonObject RunCopy::toJson() const {
@@ -69,6 +119,7 @@ QJsonObject RunCopy::toJson() const {
         }
         object.insert(QStringLiteral("applied"), files);
     }
+    insertCopyExtras(object, *this);
     return object;
 }
 
@@ -106,6 +157,7 @@ std::optional<RunCopy> RunCopy::fromJson(const QJsonObject& object) {
             copy.applied[entry.key()] = entry.value().toString();
         }
     }
+    readCopyExtras(object, copy);
     return copy;
 }
 
@@ -124,6 +176,11 @@ QJsonObject TeamRun::toJson() const {
     };
     if (!name.isEmpty()) {
         object.insert(QStringLiteral("name"), name);
+    }
+    if (!setupCommand.isEmpty()) {
+        object.insert(QStringLiteral("setup"),
+                      QJsonObject{{QStringLiteral("command"), setupCommand},
+                                  {QStringLiteral("timeout"), setupTimeoutSeconds}});
     }
     return object;
 }
@@ -156,6 +213,9 @@ std::optional<TeamRun> TeamRun::fromJson(const QJsonObject& object) {
         run.copies.push_back(std::move(*copy));
     }
     run.name = object.value(QStringLiteral("name")).toString();
+    const QJsonObject setup = object.value(QStringLiteral("setup")).toObject();
+    run.setupCommand = setup.value(QStringLiteral("command")).toString();
+    run.setupTimeoutSeconds = setup.value(QStringLiteral("timeout")).toInt(run.setupTimeoutSeconds);
     return run;
 }
 

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <map>
@@ -19,6 +20,17 @@ struct RunCopy {
     // The files applied from this copy into the project: path -> the content hash applied
     // (empty for a removal). A file whose copy changed again since no longer counts.
     std::map<QString, QString> applied = {};
+    // Files the preparation copied in on top of the listing, because a pattern of the
+    // project's team-run settings or .worktreeinclude asked for them (relative paths).
+    QStringList extraFiles = {};
+    // The first of the copy's block of free ports, handed to its sessions as PORT.
+    std::optional<int> portBase = std::nullopt;
+    // The setup command's session in the copy and its exit status, once started / ended.
+    std::optional<QUuid> setupSession = std::nullopt;
+    std::optional<int> setupExitCode = std::nullopt;
+    // The files that differed from the baseline when the setup ended: path -> content hash
+    // (empty for a removal). The review marks these as made by setup while they still match.
+    std::map<QString, QString> madeBySetup = {};
 
     bool operator==(const RunCopy&) const = default;
 
@@ -38,6 +50,9 @@ struct TeamRun {
     QDateTime created;
     std::vector<RunCopy> copies;  // in the order of the assistants given to the run
     QString name = {};            // given by the user; empty until then
+    // The command run in each copy before its assistant starts, and how long it may take.
+    QString setupCommand = {};
+    int setupTimeoutSeconds = 600;
 
     // The name, else the task.
     const QString& title() const { return name.isEmpty() ? prompt : name; }

@@ -106,13 +106,31 @@ bool Launcher::launch(const QString& prompt, const Provider& provider) {
         }
         title = Characters::first(prompt, kPromptTitleLength);
     }
-    const QString command = provider.command(prompt);
+    QString command = provider.command(prompt);
+    // A remembered conversation gets an id of ours where the tool takes one, so that it can
+    // be resumed by that id after a restart. The stock template starts with the executable.
+    const AssistantTraits& traits = AssistantTraits::of(provider.id);
+    QString toolSession;
+    if (m_sessions.remembersSessions() && !traits.commands.newSession.isEmpty() &&
+        traits.hasStockTemplate(provider)) {
+        toolSession = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const qsizetype space = command.indexOf(u' ');
+        command.insert(space < 0 ? command.size() : space,
+                       u' ' + AssistantTraits::withTask(
+                                  traits.commands.newSession, QString(),
+                                  {{QStringLiteral("session"), shellQuote(toolSession)}}));
+    }
     // An interactive assistant reads its terminal, so its task can only be an argument.
     if (!commandLineFits(command)) {
         m_notices.notify(taskTooLongNotice(provider.name, command));
         return false;
     }
-    m_sessions.startSession(provider.id, title, command, m_project.folder());
+    m_sessions.startSession(provider.id, title, command, m_project.folder(),
+                            [this, toolSession](TerminalSession& session) {
+                                if (!toolSession.isEmpty()) {
+                                    m_sessions.setToolSessionID(session.id(), toolSession);
+                                }
+                            });
     return true;
 }
 

@@ -15,4 +15,6 @@ inline const QString askBeforeMultilinePaste = QStringLiteral("askBeforeMultilin
 inline const QString scrollbackLines = QStringLiteral("scrollbackLines");
 inline const QString reviewSideBySide = QStringLiteral("reviewSideBySide");
 inline const QString reviewWrapping = QStringLiteral("reviewWrapping");
+inline const QString restoreSessionsAutomatically = QStringLiteral("restoreSessionsAutomatically");
+inline const QString teamRunSettings = QStringLiteral("teamRunSettings");
 }  // namespace PreferenceKeys

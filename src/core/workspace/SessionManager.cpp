@@ -44,9 +44,12 @@ bool SessionManager::anyRunning() const {
 SessionPointer SessionManager::startSession(const QString& providerID, const QString& title,
                                             const QString& command, const QString& directory,
                                             const SessionCallback& beforeStart,
-                                            const SessionCallback& onFinish) {
+                                            const SessionCallback& onFinish,
+                                            const QStringList& environment) {
+    SpawnRequest request = shellSpawnRequest(command, directory);
+    request.environment += environment;
     SessionPointer session =
-        TerminalSession::create(providerID, title, command, shellSpawnRequest(command, directory));
+        TerminalSession::create(providerID, title, command, std::move(request));
     QPointer<SessionManager> self(this);
     session->setOnFinish([self, directory, onFinish](TerminalSession& finished) {
         if (self) {
@@ -98,6 +101,7 @@ void SessionManager::closeSession(const SessionPointer& session) {
     const QUuid id = session->id();
     const bool wasActive = m_activeSessionID == id;
     m_sessions.removeIf([&id](const SessionPointer& s) { return s->id() == id; });
+    m_toolSessionIDs.remove(id);
     Q_EMIT sessionsChanged();
     if (wasActive) {
         setActiveSessionID(m_sessions.isEmpty() ? std::nullopt
@@ -105,7 +109,12 @@ void SessionManager::closeSession(const SessionPointer& session) {
     }
 }
 
+void SessionManager::setToolSessionID(const QUuid& id, const QString& toolSessionID) {
+    m_toolSessionIDs.insert(id, toolSessionID);
+}
+
 void SessionManager::stopAll() {
+    Q_EMIT stoppingAll();
     // Copies: a stop may finish a session at once, and its finish handling edits the lists.
     const QList<SessionPointer> sessions = m_sessions;
     const QList<SessionPointer> closing = m_closingSessions;

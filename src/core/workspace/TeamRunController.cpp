@@ -1,14 +1,18 @@
 #include "core/workspace/TeamRunController.h"
 
 #include "core/assistants/AssistantTraits.h"
+#include "core/base/Background.h"
 #include "core/base/Publish.h"
+#include "core/runs/RunFiles.h"
 #include "core/runs/RunPreparation.h"
 #include "core/runs/RunStore.h"
 #include "core/services/AtomicFile.h"
+#include "core/services/Preferences.h"
 #include "core/terminal/TerminalSession.h"
 #include "core/workspace/Characters.h"
 #include "core/workspace/HistoryStore.h"
 #include "core/workspace/Notices.h"
+#include "core/workspace/PreferenceKeys.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/SessionManager.h"
@@ -16,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QTimer>
 
 #include <chrono>
@@ -35,6 +40,27 @@ const QString kComparisonTaskFileName = QStringLiteral("comparison-task.txt");
 const QString kCancelledNotice =
     QStringLiteral("Run preparation cancelled. No assistants were started.");
 
+RunCopy* findCopy(QList<TeamRun>& runs, const QUuid& runID, const QUuid& copyID,
+                  std::size_t* index = nullptr) {
+    for (TeamRun& run : runs) {
+        for (std::size_t at = 0; run.id == runID && at < run.copies.size(); ++at) {
+            if (run.copies[at].id == copyID) {
+                if (index) {
+                    *index = at;
+                }
+                return &run.copies[at];
+            }
+        }
+    }
+    return nullptr;
+}
+
+// The stored settings of every project, by folder, as one JSON object.
+QJsonObject storedSettings(const Preferences& store) {
+    return QJsonDocument::fromJson(store.value(PreferenceKeys::teamRunSettings).toByteArray())
+        .object();
+}
+
 TeamRun* findRun(QList<TeamRun>& runs, const QUuid& id) {
     for (TeamRun& run : runs) {
         if (run.id == id) {
@@ -48,13 +74,14 @@ TeamRun* findRun(QList<TeamRun>& runs, const QUuid& id) {
 
 TeamRunController::TeamRunController(SessionManager& sessions, ProviderRegistry& providers,
                                      ProjectModel& project, const HistoryStore& history,
-                                     Notices& notices, QObject* parent)
+                                     Notices& notices, Preferences* store, QObject* parent)
     : QObject(parent),
       m_sessions(sessions),
       m_providers(providers),
       m_project(project),
       m_history(history),
-      m_notices(notices) {
+      m_notices(notices),
+      m_store(store) {
     connect(&sessions, &SessionManager::sessionFinished, this,
             &TeamRunController::recordFinishedCopy);
 }
@@ -125,7 +152,9 @@ void TeamRunController::startTeamRun(const QString& prompt, const QList<Provider
     }
 
     const QString root = storageRoot.isEmpty() ? this->storageRoot() : storageRoot;
+    const TeamRunSettings settings = this->settings(project);
     RunPreparation::Request request{project, RunStore::newRunFolder(root), prompt, {}, {}, {}};
+    request.extraPatterns = TeamRunSettings::includePatterns(project, settings);
     for (const Provider& provider : providers) {
         request.assistants.append(provider.id);
     }
@@ -138,9 +167,12 @@ void TeamRunController::startTeamRun(const QString& prompt, const QList<Provider
         m_preparation = new RunPreparation(this);
     }
     m_preparation->start(std::move(request), std::chrono::milliseconds(m_preparationTimeoutMs),
-                         [this, providers](Result<TeamRun> result) {
+                         [this, providers, settings](Result<TeamRun> result) {
                              if (result) {
-                                 launchTeamRun(result.value(), providers);
+                                 TeamRun run = result.value();
+                                 run.setupCommand = settings.setupCommand;
+                                 run.setupTimeoutSeconds = settings.setupTimeoutSeconds;
+                                 launchTeamRun(run, providers);
                                  return;
                              }
                              setPreparingRun(false);
@@ -177,25 +209,12 @@ void TeamRunController::launchTeamRun(const TeamRun& run, const QList<Provider>&
     setSelectedRunID(run.id.toString(QUuid::WithoutBraces).toUpper());
 
     const QUuid runID = run.id;
-    const QString title = Characters::first(run.prompt, kTitleLength);
-    const QString task = kTaskWrapper + run.prompt;
     for (qsizetype index = 0; index < providers.size(); ++index) {
-        const Provider& provider = providers.at(index);
-        const std::size_t copyIndex = std::size_t(index);
-        QString command = provider.batchCommand(task);
-        if (!commandLineFits(command)) {
-            command = provider.batchCommandReadingFile(QDir(run.root).filePath(kTaskFileName))
-                          .value_or(command);
+        if (run.setupCommand.isEmpty()) {
+            startAssistant(runID, std::size_t(index), providers.at(index));
+        } else {
+            startSetup(runID, std::size_t(index));
         }
-        // The copy learns its session id before the session starts, so a session that ends
-        // at once is still matched to it.
-        m_sessions.startSession(provider.id, title, command, run.copies.at(copyIndex).directory,
-                                [this, runID, copyIndex](TerminalSession& session) {
-                                    if (TeamRun* stored = findRun(m_teamRuns, runID)) {
-                                        stored->copies.at(copyIndex).session = session.id();
-                                        Q_EMIT teamRunsChanged();
-                                    }
-                                });
     }
     if (const TeamRun* stored = findRun(m_teamRuns, runID)) {
         if (const Result<void> saved = RunStore::save(*stored); !saved) {
@@ -211,7 +230,19 @@ void TeamRunController::launchTeamRun(const TeamRun& run, const QList<Provider>&
 void TeamRunController::recordFinishedCopy(const TerminalSession& session) {
     bool matched = false;
     for (TeamRun& run : m_teamRuns) {
-        for (RunCopy& copy : run.copies) {
+        for (std::size_t index = 0; index < run.copies.size(); ++index) {
+            RunCopy& copy = run.copies[index];
+            if (copy.setupSession == session.id()) {
+                copy.setupExitCode = m_timedOutSetups.remove(session.id())
+                                         ? kSetupTimedOut
+                                         : session.exitCode().value_or(-1);
+                saveRun(run.id);
+                if (copy.setupExitCode == 0) {
+                    recordSetupAndStart(run.id, index);
+                }
+                Q_EMIT teamRunsChanged();
+                return;
+            }
             if (copy.session != session.id()) {
                 continue;
             }
@@ -281,6 +312,10 @@ void TeamRunController::forgetRun(const QUuid& runID) {
 }
 
 bool TeamRunController::copyRunning(const RunCopy& copy) const {
+    // The setup changes the copy's files as much as the assistant does.
+    if (copyPhase(copy) == CopyPhase::SettingUp) {
+        return true;
+    }
     if (!copy.session) {
         return false;
     }
@@ -292,6 +327,11 @@ QString TeamRunController::runOutput(const RunCopy& copy, const TeamRun& run) co
     if (copy.session) {
         if (const SessionPointer session = m_sessions.find(*copy.session)) {
             return session->screen().plainText();
+        }
+    } else if (copy.setupSession) {
+        // Before its assistant starts, what the copy shows is its setup.
+        if (const SessionPointer setup = m_sessions.find(*copy.setupSession)) {
+            return setup->screen().plainText();
         }
     }
     QFile file(RunStore::outputFile(run, copy));
@@ -349,4 +389,200 @@ void TeamRunController::summarizeRun(const TeamRun& run) {
     }
     m_sessions.startSession(comparer.stock.id, QStringLiteral("Compare team results"), command,
                             run.root);
+}
+
+TeamRunSettings TeamRunController::settings(const QString& project) const {
+    if (std::optional<TeamRunSettings> shared = TeamRunSettings::readProjectFile(project)) {
+        return *shared;
+    }
+    if (!m_store) {
+        return m_settings.value(project);
+    }
+    const QJsonValue stored = storedSettings(*m_store).value(project);
+    return stored.isObject() ? TeamRunSettings::fromJson(stored.toObject()) : TeamRunSettings();
+}
+
+bool TeamRunController::saveSettings(const QString& project, const TeamRunSettings& settings) {
+    if (settings.inProject) {
+        if (const Result<void> written = TeamRunSettings::writeProjectFile(project, settings);
+            !written) {
+            m_notices.notify(written.error().message);
+            return false;
+        }
+    } else if (QFileInfo::exists(TeamRunSettings::projectFile(project)) &&
+               !QFile::remove(TeamRunSettings::projectFile(project))) {
+        m_notices.notify(QStringLiteral("Could not remove .velk/team-runs.json from the project."));
+        return false;
+    }
+    // The preferences keep the settings either way, so that they survive the file's removal.
+    if (!m_store) {
+        m_settings.insert(project, settings);
+        return true;
+    }
+    QJsonObject all = storedSettings(*m_store);
+    all.insert(project, settings.toJson());
+    m_store->setValue(PreferenceKeys::teamRunSettings,
+                      QJsonDocument(all).toJson(QJsonDocument::Compact));
+    return true;
+}
+
+QStringList TeamRunController::copyEnvironment(const TeamRun& run, std::size_t index) {
+    const RunCopy& copy = run.copies.at(index);
+    QStringList environment{
+        QStringLiteral("VELK_COPY_INDEX=") + QString::number(index + 1),
+        QStringLiteral("VELK_RUN_ID=") + run.id.toString(QUuid::WithoutBraces).toUpper(),
+        QStringLiteral("VELK_COPY_DIR=") + copy.directory,
+    };
+    if (copy.portBase) {
+        environment.append(QStringLiteral("PORT=") + QString::number(*copy.portBase));
+        environment.append(QStringLiteral("VELK_PORT_BASE=") + QString::number(*copy.portBase));
+    }
+    return environment;
+}
+
+TeamRunController::CopyPhase TeamRunController::copyPhase(const RunCopy& copy) const {
+    const auto running = [this](const std::optional<QUuid>& id) {
+        const SessionPointer session = id ? m_sessions.find(*id) : nullptr;
+        return session && session->running();
+    };
+    if (!copy.session) {
+        if (m_recordingSetup.contains(copy.id) || running(copy.setupSession)) {
+            return CopyPhase::SettingUp;
+        }
+        if (copy.setupExitCode && *copy.setupExitCode != 0) {
+            return CopyPhase::SetupFailed;
+        }
+        return CopyPhase::Interrupted;
+    }
+    if (running(copy.session)) {
+        return CopyPhase::Running;
+    }
+    return copy.exitCode ? CopyPhase::Ended : CopyPhase::Interrupted;
+}
+
+void TeamRunController::saveRun(const QUuid& runID) {
+    if (const TeamRun* run = findRun(m_teamRuns, runID)) {
+        if (const Result<void> saved = RunStore::save(*run); !saved) {
+            m_notices.notify(saved.error().message);
+        }
+    }
+}
+
+void TeamRunController::startAssistant(const QUuid& runID, std::size_t index,
+                                       const Provider& provider) {
+    const TeamRun* run = findRun(m_teamRuns, runID);
+    if (!run || index >= run->copies.size()) {
+        return;
+    }
+    const QString title = Characters::first(run->prompt, kTitleLength);
+    const QString task = kTaskWrapper + run->prompt;
+    QString command = provider.batchCommand(task);
+    if (!commandLineFits(command)) {
+        command = provider.batchCommandReadingFile(QDir(run->root).filePath(kTaskFileName))
+                      .value_or(command);
+    }
+    // The copy learns its session id before the session starts, so a session that ends
+    // at once is still matched to it.
+    m_sessions.startSession(
+        provider.id, title, command, run->copies.at(index).directory,
+        [this, runID, index](TerminalSession& session) {
+            if (TeamRun* stored = findRun(m_teamRuns, runID)) {
+                stored->copies.at(index).session = session.id();
+                stored->copies.at(index).exitCode.reset();
+                Q_EMIT teamRunsChanged();
+            }
+        },
+        {}, copyEnvironment(*run, index));
+}
+
+void TeamRunController::startSetup(const QUuid& runID, std::size_t index) {
+    const TeamRun* run = findRun(m_teamRuns, runID);
+    if (!run || index >= run->copies.size()) {
+        return;
+    }
+    const RunCopy& copy = run->copies.at(index);
+    const SessionPointer session = m_sessions.startSession(
+        kShellID, QStringLiteral("Setup · ") + m_providers.provider(copy.provider).name,
+        QStringLiteral("sh -c ") + shellQuote(run->setupCommand), copy.directory,
+        [this, runID, index](TerminalSession& started) {
+            if (TeamRun* stored = findRun(m_teamRuns, runID)) {
+                stored->copies.at(index).setupSession = started.id();
+                stored->copies.at(index).setupExitCode.reset();
+                Q_EMIT teamRunsChanged();
+            }
+        },
+        {}, copyEnvironment(*run, index));
+    // A setup that outlives its time is stopped; its end is then recorded as timed out.
+    QTimer::singleShot(std::chrono::seconds(run->setupTimeoutSeconds), this,
+                       [this, weak = std::weak_ptr<TerminalSession>(session)] {
+                           if (const SessionPointer running = weak.lock();
+                               running && running->running()) {
+                               m_timedOutSetups.insert(running->id());
+                               running->stop();
+                           }
+                       });
+}
+
+void TeamRunController::recordSetupAndStart(const QUuid& runID, std::size_t index) {
+    const TeamRun* run = findRun(m_teamRuns, runID);
+    if (!run || index >= run->copies.size()) {
+        return;
+    }
+    const QUuid copyID = run->copies.at(index).id;
+    m_recordingSetup.insert(copyID);
+    Q_EMIT teamRunsChanged();
+    runInBackground(
+        this,
+        [baseline = RunStore::baselineFolder(*run), folder = run->copies.at(index).directory] {
+            std::map<QString, QString> made;
+            try {
+                for (const FileChange& change : RunFiles::changes(baseline, folder)) {
+                    made[change.path] = change.after.value_or(QString());
+                }
+            } catch (const RunFilesError&) {
+                // A copy that cannot be compared now cannot be reviewed later either; the
+                // review says why. Nothing is marked.
+            }
+            return made;
+        },
+        [this, runID, copyID](const std::map<QString, QString>& made) {
+            m_recordingSetup.remove(copyID);
+            std::size_t at = 0;
+            RunCopy* copy = findCopy(m_teamRuns, runID, copyID, &at);
+            if (!copy) {
+                return;
+            }
+            copy->madeBySetup = made;
+            saveRun(runID);
+            startAssistant(runID, at, m_providers.provider(copy->provider));
+            Q_EMIT teamRunsChanged();
+        });
+}
+
+void TeamRunController::retrySetup(const QUuid& runID, const QUuid& copyID) {
+    std::size_t index = 0;
+    if (findCopy(m_teamRuns, runID, copyID, &index)) {
+        startSetup(runID, index);
+    }
+}
+
+void TeamRunController::startWithoutSetup(const QUuid& runID, const QUuid& copyID) {
+    std::size_t index = 0;
+    if (findCopy(m_teamRuns, runID, copyID, &index)) {
+        recordSetupAndStart(runID, index);
+    }
+}
+
+void TeamRunController::restartCopy(const QUuid& runID, const QUuid& copyID) {
+    std::size_t index = 0;
+    const RunCopy* copy = findCopy(m_teamRuns, runID, copyID, &index);
+    const TeamRun* run = findRun(m_teamRuns, runID);
+    if (!copy || !run || copyPhase(*copy) != CopyPhase::Interrupted) {
+        return;
+    }
+    if (!run->setupCommand.isEmpty() && !copy->session) {
+        startSetup(runID, index);
+    } else {
+        startAssistant(runID, index, m_providers.provider(copy->provider));
+    }
 }

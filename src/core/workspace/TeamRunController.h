@@ -3,15 +3,19 @@
 #include "core/assistants/Provider.h"
 #include "core/runs/FileChange.h"
 #include "core/runs/TeamRun.h"
+#include "core/runs/TeamRunSettings.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <vector>
 
 class HistoryStore;
 class Notices;
+class Preferences;
 class ProjectModel;
 class ProviderRegistry;
 class QTimer;
@@ -30,8 +34,11 @@ public:
     static constexpr int kOutputLength = 60000;            // user-perceived characters
     static constexpr int kComparisonOutputLength = 18000;  // per copy, likewise
 
+    // With a `store`, the projects' team-run settings are read from and stored in it; without
+    // one they are kept for this process only (unless a project has its own file).
     TeamRunController(SessionManager& sessions, ProviderRegistry& providers, ProjectModel& project,
-                      const HistoryStore& history, Notices& notices, QObject* parent = nullptr);
+                      const HistoryStore& history, Notices& notices, Preferences* store = nullptr,
+                      QObject* parent = nullptr);
 
     // Newest first.
     const QList<TeamRun>& teamRuns() const { return m_teamRuns; }
@@ -67,10 +74,41 @@ public:
     // run `runID` (each with the content it applied).
     void recordApplied(const QUuid& runID, const QUuid& copyID,
                        const std::vector<FileChange>& changes);
-    // The live screen text, else the saved output file, else the history entry's output.
+    // The live screen text (the setup's until the assistant starts), else the saved output
+    // file, else the history entry's output.
     QString runOutput(const RunCopy& copy, const TeamRun& run) const;
     // Starts a read-only session of the results comparer over the copies' results.
     void summarizeRun(const TeamRun& run);
+
+    // The project's team-run settings: its ".velk/team-runs.json" when present, else those
+    // stored for it, else the defaults.
+    TeamRunSettings settings(const QString& project) const;
+    // Stores them where `settings.inProject` says; taking them out of the project removes the
+    // project's file. False, with a notice, when they could not be written.
+    bool saveSettings(const QString& project, const TeamRunSettings& settings);
+
+    // Where a copy stands. A copy of a run with a setup command runs it first, in a terminal
+    // session of its own; the assistant starts once it succeeded (or the user starts it anyway).
+    enum class CopyPhase {
+        SettingUp,    // the setup runs, or what it changed is being recorded
+        SetupFailed,  // the setup ended with a failure or timed out; the assistant waits
+        Running,      // the assistant works
+        Interrupted,  // a session of the copy was cut short (VELK quit or crashed)
+        Ended,        // the assistant's session ended; exitCode says how
+    };
+    CopyPhase copyPhase(const RunCopy& copy) const;
+    // Runs the copy's setup again, starts its assistant without it, or starts an interrupted
+    // copy again (its setup first when that never succeeded).
+    void retrySetup(const QUuid& runID, const QUuid& copyID);
+    void startWithoutSetup(const QUuid& runID, const QUuid& copyID);
+    void restartCopy(const QUuid& runID, const QUuid& copyID);
+    // The exit status a setup that ran out of time is recorded with, as `timeout` has it.
+    static constexpr int kSetupTimedOut = 124;
+
+    // What every session of the copy `index` (0-based) of `run` gets in its environment:
+    // VELK_COPY_INDEX (1…N), VELK_RUN_ID, VELK_COPY_DIR, and PORT and VELK_PORT_BASE, the first
+    // port of the copy's block, when it has one.
+    static QStringList copyEnvironment(const TeamRun& run, std::size_t index);
 
 Q_SIGNALS:
     void selectedRunIDChanged();
@@ -85,6 +123,11 @@ private:
     void setPreparingRun(bool preparing);
     void publishPreparationProgress();
     void launchTeamRun(const TeamRun& run, const QList<Provider>& providers);
+    void startAssistant(const QUuid& runID, std::size_t index, const Provider& provider);
+    void startSetup(const QUuid& runID, std::size_t index);
+    // Records what the setup left in the copy as made by setup, then starts the assistant.
+    void recordSetupAndStart(const QUuid& runID, std::size_t index);
+    void saveRun(const QUuid& runID);
     // Records the exit code and output of a session that worked in a run's copy.
     void recordFinishedCopy(const TerminalSession& session);
 
@@ -103,4 +146,8 @@ private:
     QTimer* m_progressTimer = nullptr;
     qint64 m_preparationCopied = 0;
     qint64 m_preparationTotal = 0;
+    Preferences* m_store = nullptr;
+    QHash<QString, TeamRunSettings> m_settings;  // without a store
+    QSet<QUuid> m_recordingSetup;                // copies whose setup changes are being read
+    QSet<QUuid> m_timedOutSetups;                // setup sessions stopped for taking too long
 };

@@ -14,7 +14,8 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       providers(storeIf(persist, services.preferences), notices),
       sessions(*services.dialogs),
       history(storeIf(persist, services.preferences), sessions, notices),
-      teamRuns(sessions, providers, project, history, notices),
+      teamRuns(sessions, providers, project, history, notices,
+               storeIf(persist, services.preferences)),
       launcher(project, providers, sessions, teamRuns, notices, *services.dialogs),
       keepAwake(storeIf(persist, services.preferences), services.inhibitor, sessions),
       programClipboard(storeIf(persist, services.preferences), sessions),
@@ -22,7 +23,9 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
       scrollback(storeIf(persist, services.preferences), sessions),
       permissions(services.desktop, *services.dialogs, notices),
       attention(sessions, providers, project, storeIf(persist, services.preferences)),
-      reviewLayout(storeIf(persist, services.preferences)) {
+      reviewLayout(storeIf(persist, services.preferences)),
+      sessionRestore(storeIf(persist, services.preferences), sessions, providers, teamRuns,
+                     notices) {
     // What a session did to the project shows in the listing once it ends.
     QObject::connect(&sessions, &SessionManager::sessionFinished, &project,
                      [this] { project.refreshFiles(); });

@@ -10,9 +10,10 @@
 #include "core/workspace/ProgramClipboard.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
-#include "core/workspace/ScrollbackSetting.h"
 #include "core/workspace/ReviewLayout.h"
+#include "core/workspace/ScrollbackSetting.h"
 #include "core/workspace/SessionManager.h"
+#include "core/workspace/SessionRestore.h"
 #include "core/workspace/TeamRunController.h"
 
 class DesktopServices;
@@ -54,4 +55,6 @@ public:
     Permissions permissions;
     AttentionBoard attention;
     ReviewLayout reviewLayout;
+    // Last: it reads the others' state while they live.
+    SessionRestore sessionRestore;
 };

@@ -56,12 +56,17 @@ void ReviewFileModel::setTicked(const QString& path, bool ticked) {
 }
 
 void ReviewFileModel::tickAll() {
-    if (qsizetype(m_changes.size()) == m_ticked.size()) {
-        return;
-    }
+    // What the setup made (installed files, generated ones) is ticked only one by one.
+    bool added = false;
     m_ticked.reserve(qsizetype(m_changes.size()));
     for (const FileChange& change : m_changes) {
-        m_ticked.insert(change.path);
+        if (!change.madeBySetup && !m_ticked.contains(change.path)) {
+            m_ticked.insert(change.path);
+            added = true;
+        }
+    }
+    if (!added) {
+        return;
     }
     allChanged({Qt::CheckStateRole});
     Q_EMIT tickedChanged();

@@ -35,6 +35,7 @@ public:
 
     const QSet<QString>& ticked() const { return m_ticked; }
     void setTicked(const QString& path, bool ticked);
+    /// Ticks every file but those the copy's setup made, which are ticked one by one.
     void tickAll();
     void clearTicks();
     // The row of `path`, -1 when it is not in the list.

@@ -154,6 +154,47 @@ QString shortenedPath(const QString& path) {
     return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
 }
 
+// The state line of a copy's card.
+QString copyStateText(TeamRunController::CopyPhase phase, const RunCopy& copy) {
+    using Phase = TeamRunController::CopyPhase;
+    switch (phase) {
+        case Phase::SettingUp:
+            return QStringLiteral("Setting up…");
+        case Phase::SetupFailed:
+            return copy.setupExitCode == TeamRunController::kSetupTimedOut
+                       ? QStringLiteral("Setup timed out")
+                       : QStringLiteral("Setup failed · exit ") +
+                             QString::number(copy.setupExitCode.value_or(-1));
+        case Phase::Running:
+            return QStringLiteral("Running");
+        case Phase::Interrupted:
+            return QStringLiteral("Interrupted");
+        case Phase::Ended:
+            break;
+    }
+    return copy.exitCode == 0 ? QStringLiteral("Finished")
+                              : QStringLiteral("Needs attention · exit ") +
+                                    QString::number(copy.exitCode.value_or(-1));
+}
+
+// The buttons the copy's state offers.
+void addCopyActions(QHBoxLayout* row, TeamRunController& teamRuns,
+                    TeamRunController::CopyPhase phase, const QUuid& runID, const QUuid& copyID) {
+    const auto add = [&](const QString& text,
+                         void (TeamRunController::*action)(const QUuid&, const QUuid&)) {
+        auto* button = Widgets::button(text);
+        row->addWidget(button);
+        QObject::connect(button, &QPushButton::clicked, &teamRuns,
+                         [&teamRuns, action, runID, copyID] { (teamRuns.*action)(runID, copyID); });
+    };
+    if (phase == TeamRunController::CopyPhase::SetupFailed) {
+        add(QStringLiteral("Retry"), &TeamRunController::retrySetup);
+        add(QStringLiteral("Start anyway"), &TeamRunController::startWithoutSetup);
+    } else if (phase == TeamRunController::CopyPhase::Interrupted) {
+        add(QStringLiteral("Restart"), &TeamRunController::restartCopy);
+    }
+}
+
 }  // namespace
 
 TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
@@ -446,15 +487,11 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         auto* frame = Widgets::card();
         auto* row = new QHBoxLayout(frame);
         auto* name = Widgets::wrappingLabel(m_providers.provider(copy.provider).name, "title");
-        QString state;
-        if (m_teamRuns.copyRunning(copy)) {
-            state = QStringLiteral("Running");
-        } else if (!copy.exitCode) {
-            state = QStringLiteral("Interrupted");
-        } else if (*copy.exitCode == 0) {
-            state = QStringLiteral("Finished");
-        } else {
-            state = QStringLiteral("Needs attention · exit ") + QString::number(*copy.exitCode);
+        const TeamRunController::CopyPhase phase = m_teamRuns.copyPhase(copy);
+        QString state = copyStateText(phase, copy);
+        if (!copy.extraFiles.isEmpty()) {
+            state +=
+                QStringLiteral(" · extra files: ") + copy.extraFiles.join(QStringLiteral(", "));
         }
         auto* stateLabel = Widgets::wrappingLabel(state, "muted");
         stateLabel->setObjectName(QStringLiteral("copyState"));
@@ -491,6 +528,7 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         auto* output = Widgets::button(QStringLiteral("Output"));
         auto* review = Widgets::button(QStringLiteral("Review files"),
                                        reviewedCopy() == copy.id ? "primary" : nullptr);
+        addCopyActions(row, m_teamRuns, phase, run.id, copy.id);
         row->addWidget(open);
         row->addWidget(output);
         row->addWidget(review);
@@ -519,6 +557,9 @@ QString TeamRunsPage::copyNames(const std::vector<QUuid>& ids) const {
 
 QStringList TeamRunsPage::changeMarks(const RunCopy& copy, const FileChange& change) const {
     QStringList marks = modeMarks(change);
+    if (change.madeBySetup) {
+        marks.append(QStringLiteral("made by setup"));
+    }
     const bool applied = wasApplied(copy, change);
     if (applied) {
         marks.append(QStringLiteral("Applied"));

@@ -9,12 +9,15 @@
 #include "core/workspace/Notices.h"
 #include "core/workspace/PasteSafety.h"
 #include "core/workspace/ProgramClipboard.h"
+#include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/ScrollbackSetting.h"
+#include "core/workspace/SessionRestore.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Switch.h"
 #include "ui/kit/Widgets.h"
 #include "ui/navigation/Navigator.h"
+#include "ui/runs/TeamRunSettingsDialog.h"
 
 #include <QDir>
 #include <QGridLayout>
@@ -42,7 +45,8 @@ QFrame* settingsCard(const QString& heading, const QString& text, QLayout* contr
 SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                            ProgramClipboard& programClipboard, PasteSafety& pasteSafety,
                            ScrollbackSetting& scrollback, Navigator& navigator, Notices& notices,
-                           DesktopServices* desktop, Theme& theme, QWidget* parent)
+                           DesktopServices* desktop, Theme& theme, SettingsRunModels runs,
+                           QWidget* parent)
     : QWidget(parent), m_navigator(navigator) {
     QVBoxLayout* layout = Widgets::scrollingPage(this);
 
@@ -128,6 +132,18 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
     scrollbackRow->addStretch(1);
     scrollbackRow->addWidget(m_scrollbackLines);
     executionControls->addLayout(scrollbackRow);
+    if (SessionRestore* restore = runs.restore) {
+        m_restoreSessions = new Switch(QStringLiteral("Restore sessions automatically"), theme);
+        m_restoreSessions->setChecked(restore->automatic());
+        connect(m_restoreSessions, &Switch::toggled, restore, &SessionRestore::setAutomatic);
+        connect(restore, &SessionRestore::automaticChanged, this,
+                [this, restore] { m_restoreSessions->setChecked(restore->automatic()); });
+        executionControls->addWidget(m_restoreSessions);
+        executionControls->addWidget(Widgets::wrappingLabel(
+            QStringLiteral("Off by default. The sessions open when VELK last closed, or when it "
+                           "crashed, start again in their folders without asking."),
+            "muted"));
+    }
     grid->addWidget(
         settingsCard(
             QStringLiteral("Execution & approvals"),
@@ -142,6 +158,19 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
     auto* openRuns = Widgets::button(QStringLiteral("Open saved runs"));
     openRuns->setIcon(Icons::icon(QStringLiteral("folder"), theme.text()));
     runsControls->addWidget(openRuns);
+    if (runs.teamRuns && runs.project) {
+        m_runSettings = Widgets::button(QStringLiteral("Team-run settings for this project"));
+        runsControls->addWidget(m_runSettings);
+        connect(m_runSettings, &QPushButton::clicked, this,
+                [this, teamRuns = runs.teamRuns, project = runs.project] {
+                    if (!project->ensureFolder()) {
+                        return;
+                    }
+                    auto* dialog = new TeamRunSettingsDialog(*teamRuns, project->folder(), this);
+                    dialog->setAttribute(Qt::WA_DeleteOnClose);
+                    dialog->open();
+                });
+    }
     runsControls->addStretch(1);
     connect(openRuns, &QPushButton::clicked, this, [desktop] {
         const QString root = LocalTools::applicationData(QStringLiteral("Runs"));

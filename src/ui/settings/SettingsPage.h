@@ -8,11 +8,23 @@ class Navigator;
 class Notices;
 class PasteSafety;
 class ProgramClipboard;
+class ProjectModel;
 class ProviderRegistry;
 class QSpinBox;
 class ScrollbackSetting;
+class QPushButton;
+class SessionRestore;
 class Switch;
+class TeamRunController;
 class Theme;
+
+// The models behind the Settings page's team-run settings of the project and its switch for
+// restoring sessions; without them those controls are not shown.
+struct SettingsRunModels {
+    TeamRunController* teamRuns = nullptr;
+    ProjectModel* project = nullptr;
+    SessionRestore* restore = nullptr;
+};
 
 // The Settings page: provider accounts, execution with the keep-awake, program clipboard
 // and paste question switches, saved runs,
@@ -24,12 +36,16 @@ public:
     SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                  ProgramClipboard& programClipboard, PasteSafety& pasteSafety,
                  ScrollbackSetting& scrollback, Navigator& navigator, Notices& notices,
-                 DesktopServices* desktop, Theme& theme, QWidget* parent = nullptr);
+                 DesktopServices* desktop, Theme& theme, SettingsRunModels runs = {},
+                 QWidget* parent = nullptr);
 
     Switch* keepAwakeSwitch() const { return m_keepAwake; }
     Switch* programClipboardSwitch() const { return m_programClipboard; }
     Switch* pasteSafetySwitch() const { return m_pasteSafety; }
     QSpinBox* scrollbackLines() const { return m_scrollbackLines; }
+    Switch* restoreSessionsSwitch() const { return m_restoreSessions; }
+    // Opens the team-run settings of the project folder.
+    QPushButton* runSettingsButton() const { return m_runSettings; }
 
 private:
     Navigator& m_navigator;
@@ -37,4 +53,6 @@ private:
     Switch* m_programClipboard;
     Switch* m_pasteSafety;
     QSpinBox* m_scrollbackLines;
+    Switch* m_restoreSessions = nullptr;
+    QPushButton* m_runSettings = nullptr;
 };

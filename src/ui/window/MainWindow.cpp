@@ -19,6 +19,7 @@
 #include "ui/runs/TeamRunsPage.h"
 #include "ui/settings/SettingsPage.h"
 #include "ui/workspace/Composer.h"
+#include "ui/workspace/RestoreBar.h"
 #include "ui/workspace/WorkspacePage.h"
 
 #include <QButtonGroup>
@@ -68,6 +69,7 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
     auto* right = new QVBoxLayout;
     right->setSpacing(0);
     right->addWidget(buildHeader());
+    right->addWidget(new RestoreBar(m_workspace.sessionRestore));
     m_pageArea = new QWidget;
     m_pageArea->setObjectName(QStringLiteral("PageArea"));
     auto* pageLayout = new QVBoxLayout(m_pageArea);
@@ -137,7 +139,7 @@ QWidget* MainWindow::createPage(Destination destination) {
         case Destination::Settings:
             return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, w.pasteSafety,
                                     w.scrollback, m_navigator, w.notices, w.services.desktop,
-                                    m_theme);
+                                    m_theme, {&w.teamRuns, &w.project, &w.sessionRestore});
         case Destination::FilesAndRunner: {
             auto* files = new FilesPage(w.project, w.launcher, m_theme);
             connect(&m_navigator, &Navigator::editorLineRequested, files, &FilesPage::openAt);

@@ -1,0 +1,59 @@
+#include "core/runs/PortBlocks.h"
+
+#include <QRandomGenerator>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace PortBlocks {
+
+namespace {
+
+bool portFree(int port) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0) {
+        return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound =
+        ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(socket);
+    return bound;
+}
+
+}  // namespace
+
+bool blockFree(int first) {
+    for (int port = first; port < first + kBlockSize; ++port) {
+        if (!portFree(port)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Result<std::vector<int>> reserve(int count, int start) {
+    constexpr int blocks = (kHighest - kLowest) / kBlockSize;
+    if (start < kLowest || start >= kHighest) {
+        start = kLowest + int(QRandomGenerator::global()->bounded(blocks)) * kBlockSize;
+    }
+    start -= (start - kLowest) % kBlockSize;
+    std::vector<int> found;
+    for (int tried = 0; tried < blocks && int(found.size()) < count; ++tried) {
+        const int first = kLowest + (start - kLowest + tried * kBlockSize) % (kHighest - kLowest);
+        if (blockFree(first)) {
+            found.push_back(first);
+        }
+    }
+    if (int(found.size()) < count) {
+        return Error::invalid(QStringLiteral("Could not find free ports for the copies."));
+    }
+    return found;
+}
+
+}  // namespace PortBlocks

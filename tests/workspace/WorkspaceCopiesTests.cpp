@@ -1,0 +1,256 @@
+// Team-run copies set up before their assistants start, each with its own environment and
+// ports, the copies a quit cut short, and the sessions that come back after a restart.
+
+#include "WorkspaceTestKit.h"
+
+#include "core/runs/RunReview.h"
+#include "core/runs/RunStore.h"
+#include "core/workspace/PreferenceKeys.h"
+
+#include <QFile>
+#include <QSignalSpy>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+using Phase = TeamRunController::CopyPhase;
+
+namespace {
+
+// Binds a server socket on $PORT, says so in $VELK_TEST_SIGNALS/bound-<copy index> with the
+// copy's environment, holds the port until the test writes "release", then leaves a file as
+// an installer would.
+const QByteArray kServe = R"(import os, pathlib, socket, time
+env = os.environ
+server = socket.socket()
+server.bind(("127.0.0.1", int(env["PORT"])))
+server.listen()
+signals = pathlib.Path(env["VELK_TEST_SIGNALS"])
+fields = [env[name] for name in ("PORT", "VELK_PORT_BASE", "VELK_RUN_ID", "VELK_COPY_DIR")]
+partial = signals / ("partial-" + env["VELK_COPY_INDEX"])
+partial.write_text(" ".join(fields))
+partial.rename(signals / ("bound-" + env["VELK_COPY_INDEX"]))
+while not (signals / "release").exists():
+    time.sleep(0.05)
+pathlib.Path("installed.txt").write_text("installed")
+)";
+
+}  // namespace
+
+class WorkspaceCopies : public WorkspaceTest {
+protected:
+    Workspace& openRunWorkspace(const TeamRunSettings& settings) {
+        Workspace& model = openWorkspace();
+        model.launcher.setSeparateCopies(true);
+        model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+        EXPECT_TRUE(model.teamRuns.saveSettings(project(), settings));
+        return model;
+    }
+    const TeamRun& startRun(Workspace& model, const QSet<QString>& assistants) {
+        const qsizetype before = model.teamRuns.teamRuns().size();
+        model.launcher.setSelectedProviders(assistants);
+        model.launcher.setPrompt("task");
+        model.launcher.dispatchPrompt();
+        EXPECT_TRUE(waitUntil([&] { return model.teamRuns.teamRuns().size() == before + 1; }, 20s));
+        return model.teamRuns.teamRuns().first();
+    }
+    bool waitForPhase(Workspace& model, std::size_t copy, Phase phase) {
+        return waitUntil(
+            [&] {
+                return model.teamRuns.copyPhase(
+                           model.teamRuns.teamRuns().first().copies.at(copy)) == phase;
+            },
+            20s);
+    }
+};
+
+TEST_F(WorkspaceCopies, setupRunsInEachCopyWithItsOwnPortsAndWhatItMadeIsMarkedInTheReview) {
+    const QString signals = scratch() + "/signals";
+    ASSERT_TRUE(QDir().mkpath(signals));
+    ScopedEnvironment signalsDir("VELK_TEST_SIGNALS", signals.toLocal8Bit());
+    ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
+    ASSERT_TRUE(writeFile(projectFile("serve.py"), kServe));
+    ASSERT_TRUE(writeFile(projectFile(".env"), "TOKEN=1"));
+    ASSERT_TRUE(writeFile(projectFile(".env.production"), "TOKEN=2"));
+    TeamRunSettings settings;
+    settings.setupCommand = "python3 serve.py";
+    settings.extraFiles = {".env"};
+    Workspace& model = openRunWorkspace(settings);
+    const TeamRun& run = startRun(model, {"claude", "codex"});
+
+    // Both setups hold their servers at the same time: the ports differ.
+    ASSERT_TRUE(waitUntil(
+        [&] { return QFile::exists(signals + "/bound-1") && QFile::exists(signals + "/bound-2"); },
+        20s));
+    for (std::size_t copy = 0; copy < 2; ++copy) {
+        EXPECT_EQ(model.teamRuns.copyPhase(run.copies.at(copy)), Phase::SettingUp);
+        EXPECT_FALSE(run.copies.at(copy).session);
+        const QStringList fields =
+            QString::fromUtf8(readFile(signals + QStringLiteral("/bound-%1").arg(copy + 1)))
+                .split(u' ');
+        ASSERT_EQ(fields.size(), 4);
+        EXPECT_EQ(fields[0].toInt(), *run.copies.at(copy).portBase);
+        EXPECT_EQ(fields[1], fields[0]);
+        EXPECT_EQ(fields[2], run.id.toString(QUuid::WithoutBraces).toUpper());
+        EXPECT_EQ(fields[3], run.copies.at(copy).directory);
+        EXPECT_EQ(run.copies.at(copy).extraFiles, QStringList{".env"});
+        EXPECT_EQ(readFile(run.copies.at(copy).directory + "/.env"), "TOKEN=1");
+    }
+    EXPECT_NE(run.copies.at(0).portBase, run.copies.at(1).portBase);
+
+    ASSERT_TRUE(writeFile(signals + "/release", ""));
+    ASSERT_TRUE(waitForPhase(model, 0, Phase::Ended));
+    ASSERT_TRUE(waitForPhase(model, 1, Phase::Ended));
+    const RunCopy copy = model.teamRuns.teamRuns().first().copies.at(0);
+    EXPECT_EQ(copy.setupExitCode, 0);
+    EXPECT_EQ(copy.exitCode, 0);
+    EXPECT_EQ(copy.madeBySetup.size(), 1U);
+
+    RunReview review(model.teamRuns.teamRuns().first(), copy);
+    QSignalSpy inspected(&review, &RunReview::inspected);
+    review.inspect();
+    ASSERT_TRUE(waitUntil([&] { return !inspected.isEmpty(); }, 20s));
+    ASSERT_EQ(review.changes().size(), 2U);
+    EXPECT_EQ(review.changes().at(0).path, "installed.txt");
+    EXPECT_TRUE(review.changes().at(0).madeBySetup);
+    EXPECT_EQ(review.changes().at(1).path, "main.txt");
+    EXPECT_FALSE(review.changes().at(1).madeBySetup);
+}
+
+TEST_F(WorkspaceCopies, aFailedOrTimedOutSetupHoldsTheAssistantUntilRetriedOrStartedAnyway) {
+    TeamRunSettings settings;
+    settings.setupCommand = "echo setting up; exit 3";
+    Workspace& model = openRunWorkspace(settings);
+    startRun(model, {"claude"});
+    ASSERT_TRUE(waitForPhase(model, 0, Phase::SetupFailed));
+    const TeamRun failed = model.teamRuns.teamRuns().first();
+    EXPECT_EQ(failed.copies.at(0).setupExitCode, 3);
+    EXPECT_FALSE(failed.copies.at(0).session);
+    EXPECT_TRUE(model.teamRuns.runOutput(failed.copies.at(0), failed).contains("setting up"));
+
+    model.teamRuns.retrySetup(failed.id, failed.copies.at(0).id);
+    EXPECT_EQ(model.teamRuns.copyPhase(model.teamRuns.teamRuns().first().copies.at(0)),
+              Phase::SettingUp);
+    ASSERT_TRUE(waitForPhase(model, 0, Phase::SetupFailed));
+    model.teamRuns.startWithoutSetup(failed.id, failed.copies.at(0).id);
+    ASSERT_TRUE(waitForPhase(model, 0, Phase::Ended));
+    EXPECT_EQ(model.teamRuns.teamRuns().first().copies.at(0).exitCode, 0);
+
+    // A setup that outlives its time is stopped and recorded as timed out.
+    settings.setupCommand = "sleep 600";
+    settings.setupTimeoutSeconds = 1;
+    ASSERT_TRUE(model.teamRuns.saveSettings(project(), settings));
+    startRun(model, {"claude"});
+    ASSERT_TRUE(waitForPhase(model, 0, Phase::SetupFailed));
+    EXPECT_EQ(model.teamRuns.teamRuns().first().copies.at(0).setupExitCode,
+              TeamRunController::kSetupTimedOut);
+}
+
+TEST_F(WorkspaceCopies, aCopyCutShortByAQuitIsInterruptedUntilRestarted) {
+    const QString runs = scratch() + "/runs";
+    {
+        ScopedEnvironment hang("VELK_FAKE_HANG", "1");
+        Workspace first(false, services());
+        first.project.setFolder(project());
+        first.teamRuns.setRunStorageRoot(runs);
+        first.teamRuns.startTeamRun("task", {first.providers.provider("claude")}, project());
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return !first.teamRuns.teamRuns().isEmpty() &&
+                       first.teamRuns.copyRunning(first.teamRuns.teamRuns().first().copies[0]);
+            },
+            20s));
+    }  // VELK goes away without the session's end being recorded.
+
+    Workspace& model = openWorkspace();
+    model.teamRuns.setRunStorageRoot(runs);
+    model.teamRuns.loadTeamRuns();
+    ASSERT_EQ(model.teamRuns.teamRuns().size(), 1);
+    const TeamRun run = model.teamRuns.teamRuns().first();
+    EXPECT_EQ(model.teamRuns.copyPhase(run.copies.at(0)), Phase::Interrupted);
+    model.teamRuns.restartCopy(run.id, run.copies.at(0).id);
+    EXPECT_EQ(model.teamRuns.copyPhase(model.teamRuns.teamRuns().first().copies.at(0)),
+              Phase::Running);
+    ASSERT_TRUE(waitForPhase(model, 0, Phase::Ended));
+}
+
+TEST_F(WorkspaceCopies, settingsAreKeptPerProjectAndTheProjectFileWinsForTeammates) {
+    TeamRunSettings settings;
+    settings.setupCommand = "npm ci";
+    settings.extraFiles = {".env.local"};
+    {
+        Workspace mine(true, services());
+        ASSERT_TRUE(mine.teamRuns.saveSettings(project(), settings));
+        EXPECT_EQ(mine.teamRuns.settings(scratch()), TeamRunSettings());
+    }
+    EXPECT_FALSE(QFile::exists(TeamRunSettings::projectFile(project())));
+    EXPECT_EQ(Workspace(true, services()).teamRuns.settings(project()), settings);
+
+    settings.inProject = true;
+    ASSERT_TRUE(Workspace(true, services()).teamRuns.saveSettings(project(), settings));
+    MemoryPreferences teammate;
+    Workspace theirs(true, WorkspaceServices{&teammate, &dialogs, &inhibitor, &desktop});
+    EXPECT_EQ(theirs.teamRuns.settings(project()), settings);
+
+    settings.inProject = false;
+    ASSERT_TRUE(theirs.teamRuns.saveSettings(project(), settings));
+    EXPECT_FALSE(QFile::exists(TeamRunSettings::projectFile(project())));
+}
+
+TEST_F(WorkspaceCopies, sessionsOpenWhenVelkDiedAreOfferedAndRestartWithTheirResumeForms) {
+    ScopedEnvironment data("XDG_DATA_HOME", (scratch() + "/data").toLocal8Bit());
+    ScopedEnvironment hang("VELK_FAKE_HANG", "1");
+    const QStringList folders{scratch() + "/a", scratch() + "/b", scratch() + "/c"};
+    for (const QString& folder : folders) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+    }
+    QString claudeSession;
+    {
+        Workspace first(true, services());
+        first.project.setFolder(folders[0]);
+        ASSERT_TRUE(first.launcher.launch(QString(), first.providers.provider("claude")));
+        first.project.setFolder(folders[1]);
+        ASSERT_TRUE(first.launcher.launch(QString(), first.providers.provider("codex")));
+        first.project.setFolder(folders[2]);
+        first.launcher.openTerminal();
+        ASSERT_EQ(first.sessions.sessions().size(), 3);
+        claudeSession = first.sessions.toolSessionID(first.sessions.sessions()[0]->id());
+        ASSERT_FALSE(claudeSession.isEmpty());
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return first.sessions.sessions()[0]->screen().plainText().contains("ARG2=" +
+                                                                                   claudeSession);
+            },
+            10s));
+    }  // gone without a clean shutdown
+
+    Workspace second(true, services());
+    EXPECT_TRUE(second.sessions.sessions().isEmpty());
+    ASSERT_EQ(second.sessionRestore.offered().size(), 3);
+    EXPECT_EQ(second.sessionRestore.offerText(), "Restore 3 sessions");
+    second.sessionRestore.restore();
+    const QList<SessionPointer> restored = second.sessions.sessions();
+    ASSERT_EQ(restored.size(), 3);
+    for (qsizetype index = 0; index < restored.size(); ++index) {
+        EXPECT_EQ(restored[index]->directory(), folders[index]);
+    }
+    EXPECT_TRUE(restored[0]->command().endsWith(" --resume '" + claudeSession + "'"));
+    EXPECT_TRUE(restored[1]->command().endsWith(" resume --last --sandbox workspace-write"));
+    EXPECT_EQ(restored[2]->providerID(), kShellID);
+    for (const QString& marker :
+         {QStringLiteral("FAKE_claude_RESUMED"), QStringLiteral("FAKE_codex_RESUMED")}) {
+        const SessionPointer& session = marker.contains("claude") ? restored[0] : restored[1];
+        EXPECT_TRUE(waitUntil([&] { return session->screen().plainText().contains(marker); }, 10s));
+    }
+    EXPECT_TRUE(second.sessionRestore.offered().isEmpty());
+
+    // Quitting stops the sessions but keeps them listed; with the setting on they come back
+    // without a click.
+    second.sessions.stopAll();
+    ASSERT_TRUE(waitUntil([&] { return !second.sessions.anyRunning(); }, 10s));
+    preferences.setValue(PreferenceKeys::restoreSessionsAutomatically, true);
+    Workspace third(true, services());
+    EXPECT_TRUE(third.sessionRestore.offered().isEmpty());
+    EXPECT_EQ(third.sessions.sessions().size(), 3);
+    third.sessions.stopAll();
+    waitUntil([&] { return !third.sessions.anyRunning(); }, 10s);
+}
