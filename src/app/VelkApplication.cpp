@@ -449,6 +449,11 @@ void VelkApplication::capturePages(const QString& folder) {
 void VelkApplication::captureNextPage(const QString& folder, int index) {
     // The pages in the theme VELK starts with, then again in the light preset, named
     // "Workspace (Paper light).png" and so on.
+    if (index == kCapturedPages.size() && !m_terminalCaptured) {
+        m_terminalCaptured = true;
+        captureTerminal(folder, [this, folder, index] { captureNextPage(folder, index); });
+        return;
+    }
     if (index == kCapturedPages.size() && !m_reviewCaptured) {
         m_reviewCaptured = true;
         captureReview(folder, [this, folder, index] { captureNextPage(folder, index); });

@@ -80,6 +80,7 @@ private:
     // Reviews a scripted change to the example project on the Team runs page and captures
     // it unified and side by side, then calls `done`.
     void captureReview(const QString& folder, const std::function<void()>& done);
+    void captureTerminal(const QString& folder, const std::function<void()>& done);
     void startCompanion();
     // Keeps the theme's animation switch on the desktop's motion setting.
     void followDesktopMotion();
@@ -104,4 +105,5 @@ private:
     bool m_quitting = false;
     bool m_toldAboutTray = false;
     bool m_reviewCaptured = false;
+    bool m_terminalCaptured = false;
 };

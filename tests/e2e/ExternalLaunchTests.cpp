@@ -8,6 +8,7 @@
 #include "Screenshots.h"
 #include "core/services/Preferences.h"
 #include "core/workspace/HistoryEntry.h"
+#include "core/workspace/HistoryFile.h"
 #include "platform/KeyboardSynthesis.h"
 #include "platform/X11Windows.h"
 #include "support/TestSupport.h"
@@ -110,9 +111,7 @@ protected:
 
     // The history snapshots the program has stored in its preferences file so far.
     QList<HistoryEntry> storedHistory() const {
-        SettingsPreferences preferences(path("config/Kelo AI/VELK.conf"));
-        return HistoryEntry::decodeList(preferences.value("history").toByteArray())
-            .value_or(QList<HistoryEntry>());
+        return HistoryFile::read(path("config/Kelo AI/VELK-history.jsonl"), 1000).entries;
     }
 
     // The window's pixels once the program has drawn its last changes: two grabs a little
