@@ -14,7 +14,7 @@ export CCACHE_NOHASHDIR := 1
 all: build
 
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh $(BUILD)
 
 $(BUILD)/release/build.ninja:
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
