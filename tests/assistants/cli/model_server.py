@@ -15,11 +15,14 @@ test reads what each program sent.
 
 A conversation file is {"turns": [TURN, ...]}. Which turn answers a request is the number of
 tool results the request already carries (the program sends one after running each tool
-call), the last turn repeating. A turn is one of:
+call), the last turn repeating; {"when": [{"contains": TEXT, "turns": [...]}]} gives
+requests holding TEXT a conversation of their own. A turn is one of:
     {"text": "..."}                            a plain answer
     {"text": "...", "chunks": 6, "delay": 0.5} that answer streamed in pieces, slowly
     {"write": {"path": "a.txt", "content": "..."}, "text": "..."}
                                                a call of the program's own file-writing tool
+                                               ("{protocol}" in the path: anthropic, openai or
+                                               gemini)
     {"run": "shell command", "text": "..."}    a call of its shell tool (it asks the user)
     {"status": 500} / {"status": 429}           an HTTP error
     {"drop": true}                             the connection closed without an answer
@@ -45,8 +48,13 @@ def log(protocol, path, body):
                                 "body": body}) + "\n")
 
 
-def turn_for(tool_results):
+def turn_for(tool_results, body):
     turns = conversation["turns"]
+    text = json.dumps(body)
+    for branch in conversation.get("when", []):
+        if branch["contains"] in text:
+            turns = branch["turns"]
+            break
     return turns[min(tool_results, len(turns) - 1)]
 
 
@@ -165,14 +173,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not body.get("tools"):
             return self.anthropic_answer(body, [{"type": "text", "text": "Scripted task"}],
                                          "end_turn", {})
-        turn = turn_for(results)
+        turn = turn_for(results, body)
         if self.failed(turn):
             return
         blocks = []
         stop = "end_turn"
         folder = working_folder(json.dumps(body))
         if "write" in turn:
-            path = turn["write"]["path"]
+            path = turn["write"]["path"].replace("{protocol}", "anthropic")
             if folder and not path.startswith("/"):
                 path = os.path.join(folder, path)
             blocks.append({"type": "tool_use", "id": f"toolu_{results}", "name": "Write",
@@ -233,13 +241,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         items = items if isinstance(items, list) else []
         results = sum(1 for item in items
                       if item.get("type") in ("function_call_output", "custom_tool_call_output"))
-        turn = turn_for(results)
+        turn = turn_for(results, body)
         if self.failed(turn):
             return
         tools = {t.get("name"): t for t in body.get("tools", []) if isinstance(t, dict)}
         output = []
         if "write" in turn:
-            path, content = turn["write"]["path"], turn["write"]["content"]
+            path = turn["write"]["path"].replace("{protocol}", "openai")
+            content = turn["write"]["content"]
             patch = "*** Begin Patch\n*** Add File: %s\n%s*** End Patch\n" % (
                 path, "".join("+" + line + "\n" for line in content.splitlines()))
             if tools.get("apply_patch", {}).get("type") == "custom":
@@ -305,12 +314,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             answer = {"reasoning": "scripted", "model_choice": "flash", "next_speaker": "user",
                       "complexity_reasoning": "scripted", "complexity_score": 1}
             return self.gemini_answer([[{"text": json.dumps(answer)}]], streamed, {})
-        turn = turn_for(results)
+        turn = turn_for(results, body)
         if self.failed(turn):
             return
         folder = working_folder(json.dumps(body))
         if "write" in turn:
-            path = turn["write"]["path"]
+            path = turn["write"]["path"].replace("{protocol}", "gemini")
             if folder and not path.startswith("/"):
                 path = os.path.join(folder, path)
             chunks = [[{"functionCall": {"name": "write_file", "args": {

@@ -46,6 +46,11 @@ with open(os.path.join(codex, "config.toml"), "w") as out:
     out.write(codex_config)
     for folder in trusted:
         out.write('\n[projects."%s"]\ntrust_level = "trusted"\n' % folder)
+# Runs with --ignore-user-config still read the system layer; inside the tests' own mount
+# namespace /etc is an overlay of theirs (run-isolated.sh), never the machine's.
+if os.environ.get("VELK_ASSISTANTS_ISOLATED") == "1" and os.access("/etc/codex", os.W_OK):
+    with open("/etc/codex/config.toml", "w") as out:
+        out.write(codex_config)
 
 # Gemini CLI: signed in with an API key, no update check, no usage statistics, no tips.
 gemini = os.path.join(home, ".gemini")
