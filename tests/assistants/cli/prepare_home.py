@@ -38,7 +38,8 @@ codex = os.path.join(home, ".codex")
 codex_config = ('model_provider = "velk-test"\nmodel = "gpt-test"\n'
                 'check_for_update_on_startup = false\n\n[analytics]\nenabled = false\n\n'
                 '[model_providers.velk-test]\nname = "VELK test server"\nbase_url = "%s/v1"\n'
-                'env_key = "OPENAI_API_KEY"\nwire_api = "responses"\n' % base_url)
+                'env_key = "OPENAI_API_KEY"\nwire_api = "responses"\n'
+                'request_max_retries = 1\nstream_max_retries = 1\n' % base_url)
 os.makedirs(codex, exist_ok=True)
 with open(os.path.join(codex, "auth.json"), "w") as out:
     json.dump({"OPENAI_API_KEY": key}, out, indent=2)
@@ -52,12 +53,14 @@ if os.environ.get("VELK_ASSISTANTS_ISOLATED") == "1" and os.access("/etc/codex",
     with open("/etc/codex/config.toml", "w") as out:
         out.write(codex_config)
 
-# Gemini CLI: signed in with an API key, no update check, no usage statistics, no tips.
+# Gemini CLI: signed in with an API key, no update check, two attempts per request (like
+# the other two programs' lowered retries), no usage statistics, no tips.
 gemini = os.path.join(home, ".gemini")
 os.makedirs(gemini, exist_ok=True)
 with open(os.path.join(gemini, "settings.json"), "w") as out:
     json.dump({"security": {"auth": {"selectedType": "gemini-api-key"}},
-               "general": {"disableAutoUpdate": True, "disableUpdateNag": True},
+               "general": {"disableAutoUpdate": True, "disableUpdateNag": True,
+                           "maxAttempts": 2},
                "privacy": {"usageStatisticsEnabled": False},
                "ui": {"hideTips": True, "hideBanner": True}}, out, indent=2)
 with open(os.path.join(gemini, "trustedFolders.json"), "w") as out:
