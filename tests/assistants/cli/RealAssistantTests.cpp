@@ -237,7 +237,10 @@ TEST_F(RealAssistants, separateCopiesAreEditedByEachProgramAndTwoResultsAreAppli
                                     << workspace().teamRuns.runOutput(copy, run).toStdString();
         const RunFiles::Review review =
             RunFiles::review(RunStore::baselineFolder(run), copy.directory);
-        ASSERT_EQ(review.changes.size(), 1u) << copy.provider.toStdString();
+        EXPECT_EQ(review.changes.size(), 1u) << copy.provider.toStdString();
+        if (review.changes.size() != 1) {
+            continue;
+        }
         EXPECT_EQ(review.changes.front().path, file);
         EXPECT_EQ(review.changes.front().kind(), "Added");
         if (copy.provider != "gemini") {

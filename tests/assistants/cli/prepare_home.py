@@ -19,7 +19,8 @@ key = "sk-velk-test-0000000000000000000000000000"
 os.makedirs(home, exist_ok=True)
 
 # Claude Code: onboarding done, the key from the environment approved (it keeps the key's
-# last 20 characters), the update check and every request but the model's off.
+# last 20 characters), the update check and every request but the model's off, and tools
+# asked about as by default (its newer models otherwise start in auto mode, deciding alone).
 with open(os.path.join(home, ".claude.json"), "w") as out:
     json.dump({"hasCompletedOnboarding": True, "lastOnboardingVersion": "2.1.332",
                "numStartups": 1, "autoUpdates": False,
@@ -29,7 +30,8 @@ with open(os.path.join(home, ".claude.json"), "w") as out:
                             for folder in trusted}}, out, indent=2)
 os.makedirs(os.path.join(home, ".claude"), exist_ok=True)
 with open(os.path.join(home, ".claude", "settings.json"), "w") as out:
-    json.dump({"autoUpdates": False, "theme": "dark"}, out, indent=2)
+    json.dump({"autoUpdates": False, "theme": "dark",
+               "permissions": {"defaultMode": "default"}}, out, indent=2)
 
 # Codex: the API key as `codex login --with-api-key` stores it, a model provider of its own
 # for the server (Codex no longer reads OPENAI_BASE_URL, and its built-in OpenAI provider
@@ -73,8 +75,6 @@ environment = {
     "DISABLE_TELEMETRY": "1",
     "ANTHROPIC_BASE_URL": base_url,
     "ANTHROPIC_API_KEY": key,
-    "ANTHROPIC_MODEL": "claude-sonnet-4-5",
-    "ANTHROPIC_SMALL_FAST_MODEL": "claude-sonnet-4-5",
     "CLAUDE_CODE_DISABLE_NONESSENTIAL_TRAFFIC": "1",
     "CLAUDE_CODE_MAX_RETRIES": "1",
     "OPENAI_API_KEY": key,
