@@ -298,7 +298,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def shell_call(self, index, tools, command):
         if "exec_command" in tools:
             line = command[-1] if command[0] == "bash" else " ".join(command)
-            return self.function_call(index, "exec_command", {"cmd": line})
+            # Asked to leave its sandbox, Codex asks the user first.
+            return self.function_call(index, "exec_command", {
+                "cmd": line, "sandbox_permissions": "require_escalated",
+                "justification": "Run the command"})
         return self.function_call(index, "shell", {"command": command})
 
     # Gemini ----------------------------------------------------------------------------
