@@ -267,6 +267,13 @@ TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWh
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_TRUE(signIn->screen().plainText().contains("ARG2=login"));
 
+    // A sign-in that ends has the states read again.
+    ScopedEnvironment signedIn("VELK_FAKE_CLAUDE_STATUS", "in");
+    model.launcher.signIn(provider("claude"));
+    ASSERT_TRUE(waitUntil(
+        [&] { return model.providers.connectionStatus().value("claude") == "Signed in"; }));
+    ASSERT_TRUE(waitForSessionsToFinish());
+
     // Neither the shell nor a connector resumes; a connector not installed opens the editor.
     const Provider missing = connector("missing", "no-such-velk-tool", "x {prompt}");
     model.providers.saveProvider(connector("mine", "kimi", "kimi {prompt}"));
@@ -274,7 +281,7 @@ TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWh
     model.launcher.resume(provider("mine"));
     model.launcher.signIn(missing);
     EXPECT_EQ(requestedConnector, missing);
-    EXPECT_EQ(model.sessions.sessions().size(), 2);
+    EXPECT_EQ(model.sessions.sessions().size(), 3);
 }
 
 // Kimi Code and Antigravity, when not installed, say where their makers explain installing

@@ -154,7 +154,15 @@ void ProviderRegistry::refreshProviders() {
             available.insert(provider.id, *path);
         }
     }
+    // What a check said of a tool no longer holds for another executable found in its place.
+    const qsizetype checked = m_connectionStatus.size();
+    m_connectionStatus.removeIf([&available, this](const auto& status) {
+        return available.value(status.key()) != m_available.value(status.key());
+    });
     publish(this, m_available, available, &ProviderRegistry::availableChanged);
+    if (m_connectionStatus.size() != checked) {
+        Q_EMIT connectionStatusChanged();
+    }
 }
 
 Provider ProviderRegistry::provider(const QString& id) const {

@@ -260,9 +260,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             else:
                 # Codex's shell tool applies a patch given to `apply_patch` itself.
                 output.append(self.shell_call(results, tools, [
-                    "bash", "-lc", "apply_patch <<'PATCH'\n%sPATCH" % patch]))
+                    "bash", "-lc", "apply_patch <<'PATCH'\n%sPATCH" % patch], False))
         elif "run" in turn:
-            output.append(self.shell_call(results, tools, ["bash", "-lc", turn["run"]]))
+            output.append(self.shell_call(results, tools, ["bash", "-lc", turn["run"]], True))
         self.start_events()
         response = {"id": f"resp_{results}", "object": "response", "status": "in_progress",
                     "model": body.get("model", "gpt-test"), "output": []}
@@ -295,13 +295,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return {"type": "function_call", "id": f"fc_{index}", "call_id": f"call_{index}",
                 "name": name, "arguments": json.dumps(arguments), "status": "completed"}
 
-    def shell_call(self, index, tools, command):
+    def shell_call(self, index, tools, command, escalated):
         if "exec_command" in tools:
             line = command[-1] if command[0] == "bash" else " ".join(command)
-            # Asked to leave its sandbox, Codex asks the user first.
-            return self.function_call(index, "exec_command", {
-                "cmd": line, "sandbox_permissions": "require_escalated",
-                "justification": "Run the command"})
+            arguments = {"cmd": line}
+            if escalated:
+                # Asked to leave its sandbox, Codex asks the user first.
+                arguments.update(sandbox_permissions="require_escalated",
+                                 justification="Run the command")
+            return self.function_call(index, "exec_command", arguments)
         return self.function_call(index, "shell", {"command": command})
 
     # Gemini ----------------------------------------------------------------------------
