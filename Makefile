@@ -9,12 +9,12 @@ CMAKE_GEN   = -G Ninja
 export CCACHE_BASEDIR   := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps build run test test-package install uninstall package test-sanitize test-tsan bench format clean
+.PHONY: all deps build run test test-assistants test-package install uninstall package test-sanitize test-tsan bench format clean
 
 all: build
 
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh $(BUILD)
 
 $(BUILD)/release/build.ninja:
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
@@ -27,6 +27,10 @@ run: build
 
 test: build
 	scripts/test.sh $(BUILD)/release
+
+# Only the tests that drive the real assistant programs against a local model server.
+test-assistants: build
+	scripts/test.sh $(BUILD)/release -L assistants
 
 # The Debian package of the Release build: installed with apt-get, its desktop files
 # validated, the installed self-test run, then removed again (needs root or sudo).

@@ -2,7 +2,15 @@
 # Installs every Debian package VELK needs to build, test, benchmark and run.
 # This is the only place that lists them. Safe to run again: it does nothing when
 # everything is present, and refreshes the package lists only when something is missing.
+#
+#   scripts/install-deps.sh [BUILD_ROOT]
+#
+# With a BUILD_ROOT it also installs the assistant command-line programs the assistants
+# tests drive, at the exact versions of tests/assistants/cli/package-lock.json, into
+# BUILD_ROOT/assistant-clis (with npm's download cache beside them, so a second run
+# downloads nothing), and Node.js when there is none.
 set -euo pipefail
+build_root=${1:-}
 
 packages=(
     # compiler and build
@@ -44,7 +52,29 @@ for p in "${packages[@]}"; do
     fi
 done
 
+if [ -n "$build_root" ] && ! command -v npm >/dev/null; then
+    missing+=(nodejs npm)
+fi
+
+install_assistant_clis() {
+    [ -n "$build_root" ] || return 0
+    local source folder stamp
+    source="$(cd "$(dirname "$0")/.." && pwd)/tests/assistants/cli"
+    folder="$build_root/assistant-clis"
+    stamp=$(sha256sum "$source/package-lock.json" | cut -d' ' -f1)
+    if [ -x "$folder/node_modules/.bin/claude" ] && [ "$(cat "$folder/.lock-sha256" 2>/dev/null)" = "$stamp" ]; then
+        return 0
+    fi
+    echo "Installing the assistant command-line programs into $folder"
+    mkdir -p "$folder"
+    cp "$source/package.json" "$source/package-lock.json" "$folder/"
+    (cd "$folder" && DISABLE_AUTOUPDATER=1 npm ci --no-fund --no-audit --loglevel=error \
+        --cache "$build_root/npm-cache" --prefer-offline)
+    echo "$stamp" > "$folder/.lock-sha256"
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+    install_assistant_clis
     exit 0
 fi
 
@@ -56,3 +86,4 @@ fi
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_assistant_clis

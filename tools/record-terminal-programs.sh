@@ -34,9 +34,16 @@ mkdir -p "$work/tree/src" "$work/tree/docs"
 for i in 1 2 3 4 5 6; do head -c $((i * 1500)) /dev/zero > "$work/tree/src/file$i.bin"; done
 printf 'readme\n' > "$work/tree/README.md"
 
+# Stops the process PID and its descendants.
+freeze() {
+    local child
+    for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do freeze "$child"; done
+    kill -STOP "$1" 2>/dev/null && echo "$1" >> "$work/frozen" || true
+}
+
 # record NAME ROWS COLUMNS 'COMMAND' [KEYS-AND-PAUSES…]
 # Each extra argument is "sleep:SECONDS", "wait:TEXT" (until the screen shows TEXT, at most
-# 30 seconds) or keys for tmux send-keys.
+# 30 seconds), "freeze" (stop the program where it is) or keys for tmux send-keys.
 record() {
     local name=$1 rows=$2 columns=$3 command=$4
     shift 4
@@ -65,6 +72,9 @@ SCRIPT
                     [ $tries -lt 300 ] || { echo "$name never showed: ${step#wait:}" >&2; break; }
                     sleep 0.1
                 done ;;
+            # Stops the program and everything it started, so the screen and the bytes
+            # captured next agree even while it animates.
+            freeze) freeze "$(tmux -L "$socket" display-message -p -t rec '#{pane_pid}')" ;;
             *) tmux -L "$socket" send-keys -t rec "$step" ;;
         esac
     done
@@ -80,6 +90,10 @@ SCRIPT
     python3 "$PWD/tools/record-terminal-redraw.py" "$socket" rec "$rows" "$columns" "$work" \
         "$work/$name.redraw.json"
     tmux -L "$socket" kill-server
+    if [ -e "$work/frozen" ]; then
+        xargs kill -KILL < "$work/frozen" 2>/dev/null || true
+        rm -f "$work/frozen"
+    fi
     sleep 0.3
     local base="$out/$name-${rows}x${columns}"
     cp "$work/$name.bytes" "$base.bytes"
@@ -139,3 +153,30 @@ want codex-sign-in && assistant codex-sign-in codex "wait:Press enter to continu
 want gemini-start && assistant gemini-start gemini "wait:Don't trust" "sleep:2"
 want gemini-sign-in && assistant gemini-sign-in gemini "wait:Don't trust" "sleep:2" Enter \
     "wait:How would you like to authenticate" "sleep:2"
+
+# The same programs at work against the local model server of the assistants tests
+# (tools/record-assistant-served.sh): streaming an answer, asking to run a command, done,
+# and showing the server's error.
+served() {
+    local name=$1 program=$2 conversation=$3 task=$4
+    shift 4
+    if [ -z "$clis" ] || [ ! -x "$clis/node_modules/.bin/$program" ]; then
+        echo "skipped $name: set VELK_ASSISTANT_CLIS to a folder of tools/install-assistant-clis.sh"
+        return 0
+    fi
+    local line="$clis/node_modules/.bin/$program '$task'"
+    [ "$program" = gemini ] && line="$clis/node_modules/.bin/gemini --prompt-interactive '$task'"
+    record "$name" 24 80 "unshare -n -m -p -f --mount-proc --kill-child sh $PWD/tools/record-assistant-served.sh $work $conversation $line" "$@"
+}
+for program in claude codex gemini; do
+    want "$program-working" && served "$program-working" "$program" slow "Say something slowly" \
+        "wait:Say something slowly" "sleep:3" freeze
+    want "$program-approval" && served "$program-approval" "$program" approval "Run the command" \
+        "wait:approved.txt" "sleep:2" freeze
+    want "$program-done" && served "$program-done" "$program" answer "Say hello" \
+        "wait:Hello from the scripted model" "sleep:2" freeze
+    # Gemini CLI keeps retrying a failing server behind a spinner for a minute or more.
+    if [ "$program" != gemini ] && want "$program-error"; then
+        served "$program-error" "$program" error-500 "Say hello" "wait:500" "sleep:2" freeze
+    fi
+done

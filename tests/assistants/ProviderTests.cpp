@@ -208,15 +208,18 @@ TEST(ProviderCommand, quotesThePromptIntoTheInteractiveAndTheOneShotLines) {
         {builtIn("kimi").command(""), "kimi"},
         {builtIn("antigravity").command("hi 'x'"), "agy --prompt-interactive 'hi '\\''x'\\'''"},
         {builtIn("antigravity").command(""), "agy"},
+        {builtIn("gemini").command("hi"), "gemini --prompt-interactive 'hi'"},
         {renamedKimi.command("hello"), "kimi"},
         {kimiWithOptions.command("hello"), "kimi --yes 'hello'"},
         // One-shot forms for stock templates, the interactive line for everything else.
         {builtIn("codex").batchCommand("go"),
          "codex exec --skip-git-repo-check --sandbox workspace-write 'go'"},
-        {builtIn("claude").batchCommand("go"), "claude --print 'go'"},
+        {builtIn("claude").batchCommand("go"), "claude --print --permission-mode acceptEdits 'go'"},
         {builtIn("kimi").batchCommand("go"), "kimi --prompt 'go'"},
         {builtIn("antigravity").batchCommand("go"), "agy --print 'go'"},
-        {builtIn("claude").batchCommand(""), "claude --print ''"},
+        {builtIn("claude").batchCommand(""), "claude --print --permission-mode acceptEdits ''"},
+        {builtIn("gemini").batchCommand("go"),
+         "gemini --skip-trust --approval-mode auto_edit --prompt 'go'"},
         {builtIn("shell").batchCommand("go"), LoginShell::userShell() + " -l"},
         {customCodex.batchCommand("go"), "codex --model o3 'go'"},
         {zaiProfile.batchCommand("go"), "claude --settings ~/.zai.json 'go'"},
@@ -230,10 +233,10 @@ TEST(ProviderCommand, quotesThePromptIntoTheInteractiveAndTheOneShotLines) {
          "codex exec --skip-git-repo-check --sandbox workspace-write - < "
          "'/runs/it'\\''s/task.txt'"},
         {builtIn("claude").batchCommandReadingFile("/runs/task.txt").value_or(""),
-         "claude --print < '/runs/task.txt'"},
+         "claude --print --permission-mode acceptEdits < '/runs/task.txt'"},
     });
-    for (const Provider& provider :
-         {builtIn("kimi"), builtIn("antigravity"), customCodex, withTemplate("mytool {prompt}")}) {
+    for (const Provider& provider : {builtIn("kimi"), builtIn("antigravity"), builtIn("gemini"),
+                                     customCodex, withTemplate("mytool {prompt}")}) {
         EXPECT_FALSE(provider.readsBatchTaskFromInput()) << provider.id.toStdString();
         EXPECT_FALSE(provider.batchCommandReadingFile("/runs/task.txt"))
             << provider.id.toStdString();

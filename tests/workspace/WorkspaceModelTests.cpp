@@ -74,7 +74,7 @@ TEST_F(WorkspaceModel, withPersistenceOffNothingIsReadOrWrittenAndWithItEveryKey
     Workspace& model = createWorkspace(true);
     EXPECT_TRUE(model.keepAwake.enabled());
     EXPECT_TRUE(model.programClipboard.enabled());
-    ASSERT_EQ(model.providers.providers().size(), 2);
+    ASSERT_EQ(model.providers.providers().size(), Provider::defaults().size() + 1);
     EXPECT_EQ(model.providers.providers().first().id, "mine");
     EXPECT_EQ(model.project.recentFolders(), QStringList{project()});
     EXPECT_EQ(model.project.folder(), project());
@@ -127,10 +127,9 @@ TEST_F(WorkspaceModel, aCorruptProviderListKeepsTheBuiltInsAndARepeatedIdKeepsIt
         MemoryPreferences({{PreferenceKeys::providers,
                             Provider::encodeList({first, second, Provider::defaults().last()})}});
     Workspace& model = createWorkspace(true);
-    ASSERT_EQ(model.providers.providers().size(), 2);
+    ASSERT_EQ(model.providers.providers().size(), Provider::defaults().size());
     EXPECT_EQ(model.providers.provider(first.id), first);
     EXPECT_EQ(model.providers.available().value(first.id), fixturesBin() + "/claude");
-    EXPECT_EQ(model.providers.readyCount(), 1);
 }
 
 TEST_F(WorkspaceModel, foldersAreRecentOnceNewestFirstAtMostEightAndOneThatIsGoneChangesNothing) {

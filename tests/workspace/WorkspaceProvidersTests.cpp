@@ -3,6 +3,7 @@
 
 #include "WorkspaceTestKit.h"
 
+#include "core/assistants/AssistantTraits.h"
 #include "core/assistants/ConnectionStatus.h"
 #include "core/assistants/LocalTools.h"
 #include "core/assistants/LoginShell.h"
@@ -163,7 +164,7 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
     const QJsonArray stored{mine.toJson(), damaged, Provider::defaults().last().toJson()};
     preferences = MemoryPreferences({{PreferenceKeys::providers, QJsonDocument(stored).toJson()}});
     Workspace& model = createWorkspace(true);
-    EXPECT_EQ(model.providers.providers(), QList<Provider>({mine, Provider::defaults().last()}));
+    EXPECT_EQ(model.providers.providers(), QList<Provider>{mine} + Provider::defaults());
     EXPECT_TRUE(model.providers.isReady(model.providers.provider("mine")));
     const QJsonArray setAside{QJsonObject{{"entry", damaged}}};
     EXPECT_EQ(QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
@@ -173,7 +174,7 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
     const auto saved =
         Provider::decodeList(preferences.values().value(PreferenceKeys::providers).toByteArray());
     ASSERT_TRUE(saved.has_value());
-    EXPECT_EQ(saved->size(), 3);
+    EXPECT_EQ(saved->size(), Provider::defaults().size() + 2);
     EXPECT_EQ(saved->first(), mine);
     EXPECT_EQ(QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
               setAside);
@@ -189,6 +190,27 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
             QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
             QJsonArray{find});
     }
+}
+
+// A list stored by an earlier version gains the built-ins added since, each after the one
+// before it in card order; the user's connectors and changed built-ins stay as they were.
+TEST_F(WorkspaceAssistants, aStoredListGainsNewBuiltInsAndKeepsTheUsersOwn) {
+    QList<Provider> earlier = Provider::defaults();
+    earlier.removeIf([](const Provider& p) { return p.id == "gemini" || p.id == "claude"; });
+    earlier[0].templateText = "codex --model mine {prompt}";
+    const Provider mine = connector("mine", "kimi", "kimi {prompt}");
+    earlier.insert(earlier.size() - 1, mine);
+    preferences = MemoryPreferences({{PreferenceKeys::providers, Provider::encodeList(earlier)}});
+
+    QStringList ids;
+    for (const Provider& p : createWorkspace(true).providers.providers()) {
+        ids.append(p.id);
+    }
+    EXPECT_EQ(ids, QStringList({"claude", "codex", "kimi", "antigravity", "gemini", "zai", "mine",
+                                "shell"}));
+    EXPECT_EQ(workspace().providers.provider("codex").templateText, "codex --model mine {prompt}");
+    EXPECT_EQ(workspace().providers.provider("gemini"), AssistantTraits::of("gemini").stock);
+    EXPECT_EQ(workspace().providers.provider("mine"), mine);
 }
 
 // A stored Terminal card from an earlier version gets today's texts where it still has the
@@ -219,7 +241,13 @@ TEST_F(WorkspaceAssistants, storedBuiltInTextsAreUpdatedOnlyWhileTheyAreTheOldOn
     for (const auto& row : rows) {
         preferences =
             MemoryPreferences({{PreferenceKeys::providers, Provider::encodeList({row.stored})}});
-        EXPECT_EQ(createWorkspace(true).providers.providers(), QList<Provider>{row.expected})
+        QList<Provider> expected = Provider::defaults();
+        if (row.expected.id == shell.id) {
+            expected.last() = row.expected;
+        } else {
+            expected.prepend(row.expected);
+        }
+        EXPECT_EQ(createWorkspace(true).providers.providers(), expected)
             << row.stored.id.toStdString() << " " << row.stored.templateText.toStdString();
     }
 }
@@ -239,6 +267,13 @@ TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWh
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_TRUE(signIn->screen().plainText().contains("ARG2=login"));
 
+    // A sign-in that ends has the states read again.
+    ScopedEnvironment signedIn("VELK_FAKE_CLAUDE_STATUS", "in");
+    model.launcher.signIn(provider("claude"));
+    ASSERT_TRUE(waitUntil(
+        [&] { return model.providers.connectionStatus().value("claude") == "Signed in"; }));
+    ASSERT_TRUE(waitForSessionsToFinish());
+
     // Neither the shell nor a connector resumes; a connector not installed opens the editor.
     const Provider missing = connector("missing", "no-such-velk-tool", "x {prompt}");
     model.providers.saveProvider(connector("mine", "kimi", "kimi {prompt}"));
@@ -246,7 +281,7 @@ TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWh
     model.launcher.resume(provider("mine"));
     model.launcher.signIn(missing);
     EXPECT_EQ(requestedConnector, missing);
-    EXPECT_EQ(model.sessions.sessions().size(), 2);
+    EXPECT_EQ(model.sessions.sessions().size(), 3);
 }
 
 // Kimi Code and Antigravity, when not installed, say where their makers explain installing

@@ -93,7 +93,7 @@ TEST_F(WorkspaceTeamRuns, assistantsWorkOnlyInTheirCopiesAndTwoRunsInARowAreReco
     // The task reaches the tool wrapped, as one argument.
     const QString output = QString::fromUtf8(readFile(RunStore::outputFile(run, copy)));
     EXPECT_TRUE(output.contains(
-        "ARG2=You are working in an independent copy of the project. Complete the task"));
+        "ARG4=You are working in an independent copy of the project. Complete the task"));
     EXPECT_TRUE(output.contains("Task: Fix the greeting"));
     EXPECT_TRUE(output.trimmed().endsWith("FAKE_claude_DONE")) << output.toStdString();
     EXPECT_EQ(model.teamRuns.runOutput(copy, run), session->screen().plainText());
@@ -264,7 +264,8 @@ TEST_F(WorkspaceTeamRuns, aTaskTooLongForTheCommandLineReachesTheOneShotToolsOnS
     const QByteArray wrapped = readFile(run.root + "/task.txt");
     EXPECT_TRUE(wrapped.startsWith("You are working in an independent copy of the project."));
     EXPECT_TRUE(wrapped.endsWith("Task: " + task.toUtf8()));
-    EXPECT_EQ(readFile(records + "/claude.args"), recorded({"--print"}));
+    EXPECT_EQ(readFile(records + "/claude.args"),
+              recorded({"--print", "--permission-mode", "acceptEdits"}));
     EXPECT_EQ(readFile(records + "/codex.args"),
               recorded({"exec", "--skip-git-repo-check", "--sandbox", "workspace-write", "-"}));
     EXPECT_EQ(readFile(records + "/claude.stdin"), wrapped);

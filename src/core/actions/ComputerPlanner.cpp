@@ -2,6 +2,7 @@
 
 #include "core/actions/PlannerHost.h"
 #include "core/assistants/AssistantTraits.h"
+#include "core/assistants/ConnectionStatus.h"
 #include "core/assistants/Provider.h"
 #include "core/services/Dialogs.h"
 
@@ -16,6 +17,8 @@ namespace {
 
 const QString kInstallCodex =
     QStringLiteral("Install and sign in to Codex in Assistants to create a plan.");
+const QString kSignInCodex =
+    QStringLiteral("Codex is not signed in. Sign in to Codex in Assistants to create a plan.");
 const QString kDrafting =
     QStringLiteral("Codex is drafting steps. No computer actions run during planning.");
 const QString kPlanningFailed = QStringLiteral(
@@ -98,6 +101,11 @@ void ComputerPlanner::prepare() {
     const QString tool = m_host.availableAssistants().value(planner.stock.id);
     if (tool.isEmpty()) {
         setMessage(kInstallCodex);
+        return;
+    }
+    // Without a sign-in Codex would wait for one, or fail, only after a long start.
+    if (m_host.connectionStatus(planner.stock.id) == ConnectionStatus::signInNeeded) {
+        setMessage(kSignInCodex);
         return;
     }
 

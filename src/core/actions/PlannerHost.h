@@ -19,6 +19,9 @@ public:
 
     // Provider id → executable path of each connected assistant.
     virtual QMap<QString, QString> availableAssistants() const = 0;
+    // What the last connection check said of the assistant ("Sign in needed", …); empty
+    // when it has not been checked.
+    virtual QString connectionStatus(const QString& /*providerID*/) const { return {}; }
     // The folder holding one sub-folder per planning run. Not necessarily created yet.
     virtual QString plansFolder() const = 0;
     // Starts `command` through the login shell in a new terminal session of `providerID`,

@@ -30,7 +30,10 @@ QList<AssistantTraits> makeTable() {
                       .executable = QStringLiteral("claude"),
                       .templateText = QStringLiteral("claude {prompt}"),
                       .documentation = QStringLiteral("https://code.claude.com/docs/en/overview")},
-            .commands = {.batch = QStringLiteral("claude --print {prompt}"),
+            // A one-shot run cannot answer a question, so it may edit files in its working
+            // folder without asking (acceptEdits) but still may not run commands.
+            .commands = {.batch = QStringLiteral(
+                             "claude --print --permission-mode acceptEdits {prompt}"),
                          .taskFromInput = QString(),
                          .signIn = QStringLiteral("auth login"),
                          .resume = QStringLiteral("--continue"),
@@ -95,6 +98,27 @@ QList<AssistantTraits> makeTable() {
             .installHint =
                 QStringLiteral("Antigravity is not installed. Its maker’s page explains "
                                "how to install it: https://antigravity.google/docs/home"),
+        },
+        {
+            .stock = {.id = QStringLiteral("gemini"),
+                      .name = QStringLiteral("Gemini CLI"),
+                      .subtitle = QStringLiteral("Google · coding agent"),
+                      .icon = QStringLiteral("sparkles"),
+                      .colorHex = QStringLiteral("8AB4F8"),
+                      .executable = QStringLiteral("gemini"),
+                      .templateText = QStringLiteral("gemini"),
+                      .documentation = QStringLiteral("https://geminicli.com/docs/")},
+            // One-shot runs edit files without asking (auto_edit) but still may not run
+            // commands, and headless Gemini CLI refuses a folder the user has not trusted,
+            // which every fresh copy is: --skip-trust trusts it for that run only.
+            .commands = {.interactiveWithTask =
+                             QStringLiteral("gemini --prompt-interactive {prompt}"),
+                         .batch = QStringLiteral(
+                             "gemini --skip-trust --approval-mode auto_edit --prompt {prompt}"),
+                         .resume = QStringLiteral("--resume latest")},
+            // Gemini CLI has no sign-in or status command: it signs in from its first screen.
+            .installHint = QStringLiteral("Gemini CLI is not installed. Its maker’s page explains "
+                                          "how to install it: https://geminicli.com/docs/"),
         },
         {
             .stock = {.id = QStringLiteral("zai"),

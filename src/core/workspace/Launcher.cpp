@@ -283,8 +283,10 @@ void Launcher::signIn(const Provider& provider) {
         return;
     }
     const QString directory = m_project.hasFolder() ? m_project.folder() : QDir::homePath();
+    // Once the sign-in ends, the sign-in states are read again.
     m_sessions.startSession(provider.id, QStringLiteral("Sign in · ") + provider.name,
-                            shellQuote(*path) + u' ' + arguments, directory);
+                            shellQuote(*path) + u' ' + arguments, directory, {},
+                            [this](TerminalSession&) { m_providers.checkConnections(); });
 }
 
 void Launcher::resume(const Provider& provider) {

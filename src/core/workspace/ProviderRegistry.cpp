@@ -77,6 +77,36 @@ QList<Provider> withoutDuplicateIDs(const QList<Provider>& providers) {
     return unique;
 }
 
+// A stored list gains the built-ins it lacks, such as one added in a later version; the
+// user's connectors and changes stay as stored. Each goes after the built-in that comes
+// before it in card order, or else before the one that comes after it.
+QList<Provider> withMissingBuiltIns(QList<Provider> providers) {
+    const QList<Provider>& builtIns = Provider::defaults();
+    const auto position = [&providers](const QString& id) {
+        return std::find_if(providers.cbegin(), providers.cend(),
+                            [&id](const Provider& p) { return p.id == id; }) -
+               providers.cbegin();
+    };
+    for (qsizetype index = 0; index < builtIns.size(); ++index) {
+        if (position(builtIns[index].id) < providers.size()) {
+            continue;
+        }
+        qsizetype at = providers.size();
+        if (index > 0 && position(builtIns[index - 1].id) < providers.size()) {
+            at = position(builtIns[index - 1].id) + 1;
+        } else {
+            for (qsizetype next = index + 1; next < builtIns.size(); ++next) {
+                if (position(builtIns[next].id) < providers.size()) {
+                    at = position(builtIns[next].id);
+                    break;
+                }
+            }
+        }
+        providers.insert(at, builtIns[index]);
+    }
+    return providers;
+}
+
 }  // namespace
 
 ProviderRegistry::ProviderRegistry(Preferences* store, Notices& notices, QObject* parent)
@@ -124,7 +154,15 @@ void ProviderRegistry::refreshProviders() {
             available.insert(provider.id, *path);
         }
     }
+    // What a check said of a tool no longer holds for another executable found in its place.
+    const qsizetype checked = m_connectionStatus.size();
+    m_connectionStatus.removeIf([&available, this](const auto& status) {
+        return available.value(status.key()) != m_available.value(status.key());
+    });
     publish(this, m_available, available, &ProviderRegistry::availableChanged);
+    if (m_connectionStatus.size() != checked) {
+        Q_EMIT connectionStatusChanged();
+    }
 }
 
 Provider ProviderRegistry::provider(const QString& id) const {
@@ -238,10 +276,9 @@ void ProviderRegistry::loadProviders() {
             }
             return provider.has_value();
         });
-    // A list of which nothing could be read leaves the built-in assistants; an empty list
-    // stored as such is the user's.
+    // A list of which nothing could be read leaves the built-in assistants.
     if (reading.list && (reading.taken > 0 || reading.damaged == 0)) {
-        m_providers = withoutDuplicateIDs(stored);
+        m_providers = withMissingBuiltIns(withoutDuplicateIDs(stored));
     }
 }
 

@@ -10,6 +10,10 @@ QMap<QString, QString> WindowPlannerHost::availableAssistants() const {
     return m_providers.available();
 }
 
+QString WindowPlannerHost::connectionStatus(const QString& providerID) const {
+    return m_providers.connectionStatus().value(providerID);
+}
+
 QString WindowPlannerHost::plansFolder() const {
     return LocalTools::applicationData(QStringLiteral("Computer plans"));
 }

@@ -17,6 +17,7 @@ public:
         : m_providers(providers), m_sessions(sessions), m_navigator(navigator) {}
 
     QMap<QString, QString> availableAssistants() const override;
+    QString connectionStatus(const QString& providerID) const override;
     QString plansFolder() const override;
     QUuid startSession(const QString& providerID, const QString& title, const QString& command,
                        const QString& directory, FinishHandler onFinish) override;

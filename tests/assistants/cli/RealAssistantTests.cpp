@@ -1,0 +1,347 @@
+// The real assistant programs (Claude Code, Codex, Gemini CLI, at the versions of
+// package-lock.json here) driven through VELK's own sessions, team runs and planner against
+// the local model server (model_server.py), in a network namespace whose only interface is
+// the loopback (run-isolated.sh). Each test gets a fresh home in which the programs'
+// onboarding is done (prepare_home.py) and checks what the server received.
+
+#include "actions/PlannerTestKit.h"
+#include "core/actions/ComputerPlanner.h"
+#include "core/runs/RunFiles.h"
+#include "core/runs/RunStore.h"
+#include "core/terminal/TerminalScreen.h"
+#include "workspace/WorkspaceTestKit.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <iostream>
+#include <list>
+#include <memory>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+QString cliFolder() {
+    const QString chosen = qEnvironmentVariable("VELK_ASSISTANT_CLIS");
+    return chosen.isEmpty() ? QStringLiteral(VELK_ASSISTANT_CLIS) : chosen + "/node_modules/.bin";
+}
+
+QString fixture(const QString& name) {
+    return QStringLiteral(VELK_ASSISTANT_CLI_FIXTURES "/") + name;
+}
+
+int nodeMajorVersion() {
+    QProcess node;
+    node.start("node", {"--version"});
+    node.waitForFinished(10000);
+    const auto found = QRegularExpression("^v(\\d+)").match(node.readAllStandardOutput());
+    return found.hasMatch() ? found.captured(1).toInt() : 0;
+}
+
+// The screen's text without blanks or line ends, which the programs' layouts move about.
+QString squeezed(const QString& text) {
+    return QString(text).remove(QRegularExpression("\\s"));
+}
+
+QString screenText(const SessionPointer& session) {
+    return session->screen().plainText();
+}
+
+// A planner host on the workspace's sessions, as the window's host is.
+class SessionPlannerHost : public PlannerHost {
+public:
+    SessionPlannerHost(Workspace& workspace, QString plans)
+        : m_workspace(workspace), m_plans(std::move(plans)) {}
+    QMap<QString, QString> availableAssistants() const override {
+        return m_workspace.providers.available();
+    }
+    QString connectionStatus(const QString& providerID) const override {
+        return m_workspace.providers.connectionStatus().value(providerID);
+    }
+    QString plansFolder() const override { return m_plans; }
+    QUuid startSession(const QString& providerID, const QString& title, const QString& command,
+                       const QString& directory, FinishHandler onFinish) override {
+        const SessionPointer session = m_workspace.sessions.startSession(
+            providerID, title, command, directory, {},
+            [onFinish](TerminalSession& finished) { onFinish(finished.exitCode()); });
+        return session ? session->id() : QUuid();
+    }
+    void stopSession(const QUuid& id) override {
+        if (const SessionPointer session = m_workspace.sessions.find(id)) {
+            session->stop();
+        }
+    }
+    void showSession(const QUuid&) override {}
+    void showActionsPage() override {}
+
+private:
+    Workspace& m_workspace;
+    QString m_plans;
+};
+
+}  // namespace
+
+class RealAssistants : public WorkspaceTest {
+protected:
+    void SetUp() override {
+        WorkspaceTest::SetUp();
+        if (qEnvironmentVariable("VELK_ASSISTANTS_ISOLATED") != "1") {
+            GTEST_SKIP() << "Not inside a network namespace of its own (run-isolated.sh starts "
+                            "one): the real assistant programs are not run.";
+        }
+        if (!QFileInfo(cliFolder() + "/claude").isExecutable()) {
+            GTEST_SKIP() << "The pinned assistant programs are not installed in "
+                         << cliFolder().toStdString() << ": `make deps` installs them.";
+        }
+        m_assistants = {"claude", "codex"};
+        if (nodeMajorVersion() >= 20) {
+            m_assistants.insert("gemini");
+        } else {
+            std::cout << "Node.js is older than 20: Gemini CLI is left out.\n";
+        }
+    }
+    void TearDown() override {
+        WorkspaceTest::TearDown();
+        stopServer();
+    }
+
+    // Starts the model server on `conversation` and prepares the home that points the
+    // programs at it.
+    void serve(const QString& conversation) {
+        const QString portFile = scratch() + "/port";
+        stopServer();
+        QFile::remove(portFile);
+        QFile::remove(requestLog());
+        m_environment.clear();
+        m_server.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_server.start("python3", {fixture("model_server.py"),
+                                   fixture("conversations/" + conversation + ".json"), requestLog(),
+                                   portFile});
+        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(portFile); }, 20s));
+        const QString url = "http://127.0.0.1:" + QString::fromUtf8(readFile(portFile));
+
+        QProcess prepare;
+        prepare.start("python3", {fixture("prepare_home.py"), scratch() + "/home", url, cliFolder(),
+                                  project()});
+        ASSERT_TRUE(prepare.waitForFinished(30000));
+        ASSERT_EQ(prepare.exitCode(), 0) << prepare.readAllStandardError().toStdString();
+        for (const QByteArray& line : prepare.readAllStandardOutput().split('\n')) {
+            const qsizetype equals = line.indexOf('=');
+            if (equals > 0) {
+                m_names.push_back(line.left(equals));
+                m_environment.push_back(std::make_unique<ScopedEnvironment>(
+                    m_names.back().constData(), line.mid(equals + 1)));
+            }
+        }
+    }
+    void stopServer() {
+        if (m_server.state() != QProcess::NotRunning) {
+            m_server.kill();
+            m_server.waitForFinished(5000);
+        }
+    }
+    QString requestLog() const { return scratch() + "/requests.jsonl"; }
+
+    // The bodies of the conversation requests the server received in `protocol`.
+    QList<QByteArray> requests(const QString& protocol) const {
+        QList<QByteArray> bodies;
+        for (const QByteArray& line : readFile(requestLog()).split('\n')) {
+            const QJsonObject entry = QJsonDocument::fromJson(line).object();
+            const QString path = entry.value("path").toString();
+            if (entry.value("protocol").toString() == protocol && !path.contains("count")) {
+                bodies.append(QJsonDocument(entry.value("body").toObject()).toJson());
+            }
+        }
+        return bodies;
+    }
+    bool received(const QString& protocol, const QByteArray& text) const {
+        const QList<QByteArray> bodies = requests(protocol);
+        return std::any_of(bodies.cbegin(), bodies.cend(),
+                           [&](const QByteArray& body) { return body.contains(text); });
+    }
+
+    static QString protocolOf(const QString& assistant) {
+        return assistant == "claude" ? "anthropic" : assistant == "codex" ? "openai" : "gemini";
+    }
+
+    // Starts one team run of `task` with the chosen assistants.
+    TeamRun startRunInCopies(const QString& task) {
+        Workspace& model = openWorkspace();
+        model.launcher.setSeparateCopies(true);
+        model.teamRuns.setRunStorageRoot(scratch() + "/runs");
+        model.launcher.setSelectedProviders(m_assistants);
+        model.launcher.setPrompt(task);
+        model.launcher.dispatchPrompt();
+        EXPECT_TRUE(waitUntil([&] { return !model.teamRuns.teamRuns().isEmpty(); }, 30s));
+        return model.teamRuns.teamRuns().value(0);
+    }
+    // The run as recorded once every copy has finished.
+    TeamRun runInCopies(const QString& task) {
+        startRunInCopies(task);
+        EXPECT_TRUE(waitForSessionsToFinish(120s));
+        return workspace().teamRuns.teamRuns().value(0);
+    }
+    void expectFailedWithErrorShown(const RunCopy& copy, const TeamRun& run) {
+        const QString output = workspace().teamRuns.runOutput(copy, run);
+        EXPECT_FALSE(workspace().teamRuns.copyRunning(copy)) << copy.provider.toStdString();
+        EXPECT_NE(copy.exitCode, std::optional<int>(0)) << copy.provider.toStdString() << ":\n"
+                                                        << output.toStdString();
+        EXPECT_TRUE(output.contains(QRegularExpression("error|Error|ERROR|failed|500")))
+            << copy.provider.toStdString() << ":\n"
+            << output.toStdString();
+    }
+
+    QSet<QString> m_assistants;
+    QProcess m_server;
+    std::list<QByteArray> m_names;  // before the variables, which keep pointers into it
+    std::vector<std::unique_ptr<ScopedEnvironment>> m_environment;
+};
+
+// One task in the shared folder: each program's own screen shows the answer, streamed
+// slowly, and each program sent the task.
+TEST_F(RealAssistants, aSharedFolderTaskStreamsEachAnswerIntoItsTerminal) {
+    serve("slow");
+    Workspace& model = openWorkspace();
+    model.launcher.setSelectedProviders(m_assistants);
+    model.launcher.setPrompt("Say something slowly");
+    model.launcher.dispatchPrompt();
+    ASSERT_EQ(model.sessions.sessions().size(), m_assistants.size());
+    for (const SessionPointer& session : model.sessions.sessions()) {
+        EXPECT_TRUE(waitUntil(
+            [&] { return squeezed(screenText(session)).contains("slowlystreamedtotheend"); }, 90s))
+            << session->providerID().toStdString() << ":\n"
+            << screenText(session).toStdString();
+    }
+    for (const QString& assistant : m_assistants) {
+        EXPECT_TRUE(received(protocolOf(assistant), "Say something slowly"))
+            << assistant.toStdString();
+    }
+}
+
+// A team run in separate copies: each program writes its file with its own file tool in
+// its own copy, the review lists exactly that file, two results are applied to the
+// project. Then Codex compares the results, reading only.
+TEST_F(RealAssistants, separateCopiesAreEditedByEachProgramAndTwoResultsAreApplied) {
+    serve("team");
+    ASSERT_TRUE(writeFile(projectFile("README.md"), "the project\n"));
+    const TeamRun run = runInCopies("Write the notes");
+    ASSERT_EQ(run.copies.size(), m_assistants.size());
+    for (const RunCopy& copy : run.copies) {
+        const QString file = protocolOf(copy.provider) + ".txt";
+        EXPECT_EQ(copy.exitCode, 0) << copy.provider.toStdString() << ":\n"
+                                    << workspace().teamRuns.runOutput(copy, run).toStdString();
+        const RunFiles::Review review =
+            RunFiles::review(RunStore::baselineFolder(run), copy.directory);
+        EXPECT_EQ(review.changes.size(), 1u) << copy.provider.toStdString();
+        if (review.changes.size() != 1) {
+            continue;
+        }
+        EXPECT_EQ(review.changes.front().path, file);
+        EXPECT_EQ(review.changes.front().kind(), "Added");
+        if (copy.provider != "gemini") {
+            RunFiles::apply(review.changes, project(), copy.directory,
+                            RunStore::newBackupFolder(run));
+        }
+        EXPECT_TRUE(received(protocolOf(copy.provider), "Write the notes"));
+    }
+    EXPECT_TRUE(readFile(projectFile("anthropic.txt")).startsWith("written through"));
+    EXPECT_TRUE(readFile(projectFile("openai.txt")).startsWith("written through"));
+    EXPECT_FALSE(QFileInfo::exists(projectFile("gemini.txt")));
+    EXPECT_EQ(readFile(projectFile("README.md")), "the project\n");
+
+    workspace().teamRuns.summarizeRun(run);
+    const SessionPointer comparing = workspace().sessions.activeSession();
+    ASSERT_TRUE(comparing);
+    EXPECT_EQ(comparing->title(), "Compare team results");
+    ASSERT_TRUE(waitForSessionsToFinish(90s));
+    EXPECT_EQ(comparing->exitCode(), 0);
+    EXPECT_TRUE(squeezed(screenText(comparing)).contains("ReviewtheClaudeCoderesultfirst"))
+        << screenText(comparing).toStdString();
+    EXPECT_TRUE(received("openai", "Compare these independent assistant results"));
+}
+
+// The desktop-action planner runs `codex exec --ignore-user-config` with its schema and
+// validates the plan it writes; once Codex's status says it is signed out, the planner says
+// so and starts nothing.
+TEST_F(RealAssistants, theDesktopPlannerGetsAPlanFromCodex) {
+    serve("plan");
+    Workspace& model = openWorkspace();
+    SessionPlannerHost host(model, scratch() + "/plans");
+    ScriptedStepRunner runner;
+    ComputerPlanner planner(host, runner, dialogs);
+    planner.setTask("Note that we need milk");
+    planner.prepare();
+    ASSERT_TRUE(planner.planning());
+    ASSERT_TRUE(waitUntil([&] { return !planner.planning(); }, 90s));
+    ASSERT_TRUE(planner.plan().has_value()) << planner.message().toStdString();
+    ASSERT_EQ(planner.plan()->steps.size(), 2);
+    EXPECT_EQ(planner.plan()->steps[1].value, "Buy milk");
+    EXPECT_TRUE(received("openai", "Note that we need milk"));
+    EXPECT_TRUE(received("openai", "json_schema"));
+
+    ASSERT_TRUE(QFile::remove(qEnvironmentVariable("CODEX_HOME") + "/auth.json"));
+    model.providers.checkConnections();
+    ASSERT_TRUE(waitUntil([&] { return !model.providers.checkingConnections(); }, 60s));
+    ASSERT_EQ(model.providers.connectionStatus().value("codex"), "Sign in needed");
+    const qsizetype sent = requests("openai").size();
+    planner.setTask("Note that we need bread");
+    planner.prepare();
+    EXPECT_FALSE(planner.planning());
+    EXPECT_TRUE(planner.message().contains("not signed in")) << planner.message().toStdString();
+    processEventsFor(1s);
+    EXPECT_EQ(requests("openai").size(), sent);
+}
+
+// A server that fails, drops the connection or is not there: every one-shot run and the
+// planner end, with the program's own error on its screen.
+TEST_F(RealAssistants, failingServersEndEveryRunWithTheProgramsErrorVisible) {
+    for (const QString conversation : {"error-500", "drop"}) {
+        SCOPED_TRACE(conversation.toStdString());
+        serve(conversation);
+        const TeamRun run = runInCopies("Do the failing task");
+        for (const RunCopy& copy : run.copies) {
+            expectFailedWithErrorShown(copy, run);
+        }
+
+        SessionPlannerHost host(workspace(), scratch() + "/plans");
+        ScriptedStepRunner runner;
+        ComputerPlanner planner(host, runner, dialogs);
+        planner.setTask("Plan while failing");
+        planner.prepare();
+        EXPECT_TRUE(waitUntil([&] { return !planner.planning(); }, 90s));
+        EXPECT_FALSE(planner.plan().has_value());
+        EXPECT_TRUE(planner.message().contains("failed")) << planner.message().toStdString();
+    }
+}
+
+// With nothing listening, Claude Code and Gemini CLI give up with their error; Codex shows
+// that it waits for the network and waits until the user stops it.
+TEST_F(RealAssistants, withNoServerCodexWaitsVisiblyUntilStoppedAndTheOthersGiveUp) {
+    serve("answer");
+    stopServer();
+    const TeamRun started = startRunInCopies("Do the unanswered task");
+    for (const RunCopy& copy : started.copies) {
+        const SessionPointer session = workspace().sessions.find(copy.session.value_or(QUuid()));
+        ASSERT_TRUE(session);
+        if (copy.provider == "codex") {
+            EXPECT_TRUE(waitUntil(
+                [&] { return squeezed(screenText(session)).contains("waitingfornetwork"); }, 90s))
+                << screenText(session).toStdString();
+            session->stop();
+        }
+    }
+    ASSERT_TRUE(waitForSessionsToFinish(90s));
+    const TeamRun run = workspace().teamRuns.teamRuns().value(0);
+    for (const RunCopy& copy : run.copies) {
+        if (copy.provider == "codex") {
+            EXPECT_FALSE(workspace().teamRuns.copyRunning(copy));
+        } else {
+            expectFailedWithErrorShown(copy, run);
+        }
+    }
+}
