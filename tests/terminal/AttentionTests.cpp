@@ -45,6 +45,19 @@ TEST(Attention, recordedScreensOfTheRealAssistantsEndInTheirStateWholeOrInSmallC
         const char* assistant;
         Attention expected;
     } cases[] = {
+        // Turns of the real programs against the scripted model server: working, asking
+        // for approval, done, and ended by a server error (the turn is over).
+        {"claude-working", "claude", Attention::Working},
+        {"claude-approval", "claude", Attention::NeedsInput},
+        {"claude-done", "claude", Attention::Idle},
+        {"claude-error", "claude", Attention::Idle},
+        {"codex-working", "codex", Attention::Working},
+        {"codex-approval", "codex", Attention::NeedsInput},
+        {"codex-done", "codex", Attention::Idle},
+        {"codex-error", "codex", Attention::Idle},
+        {"gemini-working", "gemini", Attention::Working},
+        {"gemini-approval", "gemini", Attention::NeedsInput},
+        {"gemini-done", "gemini", Attention::Idle},
         // First-run, trust and sign-in screens all wait for the user.
         {"claude-start", "claude", Attention::NeedsInput},
         {"claude-sign-in", "claude", Attention::NeedsInput},
