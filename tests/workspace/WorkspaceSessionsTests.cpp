@@ -349,4 +349,9 @@ TEST_F(WorkspaceSessions,
     session->send(QStringLiteral("\r"));
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_EQ(notifications.shown.size(), 2u);
+
+    // History names the assistant and keeps what the session showed before it ended.
+    ASSERT_TRUE(waitUntil([&] { return !model.history.history().isEmpty(); }));
+    EXPECT_EQ(model.history.history().first().assistant, model.providers.provider("claude").name);
+    EXPECT_EQ(model.history.history().first().state, "Done");
 }

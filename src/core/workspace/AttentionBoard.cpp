@@ -60,6 +60,16 @@ int AttentionBoard::needingYou() const {
     }));
 }
 
+std::optional<Attention> AttentionBoard::lastStateBeforeEnd(const QUuid& id) const {
+    const SessionAttention* attention = attentionOf(id);
+    if (!attention) {
+        return std::nullopt;
+    }
+    const Attention now = attention->state();
+    const bool ended = now == Attention::Exited || now == Attention::Failed;
+    return ended ? m_beforeEnd.value(id, now) : now;
+}
+
 void AttentionBoard::follow(TerminalSession& session) {
     const SessionPointer pointer = m_sessions.find(session.id());
     if (!pointer) {
@@ -80,6 +90,7 @@ void AttentionBoard::prune() {
         if (!m_sessions.find(it.key())) {
             m_notified.remove(it.key());
             m_previous.remove(it.key());
+            m_beforeEnd.remove(it.key());
             it = m_attention.erase(it);
             removed = true;
         } else {
@@ -104,6 +115,9 @@ void AttentionBoard::stateChanged(const QUuid& id, Attention state) {
 void AttentionBoard::maybeNotify(const QUuid& id, Attention state) {
     const Attention previous = m_previous.value(id, Attention::Starting);
     m_previous.insert(id, state);
+    if (state == Attention::Exited || state == Attention::Failed) {
+        m_beforeEnd.insert(id, previous);
+    }
     const bool asks = state == Attention::NeedsInput;
     const bool finished =
         (state == Attention::Idle || state == Attention::Exited || state == Attention::Failed) &&

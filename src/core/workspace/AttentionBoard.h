@@ -41,6 +41,8 @@ public:
     /// The attention of the open session `id`; null for an unknown one.
     const SessionAttention* attentionOf(const QUuid& id) const;
     int needingYou() const;
+    /// What session `id` showed before it ended (or shows now, while it runs).
+    std::optional<Attention> lastStateBeforeEnd(const QUuid& id) const;
 
     bool notificationsEnabled() const { return m_notificationsEnabled; }
     void setNotificationsEnabled(bool enabled);
@@ -65,8 +67,9 @@ private:
     bool m_notificationsEnabled = true;
     bool m_windowActive = true;
     QHash<QUuid, std::shared_ptr<SessionAttention>> m_attention;
-    QHash<QUuid, Attention> m_notified;  // the state each session was last notified for
-    QHash<QUuid, Attention> m_previous;  // the state before the current one
+    QHash<QUuid, Attention> m_notified;   // the state each session was last notified for
+    QHash<QUuid, Attention> m_previous;   // the state last seen
+    QHash<QUuid, Attention> m_beforeEnd;  // the state an ended session showed before its end
     int m_lastCount = 0;
     QElapsedTimer m_clock;
     std::deque<qint64> m_sentAt;

@@ -18,6 +18,8 @@ const QString kDirectory = QStringLiteral("directory");
 const QString kStarted = QStringLiteral("started");
 const QString kExitCode = QStringLiteral("exitCode");
 const QString kOutput = QStringLiteral("output");
+const QString kAssistant = QStringLiteral("assistant");
+const QString kState = QStringLiteral("state");
 
 bool isUuidText(const QString& text) {
     return text.size() == 36 && !QUuid::fromString(text).isNull();
@@ -34,6 +36,8 @@ QJsonObject HistoryEntry::toJson() const {
         {kStarted, Ids::referenceSeconds(started)},
         {kExitCode, exitCode},
         {kOutput, output},
+        {kAssistant, assistant},
+        {kState, state},
     };
 }
 
@@ -68,6 +72,8 @@ std::optional<HistoryEntry> HistoryEntry::fromJson(const QJsonValue& value) {
     entry.directory = object.value(kDirectory).toString();
     entry.started = Ids::fromReferenceSeconds(started.toDouble());
     entry.exitCode = int(code);
+    entry.assistant = object.value(kAssistant).toString();
+    entry.state = object.value(kState).toString();
     entry.output = object.value(kOutput).toString();
     return entry;
 }

@@ -18,6 +18,10 @@ struct HistoryEntry {
     QDateTime started;
     int exitCode = -1;
     QString output;  // the last 60000 user-perceived characters of the screen text
+    // The assistant's name when the session ended, and what the session last showed before
+    // it ended ("Done", "Needs you", "Working"); empty in entries from before they were kept.
+    QString assistant{};
+    QString state{};
 
     bool operator==(const HistoryEntry&) const = default;
 

@@ -117,6 +117,9 @@ void HistoryStore::record(const TerminalSession& session, const QString& directo
     entry.started = session.started();
     entry.exitCode = session.exitCode().value_or(-1);
     entry.output = Characters::last(session.screen().plainText(), kOutputLength);
+    if (m_describe) {
+        m_describe(session, entry);
+    }
 
     m_history.prepend(entry);
     if (m_history.size() > kLimit) {
@@ -178,7 +181,8 @@ QList<HistoryEntry> HistoryStore::filtered(const QString& query) const {
     QList<HistoryEntry> matches;
     for (const HistoryEntry& entry : m_history) {
         if (entry.title.contains(query, Qt::CaseInsensitive) ||
-            entry.provider.contains(query, Qt::CaseInsensitive)) {
+            entry.provider.contains(query, Qt::CaseInsensitive) ||
+            entry.assistant.contains(query, Qt::CaseInsensitive)) {
             matches.append(entry);
         }
     }

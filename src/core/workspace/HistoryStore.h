@@ -5,7 +5,9 @@
 
 #include <QList>
 #include <QObject>
+
 #include <QString>
+#include <functional>
 
 #include <memory>
 
@@ -40,9 +42,15 @@ public:
     // Returns once the file holds every change made so far (for tests and orderly ends).
     void waitForWrites() const;
 
+    // Fills in what an entry records beyond the session itself: the assistant's name and the
+    // state the session showed last (the workspace wires the provider list and attention).
+    void setDescriber(std::function<void(const TerminalSession&, HistoryEntry&)> describe) {
+        m_describe = std::move(describe);
+    }
+
     const QList<HistoryEntry>& history() const { return m_history; }
     void clear();
-    // The History page's list: entries whose title or provider contains the query,
+    // The History page's list: entries whose title, provider or assistant contains the query,
     // case-insensitively; every entry for an empty query. Newest first.
     QList<HistoryEntry> filtered(const QString& query) const;
 
@@ -65,4 +73,5 @@ private:
     QList<HistoryEntry> m_recordedBeforeLoad;
     bool m_clearedBeforeLoad = false;
     int m_fileLines = 0;
+    std::function<void(const TerminalSession&, HistoryEntry&)> m_describe;
 };

@@ -1,5 +1,7 @@
 #include "core/workspace/Workspace.h"
 
+#include "core/terminal/TerminalSession.h"
+
 namespace {
 
 Preferences* storeIf(bool persist, Preferences* preferences) {
@@ -29,6 +31,14 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
     // What a session did to the project shows in the listing once it ends.
     QObject::connect(&sessions, &SessionManager::sessionFinished, &project,
                      [this] { project.refreshFiles(); });
+    // History names the assistant as it was called then and keeps what the session last
+    // showed, so entries of one tool with one command can be told apart.
+    history.setDescriber([this](const TerminalSession& session, HistoryEntry& entry) {
+        entry.assistant = providers.provider(session.providerID()).name;
+        if (const std::optional<Attention> last = attention.lastStateBeforeEnd(session.id())) {
+            entry.state = attentionLabel(*last);
+        }
+    });
     if (persist) {
         providers.checkConnections();
         teamRuns.loadTeamRuns();

@@ -30,7 +30,14 @@ QString startDate(const HistoryEntry& entry) {
 }
 
 QString exitText(const HistoryEntry& entry) {
-    return QStringLiteral("Exit ") + QString::number(entry.exitCode);
+    const QString exit = QStringLiteral("Exit ") + QString::number(entry.exitCode);
+    return entry.state.isEmpty() ? exit : entry.state + QStringLiteral(" · ") + exit;
+}
+
+// The assistant as it was named when the session ended; entries from before that was kept
+// name the provider id.
+QString assistantText(const HistoryEntry& entry) {
+    return entry.assistant.isEmpty() ? entry.provider : entry.assistant;
 }
 
 QWidget* rowWidget(const HistoryEntry& entry) {
@@ -41,7 +48,8 @@ QWidget* rowWidget(const HistoryEntry& entry) {
     title->setStyleSheet(QStringLiteral("font-weight: 600;"));
     layout->addWidget(title);
     auto* meta = new QHBoxLayout;
-    meta->addWidget(Widgets::label(startDate(entry), "muted"));
+    meta->addWidget(
+        Widgets::label(assistantText(entry) + QStringLiteral(" · ") + startDate(entry), "muted"));
     meta->addStretch(1);
     meta->addWidget(Widgets::label(exitText(entry), "muted"));
     layout->addLayout(meta);
@@ -236,7 +244,7 @@ void HistoryPage::syncDetail() {
     m_detailTitle->setText(entry->title);
     // The folder has a line of its own: a long path no longer pushes the date and the exit
     // status out of sight.
-    m_detailMeta->setText(entry->provider + QStringLiteral(" · ") +
+    m_detailMeta->setText(assistantText(*entry) + QStringLiteral(" · ") +
                           QLocale().toString(entry->started.toLocalTime(), QLocale::ShortFormat) +
                           QStringLiteral(" · ") + exitText(*entry) + QLatin1Char('\n') +
                           entry->directory);
