@@ -123,7 +123,7 @@ TEST_F(WorkspaceAssistants, codexCountsAccountAndApiKeyLoginsAndChecksReplaceThe
         ScopedEnvironment claudeStatus("VELK_FAKE_CLAUDE_STATUS", claudeMode);
         model.providers.checkConnections();
         EXPECT_TRUE(model.providers.checkingConnections());
-        model.providers.checkConnections();  // a second request while one runs is ignored
+        model.providers.checkConnections();  // a second request while one runs follows it
         ASSERT_TRUE(waitUntil([&] { return !model.providers.checkingConnections(); }, 5s));
         EXPECT_EQ(model.providers.connectionStatus(),
                   (QMap<QString, QString>{{"codex", codexLabel}, {"claude", claudeLabel}}))

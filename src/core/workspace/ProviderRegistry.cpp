@@ -185,11 +185,18 @@ int ProviderRegistry::readyCount() const {
 
 void ProviderRegistry::checkConnections() {
     if (m_checkingConnections) {
+        // What a running check reads may be from before the change that asks again (a
+        // sign-in that just ended): one more check follows it.
+        m_checkAgain = true;
         return;
     }
     m_checkingConnections = true;
     Q_EMIT checkingConnectionsChanged();
+    startConnectionCheck();
+}
 
+void ProviderRegistry::startConnectionCheck() {
+    m_checkAgain = false;
     const QMap<QString, QString> available = m_available;
     const int timeoutMs = m_connectionCheckTimeoutMs;
     // The status commands run one after the other off the main thread; the result replaces
@@ -213,6 +220,10 @@ void ProviderRegistry::checkConnections() {
         [this](const QMap<QString, QString>& status) {
             m_connectionStatus = status;
             Q_EMIT connectionStatusChanged();
+            if (m_checkAgain) {
+                startConnectionCheck();
+                return;
+            }
             m_checkingConnections = false;
             Q_EMIT checkingConnectionsChanged();
         });

@@ -63,6 +63,7 @@ Q_SIGNALS:
     void loginEnvironmentSettled();
 
 private:
+    void startConnectionCheck();
     // Reads the stored list entry by entry; what cannot be read is set aside.
     void loadProviders();
     void storeProviders();
@@ -73,5 +74,6 @@ private:
     QMap<QString, QString> m_available;
     QMap<QString, QString> m_connectionStatus;
     bool m_checkingConnections = false;
+    bool m_checkAgain = false;  // asked for while a check ran
     int m_connectionCheckTimeoutMs = 12000;
 };
