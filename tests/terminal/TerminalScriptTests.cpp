@@ -120,7 +120,7 @@ QList<QPair<QString, QString>> attributes(const QString& text) {
 }
 
 // The key press a "key" command names, e.g. "ctrl+shift+Up", "alt+a", "kp+numlock++".
-TerminalKeyPress keyPress(const QString& spec) {
+TerminalKeyPress keyPress(const QString& chord) {
     // In TerminalKey's order.
     static const QStringList kNames = {
         "Text",  "Up",     "Down",   "Right",  "Left",     "Home",      "End",
@@ -131,21 +131,21 @@ TerminalKeyPress keyPress(const QString& spec) {
                                                       {"alt", TerminalModifier::Alt},
                                                       {"ctrl", TerminalModifier::Control},
                                                       {"super", TerminalModifier::Super}};
-    QStringList parts = spec.split(QLatin1Char('+'));
-    if (spec.endsWith(QLatin1String("++")) || spec == QLatin1String("+")) {
-        parts = spec.chopped(spec == QLatin1String("+") ? 1 : 2).split(QLatin1Char('+'));
-        parts.removeAll(QString());
-        parts.append(QStringLiteral("+"));
+    QStringList words = chord.split(QLatin1Char('+'));
+    if (chord.endsWith(QLatin1String("++")) || chord == QLatin1String("+")) {
+        words = chord.chopped(chord == QLatin1String("+") ? 1 : 2).split(QLatin1Char('+'));
+        words.removeAll(QString());
+        words.append(QStringLiteral("+"));
     }
     TerminalKeyPress press;
-    const QString name = parts.takeLast();
-    for (const QString& part : parts) {
-        if (part == QLatin1String("kp")) {
+    const QString name = words.takeLast();
+    for (const QString& word : words) {
+        if (word == QLatin1String("kp")) {
             press.keypad = true;
-        } else if (part == QLatin1String("numlock")) {
+        } else if (word == QLatin1String("numlock")) {
             press.numLock = true;
         } else {
-            press.modifiers |= kModifiers.at(part);
+            press.modifiers |= kModifiers.at(word);
         }
     }
     if (const qsizetype index = kNames.indexOf(name); index > 0) {

@@ -7,8 +7,9 @@
 #include <optional>
 #include <vector>
 
-// Part of a changed text file taken from an assistant's copy: the baseline's bytes with only
-// the hunks the reader chose replaced by the copy's lines, everything else as in the baseline.
+// Some of the hunks of a changed text file taken from an assistant's copy: the baseline's bytes
+// with only the hunks the reader chose replaced by the copy's lines, everything else as in the
+// baseline.
 namespace HunkMerge {
 
 // The line ranges of one hunk on both sides, as DiffHunk numbers them (1-based starts; a side
