@@ -17,29 +17,6 @@ namespace Background {
 
 namespace {
 
-// Tasks waiting for a thread to take them, first in first out.
-class TaskQueue {
-public:
-    void push(std::unique_ptr<Task> task) {
-        const std::lock_guard lock(m_mutex);
-        m_tasks.push_back(std::move(task));
-    }
-
-    std::unique_ptr<Task> take() {
-        const std::lock_guard lock(m_mutex);
-        if (m_tasks.empty()) {
-            return nullptr;
-        }
-        std::unique_ptr<Task> task = std::move(m_tasks.front());
-        m_tasks.pop_front();
-        return task;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::deque<std::unique_ptr<Task>> m_tasks;
-};
-
 // VELK's threads for blocking jobs. A small pool of its own rather than QThreadPool: every
 // hand-over goes through a standard mutex and condition variable, which ThreadSanitizer sees
 // (Qt's pool locks with futexes it does not see, and its own queue then looks raced).
@@ -212,16 +189,55 @@ private:
     std::exception_ptr m_error;
 };
 
-TaskQueue& mainTasks() {
-    static TaskQueue queue;
-    return queue;
-}
-
-void runNext(TaskQueue& queue) {
-    if (std::unique_ptr<Task> task = queue.take()) {
-        task->run();
+// Tasks for the main thread. One wake-up is posted to the main thread per batch, and only by
+// the thread that found the batch empty: Qt's event queue is locked with futexes that
+// ThreadSanitizer does not see, so concurrent posts from several workers would look raced.
+class MainTasks {
+public:
+    static MainTasks& instance() {
+        static MainTasks tasks;
+        return tasks;
     }
-}
+
+    void push(std::unique_ptr<Task> task) {
+        const std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+        if (m_wakePending) {
+            return;
+        }
+        m_wakePending = true;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { instance().runBatch(); }, Qt::QueuedConnection);
+    }
+
+private:
+    // Runs the queued tasks one at a time, taking each from the shared queue: a task that
+    // spins a nested event loop (a modal dialog) lets a later wake-up run the following tasks
+    // in their order instead of holding them back.
+    void runBatch() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_wakePending = false;
+        }
+        while (std::unique_ptr<Task> task = take()) {
+            task->run();
+        }
+    }
+
+    std::unique_ptr<Task> take() {
+        const std::lock_guard lock(m_mutex);
+        if (m_tasks.empty()) {
+            return nullptr;
+        }
+        std::unique_ptr<Task> task = std::move(m_tasks.front());
+        m_tasks.pop_front();
+        return task;
+    }
+
+    std::mutex m_mutex;
+    std::deque<std::unique_ptr<Task>> m_tasks;
+    bool m_wakePending = false;
+};
 
 }  // namespace
 
@@ -253,9 +269,7 @@ void forEachInParallel(std::size_t count, const std::function<void(std::size_t)>
 }
 
 void post(std::unique_ptr<Task> task) {
-    mainTasks().push(std::move(task));
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { runNext(mainTasks()); }, Qt::QueuedConnection);
+    MainTasks::instance().push(std::move(task));
 }
 
 }  // namespace Background
