@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -91,15 +93,22 @@ TEST(PortBlocks, blocksAreFreeDistinctAndSkipABlockWithAPortInUse) {
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     ASSERT_EQ(::listen(listener, 1), 0);
 
-    const Result<std::vector<int>> blocks = PortBlocks::reserve(3, start);
+    // Two runs prepared at the same time, searching from the same place.
+    auto one = std::async(std::launch::async, [&] { return PortBlocks::reserve(3, start); });
+    auto two = std::async(std::launch::async, [&] { return PortBlocks::reserve(3, start); });
+    std::vector<int> blocks;
+    for (auto* run : {&one, &two}) {
+        const Result<std::vector<int>> reserved = run->get();
+        ASSERT_TRUE(reserved);
+        ASSERT_EQ(reserved->size(), 3U);
+        blocks.insert(blocks.end(), reserved->begin(), reserved->end());
+    }
     ::close(listener);
-    ASSERT_TRUE(blocks);
-    ASSERT_EQ(blocks->size(), 3U);
-    for (std::size_t index = 0; index < blocks->size(); ++index) {
-        const int first = blocks->at(index);
+    for (std::size_t index = 0; index < blocks.size(); ++index) {
+        const int first = blocks.at(index);
         EXPECT_FALSE(first <= start + 5 && start + 5 < first + PortBlocks::kBlockSize);
         for (std::size_t other = 0; other < index; ++other) {
-            EXPECT_GE(std::abs(first - blocks->at(other)), PortBlocks::kBlockSize);
+            EXPECT_GE(std::abs(first - blocks.at(other)), PortBlocks::kBlockSize);
         }
     }
 }

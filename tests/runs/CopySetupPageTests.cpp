@@ -142,8 +142,20 @@ TEST_F(CopySetupPage, filesTheSetupMadeAreMarkedAndOnlyTickedOneByOne) {
     EXPECT_TRUE(rows->index(0, 0).data().toString().contains("made by setup"));
     EXPECT_FALSE(rows->index(1, 0).data().toString().contains("made by setup"));
 
+    // Select all applies the assistant's change only; the setup's file goes when ticked.
     page->selectAll();
     EXPECT_EQ(page->selection(), QSet<QString>{"main.txt"});
+    const auto apply = [&] {
+        QSignalSpy applied(page.get(), &TeamRunsPage::applyFinished);
+        dialogs.answerAlert("Apply changes");
+        page->applyButton()->click();
+        return applied.wait(10000);
+    };
+    ASSERT_TRUE(apply());
+    EXPECT_EQ(readFile(projectFile("main.txt")), "changed\n");
+    EXPECT_FALSE(QFile::exists(projectFile("lock.json")));
     page->setTicked("lock.json", true);
-    EXPECT_EQ(page->selection(), QSet<QString>({"main.txt", "lock.json"}));
+    EXPECT_EQ(page->selection(), QSet<QString>{"lock.json"});
+    ASSERT_TRUE(apply());
+    EXPECT_EQ(readFile(projectFile("lock.json")), "{}");
 }

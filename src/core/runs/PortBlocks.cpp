@@ -2,6 +2,9 @@
 
 #include <QRandomGenerator>
 
+#include <mutex>
+#include <set>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -26,6 +29,11 @@ bool portFree(int port) {
     return bound;
 }
 
+// The blocks this process has handed out, and the lock that makes checking and recording
+// one step for searches running at the same time.
+std::mutex handedLock;
+std::set<int> handed;
+
 }  // namespace
 
 bool blockFree(int first) {
@@ -43,16 +51,18 @@ Result<std::vector<int>> reserve(int count, int start) {
         start = kLowest + int(QRandomGenerator::global()->bounded(blocks)) * kBlockSize;
     }
     start -= (start - kLowest) % kBlockSize;
+    const std::lock_guard lock(handedLock);
     std::vector<int> found;
     for (int tried = 0; tried < blocks && int(found.size()) < count; ++tried) {
         const int first = kLowest + (start - kLowest + tried * kBlockSize) % (kHighest - kLowest);
-        if (blockFree(first)) {
+        if (!handed.contains(first) && blockFree(first)) {
             found.push_back(first);
         }
     }
     if (int(found.size()) < count) {
         return Error::invalid(QStringLiteral("Could not find free ports for the copies."));
     }
+    handed.insert(found.begin(), found.end());
     return found;
 }
 

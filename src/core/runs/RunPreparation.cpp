@@ -145,7 +145,6 @@ Result<TeamRun> RunPreparation::prepare(const Request& request, Progress& progre
         const QString baseline = RunStore::baselineFolder(run);
         RunFiles::snapshot(request.project, baseline, stageProgress(0));
         const QStringList extras = RunFiles::extraFiles(request.project, request.extraPatterns);
-        const Result<std::vector<int>> ports = PortBlocks::reserve(int(request.assistants.size()));
         for (qsizetype index = 0; index < request.assistants.size(); ++index) {
             if (job.cancelled()) {
                 return failed(cancelled());
@@ -155,10 +154,14 @@ Result<TeamRun> RunPreparation::prepare(const Request& request, Progress& progre
             RunCopy copy{QUuid::createUuid(), request.assistants.at(index), copyFolder,
                          std::nullopt, std::nullopt};
             copy.extraFiles = RunFiles::copyExtraFiles(request.project, copyFolder, extras);
-            if (ports) {
-                copy.portBase = ports->at(std::size_t(index));
-            }
             run.copies.push_back(std::move(copy));
+        }
+        // Checked once the copies are made, which can take minutes: as late as can be
+        // before the copies' sessions start. Without free ports the copies go without.
+        if (const Result<std::vector<int>> ports = PortBlocks::reserve(int(run.copies.size()))) {
+            for (std::size_t index = 0; index < run.copies.size(); ++index) {
+                run.copies[index].portBase = ports->at(index);
+            }
         }
     } catch (const RunFilesError& error) {
         return failed(error.toError());
