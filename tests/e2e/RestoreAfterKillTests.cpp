@@ -32,6 +32,11 @@
 
 #include <csignal>
 
+// Readable texts in failure messages.
+void PrintTo(const QString& text, std::ostream* stream) {
+    *stream << '"' << text.toStdString() << '"';
+}
+
 using namespace std::chrono_literals;
 using testing_support::readFile;
 using testing_support::waitUntil;
@@ -171,9 +176,17 @@ TEST_F(RestoreAfterKill, twoAssistantsAndAShellOpenWhenVelkWasKilledComeBackInTh
     type(shells);
     press("Return");
     ASSERT_TRUE(waitUntil([&] { return focusedIs(true); }, 10s));
-    press("ctrl+shift+n");
-    ASSERT_TRUE(waitUntil([&] { return journal().size() == 3; }, 30s))
-        << QJsonDocument(journal()).toJson().toStdString();
+    // New Terminal is Control+N where the focus came back to, Control+Shift+N if that was
+    // the terminal; each is pressed while no third session is listed yet.
+    for (int round = 0; round < 3 && journal().size() == 2; ++round) {
+        for (const char* keys : {"ctrl+n", "ctrl+shift+n"}) {
+            if (journal().size() == 2) {
+                press(keys);
+                waitUntil([&] { return journal().size() == 3; }, 3s);
+            }
+        }
+    }
+    ASSERT_EQ(journal().size(), 3) << QJsonDocument(journal()).toJson().toStdString();
 
     const QJsonArray open = journal();
     QString claudeConversation;
