@@ -2,11 +2,14 @@
 // state with the buttons it offers, the extra files, and the files the setup made.
 
 #include "RunsTestSupport.h"
+#include "core/appearance/Theme.h"
 #include "core/runs/RunStore.h"
 #include "core/runs/TeamRunSettings.h"
+#include "ui/kit/Switch.h"
 #include "ui/navigation/Navigator.h"
 #include "ui/runs/TeamRunSettingsDialog.h"
 #include "ui/runs/TeamRunsPage.h"
+#include "ui/settings/SettingsPage.h"
 #include "workspace/WorkspaceTestKit.h"
 
 #include <QCheckBox>
@@ -99,6 +102,21 @@ TEST_F(CopySetupPage, theDialogStoresTheProjectsSettingsInTheProjectWhenAsked) {
     TeamRunSettingsDialog reopened(model.teamRuns, project());
     EXPECT_EQ(reopened.setupField()->text(), "npm ci");
     EXPECT_TRUE(reopened.inProjectBox()->isChecked());
+}
+
+TEST_F(CopySetupPage, theSettingsSwitchMakesTheNextStartRestoreWithoutAClick) {
+    ScopedEnvironment data("XDG_DATA_HOME", (scratch() + "/data").toLocal8Bit());
+    Workspace& model = createWorkspace(true);
+    Navigator pages(model.sessions, model.launcher);
+    Theme theme(false, preferences);
+    SettingsPage settings(model.providers, model.keepAwake, model.programClipboard,
+                          model.pasteSafety, model.scrollback, pages, model.notices, &desktop,
+                          theme, {&model.teamRuns, &model.project, &model.sessionRestore});
+    ASSERT_TRUE(settings.restoreSessionsSwitch());
+    EXPECT_FALSE(settings.restoreSessionsSwitch()->isChecked());
+    settings.restoreSessionsSwitch()->click();
+    EXPECT_TRUE(model.sessionRestore.automatic());
+    EXPECT_TRUE(Workspace(true, services()).sessionRestore.automatic());
 }
 
 TEST_F(CopySetupPage, aCopysCardShowsItsSetupStateAndTheActionsItOffers) {

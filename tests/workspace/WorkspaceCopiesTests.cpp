@@ -71,9 +71,9 @@ TEST_F(WorkspaceCopies, setupRunsInEachCopyWithItsOwnPortsAndWhatItMadeIsMarkedI
     ASSERT_TRUE(writeFile(projectFile("serve.py"), kServe));
     ASSERT_TRUE(writeFile(projectFile(".env"), "TOKEN=1"));
     ASSERT_TRUE(writeFile(projectFile(".env.production"), "TOKEN=2"));
+    ASSERT_TRUE(writeFile(projectFile(".worktreeinclude"), ".env\n"));
     TeamRunSettings settings;
     settings.setupCommand = "python3 serve.py";
-    settings.extraFiles = {".env"};
     Workspace& model = openRunWorkspace(settings);
     const TeamRun& run = startRun(model, {"claude", "codex"});
 

@@ -83,20 +83,22 @@ protected:
 
 }  // namespace
 
-// Claude Code by the conversation id VELK gave it, Codex by the folder's latest session.
-// Each resumed screen shows the task of the first start, which no restart command carries.
-TEST_F(RealAssistantRestore, claudeAndCodexResumeTheirConversationsAfterVelkWentAway) {
+// Claude Code by the conversation id VELK gave it, so that two of its sessions in one folder
+// reopen their own; Codex and Gemini CLI by the folder's latest session. Each resumed screen
+// shows the task of the first start, which no restart command carries.
+TEST_F(RealAssistantRestore, eachProgramResumesItsOwnConversationAfterVelkWentAway) {
     serve("answer");
     ScopedEnvironment data("XDG_DATA_HOME", (scratch() + "/data").toLocal8Bit());
-    const QSet<QString> assistants{"claude", "codex", "gemini"};
     {
         Workspace first(true, services());
         first.launcher.setSeparateCopies(false);
         first.project.setFolder(project());
-        first.launcher.setSelectedProviders(assistants);
+        first.launcher.setSelectedProviders({"claude", "codex", "gemini"});
         first.launcher.setPrompt("Remember the pelican");
         first.launcher.dispatchPrompt();
-        ASSERT_EQ(first.sessions.sessions().size(), assistants.size());
+        ASSERT_TRUE(
+            first.launcher.launch("Remember the heron", first.providers.provider("claude")));
+        ASSERT_EQ(first.sessions.sessions().size(), 4);
         for (const SessionPointer& session : first.sessions.sessions()) {
             EXPECT_TRUE(waitUntil(
                 [&] { return squeezed(session).contains("Hellofromthescriptedmodel"); }, 90s))
@@ -106,15 +108,20 @@ TEST_F(RealAssistantRestore, claudeAndCodexResumeTheirConversationsAfterVelkWent
     }  // gone without a clean shutdown
 
     Workspace& second = createWorkspace(true);
-    ASSERT_EQ(second.sessionRestore.offered().size(), assistants.size());
+    ASSERT_EQ(second.sessionRestore.offered().size(), 4);
     second.sessionRestore.restore();
-    ASSERT_EQ(second.sessions.sessions().size(), assistants.size());
+    ASSERT_EQ(second.sessions.sessions().size(), 4);
     for (const SessionPointer& session : second.sessions.sessions()) {
+        const bool heron = session->title().contains("heron");
+        const QString own = heron ? "heron" : "pelican";
         EXPECT_EQ(session->directory(), project());
-        EXPECT_FALSE(session->command().contains("pelican"));
-        EXPECT_TRUE(
-            waitUntil([&] { return squeezed(session).contains("Rememberthepelican"); }, 90s))
+        EXPECT_FALSE(session->command().contains(own));
+        EXPECT_TRUE(waitUntil([&] { return squeezed(session).contains("Rememberthe" + own); }, 90s))
             << session->providerID().toStdString() << ":\n"
             << session->screen().plainText().toStdString();
+        if (session->providerID() == "claude") {
+            EXPECT_FALSE(squeezed(session).contains(heron ? "pelican" : "heron"))
+                << session->screen().plainText().toStdString();
+        }
     }
 }
