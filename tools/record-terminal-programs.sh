@@ -175,8 +175,11 @@ for program in claude codex gemini; do
         "wait:approved.txt" "sleep:2" freeze
     want "$program-done" && served "$program-done" "$program" answer "Say hello" \
         "wait:Hello from the scripted model" "sleep:2" freeze
-    # Gemini CLI keeps retrying a failing server behind a spinner for a minute or more.
+    # Gemini CLI keeps retrying a server error behind its spinner for minutes: its error
+    # screen is that of a dropped connection.
     if [ "$program" != gemini ] && want "$program-error"; then
         served "$program-error" "$program" error-500 "Say hello" "wait:500" "sleep:2" freeze
+    elif want "$program-error"; then
+        served "$program-error" "$program" drop "Say hello" "wait:API Error" "sleep:2" freeze
     fi
 done

@@ -36,9 +36,13 @@ with open(os.path.join(home, ".claude", "settings.json"), "w") as out:
 # Codex: the API key as `codex login --with-api-key` stores it, a model provider of its own
 # for the server (Codex no longer reads OPENAI_BASE_URL, and its built-in OpenAI provider
 # tries web sockets five times before it posts), no update check, the trusted folders.
+# Its retries are bounded: one per request and stream, and none forever while the server
+# cannot be reached (the unbounded_connection_retries feature, on by default, otherwise
+# shows "Reconnecting... waiting for network" until the user stops it).
 codex = os.path.join(home, ".codex")
 codex_config = ('model_provider = "velk-test"\nmodel = "gpt-test"\n'
                 'check_for_update_on_startup = false\n\n[analytics]\nenabled = false\n\n'
+                '[features]\nunbounded_connection_retries = false\n\n'
                 '[model_providers.velk-test]\nname = "VELK test server"\nbase_url = "%s/v1"\n'
                 'env_key = "OPENAI_API_KEY"\nwire_api = "responses"\n'
                 'request_max_retries = 1\nstream_max_retries = 1\n' % base_url)
@@ -56,13 +60,16 @@ if os.environ.get("VELK_ASSISTANTS_ISOLATED") == "1" and os.access("/etc/codex",
         out.write(codex_config)
 
 # Gemini CLI: signed in with an API key, no update check, two attempts per request (like
-# the other two programs' lowered retries), no usage statistics, no tips.
+# the other two programs' lowered retries), no usage statistics, no tips. The model is named:
+# its automatic model choice retries up to ten times on a fallback model whatever
+# maxAttempts says (over a minute against a server that is not there).
 gemini = os.path.join(home, ".gemini")
 os.makedirs(gemini, exist_ok=True)
 with open(os.path.join(gemini, "settings.json"), "w") as out:
     json.dump({"security": {"auth": {"selectedType": "gemini-api-key"}},
                "general": {"disableAutoUpdate": True, "disableUpdateNag": True,
                            "maxAttempts": 2},
+               "model": {"name": "gemini-2.5-flash"},
                "privacy": {"usageStatisticsEnabled": False},
                "ui": {"hideTips": True, "hideBanner": True}}, out, indent=2)
 with open(os.path.join(gemini, "trustedFolders.json"), "w") as out:

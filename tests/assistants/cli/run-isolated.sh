@@ -13,7 +13,9 @@ if [ "${VELK_ASSISTANTS_ISOLATED:-}" = 1 ]; then
     overlay=$(mktemp -d "${TMPDIR:-/tmp}/velk-etc.XXXXXX")
     mkdir -p "$overlay/upper/codex" "$overlay/work"
     mount -t overlay overlay -o "lowerdir=/etc,upperdir=$overlay/upper,workdir=$overlay/work" /etc
-    "$@" && status=0 || status=$?
+    # The programs' own scratch files (Gemini CLI's error reports) go with the rest.
+    mkdir "$overlay/tmp"
+    TMPDIR="$overlay/tmp" "$@" && status=0 || status=$?
     umount /etc
     rm -rf "$overlay"
     exit $status
