@@ -236,7 +236,7 @@ void addStopButton(QHBoxLayout* row, TeamRunController& teamRuns, const RunCopy&
     stop->setObjectName(QStringLiteral("copyStop"));
     const bool running = teamRuns.copyRunning(copy);
     stop->setEnabled(running);
-    stop->setToolTip(running ? QStringLiteral("Stop this copy's session; its files stay for review")
+    stop->setToolTip(running ? QStringLiteral("Stop this copy’s session; its files stay for review")
                              : QStringLiteral("Nothing runs in this copy"));
     row->addWidget(stop);
     QObject::connect(stop, &QPushButton::clicked, &teamRuns,
