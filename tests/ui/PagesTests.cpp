@@ -408,6 +408,10 @@ TEST(SettingsPage, theNotificationSwitchAndTheStalledTimeAreStored) {
                       fixture.navigator, w.notices, &fixture.desktop, fixture.theme,
                       {&w.teamRuns, &w.project, &w.sessionRestore, &w.attention});
     ASSERT_TRUE(page.notificationsSwitch() && page.stalledMinutes());
+    if (const QByteArray folder = qgetenv("VELK_SCREENSHOT_DIR"); !folder.isEmpty()) {
+        page.resize(1100, 1100);
+        page.grab().save(QString::fromLocal8Bit(folder) + "/settings-attention.png");
+    }
     EXPECT_TRUE(page.notificationsSwitch()->isChecked());
     EXPECT_EQ(page.stalledMinutes()->value(), 10);
 
