@@ -29,6 +29,7 @@
 #include "ui/terminal/TerminalView.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/QuitPolicy.h"
+#include "ui/window/TrayAttention.h"
 #include "ui/window/WindowCapture.h"
 #include "ui/window/WindowPlannerHost.h"
 
@@ -115,6 +116,7 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
 
 VelkApplication::~VelkApplication() {
     // The windows observe the models: they go first.
+    m_trayAttention.reset();
     m_companionController.reset();
     m_window.reset();
 }
@@ -207,7 +209,8 @@ void VelkApplication::startCompanion() {
         CompanionController::Models{m_workspace->launcher, m_workspace->sessions,
                                     m_workspace->history, m_workspace->notices, *m_navigator},
         *m_theme, *m_preferences, std::move(actions));
-    if (m_companionController->statusItem()) {
+    if (QSystemTrayIcon* tray = m_companionController->statusItem()) {
+        m_trayAttention = std::make_unique<TrayAttention>(*tray, m_workspace->attention);
         return;
     }
     // Without a tray, the tray menu's one command that the menu bar lacks joins it.

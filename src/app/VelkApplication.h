@@ -25,6 +25,7 @@ class CompanionModel;
 class ComputerPlanner;
 class Navigator;
 class PlannerHost;
+class TrayAttention;
 class Workspace;
 
 // The application delegate and composition root: creates the long-lived models in order and
@@ -100,6 +101,7 @@ private:
     std::unique_ptr<CompanionModel> m_companion;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<CompanionController> m_companionController;
+    std::unique_ptr<TrayAttention> m_trayAttention;
     std::unique_ptr<CaretBlinkTimeout> m_caretBlinkTimeout;
     std::unique_ptr<DesktopNotifications> m_notifications;
     bool m_quitting = false;

@@ -37,7 +37,7 @@ protected:
         navigator = std::make_unique<Navigator>(model.sessions, model.launcher);
         page = std::make_unique<TeamRunsPage>(model.teamRuns, model.sessions, model.providers,
                                               model.project, model.reviewLayout, *navigator,
-                                              dialogs, &desktop);
+                                              dialogs, &desktop, &model.attention);
         page->show();
     }
     QStringList cardTexts() const {
@@ -132,7 +132,7 @@ TEST_F(CopySetupPage, aCopysCardShowsItsSetupStateAndTheActionsItOffers) {
 
     // Started anyway, the assistant runs and finishes; a quit cuts the next one short.
     cardButton("Start anyway")->click();
-    ASSERT_TRUE(waitUntil([&] { return cardTexts().first().startsWith("Finished"); }, 20s))
+    ASSERT_TRUE(waitUntil([&] { return cardTexts().first().startsWith("Done"); }, 20s))
         << cardTexts().join(',').toStdString();
     TeamRun run = model.teamRuns.teamRuns().first();
     run.copies[0].session = QUuid::createUuid();
@@ -141,7 +141,7 @@ TEST_F(CopySetupPage, aCopysCardShowsItsSetupStateAndTheActionsItOffers) {
     model.teamRuns.loadTeamRuns();
     ASSERT_TRUE(waitUntil([&] { return cardTexts().first().startsWith("Interrupted"); }, 5s));
     cardButton("Restart")->click();
-    ASSERT_TRUE(waitUntil([&] { return cardTexts().first().startsWith("Finished"); }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return cardTexts().first().startsWith("Done"); }, 20s));
 }
 
 TEST_F(CopySetupPage, filesTheSetupMadeAreMarkedAndOnlyTickedOneByOne) {

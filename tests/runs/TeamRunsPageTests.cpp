@@ -126,7 +126,7 @@ protected:
         navigator = std::make_unique<Navigator>(model.sessions, model.launcher);
         page = std::make_unique<TeamRunsPage>(model.teamRuns, model.sessions, model.providers,
                                               model.project, model.reviewLayout, *navigator,
-                                              dialogs, &desktop);
+                                              dialogs, &desktop, &model.attention);
         page->resize(1100, 760);
         page->show();
     }
@@ -220,7 +220,7 @@ TEST_F(TeamRunsPageTest, aFinishedCopyIsReviewedAndTwoOfItsThreeChangesAreApplie
     model.launcher.dispatchPrompt();
     ASSERT_TRUE(waitUntil([&] { return !model.teamRuns.teamRuns().isEmpty(); }, 20s));
     ASSERT_TRUE(waitForSessionsToFinish());
-    ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Finished"}; }, 5s))
+    ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Done"}; }, 5s))
         << cardStates().join(',').toStdString();
     EXPECT_FALSE(page->showsEmptyState());
     EXPECT_TRUE(page->runPicker()->currentText().startsWith("Improve the greeting"));
@@ -605,13 +605,15 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
     }
 }
 
-// While the assistant still works in its copy, Apply stays off and says why; it comes on
-// once the assistant has ended.
-TEST_F(TeamRunsPageTest, applyWaitsForTheAssistantToFinishAndSaysWhy) {
+// A tool that prints a line and then never answers is marked Stalled after the configured
+// time; while it runs, Apply and Compare stay off and say why. Stop on its card ends it, the
+// card says so, and the copy can be applied from.
+TEST_F(TeamRunsPageTest, aToolThatNeverAnswersStallsAndStopOnItsCardLetsTheRunBeReviewed) {
     ASSERT_TRUE(writeFile(projectFile("main.txt"), "original\n"));
     ScopedEnvironment edit("VELK_FAKE_WRITE_FILE", "main.txt");
     ScopedEnvironment hang("VELK_FAKE_HANG", "1");
     Workspace& model = openWorkspace();
+    model.attention.setStalledAfterSeconds(1);
     model.launcher.setSeparateCopies(true);
     model.teamRuns.setRunStorageRoot(scratch() + "/runs");
     model.launcher.setSelectedProviders({"claude"});
@@ -620,27 +622,49 @@ TEST_F(TeamRunsPageTest, applyWaitsForTheAssistantToFinishAndSaysWhy) {
     model.launcher.dispatchPrompt();
     ASSERT_TRUE(waitUntil([&] { return !model.teamRuns.teamRuns().isEmpty(); }, 20s));
     const RunCopy copy = model.teamRuns.teamRuns().first().copies.front();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            return cardStates() == QStringList{"Running"} &&
-                   readFile(copy.directory + "/main.txt") == "written by claude\n";
-        },
-        20s));
+    ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Stalled"}; }, 20s))
+        << cardStates().join(',').toStdString();
+    EXPECT_EQ(readFile(copy.directory + "/main.txt"), "written by claude\n");
+    ASSERT_TRUE(cardButton("Stop"));
+    EXPECT_TRUE(cardButton("Stop")->isEnabled());
+    EXPECT_TRUE(cardButton("Stop")->property("primary").toBool())
+        << "a stalled copy's Stop stands out";
+
+    const QString compareReason =
+        "Claude Code is still running — Stop it or wait to compare the results.";
+    EXPECT_FALSE(page->compareButton()->isEnabled());
+    EXPECT_EQ(page->compareReason()->text(), compareReason);
+    EXPECT_EQ(page->compareButton()->toolTip(), compareReason);
+    EXPECT_TRUE(page->compareReason()->isVisible());
 
     ASSERT_TRUE(inspect(copy));
     ASSERT_EQ(rows(), QStringList{"Changed   main.txt"});
     tickRow(0);
     EXPECT_FALSE(page->applyButton()->isEnabled());
     const QString reason =
-        "Claude Code is still working in this copy. Apply is available once it has finished, "
-        "so that its files no longer change.";
+        "Claude Code is still running — Stop it or wait. Apply is available once it has "
+        "finished, so that the copy’s files no longer change.";
     EXPECT_EQ(page->applyReason()->text(), reason);
     EXPECT_EQ(page->applyButton()->toolTip(), reason);
     EXPECT_TRUE(page->applyReason()->isVisible());
+    if (const QByteArray folder = qgetenv("VELK_SCREENSHOT_DIR"); !folder.isEmpty()) {
+        MemoryPreferences preferences;
+        const Theme theme(false, preferences);
+        qApp->setStyleSheet(AppStyle::styleSheet(theme));
+        processEventsFor(100ms);
+        page->grab().save(QString::fromLocal8Bit(folder) + "/team-runs-stalled.png");
+        qApp->setStyleSheet(QString());
+    }
 
-    model.sessions.stopAll();
-    ASSERT_TRUE(waitUntil([&] { return page->applyButton()->isEnabled(); }, 10s));
+    cardButton("Stop")->click();
+    ASSERT_TRUE(waitUntil([&] { return cardStates() == QStringList{"Stopped"}; }, 10s))
+        << cardStates().join(',').toStdString();
+    EXPECT_FALSE(model.sessions.anyRunning());
+    EXPECT_FALSE(cardButton("Stop")->isEnabled());
+    EXPECT_TRUE(page->applyButton()->isEnabled());
     EXPECT_TRUE(page->applyReason()->isHidden());
+    EXPECT_TRUE(page->compareButton()->isEnabled());
+    EXPECT_TRUE(page->compareReason()->isHidden());
 }
 
 // Two assistants changed the same file, and the user edited another one after the run

@@ -1,5 +1,6 @@
 // The main window and its pages against a real workspace: composer rules, the session deck
-// layout, the sidebar badge and recent projects, notices, page capture and the quit policy.
+// layout, the sidebar badge, the tray icon and recent projects, notices, page capture and the quit
+// policy.
 #include "UiFixture.h"
 #include "core/appearance/ThemePreset.h"
 #include "core/terminal/TerminalSession.h"
@@ -8,6 +9,7 @@
 #include "ui/kit/QtDialogs.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/QuitPolicy.h"
+#include "ui/window/TrayAttention.h"
 #include "ui/window/WindowCapture.h"
 #include "ui/workspace/Composer.h"
 #include "ui/workspace/SessionDeck.h"
@@ -27,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleHints>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
 
@@ -193,8 +196,15 @@ TEST_F(MainWindowTest, gridLaysOutTwoSessionsFullWidthAndThreeTwoPerRowWithAFloo
     EXPECT_TRUE(panes[0]->isVisible());
 }
 
-TEST_F(MainWindowTest, theBadgeTheTitleAndThePanesShowWhichSessionsNeedYou) {
+TEST_F(MainWindowTest, theBadgeTheTitleTheTrayAndThePanesShowWhichSessionsNeedYou) {
     EXPECT_FALSE(window().sessionBadge()->isVisible());
+    QPixmap plain(22, 22);
+    plain.fill(Qt::darkCyan);
+    QSystemTrayIcon tray{QIcon(plain)};
+    TrayAttention trayAttention(tray, fixture.workspace.attention);
+    const auto trayPlain = [&] { return tray.icon().pixmap(22, 22).toImage() == plain.toImage(); };
+    EXPECT_EQ(tray.toolTip(), "VELK");
+    EXPECT_TRUE(trayPlain());
     const auto asking = [&] {
         return fixture.workspace.sessions.startSession(
             "claude", "test", "printf 'Do you want to proceed?\\n'; read answer", folder.path());
@@ -204,6 +214,8 @@ TEST_F(MainWindowTest, theBadgeTheTitleAndThePanesShowWhichSessionsNeedYou) {
     ASSERT_TRUE(waitUntil([&] { return window().sessionBadge()->text() == "2"; }));
     EXPECT_TRUE(window().sessionBadge()->isVisible());
     EXPECT_EQ(window().windowTitle(), "VELK (2 need you)");
+    EXPECT_EQ(tray.toolTip(), "VELK — 2 sessions need you");
+    EXPECT_FALSE(trayPlain()) << "the tray icon carries a badge";
     TerminalPane* pane = workspacePage()->deck()->paneFor(first->id());
     ASSERT_TRUE(pane);
     EXPECT_EQ(pane->statusText(), "Needs you");
@@ -211,9 +223,12 @@ TEST_F(MainWindowTest, theBadgeTheTitleAndThePanesShowWhichSessionsNeedYou) {
     first->send("\r");
     ASSERT_TRUE(waitUntil([&] { return window().sessionBadge()->text() == "1"; }));
     EXPECT_EQ(pane->statusText(), "Exited 0");
+    EXPECT_EQ(tray.toolTip(), "VELK — 1 session needs you");
     second->send("\r");
     ASSERT_TRUE(waitUntil([&] { return !window().sessionBadge()->isVisible(); }));
     EXPECT_EQ(window().windowTitle(), "VELK");
+    EXPECT_EQ(tray.toolTip(), "VELK");
+    EXPECT_TRUE(trayPlain());
 }
 
 TEST_F(MainWindowTest, recentProjectsShowTheNewestFourAndKeepUnsavedEditsWhenTheUserCancels) {

@@ -1,7 +1,8 @@
 // The Assistants page and the connector editor (which actions each provider offers, the
 // editor's save rules and what saving builds, the connection check and sign-in against the
 // fake assistant tools), the History page (filter, selection fallback, clearing, opening a
-// snapshot's folder) and the Appearance page (presets, hand-picked colours, the text size).
+// snapshot's folder), the Appearance page (presets, hand-picked colours, the text size) and
+// the Settings page's attention settings.
 
 #include "UiFixture.h"
 
@@ -13,6 +14,8 @@
 #include "ui/assistants/AssistantsPage.h"
 #include "ui/assistants/ConnectorEditor.h"
 #include "ui/history/HistoryPage.h"
+#include "ui/kit/Switch.h"
+#include "ui/settings/SettingsPage.h"
 
 #include <QDir>
 #include <QLabel>
@@ -22,6 +25,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -393,6 +397,34 @@ TEST(AppearancePage, theTextSliderStaysWithinTenToTwentyPoints) {
     theme.setFontSize(16.0);
     EXPECT_EQ(slider->value(), 16);
     EXPECT_EQ(page.fontSizeLabel()->text(), "16 pt");
+}
+
+// The notification switch and the stalled time are stored with the preferences and read
+// back by the next launch's workspace.
+TEST(SettingsPage, theNotificationSwitchAndTheStalledTimeAreStored) {
+    UiFixture fixture(true);
+    Workspace& w = fixture.workspace;
+    SettingsPage page(w.providers, w.keepAwake, w.programClipboard, w.pasteSafety, w.scrollback,
+                      fixture.navigator, w.notices, &fixture.desktop, fixture.theme,
+                      {&w.teamRuns, &w.project, &w.sessionRestore, &w.attention});
+    ASSERT_TRUE(page.notificationsSwitch() && page.stalledMinutes());
+    if (const QByteArray folder = qgetenv("VELK_SCREENSHOT_DIR"); !folder.isEmpty()) {
+        page.resize(1100, 1100);
+        page.grab().save(QString::fromLocal8Bit(folder) + "/settings-attention.png");
+    }
+    EXPECT_TRUE(page.notificationsSwitch()->isChecked());
+    EXPECT_EQ(page.stalledMinutes()->value(), 10);
+
+    page.notificationsSwitch()->click();
+    page.stalledMinutes()->setValue(3);
+    ASSERT_TRUE(fixture.preferences.contains(PreferenceKeys::attentionNotifications));
+    EXPECT_FALSE(fixture.preferences.value(PreferenceKeys::attentionNotifications).toBool());
+    EXPECT_EQ(fixture.preferences.value(PreferenceKeys::stalledAfterSeconds).toInt(), 180);
+
+    const Workspace next(true, WorkspaceServices{&fixture.preferences, &fixture.dialogs,
+                                                 &fixture.inhibitor, &fixture.desktop});
+    EXPECT_FALSE(next.attention.notificationsEnabled());
+    EXPECT_EQ(next.attention.stalledAfterSeconds(), 180);
 }
 
 }  // namespace

@@ -223,6 +223,7 @@ TEST_F(WorkspaceTeamRuns, compareWithAIWaitsForTheCopiesThenStartsOneReadOnlyCod
     const SessionPointer comparison = model.sessions.sessions().last();
     EXPECT_EQ(comparison->title(), "Compare team results");
     EXPECT_EQ(comparison->directory(), run.root);
+    EXPECT_TRUE(model.teamRuns.oneShotSession(comparison->id())) << "it can stall";
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_EQ(model.teamRuns.teamRuns().first(), run);  // the comparison is not part of the run
 

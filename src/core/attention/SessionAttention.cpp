@@ -64,6 +64,11 @@ QString SessionAttention::visibleScreen(const TerminalSession& session) {
     return rows.join(u'\n');
 }
 
+void SessionAttention::setStallAfterMs(qint64 milliseconds) {
+    m_tracker.setStallAfterMs(milliseconds);
+    reevaluate();
+}
+
 void SessionAttention::reevaluate() {
     const std::shared_ptr<TerminalSession> session = m_session.lock();
     if (!session) {

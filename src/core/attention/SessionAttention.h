@@ -25,6 +25,8 @@ public:
     QString evidence() const { return m_tracker.evidence(); }
     QString question() const { return m_tracker.question(); }
     AttentionTracker& tracker() { return m_tracker; }
+    /// Turns the stall check on (0: off) and re-derives the state under it.
+    void setStallAfterMs(qint64 milliseconds);
 
     /// The visible rows of `session`'s screen joined by newlines, trailing blanks trimmed.
     static QString visibleScreen(const TerminalSession& session);

@@ -22,6 +22,10 @@ AttentionBoard::AttentionBoard(SessionManager& sessions, ProviderRegistry& provi
         m_notificationsEnabled =
             m_preferences->value(PreferenceKeys::attentionNotifications).toBool();
     }
+    if (m_preferences && m_preferences->contains(PreferenceKeys::stalledAfterSeconds)) {
+        m_stalledAfterSeconds =
+            std::max(1, m_preferences->value(PreferenceKeys::stalledAfterSeconds).toInt());
+    }
     connect(&sessions, &SessionManager::sessionStarted, this, &AttentionBoard::follow);
     connect(&sessions, &SessionManager::sessionsChanged, this, &AttentionBoard::prune);
 }
@@ -48,6 +52,23 @@ void AttentionBoard::setNotificationsEnabled(bool enabled) {
         m_preferences->setValue(PreferenceKeys::attentionNotifications, enabled);
     }
     Q_EMIT notificationsEnabledChanged(enabled);
+}
+
+void AttentionBoard::setStalledAfterSeconds(int seconds) {
+    seconds = std::max(1, seconds);
+    if (m_stalledAfterSeconds == seconds) {
+        return;
+    }
+    m_stalledAfterSeconds = seconds;
+    if (m_preferences) {
+        m_preferences->setValue(PreferenceKeys::stalledAfterSeconds, seconds);
+    }
+    for (auto it = m_attention.begin(); it != m_attention.end(); ++it) {
+        if (m_isOneShot && m_isOneShot(it.key())) {
+            it.value()->setStallAfterMs(qint64(seconds) * 1000);
+        }
+    }
+    Q_EMIT stalledAfterSecondsChanged(seconds);
 }
 
 const SessionAttention* AttentionBoard::attentionOf(const QUuid& id) const {
@@ -80,6 +101,9 @@ void AttentionBoard::follow(TerminalSession& session) {
         pointer, AttentionPatterns::forAssistant(session.providerID()));
     connect(attention.get(), &SessionAttention::stateChanged, this,
             [this, id](Attention state) { stateChanged(id, state); });
+    if (m_isOneShot && m_isOneShot(id)) {
+        attention->setStallAfterMs(qint64(m_stalledAfterSeconds) * 1000);
+    }
     m_attention.insert(id, std::move(attention));
     stateChanged(id, m_attention.value(id)->state());
 }

@@ -10,6 +10,7 @@ inline const QString providers = QStringLiteral("providers");
 inline const QString history = QStringLiteral("history");
 inline const QString keepAwake = QStringLiteral("keepAwake");
 inline const QString attentionNotifications = QStringLiteral("attentionNotifications");
+inline const QString stalledAfterSeconds = QStringLiteral("stalledAfterSeconds");
 inline const QString programClipboard = QStringLiteral("programClipboard");
 inline const QString askBeforeMultilinePaste = QStringLiteral("askBeforeMultilinePaste");
 inline const QString scrollbackLines = QStringLiteral("scrollbackLines");

@@ -387,8 +387,10 @@ void TeamRunController::summarizeRun(const TeamRun& run) {
         command = comparer.withTaskFromFile(comparer.abilities.compareResults, taskFile)
                       .value_or(command);
     }
-    m_sessions.startSession(comparer.stock.id, QStringLiteral("Compare team results"), command,
-                            run.root);
+    m_sessions.startSession(
+        comparer.stock.id, QStringLiteral("Compare team results"), command, run.root,
+        [this](TerminalSession& session) { m_comparisons.insert(session.id()); },
+        [this](TerminalSession& session) { m_comparisons.remove(session.id()); });
 }
 
 TeamRunSettings TeamRunController::settings(const QString& project) const {
@@ -489,6 +491,7 @@ void TeamRunController::startAssistant(const QUuid& runID, std::size_t index,
             if (TeamRun* stored = findRun(m_teamRuns, runID)) {
                 stored->copies.at(index).session = session.id();
                 stored->copies.at(index).exitCode.reset();
+                m_stoppedCopies.remove(stored->copies.at(index).id);
                 Q_EMIT teamRunsChanged();
             }
         },
@@ -585,4 +588,29 @@ void TeamRunController::restartCopy(const QUuid& runID, const QUuid& copyID) {
     } else {
         startAssistant(runID, index, m_providers.provider(copy->provider));
     }
+}
+
+void TeamRunController::stopCopy(const QUuid& runID, const QUuid& copyID) {
+    const RunCopy* copy = findCopy(m_teamRuns, runID, copyID);
+    if (!copy) {
+        return;
+    }
+    for (const std::optional<QUuid>& id : {copy->session, copy->setupSession}) {
+        if (const SessionPointer session = id ? m_sessions.find(*id) : nullptr;
+            session && session->running()) {
+            m_stoppedCopies.insert(copyID);
+            session->stop();
+            return;
+        }
+    }
+}
+
+bool TeamRunController::oneShotSession(const QUuid& id) const {
+    if (m_comparisons.contains(id)) {
+        return true;
+    }
+    return std::any_of(m_teamRuns.cbegin(), m_teamRuns.cend(), [&id](const TeamRun& run) {
+        return std::any_of(run.copies.cbegin(), run.copies.cend(),
+                           [&id](const RunCopy& copy) { return copy.session == id; });
+    });
 }

@@ -102,6 +102,14 @@ public:
     void retrySetup(const QUuid& runID, const QUuid& copyID);
     void startWithoutSetup(const QUuid& runID, const QUuid& copyID);
     void restartCopy(const QUuid& runID, const QUuid& copyID);
+    // Stops what runs in the copy: its assistant, or its setup. The copy then ends as any
+    // session does and can be reviewed.
+    void stopCopy(const QUuid& runID, const QUuid& copyID);
+    // Whether the copy's last session ended because the user stopped it (this launch only).
+    bool stoppedByUser(const RunCopy& copy) const { return m_stoppedCopies.contains(copy.id); }
+    // Whether the session `id` runs one task and ends by itself: a copy's assistant or a
+    // comparison.
+    bool oneShotSession(const QUuid& id) const;
     // The exit status a setup that ran out of time is recorded with, as `timeout` has it.
     static constexpr int kSetupTimedOut = 124;
 
@@ -150,4 +158,6 @@ private:
     QHash<QString, TeamRunSettings> m_settings;  // without a store
     QSet<QUuid> m_recordingSetup;                // copies whose setup changes are being read
     QSet<QUuid> m_timedOutSetups;                // setup sessions stopped for taking too long
+    QSet<QUuid> m_stoppedCopies;                 // copies whose session the user stopped
+    QSet<QUuid> m_comparisons;                   // the comparison sessions started
 };

@@ -39,6 +39,9 @@ Workspace::Workspace(bool persist, WorkspaceServices services)
             entry.state = attentionLabel(*last);
         }
     });
+    // Team-run copies and comparisons run one task and end by themselves: one that shows
+    // nothing for long is stuck.
+    attention.setOneShot([this](const QUuid& id) { return teamRuns.oneShotSession(id); });
     if (persist) {
         providers.checkConnections();
         teamRuns.loadTeamRuns();

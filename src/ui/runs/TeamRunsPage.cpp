@@ -6,6 +6,7 @@
 #include "core/services/DesktopServices.h"
 #include "core/services/Dialogs.h"
 #include "core/terminal/TerminalSession.h"
+#include "core/workspace/AttentionBoard.h"
 #include "core/workspace/Characters.h"
 #include "core/workspace/ProjectModel.h"
 #include "core/workspace/ProviderRegistry.h"
@@ -16,6 +17,7 @@
 #include "ui/runs/CompareDialog.h"
 #include "ui/runs/DiffView.h"
 #include "ui/runs/ReviewFileModel.h"
+#include "ui/workspace/TerminalPane.h"
 
 #include "ui/kit/Widgets.h"
 
@@ -154,27 +156,59 @@ QString shortenedPath(const QString& path) {
     return parts[0] + u'/' + parts[1] + QStringLiteral("/…/") + parts.back();
 }
 
-// The state line of a copy's card.
-QString copyStateText(TeamRunController::CopyPhase phase, const RunCopy& copy) {
+// What a copy's card shows: the word, the colour of its dot and what set the state. A
+// running copy shows what its session shows in a pane; an ended one how it ended.
+struct CopyState {
+    QString text;
+    QColor colour;
+    QString evidence;
+    bool stalled = false;
+};
+
+CopyState copyState(const TeamRunController& teamRuns, const AttentionBoard* board,
+                    const RunCopy& copy) {
     using Phase = TeamRunController::CopyPhase;
-    switch (phase) {
+    const QColor grey = attentionColor(Attention::Idle, std::nullopt);
+    const QColor red = attentionColor(Attention::Failed, std::nullopt);
+    switch (teamRuns.copyPhase(copy)) {
         case Phase::SettingUp:
-            return QStringLiteral("Setting up…");
+            return {QStringLiteral("Setting up…"), attentionColor(Attention::Working, {}), {}};
         case Phase::SetupFailed:
-            return copy.setupExitCode == TeamRunController::kSetupTimedOut
-                       ? QStringLiteral("Setup timed out")
-                       : QStringLiteral("Setup failed · exit ") +
-                             QString::number(copy.setupExitCode.value_or(-1));
-        case Phase::Running:
-            return QStringLiteral("Running");
+            return {copy.setupExitCode == TeamRunController::kSetupTimedOut
+                        ? QStringLiteral("Setup timed out")
+                        : QStringLiteral("Setup failed · exit ") +
+                              QString::number(copy.setupExitCode.value_or(-1)),
+                    red,
+                    {}};
+        case Phase::Running: {
+            const SessionAttention* attention =
+                board && copy.session ? board->attentionOf(*copy.session) : nullptr;
+            if (!attention) {
+                return {QStringLiteral("Running"), attentionColor(Attention::Working, {}), {}};
+            }
+            return {attention->label(), attentionColor(attention->state(), std::nullopt),
+                    attention->evidence(), attention->state() == Attention::Stalled};
+        }
         case Phase::Interrupted:
-            return QStringLiteral("Interrupted");
+            return {QStringLiteral("Interrupted"), grey, {}};
         case Phase::Ended:
             break;
     }
-    return copy.exitCode == 0 ? QStringLiteral("Finished")
-                              : QStringLiteral("Needs attention · exit ") +
-                                    QString::number(copy.exitCode.value_or(-1));
+    if (teamRuns.stoppedByUser(copy)) {
+        return {QStringLiteral("Stopped"), grey, QStringLiteral("stopped from its card")};
+    }
+    const int code = copy.exitCode.value_or(-1);
+    return {code == 0 ? QStringLiteral("Done") : attentionLabel(Attention::Failed, code),
+            code == 0 ? grey : red, QStringLiteral("process exited with %1").arg(code)};
+}
+
+// "Codex is", "Claude Code and Codex are".
+QString namesAre(const QStringList& names) {
+    if (names.size() == 1) {
+        return names.first() + QStringLiteral(" is");
+    }
+    return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") +
+           names.last() + QStringLiteral(" are");
 }
 
 // The buttons the copy's state offers.
@@ -195,12 +229,27 @@ void addCopyActions(QHBoxLayout* row, TeamRunController& teamRuns,
     }
 }
 
+// Every card has Stop; it stops whatever runs in the copy and is off once nothing does.
+void addStopButton(QHBoxLayout* row, TeamRunController& teamRuns, const RunCopy& copy,
+                   const QUuid& runID, bool stalled) {
+    auto* stop = Widgets::button(QStringLiteral("Stop"), stalled ? "primary" : nullptr);
+    stop->setObjectName(QStringLiteral("copyStop"));
+    const bool running = teamRuns.copyRunning(copy);
+    stop->setEnabled(running);
+    stop->setToolTip(running ? QStringLiteral("Stop this copy’s session; its files stay for review")
+                             : QStringLiteral("Nothing runs in this copy"));
+    row->addWidget(stop);
+    QObject::connect(stop, &QPushButton::clicked, &teamRuns,
+                     [&teamRuns, runID, copyID = copy.id] { teamRuns.stopCopy(runID, copyID); });
+}
+
 }  // namespace
 
 TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
                            const ProviderRegistry& providers, ProjectModel& project,
                            ReviewLayout& reviewLayout, Navigator& navigator, Dialogs& dialogs,
-                           DesktopServices* desktop, QWidget* parent)
+                           DesktopServices* desktop, const AttentionBoard* attention,
+                           QWidget* parent)
     : QWidget(parent),
       m_teamRuns(teamRuns),
       m_sessions(sessions),
@@ -209,6 +258,7 @@ TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions
       m_navigator(navigator),
       m_dialogs(dialogs),
       m_desktop(desktop),
+      m_attention(attention),
       m_layout(reviewLayout) {
     auto* layout = Widgets::box<QVBoxLayout>(this, {28, 24, 28, 24}, 14);
     layout->addWidget(
@@ -241,6 +291,16 @@ TeamRunsPage::TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions
     connect(&m_teamRuns, &TeamRunController::selectedRunIDChanged, this,
             &TeamRunsPage::scheduleSync);
     connect(&m_sessions, &SessionManager::sessionsChanged, this, &TeamRunsPage::scheduleSync);
+    if (m_attention) {
+        // Only the shown run's sessions change what the page shows.
+        connect(m_attention, &AttentionBoard::attentionChanged, this, [this](const QUuid& id) {
+            const std::optional<TeamRun> run = shownRun();
+            if (run && std::any_of(run->copies.cbegin(), run->copies.cend(),
+                                   [&id](const RunCopy& copy) { return copy.session == id; })) {
+                scheduleSync();
+            }
+        });
+    }
     syncRuns();
 }
 
@@ -264,6 +324,10 @@ QWidget* TeamRunsPage::buildRunArea() {
     bar->addWidget(m_deleteButton);
     bar->addWidget(m_compareButton);
     layout->addLayout(bar);
+    m_compareReason = Widgets::wrappingLabel(QString(), "muted");
+    m_compareReason->setAlignment(Qt::AlignRight);
+    m_compareReason->hide();
+    layout->addWidget(m_compareReason);
     m_runMessage = Widgets::wrappingLabel(QString(), "muted");
     m_runMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_runMessage->hide();
@@ -488,13 +552,21 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         auto* row = new QHBoxLayout(frame);
         auto* name = Widgets::wrappingLabel(m_providers.provider(copy.provider).name, "title");
         const TeamRunController::CopyPhase phase = m_teamRuns.copyPhase(copy);
-        QString state = copyStateText(phase, copy);
+        const CopyState shown = copyState(m_teamRuns, m_attention, copy);
+        QString state = shown.text;
         if (!copy.extraFiles.isEmpty()) {
             state +=
                 QStringLiteral(" · extra files: ") + copy.extraFiles.join(QStringLiteral(", "));
         }
+        auto* dot = new QLabel;
+        dot->setObjectName(QStringLiteral("copyDot"));
+        dot->setFixedSize(8, 8);
+        dot->setStyleSheet(
+            QStringLiteral("background: %1; border-radius: 4px;").arg(shown.colour.name()));
         auto* stateLabel = Widgets::wrappingLabel(state, "muted");
         stateLabel->setObjectName(QStringLiteral("copyState"));
+        stateLabel->setToolTip(shown.evidence);
+        dot->setToolTip(shown.evidence);
         // Files this copy changed that other copies changed too, once a review has read them.
         if (m_review) {
             const RunReview::Overlaps& overlaps = m_review->overlaps();
@@ -523,12 +595,14 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
             }
         }
         row->addWidget(name);
+        row->addWidget(dot);
         row->addWidget(stateLabel, 1);
         auto* open = Widgets::button(QStringLiteral("Open working copy"));
         auto* output = Widgets::button(QStringLiteral("Output"));
         auto* review = Widgets::button(QStringLiteral("Review files"),
                                        reviewedCopy() == copy.id ? "primary" : nullptr);
         addCopyActions(row, m_teamRuns, phase, run.id, copy.id);
+        addStopButton(row, m_teamRuns, copy, run.id, shown.stalled);
         row->addWidget(open);
         row->addWidget(output);
         row->addWidget(review);
@@ -541,6 +615,39 @@ void TeamRunsPage::syncCards(const TeamRun& run) {
         connect(review, &QPushButton::clicked, this, [this, copy] { inspect(copy); });
         m_cardsLayout->addWidget(frame);
     }
+    syncCompareControls(run);
+}
+
+void TeamRunsPage::syncCompareControls(const TeamRun& run) {
+    // The comparison reads what the copies ended with; it waits for the last of them.
+    QStringList running;
+    for (const RunCopy& copy : run.copies) {
+        if (m_teamRuns.copyRunning(copy)) {
+            running.append(m_providers.provider(copy.provider).name);
+        }
+    }
+    const QString reason =
+        running.isEmpty()
+            ? QString()
+            : namesAre(running) + (running.size() == 1
+                                       ? QStringLiteral(" still running — Stop it or wait "
+                                                        "to compare the results.")
+                                       : QStringLiteral(" still running — Stop them or wait "
+                                                        "to compare the results."));
+    m_compareButton->setEnabled(reason.isEmpty());
+    m_compareButton->setToolTip(reason);
+    m_compareReason->setText(reason);
+    m_compareReason->setVisible(!reason.isEmpty());
+}
+
+QString TeamRunsPage::runningReason(const RunCopy& copy) const {
+    const QString name = m_providers.provider(copy.provider).name;
+    return (m_teamRuns.copyPhase(copy) == TeamRunController::CopyPhase::SettingUp
+                ? QStringLiteral("The setup of ") + name + QStringLiteral("’s copy is")
+                : name + QStringLiteral(" is")) +
+           QStringLiteral(
+               " still running — Stop it or wait. Apply is available once it has "
+               "finished, so that the copy’s files no longer change.");
 }
 
 QString TeamRunsPage::copyNames(const std::vector<QUuid>& ids) const {
@@ -679,10 +786,7 @@ void TeamRunsPage::syncApplyControls() {
     } else if (applying()) {
         reason = m_progress.isEmpty() ? QStringLiteral("Applying…") : m_progress;
     } else if (m_teamRuns.copyRunning(*copy)) {
-        reason = m_providers.provider(copy->provider).name +
-                 QStringLiteral(
-                     " is still working in this copy. Apply is available once it "
-                     "has finished, so that its files no longer change.");
+        reason = runningReason(*copy);
     } else if (m_changes.empty()) {
         reason.clear();
     } else if (m_files->ticked().isEmpty()) {
@@ -904,10 +1008,7 @@ void TeamRunsPage::applyTickedHunks() {
     const QString path = m_shownPreview;
     if (!copy || hunks.empty() || path.isEmpty() || m_teamRuns.copyRunning(*copy) || applying()) {
         if (copy && m_teamRuns.copyRunning(*copy)) {
-            m_status = m_providers.provider(copy->provider).name +
-                       QStringLiteral(
-                           " is still working in this copy. Apply is available once "
-                           "it has finished, so that its files no longer change.");
+            m_status = runningReason(*copy);
             syncReview();
         }
         return;

@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+class AttentionBoard;
 class DiffView;
 class QComboBox;
 class QLineEdit;
@@ -47,10 +48,11 @@ class TeamRunsPage : public QWidget {
 public:
     // `desktop` may be null: then copies do not open in the file manager.
     // `layout` keeps the diff's layout and wrapping across launches.
+    // `attention` (may be null) gives each running copy's card the state its session shows.
     TeamRunsPage(TeamRunController& teamRuns, SessionManager& sessions,
                  const ProviderRegistry& providers, ProjectModel& project, ReviewLayout& layout,
                  Navigator& navigator, Dialogs& dialogs, DesktopServices* desktop,
-                 QWidget* parent = nullptr);
+                 const AttentionBoard* attention = nullptr, QWidget* parent = nullptr);
 
     // The run shown: the selected one, else the newest; nothing without runs.
     std::optional<TeamRun> shownRun() const;
@@ -93,6 +95,8 @@ public:
     // The parts, for tests.
     QComboBox* runPicker() const { return m_runPicker; }
     QPushButton* compareButton() const { return m_compareButton; }
+    // Why Compare with AI cannot be used right now; hidden when it can.
+    QLabel* compareReason() const { return m_compareReason; }
     QPushButton* renameButton() const { return m_renameButton; }
     QLineEdit* nameField() const { return m_nameField; }
     QPushButton* deleteButton() const { return m_deleteButton; }
@@ -144,6 +148,8 @@ private:
     void scheduleSync();
     void syncRuns();
     void syncCards(const TeamRun& run);
+    // Compare with AI and its reason, while copies run and after.
+    void syncCompareControls(const TeamRun& run);
     void syncReview();
     // The rows' marks and line counts, after what they show changed (not after a tick).
     void syncList();
@@ -154,6 +160,8 @@ private:
     // "Applying 1,200 of 5,000 files…" while an apply runs.
     QString m_progress;
     std::optional<RunCopy> findReviewedCopy(const TeamRun& run) const;
+    // Why the copy cannot be applied from while something runs in it.
+    QString runningReason(const RunCopy& copy) const;
     // The assistants' names of the copies `ids` of the shown run, joined.
     QString copyNames(const std::vector<QUuid>& ids) const;
     // The marks after a change in the list: mode, applied, shared, refused.
@@ -171,12 +179,14 @@ private:
     Navigator& m_navigator;
     Dialogs& m_dialogs;
     DesktopServices* m_desktop;
+    const AttentionBoard* m_attention;
     bool m_syncScheduled = false;
 
     QStackedWidget* m_stack = nullptr;
     QWidget* m_emptyState = nullptr;
     QComboBox* m_runPicker = nullptr;
     QPushButton* m_compareButton = nullptr;
+    QLabel* m_compareReason = nullptr;
     QPushButton* m_renameButton = nullptr;
     QLineEdit* m_nameField = nullptr;
     QPushButton* m_deleteButton = nullptr;

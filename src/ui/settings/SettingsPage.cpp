@@ -5,6 +5,7 @@
 #include "core/companion/BrandAssets.h"
 #include "core/services/DesktopServices.h"
 #include "core/terminal/TerminalScreen.h"
+#include "core/workspace/AttentionBoard.h"
 #include "core/workspace/KeepAwake.h"
 #include "core/workspace/Notices.h"
 #include "core/workspace/PasteSafety.h"
@@ -24,6 +25,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -144,6 +146,19 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                            "crashed, start again in their folders without asking."),
             "muted"));
     }
+    if (AttentionBoard* attention = runs.attention) {
+        m_notifications = new Switch(QStringLiteral("Tell me when a session needs me"), theme);
+        m_notifications->setChecked(attention->notificationsEnabled());
+        connect(m_notifications, &Switch::toggled, attention,
+                &AttentionBoard::setNotificationsEnabled);
+        connect(attention, &AttentionBoard::notificationsEnabledChanged, this,
+                [this](bool enabled) { m_notifications->setChecked(enabled); });
+        executionControls->addWidget(m_notifications);
+        executionControls->addWidget(Widgets::wrappingLabel(
+            QStringLiteral("On by default. A desktop notification when an assistant asks for "
+                           "you or finishes while VELK’s window is in the background."),
+            "muted"));
+    }
     grid->addWidget(
         settingsCard(
             QStringLiteral("Execution & approvals"),
@@ -172,6 +187,29 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                 });
     }
     runsControls->addStretch(1);
+    auto* runsCard = new QVBoxLayout;
+    runsCard->addLayout(runsControls);
+    if (AttentionBoard* attention = runs.attention) {
+        auto* stalledRow = new QHBoxLayout;
+        m_stalledMinutes = new QSpinBox;
+        m_stalledMinutes->setRange(1, 24 * 60);
+        m_stalledMinutes->setSuffix(QStringLiteral(" min"));
+        m_stalledMinutes->setAlignment(Qt::AlignRight);
+        m_stalledMinutes->setKeyboardTracking(false);
+        m_stalledMinutes->setValue((attention->stalledAfterSeconds() + 59) / 60);
+        m_stalledMinutes->setAccessibleName(QStringLiteral("Mark a copy stalled after"));
+        connect(m_stalledMinutes, &QSpinBox::valueChanged, attention,
+                [attention](int minutes) { attention->setStalledAfterSeconds(minutes * 60); });
+        connect(attention, &AttentionBoard::stalledAfterSecondsChanged, this, [this](int seconds) {
+            const QSignalBlocker blocker(m_stalledMinutes);
+            m_stalledMinutes->setValue((seconds + 59) / 60);
+        });
+        stalledRow->addWidget(
+            Widgets::label(QStringLiteral("Mark a copy “Stalled” after no output for")));
+        stalledRow->addStretch(1);
+        stalledRow->addWidget(m_stalledMinutes);
+        runsCard->addLayout(stalledRow);
+    }
     connect(openRuns, &QPushButton::clicked, this, [desktop] {
         const QString root = LocalTools::applicationData(QStringLiteral("Runs"));
         QDir().mkpath(root);  // a failure shows up as a folder that does not open
@@ -187,7 +225,7 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                 "selected results with backups and conflict checks. Use Compare with AI for a "
                 "Codex summary. Copies and backups stay in local application storage until you "
                 "remove them. Use Open saved runs to find them."),
-            runsControls),
+            runsCard),
         1, 0);
 
     auto* storageControls = new QHBoxLayout;

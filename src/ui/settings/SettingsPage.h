@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class AttentionBoard;
 class DesktopServices;
 class KeepAwake;
 class Navigator;
@@ -24,6 +25,8 @@ struct SettingsRunModels {
     TeamRunController* teamRuns = nullptr;
     ProjectModel* project = nullptr;
     SessionRestore* restore = nullptr;
+    // Its desktop-notification switch and the time after which a copy is Stalled.
+    AttentionBoard* attention = nullptr;
 };
 
 // The Settings page: provider accounts, execution with the keep-awake, program clipboard
@@ -44,6 +47,9 @@ public:
     Switch* pasteSafetySwitch() const { return m_pasteSafety; }
     QSpinBox* scrollbackLines() const { return m_scrollbackLines; }
     Switch* restoreSessionsSwitch() const { return m_restoreSessions; }
+    Switch* notificationsSwitch() const { return m_notifications; }
+    // Minutes without output before a team-run copy is marked Stalled.
+    QSpinBox* stalledMinutes() const { return m_stalledMinutes; }
     // Opens the team-run settings of the project folder.
     QPushButton* runSettingsButton() const { return m_runSettings; }
 
@@ -54,5 +60,7 @@ private:
     Switch* m_pasteSafety;
     QSpinBox* m_scrollbackLines;
     Switch* m_restoreSessions = nullptr;
+    Switch* m_notifications = nullptr;
+    QSpinBox* m_stalledMinutes = nullptr;
     QPushButton* m_runSettings = nullptr;
 };

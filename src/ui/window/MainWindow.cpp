@@ -139,7 +139,8 @@ QWidget* MainWindow::createPage(Destination destination) {
         case Destination::Settings:
             return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, w.pasteSafety,
                                     w.scrollback, m_navigator, w.notices, w.services.desktop,
-                                    m_theme, {&w.teamRuns, &w.project, &w.sessionRestore});
+                                    m_theme,
+                                    {&w.teamRuns, &w.project, &w.sessionRestore, &w.attention});
         case Destination::FilesAndRunner: {
             auto* files = new FilesPage(w.project, w.launcher, m_theme);
             connect(&m_navigator, &Navigator::editorLineRequested, files, &FilesPage::openAt);
@@ -152,7 +153,8 @@ QWidget* MainWindow::createPage(Destination destination) {
             return new HistoryPage(w.history, w.project, m_navigator, *w.services.dialogs, m_theme);
         case Destination::TeamRuns:
             return new TeamRunsPage(w.teamRuns, w.sessions, w.providers, w.project, w.reviewLayout,
-                                    m_navigator, *w.services.dialogs, w.services.desktop);
+                                    m_navigator, *w.services.dialogs, w.services.desktop,
+                                    &w.attention);
         case Destination::Appearance:
             return new AppearancePage(m_theme);
         case Destination::DesktopActions:
