@@ -143,15 +143,25 @@ TEST(FileDiff, theHunksAreTheOnesGitFinds) {
     EXPECT_EQ(between.text, "line 36");
 }
 
-// Within a replaced line only the words that differ are marked; a line replaced by one with
-// nothing in common is not marked word by word.
+// Within a replaced line only the words that differ are marked, once the pair is asked for;
+// a line replaced by one with nothing in common is not marked word by word.
 TEST(FileDiff, changedWordsAreMarkedInsideReplacedLines) {
-    const FileDiff diff = LineDiff::compute(
+    FileDiff diff = LineDiff::compute(
         "main.c", text("int total = count + 1; // sum\nkeep\nold words here\nλ = α·β\n"),
         text("int total = amount + 12; // sum\nkeep\nnothing alike at all\nλ = α·γ\nextra\n"));
     ASSERT_EQ(diff.hunks.size(), 1u);
-    const std::vector<DiffLine>& lines = diff.hunks[0].lines;
+    std::vector<DiffLine>& lines = diff.hunks[0].lines;
     ASSERT_EQ(lines.size(), 8u);
+    const std::vector<int> partners = LineDiff::partners(diff.hunks[0]);
+    EXPECT_EQ(partners, (std::vector<int>{1, 0, -1, 5, 6, 3, 4, -1}));
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+        EXPECT_TRUE(lines[line].changedWords.empty()) << "marked before it is shown: " << line;
+    }
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+        if (lines[line].kind == DiffLine::Kind::Removed && partners[line] >= 0) {
+            LineDiff::markChangedWords(lines[line], lines[std::size_t(partners[line])]);
+        }
+    }
     EXPECT_EQ(lines[0].kind, DiffLine::Kind::Removed);
     EXPECT_EQ(spans(lines[0]), (QStringList{"count", "1"}));
     EXPECT_EQ(lines[1].kind, DiffLine::Kind::Added);

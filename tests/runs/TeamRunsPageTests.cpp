@@ -946,8 +946,13 @@ TEST_F(TeamRunsPageTest, tickedHunksOfAFileAreAppliedAsGitAppliesThem) {
               "applied; review the conflict first.");
     EXPECT_EQ(readFile(projectFile("main.txt")), partlyApplied);
     EXPECT_TRUE(
-        rowsBecome({"Changed   main.txt · refused: changed in your project since this "
-                    "run began"}));
+        rowsBecome({"Changed   main.txt · Partly applied · refused: changed in your project "
+                    "since this run began"}));
+    // The run's record keeps the file as partly applied.
+    const std::optional<std::vector<TeamRun>> stored = RunStore::load(scratch() + "/runs");
+    ASSERT_TRUE(stored && stored->size() == 1);
+    EXPECT_EQ(stored->front().copies.front().partlyApplied.count("main.txt"), 1u);
+    EXPECT_EQ(stored->front().copies.front().applied.count("main.txt"), 1u);
 }
 
 // Thousands of changed files: a tick or Select all changes check states only (the rows are

@@ -25,29 +25,6 @@ void initialiseLibgit2() {
     (void)initialised;
 }
 
-struct PatchDeleter {
-    void operator()(git_patch* patch) const { git_patch_free(patch); }
-};
-using Patch = std::unique_ptr<git_patch, PatchDeleter>;
-
-// A patch of two buffers, or null should libgit2 fail (it only does when out of memory).
-Patch patchOf(const QByteArray& before, const QByteArray& after, std::uint32_t algorithm,
-              int contextLines) {
-    initialiseLibgit2();
-    git_diff_options options;
-    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
-    // Binary detection is done beforehand (with the UTF-8 check); what reaches here is text.
-    options.flags = algorithm | GIT_DIFF_FORCE_TEXT;
-    options.context_lines = std::uint32_t(contextLines);
-    options.interhunk_lines = 0;
-    git_patch* patch = nullptr;
-    if (git_patch_from_buffers(&patch, before.constData(), size_t(before.size()), nullptr,
-                               after.constData(), size_t(after.size()), nullptr, &options) != 0) {
-        return nullptr;
-    }
-    return Patch(patch);
-}
-
 // The text of a file, or nothing when it is not UTF-8 text: a NUL byte (git's own test for
 // binary content) or an invalid sequence.
 std::optional<QString> textOf(const QByteArray& bytes) {
@@ -62,35 +39,79 @@ std::optional<QString> textOf(const QByteArray& bytes) {
     return text;
 }
 
-// The lines of a text with their colours, numbered as git numbers them: a final line break
-// ends the last line rather than starting an empty one. A carriage return before a line
-// break is not shown.
-std::vector<DiffLine> linesOf(const QString& text, const Highlighter& highlighter, bool isNew) {
-    std::vector<DiffLine> lines;
-    lines.reserve(std::size_t(text.count(u'\n')) + 1);
-    const std::optional<std::vector<Highlighter::Style>> styles = highlighter.styles(text);
+// A side of the diff: its text, where its lines start, numbered as git numbers them (a final
+// line break ends the last line rather than starting an empty one), and its colours; nothing
+// when the bytes are not UTF-8 text.
+std::optional<DiffText> sideOf(const QByteArray& bytes) {
+    std::optional<QString> decoded = textOf(bytes);
+    if (!decoded) {
+        return std::nullopt;
+    }
+    QString& text = *decoded;
+    DiffText side;
+    side.starts.reserve(std::size_t(text.size() / 32) + 1);
     qsizetype start = 0;
     while (start < text.size()) {
-        qsizetype end = text.indexOf(u'\n', start);
-        if (end < 0) {
-            end = text.size();
-        }
-        qsizetype shownEnd = end;
-        if (shownEnd > start && text[shownEnd - 1] == u'\r') {
-            --shownEnd;
-        }
-        DiffLine line;
-        line.text = text.mid(start, shownEnd - start);
-        (isNew ? line.newNumber : line.oldNumber) = int(lines.size()) + 1;
-        if (styles) {
-            static_assert(sizeof(Highlighter::Style) == 1);
-            line.styles =
-                QByteArray(reinterpret_cast<const char*>(styles->data() + start), line.text.size());
-        }
-        lines.push_back(std::move(line));
-        start = end + 1;
+        side.starts.push_back(start);
+        const qsizetype end = text.indexOf(u'\n', start);
+        start = end < 0 ? text.size() : end + 1;
     }
-    return lines;
+    // A highlighter (its expressions compiled) only for a text short enough to be coloured.
+    const std::optional<std::vector<Highlighter::Style>> styles =
+        text.size() < Highlighter::kMaxTextLength ? Highlighter().styles(text) : std::nullopt;
+    if (styles) {
+        static_assert(sizeof(Highlighter::Style) == 1);
+        side.styles =
+            QByteArray(reinterpret_cast<const char*>(styles->data()), qsizetype(styles->size()));
+    }
+    side.text = std::move(text);
+    return side;
+}
+
+// A line of libgit2's diff, as found by its line callback.
+struct FoundLine {
+    char origin = 0;
+    int oldNumber = 0;
+    int newNumber = 0;
+};
+
+struct FoundHunk {
+    DiffHunk header;  // without lines
+    std::vector<FoundLine> lines;
+};
+
+// The hunks libgit2's patience diff finds between two texts, or nothing should it fail (it only
+// does when out of memory). The lines are reported by callbacks: no patch is kept.
+std::optional<std::vector<FoundHunk>> hunksOf(const QByteArray& before, const QByteArray& after) {
+    initialiseLibgit2();
+    git_diff_options options;
+    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
+    // Binary detection is done beforehand (with the UTF-8 check); what reaches here is text.
+    options.flags = GIT_DIFF_PATIENCE | GIT_DIFF_FORCE_TEXT;
+    options.context_lines = std::uint32_t(FileDiff::kContextLines);
+    options.interhunk_lines = 0;
+    std::vector<FoundHunk> found;
+    const auto hunk = [](const git_diff_delta*, const git_diff_hunk* header, void* payload) {
+        auto* hunks = static_cast<std::vector<FoundHunk>*>(payload);
+        hunks->push_back(
+            {{header->old_start, header->old_lines, header->new_start, header->new_lines, {}}, {}});
+        hunks->back().lines.reserve(std::size_t(header->old_lines + header->new_lines));
+        return 0;
+    };
+    const auto line = [](const git_diff_delta*, const git_diff_hunk*, const git_diff_line* line,
+                         void* payload) {
+        auto* hunks = static_cast<std::vector<FoundHunk>*>(payload);
+        if (!hunks->empty()) {
+            hunks->back().lines.push_back({line->origin, line->old_lineno, line->new_lineno});
+        }
+        return 0;
+    };
+    if (git_diff_buffers(before.constData(), size_t(before.size()), nullptr, after.constData(),
+                         size_t(after.size()), nullptr, &options, nullptr, nullptr, hunk, line,
+                         &found) != 0) {
+        return std::nullopt;
+    }
+    return found;
 }
 
 // LineDiff::tokens as views into `line`.
@@ -124,133 +145,70 @@ std::vector<QStringView> tokenViews(QStringView line) {
     return found;
 }
 
-// Lines of at most this many token pairs are compared word by word with a table.
-constexpr std::size_t kLongestTableOfTokens = 40'000;
+// The words of a line and of its replacement as libgit2 compares them: one token per line.
+// The buffers are kept per thread, as the view asks for one pair after another.
+struct TokenDiff {
+    QByteArray oldText;
+    QByteArray newText;
+    std::vector<bool> oldChanged;
+    std::vector<bool> newChanged;
 
-// Marks the words of `removed` and `added` (a changed line and its replacement) that the
-// other does not have. Lines with no word in common are left unmarked: the whole line
-// changed, which the line's own colour already says.
-void markChangedWords(DiffLine& removed, DiffLine& added) {
-    const std::vector<QStringView> oldTokens = tokenViews(removed.text);
-    const std::vector<QStringView> newTokens = tokenViews(added.text);
-    if (oldTokens.empty() || newTokens.empty()) {
-        return;
-    }
-    std::vector<bool> oldChanged(std::size_t(oldTokens.size()), false);
-    std::vector<bool> newChanged(std::size_t(newTokens.size()), false);
-    const std::size_t rows = std::size_t(oldTokens.size());
-    const std::size_t columns = std::size_t(newTokens.size());
-    if (rows * columns <= kLongestTableOfTokens) {
-        // A line's tokens are few: the longest common subsequence by table, which costs less
-        // than setting up a diff of the two as texts.
-        std::vector<int> common((rows + 1) * (columns + 1), 0);
-        const auto at = [&](std::size_t row, std::size_t column) -> int& {
-            return common[row * (columns + 1) + column];
-        };
-        for (std::size_t row = rows; row-- > 0;) {
-            for (std::size_t column = columns; column-- > 0;) {
-                at(row, column) = oldTokens[row] == newTokens[column]
-                                      ? at(row + 1, column + 1) + 1
-                                      : std::max(at(row + 1, column), at(row, column + 1));
-            }
-        }
-        std::size_t row = 0;
-        std::size_t column = 0;
-        while (row < rows || column < columns) {
-            if (row < rows && column < columns && oldTokens[row] == newTokens[column] &&
-                at(row, column) == at(row + 1, column + 1) + 1) {
-                ++row;
-                ++column;
-            } else if (column == columns ||
-                       (row < rows && at(row + 1, column) >= at(row, column + 1))) {
-                oldChanged[row++] = true;
-            } else {
-                newChanged[column++] = true;
-            }
-        }
-    }
-    const auto joined = [](const std::vector<QStringView>& tokens) {
-        QString text;
+    static void write(const std::vector<QStringView>& tokens, QByteArray& text) {
+        text.clear();
         for (const QStringView token : tokens) {
-            text += token;
-            text += u'\n';
-        }
-        return text.toUtf8();
-    };
-    const Patch patch = rows * columns <= kLongestTableOfTokens
-                            ? nullptr
-                            : patchOf(joined(oldTokens), joined(newTokens), GIT_DIFF_MINIMAL, 0);
-    for (size_t hunk = 0; patch && hunk < git_patch_num_hunks(patch.get()); ++hunk) {
-        const int count = git_patch_num_lines_in_hunk(patch.get(), hunk);
-        for (int index = 0; index < count; ++index) {
-            const git_diff_line* line = nullptr;
-            if (git_patch_get_line_in_hunk(&line, patch.get(), hunk, size_t(index)) != 0) {
-                continue;
-            }
-            if (line->origin == GIT_DIFF_LINE_DELETION && line->old_lineno > 0) {
-                oldChanged[std::size_t(line->old_lineno - 1)] = true;
-            } else if (line->origin == GIT_DIFF_LINE_ADDITION && line->new_lineno > 0) {
-                newChanged[std::size_t(line->new_lineno - 1)] = true;
-            }
+            text += token.toUtf8();
+            text += '\n';
         }
     }
-    // Lines that share nothing but spaces are not compared word by word.
-    bool shareWords = false;
-    for (std::size_t index = 0; index < oldTokens.size() && !shareWords; ++index) {
-        shareWords = !oldChanged[index] && !oldTokens[index].trimmed().isEmpty();
-    }
-    if (!shareWords) {
-        return;
-    }
-    const auto spans = [](const std::vector<QStringView>& tokens,
-                          const std::vector<bool>& changed) {
-        std::vector<DiffLine::Span> found;
-        int offset = 0;
-        for (std::size_t index = 0; index < tokens.size(); ++index) {
-            const int length = int(tokens[index].size());
-            if (changed[index]) {
-                if (!found.empty() && found.back().start + found.back().length == offset) {
-                    found.back().length += length;
-                } else {
-                    found.push_back({offset, length});
-                }
-            }
-            offset += length;
-        }
-        return found;
-    };
-    removed.changedWords = spans(oldTokens, oldChanged);
-    added.changedWords = spans(newTokens, newChanged);
-}
 
-// Pairs each run of removed lines with the run of added lines right after it, line by line,
-// and marks the words that changed within each pair.
-void markChangedWords(DiffHunk& hunk) {
-    std::vector<DiffLine>& lines = hunk.lines;
-    std::size_t index = 0;
-    while (index < lines.size()) {
-        if (lines[index].kind != DiffLine::Kind::Removed) {
-            ++index;
-            continue;
-        }
-        std::vector<std::size_t> removed;
-        while (index < lines.size() && (lines[index].kind == DiffLine::Kind::Removed ||
-                                        lines[index].kind == DiffLine::Kind::Note)) {
-            if (lines[index].kind == DiffLine::Kind::Removed) {
-                removed.push_back(index);
+    // Marks the tokens of each side that the other does not have; false should libgit2 fail.
+    bool compare(const std::vector<QStringView>& oldTokens,
+                 const std::vector<QStringView>& newTokens) {
+        write(oldTokens, oldText);
+        write(newTokens, newText);
+        oldChanged.assign(oldTokens.size(), false);
+        newChanged.assign(newTokens.size(), false);
+        initialiseLibgit2();
+        git_diff_options options;
+        git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
+        options.flags = GIT_DIFF_MINIMAL | GIT_DIFF_FORCE_TEXT;
+        options.context_lines = 0;
+        options.interhunk_lines = 0;
+        const auto mark = [](const git_diff_delta*, const git_diff_hunk*, const git_diff_line* line,
+                             void* payload) {
+            auto* diff = static_cast<TokenDiff*>(payload);
+            if (line->origin == GIT_DIFF_LINE_DELETION && line->old_lineno > 0 &&
+                std::size_t(line->old_lineno) <= diff->oldChanged.size()) {
+                diff->oldChanged[std::size_t(line->old_lineno - 1)] = true;
+            } else if (line->origin == GIT_DIFF_LINE_ADDITION && line->new_lineno > 0 &&
+                       std::size_t(line->new_lineno) <= diff->newChanged.size()) {
+                diff->newChanged[std::size_t(line->new_lineno - 1)] = true;
             }
-            ++index;
-        }
-        std::size_t pair = 0;
-        while (index < lines.size() && (lines[index].kind == DiffLine::Kind::Added ||
-                                        lines[index].kind == DiffLine::Kind::Note)) {
-            if (lines[index].kind == DiffLine::Kind::Added && pair < removed.size()) {
-                markChangedWords(lines[removed[pair]], lines[index]);
-                ++pair;
-            }
-            ++index;
-        }
+            return 0;
+        };
+        return git_diff_buffers(oldText.constData(), size_t(oldText.size()), nullptr,
+                                newText.constData(), size_t(newText.size()), nullptr, &options,
+                                nullptr, nullptr, nullptr, mark, this) == 0;
     }
+};
+
+// The spans of `tokens` that are marked changed, neighbours joined.
+std::vector<DiffLine::Span> changedSpans(const std::vector<QStringView>& tokens,
+                                         const std::vector<bool>& changed) {
+    std::vector<DiffLine::Span> found;
+    int offset = 0;
+    for (std::size_t index = 0; index < tokens.size(); ++index) {
+        const int length = int(tokens[index].size());
+        if (changed[index]) {
+            if (!found.empty() && found.back().start + found.back().length == offset) {
+                found.back().length += length;
+            } else {
+                found.push_back({offset, length});
+            }
+        }
+        offset += length;
+    }
+    return found;
 }
 
 QString sizeOrAbsent(FileVersion::State state, qint64 size) {
@@ -274,12 +232,28 @@ QString describeSize(qint64 bytes) {
     return QString::number(value, 'f', 1) + u' ' + QLatin1String(units[unit]);
 }
 
+DiffLine DiffText::line(int number) const {
+    const qsizetype start = starts.at(std::size_t(number - 1));
+    qsizetype end = std::size_t(number) < starts.size() ? starts[std::size_t(number)] - 1
+                    : text.endsWith(u'\n')              ? text.size() - 1
+                                                        : text.size();
+    // A carriage return before a line break is not shown.
+    if (end > start && text[end - 1] == u'\r') {
+        --end;
+    }
+    DiffLine shown;
+    shown.oldNumber = number;
+    shown.newNumber = number;
+    shown.text = text.mid(start, end - start);
+    if (styles.size() == text.size()) {
+        shown.styles = styles.mid(start, end - start);
+    }
+    return shown;
+}
+
 DiffLine FileDiff::contextLine(int oldNumber, int newNumber) const {
-    DiffLine line = beforeLines.at(std::size_t(oldNumber - 1));
-    line.kind = DiffLine::Kind::Context;
-    line.oldNumber = oldNumber;
+    DiffLine line = beforeText->line(oldNumber);
     line.newNumber = newNumber;
-    line.changedWords.clear();
     return line;
 }
 
@@ -316,6 +290,62 @@ QStringList tokens(const QString& line) {
         found.append(token.toString());
     }
     return found;
+}
+
+std::vector<int> partners(const DiffHunk& hunk) {
+    const std::vector<DiffLine>& lines = hunk.lines;
+    std::vector<int> partner(lines.size(), -1);
+    std::size_t index = 0;
+    while (index < lines.size()) {
+        if (lines[index].kind != DiffLine::Kind::Removed) {
+            ++index;
+            continue;
+        }
+        std::vector<std::size_t> removed;
+        while (index < lines.size() && (lines[index].kind == DiffLine::Kind::Removed ||
+                                        lines[index].kind == DiffLine::Kind::Note)) {
+            if (lines[index].kind == DiffLine::Kind::Removed) {
+                removed.push_back(index);
+            }
+            ++index;
+        }
+        std::size_t pair = 0;
+        while (index < lines.size() && (lines[index].kind == DiffLine::Kind::Added ||
+                                        lines[index].kind == DiffLine::Kind::Note)) {
+            if (lines[index].kind == DiffLine::Kind::Added && pair < removed.size()) {
+                partner[removed[pair]] = int(index);
+                partner[index] = int(removed[pair]);
+                ++pair;
+            }
+            ++index;
+        }
+    }
+    return partner;
+}
+
+void markChangedWords(DiffLine& removed, DiffLine& added) {
+    removed.changedWords.clear();
+    added.changedWords.clear();
+    const std::vector<QStringView> oldTokens = tokenViews(removed.text);
+    const std::vector<QStringView> newTokens = tokenViews(added.text);
+    if (oldTokens.empty() || newTokens.empty()) {
+        return;
+    }
+    thread_local TokenDiff diff;
+    if (!diff.compare(oldTokens, newTokens)) {
+        return;
+    }
+    // Lines that share nothing but spaces are not compared word by word: the whole line
+    // changed, which the line's own colour already says.
+    bool shareWords = false;
+    for (std::size_t index = 0; index < oldTokens.size() && !shareWords; ++index) {
+        shareWords = !diff.oldChanged[index] && !oldTokens[index].trimmed().isEmpty();
+    }
+    if (!shareWords) {
+        return;
+    }
+    removed.changedWords = changedSpans(oldTokens, diff.oldChanged);
+    added.changedWords = changedSpans(newTokens, diff.newChanged);
 }
 
 LineCounts count(const FileVersion& before, const FileVersion& after) {
@@ -369,85 +399,82 @@ FileDiff compute(const QString& path, const FileVersion& before, const FileVersi
         diff.kind = FileDiff::Kind::TooLarge;
         return diff;
     }
-    const std::optional<QString> oldText = textOf(before.bytes);
-    const std::optional<QString> newText = textOf(after.bytes);
-    if (!oldText || !newText) {
+    // A NUL byte is git's own sign of binary content; the UTF-8 check comes with the decoding.
+    if (before.bytes.contains('\0') || after.bytes.contains('\0')) {
         diff.kind = FileDiff::Kind::Binary;
         return diff;
     }
 
-    // Both sides are coloured and the lines compared at the same time, on idle pool threads
-    // where there are some. Each side has a highlighter of its own: its expressions are not
-    // shared between threads.
-    std::vector<DiffLine> afterLines;
-    Patch patch;
+    // Both sides are decoded, cut into lines and coloured and the lines compared at the same
+    // time, on idle pool threads where there are some. Each side has a highlighter of its own:
+    // its expressions are not shared between threads.
+    std::optional<DiffText> beforeText;
+    std::optional<DiffText> afterText;
+    std::optional<std::vector<FoundHunk>> found;
     Background::forEachInParallel(3, [&](std::size_t part) {
         switch (part) {
             case 0:
-                diff.beforeLines = linesOf(*oldText, Highlighter(), false);
+                beforeText = sideOf(before.bytes);
                 break;
             case 1:
-                afterLines = linesOf(*newText, Highlighter(), true);
+                afterText = sideOf(after.bytes);
                 break;
             default:
-                patch =
-                    patchOf(before.bytes, after.bytes, GIT_DIFF_PATIENCE, FileDiff::kContextLines);
+                found = hunksOf(before.bytes, after.bytes);
                 break;
         }
     });
-    if (!patch) {
+    if (!beforeText || !afterText) {
+        diff.kind = FileDiff::Kind::Binary;
+        return diff;
+    }
+    if (!found) {
         diff.kind = FileDiff::Kind::Unreadable;
         return diff;
     }
-    for (size_t index = 0; index < git_patch_num_hunks(patch.get()); ++index) {
-        const git_diff_hunk* header = nullptr;
-        size_t lineCount = 0;
-        if (git_patch_get_hunk(&header, &lineCount, patch.get(), index) != 0) {
-            continue;
-        }
-        DiffHunk hunk{
-            header->old_start, header->old_lines, header->new_start, header->new_lines, {}};
-        for (size_t row = 0; row < lineCount; ++row) {
-            const git_diff_line* line = nullptr;
-            if (git_patch_get_line_in_hunk(&line, patch.get(), index, row) != 0) {
-                continue;
-            }
-            DiffLine shown;
-            switch (line->origin) {
+    diff.beforeText = std::make_shared<const DiffText>(std::move(*beforeText));
+    diff.hunks.reserve(found->size());
+    for (FoundHunk& hunk : *found) {
+        diff.hunks.push_back(std::move(hunk.header));
+        std::vector<DiffLine>& lines = diff.hunks.back().lines;
+        lines.reserve(hunk.lines.size());
+        for (const FoundLine& line : hunk.lines) {
+            switch (line.origin) {
                 case GIT_DIFF_LINE_CONTEXT:
-                    shown = diff.contextLine(line->old_lineno, line->new_lineno);
+                    lines.push_back(diff.contextLine(line.oldNumber, line.newNumber));
                     break;
                 case GIT_DIFF_LINE_DELETION:
-                    shown = diff.beforeLines.at(std::size_t(line->old_lineno - 1));
-                    shown.kind = DiffLine::Kind::Removed;
+                    lines.push_back(diff.beforeText->line(line.oldNumber));
+                    lines.back().kind = DiffLine::Kind::Removed;
+                    lines.back().newNumber = 0;
                     ++diff.removed;
                     break;
                 case GIT_DIFF_LINE_ADDITION:
-                    shown = afterLines.at(std::size_t(line->new_lineno - 1));
-                    shown.kind = DiffLine::Kind::Added;
+                    lines.push_back(afterText->line(line.newNumber));
+                    lines.back().kind = DiffLine::Kind::Added;
+                    lines.back().oldNumber = 0;
                     ++diff.added;
                     break;
                 case GIT_DIFF_LINE_CONTEXT_EOFNL:
                 case GIT_DIFF_LINE_ADD_EOFNL:
-                case GIT_DIFF_LINE_DEL_EOFNL:
-                    shown.kind = DiffLine::Kind::Note;
-                    shown.text = QStringLiteral("No line break at the end of the file");
-                    if (line->origin != GIT_DIFF_LINE_ADD_EOFNL) {
-                        shown.oldNumber = diff.beforeLineCount();
+                case GIT_DIFF_LINE_DEL_EOFNL: {
+                    DiffLine note;
+                    note.kind = DiffLine::Kind::Note;
+                    note.text = QStringLiteral("No line break at the end of the file");
+                    if (line.origin != GIT_DIFF_LINE_ADD_EOFNL) {
+                        note.oldNumber = diff.beforeLineCount();
                     }
-                    if (line->origin != GIT_DIFF_LINE_DEL_EOFNL) {
-                        shown.newNumber = int(afterLines.size());
+                    if (line.origin != GIT_DIFF_LINE_DEL_EOFNL) {
+                        note.newNumber = afterText->lineCount();
                     }
+                    lines.push_back(std::move(note));
                     break;
+                }
                 default:
-                    continue;
+                    break;
             }
-            hunk.lines.push_back(std::move(shown));
         }
-        diff.hunks.push_back(std::move(hunk));
     }
-    Background::forEachInParallel(diff.hunks.size(),
-                                  [&](std::size_t hunk) { markChangedWords(diff.hunks[hunk]); });
     return diff;
 }
 

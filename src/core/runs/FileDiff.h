@@ -7,12 +7,13 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // The line diff of one file between a run's baseline and an assistant's copy, as the review
 // shows it. The lines are compared by libgit2 (patience diff); inside a changed line paired
 // with its replacement, the words that differ are found by diffing the two lines' tokens with
-// the same library.
+// the same library, when the pair is shown (LineDiff::markChangedWords).
 
 // One version of a file as read for a review.
 struct FileVersion {
@@ -44,10 +45,23 @@ struct DiffLine {
     QString text;
     // Highlighter styles, one per UTF-16 unit of `text` (empty when the file is not coloured).
     QByteArray styles;
-    // The words that differ from the paired line on the other side.
+    // The words that differ from the paired line on the other side, once marked.
     std::vector<Span> changedWords;
 
     bool operator==(const DiffLine&) const = default;
+};
+
+// One side of a text diff: its text and where each line starts. Lines are cut out (and
+// coloured) when asked for, as only the few the review shows are ever needed.
+struct DiffText {
+    QString text;
+    std::vector<qsizetype> starts;  // the first UTF-16 unit of each line
+    // Highlighter styles, one per UTF-16 unit of `text` (empty when the file is not coloured).
+    QByteArray styles;
+
+    int lineCount() const { return int(starts.size()); }
+    // Line `number` (1-based) as a context line numbered `number` on both sides.
+    DiffLine line(int number) const;
 };
 
 struct DiffHunk {
@@ -80,12 +94,12 @@ struct FileDiff {
     int added = 0;
     int removed = 0;
     std::vector<DiffHunk> hunks;
-    // Every line of the baseline's text, coloured: the unchanged lines between hunks are
-    // taken from here when the reader asks to see them.
-    std::vector<DiffLine> beforeLines;
+    // The baseline's text: the unchanged lines between hunks are taken from here when the
+    // reader asks to see them. Shared by the copies of the diff.
+    std::shared_ptr<const DiffText> beforeText;
 
     // The line count of the baseline's text.
-    int beforeLineCount() const { return int(beforeLines.size()); }
+    int beforeLineCount() const { return beforeText ? beforeText->lineCount() : 0; }
     // The baseline's line `oldNumber` (1-based) shown as context at `newNumber` in the copy.
     DiffLine contextLine(int oldNumber, int newNumber) const;
 
@@ -110,6 +124,15 @@ struct LineCounts {
     bool text = true;
     bool operator==(const LineCounts&) const = default;
 };
+
+// For each line of `hunk`, the index of the line it is paired with, or -1: each run of removed
+// lines faces the run of added lines right after it, line by line.
+std::vector<int> partners(const DiffHunk& hunk);
+
+// Marks the words of `removed` and `added` (a changed line and its replacement) that the other
+// does not have, from a libgit2 diff of their tokens. Lines with no word in common are left
+// unmarked. `compute` leaves this to the reader: it is done for the pairs shown.
+void markChangedWords(DiffLine& removed, DiffLine& added);
 
 // Counts the lines `compute` would show as added and removed, without building them.
 LineCounts count(const FileVersion& before, const FileVersion& after);

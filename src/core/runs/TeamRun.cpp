@@ -112,12 +112,15 @@ QJsonObject RunCopy::toJson() const {
     if (exitCode) {
         object.insert(QStringLiteral("exitCode"), *exitCode);
     }
-    if (!applied.empty()) {
-        QJsonObject files;
-        for (const auto& [path, hash] : applied) {
-            files.insert(path, hash);
+    for (const auto& [key, hashes] : {std::pair{QStringLiteral("applied"), &applied},
+                                      std::pair{QStringLiteral("partlyApplied"), &partlyApplied}}) {
+        if (!hashes->empty()) {
+            QJsonObject files;
+            for (const auto& [path, hash] : *hashes) {
+                files.insert(path, hash);
+            }
+            object.insert(key, files);
         }
-        object.insert(QStringLiteral("applied"), files);
     }
     insertCopyExtras(object, *this);
     return object;
@@ -150,11 +153,16 @@ std::optional<RunCopy> RunCopy::fromJson(const QJsonObject& object) {
         }
         copy.exitCode = int(number);
     }
-    // Older records have no applied files; a malformed entry is dropped, not the copy.
-    const QJsonObject applied = object.value(QStringLiteral("applied")).toObject();
-    for (auto entry = applied.begin(); entry != applied.end(); ++entry) {
-        if (entry.value().isString()) {
-            copy.applied[entry.key()] = entry.value().toString();
+    // Older records have no applied or partly applied files; a malformed entry is dropped,
+    // not the copy.
+    for (const auto& [key, hashes] :
+         {std::pair{QStringLiteral("applied"), &copy.applied},
+          std::pair{QStringLiteral("partlyApplied"), &copy.partlyApplied}}) {
+        const QJsonObject files = object.value(key).toObject();
+        for (auto entry = files.begin(); entry != files.end(); ++entry) {
+            if (entry.value().isString()) {
+                (*hashes)[entry.key()] = entry.value().toString();
+            }
         }
     }
     readCopyExtras(object, copy);

@@ -20,6 +20,10 @@ struct RunCopy {
     // The files applied from this copy into the project: path -> the content hash applied
     // (empty for a removal). A file whose copy changed again since no longer counts.
     std::map<QString, QString> applied = {};
+    // The files some of whose hunks were applied from this copy: path -> the content hash of
+    // the copy's file they were taken from. Like `applied`, an entry lapses when the copy's
+    // file changes again.
+    std::map<QString, QString> partlyApplied = {};
     // Files the preparation copied in on top of the listing, because a pattern of the
     // project's team-run settings or .worktreeinclude asked for them (relative paths).
     QStringList extraFiles = {};

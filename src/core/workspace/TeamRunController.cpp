@@ -271,7 +271,8 @@ void TeamRunController::recordFinishedCopy(const TerminalSession& session) {
 }
 
 void TeamRunController::recordApplied(const QUuid& runID, const QUuid& copyID,
-                                      const std::vector<FileChange>& changes) {
+                                      const std::vector<FileChange>& changes,
+                                      const std::optional<FileChange>& partOf) {
     for (TeamRun& run : m_teamRuns) {
         for (RunCopy& copy : run.copies) {
             if (run.id != runID || copy.id != copyID) {
@@ -279,6 +280,12 @@ void TeamRunController::recordApplied(const QUuid& runID, const QUuid& copyID,
             }
             for (const FileChange& change : changes) {
                 copy.applied[change.path] = change.after.value_or(QString());
+                if (!partOf) {
+                    copy.partlyApplied.erase(change.path);
+                }
+            }
+            if (partOf) {
+                copy.partlyApplied[partOf->path] = partOf->after.value_or(QString());
             }
             if (const Result<void> saved = RunStore::save(run); !saved) {
                 m_notices.notify(saved.error().message);

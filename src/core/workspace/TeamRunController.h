@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 class HistoryStore;
@@ -71,9 +72,12 @@ public:
     // Where the run folders are: the root set, else the default one.
     QString runStorageRoot() const { return storageRoot(); }
     // Notes in the run's record that `changes` were applied from the copy `copyID` of the
-    // run `runID` (each with the content it applied).
+    // run `runID` (each with the content it applied). For an apply of some of one file's
+    // hunks, `partOf` is the copy's change they were taken from: the file is noted as partly
+    // applied.
     void recordApplied(const QUuid& runID, const QUuid& copyID,
-                       const std::vector<FileChange>& changes);
+                       const std::vector<FileChange>& changes,
+                       const std::optional<FileChange>& partOf = std::nullopt);
     // The live screen text (the setup's until the assistant starts), else the saved output
     // file, else the history entry's output.
     QString runOutput(const RunCopy& copy, const TeamRun& run) const;

@@ -481,29 +481,32 @@ void DiffView::continueRows(int generation) {
 // facing each other, or a fold across both.
 void DiffView::buildRows() {
     m_rows.clear();
+    m_partners.assign(m_diff.hunks.size(), {});
+    m_wordsMarked.assign(m_diff.hunks.size(), {});
     const auto addFold = [&](int index) {
         const Fold& fold = m_folds[std::size_t(index)];
         if (fold.count <= 0) {
             return;
         }
         if (!fold.open) {
-            m_rows.push_back({std::nullopt, std::nullopt, index});
+            m_rows.push_back({.fold = index});
             return;
         }
         for (int line = 0; line < fold.count; ++line) {
-            const DiffLine context = m_diff.contextLine(fold.oldFirst + line, fold.newFirst + line);
-            m_rows.push_back({context, m_sideBySide ? std::optional(context) : std::nullopt, -1});
+            m_rows.push_back(
+                {.oldContext = fold.oldFirst + line, .newContext = fold.newFirst + line});
         }
     };
     for (std::size_t hunk = 0; hunk < m_diff.hunks.size(); ++hunk) {
         addFold(int(hunk));
         if (m_hunksTickable) {
-            m_rows.push_back({std::nullopt, std::nullopt, -1, int(hunk)});
+            m_rows.push_back({.hunk = int(hunk)});
         }
         const std::vector<DiffLine>& lines = m_diff.hunks[hunk].lines;
+        const int of = int(hunk);
         if (!m_sideBySide) {
-            for (const DiffLine& line : lines) {
-                m_rows.push_back({line, std::nullopt, -1});
+            for (std::size_t line = 0; line < lines.size(); ++line) {
+                m_rows.push_back({.lines = of, .left = int(line)});
             }
             continue;
         }
@@ -513,29 +516,70 @@ void DiffView::buildRows() {
             if (!isChange(line)) {
                 // A note stands on the side(s) it is about.
                 const bool note = line.kind == DiffLine::Kind::Note;
-                m_rows.push_back({!note || line.oldNumber > 0 ? std::optional(line) : std::nullopt,
-                                  !note || line.newNumber > 0 ? std::optional(line) : std::nullopt,
-                                  -1});
+                m_rows.push_back({.lines = of,
+                                  .left = !note || line.oldNumber > 0 ? int(index) : -1,
+                                  .right = !note || line.newNumber > 0 ? int(index) : -1});
                 ++index;
                 continue;
             }
             // Removed lines face the added lines that replace them, pair by pair.
-            std::vector<DiffLine> removed;
-            std::vector<DiffLine> added;
+            std::vector<int> removed;
+            std::vector<int> added;
             while (index < lines.size() && lines[index].kind == DiffLine::Kind::Removed) {
-                removed.push_back(lines[index++]);
+                removed.push_back(int(index++));
             }
             while (index < lines.size() && lines[index].kind == DiffLine::Kind::Added) {
-                added.push_back(lines[index++]);
+                added.push_back(int(index++));
             }
             for (std::size_t pair = 0; pair < std::max(removed.size(), added.size()); ++pair) {
-                m_rows.push_back(
-                    {pair < removed.size() ? std::optional(removed[pair]) : std::nullopt,
-                     pair < added.size() ? std::optional(added[pair]) : std::nullopt, -1});
+                m_rows.push_back({.lines = of,
+                                  .left = pair < removed.size() ? removed[pair] : -1,
+                                  .right = pair < added.size() ? added[pair] : -1});
             }
         }
     }
     addFold(int(m_diff.hunks.size()));
+}
+
+const DiffLine* DiffView::lineOf(const Row& row, int side, std::optional<DiffLine>& context) {
+    if (row.oldContext > 0) {
+        if (side == 1 && !m_sideBySide) {
+            return nullptr;
+        }
+        if (!context) {
+            context = m_diff.contextLine(row.oldContext, row.newContext);
+        }
+        return &*context;
+    }
+    const int index = side == 0 ? row.left : row.right;
+    if (row.lines < 0 || index < 0) {
+        return nullptr;
+    }
+    DiffHunk& hunk = m_diff.hunks[std::size_t(row.lines)];
+    DiffLine& line = hunk.lines[std::size_t(index)];
+    if (!isChange(line)) {
+        return &line;
+    }
+    // The words of a changed line and of the line it is paired with are compared the first
+    // time either is written.
+    std::vector<int>& partners = m_partners[std::size_t(row.lines)];
+    std::vector<bool>& marked = m_wordsMarked[std::size_t(row.lines)];
+    if (partners.empty()) {
+        partners = LineDiff::partners(hunk);
+        marked.assign(partners.size(), false);
+    }
+    const int partner = partners[std::size_t(index)];
+    if (partner >= 0 && !marked[std::size_t(index)]) {
+        DiffLine& other = hunk.lines[std::size_t(partner)];
+        if (line.kind == DiffLine::Kind::Removed) {
+            LineDiff::markChangedWords(line, other);
+        } else {
+            LineDiff::markChangedWords(other, line);
+        }
+        marked[std::size_t(index)] = true;
+        marked[std::size_t(partner)] = true;
+    }
+    return &line;
 }
 
 // Writes rows until they are all written or a slice of time has passed.
@@ -585,11 +629,12 @@ void DiffView::writeRows() {
             m_shownRows.emplace_back(0, 0);
             continue;
         }
-        const bool change =
-            (row.left && isChange(*row.left)) || (row.right && isChange(*row.right));
+        std::optional<DiffLine> context;
+        const DiffLine* const shown[2] = {lineOf(row, 0, context), lineOf(row, 1, context)};
+        const bool change = (shown[0] && isChange(*shown[0])) || (shown[1] && isChange(*shown[1]));
         for (int side = 0; side < sides; ++side) {
             QTextCursor& cursor = m_cursors[side];
-            const std::optional<DiffLine>& line = side == 0 ? row.left : row.right;
+            const DiffLine* line = shown[side];
             startBlock(cursor, line ? lineBackground(line->kind) : kEmptySide);
             if (side == 0 && change && !m_inChange) {
                 m_changeStarts.push_back(cursor.position());
@@ -616,8 +661,8 @@ void DiffView::writeRows() {
         m_firstBlock = false;
         m_inChange = change;
         m_shownRows.emplace_back(
-            row.left ? row.left->oldNumber : 0,
-            row.right ? row.right->newNumber : (row.left ? row.left->newNumber : 0));
+            shown[0] ? shown[0]->oldNumber : 0,
+            shown[1] ? shown[1]->newNumber : (shown[0] ? shown[0]->newNumber : 0));
     }
 }
 

@@ -139,14 +139,23 @@ private:
     bool m_wrapping = true;
     // Folds before each hunk, then the one after the last (count 0 when there is nothing).
     std::vector<Fold> m_folds;
-    // The rows of the layout shown, written up to m_nextRow so far.
+    // The rows of the layout shown, written up to m_nextRow so far. A row of a hunk names its
+    // lines by their place in m_diff, whose changed words are marked as the row is written.
     struct Row {
-        std::optional<DiffLine> left;  // unified: the line
-        std::optional<DiffLine> right;
+        int lines = -1;  // the hunk whose lines `left` and `right` are
+        int left = -1;   // unified: the line
+        int right = -1;
+        int oldContext = 0;  // an unfolded unchanged line (both sides, side by side)
+        int newContext = 0;
         int fold = -1;
         int hunk = -1;  // the tick row heading this hunk
     };
+    // The line a row shows on one side, its changed words marked; null for none.
+    const DiffLine* lineOf(const Row& row, int side, std::optional<DiffLine>& context);
     std::vector<Row> m_rows;
+    // Per hunk, once asked for: LineDiff::partners, and whether each line's words are marked.
+    std::vector<std::vector<int>> m_partners;
+    std::vector<std::vector<bool>> m_wordsMarked;
     std::size_t m_nextRow = 0;
     QTextCursor m_cursors[2];
     bool m_firstBlock = true;

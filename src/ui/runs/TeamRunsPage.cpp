@@ -127,6 +127,12 @@ bool wasApplied(const RunCopy& copy, const FileChange& change) {
     return found != copy.applied.end() && found->second == change.after.value_or(QString());
 }
 
+// Whether some of the hunks of `change`, as the copy has it now, were applied from `copy`.
+bool wasPartlyApplied(const RunCopy& copy, const FileChange& change) {
+    const auto found = copy.partlyApplied.find(change.path);
+    return found != copy.partlyApplied.end() && found->second == change.after.value_or(QString());
+}
+
 // "Applying 1,200 of 5,000 files…" and the steps before it.
 QString progressText(const RunReview::Progress& progress) {
     const QLocale locale = QLocale::system();
@@ -670,6 +676,8 @@ QStringList TeamRunsPage::changeMarks(const RunCopy& copy, const FileChange& cha
     const bool applied = wasApplied(copy, change);
     if (applied) {
         marks.append(QStringLiteral("Applied"));
+    } else if (wasPartlyApplied(copy, change)) {
+        marks.append(QStringLiteral("Partly applied"));
     }
     if (!m_review) {
         return marks;
@@ -1071,7 +1079,16 @@ void TeamRunsPage::applyArrived(RunReview* review, const Result<RunReview::Appli
         Q_EMIT applyFinished();
         return;
     }
-    m_teamRuns.recordApplied(review->run().id, review->copy().id, result->changes);
+    std::optional<FileChange> partOf;
+    if (result->hunks > 0) {
+        // The hunks were taken from the copy's file as the review read it.
+        for (const FileChange& change : review->changes()) {
+            if (change.path == result->changes.front().path) {
+                partOf = change;
+            }
+        }
+    }
+    m_teamRuns.recordApplied(review->run().id, review->copy().id, result->changes, partOf);
     if (shown) {
         m_refusals.clear();
         const QString applied =
