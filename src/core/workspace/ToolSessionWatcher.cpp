@@ -5,7 +5,7 @@
 #include "core/terminal/TerminalSession.h"
 #include "core/workspace/SessionManager.h"
 
-#include <algorithm>
+#include <utility>
 
 ToolSessionWatcher::ToolSessionWatcher(SessionManager& sessions,
                                        std::function<QSet<QString>()> claimedElsewhere,
@@ -46,14 +46,29 @@ void ToolSessionWatcher::look() {
             claimed.insert(id);
         }
     }
-    QHash<QString, QList<StartedToolSession>> byTool;
-    QHash<QString, QDateTime> since;
-    QSet<QUuid> lastLook;
     for (Watched& watched : m_watched) {
         if (watched.session.waiting &&
             watched.session.started.addSecs(std::chrono::seconds(kLookFor).count()) < now) {
             watched.session.waiting = false;
         }
+    }
+    // A session bounds only the time of those started before it: sessions done with that
+    // started before every waiting one are forgotten.
+    QDateTime firstWaiting;
+    for (const Watched& watched : std::as_const(m_watched)) {
+        if (watched.session.waiting &&
+            (!firstWaiting.isValid() || watched.session.started < firstWaiting)) {
+            firstWaiting = watched.session.started;
+        }
+    }
+    m_watched.removeIf([&firstWaiting](const Watched& watched) {
+        return !watched.session.waiting &&
+               (!firstWaiting.isValid() || watched.session.started < firstWaiting);
+    });
+    QHash<QString, QList<StartedToolSession>> byTool;
+    QHash<QString, QDateTime> since;
+    QSet<QUuid> lastLook;
+    for (const Watched& watched : std::as_const(m_watched)) {
         byTool[watched.provider].append(watched.session);
         if (watched.session.waiting) {
             QDateTime& earliest = since[watched.provider];
