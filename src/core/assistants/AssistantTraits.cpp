@@ -14,10 +14,12 @@ const QString kPromptWord = QStringLiteral("prompt");
 //   `claude --resume <id>` resumes it; `--continue` takes the folder's latest
 //   (https://code.claude.com/docs/en/cli-reference).
 // - Codex: `codex resume <SESSION_ID>` or `codex resume --last`, the newest session of the
-//   working folder; a new session's id cannot be chosen, so VELK resumes the folder's latest
-//   (https://github.com/openai/codex/blob/main/docs/advanced.md, "Resuming sessions").
-// - Gemini CLI: `gemini --resume` loads the project's latest session, `--resume <uuid>` one
-//   by id (https://geminicli.com/docs/cli/session-management).
+//   working folder (https://github.com/openai/codex/blob/main/docs/advanced.md, "Resuming
+//   sessions"; `codex resume --help`). A new session's id cannot be chosen: VELK reads it from
+//   the rollout file Codex writes for the session, else resumes the folder's latest.
+// - Gemini CLI: `gemini --session-id <uuid>` starts a session with that id (`gemini --help`,
+//   google-gemini/gemini-cli pull request 26060), `gemini --resume <uuid>` resumes it and
+//   `--resume latest` the project's latest (https://geminicli.com/docs/cli/session-management).
 QList<AssistantTraits> makeTable() {
     const QString shell = LoginShell::userShell();
     return {
@@ -56,7 +58,10 @@ QList<AssistantTraits> makeTable() {
                              "codex exec --skip-git-repo-check --sandbox workspace-write {prompt}"),
                          .taskFromInput = QStringLiteral("-"),
                          .signIn = QStringLiteral("login"),
-                         .resume = QStringLiteral("resume --last --sandbox workspace-write")},
+                         .resume = QStringLiteral("resume --last --sandbox workspace-write"),
+                         .resumeSession =
+                             QStringLiteral("resume --sandbox workspace-write {session}")},
+            .sessionFiles = {.since = &ToolSessionFiles::codex},
             .status = {.arguments = {QStringLiteral("login"), QStringLiteral("status")},
                        .label = &ConnectionStatus::codexLabel},
             .abilities = {.compareResults = QStringLiteral(
@@ -115,7 +120,9 @@ QList<AssistantTraits> makeTable() {
                              QStringLiteral("gemini --prompt-interactive {prompt}"),
                          .batch = QStringLiteral(
                              "gemini --skip-trust --approval-mode auto_edit --prompt {prompt}"),
-                         .resume = QStringLiteral("--resume latest")},
+                         .resume = QStringLiteral("--resume latest"),
+                         .newSession = QStringLiteral("--session-id {session}"),
+                         .resumeSession = QStringLiteral("--resume {session}")},
             // Gemini CLI has no sign-in or status command: it signs in from its first screen.
             .installHint = QStringLiteral("Gemini CLI is not installed. Its maker’s page explains "
                                           "how to install it: https://geminicli.com/docs/"),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/assistants/Provider.h"
+#include "core/assistants/ToolSessionFiles.h"
 
 #include <QHash>
 #include <QList>
@@ -48,12 +49,20 @@ struct AssistantTraits {
         QString signIn{};
         QString resume{};
         // Arguments added to an interactive start that give the conversation the id
-        // {session} (a fresh UUID), and those that resume the conversation {session} later;
-        // empty when the tool takes no id of ours. Sessions VELK restores after a restart use
-        // the second, else `resume` in the session's folder.
+        // {session} (a fresh UUID), empty when the tool takes no id of ours; and those that
+        // resume the conversation {session} later, whether the id was ours or read from the
+        // tool's session files. Sessions VELK restores after a restart use the second when
+        // their id is known, else `resume` in the session's folder.
         QString newSession{};
         QString resumeSession{};
     } commands{};
+
+    // For a tool that takes no id of ours but can resume by its own: the conversations it
+    // recorded in its session files, begun at a given time or later, from which VELK learns
+    // the id of a session it started. Blocks on the disk. None: no ids are looked for.
+    struct SessionFiles {
+        QList<ToolSessionFile> (*since)(const QDateTime&) = nullptr;
+    } sessionFiles{};
 
     // How the sign-in state is read from the tool's local configuration, with no request to
     // its service: the arguments of its status command and the reader of what it prints.

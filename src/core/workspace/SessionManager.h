@@ -53,7 +53,8 @@ public:
     void stopAll();
 
     // The assistant's own id for the conversation of session `id`, where VELK gave it one at
-    // the start (empty otherwise): what resumes that conversation later.
+    // the start or learned it from the tool's session files (empty otherwise): what resumes
+    // that conversation later.
     QString toolSessionID(const QUuid& id) const { return m_toolSessionIDs.value(id); }
     void setToolSessionID(const QUuid& id, const QString& toolSessionID);
     // Whether the open sessions are remembered to be restored after a restart; only then do

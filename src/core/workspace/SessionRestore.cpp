@@ -10,6 +10,7 @@
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/SessionManager.h"
 #include "core/workspace/TeamRunController.h"
+#include "core/workspace/ToolSessionWatcher.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,6 +73,18 @@ SessionRestore::SessionRestore(Preferences* store, SessionManager& sessions,
     m_automatic = m_store->value(PreferenceKeys::restoreSessionsAutomatically).toBool();
     m_sessions.setRemembersSessions(true);
     read();
+    // Tools that take no id of ours tell theirs through their session files.
+    auto* toolSessions = new ToolSessionWatcher(
+        sessions,
+        [this] {
+            QSet<QString> offered;
+            for (const RememberedSession& session : m_offered) {
+                offered.insert(session.toolSession);
+            }
+            return offered;
+        },
+        this);
+    connect(toolSessions, &ToolSessionWatcher::found, this, &SessionRestore::write);
     // Every change is written at once: a crash leaves the list as it was.
     connect(&sessions, &SessionManager::sessionStarted, this, &SessionRestore::write);
     connect(&sessions, &SessionManager::sessionFinished, this, &SessionRestore::write);

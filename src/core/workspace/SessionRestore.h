@@ -36,7 +36,8 @@ struct RememberedSession {
 // survives a crash; stopping every session on the way out does not shorten it. On the next
 // start the journal's sessions are offered for restoring, apart from those of team-run
 // copies, whose cards show them interrupted. Restoring starts each assistant in its folder
-// through its resume form (by the conversation's id where there is one) and each shell anew.
+// through its resume form (by the conversation's id where there is one: given at the start,
+// or read from the tool's session files by a ToolSessionWatcher) and each shell anew.
 // Nothing restarts unless restore() is called, or the "restore automatically" setting is on.
 // Main thread only.
 class SessionRestore : public QObject {

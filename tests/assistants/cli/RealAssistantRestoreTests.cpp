@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <list>
 
@@ -83,34 +84,50 @@ protected:
 
 }  // namespace
 
-// Claude Code by the conversation id VELK gave it, so that two of its sessions in one folder
-// reopen their own; Codex and Gemini CLI by the folder's latest session. Each resumed screen
-// shows the task of the first start, which no restart command carries.
+// Each program by its own conversation id: Claude Code and Gemini CLI by the one VELK gave
+// them, Codex by the one VELK read from its rollout file, so that two sessions of one program
+// in one folder, started one after the other, each reopen their own. Each resumed screen
+// shows the task of the first start, which no restart command carries, and not the other's.
 TEST_F(RealAssistantRestore, eachProgramResumesItsOwnConversationAfterVelkWentAway) {
     serve("answer");
     ScopedEnvironment data("XDG_DATA_HOME", (scratch() + "/data").toLocal8Bit());
+    const QStringList programs{"claude", "codex", "gemini"};
     {
         Workspace first(true, services());
         first.launcher.setSeparateCopies(false);
         first.project.setFolder(project());
-        first.launcher.setSelectedProviders({"claude", "codex", "gemini"});
+        first.launcher.setSelectedProviders({programs.cbegin(), programs.cend()});
         first.launcher.setPrompt("Remember the pelican");
         first.launcher.dispatchPrompt();
-        ASSERT_TRUE(
-            first.launcher.launch("Remember the heron", first.providers.provider("claude")));
-        ASSERT_EQ(first.sessions.sessions().size(), 4);
+        const auto answered = [&] {
+            for (const SessionPointer& session : first.sessions.sessions()) {
+                EXPECT_TRUE(waitUntil(
+                    [&] { return squeezed(session).contains("Hellofromthescriptedmodel"); }, 90s))
+                    << session->providerID().toStdString() << ":\n"
+                    << session->screen().plainText().toStdString();
+            }
+        };
+        answered();
+        for (const QString& program : programs) {
+            ASSERT_TRUE(
+                first.launcher.launch("Remember the heron", first.providers.provider(program)));
+        }
+        ASSERT_EQ(first.sessions.sessions().size(), 6);
+        answered();
+        QSet<QString> ids;
         for (const SessionPointer& session : first.sessions.sessions()) {
             EXPECT_TRUE(waitUntil(
-                [&] { return squeezed(session).contains("Hellofromthescriptedmodel"); }, 90s))
-                << session->providerID().toStdString() << ":\n"
-                << session->screen().plainText().toStdString();
+                [&] { return !first.sessions.toolSessionID(session->id()).isEmpty(); }, 30s))
+                << session->providerID().toStdString();
+            ids.insert(first.sessions.toolSessionID(session->id()));
         }
+        EXPECT_EQ(ids.size(), 6);
     }  // gone without a clean shutdown
 
     Workspace& second = createWorkspace(true);
-    ASSERT_EQ(second.sessionRestore.offered().size(), 4);
+    ASSERT_EQ(second.sessionRestore.offered().size(), 6);
     second.sessionRestore.restore();
-    ASSERT_EQ(second.sessions.sessions().size(), 4);
+    ASSERT_EQ(second.sessions.sessions().size(), 6);
     for (const SessionPointer& session : second.sessions.sessions()) {
         const bool heron = session->title().contains("heron");
         const QString own = heron ? "heron" : "pelican";
@@ -119,9 +136,7 @@ TEST_F(RealAssistantRestore, eachProgramResumesItsOwnConversationAfterVelkWentAw
         EXPECT_TRUE(waitUntil([&] { return squeezed(session).contains("Rememberthe" + own); }, 90s))
             << session->providerID().toStdString() << ":\n"
             << session->screen().plainText().toStdString();
-        if (session->providerID() == "claude") {
-            EXPECT_FALSE(squeezed(session).contains(heron ? "pelican" : "heron"))
-                << session->screen().plainText().toStdString();
-        }
+        EXPECT_FALSE(squeezed(session).contains(heron ? "pelican" : "heron"))
+            << session->screen().plainText().toStdString();
     }
 }
