@@ -8,7 +8,8 @@
 // that blinking carets and cursors have stopped.
 //
 // Uses $DISPLAY when set, else starts its own Xvfb; starts one private D-Bus session bus for
-// every program. Usage: velk-bench-desktop [--runs N] [--idle-seconds S]
+// every program. Usage: velk-bench-desktop [--runs N] [--idle-seconds S] [--velk PROGRAM]
+// (another VELK executable, an earlier build for instance, instead of this build's)
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -271,6 +272,11 @@ int bareWindow(int argc, char** argv) {
 std::string writeVelkHome(const QString& folder, bool animatePet) {
     const QString config = folder + QStringLiteral("/config/Kelo AI");
     QDir().mkpath(config);
+    // A runtime folder of its own keeps the single-instance socket apart from any other VELK
+    // running for this user, which would otherwise be asked to show itself instead.
+    QDir().mkpath(folder + QStringLiteral("/runtime"));
+    QFile::setPermissions(folder + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile preferences(config + QStringLiteral("/VELK.conf"));
     if (preferences.open(QIODevice::WriteOnly)) {
         preferences.write(QByteArray("[General]\nkelo.pet.animate=") +
@@ -279,12 +285,13 @@ std::string writeVelkHome(const QString& folder, bool animatePet) {
     return folder.toStdString();
 }
 
-Program velk(const QString& home, bool animatePet) {
+Program velk(const QString& home, bool animatePet, const std::string& program) {
     const std::string folder = writeVelkHome(home, animatePet);
     return {animatePet ? "VELK (pet animated)" : "VELK (pet still)",
-            {VELK_PROGRAM},
+            {program},
             {"HOME=" + folder, "XDG_CONFIG_HOME=" + folder + "/config",
-             "XDG_DATA_HOME=" + folder + "/data", "XDG_CACHE_HOME=" + folder + "/cache"},
+             "XDG_DATA_HOME=" + folder + "/data", "XDG_CACHE_HOME=" + folder + "/cache",
+             "XDG_RUNTIME_DIR=" + folder + "/runtime"},
             "VELK"};
 }
 
@@ -296,11 +303,14 @@ int main(int argc, char** argv) {
     }
     int runs = 5;
     int idleSeconds = 10;
+    std::string program = VELK_PROGRAM;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--runs") == 0) {
             runs = std::max(1, std::atoi(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--idle-seconds") == 0) {
             idleSeconds = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--velk") == 0) {
+            program = argv[i + 1];
         }
     }
     std::signal(SIGPIPE, SIG_IGN);
@@ -319,8 +329,8 @@ int main(int argc, char** argv) {
     } else {
         std::printf("%-34s not installed, skipped\n", "xterm");
     }
-    measure(velk(homes.filePath(QStringLiteral("still")), false), runs, idleSeconds);
-    measure(velk(homes.filePath(QStringLiteral("animated")), true), runs, idleSeconds);
+    measure(velk(homes.filePath(QStringLiteral("still")), false, program), runs, idleSeconds);
+    measure(velk(homes.filePath(QStringLiteral("animated")), true, program), runs, idleSeconds);
 
     for (const std::optional<pid_t>& helper : {bus, display}) {
         if (helper) {

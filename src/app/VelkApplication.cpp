@@ -7,6 +7,7 @@
 #include "ui/companion/CompanionController.h"
 #include "ui/companion/CompanionControls.h"
 #include "ui/companion/DesktopPet.h"
+#include "ui/companion/PetAttention.h"
 
 #include "core/appearance/HexColor.h"
 #include "core/appearance/Theme.h"
@@ -39,6 +40,7 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -151,6 +153,17 @@ void VelkApplication::launch() {
     installMenus();
     m_window->move(m_window->screen()->availableGeometry().center() - m_window->rect().center());
     showMainWindow();
+    // The window goes to the display first; what it does not need for its first frame (the
+    // icon, the companion and its tray icon, notifications, the login shell's environment)
+    // follows on the next turn of the event loop.
+    QTimer::singleShot(0, this, [this, recovered] { finishLaunch(recovered); });
+}
+
+void VelkApplication::finishLaunch(const std::vector<RunFiles::ApplyRecovery>& recovered) {
+    // The icon comes from the installed icon theme, else from the copy built into the
+    // executable.
+    QApplication::setWindowIcon(QIcon::fromTheme(
+        QStringLiteral("ai.kelo.velk"), QIcon(QStringLiteral(":/icons/ai.kelo.velk.svg"))));
     if (!m_commandLine.automation()) {
         m_caretBlinkTimeout = std::make_unique<CaretBlinkTimeout>();
         followAttention();
@@ -162,8 +175,7 @@ void VelkApplication::launch() {
         capturePages(*m_commandLine.captureFolder);
     }
     if (!recovered.empty()) {
-        QTimer::singleShot(0, this,
-                           [this, recovered] { reportRecoveredApplies(*m_dialogs, recovered); });
+        reportRecoveredApplies(*m_dialogs, recovered);
     }
 }
 
@@ -209,6 +221,9 @@ void VelkApplication::startCompanion() {
         CompanionController::Models{m_workspace->launcher, m_workspace->sessions,
                                     m_workspace->history, m_workspace->notices, *m_navigator},
         *m_theme, *m_preferences, std::move(actions));
+    m_petAttention =
+        std::make_unique<PetAttention>(m_workspace->attention, m_workspace->sessions,
+                                       m_workspace->providers, *m_companionController->pet());
     if (QSystemTrayIcon* tray = m_companionController->statusItem()) {
         m_trayAttention = std::make_unique<TrayAttention>(*tray, m_workspace->attention);
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/CommandLine.h"
+#include "core/runs/RunFiles.h"
 
 #include <QObject>
 #include <QPointer>
@@ -24,6 +25,7 @@ class CompanionController;
 class CompanionModel;
 class ComputerPlanner;
 class Navigator;
+class PetAttention;
 class PlannerHost;
 class TrayAttention;
 class Workspace;
@@ -73,6 +75,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What the first frame does not need, run once the window has gone to the display.
+    void finishLaunch(const std::vector<RunFiles::ApplyRecovery>& recovered);
     void followAttention();
     void openProjectFolder();
     void installMenus();
@@ -102,6 +106,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<CompanionController> m_companionController;
     std::unique_ptr<TrayAttention> m_trayAttention;
+    std::unique_ptr<PetAttention> m_petAttention;
     std::unique_ptr<CaretBlinkTimeout> m_caretBlinkTimeout;
     std::unique_ptr<DesktopNotifications> m_notifications;
     bool m_quitting = false;

@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFileInfo>
-#include <QIcon>
 #include <QTimer>
 
 #include <memory>
@@ -65,11 +64,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("VELK"));
     QApplication::setApplicationVersion(QStringLiteral(VELK_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
-    // The menu entry's id lets the desktop match the window to its entry; the icon comes from
-    // the installed icon theme, else from the copy built into the executable.
+    // The menu entry's id lets the desktop match the window to its entry; the icon follows
+    // once the window shows (VelkApplication::launch).
     QGuiApplication::setDesktopFileName(QStringLiteral("ai.kelo.velk"));
-    QApplication::setWindowIcon(QIcon::fromTheme(
-        QStringLiteral("ai.kelo.velk"), QIcon(QStringLiteral(":/icons/ai.kelo.velk.svg"))));
 
     if (commandLine.selfTest) {
         return runSelfTestMode(commandLine);

@@ -5,6 +5,7 @@
 #include "ui/companion/CompanionControls.h"
 #include "ui/companion/CompanionSettingsView.h"
 #include "ui/companion/DesktopPet.h"
+#include "ui/companion/PetArt.h"
 #include "ui/kit/Switch.h"
 
 #include <QAction>
@@ -45,6 +46,7 @@ void pressMoveRelease(QWidget* target, const QPointF& start, const QPointF& offs
 
 TEST(CompanionController, theFirstStartPlacesThePetHomeStoresItAtOnceAndScalesAroundItsCorner) {
     CompanionWindowKit kit;
+    kit.model->setAnimate(false);  // a floating pet's window is lifted off its place
     CompanionController& controller = kit.makeController();
     EXPECT_EQ(controller.petFrame().topLeft(), kHome);
     EXPECT_EQ(stored(kit.ui.preferences), kHome);
@@ -197,6 +199,28 @@ TEST(CompanionController, switchingTheCompanionOffAnyWayHidesBothWindowsAndStops
         EXPECT_FALSE(kit.model->speaking());
         EXPECT_GT(kit.speech->voice.stops, stops);
     }
+}
+
+TEST(CompanionController, theFloatingPetLiftsItsWindowWithoutRedrawingAndKeepsItsPlace) {
+    CompanionWindowKit kit;
+    CompanionController& controller = kit.makeController();
+    PetArt* art = controller.pet()->art();
+    ASSERT_TRUE(art->floating());
+    int reshaped = 0;
+    QObject::connect(art, &PetArt::shapeChanged, [&] { ++reshaped; });
+    const QRect image = art->imageRect();
+    const QRect resting = controller.panel()->geometry().translated(0, art->currentOffset());
+    const int first = art->currentOffset();
+    ASSERT_TRUE(testing_support::waitUntil([&] { return art->currentOffset() != first; }));
+    EXPECT_EQ(controller.panel()->geometry(), resting.translated(0, -art->currentOffset()));
+    EXPECT_EQ(art->imageRect(), image);
+    EXPECT_EQ(reshaped, 0);
+    EXPECT_EQ(controller.petFrame().topLeft(), kHome);
+    controller.savePosition();
+    EXPECT_EQ(stored(kit.ui.preferences), kHome);
+
+    kit.model->setAnimate(false);
+    EXPECT_EQ(controller.panel()->geometry(), resting);
 }
 
 TEST(CompanionController, theTrayMenuOffersItsCommandsInOrderAndShutdownSilencesEverything) {

@@ -6,6 +6,7 @@
 #include "ui/companion/CompanionSettingsView.h"
 #include "ui/companion/DesktopPet.h"
 #include "ui/companion/PetArt.h"
+#include "ui/companion/PetAttention.h"
 #include "ui/kit/Switch.h"
 
 #include <QLabel>
@@ -207,6 +208,38 @@ TEST(DesktopPet, theBadgeSaysWhatTheCompanionDoesAndTheShapeIsTheVisiblePixelsAn
     EXPECT_EQ(window.mask(), shaped->shape());
     shaped->setShapedWindow(false);
     EXPECT_TRUE(window.mask().isEmpty());
+}
+
+TEST(DesktopPet, callsTheUserNamingTheAssistantWhileSessionsNeedThem) {
+    CompanionWindowKit kit;
+    DesktopPet pet(*kit.model, kit.ui.theme, nullptr);
+    pet.resize(176, 186);
+    PetAttention attention(kit.ui.workspace.attention, kit.ui.workspace.sessions,
+                           kit.ui.workspace.providers, pet);
+    EXPECT_EQ(pet.badge()->text(), "VELK");
+    QTemporaryDir folder;
+    const auto asking = [&] {
+        return kit.ui.workspace.sessions.startSession(
+            "claude", "test", "printf 'Do you want to proceed?\\n'; read answer", folder.path());
+    };
+    const QString claude = kit.ui.workspace.providers.provider("claude").name;
+    ASSERT_FALSE(claude.isEmpty());
+    const SessionPointer first = asking();
+    ASSERT_TRUE(waitUntil([&] { return pet.badge()->text() == claude + " needs you"; }));
+    EXPECT_TRUE(pet.art()->calling());
+    EXPECT_TRUE(pet.shape().contains(pet.art()->callRect().center()));
+    const SessionPointer second = asking();
+    ASSERT_TRUE(waitUntil([&] { return pet.badge()->text() == claude + " +1 need you"; }));
+    // Dictation outranks the call while it runs.
+    ASSERT_TRUE(kit.startListening());
+    EXPECT_EQ(pet.badge()->text(), "Listening");
+    kit.model->stopMicrophone();
+
+    first->send("\r");
+    second->send("\r");
+    ASSERT_TRUE(waitUntil([&] { return pet.badge()->text() == "VELK"; }));
+    EXPECT_FALSE(pet.art()->calling());
+    EXPECT_TRUE(pet.art()->callRect().isEmpty());
 }
 
 }  // namespace

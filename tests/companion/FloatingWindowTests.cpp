@@ -69,6 +69,7 @@ protected:
     void makeController(std::unique_ptr<SpeechServices> speech = nullptr) {
         model =
             std::make_unique<CompanionModel>(false, ui.preferences, ui.dialogs, std::move(speech));
+        model->setAnimate(false);  // a floating pet's window is lifted off its place
         controller = std::make_unique<CompanionController>(
             *model,
             CompanionController::Models{ui.workspace.launcher, ui.workspace.sessions,

@@ -1,11 +1,16 @@
 #include "core/companion/BrandAssets.h"
 
 #include <QCoreApplication>
+#include <QImageReader>
 
 namespace {
 
 std::optional<QImage> loadResource(const QString& name) {
-    QImage image(QStringLiteral(":/%1.png").arg(name));
+    // Read as PNG by Qt's own reader: left to guess, the first image read loads every image
+    // format plugin to ask whether it reads this file, which costs the first window frame.
+    QImageReader reader(QStringLiteral(":/%1.png").arg(name), "png");
+    reader.setAutoDetectImageFormat(false);
+    const QImage image = reader.read();
     if (image.isNull()) {
         return std::nullopt;
     }

@@ -116,6 +116,10 @@ CompanionController::CompanionController(CompanionModel& model, Models models, T
     m_panel->setObjectName(QStringLiteral("companionPetPanel"));
     m_pet = new DesktopPet(m_model, m_theme, this);
     m_pet->art()->setReducedMotion(desktopPrefersReducedMotion());
+    // The pet floats by moving its window: the X server shifts what is drawn, so no frame is
+    // painted and the window's shape is not cut again while it floats.
+    m_pet->art()->setFloatsWindow(true);
+    connect(m_pet->art(), &PetArt::offsetChanged, this, &CompanionController::floatPet);
     m_panel->layout()->addWidget(m_pet);
     const bool translucent = X11PanelHints::translucencyWorks();
     m_pet->setShapedWindow(!translucent);
@@ -228,7 +232,10 @@ ScreenLayout CompanionController::screens() const {
 }
 
 QRectF CompanionController::frameOf(const QWidget* panel) const {
-    return DesktopSpace(screens().primaryGeometry).toDesktop(QRectF(panel->geometry()));
+    // The pet's frame is where it rests; floating lifts its window by m_floatOffset.
+    const int lifted = panel == m_panel.get() ? m_floatOffset : 0;
+    return DesktopSpace(screens().primaryGeometry)
+        .toDesktop(QRectF(panel->geometry().translated(0, lifted)));
 }
 
 QRectF CompanionController::petFrame() const {
@@ -242,7 +249,13 @@ QRectF CompanionController::controlsFrame() const {
 void CompanionController::movePanel(QWidget* panel, const QPointF& desktopOrigin) {
     const QRectF qtRect =
         DesktopSpace(screens().primaryGeometry).toQt(QRectF(desktopOrigin, QSizeF(panel->size())));
-    panel->move(int(std::lround(qtRect.x())), int(std::lround(qtRect.y())));
+    const int lifted = panel == m_panel.get() ? m_floatOffset : 0;
+    panel->move(int(std::lround(qtRect.x())), int(std::lround(qtRect.y())) - lifted);
+}
+
+void CompanionController::floatPet(int offset) {
+    m_panel->move(m_panel->pos() - QPoint(0, offset - m_floatOffset));
+    m_floatOffset = offset;
 }
 
 void CompanionController::updateVisibility() {

@@ -132,6 +132,8 @@ private:
     void movePanel(QWidget* panel, const QPointF& desktopOrigin);
     QRectF frameOf(const QWidget* panel) const;
     void buildStatusItem();
+    // Lifts the pet's window `offset` points above where it rests.
+    void floatPet(int offset);
 
     CompanionModel& m_model;
     Models m_models;
@@ -152,6 +154,7 @@ private:
     QPointF m_pressOrigin;
     bool m_pressed = false;
     bool m_moved = false;
+    int m_floatOffset = 0;  // how far the floating pet's window is lifted now
 };
 
 // The attached screens as Qt reports them, in the desktop convention.

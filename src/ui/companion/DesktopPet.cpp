@@ -122,13 +122,23 @@ void DesktopPet::updateWindowShape() {
 }
 
 void DesktopPet::syncBadge() {
-    m_badge->setText(m_model.listening()  ? QStringLiteral("Listening")
-                     : m_model.speaking() ? QStringLiteral("Speaking")
-                                          : QStringLiteral("VELK"));
+    m_badge->setText(m_model.listening()    ? QStringLiteral("Listening")
+                     : m_model.speaking()   ? QStringLiteral("Speaking")
+                     : !m_callout.isEmpty() ? m_callout
+                                            : QStringLiteral("VELK"));
     m_badge->adjustSize();
     m_badge->resize(m_badge->width() + 14, m_badge->height() + 4);
     m_badge->move((width() - m_badge->width()) / 2, height() - m_badge->height() - 4);
     updateWindowShape();
+}
+
+void DesktopPet::setCallout(const QString& callout) {
+    if (m_callout == callout) {
+        return;
+    }
+    m_callout = callout;
+    m_art->setCalling(!callout.isEmpty());
+    syncBadge();
 }
 
 void DesktopPet::applyTheme() {

@@ -38,7 +38,8 @@ private:
 };
 
 // The pet window's content: the floating pet drawing, the interaction layer over it and a
-// small badge reading "Listening", "Speaking" or "VELK".
+// small badge reading "Listening", "Speaking", who needs the user ("Codex needs you") or
+// "VELK".
 class DesktopPet : public QWidget {
     Q_OBJECT
 public:
@@ -54,6 +55,9 @@ public:
     // translucent windows opaque (X11 without a compositing manager).
     void setShapedWindow(bool shaped);
     PetInteractionView* interaction() const { return m_interaction; }
+    // Takes the "needs you" pose with the badge reading `callout`; an empty text ends it.
+    void setCallout(const QString& callout);
+    QString callout() const { return m_callout; }
     QLabel* badge() const { return m_badge; }
 
 protected:
@@ -70,4 +74,5 @@ private:
     PetInteractionView* m_interaction = nullptr;
     QLabel* m_badge = nullptr;
     bool m_shapedWindow = false;
+    QString m_callout;
 };

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 #include <gio/gio.h>
@@ -24,6 +25,38 @@ PetArt::PetArt(CompanionModel& model, QWidget* parent) : QWidget(parent), m_mode
 void PetArt::setAnimated(bool animated) {
     m_animated = animated;
     syncMotion();
+}
+
+void PetArt::setFloatsWindow(bool floatsWindow) {
+    if (m_floatsWindow == floatsWindow) {
+        return;
+    }
+    m_floatsWindow = floatsWindow;
+    update();
+    Q_EMIT shapeChanged();
+}
+
+void PetArt::setCalling(bool calling) {
+    if (m_calling == calling) {
+        return;
+    }
+    m_calling = calling;
+    syncMotion();
+    update();
+    Q_EMIT shapeChanged();
+}
+
+QRect PetArt::callRect() const {
+    const QRect image = imageRect();
+    if (!m_calling || image.isEmpty()) {
+        return {};
+    }
+    const int side = std::clamp(image.width() / 4, 14, 28);
+    // Inside the widget, overlapping the image's top right corner.
+    QRect bubble(QPoint(image.right() - side / 2, image.top() - side / 2), QSize(side, side));
+    bubble.moveRight(std::min(bubble.right(), width() - 1));
+    bubble.moveTop(std::max(bubble.top(), 0));
+    return bubble;
 }
 
 void PetArt::setReducedMotion(bool reduced) {
@@ -58,8 +91,16 @@ void PetArt::setOffset(int offset) {
         return;
     }
     m_offset = offset;
+    if (m_floatsWindow) {
+        Q_EMIT offsetChanged(offset);
+        return;
+    }
     update();
     Q_EMIT shapeChanged();
+}
+
+int PetArt::drawnOffset() const {
+    return m_floatsWindow ? 0 : m_offset;
 }
 
 QRect PetArt::imageRect() const {
@@ -74,12 +115,12 @@ QRect PetArt::imageRect() const {
     QRect target(QPoint(0, 0), m_image.size().scaled(area.size(), Qt::KeepAspectRatio));
     target.moveCenter(area.center());
     // The offset grows upward in the description's convention; Qt's y grows downward.
-    return target.translated(0, -m_offset);
+    return target.translated(0, -drawnOffset());
 }
 
 QRegion PetArt::opaqueRegion() const {
     if (!m_restingRegion) {
-        const QRect target = imageRect().translated(0, m_offset);
+        const QRect target = imageRect().translated(0, drawnOffset());
         if (m_image.isNull() || target.isEmpty()) {
             m_restingRegion = QRegion(target);
         } else {
@@ -90,7 +131,7 @@ QRegion PetArt::opaqueRegion() const {
                 QRegion(QBitmap::fromImage(scaled.createAlphaMask())).translated(target.topLeft());
         }
     }
-    return m_restingRegion->translated(0, -m_offset);
+    return m_restingRegion->translated(0, -drawnOffset()) + QRegion(callRect(), QRegion::Ellipse);
 }
 
 void PetArt::resizeEvent(QResizeEvent* event) {
@@ -113,7 +154,8 @@ void PetArt::syncImage() {
 
 void PetArt::syncMotion() {
     // A hidden drawing never ticks; the timer only runs while someone can see it move.
-    const bool wanted = m_animated && m_model.animate() && !m_reducedMotion && isVisible();
+    const bool wanted =
+        m_animated && m_model.animate() && !m_reducedMotion && !m_calling && isVisible();
     if (wanted && !m_timer.isActive()) {
         tick();
     } else if (!wanted && m_timer.isActive()) {
@@ -149,6 +191,7 @@ void PetArt::paintEvent(QPaintEvent*) {
             painter.setBrush(QColor(0x00, 0xD9, 0xFF));
             painter.drawEllipse(target);
         }
+        paintCall(painter);
         return;
     }
     if (m_scaled.size() != target.size()) {
@@ -158,6 +201,26 @@ void PetArt::paintEvent(QPaintEvent*) {
                            m_pixelArt ? Qt::FastTransformation : Qt::SmoothTransformation));
     }
     painter.drawPixmap(target.topLeft(), m_scaled);
+    paintCall(painter);
+}
+
+void PetArt::paintCall(QPainter& painter) const {
+    const QRect bubble = callRect();
+    if (bubble.isEmpty()) {
+        return;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xFF, 0xB0, 0x20));
+    painter.drawEllipse(bubble);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(bubble.height() * 3 / 4);
+    painter.setFont(font);
+    painter.setPen(QColor(0x1A, 0x1A, 0x1A));
+    painter.drawText(bubble, Qt::AlignCenter, QStringLiteral("!"));
+    painter.restore();
 }
 
 bool desktopPrefersReducedMotion() {

@@ -30,6 +30,7 @@
 #include <QPropertyAnimation>
 #include <QResizeEvent>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -60,6 +61,9 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
     setWindowTitle(QStringLiteral("VELK"));
     setMinimumSize(1180, 740);
     resize(1440, 900);
+    // Styled before anything is built, each widget is polished once, as it joins the window,
+    // rather than twice.
+    setStyleSheet(AppStyle::styleSheet(m_theme));
 
     auto* root = new QWidget;
     root->setObjectName(QStringLiteral("Root"));
@@ -76,11 +80,9 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
     pageLayout->setContentsMargins(0, 0, 0, 0);
     m_stack = new QStackedWidget;
     pageLayout->addWidget(m_stack);
-    for (Destination destination : allDestinations()) {
-        QWidget* page = createPage(destination);
-        m_pages.insert(destination, page);
-        m_stack->addWidget(page);
-    }
+    // Only the page shown first is built before the window opens; the others follow one per
+    // turn of the event loop once it runs, or at once when something asks for them.
+    page(m_navigator.destination());
     right->addWidget(m_pageArea, 1);
     right->addWidget(buildStatusBar());
     rootLayout->addLayout(right, 1);
@@ -172,6 +174,34 @@ QWidget* MainWindow::createPage(Destination destination) {
             return laterPage(destination);
         default:
             return laterPage(destination);
+    }
+}
+
+QWidget* MainWindow::page(Destination destination) {
+    if (QWidget* built = m_pages.value(destination)) {
+        return built;
+    }
+    QWidget* built = createPage(destination);
+    m_pages.insert(destination, built);
+    m_stack->addWidget(built);
+    return built;
+}
+
+void MainWindow::buildNextPage() {
+    for (Destination destination : allDestinations()) {
+        if (!m_pages.contains(destination)) {
+            page(destination);
+            QTimer::singleShot(0, this, &MainWindow::buildNextPage);
+            return;
+        }
+    }
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_remainingPagesQueued) {
+        m_remainingPagesQueued = true;
+        QTimer::singleShot(0, this, &MainWindow::buildNextPage);
     }
 }
 
@@ -307,7 +337,9 @@ QWidget* MainWindow::buildStatusBar() {
 }
 
 void MainWindow::applyTheme() {
-    setStyleSheet(AppStyle::styleSheet(m_theme));
+    if (const QString sheet = AppStyle::styleSheet(m_theme); sheet != styleSheet()) {
+        setStyleSheet(sheet);
+    }
     m_openProject->setIcon(Icons::icon(QStringLiteral("folder.badge.plus"), m_theme.text()));
     m_refresh->setIcon(Icons::icon(QStringLiteral("arrow.clockwise"), m_theme.text()));
     m_headerFolderIcon->setPixmap(Icons::pixmap(QStringLiteral("folder"), m_theme.muted()));
@@ -327,8 +359,8 @@ void MainWindow::syncDestination() {
     }
     m_headerIcon->setPixmap(Icons::pixmap(iconName(current), m_theme.accent(), 20));
     m_headerTitle->setText(displayName(current));
-    if (QWidget* page = m_pages.value(current)) {
-        m_stack->setCurrentWidget(page);
+    if (m_stack) {
+        m_stack->setCurrentWidget(page(current));
     }
     if (m_notice && m_notice->isVisible()) {
         m_notice->raise();

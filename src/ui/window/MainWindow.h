@@ -33,7 +33,8 @@ public:
                ComputerPlanner* planner = nullptr, CompanionModel* companion = nullptr,
                QWidget* parent = nullptr);
 
-    QWidget* page(Destination destination) const { return m_pages.value(destination); }
+    // The page of `destination`, built on first use.
+    QWidget* page(Destination destination);
     QWidget* currentPage() const;
     // The badge of the Workspace entry: how many sessions need the user; hidden when none do.
     QLabel* sessionBadge() const { return m_badge; }
@@ -43,12 +44,15 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The first showing queues the pages not built yet.
+    void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* buildSidebar();
     QWidget* buildHeader();
     QWidget* buildStatusBar();
     QWidget* createPage(Destination destination);
+    void buildNextPage();
     void applyTheme();
     void syncDestination();
     void syncBadge();
@@ -82,4 +86,5 @@ private:
     QLabel* m_notice = nullptr;
     QGraphicsOpacityEffect* m_noticeOpacity = nullptr;
     QPropertyAnimation* m_noticeFade = nullptr;
+    bool m_remainingPagesQueued = false;
 };
