@@ -108,7 +108,7 @@ TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
 
 // Text written in one piece leaves exactly what it leaves written a character at a time:
 // runs of narrow and double-width characters, combining marks, double-width characters
-// written over by halves, wraps, insert mode and no auto-wrap.
+// written over by halves, wraps, insert mode, no auto-wrap and line drawing.
 TEST(TerminalScreenFeed, textWrittenWholeLeavesWhatItLeavesACharacterAtATime) {
     const std::vector<QByteArray> fragments = {"caf\xc3\xa9 na\xc3\xafve",
                                                "\xe4\xb8\xad\xe6\x96\x87",
@@ -127,7 +127,10 @@ TEST(TerminalScreenFeed, textWrittenWholeLeavesWhatItLeavesACharacterAtATime) {
                                                "\x1b[1;32m",
                                                "\x1b[0m",
                                                "\xef\xbd\x86\xef\xbd\x95",
-                                               "\xcc\x81"};
+                                               "\xcc\x81",
+                                               "\x1b(0",
+                                               "\x1b(B",
+                                               "qx"};
     std::mt19937 random(20261207);
     for (int trial = 0; trial < 400; ++trial) {
         const int columns = 2 + int(random() % 12);

@@ -1,15 +1,28 @@
 #include "core/terminal/TerminalCompactCells.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace {
 
-constexpr std::uint32_t kStyleMask = ~PackedCell::kCodeMask;
+// The bits of a cell's own: its code point and whether it is the right half of a
+// double-width character or has combining marks. The rest is what runs share.
+constexpr std::uint32_t kCellBits =
+    PackedCell::kCodeMask | PackedCell::kContinuation | PackedCell::kHasCombining;
+constexpr std::uint32_t kStyleMask = ~kCellBits;
+
+using Words = std::uint32_t __attribute__((vector_size(16)));
 
 bool sameStyle(const PackedCell& a, const PackedCell& b) {
     return ((a.codeAndFlags ^ b.codeAndFlags) & kStyleMask) == 0 &&
            a.foregroundWord == b.foregroundWord && a.backgroundWord == b.backgroundWord;
+}
+
+Words loadWords(const std::uint32_t* words) {
+    Words loaded;
+    std::memcpy(&loaded, words, sizeof loaded);
+    return loaded;
 }
 
 }  // namespace
@@ -23,16 +36,59 @@ void TerminalCompactCells::assign(std::span<const PackedCell> cells) {
         }
         return;
     }
-    // One pass for the widest code point and the number of runs, one to write.
-    std::uint32_t widest = 0;
+    const PackedCell* cell = cells.data();
+    const std::uint32_t flags = cell[0].codeAndFlags & kStyleMask;
+    const std::uint32_t foreground = cell[0].foregroundWord;
+    const std::uint32_t background = cell[0].backgroundWord;
+    // First, four cells (twelve words) at a time: whether every cell has the first one's
+    // style, and the cell bits of all of them together.
+    std::uint32_t differs = 0;
+    std::uint32_t codes = 0;
+    std::size_t i = 0;
+    {
+        constexpr std::uint32_t kAll = ~0u;
+        constexpr std::uint32_t kCode = kCellBits;
+        const Words style[3] = {{flags, foreground, background, flags},
+                                {foreground, background, flags, foreground},
+                                {background, flags, foreground, background}};
+        const Words styleMask[3] = {{kStyleMask, kAll, kAll, kStyleMask},
+                                    {kAll, kAll, kStyleMask, kAll},
+                                    {kAll, kStyleMask, kAll, kAll}};
+        const Words codeMask[3] = {{kCode, 0, 0, kCode}, {0, 0, kCode, 0}, {0, kCode, 0, 0}};
+        Words differing{};
+        Words codeBits{};
+        const auto* words = reinterpret_cast<const std::uint32_t*>(cell);
+        for (; i + 4 <= count; i += 4) {
+            for (int part = 0; part < 3; ++part) {
+                const Words loaded = loadWords(words + 3 * i + 4 * std::size_t(part));
+                differing |= (loaded ^ style[part]) & styleMask[part];
+                codeBits |= loaded & codeMask[part];
+            }
+        }
+        differs = differing[0] | differing[1] | differing[2] | differing[3];
+        codes = codeBits[0] | codeBits[1] | codeBits[2] | codeBits[3];
+    }
+    for (; i < count; ++i) {
+        differs |= ((cell[i].codeAndFlags & kStyleMask) ^ flags) |
+                   (cell[i].foregroundWord ^ foreground) | (cell[i].backgroundWord ^ background);
+        codes |= cell[i].codeAndFlags & kCellBits;
+    }
+    // Where each run starts, kept here while they are few (lines are mostly a handful).
+    constexpr std::size_t kKeptStarts = 32;
+    std::array<std::uint32_t, kKeptStarts> starts{};
     std::size_t runs = 1;
-    for (std::size_t i = 0; i < count; ++i) {
-        widest = std::max(widest, cells[i].codeAndFlags & PackedCell::kCodeMask);
-        if (i > 0 && !sameStyle(cells[i], cells[i - 1])) {
-            ++runs;
+    if (differs != 0) {
+        for (std::size_t at = 1; at < count; ++at) {
+            if (!sameStyle(cell[at], cell[at - 1])) {
+                if (runs < kKeptStarts) {
+                    starts[runs] = std::uint32_t(at);
+                }
+                ++runs;
+            }
         }
     }
-    const std::uint32_t unit = widest < 0x100 ? 1 : widest < 0x10000 ? 2 : 4;
+    // Below 0x100 together when every cell is a code point below 0x100 and nothing else.
+    const std::uint32_t unit = codes < 0x100 ? 1 : codes < 0x10000 ? 2 : 4;
     const std::size_t words =
         kHeaderWords + runs * kRunWords + (count * unit + sizeof(std::uint32_t) - 1) / 4;
     if (!m_words || m_words[kCapacity] < words) {
@@ -43,32 +99,43 @@ void TerminalCompactCells::assign(std::span<const PackedCell> cells) {
     m_words[kRuns] = std::uint32_t(runs);
     m_words[kUnit] = unit;
 
-    std::uint32_t* run = m_words.get() + kHeaderWords;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i + 1 == count || !sameStyle(cells[i], cells[i + 1])) {
-            run[0] = std::uint32_t(i + 1);
-            run[1] = cells[i].codeAndFlags & kStyleMask;
-            run[2] = cells[i].foregroundWord;
-            run[3] = cells[i].backgroundWord;
-            run += kRunWords;
+    std::uint32_t* out = m_words.get() + kHeaderWords;
+    auto writeRun = [&out, cell](std::size_t first, std::size_t end) {
+        out[0] = std::uint32_t(end);
+        out[1] = cell[first].codeAndFlags & kStyleMask;
+        out[2] = cell[first].foregroundWord;
+        out[3] = cell[first].backgroundWord;
+        out += kRunWords;
+    };
+    if (runs <= kKeptStarts) {
+        for (std::size_t r = 0; r < runs; ++r) {
+            writeRun(starts[r], r + 1 < runs ? starts[r + 1] : count);
+        }
+    } else {
+        std::size_t first = 0;
+        for (std::size_t at = 1; at <= count; ++at) {
+            if (at == count || !sameStyle(cell[at], cell[first])) {
+                writeRun(first, at);
+                first = at;
+            }
         }
     }
-    unsigned char* text = reinterpret_cast<unsigned char*>(run);
+    unsigned char* text = reinterpret_cast<unsigned char*>(out);
     switch (unit) {
         case 1:
-            for (std::size_t i = 0; i < count; ++i) {
-                text[i] = static_cast<unsigned char>(cells[i].codeAndFlags);
+            for (std::size_t at = 0; at < count; ++at) {
+                text[at] = static_cast<unsigned char>(cell[at].codeAndFlags);
             }
             break;
         case 2:
-            for (std::size_t i = 0; i < count; ++i) {
-                const auto code = static_cast<std::uint16_t>(cells[i].codeAndFlags);
-                std::memcpy(text + 2 * i, &code, 2);
+            for (std::size_t at = 0; at < count; ++at) {
+                const auto code = static_cast<std::uint16_t>(cell[at].codeAndFlags);
+                std::memcpy(text + 2 * at, &code, 2);
             }
             break;
         default:
-            for (std::size_t i = 0; i < count; ++i) {
-                run[i] = cells[i].codeAndFlags & PackedCell::kCodeMask;
+            for (std::size_t at = 0; at < count; ++at) {
+                out[at] = cell[at].codeAndFlags & kCellBits;
             }
             break;
     }

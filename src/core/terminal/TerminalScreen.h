@@ -362,6 +362,8 @@ private:
     void controlSequence(const TerminalControlSequence& sequence) override;
     void operatingSystemCommand(QStringView text, bool bellTerminated) override;
 
+    /// print() without line drawing: ASCII in the run is printed as it is.
+    void printScalars(const char32_t* scalars, std::size_t count);
     void put(char32_t scalar);
     void putCell(char32_t scalar, bool doubleWidth);
     void addCombining(char32_t scalar);

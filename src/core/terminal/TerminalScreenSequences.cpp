@@ -181,6 +181,29 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
 }
 
 void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
+    if (m_lineDrawing) [[unlikely]] {
+        // ASCII in the run is drawn as line drawing characters: printAscii() takes it.
+        while (count > 0) {
+            std::size_t length = 0;
+            if (scalars[0] < 0x80) {
+                const char ascii = char(scalars[0]);
+                printAscii(&ascii, 1);
+                length = 1;
+            } else {
+                while (length < count && scalars[length] >= 0x80) {
+                    ++length;
+                }
+                printScalars(scalars, length);
+            }
+            scalars += length;
+            count -= length;
+        }
+        return;
+    }
+    printScalars(scalars, count);
+}
+
+void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
     if (m_pendingRepeats != 0) [[unlikely]] {
         const bool repeats = m_pendingRepeats < kPendingRepeatLimit &&
                              std::all_of(scalars, scalars + count, [this](char32_t scalar) {
@@ -206,9 +229,12 @@ void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
     const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
     const std::uint32_t foreground = m_style.foregroundWord;
     const std::uint32_t background = m_style.backgroundWord;
+    // A local copy: the compiler cannot tell that the cells written are not m_columns.
+    const int columns = m_columns;
     std::size_t i = 0;
     while (i < count) {
-        const TerminalCellWidth first = terminalCellWidth(scalars[i]);
+        const TerminalCellWidth first =
+            scalars[i] < 0x300 ? TerminalCellWidth::Single : terminalCellWidth(scalars[i]);
         if (first == TerminalCellWidth::Zero ||
             (first == TerminalCellWidth::Double && m_column + 1 >= m_columns)) {
             put(scalars[i++]);
@@ -226,12 +252,14 @@ void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
         int column = start;
         bool wide = false;
         char32_t last = 0;
-        for (; i < count && column < m_columns; ++i) {
+        for (; i < count && column < columns; ++i) {
             const char32_t scalar = scalars[i];
-            const TerminalCellWidth width = terminalCellWidth(scalar);
+            // Below U+0300 (no combining marks yet) every character is narrow.
+            const TerminalCellWidth width =
+                scalar < 0x300 ? TerminalCellWidth::Single : terminalCellWidth(scalar);
             if (width == TerminalCellWidth::Single) [[likely]] {
                 cells[column++] = {scalar | flags, foreground, background};
-            } else if (width == TerminalCellWidth::Double && column + 1 < m_columns) {
+            } else if (width == TerminalCellWidth::Double && column + 1 < columns) {
                 cells[column] = {scalar | flags, foreground, background};
                 cells[column + 1] = {PackedCell::kContinuation | flags, foreground, background};
                 column += 2;
