@@ -65,9 +65,10 @@ enum class TerminalMouseEncoding : std::uint8_t { Default, Utf8, Sgr };
 /// output into changes of all these (see docs/terminal-sequences.md).
 ///
 /// Storage: cells are PackedCell values; the grid is a ring of lines, so a full-screen
-/// scroll moves no line at all, and the scrollback is a ring (grown a slot at a time up to the
-/// limit) whose evicted line buffers are reused for the new blank lines, so steady output
-/// allocates nothing once it is full. Hyperlinks (OSC 8)
+/// scroll moves no line at all. The scrollback is a ring (grown up to the limit) of lines
+/// stored compactly (TerminalCompactCells: their written cells only, code points of one to
+/// four bytes and runs of shared attributes); a line's buffer is reused by the line that
+/// takes its slot, so steady output allocates little once it is full. Hyperlinks (OSC 8)
 /// live in a bounded link table that cells reach through their line (TerminalScreenLinks.cpp).
 ///
 /// Not thread-safe: used on the main thread only.
@@ -174,7 +175,9 @@ public:
     /// The width scrollback line `index` had on the grid.
     int scrollbackLineWidth(int index) const;
     /// Cells of scrollback line `index` up to its last written cell: the cells after them,
-    /// up to scrollbackLineWidth(), are blank.
+    /// up to scrollbackLineWidth(), are blank. The scrollback keeps its lines compact and
+    /// expands a line when it is read: the span stays valid until the scrollback changes or
+    /// 15 other scrollback lines have been read.
     std::span<const PackedCell> scrollbackLineCells(int index) const;
     QString scrollbackCellText(int index, int column) const;
     TerminalCell scrollbackCell(int index, int column) const;
