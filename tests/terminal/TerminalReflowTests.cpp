@@ -218,16 +218,17 @@ TEST(TerminalReflow, lineBreaksAndErasedEndsKeepLinesApart) {
 
 TEST(TerminalReflow, theScrollbackRewrapsWithinItsLimit) {
     TerminalScreen screen(5, 20);
+    screen.setScrollbackLimit(2000);
     // 2100 texts of 30 cells: two lines each at 20 columns.
     for (int i = 0; i < 2100; ++i) {
         feed(screen, QByteArray::number(i).rightJustified(30, '.') + "\r\n");
     }
-    ASSERT_EQ(screen.scrollbackSize(), TerminalScreen::kScrollbackLimit);
+    ASSERT_EQ(screen.scrollbackSize(), 2000);
     screen.resize(5, 10);  // three lines each: the oldest leave
-    EXPECT_EQ(screen.scrollbackSize(), TerminalScreen::kScrollbackLimit);
+    EXPECT_EQ(screen.scrollbackSize(), 2000);
     EXPECT_EQ(screen.scrollbackLineWidth(0), 10);
     screen.resize(5, 40);  // one line each
-    EXPECT_LE(screen.scrollbackSize(), TerminalScreen::kScrollbackLimit);
+    EXPECT_LE(screen.scrollbackSize(), 2000);
     EXPECT_EQ(screen.invariantViolation(), QString());
     const QStringList text = logicalLines(screen);
     // The newest texts are whole and in order; the oldest kept may have lost its start.

@@ -39,6 +39,7 @@ std::vector<std::uint32_t> contents(const TerminalScreen& screen) {
 
 TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesAtTheWidthOfTheGrid) {
     TerminalScreen screen(3, 10);
+    screen.setScrollbackLimit(2000);
     feed(screen, "a\r\nb\r\nc\r\n");
     screen.resize(3, 15);  // the scrollback is re-wrapped to the new width
     feed(screen, "d\r\ne\r\n");
@@ -63,6 +64,90 @@ TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesAtTheWidthOfTheGrid) {
     EXPECT_EQ(historyText(0), QStringLiteral("599"));
     EXPECT_EQ(historyText(1999), QStringLiteral("2598"));
     EXPECT_EQ(screen.invariantViolation(), QString());
+}
+
+// Lines keep every bit of every cell in the scrollback, whatever their characters (one, two
+// and four bytes wide), styles, colours, underline colours, links, double-width halves and
+// combining marks, and a line reads as it did on the grid before it scrolled off.
+TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
+    TerminalScreen screen(6, 30);
+    feed(screen,
+         "plain ascii text\r\n"
+         "caf\xc3\xa9 \xe2\x86\x92 \x1b[1;31mred\x1b[0m \x1b[48;5;21mfill\x1b[K\x1b[0m\r\n"
+         "\xe4\xb8\xad\xe6\x96\x87 e\xcc\x81 \xf0\x9f\x98\x80 \x1b[4:3;58;2;1;2;3mcurly\x1b[0m\r\n"
+         "\x1b]8;;http://a/\x1b\\link\x1b]8;;\x1b\\ \x1b[7;9mflags\x1b[0m\x1b[3G\xe4\xb8\xad\r\n"
+         "\x1b[44m\x1b[K\x1b[0m\r\n"
+         "012345678901234567890123456789");
+    std::vector<std::vector<PackedCell>> grid;
+    std::vector<QString> texts;
+    std::vector<std::optional<TerminalHyperlink>> links;
+    for (int row = 0; row < screen.rows(); ++row) {
+        const std::span<const PackedCell> cells = screen.lineCells(row);
+        grid.emplace_back(cells.begin(), cells.end());
+        for (int column = 0; column < screen.columns(); ++column) {
+            texts.push_back(screen.cellText(row, column));
+            links.push_back(screen.linkAt(row, column));
+        }
+    }
+    feed(screen, "\x1b[6;1H\n\n\n\n\n\n");
+    ASSERT_EQ(screen.scrollbackSize(), 6);
+    for (int index = 0; index < 6; ++index) {
+        SCOPED_TRACE(index);
+        const std::span<const PackedCell> kept = screen.scrollbackLineCells(index);
+        std::vector<PackedCell> cells(kept.begin(), kept.end());
+        cells.resize(std::size_t(screen.scrollbackLineWidth(index)));
+        EXPECT_EQ(cells, grid[std::size_t(index)]);
+        for (int column = 0; column < screen.columns(); ++column) {
+            const std::size_t at = std::size_t(index * screen.columns() + column);
+            EXPECT_EQ(screen.scrollbackCellText(index, column), texts[at]);
+            EXPECT_EQ(screen.scrollbackLinkAt(index, column), links[at]);
+        }
+    }
+    EXPECT_EQ(screen.invariantViolation(), QString());
+}
+
+// Text written in one piece leaves exactly what it leaves written a character at a time:
+// runs of narrow and double-width characters, combining marks, double-width characters
+// written over by halves, wraps, insert mode, no auto-wrap and line drawing.
+TEST(TerminalScreenFeed, textWrittenWholeLeavesWhatItLeavesACharacterAtATime) {
+    const std::vector<QByteArray> fragments = {"caf\xc3\xa9 na\xc3\xafve",
+                                               "\xe4\xb8\xad\xe6\x96\x87",
+                                               "e\xcc\x81\xcc\x82",
+                                               "\xf0\x9f\x98\x80",
+                                               "\xe2\x86\x92\xe2\x94\x82\xe2\x80\xa6",
+                                               "abc",
+                                               "\r\n",
+                                               "\x1b[3D",
+                                               "\x1b[1;9H",
+                                               "\x1b[2;1H",
+                                               "\x1b[4h",
+                                               "\x1b[4l",
+                                               "\x1b[?7l",
+                                               "\x1b[?7h",
+                                               "\x1b[1;32m",
+                                               "\x1b[0m",
+                                               "\xef\xbd\x86\xef\xbd\x95",
+                                               "\xcc\x81",
+                                               "\x1b(0",
+                                               "\x1b(B",
+                                               "qx"};
+    std::mt19937 random(20261207);
+    for (int trial = 0; trial < 400; ++trial) {
+        const int columns = 2 + int(random() % 12);
+        QByteArray text;
+        for (int count = 1 + int(random() % 30); count > 0; --count) {
+            text += fragments[random() % fragments.size()];
+        }
+        TerminalScreen whole(3, columns);
+        whole.feed(QByteArrayView(text));
+        TerminalScreen byByte(3, columns);
+        for (const char byte : text) {
+            byByte.feed(QByteArrayView(&byte, 1));
+        }
+        ASSERT_EQ(contents(whole), contents(byByte)) << trial << " " << text.toStdString();
+        ASSERT_EQ(whole.plainText(), byByte.plainText()) << trial;
+        ASSERT_EQ(whole.invariantViolation(), QString());
+    }
 }
 
 TEST(TerminalScreenPrimitives, resetEraseAndScrollUpTouchOnlyWhatTheySay) {
@@ -312,11 +397,12 @@ TEST(TerminalScreenLinks, theTableStaysBoundedAndLinksWrittenOverOrScrolledAwayM
     // A new link on every line: lines leaving the scrollback take their links along, and
     // the scrollback keeps the links of the lines it holds.
     TerminalScreen scrolled(5, 20);
-    for (int i = 0; i < TerminalScreen::kScrollbackLimit + 3 * kCapacity; ++i) {
+    scrolled.setScrollbackLimit(2000);
+    for (int i = 0; i < 2000 + 3 * kCapacity; ++i) {
         scrolled.feed(linked("http://l/" + QByteArray::number(i), "line") + "\r\n");
         ASSERT_LE(scrolled.linkCount(), kCapacity);
     }
-    const int last = TerminalScreen::kScrollbackLimit + 3 * kCapacity - 1;
+    const int last = 2000 + 3 * kCapacity - 1;
     EXPECT_EQ(uriAt(scrolled, 3, 0), "http://l/" + std::to_string(last));
     const std::optional<TerminalHyperlink> oldest = scrolled.scrollbackLinkAt(0, 3);
     ASSERT_TRUE(oldest);

@@ -128,6 +128,7 @@ TEST(TerminalSearch, aMatchRunsOverAWrapAndPlainPatternsAreLiteral) {
 TEST(TerminalScreenScrollbackLimit, changesAtRunTimeKeepingTheNewestLines) {
     TerminalScreen screen(3, 20);
     EXPECT_EQ(screen.scrollbackLimit(), TerminalScreen::kScrollbackLimit);
+    screen.setScrollbackLimit(2000);
     printLines(screen, 3000);
     ASSERT_EQ(screen.scrollbackSize(), 2000);
 

@@ -155,12 +155,32 @@ const std::uint8_t* TerminalParser::printUtf8Run(const std::uint8_t* bytes,
     // Non-ASCII text decoded in batches: whole, valid sequences only. Anything else (an
     // invalid byte, a sequence cut by the chunk's end, ASCII) stops the run and is left to
     // the byte-by-byte decoder, which owns every error and boundary case.
+    // Short stretches of printable ASCII between them (spaces, the ASCII letters of a word)
+    // join the run rather than cost a call of their own; a long one is left to the ASCII
+    // fast path.
+    constexpr std::ptrdiff_t kLongAscii = 32;
     char32_t run[256];
     std::size_t count = 0;
     while (bytes < end && count < std::size(run)) {
         const std::uint8_t lead = bytes[0];
         const std::ptrdiff_t available = end - bytes;
         char32_t value;
+        if (lead < 0x80) {
+            const std::ptrdiff_t room = std::min<std::ptrdiff_t>(
+                {available, kLongAscii, std::ptrdiff_t(std::size(run) - count)});
+            std::ptrdiff_t length = 0;
+            while (length < room && isPrintableAscii(bytes[length])) {
+                ++length;
+            }
+            if (length == 0 || length == kLongAscii) {
+                break;
+            }
+            for (std::ptrdiff_t i = 0; i < length; ++i) {
+                run[count++] = bytes[i];
+            }
+            bytes += length;
+            continue;
+        }
         if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (bytes[1] & 0xC0) == 0x80) {
             value = (char32_t(lead & 0x1F) << 6) | (bytes[1] & 0x3F);
             bytes += 2;

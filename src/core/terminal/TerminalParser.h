@@ -34,7 +34,8 @@ public:
     /// A run of printable ASCII characters (0x20-0x7E) in ground state.
     virtual void printAscii(const char* text, std::size_t length) = 0;
     /// A run of other printable scalars (0xA0 and above, and 0x80-0x9F, which are printed
-    /// too), in order.
+    /// too), in order, in ground state. Short stretches of printable ASCII between them may
+    /// come in the same run.
     virtual void print(const char32_t* scalars, std::size_t count) = 0;
     /// A control character below 0x20 (other than ESC) or DEL, in ground state.
     virtual void control(char32_t character) = 0;
@@ -106,7 +107,8 @@ private:
     void stringScalar(char32_t value);
     /// The end of a string (BEL or ST).
     void finishString(bool bellTerminated);
-    /// Prints the whole, valid UTF-8 sequences at `bytes` as one run; returns where it stopped.
+    /// Prints the whole, valid UTF-8 sequences at `bytes`, and the short stretches of
+    /// printable ASCII among them, as one run; returns where it stopped.
     const std::uint8_t* printUtf8Run(const std::uint8_t* bytes, const std::uint8_t* end);
 
     TerminalParserHandler& m_handler;

@@ -263,6 +263,7 @@ void TerminalScreen::eraseInDisplay(int mode) {
             eraseLines(0, m_rows - 1);
             if (mode == 3) {
                 releaseHistoryLinks();
+                historyChanged();
                 // The slots keep their buffers for reuse.
                 m_historyStart = 0;
                 m_historyCount = 0;
@@ -366,29 +367,69 @@ void TerminalScreen::pushHistory(Line& line) {
     if (m_scrollbackLimit == 0) {
         return;  // the caller blanks the line where it is
     }
+    historyChanged();
     const int slots = int(m_history.size());
     std::size_t slot;
     if (m_historyCount < slots) {
         slot = std::size_t((m_historyStart + m_historyCount) % slots);
         ++m_historyCount;
     } else if (slots < m_scrollbackLimit) {
-        // Room to grow: the ring is straightened first so the new slot comes last.
+        // Room to grow: the ring is straightened first so the new slot comes last. It grows
+        // by doubling, but never past the limit.
         std::rotate(m_history.begin(), m_history.begin() + m_historyStart, m_history.end());
         m_historyStart = 0;
+        if (m_history.size() == m_history.capacity()) {
+            m_history.reserve(std::min<std::size_t>(
+                std::size_t(m_scrollbackLimit), std::max<std::size_t>(64, 2 * m_history.size())));
+        }
         slot = m_history.size();
         m_history.emplace_back();
         ++m_historyCount;
     } else {
-        // Full: the oldest line leaves and its slot is reused.
+        // Full: the oldest line leaves and its slot (and its buffer) is reused.
         slot = std::size_t(m_historyStart);
         m_historyStart = m_historyStart + 1 == slots ? 0 : m_historyStart + 1;
     }
-    // The line moves into the slot and the slot's old line takes its place on the grid,
-    // where the caller blanks it: no cell is copied. Cells after `dirty` are blank on both,
-    // so blanking the old line costs what was written on it, not the width.
-    Line& stored = m_history[slot];
-    std::swap(stored, line);
-    stored.width = int(stored.cells.size());
+    // The line's written cells are compacted into the slot; the links and marks of the line
+    // that left the scrollback go to the grid line, whose caller lets go of them as it
+    // blanks it.
+    storeLine(m_history[slot], line);
+}
+
+void TerminalScreen::storeLine(HistoryLine& stored, Line& line) {
+    stored.cells.assign(std::span(line.cells).first(std::size_t(line.dirty)));
+    stored.width = int(line.cells.size());
+    std::swap(stored.links, line.links);
+    std::swap(stored.marks, line.marks);
+    stored.hasWide = line.hasWide;
+    stored.wrap = line.wrap;
+}
+
+void TerminalScreen::expandLine(const HistoryLine& stored, Line& line) {
+    line.cells.resize(std::size_t(stored.width));
+    const int written = stored.cells.size();
+    stored.cells.expandInto(line.cells.data());
+    std::fill(line.cells.begin() + written, line.cells.end(), kBlankCell);
+    line.marks = stored.marks;
+    line.dirty = written;
+    line.width = stored.width;
+    line.links = stored.links;
+    line.hasWide = stored.hasWide;
+    line.wrap = stored.wrap;
+}
+
+const TerminalScreen::Line& TerminalScreen::historyLine(int index) const {
+    for (const ExpandedLine& expanded : m_expanded) {
+        if (expanded.index == index && expanded.generation == m_historyGeneration) {
+            return expanded.line;
+        }
+    }
+    ExpandedLine& expanded = m_expanded[std::size_t(m_nextExpanded)];
+    m_nextExpanded = (m_nextExpanded + 1) % kExpandedLines;
+    expanded.index = index;
+    expanded.generation = m_historyGeneration;
+    expandLine(m_history[historySlot(index)], expanded.line);
+    return expanded.line;
 }
 
 void TerminalScreen::setScrollbackLimit(int lines) {
@@ -396,13 +437,14 @@ void TerminalScreen::setScrollbackLimit(int lines) {
     if (lines == m_scrollbackLimit) {
         return;
     }
+    historyChanged();
     // The newest lines move to a ring of just their number; the rest let go of their links
     // and their buffers.
     const int kept = std::min(m_historyCount, lines);
-    std::vector<Line> newest;
+    std::vector<HistoryLine> newest;
     newest.reserve(std::size_t(kept));
     for (int index = m_historyCount - kept; index < m_historyCount; ++index) {
-        newest.push_back(std::move(historyLine(index)));
+        newest.push_back(std::move(storedLine(index)));
     }
     releaseHistoryLinks();
     m_history = std::move(newest);
@@ -650,13 +692,11 @@ QString TerminalScreen::invariantViolation() const {
         return QStringLiteral("scrollback holds %1 lines").arg(m_historyCount);
     }
     for (int index = 0; index < m_historyCount; ++index) {
-        const Line& line = historyLine(index);
-        if (int(line.cells.size()) != line.width || line.dirty > line.width) {
-            return QStringLiteral(
-                       "scrollback line %1 holds %2 cells, %3 written, for a width of %4")
+        const HistoryLine& line = m_history[historySlot(index)];
+        if (line.cells.size() > line.width) {
+            return QStringLiteral("scrollback line %1 holds %2 cells for a width of %3")
                 .arg(index)
                 .arg(line.cells.size())
-                .arg(line.dirty)
                 .arg(line.width);
         }
     }

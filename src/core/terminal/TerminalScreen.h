@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/terminal/TerminalCell.h"
+#include "core/terminal/TerminalCompactCells.h"
 #include "core/terminal/TerminalLinks.h"
 #include "core/terminal/TerminalParser.h"
 
@@ -64,16 +65,17 @@ enum class TerminalMouseEncoding : std::uint8_t { Default, Utf8, Sgr };
 /// output into changes of all these (see docs/terminal-sequences.md).
 ///
 /// Storage: cells are PackedCell values; the grid is a ring of lines, so a full-screen
-/// scroll moves no line at all, and the scrollback is a ring (grown a slot at a time up to the
-/// limit) whose evicted line buffers are reused for the new blank lines, so steady output
-/// allocates nothing once it is full. Hyperlinks (OSC 8)
+/// scroll moves no line at all. The scrollback is a ring (grown up to the limit) of lines
+/// stored compactly (TerminalCompactCells: their written cells only, code points of one to
+/// four bytes and runs of shared attributes); a line's buffer is reused by the line that
+/// takes its slot, so steady output allocates little once it is full. Hyperlinks (OSC 8)
 /// live in a bounded link table that cells reach through their line (TerminalScreenLinks.cpp).
 ///
 /// Not thread-safe: used on the main thread only.
 class TerminalScreen : private TerminalParserHandler {
 public:
     /// The scrollback limit a new screen starts with.
-    static constexpr int kScrollbackLimit = 2000;
+    static constexpr int kScrollbackLimit = 10'000;
     /// The highest scrollback limit that can be set.
     static constexpr int kMaxScrollbackLimit = 100'000;
     static constexpr int kMinimumRows = 3;
@@ -173,7 +175,9 @@ public:
     /// The width scrollback line `index` had on the grid.
     int scrollbackLineWidth(int index) const;
     /// Cells of scrollback line `index` up to its last written cell: the cells after them,
-    /// up to scrollbackLineWidth(), are blank.
+    /// up to scrollbackLineWidth(), are blank. The scrollback keeps its lines compact and
+    /// expands a line when it is read: the span stays valid until the scrollback changes or
+    /// 15 other scrollback lines have been read.
     std::span<const PackedCell> scrollbackLineCells(int index) const;
     QString scrollbackCellText(int index, int column) const;
     TerminalCell scrollbackCell(int index, int column) const;
@@ -306,6 +310,38 @@ private:
         Line& operator=(const Line&) = delete;
     };
     static_assert(sizeof(Line) == 64);
+    /// A scrollback line as stored: its written cells compacted (the cells after them, up
+    /// to `width`, are blank), and what else Line keeps. Readers see it as a Line through
+    /// historyLine(), which expands it.
+    struct HistoryLine {
+        TerminalCompactCells cells;
+        std::vector<CombiningMarks> marks;
+        int width = 0;
+        int links = -1;  // as Line::links; a line left behind by a move lists none
+        bool hasWide = false;
+        Wrap wrap = Wrap::None;
+
+        HistoryLine() = default;
+        HistoryLine(HistoryLine&& other) noexcept { *this = std::move(other); }
+        HistoryLine& operator=(HistoryLine&& other) noexcept {
+            cells = std::move(other.cells);
+            marks = std::move(other.marks);
+            width = other.width;
+            links = std::exchange(other.links, -1);
+            hasWide = other.hasWide;
+            wrap = other.wrap;
+            return *this;
+        }
+    };
+    /// Scrollback lines expanded for reading, the most recent few: spans and Line
+    /// references handed out stay valid until the scrollback changes, or until this many
+    /// other lines have been read.
+    static constexpr int kExpandedLines = 16;
+    struct ExpandedLine {
+        int index = -1;
+        std::uint64_t generation = 0;
+        Line line;
+    };
     /// The visible lines as a ring: logical line r is lines[(top + r) % lines.size()].
     struct Grid {
         std::vector<Line> lines;
@@ -329,6 +365,8 @@ private:
     void controlSequence(const TerminalControlSequence& sequence) override;
     void operatingSystemCommand(QStringView text, bool bellTerminated) override;
 
+    /// print() without line drawing: ASCII in the run is printed as it is.
+    void printScalars(const char32_t* scalars, std::size_t count);
     void put(char32_t scalar);
     void putCell(char32_t scalar, bool doubleWidth);
     void addCombining(char32_t scalar);
@@ -407,6 +445,8 @@ private:
     int linkSlotFor(Line& line, int link);
     /// Frees the line's slots no cell uses.
     void sweepLine(Line& line);
+    /// Frees the slots of list `list` not in `used` (bit s: slot s is used).
+    void sweepLinkList(int list, std::uint32_t used);
     /// Lets go of all the line's links (it is being blanked).
     void releaseLinks(Line& line);
     /// Lets go of the links of list `list` (no line names it any more) and frees it.
@@ -489,8 +529,16 @@ private:
     /// Rotates lines first … last of the grid so that line first + shift comes first.
     void rotateLines(int first, int last, int shift);
     void pushHistory(Line& line);
-    const Line& historyLine(int index) const { return m_history[historySlot(index)]; }
-    Line& historyLine(int index) { return m_history[historySlot(index)]; }
+    /// Scrollback line `index`, expanded (see kExpandedLines).
+    const Line& historyLine(int index) const;
+    HistoryLine& storedLine(int index) { return m_history[historySlot(index)]; }
+    /// Stores `line` in `stored`, taking its links and marks; `stored`'s go to `line`.
+    static void storeLine(HistoryLine& stored, Line& line);
+    /// Expands `stored` into `line` (cells up to its width), copying its marks; `line`
+    /// names the same list of links but does not own it.
+    static void expandLine(const HistoryLine& stored, Line& line);
+    /// Marks every expanded scrollback line out of date.
+    void historyChanged() { ++m_historyGeneration; }
     std::size_t historySlot(int index) const {
         std::size_t slot = std::size_t(m_historyStart + index);
         return slot >= m_history.size() ? slot - m_history.size() : slot;
@@ -519,7 +567,10 @@ private:
     std::optional<SavedScreen> m_alternate;
     // A ring of slots, grown one at a time up to m_scrollbackLimit: scrollback line i is slot
     // (m_historyStart + i) % m_history.size().
-    std::vector<Line> m_history;
+    std::vector<HistoryLine> m_history;
+    mutable std::array<ExpandedLine, kExpandedLines> m_expanded;
+    mutable int m_nextExpanded = 0;
+    std::uint64_t m_historyGeneration = 1;
     int m_historyStart = 0;
     int m_historyCount = 0;
     qint64 m_linesScrolledOff = 0;

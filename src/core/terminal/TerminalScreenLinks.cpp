@@ -157,14 +157,19 @@ void TerminalScreen::sweepLine(Line& line) {
     if (line.links < 0) {
         return;
     }
-    std::vector<std::uint16_t>& links = linkListOf(line);
-    std::array<bool, PackedCell::kLinkSlots> slotUsed{};
+    std::uint32_t used = 0;
     const int end = std::min<int>(line.dirty, int(line.cells.size()));  // blank after dirty
     for (int column = 0; column < end; ++column) {
-        slotUsed[std::size_t(line.cells[std::size_t(column)].linkSlot())] = true;
+        used |= 1u << line.cells[std::size_t(column)].linkSlot();
     }
+    sweepLinkList(line.links, used);
+}
+
+void TerminalScreen::sweepLinkList(int list, std::uint32_t used) {
+    static_assert(PackedCell::kLinkSlots <= 32);
+    std::vector<std::uint16_t>& links = m_linkLists[std::size_t(list)];
     for (std::size_t i = 0; i < links.size(); ++i) {
-        if (links[i] != kNoLink && !slotUsed[i + 1]) {
+        if (links[i] != kNoLink && !(used & (1u << (i + 1)))) {
             m_links.release(std::exchange(links[i], kNoLink), m_link);
         }
     }
@@ -209,27 +214,31 @@ void TerminalScreen::relinkCells(Line& line, const std::uint16_t* indexes, int c
 }
 
 void TerminalScreen::releaseHistoryLinks() {
-    for (Line& line : m_history) {
+    for (HistoryLine& line : m_history) {
         if (line.links >= 0) {
-            releaseLinks(line);
+            releaseLinkList(std::exchange(line.links, -1));
         }
     }
+    historyChanged();
 }
 
 void TerminalScreen::sweepLinks(int open) {
     std::vector<int> references(std::size_t(TerminalLinkTable::kCapacity), 0);
     std::vector<bool> listUsed(m_linkLists.size(), false);
-    auto sweep = [this, &references, &listUsed](Line& line) {
-        sweepLine(line);
-        if (line.links < 0) {
+    auto count = [this, &references, &listUsed](int list) {
+        if (list < 0) {
             return;
         }
-        listUsed[std::size_t(line.links)] = true;
-        for (const std::uint16_t link : linkListOf(line)) {
+        listUsed[std::size_t(list)] = true;
+        for (const std::uint16_t link : m_linkLists[std::size_t(list)]) {
             if (link != kNoLink) {
                 ++references[link];
             }
         }
+    };
+    auto sweep = [this, &count](Line& line) {
+        sweepLine(line);
+        count(line.links);
     };
     for (Line& line : m_grid.lines) {
         sweep(line);
@@ -244,9 +253,12 @@ void TerminalScreen::sweepLinks(int open) {
     }
     const int slots = int(m_history.size());
     for (int slot = 0; slot < slots; ++slot) {
-        Line& line = m_history[std::size_t(slot)];
+        HistoryLine& line = m_history[std::size_t(slot)];
         if ((slot - m_historyStart + slots) % slots < m_historyCount) {
-            sweep(line);
+            if (line.links >= 0) {
+                sweepLinkList(line.links, line.cells.linkSlotsUsed());
+            }
+            count(line.links);
         } else {
             line.links = -1;
         }

@@ -45,19 +45,31 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
            lineOf(grid, lastGridLine).wrap != Wrap::None) {
         ++lastGridLine;
     }
-    std::vector<Line> sources;
-    sources.reserve(std::size_t(m_historyCount + lastGridLine + 1));
-    for (int index = 0; index < m_historyCount; ++index) {
-        sources.push_back(std::move(historyLine(index)));
-    }
+    // Scrollback lines are expanded one at a time, as the loop below reaches them.
+    historyChanged();
     const int firstGridSource = m_historyCount;
+    std::vector<Line> gridSources;
+    gridSources.reserve(std::size_t(lastGridLine + 1));
     for (int row = 0; row <= lastGridLine; ++row) {
-        sources.push_back(std::move(lineOf(grid, row)));
+        gridSources.push_back(std::move(lineOf(grid, row)));
     }
+    const std::size_t sourceCount = std::size_t(firstGridSource) + gridSources.size();
+    Line expanded;
+    auto sourceLine = [&](std::size_t next) -> Line& {
+        if (next >= std::size_t(firstGridSource)) {
+            return gridSources[next - std::size_t(firstGridSource)];
+        }
+        HistoryLine& stored = storedLine(int(next));
+        expandLine(stored, expanded);
+        expanded.links = std::exchange(stored.links, -1);
+        expanded.marks = std::move(stored.marks);
+        stored.cells.clear();  // its memory is not needed any more
+        return expanded;
+    };
     const int cursorSource = firstGridSource + cursorRow;
 
     std::vector<Line> laid;  // the new lines, scrollback and grid alike
-    laid.reserve(sources.size());
+    laid.reserve(sourceCount);
     std::vector<PackedCell> text;  // one text: the cells of a run of wrapped lines
     struct Mark {
         int offset;
@@ -81,7 +93,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
         return line;
     };
 
-    for (std::size_t next = 0; next < sources.size();) {
+    for (std::size_t next = 0; next < sourceCount;) {
         // Join a run of lines: every one but the last wrapped into the next.
         text.clear();
         marks.clear();
@@ -92,7 +104,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
         int gridTopOffset = -1;
         bool hasWide = false;
         for (;;) {
-            Line& source = sources[next];
+            Line& source = sourceLine(next);
             const int width = int(source.cells.size());
             const int offset = int(text.size());
             if (int(next) == cursorSource) {
@@ -124,9 +136,11 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             }
             const bool wrapped = source.wrap != Wrap::None;
             hasWide = hasWide || source.hasWide;
-            source = Line{};  // its memory is not needed any more
+            if (&source != &expanded) {
+                source = Line{};  // its memory is not needed any more
+            }
             ++next;
-            if (!wrapped || next == sources.size()) {
+            if (!wrapped || next == sourceCount) {
                 break;
             }
         }
@@ -229,13 +243,15 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             }
         }
     };
-    releaseDropped(m_history);
+    releaseHistoryLinks();
     releaseDropped(grid.lines);
     m_history.clear();
+    m_history.shrink_to_fit();
     m_history.resize(std::size_t(historyCount));
     for (int index = 0; index < historyCount; ++index) {
-        m_history[std::size_t(index)] =
-            std::move(laid[std::size_t(gridStart - historyCount + index)]);
+        Line& line = laid[std::size_t(gridStart - historyCount + index)];
+        storeLine(m_history[std::size_t(index)], line);
+        line = Line{};
     }
     m_historyStart = 0;
     // Lines the narrower width pushed into the scrollback count as scrolled off, so that

@@ -181,6 +181,29 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
 }
 
 void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
+    if (m_lineDrawing) [[unlikely]] {
+        // ASCII in the run is drawn as line drawing characters: printAscii() takes it.
+        while (count > 0) {
+            std::size_t length = 0;
+            if (scalars[0] < 0x80) {
+                const char ascii = char(scalars[0]);
+                printAscii(&ascii, 1);
+                length = 1;
+            } else {
+                while (length < count && scalars[length] >= 0x80) {
+                    ++length;
+                }
+                printScalars(scalars, length);
+            }
+            scalars += length;
+            count -= length;
+        }
+        return;
+    }
+    printScalars(scalars, count);
+}
+
+void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
     if (m_pendingRepeats != 0) [[unlikely]] {
         const bool repeats = m_pendingRepeats < kPendingRepeatLimit &&
                              std::all_of(scalars, scalars + count, [this](char32_t scalar) {
@@ -193,8 +216,77 @@ void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
         applyPendingRepeats();
     }
     spend(qint64(count));
-    for (std::size_t i = 0; i < count; ++i) {
-        put(scalars[i]);
+    if (m_insertMode || !m_autowrap) [[unlikely]] {
+        for (std::size_t i = 0; i < count; ++i) {
+            put(scalars[i]);
+        }
+        return;
+    }
+    // A line segment at a time, as printAscii() does: the characters that fit on the
+    // cursor's line are written straight into its cells, and only the double-width
+    // characters the segment's two ends cut into are repaired. Combining marks and a
+    // double-width character that does not fit in the last column go through put().
+    const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
+    const std::uint32_t foreground = m_style.foregroundWord;
+    const std::uint32_t background = m_style.backgroundWord;
+    // A local copy: the compiler cannot tell that the cells written are not m_columns.
+    const int columns = m_columns;
+    std::size_t i = 0;
+    while (i < count) {
+        const TerminalCellWidth first =
+            scalars[i] < 0x300 ? TerminalCellWidth::Single : terminalCellWidth(scalars[i]);
+        if (first == TerminalCellWidth::Zero ||
+            (first == TerminalCellWidth::Double && m_column + 1 >= m_columns)) {
+            put(scalars[i++]);
+            continue;
+        }
+        if (m_pendingWrap) {
+            wrapToNextLine();
+        }
+        Line& line = lineAt(m_row);
+        PackedCell* cells = line.cells.data();
+        const int start = m_column;
+        if (line.hasWide) {
+            breakWideCharacterAt(line, start);
+        }
+        int column = start;
+        bool wide = false;
+        char32_t last = 0;
+        for (; i < count && column < columns; ++i) {
+            const char32_t scalar = scalars[i];
+            // Below U+0300 (no combining marks yet) every character is narrow.
+            const TerminalCellWidth width =
+                scalar < 0x300 ? TerminalCellWidth::Single : terminalCellWidth(scalar);
+            if (width == TerminalCellWidth::Single) [[likely]] {
+                cells[column++] = {scalar | flags, foreground, background};
+            } else if (width == TerminalCellWidth::Double && column + 1 < columns) {
+                cells[column] = {scalar | flags, foreground, background};
+                cells[column + 1] = {PackedCell::kContinuation | flags, foreground, background};
+                column += 2;
+                wide = true;
+            } else {
+                break;
+            }
+            last = scalar;
+        }
+        if (column > start) {
+            // The right half of a double-width character whose left half was written over.
+            if (column < m_columns && line.hasWide && cells[column].continuation()) {
+                cells[column] = kBlankCell;
+            }
+            line.hasWide = line.hasWide || wide;
+            line.dirty = std::max(line.dirty, column);
+            if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+                markLink(line, start, column);
+            }
+            m_lastGraphic = last;
+            if (column >= m_columns) {
+                m_column = m_columns - 1;
+                m_pendingWrap = true;
+                continue;
+            }
+            m_column = column;
+        }
     }
 }
 
