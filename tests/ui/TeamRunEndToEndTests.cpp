@@ -72,8 +72,9 @@ TEST(TeamRunEndToEnd, twoAssistantsInSeparateCopiesThenTwoOfThreeChangesAreAppli
     fixture.navigator.setDestination(Destination::TeamRuns);
     auto* page = qobject_cast<TeamRunsPage*>(window.page(Destination::TeamRuns));
     ASSERT_TRUE(page);
+    // Each card: Stop, Open working copy, Output, Review files.
     ASSERT_TRUE(
-        waitUntil([&] { return page->cardsArea()->findChildren<QPushButton*>().size() == 6; }));
+        waitUntil([&] { return page->cardsArea()->findChildren<QPushButton*>().size() == 8; }));
     QSignalSpy inspected(page, &TeamRunsPage::inspectionFinished);
     // Rebuilt cards are laid out on a later pass of the event loop; until then their buttons
     // have no height and take no click.
