@@ -13,6 +13,7 @@
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/ScrollbackSetting.h"
 #include "core/workspace/SessionRestore.h"
+#include "core/workspace/TeamRunController.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Switch.h"
 #include "ui/kit/Widgets.h"
@@ -179,6 +180,27 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
             desktop->openUrl(QUrl::fromLocalFile(root).toString());
         }
     });
+    auto* runsColumn = new QVBoxLayout;
+    runsColumn->addLayout(runsControls);
+    if (TeamRunController* teamRuns = runs.teamRuns) {
+        m_largeProjects = new Switch(QStringLiteral("Large projects"), theme);
+        m_largeProjects->setChecked(teamRuns->largeProjects());
+        connect(m_largeProjects, &Switch::toggled, teamRuns, &TeamRunController::setLargeProjects);
+        connect(teamRuns, &TeamRunController::largeProjectsChanged, this,
+                [this, teamRuns] { m_largeProjects->setChecked(teamRuns->largeProjects()); });
+        runsColumn->addWidget(m_largeProjects);
+        runsColumn->addWidget(Widgets::wrappingLabel(
+            QStringLiteral("Off by default. Separate copies of projects up to %1 and %2 instead "
+                           "of %3 and %4. Copying takes longer and every copy takes the "
+                           "project's space again, unless the disk shares copied blocks "
+                           "(Btrfs, XFS); the estimated copy time shows before the copies "
+                           "start.")
+                .arg(RunLimits::fileCount(RunLimits::kLargeFiles),
+                     RunLimits::size(RunLimits::kLargeBytes),
+                     RunLimits::fileCount(RunLimits::kStandardFiles),
+                     RunLimits::size(RunLimits::kStandardBytes)),
+            "muted"));
+    }
     grid->addWidget(
         settingsCard(
             QStringLiteral("Runs"),
@@ -187,7 +209,7 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
                 "selected results with backups and conflict checks. Use Compare with AI for a "
                 "Codex summary. Copies and backups stay in local application storage until you "
                 "remove them. Use Open saved runs to find them."),
-            runsControls),
+            runsColumn),
         1, 0);
 
     auto* storageControls = new QHBoxLayout;

@@ -46,6 +46,8 @@ public:
     Switch* restoreSessionsSwitch() const { return m_restoreSessions; }
     // Opens the team-run settings of the project folder.
     QPushButton* runSettingsButton() const { return m_runSettings; }
+    // "Large projects": raises the limits of separate copies.
+    Switch* largeProjectsSwitch() const { return m_largeProjects; }
 
 private:
     Navigator& m_navigator;
@@ -55,4 +57,5 @@ private:
     QSpinBox* m_scrollbackLines;
     Switch* m_restoreSessions = nullptr;
     QPushButton* m_runSettings = nullptr;
+    Switch* m_largeProjects = nullptr;
 };
