@@ -17,6 +17,7 @@
 // Goals: each copy no slower than `cp -a`, changes within 2x `git status`, the review list
 // within 200 ms. Mounting needs root; a file system that cannot be made (no loop device, no
 // mkfs.btrfs) is skipped with the reason. Usage: velk-bench-large [tmpfs] [btrfs]
+#include "core/base/Background.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
 #include "core/services/Preferences.h"
@@ -259,6 +260,8 @@ double reviewListShown(const TeamRun& run, const QString& storage, int expected)
                       workspace.project, workspace.reviewLayout, navigator, dialogs, nullptr);
     page.resize(1400, 900);
     page.show();
+    // What the workspace started on its own (finding the assistants' programs) is over first.
+    Background::waitForIdle();
     QCoreApplication::processEvents();
     bool inspected = false;
     QObject::connect(&page, &TeamRunsPage::inspectionFinished, [&] { inspected = true; });

@@ -348,6 +348,8 @@ TEST(CopyEstimate, isTheListingOverTheRateForEverySnapshotShownForLargeProjects)
               "Estimated copy time: about 16 min (200,000 files, 20 GB, copied 9 times).");
     EXPECT_FALSE(CopyEstimate({400, 2'000'000, 3}).worthShowing());
     EXPECT_EQ(CopyEstimate({400, 2'000'000, 3}).seconds(), 1);
+    EXPECT_EQ(CopyEstimate({400, 20'000, 3}).describe(),
+              "Estimated copy time: about 1 s (400 files, 20 KB, copied 3 times).");
     // Within the standard limits but slow to copy nine times; a slow disk measured.
     EXPECT_TRUE(CopyEstimate({5'000, 150'000'000, 9}).worthShowing());
     EXPECT_EQ(CopyEstimate({10, 600'000'000, 2, 10e6, 1e9}).describe(),

@@ -21,15 +21,15 @@ QString RunLimits::fileCount(qint64 files) {
 }
 
 QString RunLimits::size(qint64 bytes) {
-    // Whole gigabytes from ten of them up, else megabytes, with one decimal when it says more.
-    if (bytes >= 10'000'000'000 || (bytes >= 1'000'000'000 && bytes % 1'000'000'000 == 0)) {
-        return QString::number(double(bytes) / 1e9, 'f', bytes % 1'000'000'000 ? 1 : 0) +
-               QStringLiteral(" GB");
-    }
+    // Gigabytes (one decimal below ten, unless whole), else megabytes, else kilobytes.
     if (bytes >= 1'000'000'000) {
-        return QString::number(double(bytes) / 1e9, 'f', 1) + QStringLiteral(" GB");
+        const bool whole = bytes >= 10'000'000'000 || bytes % 1'000'000'000 == 0;
+        return QString::number(double(bytes) / 1e9, 'f', whole ? 0 : 1) + QStringLiteral(" GB");
     }
-    return grouped(std::max<qint64>(1, (bytes + 500'000) / 1'000'000)) + QStringLiteral(" MB");
+    if (bytes < 1'000'000) {
+        return grouped((bytes + 500) / 1000) + QStringLiteral(" KB");
+    }
+    return grouped((bytes + 500'000) / 1'000'000) + QStringLiteral(" MB");
 }
 
 QString RunLimits::projectTooLarge() const {

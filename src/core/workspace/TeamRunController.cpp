@@ -122,9 +122,9 @@ void TeamRunController::publishPreparationProgress() {
     const qint64 total = m_preparation ? m_preparation->total() : 0;
     const std::optional<CopyEstimate> estimate =
         m_preparation ? m_preparation->estimate() : std::nullopt;
-    if (estimate) {
-        // A project that takes long to copy is not taken for one stuck in a sync client:
-        // it gets three times its estimate.
+    if (estimate && estimate->worthShowing()) {
+        // A large project, long to copy, is not taken for one stuck in a sync client: it
+        // gets three times its estimate.
         m_preparation->allowAtLeast(std::chrono::seconds(3 * estimate->seconds()));
     }
     if (copied == m_preparationCopied && total == m_preparationTotal &&
