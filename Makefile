@@ -55,11 +55,12 @@ uninstall:
 package: build
 	cd $(BUILD)/release && cpack --config CPackConfig.cmake -G DEB
 
-# The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, but for the
+# tests labelled "large" (projects of tens of thousands of files).
 test-sanitize: deps
 	cmake -S . -B $(BUILD)/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELK_SANITIZE=asan
 	cmake --build $(BUILD)/asan -j $(JOBS)
-	scripts/test.sh $(BUILD)/asan
+	scripts/test.sh $(BUILD)/asan -LE large
 
 # The terminal tests built with ThreadSanitizer.
 test-tsan: deps
@@ -68,6 +69,7 @@ test-tsan: deps
 	scripts/test.sh $(BUILD)/tsan -L tsan
 
 bench: deps
+	@scripts/install-deps.sh --bench
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVELK_BENCH=ON
 	cmake --build $(BUILD)/bench -j $(JOBS)
 	scripts/bench.sh $(BUILD)/bench

@@ -3,13 +3,21 @@
 # This is the only place that lists them. Safe to run again: it does nothing when
 # everything is present, and refreshes the package lists only when something is missing.
 #
-#   scripts/install-deps.sh [BUILD_ROOT]
+#   scripts/install-deps.sh [--bench] [BUILD_ROOT]
+#
+# With --bench it also installs what only the benchmark programs use: btrfs-progs, for the
+# Btrfs loop image that velk-bench-large copies projects on.
 #
 # With a BUILD_ROOT it also installs the assistant command-line programs the assistants
 # tests drive, at the exact versions of tests/assistants/cli/package-lock.json, into
 # BUILD_ROOT/assistant-clis (with npm's download cache beside them, so a second run
 # downloads nothing), and Node.js when there is none.
 set -euo pipefail
+bench=0
+if [ "${1:-}" = "--bench" ]; then
+    bench=1
+    shift
+fi
 build_root=${1:-}
 
 packages=(
@@ -44,6 +52,10 @@ packages=(
     # the Debian package: dependency scan, and the checks of its menu entry and metadata
     dpkg-dev file desktop-file-utils appstream
 )
+
+if [ "$bench" -eq 1 ]; then
+    packages+=(btrfs-progs)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

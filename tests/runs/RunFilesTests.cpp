@@ -293,6 +293,69 @@ TEST(RunFilesChanges, aCopyOfAFullProjectIsReviewedWithWhatWasAddedUpToTwiceTheL
               "starts with. Review its changes outside VELK.");
 }
 
+// Limits other than the standard ones (the "Large projects" setting's) hold for every
+// operation, and the messages name them.
+TEST(RunFilesListing, limitsPassedInHoldForEveryOperationAndAreNamedInTheMessages) {
+    Scratch scratch;
+    scratch.makeFolder("big");
+    makeSparse(scratch.path("big/large.bin"), 150'000'001);
+    EXPECT_EQ(failure([&] { RunFiles::files(scratch.path("big")); }), kTooLarge);
+    EXPECT_EQ(RunFiles::files(scratch.path("big"), RunLimits::largeProjects()).size(), 1u);
+    EXPECT_EQ(RunLimits::largeProjects().projectTooLarge(),
+              "Separate copies currently support up to 200,000 files and 20 GB. Choose a "
+              "smaller project folder or use the shared-folder mode.");
+
+    const RunLimits three{3, 1'000'000};
+    for (int index = 0; index < 3; ++index) {
+        scratch.write(QStringLiteral("base/f%1").arg(index), "x");
+    }
+    RunFiles::snapshot(scratch.path("base"), scratch.path("copy"), {}, three);
+    for (int index = 3; index < 6; ++index) {
+        scratch.write(QStringLiteral("copy/f%1").arg(index), "x");
+    }
+    const std::vector<FileChange> added =
+        RunFiles::changes(scratch.path("base"), scratch.path("copy"), three);
+    EXPECT_EQ(added.size(), 3u) << "a copy holds up to twice the limits";
+    EXPECT_EQ(failure([&] {
+                  RunFiles::apply(added, scratch.path("base"), scratch.path("copy"),
+                                  scratch.path("backup"), nullptr, {}, RunLimits{2, 1'000'000});
+              }),
+              "Separate copies currently support up to 2 files and 1 MB. Nothing was applied; "
+              "apply fewer files at a time.");
+    scratch.write("copy/f6", "x");
+    EXPECT_EQ(
+        failure([&] { RunFiles::review(scratch.path("base"), scratch.path("copy"), {}, three); }),
+        "This copy holds more than 6 files or 2 MB, twice what a separate copy starts "
+        "with. Review its changes outside VELK.");
+    scratch.write("base/f3", "x");
+    EXPECT_EQ(failure([&] {
+                  RunFiles::snapshot(scratch.path("base"), scratch.path("other"), {}, three);
+              }),
+              "Separate copies currently support up to 3 files and 1 MB. Choose a smaller "
+              "project folder or use the shared-folder mode.");
+    EXPECT_EQ(RunFiles::files(scratch.path("base")).size(), 4u);
+}
+
+// What the copying of a project for a run is estimated to take, and when it is worth saying.
+TEST(CopyEstimate, isTheListingOverTheRateForEverySnapshotShownForLargeProjects) {
+    // At the assumed rates: 6 s for the bytes and 6.25 s for the files, three times.
+    const CopyEstimate large{50'000, 1'500'000'000, 3};
+    EXPECT_EQ(large.seconds(), 37);
+    EXPECT_TRUE(large.worthShowing());
+    EXPECT_EQ(large.describe(),
+              "Estimated copy time: about 37 s (50,000 files, 1.5 GB, copied 3 times).");
+    EXPECT_EQ(CopyEstimate({200'000, 20'000'000'000, 9}).describe(),
+              "Estimated copy time: about 16 min (200,000 files, 20 GB, copied 9 times).");
+    EXPECT_FALSE(CopyEstimate({400, 2'000'000, 3}).worthShowing());
+    EXPECT_EQ(CopyEstimate({400, 2'000'000, 3}).seconds(), 1);
+    EXPECT_EQ(CopyEstimate({400, 20'000, 3}).describe(),
+              "Estimated copy time: about 1 s (400 files, 20 KB, copied 3 times).");
+    // Within the standard limits but slow to copy nine times; a slow disk measured.
+    EXPECT_TRUE(CopyEstimate({5'000, 150'000'000, 9}).worthShowing());
+    EXPECT_EQ(CopyEstimate({10, 600'000'000, 2, 10e6, 1e9}).describe(),
+              "Estimated copy time: about 2 min (10 files, 600 MB, copied twice).");
+}
+
 TEST(RunFilesPaths, safeUrlRefusesEscapesAbsoluteAndEmptyPathsAndLinks) {
     Scratch scratch;
     scratch.write("root/main.txt", "x");

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 using namespace std::chrono_literals;
 
@@ -39,6 +40,12 @@ TEST(RunPreparation, aRunCopiedInFullIsHandedOverOrElseItsFolderIsRemoved) {
         ASSERT_TRUE(QFileInfo::exists(folder + "/baseline/main.txt"));
         EXPECT_EQ(preparation->copied(), 3);
         EXPECT_EQ(preparation->total(), 3);
+        // The estimate of the copying: the listing, at the rate the baseline was copied.
+        const std::optional<CopyEstimate> estimate = preparation->estimate();
+        ASSERT_TRUE(estimate.has_value());
+        EXPECT_EQ(std::tuple(estimate->files, estimate->bytes, estimate->snapshots),
+                  std::tuple(1, 8, 3));
+        EXPECT_NE(estimate->bytesPerSecond, CopyEstimate::kAssumedBytesPerSecond);
 
         if (then == Then::Cancel) {
             preparation->cancel();

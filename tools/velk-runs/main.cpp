@@ -7,6 +7,9 @@
 //   velk-runs apply --baseline B --copy C --project P --backup K [PATH...]
 //   velk-runs recover
 //
+// With --large-projects first, the listing's limits are those of the "Large projects" setting
+// (200,000 files, 20 GB) instead of 5,000 files and 150 MB.
+//
 // An apply first rolls back an earlier apply to the same project that was interrupted, and
 // prints what that recovery did; `recover` rolls back every interrupted apply now.
 // Paths in the output escape backslashes and control characters (\n, \t, \xHH) so that each
@@ -23,6 +26,9 @@ namespace {
 
 constexpr int kRefused = 1;
 constexpr int kUsage = 2;
+
+// The limits of every operation; --large-projects raises them.
+RunLimits limits;
 
 void print(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -57,7 +63,8 @@ int usage() {
                          "       velk-runs changes BASELINE COPY\n"
                          "       velk-runs apply --baseline B --copy C --project P --backup K "
                          "[PATH...]\n"
-                         "       velk-runs recover"));
+                         "       velk-runs recover\n"
+                         "       velk-runs --large-projects COMMAND ..."));
     return kUsage;
 }
 
@@ -102,7 +109,7 @@ int applyCommand(const QStringList& arguments) {
     if (baseline.isEmpty() || copy.isEmpty() || project.isEmpty() || backup.isEmpty()) {
         return usage();
     }
-    const std::vector<FileChange> all = RunFiles::changes(baseline, copy);
+    const std::vector<FileChange> all = RunFiles::changes(baseline, copy, limits);
     std::vector<FileChange> selected;
     if (paths.isEmpty()) {
         selected = all;
@@ -122,7 +129,7 @@ int applyCommand(const QStringList& arguments) {
     }
     std::vector<RunFiles::ApplyRecovery> recovered;
     try {
-        RunFiles::apply(selected, project, copy, backup, &recovered);
+        RunFiles::apply(selected, project, copy, backup, &recovered, {}, limits);
     } catch (const RunFilesError&) {
         printRecoveries(recovered);
         throw;
@@ -137,24 +144,28 @@ int applyCommand(const QStringList& arguments) {
     return 0;
 }
 
-int run(const QStringList& arguments) {
+int run(QStringList arguments) {
+    if (!arguments.isEmpty() && arguments.front() == QStringLiteral("--large-projects")) {
+        limits = RunLimits::largeProjects();
+        arguments.removeFirst();
+    }
     if (arguments.isEmpty()) {
         return usage();
     }
     const QString command = arguments.front();
     const QStringList rest = arguments.mid(1);
     if (command == QStringLiteral("snapshot") && rest.size() == 2) {
-        RunFiles::snapshot(rest[0], rest[1]);
+        RunFiles::snapshot(rest[0], rest[1], {}, limits);
         return 0;
     }
     if (command == QStringLiteral("hash") && rest.size() == 1) {
-        for (const auto& [relative, location] : RunFiles::files(rest[0])) {
+        for (const auto& [relative, location] : RunFiles::files(rest[0], limits)) {
             print(stdout, RunFiles::hash(location) + QStringLiteral("  ") + escaped(relative));
         }
         return 0;
     }
     if (command == QStringLiteral("changes") && rest.size() == 2) {
-        for (const FileChange& change : RunFiles::changes(rest[0], rest[1])) {
+        for (const FileChange& change : RunFiles::changes(rest[0], rest[1], limits)) {
             print(stdout, change.kind() + QLatin1Char('\t') + escaped(change.path));
         }
         return 0;

@@ -283,7 +283,7 @@ detail::Outcome restoreOriginal(const detail::JournalEntry& entry, const detail:
     }
     QString hash;
     const bool prepared =
-        PosixFiles::copyHashing(saved.get(), temporary.get(), detail::kMaximumBytes, hash,
+        PosixFiles::copyHashing(saved.get(), temporary.get(), detail::kLargestFileRead, hash,
                                 entry.restoreTemporary) &&
         hash == entry.before && ::fchmod(temporary.get(), mode_t(entry.beforeMode & 07777)) == 0 &&
         PosixFiles::syncFile(temporary.get(), entry.restoreTemporary);
@@ -319,7 +319,7 @@ detail::Outcome rollBackEntry(const detail::JournalEntry& entry, int projectFold
     detail::Found now;
     try {
         now = detail::look(projectFolder, entry.relative, text(entry.relative),
-                           detail::kMaximumBytes);
+                           detail::kLargestFileRead);
     } catch (const RunFilesError& error) {
         // A link the user put in the file's place (or its folder's) is theirs to keep; a
         // failure to read is tried again by the next recovery.

@@ -44,22 +44,12 @@ QString folderInTheWay(const QString& path) {
            QStringLiteral(". Nothing was applied; move or remove that folder first.");
 }
 
-QString grownTooLarge(const QString& path) {
-    return QStringLiteral("The assistant changed ") + path +
-           QStringLiteral(
-               " after this review opened: the files to apply are now larger than the 150 MB "
-               "that separate copies support. Refresh changes before applying.");
-}
-
 QString changedWhileApplying(const QString& path) {
     return path + QStringLiteral(
                       " changed in your project while the files were being applied. Nothing was "
                       "applied, and that change was kept.");
 }
 
-const QString kTooManyFiles = QStringLiteral(
-    "Separate copies currently support up to 5,000 files and 150 MB. Nothing was "
-    "applied; apply fewer files at a time.");
 const QString kBusy = QStringLiteral(
     "Another apply to this project is in progress. Nothing was applied; try again "
     "when it has finished.");
@@ -100,6 +90,7 @@ struct Planned {
     std::string relative;
     qint64 size = 0;          // bytes of the copy's file, as validated
     struct stat original {};  // the project file as backed up
+    qint64 readLimit = 0;     // the most of one file read to check it
 };
 
 UniqueFd openForApply(const QString& folder) {
@@ -156,7 +147,7 @@ void requireUnchanged(const Planned& planned, int folder, const std::string& nam
         now.st_dev != then.st_dev || now.st_ino != then.st_ino || now.st_size != then.st_size ||
         now.st_mtim.tv_sec != then.st_mtim.tv_sec || now.st_mtim.tv_nsec != then.st_mtim.tv_nsec ||
         int(now.st_mode & 07777) != change.beforeMode ||
-        !PosixFiles::sha256OfFile(current.get(), hash, detail::kMaximumBytes) ||
+        !PosixFiles::sha256OfFile(current.get(), hash, planned.readLimit) ||
         hash != change.before) {
         throw RunFilesError(changedWhileApplying(change.path));
     }
@@ -240,7 +231,8 @@ void removeFile(const Planned& planned, int projectFolder) {
 
 void applyLocked(const std::vector<FileChange>& changes, const QString& project,
                  const QString& result, const QString& backup,
-                 std::vector<ApplyRecovery>* recovered, const ApplyProgress& progress) {
+                 std::vector<ApplyRecovery>* recovered, const ApplyProgress& progress,
+                 const RunLimits& limits) {
     const auto report = [&](ApplyStep step, std::size_t done) {
         if (progress) {
             progress(step, done, changes.size());
@@ -252,7 +244,8 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
     QString resultBase;
     size_t writes = 0;
     for (const FileChange& change : changes) {
-        Planned planned{&change, detail::resolveSafely(change.path, project), {}, 0, {}};
+        detail::SafePath target = detail::resolveSafely(change.path, project);
+        Planned planned{&change, std::move(target), {}, 0, {}, limits.bytes};
         const detail::SafePath source = detail::resolveSafely(change.path, result);
         planned.relative = planned.target.relative;
         resultBase = source.base;
@@ -281,22 +274,22 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
     if (recovered) {
         recovered->insert(recovered->end(), recoveries.begin(), recoveries.end());
     }
-    if (writes > size_t(detail::kMaximumFiles)) {
-        throw RunFilesError(kTooManyFiles);
+    if (writes > size_t(limits.files)) {
+        throw RunFilesError(limits.tooManyToApply());
     }
 
     // Phase 1: the project must still hold what the baseline held, and the copy what the
     // review showed, within the listing's limits. Sizes are hints only: files are hashed in
     // chunks up to what is left of the limit, so a file that grew (even to a sparse terabyte)
     // is refused without being read whole.
-    qint64 budget = detail::kMaximumBytes;
+    qint64 budget = limits.bytes;
     std::set<std::string> folders;
     std::size_t checked = 0;
     for (Planned& planned : plan) {
         report(ApplyStep::Checking, checked++);
         const FileChange& change = *planned.change;
         const Found inProject =
-            detail::look(projectFolder.get(), planned.relative, change.path, detail::kMaximumBytes);
+            detail::look(projectFolder.get(), planned.relative, change.path, limits.bytes);
         if (change.after && inProject.kind == Found::Kind::Folder) {
             throw RunFilesError(folderInTheWay(change.path));
         }
@@ -305,7 +298,7 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
         }
         Found inCopy = detail::look(resultFolder.get(), planned.relative, change.path, budget);
         if (inCopy.tooLarge) {
-            throw RunFilesError(grownTooLarge(change.path));
+            throw RunFilesError(limits.grownTooLarge(change.path));
         }
         if (inCopy.kind != Found::Kind::File) {
             inCopy = Found();  // only regular files are ever copied
@@ -344,8 +337,7 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
             !folder.valid() || !PosixFiles::copyFile(original.get(), folder.get(), name)) {
             throw RunFilesError::system(errno, QStringLiteral("Could not back up ") + path);
         }
-        const Found copied =
-            detail::look(backupFolder.get(), planned.relative, path, detail::kMaximumBytes);
+        const Found copied = detail::look(backupFolder.get(), planned.relative, path, limits.bytes);
         if (!holds(copied, planned.change->before, planned.change->beforeMode)) {
             throw RunFilesError(projectConflict(path));
         }
@@ -437,9 +429,9 @@ void applyLocked(const std::vector<FileChange>& changes, const QString& project,
 
 void apply(const std::vector<FileChange>& changes, const QString& project, const QString& result,
            const QString& backup, std::vector<ApplyRecovery>* recovered,
-           const ApplyProgress& progress) {
+           const ApplyProgress& progress, const RunLimits& limits) {
     try {
-        applyLocked(changes, project, result, backup, recovered, progress);
+        applyLocked(changes, project, result, backup, recovered, progress, limits);
     } catch (...) {
         throw asRunFilesError(std::current_exception());
     }

@@ -58,10 +58,10 @@ bool isLeftOut(const std::string& relative, const std::set<std::string>& skipped
 // The comparison behind changes() and review(). Without `skipped`, the first entry that
 // cannot be read fails it.
 std::vector<FileChange> compare(const QString& baseline, const QString& result,
-                                std::vector<detail::SkippedItem>* skipped,
-                                const OpenBeneath& open) {
-    const detail::ListedTree before = detail::listTree(baseline, skipped, open);
-    const detail::ListedTree after = detail::listTree(result, skipped, open, true);
+                                std::vector<detail::SkippedItem>* skipped, const OpenBeneath& open,
+                                const RunLimits& limits) {
+    const detail::ListedTree before = detail::listTree(baseline, limits, skipped, open);
+    const detail::ListedTree after = detail::listTree(result, limits, skipped, open, true);
     // A file whose stamps on both sides are still those of the copy's making is the same on
     // both and read on neither. An opener of the caller's own decides what can be read, which
     // stamps cannot tell: then every file is read.
@@ -177,14 +177,16 @@ constexpr off_t kLargestPreview = 2'000'000;
 
 }  // namespace
 
-std::vector<FileChange> changes(const QString& baseline, const QString& result) {
-    return compare(baseline, result, nullptr, {});
+std::vector<FileChange> changes(const QString& baseline, const QString& result,
+                                const RunLimits& limits) {
+    return compare(baseline, result, nullptr, {}, limits);
 }
 
-Review review(const QString& baseline, const QString& result, const OpenBeneath& open) {
+Review review(const QString& baseline, const QString& result, const OpenBeneath& open,
+              const RunLimits& limits) {
     std::vector<detail::SkippedItem> skipped;
     Review found;
-    found.changes = compare(baseline, result, &skipped, open);
+    found.changes = compare(baseline, result, &skipped, open, limits);
 
     // The same entry may be left out on both sides; it is named once.
     std::sort(skipped.begin(), skipped.end(),

@@ -69,19 +69,11 @@ constexpr std::array<std::string_view, 15> kExcludedNames = {
     ".git", ".svn",  ".hg",    "node_modules", ".venv", "venv",   ".build",   "build",
     "dist", ".next", ".cache", ".ssh",         ".aws",  ".gnupg", ".DS_Store"};
 
-using detail::kMaximumBytes;
-using detail::kMaximumFiles;
 // Folder levels below the root; deeper folders are refused by name.
 constexpr int kMaximumDepth = 256;
 
 const QString kMissingFolder = QStringLiteral("This project folder no longer exists.");
 const QString kUnreadableFolder = QStringLiteral("This project folder cannot be read.");
-const QString kTooLarge = QStringLiteral(
-    "Separate copies currently support up to 5,000 files and 150 MB. Choose a smaller project "
-    "folder or use the shared-folder mode.");
-const QString kCopyTooLarge = QStringLiteral(
-    "This copy holds more than 10,000 files or 300 MB, twice what a separate copy starts "
-    "with. Review its changes outside VELK.");
 const QString kInvalidPath = QStringLiteral("Invalid change path.");
 const QString kLinkedPath =
     QStringLiteral("A file or parent folder is a symbolic link. Review it outside VELK.");
@@ -113,9 +105,9 @@ bool skippedByName(std::string_view name) {
 struct Walk {
     std::vector<detail::ListedFile> files;
     qint64 totalBytes = 0;
-    size_t maximumFiles = kMaximumFiles;
-    qint64 maximumBytes = kMaximumBytes;
-    const QString* tooLarge = &kTooLarge;
+    size_t maximumFiles = 0;
+    qint64 maximumBytes = 0;
+    QString tooLarge;
     // Where entries that cannot be listed go; without it the first one fails the walk.
     std::vector<detail::SkippedItem>* skipped = nullptr;
     const OpenBeneath* open = nullptr;
@@ -243,7 +235,7 @@ void walkTree(int root, Walk& walk) {
             if (isFile) {
                 if (walk.files.size() >= walk.maximumFiles ||
                     walk.totalBytes + qint64(size) > walk.maximumBytes) {
-                    throw RunFilesError(*walk.tooLarge, Error::Kind::Limit);
+                    throw RunFilesError(walk.tooLarge, Error::Kind::Limit);
                 }
                 if (!isUtf8(name)) {
                     leaveOutNonUtf8(walk, relative);
@@ -285,8 +277,8 @@ QString unreadableReason(int errorNumber) {
            QLatin1Char('.');
 }
 
-ListedTree listTree(const QString& rootPath, std::vector<SkippedItem>* skipped,
-                    const OpenBeneath& open, bool isCopy) {
+ListedTree listTree(const QString& rootPath, const RunLimits& limits,
+                    std::vector<SkippedItem>* skipped, const OpenBeneath& open, bool isCopy) {
     ListedTree tree;
     struct stat status;
     if (rootPath.isEmpty()) {
@@ -303,11 +295,10 @@ ListedTree listTree(const QString& rootPath, std::vector<SkippedItem>* skipped,
     Walk walk;
     walk.skipped = skipped;
     walk.open = &open;
-    if (isCopy) {
-        walk.maximumFiles = size_t(kMaximumFiles) * kCopyLimitFactor;
-        walk.maximumBytes = kMaximumBytes * kCopyLimitFactor;
-        walk.tooLarge = &kCopyTooLarge;
-    }
+    const RunLimits within = isCopy ? limits.forCopy() : limits;
+    walk.maximumFiles = size_t(within.files);
+    walk.maximumBytes = within.bytes;
+    walk.tooLarge = isCopy ? limits.copyTooLarge() : limits.projectTooLarge();
     walkTree(tree.folder.get(), walk);
     tree.files = std::move(walk.files);
     std::sort(tree.files.begin(), tree.files.end(),
@@ -363,8 +354,8 @@ SafePath resolveSafely(const QString& path, const QString& root) {
 
 }  // namespace detail
 
-Listing files(const QString& root) {
-    const detail::ListedTree tree = detail::listTree(root);
+Listing files(const QString& root, const RunLimits& limits) {
+    const detail::ListedTree tree = detail::listTree(root, limits);
     Listing listing;
     const QString prefix = tree.root.endsWith(QLatin1Char('/')) ? tree.root : tree.root + u'/';
     for (const detail::ListedFile& file : tree.files) {
@@ -374,8 +365,16 @@ Listing files(const QString& root) {
     return listing;
 }
 
-void snapshot(const QString& from, const QString& to, const SnapshotProgress& progress) {
-    const detail::ListedTree tree = detail::listTree(from);
+void snapshot(const QString& from, const QString& to, const SnapshotProgress& progress,
+              const RunLimits& limits, const SnapshotListed& listed) {
+    const detail::ListedTree tree = detail::listTree(from, limits);
+    if (listed) {
+        qint64 bytes = 0;
+        for (const detail::ListedFile& file : tree.files) {
+            bytes += qint64(file.size);
+        }
+        listed(tree.files.size(), bytes);
+    }
     if (progress) {
         progress(0, tree.files.size());
     }

@@ -3,6 +3,7 @@
 #include "core/base/Result.h"
 #include "core/runs/FileChange.h"
 #include "core/runs/PosixFiles.h"
+#include "core/runs/RunLimits.h"
 
 #include <QString>
 #include <QStringList>
@@ -66,15 +67,20 @@ using Listing = std::map<QString, QString, CodePointLess>;
 
 // Every regular file below `root` that passes the filters (excluded names, ".env" files,
 // ".app" and ".framework" bundles; symbolic links are never followed). The listing is
-// complete or an error: it fails beyond 5,000 files or 150,000,000 bytes.
-Listing files(const QString& root);
+// complete or an error: it fails beyond `limits` (5,000 files or 150,000,000 bytes unless
+// raised).
+Listing files(const QString& root, const RunLimits& limits = {});
 
 // Copies the listing of `from` into the folder `to` (created with its parents), keeping
 // permission bits and modification times. Per-assistant copies are snapshots of the baseline.
 // `progress`, when given, hears (0, total) once the listing is known and (copied, total) after
-// each file; it is called from the copying threads, so it must be thread-safe.
+// each file; it is called from the copying threads, so it must be thread-safe. `listed`, when
+// given, hears the listing's files and bytes before anything is copied. `from` must be within
+// `limits`.
 using SnapshotProgress = std::function<void(std::size_t copied, std::size_t total)>;
-void snapshot(const QString& from, const QString& to, const SnapshotProgress& progress = {});
+using SnapshotListed = std::function<void(std::size_t files, qint64 bytes)>;
+void snapshot(const QString& from, const QString& to, const SnapshotProgress& progress = {},
+              const RunLimits& limits = {}, const SnapshotListed& listed = {});
 
 // The files below `root` that the listing skips but one of `patterns` (gitignore syntax)
 // asks for, as relative paths in code-point order: ".env" files, files in build folders.
@@ -96,8 +102,10 @@ QString hash(const QString& file);
 QString safeURL(const QString& path, const QString& root);
 
 // The changes of `result` against `baseline`, in code-point order of their paths. A change of
-// permission bits alone counts.
-std::vector<FileChange> changes(const QString& baseline, const QString& result);
+// permission bits alone counts. The baseline must be within `limits`, the result within
+// twice them.
+std::vector<FileChange> changes(const QString& baseline, const QString& result,
+                                const RunLimits& limits = {});
 
 // An entry that a review leaves out, with why: a name that is not UTF-8, a file or folder
 // that cannot be read, a folder nested too deep. Nothing at or below `path` is compared.
@@ -123,8 +131,9 @@ using OpenBeneath =
 // The changes of `result` against `baseline` as changes() finds them, except that an entry
 // that cannot be compared on either side is left out and named with its reason instead of
 // failing the whole review; no change is reported at or below it. The size limits of
-// files() still fail the review, as does a folder that cannot be read at all.
-Review review(const QString& baseline, const QString& result, const OpenBeneath& open = {});
+// changes() still fail the review, as does a folder that cannot be read at all.
+Review review(const QString& baseline, const QString& result, const OpenBeneath& open = {},
+              const RunLimits& limits = {});
 
 // The text of `path` inside `root` for display, or a fixed message when the file is absent,
 // not UTF-8 or 2,000,000 bytes or more. Never fails.
@@ -151,7 +160,7 @@ struct ApplyRecovery {
 // process, waits up to two seconds, then is refused) and first rolls back any interrupted
 // apply to that project, reporting it in `recovered` when given. Validates every change
 // (the project must still match the baseline, the copy must still match the review, within
-// the listing's limits), backs up the project files it will replace into `backup`, records
+// `limits`), backs up the project files it will replace into `backup`, records
 // its intent in a journal there, then writes each file through a temporary beside it,
 // checking just before each replacement that the project file is still the one backed up. A
 // failure restores every file touched so far; a crash is undone by the next recovery.
@@ -161,7 +170,7 @@ enum class ApplyStep : std::uint8_t { Checking, BackingUp, Writing };
 using ApplyProgress = std::function<void(ApplyStep step, std::size_t done, std::size_t total)>;
 void apply(const std::vector<FileChange>& changes, const QString& project, const QString& result,
            const QString& backup, std::vector<ApplyRecovery>* recovered = nullptr,
-           const ApplyProgress& progress = {});
+           const ApplyProgress& progress = {}, const RunLimits& limits = {});
 
 // Rolls back every interrupted apply whose project is not being applied to right now: what
 // VELK does when it starts. Never throws; problems are reported in the results.

@@ -5,6 +5,7 @@
 #include "core/runs/CopyStamps.h"
 #include "core/runs/PosixFiles.h"
 #include "core/runs/RunFiles.h"
+#include "core/runs/RunLimits.h"
 
 #include <string>
 #include <vector>
@@ -13,13 +14,9 @@
 
 namespace RunFiles::detail {
 
-// The listing's limits; an apply writes no more than a listing may hold.
-constexpr int kMaximumFiles = 5000;
-constexpr qint64 kMaximumBytes = 150'000'000;
-
-// A copy is listed within twice those limits: what it may hold beyond its snapshot is what
-// an assistant created there, which is reviewed like any other change.
-constexpr int kCopyLimitFactor = 2;
+// The most one file read to check it may hold, whatever the limits in force: an apply cut
+// short is recovered by whichever VELK starts next, without knowing the limits it ran with.
+constexpr qint64 kLargestFileRead = RunLimits::kLargeBytes;
 
 struct ListedFile {
     std::string relative;  // UTF-8 bytes; byte order is code-point order
@@ -45,11 +42,12 @@ QString unreadableReason(int errorNumber);
 
 // Lists `root`. Without `skipped`, an entry that cannot be listed (a name that is not UTF-8,
 // a folder that cannot be read or is nested too deep) fails the listing; with it, the entry
-// is appended there and the listing goes on. The size limits fail it either way (those of a
-// copy with `isCopy`). `open`, when set, opens the folders below the root instead of
-// PosixFiles::openBeneath.
-ListedTree listTree(const QString& root, std::vector<SkippedItem>* skipped = nullptr,
-                    const OpenBeneath& open = {}, bool isCopy = false);
+// is appended there and the listing goes on. `limits` fail it either way (those of a copy,
+// twice as large, with `isCopy`). `open`, when set, opens the folders below the root instead
+// of PosixFiles::openBeneath.
+ListedTree listTree(const QString& root, const RunLimits& limits,
+                    std::vector<SkippedItem>* skipped = nullptr, const OpenBeneath& open = {},
+                    bool isCopy = false);
 
 // A change path checked by safeURL: the resolved root and the path below it.
 struct SafePath {

@@ -8,14 +8,22 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
+#include <limits>
 #include <utility>
 
 // Written by the copying threads, read by the main thread.
 struct RunPreparation::Progress {
     std::atomic<qint64> copied{0};
     std::atomic<qint64> total{0};
+    // The project's listing (files -1 until known) and how long its snapshot took (-1 until
+    // it ended).
+    std::atomic<qint64> listedFiles{-1};
+    std::atomic<qint64> listedBytes{0};
+    std::atomic<qint64> baselineNanoseconds{-1};
+    int snapshots = 1;
 };
 
 namespace {
@@ -86,8 +94,10 @@ RunPreparation::~RunPreparation() {
 void RunPreparation::start(Request request, std::chrono::milliseconds timeout, Done done) {
     cancel();
     m_progress = std::make_shared<Progress>();
+    m_progress->snapshots = int(request.assistants.size()) + 1;
     m_done = std::move(done);
     m_timeout.start(timeout);
+    m_started.start();
     m_job = runInBackground(
         this,
         [request = std::move(request), progress = m_progress](const BackgroundJob& job) {
@@ -111,6 +121,33 @@ qint64 RunPreparation::copied() const {
 
 qint64 RunPreparation::total() const {
     return m_progress ? m_progress->total.load() : 0;
+}
+
+std::optional<CopyEstimate> RunPreparation::estimate() const {
+    if (!m_progress || m_progress->listedFiles.load() < 0) {
+        return std::nullopt;
+    }
+    CopyEstimate estimate;
+    estimate.files = m_progress->listedFiles.load();
+    estimate.bytes = m_progress->listedBytes.load();
+    estimate.snapshots = m_progress->snapshots;
+    if (const qint64 nanoseconds = m_progress->baselineNanoseconds.load(); nanoseconds > 0) {
+        // Every later snapshot copies what the baseline did.
+        estimate.bytesPerSecond =
+            double(std::max<qint64>(1, estimate.bytes)) * 1e9 / double(nanoseconds);
+        estimate.filesPerSecond = 1e18;
+    }
+    return estimate;
+}
+
+void RunPreparation::allowAtLeast(std::chrono::milliseconds total) {
+    if (!m_timeout.isActive()) {
+        return;
+    }
+    const qint64 left = total.count() - m_started.elapsed();
+    if (left > m_timeout.remainingTime()) {
+        m_timeout.start(int(std::min<qint64>(left, std::numeric_limits<int>::max())));
+    }
 }
 
 void RunPreparation::finish(Result<TeamRun> result) {
@@ -143,14 +180,21 @@ Result<TeamRun> RunPreparation::prepare(const Request& request, Progress& progre
             return failed(cancelled());
         }
         const QString baseline = RunStore::baselineFolder(run);
-        RunFiles::snapshot(request.project, baseline, stageProgress(0));
+        QElapsedTimer baselineTime;
+        baselineTime.start();
+        RunFiles::snapshot(request.project, baseline, stageProgress(0), request.limits,
+                           [&progress](std::size_t files, qint64 bytes) {
+                               progress.listedBytes.store(bytes);
+                               progress.listedFiles.store(qint64(files));
+                           });
+        progress.baselineNanoseconds.store(std::max<qint64>(1, baselineTime.nsecsElapsed()));
         const QStringList extras = RunFiles::extraFiles(request.project, request.extraPatterns);
         for (qsizetype index = 0; index < request.assistants.size(); ++index) {
             if (job.cancelled()) {
                 return failed(cancelled());
             }
             const QString copyFolder = RunStore::newCopyFolder(request.folder);
-            RunFiles::snapshot(baseline, copyFolder, stageProgress(index + 1));
+            RunFiles::snapshot(baseline, copyFolder, stageProgress(index + 1), request.limits);
             RunCopy copy{QUuid::createUuid(), request.assistants.at(index), copyFolder,
                          std::nullopt, std::nullopt};
             copy.extraFiles = RunFiles::copyExtraFiles(request.project, copyFolder, extras);

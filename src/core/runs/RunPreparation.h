@@ -2,8 +2,10 @@
 
 #include "core/base/Background.h"
 #include "core/base/Result.h"
+#include "core/runs/RunLimits.h"
 #include "core/runs/TeamRun.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -39,6 +41,8 @@ public:
         QString task;
         // Patterns (gitignore syntax) of files the listing skips that each copy gets too.
         QStringList extraPatterns = {};
+        // How large a project may be copied.
+        RunLimits limits = {};
     };
 
     using Done = std::function<void(Result<TeamRun> result)>;
@@ -60,6 +64,13 @@ public:
     qint64 copied() const;
     qint64 total() const;
 
+    // The time all the copies of the latest preparation may take, once the project is
+    // listed: from the assumed copy rate at first, then from the time the baseline took.
+    // Nothing before the listing. Callable while the copying goes on.
+    std::optional<CopyEstimate> estimate() const;
+    // Lets the preparation running take `total` from its start if its timeout is sooner.
+    void allowAtLeast(std::chrono::milliseconds total);
+
 private:
     struct Progress;
 
@@ -72,4 +83,5 @@ private:
     std::shared_ptr<Progress> m_progress;
     Done m_done;
     QTimer m_timeout;
+    QElapsedTimer m_started;
 };

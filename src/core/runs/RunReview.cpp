@@ -82,11 +82,18 @@ void markMadeBySetup(std::vector<FileChange>& changes, const RunCopy& copy) {
 
 }  // namespace
 
-RunReview::Engine RunReview::Engine::files() {
-    return {[](const QString& baseline, const QString& copy) {
-                return RunFiles::review(baseline, copy);
+RunReview::Engine RunReview::Engine::files(const RunLimits& limits) {
+    return {[limits](const QString& baseline, const QString& copy) {
+                return RunFiles::review(baseline, copy, {}, limits);
             },
-            &RunFiles::preview, &RunFiles::apply, &RunFiles::readVersion};
+            &RunFiles::preview,
+            [limits](const std::vector<FileChange>& changes, const QString& project,
+                     const QString& copy, const QString& backup,
+                     std::vector<RunFiles::ApplyRecovery>* recovered,
+                     const RunFiles::ApplyProgress& progress) {
+                RunFiles::apply(changes, project, copy, backup, recovered, progress, limits);
+            },
+            &RunFiles::readVersion};
 }
 
 std::vector<QUuid> RunReview::Overlaps::othersChanging(const QUuid& copy,

@@ -45,7 +45,8 @@ public:
         // One side of a file for its line diff; RunFiles::readVersion when not set.
         std::function<FileVersion(const QString& root, const QString& path)> read;
 
-        static Engine files();
+        // RunFiles's operations within `limits`.
+        static Engine files(const RunLimits& limits = {});
     };
 
     // The texts of one file on both sides, as RunFiles::preview gives them.

@@ -18,4 +18,5 @@ inline const QString reviewSideBySide = QStringLiteral("reviewSideBySide");
 inline const QString reviewWrapping = QStringLiteral("reviewWrapping");
 inline const QString restoreSessionsAutomatically = QStringLiteral("restoreSessionsAutomatically");
 inline const QString teamRunSettings = QStringLiteral("teamRunSettings");
+inline const QString largeProjects = QStringLiteral("largeProjects");
 }  // namespace PreferenceKeys

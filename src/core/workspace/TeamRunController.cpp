@@ -82,6 +82,7 @@ TeamRunController::TeamRunController(SessionManager& sessions, ProviderRegistry&
       m_history(history),
       m_notices(notices),
       m_store(store) {
+    m_largeProjects = m_store && m_store->value(PreferenceKeys::largeProjects).toBool();
     connect(&sessions, &SessionManager::sessionFinished, this,
             &TeamRunController::recordFinishedCopy);
 }
@@ -105,14 +106,34 @@ void TeamRunController::setPreparingRun(bool preparing) {
     Q_EMIT preparingRunChanged();
 }
 
+void TeamRunController::setLargeProjects(bool on) {
+    if (m_largeProjects == on) {
+        return;
+    }
+    m_largeProjects = on;
+    if (m_store) {
+        m_store->setValue(PreferenceKeys::largeProjects, on);
+    }
+    Q_EMIT largeProjectsChanged();
+}
+
 void TeamRunController::publishPreparationProgress() {
     const qint64 copied = m_preparation ? m_preparation->copied() : 0;
     const qint64 total = m_preparation ? m_preparation->total() : 0;
-    if (copied == m_preparationCopied && total == m_preparationTotal) {
+    const std::optional<CopyEstimate> estimate =
+        m_preparation ? m_preparation->estimate() : std::nullopt;
+    if (estimate && estimate->worthShowing()) {
+        // A large project, long to copy, is not taken for one stuck in a sync client: it
+        // gets three times its estimate.
+        m_preparation->allowAtLeast(std::chrono::seconds(3 * estimate->seconds()));
+    }
+    if (copied == m_preparationCopied && total == m_preparationTotal &&
+        estimate == m_preparationEstimate) {
         return;
     }
     m_preparationCopied = copied;
     m_preparationTotal = total;
+    m_preparationEstimate = estimate;
     Q_EMIT preparationProgressChanged();
 }
 
@@ -155,6 +176,7 @@ void TeamRunController::startTeamRun(const QString& prompt, const QList<Provider
     const TeamRunSettings settings = this->settings(project);
     RunPreparation::Request request{project, RunStore::newRunFolder(root), prompt, {}, {}, {}};
     request.extraPatterns = TeamRunSettings::includePatterns(project, settings);
+    request.limits = runLimits();
     for (const Provider& provider : providers) {
         request.assistants.append(provider.id);
     }
@@ -543,10 +565,11 @@ void TeamRunController::recordSetupAndStart(const QUuid& runID, std::size_t inde
     Q_EMIT teamRunsChanged();
     runInBackground(
         this,
-        [baseline = RunStore::baselineFolder(*run), folder = run->copies.at(index).directory] {
+        [baseline = RunStore::baselineFolder(*run), folder = run->copies.at(index).directory,
+         limits = runLimits()] {
             std::map<QString, QString> made;
             try {
-                for (const FileChange& change : RunFiles::changes(baseline, folder)) {
+                for (const FileChange& change : RunFiles::changes(baseline, folder, limits)) {
                     made[change.path] = change.after.value_or(QString());
                 }
             } catch (const RunFilesError&) {

@@ -2,6 +2,7 @@
 
 #include "core/assistants/Provider.h"
 #include "core/runs/FileChange.h"
+#include "core/runs/RunLimits.h"
 #include "core/runs/TeamRun.h"
 #include "core/runs/TeamRunSettings.h"
 
@@ -50,6 +51,16 @@ public:
     // both 0 until the project is listed.
     qint64 preparationCopied() const { return m_preparationCopied; }
     qint64 preparationTotal() const { return m_preparationTotal; }
+    // How long the preparation's copying may take in all, once the project is listed.
+    const std::optional<CopyEstimate>& preparationEstimate() const { return m_preparationEstimate; }
+    // The "Large projects" setting (off unless stored): separate copies of projects up to
+    // RunLimits::largeProjects() instead of the standard limits. Runs prepared, reviewed and
+    // applied from now on use the limits it gives.
+    bool largeProjects() const { return m_largeProjects; }
+    void setLargeProjects(bool on);
+    RunLimits runLimits() const {
+        return m_largeProjects ? RunLimits::largeProjects() : RunLimits::standard();
+    }
     // Where run folders go; empty means the "Runs" application-data folder.
     void setRunStorageRoot(const QString& root) { m_runStorageRoot = root; }
     // How long a preparation may take before it is abandoned (60 s unless changed).
@@ -126,6 +137,7 @@ Q_SIGNALS:
     void selectedRunIDChanged();
     void preparingRunChanged();
     void preparationProgressChanged();
+    void largeProjectsChanged();
     void teamRunsChanged();
     // The run's sessions have started.
     void runLaunched(const TeamRun& run);
@@ -158,6 +170,8 @@ private:
     QTimer* m_progressTimer = nullptr;
     qint64 m_preparationCopied = 0;
     qint64 m_preparationTotal = 0;
+    std::optional<CopyEstimate> m_preparationEstimate;
+    bool m_largeProjects = false;
     Preferences* m_store = nullptr;
     QHash<QString, TeamRunSettings> m_settings;  // without a store
     QSet<QUuid> m_recordingSetup;                // copies whose setup changes are being read

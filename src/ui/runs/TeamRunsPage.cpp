@@ -850,7 +850,8 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
     }
     if (reviewedCopy() != copy.id) {
         closeReview();
-        auto* review = new RunReview(*run, copy, this);
+        auto* review =
+            new RunReview(*run, copy, RunReview::Engine::files(m_teamRuns.runLimits()), this);
         connect(review, &RunReview::inspected, this,
                 [this, review](const Result<RunFiles::Review>& result) {
                     if (review == m_review) {

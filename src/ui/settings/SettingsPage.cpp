@@ -14,6 +14,7 @@
 #include "core/workspace/ProviderRegistry.h"
 #include "core/workspace/ScrollbackSetting.h"
 #include "core/workspace/SessionRestore.h"
+#include "core/workspace/TeamRunController.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Switch.h"
 #include "ui/kit/Widgets.h"
@@ -217,6 +218,25 @@ SettingsPage::SettingsPage(ProviderRegistry& providers, KeepAwake& keepAwake,
             desktop->openUrl(QUrl::fromLocalFile(root).toString());
         }
     });
+    if (TeamRunController* teamRuns = runs.teamRuns) {
+        m_largeProjects = new Switch(QStringLiteral("Large projects"), theme);
+        m_largeProjects->setChecked(teamRuns->largeProjects());
+        connect(m_largeProjects, &Switch::toggled, teamRuns, &TeamRunController::setLargeProjects);
+        connect(teamRuns, &TeamRunController::largeProjectsChanged, this,
+                [this, teamRuns] { m_largeProjects->setChecked(teamRuns->largeProjects()); });
+        runsCard->addWidget(m_largeProjects);
+        runsCard->addWidget(Widgets::wrappingLabel(
+            QStringLiteral("Off by default. Separate copies of projects up to %1 and %2 instead "
+                           "of %3 and %4. Copying takes longer and every copy takes the "
+                           "project's space again, unless the disk shares copied blocks "
+                           "(Btrfs, XFS); the estimated copy time shows before the copies "
+                           "start.")
+                .arg(RunLimits::fileCount(RunLimits::kLargeFiles),
+                     RunLimits::size(RunLimits::kLargeBytes),
+                     RunLimits::fileCount(RunLimits::kStandardFiles),
+                     RunLimits::size(RunLimits::kStandardBytes)),
+            "muted"));
+    }
     grid->addWidget(
         settingsCard(
             QStringLiteral("Runs"),

@@ -52,6 +52,8 @@ public:
     QSpinBox* stalledMinutes() const { return m_stalledMinutes; }
     // Opens the team-run settings of the project folder.
     QPushButton* runSettingsButton() const { return m_runSettings; }
+    // "Large projects": raises the limits of separate copies.
+    Switch* largeProjectsSwitch() const { return m_largeProjects; }
 
 private:
     Navigator& m_navigator;
@@ -63,4 +65,5 @@ private:
     Switch* m_notifications = nullptr;
     QSpinBox* m_stalledMinutes = nullptr;
     QPushButton* m_runSettings = nullptr;
+    Switch* m_largeProjects = nullptr;
 };

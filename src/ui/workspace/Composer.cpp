@@ -125,9 +125,16 @@ void Composer::update() {
     m_run->setEnabled(!preparing && !m_launcher.prompt().trimmed().isEmpty());
     m_cancel->setVisible(preparing);
     const qint64 total = m_teamRuns.preparationTotal();
-    m_progress->setText(preparing && total > 0 ? QStringLiteral("Copying %1 of %2 files")
-                                                     .arg(m_teamRuns.preparationCopied())
-                                                     .arg(total)
-                                               : QString());
+    QString progress = preparing && total > 0 ? QStringLiteral("Copying %1 of %2 files")
+                                                    .arg(m_teamRuns.preparationCopied())
+                                                    .arg(total)
+                                              : QString();
+    // A large project says how long its copying may take before the copies start.
+    if (const std::optional<CopyEstimate>& estimate = m_teamRuns.preparationEstimate();
+        preparing && estimate && estimate->worthShowing()) {
+        progress = progress.isEmpty() ? estimate->describe()
+                                      : progress + QStringLiteral(" · ") + estimate->describe();
+    }
+    m_progress->setText(progress);
     m_progress->setVisible(!m_progress->text().isEmpty());
 }
