@@ -2,8 +2,8 @@
 
 #include "core/base/Background.h"
 #include "core/files/Highlighter.h"
-#include "core/runs/RunFilesInternal.h"
 
+#include <QDir>
 #include <QStringDecoder>
 
 #include <git2.h>
@@ -482,46 +482,74 @@ FileDiff compute(const QString& path, const FileVersion& before, const FileVersi
 
 namespace RunFiles {
 
-FileVersion readVersion(const QString& root, const QString& path) {
+namespace {
+
+// `path` checked as resolveSafely checks it before it looks at the disk: relative, without
+// "..", naming something below the root; its bytes, cleaned. Nothing when it is not safe.
+std::optional<std::string> relativeBytes(const QString& path) {
+    if (path.isEmpty() || path.startsWith(u'/') || path.contains(QChar(u'\0'))) {
+        return std::nullopt;
+    }
+    for (const QStringView component : QStringView(path).split(u'/', Qt::SkipEmptyParts)) {
+        if (component == u"..") {
+            return std::nullopt;
+        }
+    }
+    const QString cleaned = QDir::cleanPath(u'/' + path);
+    if (cleaned.size() <= 1) {
+        return std::nullopt;
+    }
+    return PosixFiles::encode(cleaned.mid(1));
+}
+
+}  // namespace
+
+VersionReader::VersionReader(const QString& root) : m_folder(PosixFiles::openFolder(root)) {
+    m_openError = m_folder.valid() ? 0 : errno;
+}
+
+FileVersion VersionReader::read(const QString& path) const {
     using State = FileVersion::State;
     FileVersion version;
     const auto missing = [](int error) { return error == ENOENT || error == ENOTDIR; };
-    try {
-        const detail::SafePath safe = detail::resolveSafely(path, root);
-        const PosixFiles::UniqueFd folder = PosixFiles::openFolder(safe.base);
-        if (!folder.valid()) {
-            version.state = missing(errno) ? State::Absent : State::Unreadable;
-            return version;
-        }
-        const PosixFiles::UniqueFd file =
-            PosixFiles::openBeneath(folder.get(), safe.relative, O_RDONLY | O_NONBLOCK);
-        if (!file.valid()) {
-            version.state = missing(errno) ? State::Absent : State::Unreadable;
-            return version;
-        }
-        struct stat status;
-        if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-            version.state = State::Unreadable;
-            return version;
-        }
-        version.size = status.st_size;
-        if (status.st_size >= FileDiff::kPreviewLimit) {
-            version.state = State::TooLarge;
-            return version;
-        }
-        // The size checked above may be stale by now: the read stops at the limit itself.
-        if (!PosixFiles::readAll(file.get(), version.bytes, FileDiff::kPreviewLimit - 1)) {
-            version.bytes.clear();
-            version.state = errno == EFBIG ? State::TooLarge : State::Unreadable;
-            return version;
-        }
-        version.size = version.bytes.size();
-        version.state = State::Read;
-    } catch (const RunFilesError&) {
-        version = {};
+    const std::optional<std::string> relative = relativeBytes(path);
+    if (!relative) {
         version.state = State::Unreadable;
+        return version;
     }
+    if (!m_folder.valid()) {
+        version.state = missing(m_openError) ? State::Absent : State::Unreadable;
+        return version;
+    }
+    const PosixFiles::UniqueFd file =
+        PosixFiles::openBeneath(m_folder.get(), *relative, O_RDONLY | O_NONBLOCK);
+    if (!file.valid()) {
+        version.state = missing(errno) ? State::Absent : State::Unreadable;
+        return version;
+    }
+    struct stat status;
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        version.state = State::Unreadable;
+        return version;
+    }
+    version.size = status.st_size;
+    if (status.st_size >= FileDiff::kPreviewLimit) {
+        version.state = State::TooLarge;
+        return version;
+    }
+    // The size checked above may be stale by now: the read stops at the limit itself.
+    if (!PosixFiles::readAll(file.get(), version.bytes, FileDiff::kPreviewLimit - 1)) {
+        version.bytes.clear();
+        version.state = errno == EFBIG ? State::TooLarge : State::Unreadable;
+        return version;
+    }
+    version.size = version.bytes.size();
+    version.state = State::Read;
     return version;
+}
+
+FileVersion readVersion(const QString& root, const QString& path) {
+    return VersionReader(root).read(path);
 }
 
 }  // namespace RunFiles
