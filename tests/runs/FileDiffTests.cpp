@@ -127,6 +127,26 @@ TEST(FileDiff, theHunksAreTheOnesGitFinds) {
             << each.name;
     }
 
+    // Lines that differ only in their line break, and a file of repeated lines (which the
+    // patience diff leaves to the classic one), are counted as the diff shows them.
+    QByteArray repeated;
+    for (int line = 0; line < 40; ++line) {
+        repeated += line % 3 ? "}\n" : "{\n";
+    }
+    const std::pair<QByteArray, QByteArray> counted[] = {
+        {"a\nb", "a\nb\n"},
+        {"x\r\ny\n", "x\ny\n"},
+        {"", "\n"},
+        {repeated, QByteArray(repeated).replace(20, 4, "{\n}\n{\n")},
+    };
+    for (const auto& [before, after] : counted) {
+        SCOPED_TRACE(before.toStdString() + "|" + after.toStdString());
+        const FileDiff diff = LineDiff::compute("f.txt", text(before), text(after));
+        EXPECT_GT(diff.added + diff.removed, 0);
+        EXPECT_EQ(LineDiff::count(text(before), text(after)),
+                  (LineDiff::LineCounts{diff.added, diff.removed, true}));
+    }
+
     const FileDiff diff = LineDiff::compute("f.txt", text(numberedLines(60)), text(edited));
     EXPECT_EQ(diff.hunks.size(), 3u);
     EXPECT_EQ(diff.added, 3);

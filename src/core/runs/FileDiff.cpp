@@ -4,6 +4,7 @@
 #include "core/files/Highlighter.h"
 
 #include <QDir>
+#include <QHash>
 #include <QStringDecoder>
 
 #include <git2.h>
@@ -211,6 +212,34 @@ std::vector<DiffLine::Span> changedSpans(const std::vector<QStringView>& tokens,
     return found;
 }
 
+// Both texts rewritten with each distinct line, its line break included, as a short number of
+// its own. The diff compares lines only for equality, so it pairs the numbered lines exactly
+// as it pairs the lines themselves, and the counts are the same; libgit2 then hashes and reads
+// a few bytes a line rather than the whole files.
+void internLines(const QByteArray& before, const QByteArray& after, QByteArray& beforeLines,
+                 QByteArray& afterLines) {
+    QHash<QByteArrayView, int> numbers;
+    numbers.reserve((before.size() + after.size()) / 32 + 1);
+    const auto rewrite = [&numbers](const QByteArray& text, QByteArray& lines) {
+        lines.reserve(text.size() / 8 + 16);
+        qsizetype start = 0;
+        while (start < text.size()) {
+            const qsizetype end = text.indexOf('\n', start);
+            const qsizetype next = end < 0 ? text.size() : end + 1;
+            const QByteArrayView line = QByteArrayView(text).sliced(start, next - start);
+            auto found = numbers.constFind(line);
+            if (found == numbers.constEnd()) {
+                found = numbers.insert(line, int(numbers.size()));
+            }
+            lines += QByteArray::number(found.value(), 36);
+            lines += '\n';
+            start = next;
+        }
+    };
+    rewrite(before, beforeLines);
+    rewrite(after, afterLines);
+}
+
 QString sizeOrAbsent(FileVersion::State state, qint64 size) {
     return state == FileVersion::State::Absent ? QStringLiteral("absent") : describeSize(size);
 }
@@ -375,8 +404,11 @@ LineCounts count(const FileVersion& before, const FileVersion& after) {
         counted->removed += line->origin == GIT_DIFF_LINE_DELETION ? 1 : 0;
         return 0;
     };
-    if (git_diff_buffers(before.bytes.constData(), size_t(before.bytes.size()), nullptr,
-                         after.bytes.constData(), size_t(after.bytes.size()), nullptr, &options,
+    QByteArray beforeLines;
+    QByteArray afterLines;
+    internLines(before.bytes, after.bytes, beforeLines, afterLines);
+    if (git_diff_buffers(beforeLines.constData(), size_t(beforeLines.size()), nullptr,
+                         afterLines.constData(), size_t(afterLines.size()), nullptr, &options,
                          nullptr, nullptr, nullptr, tally, &counts) != 0) {
         return {0, 0, false};
     }
