@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -216,12 +217,12 @@ std::vector<DiffLine::Span> changedSpans(const std::vector<QStringView>& tokens,
 // its own. The diff compares lines only for equality, so it pairs the numbered lines exactly
 // as it pairs the lines themselves, and the counts are the same; libgit2 then hashes and reads
 // a few bytes a line rather than the whole files.
-void internLines(const QByteArray& before, const QByteArray& after, QByteArray& beforeLines,
-                 QByteArray& afterLines) {
-    QHash<QByteArrayView, int> numbers;
+void internLines(const QByteArray& before, const QByteArray& after, std::string& beforeLines,
+                 std::string& afterLines) {
+    QHash<QByteArrayView, unsigned> numbers;
     numbers.reserve((before.size() + after.size()) / 32 + 1);
-    const auto rewrite = [&numbers](const QByteArray& text, QByteArray& lines) {
-        lines.reserve(text.size() / 8 + 16);
+    const auto rewrite = [&numbers](const QByteArray& text, std::string& lines) {
+        lines.reserve(std::size_t(text.size() / 8 + 16));
         qsizetype start = 0;
         while (start < text.size()) {
             const qsizetype end = text.indexOf('\n', start);
@@ -229,10 +230,15 @@ void internLines(const QByteArray& before, const QByteArray& after, QByteArray& 
             const QByteArrayView line = QByteArrayView(text).sliced(start, next - start);
             auto found = numbers.constFind(line);
             if (found == numbers.constEnd()) {
-                found = numbers.insert(line, int(numbers.size()));
+                found = numbers.insert(line, unsigned(numbers.size()));
             }
-            lines += QByteArray::number(found.value(), 36);
-            lines += '\n';
+            // Base 64 in the characters from '0' on, none of which is a line break.
+            unsigned number = found.value();
+            do {
+                lines.push_back(char('0' + number % 64));
+                number /= 64;
+            } while (number != 0);
+            lines.push_back('\n');
             start = next;
         }
     };
@@ -404,12 +410,12 @@ LineCounts count(const FileVersion& before, const FileVersion& after) {
         counted->removed += line->origin == GIT_DIFF_LINE_DELETION ? 1 : 0;
         return 0;
     };
-    QByteArray beforeLines;
-    QByteArray afterLines;
+    std::string beforeLines;
+    std::string afterLines;
     internLines(before.bytes, after.bytes, beforeLines, afterLines);
-    if (git_diff_buffers(beforeLines.constData(), size_t(beforeLines.size()), nullptr,
-                         afterLines.constData(), size_t(afterLines.size()), nullptr, &options,
-                         nullptr, nullptr, nullptr, tally, &counts) != 0) {
+    if (git_diff_buffers(beforeLines.data(), beforeLines.size(), nullptr, afterLines.data(),
+                         afterLines.size(), nullptr, &options, nullptr, nullptr, nullptr, tally,
+                         &counts) != 0) {
         return {0, 0, false};
     }
     return counts;
