@@ -127,6 +127,26 @@ TEST(FileDiff, theHunksAreTheOnesGitFinds) {
             << each.name;
     }
 
+    // Lines that differ only in their line break, and a file of repeated lines (which the
+    // patience diff leaves to the classic one), are counted as the diff shows them.
+    QByteArray repeated;
+    for (int line = 0; line < 40; ++line) {
+        repeated += line % 3 ? "}\n" : "{\n";
+    }
+    const std::pair<QByteArray, QByteArray> counted[] = {
+        {"a\nb", "a\nb\n"},
+        {"x\r\ny\n", "x\ny\n"},
+        {"", "\n"},
+        {repeated, QByteArray(repeated).replace(20, 4, "{\n}\n{\n")},
+    };
+    for (const auto& [before, after] : counted) {
+        SCOPED_TRACE(before.toStdString() + "|" + after.toStdString());
+        const FileDiff diff = LineDiff::compute("f.txt", text(before), text(after));
+        EXPECT_GT(diff.added + diff.removed, 0);
+        EXPECT_EQ(LineDiff::count(text(before), text(after)),
+                  (LineDiff::LineCounts{diff.added, diff.removed, true}));
+    }
+
     const FileDiff diff = LineDiff::compute("f.txt", text(numberedLines(60)), text(edited));
     EXPECT_EQ(diff.hunks.size(), 3u);
     EXPECT_EQ(diff.added, 3);
@@ -224,26 +244,49 @@ TEST(FileDiff, filesThatAreAddedRemovedBinaryOrTooLargeSaySo) {
     }
 }
 
+// A reader with its root opened once reads each path as readVersion does: links below the root,
+// a linked folder on the way included, and paths leaving it are refused.
 TEST(FileDiff, aSideIsReadAsAbsentTooLargeOrUnreadable) {
     Scratch scratch;
     scratch.write("root/a.txt", "hello\n");
+    scratch.write("root/sub/b.txt", "deeper\n");
     scratch.write("root/big.bin", QByteArray(FileDiff::kPreviewLimit, 'z'));
     scratch.makeFolder("root/folder");
-    scratch.write("outside.txt", "secret\n");
-    scratch.link("root/link.txt", scratch.path("outside.txt"));
+    scratch.write("outside/secret.txt", "secret\n");
+    scratch.link("root/link.txt", scratch.path("outside/secret.txt"));
+    scratch.link("root/linked", scratch.path("outside"));
     const QString root = scratch.path("root");
+    const RunFiles::VersionReader reader(root);
+    const RunFiles::VersionReader missingRoot(scratch.path("nowhere"));
     using State = FileVersion::State;
-    EXPECT_EQ(RunFiles::readVersion(root, "a.txt").state, State::Read);
-    EXPECT_EQ(RunFiles::readVersion(root, "a.txt").bytes, "hello\n");
-    EXPECT_EQ(RunFiles::readVersion(root, "missing.txt").state, State::Absent);
-    EXPECT_EQ(RunFiles::readVersion(root, "missing/deeper.txt").state, State::Absent);
-    const FileVersion big = RunFiles::readVersion(root, "big.bin");
-    EXPECT_EQ(big.state, State::TooLarge);
-    EXPECT_EQ(big.size, FileDiff::kPreviewLimit);
-    EXPECT_TRUE(big.bytes.isEmpty());
-    EXPECT_EQ(RunFiles::readVersion(root, "folder").state, State::Unreadable);
-    EXPECT_EQ(RunFiles::readVersion(root, "link.txt").state, State::Unreadable);
-    EXPECT_EQ(RunFiles::readVersion(root, "../outside.txt").state, State::Unreadable);
+    const struct {
+        QString path;
+        State state;
+        QByteArray bytes;
+    } rows[] = {
+        {"a.txt", State::Read, "hello\n"},
+        {"sub//./b.txt", State::Read, "deeper\n"},
+        {"missing.txt", State::Absent, {}},
+        {"missing/deeper.txt", State::Absent, {}},
+        {"big.bin", State::TooLarge, {}},
+        {"folder", State::Unreadable, {}},
+        {"link.txt", State::Unreadable, {}},
+        {"linked/secret.txt", State::Unreadable, {}},
+        {"../outside/secret.txt", State::Unreadable, {}},
+        {"/etc/passwd", State::Unreadable, {}},
+        {".", State::Unreadable, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path.toStdString());
+        for (const FileVersion& read :
+             {RunFiles::readVersion(root, row.path), reader.read(row.path)}) {
+            EXPECT_EQ(read.state, row.state);
+            EXPECT_EQ(read.bytes, row.bytes);
+            EXPECT_EQ(read.size, row.state == State::TooLarge ? FileDiff::kPreviewLimit
+                                                              : qint64(row.bytes.size()));
+        }
+    }
+    EXPECT_EQ(missingRoot.read("a.txt").state, State::Absent);
 }
 
 // Applying some of a file's hunks gives what `git apply` gives for the same hunks of git's

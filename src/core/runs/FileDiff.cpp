@@ -2,8 +2,9 @@
 
 #include "core/base/Background.h"
 #include "core/files/Highlighter.h"
-#include "core/runs/RunFilesInternal.h"
 
+#include <QDir>
+#include <QHash>
 #include <QStringDecoder>
 
 #include <git2.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -211,6 +213,39 @@ std::vector<DiffLine::Span> changedSpans(const std::vector<QStringView>& tokens,
     return found;
 }
 
+// Both texts rewritten with each distinct line, its line break included, as a short number of
+// its own. The diff compares lines only for equality, so it pairs the numbered lines exactly
+// as it pairs the lines themselves, and the counts are the same; libgit2 then hashes and reads
+// a few bytes a line rather than the whole files.
+void internLines(const QByteArray& before, const QByteArray& after, std::string& beforeLines,
+                 std::string& afterLines) {
+    QHash<QByteArrayView, unsigned> numbers;
+    numbers.reserve((before.size() + after.size()) / 32 + 1);
+    const auto rewrite = [&numbers](const QByteArray& text, std::string& lines) {
+        lines.reserve(std::size_t(text.size() / 8 + 16));
+        qsizetype start = 0;
+        while (start < text.size()) {
+            const qsizetype end = text.indexOf('\n', start);
+            const qsizetype next = end < 0 ? text.size() : end + 1;
+            const QByteArrayView line = QByteArrayView(text).sliced(start, next - start);
+            auto found = numbers.constFind(line);
+            if (found == numbers.constEnd()) {
+                found = numbers.insert(line, unsigned(numbers.size()));
+            }
+            // Base 64 in the characters from '0' on, none of which is a line break.
+            unsigned number = found.value();
+            do {
+                lines.push_back(char('0' + number % 64));
+                number /= 64;
+            } while (number != 0);
+            lines.push_back('\n');
+            start = next;
+        }
+    };
+    rewrite(before, beforeLines);
+    rewrite(after, afterLines);
+}
+
 QString sizeOrAbsent(FileVersion::State state, qint64 size) {
     return state == FileVersion::State::Absent ? QStringLiteral("absent") : describeSize(size);
 }
@@ -375,9 +410,12 @@ LineCounts count(const FileVersion& before, const FileVersion& after) {
         counted->removed += line->origin == GIT_DIFF_LINE_DELETION ? 1 : 0;
         return 0;
     };
-    if (git_diff_buffers(before.bytes.constData(), size_t(before.bytes.size()), nullptr,
-                         after.bytes.constData(), size_t(after.bytes.size()), nullptr, &options,
-                         nullptr, nullptr, nullptr, tally, &counts) != 0) {
+    std::string beforeLines;
+    std::string afterLines;
+    internLines(before.bytes, after.bytes, beforeLines, afterLines);
+    if (git_diff_buffers(beforeLines.data(), beforeLines.size(), nullptr, afterLines.data(),
+                         afterLines.size(), nullptr, &options, nullptr, nullptr, nullptr, tally,
+                         &counts) != 0) {
         return {0, 0, false};
     }
     return counts;
@@ -482,46 +520,74 @@ FileDiff compute(const QString& path, const FileVersion& before, const FileVersi
 
 namespace RunFiles {
 
-FileVersion readVersion(const QString& root, const QString& path) {
+namespace {
+
+// `path` checked as resolveSafely checks it before it looks at the disk: relative, without
+// "..", naming something below the root; its bytes, cleaned. Nothing when it is not safe.
+std::optional<std::string> relativeBytes(const QString& path) {
+    if (path.isEmpty() || path.startsWith(u'/') || path.contains(QChar(u'\0'))) {
+        return std::nullopt;
+    }
+    for (const QStringView component : QStringView(path).split(u'/', Qt::SkipEmptyParts)) {
+        if (component == u"..") {
+            return std::nullopt;
+        }
+    }
+    const QString cleaned = QDir::cleanPath(u'/' + path);
+    if (cleaned.size() <= 1) {
+        return std::nullopt;
+    }
+    return PosixFiles::encode(cleaned.mid(1));
+}
+
+}  // namespace
+
+VersionReader::VersionReader(const QString& root) : m_folder(PosixFiles::openFolder(root)) {
+    m_openError = m_folder.valid() ? 0 : errno;
+}
+
+FileVersion VersionReader::read(const QString& path) const {
     using State = FileVersion::State;
     FileVersion version;
     const auto missing = [](int error) { return error == ENOENT || error == ENOTDIR; };
-    try {
-        const detail::SafePath safe = detail::resolveSafely(path, root);
-        const PosixFiles::UniqueFd folder = PosixFiles::openFolder(safe.base);
-        if (!folder.valid()) {
-            version.state = missing(errno) ? State::Absent : State::Unreadable;
-            return version;
-        }
-        const PosixFiles::UniqueFd file =
-            PosixFiles::openBeneath(folder.get(), safe.relative, O_RDONLY | O_NONBLOCK);
-        if (!file.valid()) {
-            version.state = missing(errno) ? State::Absent : State::Unreadable;
-            return version;
-        }
-        struct stat status;
-        if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-            version.state = State::Unreadable;
-            return version;
-        }
-        version.size = status.st_size;
-        if (status.st_size >= FileDiff::kPreviewLimit) {
-            version.state = State::TooLarge;
-            return version;
-        }
-        // The size checked above may be stale by now: the read stops at the limit itself.
-        if (!PosixFiles::readAll(file.get(), version.bytes, FileDiff::kPreviewLimit - 1)) {
-            version.bytes.clear();
-            version.state = errno == EFBIG ? State::TooLarge : State::Unreadable;
-            return version;
-        }
-        version.size = version.bytes.size();
-        version.state = State::Read;
-    } catch (const RunFilesError&) {
-        version = {};
+    const std::optional<std::string> relative = relativeBytes(path);
+    if (!relative) {
         version.state = State::Unreadable;
+        return version;
     }
+    if (!m_folder.valid()) {
+        version.state = missing(m_openError) ? State::Absent : State::Unreadable;
+        return version;
+    }
+    const PosixFiles::UniqueFd file =
+        PosixFiles::openBeneath(m_folder.get(), *relative, O_RDONLY | O_NONBLOCK);
+    if (!file.valid()) {
+        version.state = missing(errno) ? State::Absent : State::Unreadable;
+        return version;
+    }
+    struct stat status;
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        version.state = State::Unreadable;
+        return version;
+    }
+    version.size = status.st_size;
+    if (status.st_size >= FileDiff::kPreviewLimit) {
+        version.state = State::TooLarge;
+        return version;
+    }
+    // The size checked above may be stale by now: the read stops at the limit itself.
+    if (!PosixFiles::readAll(file.get(), version.bytes, FileDiff::kPreviewLimit - 1)) {
+        version.bytes.clear();
+        version.state = errno == EFBIG ? State::TooLarge : State::Unreadable;
+        return version;
+    }
+    version.size = version.bytes.size();
+    version.state = State::Read;
     return version;
+}
+
+FileVersion readVersion(const QString& root, const QString& path) {
+    return VersionReader(root).read(path);
 }
 
 }  // namespace RunFiles

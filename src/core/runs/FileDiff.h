@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/runs/FileChange.h"
+#include "core/runs/PosixFiles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -148,5 +149,18 @@ namespace RunFiles {
 // The file at `path` (relative) inside `root` for a review: absent, its bytes when under
 // FileDiff::kPreviewLimit, else its size. Never throws; an unsafe path reads as Unreadable.
 FileVersion readVersion(const QString& root, const QString& path);
+
+// Reads files below one root as readVersion does, the root opened once: each read then
+// resolves its path below that open folder alone (no link followed, none leaving it), so a
+// review of thousands of files does not look the root's own path up again for each of them.
+class VersionReader {
+public:
+    explicit VersionReader(const QString& root);
+    FileVersion read(const QString& path) const;
+
+private:
+    PosixFiles::UniqueFd m_folder;
+    int m_openError = 0;  // errno of opening the root, when it failed
+};
 
 }  // namespace RunFiles

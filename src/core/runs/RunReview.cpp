@@ -93,7 +93,7 @@ RunReview::Engine RunReview::Engine::files(const RunLimits& limits) {
                      const RunFiles::ApplyProgress& progress) {
                 RunFiles::apply(changes, project, copy, backup, recovered, progress, limits);
             },
-            &RunFiles::readVersion};
+            nullptr};
 }
 
 std::vector<QUuid> RunReview::Overlaps::othersChanging(const QUuid& copy,
@@ -300,14 +300,18 @@ void RunReview::findOverlaps() {
 void RunReview::countLines() {
     m_countJob = runInBackground(
         this,
-        [read = m_engine.read ? m_engine.read : &RunFiles::readVersion,
-         baseline = RunStore::baselineFolder(m_run), copy = m_copy.directory,
+        [read = m_engine.read, baseline = RunStore::baselineFolder(m_run), copy = m_copy.directory,
          changes = m_review.changes](const BackgroundJob& job) {
+            // The two folders are opened once for all the files read below them.
+            const RunFiles::VersionReader baselineFiles(baseline);
+            const RunFiles::VersionReader copyFiles(copy);
             std::vector<LineDiff::LineCounts> counts(changes.size());
             Background::forEachInParallel(changes.size(), [&](std::size_t index) {
                 if (!job.cancelled()) {
                     const QString& path = changes[index].path;
-                    counts[index] = LineDiff::count(read(baseline, path), read(copy, path));
+                    counts[index] =
+                        read ? LineDiff::count(read(baseline, path), read(copy, path))
+                             : LineDiff::count(baselineFiles.read(path), copyFiles.read(path));
                 }
             });
             std::map<QString, LineDiff::LineCounts> found;
