@@ -156,8 +156,11 @@ private:
 
 // How the states VELK showed compare with what truly happened, per state: each true moment
 // is caught by the first change to its state before the next moment; a change to a state
-// other than the one that truly holds is a false alarm.
+// other than the one that truly holds is a false alarm. The server may send a question
+// before the program has even shown that it works on the key before it: a change up to
+// kGraceMs after the next moment still counts for the one before.
 struct Accuracy {
+    static constexpr qint64 kGraceMs = 500;
     struct Row {
         int moments = 0, caught = 0, falseAlarms = 0;
         std::vector<qint64> delays;
@@ -167,7 +170,7 @@ struct Accuracy {
 
     Accuracy(const std::vector<Moment>& truth, const std::vector<Moment>& shown, qint64 end) {
         for (std::size_t i = 0; i < truth.size(); ++i) {
-            const qint64 until = i + 1 < truth.size() ? truth[i + 1].at : end;
+            const qint64 until = i + 1 < truth.size() ? truth[i + 1].at + kGraceMs : end;
             Row& row = rows[attentionWord(truth[i].state)];
             ++row.moments;
             const auto hit = std::find_if(shown.cbegin(), shown.cend(), [&](const Moment& m) {
@@ -183,7 +186,11 @@ struct Accuracy {
         for (const Moment& change : shown) {
             const auto holding = std::find_if(truth.crbegin(), truth.crend(),
                                               [&](const Moment& m) { return m.at <= change.at; });
-            if (change.at < end && (holding == truth.crend() || holding->state != change.state)) {
+            const bool holds = holding != truth.crend() && holding->state == change.state;
+            const bool late = holding != truth.crend() && holding + 1 != truth.crend() &&
+                              (holding + 1)->state == change.state &&
+                              change.at - holding->at < kGraceMs;
+            if (change.at < end && !holds && !late) {
                 ++rows[attentionWord(change.state)].falseAlarms;
             }
         }
