@@ -2,6 +2,8 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QVariantMap>
 
 namespace {
@@ -20,28 +22,49 @@ FreedesktopNotifications::FreedesktopNotifications(QDBusConnection bus, QObject*
 }
 
 bool FreedesktopNotifications::available() const {
+    // Asks the bus itself, which always answers, not the notification server.
     return m_bus.isConnected() && m_bus.interface() &&
            m_bus.interface()->isServiceRegistered(kService).value();
 }
 
 bool FreedesktopNotifications::notify(const QString& key, const QString& summary,
                                       const QString& body, const QString& actionLabel) {
-    if (!m_bus.isConnected()) {
+    if (!available()) {
         return false;
     }
+    const Request request{summary, body, actionLabel};
+    if (m_unanswered.contains(key)) {
+        m_waiting.insert(key, request);
+    } else {
+        send(key, request);
+    }
+    return true;
+}
+
+void FreedesktopNotifications::send(const QString& key, const Request& request) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    const QStringList actions{QStringLiteral("default"), actionLabel, QStringLiteral("show"),
-                              actionLabel};
+    const QStringList actions{QStringLiteral("default"), request.actionLabel,
+                              QStringLiteral("show"), request.actionLabel};
     QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("ai.kelo.velk")}};
     call << QStringLiteral("VELK") << m_idByKey.value(key, 0u) << QStringLiteral("ai.kelo.velk")
-         << summary << body << actions << hints << -1;
-    const QDBusMessage reply = m_bus.call(call, QDBus::Block, kCallTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        return false;
-    }
-    m_idByKey.insert(key, reply.arguments().first().toUInt());
-    return true;
+         << request.summary << request.body << actions << hints << -1;
+    m_unanswered.insert(key);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, key](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                const QDBusPendingReply<uint> reply = *finished;
+                m_unanswered.remove(key);
+                if (reply.isValid()) {
+                    m_idByKey.insert(key, reply.value());
+                }
+                if (const auto next = m_waiting.constFind(key); next != m_waiting.cend()) {
+                    const Request request = *next;
+                    m_waiting.erase(next);
+                    send(key, request);
+                }
+            });
 }
 
 void FreedesktopNotifications::actionInvoked(uint id, const QString& action) {

@@ -1,3 +1,4 @@
+#include "core/assistants/AssistantTraits.h"
 #include "core/assistants/LoginShell.h"
 #include "core/assistants/Provider.h"
 
@@ -20,6 +21,10 @@ Provider builtIn(const QString& id) {
     }
     ADD_FAILURE() << "no built-in provider " << id.toStdString();
     return {};
+}
+
+QString announcing(const QString& id) {
+    return AssistantTraits::of(id).commands.notifications;
 }
 
 Provider withTemplate(const QString& templateText, const QString& id = "custom") {
@@ -195,8 +200,10 @@ TEST(ProviderCommand, quotesThePromptIntoTheInteractiveAndTheOneShotLines) {
     zaiProfile.templateText = "claude --settings ~/.zai.json {prompt}";
 
     expectRows({
-        {builtIn("claude").command("hello"), "claude 'hello'"},
-        {builtIn("codex").command(""), "codex --sandbox workspace-write"},
+        // Stock templates carry the options that make the tool announce its state.
+        {builtIn("claude").command("hello"), "claude " + announcing("claude") + " 'hello'"},
+        {builtIn("codex").command(""),
+         "codex " + announcing("codex") + " --sandbox workspace-write"},
         {withTemplate("a {prompt} b {prompt}").command("it's"), "a 'it'\\''s' b 'it'\\''s'"},
         // Blanks around the template go, line breaks stay; no placeholder ignores the prompt.
         {withTemplate("\t\u00a0 tool {prompt} \u3000").command(""), "tool"},

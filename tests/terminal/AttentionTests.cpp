@@ -188,3 +188,38 @@ TEST(Attention, aRealSessionAskingAQuestionTurnsToNeedsYouAndToExitedWhenItEnds)
     EXPECT_EQ(attention.label(), "Exited 3");
     EXPECT_EQ(seen.front(), Attention::Working);
 }
+
+// A title that says a program is not working is believed once its output goes quiet (it
+// also shows between spinner frames), but a question on screen is read at once: a program
+// may keep redrawing a mark of the question it shows (Claude Code blinks its tool's bullet
+// every 0.6 s), so its output never goes quiet.
+TEST(Attention, aTitleThatSaysNotWorkingWaitsForQuietButAQuestionIsReadWhileItsMarkBlinks) {
+    AttentionTracker tracker(rules(R"({
+      "version": 1,
+      "title": [{ "state": "working", "pattern": "^\\*" }, { "state": "idle", "pattern": "^=" }],
+      "screen": [{ "state": "needs input", "pattern": "Do you want to proceed\\?" }]
+    })"));
+    const auto blink = [&](qint64& now, const QString& screen) {
+        for (int times = 0; times < 4; ++times) {
+            tracker.output(now += 600);
+            tracker.evaluate(now, tracker.readsScreenAt(now) ? screen : QString());
+        }
+        return tracker.state();
+    };
+    const QString done = QStringLiteral("Ran echo\n> ");
+    qint64 now = 0;
+    tracker.started(now);
+    tracker.titleChanged(QStringLiteral("* working"), now);
+    tracker.output(now += 10);
+    tracker.evaluate(now, {});
+    EXPECT_EQ(tracker.state(), Attention::Working);
+
+    tracker.titleChanged(QStringLiteral("= project"), now += 100);
+    EXPECT_EQ(blink(now, done), Attention::Working);
+    tracker.evaluate(now += AttentionTracker::kQuietMs, done);
+    EXPECT_EQ(tracker.state(), Attention::Idle);
+
+    EXPECT_EQ(blink(now, QStringLiteral("Run echo?\nDo you want to proceed?\n> 1. Yes")),
+              Attention::NeedsInput);
+    EXPECT_EQ(tracker.question(), "Do you want to proceed?");
+}

@@ -263,7 +263,9 @@ TEST_F(WorkspaceAssistants, signInAndResumeOpenTheToolsOwnTerminalsOrTheEditorWh
     EXPECT_EQ(signIn->directory(), project());
     EXPECT_EQ(model.sessions.sessions().last()->title(), "Resume · Codex");
     EXPECT_EQ(model.sessions.sessions().last()->command(),
-              shellQuote(fixturesBin() + "/codex") + " resume --last --sandbox workspace-write");
+              shellQuote(fixturesBin() + "/codex") + ' ' +
+                  AssistantTraits::of("codex").commands.notifications +
+                  " resume --last --sandbox workspace-write");
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_TRUE(signIn->screen().plainText().contains("ARG2=login"));
 

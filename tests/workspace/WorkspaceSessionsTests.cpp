@@ -6,6 +6,8 @@
 #include "core/services/DesktopNotifications.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -58,9 +60,16 @@ TEST_F(WorkspaceSessions, anInjectionPromptReachesTwoAssistantsAsOneLiteralArgum
     EXPECT_EQ(model.notices.toast(), "Task sent to 2 assistants.");
     ASSERT_TRUE(waitForSessionsToFinish());
 
-    EXPECT_EQ(recordedArguments(records + "/claude.args"), QStringList{prompt});
-    EXPECT_EQ(recordedArguments(records + "/codex.args"),
-              QStringList({"--sandbox", "workspace-write", prompt}));
+    // Each also gets the options that make it announce its state, for this session only.
+    const QStringList claude = recordedArguments(records + "/claude.args");
+    ASSERT_EQ(claude.size(), 3);
+    EXPECT_EQ(claude[0], "--settings");
+    EXPECT_TRUE(QJsonDocument::fromJson(claude[1].toUtf8()).object().contains("hooks"));
+    EXPECT_EQ(claude[2], prompt);
+    EXPECT_EQ(
+        recordedArguments(records + "/codex.args"),
+        QStringList({"-c", "tui.notifications=true", "-c", "tui.notification_method=osc9", "-c",
+                     "tui.notification_condition=always", "--sandbox", "workspace-write", prompt}));
     EXPECT_FALSE(QFileInfo::exists(projectFile("SHOULD_NOT_EXIST")));
     EXPECT_FALSE(QFileInfo::exists(QDir::homePath() + "/SHOULD_NOT_EXIST"));
     for (const SessionPointer& session : model.sessions.sessions()) {
@@ -145,7 +154,7 @@ TEST_F(WorkspaceSessions, theLongestTaskThatFitsRunsAndOneByteMoreStartsNothingA
     ASSERT_TRUE(waitForSessionsToFinish());
     ASSERT_EQ(model.sessions.sessions().size(), 1);
     EXPECT_EQ(model.sessions.sessions().first()->exitCode(), 0);
-    EXPECT_EQ(recordedArguments(records + "/claude.args"), QStringList{task});
+    EXPECT_EQ(recordedArguments(records + "/claude.args").last(), task);
 
     // One byte more: the first assistant it is too long for is named, and nothing starts,
     // also not the other one.
@@ -156,6 +165,9 @@ TEST_F(WorkspaceSessions, theLongestTaskThatFitsRunsAndOneByteMoreStartsNothingA
     EXPECT_EQ(model.notices.toast(),
               "This task is too long to pass to Claude Code (129 KB; the limit is 128 KB). Put "
               "the details in a file in the project and refer to it.");
+    // Codex's line is shorter: one byte more than fits it.
+    task +=
+        QString(maximumCommandBytes() + 1 - provider("codex").command(task).toUtf8().size(), u'x');
     EXPECT_FALSE(model.launcher.launch(task, provider("codex")));
     EXPECT_EQ(model.sessions.sessions().size(), 1);
     EXPECT_TRUE(
@@ -170,7 +182,8 @@ TEST_F(WorkspaceSessions, launchTitlesSessionsByPromptOrProviderAndOpensTheEdito
     ASSERT_EQ(model.sessions.sessions().size(), 2);
     EXPECT_EQ(model.sessions.sessions().at(0)->title(), longPrompt.left(52));
     EXPECT_EQ(model.sessions.sessions().at(1)->title(), "Claude Code session");
-    EXPECT_EQ(model.sessions.sessions().at(1)->command(), "claude");
+    EXPECT_EQ(model.sessions.sessions().at(1)->command(), provider("claude").command(QString()));
+    EXPECT_TRUE(model.sessions.sessions().at(1)->command().startsWith("claude --settings '{"));
 
     model.launcher.launch("task", provider("zai"));
     ASSERT_TRUE(requestedConnector);

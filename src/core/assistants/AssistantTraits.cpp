@@ -3,11 +3,48 @@
 #include "core/assistants/ConnectionStatus.h"
 #include "core/assistants/LoginShell.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 
 namespace {
 
 const QString kPromptWord = QStringLiteral("prompt");
+
+// Claude Code runs hooks on its own events and writes the escape sequence a hook returns as
+// "terminalSequence" into its terminal (notification and title sequences and BEL only);
+// `--settings` adds these hooks to the user's settings for one session. They announce, as
+// OSC 9 notifications: an approval or question on screen (the Notification event of
+// Claude's permission and question dialogs, which it sends once a dialog has waited 6 s),
+// the end of a turn (Stop), and a turn ended by an error (StopFailure).
+QString claudeNotificationSettings() {
+    const auto announce = [](const QString& text) {
+        const QJsonObject output{
+            {QStringLiteral("terminalSequence"), QStringLiteral("\x1b]9;%1\x07").arg(text)}};
+        const QString json =
+            QString::fromUtf8(QJsonDocument(output).toJson(QJsonDocument::Compact));
+        return QJsonArray{QJsonObject{
+            {QStringLiteral("type"), QStringLiteral("command")},
+            {QStringLiteral("command"), QStringLiteral("printf '%s\\n' ") + shellQuote(json)}}};
+    };
+    const QJsonObject hooks{
+        {QStringLiteral("Notification"),
+         QJsonArray{QJsonObject{
+             {QStringLiteral("matcher"), QStringLiteral("permission_prompt|elicitation_dialog")},
+             {QStringLiteral("hooks"), announce(QStringLiteral("Claude Code needs your input"))}}}},
+        {QStringLiteral("Stop"),
+         QJsonArray{QJsonObject{{QStringLiteral("hooks"),
+                                 announce(QStringLiteral("Claude Code finished the turn"))}}}},
+        {QStringLiteral("StopFailure"),
+         QJsonArray{QJsonObject{{QStringLiteral("hooks"),
+                                 announce(QStringLiteral("Claude Code stopped on an error"))}}}},
+    };
+    const QJsonObject settings{{QStringLiteral("hooks"), hooks}};
+    return QStringLiteral("--settings ") +
+           shellQuote(QString::fromUtf8(QJsonDocument(settings).toJson(QJsonDocument::Compact)));
+}
 
 // How each tool resumes a conversation, from its maker's documentation:
 // - Claude Code: `claude --session-id <uuid>` starts a conversation with that id and
@@ -40,7 +77,8 @@ QList<AssistantTraits> makeTable() {
                          .signIn = QStringLiteral("auth login"),
                          .resume = QStringLiteral("--continue"),
                          .newSession = QStringLiteral("--session-id {session}"),
-                         .resumeSession = QStringLiteral("--resume {session}")},
+                         .resumeSession = QStringLiteral("--resume {session}"),
+                         .notifications = claudeNotificationSettings()},
             .status = {.arguments = {QStringLiteral("auth"), QStringLiteral("status")},
                        .label = &ConnectionStatus::claudeLabel},
             .abilities = {.inDefaultTeam = true},
@@ -60,7 +98,12 @@ QList<AssistantTraits> makeTable() {
                          .signIn = QStringLiteral("login"),
                          .resume = QStringLiteral("resume --last --sandbox workspace-write"),
                          .resumeSession =
-                             QStringLiteral("resume --sandbox workspace-write {session}")},
+                             QStringLiteral("resume --sandbox workspace-write {session}"),
+                         // Codex's own notifications, written as OSC 9 whether or not the
+                         // terminal has the focus (VELK reads them for every pane).
+                         .notifications = QStringLiteral(
+                             "-c tui.notifications=true -c tui.notification_method=osc9 "
+                             "-c tui.notification_condition=always")},
             .sessionFiles = {.since = &ToolSessionFiles::codex},
             .status = {.arguments = {QStringLiteral("login"), QStringLiteral("status")},
                        .label = &ConnectionStatus::codexLabel},

@@ -55,6 +55,13 @@ struct AssistantTraits {
         // their id is known, else `resume` in the session's folder.
         QString newSession{};
         QString resumeSession{};
+        // Arguments added to every interactive start (new, resumed or restored) that make the
+        // tool announce in its own terminal, with a notification sequence, when it needs the
+        // user and when a turn ends; for that session only, through the tool's documented
+        // options, never by editing the user's configuration. The attention pattern files
+        // (resources/attention) say what the announcements mean. Empty: the tool is read
+        // from its title and screen alone.
+        QString notifications{};
     } commands{};
 
     // For a tool that takes no id of ours but can resume by its own: the conversations it

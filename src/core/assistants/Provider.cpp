@@ -152,6 +152,12 @@ QString Provider::command(const QString& prompt) const {
     const QString quoted = prompt.isEmpty() ? QString() : shellQuote(prompt);
     QString line = templateText;
     line.replace(kPlaceholder, quoted);
+    // The stock template starts with the executable; its options follow it.
+    const AssistantTraits& traits = AssistantTraits::of(id);
+    if (!traits.commands.notifications.isEmpty() && traits.hasStockTemplate(*this)) {
+        const qsizetype space = line.indexOf(u' ');
+        line.insert(space < 0 ? line.size() : space, u' ' + traits.commands.notifications);
+    }
     return trimmedHorizontally(line);
 }
 

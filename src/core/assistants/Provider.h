@@ -65,7 +65,9 @@ struct Provider {
     // A caution about a template that may still be used: an interpreter receives the task.
     std::optional<QString> templateWarning() const;
     bool receivesTasks() const;
-    // The interactive command line with the prompt inserted as one quoted word.
+    // The interactive command line with the prompt inserted as one quoted word; a built-in's
+    // stock template also gets the options that make the tool announce its state
+    // (AssistantTraits::Commands::notifications).
     QString command(const QString& prompt) const;
     // The one-shot, non-interactive command line used for team runs.
     QString batchCommand(const QString& prompt) const;

@@ -27,11 +27,16 @@ std::optional<Attention> attentionFromWord(const QString& word) {
     return std::nullopt;
 }
 
-// The first rule matching `text`, and the line it matched on.
+// The first rule matching `text` (of those for `only`, when given), and the line it matched
+// on.
 const AttentionPatterns::Rule* firstMatch(const std::vector<AttentionPatterns::Rule>& rules,
                                           const QString& text, QString* line,
-                                          qsizetype* lineEnd = nullptr) {
+                                          qsizetype* lineEnd = nullptr,
+                                          std::optional<Attention> only = std::nullopt) {
     for (const AttentionPatterns::Rule& rule : rules) {
+        if (only && rule.attention != *only) {
+            continue;
+        }
         const QRegularExpressionMatch match = rule.pattern.match(text);
         if (match.hasMatch()) {
             const qsizetype start = text.lastIndexOf(u'\n', match.capturedStart()) + 1;
@@ -241,23 +246,23 @@ bool AttentionTracker::evaluate(qint64 now, const QString& visibleScreen) {
     } else if (now - m_lastOutput < kQuietMs) {
         // Output is flowing: the title tells, or the flow itself, unless it is the echo of
         // what the user types or a redraw of a question nobody has answered yet.
+        // A title that says the turn is over is believed only once output has gone quiet:
+        // programs drop their working title between spinner frames, before they draw a
+        // question and before they start on an answer. Nor does it rule out a question: a
+        // program may keep redrawing a mark of the question it shows (Claude Code blinks its
+        // tool's bullet every 0.6 s), so that its output never goes quiet. The question on
+        // screen decides.
         const bool echo = m_lastInput >= 0 && now - m_lastInput < kQuietMs;
         const bool unanswered = m_state == Attention::NeedsInput && m_lastInput < m_askedAt;
-        if (m_titleSays) {
+        if (m_titleSays == Attention::Idle) {
+            readScreen(visibleScreen, Attention::NeedsInput);
+        } else if (m_titleSays) {
             set(*m_titleSays, QStringLiteral("title: ") + m_title);
         } else if (!echo && !unanswered) {
             set(Attention::Working, QStringLiteral("output"));
         }
     } else {
-        QString line;
-        const QString unanswered = unansweredPart(visibleScreen);
-        qsizetype lineEnd = -1;
-        if (const AttentionPatterns::Rule* rule =
-                firstMatch(m_patterns.screen, unanswered, &line, &lineEnd)) {
-            set(rule->attention, QStringLiteral("screen: ") + line, line);
-            m_askedScreen = rule->attention == Attention::NeedsInput
-                                ? visibleScreen.left(lineEnd < 0 ? visibleScreen.size() : lineEnd)
-                                : QString();
+        if (readScreen(visibleScreen)) {
         } else if (m_titleSays) {
             set(*m_titleSays, QStringLiteral("title: ") + m_title);
         } else if (now - m_lastOutput >= kWaitingMs) {
@@ -266,6 +271,21 @@ bool AttentionTracker::evaluate(qint64 now, const QString& visibleScreen) {
         }
     }
     return m_state != before;
+}
+
+bool AttentionTracker::readScreen(const QString& screen, std::optional<Attention> only) {
+    QString line;
+    qsizetype lineEnd = -1;
+    const AttentionPatterns::Rule* rule =
+        firstMatch(m_patterns.screen, unansweredPart(screen), &line, &lineEnd, only);
+    if (!rule) {
+        return false;
+    }
+    set(rule->attention, QStringLiteral("screen: ") + line, line);
+    m_askedScreen = rule->attention == Attention::NeedsInput
+                        ? screen.left(lineEnd < 0 ? screen.size() : lineEnd)
+                        : QString();
+    return true;
 }
 
 std::optional<qint64> AttentionTracker::nextCheckMs() const {

@@ -86,10 +86,11 @@ public:
     /// Re-derives the state at `now` from what was reported and `visibleScreen` (the screen's
     /// rows joined by newlines); returns true when the state changed.
     bool evaluate(qint64 now, const QString& visibleScreen);
-    /// Whether evaluate() at `now` looks at the screen (output has gone quiet); callers may
-    /// pass an empty screen otherwise.
+    /// Whether evaluate() at `now` looks at the screen (output has gone quiet, or the title
+    /// says the turn is over); callers may pass an empty screen otherwise.
     bool readsScreenAt(qint64 now) const {
-        return !m_ended && m_lastOutput >= 0 && now - m_lastOutput >= kQuietMs;
+        return !m_ended && m_lastOutput >= 0 &&
+               (now - m_lastOutput >= kQuietMs || m_titleSays == Attention::Idle);
     }
     /// When evaluate() should run next for a quiet threshold to take effect; none while no
     /// threshold is ahead.
@@ -107,6 +108,9 @@ private:
     void set(Attention state, QString evidence, QString question = {});
     /// `screen` with an answered question that is still shown, and all above it, blanked.
     QString unansweredPart(const QString& screen);
+    /// Sets the state by the first screen rule (for `only`, when given) that matches the
+    /// unanswered part of `screen`; false when none does.
+    bool readScreen(const QString& screen, std::optional<Attention> only = std::nullopt);
 
     AttentionPatterns m_patterns;
     Attention m_state = Attention::Starting;

@@ -298,10 +298,13 @@ void Launcher::resume(const Provider& provider) {
     if (!m_project.ensureFolder()) {
         return;
     }
-    const QString& arguments = AssistantTraits::of(provider.id).commands.resume;
-    if (arguments.isEmpty()) {
+    const AssistantTraits::Commands& commands = AssistantTraits::of(provider.id).commands;
+    if (commands.resume.isEmpty()) {
         return;
     }
+    const QString notifications =
+        commands.notifications.isEmpty() ? QString() : commands.notifications + u' ';
     m_sessions.startSession(provider.id, QStringLiteral("Resume · ") + provider.name,
-                            shellQuote(path) + u' ' + arguments, m_project.folder());
+                            shellQuote(path) + u' ' + notifications + commands.resume,
+                            m_project.folder());
 }

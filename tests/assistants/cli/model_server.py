@@ -10,8 +10,11 @@ assistant command-line programs speak, from a scripted conversation, on the loop
                        and :generateContent, :countTokens
 
 The port (chosen by the system) is written to PORT_FILE once the server listens. Every
-request is appended to LOG.jsonl as {"protocol", "path", "body"} before it is answered, so a
-test reads what each program sent.
+request is appended to LOG.jsonl as {"protocol", "path", "time", "body"} before it is
+answered, so a test reads what each program sent; once a turn of the conversation has been
+sent in full, {"protocol": "answer", "to": PROTOCOL, "time", "turn": "run" | "write" |
+"text"} follows, so a test knows when a program was asked to run a command (and asks its
+user) and when its turn ended.
 
 A conversation file is {"turns": [TURN, ...]}. Which turn answers a request is the number of
 tool results the request already carries (the program sends one after running each tool
@@ -46,6 +49,13 @@ def log(protocol, path, body):
     with log_lock, open(log_path, "a") as out:
         out.write(json.dumps({"protocol": protocol, "path": path, "time": time.time(),
                                 "body": body}) + "\n")
+
+
+def log_answer(protocol, turn):
+    kind = "run" if "run" in turn else "write" if "write" in turn else "text"
+    with log_lock, open(log_path, "a") as out:
+        out.write(json.dumps({"protocol": "answer", "to": protocol, "time": time.time(),
+                              "turn": kind}) + "\n")
 
 
 def turn_for(tool_results, body):
@@ -191,6 +201,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                            "input": {"command": turn["run"], "description": "Run the command"}})
             stop = "tool_use"
         self.anthropic_answer(body, blocks, stop, turn)
+        log_answer("anthropic", turn)
 
     def anthropic_answer(self, body, tool_blocks, stop, turn):
         model = body.get("model", "claude-test")
@@ -290,6 +301,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "output_tokens": 5, "output_tokens_details": {"reasoning_tokens": 0},
             "total_tokens": 17})
         self.event("response.completed", {"type": "response.completed", "response": response})
+        if tools:  # not a side request of the program's own
+            log_answer("openai", turn)
 
     def function_call(self, index, name, arguments):
         return {"type": "function_call", "id": f"fc_{index}", "call_id": f"call_{index}",
@@ -335,6 +348,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             chunks = [[{"text": part}] for part in self.text_pieces(turn)] or [[{"text": " "}]]
         self.gemini_answer(chunks, streamed, turn)
+        log_answer("gemini", turn)
 
     def gemini_answer(self, chunks, streamed, turn):
         def candidate(parts, last):
