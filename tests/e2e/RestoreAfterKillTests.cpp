@@ -18,6 +18,8 @@
 #include "ui/window/MainWindow.h"
 #include "ui/workspace/RestoreBar.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -233,16 +235,23 @@ TEST_F(RestoreAfterKill, twoAssistantsAndAShellOpenWhenVelkWasKilledComeBackInTh
     ASSERT_EQ(restored.keys(), QStringList({"claude", "codex", "shell"}));
     const QMap<QString, QString> folders{
         {"claude", assistants}, {"codex", assistants}, {"shell", shells}};
-    const QMap<QString, QString> markers{
-        {"claude", "FAKE_claude_RESUMED\nARG1=--resume\nARG2=" + claudeConversation},
-        {"codex", "FAKE_codex_RESUMED\nARG1=resume\nARG2=--last"}};
+    // The stand-ins print each argument as ARGn=; the resume form follows the options that
+    // turn the tool's own notifications on.
+    const QMap<QString, QStringList> markers{
+        {"claude", {"FAKE_claude_RESUMED", "=--resume\nARG", "=" + claudeConversation + "\n"}},
+        {"codex", {"FAKE_codex_RESUMED", "=resume\nARG", "=--last\n"}}};
     for (const auto& [provider, session] : restored.asKeyValueRange()) {
         EXPECT_EQ(session->directory(), folders[provider]) << provider.toStdString();
         // What runs there now: the marker of its resume form, its working folder.
         if (markers.contains(provider)) {
-            const QString& marker = markers[provider];
-            EXPECT_TRUE(
-                waitUntil([&] { return session->screen().plainText().contains(marker); }, 10s))
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    const QString text = session->screen().plainText();
+                    return std::all_of(
+                        markers[provider].cbegin(), markers[provider].cend(),
+                        [&](const QString& marker) { return text.contains(marker); });
+                },
+                10s))
                 << session->screen().plainText().toStdString();
         }
         ASSERT_TRUE(session->running()) << provider.toStdString();

@@ -3,6 +3,7 @@
 
 #include "WorkspaceTestKit.h"
 
+#include "core/assistants/AssistantTraits.h"
 #include "core/runs/RunReview.h"
 #include "core/runs/RunStore.h"
 #include "core/workspace/PreferenceKeys.h"
@@ -218,6 +219,8 @@ TEST_F(WorkspaceCopies, sessionsStoppedByAQuitComeBackByThemselvesWhenRestoringI
     const QList<SessionPointer> restored = second.sessions.sessions();
     ASSERT_EQ(restored.size(), 2);
     EXPECT_TRUE(restored[0]->command().endsWith(" --resume '" + claudeSession + "'"));
+    EXPECT_TRUE(restored[0]->command().contains(
+        AssistantTraits::of(QStringLiteral("claude")).commands.notifications));
     EXPECT_EQ(restored[1]->providerID(), kShellID);
     second.sessions.stopAll();
     waitUntil([&] { return !second.sessions.anyRunning(); }, 10s);

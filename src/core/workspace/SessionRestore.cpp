@@ -175,7 +175,11 @@ QString SessionRestore::restartCommand(const RememberedSession& session) const {
         !traits.hasStockTemplate(provider)) {
         return provider.command(QString());
     }
-    const QString executable = shellQuote(*path) + u' ';
+    // The restarted session tells VELK when it waits, as a freshly started one does.
+    QString executable = shellQuote(*path) + u' ';
+    if (!traits.commands.notifications.isEmpty()) {
+        executable += traits.commands.notifications + u' ';
+    }
     if (!session.toolSession.isEmpty() && !traits.commands.resumeSession.isEmpty()) {
         return executable + AssistantTraits::withTask(
                                 traits.commands.resumeSession, QString(),
