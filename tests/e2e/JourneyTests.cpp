@@ -268,6 +268,12 @@ void Journey::runATaskInTwoAssistantsInTheSharedFolder() {
     }
     EXPECT_TRUE(workspace().launcher.prompt().isEmpty());
     ASSERT_TRUE(waitUntil([&] { return workspace().history.history().size() == 2; }));
+    // Choosing a desktop notification brings the window back on that session.
+    const QUuid asking = panes[0]->session()->id();
+    navigator().setDestination(Destination::Settings);
+    Q_EMIT workspace().attention.showRequested(asking);
+    EXPECT_EQ(navigator().destination(), Destination::Workspace);
+    EXPECT_EQ(workspace().sessions.activeSessionID(), asking);
     snap("03-shared-folder-task");
 }
 
