@@ -8,6 +8,12 @@
 #
 # Where namespaces are not allowed, the program runs as it is and its tests skip themselves.
 set -eu
+# The programs are driven as in a user's terminal: a CI marker in the environment would make
+# Gemini CLI refuse its interactive screen ("No input provided via stdin").
+unset CI CONTINUOUS_INTEGRATION
+for variable in $(env | sed -n 's/^\(CI_[A-Za-z0-9_]*\)=.*/\1/p'); do
+    unset "$variable"
+done
 if [ "${VELK_ASSISTANTS_ISOLATED:-}" = 1 ]; then
     ip link set lo up
     overlay=$(mktemp -d "${TMPDIR:-/tmp}/velk-etc.XXXXXX")
