@@ -11,8 +11,8 @@
 // of those moments VELK caught, its false alarms and its delays.
 
 #include "FakeNotificationServer.h"
+#include "RealCliTestKit.h"
 #include "platform/FreedesktopNotifications.h"
-#include "workspace/WorkspaceTestKit.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -30,18 +30,10 @@
 #include <memory>
 
 using namespace testing_support;
+using namespace real_cli;
 using namespace std::chrono_literals;
 
 namespace {
-
-QString cliFolder() {
-    const QString chosen = qEnvironmentVariable("VELK_ASSISTANT_CLIS");
-    return chosen.isEmpty() ? QStringLiteral(VELK_ASSISTANT_CLIS) : chosen + "/node_modules/.bin";
-}
-
-QString fixture(const QString& name) {
-    return QStringLiteral(VELK_ASSISTANT_CLI_FIXTURES "/") + name;
-}
 
 qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
@@ -238,53 +230,8 @@ std::string timeline(const QString& program, std::vector<Moment> truth,
 
 }  // namespace
 
-class AttentionEndToEnd : public WorkspaceTest {
+class AttentionEndToEnd : public RealCliTest {
 protected:
-    void SetUp() override {
-        WorkspaceTest::SetUp();
-        if (qEnvironmentVariable("VELK_ASSISTANTS_ISOLATED") != "1") {
-            GTEST_SKIP() << "Not inside a network namespace of its own (run-isolated.sh starts "
-                            "one): the real assistant programs are not run.";
-        }
-        if (!QFileInfo(cliFolder() + "/claude").isExecutable()) {
-            GTEST_SKIP() << "The pinned assistant programs are not installed in "
-                         << cliFolder().toStdString() << ": `make deps` installs them.";
-        }
-    }
-    void TearDown() override {
-        WorkspaceTest::TearDown();
-        if (m_server.state() != QProcess::NotRunning) {
-            m_server.kill();
-            m_server.waitForFinished(5000);
-        }
-    }
-
-    // Starts the model server on `conversation` and prepares the home that points the
-    // programs at it.
-    void serve(const QString& conversation) {
-        const QString portFile = scratch() + "/port";
-        m_server.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_server.start("python3", {fixture("model_server.py"),
-                                   fixture("conversations/" + conversation + ".json"), requestLog(),
-                                   portFile});
-        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(portFile); }, 20s));
-        QProcess prepare;
-        prepare.start("python3", {fixture("prepare_home.py"), scratch() + "/home",
-                                  "http://127.0.0.1:" + QString::fromUtf8(readFile(portFile)),
-                                  cliFolder(), project()});
-        ASSERT_TRUE(prepare.waitForFinished(30000));
-        ASSERT_EQ(prepare.exitCode(), 0) << prepare.readAllStandardError().toStdString();
-        for (const QByteArray& line : prepare.readAllStandardOutput().split('\n')) {
-            const qsizetype equals = line.indexOf('=');
-            if (equals > 0) {
-                m_names.push_back(line.left(equals));
-                m_environment.push_back(std::make_unique<ScopedEnvironment>(
-                    m_names.back().constData(), line.mid(equals + 1)));
-            }
-        }
-    }
-    QString requestLog() const { return scratch() + "/requests.jsonl"; }
-
     // The turns the server has sent in full to `protocol`: when (ms) and which kind.
     std::vector<std::pair<qint64, QString>> answers(const QString& protocol) const {
         std::vector<std::pair<qint64, QString>> sent;
@@ -298,7 +245,6 @@ protected:
         return sent;
     }
 
-    QProcess m_server;
     // What the board showed and asked for; kept, like the notification pieces, until the
     // workspace (ended in the base's TearDown) is gone.
     std::map<QUuid, std::vector<Moment>> m_shown;
@@ -306,8 +252,6 @@ protected:
     PrivateBus m_bus;
     std::unique_ptr<FakeNotificationServer> m_notificationServer;
     std::unique_ptr<FreedesktopNotifications> m_notifications;
-    std::list<QByteArray> m_names;  // before the variables, which keep pointers into it
-    std::vector<std::unique_ptr<ScopedEnvironment>> m_environment;
 };
 
 // Each program is asked to run two commands, one after the other, each needing approval:

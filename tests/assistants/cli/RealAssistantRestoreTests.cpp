@@ -3,8 +3,8 @@
 // conversation it had, read from its own session files, against the local model server in a
 // network namespace whose only interface is the loopback (run-isolated.sh).
 
+#include "RealCliTestKit.h"
 #include "core/terminal/TerminalScreen.h"
-#include "workspace/WorkspaceTestKit.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -14,73 +14,16 @@
 #include <list>
 
 using namespace testing_support;
+using namespace real_cli;
 using namespace std::chrono_literals;
 
 namespace {
 
-QString cliFolder() {
-    const QString chosen = qEnvironmentVariable("VELK_ASSISTANT_CLIS");
-    return chosen.isEmpty() ? QStringLiteral(VELK_ASSISTANT_CLIS) : chosen + "/node_modules/.bin";
-}
-
-QString fixture(const QString& name) {
-    return QStringLiteral(VELK_ASSISTANT_CLI_FIXTURES "/") + name;
-}
-
-// The screen's text without blanks or line ends, which the programs' layouts move about.
 QString squeezed(const SessionPointer& session) {
-    return session->screen().plainText().remove(QRegularExpression("\\s"));
+    return real_cli::squeezed(session->screen().plainText());
 }
 
-class RealAssistantRestore : public WorkspaceTest {
-protected:
-    void SetUp() override {
-        WorkspaceTest::SetUp();
-        if (qEnvironmentVariable("VELK_ASSISTANTS_ISOLATED") != "1") {
-            GTEST_SKIP() << "Not inside a network namespace of its own (run-isolated.sh starts "
-                            "one): the real assistant programs are not run.";
-        }
-        if (!QFileInfo(cliFolder() + "/claude").isExecutable()) {
-            GTEST_SKIP() << "The pinned assistant programs are not installed in "
-                         << cliFolder().toStdString() << ": `make deps` installs them.";
-        }
-    }
-    void TearDown() override {
-        WorkspaceTest::TearDown();
-        if (m_server.state() != QProcess::NotRunning) {
-            m_server.kill();
-            m_server.waitForFinished(5000);
-        }
-    }
-
-    // The model server on `conversation`, and the home that points the programs at it.
-    void serve(const QString& conversation) {
-        const QString portFile = scratch() + "/port";
-        m_server.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_server.start("python3", {fixture("model_server.py"),
-                                   fixture("conversations/" + conversation + ".json"),
-                                   scratch() + "/requests.jsonl", portFile});
-        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(portFile); }, 20s));
-        QProcess prepare;
-        prepare.start("python3", {fixture("prepare_home.py"), scratch() + "/home",
-                                  "http://127.0.0.1:" + QString::fromUtf8(readFile(portFile)),
-                                  cliFolder(), project()});
-        ASSERT_TRUE(prepare.waitForFinished(30000));
-        ASSERT_EQ(prepare.exitCode(), 0) << prepare.readAllStandardError().toStdString();
-        for (const QByteArray& line : prepare.readAllStandardOutput().split('\n')) {
-            const qsizetype equals = line.indexOf('=');
-            if (equals > 0) {
-                m_names.push_back(line.left(equals));
-                m_environment.push_back(std::make_unique<ScopedEnvironment>(
-                    m_names.back().constData(), line.mid(equals + 1)));
-            }
-        }
-    }
-
-    QProcess m_server;
-    std::list<QByteArray> m_names;  // before the variables, which keep pointers into it
-    std::vector<std::unique_ptr<ScopedEnvironment>> m_environment;
-};
+class RealAssistantRestore : public RealCliTest {};
 
 }  // namespace
 

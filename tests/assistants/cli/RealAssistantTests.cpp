@@ -4,12 +4,12 @@
 // the loopback (run-isolated.sh). Each test gets a fresh home in which the programs'
 // onboarding is done (prepare_home.py) and checks what the server received.
 
+#include "RealCliTestKit.h"
 #include "actions/PlannerTestKit.h"
 #include "core/actions/ComputerPlanner.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
 #include "core/terminal/TerminalScreen.h"
-#include "workspace/WorkspaceTestKit.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -22,18 +22,10 @@
 #include <memory>
 
 using namespace testing_support;
+using namespace real_cli;
 using namespace std::chrono_literals;
 
 namespace {
-
-QString cliFolder() {
-    const QString chosen = qEnvironmentVariable("VELK_ASSISTANT_CLIS");
-    return chosen.isEmpty() ? QStringLiteral(VELK_ASSISTANT_CLIS) : chosen + "/node_modules/.bin";
-}
-
-QString fixture(const QString& name) {
-    return QStringLiteral(VELK_ASSISTANT_CLI_FIXTURES "/") + name;
-}
 
 int nodeMajorVersion() {
     QProcess node;
@@ -41,11 +33,6 @@ int nodeMajorVersion() {
     node.waitForFinished(10000);
     const auto found = QRegularExpression("^v(\\d+)").match(node.readAllStandardOutput());
     return found.hasMatch() ? found.captured(1).toInt() : 0;
-}
-
-// The screen's text without blanks or line ends, which the programs' layouts move about.
-QString squeezed(const QString& text) {
-    return QString(text).remove(QRegularExpression("\\s"));
 }
 
 QString screenText(const SessionPointer& session) {
@@ -86,17 +73,12 @@ private:
 
 }  // namespace
 
-class RealAssistants : public WorkspaceTest {
+class RealAssistants : public RealCliTest {
 protected:
     void SetUp() override {
-        WorkspaceTest::SetUp();
-        if (qEnvironmentVariable("VELK_ASSISTANTS_ISOLATED") != "1") {
-            GTEST_SKIP() << "Not inside a network namespace of its own (run-isolated.sh starts "
-                            "one): the real assistant programs are not run.";
-        }
-        if (!QFileInfo(cliFolder() + "/claude").isExecutable()) {
-            GTEST_SKIP() << "The pinned assistant programs are not installed in "
-                         << cliFolder().toStdString() << ": `make deps` installs them.";
+        RealCliTest::SetUp();
+        if (IsSkipped()) {
+            return;
         }
         m_assistants = {"claude", "codex"};
         if (nodeMajorVersion() >= 20) {
@@ -105,47 +87,6 @@ protected:
             std::cout << "Node.js is older than 20: Gemini CLI is left out.\n";
         }
     }
-    void TearDown() override {
-        WorkspaceTest::TearDown();
-        stopServer();
-    }
-
-    // Starts the model server on `conversation` and prepares the home that points the
-    // programs at it.
-    void serve(const QString& conversation) {
-        const QString portFile = scratch() + "/port";
-        stopServer();
-        QFile::remove(portFile);
-        QFile::remove(requestLog());
-        m_environment.clear();
-        m_server.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_server.start("python3", {fixture("model_server.py"),
-                                   fixture("conversations/" + conversation + ".json"), requestLog(),
-                                   portFile});
-        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(portFile); }, 20s));
-        const QString url = "http://127.0.0.1:" + QString::fromUtf8(readFile(portFile));
-
-        QProcess prepare;
-        prepare.start("python3", {fixture("prepare_home.py"), scratch() + "/home", url, cliFolder(),
-                                  project()});
-        ASSERT_TRUE(prepare.waitForFinished(30000));
-        ASSERT_EQ(prepare.exitCode(), 0) << prepare.readAllStandardError().toStdString();
-        for (const QByteArray& line : prepare.readAllStandardOutput().split('\n')) {
-            const qsizetype equals = line.indexOf('=');
-            if (equals > 0) {
-                m_names.push_back(line.left(equals));
-                m_environment.push_back(std::make_unique<ScopedEnvironment>(
-                    m_names.back().constData(), line.mid(equals + 1)));
-            }
-        }
-    }
-    void stopServer() {
-        if (m_server.state() != QProcess::NotRunning) {
-            m_server.kill();
-            m_server.waitForFinished(5000);
-        }
-    }
-    QString requestLog() const { return scratch() + "/requests.jsonl"; }
 
     // The bodies of the conversation requests the server received in `protocol`.
     QList<QByteArray> requests(const QString& protocol) const {
@@ -197,9 +138,6 @@ protected:
     }
 
     QSet<QString> m_assistants;
-    QProcess m_server;
-    std::list<QByteArray> m_names;  // before the variables, which keep pointers into it
-    std::vector<std::unique_ptr<ScopedEnvironment>> m_environment;
 };
 
 // One task in the shared folder: each program's own screen shows the answer, streamed
