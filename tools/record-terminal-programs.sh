@@ -175,7 +175,7 @@ for program in claude codex gemini; do
         "wait:approved.txt" "sleep:2" freeze
     want "$program-done" && served "$program-done" "$program" answer "Say hello" \
         "wait:Hello from the scripted model" "sleep:2" freeze
-    # Gemini CLI keeps retrying a server error behind its spinner for minutes: its error
+    # Gemini CLI asks whether to keep trying a server error (gemini-keep-trying): its error
     # screen is that of a dropped connection.
     if [ "$program" != gemini ] && want "$program-error"; then
         served "$program-error" "$program" error-500 "Say hello" "wait:500" "sleep:2" freeze
@@ -183,3 +183,5 @@ for program in claude codex gemini; do
         served "$program-error" "$program" drop "Say hello" "wait:API Error" "sleep:2" freeze
     fi
 done
+want gemini-keep-trying && served gemini-keep-trying gemini error-500 "Say hello" \
+    "wait:Keep trying" "sleep:2" freeze

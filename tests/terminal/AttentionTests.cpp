@@ -58,6 +58,8 @@ TEST(Attention, recordedScreensOfTheRealAssistantsEndInTheirStateWholeOrInSmallC
         {"gemini-working", "gemini", Attention::Working},
         {"gemini-approval", "gemini", Attention::NeedsInput},
         {"gemini-done", "gemini", Attention::Idle},
+        // Gemini CLI asks whether to keep trying a server error, under its working title.
+        {"gemini-keep-trying", "gemini", Attention::NeedsInput},
         // First-run, trust and sign-in screens all wait for the user.
         {"claude-start", "claude", Attention::NeedsInput},
         {"claude-sign-in", "claude", Attention::NeedsInput},

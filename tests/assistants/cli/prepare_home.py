@@ -62,7 +62,10 @@ if os.environ.get("VELK_ASSISTANTS_ISOLATED") == "1" and os.access("/etc/codex",
 # Gemini CLI: signed in with an API key, no update check, two attempts per request (like
 # the other two programs' lowered retries), no usage statistics, no tips. The model is named:
 # its automatic model choice retries up to ten times on a fallback model whatever
-# maxAttempts says (over a minute against a server that is not there).
+# maxAttempts says (over a minute against a server that is not there). Errors are shown in
+# full: with the default ("low"), a server error that outlasts the attempts is retried
+# again and again behind the spinner; in full, the program asks whether to keep trying
+# or stop.
 gemini = os.path.join(home, ".gemini")
 os.makedirs(gemini, exist_ok=True)
 with open(os.path.join(gemini, "settings.json"), "w") as out:
@@ -71,7 +74,8 @@ with open(os.path.join(gemini, "settings.json"), "w") as out:
                            "maxAttempts": 2},
                "model": {"name": "gemini-2.5-flash"},
                "privacy": {"usageStatisticsEnabled": False},
-               "ui": {"hideTips": True, "hideBanner": True}}, out, indent=2)
+               "ui": {"hideTips": True, "hideBanner": True, "errorVerbosity": "full"}},
+              out, indent=2)
 with open(os.path.join(gemini, "trustedFolders.json"), "w") as out:
     json.dump({folder: "TRUST_FOLDER" for folder in trusted}, out, indent=2)
 
