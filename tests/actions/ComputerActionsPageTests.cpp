@@ -1,5 +1,5 @@
 // The Desktop actions page on the real workspace: the Codex found on PATH plans in a visible
-// terminal session, the page lists the plan and runs its steps, and the manual tools.
+// terminal session, and the page lists the plan and runs its steps.
 #include "core/actions/ComputerPlanner.h"
 #include "ui/actions/ComputerActionsPage.h"
 
@@ -123,19 +123,4 @@ TEST(ComputerActionsPage, anEmptyVoiceDraftShowsTheCompanionWithANotice) {
     fixture.draft = "Open the calculator";
     fixture.clickVoiceDraft();
     EXPECT_EQ(fixture.page.taskEditor()->toPlainText(), "Open the calculator");
-}
-
-TEST(ComputerActionsPage, theManualToolsOfferNoScriptConsole) {
-    PageFixture fixture;
-    DesktopToolsView* tools = fixture.page.findChild<DesktopToolsView*>();
-    ASSERT_NE(tools, nullptr);
-    EXPECT_EQ(tools->accessibilityStatus()->text(), "Not granted");
-    EXPECT_EQ(tools->findChild<QPlainTextEdit*>(), nullptr);
-    QStringList buttons;
-    for (const QPushButton* button : tools->findChildren<QPushButton*>()) {
-        buttons.append(button->text());
-    }
-    EXPECT_EQ(buttons,
-              (QStringList{"Open an application", "Open a terminal", "Show your project",
-                           "Accessibility settings", "Privacy settings", "Refresh permissions"}));
 }
