@@ -130,11 +130,7 @@ TEST_F(CompanionModelTest, settingsAreSavedBeforeTheWindowControllerHearsOfThem)
     EXPECT_EQ(enabledSeen, false);
     EXPECT_EQ(scaleSeen, 1.25);
     EXPECT_EQ(preferences.values().value("kelo.pet.animate"), false);
-
-    auto reopened = makeModel();
-    EXPECT_FALSE(reopened->enabled());
-    EXPECT_EQ(reopened->scale(), 1.25);
-    EXPECT_FALSE(reopened->animate());
+    // (What a later start reads back: the stored-settings test above.)
 }
 
 TEST_F(CompanionModelTest, anImportedImageIsShownAndStoredAndARefusedOneChangesNothing) {
