@@ -4,12 +4,15 @@
 #include "platform/KeyboardSynthesis.h"
 #include "support/TestSupport.h"
 
-#include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -23,6 +26,22 @@ QString screenshotFolder(const QString& name) {
     std::printf("Screenshots of %s: %s\n", qPrintable(name), qPrintable(folder.path()));
     std::fflush(stdout);
     return folder.path();
+}
+
+QImage settledGrab(quint64 window) {
+    const auto grab = [window] {
+        return QGuiApplication::primaryScreen()->grabWindow(WId(window)).toImage();
+    };
+    QImage previous = grab();
+    QImage current;
+    testing_support::waitUntil(
+        [&] {
+            testing_support::processEventsFor(150ms);
+            current = grab();
+            return std::exchange(previous, current) == current;
+        },
+        5s);
+    return current;
 }
 
 VelkHome::VelkHome() {

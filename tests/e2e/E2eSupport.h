@@ -2,6 +2,7 @@
 
 #include "platform/X11Windows.h"
 
+#include <QImage>
 #include <QMap>
 #include <QProcess>
 #include <QString>
@@ -19,6 +20,9 @@ inline void PrintTo(const QString& text, std::ostream* stream) {
 // $VELK_SCREENSHOT_DIR/<name> when that is set, else screenshots/<name> beside the test
 // program. It is emptied first and its path printed.
 QString screenshotFolder(const QString& name);
+// The pixels of the window (0: the whole screen) once what shows has settled: two grabs a
+// little apart that agree.
+QImage settledGrab(quint64 window);
 
 // A fresh home for a VELK the test starts: home, XDG and temporary folders in a scratch
 // folder, an empty zsh start-up file (the sessions' login shells read nothing of the

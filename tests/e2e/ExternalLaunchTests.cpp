@@ -10,37 +10,13 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QGuiApplication>
-#include <QImage>
-#include <QPixmap>
-#include <QScreen>
 
 #include <gtest/gtest.h>
-
-#include <utility>
 
 using namespace std::chrono_literals;
 using testing_support::waitUntil;
 
 namespace {
-
-// The window's pixels once the program has drawn its last changes: two grabs a little apart
-// that agree.
-QImage settledGrab(quint64 window) {
-    auto grab = [window] {
-        return QGuiApplication::primaryScreen()->grabWindow(WId(window)).toImage();
-    };
-    QImage previous = grab();
-    QImage current;
-    waitUntil(
-        [&] {
-            testing_support::processEventsFor(150ms);
-            current = grab();
-            return std::exchange(previous, current) == current;
-        },
-        5s);
-    return current;
-}
 
 TEST(ExternalLaunch, aTaskTypedIntoTheStartedProgramRunsInTwoAssistantsInTheSharedFolder) {
     if (!PrivateDisplay::current()) {

@@ -47,7 +47,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -108,17 +107,7 @@ protected:
 
     // What the display shows, once two grabs a little apart agree.
     void snap(const QString& name) {
-        QScreen* screen = QGuiApplication::primaryScreen();
-        QImage previous = screen->grabWindow(0).toImage();
-        QImage current;
-        waitUntil(
-            [&] {
-                testing_support::processEventsFor(100ms);
-                current = screen->grabWindow(0).toImage();
-                return std::exchange(previous, current) == current;
-            },
-            3s);
-        EXPECT_TRUE(current.save(m_shots + '/' + name + ".png")) << name.toStdString();
+        EXPECT_TRUE(settledGrab(0).save(m_shots + '/' + name + ".png")) << name.toStdString();
     }
 
     QAbstractButton* buttonTitled(QWidget* area, const QString& title) const {
