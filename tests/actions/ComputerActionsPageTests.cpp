@@ -4,16 +4,9 @@
 #include "ui/actions/ComputerActionsPage.h"
 
 #include "PlannerTestKit.h"
-#include "core/appearance/Theme.h"
-#include "core/services/DesktopServices.h"
-#include "core/services/Dialogs.h"
-#include "core/services/PowerInhibitor.h"
-#include "core/services/Preferences.h"
 #include "core/terminal/TerminalSession.h"
-#include "core/workspace/Workspace.h"
-#include "support/FakeServices.h"
 #include "support/TestSupport.h"
-#include "ui/navigation/Navigator.h"
+#include "ui/UiFixture.h"
 #include "ui/window/WindowPlannerHost.h"
 
 #include <QFileInfo>
@@ -27,14 +20,7 @@ using testing_support::waitUntil;
 
 namespace {
 
-struct PageFixture {
-    MemoryPreferences preferences;
-    ScriptedDialogs dialogs;
-    testing_support::FakeInhibitor inhibitor;
-    testing_support::FakeDesktop desktop;
-    Workspace workspace{false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}};
-    Navigator navigator{workspace.sessions, workspace.launcher};
-    Theme theme{false, preferences};
+struct PageFixture : UiFixture {
     WindowPlannerHost host{workspace.providers, workspace.sessions, navigator};
     ScriptedStepRunner runner;
     ComputerPlanner planner{host, runner, dialogs};
