@@ -1,19 +1,12 @@
 // The Desktop actions page on the real workspace: the Codex found on PATH plans in a visible
-// terminal session, the page lists the plan and runs its steps, and the manual tools.
+// terminal session, and the page lists the plan and runs its steps.
 #include "core/actions/ComputerPlanner.h"
 #include "ui/actions/ComputerActionsPage.h"
 
 #include "PlannerTestKit.h"
-#include "core/appearance/Theme.h"
-#include "core/services/DesktopServices.h"
-#include "core/services/Dialogs.h"
-#include "core/services/PowerInhibitor.h"
-#include "core/services/Preferences.h"
 #include "core/terminal/TerminalSession.h"
-#include "core/workspace/Workspace.h"
-#include "support/FakeServices.h"
 #include "support/TestSupport.h"
-#include "ui/navigation/Navigator.h"
+#include "ui/UiFixture.h"
 #include "ui/window/WindowPlannerHost.h"
 
 #include <QFileInfo>
@@ -27,14 +20,7 @@ using testing_support::waitUntil;
 
 namespace {
 
-struct PageFixture {
-    MemoryPreferences preferences;
-    ScriptedDialogs dialogs;
-    testing_support::FakeInhibitor inhibitor;
-    testing_support::FakeDesktop desktop;
-    Workspace workspace{false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop}};
-    Navigator navigator{workspace.sessions, workspace.launcher};
-    Theme theme{false, preferences};
+struct PageFixture : UiFixture {
     WindowPlannerHost host{workspace.providers, workspace.sessions, navigator};
     ScriptedStepRunner runner;
     ComputerPlanner planner{host, runner, dialogs};
@@ -123,19 +109,4 @@ TEST(ComputerActionsPage, anEmptyVoiceDraftShowsTheCompanionWithANotice) {
     fixture.draft = "Open the calculator";
     fixture.clickVoiceDraft();
     EXPECT_EQ(fixture.page.taskEditor()->toPlainText(), "Open the calculator");
-}
-
-TEST(ComputerActionsPage, theManualToolsOfferNoScriptConsole) {
-    PageFixture fixture;
-    DesktopToolsView* tools = fixture.page.findChild<DesktopToolsView*>();
-    ASSERT_NE(tools, nullptr);
-    EXPECT_EQ(tools->accessibilityStatus()->text(), "Not granted");
-    EXPECT_EQ(tools->findChild<QPlainTextEdit*>(), nullptr);
-    QStringList buttons;
-    for (const QPushButton* button : tools->findChildren<QPushButton*>()) {
-        buttons.append(button->text());
-    }
-    EXPECT_EQ(buttons,
-              (QStringList{"Open an application", "Open a terminal", "Show your project",
-                           "Accessibility settings", "Privacy settings", "Refresh permissions"}));
 }

@@ -1,9 +1,6 @@
-// Plan decoding and validation. Each rule is pinned by a table of known steps (limits at
-// their exact boundaries included); generated plans then combine those steps at random places
-// to prove the rule order, and mutated bytes are thrown at decoding and validation.
+// Plan decoding and validation. Each rule is pinned by a table of known steps, limits at
+// their exact boundaries included.
 #include "core/actions/ComputerPlan.h"
-
-#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
@@ -137,86 +134,6 @@ TEST(ComputerPlanValidation, planLimitsHoldAtTheirExactBoundaries) {
     EXPECT_EQ(verdict(ComputerPlan{QString(), sameIds}), kTooLarge);
 }
 
-// Valid plans built from the table's accepted steps stay valid and survive their encoding;
-// a refused step placed anywhere in them gives that step's message; with two, the first one
-// decides; a plan-wide fault is reported before any step's.
-TEST(ComputerPlanProperties, generatedPlansGiveTheMessageOfTheirFirstBrokenRule) {
-    std::vector<StepRow> accepted, refused;
-    for (const StepRow& row : stepRows()) {
-        (row.expected == kOk ? accepted : refused).push_back(row);
-    }
-    QRandomGenerator random(20261206);
-    const auto pick = [&](const std::vector<StepRow>& rows) {
-        return rows[random.bounded(int(rows.size()))];
-    };
-    for (int round = 0; round < 1000; ++round) {
-        SCOPED_TRACE(round);
-        const QStringList explanations = {"", "Plan", kAccented.repeated(4000), "Ünïcode 🙂"};
-        ComputerPlan plan{explanations[random.bounded(int(explanations.size()))], {}};
-        // Ids far apart, beyond double precision and negative: all must stay distinct.
-        const QList<qint64> ids = {9007199254740993LL, 9007199254740992LL,
-                                   -9223372036854775807LL - 1, 0, 7};
-        for (int count = random.bounded(13), i = 0; i < count; ++i) {
-            plan.steps.append(stepOf(pick(accepted), ids.value(i, 100 + i)));
-        }
-        ASSERT_EQ(verdict(plan), kOk);
-        const Result<ComputerPlan> decoded = ComputerPlan::decode(plan.encode());
-        ASSERT_TRUE(decoded) << decoded.error().message.toStdString();
-        ASSERT_EQ(*decoded, plan);
-
-        ComputerPlan broken = plan;
-        const StepRow first = pick(refused), second = pick(refused);
-        const int at = random.bounded(int(broken.steps.size()) + 1);
-        broken.steps.insert(at, stepOf(first, -5));
-        EXPECT_EQ(verdict(broken), broken.steps.size() <= 12 ? first.expected : kTooLarge);
-        const int later = at + 1 + random.bounded(int(broken.steps.size()) - at);
-        broken.steps.insert(later, stepOf(second, -6));
-        EXPECT_EQ(verdict(broken), broken.steps.size() <= 12 ? first.expected : kTooLarge);
-        if (round % 2) {
-            broken.steps.last().id = broken.steps.first().id;
-        } else {
-            broken.explanation = kAccented.repeated(4001);
-        }
-        EXPECT_EQ(verdict(broken), kTooLarge);
-        if (HasFailure()) {
-            FAIL() << plan.encode().toStdString();
-        }
-    }
-}
-
-TEST(ComputerPlanProperties, mutatedBytesNeverCrashAndGiveOnlyKnownMessages) {
-    const QStringList messages = {kTooLarge, kAppOrTitle, kOpenData, kAddress,
-                                  kTyping,   kShortcut,   kAction};
-    const std::vector<StepRow> rows = stepRows();
-    QRandomGenerator random(7);
-    for (int round = 0; round < 3000; ++round) {
-        ComputerPlan plan{"Plan", {}};
-        for (int count = random.bounded(4), i = 0; i < count; ++i) {
-            plan.steps.append(stepOf(rows[random.bounded(int(rows.size()))], i));
-        }
-        QByteArray data = plan.encode();
-        // Up to four edits, each replacing 0 to 8 bytes by a random byte or a JSON character.
-        for (int edits = 1 + random.bounded(4); edits > 0; --edits) {
-            const int at = random.bounded(int(data.size()) + 1);
-            const char put = random.bounded(2) ? char(random.bounded(256))
-                                               : "\"{}[],:0.5e9\\u"[random.bounded(14)];
-            data = data.left(at) + put + data.mid(at + random.bounded(9));
-        }
-        const Result<ComputerPlan> decoded = ComputerPlan::decode(data);
-        if (!decoded) {
-            EXPECT_FALSE(decoded.error().message.isEmpty());
-            continue;
-        }
-        const QString result = verdict(*decoded);
-        EXPECT_TRUE(result == kOk || messages.contains(result)) << result.toStdString();
-        if (result == kOk) {
-            const Result<ComputerPlan> again = ComputerPlan::decode(decoded->encode());
-            ASSERT_TRUE(again) << again.error().message.toStdString();
-            EXPECT_EQ(*again, *decoded);
-        }
-    }
-}
-
 // Each text is also held to four UTF-16 units per character of its limit, so that one
 // character carrying a million combining marks does not pass as one.
 TEST(ComputerPlanValidation, textsAreAlsoBoundInCodeUnits) {
@@ -264,16 +181,11 @@ TEST(ComputerPlanValidation, titlesAreOneLineWithoutDirectionControlsAndValuesSh
     }
     EXPECT_EQ(verdict(titled(QString::fromUtf8("Grüße\t🙂 עברית"))), kOk);
 
-    const ComputerStep typing{1, "Type", "type_text", "com.apple.TextEdit",
-                              QStringLiteral("rm \u202Etxt.exe\u2066")};
-    EXPECT_EQ(verdict(ComputerPlan{"Plan", {typing}}), kOk);
-    EXPECT_EQ(typing.shownValue(), QString::fromUtf8("rm ⟨U+202E⟩txt.exe⟨U+2066⟩"));
-    const ComputerStep lookAlike{1, "Open", "open_url", "com.apple.Safari",
-                                 QString::fromUtf8("https://\xD0\xB0pple.com/login")};
-    EXPECT_EQ(verdict(ComputerPlan{"Plan", {lookAlike}}), kOk);
-    EXPECT_EQ(lookAlike.shownValue(),
-              QString::fromUtf8("https://\xD0\xB0pple.com/login\nHost: \xD0\xB0pple.com "
-                                "(ASCII form: xn--pple-43d.com)"));
+    // Typed text keeps its direction controls: the confirmation spells them out, and a
+    // look-alike host's ASCII form (ComputerPlannerTests.cpp). Plain values show as they are.
+    EXPECT_EQ(verdict(ComputerPlan{
+                  "Plan", {{1, "Type", "type_text", "com.apple.TextEdit", "rm \u202Etxt.exe"}}}),
+              kOk);
     for (const QString plain : {"https://apple.com/", "http://192.168.0.1/x", "https://[::1]/"}) {
         EXPECT_EQ((ComputerStep{1, "Open", "open_url", "com.apple.Safari", plain}.shownValue()),
                   plain);

@@ -32,11 +32,13 @@ QByteArray planJson(const QList<ComputerStep>& steps, const QString& explanation
 }
 
 const ComputerStep kOpenEditor{1, "Open TextEdit", "open_app", "com.apple.TextEdit", ""};
+// The confirmation spells out direction controls and shows a look-alike host in its ASCII
+// form too, so that it reads as what runs; the steps themselves are sent unchanged.
 const ComputerStep kTypeGreeting{2, "Type a greeting", "type_text", "com.apple.TextEdit",
-                                 QString::fromUtf8("Grüße 🙂")};
+                                 QString::fromUtf8("Grüße 🙂\u202Efdp.exe")};
 const ComputerStep kSelectAll{3, "Select everything", "key", "com.apple.TextEdit", "command+a"};
 const ComputerStep kOpenPage{4, "Open the page", "open_url", "com.apple.Safari",
-                             "https://example.com/"};
+                             QString::fromUtf8("https://\xD0\xB0pple.com/")};
 
 // A planner with a scripted desktop, planning through the real login shell and the fake
 // Codex, or (given steps) already holding a validated plan of them.
@@ -221,7 +223,8 @@ TEST(ComputerPlannerSteps, theConfirmationShowsTheStepAndCancellingChangesNothin
     const Dialogs::Alert& alert = ready.dialogs.alerts().front();
     EXPECT_EQ(alert.message, "Type a greeting?");
     EXPECT_EQ(alert.informativeText,
-              QString::fromUtf8("App: com.apple.TextEdit\nAction: type_text\n\nGrüße 🙂\n\n"
+              QString::fromUtf8("App: com.apple.TextEdit\nAction: type_text\n\n"
+                                "Grüße 🙂⟨U+202E⟩fdp.exe\n\n"
                                 "Typing and keys go to this app’s focused control. Confirm the "
                                 "intended document or field before proceeding."));
     EXPECT_EQ(alert.buttons, (QStringList{"Run this step", "Cancel"}));
@@ -236,28 +239,6 @@ TEST(ComputerPlannerSteps, theConfirmationShowsTheStepAndCancellingChangesNothin
               "type into other applications.");
     EXPECT_TRUE(ready.runner.opened.empty());
     EXPECT_EQ(ready.planner->completed(), 0);
-}
-
-// What the confirmation shows reads as what runs: direction controls in typed text are
-// spelled out and a look-alike host is shown in its ASCII form too; the step itself is
-// sent unchanged.
-TEST(ComputerPlannerSteps, theConfirmationShowsDirectionControlsAndTheAsciiHost) {
-    const ComputerStep typing{1, "Type a name", "type_text", "com.apple.TextEdit",
-                              QStringLiteral("invoice\u202Efdp.exe")};
-    const ComputerStep lookAlike{2, "Open the store", "open_url", "com.apple.Safari",
-                                 QString::fromUtf8("https://\xD0\xB0pple.com/")};
-    Planning ready({typing, lookAlike});
-    ready.confirmAndRun();
-    ready.confirmAndRun();
-    ASSERT_EQ(ready.dialogs.alerts().size(), 2u);
-    EXPECT_EQ(ready.dialogs.alerts()[0].informativeText.section('\n', 3, 3),
-              QString::fromUtf8("invoice⟨U+202E⟩fdp.exe"));
-    EXPECT_EQ(ready.dialogs.alerts()[1].informativeText.section('\n', 3, 4),
-              QString::fromUtf8("https://\xD0\xB0pple.com/\nHost: \xD0\xB0pple.com (ASCII form: "
-                                "xn--pple-43d.com)"));
-    ASSERT_EQ(ready.runner.sent.size(), 1u);
-    EXPECT_EQ(ready.runner.sent[0].first, typing);
-    EXPECT_EQ(ready.runner.openedUrls, std::vector<QString>{lookAlike.value});
 }
 
 TEST(ComputerPlannerSteps, eachStepIsSentOnceToTheOpenedAppAndTheEndIsFinal) {
@@ -276,7 +257,10 @@ TEST(ComputerPlannerSteps, eachStepIsSentOnceToTheOpenedAppAndTheEndIsFinal) {
     EXPECT_EQ(ready.dialogs.alerts().back().informativeText.section('\n', 3, 3), "command+a");
 
     ready.confirmAndRun();
-    EXPECT_EQ(ready.runner.openedUrls, (std::vector<QString>{"https://example.com/"}));
+    EXPECT_EQ(ready.dialogs.alerts().back().informativeText.section('\n', 3, 4),
+              QString::fromUtf8("https://\xD0\xB0pple.com/\nHost: \xD0\xB0pple.com (ASCII form: "
+                                "xn--pple-43d.com)"));
+    EXPECT_EQ(ready.runner.openedUrls, std::vector<QString>{kOpenPage.value});
     EXPECT_EQ(ready.planner->completed(), 4);
     EXPECT_EQ(ready.runner.opened.size(), 3u);
 

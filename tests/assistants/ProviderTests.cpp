@@ -44,37 +44,12 @@ void expectRows(const std::vector<std::pair<QString, QString>>& rows) {
 
 }  // namespace
 
-TEST(TemplateError, refusesAPlaceholderInsideQuotesOrAfterABackslashAndAQuoteLeftOpen) {
+// Where the shell would read the quoted task as code, or as anything but one plain
+// argument, or a quote is left open, the template is refused with a message that says where
+// {prompt} may go.
+TEST(TemplateError, acceptsThePlaceholderOnlyAsAPlainArgumentOfACommand) {
     const QString quoted =
         "Place {prompt} outside quotes and without a backslash. VELK supplies the quotes.";
-    const QString open = "Close the quotation mark in this command.";
-    const std::pair<QStringList, std::optional<QString>> groups[] = {
-        {{"", "claude {prompt}", "tool {prompt}{prompt}", "run '{' {prompt} '}'",
-          "tool --x='a b' \"c\" {prompt}", "echo 'a\\' {prompt}", "echo \\\" {prompt}",
-          "echo \\{prompt", "echo trailing\\"},
-         std::nullopt},
-        // zsh reads bytes: an apostrophe followed by a combining mark still opens a quote.
-        {{"claude \"{prompt}\"", "claude '{prompt}'", "claude \\{prompt}",
-          "claude {prompt} \"x {prompt}\"", "claude \"it's {prompt}\"", "claude \"a\\\"{prompt}\"",
-          "claude '\u0301{prompt}"},
-         quoted},
-        {{"claude {prompt} \"", "claude 'x", "claude {prompt} \"a\\\"", "say \"it's\" 'x"}, open},
-    };
-    for (const auto& [texts, error] : groups) {
-        for (const QString& text : texts) {
-            const Provider provider = withTemplate(text);
-            const Result<void> checked = provider.checkTemplate();
-            EXPECT_EQ(checked ? std::nullopt : std::optional<QString>(checked.error().message),
-                      error)
-                << text.toStdString();
-            EXPECT_FALSE(error && provider.receivesTasks()) << text.toStdString();
-        }
-    }
-}
-
-// Where the shell would read the quoted task as code, or as anything but one plain
-// argument, the template is refused with a message that says where {prompt} may go.
-TEST(TemplateError, acceptsThePlaceholderOnlyAsAPlainArgumentOfACommand) {
     const QString code =
         " runs its arguments as shell code. Give {prompt} to a tool that reads "
         "it as text.";
@@ -99,12 +74,25 @@ TEST(TemplateError, acceptsThePlaceholderOnlyAsAPlainArgumentOfACommand) {
           "tool {prompt} | cat; sh -c 'true'",
           "sh -c 'tool \"$@\"'\ntool {prompt}",
           "/bin/zsh -l",
-          "\"$HOME\"/bin/tool -c conf {prompt}"},
+          "\"$HOME\"/bin/tool -c conf {prompt}",
+          "",
+          "tool {prompt}{prompt}",
+          "run '{' {prompt} '}'",
+          "tool --x='a b' \"c\" {prompt}",
+          "echo 'a\\' {prompt}",
+          "echo \\\" {prompt}",
+          "echo \\{prompt",
+          "echo trailing\\"},
          std::nullopt},
         {{"tool ${prompt}", "tool \"${prompt}\"", "tool $${prompt}"},
          "Remove the $ before {prompt}: after it the shell would read the task as code."},
-        {{"tool $'{prompt}'", "tool $'a\\'b {prompt}'"},
-         "Place {prompt} outside quotes and without a backslash. VELK supplies the quotes."},
+        // zsh reads bytes: an apostrophe followed by a combining mark still opens a quote.
+        {{"tool $'{prompt}'", "tool $'a\\'b {prompt}'", "claude \"{prompt}\"", "claude '{prompt}'",
+          "claude \\{prompt}", "claude {prompt} \"x {prompt}\"", "claude \"it's {prompt}\"",
+          "claude \"a\\\"{prompt}\"", "claude '\u0301{prompt}"},
+         quoted},
+        {{"claude {prompt} \"", "claude 'x", "claude {prompt} \"a\\\"", "say \"it's\" 'x"},
+         "Close the quotation mark in this command."},
         {{"tool $(( {prompt} ))", "(( {prompt} ))", "tool $[{prompt}]", "let {prompt}",
           "repeat {prompt} tool", "tool $(( 1 + $((2)) + {prompt} ))"},
          "Place {prompt} outside $(( … )), (( … )), $[ … ], let and repeat: arithmetic runs the "

@@ -169,11 +169,7 @@ TEST(CompanionController, switchingTheCompanionOffAnyWayHidesBothWindowsAndStops
         {"the pet's context menu",
          [&] {
              const std::unique_ptr<QMenu> menu = controller.pet()->interaction()->contextMenu();
-             for (QAction* action : menu->actions()) {
-                 if (action->text() == "Hide companion") {
-                     action->trigger();
-                 }
-             }
+             menuAction(menu.get(), "Hide companion")->trigger();
          }},
         {"the tray's toggle", [&] { controller.toggle(); }},
     };

@@ -23,15 +23,6 @@ using testing_support::waitUntil;
 
 namespace {
 
-QAction* menuAction(QMenu* menu, const QString& text) {
-    for (QAction* action : menu->actions()) {
-        if (action->text() == text) {
-            return action;
-        }
-    }
-    return nullptr;
-}
-
 TEST(QuickDraftPanel, theEditorMicrophoneAndUseButtonWorkOnTheDraft) {
     CompanionWindowKit kit;
     CompanionController& controller = kit.makeController();

@@ -6,7 +6,20 @@
 #include "ui/UiFixture.h"
 #include "ui/companion/CompanionController.h"
 
+#include <QAction>
+#include <QMenu>
+
 #include <memory>
+
+// The menu's entry of that text, or null.
+inline QAction* menuAction(QMenu* menu, const QString& text) {
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text) {
+            return action;
+        }
+    }
+    return nullptr;
+}
 
 // A companion model with scripted speech, a workspace, and (once made) a controller over a
 // described screen layout: a 1920 × 1080 primary screen at Qt (1440, 200) with a 30-point

@@ -1,49 +1,14 @@
 // The placement rules of the companion's windows, in the desktop convention (bottom-left
-// origin, y upward), and the conversion from and to Qt's global coordinates.
+// origin, y upward), that the controller tests' one screen layout does not reach: a window
+// across two screens, the quick draft high up, and the first place beside the main window.
 #include "core/companion/DesktopGeometry.h"
 
 #include <gtest/gtest.h>
-
-#include <tuple>
-
-using DesktopGeometry::boundedOrigin;
 
 namespace {
 
 // The screen left of the primary one: x −1440, y 20, 1440 × 880 of visible frame.
 const QRectF kLeftScreen(-1440, 20, 1440, 880);
-
-TEST(BoundedOrigin, keepsTheWindowOnTheScreenAndPinsOneLargerThanTheScreenToItsCorner) {
-    // Below and right of the screen: onto its corner.
-    EXPECT_EQ(boundedOrigin({500, -100}, {200, 200}, kLeftScreen), QPointF(-200, 20));
-    // Inside, even touching the far edges exactly: kept.
-    EXPECT_EQ(boundedOrigin({-900, 300}, {200, 200}, kLeftScreen), QPointF(-900, 300));
-    EXPECT_EQ(boundedOrigin({-200, 700}, {200, 200}, kLeftScreen), QPointF(-200, 700));
-    EXPECT_EQ(boundedOrigin({300, 600}, {2000, 1000}, kLeftScreen), QPointF(-1440, 20));
-    EXPECT_EQ(boundedOrigin({-5000, -5000}, {2000, 1000}, kLeftScreen), QPointF(-1440, 20));
-    // Too wide only: x is pinned, y still follows the proposal.
-    EXPECT_EQ(boundedOrigin({0, 300}, {1600, 100}, kLeftScreen), QPointF(-1440, 300));
-}
-
-TEST(DesktopSpace, convertsQtRectanglesAroundThePrimaryScreensBottomEdgeAndBack) {
-    // A 1920 × 1080 primary screen at Qt's origin: y = 0 is its bottom edge. A screen above
-    // it has desktop y above its height.
-    const DesktopSpace atOrigin(QRect(0, 0, 1920, 1080));
-    EXPECT_EQ(atOrigin.pointToDesktop(QPointF(10, 1000)), QPointF(10, 80));
-    // The primary screen at Qt (1440, 200), a second screen at Qt (0, 0) to its left: the
-    // stored corner is relative to the primary screen's bottom-left corner.
-    const DesktopSpace moved(QRect(1440, 200, 1920, 1080));
-    const std::tuple<const DesktopSpace&, QRectF, QRectF> rows[] = {
-        {atOrigin, QRectF(100, 880, 176, 186), QRectF(100, 14, 176, 186)},
-        {atOrigin, QRectF(0, -800, 1280, 800), QRectF(0, 1080, 1280, 800)},
-        {moved, QRectF(3000, 1000, 176, 186), QRectF(3000 - 1440, 1280 - 1186, 176, 186)},
-        {moved, QRectF(20, 40, 264, 279), QRectF(20 - 1440, 1280 - 319, 264, 279)},
-    };
-    for (const auto& [space, qt, desktop] : rows) {
-        EXPECT_EQ(space.toDesktop(qt), desktop);
-        EXPECT_EQ(space.toQt(desktop), qt);
-    }
-}
 
 ScreenLayout twoScreens() {
     ScreenLayout layout;
@@ -76,13 +41,10 @@ TEST(ScreenChoice, takesTheFirstScreenMetElseTheMainScreenElseNothing) {
 TEST(PetPlacement, theQuickDraftOpensRightOfThePetUnlessTheScreenEndsFirst) {
     const QRectF visible(0, 0, 1920, 1050);
     const QSizeF controls(340, 394);
-    // Room on the right: 8 points right of the pet, 15 above its bottom.
-    EXPECT_EQ(DesktopGeometry::controlsOrigin(QRectF(400, 100, 176, 186), controls, visible),
-              QPointF(584, 115));
-    // The last position that still fits on the right: maxX + 8 + 340 = 1920.
+    // The last position that still fits on the right: maxX + 8 + 340 = 1920; one point
+    // further and it opens on the left.
     EXPECT_EQ(DesktopGeometry::controlsOrigin(QRectF(1396, 100, 176, 186), controls, visible),
               QPointF(1580, 115));
-    // One point further and it opens on the left.
     EXPECT_EQ(DesktopGeometry::controlsOrigin(QRectF(1397, 100, 176, 186), controls, visible),
               QPointF(1397 - 340 - 8, 115));
     // High up, the panel is kept on the screen.

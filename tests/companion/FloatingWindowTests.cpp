@@ -1,7 +1,7 @@
 // The companion's windows on a real X display of their own with a window manager (started
 // by the end-to-end tests' main): stacking above other windows, dragging with the pointer, a
 // click opening the quick draft, the tray, and dictation started from the panel through the
-// real sound path (the word error rate is printed for each voice).
+// real sound path.
 #include "PrivateDisplay.h"
 #include "X11TestDisplay.h"
 #include "core/companion/CompanionModel.h"
@@ -37,25 +37,6 @@ QStringList wordsOf(const QString& text) {
     return text.toLower()
         .remove(QRegularExpression(QStringLiteral("[^a-z' ]")))
         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-// Word-level edit distance over the reference length.
-double wordErrorRate(const QStringList& reference, const QStringList& heard) {
-    std::vector<int> previous(size_t(heard.size()) + 1), current(previous.size());
-    for (size_t j = 0; j < previous.size(); ++j) {
-        previous[j] = int(j);
-    }
-    for (qsizetype i = 1; i <= reference.size(); ++i) {
-        current[0] = int(i);
-        for (qsizetype j = 1; j <= heard.size(); ++j) {
-            const int substitution =
-                previous[size_t(j - 1)] + (reference[i - 1] == heard[j - 1] ? 0 : 1);
-            current[size_t(j)] =
-                std::min({substitution, previous[size_t(j)] + 1, current[size_t(j - 1)] + 1});
-        }
-        std::swap(previous, current);
-    }
-    return double(previous.back()) / double(std::max<qsizetype>(1, reference.size()));
 }
 
 class FloatingWindows : public ::testing::Test {
@@ -207,65 +188,52 @@ TEST_F(FloatingWindows, whereADesktopTrayExistsTheMenuLivesInATrayIcon) {
 
 // Dictation through the real microphone path, started from the quick draft: the private
 // sound server of scripts/test.sh plays a voice into the input the recognizer listens to.
-// flite's voices are close to the recordings pocketsphinx's model was trained on; espeak-ng's
-// formant voice is further from human speech, yet most of a short sentence is heard.
+// flite's voices are close to the recordings pocketsphinx's model was trained on; what was
+// heard is printed.
 TEST_F(FloatingWindows, dictationStartedFromTheQuickDraftWritesTheSpokenWordsAfterTheDraft) {
     if (qEnvironmentVariableIsEmpty("PULSE_SERVER") ||
         QStandardPaths::findExecutable("flite").isEmpty() ||
-        QStandardPaths::findExecutable("espeak-ng").isEmpty() ||
         QStandardPaths::findExecutable("paplay").isEmpty()) {
-        GTEST_SKIP() << "needs the private sound server of scripts/test.sh, flite, espeak-ng "
-                        "and paplay";
+        GTEST_SKIP() << "needs the private sound server of scripts/test.sh, flite and paplay";
     }
     makeController(makeLinuxSpeechServices());
     CompanionControls* panel = controller->controls();
-    // The command is run by sh with a scratch file as $1 and the sentence as $2.
-    struct Voice {
-        QString command, sentence;
-        double maxErrorRate;
-        int heardParts, ofParts;  // at least this share of the words is heard
-    };
-    for (const Voice& voice : {Voice{"flite -voice rms -t \"$2\" -o \"$1\" && paplay \"$1\"",
-                                     "please open the door and turn on the light", 0.34, 2, 3},
-                               Voice{"espeak-ng -v en-us -s 130 -w \"$1\" \"$2\" && paplay \"$1\"",
-                                     "i want to go home", 0.6, 1, 2}}) {
-        SCOPED_TRACE(voice.command.toStdString());
-        controller->showControls();
-        panel->editor()->setPlainText(QStringLiteral("Note:"));
-        panel->microphoneButton()->click();
-        ASSERT_TRUE(waitUntil([&] { return !model->requestingMicrophone(); }));
-        ASSERT_TRUE(model->listening()) << model->message().toStdString();
-        EXPECT_EQ(panel->microphoneButton()->text(), "Stop mic");
-        // Let the recognizer settle on the background level before the voice starts.
-        processEventsFor(std::chrono::milliseconds(700));
-        QTemporaryDir scratch;
-        QProcess speaker;
-        speaker.start(QStringLiteral("sh"),
-                      {QStringLiteral("-c"), voice.command, QStringLiteral("voice"),
-                       scratch.filePath(QStringLiteral("voice.wav")), voice.sentence});
-        ASSERT_TRUE(speaker.waitForStarted());
-        const bool finished =
-            waitUntil([&] { return !model->voiceBusy(); }, std::chrono::seconds(40));
-        speaker.waitForFinished(5000);
-        if (!finished) {
-            model->stopMicrophone();
-        }
-        const QString draft = panel->editor()->toPlainText();
-        const QStringList expected = wordsOf(voice.sentence), heard = wordsOf(draft.mid(6));
-        const double errorRate = wordErrorRate(expected, heard);
-        std::cout << "Dictation heard \"" << heard.join(' ').toStdString() << "\" for \""
-                  << voice.sentence.toStdString() << "\": word error rate " << errorRate
-                  << std::endl;
-        EXPECT_TRUE(finished) << model->message().toStdString();
-        EXPECT_EQ(model->message(), "Dictation finished. Review your draft before using it.");
-        EXPECT_EQ(model->draft(), draft);
-        EXPECT_EQ(panel->microphoneButton()->text(), "Microphone");
-        EXPECT_TRUE(draft.startsWith(QStringLiteral("Note: "))) << draft.toStdString();
-        EXPECT_LE(errorRate, voice.maxErrorRate) << draft.toStdString();
-        const auto found = std::count_if(expected.begin(), expected.end(),
-                                         [&](const QString& word) { return heard.contains(word); });
-        EXPECT_GE(found * voice.ofParts, expected.size() * voice.heardParts) << draft.toStdString();
+    const QString sentence = QStringLiteral("please open the door and turn on the light");
+    controller->showControls();
+    panel->editor()->setPlainText(QStringLiteral("Note:"));
+    panel->microphoneButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return !model->requestingMicrophone(); }));
+    ASSERT_TRUE(model->listening()) << model->message().toStdString();
+    EXPECT_EQ(panel->microphoneButton()->text(), "Stop mic");
+    // Let the recognizer settle on the background level before the voice starts.
+    processEventsFor(std::chrono::milliseconds(700));
+    QTemporaryDir scratch;
+    const QString voice = scratch.filePath(QStringLiteral("voice.wav"));
+    QProcess speaker;
+    speaker.start(QStringLiteral("sh"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("flite -voice rms -t \"$2\" -o \"$1\" && paplay \"$1\""),
+                   QStringLiteral("voice"), voice, sentence});
+    ASSERT_TRUE(speaker.waitForStarted());
+    const bool finished = waitUntil([&] { return !model->voiceBusy(); }, std::chrono::seconds(40));
+    speaker.waitForFinished(5000);
+    if (!finished) {
+        model->stopMicrophone();
     }
+    const QString draft = panel->editor()->toPlainText();
+    const QStringList expected = wordsOf(sentence), heard = wordsOf(draft.mid(6));
+    std::cout << "Dictation heard \"" << heard.join(' ').toStdString() << "\" for \""
+              << sentence.toStdString() << '"' << std::endl;
+    EXPECT_TRUE(finished) << model->message().toStdString();
+    EXPECT_EQ(model->message(), "Dictation finished. Review your draft before using it.");
+    EXPECT_EQ(model->draft(), draft);
+    EXPECT_EQ(panel->microphoneButton()->text(), "Microphone");
+    EXPECT_TRUE(draft.startsWith(QStringLiteral("Note: "))) << draft.toStdString();
+    // At least two words in three are heard, and not many more words than were said.
+    const auto found = std::count_if(expected.begin(), expected.end(),
+                                     [&](const QString& word) { return heard.contains(word); });
+    EXPECT_GE(found * 3, expected.size() * 2) << draft.toStdString();
+    EXPECT_LE(heard.size(), expected.size() + 3) << draft.toStdString();
 }
 
 }  // namespace

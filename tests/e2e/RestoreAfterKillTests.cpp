@@ -5,6 +5,7 @@
 // SIGKILL, so nothing but what it wrote while running survives. VELK is started again on
 // the same folders, built as the application builds it, and the restore notice of its
 // window is read and clicked.
+#include "E2eSupport.h"
 #include "PrivateDisplay.h"
 #include "app/VelkApplication.h"
 #include "core/app/CommandLine.h"
@@ -12,8 +13,6 @@
 #include "core/terminal/TerminalScreen.h"
 #include "core/terminal/TerminalSession.h"
 #include "core/workspace/Workspace.h"
-#include "platform/KeyboardSynthesis.h"
-#include "platform/X11Windows.h"
 #include "support/TestSupport.h"
 #include "ui/window/MainWindow.h"
 #include "ui/workspace/RestoreBar.h"
@@ -25,24 +24,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 
-// Readable texts in failure messages.
-void PrintTo(const QString& text, std::ostream* stream) {
-    *stream << '"' << text.toStdString() << '"';
-}
-
 using namespace std::chrono_literals;
-using testing_support::readFile;
 using testing_support::waitUntil;
-using testing_support::writeFile;
 
 namespace {
 
@@ -52,85 +42,32 @@ protected:
         if (!PrivateDisplay::current()) {
             GTEST_SKIP() << "needs a private X display with a window manager";
         }
-        ASSERT_TRUE(m_scratch.isValid());
-        for (const char* folder : {"home", "config", "data", "cache", "runtime", "tmp"}) {
-            ASSERT_TRUE(QDir().mkpath(path(folder)));
-        }
-        QFile::setPermissions(path("runtime"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        ASSERT_TRUE(writeFile(path("home/.zshenv"), {}));
-        m_savedPath = qgetenv("PATH");
-        // The same for the started program and for the start inside this test.
-        m_environment = {
-            {"HOME", path("home")},
-            {"XDG_CONFIG_HOME", path("config")},
-            {"XDG_DATA_HOME", path("data")},
-            {"XDG_CACHE_HOME", path("cache")},
-            {"XDG_RUNTIME_DIR", path("runtime")},
-            {"TMPDIR", path("tmp")},
-            {"PATH", testing_support::fixturesBin() + ':' + QString::fromLocal8Bit(m_savedPath)},
-            {"VELK_RESOURCES", VELK_SOURCE_DIR "/resources"},
-            {"VELK_FAKE_CLAUDE_STATUS", "in"},
-            {"VELK_FAKE_CODEX_STATUS", "chatgpt"},
-            // The stand-ins stay running after their marker, as an assistant waiting for
-            // the user does.
-            {"VELK_FAKE_HANG", "1"},
-        };
+        ASSERT_TRUE(m_home.ready());
+        // The stand-ins stay running after their marker, as an assistant waiting for the
+        // user does.
+        m_home.environment.insert("VELK_FAKE_HANG", "1");
     }
 
     void TearDown() override {
-        if (m_velk.state() != QProcess::NotRunning) {
-            m_velk.kill();
-            m_velk.waitForFinished(5000);
-        }
         if (m_app) {
             m_app->workspace()->sessions.stopAll();
             waitUntil([&] { return !m_app->workspace()->sessions.anyRunning(); }, 10s);
             m_app.reset();
         }
-        for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
-            qunsetenv(it.key().toUtf8());
-        }
-        qputenv("PATH", m_savedPath);
     }
 
-    QString path(const QString& relative) const { return m_scratch.filePath(relative); }
-
-    bool velkHasFocus() const {
-        const std::optional<X11Windows::Window> focused = X11Windows::focusedWindow();
-        return focused && focused->pid == m_velk.processId();
-    }
-
-    void press(const QString& keys) {
-        const Result<void> pressed =
-            KeyboardSynthesis::pressKeys(keys, [this] { return velkHasFocus(); });
-        ASSERT_TRUE(pressed) << keys.toStdString() << ": " << pressed.error().message.toStdString();
-    }
-
-    void type(const QString& text) {
-        const Result<void> typed =
-            KeyboardSynthesis::typeText(text, [this] { return velkHasFocus(); });
-        ASSERT_TRUE(typed) << typed.error().message.toStdString();
-    }
+    QString path(const QString& relative) const { return m_home.path(relative); }
 
     // The sessions the running program has listed as open so far.
     QJsonArray journal() const {
-        return QJsonDocument::fromJson(readFile(path("data/Kelo AI/open-sessions.json"))).array();
+        return QJsonDocument::fromJson(
+                   testing_support::readFile(path("data/Kelo AI/open-sessions.json")))
+            .array();
     }
 
-    std::optional<X11Windows::Window> windowOf(qint64 pid) const {
-        for (const X11Windows::Window& window : X11Windows::clientWindows()) {
-            if (window.pid == pid) {
-                return window;
-            }
-        }
-        return std::nullopt;
-    }
-
-    QTemporaryDir m_scratch;
-    QByteArray m_savedPath;
-    QMap<QString, QString> m_environment;
-    QProcess m_velk;
+    // The same home for the started program and for the start inside this test.
+    VelkHome m_home;
+    VelkProcess m_velk{m_home};
     std::unique_ptr<VelkApplication> m_app;
 };
 
@@ -141,49 +78,34 @@ TEST_F(RestoreAfterKill, twoAssistantsAndAShellOpenWhenVelkWasKilledComeBackInTh
     for (const QString& folder : {assistants, shells, elsewhere}) {
         ASSERT_TRUE(QDir().mkpath(folder));
     }
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
-        environment.insert(it.key(), it.value());
-    }
-    environment.insert("DISPLAY", PrivateDisplay::current()->name());
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    m_velk.setProcessEnvironment(environment);
-    m_velk.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_velk.start(VELK_EXECUTABLE, {"--workspace", assistants});
-    ASSERT_TRUE(m_velk.waitForStarted(10000)) << m_velk.errorString().toStdString();
-    std::optional<X11Windows::Window> window;
-    ASSERT_TRUE(waitUntil([&] { return (window = windowOf(m_velk.processId())).has_value(); }, 30s))
-        << "no window of the started program";
-    X11Windows::activate(window->id);
-    ASSERT_TRUE(waitUntil([&] { return velkHasFocus(); }));
+    ASSERT_NO_FATAL_FAILURE(m_velk.start(VELK_EXECUTABLE, {"--workspace", assistants}));
 
     // The task goes to the two ticked assistants in the shared folder (Shift+Tab reaches the
     // working-mode choice before the task field).
-    type("Keep going");
-    press("shift+Tab");
-    press("space");
-    press("Tab");
-    press("ctrl+Return");
+    m_velk.type("Keep going");
+    m_velk.press("shift+Tab");
+    m_velk.press("space");
+    m_velk.press("Tab");
+    m_velk.press("ctrl+Return");
     ASSERT_TRUE(waitUntil([&] { return journal().size() == 2; }, 30s))
         << QJsonDocument(journal()).toJson().toStdString();
     // The last started terminal holds the focus: window commands take Control+Shift there.
     // Another folder is opened through the folder dialog and a terminal started in it.
-    press("ctrl+shift+o");
+    m_velk.press("ctrl+shift+o");
     const auto focusedIs = [&](bool mainWindow) {
         const std::optional<X11Windows::Window> focused = X11Windows::focusedWindow();
-        return velkHasFocus() && (focused->id == window->id) == mainWindow;
+        return m_velk.hasFocus() && (focused->id == m_velk.window->id) == mainWindow;
     };
     ASSERT_TRUE(waitUntil([&] { return focusedIs(false); }, 10s)) << "no folder dialog";
-    type(shells);
-    press("Return");
+    m_velk.type(shells);
+    m_velk.press("Return");
     ASSERT_TRUE(waitUntil([&] { return focusedIs(true); }, 10s));
     // New Terminal is Control+N where the focus came back to, Control+Shift+N if that was
     // the terminal; each is pressed while no third session is listed yet.
     for (int round = 0; round < 3 && journal().size() == 2; ++round) {
         for (const char* keys : {"ctrl+n", "ctrl+shift+n"}) {
             if (journal().size() == 2) {
-                press(keys);
+                m_velk.press(keys);
                 waitUntil([&] { return journal().size() == 3; }, 3s);
             }
         }
@@ -198,14 +120,12 @@ TEST_F(RestoreAfterKill, twoAssistantsAndAShellOpenWhenVelkWasKilledComeBackInTh
         }
     }
     ASSERT_FALSE(claudeConversation.isEmpty()) << QJsonDocument(open).toJson().toStdString();
-    ::kill(pid_t(m_velk.processId()), SIGKILL);
-    ASSERT_TRUE(m_velk.waitForFinished(10000));
-    ASSERT_EQ(m_velk.exitStatus(), QProcess::CrashExit);
+    ::kill(pid_t(m_velk.process.processId()), SIGKILL);
+    ASSERT_TRUE(m_velk.process.waitForFinished(10000));
+    ASSERT_EQ(m_velk.process.exitStatus(), QProcess::CrashExit);
 
     // Started again, on another project: nothing runs until the notice is accepted.
-    for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
-        qputenv(it.key().toUtf8(), it.value().toUtf8());
-    }
+    m_home.apply();
     CommandLine commandLine;
     commandLine.workspace = elsewhere;
     m_app = std::make_unique<VelkApplication>(commandLine, std::make_unique<SettingsPreferences>());

@@ -1,4 +1,3 @@
-#include "core/appearance/HexColor.h"
 #include "core/files/Highlighter.h"
 
 #include <gtest/gtest.h>
@@ -50,30 +49,6 @@ TEST(Highlighter, colourClassesFollowTheRulesInOrderWithUnicodeWordBoundaries) {
     }
 }
 
-TEST(Highlighter, theShortBoundaryBeforeAWordCharacterAgreesWithTheGeneralOne) {
-    // "\\bif" takes the look-behind-only form; the look-ahead forces the general form.
-    const Highlighter shortForm(std::vector<HighlightRule>{{R"(\bif\b)", "FF0000"}});
-    const Highlighter generalForm(std::vector<HighlightRule>{{R"(\b(?=i)if\b)", "FF0000"}});
-    for (const char* text : {"if", " if ", "éif", "e\u0301if", "\u200Bif", "a\u0301\u0301if",
-                             "(if)", "_if", "if_", "²if", "if\u0301"}) {
-        const QString string = QString::fromUtf8(text);
-        EXPECT_EQ(shortForm.styles(string), generalForm.styles(string)) << text;
-    }
-    // A class that can match a dash is not a word character: the general form applies.
-    const Highlighter dash(std::vector<HighlightRule>{{R"(\b[a-]+)", "FF0000"}});
-    EXPECT_EQ(dash.styles("a -a"), (std::vector<Highlighter::Style>{1, 0, 0, 1}));
-}
-
-TEST(Highlighter, aRuleThatDoesNotCompileIsSkippedAndTheOthersStillColour) {
-    const Highlighter highlighter(
-        std::vector<HighlightRule>{{"(unclosed", "FF0000"}, {"b+", "00FF00"}});
-    const auto styles = highlighter.styles("abba(");
-    ASSERT_TRUE(styles);
-    EXPECT_EQ(*styles, (std::vector<Highlighter::Style>{0, 2, 2, 0, 0}));
-    EXPECT_EQ(highlighter.color(2), colorFromHex(u"00FF00"));
-    EXPECT_EQ(highlighter.color(0), colorFromHex(u"D0DEEB"));
-}
-
 TEST(Highlighter, textsOfTwoHundredThousandUnitsOrMoreAreNotColoured) {
     const Highlighter highlighter;
     QString text = QString(Highlighter::kMaxTextLength - 1, u'x');
@@ -82,16 +57,6 @@ TEST(Highlighter, textsOfTwoHundredThousandUnitsOrMoreAreNotColoured) {
     ASSERT_TRUE(below);
     EXPECT_EQ((*below)[0], 1);
     EXPECT_FALSE(highlighter.styles(text + u'x'));
-}
-
-TEST(Highlighter, boundaryEscapesInsideACharacterClassOrAQuoteAreLeftAlone) {
-    EXPECT_FALSE(Highlighter::translateIcuPattern(R"([\b])").contains("Alphabetic"));
-    EXPECT_FALSE(Highlighter::translateIcuPattern(R"(\Q\b\E)").contains("Alphabetic"));
-    EXPECT_TRUE(Highlighter::translateIcuPattern(R"([]]\b)").contains("Alphabetic"));
-    const Highlighter highlighter(std::vector<HighlightRule>{{R"(\Bb\B)", "FF0000"}});
-    const auto styles = highlighter.styles("abc b");
-    ASSERT_TRUE(styles);
-    EXPECT_EQ(*styles, (std::vector<Highlighter::Style>{0, 1, 0, 0, 0}));
 }
 
 }  // namespace

@@ -16,6 +16,27 @@
 using namespace testing_support;
 using namespace std::chrono_literals;
 
+namespace {
+
+HistoryEntry storedEntry(const QString& title) {
+    HistoryEntry entry;
+    entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    entry.provider = "codex";
+    entry.title = title;
+    entry.directory = "/tmp";
+    entry.started = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+    return entry;
+}
+
+QJsonArray setAside(const MemoryPreferences& preferences) {
+    return QJsonDocument::fromJson(preferences.values()
+                                       .value(StoredList::damagedKey(PreferenceKeys::history))
+                                       .toByteArray())
+        .array();
+}
+
+}  // namespace
+
 class WorkspaceHistory : public WorkspaceTest {};
 
 TEST_F(WorkspaceHistory, everyFinishedSessionAddsExactlyOneEntryAlsoWhenManyFinishTogether) {
@@ -47,13 +68,7 @@ TEST_F(WorkspaceHistory, everyFinishedSessionAddsExactlyOneEntryAlsoWhenManyFini
 TEST_F(WorkspaceHistory, theNewestEntryIsFirstAndTheOldestIsDroppedPastFifty) {
     QList<HistoryEntry> stored;
     for (int i = 0; i < HistoryStore::kLimit; ++i) {
-        HistoryEntry entry;
-        entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        entry.provider = "codex";
-        entry.title = QStringLiteral("stored %1").arg(i);
-        entry.directory = project();
-        entry.started = QDateTime::fromSecsSinceEpoch(1700000000 + i, Qt::UTC);
-        stored.append(entry);
+        stored.append(storedEntry(QStringLiteral("stored %1").arg(i)));
     }
     preferences = MemoryPreferences({{PreferenceKeys::history, HistoryEntry::encodeList(stored)}});
     Workspace& model = openWorkspace(true);
@@ -71,27 +86,6 @@ TEST_F(WorkspaceHistory, theNewestEntryIsFirstAndTheOldestIsDroppedPastFifty) {
     EXPECT_EQ(model.history.history().at(1), stored.first());
     EXPECT_EQ(model.history.history().last(), stored.at(HistoryStore::kLimit - 2));
 }
-
-namespace {
-
-HistoryEntry storedEntry(const QString& title) {
-    HistoryEntry entry;
-    entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    entry.provider = "codex";
-    entry.title = title;
-    entry.directory = "/tmp";
-    entry.started = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
-    return entry;
-}
-
-QJsonArray setAside(const MemoryPreferences& preferences) {
-    return QJsonDocument::fromJson(preferences.values()
-                                       .value(StoredList::damagedKey(PreferenceKeys::history))
-                                       .toByteArray())
-        .array();
-}
-
-}  // namespace
 
 // One unreadable snapshot costs only itself: it is set aside before the list is stored
 // again, and the other snapshots stay. A value that is not a list at all is set aside whole.

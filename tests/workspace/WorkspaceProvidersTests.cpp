@@ -141,21 +141,9 @@ TEST_F(WorkspaceAssistants, aWorkspaceDestroyedDuringACheckIsLeftAlone) {
     SUCCEED();
 }
 
-// Where the list puts a connector is the Assistants page tests' business.
-TEST_F(WorkspaceAssistants, savingAConnectorStoresTheWholeListRefreshesAndSaysSo) {
-    preferences = MemoryPreferences();
-    Workspace& model = createWorkspace(true);
-    model.notices.setDurationMs(60000);
-    model.providers.saveProvider(connector("mine", "kimi", "kimi {prompt}"));
-    EXPECT_TRUE(model.providers.isReady(model.providers.provider("mine")));
-    EXPECT_EQ(model.notices.toast(), "Connector mine configuration saved.");
-    EXPECT_EQ(
-        Provider::decodeList(preferences.values().value(PreferenceKeys::providers).toByteArray()),
-        model.providers.providers());
-}
-
 // A connector that cannot be read is set aside and the others stay, also through the next
 // save of the list; a list of which nothing can be read leaves the built-in assistants.
+// (Where the list puts a connector is the Assistants page tests' business.)
 TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
     const QString damagedKey = StoredList::damagedKey(PreferenceKeys::providers);
     const Provider mine = connector("mine", "kimi", "kimi {prompt}");
@@ -170,10 +158,15 @@ TEST_F(WorkspaceAssistants, aDamagedConnectorIsSetAsideAndTheOthersAreKept) {
     EXPECT_EQ(QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),
               setAside);
 
+    // Saving stores the whole list, the finds set aside stay, and the new one is ready.
+    model.notices.setDurationMs(60000);
     model.providers.saveProvider(connector("new", "codex", "codex {prompt}"));
+    EXPECT_TRUE(model.providers.isReady(model.providers.provider("new")));
+    EXPECT_EQ(model.notices.toast(), "Connector new configuration saved.");
     const auto saved =
         Provider::decodeList(preferences.values().value(PreferenceKeys::providers).toByteArray());
     ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(*saved, model.providers.providers());
     EXPECT_EQ(saved->size(), Provider::defaults().size() + 2);
     EXPECT_EQ(saved->first(), mine);
     EXPECT_EQ(QJsonDocument::fromJson(preferences.values().value(damagedKey).toByteArray()).array(),

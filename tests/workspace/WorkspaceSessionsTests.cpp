@@ -183,7 +183,6 @@ TEST_F(WorkspaceSessions, launchTitlesSessionsByPromptOrProviderAndOpensTheEdito
     EXPECT_EQ(model.sessions.sessions().at(0)->title(), longPrompt.left(52));
     EXPECT_EQ(model.sessions.sessions().at(1)->title(), "Claude Code session");
     EXPECT_EQ(model.sessions.sessions().at(1)->command(), provider("claude").command(QString()));
-    EXPECT_TRUE(model.sessions.sessions().at(1)->command().startsWith("claude --settings '{"));
 
     model.launcher.launch("task", provider("zai"));
     ASSERT_TRUE(requestedConnector);
@@ -276,9 +275,7 @@ TEST_F(WorkspaceSessions, runFileSavesFirstAndRunsPythonKeepingItsExitStatus) {
     EXPECT_FALSE(model.project.fileIsDirty());
     ASSERT_EQ(model.sessions.sessions().size(), 1);
     const SessionPointer session = model.sessions.sessions().first();
-    EXPECT_EQ(session->title(), "Run · tool.py");
-    EXPECT_EQ(session->providerID(), "shell");
-    EXPECT_EQ(session->directory(), project());
+    EXPECT_EQ(session->directory(), project());  // (its title: the Files page test)
     ASSERT_TRUE(waitForSessionsToFinish());
     EXPECT_EQ(session->exitCode(), 3);
     EXPECT_TRUE(session->screen().plainText().contains("RUN_MARKER"));
