@@ -3,7 +3,7 @@
 #include "core/actions/ComputerPlanner.h"
 #include "core/companion/CompanionModel.h"
 #include "platform/LinuxStepRunner.h"
-#include "platform/speech/LinuxSpeechServices.h"
+#include "platform/SpeechModule.h"
 #include "ui/companion/CompanionController.h"
 #include "ui/companion/CompanionControls.h"
 #include "ui/companion/DesktopPet.h"
@@ -143,7 +143,8 @@ void VelkApplication::launch() {
     followDesktopMotion();
     m_companion = std::make_unique<CompanionModel>(
         persist, *m_preferences, *m_dialogs,
-        persist ? makeLinuxSpeechServices() : makeSilentSpeechServices());
+        persist ? makeSpeechServicesOnFirstUse(speechModuleCandidates())
+                : makeSilentSpeechServices());
 
     openProjectFolder();
 
