@@ -1,5 +1,6 @@
 #include "app/VelkApplication.h"
 
+#include "app/ImagePluginPreload.h"
 #include "core/actions/ComputerPlanner.h"
 #include "core/companion/CompanionModel.h"
 #include "platform/LinuxStepRunner.h"
@@ -127,6 +128,7 @@ void VelkApplication::launch() {
     if (m_window) {
         return;
     }
+    preloadImageFormatPlugins();
     const bool persist = !m_commandLine.automation();
     // Applies that a crash cut short are rolled back before the project is listed.
     const std::vector<RunFiles::ApplyRecovery> recovered =
