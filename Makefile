@@ -37,8 +37,9 @@ test-assistants: build
 test-package: build
 	scripts/test-package.sh $(BUILD)/release
 
-# Installs the Release build under $(PREFIX): bin/velk, share/velk/resources, the menu entry,
-# icons and AppStream metadata. The list of installed files is kept for `make uninstall`.
+# Installs the Release build under $(PREFIX): bin/velk, lib/velk/velk-speech.so,
+# share/velk/resources, the menu entry, icons and AppStream metadata. The list of installed
+# files is kept for `make uninstall`.
 install: build
 	cmake --install $(BUILD)/release --prefix $(PREFIX)
 	cp $(BUILD)/release/install_manifest.txt $(BUILD)/release/velk-installed-files.txt
@@ -47,7 +48,7 @@ uninstall:
 	@test -f $(BUILD)/release/velk-installed-files.txt || \
 		{ echo "nothing was installed from $(BUILD)/release"; exit 1; }
 	xargs -d '\n' rm -f < $(BUILD)/release/velk-installed-files.txt
-	sed -n 's|^\(.*/share/velk\)/.*|\1|p' $(BUILD)/release/velk-installed-files.txt | sort -u | \
+	sed -n 's|^\(.*/\(share\|lib\)/velk\)/.*|\1|p' $(BUILD)/release/velk-installed-files.txt | sort -u | \
 		xargs -r -d '\n' -I{} find {} -depth -type d -empty -delete
 	rm -f $(BUILD)/release/velk-installed-files.txt
 

@@ -1,9 +1,10 @@
 #include "app/VelkApplication.h"
 
+#include "app/ImagePluginPreload.h"
 #include "core/actions/ComputerPlanner.h"
 #include "core/companion/CompanionModel.h"
 #include "platform/LinuxStepRunner.h"
-#include "platform/speech/LinuxSpeechServices.h"
+#include "platform/SpeechModule.h"
 #include "ui/companion/CompanionController.h"
 #include "ui/companion/CompanionControls.h"
 #include "ui/companion/DesktopPet.h"
@@ -127,6 +128,7 @@ void VelkApplication::launch() {
     if (m_window) {
         return;
     }
+    preloadImageFormatPlugins();
     const bool persist = !m_commandLine.automation();
     // Applies that a crash cut short are rolled back before the project is listed.
     const std::vector<RunFiles::ApplyRecovery> recovered =
@@ -143,7 +145,8 @@ void VelkApplication::launch() {
     followDesktopMotion();
     m_companion = std::make_unique<CompanionModel>(
         persist, *m_preferences, *m_dialogs,
-        persist ? makeLinuxSpeechServices() : makeSilentSpeechServices());
+        persist ? makeSpeechServicesOnFirstUse(speechModuleCandidates())
+                : makeSilentSpeechServices());
 
     openProjectFolder();
 

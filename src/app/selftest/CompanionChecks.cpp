@@ -6,8 +6,7 @@
 #include "core/services/Dialogs.h"
 #include "core/services/Preferences.h"
 #include "core/workspace/Workspace.h"
-#include "platform/speech/LinuxSpeechServices.h"
-#include "platform/speech/PocketSphinxRecognizer.h"
+#include "platform/SpeechModule.h"
 #include "ui/companion/CompanionController.h"
 #include "ui/navigation/Navigator.h"
 
@@ -71,22 +70,32 @@ SelfTestResult petImageImportChecksTheFile(SelfTestContext& context) {
     return std::nullopt;
 }
 
-// Loads the installed pocketsphinx model and ends an utterance of silence: the recognizer
-// answers with a final, empty result and no error.
+// Opens the speech module, loads the installed pocketsphinx model through it and ends an
+// utterance of silence: the recognizer answers with a final, empty result and no error.
 SelfTestResult recognizerLoadsItsModel(SelfTestContext&) {
-    const QString models = pocketSphinxModelFolder();
-    if (!PocketSphinxRecognizer::modelInstalled(models)) {
-        return QStringLiteral("the pocketsphinx model is not installed in %1").arg(models);
-    }
+    // Declared first: the recognizer's thread may still report while it is destroyed.
     std::mutex mutex;
     std::optional<RecognitionUpdate> last;
-    PocketSphinxRecognizer recognizer(models);
-    recognizer.start([&](const RecognitionUpdate& update) {
+    Result<std::unique_ptr<SpeechServices>> services = loadSpeechModule(speechModuleCandidates());
+    if (!services) {
+        return services.error().message;
+    }
+    bool installed = false;
+    services.value()->requestRecognitionAuthorization([&](bool granted) { installed = granted; });
+    if (!installed) {
+        return QStringLiteral("the speech module finds no pocketsphinx model");
+    }
+    const std::unique_ptr<SpeechRecognizer> recognizer =
+        services.value()->makeRecognizer(QLocale(QLocale::English, QLocale::UnitedStates));
+    if (!recognizer) {
+        return QStringLiteral("the speech module has no recognizer for US English");
+    }
+    recognizer->start([&](const RecognitionUpdate& update) {
         std::lock_guard lock(mutex);
         last = update;
     });
-    recognizer.appendAudio(QByteArray(16000 * 2, '\0'));  // one second of silence
-    recognizer.endAudio();
+    recognizer->appendAudio(QByteArray(16000 * 2, '\0'));  // one second of silence
+    recognizer->endAudio();
     const bool answered = selfTestWaitUntil(
         [&] {
             std::lock_guard lock(mutex);

@@ -291,6 +291,10 @@ void CompanionModel::toggleMicrophone() {
         return;
     }
     silence();
+    if (const std::optional<QString> reason = m_speech->unavailableReason()) {
+        setMessage(*reason);
+        return;
+    }
     const QUuid attempt = QUuid::createUuid();
     m_attempt = attempt;
     setRequestingMicrophone(true);
@@ -433,6 +437,10 @@ void CompanionModel::speak(const QString& text) {
     }
     stopMicrophone();
     silence();
+    if (const std::optional<QString> reason = m_speech->unavailableReason()) {
+        setMessage(*reason);
+        return;
+    }
     QString spoken = trimmed.right(kSpokenCharacters);
     // Never start the spoken part in the middle of a surrogate pair.
     if (!spoken.isEmpty() && spoken.front().isLowSurrogate()) {

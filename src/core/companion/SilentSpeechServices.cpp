@@ -33,13 +33,18 @@ private:
 
 class SilentSpeechServices : public SpeechServices {
 public:
+    explicit SilentSpeechServices(std::optional<QString> reason = std::nullopt)
+        : m_reason(std::move(reason)) {}
+
     void requestMicrophoneAccess(Answer answer) override { answer(false); }
     void requestRecognitionAuthorization(Answer answer) override { answer(false); }
     std::unique_ptr<SpeechRecognizer> makeRecognizer(const QLocale&) override { return nullptr; }
     AudioInput& audioInput() override { return m_input; }
     SpeechSynthesizer& synthesizer() override { return m_synthesizer; }
+    std::optional<QString> unavailableReason() override { return m_reason; }
 
 private:
+    std::optional<QString> m_reason;
     NoAudioInput m_input;
     NoSynthesizer m_synthesizer;
 };
@@ -48,4 +53,8 @@ private:
 
 std::unique_ptr<SpeechServices> makeSilentSpeechServices() {
     return std::make_unique<SilentSpeechServices>();
+}
+
+std::unique_ptr<SpeechServices> makeUnavailableSpeechServices(QString reason) {
+    return std::make_unique<SilentSpeechServices>(std::move(reason));
 }

@@ -88,8 +88,15 @@ public:
     virtual std::unique_ptr<SpeechRecognizer> makeRecognizer(const QLocale& locale) = 0;
     virtual AudioInput& audioInput() = 0;
     virtual SpeechSynthesizer& synthesizer() = 0;
+    // Why neither dictation nor read-aloud can work in this process (their libraries are
+    // missing), in words for the user; nothing when they may. Asked before each dictation
+    // and each reading.
+    virtual std::optional<QString> unavailableReason() { return std::nullopt; }
 };
 
 // Services for a process without speech (automation runs): every permission is refused and
 // nothing is spoken.
 std::unique_ptr<SpeechServices> makeSilentSpeechServices();
+
+// Services that refuse every dictation and reading with `reason`.
+std::unique_ptr<SpeechServices> makeUnavailableSpeechServices(QString reason);
