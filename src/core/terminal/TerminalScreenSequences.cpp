@@ -7,11 +7,73 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 using terminal_detail::appendScalar;
 using terminal_detail::kBlankCell;
 
 namespace {
+
+// The combining diacritical marks, U+0300 to U+036F.
+constexpr auto kCommonMarks = [] {
+    std::array<char16_t, 0x70> marks{};
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        marks[i] = char16_t(0x300 + i);
+    }
+    return marks;
+}();
+
+// Writes `count` cells of ASCII `text` in one style (`flags` without a code point).
+void writeAsciiCells(PackedCell* cells, const char* text, int count, std::uint32_t flags,
+                     std::uint32_t foreground, std::uint32_t background) {
+    int i = 0;
+#ifdef __SSE2__
+    // Four cells (three 16-byte stores) at a time: the style words are laid out once, and
+    // the four code points are spread into their lanes. Laying them out costs about as
+    // much as writing a few cells one by one, so short runs (a coloured word) skip it.
+    static_assert(sizeof(PackedCell) == 12);
+    constexpr int kLongRun = 12;
+    if (count >= kLongRun) {
+        const auto word = [](std::uint32_t value) { return int(value); };
+        const __m128i first =
+            _mm_setr_epi32(word(flags), word(foreground), word(background), word(flags));
+        const __m128i second =
+            _mm_setr_epi32(word(foreground), word(background), word(flags), word(foreground));
+        const __m128i third =
+            _mm_setr_epi32(word(background), word(flags), word(foreground), word(background));
+        const __m128i firstCodes = _mm_setr_epi32(-1, 0, 0, -1);
+        const __m128i secondCodes = _mm_setr_epi32(0, 0, -1, 0);
+        const __m128i thirdCodes = _mm_setr_epi32(0, -1, 0, 0);
+        const __m128i zero = _mm_setzero_si128();
+        auto* out = reinterpret_cast<unsigned char*>(cells);
+        for (; i + 4 <= count; i += 4) {
+            std::int32_t four;
+            std::memcpy(&four, text + i, sizeof four);
+            __m128i codes = _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero);
+            codes = _mm_unpacklo_epi16(codes, zero);
+            const __m128i a =
+                _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(1, 0, 0, 0)), firstCodes);
+            const __m128i b =
+                _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(0, 2, 0, 0)), secondCodes);
+            const __m128i c =
+                _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(0, 0, 3, 0)), thirdCodes);
+            unsigned char* at = out + 12 * std::size_t(i);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(first, a));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 16), _mm_or_si128(second, b));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 32), _mm_or_si128(third, c));
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        cells[i].codeAndFlags = static_cast<unsigned char>(text[i]) | flags;
+        cells[i].foregroundWord = foreground;
+        cells[i].backgroundWord = background;
+    }
+}
 
 constexpr int kMaxParameterValue = TerminalParser::kMaxParameterValue;
 // 512 parameter characters hold at most 513 fields.
@@ -159,12 +221,7 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
             breakWideCharacterAt(line, m_column);
             breakWideCharacterAt(line, m_column + count - 1);
         }
-        PackedCell* cell = line.cells.data() + m_column;
-        for (int i = 0; i < count; ++i) {
-            cell[i].codeAndFlags = static_cast<unsigned char>(text[i]) | flags;
-            cell[i].foregroundWord = foreground;
-            cell[i].backgroundWord = background;
-        }
+        writeAsciiCells(line.cells.data() + m_column, text, count, flags, foreground, background);
         if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
             markLink(line, m_column, m_column + count);
         }
@@ -440,6 +497,9 @@ void TerminalScreen::addCombining(char32_t scalar) {
         std::find_if(line.marks.begin(), line.marks.end(),
                      [column](const CombiningMarks& marks) { return marks.column == column; });
     if (entry == line.marks.end()) {
+        if (line.marks.capacity() == 0) {
+            line.marks.reserve(4);  // a line with marks mostly has a few
+        }
         line.marks.push_back({column, QString()});
         entry = line.marks.end() - 1;
     } else if (!cell.hasCombining()) {
@@ -450,7 +510,12 @@ void TerminalScreen::addCombining(char32_t scalar) {
     // The cap keeps hostile output from growing a cell without bound.
     const auto scalars = std::count_if(entry->text.cbegin(), entry->text.cend(),
                                        [](QChar unit) { return !unit.isLowSurrogate(); });
-    if (scalars < kMaxCombiningPerCell) {
+    if (scalars == 0 && scalar >= kCommonMarks.front() && scalar <= kCommonMarks.back()) {
+        // The first mark of a cell, from the block most marks come from: the text refers to
+        // a table instead of allocating, until a second mark is appended.
+        entry->text = QString::fromRawData(
+            reinterpret_cast<const QChar*>(&kCommonMarks[scalar - kCommonMarks.front()]), 1);
+    } else if (scalars < kMaxCombiningPerCell) {
         appendScalar(entry->text, scalar);
     }
 }
