@@ -281,8 +281,9 @@ void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
     }
     // A line segment at a time, as printAscii() does: the characters that fit on the
     // cursor's line are written straight into its cells, and only the double-width
-    // characters the segment's two ends cut into are repaired. Combining marks and a
-    // double-width character that does not fit in the last column go through put().
+    // characters the segment's two ends cut into are repaired. Combining marks join the
+    // segment's characters where they are; a mark before any of them and a double-width
+    // character that does not fit in the last column go through put().
     const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
     const std::uint32_t foreground = m_style.foregroundWord;
     const std::uint32_t background = m_style.backgroundWord;
@@ -321,6 +322,11 @@ void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
                 cells[column + 1] = {PackedCell::kContinuation | flags, foreground, background};
                 column += 2;
                 wide = true;
+            } else if (width == TerminalCellWidth::Zero && column > start) {
+                // A mark on the character this segment wrote last: the segment goes on.
+                m_column = column;
+                addCombining(scalar);
+                continue;
             } else {
                 break;
             }
