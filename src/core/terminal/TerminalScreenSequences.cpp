@@ -27,53 +27,48 @@ constexpr auto kCommonMarks = [] {
     return marks;
 }();
 
-// Writes `count` cells of ASCII `text` in one style (`flags` without a code point).
-void writeAsciiCells(PackedCell* cells, const char* text, int count, std::uint32_t flags,
-                     std::uint32_t foreground, std::uint32_t background) {
-    int i = 0;
 #ifdef __SSE2__
-    // Four cells (three 16-byte stores) at a time: the style words are laid out once, and
-    // the four code points are spread into their lanes. Laying them out costs about as
-    // much as writing a few cells one by one, so short runs (a coloured word) skip it.
+// Writes the first count / 4 * 4 of `count` cells of ASCII `text` in one style (`flags`
+// without a code point) four cells (three 16-byte stores) at a time: the style words are
+// laid out once, and each four code points are spread into their lanes. Returns how many
+// it wrote. Out of line: laying the words out costs about as much as writing a few cells
+// one by one, so short runs (a coloured word) do not come here.
+[[gnu::noinline]] int writeAsciiQuads(PackedCell* cells, const char* text, int count,
+                                      std::uint32_t flags, std::uint32_t foreground,
+                                      std::uint32_t background) {
     static_assert(sizeof(PackedCell) == 12);
-    constexpr int kLongRun = 12;
-    if (count >= kLongRun) {
-        const auto word = [](std::uint32_t value) { return int(value); };
-        const __m128i first =
-            _mm_setr_epi32(word(flags), word(foreground), word(background), word(flags));
-        const __m128i second =
-            _mm_setr_epi32(word(foreground), word(background), word(flags), word(foreground));
-        const __m128i third =
-            _mm_setr_epi32(word(background), word(flags), word(foreground), word(background));
-        const __m128i firstCodes = _mm_setr_epi32(-1, 0, 0, -1);
-        const __m128i secondCodes = _mm_setr_epi32(0, 0, -1, 0);
-        const __m128i thirdCodes = _mm_setr_epi32(0, -1, 0, 0);
-        const __m128i zero = _mm_setzero_si128();
-        auto* out = reinterpret_cast<unsigned char*>(cells);
-        for (; i + 4 <= count; i += 4) {
-            std::int32_t four;
-            std::memcpy(&four, text + i, sizeof four);
-            __m128i codes = _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero);
-            codes = _mm_unpacklo_epi16(codes, zero);
-            const __m128i a =
-                _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(1, 0, 0, 0)), firstCodes);
-            const __m128i b =
-                _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(0, 2, 0, 0)), secondCodes);
-            const __m128i c =
-                _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(0, 0, 3, 0)), thirdCodes);
-            unsigned char* at = out + 12 * std::size_t(i);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(first, a));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 16), _mm_or_si128(second, b));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 32), _mm_or_si128(third, c));
-        }
+    const auto word = [](std::uint32_t value) { return int(value); };
+    const __m128i first =
+        _mm_setr_epi32(word(flags), word(foreground), word(background), word(flags));
+    const __m128i second =
+        _mm_setr_epi32(word(foreground), word(background), word(flags), word(foreground));
+    const __m128i third =
+        _mm_setr_epi32(word(background), word(flags), word(foreground), word(background));
+    const __m128i firstCodes = _mm_setr_epi32(-1, 0, 0, -1);
+    const __m128i secondCodes = _mm_setr_epi32(0, 0, -1, 0);
+    const __m128i thirdCodes = _mm_setr_epi32(0, -1, 0, 0);
+    const __m128i zero = _mm_setzero_si128();
+    auto* out = reinterpret_cast<unsigned char*>(cells);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        std::int32_t four;
+        std::memcpy(&four, text + i, sizeof four);
+        __m128i codes = _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero);
+        codes = _mm_unpacklo_epi16(codes, zero);
+        const __m128i a =
+            _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(1, 0, 0, 0)), firstCodes);
+        const __m128i b =
+            _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(0, 2, 0, 0)), secondCodes);
+        const __m128i c =
+            _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(0, 0, 3, 0)), thirdCodes);
+        unsigned char* at = out + 12 * std::size_t(i);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(first, a));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 16), _mm_or_si128(second, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 32), _mm_or_si128(third, c));
     }
-#endif
-    for (; i < count; ++i) {
-        cells[i].codeAndFlags = static_cast<unsigned char>(text[i]) | flags;
-        cells[i].foregroundWord = foreground;
-        cells[i].backgroundWord = background;
-    }
+    return i;
 }
+#endif
 
 constexpr int kMaxParameterValue = TerminalParser::kMaxParameterValue;
 // 512 parameter characters hold at most 513 fields.
@@ -221,7 +216,18 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
             breakWideCharacterAt(line, m_column);
             breakWideCharacterAt(line, m_column + count - 1);
         }
-        writeAsciiCells(line.cells.data() + m_column, text, count, flags, foreground, background);
+        PackedCell* cell = line.cells.data() + m_column;
+        int i = 0;
+#ifdef __SSE2__
+        if (count >= 12) {
+            i = writeAsciiQuads(cell, text, count, flags, foreground, background);
+        }
+#endif
+        for (; i < count; ++i) {
+            cell[i].codeAndFlags = static_cast<unsigned char>(text[i]) | flags;
+            cell[i].foregroundWord = foreground;
+            cell[i].backgroundWord = background;
+        }
         if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
             markLink(line, m_column, m_column + count);
         }
