@@ -217,13 +217,13 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
             breakWideCharacterAt(line, m_column + count - 1);
         }
         PackedCell* cell = line.cells.data() + m_column;
-        int i = 0;
+        int from = 0;
 #ifdef __SSE2__
-        if (count >= 12) {
-            i = writeAsciiQuads(cell, text, count, flags, foreground, background);
+        if (count >= 12) [[unlikely]] {
+            from = writeAsciiQuads(cell, text, count, flags, foreground, background);
         }
 #endif
-        for (; i < count; ++i) {
+        for (int i = from; i < count; ++i) {
             cell[i].codeAndFlags = static_cast<unsigned char>(text[i]) | flags;
             cell[i].foregroundWord = foreground;
             cell[i].backgroundWord = background;
