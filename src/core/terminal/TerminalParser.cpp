@@ -170,33 +170,48 @@ const std::uint8_t* TerminalParser::printUtf8Run(const std::uint8_t* bytes,
                 {available, kLongAscii, std::ptrdiff_t(std::size(run) - count)});
             std::ptrdiff_t length = 0;
             while (length < room && isPrintableAscii(bytes[length])) {
+                run[count + std::size_t(length)] = bytes[length];
                 ++length;
             }
             if (length == 0 || length == kLongAscii) {
                 break;
             }
-            for (std::ptrdiff_t i = 0; i < length; ++i) {
-                run[count++] = bytes[i];
-            }
+            count += std::size_t(length);
             bytes += length;
             continue;
         }
-        if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (bytes[1] & 0xC0) == 0x80) {
+        // Three-byte sequences first: most text outside ASCII (CJK, symbols, box drawing)
+        // is made of them. A sequence is taken when its continuation bytes are 10xxxxxx and
+        // its value is neither an overlong form nor a surrogate nor above U+10FFFF, which
+        // is what the byte-by-byte decoder's ranges for the second byte allow.
+        if (lead >= 0xE0) {
+            if (lead <= 0xEF && available >= 3) {
+                const char32_t second = bytes[1];
+                const char32_t third = bytes[2];
+                value = (char32_t(lead & 0x0F) << 12) | ((second & 0x3F) << 6) | (third & 0x3F);
+                if (((second & 0xC0) | ((third & 0xC0) << 8)) != 0x8080 || value < 0x800 ||
+                    value - 0xD800 < 0x800) {
+                    break;
+                }
+                bytes += 3;
+            } else if (lead <= 0xF4 && available >= 4) {
+                const char32_t second = bytes[1];
+                const char32_t third = bytes[2];
+                const char32_t fourth = bytes[3];
+                value = (char32_t(lead & 0x07) << 18) | ((second & 0x3F) << 12) |
+                        ((third & 0x3F) << 6) | (fourth & 0x3F);
+                if (((second & 0xC0) | ((third & 0xC0) << 8) | ((fourth & 0xC0) << 16)) !=
+                        0x808080 ||
+                    value < 0x10000 || value > 0x10FFFF) {
+                    break;
+                }
+                bytes += 4;
+            } else {
+                break;
+            }
+        } else if (lead >= 0xC2 && available >= 2 && (bytes[1] & 0xC0) == 0x80) {
             value = (char32_t(lead & 0x1F) << 6) | (bytes[1] & 0x3F);
             bytes += 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF && available >= 3 &&
-                   bytes[1] >= (lead == 0xE0 ? 0xA0 : 0x80) &&
-                   bytes[1] <= (lead == 0xED ? 0x9F : 0xBF) && (bytes[2] & 0xC0) == 0x80) {
-            value = (char32_t(lead & 0x0F) << 12) | (char32_t(bytes[1] & 0x3F) << 6) |
-                    (bytes[2] & 0x3F);
-            bytes += 3;
-        } else if (lead >= 0xF0 && lead <= 0xF4 && available >= 4 &&
-                   bytes[1] >= (lead == 0xF0 ? 0x90 : 0x80) &&
-                   bytes[1] <= (lead == 0xF4 ? 0x8F : 0xBF) && (bytes[2] & 0xC0) == 0x80 &&
-                   (bytes[3] & 0xC0) == 0x80) {
-            value = (char32_t(lead & 0x07) << 18) | (char32_t(bytes[1] & 0x3F) << 12) |
-                    (char32_t(bytes[2] & 0x3F) << 6) | (bytes[3] & 0x3F);
-            bytes += 4;
         } else {
             break;
         }

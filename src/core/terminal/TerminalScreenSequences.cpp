@@ -7,11 +7,68 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 using terminal_detail::appendScalar;
 using terminal_detail::kBlankCell;
 
 namespace {
+
+// The combining diacritical marks, U+0300 to U+036F.
+constexpr auto kCommonMarks = [] {
+    std::array<char16_t, 0x70> marks{};
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        marks[i] = char16_t(0x300 + i);
+    }
+    return marks;
+}();
+
+#ifdef __SSE2__
+// Writes the first count / 4 * 4 of `count` cells of ASCII `text` in one style (`flags`
+// without a code point) four cells (three 16-byte stores) at a time: the style words are
+// laid out once, and each four code points are spread into their lanes. Returns how many
+// it wrote. Out of line: laying the words out costs about as much as writing a few cells
+// one by one, so short runs (a coloured word) do not come here.
+[[gnu::noinline]] int writeAsciiQuads(PackedCell* cells, const char* text, int count,
+                                      std::uint32_t flags, std::uint32_t foreground,
+                                      std::uint32_t background) {
+    static_assert(sizeof(PackedCell) == 12);
+    const auto word = [](std::uint32_t value) { return int(value); };
+    const __m128i first =
+        _mm_setr_epi32(word(flags), word(foreground), word(background), word(flags));
+    const __m128i second =
+        _mm_setr_epi32(word(foreground), word(background), word(flags), word(foreground));
+    const __m128i third =
+        _mm_setr_epi32(word(background), word(flags), word(foreground), word(background));
+    const __m128i firstCodes = _mm_setr_epi32(-1, 0, 0, -1);
+    const __m128i secondCodes = _mm_setr_epi32(0, 0, -1, 0);
+    const __m128i thirdCodes = _mm_setr_epi32(0, -1, 0, 0);
+    const __m128i zero = _mm_setzero_si128();
+    auto* out = reinterpret_cast<unsigned char*>(cells);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        std::int32_t four;
+        std::memcpy(&four, text + i, sizeof four);
+        __m128i codes = _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero);
+        codes = _mm_unpacklo_epi16(codes, zero);
+        const __m128i a =
+            _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(1, 0, 0, 0)), firstCodes);
+        const __m128i b =
+            _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(0, 2, 0, 0)), secondCodes);
+        const __m128i c =
+            _mm_and_si128(_mm_shuffle_epi32(codes, _MM_SHUFFLE(0, 0, 3, 0)), thirdCodes);
+        unsigned char* at = out + 12 * std::size_t(i);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(first, a));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 16), _mm_or_si128(second, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 32), _mm_or_si128(third, c));
+    }
+    return i;
+}
+#endif
 
 constexpr int kMaxParameterValue = TerminalParser::kMaxParameterValue;
 // 512 parameter characters hold at most 513 fields.
@@ -160,7 +217,13 @@ void TerminalScreen::printAscii(const char* text, std::size_t length) {
             breakWideCharacterAt(line, m_column + count - 1);
         }
         PackedCell* cell = line.cells.data() + m_column;
-        for (int i = 0; i < count; ++i) {
+        int from = 0;
+#ifdef __SSE2__
+        if (count >= 12) [[unlikely]] {
+            from = writeAsciiQuads(cell, text, count, flags, foreground, background);
+        }
+#endif
+        for (int i = from; i < count; ++i) {
             cell[i].codeAndFlags = static_cast<unsigned char>(text[i]) | flags;
             cell[i].foregroundWord = foreground;
             cell[i].backgroundWord = background;
@@ -224,8 +287,9 @@ void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
     }
     // A line segment at a time, as printAscii() does: the characters that fit on the
     // cursor's line are written straight into its cells, and only the double-width
-    // characters the segment's two ends cut into are repaired. Combining marks and a
-    // double-width character that does not fit in the last column go through put().
+    // characters the segment's two ends cut into are repaired. Combining marks join the
+    // segment's characters where they are; a mark before any of them and a double-width
+    // character that does not fit in the last column go through put().
     const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
     const std::uint32_t foreground = m_style.foregroundWord;
     const std::uint32_t background = m_style.backgroundWord;
@@ -264,6 +328,11 @@ void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
                 cells[column + 1] = {PackedCell::kContinuation | flags, foreground, background};
                 column += 2;
                 wide = true;
+            } else if (width == TerminalCellWidth::Zero && column > start) {
+                // A mark on the character this segment wrote last: the segment goes on.
+                m_column = column;
+                addCombining(scalar);
+                continue;
             } else {
                 break;
             }
@@ -440,6 +509,9 @@ void TerminalScreen::addCombining(char32_t scalar) {
         std::find_if(line.marks.begin(), line.marks.end(),
                      [column](const CombiningMarks& marks) { return marks.column == column; });
     if (entry == line.marks.end()) {
+        if (line.marks.capacity() == 0) {
+            line.marks.reserve(4);  // a line with marks mostly has a few
+        }
         line.marks.push_back({column, QString()});
         entry = line.marks.end() - 1;
     } else if (!cell.hasCombining()) {
@@ -450,7 +522,12 @@ void TerminalScreen::addCombining(char32_t scalar) {
     // The cap keeps hostile output from growing a cell without bound.
     const auto scalars = std::count_if(entry->text.cbegin(), entry->text.cend(),
                                        [](QChar unit) { return !unit.isLowSurrogate(); });
-    if (scalars < kMaxCombiningPerCell) {
+    if (scalars == 0 && scalar >= kCommonMarks.front() && scalar <= kCommonMarks.back()) {
+        // The first mark of a cell, from the block most marks come from: the text refers to
+        // a table instead of allocating, until a second mark is appended.
+        entry->text = QString::fromRawData(
+            reinterpret_cast<const QChar*>(&kCommonMarks[scalar - kCommonMarks.front()]), 1);
+    } else if (scalars < kMaxCombiningPerCell) {
         appendScalar(entry->text, scalar);
     }
 }
