@@ -294,7 +294,7 @@ QWidget* MainWindow::buildHeader() {
     auto* layout = Widgets::box<QHBoxLayout>(header, {22, 0, 16, 0}, 10);
     m_headerIcon = new QLabel;
     m_headerTitle = Widgets::label(QString(), "title");
-    m_headerTitle->setStyleSheet(QStringLiteral("font-size: 17px;"));
+    m_headerTitle->setObjectName(QStringLiteral("HeaderTitle"));
     layout->addWidget(m_headerIcon);
     layout->addWidget(m_headerTitle);
     layout->addWidget(Widgets::label(QStringLiteral("Linux native"), "pill"), 0, Qt::AlignVCenter);
@@ -323,6 +323,7 @@ QWidget* MainWindow::buildStatusBar() {
     bar->setFixedHeight(30);
     auto* layout = Widgets::box<QHBoxLayout>(bar, {16, 0, 16, 0}, 8);
     m_statusDot = new QLabel;
+    m_statusDot->setObjectName(QStringLiteral("StatusDot"));
     m_statusDot->setFixedSize(8, 8);
     m_readyLabel = new QLabel;
     layout->addWidget(m_statusDot);
@@ -343,8 +344,6 @@ void MainWindow::applyTheme() {
     m_openProject->setIcon(Icons::icon(QStringLiteral("folder.badge.plus"), m_theme.text()));
     m_refresh->setIcon(Icons::icon(QStringLiteral("arrow.clockwise"), m_theme.text()));
     m_headerFolderIcon->setPixmap(Icons::pixmap(QStringLiteral("folder"), m_theme.muted()));
-    m_statusDot->setStyleSheet(
-        QStringLiteral("background: %1; border-radius: 4px;").arg(AppStyle::css(m_theme.accent())));
     syncDestination();
     syncRecentFolders();
 }

@@ -86,10 +86,9 @@ WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
     connect(&launcher, &Launcher::separateCopiesChanged, this, &WorkspacePage::updateModeCard);
     syncContent();
     rebuildConnectedTools();
-    rebuildAssistants();
     updateProjectCard();
     updateModeCard();
-    applyTheme();
+    applyTheme();  // also builds the assistant rows
 }
 
 void WorkspacePage::applyTheme() {
@@ -255,9 +254,7 @@ void WorkspacePage::rebuildAssistants() {
         const bool ready = m_providers.isReady(provider);
         // A flat button holding a tick box, the name and the readiness below it.
         auto* row = new QPushButton;
-        row->setStyleSheet(
-            QStringLiteral("QPushButton { background: transparent; border: none; "
-                           "padding: 0px; }"));
+        row->setProperty("bare", true);
         row->setCursor(Qt::PointingHandCursor);
         row->setMinimumHeight(40);
         auto* rowLayout = new QHBoxLayout(row);
