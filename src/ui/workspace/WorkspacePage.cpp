@@ -59,14 +59,15 @@ WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
 
     auto* main = new QVBoxLayout;
     main->setSpacing(14);
-    m_content = new QStackedWidget;
+    // Parts are made inside their final parents (see buildWelcome()).
+    m_content = new QStackedWidget(this);
     m_welcome = buildWelcome();
     m_deck = new SessionDeck(sessions, project, providers, launcher, navigator, pasteSafety, theme,
-                             desktop, attention);
+                             desktop, attention, m_content);
     m_content->addWidget(m_welcome);
     m_content->addWidget(m_deck);
     main->addWidget(m_content, 1);
-    m_composer = new Composer(launcher, project, providers, teamRuns);
+    m_composer = new Composer(launcher, project, providers, teamRuns, this);
     main->addWidget(m_composer);
     layout->addLayout(main, 1);
     layout->addWidget(buildInspector());
@@ -109,9 +110,12 @@ void WorkspacePage::syncContent() {
 }
 
 QWidget* WorkspacePage::buildWelcome() {
-    auto* scroll = new QScrollArea;
+    // Made in place and polished before the scroll area first measures it: a panel polished
+    // outside the window is polished again when it joins, and its text measured in the
+    // fonts of both.
+    auto* scroll = new QScrollArea(m_content);
     scroll->setWidgetResizable(true);
-    auto* panel = new QWidget;
+    auto* panel = new QWidget(scroll->viewport());
     auto* layout = Widgets::box<QVBoxLayout>(panel, {8, 12, 8, 12}, 10);
 
     layout->addWidget(Widgets::label(QStringLiteral("A new orbit\nfor your ideas."), "headline"));
@@ -160,6 +164,7 @@ QWidget* WorkspacePage::buildWelcome() {
     m_connectedTools->setSpacing(6);
     layout->addLayout(m_connectedTools);
     layout->addStretch(1);
+    panel->ensurePolished();
     scroll->setWidget(panel);
     return scroll;
 }
@@ -185,11 +190,11 @@ void WorkspacePage::rebuildConnectedTools() {
 }
 
 QWidget* WorkspacePage::buildInspector() {
-    auto* scroll = new QScrollArea;
+    auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFixedWidth(310);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* column = new QWidget;
+    auto* column = new QWidget(scroll->viewport());
     column->setFixedWidth(300);
     auto* layout = Widgets::box<QVBoxLayout>(column, {0, 0, 0, 0}, 12);
 
@@ -240,6 +245,7 @@ QWidget* WorkspacePage::buildInspector() {
     layout->addWidget(
         Widgets::label(QStringLiteral("VELK history stays on this computer"), "muted"));
     layout->addStretch(1);
+    column->ensurePolished();
     scroll->setWidget(column);
     return scroll;
 }
