@@ -193,6 +193,24 @@ TEST_F(MainWindowTest, theWindowOpensWithEachWidgetStyledOnceByTheSharedSheet) {
     EXPECT_EQ(ownSheets.join(u' ').toStdString(), "");
 }
 
+TEST_F(MainWindowTest, aConnectionCheckThatChangesNothingKeepsTheAssistantRows) {
+    const auto firstRow = [this]() -> QPushButton* {
+        for (QPushButton* button : workspacePage()->findChildren<QPushButton*>()) {
+            if (button->property("bare").toBool()) {
+                return button;
+            }
+        }
+        return nullptr;
+    };
+    QPushButton* const row = firstRow();
+    ASSERT_TRUE(row);
+    Q_EMIT fixture.workspace.providers.connectionStatusChanged();
+    EXPECT_EQ(firstRow(), row) << "the rows were rebuilt into the same rows";
+    fixture.theme.apply(ThemePreset::all().constLast());
+    EXPECT_NE(firstRow(), row) << "new colours redraw the rows";
+    EXPECT_TRUE(firstRow());
+}
+
 TEST_F(MainWindowTest, gridLaysOutTwoSessionsFullWidthAndThreeTwoPerRowWithAFloor) {
     const std::array<std::array<int, 3>, 5> widths = {
         {{1, 1000, 998}, {2, 1000, 998}, {2, 100, 240}, {3, 1000, 493}, {4, 400, 260}}};

@@ -170,6 +170,15 @@ QWidget* WorkspacePage::buildWelcome() {
 }
 
 void WorkspacePage::rebuildConnectedTools() {
+    QStringList shown;
+    for (const Provider& provider : m_providers.providers()) {
+        shown << provider.name << m_providers.connectionLabel(provider)
+              << QString::number(m_providers.isReady(provider));
+    }
+    if (shown == m_shownTools) {
+        return;
+    }
+    m_shownTools = shown;
     Widgets::clearLayout(m_connectedTools);
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
@@ -251,6 +260,16 @@ QWidget* WorkspacePage::buildInspector() {
 }
 
 void WorkspacePage::rebuildAssistants() {
+    QStringList shown{m_theme.accent().name(), m_theme.text().name()};
+    for (const Provider& provider : m_providers.providers()) {
+        shown << provider.id << provider.name << m_providers.connectionLabel(provider)
+              << QString::number(m_providers.isReady(provider))
+              << QString::number(m_launcher.selectedProviders().contains(provider.id));
+    }
+    if (shown == m_shownAssistants) {
+        return;
+    }
+    m_shownAssistants = shown;
     Widgets::clearLayout(m_assistants);
     for (const Provider& provider : m_providers.providers()) {
         if (provider.id == kShellID) {
