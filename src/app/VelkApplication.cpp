@@ -26,6 +26,7 @@
 #include "platform/LogindInhibitor.h"
 #include "ui/kit/AppStyle.h"
 #include "ui/kit/CaretBlinkTimeout.h"
+#include "ui/kit/FontWarmUp.h"
 #include "ui/kit/QtDialogs.h"
 #include "ui/navigation/Navigator.h"
 #include "ui/terminal/TerminalView.h"
@@ -102,6 +103,7 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
       m_dialogs(std::make_unique<QtDialogs>()),
       m_inhibitor(std::make_unique<LogindInhibitor>(QDBusConnection::systemBus())),
       m_desktop(std::make_unique<LinuxDesktopServices>()) {
+    warmUpFontDatabase();
     // Whatever ends the event loop (the Quit command, a session logout), the companion and
     // every session are stopped on the way out.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {

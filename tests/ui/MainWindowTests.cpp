@@ -78,6 +78,27 @@ double textContrast(const QImage& image, const QRect& area) {
     return strongest;
 }
 
+// Watches widgets being polished: a style change that reaches a widget already polished runs
+// the style over it (and everything below it) again.
+class RepolishWatch : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Polish && !m_polished.contains(watched)) {
+            m_polished.insert(watched);
+            connect(watched, &QObject::destroyed, this,
+                    [this](QObject* gone) { m_polished.remove(gone); });
+        } else if (event->type() == QEvent::StyleChange && m_polished.contains(watched)) {
+            repolished.append(QString::fromLatin1(watched->metaObject()->className()));
+        }
+        return false;
+    }
+    qsizetype polishedCount() const { return m_polished.size(); }
+    QStringList repolished;
+
+private:
+    QSet<QObject*> m_polished;
+};
+
 class MainWindowTest : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -154,6 +175,40 @@ TEST_F(MainWindowTest, composerNeedsAProjectAndANonBlankPromptAndShowsThePrepara
     composer->cancelButton()->click();
     EXPECT_EQ(composer->runButton()->text(), "Run task");
     EXPECT_FALSE(composer->cancelButton()->isVisible());
+}
+
+TEST_F(MainWindowTest, theWindowOpensWithEachWidgetStyledOnceByTheSharedSheet) {
+    RepolishWatch watch;
+    qApp->installEventFilter(&watch);
+    window();
+    qApp->removeEventFilter(&watch);
+    EXPECT_GT(watch.polishedCount(), 50) << "the window was built while watched";
+    EXPECT_EQ(watch.repolished.join(u' ').toStdString(), "");
+    QStringList ownSheets;
+    for (const QWidget* widget : window().findChildren<QWidget*>()) {
+        if (!widget->styleSheet().isEmpty()) {
+            ownSheets.append(QString::fromLatin1(widget->metaObject()->className()));
+        }
+    }
+    EXPECT_EQ(ownSheets.join(u' ').toStdString(), "");
+}
+
+TEST_F(MainWindowTest, aConnectionCheckThatChangesNothingKeepsTheAssistantRows) {
+    const auto firstRow = [this]() -> QPushButton* {
+        for (QPushButton* button : workspacePage()->findChildren<QPushButton*>()) {
+            if (button->property("bare").toBool()) {
+                return button;
+            }
+        }
+        return nullptr;
+    };
+    QPushButton* const row = firstRow();
+    ASSERT_TRUE(row);
+    Q_EMIT fixture.workspace.providers.connectionStatusChanged();
+    EXPECT_EQ(firstRow(), row) << "the rows were rebuilt into the same rows";
+    fixture.theme.apply(ThemePreset::all().constLast());
+    EXPECT_NE(firstRow(), row) << "new colours redraw the rows";
+    EXPECT_TRUE(firstRow());
 }
 
 TEST_F(MainWindowTest, gridLaysOutTwoSessionsFullWidthAndThreeTwoPerRowWithAFloor) {

@@ -51,6 +51,8 @@ QLabel { background: transparent; }
 #Header { background: %bg; border-bottom: 1px solid %border; }
 #StatusBar { background: %sidebar; border-top: 1px solid %border; }
 #StatusBar QLabel { color: %muted; font-size: 12px; }
+#StatusDot { background: %accent; border-radius: 4px; }
+#HeaderTitle { font-size: 17px; }
 #Notice { background: %surface; border: 1px solid %accent; border-radius: 10px;
           padding: 10px 18px; font-weight: 600; }
 QFrame[card="true"] { background: %surface; border: 1px solid %border; border-radius: 12px; }
@@ -76,6 +78,8 @@ QPushButton[segment="true"]:checked { background: %accentSoft; color: %accent; b
 QPushButton[tab="true"] { border-radius: 6px; padding: 4px 10px; }
 QPushButton[tab="true"]:checked { background: %accentSoft; color: %accent; border-color: %accent; }
 QPushButton[quick="true"] { text-align: left; padding: 14px; border-radius: 12px; }
+QPushButton[bare="true"], QPushButton[bare="true"]:hover { background: transparent; border: none;
+                                                           padding: 0px; }
 QToolButton[nav="true"] { background: transparent; border: none; text-align: left;
                           padding: 7px 10px; border-radius: 8px; }
 QToolButton[nav="true"]:hover { background: %hover; }

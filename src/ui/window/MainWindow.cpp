@@ -65,13 +65,17 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
     // rather than twice.
     setStyleSheet(AppStyle::styleSheet(m_theme));
 
+    // The window is put together from the top down: a widget that joins it already polished
+    // is polished again (with every widget below it).
     auto* root = new QWidget;
     root->setObjectName(QStringLiteral("Root"));
+    setCentralWidget(root);
     auto* rootLayout = Widgets::box<QHBoxLayout>(root, {0, 0, 0, 0}, 0);
     rootLayout->addWidget(buildSidebar());
 
     auto* right = new QVBoxLayout;
     right->setSpacing(0);
+    rootLayout->addLayout(right, 1);
     right->addWidget(buildHeader());
     right->addWidget(new RestoreBar(m_workspace.sessionRestore));
     m_pageArea = new QWidget;
@@ -80,13 +84,11 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
     pageLayout->setContentsMargins(0, 0, 0, 0);
     m_stack = new QStackedWidget;
     pageLayout->addWidget(m_stack);
+    right->addWidget(m_pageArea, 1);
     // Only the page shown first is built before the window opens; the others follow one per
     // turn of the event loop once it runs, or at once when something asks for them.
     page(m_navigator.destination());
-    right->addWidget(m_pageArea, 1);
     right->addWidget(buildStatusBar());
-    rootLayout->addLayout(right, 1);
-    setCentralWidget(root);
 
     m_notice = new QLabel(m_pageArea);
     m_notice->setObjectName(QStringLiteral("Notice"));
@@ -137,7 +139,7 @@ QWidget* MainWindow::createPage(Destination destination) {
         case Destination::Workspace:
             return new WorkspacePage(w.sessions, w.project, w.providers, w.launcher, w.teamRuns,
                                      m_navigator, w.pasteSafety, m_theme, w.services.desktop,
-                                     &w.attention);
+                                     &w.attention, m_stack);
         case Destination::Settings:
             return new SettingsPage(w.providers, w.keepAwake, w.programClipboard, w.pasteSafety,
                                     w.scrollback, m_navigator, w.notices, w.services.desktop,
@@ -294,7 +296,7 @@ QWidget* MainWindow::buildHeader() {
     auto* layout = Widgets::box<QHBoxLayout>(header, {22, 0, 16, 0}, 10);
     m_headerIcon = new QLabel;
     m_headerTitle = Widgets::label(QString(), "title");
-    m_headerTitle->setStyleSheet(QStringLiteral("font-size: 17px;"));
+    m_headerTitle->setObjectName(QStringLiteral("HeaderTitle"));
     layout->addWidget(m_headerIcon);
     layout->addWidget(m_headerTitle);
     layout->addWidget(Widgets::label(QStringLiteral("Linux native"), "pill"), 0, Qt::AlignVCenter);
@@ -323,6 +325,7 @@ QWidget* MainWindow::buildStatusBar() {
     bar->setFixedHeight(30);
     auto* layout = Widgets::box<QHBoxLayout>(bar, {16, 0, 16, 0}, 8);
     m_statusDot = new QLabel;
+    m_statusDot->setObjectName(QStringLiteral("StatusDot"));
     m_statusDot->setFixedSize(8, 8);
     m_readyLabel = new QLabel;
     layout->addWidget(m_statusDot);
@@ -343,8 +346,6 @@ void MainWindow::applyTheme() {
     m_openProject->setIcon(Icons::icon(QStringLiteral("folder.badge.plus"), m_theme.text()));
     m_refresh->setIcon(Icons::icon(QStringLiteral("arrow.clockwise"), m_theme.text()));
     m_headerFolderIcon->setPixmap(Icons::pixmap(QStringLiteral("folder"), m_theme.muted()));
-    m_statusDot->setStyleSheet(
-        QStringLiteral("background: %1; border-radius: 4px;").arg(AppStyle::css(m_theme.accent())));
     syncDestination();
     syncRecentFolders();
 }

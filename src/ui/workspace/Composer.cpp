@@ -47,7 +47,7 @@ Composer::Composer(Launcher& launcher, const ProjectModel& project,
     layout->addLayout(top);
 
     auto* bottom = new QHBoxLayout;
-    m_editor = new QPlainTextEdit;
+    m_editor = new QPlainTextEdit(this);  // made in place: its scroll bars polish once
     m_editor->setPlaceholderText(QStringLiteral("What would you like to build?"));
     m_editor->setFixedHeight(74);
     m_editor->setTabChangesFocus(true);

@@ -101,13 +101,15 @@ SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
     connect(m_gridButton, &QPushButton::clicked, this, [this] { m_navigator.setFocusMode(false); });
     header->addSpacing(12);
 
-    auto* tabStrip = new QWidget;
+    // Scrolled parts are made inside their final parents: one polished elsewhere would be
+    // polished again when it joins the window.
+    auto* tabScroll = new QScrollArea(this);
+    auto* tabStrip = new QWidget(tabScroll->viewport());
     m_tabs = new QHBoxLayout(tabStrip);
     m_tabs->setContentsMargins(0, 0, 0, 0);
     m_tabs->setSpacing(6);
     m_tabs->addStretch(1);
     m_tabGroup = new QButtonGroup(this);
-    auto* tabScroll = new QScrollArea;
     tabScroll->setWidget(tabStrip);
     tabScroll->setWidgetResizable(true);
     tabScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -127,14 +129,14 @@ SessionDeck::SessionDeck(SessionManager& sessions, ProjectModel& project,
     header->addWidget(m_plus);
     layout->addLayout(header);
 
-    auto* body = new QWidget;
+    auto* body = new QWidget(this);
     auto* stack = new QStackedLayout(body);
-    m_focusHost = new QWidget;
+    m_focusHost = new QWidget(body);
     auto* focusLayout = new QVBoxLayout(m_focusHost);
     focusLayout->setContentsMargins(0, 0, 0, 0);
-    m_gridScroll = new QScrollArea;
+    m_gridScroll = new QScrollArea(body);
     m_gridScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_grid = new PaneGrid;
+    m_grid = new PaneGrid(m_gridScroll->viewport());
     m_gridScroll->setWidget(m_grid);
     m_gridScroll->viewport()->installEventFilter(this);
     stack->addWidget(m_focusHost);

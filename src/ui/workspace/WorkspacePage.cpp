@@ -59,14 +59,15 @@ WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
 
     auto* main = new QVBoxLayout;
     main->setSpacing(14);
-    m_content = new QStackedWidget;
+    // Parts are made inside their final parents (see buildWelcome()).
+    m_content = new QStackedWidget(this);
     m_welcome = buildWelcome();
     m_deck = new SessionDeck(sessions, project, providers, launcher, navigator, pasteSafety, theme,
-                             desktop, attention);
+                             desktop, attention, m_content);
     m_content->addWidget(m_welcome);
     m_content->addWidget(m_deck);
     main->addWidget(m_content, 1);
-    m_composer = new Composer(launcher, project, providers, teamRuns);
+    m_composer = new Composer(launcher, project, providers, teamRuns, this);
     main->addWidget(m_composer);
     layout->addLayout(main, 1);
     layout->addWidget(buildInspector());
@@ -86,10 +87,9 @@ WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
     connect(&launcher, &Launcher::separateCopiesChanged, this, &WorkspacePage::updateModeCard);
     syncContent();
     rebuildConnectedTools();
-    rebuildAssistants();
     updateProjectCard();
     updateModeCard();
-    applyTheme();
+    applyTheme();  // also builds the assistant rows
 }
 
 void WorkspacePage::applyTheme() {
@@ -110,9 +110,12 @@ void WorkspacePage::syncContent() {
 }
 
 QWidget* WorkspacePage::buildWelcome() {
-    auto* scroll = new QScrollArea;
+    // Made in place and polished before the scroll area first measures it: a panel polished
+    // outside the window is polished again when it joins, and its text measured in the
+    // fonts of both.
+    auto* scroll = new QScrollArea(m_content);
     scroll->setWidgetResizable(true);
-    auto* panel = new QWidget;
+    auto* panel = new QWidget(scroll->viewport());
     auto* layout = Widgets::box<QVBoxLayout>(panel, {8, 12, 8, 12}, 10);
 
     layout->addWidget(Widgets::label(QStringLiteral("A new orbit\nfor your ideas."), "headline"));
@@ -161,11 +164,21 @@ QWidget* WorkspacePage::buildWelcome() {
     m_connectedTools->setSpacing(6);
     layout->addLayout(m_connectedTools);
     layout->addStretch(1);
+    panel->ensurePolished();
     scroll->setWidget(panel);
     return scroll;
 }
 
 void WorkspacePage::rebuildConnectedTools() {
+    QStringList shown;
+    for (const Provider& provider : m_providers.providers()) {
+        shown << provider.name << m_providers.connectionLabel(provider)
+              << QString::number(m_providers.isReady(provider));
+    }
+    if (shown == m_shownTools) {
+        return;
+    }
+    m_shownTools = shown;
     Widgets::clearLayout(m_connectedTools);
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
@@ -186,11 +199,11 @@ void WorkspacePage::rebuildConnectedTools() {
 }
 
 QWidget* WorkspacePage::buildInspector() {
-    auto* scroll = new QScrollArea;
+    auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFixedWidth(310);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* column = new QWidget;
+    auto* column = new QWidget(scroll->viewport());
     column->setFixedWidth(300);
     auto* layout = Widgets::box<QVBoxLayout>(column, {0, 0, 0, 0}, 12);
 
@@ -241,11 +254,22 @@ QWidget* WorkspacePage::buildInspector() {
     layout->addWidget(
         Widgets::label(QStringLiteral("VELK history stays on this computer"), "muted"));
     layout->addStretch(1);
+    column->ensurePolished();
     scroll->setWidget(column);
     return scroll;
 }
 
 void WorkspacePage::rebuildAssistants() {
+    QStringList shown{m_theme.accent().name(), m_theme.text().name()};
+    for (const Provider& provider : m_providers.providers()) {
+        shown << provider.id << provider.name << m_providers.connectionLabel(provider)
+              << QString::number(m_providers.isReady(provider))
+              << QString::number(m_launcher.selectedProviders().contains(provider.id));
+    }
+    if (shown == m_shownAssistants) {
+        return;
+    }
+    m_shownAssistants = shown;
     Widgets::clearLayout(m_assistants);
     for (const Provider& provider : m_providers.providers()) {
         if (provider.id == kShellID) {
@@ -255,9 +279,7 @@ void WorkspacePage::rebuildAssistants() {
         const bool ready = m_providers.isReady(provider);
         // A flat button holding a tick box, the name and the readiness below it.
         auto* row = new QPushButton;
-        row->setStyleSheet(
-            QStringLiteral("QPushButton { background: transparent; border: none; "
-                           "padding: 0px; }"));
+        row->setProperty("bare", true);
         row->setCursor(Qt::PointingHandCursor);
         row->setMinimumHeight(40);
         auto* rowLayout = new QHBoxLayout(row);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 class Composer;
@@ -63,4 +64,8 @@ private:
     QLabel* m_modeText;
     QToolButton* m_terminalButton;
     QList<QLabel*> m_themedIcons;
+    // What the two provider lists show now: a signal that would rebuild one into the same
+    // rows (a connection check that found what the last one did) leaves it as it is.
+    QStringList m_shownTools;
+    QStringList m_shownAssistants;
 };
