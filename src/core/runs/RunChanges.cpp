@@ -79,6 +79,7 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
     paths.reserve(before.files.size() + after.files.size());
     size_t left = 0;
     size_t right = 0;
+    size_t stamped = 0;  // where the last lookup in the stamps ended
     while (left < before.files.size() || right < after.files.size()) {
         if (right == after.files.size() ||
             (left < before.files.size() &&
@@ -90,7 +91,7 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
         } else {
             paths.push_back({&before.files[left].relative, true, true,
                              stamps.unchanged(before.files[left].relative, before.files[left].stamp,
-                                              after.files[right].stamp)});
+                                              after.files[right].stamp, &stamped)});
             ++left;
             ++right;
         }
