@@ -144,7 +144,9 @@ int main(int argc, char** argv) {
     for (int round = 0; round < (diffOnly ? 0 : rounds); ++round) {
         RunReview review(run, run.copies.front());
         bool counted = false;
+        bool overlapsFound = false;
         QObject::connect(&review, &RunReview::lineCountsFound, [&] { counted = true; });
+        QObject::connect(&review, &RunReview::overlapsFound, [&] { overlapsFound = true; });
         QElapsedTimer timer;
         QObject::connect(&review, &RunReview::inspected,
                          [&] { read.push_back(double(timer.nsecsElapsed()) / 1e6); });
@@ -152,6 +154,8 @@ int main(int argc, char** argv) {
         review.inspect();
         waitFor([&] { return counted; });
         ours.push_back(double(timer.nsecsElapsed()) / 1e6);
+        // The check for overlaps with other work follows the counts; git runs once it is over.
+        waitFor([&] { return overlapsFound; });
         added = removed = 0;
         for (const auto& [path, counts] : review.lineCounts()) {
             added += counts.added;

@@ -223,6 +223,22 @@ QStringList changedPaths(const QString& baseline, const QString& copy) {
     return paths;
 }
 
+// Both sides are listed in the byte order of their paths, in which '-' and '.' come before
+// '/' and '0' after it: the file "a.c" lies between the folders "a-b" and "a", and "a0" after
+// all that is below "a". Listed in another order, the two sides would be matched up wrongly.
+TEST(RunFilesChanges, bothSidesListInPathOrderAroundAFoldersSlash) {
+    Scratch scratch;
+    for (const QString path : {"a/x", "a/y/z", "a-b/z", "a.c", "a0", "b"}) {
+        scratch.write("base/" + path, path.toUtf8());
+    }
+    RunFiles::snapshot(scratch.path("base"), scratch.path("copy"));
+    scratch.remove("copy/a/x");
+    scratch.write("copy/a0", "edited");
+    scratch.write("copy/a-a", "added");
+    EXPECT_EQ(changedPaths(scratch.path("base"), scratch.path("copy")),
+              QStringList({"Added a-a", "Removed a/x", "Changed a0"}));
+}
+
 // A copy records the stamps of its files and is compared without reading what still matches
 // them; an edit that keeps the size and puts the modification time back is still found.
 TEST(RunFilesChanges, anEditKeepingSizeAndModificationTimeIsFoundAlsoInTheStampsOwnTick) {

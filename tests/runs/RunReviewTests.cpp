@@ -206,3 +206,37 @@ TEST(RunReview, anApplyReportsHowFarItHasCome) {
                                                                        {Step::Writing, 1, 1}}));
     EXPECT_EQ(layout.scratch.read("project/main.txt"), "edited");
 }
+
+// The other copies and the project are read for the overlaps only once this copy's line
+// counts are in, so that the counts the reader waits for have the machine to themselves.
+TEST(RunReview, theOtherCopiesAreReadOnlyOnceTheLineCountsAreIn) {
+    Layout layout;
+    const RunCopy other{QUuid::createUuid(), "codex", layout.scratch.path("other"), std::nullopt,
+                        0};
+    RunFiles::snapshot(layout.scratch.path("run/baseline"), other.directory);
+    layout.run.copies.push_back(other);
+    QSemaphore otherRead;
+    std::atomic<bool> waited{false};
+    std::atomic<bool> readWhileCounting{false};
+    RunReview::Engine engine = RunReview::Engine::files();
+    engine.review = [&, review = engine.review](const QString& baseline, const QString& copy) {
+        if (copy == other.directory) {
+            otherRead.release();
+        }
+        return review(baseline, copy);
+    };
+    engine.read = [&](const QString& root, const QString& path) {
+        // The first read of the counts gives an overlap check started beside it time to begin.
+        if (!waited.exchange(true) && otherRead.tryAcquire(1, 300)) {
+            readWhileCounting = true;
+        }
+        return RunFiles::readVersion(root, path);
+    };
+    RunReview review(layout.run, layout.copy, engine);
+    QSignalSpy overlaps(&review, &RunReview::overlapsFound);
+    review.inspect();
+    ASSERT_TRUE(overlaps.wait(5000));
+    EXPECT_FALSE(readWhileCounting);
+    EXPECT_EQ(review.lineCounts().at("main.txt"), (LineDiff::LineCounts{1, 1, true}));
+    EXPECT_TRUE(review.overlaps().changedByCopy.at(other.id).empty());
+}

@@ -134,10 +134,20 @@ CopyStamps CopyStamps::load(const QString& sourceRoot, const QString& copyRoot) 
 }
 
 bool CopyStamps::unchanged(const std::string& relative, const FileStamp& sourceNow,
-                           const FileStamp& copyNow) const {
-    const auto found = std::lower_bound(
-        files.begin(), files.end(), relative,
-        [](const StampedFile& file, const std::string& name) { return file.relative < name; });
+                           const FileStamp& copyNow, std::size_t* cursor) const {
+    // Everything before the cursor sorts before an earlier path, so before this one too; the
+    // next file after it is most often the one asked for.
+    const auto from = files.begin() + std::ptrdiff_t(cursor ? std::min(*cursor, files.size()) : 0);
+    const auto found = from != files.end() && from->relative >= relative
+                           ? from
+                           : std::lower_bound(from, files.end(), relative,
+                                              [](const StampedFile& file, const std::string& name) {
+                                                  return file.relative < name;
+                                              });
+    if (cursor) {
+        *cursor = std::size_t(found - files.begin()) +
+                  (found != files.end() && found->relative == relative ? 1 : 0);
+    }
     if (found == files.end() || found->relative != relative || found->source != sourceNow ||
         found->copy != copyNow) {
         return false;

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,9 +52,11 @@ struct CopyStamps {
     // The stamps of the copy at `copyRoot` made from `sourceRoot`; empty when there are none
     // or they belong to another pair of folders.
     static CopyStamps load(const QString& sourceRoot, const QString& copyRoot);
-    // Whether the file at `relative` is the same, unwritten, on both sides.
-    bool unchanged(const std::string& relative, const FileStamp& source,
-                   const FileStamp& copy) const;
+    // Whether the file at `relative` is the same, unwritten, on both sides. A caller asking
+    // for its paths in increasing order passes the same `cursor` (from 0) to every call: each
+    // lookup then starts where the last one ended.
+    bool unchanged(const std::string& relative, const FileStamp& source, const FileStamp& copy,
+                   std::size_t* cursor = nullptr) const;
 };
 
 }  // namespace RunFiles::detail

@@ -262,8 +262,14 @@ struct DigestContextDeleter {
 using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextDeleter>;
 
 DigestContext startSha256() {
+    // Fetched once: EVP_sha256() makes every initialisation look the algorithm up anew among
+    // the providers, which costs about as much as hashing a small file.
+    static const EVP_MD* const kSha256 = [] {
+        const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+        return fetched ? fetched : EVP_sha256();
+    }();
     DigestContext context(EVP_MD_CTX_new());
-    if (context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    if (context && EVP_DigestInit_ex(context.get(), kSha256, nullptr) != 1) {
         context.reset();
     }
     return context;

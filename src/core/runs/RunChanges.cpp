@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <exception>
 #include <set>
 
 #include <fcntl.h>
@@ -60,8 +61,33 @@ bool isLeftOut(const std::string& relative, const std::set<std::string>& skipped
 std::vector<FileChange> compare(const QString& baseline, const QString& result,
                                 std::vector<detail::SkippedItem>* skipped, const OpenBeneath& open,
                                 const RunLimits& limits) {
-    const detail::ListedTree before = detail::listTree(baseline, limits, skipped, open);
-    const detail::ListedTree after = detail::listTree(result, limits, skipped, open, true);
+    // The two sides are listed at the same time, each with its own list of what it left
+    // out; should both fail, the baseline's failure is the one reported, as when they were
+    // listed one after the other.
+    detail::ListedTree before;
+    detail::ListedTree after;
+    std::vector<detail::SkippedItem> skippedAfter;
+    std::exception_ptr failures[2];
+    Background::forEachInParallel(2, [&](size_t side) {
+        try {
+            if (side == 0) {
+                before = detail::listTree(baseline, limits, skipped, open);
+            } else {
+                after =
+                    detail::listTree(result, limits, skipped ? &skippedAfter : nullptr, open, true);
+            }
+        } catch (...) {
+            failures[side] = std::current_exception();
+        }
+    });
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+    if (skipped) {
+        skipped->insert(skipped->end(), skippedAfter.begin(), skippedAfter.end());
+    }
     // A file whose stamps on both sides are still those of the copy's making is the same on
     // both and read on neither. An opener of the caller's own decides what can be read, which
     // stamps cannot tell: then every file is read.
@@ -79,6 +105,7 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
     paths.reserve(before.files.size() + after.files.size());
     size_t left = 0;
     size_t right = 0;
+    size_t stamped = 0;  // where the last lookup in the stamps ended
     while (left < before.files.size() || right < after.files.size()) {
         if (right == after.files.size() ||
             (left < before.files.size() &&
@@ -90,7 +117,7 @@ std::vector<FileChange> compare(const QString& baseline, const QString& result,
         } else {
             paths.push_back({&before.files[left].relative, true, true,
                              stamps.unchanged(before.files[left].relative, before.files[left].stamp,
-                                              after.files[right].stamp)});
+                                              after.files[right].stamp, &stamped)});
             ++left;
             ++right;
         }

@@ -137,6 +137,11 @@ struct Walk {
 // named again after a round trip through text, so it is never copied or compared under a
 // different name.
 bool isUtf8(const std::string& name) {
+    // Plain ASCII, as nearly every name is, always survives the round trip.
+    if (std::all_of(name.begin(), name.end(),
+                    [](char byte) { return static_cast<unsigned char>(byte) < 0x80; })) {
+        return true;
+    }
     return QString::fromStdString(name).toStdString() == name;
 }
 
@@ -177,43 +182,54 @@ bool readNames(int folder, std::vector<std::pair<std::string, unsigned char>>& e
     return readError == 0;
 }
 
-// Lists the tree below the open folder `root` depth first without recursion. The stack
-// holds the folders still to read as paths below the root, and each is opened from the root
-// when its turn comes (without following links), so the walk holds one descriptor besides
-// the root's however deep the tree is; folders deeper than kMaximumDepth are left out by name.
+// An entry of a folder being listed. Its key is its name, with a '/' after a folder's:
+// sorted by key, the entries of every folder come in the order of the paths below them (a
+// file "a.c" before the folder "a", whose paths "a/…" sort after it, and "a0" after them).
+struct FolderEntry {
+    std::string key;
+    bool isFolder = false;
+    off_t size = 0;
+    detail::FileStamp stamp;
+};
+
+// Lists the tree below the open folder `root` depth first without recursion, in the byte
+// order of the paths. Each folder is opened from the root when its turn comes (without
+// following links), read, and closed before its first subfolder is: the walk holds one
+// descriptor besides the root's however deep the tree is. Folders deeper than kMaximumDepth
+// are left out by name.
 void walkTree(int root, Walk& walk) {
-    struct Pending {
-        std::string relative;  // "" for the root, else "a/b"
+    struct Frame {
+        std::string prefix;  // "" for the root, else "a/b/"
         int depth = 0;
+        std::vector<FolderEntry> entries;  // sorted by key
+        size_t next = 0;
     };
-    std::vector<Pending> pending{{std::string(), 0}};
-    std::vector<std::pair<std::string, unsigned char>> entries;
-    while (!pending.empty()) {
-        const Pending current = std::move(pending.back());
-        pending.pop_back();
+    std::vector<Frame> frames;
+    std::vector<std::pair<std::string, unsigned char>> names;
+    size_t counted = 0;  // files listed so far, within the limit
+    const auto enter = [&](const std::string& relative, int depth) {
         UniqueFd folder;
-        if (current.relative.empty()) {
+        if (relative.empty()) {
             folder = UniqueFd(::fcntl(root, F_DUPFD_CLOEXEC, 0));
         } else {
-            folder = walk.openBelowRoot(root, current.relative, O_RDONLY | O_DIRECTORY);
+            folder = walk.openBelowRoot(root, relative, O_RDONLY | O_DIRECTORY);
             // A folder replaced by a link between its listing and here is skipped like any
             // other link.
             if (!folder.valid() && (errno == ELOOP || errno == ENOTDIR)) {
-                continue;
+                return;
             }
         }
-        entries.clear();
-        if (!folder.valid() || !readNames(folder.get(), entries)) {
-            if (current.relative.empty()) {
+        names.clear();
+        if (!folder.valid() || !readNames(folder.get(), names)) {
+            if (relative.empty()) {
                 throw RunFilesError::system(errno, QStringLiteral("Could not read ."));
             }
-            walk.leaveOutUnreadable(current.relative, errno);
-            continue;
+            walk.leaveOutUnreadable(relative, errno);
+            return;
         }
-        const std::string prefix =
-            current.relative.empty() ? std::string() : current.relative + '/';
-        for (const auto& [name, type] : entries) {
-            const std::string relative = prefix + name;
+        Frame frame{relative.empty() ? std::string() : relative + '/', depth, {}, 0};
+        frame.entries.reserve(names.size());
+        for (auto& [name, type] : names) {
             if (type == DT_LNK) {
                 continue;
             }
@@ -224,7 +240,7 @@ void walkTree(int root, Walk& walk) {
             if (!isFolder) {
                 struct stat status;
                 if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-                    walk.leaveOutUnreadable(relative, errno);
+                    walk.leaveOutUnreadable(frame.prefix + name, errno);
                     continue;
                 }
                 isFolder = S_ISDIR(status.st_mode);
@@ -233,33 +249,55 @@ void walkTree(int root, Walk& walk) {
                 stamp = detail::FileStamp::of(status);
             }
             if (isFile) {
-                if (walk.files.size() >= walk.maximumFiles ||
+                if (counted >= walk.maximumFiles ||
                     walk.totalBytes + qint64(size) > walk.maximumBytes) {
                     throw RunFilesError(walk.tooLarge, Error::Kind::Limit);
                 }
                 if (!isUtf8(name)) {
-                    leaveOutNonUtf8(walk, relative);
+                    leaveOutNonUtf8(walk, frame.prefix + name);
                     continue;
                 }
+                ++counted;
                 walk.totalBytes += qint64(size);
-                walk.files.push_back({relative, size, stamp});
+                frame.entries.push_back({std::move(name), false, size, stamp});
             } else if (isFolder) {
                 if (!isUtf8(name)) {
-                    leaveOutNonUtf8(walk, relative);
-                } else if (current.depth + 1 > kMaximumDepth) {
+                    leaveOutNonUtf8(walk, frame.prefix + name);
+                } else if (depth + 1 > kMaximumDepth) {
+                    const std::string path = frame.prefix + name;
                     walk.leaveOut(
-                        relative,
+                        path,
                         QStringLiteral("Nested more than %1 folders deep.").arg(kMaximumDepth),
                         RunFilesError(
                             QStringLiteral("The folder %1 is nested more than "
                                            "%2 levels deep. Move it higher "
                                            "up or use the shared-folder mode.")
-                                .arg(shortenedFolder(relative), QString::number(kMaximumDepth))));
+                                .arg(shortenedFolder(path), QString::number(kMaximumDepth))));
                 } else {
-                    pending.push_back({relative, current.depth + 1});
+                    frame.entries.push_back({std::move(name) + '/', true, 0, {}});
                 }
             }
             // Sockets, pipes and devices are not project files.
+        }
+        std::sort(
+            frame.entries.begin(), frame.entries.end(),
+            [](const FolderEntry& left, const FolderEntry& right) { return left.key < right.key; });
+        frames.push_back(std::move(frame));
+    };
+    enter(std::string(), 0);
+    while (!frames.empty()) {
+        Frame& frame = frames.back();
+        if (frame.next == frame.entries.size()) {
+            frames.pop_back();
+            continue;
+        }
+        FolderEntry& entry = frame.entries[frame.next++];
+        if (entry.isFolder) {
+            entry.key.pop_back();
+            const std::string relative = frame.prefix + entry.key;
+            enter(relative, frame.depth + 1);  // `frame` is not used after this
+        } else {
+            walk.files.push_back({frame.prefix + entry.key, entry.size, entry.stamp});
         }
     }
 }
@@ -300,11 +338,8 @@ ListedTree listTree(const QString& rootPath, const RunLimits& limits,
     walk.maximumBytes = within.bytes;
     walk.tooLarge = isCopy ? limits.copyTooLarge() : limits.projectTooLarge();
     walkTree(tree.folder.get(), walk);
+    // The walk lists the files in path order already.
     tree.files = std::move(walk.files);
-    std::sort(tree.files.begin(), tree.files.end(),
-              [](const ListedFile& left, const ListedFile& right) {
-                  return left.relative < right.relative;
-              });
     return tree;
 }
 

@@ -198,7 +198,6 @@ void RunReview::inspect() {
             }
             Q_EMIT inspected(result);
             if (result) {
-                findOverlaps();
                 countLines();
             }
         });
@@ -323,6 +322,9 @@ void RunReview::countLines() {
         [this](const std::map<QString, LineDiff::LineCounts>& found) {
             m_countJob.reset();
             m_lineCounts = found;
+            // The other copies and the project are read only now: on a machine of few cores
+            // they would otherwise slow the counts the reader is waiting for.
+            findOverlaps();
             Q_EMIT lineCountsFound();
         });
 }

@@ -105,7 +105,7 @@ public:
     const std::vector<FileChange>& changes() const { return m_review.changes; }
     const std::vector<RunFiles::SkippedEntry>& skipped() const { return m_review.skipped; }
 
-    // Found after each inspection; empty until then.
+    // Found after each inspection, once its line counts are; empty until then.
     const Overlaps& overlaps() const { return m_overlaps; }
     // The chosen files the last apply refused because the project changed under them, with
     // each one's reason; empty after an apply that went ahead.
