@@ -34,7 +34,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QListView>
-#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -265,9 +264,9 @@ int main(int argc, char** argv) {
     QElapsedTimer confirmation;
     QTimer::singleShot(0, [&] {
         confirmationMs = double(confirmation.nsecsElapsed()) / 1e6;
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        if (QWidget* box = QApplication::activeModalWidget()) {
             confirmationHeight = box->height();
-            for (QAbstractButton* button : box->buttons()) {
+            for (QAbstractButton* button : box->findChildren<QAbstractButton*>()) {
                 if (button->text() == "Apply changes") {
                     button->click();
                 }
