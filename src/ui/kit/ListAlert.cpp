@@ -17,10 +17,12 @@ namespace {
 constexpr int kMostRowsShown = 18;
 constexpr int kListWidth = 640;
 
+// The texts behave as a message box's do on this style (selectable or not).
 QLabel* textLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setTextInteractionFlags(Qt::TextInteractionFlags(
+        parent->style()->styleHint(QStyle::SH_MessageBox_TextInteractionFlags, nullptr, parent)));
     label->setWordWrap(true);
     return label;
 }
