@@ -114,4 +114,15 @@ TEST_F(LargeProjectPageTest, aTeamRunOf50000FilesIsPreparedReviewedAndAppliedWit
     EXPECT_EQ(readFile(projectFile("m499/new.txt")), "new\n");
     EXPECT_FALSE(QFile::exists(projectFile("m000/f000.txt")));
     EXPECT_TRUE(QFile::exists(projectFile("m000/f001.txt")));
+
+    // Read back with the setting off, as after a restart, the run is still compared within
+    // the limits it was made with.
+    model.teamRuns.setLargeProjects(false);
+    model.teamRuns.loadTeamRuns();
+    TeamRunsPage later(model.teamRuns, model.sessions, model.providers, model.project,
+                       model.reviewLayout, navigator, dialogs, &desktop);
+    QSignalSpy reviewed(&later, &TeamRunsPage::inspectionFinished);
+    later.inspect(copy);
+    ASSERT_TRUE(reviewed.wait(60000));
+    EXPECT_EQ(later.changeList()->model()->rowCount(), 3);
 }

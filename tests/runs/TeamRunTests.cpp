@@ -1,4 +1,6 @@
 #include "RunsTestSupport.h"
+#include "core/base/Background.h"
+#include "core/runs/RunSaveQueue.h"
 #include "core/runs/RunSpace.h"
 #include "core/runs/RunStore.h"
 #include "core/runs/TeamRun.h"
@@ -12,6 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -58,6 +64,20 @@ TEST(TeamRunRecords, aRunIsStoredWithUpperCaseIdsSecondsSince2001AndNoEmptyKeysA
         dated.created = QDateTime::fromMSecsSinceEpoch(978307200000 + msecs, Qt::UTC);
         EXPECT_EQ(TeamRun::fromJsonBytes(dated.toJsonBytes())->created, dated.created) << msecs;
     }
+}
+
+// A run made with "Large projects" keeps its limits; one made with the standard limits, like
+// every record written before runs kept them, has no key for them.
+TEST(TeamRunRecords, aRunKeepsTheLimitsItWasMadeWithAndOlderRecordsReadAsStandard) {
+    TeamRun large = sampleRun(QStringLiteral("/r"));
+    large.limits = RunLimits::largeProjects();
+    EXPECT_EQ(TeamRun::fromJsonBytes(large.toJsonBytes())->limits, RunLimits::largeProjects());
+    const QJsonObject standard = encoded(sampleRun(QStringLiteral("/r")));
+    EXPECT_FALSE(standard.contains("limits"));
+    EXPECT_EQ(TeamRun::fromJson(standard)->limits, RunLimits::standard());
+    QJsonObject broken = encoded(large);
+    broken.insert("limits", QJsonObject{{"files", -3}, {"bytes", 1e300}});
+    EXPECT_EQ(TeamRun::fromJson(broken)->limits, RunLimits::standard());
 }
 
 TEST(TeamRunRecords, aRecordMissingOrMistypingAnyRequiredKeyIsRejected) {
@@ -194,4 +214,83 @@ TEST(RunStoreRemoval, onlyTheRunsOwnFolderIsDeletedAndLinksAreNotFollowed) {
     EXPECT_EQ(entries(runs + "/mine"), QStringList{"backup-1"});
     EXPECT_EQ(scratch.read("outside/keep.txt"), "precious");
     EXPECT_EQ(kept.value() + RunStore::diskUsage(run).total, usage.total);
+}
+
+// Records written in the background: while one is being written, later saves wait behind it
+// and a run's waiting saves fold into its newest state, so an older state never lands last.
+// Whatever is still queued is written before the queue goes away.
+TEST(RunSaveQueue, savesLandInOrderWithTheNewestStateOfEachRunLastAndNoneLostAtTheEnd) {
+    const std::thread::id caller = std::this_thread::get_id();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    bool wroteOnCaller = false;
+    QStringList written;
+    // The first write off the caller's thread holds until released.
+    const auto writer = [&](const TeamRun& run) -> Result<void> {
+        std::unique_lock lock(mutex);
+        if (std::this_thread::get_id() == caller) {
+            wroteOnCaller = written.isEmpty();
+        } else if (!entered) {
+            entered = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        }
+        written.append(run.name);
+        return {};
+    };
+    const auto named = [](const QUuid& id, const QString& name) {
+        TeamRun run = sampleRun(QStringLiteral("/r"));
+        run.id = id;
+        run.name = name;
+        return run;
+    };
+    const auto release = [&] {
+        const std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    };
+    const QUuid a = QUuid::createUuid();
+    const QUuid b = QUuid::createUuid();
+
+    auto queue = std::make_unique<RunSaveQueue>(writer);
+    queue->save(named(a, "a1"));
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_FALSE(wroteOnCaller) << "the first save was written on the caller's thread";
+        changed.wait(lock, [&] { return entered; });
+    }
+    for (int state = 2; state <= 50; ++state) {
+        queue->save(named(a, "a" + QString::number(state)));
+    }
+    queue->save(named(b, "b1"));
+    release();
+    queue->wait();
+    EXPECT_EQ(written, (QStringList{"a1", "a50", "b1"}));
+
+    queue.reset();
+
+    // With every background thread taken, what is still queued is written by the queue's end.
+    {
+        const std::lock_guard lock(mutex);
+        written.clear();
+    }
+    bool threadsFree = false;
+    for (std::size_t thread = 0; thread < Background::kThreadCount; ++thread) {
+        Background::start([&] {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return threadsFree; });
+        });
+    }
+    auto ending = std::make_unique<RunSaveQueue>(writer);
+    ending->save(named(b, "b2"));
+    ending.reset();
+    {
+        const std::lock_guard lock(mutex);
+        EXPECT_EQ(written, QStringList{"b2"});
+        threadsFree = true;
+        changed.notify_all();
+    }
+    Background::waitForIdle();
 }

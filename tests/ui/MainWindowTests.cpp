@@ -37,6 +37,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 using namespace std::chrono_literals;
 using testing_support::processEventsFor;
@@ -426,6 +427,62 @@ TEST_F(MainWindowTest, aLongAlertScrollsInsideABoxThatFitsOnTheScreen) {
     });
     EXPECT_EQ(dialogs.alert({"Apply 3000 reviewed files?", text, {"Apply changes", "Cancel"}}), 1);
     EXPECT_TRUE(looked);
+}
+
+// The files of an apply, however many, scroll in a list of their own: the texts and buttons
+// stay as given and on the screen, the list holds every file without a widget for each, and
+// Escape answers Cancel.
+TEST_F(MainWindowTest, anAlertWithThousandsOfDetailsListsThemAllInABoxThatFitsOnTheScreen) {
+    QtDialogs dialogs;
+    dialogs.setParentWindow(&window());
+    QStringList files;
+    for (int i = 0; i < 5000; ++i) {
+        files.append(QStringLiteral("Changed: data/f%1.txt").arg(i));
+    }
+    const Dialogs::Alert alert{"Apply 5,000 reviewed files?",
+                               "Project: /home/ana/shop\n\n5,000 changed.",
+                               {"Apply changes", "Cancel"},
+                               Dialogs::Style::Warning,
+                               files};
+    const auto answer = [&](const std::function<void(QWidget*)>& act) {
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            act(box);
+        });
+        return dialogs.alert(alert);
+    };
+    EXPECT_EQ(answer([](QWidget* box) {
+                  processEventsFor(50ms);
+                  EXPECT_LE(box->frameGeometry().height(),
+                            box->screen()->availableGeometry().height());
+                  QStringList texts;
+                  for (const QLabel* label : box->findChildren<QLabel*>()) {
+                      texts.append(label->text());
+                  }
+                  EXPECT_TRUE(texts.contains("Apply 5,000 reviewed files?"));
+                  EXPECT_TRUE(texts.contains("Project: /home/ana/shop\n\n5,000 changed."));
+                  const auto* list = box->findChild<QAbstractItemView*>();
+                  ASSERT_NE(list, nullptr);
+                  EXPECT_EQ(list->model()->rowCount(), 5000);
+                  EXPECT_EQ(list->model()->index(4999, 0).data(), "Changed: data/f4999.txt");
+                  EXPECT_LT(box->findChildren<QWidget*>().size(), 100);
+                  QAbstractButton* apply = nullptr;
+                  for (QAbstractButton* button : box->findChildren<QAbstractButton*>()) {
+                      EXPECT_TRUE(
+                          box->rect().contains(QRect(button->mapTo(box, QPoint()), button->size())))
+                          << button->text().toStdString();
+                      apply = button->text() == "Apply changes" ? button : apply;
+                  }
+                  ASSERT_NE(apply, nullptr);
+                  apply->click();
+              }),
+              0);
+    EXPECT_EQ(answer([](QWidget* box) {
+                  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                  QApplication::sendEvent(box, &escape);
+              }),
+              1);
 }
 
 TEST_F(MainWindowTest, quitAsksAboutUnsavedEditsThenRunningSessionsAndCancelKeepsThemRunning) {

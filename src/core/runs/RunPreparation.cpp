@@ -216,6 +216,7 @@ Result<TeamRun> RunPreparation::prepare(const Request& request, Progress& progre
     run.prompt = request.prompt;
     run.project = request.project;
     run.created = QDateTime::currentDateTimeUtc();
+    run.limits = request.limits;
     if (!request.taskFile.isEmpty()) {
         if (Result<void> written = AtomicFile::write(
                 QDir(request.folder).filePath(request.taskFile), request.task.toUtf8());

@@ -2,6 +2,7 @@
 
 #include "core/runs/ApplyJournal.h"
 #include "core/runs/PosixFiles.h"
+#include "core/runs/RunStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -63,6 +64,8 @@ DiskUsage diskUsage(const TeamRun& run) {
 }
 
 QString removalRefusal(const TeamRun& run, const QString& storageRoot) {
+    // The record is read below, and must not be written again once the folder is gone.
+    waitForSaves();
     const QString root = QDir::cleanPath(run.root);
     // A record names its own folder; a damaged or planted one must never lead VELK to delete
     // a folder outside the runs.

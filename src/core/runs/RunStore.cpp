@@ -1,6 +1,7 @@
 #include "core/runs/RunStore.h"
 
 #include "core/runs/PosixFiles.h"
+#include "core/runs/RunSaveQueue.h"
 #include "core/services/AppPaths.h"
 
 #include <algorithm>
@@ -32,6 +33,12 @@ std::optional<QByteArray> readRecord(int runFolder) {
         return std::nullopt;
     }
     return bytes;
+}
+
+// Never destroyed: a record may still be queued while static objects are torn down.
+RunSaveQueue& queuedSaves() {
+    static auto* queue = new RunSaveQueue(&save);
+    return *queue;
 }
 
 QString freshName() {
@@ -66,6 +73,7 @@ QString defaultRoot() {
 }
 
 std::optional<std::vector<TeamRun>> load(const QString& storageRoot) {
+    waitForSaves();
     PosixFiles::UniqueFd root = PosixFiles::openFolder(storageRoot);
     if (!root.valid()) {
         return std::nullopt;
@@ -116,6 +124,14 @@ Result<void> save(const TeamRun& run) {
         return Error::system(errno, QStringLiteral("Could not save the run record"));
     }
     return {};
+}
+
+void saveLater(const TeamRun& run, std::function<void(const Error&)> failed) {
+    queuedSaves().save(run, std::move(failed));
+}
+
+void waitForSaves() {
+    queuedSaves().wait();
 }
 
 }  // namespace RunStore

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -24,7 +25,8 @@ QString newCopyFolder(const QString& runFolder);              // <run folder>/<U
 QString outputFile(const TeamRun& run, const RunCopy& copy);  // <root>/output-<copy id>.txt
 QString newBackupFolder(const TeamRun& run);                  // <root>/backup-<UUID>, one per apply
 
-// The runs recorded below `storageRoot`, newest first. Folders without a readable, valid
+// The runs recorded below `storageRoot`, newest first, once the saves queued by saveLater()
+// are written. Folders without a readable, valid
 // "run.json" are skipped silently. nullopt when the storage root itself cannot be listed
 // (typically because it does not exist yet): the caller keeps the runs it has.
 std::optional<std::vector<TeamRun>> load(const QString& storageRoot);
@@ -32,5 +34,13 @@ std::optional<std::vector<TeamRun>> load(const QString& storageRoot);
 // Writes the run's record to "run.json" in `run.root`, atomically. Fails with the notice to
 // show: "Could not save the run record: " and the reason.
 Result<void> save(const TeamRun& run);
+
+// Queues the run's record to be written as save() does, on a background thread: one record
+// at a time, in the order asked, the newest state of a run replacing one still waiting.
+// `failed` is called, on that thread, with save()'s notice when the record cannot be written.
+void saveLater(const TeamRun& run, std::function<void(const Error&)> failed = {});
+// Returns once every record queued by saveLater() is written: before the records are read
+// back or their folders removed, and before the application ends.
+void waitForSaves();
 
 }  // namespace RunStore

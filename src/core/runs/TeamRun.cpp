@@ -40,6 +40,9 @@ double secondsFrom(const QDateTime& time) {
     return double(time.toMSecsSinceEpoch() - kReferenceEpochMSecs) / 1000.0;
 }
 
+// Beyond 2^53 a count is no longer exact in a JSON number.
+constexpr double kLargestCount = 9007199254740992.0;
+
 // About 300,000 years either side: beyond it the millisecond count would overflow.
 constexpr double kLargestSeconds = 1e13;
 
@@ -190,6 +193,11 @@ QJsonObject TeamRun::toJson() const {
                       QJsonObject{{QStringLiteral("command"), setupCommand},
                                   {QStringLiteral("timeout"), setupTimeoutSeconds}});
     }
+    if (limits != RunLimits::standard()) {
+        object.insert(QStringLiteral("limits"),
+                      QJsonObject{{QStringLiteral("files"), double(limits.files)},
+                                  {QStringLiteral("bytes"), double(limits.bytes)}});
+    }
     return object;
 }
 
@@ -224,6 +232,16 @@ std::optional<TeamRun> TeamRun::fromJson(const QJsonObject& object) {
     const QJsonObject setup = object.value(QStringLiteral("setup")).toObject();
     run.setupCommand = setup.value(QStringLiteral("command")).toString();
     run.setupTimeoutSeconds = setup.value(QStringLiteral("timeout")).toInt(run.setupTimeoutSeconds);
+    // Limits that are not whole positive numbers are left at the standard ones.
+    const QJsonObject limits = object.value(QStringLiteral("limits")).toObject();
+    const double files = limits.value(QStringLiteral("files")).toDouble();
+    const double bytes = limits.value(QStringLiteral("bytes")).toDouble();
+    const auto count = [](double number) {
+        return number >= 1 && number < kLargestCount && number == std::trunc(number);
+    };
+    if (count(files) && count(bytes)) {
+        run.limits = {qint64(files), qint64(bytes)};
+    }
     return run;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/runs/RunLimits.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
@@ -57,6 +59,10 @@ struct TeamRun {
     // The command run in each copy before its assistant starts, and how long it may take.
     QString setupCommand = {};
     int setupTimeoutSeconds = 600;
+    // The listing limits the run was prepared with; its copies are compared within them
+    // whatever the setting says later. Stored only when not the standard ones, so records
+    // without them read as standard.
+    RunLimits limits = {};
 
     // The name, else the task.
     const QString& title() const { return name.isEmpty() ? prompt : name; }

@@ -23,6 +23,7 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -87,6 +88,11 @@ TeamRunController::TeamRunController(SessionManager& sessions, ProviderRegistry&
             &TeamRunController::recordFinishedCopy);
 }
 
+TeamRunController::~TeamRunController() {
+    // Nothing asked for is lost when the application ends.
+    RunStore::waitForSaves();
+}
+
 QString TeamRunController::storageRoot() const {
     return m_runStorageRoot.isEmpty() ? RunStore::defaultRoot() : m_runStorageRoot;
 }
@@ -115,6 +121,11 @@ void TeamRunController::setLargeProjects(bool on) {
         m_store->setValue(PreferenceKeys::largeProjects, on);
     }
     Q_EMIT largeProjectsChanged();
+}
+
+RunLimits TeamRunController::limitsFor(const TeamRun& run) const {
+    const RunLimits now = runLimits();
+    return {std::max(now.files, run.limits.files), std::max(now.bytes, run.limits.bytes)};
 }
 
 void TeamRunController::publishPreparationProgress() {
@@ -238,11 +249,7 @@ void TeamRunController::launchTeamRun(const TeamRun& run, const QList<Provider>&
             startSetup(runID, std::size_t(index));
         }
     }
-    if (const TeamRun* stored = findRun(m_teamRuns, runID)) {
-        if (const Result<void> saved = RunStore::save(*stored); !saved) {
-            m_notices.notify(saved.error().message);
-        }
-    }
+    saveRun(runID);
     setPreparingRun(false);
     Q_EMIT runLaunched(run);
     m_notices.notify(QStringLiteral(
@@ -269,14 +276,13 @@ void TeamRunController::recordFinishedCopy(const TerminalSession& session) {
                 continue;
             }
             copy.exitCode = session.exitCode();
-            const Result<void> recorded = RunStore::save(run);
+            saveRun(run.id);
             const QString output = Characters::last(session.screen().plainText(), kOutputLength);
             const Result<void> written =
                 AtomicFile::write(RunStore::outputFile(run, copy), output.toUtf8());
-            // Both fail together when the run folder is gone; then the record's notice is shown.
-            if (!recorded) {
-                m_notices.notify(recorded.error().message);
-            } else if (!written) {
+            // Both fail together when the run folder is gone; then only the record's notice
+            // is shown, once its save fails.
+            if (!written && QFileInfo(run.root).isDir()) {
                 // Without the file, the output is lost once the session is closed.
                 m_notices.notify(Error::system(written.error().systemError,
                                                QStringLiteral("Could not save the output of ") +
@@ -309,9 +315,7 @@ void TeamRunController::recordApplied(const QUuid& runID, const QUuid& copyID,
             if (partOf) {
                 copy.partlyApplied[partOf->path] = partOf->after.value_or(QString());
             }
-            if (const Result<void> saved = RunStore::save(run); !saved) {
-                m_notices.notify(saved.error().message);
-            }
+            saveRun(run.id);
             Q_EMIT teamRunsChanged();
             return;
         }
@@ -324,9 +328,7 @@ void TeamRunController::renameRun(const QUuid& runID, const QString& name) {
             continue;
         }
         run.name = name;
-        if (const Result<void> saved = RunStore::save(run); !saved) {
-            m_notices.notify(saved.error().message);
-        }
+        saveRun(run.id);
         Q_EMIT teamRunsChanged();
         return;
     }
@@ -493,9 +495,17 @@ TeamRunController::CopyPhase TeamRunController::copyPhase(const RunCopy& copy) c
 
 void TeamRunController::saveRun(const QUuid& runID) {
     if (const TeamRun* run = findRun(m_teamRuns, runID)) {
-        if (const Result<void> saved = RunStore::save(*run); !saved) {
-            m_notices.notify(saved.error().message);
-        }
+        // Written with an fsync, a record would hold up the main thread for tens of
+        // milliseconds; the notice of a failure comes back to it, if this object still
+        // exists there. (A weak pointer rather than a QPointer: the writer's thread may be
+        // the one to drop it.)
+        RunStore::saveLater(*run, [this, alive = std::weak_ptr<char>(m_alive)](const Error& error) {
+            Background::post(Background::makeTask([this, alive, message = error.message] {
+                if (!alive.expired()) {
+                    m_notices.notify(message);
+                }
+            }));
+        });
     }
 }
 
@@ -566,7 +576,7 @@ void TeamRunController::recordSetupAndStart(const QUuid& runID, std::size_t inde
     runInBackground(
         this,
         [baseline = RunStore::baselineFolder(*run), folder = run->copies.at(index).directory,
-         limits = runLimits()] {
+         limits = limitsFor(*run)] {
             std::map<QString, QString> made;
             try {
                 for (const FileChange& change : RunFiles::changes(baseline, folder, limits)) {

@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -41,6 +42,8 @@ public:
     TeamRunController(SessionManager& sessions, ProviderRegistry& providers, ProjectModel& project,
                       const HistoryStore& history, Notices& notices, Preferences* store = nullptr,
                       QObject* parent = nullptr);
+    // Waits for the run records still being saved.
+    ~TeamRunController() override;
 
     // Newest first.
     const QList<TeamRun>& teamRuns() const { return m_teamRuns; }
@@ -61,6 +64,10 @@ public:
     RunLimits runLimits() const {
         return m_largeProjects ? RunLimits::largeProjects() : RunLimits::standard();
     }
+    // What the run's copies are compared and applied within: the wider of the limits it was
+    // prepared with and those of the setting now, so that turning "Large projects" off
+    // leaves the runs made with it reviewable.
+    RunLimits limitsFor(const TeamRun& run) const;
     // Where run folders go; empty means the "Runs" application-data folder.
     void setRunStorageRoot(const QString& root) { m_runStorageRoot = root; }
     // How long a preparation may take before it is abandoned (60 s unless changed).
@@ -178,4 +185,6 @@ private:
     QSet<QUuid> m_timedOutSetups;                // setup sessions stopped for taking too long
     QSet<QUuid> m_stoppedCopies;                 // copies whose session the user stopped
     QSet<QUuid> m_comparisons;                   // the comparison sessions started
+    // Expires with this object, for the records' failures reported from another thread.
+    std::shared_ptr<char> m_alive = std::make_shared<char>();
 };

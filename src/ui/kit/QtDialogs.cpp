@@ -1,17 +1,16 @@
 #include "ui/kit/QtDialogs.h"
 
+#include "ui/kit/ListAlert.h"
+
 #include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLayout>
-#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QStringListModel>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -43,33 +42,12 @@ void scrollLongInformativeText(QMessageBox& box) {
                        label->fontMetrics().lineSpacing() * kMaximumShownLines);
 }
 
-// The alert's details in a list of bounded height below its text. A list view lays out only
-// the rows in sight, so thousands of lines cost no more to show than a few.
-void addDetails(QMessageBox& box, const QStringList& details) {
-    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
-    if (details.isEmpty() || !label || !box.layout()) {
-        return;
-    }
-    auto* holder = new QWidget;
-    auto* column = new QVBoxLayout(holder);
-    column->setContentsMargins(0, 0, 0, 0);
-    auto* list = new QListView;
-    list->setObjectName(QStringLiteral("AlertDetails"));
-    list->setUniformItemSizes(true);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setSelectionMode(QAbstractItemView::NoSelection);
-    list->setModel(new QStringListModel(details, list));
-    const int rows = std::min(int(details.size()), kMaximumShownLines);
-    list->setFixedSize(kMaximumScrolledWidth,
-                       list->fontMetrics().lineSpacing() * rows + 2 * list->frameWidth() + 8);
-    delete box.layout()->replaceWidget(label, holder);
-    column->addWidget(label);
-    column->addWidget(list);
-}
-
 }  // namespace
 
 int QtDialogs::alert(const Alert& alert) {
+    if (!alert.details.isEmpty()) {
+        return execListAlert(m_parent, alert);
+    }
     QMessageBox box(m_parent);
     box.setIcon(alert.style == Style::Warning ? QMessageBox::Warning : QMessageBox::Information);
     box.setText(alert.message);
@@ -87,7 +65,6 @@ int QtDialogs::alert(const Alert& alert) {
         buttons.append(button);
     }
     scrollLongInformativeText(box);
-    addDetails(box, alert.details);
     box.exec();
     return int(buttons.indexOf(box.clickedButton()));
 }

@@ -4,7 +4,8 @@
 
 class QWidget;
 
-// Dialogs shown with QMessageBox and QFileDialog, parented to the main window when set.
+// Dialogs shown with QMessageBox (a lighter dialog of its own for alerts with a list of
+// details) and QFileDialog, parented to the main window when set.
 class QtDialogs : public Dialogs {
 public:
     void setParentWindow(QWidget* window) { m_parent = window; }

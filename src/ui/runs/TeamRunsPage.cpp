@@ -851,7 +851,7 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
     if (reviewedCopy() != copy.id) {
         closeReview();
         auto* review =
-            new RunReview(*run, copy, RunReview::Engine::files(m_teamRuns.runLimits()), this);
+            new RunReview(*run, copy, RunReview::Engine::files(m_teamRuns.limitsFor(*run)), this);
         connect(review, &RunReview::inspected, this,
                 [this, review](const Result<RunFiles::Review>& result) {
                     if (review == m_review) {
