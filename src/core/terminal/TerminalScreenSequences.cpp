@@ -634,7 +634,18 @@ void TerminalScreen::addCombining(char32_t scalar) {
         entry->text = QString::fromRawData(
             reinterpret_cast<const QChar*>(&kCommonMarks[scalar - kCommonMarks.front()]), 1);
     } else if (scalars < kMaxCombiningPerCell) {
-        appendScalar(entry->text, scalar);
+        if (!entry->text.isDetached() && scalar < 0x10000) {
+            // Still the table's (or shared): the longer text made in one exact allocation,
+            // rather than by growing a copy of it.
+            const qsizetype size = entry->text.size();
+            QString longer(size + 1, Qt::Uninitialized);
+            QChar* out = longer.data();
+            std::copy(entry->text.cbegin(), entry->text.cend(), out);
+            out[size] = QChar(char16_t(scalar));
+            entry->text = std::move(longer);
+        } else {
+            appendScalar(entry->text, scalar);
+        }
     }
 }
 
