@@ -108,7 +108,8 @@ TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
 
 // Text written in one piece leaves exactly what it leaves written a character at a time:
 // runs of narrow and double-width characters, combining marks, double-width characters
-// written over by halves, wraps, insert mode, no auto-wrap and line drawing.
+// written over by halves, wraps, insert mode, no auto-wrap, line drawing, repeats and
+// invalid or cut UTF-8.
 TEST(TerminalScreenFeed, textWrittenWholeLeavesWhatItLeavesACharacterAtATime) {
     const std::vector<QByteArray> fragments = {"caf\xc3\xa9 na\xc3\xafve",
                                                "\xe4\xb8\xad\xe6\x96\x87",
@@ -130,7 +131,10 @@ TEST(TerminalScreenFeed, textWrittenWholeLeavesWhatItLeavesACharacterAtATime) {
                                                "\xcc\x81",
                                                "\x1b(0",
                                                "\x1b(B",
-                                               "qx"};
+                                               "qx",
+                                               "\xc0\xaf\xed\xa0\x80\xff",
+                                               "\xe4\xb8",
+                                               "\x1b[2b"};
     std::mt19937 random(20261207);
     for (int trial = 0; trial < 400; ++trial) {
         const int columns = 2 + int(random() % 12);

@@ -1,5 +1,7 @@
 #include "core/terminal/TerminalParser.h"
 
+#include "core/terminal/TerminalUtf8.h"
+
 #include <algorithm>
 #include <bit>
 
@@ -109,7 +111,7 @@ qsizetype TerminalParser::feed(QByteArrayView data) {
                 }
             }
             if (m_state == State::Ground && *bytes >= 0x80) {
-                const auto* stop = printUtf8Run(bytes, end);
+                const auto* stop = m_handler.printUtf8(bytes, end);
                 if (stop != bytes) {
                     bytes = stop;
                     continue;
@@ -150,8 +152,8 @@ qsizetype TerminalParser::feed(QByteArrayView data) {
     return bytes - begin;
 }
 
-const std::uint8_t* TerminalParser::printUtf8Run(const std::uint8_t* bytes,
-                                                 const std::uint8_t* end) {
+const std::uint8_t* TerminalParserHandler::printUtf8(const std::uint8_t* bytes,
+                                                     const std::uint8_t* end) {
     // Non-ASCII text decoded in batches: whole, valid sequences only. Anything else (an
     // invalid byte, a sequence cut by the chunk's end, ASCII) stops the run and is left to
     // the byte-by-byte decoder, which owns every error and boundary case.
@@ -162,12 +164,9 @@ const std::uint8_t* TerminalParser::printUtf8Run(const std::uint8_t* bytes,
     char32_t run[256];
     std::size_t count = 0;
     while (bytes < end && count < std::size(run)) {
-        const std::uint8_t lead = bytes[0];
-        const std::ptrdiff_t available = end - bytes;
-        char32_t value;
-        if (lead < 0x80) {
+        if (bytes[0] < 0x80) {
             const std::ptrdiff_t room = std::min<std::ptrdiff_t>(
-                {available, kLongAscii, std::ptrdiff_t(std::size(run) - count)});
+                {end - bytes, kLongAscii, std::ptrdiff_t(std::size(run) - count)});
             std::ptrdiff_t length = 0;
             while (length < room && isPrintableAscii(bytes[length])) {
                 run[count + std::size_t(length)] = bytes[length];
@@ -180,45 +179,15 @@ const std::uint8_t* TerminalParser::printUtf8Run(const std::uint8_t* bytes,
             bytes += length;
             continue;
         }
-        // Three-byte sequences first: most text outside ASCII (CJK, symbols, box drawing)
-        // is made of them. A sequence is taken when its continuation bytes are 10xxxxxx and
-        // its value is neither an overlong form nor a surrogate nor above U+10FFFF, which
-        // is what the byte-by-byte decoder's ranges for the second byte allow.
-        if (lead >= 0xE0) {
-            if (lead <= 0xEF && available >= 3) {
-                const char32_t second = bytes[1];
-                const char32_t third = bytes[2];
-                value = (char32_t(lead & 0x0F) << 12) | ((second & 0x3F) << 6) | (third & 0x3F);
-                if (((second & 0xC0) | ((third & 0xC0) << 8)) != 0x8080 || value < 0x800 ||
-                    value - 0xD800 < 0x800) {
-                    break;
-                }
-                bytes += 3;
-            } else if (lead <= 0xF4 && available >= 4) {
-                const char32_t second = bytes[1];
-                const char32_t third = bytes[2];
-                const char32_t fourth = bytes[3];
-                value = (char32_t(lead & 0x07) << 18) | ((second & 0x3F) << 12) |
-                        ((third & 0x3F) << 6) | (fourth & 0x3F);
-                if (((second & 0xC0) | ((third & 0xC0) << 8) | ((fourth & 0xC0) << 16)) !=
-                        0x808080 ||
-                    value < 0x10000 || value > 0x10FFFF) {
-                    break;
-                }
-                bytes += 4;
-            } else {
-                break;
-            }
-        } else if (lead >= 0xC2 && available >= 2 && (bytes[1] & 0xC0) == 0x80) {
-            value = (char32_t(lead & 0x1F) << 6) | (bytes[1] & 0x3F);
-            bytes += 2;
-        } else {
+        const TerminalUtf8Scalar decoded = decodeTerminalUtf8(bytes, end);
+        if (decoded.length == 0) {
             break;
         }
-        run[count++] = value;
+        run[count++] = decoded.value;
+        bytes += decoded.length;
     }
     if (count > 0) {
-        m_handler.print(run, count);
+        print(run, count);
     }
     return bytes;
 }

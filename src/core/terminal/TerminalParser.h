@@ -37,6 +37,12 @@ public:
     /// too), in order, in ground state. Short stretches of printable ASCII between them may
     /// come in the same run.
     virtual void print(const char32_t* scalars, std::size_t count) = 0;
+    /// Text in ground state from `bytes`, whose first byte is 0x80 or above: prints the
+    /// whole, valid UTF-8 sequences and the printable ASCII among them it takes, and returns
+    /// where it stopped (`bytes` when the first sequence is not whole and valid: the parser
+    /// then decodes it byte by byte). This one decodes them into runs for print(); a
+    /// handler may write them straight from the bytes.
+    virtual const std::uint8_t* printUtf8(const std::uint8_t* bytes, const std::uint8_t* end);
     /// A control character below 0x20 (other than ESC) or DEL, in ground state.
     virtual void control(char32_t character) = 0;
     /// ESC followed by `finalCharacter`; `intermediate` is the character between them
@@ -107,9 +113,6 @@ private:
     void stringScalar(char32_t value);
     /// The end of a string (BEL or ST).
     void finishString(bool bellTerminated);
-    /// Prints the whole, valid UTF-8 sequences at `bytes`, and the short stretches of
-    /// printable ASCII among them, as one run; returns where it stopped.
-    const std::uint8_t* printUtf8Run(const std::uint8_t* bytes, const std::uint8_t* end);
 
     TerminalParserHandler& m_handler;
     bool m_paused = false;

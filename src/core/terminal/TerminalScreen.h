@@ -360,6 +360,9 @@ private:
     // TerminalParserHandler
     void printAscii(const char* text, std::size_t length) override;
     void print(const char32_t* scalars, std::size_t count) override;
+    /// Decodes, measures and writes in one pass, as printScalars() would write the same
+    /// scalars; the modes that change each write leave it to the decoding default.
+    const std::uint8_t* printUtf8(const std::uint8_t* bytes, const std::uint8_t* end) override;
     void control(char32_t character) override;
     void escape(char32_t intermediate, char32_t finalCharacter) override;
     void controlSequence(const TerminalControlSequence& sequence) override;

@@ -3,6 +3,7 @@
 
 #include "core/terminal/TerminalKeys.h"
 #include "core/terminal/TerminalScreenDetail.h"
+#include "core/terminal/TerminalUtf8.h"
 #include "core/terminal/TerminalWidth.h"
 
 #include <algorithm>
@@ -359,6 +360,111 @@ void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
     }
 }
 
+const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const std::uint8_t* end) {
+    if (m_lineDrawing || m_insertMode || !m_autowrap || m_pendingRepeats != 0) [[unlikely]] {
+        return TerminalParserHandler::printUtf8(bytes, end);
+    }
+    // printScalars() with each scalar decoded where its cells are written. At most about
+    // as much per call as the decoding default takes, so a pause comes as soon.
+    constexpr std::ptrdiff_t kMaxBytes = 1024;
+    const std::uint8_t* limit = end - bytes > kMaxBytes ? bytes + kMaxBytes : end;
+    const std::uint32_t flags = m_style.codeAndFlags & ~PackedCell::kCodeMask;
+    const std::uint32_t foreground = m_style.foregroundWord;
+    const std::uint32_t background = m_style.backgroundWord;
+    // A local copy: the compiler cannot tell that the cells written are not m_columns.
+    const int columns = m_columns;
+    qint64 printed = 0;
+    while (bytes < limit) {
+        // The segment's first character: one that no segment can start with (a mark, a
+        // double-width character with no room for it) goes through put().
+        TerminalUtf8Scalar first{*bytes, 1};
+        if (*bytes >= 0x80) {
+            first = decodeTerminalUtf8(bytes, limit);
+            if (first.length == 0) {
+                break;
+            }
+        } else if (*bytes < 0x20 || *bytes == 0x7F) {
+            break;
+        }
+        const TerminalCellWidth firstWidth = terminalCellWidth(first.value);
+        if (firstWidth == TerminalCellWidth::Zero ||
+            (firstWidth == TerminalCellWidth::Double && m_column + 1 >= m_columns)) {
+            put(first.value);
+            bytes += first.length;
+            ++printed;
+            continue;
+        }
+        if (m_pendingWrap) {
+            wrapToNextLine();
+        }
+        Line& line = lineAt(m_row);
+        PackedCell* cells = line.cells.data();
+        const int start = m_column;
+        if (line.hasWide) {
+            breakWideCharacterAt(line, start);
+        }
+        int column = start;
+        bool wide = false;
+        char32_t last = 0;
+        // The characters that fit on the line, the first one read again; anything that
+        // ends the segment is left for the loop above to look at.
+        do {
+            const std::uint8_t lead = *bytes;
+            if (lead < 0x80) {
+                if (lead < 0x20 || lead == 0x7F) {
+                    break;
+                }
+                cells[column++] = {lead | flags, foreground, background};
+                last = lead;
+                ++bytes;
+            } else {
+                const TerminalUtf8Scalar decoded = decodeTerminalUtf8(bytes, limit);
+                if (decoded.length == 0) {
+                    break;
+                }
+                const char32_t scalar = decoded.value;
+                const TerminalCellWidth width = terminalCellWidth(scalar);
+                if (width == TerminalCellWidth::Single) [[likely]] {
+                    cells[column++] = {scalar | flags, foreground, background};
+                    last = scalar;
+                } else if (width == TerminalCellWidth::Double && column + 1 < columns) {
+                    cells[column] = {scalar | flags, foreground, background};
+                    cells[column + 1] = {PackedCell::kContinuation | flags, foreground, background};
+                    column += 2;
+                    wide = true;
+                    last = scalar;
+                } else if (width == TerminalCellWidth::Zero && column > start) {
+                    // A mark on the character this segment wrote last: the segment goes on.
+                    m_column = column;
+                    addCombining(scalar);
+                } else {
+                    break;
+                }
+                bytes += decoded.length;
+            }
+            ++printed;
+        } while (column < columns && bytes < limit);
+        // The first character is always written, so the segment is never empty.
+        if (column < m_columns && line.hasWide && cells[column].continuation()) {
+            cells[column] = kBlankCell;
+        }
+        line.hasWide = line.hasWide || wide;
+        line.dirty = std::max(line.dirty, column);
+        if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+            markLink(line, start, column);
+        }
+        m_lastGraphic = last;
+        if (column >= m_columns) {
+            m_column = m_columns - 1;
+            m_pendingWrap = true;
+        } else {
+            m_column = column;
+        }
+    }
+    spend(printed);
+    return bytes;
+}
+
 void TerminalScreen::put(char32_t scalar) {
     switch (terminalCellWidth(scalar)) {
         case TerminalCellWidth::Zero:
@@ -528,7 +634,18 @@ void TerminalScreen::addCombining(char32_t scalar) {
         entry->text = QString::fromRawData(
             reinterpret_cast<const QChar*>(&kCommonMarks[scalar - kCommonMarks.front()]), 1);
     } else if (scalars < kMaxCombiningPerCell) {
-        appendScalar(entry->text, scalar);
+        if (!entry->text.isDetached() && scalar < 0x10000) {
+            // Still the table's (or shared): the longer text made in one exact allocation,
+            // rather than by growing a copy of it.
+            const qsizetype size = entry->text.size();
+            QString longer(size + 1, Qt::Uninitialized);
+            QChar* out = longer.data();
+            std::copy(entry->text.cbegin(), entry->text.cend(), out);
+            out[size] = QChar(char16_t(scalar));
+            entry->text = std::move(longer);
+        } else {
+            appendScalar(entry->text, scalar);
+        }
     }
 }
 
