@@ -765,8 +765,14 @@ TEST_F(TeamRunsPageTest, runsAreRenamedMeasuredAndDeletedWithTheirSpace) {
     model.teamRuns.loadTeamRuns();
     model.teamRuns.setSelectedRunID(run.id.toString(QUuid::WithoutBraces).toUpper());
     showPage(model);
+    // A review opened at once is listed first: the runs are measured after it.
     QSignalSpy sizes(page.get(), &TeamRunsPage::runSizesMeasured);
-    ASSERT_TRUE(sizes.wait(10000));
+    QStringList order;
+    QObject::connect(page.get(), &TeamRunsPage::inspectionFinished, [&] { order << "listed"; });
+    QObject::connect(page.get(), &TeamRunsPage::runSizesMeasured, [&] { order << "measured"; });
+    ASSERT_TRUE(inspect(run.copies.front()));
+    ASSERT_TRUE(!sizes.isEmpty() || sizes.wait(10000));
+    EXPECT_EQ(order, QStringList({"listed", "measured"}));
     EXPECT_EQ(page->runPicker()->currentText(),
               "Tune the greeting  ·  " + describeSize(RunStore::diskUsage(run).total));
 

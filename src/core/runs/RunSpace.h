@@ -5,16 +5,18 @@
 
 #include <QString>
 
+class BackgroundJob;
+
 // The disk space of team runs and their deletion.
 namespace RunStore {
 
 // Bytes a run's folder takes on disk (allocated blocks; links are not followed), and the part
-// of it its backups take.
+// of it its backups take. A cancelled `job` cuts the count short.
 struct DiskUsage {
     qint64 total = 0;
     qint64 backups = 0;
 };
-DiskUsage diskUsage(const TeamRun& run);
+DiskUsage diskUsage(const TeamRun& run, const BackgroundJob* job = nullptr);
 
 // Deletes the run: its record first, so that the run is gone from the list even if the rest
 // is cut short, then its copies, baseline and outputs and, with `withBackups`, the backups

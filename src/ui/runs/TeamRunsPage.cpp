@@ -874,6 +874,9 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
         connect(review, &RunReview::lineCountsFound, this, [this, review] {
             if (review == m_review) {
                 syncReview();
+                if (m_sizesAfterReview) {
+                    measureRuns();
+                }
             }
         });
         connect(review, &RunReview::applied, this,
@@ -891,6 +894,9 @@ void TeamRunsPage::inspect(const RunCopy& copy) {
     }
     forgetReviewed();
     m_review->inspect();
+    if (m_sizeJob) {
+        measureRuns();  // again, once the list is read
+    }
     syncCards(*run);
     syncReview();
 }
@@ -913,11 +919,17 @@ void TeamRunsPage::closeReview() {
         delete m_review;
     }
     m_review = nullptr;
+    if (m_sizesAfterReview) {
+        measureRuns();
+    }
 }
 
 void TeamRunsPage::inspectionArrived(const Result<RunFiles::Review>& result) {
     if (!result) {
         m_status = result.error().message;
+        if (m_sizesAfterReview) {
+            measureRuns();  // no lines are counted
+        }
     } else {
         m_changes = result->changes;
         m_skipped = result->skipped;
@@ -1161,7 +1173,13 @@ void TeamRunsPage::compareWithProject() {
 void TeamRunsPage::measureRuns() {
     if (m_sizeJob) {
         m_sizeJob->cancel();
+        m_sizeJob.reset();
     }
+    if (inspecting()) {
+        m_sizesAfterReview = true;
+        return;
+    }
+    m_sizesAfterReview = false;
     std::vector<TeamRun> runs(m_teamRuns.teamRuns().begin(), m_teamRuns.teamRuns().end());
     m_sizeJob = runInBackground(
         this,
@@ -1171,7 +1189,7 @@ void TeamRunsPage::measureRuns() {
                 if (job.cancelled()) {
                     break;
                 }
-                sizes[run.id] = RunStore::diskUsage(run);
+                sizes[run.id] = RunStore::diskUsage(run, &job);
             }
             return sizes;
         },

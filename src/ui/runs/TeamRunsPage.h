@@ -231,6 +231,9 @@ private:
     std::map<QUuid, RunStore::DiskUsage> m_runSizes;
     QList<QUuid> m_measuredRuns;
     std::optional<BackgroundJob> m_sizeJob;
+    // The sizes wait for the review being read (and its lines counted): a run's copies are
+    // walked file by file, which would slow the list the reader is waiting for.
+    bool m_sizesAfterReview = false;
     bool m_deleting = false;
     void measureRuns();
     void setRunMessage(const QString& message);
