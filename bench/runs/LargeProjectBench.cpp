@@ -17,6 +17,8 @@
 // Goals: each copy no slower than `cp -a`, changes within 2x `git status`, the review list
 // within 200 ms. Mounting needs root; a file system that cannot be made (no loop device, no
 // mkfs.btrfs) is skipped with the reason. Usage: velk-bench-large [tmpfs] [btrfs]
+#include "GeneratedFiles.h"
+
 #include "core/base/Background.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
@@ -55,37 +57,8 @@ constexpr int kEditEvery = 50;  // 2% of the files
 
 const QString kTool = QStringLiteral(VELK_RUNS_TOOL);
 
-// xorshift64*: fast, deterministic content.
-struct Random {
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    uint64_t next() {
-        state ^= state >> 12;
-        state ^= state << 25;
-        state ^= state >> 27;
-        return state * 0x2545F4914F6CDD1Dull;
-    }
-    int below(int bound) { return int(next() % uint64_t(bound)); }
-};
-
-QByteArray content(Random& random, qint64 size, bool text) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz_(){};=+-*/ \n\t0123456789";
-    qint64 index = 0;
-    for (; index + 8 <= size; index += 8) {
-        uint64_t word = random.next();
-        if (text) {
-            for (int byte = 0; byte < 8; ++byte, word >>= 8) {
-                bytes[index + byte] = kAlphabet[(word & 0xFF) % (sizeof kAlphabet - 1)];
-            }
-        } else {
-            std::memcpy(bytes.data() + index, &word, 8);
-        }
-    }
-    for (; index < size; ++index) {
-        bytes[index] = text ? 'x' : char(random.next());
-    }
-    return bytes;
-}
+using bench::content;
+using bench::Random;
 
 [[noreturn]] void fail(const QString& what) {
     std::fprintf(stderr, "%s\n", qPrintable(what));
@@ -93,14 +66,8 @@ QByteArray content(Random& random, qint64 size, bool text) {
 }
 
 void writeFile(const QString& path, const QByteArray& bytes, bool executable) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size()) {
+    if (!bench::writeFile(path, bytes, executable)) {
         fail("could not write " + path);
-    }
-    if (executable) {
-        file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeGroup |
-                            QFile::ExeOther);
     }
 }
 

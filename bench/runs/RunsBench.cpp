@@ -11,6 +11,8 @@
 // Every operation runs as a process (`velk-runs`, the application's own code, and the peer),
 // three times, interleaved, after a `sync` so that no run pays for the previous one's
 // write-back. Usage: velk-bench-runs [SCRATCH_FOLDER]
+#include "GeneratedFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,50 +34,9 @@ constexpr int kLargeFiles = 40;
 constexpr qint64 kTargetBytes = 148'000'000;
 constexpr int kTrials = 3;
 
-// xorshift64*: fast, deterministic content.
-struct Random {
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    uint64_t next() {
-        state ^= state >> 12;
-        state ^= state << 25;
-        state ^= state >> 27;
-        return state * 0x2545F4914F6CDD1Dull;
-    }
-    int below(int bound) { return int(next() % uint64_t(bound)); }
-};
-
-QByteArray content(Random& random, qint64 size, bool text) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    if (text) {
-        static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz_(){};=+-*/ \n\t0123456789";
-        for (char& byte : bytes) {
-            byte = kAlphabet[random.below(int(sizeof kAlphabet) - 1)];
-        }
-    } else {
-        qint64 index = 0;
-        for (; index + 8 <= size; index += 8) {
-            const uint64_t word = random.next();
-            std::memcpy(bytes.data() + index, &word, 8);
-        }
-        for (; index < size; ++index) {
-            bytes[index] = char(random.next());
-        }
-    }
-    return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes, bool executable) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size()) {
-        return false;
-    }
-    if (executable) {
-        file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeGroup |
-                            QFile::ExeOther);
-    }
-    return true;
-}
+using bench::content;
+using bench::Random;
+using bench::writeFile;
 
 // Lays out the project; returns the relative paths of its files.
 QStringList generateProject(const QString& root) {
