@@ -370,6 +370,8 @@ private:
 
     /// print() without line drawing: ASCII in the run is printed as it is.
     void printScalars(const char32_t* scalars, std::size_t count);
+    Line& beginSegment();
+    void endSegment(Line& line, int start, int column, bool wide, char32_t last);
     void put(char32_t scalar);
     void putCell(char32_t scalar, bool doubleWidth);
     void addCombining(char32_t scalar);

@@ -267,6 +267,40 @@ void TerminalScreen::print(const char32_t* scalars, std::size_t count) {
     printScalars(scalars, count);
 }
 
+// A segment of cells written straight into the cursor's line: it starts after any pending
+// wrap, cutting a double-width character its first cell would split.
+inline TerminalScreen::Line& TerminalScreen::beginSegment() {
+    if (m_pendingWrap) {
+        wrapToNextLine();
+    }
+    Line& line = lineAt(m_row);
+    if (line.hasWide) {
+        breakWideCharacterAt(line, m_column);
+    }
+    return line;
+}
+
+// Ends a segment written from start up to column: the right half of a double-width character
+// whose left half was written over is cleared, and the cursor follows the segment.
+inline void TerminalScreen::endSegment(Line& line, int start, int column, bool wide,
+                                       char32_t last) {
+    if (column < m_columns && line.hasWide && line.cells[std::size_t(column)].continuation()) {
+        line.cells[std::size_t(column)] = kBlankCell;
+    }
+    line.hasWide = line.hasWide || wide;
+    line.dirty = std::max(line.dirty, column);
+    if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
+        markLink(line, start, column);
+    }
+    m_lastGraphic = last;
+    if (column >= m_columns) {
+        m_column = m_columns - 1;
+        m_pendingWrap = true;
+    } else {
+        m_column = column;
+    }
+}
+
 void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
     if (m_pendingRepeats != 0) [[unlikely]] {
         const bool repeats = m_pendingRepeats < kPendingRepeatLimit &&
@@ -305,15 +339,9 @@ void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
             put(scalars[i++]);
             continue;
         }
-        if (m_pendingWrap) {
-            wrapToNextLine();
-        }
-        Line& line = lineAt(m_row);
+        Line& line = beginSegment();
         PackedCell* cells = line.cells.data();
         const int start = m_column;
-        if (line.hasWide) {
-            breakWideCharacterAt(line, start);
-        }
         int column = start;
         bool wide = false;
         char32_t last = 0;
@@ -340,22 +368,7 @@ void TerminalScreen::printScalars(const char32_t* scalars, std::size_t count) {
             last = scalar;
         }
         if (column > start) {
-            // The right half of a double-width character whose left half was written over.
-            if (column < m_columns && line.hasWide && cells[column].continuation()) {
-                cells[column] = kBlankCell;
-            }
-            line.hasWide = line.hasWide || wide;
-            line.dirty = std::max(line.dirty, column);
-            if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
-                markLink(line, start, column);
-            }
-            m_lastGraphic = last;
-            if (column >= m_columns) {
-                m_column = m_columns - 1;
-                m_pendingWrap = true;
-                continue;
-            }
-            m_column = column;
+            endSegment(line, start, column, wide, last);
         }
     }
 }
@@ -394,15 +407,9 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
             ++printed;
             continue;
         }
-        if (m_pendingWrap) {
-            wrapToNextLine();
-        }
-        Line& line = lineAt(m_row);
+        Line& line = beginSegment();
         PackedCell* cells = line.cells.data();
         const int start = m_column;
-        if (line.hasWide) {
-            breakWideCharacterAt(line, start);
-        }
         int column = start;
         bool wide = false;
         char32_t last = 0;
@@ -445,21 +452,7 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
             ++printed;
         } while (column < columns && bytes < limit);
         // The first character is always written, so the segment is never empty.
-        if (column < m_columns && line.hasWide && cells[column].continuation()) {
-            cells[column] = kBlankCell;
-        }
-        line.hasWide = line.hasWide || wide;
-        line.dirty = std::max(line.dirty, column);
-        if (m_link != TerminalLinkTable::kNone) [[unlikely]] {
-            markLink(line, start, column);
-        }
-        m_lastGraphic = last;
-        if (column >= m_columns) {
-            m_column = m_columns - 1;
-            m_pendingWrap = true;
-        } else {
-            m_column = column;
-        }
+        endSegment(line, start, column, wide, last);
     }
     spend(printed);
     return bytes;
