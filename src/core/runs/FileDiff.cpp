@@ -27,6 +27,18 @@ void initialiseLibgit2() {
     (void)initialised;
 }
 
+// Options for a text diff of two buffers (binary detection is done beforehand, with the UTF-8
+// check), with libgit2 set up on first use.
+git_diff_options textDiffOptions(std::uint32_t algorithm, std::uint32_t contextLines) {
+    initialiseLibgit2();
+    git_diff_options options;
+    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
+    options.flags = algorithm | GIT_DIFF_FORCE_TEXT;
+    options.context_lines = contextLines;
+    options.interhunk_lines = 0;
+    return options;
+}
+
 // The text of a file, or nothing when it is not UTF-8 text: a NUL byte (git's own test for
 // binary content) or an invalid sequence.
 std::optional<QString> textOf(const QByteArray& bytes) {
@@ -85,13 +97,8 @@ struct FoundHunk {
 // The hunks libgit2's patience diff finds between two texts, or nothing should it fail (it only
 // does when out of memory). The lines are reported by callbacks: no patch is kept.
 std::optional<std::vector<FoundHunk>> hunksOf(const QByteArray& before, const QByteArray& after) {
-    initialiseLibgit2();
-    git_diff_options options;
-    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
-    // Binary detection is done beforehand (with the UTF-8 check); what reaches here is text.
-    options.flags = GIT_DIFF_PATIENCE | GIT_DIFF_FORCE_TEXT;
-    options.context_lines = std::uint32_t(FileDiff::kContextLines);
-    options.interhunk_lines = 0;
+    const git_diff_options options =
+        textDiffOptions(GIT_DIFF_PATIENCE, std::uint32_t(FileDiff::kContextLines));
     std::vector<FoundHunk> found;
     const auto hunk = [](const git_diff_delta*, const git_diff_hunk* header, void* payload) {
         auto* hunks = static_cast<std::vector<FoundHunk>*>(payload);
@@ -170,12 +177,7 @@ struct TokenDiff {
         write(newTokens, newText);
         oldChanged.assign(oldTokens.size(), false);
         newChanged.assign(newTokens.size(), false);
-        initialiseLibgit2();
-        git_diff_options options;
-        git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
-        options.flags = GIT_DIFF_MINIMAL | GIT_DIFF_FORCE_TEXT;
-        options.context_lines = 0;
-        options.interhunk_lines = 0;
+        const git_diff_options options = textDiffOptions(GIT_DIFF_MINIMAL, 0);
         const auto mark = [](const git_diff_delta*, const git_diff_hunk*, const git_diff_line* line,
                              void* payload) {
             auto* diff = static_cast<TokenDiff*>(payload);
@@ -396,12 +398,7 @@ LineCounts count(const FileVersion& before, const FileVersion& after) {
     }
     // The lines are counted as libgit2 reports them, without a patch or context around them
     // (which changes no count).
-    initialiseLibgit2();
-    git_diff_options options;
-    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
-    options.flags = GIT_DIFF_PATIENCE | GIT_DIFF_FORCE_TEXT;
-    options.context_lines = 0;
-    options.interhunk_lines = 0;
+    const git_diff_options options = textDiffOptions(GIT_DIFF_PATIENCE, 0);
     LineCounts counts;
     const auto tally = [](const git_diff_delta*, const git_diff_hunk*, const git_diff_line* line,
                           void* payload) {
