@@ -50,13 +50,12 @@ QLabel { background: transparent; }
 #Sidebar { background: %sidebar; border-right: 1px solid %border; }
 #Header { background: %bg; border-bottom: 1px solid %border; }
 #StatusBar { background: %sidebar; border-top: 1px solid %border; }
-#StatusBar QLabel { color: %muted; font-size: 12px; }
+QLabel[role="status"] { color: %muted; font-size: 12px; }
 #StatusDot { background: %accent; border-radius: 4px; }
 #HeaderTitle { font-size: 17px; }
 #Notice { background: %surface; border: 1px solid %accent; border-radius: 10px;
           padding: 10px 18px; font-weight: 600; }
 QFrame[card="true"] { background: %surface; border: 1px solid %border; border-radius: 12px; }
-QFrame[card="true"] QLabel { border: none; }
 QLabel[role="title"] { font-size: 15px; font-weight: 600; }
 QLabel[role="headline"] { font-size: 30px; font-weight: 700; }
 QLabel[role="muted"] { color: %muted; }

@@ -327,15 +327,15 @@ QWidget* MainWindow::buildStatusBar() {
     m_statusDot = new QLabel;
     m_statusDot->setObjectName(QStringLiteral("StatusDot"));
     m_statusDot->setFixedSize(8, 8);
-    m_readyLabel = new QLabel;
+    m_readyLabel = Widgets::label(QString(), "status");
     layout->addWidget(m_statusDot);
     layout->addWidget(m_readyLabel);
     layout->addStretch(1);
-    layout->addWidget(new QLabel(QStringLiteral("Ctrl+N  New terminal")));
+    layout->addWidget(Widgets::label(QStringLiteral("Ctrl+N  New terminal"), "status"));
     layout->addSpacing(14);
-    layout->addWidget(new QLabel(QStringLiteral("Ctrl+O  Open project")));
+    layout->addWidget(Widgets::label(QStringLiteral("Ctrl+O  Open project"), "status"));
     layout->addSpacing(14);
-    layout->addWidget(new QLabel(QStringLiteral("Local workspace")));
+    layout->addWidget(Widgets::label(QStringLiteral("Local workspace"), "status"));
     return bar;
 }
 
