@@ -184,7 +184,8 @@ TEST_F(MainWindowTest, theWindowOpensWithEachWidgetStyledOnceByTheSharedSheet) {
     window();
     qApp->removeEventFilter(&watch);
     EXPECT_GT(watch.polishedCount(), 50) << "the window was built while watched";
-    EXPECT_EQ(watch.repolished.join(u' ').toStdString(), "");
+    // The window alone takes the sheet after its polish, while it is still empty.
+    EXPECT_EQ(watch.repolished.join(u' ').toStdString(), "MainWindow");
     QStringList ownSheets;
     for (const QWidget* widget : window().findChildren<QWidget*>()) {
         if (!widget->styleSheet().isEmpty()) {

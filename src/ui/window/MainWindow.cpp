@@ -62,7 +62,10 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
     setMinimumSize(1180, 740);
     resize(1440, 900);
     // Styled before anything is built, each widget is polished once, as it joins the window,
-    // rather than twice.
+    // rather than twice. The window itself is polished first: the sheet's style drops what it
+    // worked out for a widget before that widget's polish, here the parsed sheet, which would
+    // then be parsed again as the window shows.
+    ensurePolished();
     setStyleSheet(AppStyle::styleSheet(m_theme));
 
     // The window is put together from the top down: a widget that joins it already polished
