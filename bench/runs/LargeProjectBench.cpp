@@ -193,11 +193,16 @@ double fastest(const std::vector<double>& times) {
     return *std::min_element(times.begin(), times.end());
 }
 
+// Sleeps between events as the application's event loop does. processEvents() given a time
+// limit never waits for events: polling it would keep one of the two cores busy while the
+// review reads on pool threads.
 template <typename Done>
 void waitFor(Done done) {
     while (!done()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    // What the last event queued (the list's layout and repaint) runs as the event loop would.
+    QCoreApplication::processEvents();
 }
 
 void row(const char* ours, double ourTime, const char* peer, double peerTime, double factor) {

@@ -240,3 +240,42 @@ TEST(RunReview, theOtherCopiesAreReadOnlyOnceTheLineCountsAreIn) {
     EXPECT_EQ(review.lineCounts().at("main.txt"), (LineDiff::LineCounts{1, 1, true}));
     EXPECT_TRUE(review.overlaps().changedByCopy.at(other.id).empty());
 }
+
+// The counts read every changed file: they wait until the main thread has handled what the
+// arrival of the changes queued, the list's repaint among it (posted at low priority, as Qt
+// posts a window's), so that the reader sees the list before the counting takes the cores.
+TEST(RunReview, theLineCountsStartOnlyOnceTheListIsRepainted) {
+    Layout layout;
+    QSemaphore firstRead;
+    std::atomic<bool> read{false};
+    RunReview::Engine engine = RunReview::Engine::files();
+    engine.read = [&](const QString& root, const QString& path) {
+        if (!read.exchange(true)) {
+            firstRead.release();
+        }
+        return RunFiles::readVersion(root, path);
+    };
+    RunReview review(layout.run, layout.copy, engine);
+    // Stands for the list's window: its repaint waits to see whether a count reads meanwhile.
+    struct Window : QObject {
+        bool readWhilePainting = false;
+        QSemaphore* firstRead = nullptr;
+        bool event(QEvent* event) override {
+            if (event->type() != QEvent::UpdateRequest) {
+                return QObject::event(event);
+            }
+            readWhilePainting = firstRead->tryAcquire(1, 300);
+            return true;
+        }
+    } window;
+    window.firstRead = &firstRead;
+    QObject::connect(&review, &RunReview::inspected, [&] {
+        QCoreApplication::postEvent(&window, new QEvent(QEvent::UpdateRequest),
+                                    Qt::LowEventPriority);
+    });
+    QSignalSpy counted(&review, &RunReview::lineCountsFound);
+    review.inspect();
+    ASSERT_TRUE(counted.wait(5000));
+    EXPECT_FALSE(window.readWhilePainting);
+    EXPECT_EQ(review.lineCounts().at("main.txt"), (LineDiff::LineCounts{1, 1, true}));
+}

@@ -2,6 +2,7 @@
 
 #include "core/runs/RunStore.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -38,6 +39,12 @@ struct ProgressMeter {
         return {RunFiles::ApplyStep(step.load()), done.load(), total.load()};
     }
 };
+
+// The event that starts a review's line counts.
+QEvent::Type countLinesEvent() {
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
 
 // How often the main thread looks at an apply's progress.
 constexpr int kProgressIntervalMs = 50;
@@ -179,6 +186,7 @@ void RunReview::inspect() {
         m_countJob->cancel();
         m_countJob.reset();
     }
+    m_countQueued = false;
     m_review = {};
     m_overlaps = {};
     m_lineCounts.clear();
@@ -198,7 +206,7 @@ void RunReview::inspect() {
             }
             Q_EMIT inspected(result);
             if (result) {
-                countLines();
+                countLinesLater();
             }
         });
 }
@@ -294,6 +302,26 @@ void RunReview::findOverlaps() {
             m_overlaps = found;
             Q_EMIT overlapsFound();
         });
+}
+
+// The counts read every changed file on both sides. They start once the main thread has
+// handled what the inspection's result queued, the list's layout and repaint among it (Qt
+// posts repaints at low priority; this event comes after them), so that on a machine of few
+// cores they do not slow the drawing of the list the reader is waiting for.
+void RunReview::countLinesLater() {
+    m_countQueued = true;
+    QCoreApplication::postEvent(this, new QEvent(countLinesEvent()), Qt::LowEventPriority);
+}
+
+bool RunReview::event(QEvent* event) {
+    if (event->type() != countLinesEvent()) {
+        return QObject::event(event);
+    }
+    // An inspection started since then waits for its own result.
+    if (std::exchange(m_countQueued, false)) {
+        countLines();
+    }
+    return true;
 }
 
 void RunReview::countLines() {

@@ -8,6 +8,7 @@
 #include "core/runs/RunFiles.h"
 #include "core/runs/TeamRun.h"
 
+#include <QEvent>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -148,6 +149,9 @@ Q_SIGNALS:
     // An apply moved on (reported a few times a second, not for every file).
     void applyProgressed(const RunReview::Progress& progress);
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     TeamRun m_run;
     RunCopy m_copy;
@@ -162,8 +166,10 @@ private:
     Overlaps m_overlaps;
     std::map<QString, QString> m_refusals;
     std::optional<BackgroundJob> m_countJob;
+    bool m_countQueued = false;  // the counts of the last inspection wait for their event
     std::map<QString, LineDiff::LineCounts> m_lineCounts;
 
+    void countLinesLater();
     void countLines();
     // Runs `work` (which applies and returns the changes it wrote, throwing on failure) as the
     // one apply of this review, reporting its progress; `chosen` are the review's changes it
