@@ -68,16 +68,19 @@ TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesAtTheWidthOfTheGrid) {
 
 // Lines keep every bit of every cell in the scrollback, whatever their characters (one, two
 // and four bytes wide), styles, colours, underline colours, links, double-width halves and
-// combining marks, and a line reads as it did on the grid before it scrolled off.
+// combining marks (one, two, one outside the BMP, and those of a character since written
+// over), and a line reads as it did on the grid before it scrolled off.
 TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
     TerminalScreen screen(6, 30);
-    feed(screen,
-         "plain ascii text\r\n"
-         "caf\xc3\xa9 \xe2\x86\x92 \x1b[1;31mred\x1b[0m \x1b[48;5;21mfill\x1b[K\x1b[0m\r\n"
-         "\xe4\xb8\xad\xe6\x96\x87 e\xcc\x81 \xf0\x9f\x98\x80 \x1b[4:3;58;2;1;2;3mcurly\x1b[0m\r\n"
-         "\x1b]8;;http://a/\x1b\\link\x1b]8;;\x1b\\ \x1b[7;9mflags\x1b[0m\x1b[3G\xe4\xb8\xad\r\n"
-         "\x1b[44m\x1b[K\x1b[0m\r\n"
-         "012345678901234567890123456789");
+    feed(
+        screen,
+        "plain ascii text\r\n"
+        "caf\xc3\xa9 \xe2\x86\x92 \x1b[1;31mred\x1b[0m \x1b[48;5;21mfill\x1b[K\x1b[0m\r\n"
+        "\xe4\xb8\xad\xe6\x96\x87 e\xcc\x81 \xf0\x9f\x98\x80 \x1b[4:3;58;2;1;2;3mcurly\x1b[0m"
+        " a\xcc\x88\xcc\xa3 x\xf0\x9d\x85\xa7\xcc\x81 o\xcc\x81\x1b[Du\xcc\x82 o\xcc\x81\x1b[Dv\r\n"
+        "\x1b]8;;http://a/\x1b\\link\x1b]8;;\x1b\\ \x1b[7;9mflags\x1b[0m\x1b[3G\xe4\xb8\xad\r\n"
+        "\x1b[44m\x1b[K\x1b[0m\r\n"
+        "012345678901234567890123456789");
     std::vector<std::vector<PackedCell>> grid;
     std::vector<QString> texts;
     std::vector<std::optional<TerminalHyperlink>> links;
@@ -103,6 +106,10 @@ TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
             EXPECT_EQ(screen.scrollbackLinkAt(index, column), links[at]);
         }
     }
+    EXPECT_EQ(screen.scrollbackCellText(2, 16), QStringLiteral("a\u0308\u0323"));
+    EXPECT_EQ(screen.scrollbackCellText(2, 18), QString::fromUtf8("x\xf0\x9d\x85\xa7\xcc\x81"));
+    EXPECT_EQ(screen.scrollbackCellText(2, 20), QStringLiteral("u\u0302"));
+    EXPECT_EQ(screen.scrollbackCellText(2, 22), QStringLiteral("v"));
     EXPECT_EQ(screen.invariantViolation(), QString());
 }
 

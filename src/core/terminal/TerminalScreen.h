@@ -270,9 +270,13 @@ public:
     QString invariantViolation() const;
 
 private:
+    /// The combining marks of one cell, held in place: a cell's marks never allocate.
     struct CombiningMarks {
         int column = 0;
-        QString text;
+        std::uint8_t length = 0;   // UTF-16 units used
+        std::uint8_t scalars = 0;  // at most kMaxCombiningPerCell
+        std::array<char16_t, 2 * kMaxCombiningPerCell> units;
+        QStringView text() const { return {units.data(), qsizetype(length)}; }
     };
     /// How a line ends: with a line break of the program's, or with writing that went on
     /// at the start of the next line. A double-width character that did not fit in the last
@@ -280,8 +284,9 @@ private:
     enum class Wrap : std::uint8_t { None, Full, BeforeWide };
     struct Line {
         std::vector<PackedCell> cells;
-        std::vector<CombiningMarks> marks;  // at most one entry per column
-        int dirty = 0;                      // cells from here on are blank, so blanking stops here
+        // At most one entry per column. An entry whose cell lost kHasCombining is stale.
+        std::vector<CombiningMarks> marks;
+        int dirty = 0;  // cells from here on are blank, so blanking stops here
         int width = 0;  // scrollback lines only: the width the line had on the grid
         // The line's list of links in m_linkLists, -1 for none: slot s of a cell is entry
         // s - 1, a link table index (kNoLink when free). Cells carry slots of their own line
@@ -311,11 +316,11 @@ private:
     };
     static_assert(sizeof(Line) == 64);
     /// A scrollback line as stored: its written cells compacted (the cells after them, up
-    /// to `width`, are blank), and what else Line keeps. Readers see it as a Line through
-    /// historyLine(), which expands it.
+    /// to `width`, are blank) with its combining marks attached to them (see storeLine()),
+    /// and what else Line keeps. Readers see it as a Line through historyLine(), which
+    /// expands it.
     struct HistoryLine {
         TerminalCompactCells cells;
-        std::vector<CombiningMarks> marks;
         int width = 0;
         int links = -1;  // as Line::links; a line left behind by a move lists none
         bool hasWide = false;
@@ -325,7 +330,6 @@ private:
         HistoryLine(HistoryLine&& other) noexcept { *this = std::move(other); }
         HistoryLine& operator=(HistoryLine&& other) noexcept {
             cells = std::move(other.cells);
-            marks = std::move(other.marks);
             width = other.width;
             links = std::exchange(other.links, -1);
             hasWide = other.hasWide;
@@ -537,10 +541,11 @@ private:
     /// Scrollback line `index`, expanded (see kExpandedLines).
     const Line& historyLine(int index) const;
     HistoryLine& storedLine(int index) { return m_history[historySlot(index)]; }
-    /// Stores `line` in `stored`, taking its links and marks; `stored`'s go to `line`.
-    static void storeLine(HistoryLine& stored, Line& line);
-    /// Expands `stored` into `line` (cells up to its width), copying its marks; `line`
-    /// names the same list of links but does not own it.
+    /// Stores `line` in `stored`, taking its links (`stored`'s go to `line`) and copying
+    /// its marks.
+    void storeLine(HistoryLine& stored, Line& line);
+    /// Expands `stored` into `line` (cells up to its width) with its marks; `line` names
+    /// the same list of links but does not own it.
     static void expandLine(const HistoryLine& stored, Line& line);
     /// Marks every expanded scrollback line out of date.
     void historyChanged() { ++m_historyGeneration; }
@@ -622,7 +627,8 @@ private:
     // that character add up here, and anything else writes them first, so a flood of
     // repeats costs one run of lines however many sequences it holds.
     qint64 m_pendingRepeats = 0;
-    std::vector<PackedCell> m_repeatRow;  // a line of the repeated cells to copy from
+    std::vector<PackedCell> m_repeatRow;     // a line of the repeated cells to copy from
+    std::vector<std::uint32_t> m_markWords;  // storeLine()'s marks on their way into a slot
     static constexpr std::uint16_t kNoLink = 0xFFFF;
     TerminalLinkTable m_links;
     std::vector<std::vector<std::uint16_t>> m_linkLists;  // see Line::links

@@ -14,19 +14,9 @@
 #include <emmintrin.h>
 #endif
 
-using terminal_detail::appendScalar;
 using terminal_detail::kBlankCell;
 
 namespace {
-
-// The combining diacritical marks, U+0300 to U+036F.
-constexpr auto kCommonMarks = [] {
-    std::array<char16_t, 0x70> marks{};
-    for (std::size_t i = 0; i < marks.size(); ++i) {
-        marks[i] = char16_t(0x300 + i);
-    }
-    return marks;
-}();
 
 #ifdef __SSE2__
 // Writes the first count / 4 * 4 of `count` cells of ASCII `text` in one style (`flags`
@@ -611,34 +601,26 @@ void TerminalScreen::addCombining(char32_t scalar) {
         if (line.marks.capacity() == 0) {
             line.marks.reserve(4);  // a line with marks mostly has a few
         }
-        line.marks.push_back({column, QString()});
-        entry = line.marks.end() - 1;
+        entry = line.marks.insert(line.marks.end(), CombiningMarks{});
+        entry->column = column;
     } else if (!cell.hasCombining()) {
-        entry->text.clear();  // left over from a character since overwritten
+        // Left over from a character since overwritten.
+        entry->length = 0;
+        entry->scalars = 0;
     }
     cell.codeAndFlags |= PackedCell::kHasCombining;
     line.dirty = std::max(line.dirty, column + 1);
     // The cap keeps hostile output from growing a cell without bound.
-    const auto scalars = std::count_if(entry->text.cbegin(), entry->text.cend(),
-                                       [](QChar unit) { return !unit.isLowSurrogate(); });
-    if (scalars == 0 && scalar >= kCommonMarks.front() && scalar <= kCommonMarks.back()) {
-        // The first mark of a cell, from the block most marks come from: the text refers to
-        // a table instead of allocating, until a second mark is appended.
-        entry->text = QString::fromRawData(
-            reinterpret_cast<const QChar*>(&kCommonMarks[scalar - kCommonMarks.front()]), 1);
-    } else if (scalars < kMaxCombiningPerCell) {
-        if (!entry->text.isDetached() && scalar < 0x10000) {
-            // Still the table's (or shared): the longer text made in one exact allocation,
-            // rather than by growing a copy of it.
-            const qsizetype size = entry->text.size();
-            QString longer(size + 1, Qt::Uninitialized);
-            QChar* out = longer.data();
-            std::copy(entry->text.cbegin(), entry->text.cend(), out);
-            out[size] = QChar(char16_t(scalar));
-            entry->text = std::move(longer);
-        } else {
-            appendScalar(entry->text, scalar);
-        }
+    if (entry->scalars == kMaxCombiningPerCell) {
+        return;
+    }
+    ++entry->scalars;
+    if (scalar < 0x10000) {
+        entry->units[entry->length++] = char16_t(scalar);
+    } else {
+        const char32_t value = scalar - 0x10000;
+        entry->units[entry->length++] = char16_t(0xD800 + (value >> 10));
+        entry->units[entry->length++] = char16_t(0xDC00 + (value & 0x3FF));
     }
 }
 
