@@ -398,11 +398,12 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
             continue;
         }
         Line& line = beginSegment();
-        PackedCell* cells = line.cells.data();
+        PackedCell* const cells = line.cells.data();
         const int start = m_column;
-        int column = start;
+        // Cells are written through a pointer: fewer registers than a column and its cells.
+        PackedCell* out = cells + start;
+        PackedCell* const lineEnd = cells + columns;
         bool wide = false;
-        char32_t last = 0;
         // The characters that fit on the line, the first one read again; anything that
         // ends the segment is left for the loop above to look at.
         do {
@@ -411,8 +412,7 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
                 if (lead < 0x20 || lead == 0x7F) {
                     break;
                 }
-                cells[column++] = {lead | flags, foreground, background};
-                last = lead;
+                *out++ = {lead | flags, foreground, background};
                 ++bytes;
             } else {
                 const TerminalUtf8Scalar decoded = decodeTerminalUtf8(bytes, limit);
@@ -422,17 +422,15 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
                 const char32_t scalar = decoded.value;
                 const TerminalCellWidth width = terminalCellWidth(scalar);
                 if (width == TerminalCellWidth::Single) [[likely]] {
-                    cells[column++] = {scalar | flags, foreground, background};
-                    last = scalar;
-                } else if (width == TerminalCellWidth::Double && column + 1 < columns) {
-                    cells[column] = {scalar | flags, foreground, background};
-                    cells[column + 1] = {PackedCell::kContinuation | flags, foreground, background};
-                    column += 2;
+                    *out++ = {scalar | flags, foreground, background};
+                } else if (width == TerminalCellWidth::Double && out + 1 < lineEnd) {
+                    out[0] = {scalar | flags, foreground, background};
+                    out[1] = {PackedCell::kContinuation | flags, foreground, background};
+                    out += 2;
                     wide = true;
-                    last = scalar;
-                } else if (width == TerminalCellWidth::Zero && column > start) {
+                } else if (width == TerminalCellWidth::Zero && out > cells + start) {
                     // A mark on the character this segment wrote last: the segment goes on.
-                    m_column = column;
+                    m_column = int(out - cells);
                     addCombining(scalar);
                 } else {
                     break;
@@ -440,9 +438,11 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
                 bytes += decoded.length;
             }
             ++printed;
-        } while (column < columns && bytes < limit);
-        // The first character is always written, so the segment is never empty.
-        endSegment(line, start, column, wide, last);
+        } while (out < lineEnd && bytes < limit);
+        // The first character is always written, so the segment is never empty; the last
+        // character written is the last cell's, or the one before for a right half.
+        const PackedCell& last = out[-1].continuation() ? out[-2] : out[-1];
+        endSegment(line, start, int(out - cells), wide, last.codePoint());
     }
     spend(printed);
     return bytes;
