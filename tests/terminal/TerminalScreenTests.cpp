@@ -113,6 +113,57 @@ TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
     EXPECT_EQ(screen.invariantViolation(), QString());
 }
 
+// Once the scrollback is full each new line takes the memory of the line that leaves, or
+// of one that left before: lines of every length and kind of character, stored over and
+// over, still read back as written, also after a lower limit has moved them.
+TEST(TerminalScreenHistory, aFullScrollbackReusesMemoryWithoutMixingLines) {
+    const char* const pieces[] = {"a",
+                                  "\xc3\xa9",
+                                  "\xe4\xb8\xad",
+                                  "\xf0\x9f\x98\x80",
+                                  "e\xcc\x81\xcc\x82",
+                                  "\x1b[31mr\x1b[0m"};
+    std::mt19937 random(20261208);
+    std::vector<QByteArray> lines;
+    TerminalScreen screen(3, 40);
+    screen.setScrollbackLimit(30);
+    auto write = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            QByteArray line = QByteArray::number(lines.size()) + ":";
+            for (int pieceCount = int(random() % 18); pieceCount > 0; --pieceCount) {
+                line += pieces[random() % std::size(pieces)];
+            }
+            lines.push_back(line);
+            screen.feed(QByteArrayView(line + "\r\n"));
+        }
+    };
+    // Each kept line holds what it leaves on a grid of its own. The grid keeps the newest
+    // two lines.
+    auto expectKept = [&](int kept) {
+        ASSERT_EQ(screen.scrollbackSize(), kept);
+        for (int index = 0; index < kept; ++index) {
+            SCOPED_TRACE(index);
+            TerminalScreen alone(3, 40);
+            alone.feed(QByteArrayView(lines[lines.size() - 2 - std::size_t(kept - index)]));
+            const std::span<const PackedCell> stored = screen.scrollbackLineCells(index);
+            std::vector<PackedCell> cells(stored.begin(), stored.end());
+            cells.resize(std::size_t(screen.scrollbackLineWidth(index)));
+            const std::span<const PackedCell> expected = alone.lineCells(0);
+            ASSERT_EQ(cells, std::vector<PackedCell>(expected.begin(), expected.end()));
+            for (int column = 0; column < 40; ++column) {
+                ASSERT_EQ(screen.scrollbackCellText(index, column), alone.cellText(0, column));
+            }
+        }
+    };
+    write(300);
+    expectKept(30);
+    screen.setScrollbackLimit(12);
+    expectKept(12);
+    write(50);
+    expectKept(12);
+    EXPECT_EQ(screen.invariantViolation(), QString());
+}
+
 // Text written in one piece leaves exactly what it leaves written a character at a time:
 // runs of narrow and double-width characters, combining marks, double-width characters
 // written over by halves, wraps, insert mode, no auto-wrap, line drawing, repeats and

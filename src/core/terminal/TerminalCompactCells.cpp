@@ -46,7 +46,66 @@ Words loadWords(const std::uint32_t* words) {
 
 }  // namespace
 
-void TerminalCompactCells::assign(std::span<const PackedCell> cells,
+std::uint32_t* TerminalCompactPool::allocate(std::size_t& words) {
+    words = (words + kGranule - 1) / kGranule * kGranule;
+    const std::size_t size = words / kGranule;
+    if (size < m_released.size() && m_released[size]) {
+        std::uint32_t* block = m_released[size];
+        std::memcpy(&m_released[size], block, sizeof block);
+        return block;
+    }
+    if (m_left < words) {
+        // What is left of the chunk is too small for this block: it goes to the blocks
+        // released, in the largest size it holds.
+        if (m_left >= kGranule) {
+            release(m_next, m_left / kGranule * kGranule);
+        }
+        const std::size_t chunkWords =
+            std::max(words, std::min(kLargestChunkWords, kFirstChunkWords << m_chunks.size()));
+        m_chunks.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(chunkWords));
+        m_bytes += chunkWords * sizeof(std::uint32_t);
+        m_next = m_chunks.back().get();
+        m_left = chunkWords;
+    }
+    std::uint32_t* block = m_next;
+    m_next += words;
+    m_left -= words;
+    return block;
+}
+
+void TerminalCompactPool::release(std::uint32_t* block, std::size_t words) {
+    const std::size_t size = words / kGranule;
+    if (size >= m_released.size()) {
+        m_released.resize(size + 1, nullptr);
+    }
+    std::memcpy(block, &m_released[size], sizeof block);
+    m_released[size] = block;
+}
+
+void TerminalCompactCells::clear(TerminalCompactPool& pool) {
+    if (m_words) {
+        pool.release(m_words, m_words[kCapacity]);
+        m_words = nullptr;
+    }
+}
+
+std::size_t TerminalCompactCells::usedWords() const {
+    const std::size_t textWords = (std::size_t(m_words[kCount]) * m_words[kUnit] + 3) / 4;
+    return kHeaderWords + m_words[kRuns] * kRunWords + textWords + m_words[kAttached];
+}
+
+void TerminalCompactCells::copyInto(TerminalCompactPool& pool) {
+    if (!m_words) {
+        return;
+    }
+    std::size_t words = usedWords();
+    std::uint32_t* copy = pool.allocate(words);
+    std::copy_n(m_words, usedWords(), copy);
+    copy[kCapacity] = std::uint32_t(words);
+    m_words = copy;
+}
+
+void TerminalCompactCells::assign(TerminalCompactPool& pool, std::span<const PackedCell> cells,
                                   std::span<const std::uint32_t> attached) {
     const std::size_t count = cells.size();
     const PackedCell* cell = cells.data();
@@ -114,17 +173,19 @@ void TerminalCompactCells::assign(std::span<const PackedCell> cells,
         if (words == kHeaderWords && !m_words) {
             return;  // nothing to store, and nothing stored
         }
-        m_words = std::make_unique_for_overwrite<std::uint32_t[]>(words);
-        m_words[kCapacity] = std::uint32_t(words);
+        clear(pool);
+        std::size_t granted = words;
+        m_words = pool.allocate(granted);
+        m_words[kCapacity] = std::uint32_t(granted);
     }
     m_words[kCount] = std::uint32_t(count);
     m_words[kRuns] = std::uint32_t(runs);
     m_words[kUnit] = unit;
     m_words[kAttached] = std::uint32_t(attached.size());
     std::copy(attached.begin(), attached.end(),
-              m_words.get() + kHeaderWords + runs * kRunWords + textWords);
+              m_words + kHeaderWords + runs * kRunWords + textWords);
 
-    std::uint32_t* out = m_words.get() + kHeaderWords;
+    std::uint32_t* out = m_words + kHeaderWords;
     auto writeRun = [&out, cell](std::size_t first, std::size_t end) {
         out[0] = std::uint32_t(end);
         out[1] = cell[first].codeAndFlags & kStyleMask;
@@ -200,7 +261,7 @@ void TerminalCompactCells::expandInto(PackedCell* out) const {
     if (!m_words) {
         return;
     }
-    const std::uint32_t* runs = m_words.get() + kHeaderWords;
+    const std::uint32_t* runs = m_words + kHeaderWords;
     const std::uint32_t* runsEnd = runs + std::size_t(m_words[kRuns]) * kRunWords;
     auto expand = [&](auto codeAt) {
         std::uint32_t column = 0;
@@ -233,9 +294,8 @@ std::span<const std::uint32_t> TerminalCompactCells::attached() const {
     if (!m_words) {
         return {};
     }
-    const std::size_t textWords = (std::size_t(m_words[kCount]) * m_words[kUnit] + 3) / 4;
-    return {m_words.get() + kHeaderWords + m_words[kRuns] * kRunWords + textWords,
-            m_words[kAttached]};
+    const std::size_t attached = m_words[kAttached];
+    return {m_words + usedWords() - attached, attached};
 }
 
 std::uint32_t TerminalCompactCells::linkSlotsUsed() const {
@@ -243,7 +303,7 @@ std::uint32_t TerminalCompactCells::linkSlotsUsed() const {
     if (!m_words) {
         return used;
     }
-    const std::uint32_t* run = m_words.get() + kHeaderWords;
+    const std::uint32_t* run = m_words + kHeaderWords;
     for (std::uint32_t i = 0; i < m_words[kRuns]; ++i, run += kRunWords) {
         PackedCell cell{run[1], run[2], run[3]};
         used |= 1u << cell.linkSlot();

@@ -412,7 +412,7 @@ void TerminalScreen::storeLine(HistoryLine& stored, Line& line) {
             std::memcpy(&m_markWords[at + 2], marks.units.data(), marks.length * sizeof(char16_t));
         }
     }
-    stored.cells.assign(cells, m_markWords);
+    stored.cells.assign(m_historyPool, cells, m_markWords);
     stored.width = int(line.cells.size());
     std::swap(stored.links, line.links);
     stored.hasWide = line.hasWide;
@@ -466,11 +466,14 @@ void TerminalScreen::setScrollbackLimit(int lines) {
     const int kept = std::min(m_historyCount, lines);
     std::vector<HistoryLine> newest;
     newest.reserve(std::size_t(kept));
+    TerminalCompactPool pool;
     for (int index = m_historyCount - kept; index < m_historyCount; ++index) {
         newest.push_back(std::move(storedLine(index)));
+        newest.back().cells.copyInto(pool);
     }
     releaseHistoryLinks();
     m_history = std::move(newest);
+    m_historyPool = std::move(pool);
     m_historyStart = 0;
     m_historyCount = kept;
     m_scrollbackLimit = lines;

@@ -575,6 +575,9 @@ private:
     Grid m_grid;
     Grid m_spareGrid;  // the other screen's buffers, kept for the next switch
     std::optional<SavedScreen> m_alternate;
+    // The blocks of the scrollback's compact lines; made anew when lines are dropped, so
+    // that their memory goes.
+    TerminalCompactPool m_historyPool;
     // A ring of slots, grown one at a time up to m_scrollbackLimit: scrollback line i is slot
     // (m_historyStart + i) % m_history.size().
     std::vector<HistoryLine> m_history;

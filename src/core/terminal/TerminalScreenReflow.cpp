@@ -62,7 +62,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
         HistoryLine& stored = storedLine(int(next));
         expandLine(stored, expanded);
         expanded.links = std::exchange(stored.links, -1);
-        stored.cells.clear();  // its memory is not needed any more
+        stored.cells.clear(m_historyPool);  // its memory is not needed any more
         return expanded;
     };
     const int cursorSource = firstGridSource + cursorRow;
@@ -244,6 +244,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
     releaseDropped(grid.lines);
     m_history.clear();
     m_history.shrink_to_fit();
+    m_historyPool = TerminalCompactPool{};
     m_history.resize(std::size_t(historyCount));
     for (int index = 0; index < historyCount; ++index) {
         Line& line = laid[std::size_t(gridStart - historyCount + index)];
