@@ -115,7 +115,8 @@ TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
 
 // Once the scrollback is full each new line takes the memory of the line that leaves, or
 // of one that left before: lines of every length and kind of character, stored over and
-// over, still read back as written, also after a lower limit has moved them.
+// over, still read back as written, also after a lower limit has moved them and after
+// lines growing for long have left so much memory behind that the scrollback moves anew.
 TEST(TerminalScreenHistory, aFullScrollbackReusesMemoryWithoutMixingLines) {
     const char* const pieces[] = {"a",
                                   "\xc3\xa9",
@@ -127,11 +128,13 @@ TEST(TerminalScreenHistory, aFullScrollbackReusesMemoryWithoutMixingLines) {
     std::vector<QByteArray> lines;
     TerminalScreen screen(3, 40);
     screen.setScrollbackLimit(30);
-    auto write = [&](int count) {
+    // Lines of up to `most` pieces; of exactly `most` wide characters when `growing`.
+    auto write = [&](int count, int most = 18, bool growing = false) {
         for (int i = 0; i < count; ++i) {
             QByteArray line = QByteArray::number(lines.size()) + ":";
-            for (int pieceCount = int(random() % 18); pieceCount > 0; --pieceCount) {
-                line += pieces[random() % std::size(pieces)];
+            for (int pieceCount = growing ? most : int(random() % most); pieceCount > 0;
+                 --pieceCount) {
+                line += pieces[growing ? 3 : random() % std::size(pieces)];
             }
             lines.push_back(line);
             screen.feed(QByteArrayView(line + "\r\n"));
@@ -161,6 +164,11 @@ TEST(TerminalScreenHistory, aFullScrollbackReusesMemoryWithoutMixingLines) {
     expectKept(12);
     write(50);
     expectKept(12);
+    screen.setScrollbackLimit(100);
+    for (int most = 1; most <= 17; most += 2) {
+        write(100, most, true);
+    }
+    expectKept(100);
     EXPECT_EQ(screen.invariantViolation(), QString());
 }
 

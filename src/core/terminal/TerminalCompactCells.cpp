@@ -52,6 +52,7 @@ std::uint32_t* TerminalCompactPool::allocate(std::size_t& words) {
     if (size < m_released.size() && m_released[size]) {
         std::uint32_t* block = m_released[size];
         std::memcpy(&m_released[size], block, sizeof block);
+        m_releasedWords -= words;
         return block;
     }
     if (m_left < words) {
@@ -80,6 +81,7 @@ void TerminalCompactPool::release(std::uint32_t* block, std::size_t words) {
     }
     std::memcpy(block, &m_released[size], sizeof block);
     m_released[size] = block;
+    m_releasedWords += words;
 }
 
 void TerminalCompactCells::clear(TerminalCompactPool& pool) {
@@ -218,6 +220,12 @@ void TerminalCompactCells::assign(TerminalCompactPool& pool, std::span<const Pac
                                                      firstWords(cell + at + 12, 0xFF));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(text + at),
                                  _mm_packus_epi16(low, high));
+            }
+            for (; at + 4 <= count; at += 4) {
+                const __m128i packed =
+                    _mm_packs_epi32(firstWords(cell + at, 0xFF), _mm_setzero_si128());
+                const int four = _mm_cvtsi128_si32(_mm_packus_epi16(packed, packed));
+                std::memcpy(text + at, &four, sizeof four);
             }
 #endif
             for (; at < count; ++at) {

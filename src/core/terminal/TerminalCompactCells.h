@@ -21,6 +21,8 @@ public:
     void release(std::uint32_t* block, std::size_t words);
     /// Bytes taken from the heap.
     std::size_t bytes() const { return m_bytes; }
+    /// Bytes released and not handed out again.
+    std::size_t releasedBytes() const { return m_releasedWords * sizeof(std::uint32_t); }
 
 private:
     // Block sizes are multiples of kGranule words; a released block keeps the address of
@@ -34,6 +36,7 @@ private:
     std::size_t m_left = 0;
     std::vector<std::uint32_t*> m_released;  // by size / kGranule: the first released block
     std::size_t m_bytes = 0;
+    std::size_t m_releasedWords = 0;
 };
 
 /// The cells of a scrollback line in a compact form: the code points at one, two or four

@@ -391,10 +391,21 @@ void TerminalScreen::pushHistory(Line& line) {
         slot = std::size_t(m_historyStart);
         m_historyStart = m_historyStart + 1 == slots ? 0 : m_historyStart + 1;
     }
-    // The line's written cells are compacted into the slot; the links and marks of the line
+    // The line's written cells and marks are compacted into the slot; the links of the line
     // that left the scrollback go to the grid line, whose caller lets go of them as it
     // blanks it.
     storeLine(m_history[slot], line);
+    if (m_historyPool.releasedBytes() > m_historyPool.bytes() / 2) [[unlikely]] {
+        repackHistory();
+    }
+}
+
+void TerminalScreen::repackHistory() {
+    TerminalCompactPool pool;
+    for (HistoryLine& stored : m_history) {
+        stored.cells.copyInto(pool);
+    }
+    m_historyPool = std::move(pool);
 }
 
 // The marks go with the cells as attached words, the marks of a cell as its column, its
@@ -466,14 +477,12 @@ void TerminalScreen::setScrollbackLimit(int lines) {
     const int kept = std::min(m_historyCount, lines);
     std::vector<HistoryLine> newest;
     newest.reserve(std::size_t(kept));
-    TerminalCompactPool pool;
     for (int index = m_historyCount - kept; index < m_historyCount; ++index) {
         newest.push_back(std::move(storedLine(index)));
-        newest.back().cells.copyInto(pool);
     }
     releaseHistoryLinks();
     m_history = std::move(newest);
-    m_historyPool = std::move(pool);
+    repackHistory();
     m_historyStart = 0;
     m_historyCount = kept;
     m_scrollbackLimit = lines;

@@ -538,6 +538,9 @@ private:
     /// Rotates lines first … last of the grid so that line first + shift comes first.
     void rotateLines(int first, int last, int shift);
     void pushHistory(Line& line);
+    /// Moves the scrollback's lines into a new pool, leaving behind the memory of blocks
+    /// released and never taken again (lines that grew left theirs for bigger ones).
+    void repackHistory();
     /// Scrollback line `index`, expanded (see kExpandedLines).
     const Line& historyLine(int index) const;
     HistoryLine& storedLine(int index) { return m_history[historySlot(index)]; }
@@ -575,8 +578,8 @@ private:
     Grid m_grid;
     Grid m_spareGrid;  // the other screen's buffers, kept for the next switch
     std::optional<SavedScreen> m_alternate;
-    // The blocks of the scrollback's compact lines; made anew when lines are dropped, so
-    // that their memory goes.
+    // The blocks of the scrollback's compact lines; made anew when lines are dropped, or
+    // when released blocks come to half of it, so that their memory goes.
     TerminalCompactPool m_historyPool;
     // A ring of slots, grown one at a time up to m_scrollbackLimit: scrollback line i is slot
     // (m_historyStart + i) % m_history.size().
