@@ -29,6 +29,12 @@ Words loadWords(const std::uint32_t* words) {
     return loaded;
 }
 
+std::uint32_t orOfLanes(Words words) {
+    words |= __builtin_shufflevector(words, words, 2, 3, 0, 1);
+    words |= __builtin_shufflevector(words, words, 1, 0, 3, 2);
+    return words[0];
+}
+
 #ifdef __SSE2__
 // The first words of four cells (twelve words: c0 f0 b0 c1 | f1 b1 c2 f2 | b2 c3 f3 b3), each
 // ANDed with `mask`, in cell order: the three loads masked down to their first words and
@@ -121,31 +127,28 @@ void TerminalCompactCells::assign(TerminalCompactPool& pool, std::span<const Pac
     std::uint32_t differs = 0;
     std::uint32_t codes = 0;
     std::size_t i = 0;
-    {
+    if (count >= 4) {
         constexpr std::uint32_t kAll = ~0u;
         constexpr std::uint32_t kCode = kCellBits;
-        const Words style[3] = {{flags, foreground, background, flags},
-                                {foreground, background, flags, foreground},
-                                {background, flags, foreground, background}};
-        const Words styleMask[3] = {{kStyleMask, kAll, kAll, kStyleMask},
-                                    {kAll, kAll, kStyleMask, kAll},
-                                    {kAll, kStyleMask, kAll, kAll}};
-        const Words codeMask[3] = {{kCode, 0, 0, kCode}, {0, 0, kCode, 0}, {0, kCode, 0, 0}};
-        Words differences[3] = {};
         const auto* words = reinterpret_cast<const std::uint32_t*>(cell);
+        const Words firstStyle = loadWords(words) & Words{kStyleMask, kAll, kAll, 0};
+        const Words style[3] = {__builtin_shufflevector(firstStyle, firstStyle, 0, 1, 2, 0),
+                                __builtin_shufflevector(firstStyle, firstStyle, 1, 2, 0, 1),
+                                __builtin_shufflevector(firstStyle, firstStyle, 2, 0, 1, 2)};
+        Words differences[3] = {};
         for (; i + 4 <= count; i += 4, words += 12) {
             differences[0] |= loadWords(words) ^ style[0];
             differences[1] |= loadWords(words + 4) ^ style[1];
             differences[2] |= loadWords(words + 8) ^ style[2];
         }
-        Words differing{};
-        Words codeBits{};
-        for (int part = 0; part < 3; ++part) {
-            differing |= differences[part] & styleMask[part];
-            codeBits |= differences[part] & codeMask[part];
-        }
-        differs = differing[0] | differing[1] | differing[2] | differing[3];
-        codes = codeBits[0] | codeBits[1] | codeBits[2] | codeBits[3];
+        const Words differing = (differences[0] & Words{kStyleMask, kAll, kAll, kStyleMask}) |
+                                (differences[1] & Words{kAll, kAll, kStyleMask, kAll}) |
+                                (differences[2] & Words{kAll, kStyleMask, kAll, kAll});
+        const Words codeBits = (differences[0] & Words{kCode, 0, 0, kCode}) |
+                               (differences[1] & Words{0, 0, kCode, 0}) |
+                               (differences[2] & Words{0, kCode, 0, 0});
+        differs = orOfLanes(differing);
+        codes = orOfLanes(codeBits);
     }
     for (; i < count; ++i) {
         differs |= ((cell[i].codeAndFlags & kStyleMask) ^ flags) |
