@@ -57,7 +57,7 @@ std::uint32_t* TerminalCompactPool::allocate(std::size_t& words) {
     const std::size_t size = words / kGranule;
     if (size < m_released.size() && m_released[size]) {
         std::uint32_t* block = m_released[size];
-        std::memcpy(&m_released[size], block, sizeof block);
+        std::memcpy(&m_released[size], block, sizeof(std::uint32_t*));
         m_releasedWords -= words;
         return block;
     }
@@ -85,7 +85,7 @@ void TerminalCompactPool::release(std::uint32_t* block, std::size_t words) {
     if (size >= m_released.size()) {
         m_released.resize(size + 1, nullptr);
     }
-    std::memcpy(block, &m_released[size], sizeof block);
+    std::memcpy(block, &m_released[size], sizeof(std::uint32_t*));
     m_released[size] = block;
     m_releasedWords += words;
 }

@@ -65,11 +65,14 @@ enum class TerminalMouseEncoding : std::uint8_t { Default, Utf8, Sgr };
 /// output into changes of all these (see docs/terminal-sequences.md).
 ///
 /// Storage: cells are PackedCell values; the grid is a ring of lines, so a full-screen
-/// scroll moves no line at all. The scrollback is a ring (grown up to the limit) of lines
-/// stored compactly (TerminalCompactCells: their written cells only, code points of one to
-/// four bytes and runs of shared attributes); a line's buffer is reused by the line that
-/// takes its slot, so steady output allocates little once it is full. Hyperlinks (OSC 8)
-/// live in a bounded link table that cells reach through their line (TerminalScreenLinks.cpp).
+/// scroll moves no line at all. Combining marks are kept per cell in their line, in place.
+/// The scrollback is a ring (grown up to the limit) of lines stored compactly
+/// (TerminalCompactCells: their written cells only, code points of one to four bytes and
+/// runs of shared attributes, the marks attached) in blocks of one pool
+/// (TerminalCompactPool); a line's block is reused by the line that takes its slot, so
+/// filling the scrollback costs a chunk per many lines and steady output allocates little.
+/// Hyperlinks (OSC 8) live in a bounded link table that cells reach through their line
+/// (TerminalScreenLinks.cpp).
 ///
 /// Not thread-safe: used on the main thread only.
 class TerminalScreen : private TerminalParserHandler {
