@@ -68,16 +68,19 @@ TEST(TerminalScreenHistory, keepsExactlyTheNewest2000LinesAtTheWidthOfTheGrid) {
 
 // Lines keep every bit of every cell in the scrollback, whatever their characters (one, two
 // and four bytes wide), styles, colours, underline colours, links, double-width halves and
-// combining marks, and a line reads as it did on the grid before it scrolled off.
+// combining marks (one, two, one outside the BMP, and those of a character since written
+// over), and a line reads as it did on the grid before it scrolled off.
 TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
     TerminalScreen screen(6, 30);
-    feed(screen,
-         "plain ascii text\r\n"
-         "caf\xc3\xa9 \xe2\x86\x92 \x1b[1;31mred\x1b[0m \x1b[48;5;21mfill\x1b[K\x1b[0m\r\n"
-         "\xe4\xb8\xad\xe6\x96\x87 e\xcc\x81 \xf0\x9f\x98\x80 \x1b[4:3;58;2;1;2;3mcurly\x1b[0m\r\n"
-         "\x1b]8;;http://a/\x1b\\link\x1b]8;;\x1b\\ \x1b[7;9mflags\x1b[0m\x1b[3G\xe4\xb8\xad\r\n"
-         "\x1b[44m\x1b[K\x1b[0m\r\n"
-         "012345678901234567890123456789");
+    feed(
+        screen,
+        "plain ascii text\r\n"
+        "caf\xc3\xa9 \xe2\x86\x92 \x1b[1;31mred\x1b[0m \x1b[48;5;21mfill\x1b[K\x1b[0m\r\n"
+        "\xe4\xb8\xad\xe6\x96\x87 e\xcc\x81 \xf0\x9f\x98\x80 \x1b[4:3;58;2;1;2;3mcurly\x1b[0m"
+        " a\xcc\x88\xcc\xa3 x\xf0\x9d\x85\xa7\xcc\x81 o\xcc\x81\x1b[Du\xcc\x82 o\xcc\x81\x1b[Dv\r\n"
+        "\x1b]8;;http://a/\x1b\\link\x1b]8;;\x1b\\ \x1b[7;9mflags\x1b[0m\x1b[3G\xe4\xb8\xad\r\n"
+        "\x1b[44m\x1b[K\x1b[0m\r\n"
+        "012345678901234567890123456789");
     std::vector<std::vector<PackedCell>> grid;
     std::vector<QString> texts;
     std::vector<std::optional<TerminalHyperlink>> links;
@@ -103,6 +106,69 @@ TEST(TerminalScreenHistory, aLineReadsFromTheScrollbackAsItDidOnTheGrid) {
             EXPECT_EQ(screen.scrollbackLinkAt(index, column), links[at]);
         }
     }
+    EXPECT_EQ(screen.scrollbackCellText(2, 16), QStringLiteral("a\u0308\u0323"));
+    EXPECT_EQ(screen.scrollbackCellText(2, 18), QString::fromUtf8("x\xf0\x9d\x85\xa7\xcc\x81"));
+    EXPECT_EQ(screen.scrollbackCellText(2, 20), QStringLiteral("u\u0302"));
+    EXPECT_EQ(screen.scrollbackCellText(2, 22), QStringLiteral("v"));
+    EXPECT_EQ(screen.invariantViolation(), QString());
+}
+
+// Once the scrollback is full each new line takes the memory of the line that leaves, or
+// of one that left before: lines of every length and kind of character, stored over and
+// over, still read back as written, also after a lower limit has moved them and after
+// lines growing for long have left so much memory behind that the scrollback moves anew.
+TEST(TerminalScreenHistory, aFullScrollbackReusesMemoryWithoutMixingLines) {
+    const char* const pieces[] = {"a",
+                                  "\xc3\xa9",
+                                  "\xe4\xb8\xad",
+                                  "\xf0\x9f\x98\x80",
+                                  "e\xcc\x81\xcc\x82",
+                                  "\x1b[31mr\x1b[0m"};
+    std::mt19937 random(20261208);
+    std::vector<QByteArray> lines;
+    TerminalScreen screen(3, 40);
+    screen.setScrollbackLimit(30);
+    // Lines of up to `most` pieces; of exactly `most` wide characters when `growing`.
+    auto write = [&](int count, int most = 18, bool growing = false) {
+        for (int i = 0; i < count; ++i) {
+            QByteArray line = QByteArray::number(lines.size()) + ":";
+            for (int pieceCount = growing ? most : int(random() % most); pieceCount > 0;
+                 --pieceCount) {
+                line += pieces[growing ? 3 : random() % std::size(pieces)];
+            }
+            lines.push_back(line);
+            screen.feed(QByteArrayView(line + "\r\n"));
+        }
+    };
+    // Each kept line holds what it leaves on a grid of its own. The grid keeps the newest
+    // two lines.
+    auto expectKept = [&](int kept) {
+        ASSERT_EQ(screen.scrollbackSize(), kept);
+        for (int index = 0; index < kept; ++index) {
+            SCOPED_TRACE(index);
+            TerminalScreen alone(3, 40);
+            alone.feed(QByteArrayView(lines[lines.size() - 2 - std::size_t(kept - index)]));
+            const std::span<const PackedCell> stored = screen.scrollbackLineCells(index);
+            std::vector<PackedCell> cells(stored.begin(), stored.end());
+            cells.resize(std::size_t(screen.scrollbackLineWidth(index)));
+            const std::span<const PackedCell> expected = alone.lineCells(0);
+            ASSERT_EQ(cells, std::vector<PackedCell>(expected.begin(), expected.end()));
+            for (int column = 0; column < 40; ++column) {
+                ASSERT_EQ(screen.scrollbackCellText(index, column), alone.cellText(0, column));
+            }
+        }
+    };
+    write(300);
+    expectKept(30);
+    screen.setScrollbackLimit(12);
+    expectKept(12);
+    write(50);
+    expectKept(12);
+    screen.setScrollbackLimit(100);
+    for (int most = 1; most <= 17; most += 2) {
+        write(100, most, true);
+    }
+    expectKept(100);
     EXPECT_EQ(screen.invariantViolation(), QString());
 }
 

@@ -3,6 +3,7 @@
 #include "core/terminal/TerminalScreenDetail.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 using terminal_detail::appendScalar;
@@ -84,7 +85,7 @@ QString TerminalScreen::textOf(const Line& line, int column) {
     if (cell.hasCombining()) {
         for (const CombiningMarks& marks : line.marks) {
             if (marks.column == column) {
-                text += marks.text;
+                text += marks.text();
                 break;
             }
         }
@@ -390,17 +391,41 @@ void TerminalScreen::pushHistory(Line& line) {
         slot = std::size_t(m_historyStart);
         m_historyStart = m_historyStart + 1 == slots ? 0 : m_historyStart + 1;
     }
-    // The line's written cells are compacted into the slot; the links and marks of the line
+    // The line's written cells and marks are compacted into the slot; the links of the line
     // that left the scrollback go to the grid line, whose caller lets go of them as it
     // blanks it.
     storeLine(m_history[slot], line);
+    if (m_historyPool.releasedBytes() > m_historyPool.bytes() / 2) [[unlikely]] {
+        repackHistory();
+    }
 }
 
+void TerminalScreen::repackHistory() {
+    TerminalCompactPool pool;
+    for (HistoryLine& stored : m_history) {
+        stored.cells.copyInto(pool);
+    }
+    m_historyPool = std::move(pool);
+}
+
+// The marks go with the cells as attached words, the marks of a cell as its column, its
+// length and count of scalars, then its UTF-16 units two to a word; stale entries stay
+// behind.
 void TerminalScreen::storeLine(HistoryLine& stored, Line& line) {
-    stored.cells.assign(std::span(line.cells).first(std::size_t(line.dirty)));
+    const std::span<const PackedCell> cells = std::span(line.cells).first(std::size_t(line.dirty));
+    m_markWords.clear();
+    for (const CombiningMarks& marks : line.marks) {
+        if (marks.column < line.dirty && cells[std::size_t(marks.column)].hasCombining()) {
+            const std::size_t at = m_markWords.size();
+            m_markWords.resize(at + 2 + (marks.length + 1) / 2);
+            m_markWords[at] = std::uint32_t(marks.column);
+            m_markWords[at + 1] = marks.length | std::uint32_t(marks.scalars) << 8;
+            std::memcpy(&m_markWords[at + 2], marks.units.data(), marks.length * sizeof(char16_t));
+        }
+    }
+    stored.cells.assign(m_historyPool, cells, m_markWords);
     stored.width = int(line.cells.size());
     std::swap(stored.links, line.links);
-    std::swap(stored.marks, line.marks);
     stored.hasWide = line.hasWide;
     stored.wrap = line.wrap;
 }
@@ -410,7 +435,16 @@ void TerminalScreen::expandLine(const HistoryLine& stored, Line& line) {
     const int written = stored.cells.size();
     stored.cells.expandInto(line.cells.data());
     std::fill(line.cells.begin() + written, line.cells.end(), kBlankCell);
-    line.marks = stored.marks;
+    line.marks.clear();
+    const std::span<const std::uint32_t> words = stored.cells.attached();
+    for (std::size_t at = 0; at < words.size();) {
+        CombiningMarks& marks = line.marks.emplace_back();
+        marks.column = int(words[at]);
+        marks.length = std::uint8_t(words[at + 1]);
+        marks.scalars = std::uint8_t(words[at + 1] >> 8);
+        std::memcpy(marks.units.data(), &words[at + 2], marks.length * sizeof(char16_t));
+        at += 2 + (marks.length + 1) / 2;
+    }
     line.dirty = written;
     line.width = stored.width;
     line.links = stored.links;
@@ -448,6 +482,7 @@ void TerminalScreen::setScrollbackLimit(int lines) {
     }
     releaseHistoryLinks();
     m_history = std::move(newest);
+    repackHistory();
     m_historyStart = 0;
     m_historyCount = kept;
     m_scrollbackLimit = lines;

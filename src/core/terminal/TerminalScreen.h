@@ -65,11 +65,14 @@ enum class TerminalMouseEncoding : std::uint8_t { Default, Utf8, Sgr };
 /// output into changes of all these (see docs/terminal-sequences.md).
 ///
 /// Storage: cells are PackedCell values; the grid is a ring of lines, so a full-screen
-/// scroll moves no line at all. The scrollback is a ring (grown up to the limit) of lines
-/// stored compactly (TerminalCompactCells: their written cells only, code points of one to
-/// four bytes and runs of shared attributes); a line's buffer is reused by the line that
-/// takes its slot, so steady output allocates little once it is full. Hyperlinks (OSC 8)
-/// live in a bounded link table that cells reach through their line (TerminalScreenLinks.cpp).
+/// scroll moves no line at all. Combining marks are kept per cell in their line, in place.
+/// The scrollback is a ring (grown up to the limit) of lines stored compactly
+/// (TerminalCompactCells: their written cells only, code points of one to four bytes and
+/// runs of shared attributes, the marks attached) in blocks of one pool
+/// (TerminalCompactPool); a line's block is reused by the line that takes its slot, so
+/// filling the scrollback costs a chunk per many lines and steady output allocates little.
+/// Hyperlinks (OSC 8) live in a bounded link table that cells reach through their line
+/// (TerminalScreenLinks.cpp).
 ///
 /// Not thread-safe: used on the main thread only.
 class TerminalScreen : private TerminalParserHandler {
@@ -270,9 +273,13 @@ public:
     QString invariantViolation() const;
 
 private:
+    /// The combining marks of one cell, held in place: a cell's marks never allocate.
     struct CombiningMarks {
         int column = 0;
-        QString text;
+        std::uint8_t length = 0;   // UTF-16 units used
+        std::uint8_t scalars = 0;  // at most kMaxCombiningPerCell
+        std::array<char16_t, 2 * kMaxCombiningPerCell> units;
+        QStringView text() const { return {units.data(), qsizetype(length)}; }
     };
     /// How a line ends: with a line break of the program's, or with writing that went on
     /// at the start of the next line. A double-width character that did not fit in the last
@@ -280,8 +287,9 @@ private:
     enum class Wrap : std::uint8_t { None, Full, BeforeWide };
     struct Line {
         std::vector<PackedCell> cells;
-        std::vector<CombiningMarks> marks;  // at most one entry per column
-        int dirty = 0;                      // cells from here on are blank, so blanking stops here
+        // At most one entry per column. An entry whose cell lost kHasCombining is stale.
+        std::vector<CombiningMarks> marks;
+        int dirty = 0;  // cells from here on are blank, so blanking stops here
         int width = 0;  // scrollback lines only: the width the line had on the grid
         // The line's list of links in m_linkLists, -1 for none: slot s of a cell is entry
         // s - 1, a link table index (kNoLink when free). Cells carry slots of their own line
@@ -311,11 +319,11 @@ private:
     };
     static_assert(sizeof(Line) == 64);
     /// A scrollback line as stored: its written cells compacted (the cells after them, up
-    /// to `width`, are blank), and what else Line keeps. Readers see it as a Line through
-    /// historyLine(), which expands it.
+    /// to `width`, are blank) with its combining marks attached to them (see storeLine()),
+    /// and what else Line keeps. Readers see it as a Line through historyLine(), which
+    /// expands it.
     struct HistoryLine {
         TerminalCompactCells cells;
-        std::vector<CombiningMarks> marks;
         int width = 0;
         int links = -1;  // as Line::links; a line left behind by a move lists none
         bool hasWide = false;
@@ -325,7 +333,6 @@ private:
         HistoryLine(HistoryLine&& other) noexcept { *this = std::move(other); }
         HistoryLine& operator=(HistoryLine&& other) noexcept {
             cells = std::move(other.cells);
-            marks = std::move(other.marks);
             width = other.width;
             links = std::exchange(other.links, -1);
             hasWide = other.hasWide;
@@ -534,13 +541,17 @@ private:
     /// Rotates lines first … last of the grid so that line first + shift comes first.
     void rotateLines(int first, int last, int shift);
     void pushHistory(Line& line);
+    /// Moves the scrollback's lines into a new pool, leaving behind the memory of blocks
+    /// released and never taken again (lines that grew left theirs for bigger ones).
+    void repackHistory();
     /// Scrollback line `index`, expanded (see kExpandedLines).
     const Line& historyLine(int index) const;
     HistoryLine& storedLine(int index) { return m_history[historySlot(index)]; }
-    /// Stores `line` in `stored`, taking its links and marks; `stored`'s go to `line`.
-    static void storeLine(HistoryLine& stored, Line& line);
-    /// Expands `stored` into `line` (cells up to its width), copying its marks; `line`
-    /// names the same list of links but does not own it.
+    /// Stores `line` in `stored`, taking its links (`stored`'s go to `line`) and copying
+    /// its marks.
+    void storeLine(HistoryLine& stored, Line& line);
+    /// Expands `stored` into `line` (cells up to its width) with its marks; `line` names
+    /// the same list of links but does not own it.
     static void expandLine(const HistoryLine& stored, Line& line);
     /// Marks every expanded scrollback line out of date.
     void historyChanged() { ++m_historyGeneration; }
@@ -570,6 +581,9 @@ private:
     Grid m_grid;
     Grid m_spareGrid;  // the other screen's buffers, kept for the next switch
     std::optional<SavedScreen> m_alternate;
+    // The blocks of the scrollback's compact lines; made anew when lines are dropped, or
+    // when released blocks come to half of it, so that their memory goes.
+    TerminalCompactPool m_historyPool;
     // A ring of slots, grown one at a time up to m_scrollbackLimit: scrollback line i is slot
     // (m_historyStart + i) % m_history.size().
     std::vector<HistoryLine> m_history;
@@ -622,7 +636,8 @@ private:
     // that character add up here, and anything else writes them first, so a flood of
     // repeats costs one run of lines however many sequences it holds.
     qint64 m_pendingRepeats = 0;
-    std::vector<PackedCell> m_repeatRow;  // a line of the repeated cells to copy from
+    std::vector<PackedCell> m_repeatRow;     // a line of the repeated cells to copy from
+    std::vector<std::uint32_t> m_markWords;  // storeLine()'s marks on their way into a slot
     static constexpr std::uint16_t kNoLink = 0xFFFF;
     TerminalLinkTable m_links;
     std::vector<std::vector<std::uint16_t>> m_linkLists;  // see Line::links

@@ -62,20 +62,15 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
         HistoryLine& stored = storedLine(int(next));
         expandLine(stored, expanded);
         expanded.links = std::exchange(stored.links, -1);
-        expanded.marks = std::move(stored.marks);
-        stored.cells.clear();  // its memory is not needed any more
+        stored.cells.clear(m_historyPool);  // its memory is not needed any more
         return expanded;
     };
     const int cursorSource = firstGridSource + cursorRow;
 
     std::vector<Line> laid;  // the new lines, scrollback and grid alike
     laid.reserve(sourceCount);
-    std::vector<PackedCell> text;  // one text: the cells of a run of wrapped lines
-    struct Mark {
-        int offset;
-        QString text;
-    };
-    std::vector<Mark> marks;
+    std::vector<PackedCell> text;       // one text: the cells of a run of wrapped lines
+    std::vector<CombiningMarks> marks;  // their columns counted from the text's start
     // While a text holds links: the link table index of each of its cells, as slots only
     // mean something on their own line; and the lists of links of its lines, let go of once
     // the new lines hold their links.
@@ -131,7 +126,8 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             for (CombiningMarks& entry : source.marks) {
                 if (entry.column < taken &&
                     source.cells[std::size_t(entry.column)].hasCombining()) {
-                    marks.push_back({offset + entry.column, std::move(entry.text)});
+                    marks.push_back(entry);
+                    marks.back().column += offset;
                 }
             }
             const bool wrapped = source.wrap != Wrap::None;
@@ -144,8 +140,9 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
                 break;
             }
         }
-        std::sort(marks.begin(), marks.end(),
-                  [](const Mark& a, const Mark& b) { return a.offset < b.offset; });
+        std::sort(marks.begin(), marks.end(), [](const CombiningMarks& a, const CombiningMarks& b) {
+            return a.column < b.column;
+        });
         int length = int(text.size());
         while (length > 0 && drawsNothing(text[std::size_t(length - 1)])) {
             --length;
@@ -178,9 +175,9 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
             if (gridTopOffset >= index && gridTopOffset < index + count) {
                 gridTopPlace = {lineIndex, gridTopOffset - index};
             }
-            for (; nextMark < marks.size() && marks[nextMark].offset < index + count; ++nextMark) {
-                line->marks.push_back(
-                    {marks[nextMark].offset - index, std::move(marks[nextMark].text)});
+            for (; nextMark < marks.size() && marks[nextMark].column < index + count; ++nextMark) {
+                line->marks.push_back(marks[nextMark]);
+                line->marks.back().column -= index;
             }
             index += count;
             column = count;
@@ -247,6 +244,7 @@ void TerminalScreen::reflow(Grid& grid, int& cursorRow, int& cursorColumn, bool&
     releaseDropped(grid.lines);
     m_history.clear();
     m_history.shrink_to_fit();
+    m_historyPool = TerminalCompactPool{};
     m_history.resize(std::size_t(historyCount));
     for (int index = 0; index < historyCount; ++index) {
         Line& line = laid[std::size_t(gridStart - historyCount + index)];

@@ -14,19 +14,9 @@
 #include <emmintrin.h>
 #endif
 
-using terminal_detail::appendScalar;
 using terminal_detail::kBlankCell;
 
 namespace {
-
-// The combining diacritical marks, U+0300 to U+036F.
-constexpr auto kCommonMarks = [] {
-    std::array<char16_t, 0x70> marks{};
-    for (std::size_t i = 0; i < marks.size(); ++i) {
-        marks[i] = char16_t(0x300 + i);
-    }
-    return marks;
-}();
 
 #ifdef __SSE2__
 // Writes the first count / 4 * 4 of `count` cells of ASCII `text` in one style (`flags`
@@ -408,11 +398,12 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
             continue;
         }
         Line& line = beginSegment();
-        PackedCell* cells = line.cells.data();
+        PackedCell* const cells = line.cells.data();
         const int start = m_column;
-        int column = start;
+        // Cells are written through a pointer: fewer registers than a column and its cells.
+        PackedCell* out = cells + start;
+        PackedCell* const lineEnd = cells + columns;
         bool wide = false;
-        char32_t last = 0;
         // The characters that fit on the line, the first one read again; anything that
         // ends the segment is left for the loop above to look at.
         do {
@@ -421,8 +412,7 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
                 if (lead < 0x20 || lead == 0x7F) {
                     break;
                 }
-                cells[column++] = {lead | flags, foreground, background};
-                last = lead;
+                *out++ = {lead | flags, foreground, background};
                 ++bytes;
             } else {
                 const TerminalUtf8Scalar decoded = decodeTerminalUtf8(bytes, limit);
@@ -432,17 +422,15 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
                 const char32_t scalar = decoded.value;
                 const TerminalCellWidth width = terminalCellWidth(scalar);
                 if (width == TerminalCellWidth::Single) [[likely]] {
-                    cells[column++] = {scalar | flags, foreground, background};
-                    last = scalar;
-                } else if (width == TerminalCellWidth::Double && column + 1 < columns) {
-                    cells[column] = {scalar | flags, foreground, background};
-                    cells[column + 1] = {PackedCell::kContinuation | flags, foreground, background};
-                    column += 2;
+                    *out++ = {scalar | flags, foreground, background};
+                } else if (width == TerminalCellWidth::Double && out + 1 < lineEnd) {
+                    out[0] = {scalar | flags, foreground, background};
+                    out[1] = {PackedCell::kContinuation | flags, foreground, background};
+                    out += 2;
                     wide = true;
-                    last = scalar;
-                } else if (width == TerminalCellWidth::Zero && column > start) {
+                } else if (width == TerminalCellWidth::Zero && out > cells + start) {
                     // A mark on the character this segment wrote last: the segment goes on.
-                    m_column = column;
+                    m_column = int(out - cells);
                     addCombining(scalar);
                 } else {
                     break;
@@ -450,9 +438,11 @@ const std::uint8_t* TerminalScreen::printUtf8(const std::uint8_t* bytes, const s
                 bytes += decoded.length;
             }
             ++printed;
-        } while (column < columns && bytes < limit);
-        // The first character is always written, so the segment is never empty.
-        endSegment(line, start, column, wide, last);
+        } while (out < lineEnd && bytes < limit);
+        // The first character is always written, so the segment is never empty; the last
+        // character written is the last cell's, or the one before for a right half.
+        const PackedCell& last = out[-1].continuation() ? out[-2] : out[-1];
+        endSegment(line, start, int(out - cells), wide, last.codePoint());
     }
     spend(printed);
     return bytes;
@@ -611,34 +601,26 @@ void TerminalScreen::addCombining(char32_t scalar) {
         if (line.marks.capacity() == 0) {
             line.marks.reserve(4);  // a line with marks mostly has a few
         }
-        line.marks.push_back({column, QString()});
-        entry = line.marks.end() - 1;
+        entry = line.marks.insert(line.marks.end(), CombiningMarks{});
+        entry->column = column;
     } else if (!cell.hasCombining()) {
-        entry->text.clear();  // left over from a character since overwritten
+        // Left over from a character since overwritten.
+        entry->length = 0;
+        entry->scalars = 0;
     }
     cell.codeAndFlags |= PackedCell::kHasCombining;
     line.dirty = std::max(line.dirty, column + 1);
     // The cap keeps hostile output from growing a cell without bound.
-    const auto scalars = std::count_if(entry->text.cbegin(), entry->text.cend(),
-                                       [](QChar unit) { return !unit.isLowSurrogate(); });
-    if (scalars == 0 && scalar >= kCommonMarks.front() && scalar <= kCommonMarks.back()) {
-        // The first mark of a cell, from the block most marks come from: the text refers to
-        // a table instead of allocating, until a second mark is appended.
-        entry->text = QString::fromRawData(
-            reinterpret_cast<const QChar*>(&kCommonMarks[scalar - kCommonMarks.front()]), 1);
-    } else if (scalars < kMaxCombiningPerCell) {
-        if (!entry->text.isDetached() && scalar < 0x10000) {
-            // Still the table's (or shared): the longer text made in one exact allocation,
-            // rather than by growing a copy of it.
-            const qsizetype size = entry->text.size();
-            QString longer(size + 1, Qt::Uninitialized);
-            QChar* out = longer.data();
-            std::copy(entry->text.cbegin(), entry->text.cend(), out);
-            out[size] = QChar(char16_t(scalar));
-            entry->text = std::move(longer);
-        } else {
-            appendScalar(entry->text, scalar);
-        }
+    if (entry->scalars == kMaxCombiningPerCell) {
+        return;
+    }
+    ++entry->scalars;
+    if (scalar < 0x10000) {
+        entry->units[entry->length++] = char16_t(scalar);
+    } else {
+        const char32_t value = scalar - 0x10000;
+        entry->units[entry->length++] = char16_t(0xD800 + (value >> 10));
+        entry->units[entry->length++] = char16_t(0xDC00 + (value & 0x3FF));
     }
 }
 
