@@ -37,7 +37,7 @@ test-assistants: build
 test-package: build
 	scripts/test-package.sh $(BUILD)/release
 
-# Installs the Release build under $(PREFIX): bin/velk, lib/velk/velk-speech.so,
+# Installs the Release build under $(PREFIX): bin/velk, lib/velk/velk-{speech,diff}.so,
 # share/velk/resources, the menu entry, icons and AppStream metadata. The list of installed
 # files is kept for `make uninstall`.
 install: build

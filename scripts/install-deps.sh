@@ -34,7 +34,7 @@ packages=(
     qt6-declarative-dev
     libpocketsphinx-dev pocketsphinx-en-us
     # digests, desktop applications, keystrokes, X11 queries
-    libssl-dev libglib2.0-dev libxdo-dev libx11-dev libxtst-dev
+    libgcrypt20-dev libglib2.0-dev libxdo-dev libx11-dev libxtst-dev
     # line diffs of the team-run review
     libgit2-dev
     # every terminal runs the login shell

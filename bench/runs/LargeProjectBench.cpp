@@ -439,6 +439,9 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("VELK_DIFF_MODULE")) {
+        qputenv("VELK_DIFF_MODULE", VELK_DIFF_MODULE_FILE);
+    }
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

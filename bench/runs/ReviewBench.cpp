@@ -100,6 +100,9 @@ void waitFor(Done done) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("VELK_DIFF_MODULE")) {
+        qputenv("VELK_DIFF_MODULE", VELK_DIFF_MODULE_FILE);
+    }
     QApplication app(argc, argv);
     const int rounds = qEnvironmentVariableIsSet("VELK_BENCH_ROUNDS")
                            ? qEnvironmentVariableIntValue("VELK_BENCH_ROUNDS")

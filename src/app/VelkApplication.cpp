@@ -144,7 +144,6 @@ void VelkApplication::launch() {
                                                         m_workspace->sessions, *m_navigator);
     m_planner = std::make_unique<ComputerPlanner>(*m_plannerHost, *m_stepRunner, *m_dialogs);
     m_theme = std::make_unique<Theme>(persist, *m_preferences);
-    followDesktopMotion();
     m_companion = std::make_unique<CompanionModel>(
         persist, *m_preferences, *m_dialogs,
         persist ? makeSpeechServicesOnFirstUse(speechModuleCandidates())
@@ -159,12 +158,14 @@ void VelkApplication::launch() {
     m_window->move(m_window->screen()->availableGeometry().center() - m_window->rect().center());
     showMainWindow();
     // The window goes to the display first; what it does not need for its first frame (the
-    // icon, the companion and its tray icon, notifications, the login shell's environment)
-    // follows on the next turn of the event loop.
+    // desktop's motion setting, which only the terminals' blinking follows, the icon, the
+    // companion and its tray icon, notifications, the login shell's environment) follows on
+    // the next turn of the event loop.
     QTimer::singleShot(0, this, [this, recovered] { finishLaunch(recovered); });
 }
 
 void VelkApplication::finishLaunch(const std::vector<RunFiles::ApplyRecovery>& recovered) {
+    followDesktopMotion();
     // The icon comes from the installed icon theme, else from the copy built into the
     // executable.
     QApplication::setWindowIcon(QIcon::fromTheme(

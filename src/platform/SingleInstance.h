@@ -5,11 +5,12 @@
 
 #include <memory>
 
-class QLocalServer;
 class QLockFile;
+class QSocketNotifier;
 
 // Keeps one running VELK per user. The first instance listens on a local socket; a later
-// start connects, asks it to show its window, and exits.
+// start connects, asks it to show its window, and exits. Plain Unix sockets: the program
+// starts without Qt Network and the libraries it brings.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -30,7 +31,15 @@ Q_SIGNALS:
     void activationRequested();
 
 private:
+    // The socket file: the name itself when it holds a folder, else in the temporary folder.
+    QString socketPath() const;
+    void acceptClients();
+    void readClient(QSocketNotifier* client);
+    void closeClient(QSocketNotifier* client);
+
     QString m_name;
     std::unique_ptr<QLockFile> m_lock;
-    QLocalServer* m_server = nullptr;
+    int m_server = -1;  // the listening socket
+    QSocketNotifier* m_serverNotifier = nullptr;
+    QList<QSocketNotifier*> m_clients;  // one per connected later start
 };

@@ -1,7 +1,8 @@
 // Line diffs of the review: the same hunks git finds, changed words within a replaced line,
-// the sides that are not text, and reading a side that is absent.
+// the sides that are not text, a missing diff module, and reading a side that is absent.
 
 #include "RunsTestSupport.h"
+#include "core/runs/DiffModule.h"
 #include "core/runs/FileDiff.h"
 #include "core/runs/HunkMerge.h"
 
@@ -9,6 +10,9 @@
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -242,6 +246,34 @@ TEST(FileDiff, filesThatAreAddedRemovedBinaryOrTooLargeSaySo) {
         EXPECT_EQ(diff.summary(), each.summary);
         EXPECT_TRUE(diff.hunks.empty());
     }
+}
+
+// Without its diff module (an installation missing a file) the review says why it shows no
+// lines and what it looked for; a file of another kind in its place is refused.
+TEST(FileDiff, aMissingDiffModuleIsReported) {
+    const QString missing = "/nonexistent/velk-diff.so";
+    const Result<DiffModuleEntry> notFound = DiffModule::load({missing});
+    ASSERT_FALSE(notFound);
+    EXPECT_EQ(notFound.error().message,
+              "Line comparisons are unavailable: the diff module is missing (looked for " +
+                  missing + "). Reinstall VELK to see them.");
+    Scratch scratch;
+    scratch.write("velk-diff.so", "not a library");
+    const Result<DiffModuleEntry> notLoaded = DiffModule::load({scratch.path("velk-diff.so")});
+    ASSERT_FALSE(notLoaded);
+    EXPECT_TRUE(notLoaded.error().message.startsWith(
+        "Line comparisons are unavailable: the diff module did not load ("));
+
+    // A process of its own, where the module was never opened, diffs with none to be found.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            qputenv("VELK_DIFF_MODULE", missing.toUtf8());
+            const FileDiff diff = LineDiff::compute("a.txt", text("one\n"), text("two\n"));
+            std::fputs(qPrintable(diff.summary()), stderr);
+            std::exit(diff.kind == FileDiff::Kind::Unavailable && diff.hunks.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "the diff module is missing \\(looked for /nonexistent");
 }
 
 // A reader with its root opened once reads each path as readVersion does: links below the root,

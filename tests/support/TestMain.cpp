@@ -11,6 +11,10 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // Line diffs come from this build's diff module, which is not beside the test programs.
+    if (qEnvironmentVariableIsEmpty("VELK_DIFF_MODULE")) {
+        qputenv("VELK_DIFF_MODULE", VELK_DIFF_MODULE_FILE);
+    }
 #ifdef VELK_TEST_GUI
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,5 +1,6 @@
 #include "app/selftest/SelfTest.h"
 
+#include "core/runs/FileDiff.h"
 #include "core/runs/RunFiles.h"
 #include "core/runs/RunStore.h"
 
@@ -132,6 +133,25 @@ SelfTestResult runRecordsSaveAndLoad(SelfTestContext& context) {
     return std::nullopt;
 }
 
+// The review's line diff, through the diff module the program opens beside it (installed in
+// ../lib/velk).
+SelfTestResult reviewComparesLines(SelfTestContext&) {
+    const auto version = [](const QByteArray& bytes) {
+        return FileVersion{FileVersion::State::Read, bytes, bytes.size()};
+    };
+    const FileDiff diff =
+        LineDiff::compute(QStringLiteral("main.txt"), version("one\ntwo\n"), version("one\n2\n"));
+    if (diff.kind != FileDiff::Kind::Text) {
+        return QStringLiteral("the line diff was not made: ") + diff.summary();
+    }
+    if (diff.added != 1 || diff.removed != 1) {
+        return QStringLiteral("the line diff found %1 added and %2 removed lines, expected 1 and 1")
+            .arg(diff.added)
+            .arg(diff.removed);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::vector<SelfTestCheck> runsChecks() {
@@ -139,5 +159,6 @@ std::vector<SelfTestCheck> runsChecks() {
         {QStringLiteral("runs: snapshot, edit, changes, apply and rollback"),
          snapshotEditChangesApplyRollback},
         {QStringLiteral("runs: run records save and load"), runRecordsSaveAndLoad},
+        {QStringLiteral("runs: the review compares lines"), reviewComparesLines},
     };
 }

@@ -2,12 +2,11 @@
 
 #include "core/base/Background.h"
 #include "core/files/Highlighter.h"
+#include "core/runs/DiffModule.h"
 
 #include <QDir>
 #include <QHash>
 #include <QStringDecoder>
-
-#include <git2.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,23 +19,14 @@
 
 namespace {
 
-// libgit2 keeps global state (allocators, thread-local error slots); it is set up once for
-// the life of the process and never shut down, as other threads may still be diffing.
-void initialiseLibgit2() {
-    static const int initialised = git_libgit2_init();
-    (void)initialised;
-}
-
-// Options for a text diff of two buffers (binary detection is done beforehand, with the UTF-8
-// check), with libgit2 set up on first use.
-git_diff_options textDiffOptions(std::uint32_t algorithm, std::uint32_t contextLines) {
-    initialiseLibgit2();
-    git_diff_options options;
-    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
-    options.flags = algorithm | GIT_DIFF_FORCE_TEXT;
-    options.context_lines = contextLines;
-    options.interhunk_lines = 0;
-    return options;
+// libgit2's diff of two text buffers through the diff module; false when it failed (only
+// out of memory) or the module is unavailable (compute says why).
+bool diffBuffers(const char* oldText, std::size_t oldSize, const char* newText, std::size_t newSize,
+                 git_diff_option_t algorithm, int contextLines, git_diff_hunk_cb hunk,
+                 git_diff_line_cb line, void* payload) {
+    const Result<DiffModuleEntry>& entry = DiffModule::entry();
+    return entry && (*entry)(oldText, oldSize, newText, newSize, std::uint32_t(algorithm),
+                             std::uint32_t(contextLines), hunk, line, payload) == 0;
 }
 
 // The text of a file, or nothing when it is not UTF-8 text: a NUL byte (git's own test for
@@ -97,8 +87,6 @@ struct FoundHunk {
 // The hunks libgit2's patience diff finds between two texts, or nothing should it fail (it only
 // does when out of memory). The lines are reported by callbacks: no patch is kept.
 std::optional<std::vector<FoundHunk>> hunksOf(const QByteArray& before, const QByteArray& after) {
-    const git_diff_options options =
-        textDiffOptions(GIT_DIFF_PATIENCE, std::uint32_t(FileDiff::kContextLines));
     std::vector<FoundHunk> found;
     const auto hunk = [](const git_diff_delta*, const git_diff_hunk* header, void* payload) {
         auto* hunks = static_cast<std::vector<FoundHunk>*>(payload);
@@ -115,9 +103,9 @@ std::optional<std::vector<FoundHunk>> hunksOf(const QByteArray& before, const QB
         }
         return 0;
     };
-    if (git_diff_buffers(before.constData(), size_t(before.size()), nullptr, after.constData(),
-                         size_t(after.size()), nullptr, &options, nullptr, nullptr, hunk, line,
-                         &found) != 0) {
+    if (!diffBuffers(before.constData(), std::size_t(before.size()), after.constData(),
+                     std::size_t(after.size()), GIT_DIFF_PATIENCE, FileDiff::kContextLines, hunk,
+                     line, &found)) {
         return std::nullopt;
     }
     return found;
@@ -177,7 +165,6 @@ struct TokenDiff {
         write(newTokens, newText);
         oldChanged.assign(oldTokens.size(), false);
         newChanged.assign(newTokens.size(), false);
-        const git_diff_options options = textDiffOptions(GIT_DIFF_MINIMAL, 0);
         const auto mark = [](const git_diff_delta*, const git_diff_hunk*, const git_diff_line* line,
                              void* payload) {
             auto* diff = static_cast<TokenDiff*>(payload);
@@ -190,9 +177,8 @@ struct TokenDiff {
             }
             return 0;
         };
-        return git_diff_buffers(oldText.constData(), size_t(oldText.size()), nullptr,
-                                newText.constData(), size_t(newText.size()), nullptr, &options,
-                                nullptr, nullptr, nullptr, mark, this) == 0;
+        return diffBuffers(oldText.constData(), std::size_t(oldText.size()), newText.constData(),
+                           std::size_t(newText.size()), GIT_DIFF_MINIMAL, 0, nullptr, mark, this);
     }
 };
 
@@ -315,6 +301,8 @@ QString FileDiff::summary() const {
                    QStringLiteral("). Open both versions to compare them.");
         case Kind::Unreadable:
             return QStringLiteral("This file could not be read for the comparison.");
+        case Kind::Unavailable:
+            return DiffModule::entry() ? QString() : DiffModule::entry().error().message;
     }
     return QString();
 }
@@ -398,7 +386,6 @@ LineCounts count(const FileVersion& before, const FileVersion& after) {
     }
     // The lines are counted as libgit2 reports them, without a patch or context around them
     // (which changes no count).
-    const git_diff_options options = textDiffOptions(GIT_DIFF_PATIENCE, 0);
     LineCounts counts;
     const auto tally = [](const git_diff_delta*, const git_diff_hunk*, const git_diff_line* line,
                           void* payload) {
@@ -410,9 +397,8 @@ LineCounts count(const FileVersion& before, const FileVersion& after) {
     std::string beforeLines;
     std::string afterLines;
     internLines(before.bytes, after.bytes, beforeLines, afterLines);
-    if (git_diff_buffers(beforeLines.data(), beforeLines.size(), nullptr, afterLines.data(),
-                         afterLines.size(), nullptr, &options, nullptr, nullptr, nullptr, tally,
-                         &counts) != 0) {
+    if (!diffBuffers(beforeLines.data(), beforeLines.size(), afterLines.data(), afterLines.size(),
+                     GIT_DIFF_PATIENCE, 0, nullptr, tally, &counts)) {
         return {0, 0, false};
     }
     return counts;
@@ -437,6 +423,12 @@ FileDiff compute(const QString& path, const FileVersion& before, const FileVersi
     // A NUL byte is git's own sign of binary content; the UTF-8 check comes with the decoding.
     if (before.bytes.contains('\0') || after.bytes.contains('\0')) {
         diff.kind = FileDiff::Kind::Binary;
+        return diff;
+    }
+
+    // Without the diff module no lines can be compared; the summary says why.
+    if (!DiffModule::entry()) {
+        diff.kind = FileDiff::Kind::Unavailable;
         return diff;
     }
 

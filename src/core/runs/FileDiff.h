@@ -12,9 +12,10 @@
 #include <vector>
 
 // The line diff of one file between a run's baseline and an assistant's copy, as the review
-// shows it. The lines are compared by libgit2 (patience diff); inside a changed line paired
-// with its replacement, the words that differ are found by diffing the two lines' tokens with
-// the same library, when the pair is shown (LineDiff::markChangedWords).
+// shows it. The lines are compared by libgit2 (patience diff), opened from its module
+// (core/runs/DiffModule.h); inside a changed line paired with its replacement, the words that
+// differ are found by diffing the two lines' tokens with the same library, when the pair is
+// shown (LineDiff::markChangedWords).
 
 // One version of a file as read for a review.
 struct FileVersion {
@@ -75,10 +76,11 @@ struct DiffHunk {
 
 struct FileDiff {
     enum class Kind : std::uint8_t {
-        Text,        // hunks below (none when only the permission bits differ)
-        Binary,      // a side holds bytes that are not UTF-8 text
-        TooLarge,    // a side is at or over kPreviewLimit bytes
-        Unreadable,  // a side could not be read
+        Text,         // hunks below (none when only the permission bits differ)
+        Binary,       // a side holds bytes that are not UTF-8 text
+        TooLarge,     // a side is at or over kPreviewLimit bytes
+        Unreadable,   // a side could not be read
+        Unavailable,  // the diff module did not load (the summary says why)
     };
 
     // Files of this many bytes or more are not diffed.

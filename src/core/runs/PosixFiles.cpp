@@ -2,7 +2,7 @@
 
 #include <QRandomGenerator>
 
-#include <openssl/evp.h>
+#include <gcrypt.h>
 
 #include <algorithm>
 #include <atomic>
@@ -257,30 +257,33 @@ bool readAll(int fd, QByteArray& bytes, qint64 limit) {
 namespace {
 
 struct DigestContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+    void operator()(gcry_md_hd_t context) const { gcry_md_close(context); }
 };
-using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextDeleter>;
+using DigestContext = std::unique_ptr<gcry_md_handle, DigestContextDeleter>;
 
+// SHA-256 from libgcrypt, which the process has loaded anyway (for the D-Bus and systemd
+// libraries), so hashing brings in no library of its own at start-up.
 DigestContext startSha256() {
-    // Fetched once: EVP_sha256() makes every initialisation look the algorithm up anew among
-    // the providers, which costs about as much as hashing a small file.
-    static const EVP_MD* const kSha256 = [] {
-        const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-        return fetched ? fetched : EVP_sha256();
+    // libgcrypt wants its version checked once before first use.
+    static const bool initialised = [] {
+        gcry_check_version(nullptr);
+        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        return true;
     }();
-    DigestContext context(EVP_MD_CTX_new());
-    if (context && EVP_DigestInit_ex(context.get(), kSha256, nullptr) != 1) {
-        context.reset();
+    (void)initialised;
+    gcry_md_hd_t context = nullptr;
+    if (gcry_md_open(&context, GCRY_MD_SHA256, 0) != 0) {
+        return nullptr;
     }
-    return context;
+    return DigestContext(context);
 }
 
-QString finishHex(EVP_MD_CTX* context) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context, digest, &length) != 1) {
+QString finishHex(gcry_md_hd_t context) {
+    const unsigned char* digest = gcry_md_read(context, GCRY_MD_SHA256);
+    if (!digest) {
         return {};
     }
+    const unsigned int length = gcry_md_get_algo_dlen(GCRY_MD_SHA256);
     static const char kDigits[] = "0123456789abcdef";
     QString hex(int(length) * 2, Qt::Uninitialized);
     for (unsigned int index = 0; index < length; ++index) {
@@ -307,10 +310,7 @@ bool streamHashing(int fd, qint64 limit, QString& hex, qint64& total,
             errno = EFBIG;
             return false;
         }
-        if (EVP_DigestUpdate(context.get(), data, count) != 1) {
-            errno = EIO;
-            return false;
-        }
+        gcry_md_write(context.get(), data, count);
         return !sink || sink(data, count);
     });
     if (!readToEnd) {
