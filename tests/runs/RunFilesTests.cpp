@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -86,6 +87,55 @@ TEST(RunFilesListing, aSnapshotKeepsProjectFilesAndLeavesOutSecretsLinksBundlesA
     EXPECT_FALSE(baseline.contains("node_modules/")) << "empty or excluded folders are not made";
     EXPECT_EQ(baseline.at("main.txt").bytes, "main.txt");
     EXPECT_EQ(outside.read("secret.txt"), "outside");
+}
+
+// A copy keeps each file's bytes, permission bits (special ones, and those the umask would
+// take, included) and modification time, whether the file system clones the file or refuses
+// to and the bytes are copied; the stamps it records are those of both files as it left them.
+TEST(RunFilesSnapshot, copiesKeepBytesPermissionsAndTimesWhetherClonedOrCopied) {
+    using RunFiles::detail::CopyStamps;
+    using RunFiles::detail::FileStamp;
+    Scratch scratch;
+    const std::map<QString, int> modes = {{"notes.txt", 0644},
+                                          {"read-only.txt", 0444},
+                                          {"src/private.key", 0600},
+                                          {"src/setuid", 04755},
+                                          {"tool.sh", 0755}};
+    for (const auto& [path, mode] : modes) {
+        scratch.write("p/" + path, path.toUtf8().repeated(5000), mode);
+    }
+    const timespec past[2] = {{1'000'000'000, 123'456'789}, {1'000'000'000, 123'456'789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, scratch.path("p/notes.txt").toStdString().c_str(), past, 0), 0);
+    const struct RestoredUmask {
+        mode_t saved = ::umask(077);
+        ~RestoredUmask() { ::umask(saved); }
+    } restoredUmask;
+    for (const int refusal : {0, EOPNOTSUPP}) {
+        SCOPED_TRACE(refusal);
+        const QString copy = scratch.path(QStringLiteral("copy%1").arg(refusal));
+        {
+            ScopedFaultHook hook([refusal](std::string_view operation, std::string_view) {
+                return operation == "clone" ? refusal : 0;
+            });
+            RunFiles::snapshot(scratch.path("p"), copy);
+        }
+        const CopyStamps stamps = CopyStamps::load(scratch.path("p"), copy);
+        ASSERT_EQ(stamps.files.size(), modes.size());
+        for (const RunFiles::detail::StampedFile& file : stamps.files) {
+            const QString path = QString::fromStdString(file.relative);
+            SCOPED_TRACE(file.relative);
+            struct stat source;
+            struct stat copied;
+            ASSERT_EQ(::stat(scratch.path("p/" + path).toStdString().c_str(), &source), 0);
+            ASSERT_EQ(::stat((copy + u'/' + path).toStdString().c_str(), &copied), 0);
+            EXPECT_EQ(testing_support::readFile(copy + u'/' + path), scratch.read("p/" + path));
+            EXPECT_EQ(int(copied.st_mode & 07777), modes.at(path));
+            EXPECT_EQ(copied.st_mtim.tv_sec, source.st_mtim.tv_sec);
+            EXPECT_EQ(copied.st_mtim.tv_nsec, source.st_mtim.tv_nsec);
+            EXPECT_EQ(file.source, FileStamp::of(source));
+            EXPECT_EQ(file.copy, FileStamp::of(copied));
+        }
+    }
 }
 
 TEST(RunFilesListing, aMissingProjectFailsInsteadOfBecomingAnEmptySnapshot) {

@@ -15,8 +15,10 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/openat2.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -390,7 +392,8 @@ bool copyHashing(int from, int to, qint64 limit, QString& hex, const std::string
     });
 }
 
-bool copyFile(int from, int toFolder, const std::string& name) {
+bool copyFile(int from, int toFolder, const std::string& name, struct stat* fromStatus,
+              struct stat* copyStatus) {
     if (injected("copy", name)) {
         return false;
     }
@@ -402,18 +405,35 @@ bool copyFile(int from, int toFolder, const std::string& name) {
         errno = EINVAL;
         return false;
     }
+    // Made with the final permission bits where the umask keeps them, which spares a chmod
+    // for nearly every file; special bits come only after the contents, which clear them.
+    const mode_t mode = status.st_mode & 07777;
     UniqueFd to(::openat(toFolder, name.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0777));
     if (!to.valid()) {
         return false;
     }
+    // A clone shares the blocks in one call. Where the file system cannot make one (ext4,
+    // tmpfs, two file systems) it refuses, and the bytes are copied from the start instead.
+    const bool cloned = !injected("clone", name) && ::ioctl(to.get(), FICLONE, from) == 0;
     const timespec times[2] = {status.st_atim, status.st_mtim};
-    if (!copyContents(from, to.get()) || ::fchmod(to.get(), status.st_mode & 07777) != 0 ||
-        ::futimens(to.get(), times) != 0) {
+    struct stat copied;
+    bool done = (cloned || copyContents(from, to.get())) && ::futimens(to.get(), times) == 0 &&
+                ::fstat(to.get(), &copied) == 0;
+    if (done && (copied.st_mode & 07777) != mode) {
+        done = ::fchmod(to.get(), mode) == 0 && ::fstat(to.get(), &copied) == 0;
+    }
+    if (!done) {
         const int error = errno;
         ::unlinkat(toFolder, name.c_str(), 0);
         errno = error;
         return false;
+    }
+    if (fromStatus) {
+        *fromStatus = status;
+    }
+    if (copyStatus) {
+        *copyStatus = copied;
     }
     return true;
 }

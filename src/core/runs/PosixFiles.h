@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // Descriptor-based file operations under which the team-run code reads and writes the user's
@@ -73,8 +74,12 @@ bool copyContents(int from, int to);
 bool copyHashing(int from, int to, qint64 limit, QString& hex, const std::string& name);
 
 // Copies the regular file `from` into a new file `name` in the folder `toFolder` with the
-// same permission bits and modification time. Fails if `name` exists.
-bool copyFile(int from, int toFolder, const std::string& name);
+// same permission bits and modification time. Fails if `name` exists. Where the file system
+// can (Btrfs, XFS) the copy is a clone sharing the file's blocks, else the kernel copies the
+// bytes. `fromStatus` and `copyStatus`, when given, receive the status of `from` as it was
+// copied and of the finished copy.
+bool copyFile(int from, int toFolder, const std::string& name, struct stat* fromStatus = nullptr,
+              struct stat* copyStatus = nullptr);
 
 // Replaces (or creates) `name` in the folder `folder` with `bytes`: the bytes go to a
 // temporary file in the same folder which gets exactly `mode` (umask ignored), is flushed
@@ -108,7 +113,7 @@ bool lockExclusive(int fd, int waitMilliseconds);
 QString errorText(int errorNumber);
 
 // A test seam. When a hook is set, the operations above that change files (create, write,
-// sync, rename, unlink, rmdir, mkdir, copy) first call it with their name and the file's
+// sync, rename, unlink, rmdir, mkdir, copy, clone) first call it with their name and the file's
 // name; a non-zero answer makes the operation fail with that errno before it does anything,
 // and the hook may also change files or end the process at that exact step. The tests run as
 // root, where permissions cannot make a write fail, so failures are injected here. Set it

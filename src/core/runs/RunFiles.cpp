@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string_view>
 
@@ -425,18 +426,43 @@ void snapshot(const QString& from, const QString& to, const SnapshotProgress& pr
         throw RunFilesError::system(errno, QStringLiteral("Could not open ") + target);
     }
 
+    // The files folder by folder, in batches of at most kBatchFiles: a batch is copied through
+    // one open folder on each side, each file named by its own name alone, and the threads
+    // seldom create files in the same folder at once (creations in one folder take turns).
+    constexpr size_t kBatchFiles = 64;
+    std::map<std::string_view, std::vector<size_t>> filesByFolder;
+    for (size_t index = 0; index < tree.files.size(); ++index) {
+        const std::string& relative = tree.files[index].relative;
+        const size_t slash = relative.rfind('/');
+        filesByFolder[std::string_view(relative).substr(0, slash == std::string::npos ? 0 : slash)]
+            .push_back(index);
+    }
+    struct Batch {
+        std::string_view folder;  // "" for the root
+        const size_t* files;      // indexes into tree.files
+        size_t count;
+    };
+    std::vector<Batch> batches;
     // Folders first, parents before children (a parent's path sorts before its children's).
-    std::set<std::string> folders;
-    for (const detail::ListedFile& file : tree.files) {
-        for (size_t slash = file.relative.find('/'); slash != std::string::npos;
-             slash = file.relative.find('/', slash + 1)) {
-            folders.insert(file.relative.substr(0, slash));
+    std::set<std::string_view> folders;
+    for (const auto& [folder, indexes] : filesByFolder) {
+        for (size_t first = 0; first < indexes.size(); first += kBatchFiles) {
+            batches.push_back(
+                {folder, indexes.data() + first, std::min(kBatchFiles, indexes.size() - first)});
+        }
+        for (size_t slash = folder.find('/'); slash != std::string_view::npos;
+             slash = folder.find('/', slash + 1)) {
+            folders.insert(folder.substr(0, slash));
+        }
+        if (!folder.empty()) {
+            folders.insert(folder);
         }
     }
-    for (const std::string& folder : folders) {
-        if (::mkdirat(targetFolder.get(), folder.c_str(), 0777) != 0 && errno != EEXIST) {
+    for (const std::string_view folder : folders) {
+        const std::string path(folder);
+        if (::mkdirat(targetFolder.get(), path.c_str(), 0777) != 0 && errno != EEXIST) {
             throw RunFilesError::system(
-                errno, QStringLiteral("Could not create ") + QString::fromStdString(folder));
+                errno, QStringLiteral("Could not create ") + PosixFiles::decode(path));
         }
     }
 
@@ -444,33 +470,52 @@ void snapshot(const QString& from, const QString& to, const SnapshotProgress& pr
     // reads only what was written since.
     detail::CopyStamps stamps{tree.root, target, {}, 0};
     stamps.files.resize(tree.files.size());
-    std::atomic<bool> stamped{true};
     std::atomic<size_t> copied{0};
-    Background::forEachInParallel(tree.files.size(), [&](size_t index) {
-        const std::string& relative = tree.files[index].relative;
-        UniqueFd source =
-            PosixFiles::openBeneath(tree.folder.get(), relative, O_RDONLY | O_NONBLOCK);
-        if (!source.valid() || !PosixFiles::copyFile(source.get(), targetFolder.get(), relative)) {
-            throw RunFilesError::system(
-                errno, QStringLiteral("Could not copy ") + QString::fromStdString(relative));
+    Background::forEachInParallel(batches.size(), [&](size_t batchIndex) {
+        const Batch& batch = batches[batchIndex];
+        // After a failed call, while errno still tells why.
+        const auto failed = [&](size_t index) {
+            const int error = errno;
+            return RunFilesError::system(error, QStringLiteral("Could not copy ") +
+                                                    PosixFiles::decode(tree.files[index].relative));
+        };
+        UniqueFd sourceFolder;
+        UniqueFd copyFolder;
+        if (!batch.folder.empty()) {
+            const std::string folder(batch.folder);
+            sourceFolder =
+                PosixFiles::openBeneath(tree.folder.get(), folder, O_RDONLY | O_DIRECTORY);
+            if (!sourceFolder.valid()) {
+                throw failed(batch.files[0]);
+            }
+            copyFolder =
+                PosixFiles::openBeneath(targetFolder.get(), folder, O_RDONLY | O_DIRECTORY);
+            if (!copyFolder.valid()) {
+                throw failed(batch.files[0]);
+            }
         }
-        struct stat sourceStatus;
-        struct stat copyStatus;
-        if (::fstat(source.get(), &sourceStatus) == 0 &&
-            ::fstatat(targetFolder.get(), relative.c_str(), &copyStatus, AT_SYMLINK_NOFOLLOW) ==
-                0) {
+        const int from = batch.folder.empty() ? tree.folder.get() : sourceFolder.get();
+        const int to = batch.folder.empty() ? targetFolder.get() : copyFolder.get();
+        const size_t nameStart = batch.folder.empty() ? 0 : batch.folder.size() + 1;
+        for (size_t file = 0; file < batch.count; ++file) {
+            const size_t index = batch.files[file];
+            const std::string& relative = tree.files[index].relative;
+            const std::string name = relative.substr(nameStart);
+            UniqueFd source = PosixFiles::openBeneath(from, name, O_RDONLY | O_NONBLOCK);
+            struct stat sourceStatus;
+            struct stat copyStatus;
+            if (!source.valid() ||
+                !PosixFiles::copyFile(source.get(), to, name, &sourceStatus, &copyStatus)) {
+                throw failed(index);
+            }
             stamps.files[index] = {relative, detail::FileStamp::of(sourceStatus),
                                    detail::FileStamp::of(copyStatus)};
-        } else {
-            stamped = false;
-        }
-        if (progress) {
-            progress(copied.fetch_add(1) + 1, tree.files.size());
+            if (progress) {
+                progress(copied.fetch_add(1) + 1, tree.files.size());
+            }
         }
     });
-    if (stamped) {
-        stamps.save();
-    }
+    stamps.save();
 }
 
 QString hash(const QString& file) {
