@@ -41,6 +41,8 @@ packages=(
     zsh
     # tests: unit, X11 display, D-Bus, fake assistants, reference terminal
     libgtest-dev libgmock-dev xvfb xauth dbus python3 tmux
+    # tests: full-screen programs driven through the terminal by real keys and mouse
+    htop less vim
     # tests: a small EWMH window manager for the desktop-action tests
     openbox
     # tests: a sound server with a null sink, and voices that speak into it
