@@ -183,7 +183,7 @@ FloodResult flood(const QString& file, bool perChunk) {
     timer.start();
     session->start();
     while (session->running() || !session->exitCode()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     result.seconds = timer.nsecsElapsed() / 1e9;
     result.paints = view->paintCount() - before;
@@ -248,7 +248,7 @@ Stall floodWithTicker(const QString& command, bool shown) {
     session->start();
     stalls.start();
     while (session->running() || !session->exitCode()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return {timer.nsecsElapsed() / 1e9, stalls.longestGapMs(), stalls.longestWorkMs(),
             terminal ? terminal->view()->paintCount() - before : 0};

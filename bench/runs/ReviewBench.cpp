@@ -93,7 +93,7 @@ double runProcess(const QString& folder, const QString& program, const QStringLi
 template <typename Done>
 void waitFor(Done done) {
     while (!done()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 }
 
