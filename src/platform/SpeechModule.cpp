@@ -1,10 +1,6 @@
 #include "platform/SpeechModule.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-
-#include <dlfcn.h>
+#include "core/base/LoadableModule.h"
 
 namespace {
 
@@ -129,40 +125,16 @@ void LazySynthesizer::setFinishedHandler(std::function<void()> handler) {
 }  // namespace
 
 QStringList speechModuleCandidates() {
-    const QString configured = qEnvironmentVariable("VELK_SPEECH_MODULE");
-    if (!configured.isEmpty()) {
-        return {configured};
-    }
-    const QDir executableFolder(QCoreApplication::applicationDirPath());
-    return {executableFolder.absoluteFilePath(kModuleFile),
-            QDir::cleanPath(
-                executableFolder.absoluteFilePath(QStringLiteral("../lib/velk/") + kModuleFile))};
+    return LoadableModule::candidates("VELK_SPEECH_MODULE", kModuleFile);
 }
 
 Result<std::unique_ptr<SpeechServices>> loadSpeechModule(const QStringList& candidates) {
-    for (const QString& candidate : candidates) {
-        if (!QFileInfo(candidate).isFile()) {
-            continue;
-        }
-        // Opened once and never closed: the services' code stays in use until the process ends.
-        void* module = dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);
-        if (!module) {
-            return Error{Error::Kind::Unavailable,
-                         unavailable(QStringLiteral("the speech module did not load (%1).")
-                                         .arg(QString::fromLocal8Bit(dlerror())))};
-        }
-        const auto entry = reinterpret_cast<SpeechModuleEntry>(dlsym(module, kSpeechModuleEntry));
-        if (!entry) {
-            return Error{Error::Kind::Unavailable,
-                         unavailable(QStringLiteral("%1 is not VELK's speech module of this "
-                                                    "version.")
-                                         .arg(candidate))};
-        }
-        return std::unique_ptr<SpeechServices>(entry());
+    Result<void*> found = LoadableModule::openSymbol(candidates, kSpeechModuleEntry,
+                                                     QStringLiteral("speech module"), unavailable);
+    if (!found) {
+        return found.error();
     }
-    return Error{Error::Kind::NotFound,
-                 unavailable(QStringLiteral("the speech module is missing (looked for %1).")
-                                 .arg(candidates.join(QStringLiteral(", "))))};
+    return std::unique_ptr<SpeechServices>(reinterpret_cast<SpeechModuleEntry>(*found)());
 }
 
 std::unique_ptr<SpeechServices> makeSpeechServicesOnFirstUse(QStringList candidates) {

@@ -1,10 +1,6 @@
 #include "core/runs/DiffModule.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <dlfcn.h>
+#include "core/base/LoadableModule.h"
 
 namespace {
 
@@ -20,43 +16,17 @@ QString unavailable(const QString& why) {
 namespace DiffModule {
 
 QStringList candidates() {
-    const QString configured = qEnvironmentVariable("VELK_DIFF_MODULE");
-    if (!configured.isEmpty()) {
-        return {configured};
-    }
-    // The executable's own folder, also where no application object exists (tools, threads
-    // started before it).
-    const QDir executableFolder =
-        QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absoluteDir();
-    return {executableFolder.absoluteFilePath(kModuleFile),
-            QDir::cleanPath(
-                executableFolder.absoluteFilePath(QStringLiteral("../lib/velk/") + kModuleFile))};
+    return LoadableModule::candidates("VELK_DIFF_MODULE", kModuleFile);
 }
 
 Result<DiffModuleEntry> load(const QStringList& candidates) {
-    for (const QString& candidate : candidates) {
-        if (!QFileInfo(candidate).isFile()) {
-            continue;
-        }
-        // Opened once and never closed: diffs run on pool threads until the process ends.
-        void* module = dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);
-        if (!module) {
-            return Error{Error::Kind::Unavailable,
-                         unavailable(QStringLiteral("the diff module did not load (%1).")
-                                         .arg(QString::fromLocal8Bit(dlerror())))};
-        }
-        const auto found = reinterpret_cast<DiffModuleEntry>(dlsym(module, kDiffModuleEntry));
-        if (!found) {
-            return Error{Error::Kind::Unavailable,
-                         unavailable(QStringLiteral("%1 is not VELK's diff module of this "
-                                                    "version.")
-                                         .arg(candidate))};
-        }
-        return found;
+    // Diffs run on pool threads until the process ends: the module is never closed.
+    Result<void*> found = LoadableModule::openSymbol(candidates, kDiffModuleEntry,
+                                                     QStringLiteral("diff module"), unavailable);
+    if (!found) {
+        return found.error();
     }
-    return Error{Error::Kind::NotFound,
-                 unavailable(QStringLiteral("the diff module is missing (looked for %1).")
-                                 .arg(candidates.join(QStringLiteral(", "))))};
+    return reinterpret_cast<DiffModuleEntry>(*found);
 }
 
 const Result<DiffModuleEntry>& entry() {
