@@ -1,6 +1,5 @@
 #include "app/VelkApplication.h"
 
-#include "app/ImagePluginPreload.h"
 #include "core/actions/ComputerPlanner.h"
 #include "core/companion/CompanionModel.h"
 #include "platform/LinuxStepRunner.h"
@@ -26,6 +25,7 @@
 #include "platform/LogindInhibitor.h"
 #include "ui/kit/AppStyle.h"
 #include "ui/kit/CaretBlinkTimeout.h"
+#include "ui/kit/DesktopStyle.h"
 #include "ui/kit/FontWarmUp.h"
 #include "ui/kit/QtDialogs.h"
 #include "ui/navigation/Navigator.h"
@@ -104,6 +104,7 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
       m_inhibitor(std::make_unique<LogindInhibitor>(QDBusConnection::systemBus())),
       m_desktop(std::make_unique<LinuxDesktopServices>()) {
     warmUpFontDatabase();
+    QApplication::setStyle(new DesktopStyle);
     // Whatever ends the event loop (the Quit command, a session logout), the companion and
     // every session are stopped on the way out.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -130,7 +131,6 @@ void VelkApplication::launch() {
     if (m_window) {
         return;
     }
-    preloadImageFormatPlugins();
     const bool persist = !m_commandLine.automation();
     // Applies that a crash cut short are rolled back before the project is listed.
     const std::vector<RunFiles::ApplyRecovery> recovered =

@@ -40,6 +40,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -195,6 +196,12 @@ void Journey::firstStartOpensTheExampleProject() {
         return workspace().providers.available().contains("claude") &&
                workspace().providers.available().contains("codex");
     }));
+    // Qt guesses an image's format by loading every image-format plugin and asking each: the
+    // window and its first pages are built without one such read.
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains("/imageformats/"))
+        << "an image read during start-up loaded the image-format plugins";
     snap("01-first-start");
 }
 

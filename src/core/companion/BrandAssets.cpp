@@ -1,16 +1,13 @@
 #include "core/companion/BrandAssets.h"
 
+#include "core/base/PngFile.h"
+
 #include <QCoreApplication>
-#include <QImageReader>
 
 namespace {
 
 std::optional<QImage> loadResource(const QString& name) {
-    // Read as PNG by Qt's own reader: left to guess, the first image read loads every image
-    // format plugin to ask whether it reads this file, which costs the first window frame.
-    QImageReader reader(QStringLiteral(":/%1.png").arg(name), "png");
-    reader.setAutoDetectImageFormat(false);
-    const QImage image = reader.read();
+    const QImage image = readPngFile(QStringLiteral(":/%1.png").arg(name));
     if (image.isNull()) {
         return std::nullopt;
     }
