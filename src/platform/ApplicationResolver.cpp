@@ -1,21 +1,16 @@
 #include "platform/ApplicationResolver.h"
 
+#include "platform/DesktopModule.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
-// GLib's headers come after Qt's: with Qt keywords off nothing clashes.
-#include <gio/gdesktopappinfo.h>
-
-#include <memory>
+#include <functional>
 #include <vector>
 
 namespace {
-
-struct ObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-using AppInfo = std::unique_ptr<GAppInfo, ObjectUnref>;
 
 // Launchers whose name says nothing about the application they start.
 const QStringList kGenericExecutables = {"env",    "sh",      "bash",    "zsh",     "dash",
@@ -23,29 +18,22 @@ const QStringList kGenericExecutables = {"env",    "sh",      "bash",    "zsh", 
                                          "java",   "gjs",     "xdg-open"};
 
 QString text(const char* value) {
-    return QString::fromUtf8(value ? value : "");
+    return QString::fromUtf8(value);
 }
 
-std::optional<ApplicationResolver::Entry> entryFrom(GAppInfo* info) {
-    if (!info || !G_IS_DESKTOP_APP_INFO(info)) {
-        return std::nullopt;
-    }
-    GDesktopAppInfo* desktop = G_DESKTOP_APP_INFO(info);
-    if (g_desktop_app_info_get_is_hidden(desktop)) {
-        return std::nullopt;
-    }
+ApplicationResolver::Entry entryFrom(const DesktopApplication& application) {
     ApplicationResolver::Entry entry;
-    entry.desktopFile = text(g_desktop_app_info_get_filename(desktop));
-    entry.desktopID = text(g_app_info_get_id(info));
+    entry.desktopFile = text(application.file);
+    entry.desktopID = text(application.id);
     if (entry.desktopID.isEmpty()) {
         entry.desktopID = QFileInfo(entry.desktopFile).fileName();
     }
-    entry.name = text(g_app_info_get_name(info));
-    QStringList classes = {text(g_desktop_app_info_get_startup_wm_class(desktop))};
+    entry.name = text(application.name);
+    QStringList classes = {text(application.windowClass)};
     QString base = entry.desktopID;
     base.chop(base.endsWith(u".desktop") ? 8 : 0);
     classes.append(base);
-    const QString executable = QFileInfo(text(g_app_info_get_executable(info))).fileName();
+    const QString executable = QFileInfo(text(application.executable)).fileName();
     if (!kGenericExecutables.contains(executable)) {
         classes.append(executable);
     }
@@ -57,52 +45,74 @@ std::optional<ApplicationResolver::Entry> entryFrom(GAppInfo* info) {
     return entry;
 }
 
-std::optional<ApplicationResolver::Entry> entryFromID(const QString& desktopID) {
-    AppInfo info(G_APP_INFO(g_desktop_app_info_new(desktopID.toUtf8().constData())));
-    if (info) {
-        return entryFrom(info.get());
-    }
-    // GIO indexes the data folders once and refreshes on change notifications; a file
-    // written moments ago may not be indexed yet, so look for it directly too.
-    const QString file = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopID);
-    return file.isEmpty() ? std::nullopt : ApplicationResolver::entryFromFile(file);
-}
+// Application lookups through the desktop module, which is loaded before any is made.
+class Registry {
+public:
+    explicit Registry(const DesktopModuleFunctions& module) : m_module(module) {}
 
-// Every installed application of a freedesktop category, the desktop's own first.
-std::optional<ApplicationResolver::Entry> byCategory(const char* category,
-                                                     const QStringList& preferredIDs) {
-    for (const QString& id : preferredIDs) {
-        if (auto entry = entryFromID(id)) {
+    // The first application of the lookup that `accept` takes.
+    std::optional<ApplicationResolver::Entry> find(
+        DesktopApplicationLookup lookup, const QByteArray& key,
+        const std::function<bool(const DesktopApplication&)>& accept = {}) const {
+        struct Search {
+            const std::function<bool(const DesktopApplication&)>& accept;
+            std::optional<ApplicationResolver::Entry> found;
+        } search{accept, std::nullopt};
+        m_module.findApplications(
+            lookup, key.constData(),
+            [](const DesktopApplication& application, void* payload) {
+                auto* state = static_cast<Search*>(payload);
+                if (state->accept && !state->accept(application)) {
+                    return false;
+                }
+                state->found = entryFrom(application);
+                return true;
+            },
+            &search);
+        return search.found;
+    }
+
+    std::optional<ApplicationResolver::Entry> fromFile(const QString& desktopFile) const {
+        return find(DesktopApplicationLookup::FromFile, QFile::encodeName(desktopFile));
+    }
+
+    std::optional<ApplicationResolver::Entry> fromID(const QString& desktopID) const {
+        if (auto entry = find(DesktopApplicationLookup::ByID, desktopID.toUtf8())) {
             return entry;
         }
+        // GIO indexes the data folders once and refreshes on change notifications; a file
+        // written moments ago may not be indexed yet, so look for it directly too.
+        const QString file =
+            QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopID);
+        return file.isEmpty() ? std::nullopt : fromFile(file);
     }
-    GList* all = g_app_info_get_all();
-    std::optional<ApplicationResolver::Entry> found;
-    for (GList* item = all; item && !found; item = item->next) {
-        auto* info = static_cast<GAppInfo*>(item->data);
-        if (!G_IS_DESKTOP_APP_INFO(info) || !g_app_info_should_show(info)) {
-            continue;
+
+    // Every installed application of a freedesktop category, the desktop's own first.
+    std::optional<ApplicationResolver::Entry> byCategory(const char* category,
+                                                         const QStringList& preferredIDs) const {
+        for (const QString& id : preferredIDs) {
+            if (auto entry = fromID(id)) {
+                return entry;
+            }
         }
-        const QStringList categories =
-            text(g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(info)))
-                .split(u';', Qt::SkipEmptyParts);
-        if (categories.contains(QLatin1String(category))) {
-            found = entryFrom(info);
-        }
+        return find(DesktopApplicationLookup::Shown, {}, [&](const DesktopApplication& found) {
+            return text(found.categories)
+                .split(u';', Qt::SkipEmptyParts)
+                .contains(QLatin1String(category));
+        });
     }
-    g_list_free_full(all, g_object_unref);
-    return found;
-}
 
-std::optional<ApplicationResolver::Entry> defaultFor(const char* contentType) {
-    AppInfo info(g_app_info_get_default_for_type(contentType, FALSE));
-    return info ? entryFrom(info.get()) : std::nullopt;
-}
+    std::optional<ApplicationResolver::Entry> defaultFor(const char* contentType) const {
+        return find(DesktopApplicationLookup::DefaultForType, contentType);
+    }
 
-std::optional<ApplicationResolver::Entry> defaultForScheme(const char* scheme) {
-    AppInfo info(g_app_info_get_default_for_uri_scheme(scheme));
-    return info ? entryFrom(info.get()) : std::nullopt;
-}
+    std::optional<ApplicationResolver::Entry> defaultForScheme(const char* scheme) const {
+        return find(DesktopApplicationLookup::DefaultForScheme, scheme);
+    }
+
+private:
+    const DesktopModuleFunctions& m_module;
+};
 
 // The programs each desktop ships for a role, most likely first.
 QStringList desktopPrograms(ApplicationResolver::Role role) {
@@ -155,76 +165,78 @@ std::optional<Role> aliasRole(const QString& identifier) {
     return std::nullopt;
 }
 
-std::optional<Entry> resolve(const QString& identifier) {
-    if (const std::optional<Role> role = aliasRole(identifier)) {
-        switch (*role) {
-            case Role::TextEditor:
-                if (auto entry = defaultFor("text/plain")) {
-                    return entry;
-                }
-                return byCategory("TextEditor", {});
-            case Role::WebBrowser:
-                if (auto entry = defaultForScheme("https")) {
-                    return entry;
-                }
-                if (auto entry = defaultFor("x-scheme-handler/http")) {
-                    return entry;
-                }
-                return byCategory("WebBrowser", {});
-            case Role::Terminal:
-                return byCategory("TerminalEmulator", desktopPrograms(*role));
-            case Role::Calculator:
-                return byCategory("Calculator", desktopPrograms(*role));
-            case Role::FileManager:
-                if (auto entry = defaultFor("inode/directory")) {
-                    return entry;
-                }
-                return byCategory("FileManager", {});
+Result<Entry> resolve(const QString& identifier) {
+    const Result<const DesktopModuleFunctions*>& module = DesktopModule::functions();
+    if (!module) {
+        return module.error();
+    }
+    const Registry registry(**module);
+    const std::optional<Entry> entry = [&]() -> std::optional<Entry> {
+        if (const std::optional<Role> role = aliasRole(identifier)) {
+            switch (*role) {
+                case Role::TextEditor:
+                    if (auto entry = registry.defaultFor("text/plain")) {
+                        return entry;
+                    }
+                    return registry.byCategory("TextEditor", {});
+                case Role::WebBrowser:
+                    if (auto entry = registry.defaultForScheme("https")) {
+                        return entry;
+                    }
+                    if (auto entry = registry.defaultFor("x-scheme-handler/http")) {
+                        return entry;
+                    }
+                    return registry.byCategory("WebBrowser", {});
+                case Role::Terminal:
+                    return registry.byCategory("TerminalEmulator", desktopPrograms(*role));
+                case Role::Calculator:
+                    return registry.byCategory("Calculator", desktopPrograms(*role));
+                case Role::FileManager:
+                    if (auto entry = registry.defaultFor("inode/directory")) {
+                        return entry;
+                    }
+                    return registry.byCategory("FileManager", {});
+            }
         }
+        if (identifier.isEmpty() || identifier.contains(u'/')) {
+            return std::nullopt;
+        }
+        return registry.fromID(identifier.endsWith(u".desktop")
+                                   ? identifier
+                                   : identifier + QStringLiteral(".desktop"));
+    }();
+    if (!entry) {
+        return Error{Error::Kind::NotFound,
+                     QStringLiteral("No installed app is known as %1.").arg(identifier)};
     }
-    if (identifier.isEmpty() || identifier.contains(u'/')) {
-        return std::nullopt;
-    }
-    return entryFromID(identifier.endsWith(u".desktop") ? identifier
-                                                        : identifier + QStringLiteral(".desktop"));
+    return *entry;
 }
-
-std::optional<Entry> entryFromFile(const QString& desktopFile) {
-    AppInfo info(G_APP_INFO(g_desktop_app_info_new_from_filename(desktopFile.toLocal8Bit())));
-    return info ? entryFrom(info.get()) : std::nullopt;
-}
-
-}  // namespace ApplicationResolver
-
-namespace ApplicationResolver {
 
 Result<qint64> launch(const QString& desktopFile, const QStringList& uris) {
-    const QString name = QFileInfo(desktopFile).fileName();
-    std::unique_ptr<GDesktopAppInfo, ObjectUnref> info(
-        g_desktop_app_info_new_from_filename(desktopFile.toLocal8Bit()));
-    if (!info) {
-        return Error::invalid(
-            QStringLiteral("“%1” is not an application that can be opened.").arg(name));
+    const Result<const DesktopModuleFunctions*>& module = DesktopModule::functions();
+    if (!module) {
+        return module.error();
     }
     std::vector<QByteArray> encoded;
-    GList* list = nullptr;
+    std::vector<const char*> list;
     for (const QString& uri : uris) {
         encoded.push_back(uri.toUtf8());
     }
-    for (auto it = encoded.rbegin(); it != encoded.rend(); ++it) {
-        list = g_list_prepend(list, it->data());
+    for (const QByteArray& uri : encoded) {
+        list.push_back(uri.constData());
     }
-    GPid pid = 0;
-    GError* error = nullptr;
-    const auto reportPid = [](GDesktopAppInfo*, GPid launched, gpointer data) {
-        *static_cast<GPid*>(data) = launched;
-    };
-    const gboolean launched = g_desktop_app_info_launch_uris_as_manager(
-        info.get(), list, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, reportPid, &pid, &error);
-    g_list_free(list);
-    if (!launched) {
-        const QString reason = error ? text(error->message) : QString();
-        g_clear_error(&error);
+    std::int64_t pid = 0;
+    QString reason;
+    const int launched = (*module)->launch(
+        QFile::encodeName(desktopFile).constData(), list.data(), list.size(), &pid,
+        [](const char* why, void* payload) { *static_cast<QString*>(payload) = text(why); },
+        &reason);
+    const QString name = QFileInfo(desktopFile).fileName();
+    if (launched == 1) {
+        return Error::invalid(
+            QStringLiteral("“%1” is not an application that can be opened.").arg(name));
+    }
+    if (launched != 0) {
         return Error{Error::Kind::System,
                      QStringLiteral("“%1” could not be opened: %2").arg(name, reason)};
     }

@@ -8,7 +8,8 @@
 #include <optional>
 
 // Finds installed applications by desktop-entry id, with a small alias table that maps
-// well-known macOS bundle identifiers to the desktop's own application of the same kind.
+// well-known macOS bundle identifiers to the desktop's own application of the same kind. The
+// lookups and launches go through GIO, in the desktop module (platform/DesktopModule.h).
 namespace ApplicationResolver {
 
 struct Entry {
@@ -28,11 +29,9 @@ std::optional<Role> aliasRole(const QString& identifier);
 
 // The application for an identifier: an alias resolved through the default-application
 // associations (and the desktop's usual programs), else the desktop entry "<identifier>.desktop"
-// from the XDG data folders. Hidden entries count as missing.
-std::optional<Entry> resolve(const QString& identifier);
-
-// The entry described by a .desktop file, or nothing when it is not a usable application.
-std::optional<Entry> entryFromFile(const QString& desktopFile);
+// from the XDG data folders. Hidden entries count as missing (Error::Kind::NotFound); other
+// errors say why no application could be looked up (the desktop module did not load).
+Result<Entry> resolve(const QString& identifier);
 
 // Starts the application of a .desktop file, handing it the URIs (may be empty). Gives the
 // process id, or 0 when the application was started another way (D-Bus activation).

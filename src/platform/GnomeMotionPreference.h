@@ -4,9 +4,12 @@
 
 #include <QString>
 
-// GNOME's `org.gnome.desktop.interface enable-animations`, read through GSettings and
-// followed while VELK runs. Desktops without that schema (or the key) allow animations, as
-// they give no way to ask for less motion.
+struct DesktopModuleFunctions;
+
+// GNOME's `org.gnome.desktop.interface enable-animations`, read through GSettings (in the
+// desktop module, platform/DesktopModule.h) and followed while VELK runs. Desktops without
+// that schema (or the key) allow animations, as they give no way to ask for less motion; so
+// does a VELK whose desktop module did not load, which logs why.
 //
 // Change notifications come through GLib's main context, which Qt's event loop runs on
 // Linux.
@@ -23,6 +26,6 @@ public:
     bool animationsEnabled() const override;
 
 private:
-    void* m_settings = nullptr;  // GSettings*, or null when the schema or key is absent
-    unsigned long m_handler = 0;
+    const DesktopModuleFunctions* m_module = nullptr;
+    void* m_setting = nullptr;  // null when the schema, its key or the module is absent
 };

@@ -12,7 +12,9 @@
 // whichever window holds the keyboard focus, so every call takes a check that the intended
 // window still has it; the check runs before the first key and again between groups of
 // characters, and input stops as soon as it fails. Calls block while typing (about 8 ms per
-// character) and may run on any thread: each opens its own display connection.
+// character) and may run on any thread: each opens its own display connection. The keys are
+// sent by the desktop module (platform/DesktopModule.h); without it every call fails with the
+// reason.
 namespace KeyboardSynthesis {
 
 using FocusCheck = std::function<bool()>;

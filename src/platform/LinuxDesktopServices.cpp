@@ -1,15 +1,13 @@
 #include "platform/LinuxDesktopServices.h"
 
+#include "platform/ApplicationResolver.h"
+
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
-
-// GLib's headers come after Qt's: with Qt keywords off nothing clashes.
-#include <gio/gdesktopappinfo.h>
 
 #include <algorithm>
 #include <vector>
@@ -110,20 +108,9 @@ Result<void> LinuxDesktopServices::openPrivacySettings(PrivacyPane pane) {
 }
 
 Result<void> LinuxDesktopServices::launchDesktopEntry(const QString& desktopFilePath) {
-    const QString name = QFileInfo(desktopFilePath).fileName();
-    GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(desktopFilePath.toLocal8Bit());
-    if (!info) {
-        return Error::invalid(
-            QStringLiteral("“%1” is not an application that can be opened.").arg(name));
-    }
-    GError* error = nullptr;
-    const bool launched = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error);
-    g_object_unref(info);
+    const Result<qint64> launched = ApplicationResolver::launch(desktopFilePath, {});
     if (!launched) {
-        const QString reason = error ? QString::fromUtf8(error->message) : QString();
-        g_clear_error(&error);
-        return Error{Error::Kind::System,
-                     QStringLiteral("“%1” could not be opened: %2").arg(name, reason)};
+        return launched.error();
     }
     return {};
 }

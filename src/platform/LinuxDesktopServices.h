@@ -22,5 +22,6 @@ public:
     static QString missingSettingNotice(PrivacyPane pane);
 };
 
-// True when the X11 display named by $DISPLAY answers and offers the XTEST extension.
+// True when the X11 display named by $DISPLAY answers and offers the XTEST extension (asked
+// through Xlib alone; the keys themselves are sent by the desktop module).
 bool x11WithXTestReachable();

@@ -53,11 +53,10 @@ void LinuxStepRunner::post(std::function<void()> work) {
     QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
 
-std::optional<InstalledApplication> LinuxStepRunner::application(const QString& identifier) {
-    const std::optional<ApplicationResolver::Entry> entry =
-        ApplicationResolver::resolve(identifier);
+Result<InstalledApplication> LinuxStepRunner::application(const QString& identifier) {
+    const Result<ApplicationResolver::Entry> entry = ApplicationResolver::resolve(identifier);
     if (!entry) {
-        return std::nullopt;
+        return entry.error();
     }
     return InstalledApplication{identifier, entry->desktopFile, entry->name, entry->windowClasses};
 }

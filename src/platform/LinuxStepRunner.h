@@ -22,7 +22,7 @@ public:
     // Waits for typing in progress to end.
     ~LinuxStepRunner() override;
 
-    std::optional<InstalledApplication> application(const QString& identifier) override;
+    Result<InstalledApplication> application(const QString& identifier) override;
     void openApplication(const InstalledApplication& application, OpenHandler handler) override;
     void openUrl(const QString& url, const InstalledApplication& application,
                  DoneHandler handler) override;

@@ -2,7 +2,6 @@
 #include "platform/LinuxDesktopServices.h"
 
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 
 bool x11WithXTestReachable() {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
@@ -12,8 +11,8 @@ bool x11WithXTestReachable() {
     if (!display) {
         return false;
     }
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    const bool hasXTest = XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor);
+    int opcode = 0, eventBase = 0, errorBase = 0;
+    const bool hasXTest = XQueryExtension(display, "XTEST", &opcode, &eventBase, &errorBase);
     XCloseDisplay(display);
     return hasXTest;
 }

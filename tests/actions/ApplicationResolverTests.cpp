@@ -50,7 +50,7 @@ protected:
 
 TEST_F(ApplicationResolverTest, desktopEntryIdsResolveAsTheyAreAndMacIdsToTheDesktopsOwnKind) {
     const auto writer = ApplicationResolver::resolve("org.example.Writer");
-    ASSERT_TRUE(writer.has_value());
+    ASSERT_TRUE(writer.ok());
     EXPECT_EQ(writer->desktopID, "org.example.Writer.desktop");
     EXPECT_TRUE(writer->desktopFile.endsWith("data/applications/org.example.Writer.desktop"));
     EXPECT_EQ(writer->windowClasses, (QStringList{"writerwindow", "org.example.writer", "true"}));

@@ -124,8 +124,8 @@ protected:
 }  // namespace
 
 TEST_F(DesktopSteps, theOpenedAppReceivesTheTypedLineAndCommandShortcutsAsControl) {
-    const std::optional<InstalledApplication> app = runner.application(kApp);
-    ASSERT_TRUE(app.has_value());
+    const Result<InstalledApplication> app = runner.application(kApp);
+    ASSERT_TRUE(app.ok());
     EXPECT_TRUE(app->windowClasses.contains("velk-typing-target"));
 
     openTarget();

@@ -97,9 +97,12 @@ public:
     std::vector<QString> openedUrls;
     std::vector<std::pair<ComputerStep, qint64>> sent;
 
-    std::optional<InstalledApplication> application(const QString& identifier) override {
+    Result<InstalledApplication> application(const QString& identifier) override {
         const auto found = installed.constFind(identifier);
-        return found == installed.constEnd() ? std::nullopt : std::optional(*found);
+        if (found == installed.constEnd()) {
+            return Error{Error::Kind::NotFound, identifier + QStringLiteral(" is not installed")};
+        }
+        return *found;
     }
     void openApplication(const InstalledApplication& application, OpenHandler handler) override {
         opened.push_back(application.identifier);

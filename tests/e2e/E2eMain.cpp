@@ -9,6 +9,10 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // Keys are typed through this build's desktop module, which is not beside the test programs.
+    if (qEnvironmentVariableIsEmpty("VELK_DESKTOP_MODULE")) {
+        qputenv("VELK_DESKTOP_MODULE", VELK_DESKTOP_MODULE_FILE);
+    }
     PrivateDisplay display;
     qputenv("QT_QPA_PLATFORM", display.ready() ? "xcb" : "offscreen");
     // Qt's own file dialogs and message boxes, which the tests can reach, not a desktop's.

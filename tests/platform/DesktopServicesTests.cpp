@@ -1,3 +1,5 @@
+#include "platform/ApplicationResolver.h"
+#include "platform/DesktopModule.h"
 #include "platform/LinuxDesktopServices.h"
 #include "support/TestSupport.h"
 
@@ -7,6 +9,9 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 using testing_support::readFile;
 using testing_support::ScopedEnvironment;
@@ -128,6 +133,41 @@ TEST(DesktopEntry, anEntryRunsItsCommandAndOnesThatCannotRunGiveAnErrorNamingThe
                 << failed.error().message.toStdString();
         }
     }
+}
+
+// Without its desktop module (an installation missing a file) launching and looking up
+// applications say why they cannot, and what was looked for; a file of another kind in its
+// place is refused.
+TEST(DesktopEntry, aMissingDesktopModuleIsReported) {
+    const QString missing = "/nonexistent/velk-desktop.so";
+    const Result<const DesktopModuleFunctions*> notFound = DesktopModule::load({missing});
+    ASSERT_FALSE(notFound);
+    EXPECT_EQ(notFound.error().message,
+              "The desktop's applications and keyboard are out of reach: the desktop module is "
+              "missing (looked for " +
+                  missing + "). Reinstall VELK to use them.");
+    QTemporaryDir folder;
+    const QString other = folder.filePath("velk-desktop.so");
+    ASSERT_TRUE(writeFile(other, "not a library"));
+    const Result<const DesktopModuleFunctions*> notLoaded = DesktopModule::load({other});
+    ASSERT_FALSE(notLoaded);
+    EXPECT_TRUE(notLoaded.error().message.startsWith(
+        "The desktop's applications and keyboard are out of reach: the desktop module did not "
+        "load ("));
+
+    // A process of its own, where the module was never opened, finds none to be opened.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            qputenv("VELK_DESKTOP_MODULE", missing.toUtf8());
+            const Result<void> launched =
+                LinuxDesktopServices().launchDesktopEntry(folder.filePath("any.desktop"));
+            const Result<ApplicationResolver::Entry> found =
+                ApplicationResolver::resolve("com.apple.TextEdit");
+            std::fputs(qPrintable(launched ? QString() : launched.error().message), stderr);
+            std::exit(!launched && !found && found.error() == launched.error() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "the desktop module is missing \\(looked for /nonexistent");
 }
 
 TEST(Accessibility, trustedOnAnX11DisplayWithXTestAndNotWithoutADisplay) {

@@ -11,9 +11,13 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    // Line diffs come from this build's diff module, which is not beside the test programs.
+    // Line diffs and the desktop's applications come from this build's modules, which are not
+    // beside the test programs.
     if (qEnvironmentVariableIsEmpty("VELK_DIFF_MODULE")) {
         qputenv("VELK_DIFF_MODULE", VELK_DIFF_MODULE_FILE);
+    }
+    if (qEnvironmentVariableIsEmpty("VELK_DESKTOP_MODULE")) {
+        qputenv("VELK_DESKTOP_MODULE", VELK_DESKTOP_MODULE_FILE);
     }
 #ifdef VELK_TEST_GUI
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {

@@ -141,8 +141,8 @@ private:
 // Planning never reaches the desktop; every desktop operation is refused.
 class NoDesktop : public StepRunner {
 public:
-    std::optional<InstalledApplication> application(const QString&) override {
-        return std::nullopt;
+    Result<InstalledApplication> application(const QString&) override {
+        return Error{Error::Kind::NotFound, QStringLiteral("nothing is installed")};
     }
     void openApplication(const InstalledApplication&, OpenHandler handler) override {
         handler(Error{Error::Kind::Unavailable, QStringLiteral("unavailable")});

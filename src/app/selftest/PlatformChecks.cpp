@@ -77,6 +77,8 @@ SelfTestResult aSecondStartReachesTheFirst(SelfTestContext&) {
     return std::nullopt;
 }
 
+// Launched through GIO in the desktop module the program opens beside it (installed in
+// ../lib/velk).
 SelfTestResult aDesktopEntryLaunchesItsCommand(SelfTestContext& context) {
     const QDir folder(QDir(context.outputFolder).filePath("desktop entry"));
     folder.mkpath(".");

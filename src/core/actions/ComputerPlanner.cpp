@@ -203,10 +203,13 @@ void ComputerPlanner::runNext() {
         setMessage(check.error().message);
         return;
     }
-    const std::optional<InstalledApplication> application = m_runner.application(step.app);
+    const Result<InstalledApplication> application = m_runner.application(step.app);
     if (!application) {
-        setMessage(QStringLiteral("The app ") + step.app +
-                   QStringLiteral(" is not installed. Adjust your request and make a new plan."));
+        setMessage(
+            application.error().kind == Error::Kind::NotFound
+                ? QStringLiteral("The app ") + step.app +
+                      QStringLiteral(" is not installed. Adjust your request and make a new plan.")
+                : application.error().message);
         return;
     }
 

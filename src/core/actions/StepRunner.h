@@ -44,8 +44,9 @@ public:
 
     virtual ~StepRunner() = default;
 
-    // The installed application for an identifier, or nothing.
-    virtual std::optional<InstalledApplication> application(const QString& identifier) = 0;
+    // The installed application for an identifier; Error::Kind::NotFound when none is, other
+    // errors when the desktop's applications cannot be looked up.
+    virtual Result<InstalledApplication> application(const QString& identifier) = 0;
     // Brings the application to the front: raises one of its windows, or launches it.
     virtual void openApplication(const InstalledApplication& application, OpenHandler handler) = 0;
     // Opens a web address with the application.

@@ -1,6 +1,7 @@
 #include "ui/companion/PetArt.h"
 
 #include "core/companion/CompanionModel.h"
+#include "platform/GnomeMotionPreference.h"
 #include "ui/kit/Icons.h"
 
 #include <QBitmap>
@@ -9,8 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-
-#include <gio/gio.h>
 
 PetArt::PetArt(CompanionModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
     setAttribute(Qt::WA_TranslucentBackground);
@@ -224,22 +223,5 @@ void PetArt::paintCall(QPainter& painter) const {
 }
 
 bool desktopPrefersReducedMotion() {
-    // GSettings aborts on a schema that is not installed, so look it up first.
-    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    if (!source) {
-        return false;
-    }
-    GSettingsSchema* schema =
-        g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE);
-    if (!schema) {
-        return false;
-    }
-    bool reduced = false;
-    if (g_settings_schema_has_key(schema, "enable-animations")) {
-        GSettings* settings = g_settings_new("org.gnome.desktop.interface");
-        reduced = !g_settings_get_boolean(settings, "enable-animations");
-        g_object_unref(settings);
-    }
-    g_settings_schema_unref(schema);
-    return reduced;
+    return !GnomeMotionPreference().animationsEnabled();
 }
