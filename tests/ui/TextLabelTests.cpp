@@ -146,8 +146,13 @@ TEST(TextLabel, hintsFollowEveryChangeOfTextFontAndGeometry) {
         {"style sheet",
          [](QLabel& label) { label.setStyleSheet(QStringLiteral("font-size: 21px;")); }},
         {"no wrap", [](QLabel& label) { label.setWordWrap(false); }},
-        {"picture", [](QLabel& label) { label.setPixmap(QPixmap(30, 12)); }},
-        {"text again", [](QLabel& label) { label.setText(kTexts[3]); }},
+        {"picture and minimum size",
+         [](QLabel& label) {
+             label.setPixmap(QPixmap(30, 12));
+             label.setMinimumSize(700, 90);
+         }},
+        {"the same text again", [](QLabel& label) { label.setText(kTexts[1]); }},
+        {"right-to-left text", [](QLabel& label) { label.setText(kTexts[3]); }},
         {"empty text", [](QLabel& label) { label.setText(QString()); }},
     };
     for (const auto& [what, change] : changes) {
