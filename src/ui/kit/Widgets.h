@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/kit/TextLabel.h"
+
 #include <QBoxLayout>
 #include <QDialog>
 #include <QFrame>
@@ -19,12 +21,10 @@ namespace Widgets {
 // Plain text always: labels show names, titles and messages that come from files and
 // assistants, which must never be read as markup.
 inline QLabel* label(const QString& text, const char* role = nullptr, QWidget* parent = nullptr) {
-    auto* result = new QLabel(text, parent);
-    result->setTextFormat(Qt::PlainText);
+    auto* result = new TextLabel(text, parent);
     if (role) {
         result->setProperty("role", QString::fromLatin1(role));
     }
-    result->setTextInteractionFlags(Qt::NoTextInteraction);
     return result;
 }
 
