@@ -69,7 +69,7 @@ QString locatedFile(const QString& symbolName) {
                                                      QStringLiteral("-symbolic.svg")));
 }
 
-// One drawing of a file's shape, uncoloured: the file at a size in device pixels.
+// One drawing of a file, in the file's own colour: the file at a size in device pixels.
 struct ShapeKey {
     QString file;
     int devicePixels = 0;
