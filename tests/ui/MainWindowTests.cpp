@@ -1,11 +1,12 @@
 // The main window and its pages against a real workspace: composer rules, the session deck
-// layout, the sidebar badge, the tray icon and recent projects, notices, page capture and the quit
-// policy.
+// layout, the sidebar's symbols and badge, the tray icon and recent projects, notices, page
+// capture and the quit policy.
 #include "UiFixture.h"
 #include "core/appearance/ThemePreset.h"
 #include "core/terminal/TerminalSession.h"
 #include "support/TestSupport.h"
 #include "ui/kit/CaretBlinkTimeout.h"
+#include "ui/kit/Icons.h"
 #include "ui/kit/QtDialogs.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/QuitPolicy.h"
@@ -211,6 +212,48 @@ TEST_F(MainWindowTest, aConnectionCheckThatChangesNothingKeepsTheAssistantRows) 
     fixture.theme.apply(ThemePreset::all().constLast());
     EXPECT_NE(firstRow(), row) << "new colours redraw the rows";
     EXPECT_TRUE(firstRow());
+}
+
+// The sidebar's symbols are drawn in the theme's colours, the page shown in the accent, and
+// follow every theme switch and page change, back to colours drawn before included.
+TEST_F(MainWindowTest, sidebarSymbolsFollowThePageAndEveryThemeSwitch) {
+    const auto entry = [this](Destination destination) -> QToolButton* {
+        for (QToolButton* button : window().findChildren<QToolButton*>()) {
+            if (button->text() == displayName(destination)) {
+                return button;
+            }
+        }
+        return nullptr;
+    };
+    // The colour of the symbol's solid pixels; empty when it has none or more than one.
+    const auto symbolColour = [&](Destination destination) {
+        const QImage image = entry(destination)->icon().pixmap(16, 16).toImage();
+        QSet<QRgb> solid;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (qAlpha(image.pixel(x, y)) == 255) {
+                    solid.insert(image.pixel(x, y));
+                }
+            }
+        }
+        return solid.size() == 1 ? QColor(*solid.begin()).name() : QString();
+    };
+    ASSERT_TRUE(entry(Destination::Workspace) && entry(Destination::TeamRuns));
+    if (Icons::filePath(iconName(Destination::TeamRuns)).isEmpty()) {
+        GTEST_SKIP() << "the Adwaita symbolic icons are not installed";
+    }
+    for (const ThemePreset& preset :
+         {ThemePreset::all().constFirst(), ThemePreset::all().constLast(),
+          ThemePreset::all().constFirst()}) {
+        SCOPED_TRACE(preset.id.toStdString());
+        fixture.theme.apply(preset);
+        EXPECT_EQ(symbolColour(Destination::Workspace), fixture.theme.accent().name());
+        EXPECT_EQ(symbolColour(Destination::TeamRuns), fixture.theme.text().name());
+        fixture.navigator.setDestination(Destination::TeamRuns);
+        EXPECT_EQ(symbolColour(Destination::Workspace), fixture.theme.text().name());
+        EXPECT_EQ(symbolColour(Destination::TeamRuns), fixture.theme.accent().name());
+        fixture.navigator.setDestination(Destination::Workspace);
+    }
 }
 
 TEST_F(MainWindowTest, gridLaysOutTwoSessionsFullWidthAndThreeTwoPerRowWithAFloor) {

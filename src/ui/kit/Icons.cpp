@@ -1,6 +1,6 @@
 #include "ui/kit/Icons.h"
 
-#include <QFileInfo>
+#include <QCache>
 #include <QGuiApplication>
 #include <QHash>
 #include <QPainter>
@@ -53,44 +53,102 @@ const QHash<QString, QString>& symbolTable() {
     return table;
 }
 
+// Where each symbol's file is, found once: locating a file stats every XDG data folder.
+// Unknown symbols and missing files are remembered too, as an empty path.
+QString locatedFile(const QString& symbolName) {
+    static QHash<QString, QString> located;
+    if (auto found = located.constFind(symbolName); found != located.constEnd()) {
+        return *found;
+    }
+    const QString entry = symbolTable().value(symbolName);
+    return *located.insert(
+        symbolName, entry.isEmpty()
+                        ? QString()
+                        : QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                                 QStringLiteral("icons/Adwaita/scalable/") + entry +
+                                                     QStringLiteral("-symbolic.svg")));
+}
+
+// One drawing of a file, in the file's own colour: the file at a size in device pixels.
+struct ShapeKey {
+    QString file;
+    int devicePixels = 0;
+    bool operator==(const ShapeKey&) const = default;
+};
+
+size_t qHash(const ShapeKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.file, key.devicePixels);
+}
+
+// That shape painted in one colour, for screens of one pixel ratio.
+struct TintKey {
+    ShapeKey shape;
+    qreal ratio = 1.0;
+    quint64 rgba = 0;
+    bool operator==(const TintKey&) const = default;
+};
+
+size_t qHash(const TintKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.shape, key.ratio, key.rgba);
+}
+
+// Both caches are bounded in bytes: shapes by the symbols and sizes in use, painted icons
+// also by the colours of the themes the user has tried.
+constexpr qsizetype kShapeCacheBytes = 512 * 1024;
+constexpr qsizetype kTintCacheBytes = 2 * 1024 * 1024;
+
 }  // namespace
 
 namespace Icons {
 
 QString filePath(const QString& symbolName) {
-    const QString entry = symbolTable().value(symbolName);
-    if (entry.isEmpty()) {
-        return {};
-    }
-    return QStandardPaths::locate(
-        QStandardPaths::GenericDataLocation,
-        QStringLiteral("icons/Adwaita/scalable/") + entry + QStringLiteral("-symbolic.svg"));
+    return locatedFile(symbolName);
 }
 
 QPixmap pixmap(const QString& symbolName, const QColor& color, int size) {
-    static QHash<QString, QPixmap> cache;
+    const QString file = locatedFile(symbolName);
+    if (file.isEmpty()) {
+        return {};
+    }
     const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
-    const QString key = symbolName + QLatin1Char('|') + color.name(QColor::HexArgb) +
-                        QLatin1Char('|') + QString::number(size) + QLatin1Char('@') +
-                        QString::number(ratio);
-    if (auto found = cache.constFind(key); found != cache.constEnd()) {
+    const TintKey key{{file, qRound(size * ratio)}, ratio, color.rgba64()};
+    static QCache<TintKey, QPixmap> tinted(kTintCacheBytes);
+    if (const QPixmap* found = tinted.object(key)) {
         return *found;
     }
-    QPixmap result;
-    QSvgRenderer renderer(filePath(symbolName));
-    if (renderer.isValid()) {
-        QImage image(QSize(size, size) * ratio, QImage::Format_ARGB32_Premultiplied);
+    // Each file is parsed and drawn once per size however many colours it is painted in: the
+    // drawing is kept and painted again for the next colour. A file that cannot be read is
+    // remembered as a null drawing.
+    static QCache<ShapeKey, QImage> shapes(kShapeCacheBytes);
+    QImage image;
+    QPainter painter;
+    if (const QImage* shape = shapes.object(key.shape)) {
+        if (shape->isNull()) {
+            return {};
+        }
+        image = shape->copy();
+        painter.begin(&image);
+    } else {
+        QSvgRenderer renderer(file);
+        if (!renderer.isValid()) {
+            shapes.insert(key.shape, new QImage, 1);
+            return {};
+        }
+        image = QImage(key.shape.devicePixels, key.shape.devicePixels,
+                       QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
-        QPainter painter(&image);
+        painter.begin(&image);
         renderer.render(&painter);
-        // Symbolic icons are shapes: keep the shape, paint it in the wanted colour.
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(image.rect(), color);
-        painter.end();
-        result = QPixmap::fromImage(image);
-        result.setDevicePixelRatio(ratio);
+        shapes.insert(key.shape, new QImage(image.copy()), image.sizeInBytes());
     }
-    cache.insert(key, result);
+    // Symbolic icons are shapes: keep the shape, paint it in the wanted colour. The result
+    // depends only on the drawing's coverage, so a kept drawing paints the same pixels.
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(image.rect(), color);
+    painter.end();
+    QPixmap result = QPixmap::fromImage(image);
+    result.setDevicePixelRatio(ratio);
+    tinted.insert(key, new QPixmap(result), image.sizeInBytes());
     return result;
 }
 

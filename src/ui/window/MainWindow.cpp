@@ -123,10 +123,8 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
             &MainWindow::syncStatus);
     connect(&m_workspace.notices, &Notices::toastChanged, this, &MainWindow::syncNotice);
 
-    applyTheme();
-    syncDestination();
+    applyTheme();  // also shows the destination and the recent folders
     syncBadge();
-    syncRecentFolders();
     syncHeaderFolder();
     syncStatus();
     syncNotice();
