@@ -1,11 +1,12 @@
 // The main window and its pages against a real workspace: composer rules, the session deck
-// layout, the sidebar's symbols and badge, the tray icon and recent projects, notices, page
-// capture and the quit policy.
+// layout, the sidebar's symbols, their drawings kept between runs, and the badge, the tray icon
+// and recent projects, notices, page capture and the quit policy.
 #include "UiFixture.h"
 #include "core/appearance/ThemePreset.h"
 #include "core/terminal/TerminalSession.h"
 #include "support/TestSupport.h"
 #include "ui/kit/CaretBlinkTimeout.h"
+#include "ui/kit/IconCache.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/QtDialogs.h"
 #include "ui/window/MainWindow.h"
@@ -19,7 +20,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QImage>
 #include <QKeyEvent>
@@ -31,6 +34,7 @@
 #include <QScreen>
 #include <QStyleHints>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -253,6 +257,108 @@ TEST_F(MainWindowTest, sidebarSymbolsFollowThePageAndEveryThemeSwitch) {
         EXPECT_EQ(symbolColour(Destination::Workspace), fixture.theme.text().name());
         EXPECT_EQ(symbolColour(Destination::TeamRuns), fixture.theme.accent().name());
         fixture.navigator.setDestination(Destination::Workspace);
+    }
+}
+
+// A symbol's file of one shape, modified at `time`; `padding` spaces set the file's size.
+void writeShape(const QString& path, const char* shape, int padding, const QDateTime& time) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("<svg xmlns='http://www.w3.org/2000/svg' width='16' height='16'>" +
+               QByteArray(shape) + QByteArray(padding, ' ') + "</svg>");
+    file.flush();
+    ASSERT_TRUE(file.setFileTime(time, QFileDevice::FileModificationTime));
+}
+
+const char* const kCircle = "<circle cx='8' cy='8' r='6'/>";
+const char* const kSquare = "<rect x='3' y='3' width='10' height='10'/>";
+constexpr int kCirclePadding = 20;
+
+// One run that finds the symbol and draws it at `sides`, then saves its cache file.
+void runAndSave(const QString& cacheFile, const QStringList& searchFolders, const QString& svg,
+                std::initializer_list<int> sides) {
+    IconCache run(cacheFile, searchFolders);
+    run.file(QStringLiteral("shape"), [&] { return svg; });
+    for (int side : sides) {
+        run.drawing(svg, side);
+    }
+    IconCache::write(cacheFile, run.takeUnsaved());
+}
+
+TEST(IconCacheTest, aLaterRunTakesUnchangedDrawingsFromTheCacheAndDrawsChangedFilesAgain) {
+    QTemporaryDir folder;
+    const QString cacheFile = folder.filePath(QStringLiteral("icons.cache"));
+    const QString svg = folder.filePath(QStringLiteral("shape-symbolic.svg"));
+    const QStringList searchFolders{folder.path()};
+    const auto freshlyDrawn = [&](int side) {
+        return IconCache(folder.filePath(QStringLiteral("none")), searchFolders).drawing(svg, side);
+    };
+    const QDateTime written = QDateTime::currentDateTime().addSecs(-60);
+    writeShape(svg, kCircle, kCirclePadding, written);
+    const QImage circle = freshlyDrawn(16);
+    ASSERT_FALSE(circle.isNull());
+    runAndSave(cacheFile, searchFolders, svg, {16, 32});
+    {
+        IconCache run(cacheFile, searchFolders);
+        int locates = 0;
+        EXPECT_EQ(run.file(QStringLiteral("shape"), [&] { return ++locates, svg; }), svg);
+        EXPECT_EQ(locates, 0);
+        EXPECT_EQ(run.drawing(svg, 16), circle);
+        EXPECT_EQ(run.drawing(svg, 32), freshlyDrawn(32));
+        // Nothing was drawn, so there is nothing to save.
+        EXPECT_FALSE(run.hasUnsaved());
+    }
+
+    // A file rewritten at the same size, and one replaced under its former time.
+    for (const bool sameTime : {false, true}) {
+        SCOPED_TRACE(sameTime ? "replaced under the same time" : "rewritten at the same size");
+        writeShape(svg, kCircle, kCirclePadding, written);
+        runAndSave(cacheFile, searchFolders, svg, {16});
+        const int sameSize = kCirclePadding + int(qstrlen(kCircle)) - int(qstrlen(kSquare));
+        writeShape(svg, kSquare, sameTime ? sameSize + 1 : sameSize,
+                   sameTime ? written : written.addSecs(1));
+        IconCache run(cacheFile, searchFolders);
+        int locates = 0;
+        EXPECT_EQ(run.file(QStringLiteral("shape"), [&] { return ++locates, svg; }), svg);
+        EXPECT_EQ(locates, 1);
+        const QImage square = run.drawing(svg, 16);
+        EXPECT_EQ(square, freshlyDrawn(16));
+        EXPECT_NE(square, circle);
+        EXPECT_TRUE(run.hasUnsaved());
+    }
+}
+
+TEST(IconCacheTest, aDamagedCacheFileOrOneForOtherFoldersIsIgnored) {
+    QTemporaryDir folder;
+    const QString cacheFile = folder.filePath(QStringLiteral("icons.cache"));
+    const QString svg = folder.filePath(QStringLiteral("shape-symbolic.svg"));
+    const QStringList searchFolders{folder.path()};
+    writeShape(svg, kCircle, 0, QDateTime::currentDateTime());
+    const QImage circle =
+        IconCache(folder.filePath(QStringLiteral("none")), searchFolders).drawing(svg, 16);
+    runAndSave(cacheFile, searchFolders, svg, {16});
+    QFile file(cacheFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray saved = file.readAll();
+    // Each damaged file is ignored whole: the symbol is drawn again, as it is. Each is a new
+    // file, since rewriting one waits for the disk.
+    int files = 0;
+    const auto drawnAgainFrom = [&](const QByteArray& contents, const QStringList& folders) {
+        QFile damaged(folder.filePath(QString::number(++files)));
+        damaged.open(QIODevice::WriteOnly);
+        damaged.write(contents);
+        damaged.close();
+        IconCache run(damaged.fileName(), folders);
+        return run.drawing(svg, 16) == circle && run.hasUnsaved();
+    };
+    EXPECT_TRUE(drawnAgainFrom(saved, {folder.path(), QStringLiteral("/usr/share")}));
+    for (qsizetype size = 0; size < saved.size(); size += 3) {
+        EXPECT_TRUE(drawnAgainFrom(saved.first(size), searchFolders)) << "cut to " << size;
+    }
+    for (qsizetype at = 0; at < saved.size(); at += 3) {
+        QByteArray damaged = saved;
+        damaged[at] = char(damaged[at] ^ 0x10);
+        EXPECT_TRUE(drawnAgainFrom(damaged, searchFolders)) << "byte " << at << " changed";
     }
 }
 

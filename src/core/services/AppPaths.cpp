@@ -12,6 +12,11 @@ QString dataRoot() {
            QStringLiteral("/Kelo AI");
 }
 
+QString cacheRoot() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/Kelo AI");
+}
+
 QString resourcesFolder() {
     const QString fromEnvironment = qEnvironmentVariable("VELK_RESOURCES");
     if (!fromEnvironment.isEmpty()) {

@@ -1,11 +1,15 @@
 #include "ui/kit/Icons.h"
 
+#include "core/base/Background.h"
+#include "core/services/AppPaths.h"
+#include "ui/kit/IconCache.h"
+
 #include <QCache>
 #include <QGuiApplication>
 #include <QHash>
 #include <QPainter>
 #include <QStandardPaths>
-#include <QSvgRenderer>
+#include <QTimer>
 
 namespace {
 
@@ -53,48 +57,61 @@ const QHash<QString, QString>& symbolTable() {
     return table;
 }
 
-// Where each symbol's file is, found once: locating a file stats every XDG data folder.
-// Unknown symbols and missing files are remembered too, as an empty path.
-QString locatedFile(const QString& symbolName) {
-    static QHash<QString, QString> located;
-    if (auto found = located.constFind(symbolName); found != located.constEnd()) {
-        return *found;
-    }
-    const QString entry = symbolTable().value(symbolName);
-    return *located.insert(
-        symbolName, entry.isEmpty()
-                        ? QString()
-                        : QStandardPaths::locate(QStandardPaths::GenericDataLocation,
-                                                 QStringLiteral("icons/Adwaita/scalable/") + entry +
-                                                     QStringLiteral("-symbolic.svg")));
+// Drawings of the icon files, kept in memory and between runs.
+IconCache& iconCache() {
+    static IconCache cache(AppPaths::cacheRoot() + QStringLiteral("/icons.cache"),
+                           QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
+    return cache;
 }
 
-// One drawing of a file, in the file's own colour: the file at a size in device pixels.
-struct ShapeKey {
+// Where each symbol's file is, found once. Unknown symbols and missing files are remembered
+// too, as an empty path.
+QString locatedFile(const QString& symbolName) {
+    return iconCache().file(symbolName, [&] {
+        const QString entry = symbolTable().value(symbolName);
+        return entry.isEmpty()
+                   ? QString()
+                   : QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                            QStringLiteral("icons/Adwaita/scalable/") + entry +
+                                                QStringLiteral("-symbolic.svg"));
+    });
+}
+
+// New drawings go to the cache file a few seconds later, off the start-up path, and are
+// written on a background thread.
+constexpr int kSaveDelayMs = 5000;
+
+void saveLater() {
+    static bool scheduled = false;
+    if (scheduled || !QCoreApplication::instance()) {
+        return;
+    }
+    scheduled = true;
+    QTimer::singleShot(kSaveDelayMs, QCoreApplication::instance(), [] {
+        scheduled = false;
+        const QByteArray contents = iconCache().takeUnsaved();
+        if (!contents.isEmpty()) {
+            Background::start(
+                [file = iconCache().cacheFile(), contents] { IconCache::write(file, contents); });
+        }
+    });
+}
+
+// A drawing painted in one colour, for screens of one pixel ratio.
+struct TintKey {
     QString file;
     int devicePixels = 0;
-    bool operator==(const ShapeKey&) const = default;
-};
-
-size_t qHash(const ShapeKey& key, size_t seed = 0) {
-    return qHashMulti(seed, key.file, key.devicePixels);
-}
-
-// That shape painted in one colour, for screens of one pixel ratio.
-struct TintKey {
-    ShapeKey shape;
     qreal ratio = 1.0;
     quint64 rgba = 0;
     bool operator==(const TintKey&) const = default;
 };
 
 size_t qHash(const TintKey& key, size_t seed = 0) {
-    return qHashMulti(seed, key.shape, key.ratio, key.rgba);
+    return qHashMulti(seed, key.file, key.devicePixels, key.ratio, key.rgba);
 }
 
-// Both caches are bounded in bytes: shapes by the symbols and sizes in use, painted icons
-// also by the colours of the themes the user has tried.
-constexpr qsizetype kShapeCacheBytes = 512 * 1024;
+// Bounded in bytes by the symbols and sizes in use and the colours of the themes the user
+// has tried.
 constexpr qsizetype kTintCacheBytes = 2 * 1024 * 1024;
 
 }  // namespace
@@ -111,38 +128,23 @@ QPixmap pixmap(const QString& symbolName, const QColor& color, int size) {
         return {};
     }
     const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
-    const TintKey key{{file, qRound(size * ratio)}, ratio, color.rgba64()};
+    const TintKey key{file, qRound(size * ratio), ratio, color.rgba64()};
     static QCache<TintKey, QPixmap> tinted(kTintCacheBytes);
     if (const QPixmap* found = tinted.object(key)) {
         return *found;
     }
-    // Each file is parsed and drawn once per size however many colours it is painted in: the
-    // drawing is kept and painted again for the next colour. A file that cannot be read is
-    // remembered as a null drawing.
-    static QCache<ShapeKey, QImage> shapes(kShapeCacheBytes);
-    QImage image;
-    QPainter painter;
-    if (const QImage* shape = shapes.object(key.shape)) {
-        if (shape->isNull()) {
-            return {};
-        }
-        image = shape->copy();
-        painter.begin(&image);
-    } else {
-        QSvgRenderer renderer(file);
-        if (!renderer.isValid()) {
-            shapes.insert(key.shape, new QImage, 1);
-            return {};
-        }
-        image = QImage(key.shape.devicePixels, key.shape.devicePixels,
-                       QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        painter.begin(&image);
-        renderer.render(&painter);
-        shapes.insert(key.shape, new QImage(image.copy()), image.sizeInBytes());
+    // Each file is drawn once per size however many colours it is painted in.
+    const QImage drawing = iconCache().drawing(file, key.devicePixels);
+    if (iconCache().hasUnsaved()) {
+        saveLater();
+    }
+    if (drawing.isNull()) {
+        return {};
     }
     // Symbolic icons are shapes: keep the shape, paint it in the wanted colour. The result
-    // depends only on the drawing's coverage, so a kept drawing paints the same pixels.
+    // depends only on the drawing's coverage.
+    QImage image = drawing.copy();
+    QPainter painter(&image);
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(image.rect(), color);
     painter.end();

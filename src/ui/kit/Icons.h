@@ -16,7 +16,8 @@ namespace Icons {
 QString filePath(const QString& symbolName);
 
 // The symbol drawn in `color` at `size` logical pixels; a null pixmap when it is missing.
-// Each file is read and drawn once per size, so asking again, in any colour, is cheap.
+// Each file is drawn once per size, and kept between runs (IconCache), so asking again, in
+// any colour, is cheap.
 QPixmap pixmap(const QString& symbolName, const QColor& color, int size = 16);
 QIcon icon(const QString& symbolName, const QColor& color, int size = 16);
 
