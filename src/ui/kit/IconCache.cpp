@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QSvgRenderer>
 
+#include <algorithm>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -97,9 +98,19 @@ private:
     QByteArray m_bytes;
 };
 
-// Stable across runs of one Qt version on one machine, which is all the file is used on.
+// FNV-1a over 64-bit words, and the same in every process (unlike qHashBits, which is seeded
+// per process). Each step is a bijection of the sum, so a change to any one word changes it.
 quint64 checksum(const char* bytes, qsizetype size) {
-    return qHashBits(bytes, size, size_t(kMagic));
+    quint64 sum = 0xcbf29ce484222325 ^ quint64(size);
+    quint64 word = 0;
+    qsizetype at = 0;
+    for (; at + 8 <= size; at += 8) {
+        std::memcpy(&word, bytes + at, 8);
+        sum = (sum ^ word) * 0x100000001b3;
+    }
+    word = 0;
+    std::memcpy(&word, bytes + at, size - at);
+    return (sum ^ word) * 0x100000001b3;
 }
 
 QImage draw(const QString& file, int devicePixels) {
@@ -280,8 +291,10 @@ bool IconCache::parse(const QByteArray& contents) {
                 return false;
             }
             QImage image{int(side), int(side), QImage::Format_ARGB32_Premultiplied};
-            for (int y = 0; y < image.height(); ++y) {
-                std::memcpy(image.scanLine(y), pixels + qsizetype(y) * side * 4, side * 4);
+            uchar* bits = image.bits();
+            for (quint32 y = 0; y < side; ++y) {
+                std::memcpy(bits + y * image.bytesPerLine(), pixels + qsizetype(y) * side * 4,
+                            side * 4);
             }
             record.drawings.insert(int(side), image);
         }
