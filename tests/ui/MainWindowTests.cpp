@@ -274,7 +274,7 @@ const char* const kCircle = "<circle cx='8' cy='8' r='6'/>";
 const char* const kSquare = "<rect x='3' y='3' width='10' height='10'/>";
 constexpr int kCirclePadding = 20;
 
-// One run that finds the symbol and draws it at `sides`, then saves its cache file.
+// One run that finds the symbol and draws it at `sides`, then saves what it drew.
 void runAndSave(const QString& cacheFile, const QStringList& searchFolders, const QString& svg,
                 std::initializer_list<int> sides) {
     IconCache run(cacheFile, searchFolders);
@@ -282,7 +282,9 @@ void runAndSave(const QString& cacheFile, const QStringList& searchFolders, cons
     for (int side : sides) {
         run.drawing(svg, side);
     }
-    IconCache::write(cacheFile, run.takeUnsaved());
+    if (const QByteArray drawn = run.takeUnsaved(); !drawn.isEmpty()) {
+        IconCache::write(cacheFile, drawn);
+    }
 }
 
 TEST(IconCacheTest, aLaterRunTakesUnchangedDrawingsFromTheCacheAndDrawsChangedFilesAgain) {
