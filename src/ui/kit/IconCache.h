@@ -25,7 +25,9 @@ public:
     const QString& cacheFile() const { return m_cacheFile; }
 
     // The icon file of `symbolName`: the one an earlier run found while it is unchanged, else
-    // what `locate` finds now (empty for none). Each symbol is looked up once.
+    // what `locate` finds now (empty for none). Each symbol is looked up once. A file added
+    // since to an earlier search folder is therefore noticed only once the recorded one
+    // changes or the cache file goes.
     QString file(const QString& symbolName, const std::function<QString()>& locate);
 
     // `file` drawn in its own colours as a square of `devicePixels`; null when it cannot be
