@@ -2,6 +2,7 @@
 // (a QApplication for view tests), then GoogleTest.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,10 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // What the program keeps to save time (the icons' drawings) goes to a folder of this run's
+    // own, not to the user's cache.
+    const QTemporaryDir cacheHome;
+    qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
     // Line diffs and the desktop's applications come from this build's modules, which are not
     // beside the test programs.
     if (qEnvironmentVariableIsEmpty("VELK_DIFF_MODULE")) {
