@@ -25,6 +25,8 @@ packages=(
     g++ cmake ninja-build make ccache pkg-config
     # toolkit
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
+    # fonts' configuration, read ahead of the window
+    libfontconfig-dev
     # symbolic icons of the interface
     adwaita-icon-theme
     libgl-dev

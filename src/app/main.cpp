@@ -10,6 +10,7 @@
 #include "platform/LinuxDesktopServices.h"
 #include "platform/LogindInhibitor.h"
 #include "platform/SingleInstance.h"
+#include "ui/kit/FontWarmUp.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -48,6 +49,7 @@ std::unique_ptr<Preferences> migratedPreferences() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    readFontConfiguration();
     const CommandLine commandLine = CommandLine::parse(QStringList([&] {
         QStringList list;
         for (int i = 0; i < argc; ++i) {

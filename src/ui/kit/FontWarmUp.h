@@ -1,6 +1,12 @@
 #pragma once
 
-// Reads the system's font configuration (fontconfig's files and the list of installed fonts)
-// on a pool thread. The first text the window measures needs it; started as the application
-// starts, the reading overlaps the building of the window instead of stalling it.
+// Reads the system's font configuration ahead of the window. The first text the window
+// measures needs fontconfig's configuration (some 60 XML files and the font caches, parsed)
+// and Qt's list of installed fonts; read on other threads while the application and its
+// window are set up, they overlap that work instead of stalling the first measurement.
+//
+// readFontConfiguration() starts fontconfig's part at once, before any Qt object exists; call
+// it first thing in main(). warmUpFontDatabase() then lists the fonts on a pool thread once
+// the configuration is read, and needs the GUI application.
+void readFontConfiguration();
 void warmUpFontDatabase();
