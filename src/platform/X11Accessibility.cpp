@@ -16,10 +16,12 @@ namespace {
 // during start-up. Nothing when the application has no X connection, or off its thread, where
 // Xlib calls on its connection could interleave with its own.
 std::optional<bool> xtestOnApplicationDisplay() {
-    if (!qGuiApp || QThread::currentThread() != qGuiApp->thread()) {
+    // A program may run a core application only, which qGuiApp would wrongly cast.
+    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!application || QThread::currentThread() != application->thread()) {
         return std::nullopt;
     }
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    auto* x11 = application->nativeInterface<QNativeInterface::QX11Application>();
     Display* display = x11 ? x11->display() : nullptr;
     if (!display) {
         return std::nullopt;
