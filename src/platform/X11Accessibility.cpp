@@ -11,6 +11,11 @@
 
 namespace {
 
+bool hasXTest(Display* display) {
+    int opcode = 0, eventBase = 0, errorBase = 0;
+    return XQueryExtension(display, "XTEST", &opcode, &eventBase, &errorBase) != 0;
+}
+
 // Whether the display has XTEST, asked on the application's own X connection: one round trip,
 // where a connection of its own costs the server a new client and the whole set-up exchange,
 // during start-up. Nothing when the application has no X connection, or off its thread, where
@@ -26,8 +31,7 @@ std::optional<bool> xtestOnApplicationDisplay() {
     if (!display) {
         return std::nullopt;
     }
-    int opcode = 0, eventBase = 0, errorBase = 0;
-    return XQueryExtension(display, "XTEST", &opcode, &eventBase, &errorBase) != 0;
+    return hasXTest(display);
 }
 
 }  // namespace
@@ -43,8 +47,7 @@ bool x11WithXTestReachable() {
     if (!display) {
         return false;
     }
-    int opcode = 0, eventBase = 0, errorBase = 0;
-    const bool hasXTest = XQueryExtension(display, "XTEST", &opcode, &eventBase, &errorBase);
+    const bool present = hasXTest(display);
     XCloseDisplay(display);
-    return hasXTest;
+    return present;
 }

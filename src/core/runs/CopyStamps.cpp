@@ -16,10 +16,6 @@ namespace {
 constexpr char kMagic[] = "VELK-STAMPS-1\n";
 constexpr qsizetype kMagicLength = sizeof kMagic - 1;
 
-std::int64_t nanoseconds(const timespec& time) {
-    return std::int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
 void put(QByteArray& bytes, std::int64_t value) {
     bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
@@ -73,11 +69,6 @@ struct Reader {
 
 }  // namespace
 
-FileStamp FileStamp::of(const struct stat& status) {
-    return {std::int64_t(status.st_size), nanoseconds(status.st_mtim), nanoseconds(status.st_ctim),
-            std::int64_t(status.st_ino)};
-}
-
 QString CopyStamps::pathFor(const QString& copyRoot) {
     const QFileInfo copy(copyRoot);
     return copy.absolutePath() + QStringLiteral("/.") + copy.fileName() +
@@ -129,7 +120,7 @@ CopyStamps CopyStamps::load(const QString& sourceRoot, const QString& copyRoot) 
                                       })) {
         return {};
     }
-    stamps.written = nanoseconds(status.st_mtim);
+    stamps.written = nanosecondsOf(status.st_mtim);
     return stamps;
 }
 

@@ -2,6 +2,8 @@
 
 // Shared by the RunFiles sources only.
 
+#include "core/base/FileStamp.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -13,18 +15,7 @@
 
 namespace RunFiles::detail {
 
-// What stat says about a file: enough to tell, without reading it, that it was not
-// written since (git's index rule). A write changes the modification time or, when that
-// is put back, the change time, which no one can set.
-struct FileStamp {
-    std::int64_t size = 0;
-    std::int64_t modified = 0;  // nanoseconds since the epoch
-    std::int64_t changed = 0;   // nanoseconds since the epoch
-    std::int64_t inode = 0;
-
-    bool operator==(const FileStamp&) const = default;
-    static FileStamp of(const struct stat& status);
-};
+using ::FileStamp;
 
 // One file of a copy as it was when the copy was made: its stamp in the folder copied from
 // and in the copy.

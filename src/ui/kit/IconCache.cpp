@@ -15,7 +15,8 @@
 // The cache file, in native byte order (a file from a machine of the other order fails the
 // first check):
 //   u32 magic, u32 format version, text Qt version, u32 n, n × text search folder,
-//   u32 n, n × icon file { text path, i64 size, i64 modification time in ns,
+//   u32 n, n × icon file { text path, i64 size, i64 modification and change times in ns,
+//                          i64 inode,
 //                          u32 n, n × text symbol name,
 //                          u32 n, n × drawing { u32 side in device pixels,
 //                                               side² × 4 bytes ARGB32 premultiplied } }
@@ -25,7 +26,7 @@
 namespace {
 
 constexpr quint32 kMagic = 0x564C4B49;
-constexpr quint32 kFormatVersion = 1;
+constexpr quint32 kFormatVersion = 2;
 // A few dozen icons at a few sizes take tens of KB; a larger file is not one VELK wrote.
 constexpr qint64 kMaximumFileBytes = 1024 * 1024;
 constexpr quint32 kMaximumDevicePixels = 512;
@@ -173,7 +174,7 @@ QByteArray IconCache::takeUnsaved() {
     const QList<DrawingKey> kept = m_drawings.keys();
     for (const DrawingKey& key : kept) {
         const QImage image = *m_drawings.object(key);
-        const std::optional<Stamp> now = m_stamps.value(key.file);
+        const std::optional<FileStamp> now = m_stamps.value(key.file);
         if (!image.isNull() && now) {
             Recorded& record = files[key.file];
             record.stamp = *now;
@@ -202,7 +203,9 @@ QByteArray IconCache::takeUnsaved() {
     for (auto record = files.cbegin(); record != files.cend(); ++record) {
         writer.text(record.key());
         writer.number(record->stamp.size);
-        writer.number(record->stamp.modifiedNs);
+        writer.number(record->stamp.modified);
+        writer.number(record->stamp.changed);
+        writer.number(record->stamp.inode);
         writer.number(quint32(record->symbols.size()));
         for (const QString& symbol : record->symbols) {
             writer.text(symbol);
@@ -277,7 +280,9 @@ bool IconCache::parse(const QByteArray& contents) {
         const QString path = reader.text();
         Recorded record;
         record.stamp.size = reader.number<qint64>();
-        record.stamp.modifiedNs = reader.number<qint64>();
+        record.stamp.modified = reader.number<qint64>();
+        record.stamp.changed = reader.number<qint64>();
+        record.stamp.inode = reader.number<qint64>();
         for (quint32 count = reader.number<quint32>(); reader.ok() && count > 0; --count) {
             record.symbols.append(reader.text());
         }
@@ -306,15 +311,14 @@ bool IconCache::parse(const QByteArray& contents) {
     return reader.ok() && reader.atEnd();
 }
 
-std::optional<IconCache::Stamp> IconCache::stamp(const QString& file) {
+std::optional<FileStamp> IconCache::stamp(const QString& file) {
     if (auto found = m_stamps.constFind(file); found != m_stamps.constEnd()) {
         return *found;
     }
-    std::optional<Stamp> now;
+    std::optional<FileStamp> now;
     struct stat status {};
     if (::stat(QFile::encodeName(file).constData(), &status) == 0) {
-        now = Stamp{qint64(status.st_size),
-                    qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
+        now = FileStamp::of(status);
     }
     return *m_stamps.insert(file, now);
 }

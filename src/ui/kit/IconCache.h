@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/FileStamp.h"
+
 #include <QByteArray>
 #include <QCache>
 #include <QHash>
@@ -46,15 +48,9 @@ public:
     static void write(const QString& cacheFile, const QByteArray& contents);
 
 private:
-    // What identifies a version of an icon file without reading it.
-    struct Stamp {
-        qint64 size = 0;
-        qint64 modifiedNs = 0;
-        bool operator==(const Stamp&) const = default;
-    };
     // An icon file as the cache file records it.
     struct Recorded {
-        Stamp stamp;
+        FileStamp stamp;
         QStringList symbols;
         QHash<int, QImage> drawings;  // by size in device pixels
     };
@@ -69,7 +65,7 @@ private:
 
     void load();
     bool parse(const QByteArray& contents);
-    std::optional<Stamp> stamp(const QString& file);
+    std::optional<FileStamp> stamp(const QString& file);
     // Whether the cache file's record of `file` may be used; a record found stale is dropped.
     bool recordStillHolds(const QString& file);
 
@@ -77,10 +73,10 @@ private:
     QStringList m_searchFolders;
     bool m_loaded = false;
     bool m_unsaved = false;
-    QHash<QString, Recorded> m_recorded;            // by icon file
-    QHash<QString, QString> m_recordedSymbols;      // symbol → icon file, as recorded
-    QHash<QString, std::optional<Stamp>> m_stamps;  // each file's stat, taken once
-    QHash<QString, QString> m_located;              // symbol → icon file, this run
+    QHash<QString, Recorded> m_recorded;                // by icon file
+    QHash<QString, QString> m_recordedSymbols;          // symbol → icon file, as recorded
+    QHash<QString, std::optional<FileStamp>> m_stamps;  // each file's stat, taken once
+    QHash<QString, QString> m_located;                  // symbol → icon file, this run
     // Bounded by the symbols and sizes in use; a file that cannot be drawn is kept as a null
     // image.
     QCache<DrawingKey, QImage> m_drawings;
