@@ -25,7 +25,6 @@
 #include "platform/LogindInhibitor.h"
 #include "ui/kit/AppStyle.h"
 #include "ui/kit/CaretBlinkTimeout.h"
-#include "ui/kit/DesktopStyle.h"
 #include "ui/kit/FontWarmUp.h"
 #include "ui/kit/QtDialogs.h"
 #include "ui/navigation/Navigator.h"
@@ -104,7 +103,7 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
       m_inhibitor(std::make_unique<LogindInhibitor>(QDBusConnection::systemBus())),
       m_desktop(std::make_unique<LinuxDesktopServices>()) {
     warmUpFontDatabase();
-    QApplication::setStyle(new DesktopStyle);
+    AppStyle::install();
     // Whatever ends the event loop (the Quit command, a session logout), the companion and
     // every session are stopped on the way out.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -144,6 +143,9 @@ void VelkApplication::launch() {
                                                         m_workspace->sessions, *m_navigator);
     m_planner = std::make_unique<ComputerPlanner>(*m_plannerHost, *m_stepRunner, *m_dialogs);
     m_theme = std::make_unique<Theme>(persist, *m_preferences);
+    // Before anything else follows the theme, so that what repaints sees its colours.
+    AppStyle::apply(*m_theme);
+    connect(m_theme.get(), &Theme::changed, this, [this] { AppStyle::apply(*m_theme); });
     m_companion = std::make_unique<CompanionModel>(
         persist, *m_preferences, *m_dialogs,
         persist ? makeSpeechServicesOnFirstUse(speechModuleCandidates())
@@ -513,7 +515,6 @@ void VelkApplication::captureCompanionWindows(const QString& folder) {
     pet.resize(int(CompanionController::kPetWidth), int(CompanionController::kPetHeight));
     QWidget panel;
     panel.setAttribute(Qt::WA_TranslucentBackground);
-    panel.setStyleSheet(AppStyle::styleSheet(*m_theme));
     auto* layout = new QVBoxLayout(&panel);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new CompanionControls(*m_companion, *m_theme, {}));

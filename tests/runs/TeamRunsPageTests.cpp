@@ -592,7 +592,8 @@ TEST_F(TeamRunsPageTest, theReviewShowsLineDiffsWithChangedWordsInBothLayouts) {
         // In the application's own style, as the window shows it.
         MemoryPreferences preferences;
         const Theme theme(false, preferences);
-        qApp->setStyleSheet(AppStyle::styleSheet(theme));
+        AppStyle::install();
+        AppStyle::apply(theme);
         page->setStyleSheet(
             QStringLiteral("TeamRunsPage { background: %1; }").arg(theme.bg().name()));
         page->setAttribute(Qt::WA_StyledBackground);
@@ -650,10 +651,10 @@ TEST_F(TeamRunsPageTest, aToolThatNeverAnswersStallsAndStopOnItsCardLetsTheRunBe
     if (const QByteArray folder = qgetenv("VELK_SCREENSHOT_DIR"); !folder.isEmpty()) {
         MemoryPreferences preferences;
         const Theme theme(false, preferences);
-        qApp->setStyleSheet(AppStyle::styleSheet(theme));
+        AppStyle::install();
+        AppStyle::apply(theme);
         processEventsFor(100ms);
         page->grab().save(QString::fromLocal8Bit(folder) + "/team-runs-stalled.png");
-        qApp->setStyleSheet(QString());
     }
 
     cardButton("Stop")->click();

@@ -164,7 +164,7 @@ void ConnectorEditor::showEvent(QShowEvent* event) {
 
 void ConnectorEditor::fitWrappedTexts() {
     // Layouts leave wrapped texts out of a window's minimum height: give each its height at
-    // the sheet's width once the style sheet has set their fonts, then fit the sheet. An empty
+    // the sheet's width once the style has set their fonts, then fit the sheet. An empty
     // text has no height for a width (-1) and takes none.
     for (QLabel* label : findChildren<QLabel*>()) {
         if (label->wordWrap()) {

@@ -13,7 +13,6 @@
 #include "ui/companion/DesktopPet.h"
 #include "ui/companion/PetArt.h"
 #include "ui/companion/X11PanelHints.h"
-#include "ui/kit/AppStyle.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Widgets.h"
 #include "ui/navigation/Navigator.h"
@@ -135,10 +134,6 @@ CompanionController::CompanionController(CompanionModel& model, Models models, T
         card.addRoundedRect(QRectF(m_controlsPanel->rect()), 16, 16);
         m_controlsPanel->setMask(QRegion(card.toFillPolygon().toPolygon()));
     }
-    // Top-level windows do not inherit the main window's stylesheet.
-    auto applyTheme = [this] { m_controlsPanel->setStyleSheet(AppStyle::styleSheet(m_theme)); };
-    applyTheme();
-    connect(&m_theme, &Theme::changed, this, applyTheme);
 
     // The connections end with this object, so no request reaches a controller that is gone.
     connect(&m_model, &CompanionModel::visibilityChanged, this,

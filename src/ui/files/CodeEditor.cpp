@@ -170,8 +170,8 @@ void CodeEditor::applyAppearance() {
     font.setPointSizeF(m_fontSize);
     font.setWeight(QFont::Normal);
 
-    // A style sheet of its own, because an application style sheet would otherwise decide
-    // the editor's frame, padding, colours and font. The caret is painted in the text colour
+    // A style sheet of its own for the editor's frame, padding, colours and font, which are
+    // not the other text fields'. The caret is painted in the text colour
     // ("color"); the text itself carries its colour in character formats (the default colour
     // and the highlighting), so the caret can take the accent colour alone.
     const auto rgb = [](const QColor& color) { return color.name(QColor::HexRgb); };

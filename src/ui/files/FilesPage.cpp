@@ -299,8 +299,8 @@ void FilesPage::applyTheme() {
     syncFiles();  // icons in the new colours
     m_editor->setFontSize(m_theme.fontSize() + 1);
     m_editor->setBackground(m_theme.codeBackground());
-    // The file list and the text fields in the page's colours (the window's style sheet
-    // leaves them to the platform style, which draws them light).
+    // The file list and the text fields in the page's own look: rounded rows, roomier
+    // fields.
     const auto css = [](QColor color, double alpha = 1.0) {
         color.setAlphaF(alpha);
         return QStringLiteral("rgba(%1, %2, %3, %4)")

@@ -47,8 +47,8 @@ public:
     bool showsEmptyState() const;
 
 protected:
-    // The folder name is shortened with the fonts the window's style sheet gives it, known
-    // once the page is shown.
+    // The folder name is shortened with the fonts the style gives it, known once the page is
+    // shown.
     void showEvent(QShowEvent* event) override;
 
 private:

@@ -266,8 +266,9 @@ void HistoryPage::applyTheme() {
     const QString accentSoft = AppStyle::css(
         QColor(m_theme.accent().red(), m_theme.accent().green(), m_theme.accent().blue(), 40));
     m_list->setStyleSheet(
-        QStringLiteral("QListWidget { background: %1; border: 1px solid %2; border-radius: 10px; "
-                       "outline: none; } QListWidget::item { border-bottom: 1px solid %2; } "
-                       "QListWidget::item:selected { background: %3; }")
+        QStringLiteral(
+            "QListWidget { background: %1; border: 1px solid %2; border-radius: 10px; "
+            "outline: none; } QListWidget::item { padding: 3px 4px; border-bottom: 1px solid %2; } "
+            "QListWidget::item:selected { background: %3; }")
             .arg(AppStyle::css(m_theme.surface()), AppStyle::css(m_theme.border()), accentSoft));
 }

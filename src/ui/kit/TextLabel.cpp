@@ -40,7 +40,7 @@ bool TextLabel::usesOwnHints() const {
 }
 
 QSize TextLabel::sizeHint() const {
-    ensurePolished();  // the style sheet may still set the font and padding
+    ensurePolished();  // the style may still set the font and padding
     return usesOwnHints() ? hints().size : QLabel::sizeHint();
 }
 

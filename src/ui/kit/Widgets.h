@@ -14,8 +14,8 @@
 #include <QVBoxLayout>
 #include <QVariant>
 
-// Small constructors for the styled building blocks of the pages (see AppStyle.h for the
-// roles).
+// Small constructors for the styled building blocks of the pages (see DesktopStyle.h for
+// the roles).
 namespace Widgets {
 
 // Plain text always: labels show names, titles and messages that come from files and
@@ -97,7 +97,7 @@ inline QVBoxLayout* scrollingPage(QWidget* page) {
     return box<QVBoxLayout>(content, {28, 24, 28, 24}, 16);
 }
 
-// Re-applies the stylesheet after a dynamic property used by it changed.
+// Re-applies the style after a dynamic property it reads changed.
 inline void restyle(QWidget* widget) {
     widget->style()->unpolish(widget);
     widget->style()->polish(widget);

@@ -61,15 +61,6 @@ MainWindow::MainWindow(Workspace& workspace, Navigator& navigator, Theme& theme,
     setWindowTitle(QStringLiteral("VELK"));
     setMinimumSize(1180, 740);
     resize(1440, 900);
-    // Styled before anything is built, each widget is polished once, as it joins the window,
-    // rather than twice. The window itself is polished first: the sheet's style drops what it
-    // worked out for a widget before that widget's polish, here the parsed sheet, which would
-    // then be parsed again as the window shows.
-    ensurePolished();
-    setStyleSheet(AppStyle::styleSheet(m_theme));
-
-    // The window is put together from the top down: a widget that joins it already polished
-    // is polished again (with every widget below it).
     auto* root = new QWidget;
     root->setObjectName(QStringLiteral("Root"));
     setCentralWidget(root);
@@ -341,9 +332,6 @@ QWidget* MainWindow::buildStatusBar() {
 }
 
 void MainWindow::applyTheme() {
-    if (const QString sheet = AppStyle::styleSheet(m_theme); sheet != styleSheet()) {
-        setStyleSheet(sheet);
-    }
     m_openProject->setIcon(Icons::icon(QStringLiteral("folder.badge.plus"), m_theme.text()));
     m_refresh->setIcon(Icons::icon(QStringLiteral("arrow.clockwise"), m_theme.text()));
     m_headerFolderIcon->setPixmap(Icons::pixmap(QStringLiteral("folder"), m_theme.muted()));
