@@ -551,6 +551,12 @@ void DesktopStyle::drawComplexControl(ComplexControl control, const QStyleOption
             drawButtonPanel(painter, option->rect, kind, look);
             QStyleOptionToolButton label = *button;
             label.rect = contentsRect(option->rect, kind);
+            // A button kept smaller than its padding (the file dialog's icon-only buttons)
+            // shows its icon whole, centred, rather than shrunk to fit the padding.
+            if (label.rect.width() < button->iconSize.width() ||
+                label.rect.height() < button->iconSize.height()) {
+                label.rect = option->rect;
+            }
             label.palette.setColor(QPalette::ButtonText, look.text);
             label.state &= ~(State_Sunken | State_On);
             label.features &= ~QStyleOptionToolButton::HasMenu;  // no menu arrow
@@ -830,10 +836,12 @@ QPixmap DesktopStyle::generatedIconPixmap(QIcon::Mode mode, const QPixmap& pixma
     if (mode != QIcon::Disabled) {
         return QProxyStyle::generatedIconPixmap(mode, pixmap, option);
     }
-    // A disabled icon takes the colour of disabled text, whatever the theme's background.
+    // A disabled icon leans towards the colour of disabled text, whatever the theme's
+    // background, and keeps some of its own shading.
     QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&image);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+    painter.setOpacity(0.65);
     painter.fillRect(image.rect(), m_colours.muted);
     painter.end();
     return QPixmap::fromImage(std::move(image));
