@@ -3,12 +3,13 @@
 //
 // Start-up: from fork() to the MapNotify of the program's main window, seen by an X client
 // that listens on the root window; warm (the program ran just before) and, where the page
-// cache may be dropped (root), cold. Idle: processor time and wake-ups (context switches of
-// all threads) over 10 s, starting 12 s after the window mapped and without any input, so
-// that blinking carets and cursors have stopped.
+// cache may be dropped (root), cold (the median of --cold-runs, 5 unless given). Idle: processor
+// time and wake-ups (context switches of all threads) over 10 s, starting 12 s after the window
+// mapped and without any input, so that blinking carets and cursors have stopped.
 //
 // Uses $DISPLAY when set, else starts its own Xvfb; starts one private D-Bus session bus for
-// every program. Usage: velk-bench-desktop [--runs N] [--idle-seconds S] [--velk PROGRAM]
+// every program. Usage: velk-bench-desktop [--runs N] [--cold-runs N] [--idle-seconds S]
+// [--velk PROGRAM]
 // (another VELK executable, an earlier build for instance, instead of this build's)
 #include <QApplication>
 #include <QDir>
@@ -174,7 +175,7 @@ bool dropPageCache() {
     return drop.open(QIODevice::WriteOnly) && drop.write("3\n") == 2;
 }
 
-void measure(const Program& program, int runs, int idleSeconds) {
+void measure(const Program& program, int runs, int coldRuns, int idleSeconds) {
     pid_t pid = 0;
     // The first run prepares what a first start creates, and is not counted. It stays open as
     // long as a short session would, so that what is saved a few seconds in (VELK's icon
@@ -195,16 +196,23 @@ void measure(const Program& program, int runs, int idleSeconds) {
         }
         stop(pid);
     }
-    std::string cold = "n/a (page cache cannot be dropped here)";
-    if (dropPageCache()) {
+    // A cold start reads from the disk, whose timing varies more than the processor's: the
+    // median of several.
+    std::vector<double> coldTimes;
+    for (int run = 0; run < coldRuns && dropPageCache(); ++run) {
         if (const std::optional<double> ms = startAndWaitForMap(program, pid)) {
-            cold = std::to_string(int(*ms)) + " ms";
+            coldTimes.push_back(*ms);
         }
         stop(pid);
     }
+    char cold[96] = "n/a (page cache cannot be dropped here)";
+    if (!coldTimes.empty()) {
+        std::snprintf(cold, sizeof cold, "median %.0f ms (best %.0f, %d runs)", median(coldTimes),
+                      *std::min_element(coldTimes.begin(), coldTimes.end()), int(coldTimes.size()));
+    }
     std::printf("%-34s start to window mapped: warm median %.0f ms (best %.0f, %d runs), cold %s\n",
                 program.label.c_str(), median(warm), *std::min_element(warm.begin(), warm.end()),
-                int(warm.size()), cold.c_str());
+                int(warm.size()), cold);
 
     startAndWaitForMap(program, pid);
     std::this_thread::sleep_for(std::chrono::seconds(12));
@@ -303,11 +311,14 @@ int main(int argc, char** argv) {
         return bareWindow(argc, argv);
     }
     int runs = 5;
+    int coldRuns = 5;
     int idleSeconds = 10;
     std::string program = VELK_PROGRAM;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--runs") == 0) {
             runs = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--cold-runs") == 0) {
+            coldRuns = std::max(1, std::atoi(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--idle-seconds") == 0) {
             idleSeconds = std::max(1, std::atoi(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--velk") == 0) {
@@ -324,14 +335,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     measure({"bare Qt Widgets window", {self, "--bare-window"}, {}, "bare Qt window"}, runs,
-            idleSeconds);
+            coldRuns, idleSeconds);
     if (!QStandardPaths::findExecutable(QStringLiteral("xterm")).isEmpty()) {
-        measure({"xterm", {"xterm", "-T", "xterm"}, {}, "xterm"}, runs, idleSeconds);
+        measure({"xterm", {"xterm", "-T", "xterm"}, {}, "xterm"}, runs, coldRuns, idleSeconds);
     } else {
         std::printf("%-34s not installed, skipped\n", "xterm");
     }
-    measure(velk(homes.filePath(QStringLiteral("still")), false, program), runs, idleSeconds);
-    measure(velk(homes.filePath(QStringLiteral("animated")), true, program), runs, idleSeconds);
+    measure(velk(homes.filePath(QStringLiteral("still")), false, program), runs, coldRuns,
+            idleSeconds);
+    measure(velk(homes.filePath(QStringLiteral("animated")), true, program), runs, coldRuns,
+            idleSeconds);
 
     for (const std::optional<pid_t>& helper : {bus, display}) {
         if (helper) {
