@@ -193,7 +193,9 @@ TEST_F(MainWindowTest, theWindowOpensWithEachWidgetPolishedOnceAndNoStyleSheet) 
     EXPECT_GT(watch.polishedCount(), 50) << "the window was built while watched";
     EXPECT_EQ(watch.repolished.join(u' ').toStdString(), "");
     QStringList sheets;
-    for (const QWidget* widget : window().findChildren<QWidget*>() << &window()) {
+    QList<QWidget*> widgets = window().findChildren<QWidget*>();
+    widgets.append(&window());
+    for (const QWidget* widget : widgets) {
         if (!widget->styleSheet().isEmpty()) {
             sheets.append(QString::fromLatin1(widget->metaObject()->className()));
         }
