@@ -81,12 +81,7 @@ void apply(const Theme& theme) {
     if (auto* style = dynamic_cast<DesktopStyle*>(QApplication::style())) {
         style->setColours(look);
     }
-    const QPalette windows = palette(look);
-    QApplication::setPalette(windows);
-    QPalette menus = windows;
-    menus.setColor(QPalette::Window, look.surface);
-    menus.setColor(QPalette::Base, look.surface);
-    QApplication::setPalette(menus, "QMenu");
+    QApplication::setPalette(palette(look));
 }
 
 }  // namespace AppStyle

@@ -502,16 +502,21 @@ void DesktopStyle::drawControl(ControlElement element, const QStyleOption* optio
         }
         case CE_MenuItem: {
             const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
-            if (!item || !(item->state & State_Selected) || !(item->state & State_Enabled) ||
-                item->menuItemType == QStyleOptionMenuItem::Separator) {
+            if (!item) {
                 break;
             }
-            fillRounded(painter, item->rect.adjusted(1, 0, -1, 0), 4, c.accentSoft);
+            // Items sit on the menu's surface; the selected one is tinted with the accent.
             QStyleOptionMenuItem look = *item;
-            look.state &= ~State_Selected;
-            for (const QPalette::ColorRole role :
-                 {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
-                look.palette.setColor(role, c.accent);
+            look.palette.setColor(QPalette::Window, c.surface);
+            if ((item->state & State_Selected) && (item->state & State_Enabled) &&
+                item->menuItemType != QStyleOptionMenuItem::Separator) {
+                painter->fillRect(item->rect, c.surface);
+                fillRounded(painter, item->rect.adjusted(1, 0, -1, 0), 4, c.accentSoft);
+                look.state &= ~State_Selected;
+                for (const QPalette::ColorRole role :
+                     {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
+                    look.palette.setColor(role, c.accent);
+                }
             }
             QProxyStyle::drawControl(element, &look, painter, widget);
             return;
@@ -524,10 +529,14 @@ void DesktopStyle::drawControl(ControlElement element, const QStyleOption* optio
             if (!item) {
                 break;
             }
-            painter->fillRect(item->rect,
-                              (item->state & State_Selected) ? c.accentSoft : c.sidebar);
+            // accentSoft is translucent: it tints the bar's own colour.
+            painter->fillRect(item->rect, c.sidebar);
+            if (item->state & State_Selected) {
+                painter->fillRect(item->rect, c.accentSoft);
+            }
             QStyleOptionMenuItem look = *item;
             look.state &= ~(State_Selected | State_Sunken);
+            look.palette.setBrush(QPalette::Window, Qt::transparent);  // keeps the fill
             QProxyStyle::drawControl(element, &look, painter, widget);
             return;
         }
