@@ -25,8 +25,8 @@ packages=(
     g++ cmake ninja-build make ccache pkg-config
     # toolkit
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
-    # fonts' configuration, read ahead of the window
-    libfontconfig-dev
+    # fonts' configuration, read ahead of the window; the interface's PNG artwork
+    libfontconfig-dev libpng-dev
     # symbolic icons of the interface
     adwaita-icon-theme
     libgl-dev
