@@ -18,6 +18,7 @@
 #include <QStyleOption>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QVariant>
 
 #include <initializer_list>
 #include <optional>
@@ -44,6 +45,20 @@ QIcon iconFromPngs(const QString& stem, std::initializer_list<int> sizes) {
 // Room on a spin box's right for its step arrows.
 constexpr int kSpinButtonsWidth = 18;
 
+// The dynamic property `name` of `widget`, or an invalid value. Only the widget's own few
+// dynamic properties are compared: asking Qt for a missing one walks every property of every
+// class above the widget.
+QVariant ownProperty(const QWidget* widget, const char* name) {
+    if (widget) {
+        for (const QByteArray& each : widget->dynamicPropertyNames()) {
+            if (each == name) {
+                return widget->property(name);
+            }
+        }
+    }
+    return {};
+}
+
 enum class ButtonKind { Plain, Primary, Link, Segment, Tab, Quick, Bare, Nav, Flat };
 
 // A button's kind, from the first of its kind properties that is true.
@@ -56,8 +71,7 @@ ButtonKind buttonKind(const QWidget* widget) {
         {"segment", ButtonKind::Segment}, {"tab", ButtonKind::Tab},
         {"quick", ButtonKind::Quick},     {"bare", ButtonKind::Bare},
         {"nav", ButtonKind::Nav},         {"flat", ButtonKind::Flat}};
-    // Only the few properties the widget has are looked up: a missing one costs a walk
-    // through every property of every class above the widget.
+    // One pass over the widget's own properties, for the reason ownProperty() gives.
     for (const QByteArray& name : widget->dynamicPropertyNames()) {
         for (const auto& [kindName, kind] : kinds) {
             if (name == kindName && widget->property(kindName).toBool()) {
@@ -68,60 +82,43 @@ ButtonKind buttonKind(const QWidget* widget) {
     return ButtonKind::Plain;
 }
 
-// Padding plus border on each side of a button's contents.
+// Padding plus border on each side of a button's contents, and its corners' radius.
 struct Box {
     int horizontal;
     int vertical;
     int radius;
-    bool bordered;
 };
 
 Box buttonBox(ButtonKind kind) {
     switch (kind) {
         case ButtonKind::Primary:
-            return {18, 8, 8, false};
+            return {18, 8, 8};
         case ButtonKind::Link:
-            return {2, 2, 0, false};
+            return {2, 2, 0};
         case ButtonKind::Segment:
-            return {13, 5, 6, true};
+            return {13, 5, 6};
         case ButtonKind::Tab:
-            return {11, 5, 6, true};
+            return {11, 5, 6};
         case ButtonKind::Quick:
-            return {15, 15, 12, true};
+            return {15, 15, 12};
         case ButtonKind::Bare:
-            return {0, 0, 0, false};
+            return {0, 0, 0};
         case ButtonKind::Nav:
-            return {10, 7, 8, false};
+            return {10, 7, 8};
         case ButtonKind::Flat:
-            return {4, 4, 0, false};
+            return {4, 4, 0};
         case ButtonKind::Plain:
             break;
     }
-    return {13, 7, 8, true};
+    return {13, 7, 8};
 }
 
 QString role(const QWidget* widget) {
-    if (!widget) {
-        return {};
-    }
-    for (const QByteArray& name : widget->dynamicPropertyNames()) {
-        if (name == "role") {
-            return widget->property("role").toString();
-        }
-    }
-    return {};
+    return ownProperty(widget, "role").toString();
 }
 
 bool isCard(const QWidget* widget) {
-    if (!widget) {
-        return false;
-    }
-    for (const QByteArray& name : widget->dynamicPropertyNames()) {
-        if (name == "card") {
-            return widget->property("card").toBool();
-        }
-    }
-    return false;
+    return ownProperty(widget, "card").toBool();
 }
 
 // A line edit that is part of a spin box or a combo box, drawn by its owner.

@@ -12,7 +12,6 @@
 #include "ui/companion/CompanionSettingsView.h"
 #include "ui/files/FilesPage.h"
 #include "ui/history/HistoryPage.h"
-#include "ui/kit/AppStyle.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Widgets.h"
 #include "ui/navigation/Navigator.h"
