@@ -3,7 +3,8 @@
 //
 // Start-up: from fork() to the MapNotify of the program's main window, seen by an X client
 // that listens on the root window; warm (the program ran just before) and, where the page
-// cache may be dropped (root), cold (the median of --cold-runs, 5 unless given). Idle: processor
+// cache may be dropped (root), cold (the median of --cold-runs, 5 unless given). The programs
+// start in turns, and each line gives its ratio to the bare window's median. Idle: processor
 // time and wake-ups (context switches of all threads) over 10 s, starting 12 s after the window
 // mapped and without any input, so that blinking carets and cursors have stopped.
 //
@@ -175,45 +176,74 @@ bool dropPageCache() {
     return drop.open(QIODevice::WriteOnly) && drop.write("3\n") == 2;
 }
 
-void measure(const Program& program, int runs, int coldRuns, int idleSeconds) {
-    pid_t pid = 0;
-    // The first run prepares what a first start creates, and is not counted. It stays open as
-    // long as a short session would, so that what is saved a few seconds in (VELK's icon
-    // drawings) is there for the runs that count, as it is for a user's next start.
-    if (!startAndWaitForMap(program, pid)) {
-        std::printf("%-34s did not map a window named \"%s\"\n", program.label.c_str(),
-                    program.windowName.c_str());
-        stop(pid);
-        return;
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(8));
-    stop(pid);
-
+struct Startups {
     std::vector<double> warm;
-    for (int run = 0; run < runs; ++run) {
-        if (const std::optional<double> ms = startAndWaitForMap(program, pid)) {
-            warm.push_back(*ms);
+    std::vector<double> cold;  // empty where the page cache cannot be dropped
+};
+
+// Every program's start-ups, taken in turns run by run: a slow spell of this shared machine
+// then falls on all of them alike instead of on whichever was being measured, and their
+// ratios hold still between runs. A short pause after each stop lets the display and the
+// bus finish with the program that left. Nothing for a program whose window never mapped.
+std::vector<std::optional<Startups>> measureStartups(const std::vector<Program>& programs, int runs,
+                                                     int coldRuns) {
+    std::vector<std::optional<Startups>> startups;
+    for (const Program& program : programs) {
+        pid_t pid = 0;
+        // The first run prepares what a first start creates, and is not counted. It stays
+        // open as long as a short session would, so that what is saved a few seconds in
+        // (VELK's icon drawings) is there for the runs that count, as it is for a user's next
+        // start.
+        const bool mapped = startAndWaitForMap(program, pid).has_value();
+        if (mapped) {
+            std::this_thread::sleep_for(std::chrono::seconds(8));
         }
         stop(pid);
+        startups.push_back(mapped ? std::optional<Startups>(Startups{}) : std::nullopt);
+    }
+    auto startEach = [&](bool cold) {
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            if (!startups[i] || (cold && !dropPageCache())) {
+                continue;
+            }
+            pid_t pid = 0;
+            if (const std::optional<double> ms = startAndWaitForMap(programs[i], pid)) {
+                (cold ? startups[i]->cold : startups[i]->warm).push_back(*ms);
+            }
+            stop(pid);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    };
+    for (int run = 0; run < runs; ++run) {
+        startEach(false);
     }
     // A cold start reads from the disk, whose timing varies more than the processor's: the
     // median of several.
-    std::vector<double> coldTimes;
-    for (int run = 0; run < coldRuns && dropPageCache(); ++run) {
-        if (const std::optional<double> ms = startAndWaitForMap(program, pid)) {
-            coldTimes.push_back(*ms);
-        }
-        stop(pid);
+    for (int run = 0; run < coldRuns; ++run) {
+        startEach(true);
     }
-    char cold[96] = "n/a (page cache cannot be dropped here)";
-    if (!coldTimes.empty()) {
-        std::snprintf(cold, sizeof cold, "median %.0f ms (best %.0f, %d runs)", median(coldTimes),
-                      *std::min_element(coldTimes.begin(), coldTimes.end()), int(coldTimes.size()));
-    }
-    std::printf("%-34s start to window mapped: warm median %.0f ms (best %.0f, %d runs), cold %s\n",
-                program.label.c_str(), median(warm), *std::min_element(warm.begin(), warm.end()),
-                int(warm.size()), cold);
+    return startups;
+}
 
+// "median 35 ms (best 31, 11 runs, 1.84x)": the ratio to the reference's median, if given.
+std::string describe(const std::vector<double>& times, const std::vector<double>* reference) {
+    if (times.empty()) {
+        return "n/a (page cache cannot be dropped here)";
+    }
+    char text[128];
+    int length =
+        std::snprintf(text, sizeof text, "median %.0f ms (best %.0f, %d runs", median(times),
+                      *std::min_element(times.begin(), times.end()), int(times.size()));
+    if (reference && !reference->empty()) {
+        length += std::snprintf(text + length, sizeof text - std::size_t(length), ", %.2fx",
+                                median(times) / median(*reference));
+    }
+    std::snprintf(text + length, sizeof text - std::size_t(length), ")");
+    return text;
+}
+
+void measureIdle(const Program& program, int idleSeconds) {
+    pid_t pid = 0;
     startAndWaitForMap(program, pid);
     std::this_thread::sleep_for(std::chrono::seconds(12));
     const Usage before = usageOf(pid);
@@ -223,6 +253,29 @@ void measure(const Program& program, int runs, int coldRuns, int idleSeconds) {
     std::printf("%-34s idle: %.3f %% CPU, %.1f wake-ups/s\n", program.label.c_str(),
                 (after.cpuSeconds - before.cpuSeconds) / idleSeconds * 100.0,
                 (after.switches - before.switches) / idleSeconds);
+}
+
+// Start-ups of all programs first, each line with its ratio to the first program's, then
+// each program's idle cost.
+void measure(const std::vector<Program>& programs, int runs, int coldRuns, int idleSeconds) {
+    const std::vector<std::optional<Startups>> startups = measureStartups(programs, runs, coldRuns);
+    const Startups* reference = startups.front() ? &*startups.front() : nullptr;
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        if (!startups[i]) {
+            std::printf("%-34s did not map a window named \"%s\"\n", programs[i].label.c_str(),
+                        programs[i].windowName.c_str());
+            continue;
+        }
+        const bool compared = reference && i > 0;
+        std::printf("%-34s start to window mapped: warm %s, cold %s\n", programs[i].label.c_str(),
+                    describe(startups[i]->warm, compared ? &reference->warm : nullptr).c_str(),
+                    describe(startups[i]->cold, compared ? &reference->cold : nullptr).c_str());
+    }
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        if (startups[i]) {
+            measureIdle(programs[i], idleSeconds);
+        }
+    }
 }
 
 std::optional<pid_t> startPrivateDisplay() {
@@ -334,17 +387,16 @@ int main(int argc, char** argv) {
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
         return 1;
     }
-    measure({"bare Qt Widgets window", {self, "--bare-window"}, {}, "bare Qt window"}, runs,
-            coldRuns, idleSeconds);
+    std::vector<Program> programs = {
+        {"bare Qt Widgets window", {self, "--bare-window"}, {}, "bare Qt window"}};
     if (!QStandardPaths::findExecutable(QStringLiteral("xterm")).isEmpty()) {
-        measure({"xterm", {"xterm", "-T", "xterm"}, {}, "xterm"}, runs, coldRuns, idleSeconds);
+        programs.push_back({"xterm", {"xterm", "-T", "xterm"}, {}, "xterm"});
     } else {
         std::printf("%-34s not installed, skipped\n", "xterm");
     }
-    measure(velk(homes.filePath(QStringLiteral("still")), false, program), runs, coldRuns,
-            idleSeconds);
-    measure(velk(homes.filePath(QStringLiteral("animated")), true, program), runs, coldRuns,
-            idleSeconds);
+    programs.push_back(velk(homes.filePath(QStringLiteral("still")), false, program));
+    programs.push_back(velk(homes.filePath(QStringLiteral("animated")), true, program));
+    measure(programs, runs, coldRuns, idleSeconds);
 
     for (const std::optional<pid_t>& helper : {bus, display}) {
         if (helper) {

@@ -15,7 +15,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFileInfo>
-#include <QTimer>
+#include <QThreadPool>
 
 #include <memory>
 
@@ -78,6 +78,13 @@ int main(int argc, char** argv) {
     if (instance.activateRunningInstance()) {
         return 0;
     }
+    // Connecting to a message bus waits on the bus daemon. Begun now on a pool thread, both
+    // connections are ready by the time the window's first label starts Qt's accessibility
+    // bridge (on the session bus) and the application its sleep inhibitor (on the system bus).
+    QThreadPool::globalInstance()->start([] {
+        QDBusConnection::sessionBus();
+        QDBusConnection::systemBus();
+    });
     instance.listen();
 
     VelkApplication delegate(
@@ -86,6 +93,8 @@ int main(int argc, char** argv) {
                          : migratedPreferences());
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
                      &VelkApplication::showMainWindow);
-    QTimer::singleShot(0, &delegate, &VelkApplication::launch);
+    // Built and shown before the event loop starts, as a bare Qt window is: the loop's first
+    // turns map it and paint it.
+    delegate.launch();
     return QApplication::exec();
 }

@@ -3,12 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -48,6 +49,9 @@ SingleInstance::~SingleInstance() {
         ::close(m_server);
         // Later starts find no socket rather than one nobody answers.
         ::unlink(QFile::encodeName(socketPath()).constData());
+    }
+    if (m_lock >= 0) {
+        ::close(m_lock);  // releases the lock; the file stays for the next start
     }
 }
 
@@ -92,15 +96,21 @@ bool SingleInstance::activateRunningInstance() {
 
 bool SingleInstance::listen() {
     // A socket file alone cannot tell who came first: a start replaces a stale one. A lock
-    // file held for the life of the listening instance decides; the lock of a crashed
-    // instance is stale (its process is gone) and is taken over.
+    // on a file, held for the life of the listening instance, decides. The kernel releases it
+    // when the process ends, however it ends, so a crashed instance leaves nothing to clean.
     const QString path = socketPath();
-    auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
-        return false;
+    if (m_lock < 0) {
+        const int lock = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(),
+                                O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (lock < 0) {
+            return false;
+        }
+        if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            ::close(lock);
+            return false;
+        }
+        m_lock = lock;
     }
-    m_lock = std::move(lock);
     sockaddr_un address;
     if (!addressOf(path, address)) {
         return false;

@@ -3,9 +3,6 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
-class QLockFile;
 class QSocketNotifier;
 
 // Keeps one running VELK per user. The first instance listens on a local socket; a later
@@ -38,7 +35,7 @@ private:
     void closeClient(QSocketNotifier* client);
 
     QString m_name;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_lock = -1;    // the lock file, locked while this instance listens
     int m_server = -1;  // the listening socket
     QSocketNotifier* m_serverNotifier = nullptr;
     QList<QSocketNotifier*> m_clients;  // one per connected later start
