@@ -2,6 +2,7 @@
 
 #include "core/appearance/Theme.h"
 #include "ui/kit/DesktopStyle.h"
+#include "ui/kit/FontWarmUp.h"
 
 #include <QApplication>
 #include <QColor>
@@ -72,6 +73,7 @@ QPalette palette(const DesktopStyle::Colours& c) {
 void install() {
     QApplication::setStyle(new DesktopStyle);
     QFont font = QApplication::font();
+    font.setFamilies({installedFamily(font.family())});
     font.setPixelSize(13);
     QApplication::setFont(font);
 }

@@ -9,21 +9,56 @@
 
 namespace {
 
+// The generic family Qt's desktop-neutral theme gives the application font.
+constexpr char kGenericSansSerif[] = "Sans Serif";
+
+// The installed family fontconfig picks for `family`: the first family Qt falls back to when
+// a font names a family that is not installed. Empty if none.
+QString matchedFamily(const char* family) {
+    FcPattern* pattern = FcPatternCreate();
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    FcChar8* matched = nullptr;
+    QString name;
+    if (match && FcPatternGetString(match, FC_FAMILY, 0, &matched) == FcResultMatch) {
+        name = QString::fromUtf8(reinterpret_cast<const char*>(matched));
+    }
+    if (match) {
+        FcPatternDestroy(match);
+    }
+    return name;
+}
+
 // Left running at exit, a future from std::async is waited for by its destructor, so the
-// reading never outlives the process's statics.
-std::shared_future<void>& configurationRead() {
-    static std::shared_future<void> read;
+// reading never outlives the process's statics. Its value: what "Sans Serif" stands for.
+std::shared_future<QString>& configurationRead() {
+    static std::shared_future<QString> read;
     return read;
 }
 
 }  // namespace
 
 void readFontConfiguration() {
-    configurationRead() = std::async(std::launch::async, [] { FcInit(); }).share();
+    configurationRead() = std::async(std::launch::async, [] {
+                              FcInit();
+                              return matchedFamily(kGenericSansSerif);
+                          }).share();
+}
+
+QString installedFamily(const QString& family) {
+    const std::shared_future<QString> read = configurationRead();
+    if (family != QLatin1String(kGenericSansSerif) || !read.valid() || read.get().isEmpty()) {
+        return family;
+    }
+    return read.get();
 }
 
 void warmUpFontDatabase() {
-    const std::shared_future<void> read = configurationRead();
+    const std::shared_future<QString> read = configurationRead();
     // The font database locks itself: a measurement on the main thread meanwhile waits for
     // the listing to finish rather than starting a second one. The listing waits for the
     // configuration instead of loading a second copy of it alongside.
