@@ -22,14 +22,15 @@ QString matchedFamily(const char* family) {
     FcResult result = FcResultNoMatch;
     FcPattern* match = FcFontMatch(nullptr, pattern, &result);
     FcPatternDestroy(pattern);
+    if (!match) {
+        return {};
+    }
     FcChar8* matched = nullptr;
     QString name;
-    if (match && FcPatternGetString(match, FC_FAMILY, 0, &matched) == FcResultMatch) {
+    if (FcPatternGetString(match, FC_FAMILY, 0, &matched) == FcResultMatch) {
         name = QString::fromUtf8(reinterpret_cast<const char*>(matched));
     }
-    if (match) {
-        FcPatternDestroy(match);
-    }
+    FcPatternDestroy(match);
     return name;
 }
 
@@ -51,10 +52,11 @@ void readFontConfiguration() {
 
 QString installedFamily(const QString& family) {
     const std::shared_future<QString> read = configurationRead();
-    if (family != QLatin1String(kGenericSansSerif) || !read.valid() || read.get().isEmpty()) {
+    if (family != QLatin1String(kGenericSansSerif) || !read.valid()) {
         return family;
     }
-    return read.get();
+    const QString& installed = read.get();
+    return installed.isEmpty() ? family : installed;
 }
 
 void warmUpFontDatabase() {
