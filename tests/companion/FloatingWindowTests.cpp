@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSet>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -47,10 +48,10 @@ protected:
         }
     }
 
-    void makeController(std::unique_ptr<SpeechServices> speech = nullptr) {
+    void makeController(std::unique_ptr<SpeechServices> speech = nullptr, bool animate = false) {
         model =
             std::make_unique<CompanionModel>(false, ui.preferences, ui.dialogs, std::move(speech));
-        model->setAnimate(false);  // a floating pet's window is lifted off its place
+        model->setAnimate(animate);  // a floating pet's window is lifted off its place
         controller = std::make_unique<CompanionController>(
             *model,
             CompanionController::Models{ui.workspace.launcher, ui.workspace.sessions,
@@ -164,6 +165,33 @@ TEST_F(FloatingWindows, aDragWithThePointerMovesThePetAndAClickOpensTheQuickDraf
     // Escape closes it again.
     QTest::keyClick(controller->controls()->editor(), Qt::Key_Escape);
     EXPECT_TRUE(waitUntil([&] { return !controls->isVisible(); }));
+}
+
+// Floating moves the pet's window past Qt: it must bob around its resting place without
+// drifting away from it, and a drag must move that place.
+TEST_F(FloatingWindows, aFloatingPetBobsAroundItsRestingPlaceAlsoAfterADrag) {
+    makeController(nullptr, true);
+    QWidget* pet = controller->panel();
+    const auto expectBobbingAround = [&](QPoint rest) {
+        QSet<int> heights;
+        for (int sample = 0; sample < 30; ++sample) {
+            processEventsFor(std::chrono::milliseconds(50));
+            const QPoint origin = x11_test::windowOrigin(pet->winId());
+            EXPECT_EQ(origin.x(), rest.x());
+            EXPECT_LE(std::abs(origin.y() - rest.y()), 3) << origin.y() << " around " << rest.y();
+            heights.insert(origin.y());
+        }
+        EXPECT_GE(heights.size(), 2) << "the window does not float";
+        EXPECT_EQ(pet->geometry().topLeft(), rest);
+    };
+    const QPoint home = pet->geometry().topLeft();
+    expectBobbingAround(home);
+
+    drag(pet->geometry().center(), QPoint(-300, -100));
+    const QPoint dropped = home - QPoint(300, 100);
+    expectBobbingAround(dropped);
+    EXPECT_EQ(ui.preferences.value("kelo.pet.x").toDouble(),
+              dropped.x() - pet->screen()->geometry().x());
 }
 
 TEST_F(FloatingWindows, whereADesktopTrayExistsTheMenuLivesInATrayIcon) {

@@ -12,6 +12,7 @@
 #include "ui/companion/CompanionControls.h"
 #include "ui/companion/DesktopPet.h"
 #include "ui/companion/PetArt.h"
+#include "ui/companion/WindowLift.h"
 #include "ui/companion/X11PanelHints.h"
 #include "ui/kit/Icons.h"
 #include "ui/kit/Widgets.h"
@@ -118,7 +119,8 @@ CompanionController::CompanionController(CompanionModel& model, Models models, T
     // The pet floats by moving its window: the X server shifts what is drawn, so no frame is
     // painted and the window's shape is not cut again while it floats.
     m_pet->art()->setFloatsWindow(true);
-    connect(m_pet->art(), &PetArt::offsetChanged, this, &CompanionController::floatPet);
+    m_petLift = new WindowLift(m_panel.get());
+    connect(m_pet->art(), &PetArt::offsetChanged, m_petLift, &WindowLift::setLift);
     m_panel->layout()->addWidget(m_pet);
     const bool translucent = X11PanelHints::translucencyWorks();
     m_pet->setShapedWindow(!translucent);
@@ -227,10 +229,10 @@ ScreenLayout CompanionController::screens() const {
 }
 
 QRectF CompanionController::frameOf(const QWidget* panel) const {
-    // The pet's frame is where it rests; floating lifts its window by m_floatOffset.
-    const int lifted = panel == m_panel.get() ? m_floatOffset : 0;
-    return DesktopSpace(screens().primaryGeometry)
-        .toDesktop(QRectF(panel->geometry().translated(0, lifted)));
+    // The pet's frame is where it rests, wherever floating has lifted its window to.
+    const QRect frame = panel == m_panel.get() ? QRect(m_petLift->restingPlace(), panel->size())
+                                               : panel->geometry();
+    return DesktopSpace(screens().primaryGeometry).toDesktop(QRectF(frame));
 }
 
 QRectF CompanionController::petFrame() const {
@@ -244,13 +246,12 @@ QRectF CompanionController::controlsFrame() const {
 void CompanionController::movePanel(QWidget* panel, const QPointF& desktopOrigin) {
     const QRectF qtRect =
         DesktopSpace(screens().primaryGeometry).toQt(QRectF(desktopOrigin, QSizeF(panel->size())));
-    const int lifted = panel == m_panel.get() ? m_floatOffset : 0;
-    panel->move(int(std::lround(qtRect.x())), int(std::lround(qtRect.y())) - lifted);
-}
-
-void CompanionController::floatPet(int offset) {
-    m_panel->move(m_panel->pos() - QPoint(0, offset - m_floatOffset));
-    m_floatOffset = offset;
+    const QPoint place(int(std::lround(qtRect.x())), int(std::lround(qtRect.y())));
+    if (panel == m_panel.get()) {
+        m_petLift->rest(place);
+    } else {
+        panel->move(place);
+    }
 }
 
 void CompanionController::updateVisibility() {

@@ -17,6 +17,7 @@ class Preferences;
 class QMenu;
 class QSystemTrayIcon;
 class Theme;
+class WindowLift;
 class HistoryStore;
 class Launcher;
 class Navigator;
@@ -132,8 +133,6 @@ private:
     void movePanel(QWidget* panel, const QPointF& desktopOrigin);
     QRectF frameOf(const QWidget* panel) const;
     void buildStatusItem();
-    // Lifts the pet's window `offset` points above where it rests.
-    void floatPet(int offset);
 
     CompanionModel& m_model;
     Models m_models;
@@ -145,6 +144,7 @@ private:
     std::unique_ptr<CompanionPanel> m_panel;
     std::unique_ptr<CompanionPanel> m_controlsPanel;
     QPointer<DesktopPet> m_pet;
+    WindowLift* m_petLift = nullptr;  // floats the pet's window; owned by it
     QPointer<CompanionControls> m_controls;
     std::unique_ptr<QMenu> m_statusMenu;
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
@@ -154,7 +154,6 @@ private:
     QPointF m_pressOrigin;
     bool m_pressed = false;
     bool m_moved = false;
-    int m_floatOffset = 0;  // how far the floating pet's window is lifted now
 };
 
 // The attached screens as Qt reports them, in the desktop convention.

@@ -113,7 +113,7 @@ QRect PetArt::imageRect() const {
     }
     QRect target(QPoint(0, 0), m_image.size().scaled(area.size(), Qt::KeepAspectRatio));
     target.moveCenter(area.center());
-    // The offset grows upward in the description's convention; Qt's y grows downward.
+    // The offset grows upward; Qt's y grows downward.
     return target.translated(0, -drawnOffset());
 }
 
