@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QScreen>
 
 // Xlib last: its macros (None, Bool, Status…) collide with Qt names.
 #include <X11/Xlib.h>
@@ -75,9 +76,14 @@ void WindowLift::placeNatively() {
         return;
     }
     const QPoint place = liftedPlace();
-    remember(m_pending, QRect(place, m_window->size()));
     remember(m_placed, place);
-    XMoveWindow(display, ::Window(window), place.x(), place.y());
+    // The server counts native pixels. Qt scales a screen's contents about its top-left
+    // corner, which it keeps where the server has it.
+    const qreal scale = m_window->devicePixelRatioF();
+    const QPoint origin = m_window->screen()->geometry().topLeft();
+    const QPoint native = origin + (place - origin) * scale;
+    remember(m_pending, QRect(native, m_window->size() * scale));
+    XMoveWindow(display, ::Window(window), native.x(), native.y());
     XFlush(display);
 }
 
