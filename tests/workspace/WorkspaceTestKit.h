@@ -4,6 +4,7 @@
 // dialogs and fake platform services, with the fake assistant tools first on PATH and a
 // temporary project folder.
 
+#include "core/base/Background.h"
 #include "core/services/DesktopServices.h"
 #include "core/services/Dialogs.h"
 #include "core/services/PowerInhibitor.h"
@@ -63,6 +64,8 @@ protected:
             waitUntil([this] { return !anySessionRunning(); }, std::chrono::seconds(5));
         }
         m_workspace.reset();
+        // A status check still running would read the environment the next test changes.
+        Background::waitForIdle();
     }
 
     bool anySessionRunning() const {
