@@ -27,7 +27,6 @@ public:
     void rest(QPoint place);
     // Shows the window `lift` pixels above its resting place (below it when negative).
     void setLift(int lift);
-    int lift() const { return m_lift; }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
