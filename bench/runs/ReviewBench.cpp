@@ -103,6 +103,10 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("VELK_DIFF_MODULE")) {
         qputenv("VELK_DIFF_MODULE", VELK_DIFF_MODULE_FILE);
     }
+    // Without a display (make bench on a machine with none) the pages are measured offscreen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     const int rounds = qEnvironmentVariableIsSet("VELK_BENCH_ROUNDS")
                            ? qEnvironmentVariableIntValue("VELK_BENCH_ROUNDS")

@@ -237,10 +237,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::printf("\n%-44s %10s   %-34s %10s\n", "velk-runs", "seconds", "peer", "seconds");
-    auto row = [](const char* ours, double ourTime, const char* peer, double peerTime) {
-        std::printf("%-44s %10.3f   %-34s %10.3f   %s\n", ours, ourTime, peer, peerTime,
-                    ourTime <= peerTime ? "ok" : "SLOWER");
+    std::printf("\n%-44s %10s   %-38s %10s\n", "velk-runs", "seconds", "peer", "seconds");
+    // `allowed`: how many times the peer's time the goal grants.
+    auto row = [](const char* ours, double ourTime, const char* peer, double peerTime,
+                  double allowed = 1.0) {
+        std::printf("%-44s %10.3f   %-38s %10.3f   %s\n", ours, ourTime, peer, peerTime,
+                    ourTime <= peerTime * allowed ? "ok" : "SLOWER");
     };
     row("snapshot project -> baseline", fastest(snapshot), "cp -a project (fastest of 3)",
         fastest(peerCopy));
@@ -250,7 +252,8 @@ int main(int argc, char** argv) {
         fastest(peerCopy));
     row("changes (100 edited)", fastest(changes), "sha256sum, one tree (fastest of 3)",
         fastest(peerHash));
-    row("changes (100 edited)", fastest(changes), "git status (fastest of 3)", fastest(peerStatus));
+    row("changes (100 edited)", fastest(changes), "git status (2x allowed, fastest of 3)",
+        fastest(peerStatus), 2.0);
     std::printf("\nall trials (s): cp -a %s | snapshot %s | copy 1 %s | copy 2 %s\n",
                 qPrintable(trials(peerCopy)), qPrintable(trials(snapshot)),
                 qPrintable(trials(firstCopy)), qPrintable(trials(secondCopy)));
