@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -49,9 +48,6 @@ SingleInstance::~SingleInstance() {
         ::close(m_server);
         // Later starts find no socket rather than one nobody answers.
         ::unlink(QFile::encodeName(socketPath()).constData());
-    }
-    if (m_lock >= 0) {
-        ::close(m_lock);  // releases the lock; the file stays for the next start
     }
 }
 
@@ -99,17 +95,13 @@ bool SingleInstance::listen() {
     // on a file, held for the life of the listening instance, decides. The kernel releases it
     // when the process ends, however it ends, so a crashed instance leaves nothing to clean.
     const QString path = socketPath();
-    if (m_lock < 0) {
-        const int lock = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(),
-                                O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-        if (lock < 0) {
+    if (!m_lock.valid()) {
+        PosixFiles::UniqueFd lock(::open(PosixFiles::encode(path + QStringLiteral(".lock")).c_str(),
+                                         O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR));
+        if (!lock.valid() || !PosixFiles::lockExclusive(lock.get(), 0)) {
             return false;
         }
-        if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-            ::close(lock);
-            return false;
-        }
-        m_lock = lock;
+        m_lock = std::move(lock);
     }
     sockaddr_un address;
     if (!addressOf(path, address)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/runs/PosixFiles.h"
+
 #include <QObject>
 #include <QString>
 
@@ -35,7 +37,9 @@ private:
     void closeClient(QSocketNotifier* client);
 
     QString m_name;
-    int m_lock = -1;    // the lock file, locked while this instance listens
+    // The lock file, locked while this instance listens. Closing it releases the lock; the
+    // file stays for the next start.
+    PosixFiles::UniqueFd m_lock;
     int m_server = -1;  // the listening socket
     QSocketNotifier* m_serverNotifier = nullptr;
     QList<QSocketNotifier*> m_clients;  // one per connected later start

@@ -31,22 +31,22 @@ void remember(QList<T>& list, const T& item) {
 }  // namespace
 
 WindowLift::WindowLift(QWidget* window)
-    : QObject(window), m_window(window), m_native(x11Display() != nullptr), m_rest(window->pos()) {
+    : QObject(window), m_window(window), m_display(x11Display()), m_rest(window->pos()) {
     window->installEventFilter(this);
-    if (m_native) {
+    if (m_display) {
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
 }
 
 WindowLift::~WindowLift() {
-    if (m_native && QCoreApplication::instance()) {
+    if (m_display && QCoreApplication::instance()) {
         QCoreApplication::instance()->removeNativeEventFilter(this);
     }
 }
 
 void WindowLift::rest(QPoint place) {
     m_rest = place;
-    if (!m_native) {
+    if (!m_display) {
         m_window->move(liftedPlace());
         return;
     }
@@ -62,7 +62,7 @@ void WindowLift::setLift(int lift) {
         return;
     }
     m_lift = lift;
-    if (!m_native) {
+    if (!m_display) {
         m_window->move(liftedPlace());
         return;
     }
@@ -71,8 +71,7 @@ void WindowLift::setLift(int lift) {
 
 void WindowLift::placeNatively() {
     const WId window = m_window->internalWinId();
-    Display* display = x11Display();
-    if (window == 0 || display == nullptr) {
+    if (window == 0) {
         return;
     }
     const QPoint place = liftedPlace();
@@ -83,8 +82,8 @@ void WindowLift::placeNatively() {
     const QPoint origin = m_window->screen()->geometry().topLeft();
     const QPoint native = origin + (place - origin) * scale;
     remember(m_pending, QRect(native, m_window->size() * scale));
-    XMoveWindow(display, ::Window(window), native.x(), native.y());
-    XFlush(display);
+    XMoveWindow(m_display, ::Window(window), native.x(), native.y());
+    XFlush(m_display);
 }
 
 bool WindowLift::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
@@ -114,7 +113,7 @@ bool WindowLift::nativeEventFilter(const QByteArray& eventType, void* message, q
 bool WindowLift::eventFilter(QObject* watched, QEvent* event) {
     // A move Qt learnt of that is not the echo of a lift (the window manager, or the user
     // through it, moved the window) gives the window a new resting place, keeping the lift.
-    if (watched == m_window && event->type() == QEvent::Move && m_native) {
+    if (watched == m_window && event->type() == QEvent::Move && m_display) {
         const QPoint now = m_window->pos();
         if (now != m_rest && !m_placed.contains(now)) {
             m_rest = now + QPoint(0, m_lift);

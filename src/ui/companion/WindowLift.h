@@ -8,6 +8,8 @@
 #include <QRect>
 #include <QWidget>
 
+struct _XDisplay;  // Xlib's Display
+
 // Floats a top-level window a few pixels off its resting place, several times a second,
 // cheaply. Moved through Qt, each step costs Qt four X round trips and two events (the size
 // hints set again, the position asked again on the configure event, the frame margins
@@ -39,7 +41,7 @@ private:
     void placeNatively();
 
     QPointer<QWidget> m_window;
-    bool m_native = false;  // an X11 display is there to move the window on
+    _XDisplay* m_display;  // Qt's X11 connection, or null off X11
     QPoint m_rest;
     int m_lift = 0;
     // Geometries this object asked the server for whose configure events are still to come,
