@@ -38,7 +38,6 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
@@ -100,7 +99,7 @@ VelkApplication::VelkApplication(CommandLine commandLine, std::unique_ptr<Prefer
       m_commandLine(std::move(commandLine)),
       m_preferences(std::move(preferences)),
       m_dialogs(std::make_unique<QtDialogs>()),
-      m_inhibitor(std::make_unique<LogindInhibitor>(QDBusConnection::systemBus())),
+      m_inhibitor(std::make_unique<LogindInhibitor>()),
       m_desktop(std::make_unique<LinuxDesktopServices>()) {
     warmUpFontDatabase();
     AppStyle::install();

@@ -27,7 +27,7 @@ int runSelfTestMode(const CommandLine& commandLine) {
     const QByteArray preferencesFingerprint = userPreferencesFingerprint();
     MemoryPreferences preferences;
     ScriptedDialogs dialogs;
-    LogindInhibitor inhibitor(QDBusConnection::systemBus());
+    LogindInhibitor inhibitor;
     LinuxDesktopServices desktop;
     Workspace workspace(false, WorkspaceServices{&preferences, &dialogs, &inhibitor, &desktop});
     startSelfTest(workspace, commandLine.selfTestOutputFolder(), &preferences,
@@ -78,9 +78,9 @@ int main(int argc, char** argv) {
     if (instance.activateRunningInstance()) {
         return 0;
     }
-    // Connecting to a message bus waits on the bus daemon. Begun now on a pool thread, both
-    // connections are ready by the time the window's first label starts Qt's accessibility
-    // bridge (on the session bus) and the application its sleep inhibitor (on the system bus).
+    // Connecting to a message bus waits on the bus daemon. Begun now on a pool thread, the
+    // session bus is ready by the time the window's first label starts Qt's accessibility
+    // bridge on it, and the system bus by the time a run first asks the sleep inhibitor.
     QThreadPool::globalInstance()->start([] {
         QDBusConnection::sessionBus();
         QDBusConnection::systemBus();

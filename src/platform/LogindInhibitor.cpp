@@ -15,6 +15,8 @@ const QString kPath = QStringLiteral("/org/freedesktop/login1");
 const QString kInterface = QStringLiteral("org.freedesktop.login1.Manager");
 }  // namespace
 
+LogindInhibitor::LogindInhibitor(int timeoutMs) : m_timeoutMs(timeoutMs) {}
+
 LogindInhibitor::LogindInhibitor(QDBusConnection bus, int timeoutMs)
     : m_bus(std::move(bus)), m_timeoutMs(timeoutMs) {}
 
@@ -25,14 +27,17 @@ LogindInhibitor::~LogindInhibitor() {
 }
 
 int LogindInhibitor::acquire(const QString& reason) {
-    if (!m_bus.isConnected()) {
+    if (!m_bus) {
+        m_bus = QDBusConnection::systemBus();
+    }
+    if (!m_bus->isConnected()) {
         return -1;
     }
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Inhibit"));
     call << QStringLiteral("idle:sleep") << QStringLiteral("VELK") << reason
          << QStringLiteral("block");
-    const QDBusMessage reply = m_bus.call(call, QDBus::Block, m_timeoutMs);
+    const QDBusMessage reply = m_bus->call(call, QDBus::Block, m_timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
         qCDebug(lcInhibitor) << "no inhibitor:" << reply.errorName() << reply.errorMessage();
         return -1;

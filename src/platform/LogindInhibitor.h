@@ -5,16 +5,19 @@
 #include <QDBusConnection>
 #include <QSet>
 
+#include <optional>
+
 // Blocks idle sleep through systemd-logind: Manager.Inhibit("idle:sleep", who, why, "block")
 // hands back a file descriptor, and the block lasts until every copy of it is closed. The
-// bus is the system bus in the application; tests pass a private bus on which they register
-// a fake login manager.
+// application's inhibitor connects to the system bus at its first acquire, so that starting
+// up never waits for that connection; tests pass a private bus on which they register a fake
+// login manager.
 class LogindInhibitor : public PowerInhibitor {
 public:
     static constexpr int kDefaultTimeoutMs = 1000;
 
-    explicit LogindInhibitor(QDBusConnection bus = QDBusConnection::systemBus(),
-                             int timeoutMs = kDefaultTimeoutMs);
+    explicit LogindInhibitor(int timeoutMs = kDefaultTimeoutMs);
+    explicit LogindInhibitor(QDBusConnection bus, int timeoutMs = kDefaultTimeoutMs);
     ~LogindInhibitor() override;  // closes the descriptors still held
 
     LogindInhibitor(const LogindInhibitor&) = delete;
@@ -29,7 +32,7 @@ public:
     int heldCount() const { return int(m_held.size()); }
 
 private:
-    QDBusConnection m_bus;
+    std::optional<QDBusConnection> m_bus;  // unset until the first acquire connects
     int m_timeoutMs;
     QSet<int> m_held;
 };
