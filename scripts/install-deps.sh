@@ -24,7 +24,9 @@ packages=(
     # compiler and build
     g++ cmake ninja-build make ccache pkg-config
     # toolkit
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
+    qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
+    # the SVG image plugin that draws the interface's icons
+    libqt6svg6
     # fonts' configuration, read ahead of the window; the interface's PNG artwork
     libfontconfig-dev libpng-dev
     # symbolic icons of the interface

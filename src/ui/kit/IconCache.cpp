@@ -3,9 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPainter>
+#include <QImageReader>
 #include <QSaveFile>
-#include <QSvgRenderer>
 
 #include <algorithm>
 #include <cstring>
@@ -114,16 +113,13 @@ quint64 checksum(const char* bytes, qsizetype size) {
     return (sum ^ word) * 0x100000001b3;
 }
 
+// Through Qt's SVG image plugin, which loads the SVG library only when an icon is drawn: with
+// the drawings kept between runs, most starts draw none.
 QImage draw(const QString& file, int devicePixels) {
-    QSvgRenderer renderer(file);
-    if (!renderer.isValid()) {
-        return {};
-    }
-    QImage image(devicePixels, devicePixels, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    renderer.render(&painter);
-    return image;
+    QImageReader reader(file, "svg");
+    reader.setScaledSize(QSize(devicePixels, devicePixels));
+    const QImage image = reader.read();
+    return image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 }  // namespace
