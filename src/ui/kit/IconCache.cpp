@@ -117,6 +117,8 @@ quint64 checksum(const char* bytes, qsizetype size) {
 // the drawings kept between runs, most starts draw none.
 QImage draw(const QString& file, int devicePixels) {
     QImageReader reader(file, "svg");
+    // A file that cannot be read is not offered to every other image plugin in turn.
+    reader.setAutoDetectImageFormat(false);
     reader.setScaledSize(QSize(devicePixels, devicePixels));
     const QImage image = reader.read();
     return image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
