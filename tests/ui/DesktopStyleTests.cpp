@@ -76,7 +76,7 @@ TEST_F(DesktopStyleTest, rolesAndButtonKindsKeepTheirFontsSizesAndColours) {
     const QSize text = styled->plain->fontMetrics().size(Qt::TextShowMnemonic, "Refresh tools");
     EXPECT_EQ(styled->plain->sizeHint(), text + QSize(26, 14));
     QFont bold = styled->primary->font();
-    bold.setWeight(QFont::Bold);
+    bold.setWeight(QFont::DemiBold);
     EXPECT_EQ(styled->primary->sizeHint().width(),
               QFontMetrics(bold).size(Qt::TextShowMnemonic, "Run task").width() + 36)
         << "the primary button fits its bold label";
