@@ -132,8 +132,9 @@ std::optional<QString> ProviderRegistry::executablePath(const QString& name) {
         return isExecutableFile(path) ? std::optional<QString>(path) : std::nullopt;
     }
 
-    QStringList folders = LoginShell::searchPath().split(QLatin1Char(':'));
+    QStringList folders = LoginShell::searchPath().split(QLatin1Char(':'), Qt::SkipEmptyParts);
     folders += extraToolFolders();
+    folders.removeDuplicates();  // PATH usually names some of the extra folders too
     for (const QString& folder : folders) {
         const QString candidate = folder + QLatin1Char('/') + name;
         if (isExecutableFile(candidate)) {
