@@ -62,10 +62,13 @@ WorkspacePage::WorkspacePage(SessionManager& sessions, ProjectModel& project,
     // Parts are made inside their final parents (see buildWelcome()).
     m_content = new QStackedWidget(this);
     m_welcome = buildWelcome();
-    m_deck = new SessionDeck(sessions, project, providers, launcher, navigator, pasteSafety, theme,
-                             desktop, attention, m_content);
     m_content->addWidget(m_welcome);
-    m_content->addWidget(m_deck);
+    // A start without sessions shows the welcome panel; the deck waits for the first session.
+    m_makeDeck = [=, this, &sessions, &project, &providers, &launcher, &navigator, &pasteSafety,
+                  &theme] {
+        return new SessionDeck(sessions, project, providers, launcher, navigator, pasteSafety,
+                               theme, desktop, attention, m_content);
+    };
     main->addWidget(m_content, 1);
     m_composer = new Composer(launcher, project, providers, teamRuns, this);
     main->addWidget(m_composer);
@@ -105,8 +108,17 @@ bool WorkspacePage::showsWelcome() const {
 }
 
 void WorkspacePage::syncContent() {
-    m_content->setCurrentWidget(m_sessions.sessions().isEmpty() ? m_welcome
-                                                                : static_cast<QWidget*>(m_deck));
+    if (m_sessions.sessions().isEmpty()) {
+        m_content->setCurrentWidget(m_welcome);
+        return;
+    }
+    if (!m_deck) {
+        // Made while the first session is announced: the deck shows it, and is listening
+        // by the time the session starts.
+        m_deck = m_makeDeck();
+        m_content->addWidget(m_deck);
+    }
+    m_content->setCurrentWidget(m_deck);
 }
 
 QWidget* WorkspacePage::buildWelcome() {

@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
 class Composer;
 class QLabel;
 class QPushButton;
@@ -33,6 +35,7 @@ public:
                   const AttentionBoard* attention = nullptr, QWidget* parent = nullptr);
 
     Composer* composer() const { return m_composer; }
+    // Made when the first session starts: null until then.
     SessionDeck* deck() const { return m_deck; }
     bool showsWelcome() const;
 
@@ -54,7 +57,8 @@ private:
     Theme& m_theme;
     QStackedWidget* m_content;
     QWidget* m_welcome;
-    SessionDeck* m_deck;
+    SessionDeck* m_deck = nullptr;
+    std::function<SessionDeck*()> m_makeDeck;
     Composer* m_composer;
     QVBoxLayout* m_connectedTools;
     QVBoxLayout* m_assistants;
