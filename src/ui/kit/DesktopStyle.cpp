@@ -177,6 +177,14 @@ void fillRounded(QPainter* painter, const QRectF& rect, qreal radius, const QCol
     painter->restore();
 }
 
+// The font of a label drawn heavier than its widget's (a primary button's, the current
+// sidebar entry's): semibold, as the titles, so that the first page needs no font of its own
+// for them.
+QFont emphasised(QFont font) {
+    font.setWeight(QFont::DemiBold);
+    return font;
+}
+
 void setFontSize(QWidget* widget, int pixelSize, int weight) {
     QFont font;  // sets only what is given; the rest follows the parent
     if (pixelSize > 0) {
@@ -456,13 +464,9 @@ void DesktopStyle::drawControl(ControlElement element, const QStyleOption* optio
             label.palette.setColor(QPalette::ButtonText, buttonLook(kind, option, c).text);
             label.state &= ~(State_Sunken | State_On);  // no pressed offset
             if (kind == ButtonKind::Primary) {
-                // Semibold, as every other emphasised text of the interface: one font fewer
-                // to load for the first page.
                 painter->save();
-                QFont bold = painter->font();
-                bold.setWeight(QFont::DemiBold);
-                painter->setFont(bold);
-                label.fontMetrics = QFontMetrics(bold);  // centres the icon and the bold text
+                painter->setFont(emphasised(painter->font()));
+                label.fontMetrics = QFontMetrics(painter->font());  // centres icon and text
                 QProxyStyle::drawControl(element, &label, painter, widget);
                 painter->restore();
                 return;
@@ -569,7 +573,7 @@ void DesktopStyle::drawComplexControl(ComplexControl control, const QStyleOption
             label.state &= ~(State_Sunken | State_On);
             label.features &= ~QStyleOptionToolButton::HasMenu;  // no menu arrow
             if (kind == ButtonKind::Nav && (option->state & State_On)) {
-                label.font.setWeight(QFont::DemiBold);
+                label.font = emphasised(label.font);
             }
             proxy()->drawControl(CE_ToolButtonLabel, &label, painter, widget);
             return;
@@ -701,11 +705,10 @@ QSize DesktopStyle::sizeFromContents(ContentsType type, const QStyleOption* opti
             QSize contents = size;
             const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
             if (kind == ButtonKind::Primary && button && !button->text.isEmpty()) {
-                // The label is drawn bold: the button fits the bold text.
-                QFont bold = widget ? widget->font() : QFont();
-                bold.setWeight(QFont::DemiBold);
+                // The label is drawn heavier: the button fits the heavier text.
+                const QFontMetrics heavier(emphasised(widget ? widget->font() : QFont()));
                 contents.rwidth() +=
-                    QFontMetrics(bold).size(Qt::TextShowMnemonic, button->text).width() -
+                    heavier.size(Qt::TextShowMnemonic, button->text).width() -
                     button->fontMetrics.size(Qt::TextShowMnemonic, button->text).width();
             }
             return contents + QSize(2 * box.horizontal, 2 * box.vertical);

@@ -120,8 +120,7 @@ QImage draw(const QString& file, int devicePixels) {
     // A file that cannot be read is not offered to every other image plugin in turn.
     reader.setAutoDetectImageFormat(false);
     reader.setScaledSize(QSize(devicePixels, devicePixels));
-    const QImage image = reader.read();
-    return image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return reader.read().convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 }  // namespace
